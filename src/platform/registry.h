@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A small registry in place of the Windows one: two roots (machine, user), each one SQLite database,
+// hierarchical keys whose names compare case-insensitively (ASCII), and typed values with their sizes.
+// Results are Windows error codes so callers read like the code they stand in for.
+namespace tiv::reg {
+
+using status = long;
+inline constexpr status success = 0;
+inline constexpr status file_not_found = 2;
+inline constexpr status access_denied = 5;
+inline constexpr status invalid_handle = 6;
+inline constexpr status invalid_parameter = 87;
+inline constexpr status more_data = 234;
+inline constexpr status no_more_items = 259;
+inline constexpr status key_deleted = 1018;
+inline constexpr status cannot_open_hive = 1009; // ERROR_BADDB
+
+enum value_type : std::uint32_t {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_MULTI_SZ = 7,
+};
+
+enum class root { machine, user };
+
+class hive;
+
+// An open key. Move-only; closing (or destruction) releases it. A default key is "none":
+// every operation on it fails with invalid_handle. Keys may be used from several threads.
+class key {
+public:
+    key() = default;
+    key(std::shared_ptr<hive> owner, std::int64_t id);
+    key(const key&) = delete;
+    key& operator=(const key&) = delete;
+    key(key&&) noexcept = default;
+    key& operator=(key&&) noexcept = default;
+    ~key() = default;
+
+    explicit operator bool() const { return m_pHive != nullptr; }
+    void close();
+
+    [[nodiscard]] hive* owner() const { return m_pHive.get(); }
+    [[nodiscard]] const std::shared_ptr<hive>& shared_owner() const { return m_pHive; }
+    [[nodiscard]] std::int64_t id() const { return m_nId; }
+
+private:
+    std::shared_ptr<hive> m_pHive;
+    std::int64_t m_nId = 0;
+};
+
+// Opens the root key of a hive, creating the database file (and its directory) when it is missing.
+// A hive that cannot be opened for reading and writing yields access_denied or cannot_open_hive.
+[[nodiscard]] status open_root(root which, key& out);
+
+// `subkey` may name several levels separated by '\'; an empty subkey opens the key itself again.
+[[nodiscard]] status open_key(const key& parent, std::string_view subkey, key& out);
+[[nodiscard]] status create_key(const key& parent, std::string_view subkey, key& out, bool* created = nullptr);
+
+// RegQueryValueEx: `data` may be null to ask for the size; a buffer smaller than the value gives
+// more_data with the needed size in *size. `type` may be null.
+[[nodiscard]] status query_value(const key& k, std::string_view name, std::uint32_t* type, void* data,
+                                 std::uint32_t* size);
+// RegSetValueEx: stores exactly `size` bytes under `type`, replacing any value of that name, in one transaction.
+[[nodiscard]] status set_value(const key& k, std::string_view name, std::uint32_t type, const void* data,
+                               std::uint32_t size);
+[[nodiscard]] status delete_value(const key& k, std::string_view name);
+
+// RegEnumKeyEx: subkey `index` in a stable order (case-insensitive name order). *name_size is the
+// buffer's capacity in characters on entry and the name's length on success; a name that does not fit
+// with its NUL gives more_data. Past the end: no_more_items.
+[[nodiscard]] status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size);
+
+// Every value of a key in a stable order (case-insensitive name order), for export.
+struct value_entry {
+    std::string name;
+    std::uint32_t type = REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+[[nodiscard]] status enum_values(const key& k, std::vector<value_entry>& out);
+// Every direct subkey name in enumeration order.
+[[nodiscard]] status enum_key_names(const key& k, std::vector<std::string>& out);
+
+// RegDeleteKey: deletes a subkey that has no subkeys of its own, with its values.
+[[nodiscard]] status delete_key(const key& parent, std::string_view subkey);
+
+// Where a root's database lives (for messages and the README's promises).
+[[nodiscard]] std::string hive_location(root which);
+
+} // namespace tiv::reg
