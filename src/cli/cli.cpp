@@ -1,13 +1,65 @@
 #include "cli/cli.h"
 
+#include "cli/command.h"
+
 namespace tiv::cli {
 
+namespace {
+std::vector<command> all_commands() {
+    std::vector<command> commands = identity_commands();
+    for (auto& c : registry_commands()) {
+        commands.push_back(std::move(c));
+    }
+    return commands;
+}
+
+void print_overview(std::ostream& out, const std::vector<command>& commands) {
+    out << "Usage: quorvel-cli COMMAND [OPTIONS]\n"
+           "Sends files directly to a friend's computer, mutually authenticated and encrypted.\n\n"
+           "Commands:\n";
+    for (const command& c : commands) {
+        out << "  " << c.name;
+        for (std::size_t pad = std::char_traits<char>::length(c.name); pad < 16; ++pad) {
+            out << ' ';
+        }
+        out << c.summary << '\n';
+    }
+    out << "\nRun 'quorvel-cli COMMAND --help' for the options of one command.\n";
+}
+} // namespace
+
+int fail(command_io& io, int code, const std::string& sentence) {
+    io.err << "quorvel-cli: " << sentence << '\n';
+    return code;
+}
+
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    (void)argc;
-    (void)argv;
-    (void)out;
-    err << "quorvel-cli: no command given.\n";
-    return exit_usage;
+    command_io io{out, err};
+    const std::vector<command> commands = all_commands();
+    if (argc < 2) {
+        print_overview(err, commands);
+        return exit_usage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        print_overview(out, commands);
+        return exit_success;
+    }
+    for (const command& c : commands) {
+        if (name != c.name) {
+            continue;
+        }
+        const parsed_args args = parse_args(std::vector<std::string>(argv + 2, argv + argc), c.options);
+        if (args.help) {
+            out << c.usage;
+            return exit_success;
+        }
+        if (!args.error.empty()) {
+            return fail(io, exit_usage, args.error + " (see 'quorvel-cli " + name + " --help').");
+        }
+        return c.run(args, io);
+    }
+    return fail(io, exit_usage, "unknown command '" + name + "' (see 'quorvel-cli --help').");
 }
 
 } // namespace tiv::cli

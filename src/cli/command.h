@@ -1,0 +1,31 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace tiv::cli {
+
+struct command_io {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+struct command {
+    const char* name;
+    const char* summary;
+    const char* usage; // the full help text printed by --help
+    std::vector<option_spec> options;
+    int (*run)(const parsed_args& args, command_io& io);
+};
+
+// Each group of commands registers here.
+std::vector<command> identity_commands();
+std::vector<command> registry_commands();
+
+// Prints "quorvel-cli: <sentence>" on the error stream and returns the given exit code.
+int fail(command_io& io, int code, const std::string& sentence);
+
+} // namespace tiv::cli

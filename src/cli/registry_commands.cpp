@@ -1,0 +1,184 @@
+#include "cli/cli.h"
+#include "cli/command.h"
+#include "cli/reg_text.h"
+#include "settings/qvl_settings_data.h"
+#include "settings/setting_value.h"
+
+namespace tiv::cli {
+
+namespace {
+constexpr const char* reg_usage =
+    "Usage: quorvel-cli reg get machine|user NAME\n"
+    "       quorvel-cli reg set machine|user NAME dword|sz|binary VALUE\n"
+    "       quorvel-cli reg export [machine|user]\n"
+    "Reads and writes values of the settings key \"Version 1.2\" of the machine or the user, and prints whole\n"
+    "hives in the text form of a .reg file. dword takes decimal or 0x-prefixed hexadecimal; binary takes hex\n"
+    "digits (pairs, optionally separated by ',' or blanks).\n";
+
+std::optional<reg::root> parse_root(const std::string& text) {
+    if (text == "machine") {
+        return reg::root::machine;
+    }
+    if (text == "user") {
+        return reg::root::user;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> parse_hex_bytes(const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    int high = -1;
+    for (char c : text) {
+        if (c == ',' || c == ' ' || c == ':') {
+            if (high >= 0) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return std::nullopt;
+        }
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(high << 4 | digit));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+const char* root_word(reg::root which) {
+    return which == reg::root::machine ? "machine" : "user";
+}
+
+int run_get(const std::vector<std::string>& words, command_io& io) {
+    if (words.size() != 3) {
+        return fail(io, exit_usage, "reg get needs machine|user and a value name.");
+    }
+    const auto which = parse_root(words[1]);
+    if (!which) {
+        return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+    }
+    const reg::key k = open_version_key(*which);
+    std::uint32_t type = reg::REG_NONE;
+    std::uint32_t size = 0;
+    if (!k || reg::query_value(k, words[2], &type, nullptr, &size) != reg::success) {
+        return fail(io, exit_failure,
+                    "there is no value \"" + words[2] + "\" in the " + root_word(*which) + " settings.");
+    }
+    std::vector<std::uint8_t> data(size);
+    if (reg::query_value(k, words[2], &type, data.data(), &size) != reg::success) {
+        return fail(io, exit_failure, "the value \"" + words[2] + "\" could not be read.");
+    }
+    data.resize(size);
+    io.out << format_reg_value(type, data) << '\n';
+    return exit_success;
+}
+
+int run_set(const std::vector<std::string>& words, command_io& io) {
+    if (words.size() != 5) {
+        return fail(io, exit_usage, "reg set needs machine|user, a value name, a type and a value.");
+    }
+    const auto which = parse_root(words[1]);
+    if (!which) {
+        return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+    }
+    const std::string& name = words[2];
+    const std::string& type = words[3];
+    const std::string& text = words[4];
+    if (type != "dword" && type != "sz" && type != "binary") {
+        return fail(io, exit_usage, "the type must be dword, sz or binary, not '" + type + "'.");
+    }
+    std::optional<std::uint32_t> number;
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (type == "dword" && !(number = parse_number(text))) {
+        return fail(io, exit_usage, "'" + text + "' is not a 32-bit number.");
+    }
+    if (type == "binary" && !(bytes = parse_hex_bytes(text))) {
+        return fail(io, exit_usage, "'" + text + "' is not a sequence of hexadecimal byte pairs.");
+    }
+    const reg::key k = open_version_key(*which);
+    bool written = false;
+    if (type == "dword") {
+        written = write_dword_setting(k, name, *number);
+    } else if (type == "sz") {
+        written = write_text_setting(k, name, text);
+    } else {
+        written = write_binary_setting(k, name, bytes->data(), bytes->size());
+    }
+    if (!written) {
+        return fail(io, exit_failure,
+                    std::string("the ") + root_word(*which) + " settings at " + reg::hive_location(*which) +
+                        " could not be written.");
+    }
+    return exit_success;
+}
+
+int run_export(const std::vector<std::string>& words, command_io& io) {
+    if (words.size() > 2) {
+        return fail(io, exit_usage, "reg export takes at most one of machine|user.");
+    }
+    std::vector<reg::root> roots = {reg::root::machine, reg::root::user};
+    if (words.size() == 2) {
+        const auto which = parse_root(words[1]);
+        if (!which) {
+            return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+        }
+        roots = {*which};
+    }
+    io.out << "Windows Registry Editor Version 5.00\n\n";
+    for (reg::root which : roots) {
+        reg::key root_key;
+        if (reg::open_root(which, root_key) != reg::success) {
+            return fail(io, exit_failure,
+                        std::string("cannot open the ") + root_word(which) + " settings at " +
+                            reg::hive_location(which) + ".");
+        }
+        std::vector<std::string> subkeys;
+        if (reg::enum_key_names(root_key, subkeys) != reg::success) {
+            return fail(io, exit_failure, std::string("cannot read the ") + root_word(which) + " settings.");
+        }
+        for (const std::string& name : subkeys) {
+            reg::key child;
+            if (reg::open_key(root_key, name, child) == reg::success) {
+                export_key_tree(child, std::string(root_name(which)) + '\\' + name, io.out);
+            }
+        }
+    }
+    return exit_success;
+}
+
+int run_reg(const parsed_args& args, command_io& io) {
+    const std::vector<std::string>& words = args.positional;
+    if (words.empty()) {
+        return fail(io, exit_usage, "reg needs a subcommand: get, set or export.");
+    }
+    if (words[0] == "get") {
+        return run_get(words, io);
+    }
+    if (words[0] == "set") {
+        return run_set(words, io);
+    }
+    if (words[0] == "export") {
+        return run_export(words, io);
+    }
+    return fail(io, exit_usage, "unknown reg subcommand '" + words[0] + "'; use get, set or export.");
+}
+} // namespace
+
+std::vector<command> registry_commands() {
+    return {{"reg", "read, write and export raw settings", reg_usage, {}, run_reg}};
+}
+
+} // namespace tiv::cli

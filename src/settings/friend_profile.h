@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/owned_buffer.h"
+#include "platform/uuid.h"
+
+namespace tiv {
+
+class qvl_settings_data;
+
+// "MaxFileSize" and "MaxFileCount" use this value for "no limit".
+inline constexpr std::uint32_t unlimited = 0xFFFFFFFFU;
+
+// One friend as stored below "ProfileList". Text fields are cut to fit and always end with a NUL.
+struct friend_profile {
+    char name[64] = {};
+    char uuid[64] = {};
+    std::int32_t receipt_enabled = 0;
+    char receipt_directory[64] = {};
+    char address[32] = {};
+    std::int32_t port = 0;
+    std::uint32_t max_file_size = 0;
+    std::uint32_t max_file_count = 0;
+    std::uint32_t encryption_methods = 0;
+    std::int32_t key_bits = 0;
+    std::int32_t key_bytes = 0;
+    owned_buffer key;
+};
+
+// Longest profile name that can be stored and listed.
+inline constexpr std::size_t max_profile_name_length = 63;
+
+// Every profile name in enumeration order; names of 64 characters or more end the list at their position.
+[[nodiscard]] std::vector<std::string> list_profiles(const qvl_settings_data& settings);
+
+// Fills `record` from the profile `name`. False when the profile is missing (record untouched) or when its
+// key data disagree with their byte or bit count (record filled, `profile_key_mismatch` set).
+[[nodiscard]] bool read_profile(qvl_settings_data& settings, const std::string& name, friend_profile& record);
+
+// Writes every value of the record under its name, creating the profile when needed.
+[[nodiscard]] bool save_profile(const qvl_settings_data& settings, const friend_profile& record);
+
+// The first profile (in enumeration order) whose "ProfileUUID" denotes `id`, read into `record`.
+[[nodiscard]] bool find_profile_by_uuid(qvl_settings_data& settings, const uuid_value& id, friend_profile& record);
+
+[[nodiscard]] bool delete_profile(const qvl_settings_data& settings, const std::string& name);
+
+} // namespace tiv

@@ -1,0 +1,157 @@
+#include "settings/qvl_settings_data.h"
+
+#include <sys/stat.h>
+
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+
+namespace tiv {
+
+namespace {
+constexpr std::size_t index(text_setting which) {
+    return static_cast<std::size_t>(which);
+}
+constexpr std::size_t index(number_setting which) {
+    return static_cast<std::size_t>(which);
+}
+constexpr std::size_t max_path_length = 1023;
+
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
+} // namespace
+
+reg::key open_version_key(reg::root which) {
+    reg::key root_key;
+    if (reg::open_root(which, root_key) != reg::success) {
+        return {};
+    }
+    reg::key software;
+    if (reg::create_key(root_key, names::software, software) != reg::success) {
+        return {};
+    }
+    reg::key program;
+    if (reg::create_key(software, names::program_key, program) != reg::success) {
+        return {};
+    }
+    reg::key version;
+    if (reg::create_key(program, names::version_key, version) != reg::success) {
+        return {};
+    }
+    return version;
+}
+
+registry_manager::registry_manager() = default;
+registry_manager::~registry_manager() = default;
+
+qvl_settings_data::qvl_settings_data() {
+    m_oMachineKey = open_version_key(reg::root::machine);
+    m_oUserKey = open_version_key(reg::root::user);
+    if (m_oUserKey) {
+        reg::key profiles;
+        if (reg::create_key(m_oUserKey, names::profile_list, profiles) == reg::success) {
+            m_oProfileListKey = std::move(profiles);
+        }
+    }
+}
+
+qvl_settings_data::~qvl_settings_data() = default;
+
+std::string qvl_settings_data::text(text_setting which) const {
+    std::lock_guard guard(m_oTextLock);
+    return m_aTexts[index(which)].text();
+}
+
+bool qvl_settings_data::has_text(text_setting which) const {
+    std::lock_guard guard(m_oTextLock);
+    return !m_aTexts[index(which)].empty();
+}
+
+void qvl_settings_data::set_text(text_setting which, const std::string& value) {
+    std::lock_guard guard(m_oTextLock);
+    // A fresh buffer rather than a grow-only reuse: a shorter text must not leave the longer one's tail.
+    m_aTexts[index(which)] = owned_buffer(value.c_str());
+}
+
+std::uint32_t qvl_settings_data::number(number_setting which) const {
+    return m_aNumbers[index(which)].load();
+}
+
+void qvl_settings_data::set_number(number_setting which, std::uint32_t value) {
+    m_aNumbers[index(which)].store(value);
+}
+
+void qvl_settings_data::load_text(const reg::key& k, const char* name, text_setting which, bool clear_when_missing) {
+    if (auto value = read_text_setting(k, name)) {
+        set_text(which, *value);
+    } else if (clear_when_missing) {
+        set_text(which, "");
+    }
+}
+
+void qvl_settings_data::load_settings() {
+    load_text(m_oUserKey, names::parcel_box_directory_root, text_setting::parcel_box_directory_root, false);
+    load_text(m_oMachineKey, names::interface_ip_address, text_setting::interface_ip_address, false);
+    set_number(number_setting::listening_port,
+               read_dword_setting(m_oMachineKey, names::interface_ip_port).value_or(0) & 0xFFFFU);
+    load_text(m_oUserKey, names::user_name, text_setting::user_name, true);
+    load_text(m_oUserKey, names::user_uuid, text_setting::user_uuid, true);
+    set_number(number_setting::provider_key_types,
+               read_dword_setting(m_oMachineKey, names::current_csp_sk_caps).value_or(0));
+    set_number(number_setting::machine_key_types,
+               read_dword_setting(m_oMachineKey, names::enabled_sk_caps).value_or(0));
+    set_number(number_setting::user_key_types, read_dword_setting(m_oUserKey, names::enabled_sk_caps).value_or(0));
+    load_text(m_oMachineKey, names::external_name, text_setting::external_name, false);
+    load_text(m_oMachineKey, names::current_csp, text_setting::current_csp, true);
+    set_number(number_setting::io_block_size, read_dword_setting(m_oMachineKey, names::io_block_size).value_or(0));
+}
+
+std::vector<std::string> directory_levels(const std::string& path) {
+    std::vector<std::string> levels;
+    if (path.empty() || path.size() > max_path_length) {
+        return levels;
+    }
+    const bool absolute = is_separator(path.front());
+    std::size_t start = 0;
+    while (start < path.size() && is_separator(path[start])) {
+        ++start;
+    }
+    if (start == path.size()) {
+        return levels;
+    }
+    // A component ends at a separator that has a character before it (within the component) and one after
+    // it, so a doubled separator begins the next component and a trailing one stays with the last.
+    std::vector<std::string> components;
+    std::size_t component_start = start;
+    for (std::size_t i = start + 1; i + 1 < path.size(); ++i) {
+        if (is_separator(path[i]) && i > component_start) {
+            components.push_back(path.substr(component_start, i - component_start));
+            component_start = i + 1;
+        }
+    }
+    components.push_back(path.substr(component_start));
+    std::string built = absolute ? "/" : "";
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        if (i > 0) {
+            built += '/';
+        }
+        for (char c : components[i]) {
+            built += is_separator(c) ? '/' : c;
+        }
+        levels.push_back(built);
+    }
+    return levels;
+}
+
+bool create_directory_path(const std::string& path) {
+    const std::vector<std::string> levels = directory_levels(path);
+    if (levels.empty()) {
+        return false;
+    }
+    for (const std::string& level : levels) {
+        (void)::mkdir(level.c_str(), 0755);
+    }
+    return true;
+}
+
+} // namespace tiv

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "core/owned_buffer.h"
+#include "platform/registry.h"
+
+namespace tiv {
+
+// Opens (creating when missing) Software\Velmora\Quorvel\Version 1.2 below a root with full access.
+// A key that cannot be opened is none: reads from it count as missing, writes have no effect.
+[[nodiscard]] reg::key open_version_key(reg::root which);
+
+class registry_manager {
+public:
+    registry_manager();
+    registry_manager(const registry_manager&) = delete;
+    registry_manager& operator=(const registry_manager&) = delete;
+    virtual ~registry_manager();
+
+    [[nodiscard]] const reg::key& machine_key() const { return m_oMachineKey; }
+    [[nodiscard]] const reg::key& user_key() const { return m_oUserKey; }
+
+protected:
+    reg::key m_oMachineKey;
+    reg::key m_oUserKey;
+};
+
+enum class text_setting : std::size_t {
+    current_csp,
+    external_name,
+    interface_ip_address,
+    user_uuid,
+    user_name,
+    parcel_box_directory_root,
+    count_
+};
+
+enum class number_setting : std::size_t {
+    machine_key_types,
+    user_key_types,
+    provider_key_types,
+    listening_port,
+    io_block_size,
+    count_
+};
+
+// The process-wide settings object: the open keys and an in-memory copy of every setting.
+// Transfer threads read it while dialogs change it, so texts are handed out as copies under a lock
+// and numbers are atomics.
+class qvl_settings_data : public registry_manager {
+public:
+    qvl_settings_data();
+    ~qvl_settings_data() override;
+
+    // Reads every setting from the registry; missing values take the defaults of the load order.
+    void load_settings();
+
+    [[nodiscard]] const reg::key& profile_list_key() const { return m_oProfileListKey; }
+
+    // An absent text reads as the empty text.
+    [[nodiscard]] std::string text(text_setting which) const;
+    [[nodiscard]] bool has_text(text_setting which) const;
+    void set_text(text_setting which, const std::string& value);
+
+    [[nodiscard]] std::uint32_t number(number_setting which) const;
+    void set_number(number_setting which, std::uint32_t value);
+
+    // Set by the last profile read when its stored key disagrees with its byte or bit count.
+    std::atomic<int> profile_key_mismatch{0};
+
+private:
+    void load_text(const reg::key& k, const char* name, text_setting which, bool clear_when_missing);
+
+    reg::key m_oProfileListKey;
+    mutable std::mutex m_oTextLock;
+    std::array<owned_buffer, static_cast<std::size_t>(text_setting::count_)> m_aTexts;
+    std::array<std::atomic<std::uint32_t>, static_cast<std::size_t>(number_setting::count_)> m_aNumbers{};
+};
+
+// Splits a path at '/' or '\' and creates every level in turn; the result of each creation is ignored
+// (an existing or refused level is passed over). False only for a path without components: empty,
+// longer than 1023 characters, or nothing but separators.
+[[nodiscard]] bool create_directory_path(const std::string& path);
+
+// The levels create_directory_path would create, in order (exposed so the splitting can be checked).
+[[nodiscard]] std::vector<std::string> directory_levels(const std::string& path);
+
+} // namespace tiv

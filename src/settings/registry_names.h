@@ -1,0 +1,39 @@
+#pragma once
+
+// The names under which the program keeps its settings; stored files and other tools rely on them.
+namespace tiv::names {
+
+inline constexpr const char* software = "Software";
+inline constexpr const char* version_key = "Version 1.2";
+inline constexpr const char* program_key = "Velmora\\Quorvel";
+inline constexpr const char* installation_directory = "InstallationDirectory";
+inline constexpr const char* external_name = "ExternalName";
+inline constexpr const char* interface_ip_address = "InterfaceIPAddress";
+inline constexpr const char* interface_ip_port = "InterfaceIPPort";
+inline constexpr const char* io_block_size = "IOBlockSize";
+inline constexpr const char* current_csp = "CurrentCSP";
+inline constexpr const char* current_csp_sk_caps = "CurrentCSPSKCaps";
+inline constexpr const char* enabled_sk_caps = "EnabledSKCaps";
+inline constexpr const char* user_name = "UserName";
+inline constexpr const char* user_uuid = "UserUUID";
+inline constexpr const char* parcel_box_directory_root = "ParcelBoxDirectoryRoot";
+inline constexpr const char* profile_list = "ProfileList";
+inline constexpr const char* profile_name = "ProfileName";
+inline constexpr const char* profile_uuid = "ProfileUUID";
+inline constexpr const char* parcel_receipt_enabled = "ParcelReceiptEnabled";
+inline constexpr const char* receipt_directory = "ReceiptDirectory";
+inline constexpr const char* ip_address = "IPAddress";
+inline constexpr const char* ip_port = "IPPort";
+inline constexpr const char* encryption_method = "EncryptionMethod";
+inline constexpr const char* public_key_bits = "PublicKeyBits";
+inline constexpr const char* public_key_bytes = "PublicKeyBytes";
+inline constexpr const char* public_key = "PublicKey";
+inline constexpr const char* max_file_size = "MaxFileSize";
+inline constexpr const char* max_file_count = "MaxFileCount";
+inline constexpr const char* setup_complete = "SetupComplete";
+inline constexpr const char* first_run = "FirstRun V1.2";
+
+// The provider layer that stands in for the Windows cryptographic service provider.
+inline constexpr const char* default_provider_name = "Quorvel OpenSSL RSA and AES Provider";
+
+} // namespace tiv::names

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "core/text.h"
+#include "platform/uuid.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+#include "support/cli_runner.h"
+#include "support/temp_home.h"
+
+namespace tiv {
+namespace {
+
+using test::run_cli;
+
+class CliIdentity : public test::home_test {};
+
+TEST_F(CliIdentity, InitWritesDefaultsAppliesOptionsAndPrintsTheIdentity) {
+    const std::string root = m_oHome.path() + "/boxes";
+    const auto result =
+        run_cli({"init", "--name", "Alice", "--address=127.0.0.1", "--port", "20123", "--parcel-root", root});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("Alice"), std::string::npos);
+    EXPECT_NE(result.out.find("127.0.0.1:20123"), std::string::npos);
+    struct stat info {};
+    EXPECT_EQ(::stat(root.c_str(), &info), 0) << "init creates the parcel box root";
+
+    const auto whoami = run_cli({"whoami"});
+    ASSERT_EQ(whoami.code, 0) << whoami.err;
+    EXPECT_EQ(whoami.out, result.out);
+    qvl_settings_data settings;
+    settings.load_settings();
+    EXPECT_NE(whoami.out.find(settings.text(text_setting::user_uuid)), std::string::npos);
+}
+
+TEST_F(CliIdentity, SecondInitKeepsIdentityAndEarlierChoices) {
+    ASSERT_EQ(run_cli({"init", "--name", "Alice", "--port", "20123"}).code, 0);
+    const auto first = run_cli({"whoami"});
+    ASSERT_EQ(run_cli({"init"}).code, 0);
+    EXPECT_EQ(run_cli({"whoami"}).out, first.out) << "set-up is complete: no defaults are written again";
+}
+
+TEST_F(CliIdentity, UsageErrorsExitTwoAndChangeNothing) {
+    EXPECT_EQ(run_cli({}).code, 2);
+    EXPECT_EQ(run_cli({"frobnicate"}).code, 2);
+    const auto bad_port = run_cli({"init", "--port", "70000"});
+    EXPECT_EQ(bad_port.code, 2);
+    EXPECT_NE(bad_port.err.find("port"), std::string::npos);
+    EXPECT_EQ(run_cli({"init", "--address", "example.org"}).code, 2);
+    EXPECT_EQ(run_cli({"init", "--colour"}).code, 2);
+    EXPECT_EQ(run_cli({"init", "--name"}).code, 2);
+    EXPECT_EQ(run_cli({"whoami"}).code, 1) << "nothing was initialised by the refused commands";
+}
+
+TEST_F(CliIdentity, EveryCommandHasHelp) {
+    for (const char* name : {"init", "whoami", "friends", "reg"}) {
+        const auto help = run_cli({name, "--help"});
+        EXPECT_EQ(help.code, 0) << name;
+        EXPECT_NE(help.out.find("Usage: quorvel-cli"), std::string::npos) << name;
+    }
+    EXPECT_EQ(run_cli({"--help"}).code, 0);
+}
+
+TEST_F(CliIdentity, FriendsListsOneLinePerProfile) {
+    ASSERT_EQ(run_cli({"friends"}).out, "");
+    qvl_settings_data settings;
+    friend_profile bob;
+    copy_text_field(bob.name, "Bob");
+    copy_text_field(bob.address, "10.0.0.2");
+    bob.port = 20001;
+    const std::string uuid = uuid_to_text(make_uuid());
+    copy_text_field(bob.uuid, uuid);
+    ASSERT_TRUE(save_profile(settings, bob));
+    const auto listed = run_cli({"friends"});
+    ASSERT_EQ(listed.code, 0);
+    EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid + "\n");
+}
+
+} // namespace
+} // namespace tiv
