@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,12 @@ inline constexpr status more_data = 234;
 inline constexpr status no_more_items = 259;
 inline constexpr status key_deleted = 1018;
 inline constexpr status cannot_open_hive = 1009; // ERROR_BADDB
+inline constexpr status registry_corrupt = 1015; // ERROR_REGISTRY_CORRUPT: the database is damaged
+inline constexpr status io_failure = 1016;       // ERROR_REGISTRY_IO_FAILED: disk full, lock time-out, I/O error
+
+// Limits the Windows registry has too; longer names give invalid_parameter.
+inline constexpr std::size_t max_key_name = 255;
+inline constexpr std::size_t max_value_name = 16383;
 
 enum value_type : std::uint32_t {
     REG_NONE = 0,
@@ -61,6 +68,9 @@ private:
 
 // Opens the root key of a hive, creating the database file (and its directory) when it is missing.
 // A hive that cannot be opened for reading and writing yields access_denied or cannot_open_hive.
+// Keys of one process share one connection per hive file; the location is looked up on every call, so a
+// changed QUORVEL_HOME applies to the next open_root while keys already open stay with their hive.
+// After fork() the child opens its own connection; keys it inherited must not be used (nor closed) there.
 [[nodiscard]] status open_root(root which, key& out);
 
 // `subkey` may name several levels separated by '\'; an empty subkey opens the key itself again.
@@ -78,7 +88,7 @@ private:
 
 // RegEnumKeyEx: subkey `index` in a stable order (case-insensitive name order). *name_size is the
 // buffer's capacity in characters on entry and the name's length on success; a name that does not fit
-// with its NUL gives more_data. Past the end: no_more_items.
+// with its NUL gives more_data and leaves *name_size as it was. Past the end: no_more_items.
 [[nodiscard]] status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size);
 
 // Every value of a key in a stable order (case-insensitive name order), for export.

@@ -1,0 +1,251 @@
+#include "crypto/crypto_provider.h"
+
+#include <cstdio>
+
+#include "crypto/hex_text.h"
+#include "crypto/session_key_types.h"
+#include "platform/crypto_backend_blob_format.h"
+#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend_random.h"
+#include "platform/crypto_backend_simple_blob.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "presence/activity_log.h"
+
+namespace tiv {
+
+namespace {
+constexpr std::size_t blob_bit_length_offset = 12;
+
+unsigned blob_bits(const std::vector<std::uint8_t>& blob) {
+    return blob.size() >= blob_bit_length_offset + 4 ? cryptoapi::get_le32(blob.data() + blob_bit_length_offset) : 0;
+}
+
+void report_open_failure(const std::string& container, std::uint32_t error) {
+    char text[512];
+    std::snprintf(text, sizeof text, "Unexpected Error\r\nP[%s]\r\nC[%s] type %d\r\nGetLastError() returns: %d[0x%08x]",
+                  "(null)", container.c_str(), 24, static_cast<int>(error), error);
+    show_message_box(text, "Special Debugging", MB_OK | MB_ICONWARNING);
+}
+} // namespace
+
+crypto_provider::crypto_provider(std::string key_root, unsigned initial_key_bits)
+    : m_strKeyRoot(key_root.empty() ? paths::key_container_root() : std::move(key_root)),
+      m_nInitialKeyBits(initial_key_bits) {}
+
+crypto_provider::~crypto_provider() = default;
+
+bool crypto_provider::record(const cryptoapi::status& result) {
+    if (!result) {
+        last_error = result.code();
+    }
+    return static_cast<bool>(result);
+}
+
+std::uint32_t crypto_provider::available_key_types() {
+    std::uint32_t mask = 0;
+    for (std::size_t i = 0; i < session_key_type_count; ++i) {
+        const auto* spec =
+            cryptoapi::find_session_cipher(session_key_types[i].algorithm, session_key_types[i].key_bits);
+        if (spec != nullptr && cryptoapi::session_cipher_available(*spec)) {
+            mask |= 1U << i;
+        }
+    }
+    return mask;
+}
+
+bool crypto_provider::open_container() {
+    cryptoapi::key_container container;
+    cryptoapi::status opened = cryptoapi::key_container::open_in(m_strKeyRoot, m_strContainerName, container);
+    acquire_error = opened.code();
+    provider_acquired = static_cast<bool>(opened);
+    if (!opened && opened.code() == cryptoapi::bad_keyset) {
+        opened = cryptoapi::key_container::create_in(m_strKeyRoot, m_strContainerName, container);
+        acquire_error = opened.code();
+        container_created = static_cast<bool>(opened);
+    }
+    if (!opened) {
+        report_open_failure(m_strContainerName, opened.code());
+        log_activity("Key container [%s] cannot be opened: %s", m_strContainerName.c_str(), opened.text().c_str());
+        return false;
+    }
+    std::lock_guard guard(m_oLock);
+    m_oContainer = std::move(container);
+    return true;
+}
+
+void crypto_provider::open(std::uint32_t machine_key_types) {
+    const std::uint32_t available = available_key_types();
+    for (std::size_t i = 0; i < session_key_type_count; ++i) {
+        if ((machine_key_types & (1U << i)) != 0 && (available & (1U << i)) == 0) {
+            log_activity("Session key type [%s] is not available here and is left out", session_key_types[i].name);
+        }
+    }
+    allowed_key_types = machine_key_types & available;
+    container_open = open_container();
+    if (!container_open) {
+        return;
+    }
+    signature_key_created = false;
+    exchange_key_created = false;
+    for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
+        cryptoapi::rsa_key pair;
+        cryptoapi::status found;
+        {
+            std::lock_guard guard(m_oLock);
+            found = m_oContainer.get_key(kind, pair);
+        }
+        if (found) {
+            std::lock_guard guard(m_oLock);
+            (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
+                std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
+            continue;
+        }
+        record(found);
+        // Only a missing pair is made anew: a damaged or exposed key file must not be silently replaced.
+        if (found.code() != cryptoapi::no_key) {
+            log_activity("Key pair file cannot be used: %s", found.text().c_str());
+            continue;
+        }
+        const bool made = kind == cryptoapi::key_pair_kind::exchange ? generate_exchange_key(m_nInitialKeyBits)
+                                                                     : generate_signature_key(m_nInitialKeyBits);
+        (kind == cryptoapi::key_pair_kind::exchange ? exchange_key_created : signature_key_created) = made;
+    }
+    ready = container_open && exchange_key() != nullptr && signature_key() != nullptr;
+}
+
+void crypto_provider::close() {
+    std::lock_guard guard(m_oLock);
+    m_pExchangeKey.reset();
+    m_pSignatureKey.reset();
+    m_oContainer = cryptoapi::key_container();
+    ready = false;
+    container_open = false;
+}
+
+bool crypto_provider::generate_pair(cryptoapi::key_pair_kind kind, unsigned bits) {
+    if (!container_open) {
+        return false;
+    }
+    if (!cryptoapi::is_user_key_bits(bits)) {
+        last_error = cryptoapi::bad_flags;
+        return false;
+    }
+    // Generation takes seconds at these lengths; only storing the pair holds the lock.
+    cryptoapi::rsa_key pair;
+    if (!record(cryptoapi::rsa_key::generate(bits, pair))) {
+        return false;
+    }
+    std::lock_guard guard(m_oLock);
+    if (!record(m_oContainer.replace_key(kind, pair))) {
+        return false;
+    }
+    (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
+        std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
+    return true;
+}
+
+bool crypto_provider::generate_exchange_key(unsigned bits) {
+    return generate_pair(cryptoapi::key_pair_kind::exchange, bits) ||
+           generate_pair(cryptoapi::key_pair_kind::exchange, default_key_bits);
+}
+
+bool crypto_provider::generate_signature_key(unsigned bits) {
+    return generate_pair(cryptoapi::key_pair_kind::signature, bits);
+}
+
+rsa_key_ptr crypto_provider::exchange_key() const {
+    std::lock_guard guard(m_oLock);
+    return m_pExchangeKey;
+}
+
+rsa_key_ptr crypto_provider::signature_key() const {
+    std::lock_guard guard(m_oLock);
+    return m_pSignatureKey;
+}
+
+session_key_ptr crypto_provider::generate_session_key(std::uint32_t type_bit) {
+    if ((type_bit & allowed_key_types) == 0 || !container_open) {
+        return nullptr;
+    }
+    const session_key_type& type = session_key_types[key_type_index(type_bit)];
+    auto key = std::make_unique<cryptoapi::session_key>();
+    if (!record(cryptoapi::session_key::generate(type.algorithm, type.key_bits, *key))) {
+        return nullptr;
+    }
+    return key;
+}
+
+rsa_key_ptr crypto_provider::import_public_key(std::span<const std::uint8_t> blob) {
+    if (!container_open || blob.empty()) {
+        return nullptr;
+    }
+    cryptoapi::rsa_key key;
+    if (!record(cryptoapi::import_public_key_blob(blob, key))) {
+        return nullptr;
+    }
+    return std::make_shared<const cryptoapi::rsa_key>(std::move(key));
+}
+
+session_key_ptr crypto_provider::import_session_key(std::span<const std::uint8_t> blob) {
+    const rsa_key_ptr exchange = exchange_key();
+    if (!container_open || blob.empty() || exchange == nullptr) {
+        return nullptr;
+    }
+    auto key = std::make_unique<cryptoapi::session_key>();
+    if (!record(cryptoapi::unwrap_simple_blob(blob, *exchange, *key))) {
+        return nullptr;
+    }
+    return key;
+}
+
+bool crypto_provider::export_public_key(const cryptoapi::rsa_key& key, std::uint32_t key_alg,
+                                        std::vector<std::uint8_t>& blob) {
+    return record(cryptoapi::export_public_key_blob(key, key_alg, blob));
+}
+
+bool crypto_provider::export_session_key(const cryptoapi::session_key& key, const cryptoapi::rsa_key& wrapping,
+                                         std::vector<std::uint8_t>& blob) {
+    return record(cryptoapi::wrap_simple_blob(key, wrapping, blob));
+}
+
+bool crypto_provider::random(std::span<std::uint8_t> out) {
+    return record(cryptoapi::random_bytes(out));
+}
+
+unsigned crypto_provider::key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line,
+                                   std::string& text) {
+    text.clear();
+    std::vector<std::uint8_t> blob;
+    if (key == nullptr || !export_public_key(*key, key_alg, blob)) {
+        return 0;
+    }
+    if (hex_encode(blob, blob.size(), bytes_per_line, text) == 0) {
+        return 0;
+    }
+    return blob_bits(blob);
+}
+
+unsigned crypto_provider::exchange_key_text(std::size_t bytes_per_line, std::string& text) {
+    return key_text(exchange_key(), cryptoapi::calg_rsa_keyx, bytes_per_line, text);
+}
+
+unsigned crypto_provider::signature_key_text(std::string& text) {
+    return key_text(signature_key(), cryptoapi::calg_rsa_sign, 32, text);
+}
+
+std::vector<std::uint8_t> crypto_provider::exchange_key_blob() {
+    std::vector<std::uint8_t> blob;
+    const rsa_key_ptr key = exchange_key();
+    if (key == nullptr || !export_public_key(*key, cryptoapi::calg_rsa_keyx, blob)) {
+        blob.clear();
+    }
+    return blob;
+}
+
+crypto_provider& process_crypto_provider() {
+    static crypto_provider provider;
+    return provider;
+}
+
+} // namespace tiv

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/crypto_backend_rsa.h"
+#include "platform/crypto_backend_session_key.h"
+#include "platform/key_container.h"
+
+namespace tiv {
+
+using rsa_key_ptr = std::shared_ptr<const cryptoapi::rsa_key>;
+using session_key_ptr = std::unique_ptr<cryptoapi::session_key>;
+
+// The user's key container and key pairs, and every key operation the program needs. One process-wide
+// instance serves the program (`process_crypto_provider`); tests make their own, each with its own key
+// root, to hold two identities in one process. Key pairs are handed out as shared pointers, so a pair that
+// the key management replaces stays alive for the transfers still using it.
+class crypto_provider {
+public:
+    // Exchange key pairs made at the first start.
+    static constexpr unsigned default_key_bits = 3072;
+    static constexpr const char* default_container_name = "Velmora\\Quorvel";
+
+    // `key_root` empty: the user's key container root. `initial_key_bits`: the length of pairs that open()
+    // makes when they are missing (tests choose short keys to stay fast).
+    explicit crypto_provider(std::string key_root = {}, unsigned initial_key_bits = default_key_bits);
+    crypto_provider(const crypto_provider&) = delete;
+    crypto_provider& operator=(const crypto_provider&) = delete;
+    ~crypto_provider();
+
+    // Opens the container (creating it and any missing key pair) and takes the machine's key type policy,
+    // less the types whose cipher cannot be had here. Results are left in the flags.
+    void open(std::uint32_t machine_key_types);
+    void close();
+
+    // Replace a pair; `bits` as the key management offers them (1024 to 16384 in steps of 256). An exchange
+    // pair that cannot be made at that length is retried once at 3072 bits.
+    [[nodiscard]] bool generate_exchange_key(unsigned bits);
+    [[nodiscard]] bool generate_signature_key(unsigned bits);
+
+    [[nodiscard]] rsa_key_ptr exchange_key() const;
+    [[nodiscard]] rsa_key_ptr signature_key() const;
+
+    // None when the type shares no bit with `allowed_key_types` or the container is not open. A value that
+    // is not exactly one bit takes AES 256.
+    [[nodiscard]] session_key_ptr generate_session_key(std::uint32_t type_bit);
+    // A public key from a PUBLICKEYBLOB; none on a malformed blob.
+    [[nodiscard]] rsa_key_ptr import_public_key(std::span<const std::uint8_t> blob);
+    // A session key from a SIMPLEBLOB wrapped for this user's exchange key.
+    [[nodiscard]] session_key_ptr import_session_key(std::span<const std::uint8_t> blob);
+    [[nodiscard]] bool export_public_key(const cryptoapi::rsa_key& key, std::uint32_t key_alg,
+                                         std::vector<std::uint8_t>& blob);
+    [[nodiscard]] bool export_session_key(const cryptoapi::session_key& key, const cryptoapi::rsa_key& wrapping,
+                                          std::vector<std::uint8_t>& blob);
+    [[nodiscard]] bool random(std::span<std::uint8_t> out);
+
+    // The public key as upper-case hex of its PUBLICKEYBLOB; returns its bit length, 0 (and no text) when
+    // there is no key or the export fails.
+    unsigned exchange_key_text(std::size_t bytes_per_line, std::string& text);
+    unsigned signature_key_text(std::string& text);
+    // The exchange key's PUBLICKEYBLOB; empty when there is none.
+    [[nodiscard]] std::vector<std::uint8_t> exchange_key_blob();
+
+    // The session key types whose cipher OpenSSL offers here.
+    [[nodiscard]] static std::uint32_t available_key_types();
+
+    std::atomic<std::uint32_t> acquire_error{0};
+    std::atomic<bool> provider_acquired{false};
+    std::atomic<std::uint32_t> allowed_key_types{0};
+    std::atomic<std::uint32_t> last_error{0};
+    std::atomic<bool> ready{false};
+    std::atomic<bool> container_open{false};
+    std::atomic<bool> container_created{false};
+    std::atomic<bool> signature_key_created{false};
+    std::atomic<bool> exchange_key_created{false};
+
+private:
+    bool record(const cryptoapi::status& result);
+    bool open_container();
+    unsigned key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line, std::string& text);
+    bool generate_pair(cryptoapi::key_pair_kind kind, unsigned bits);
+
+    std::string m_strKeyRoot;
+    unsigned m_nInitialKeyBits;
+    std::string m_strContainerName = default_container_name;
+    mutable std::mutex m_oLock; // guards the container and the two key pointers
+    cryptoapi::key_container m_oContainer;
+    rsa_key_ptr m_pExchangeKey;
+    rsa_key_ptr m_pSignatureKey;
+};
+
+// The program's one provider, opened by start-up.
+crypto_provider& process_crypto_provider();
+
+} // namespace tiv

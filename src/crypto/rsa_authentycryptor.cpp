@@ -1,0 +1,345 @@
+#include "crypto/rsa_authentycryptor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "crypto/session_key_types.h"
+#include "net/net_socket.h"
+#include "platform/message_box.h"
+#include "platform/uuid.h"
+#include "presence/activity_log.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+
+namespace {
+constexpr std::size_t comparison_size = 256;
+constexpr char comparison_pattern[] = "0123456789ABCDEF0123456789ABCDEF";
+} // namespace
+
+// Sends and receives whole records; after the first failure the connection counts as gone.
+class rsa_authentycryptor::link {
+public:
+    explicit link(net_socket& socket) : m_oSocket(socket) {}
+
+    template <std::size_t N> bool send(const std::array<std::uint8_t, N>& record) {
+        m_bUp = m_bUp && send_all(m_oSocket, record.data(), static_cast<int>(N)) == static_cast<int>(N);
+        return m_bUp;
+    }
+    template <std::size_t N> int receive(std::array<std::uint8_t, N>& record) {
+        const int got = m_bUp ? receive_all(m_oSocket, static_cast<int>(N), record.data()) : -1;
+        m_bUp = got == static_cast<int>(N);
+        return got;
+    }
+
+private:
+    net_socket& m_oSocket;
+    bool m_bUp = true;
+};
+
+rsa_authentycryptor::rsa_authentycryptor(crypto_provider& provider, qvl_settings_data& settings)
+    : m_oProvider(provider), m_oSettings(settings) {}
+
+rsa_authentycryptor::~rsa_authentycryptor() = default;
+
+std::unique_ptr<authentycryptor> rsa_authentycryptor::clone() const {
+    return std::make_unique<rsa_authentycryptor>(m_oProvider, m_oSettings);
+}
+
+rsa_key_ptr rsa_authentycryptor::import_profile_key(const friend_profile& profile) {
+    if (!m_oProvider.container_open || profile.key_bytes <= 0 || profile.key.data == nullptr ||
+        profile.key_bytes > profile.key.size) {
+        return nullptr;
+    }
+    return m_oProvider.import_public_key(
+        std::span<const std::uint8_t>(profile.key.data, static_cast<std::size_t>(profile.key_bytes)));
+}
+
+auth::pass_record rsa_authentycryptor::fresh_pass_record(std::uint16_t pass) {
+    auth::pass_record record;
+    record.pass = pass;
+    // Unused blob space carries random bytes, never leftovers of memory.
+    (void)m_oProvider.random(record.a.blob);
+    (void)m_oProvider.random(record.b.blob);
+    return record;
+}
+
+bool rsa_authentycryptor::export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping,
+                                      auth::key_block& block) {
+    std::vector<std::uint8_t> blob;
+    if (key == nullptr || wrapping == nullptr || !m_oProvider.export_session_key(*key, *wrapping, blob) ||
+        blob.size() > auth::blob_area_size) {
+        return false;
+    }
+    block.type_index = static_cast<std::uint16_t>(key_type_index(m_nChosenType));
+    block.key_bits = key_type_bits(m_nChosenType);
+    block.blob_length = static_cast<std::uint16_t>(blob.size());
+    std::copy(blob.begin(), blob.end(), block.blob.begin());
+    return true;
+}
+
+session_key_ptr rsa_authentycryptor::import_block(const auth::key_block& block) {
+    // A claimed length beyond the block is refused before anything is read.
+    if (!m_oProvider.container_open || block.blob_length == 0 || block.blob_length > auth::blob_area_size) {
+        return nullptr;
+    }
+    return m_oProvider.import_session_key(std::span<const std::uint8_t>(block.blob.data(), block.blob_length));
+}
+
+bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting) {
+    if (encrypting == nullptr || decrypting == nullptr) {
+        return false;
+    }
+    std::vector<std::uint8_t> plain(comparison_size);
+    for (std::size_t i = 0; i < comparison_size; ++i) {
+        plain[i] = static_cast<std::uint8_t>(comparison_pattern[i % 32]);
+    }
+    std::vector<std::uint8_t> encrypted;
+    std::vector<std::uint8_t> decrypted;
+    const cryptoapi::status sealed = encrypting->encrypt(plain, true, encrypted);
+    const cryptoapi::status opened = decrypting->decrypt(encrypted, true, decrypted);
+    if (!sealed) {
+        m_oProvider.last_error = sealed.code();
+    }
+    if (!opened) {
+        m_oProvider.last_error = opened.code();
+    }
+    return sealed && opened && decrypted == plain;
+}
+
+void rsa_authentycryptor::ask_about_no_common_type(const char* caption) {
+    show_message_box("No common key caps", caption, MB_OK);
+}
+
+bool rsa_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_profile& destination) {
+    link connection(socket);
+    bool result = true;
+    log_activity("S::Authenticating [%s]", destination.name);
+
+    const rsa_key_ptr destination_key = import_profile_key(destination);
+    if (destination_key == nullptr) {
+        log_activity("S::Authenticating FAILED->importing public key");
+        result = false;
+    }
+
+    auth::cap_record cap;
+    cap.key_types = m_oProvider.allowed_key_types;
+    if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
+        cap.user_uuid = uuid_to_guid_bytes(*own);
+    }
+    if (!connection.send(cap.encode())) {
+        log_activity("S::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+        result = false;
+    }
+    auth::cap_bytes answer{};
+    const bool answered = connection.receive(answer) == static_cast<int>(auth::cap_record_size);
+    if (!answered) {
+        log_activity("S::Authenticating FAILED->bad recv oSessionKeyCapRecord record length");
+        result = false;
+    }
+
+    // Without the receiver's answer there is nothing to agree on, and no question for the user.
+    m_nChosenType =
+        answered ? choose_key_type(m_oProvider.allowed_key_types & auth::cap_record::decode(answer).key_types) : 0;
+    if (m_nChosenType == 0) {
+        if (answered) {
+            ask_about_no_common_type("AuthenticateAsSender");
+            log_activity("S::Authenticating FAILED->no mutually acceptable key types");
+        }
+        result = false;
+    } else {
+        log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
+    }
+
+    auth::pass_record pass1 = fresh_pass_record(1);
+    m_nAllowance = key_type_allowance(m_nChosenType);
+    session_key_ptr own_key = m_nChosenType != 0 ? m_oProvider.generate_session_key(m_nChosenType) : nullptr;
+    if (own_key == nullptr) {
+        log_activity("S::Authenticating FAILED->create session key");
+        result = false;
+    }
+    if (!export_into(own_key.get(), destination_key.get(), pass1.a)) {
+        log_activity("S::Authenticating FAILED->export session key");
+        result = false;
+    }
+    if (!connection.send(pass1.encode())) {
+        log_activity("S::Authenticating FAILED->bad ARPass1 record length");
+        result = false;
+    }
+
+    auth::pass_bytes pass2_bytes{};
+    if (connection.receive(pass2_bytes) != static_cast<int>(auth::pass_record_size)) {
+        log_activity("S::Authenticating FAILED->bad ARPass2 record length");
+        result = false;
+    }
+    const auth::pass_record pass2 = auth::pass_record::decode(pass2_bytes);
+    session_key_ptr returned_own_key = import_block(pass2.a);
+    if (returned_own_key == nullptr) {
+        log_activity("S::Authenticating FAILED->P2::import sender key");
+        result = false;
+    }
+    session_key_ptr receiver_key = import_block(pass2.b);
+    if (receiver_key == nullptr) {
+        log_activity("S::Authenticating FAILED->P2::import m_oReceiverKey key");
+        result = false;
+    }
+
+    auth::pass_record pass3 = fresh_pass_record(3);
+    if (!export_into(receiver_key.get(), destination_key.get(), pass3.b)) {
+        log_activity("S::Authenticating FAILED->P2::Export hReceiverKey key");
+        result = false;
+    }
+    auth::key_block discarded;
+    if (!export_into(returned_own_key.get(), destination_key.get(), discarded)) {
+        log_activity("S::Authenticating FAILED->P2::Reexport hReturnedSenderKey key");
+        result = false;
+    }
+    if (!connection.send(pass3.encode())) {
+        log_activity("S::Authenticating FAILED->bad ARPass3 record length");
+        result = false;
+    }
+
+    if (!keys_match(own_key.get(), returned_own_key.get())) {
+        log_activity("S::Authenticating FAILED->key comparison");
+        result = false;
+    } else if (result) {
+        log_activity("S::Authenticating SUCCEEDED");
+    }
+    m_pSessionKey = std::move(own_key);
+    return result;
+}
+
+bool rsa_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) {
+    link connection(socket);
+    bool result = true;
+    sender = friend_profile{}; // a failed look-up must leave no allowed types and no key behind
+
+    auth::cap_bytes cap_bytes{};
+    const int got = connection.receive(cap_bytes);
+    const bool offered = got == static_cast<int>(auth::cap_record_size);
+    if (!offered) {
+        log_activity("R::Authenticating FAILED->bad recv oSessionKeyCapRecord record length (%d/%d)", got,
+                     static_cast<int>(auth::cap_record_size));
+        result = false;
+    }
+    auth::cap_record cap = auth::cap_record::decode(cap_bytes);
+    if (!offered || !find_profile_by_uuid(m_oSettings, uuid_from_guid_bytes(cap.user_uuid.data()), sender)) {
+        log_activity("R::Authenticating FAILED->profile retrieval");
+        result = false;
+        sender = friend_profile{};
+    }
+    log_activity("R::Authenticating [%s]", sender.name);
+
+    m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types);
+    if (m_nChosenType == 0) {
+        if (offered) {
+            ask_about_no_common_type("AuthenticateAsReceiver");
+            log_activity("R::Authenticating FAILED->no mutually acceptable key types");
+        }
+        result = false;
+    } else {
+        log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
+    }
+    cap.key_types = m_nChosenType;
+    if (!connection.send(cap.encode())) {
+        log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+        result = false;
+    }
+
+    auth::pass_bytes pass1_bytes{};
+    if (connection.receive(pass1_bytes) != static_cast<int>(auth::pass_record_size)) {
+        log_activity("R::Authenticating FAILED->bad ARPass1 record length");
+        result = false;
+    }
+    const auth::pass_record pass1 = auth::pass_record::decode(pass1_bytes);
+    const rsa_key_ptr sender_key = import_profile_key(sender);
+    if (sender_key == nullptr) {
+        log_activity("R::Authenticating FAILED->importing public key");
+        result = false;
+    }
+    m_nAllowance = key_type_allowance(m_nChosenType);
+    session_key_ptr own_key = m_nChosenType != 0 ? m_oProvider.generate_session_key(m_nChosenType) : nullptr;
+    if (own_key == nullptr) {
+        log_activity("R::Authenticating FAILED->creating session key");
+        result = false;
+    }
+    session_key_ptr sender_session_key = import_block(pass1.a);
+    if (sender_session_key == nullptr) {
+        log_activity("R::Authenticating FAILED->P2::importing m_oSenderKey");
+        result = false;
+    }
+
+    auth::pass_record pass2 = fresh_pass_record(2);
+    if (!export_into(sender_session_key.get(), sender_key.get(), pass2.a)) {
+        log_activity("R::Authenticating FAILED->P2::exporting hSenderKey");
+        result = false;
+    }
+    if (!export_into(own_key.get(), sender_key.get(), pass2.b)) {
+        log_activity("R::Authenticating FAILED->P2::exporting hReceiverKey");
+        result = false;
+    }
+    if (!connection.send(pass2.encode())) {
+        log_activity("R::Authenticating FAILED->bad ARPass2 record length");
+        result = false;
+    }
+
+    auth::pass_bytes pass3_bytes{};
+    if (connection.receive(pass3_bytes) != static_cast<int>(auth::pass_record_size)) {
+        log_activity("R::Authenticating FAILED->bad ARPass3 record length");
+        result = false;
+    }
+    const auth::pass_record pass3 = auth::pass_record::decode(pass3_bytes);
+    session_key_ptr returned_own_key = import_block(pass3.b);
+    if (returned_own_key == nullptr) {
+        log_activity("R::Authenticating FAILED->P3::importing m_oReceiverKey");
+        result = false;
+    }
+    auth::key_block discarded;
+    if (!export_into(returned_own_key.get(), sender_key.get(), discarded)) {
+        log_activity("R::Authenticating FAILED->P3::exporting hReturnedReceiverKey");
+        result = false;
+    }
+
+    // A sender that hands back our own wrapped key unchanged proves nothing.
+    const bool echoed = pass3.b.type_index == pass2.b.type_index && pass3.b.key_bits == pass2.b.key_bits &&
+                        pass3.b.blob_length == pass2.b.blob_length &&
+                        std::memcmp(pass3.b.blob.data(), pass2.b.blob.data(),
+                                    std::min<std::size_t>(pass2.b.blob_length, auth::blob_area_size)) == 0;
+    if (echoed || !keys_match(own_key.get(), returned_own_key.get())) {
+        log_activity("R::Authenticating FAILED->key comparison");
+        result = false;
+    } else if (result) {
+        log_activity("R::Authenticating SUCCEEDED");
+    }
+    m_pSessionKey = std::move(sender_session_key);
+    return result;
+}
+
+bool rsa_authentycryptor::encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+    if (m_pSessionKey == nullptr) {
+        return false;
+    }
+    const cryptoapi::status done = m_pSessionKey->encrypt(data, final, out);
+    if (!done) {
+        m_oProvider.last_error = done.code();
+    }
+    return static_cast<bool>(done);
+}
+
+bool rsa_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+    if (m_pSessionKey == nullptr) {
+        return false;
+    }
+    const cryptoapi::status done = m_pSessionKey->decrypt(data, final, out);
+    if (!done) {
+        m_oProvider.last_error = done.code();
+    }
+    return static_cast<bool>(done);
+}
+
+std::size_t rsa_authentycryptor::encrypted_length(std::size_t plain_bytes) const {
+    return m_pSessionKey != nullptr ? m_pSessionKey->encrypted_length(plain_bytes) : 0;
+}
+
+} // namespace tiv

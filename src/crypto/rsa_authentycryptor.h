@@ -1,0 +1,51 @@
+#pragma once
+
+#include "crypto/auth_records.h"
+#include "crypto/authentycryptor.h"
+#include "crypto/crypto_provider.h"
+
+namespace tiv {
+
+class qvl_settings_data;
+
+// The four-record exchange: each side proves it holds the private half of the RSA exchange key the other
+// side has on file for it, and both end with the sender's session key of the agreed type.
+//
+// Both sides perform every step whatever failed before, each failure writing its log line, so the two stay
+// in step and all four records cross. Once the connection itself fails, though, the remaining sends and
+// receives are not attempted (their lines are still logged): waiting out a receive time-out per record on a
+// dead connection would only delay the failure.
+class rsa_authentycryptor : public authentycryptor {
+public:
+    rsa_authentycryptor(crypto_provider& provider, qvl_settings_data& settings);
+    ~rsa_authentycryptor() override;
+
+    [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
+    [[nodiscard]] bool AuthenticateAsSender(net_socket& socket, const friend_profile& destination) override;
+    [[nodiscard]] bool AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) override;
+    [[nodiscard]] int block_allowance() const override { return m_nAllowance; }
+    [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
+
+    // The agreed type bit after an authentication (0 when none was agreed).
+    [[nodiscard]] std::uint32_t chosen_type() const { return m_nChosenType; }
+
+private:
+    class link;
+
+    rsa_key_ptr import_profile_key(const friend_profile& profile);
+    auth::pass_record fresh_pass_record(std::uint16_t pass);
+    bool export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping, auth::key_block& block);
+    session_key_ptr import_block(const auth::key_block& block);
+    bool keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting);
+    void ask_about_no_common_type(const char* caption);
+
+    crypto_provider& m_oProvider;
+    qvl_settings_data& m_oSettings;
+    session_key_ptr m_pSessionKey;
+    int m_nAllowance = 1;
+    std::uint32_t m_nChosenType = 0;
+};
+
+} // namespace tiv

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/unique_fd.h"
+
+namespace tiv {
+
+// The process-wide switch for the activity log: off at every start, flipped by the user, never saved.
+// log_activity reads it without any lock, so a line logged at the moment of a toggle may or may not be taken.
+extern std::atomic<bool> activity_logging;
+
+inline bool is_activity_logging() {
+    return activity_logging.load(std::memory_order_relaxed);
+}
+inline void set_activity_logging(bool bOn) {
+    activity_logging.store(bOn, std::memory_order_relaxed);
+}
+// Inverts the switch (the menu item does this) and returns the new state, for the item's check mark.
+bool toggle_activity_logging();
+
+// Called with each line after it has been added to a console: the text without the CR LF.
+using console_observer = std::function<void(std::string_view strLine)>;
+using observer_token = std::uint64_t;
+
+// A console's text, its optional log file and the observers that want to hear of new lines.
+//
+// Lines are kept in the order they took the lock, and the log file receives them in that same order.
+// Observers run on the thread that added the line, after the text lock has been released but under a
+// separate observer lock, so they see the lines one at a time and in console order. They may read text()
+// and may even log: such a nested line is stored but not announced again (an observer that logs every
+// line it sees must not loop forever). They must return quickly, must not throw, and must not call
+// add_observer or remove_observer, which wait for the observer lock the caller already holds.
+//
+// The in-memory text is bounded: once it passes the limit, the oldest whole lines are dropped until it is
+// back at three quarters of it, so a log that runs for days keeps its newest part in memory while the file
+// keeps everything.
+class message_console {
+public:
+    // Longest line kept; anything beyond it is dropped without notice.
+    static constexpr std::size_t max_line_length = 511;
+    static constexpr std::size_t default_text_limit = std::size_t{8} << 20;
+    // Never below a few lines, so the newest line always survives a trim.
+    static constexpr std::size_t min_text_limit = 4096;
+
+    explicit message_console(std::size_t nTextLimit = default_text_limit);
+    message_console(const message_console&) = delete;
+    message_console& operator=(const message_console&) = delete;
+
+    // Appends the first max_line_length characters of the line and CR LF to the text, writes the same to the
+    // log file when one is open, then tells the observers.
+    void add_line(std::string_view strLine);
+    // Appends "==> " and the comment to the text only; comments never reach the log file.
+    void add_comment(std::string_view strComment);
+
+    // Closes any open file, then opens `path` for appending (created with mode 0600) and writes the header
+    // block. False when the file cannot be opened or the header cannot be written; lines then go to the
+    // text only. Another console holding the same file (in this or another process) makes the open fail,
+    // so two programs never mix their lines in one file.
+    [[nodiscard]] bool open_log(const std::string& path);
+    void close_log();
+    [[nodiscard]] bool has_log() const;
+
+    // A copy of the whole text, each line followed by CR LF.
+    [[nodiscard]] std::string text() const;
+
+    [[nodiscard]] observer_token add_observer(console_observer observer);
+    // Once this returns the observer is not running and is never called again.
+    void remove_observer(observer_token token);
+
+private:
+    struct observer_entry {
+        observer_token m_nToken;
+        console_observer m_oCallback;
+    };
+
+    void store(std::string_view strLine, bool bToFile);
+    void trim_text();
+    void deliver_pending();
+
+    mutable std::mutex m_oLock; // guards everything below up to m_aPending
+    std::string m_strText;
+    std::size_t m_nTextLimit;
+    unique_fd m_oFile;
+    bool m_bHaveObservers = false;
+    std::vector<std::string> m_aPending; // lines not yet shown to the observers, in console order
+
+    // Taken before m_oLock whenever both are held; m_oLock holders never wait for it.
+    std::mutex m_oObserverLock;
+    std::vector<observer_entry> m_aObservers;
+    observer_token m_nNextToken = 1;
+};
+
+// The console that receives the activity log. It is never destroyed, so a worker thread that logs while the
+// program is shutting down still finds it in one piece.
+message_console& activity_console();
+
+// Logs one line to the activity console when activity_logging is on; with logging off it costs one load of
+// the switch and nothing is formatted or locked. The formatted text is cut to its first 511 characters.
+void log_activity(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same for a line that is already text; it is never read as a format.
+void log_activity_text(std::string_view strLine);
+
+// Opens (or re-opens) the activity log file; see message_console::open_log.
+[[nodiscard]] bool open_activity_log(const std::string& path);
+void close_activity_log();
+
+} // namespace tiv

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "net/net_socket.h"
+
+namespace tiv::test {
+
+// A listener on 127.0.0.1 (port chosen by the kernel) with one connection made and accepted.
+struct loopback_pair {
+    loopback_pair() = default;
+    loopback_pair(const loopback_pair&) = delete;
+    loopback_pair& operator=(const loopback_pair&) = delete;
+    // Both ends say they are done before either closes; otherwise the first close would wait out its drain for a
+    // peer that closes only after it.
+    ~loopback_pair() {
+        if (client.handle >= 0) {
+            ::shutdown(client.handle, SHUT_WR);
+        }
+        if (server != nullptr && server->handle >= 0) {
+            ::shutdown(server->handle, SHUT_WR);
+        }
+    }
+
+    net_socket listener;
+    net_socket client;
+    std::unique_ptr<net_socket> server;
+    net_address peer;
+};
+
+inline void open_listener(net_socket& listener, std::uint16_t port = 0) {
+    net_address local;
+    ASSERT_TRUE(resolve_address("127.0.0.1", port, local));
+    ASSERT_TRUE(open_tcp_socket(listener));
+    ASSERT_EQ(bind_socket(listener, local), bind_succeeded) << listener.last_error;
+    ASSERT_TRUE(listen_socket(listener));
+}
+
+inline void connect_pair(loopback_pair& pair) {
+    ASSERT_NO_FATAL_FAILURE(open_listener(pair.listener));
+    ASSERT_TRUE(open_tcp_socket(pair.client));
+    ASSERT_TRUE(connect_socket(pair.client, pair.listener.address)) << pair.client.last_error;
+    pair.server = accept_connection(pair.listener, &pair.peer);
+    ASSERT_NE(pair.server, nullptr) << pair.listener.last_error;
+}
+
+} // namespace tiv::test

@@ -1,0 +1,53 @@
+#include "support/log_capture.h"
+
+#include <algorithm>
+
+namespace tiv::test {
+
+log_capture::log_capture() {
+    m_nToken = activity_console().add_observer([this](std::string_view line) {
+        std::lock_guard guard(m_oLock);
+        m_aLines.emplace_back(line);
+    });
+    set_activity_logging(true);
+}
+
+log_capture::~log_capture() {
+    set_activity_logging(false);
+    activity_console().remove_observer(m_nToken);
+}
+
+std::vector<std::string> log_capture::lines() const {
+    std::lock_guard guard(m_oLock);
+    return m_aLines;
+}
+
+bool log_capture::contains(const std::string& line) const {
+    std::lock_guard guard(m_oLock);
+    return std::find(m_aLines.begin(), m_aLines.end(), line) != m_aLines.end();
+}
+
+std::size_t log_capture::count_starting_with(const std::string& prefix) const {
+    std::lock_guard guard(m_oLock);
+    return static_cast<std::size_t>(std::count_if(m_aLines.begin(), m_aLines.end(),
+                                                  [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
+}
+
+message_box_recorder::message_box_recorder() {
+    m_oPrevious = set_message_box_hook([this](const std::string& text, const std::string& caption, unsigned style) {
+        std::lock_guard guard(m_oLock);
+        m_aQuestions.push_back({text, caption, style});
+        return static_cast<int>(IDOK);
+    });
+}
+
+message_box_recorder::~message_box_recorder() {
+    set_message_box_hook(std::move(m_oPrevious));
+}
+
+std::vector<message_box_recorder::question> message_box_recorder::questions() const {
+    std::lock_guard guard(m_oLock);
+    return m_aQuestions;
+}
+
+} // namespace tiv::test
