@@ -1,17 +1,42 @@
 #include "cli/cli.h"
 
 #include "cli/command.h"
+#include "platform/message_box.h"
 
 namespace tiv::cli {
 
 namespace {
 std::vector<command> all_commands() {
-    std::vector<command> commands = identity_commands();
-    for (auto& c : registry_commands()) {
-        commands.push_back(std::move(c));
+    std::vector<command> commands;
+    for (auto group : {identity_commands, profile_commands, key_commands, registry_commands}) {
+        for (auto& c : group()) {
+            commands.push_back(std::move(c));
+        }
     }
     return commands;
 }
+
+// Questions from the core become warnings on the error stream: a command line has nobody to click OK.
+class message_box_to_stream {
+public:
+    explicit message_box_to_stream(std::ostream& err)
+        : m_oPrevious(set_message_box_hook([&err](const std::string& text, const std::string& caption, unsigned) {
+              std::string flat;
+              for (char c : text) {
+                  if (c != '\r') {
+                      flat += c == '\n' ? ' ' : c;
+                  }
+              }
+              err << "quorvel-cli: " << caption << ": " << flat << '\n';
+              return static_cast<int>(IDOK);
+          })) {}
+    message_box_to_stream(const message_box_to_stream&) = delete;
+    message_box_to_stream& operator=(const message_box_to_stream&) = delete;
+    ~message_box_to_stream() { set_message_box_hook(std::move(m_oPrevious)); }
+
+private:
+    message_box_hook m_oPrevious;
+};
 
 void print_overview(std::ostream& out, const std::vector<command>& commands) {
     out << "Usage: quorvel-cli COMMAND [OPTIONS]\n"
@@ -35,6 +60,7 @@ int fail(command_io& io, int code, const std::string& sentence) {
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     command_io io{out, err};
+    const message_box_to_stream questions(err);
     const std::vector<command> commands = all_commands();
     if (argc < 2) {
         print_overview(err, commands);

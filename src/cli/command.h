@@ -24,6 +24,8 @@ struct command {
 // Each group of commands registers here.
 std::vector<command> identity_commands();
 std::vector<command> registry_commands();
+std::vector<command> profile_commands();
+std::vector<command> key_commands();
 
 // Prints "quorvel-cli: <sentence>" on the error stream and returns the given exit code.
 int fail(command_io& io, int code, const std::string& sentence);

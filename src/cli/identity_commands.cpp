@@ -4,6 +4,10 @@
 
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "crypto/crypto_provider.h"
+#include "crypto/fingerprint.h"
+#include "crypto/key_management.h"
+#include "crypto/provider_report.h"
 #include "settings/friend_profile.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
@@ -28,12 +32,29 @@ std::string absolute_path(const std::string& path) {
     return ignored ? path : absolute.lexically_normal().string();
 }
 
-void print_identity(const qvl_settings_data& settings, std::ostream& out) {
+void print_identity(const qvl_settings_data& settings, crypto_provider& provider, std::ostream& out) {
     out << "User name:       " << settings.text(text_setting::user_name) << '\n'
         << "UUID:            " << settings.text(text_setting::user_uuid) << '\n'
         << "Listening on:    " << settings.text(text_setting::interface_ip_address) << ':'
         << settings.number(number_setting::listening_port) << '\n'
         << "Parcel box root: " << settings.text(text_setting::parcel_box_directory_root) << '\n';
+    const std::vector<std::uint8_t> blob = provider.exchange_key_blob();
+    const rsa_key_ptr key = provider.exchange_key();
+    if (key == nullptr || blob.empty()) {
+        out << "Key:             none (see the security warning)\n";
+        return;
+    }
+    out << "Key bits:        " << key->bits() << '\n' << "Fingerprint:     " << key_fingerprint(blob) << '\n';
+}
+
+// Opens the keys as start-up does: a first run makes the container and both pairs (of `key_bits`).
+crypto_provider& open_provider(const qvl_settings_data& settings,
+                               unsigned key_bits = crypto_provider::default_key_bits) {
+    crypto_provider& provider = process_crypto_provider();
+    provider.set_initial_key_bits(key_bits);
+    provider.open(settings.number(number_setting::machine_key_types));
+    report_provider_state(provider);
+    return provider;
 }
 
 // The options of init, checked before anything is written so a usage error leaves the settings alone.
@@ -42,6 +63,7 @@ struct init_choices {
     std::optional<std::string> address;
     std::optional<std::uint32_t> port;
     std::optional<std::string> parcel_root;
+    unsigned key_bits = crypto_provider::default_key_bits;
 };
 
 std::optional<std::string> check_init_options(const parsed_args& args, init_choices& choices) {
@@ -73,6 +95,13 @@ std::optional<std::string> check_init_options(const parsed_args& args, init_choi
             return "the parcel box root must not be empty";
         }
         choices.parcel_root = absolute_path(*root);
+    }
+    if (auto bits = args.value("key-bits")) {
+        auto number = parse_number(*bits);
+        if (!number || !is_valid_user_key_length(*number)) {
+            return "--key-bits takes 1024 to 16384 in steps of 256";
+        }
+        choices.key_bits = *number;
     }
     return std::nullopt;
 }
@@ -125,7 +154,7 @@ int run_init(const parsed_args& args, command_io& io) {
     if (!create_directory_path(root) || !is_directory(root)) {
         io.err << "quorvel-cli: warning: the parcel box root " << root << " could not be created.\n";
     }
-    print_identity(settings, io.out);
+    print_identity(settings, open_provider(settings, choices.key_bits), io.out);
     return exit_success;
 }
 
@@ -138,7 +167,7 @@ int run_whoami(const parsed_args& args, command_io& io) {
     if (settings.text(text_setting::user_uuid).empty()) {
         return fail(io, exit_failure, "this user has no identity yet; run 'quorvel-cli init' first.");
     }
-    print_identity(settings, io.out);
+    print_identity(settings, open_provider(settings), io.out);
     return exit_success;
 }
 
@@ -157,6 +186,11 @@ int run_friends(const parsed_args& args, command_io& io) {
         io.out << profile.name << "  " << profile.address << ':' << profile.port << "  " << profile.uuid;
         if (!consistent) {
             io.out << "  (stored key data are inconsistent)";
+        } else if (profile.key_bytes > 0) {
+            io.out << "  " << profile.key_bits << "-bit key "
+                   << key_fingerprint({profile.key.data, static_cast<std::size_t>(profile.key_bytes)});
+        } else {
+            io.out << "  no key";
         }
         io.out << '\n';
     }
@@ -168,23 +202,27 @@ std::vector<command> identity_commands() {
     return {
         {"init",
          "write first-run defaults and set this user's identity",
-         "Usage: quorvel-cli init [--name NAME] [--address A] [--port N] [--parcel-root DIR]\n"
+         "Usage: quorvel-cli init [--name NAME] [--address A] [--port N] [--parcel-root DIR] [--key-bits N]\n"
          "Writes the machine and user first-run defaults where set-up is not complete, applies the given\n"
          "options, marks set-up complete and prints the identity.\n\n"
          "  --name NAME         the user name friends see\n"
          "  --address A         dotted IPv4 address of the interface to listen on\n"
          "  --port N            TCP port to listen on (1-65535, default 20000)\n"
-         "  --parcel-root DIR   directory below which every friend's parcel box lies\n",
-         {{"name", true}, {"address", true}, {"port", true}, {"parcel-root", true}},
+         "  --parcel-root DIR   directory below which every friend's parcel box lies\n"
+         "  --key-bits N        length of the RSA key pairs made when this user has none yet\n"
+         "                      (1024 to 16384 in steps of 256, default 3072)\n",
+         {{"name", true}, {"address", true}, {"port", true}, {"parcel-root", true}, {"key-bits", true}},
          run_init},
         {"whoami",
          "print this user's identity",
-         "Usage: quorvel-cli whoami\nPrints the user name, UUID, listening address and port, and parcel box root.\n",
+         "Usage: quorvel-cli whoami\nPrints the user name, UUID, listening address and port, parcel box root, and the\n"
+         "key-exchange key's length and fingerprint (SHA-256 of its public key blob).\n",
          {},
          run_whoami},
         {"friends",
          "list the friend profiles",
-         "Usage: quorvel-cli friends\nPrints one line per friend profile: name, address:port, UUID.\n",
+         "Usage: quorvel-cli friends\nPrints one line per friend profile: name, address:port, UUID, key length and\n"
+         "key fingerprint.\n",
          {},
          run_friends},
     };

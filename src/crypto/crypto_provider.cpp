@@ -30,8 +30,7 @@ void report_open_failure(const std::string& container, std::uint32_t error) {
 } // namespace
 
 crypto_provider::crypto_provider(std::string key_root, unsigned initial_key_bits)
-    : m_strKeyRoot(key_root.empty() ? paths::key_container_root() : std::move(key_root)),
-      m_nInitialKeyBits(initial_key_bits) {}
+    : m_strKeyRoot(std::move(key_root)), m_bDefaultRoot(m_strKeyRoot.empty()), m_nInitialKeyBits(initial_key_bits) {}
 
 crypto_provider::~crypto_provider() = default;
 
@@ -62,6 +61,7 @@ bool crypto_provider::open_container() {
     if (!opened && opened.code() == cryptoapi::bad_keyset) {
         opened = cryptoapi::key_container::create_in(m_strKeyRoot, m_strContainerName, container);
         acquire_error = opened.code();
+        provider_acquired = static_cast<bool>(opened);
         container_created = static_cast<bool>(opened);
     }
     if (!opened) {
@@ -75,6 +75,13 @@ bool crypto_provider::open_container() {
 }
 
 void crypto_provider::open(std::uint32_t machine_key_types) {
+    close();
+    provider_acquired = false;
+    container_created = false;
+    if (m_bDefaultRoot) {
+        // Resolved at each open, so the root follows the home of the user being served.
+        m_strKeyRoot = paths::key_container_root();
+    }
     const std::uint32_t available = available_key_types();
     for (std::size_t i = 0; i < session_key_type_count; ++i) {
         if ((machine_key_types & (1U << i)) != 0 && (available & (1U << i)) == 0) {

@@ -35,8 +35,10 @@ public:
     ~crypto_provider();
 
     // Opens the container (creating it and any missing key pair) and takes the machine's key type policy,
-    // less the types whose cipher cannot be had here. Results are left in the flags.
+    // less the types whose cipher cannot be had here. Results are left in the flags. Opening again starts over.
     void open(std::uint32_t machine_key_types);
+    // The length of pairs that open() makes when they are missing.
+    void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
     void close();
 
     // Replace a pair; `bits` as the key management offers them (1024 to 16384 in steps of 256). An exchange
@@ -87,6 +89,7 @@ private:
     bool generate_pair(cryptoapi::key_pair_kind kind, unsigned bits);
 
     std::string m_strKeyRoot;
+    bool m_bDefaultRoot;
     unsigned m_nInitialKeyBits;
     std::string m_strContainerName = default_container_name;
     mutable std::mutex m_oLock; // guards the container and the two key pointers

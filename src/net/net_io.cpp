@@ -121,7 +121,7 @@ int receive_all(net_socket& socket, int n, void* buffer) {
     while (received < n) {
         const ssize_t count = ::recv(socket.handle, bytes + received, static_cast<std::size_t>(n - received), 0);
         if (count < 0) {
-            if (false) {
+            if (errno == EINTR) {
                 continue;
             }
             socket.last_error = timeout_or(errno);

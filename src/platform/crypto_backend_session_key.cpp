@@ -95,7 +95,7 @@ status session_key::restart(EVP_CIPHER_CTX* ctx, int encrypting) {
     std::copy(m_aKey.data(), m_aKey.data() + m_aKey.size(), keyed.data());
     // The key length and RC2's effective bits must be set before the key: given together with it they
     // arrive too late and the schedule is made for the cipher's default length.
-    size_t rc2_bits = m_pSpec->rc2_effective_bits;
+    std::size_t rc2_bits = m_pSpec->rc2_effective_bits;
     const OSSL_PARAM rc2_params[] = {OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_RC2_KEYBITS, &rc2_bits),
                                      OSSL_PARAM_construct_end()};
     if (EVP_CipherInit_ex2(ctx, m_pCipher.get(), nullptr, nullptr, encrypting, nullptr) != 1 ||

@@ -39,7 +39,7 @@ TEST_F(CliRegistry, RefusesMalformedValuesAndReportsMissingOnes) {
 }
 
 TEST_F(CliRegistry, ExportPrintsRegText) {
-    ASSERT_EQ(run_cli({"init", "--name", "Quote\"Back\\slash"}).code, 0);
+    ASSERT_EQ(run_cli({"init", "--name", "Quote\"Back\\slash", "--key-bits", "1024"}).code, 0);
     const auto exported = run_cli({"reg", "export", "user"});
     ASSERT_EQ(exported.code, 0) << exported.err;
     EXPECT_EQ(exported.out.rfind("Windows Registry Editor Version 5.00\n\n", 0), 0U);
@@ -53,7 +53,7 @@ TEST_F(CliRegistry, ExportPrintsRegText) {
 }
 
 TEST_F(CliRegistry, RealBinaryRunsAgainstAFreshHome) {
-    const auto init = test::run_cli_binary("init --name Carol --port 20999");
+    const auto init = test::run_cli_binary("init --name Carol --port 20999 --key-bits 1024");
     ASSERT_EQ(init.code, 0) << init.out;
     EXPECT_NE(init.out.find(":20999"), std::string::npos);
     EXPECT_EQ(test::run_cli_binary("whoami").code, 0);

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <numeric>
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>

@@ -59,8 +59,9 @@ protected:
         static int nTest = 0;
         set_activity_logging(false);
         close_activity_log();
-        m_strMark = "==> start of test " + std::to_string(++nTest) + "\r\n";
-        activity_console().add_comment(m_strMark.substr(4, m_strMark.size() - 6));
+        const std::string strComment = "start of test " + std::to_string(++nTest);
+        activity_console().add_comment(strComment);
+        m_strMark = "==> " + strComment + "\r\n";
     }
     void TearDown() override {
         set_activity_logging(false);

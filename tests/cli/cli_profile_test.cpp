@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+#include "support/cli_runner.h"
+#include "support/temp_home.h"
+
+namespace tiv {
+namespace {
+
+using test::run_cli;
+
+std::string line_after(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const std::size_t start = at + label.size();
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+class CliProfiles : public test::home_test {};
+
+TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
+    ASSERT_EQ(run_cli({"init", "--name", "Alice Smith", "--port", "20555", "--key-bits", "1024"}).code, 0);
+    const std::string alice_fingerprint = line_after(run_cli({"whoami"}).out, "Fingerprint:     ");
+    ASSERT_FALSE(alice_fingerprint.empty());
+    const std::string file = m_oHome.path() + "/alice";
+    const auto exported = run_cli({"export-profile", file});
+    ASSERT_EQ(exported.code, 0) << exported.err;
+    std::string text;
+    ASSERT_TRUE(read_file_text(file + ".prf", text));
+    EXPECT_EQ(text.rfind("NAME: Alice Smith\r\nUUID: ", 0), 0U);
+    EXPECT_NE(text.find("\r\nPORT: 20555\r\nAKEY: 0602000000A40000525341310004"), std::string::npos);
+
+    test::temp_home bob_home;
+    ASSERT_EQ(run_cli({"init", "--name", "Bob", "--key-bits", "1024"}).code, 0);
+    const auto imported = run_cli({"import-profile", file + ".prf"});
+    ASSERT_EQ(imported.code, 0) << imported.err;
+    EXPECT_EQ(line_after(imported.out, "Fingerprint: "), alice_fingerprint) << "the key arrived unchanged";
+    {
+        qvl_settings_data settings;
+        friend_profile alice;
+        ASSERT_TRUE(read_profile(settings, "Alice Smith", alice));
+        EXPECT_STREQ(alice.receipt_directory, "AliceSmith");
+        EXPECT_EQ(alice.receipt_enabled, 0) << "parcels are refused until the user says otherwise";
+        EXPECT_EQ(alice.max_file_size, 10240U);
+        EXPECT_EQ(alice.max_file_count, 10U);
+        EXPECT_EQ(alice.encryption_methods, 0xE40U);
+        EXPECT_EQ(alice.port, 20555);
+        EXPECT_EQ(alice.key_bits, 1024);
+    }
+
+    const auto again = run_cli({"import-profile", file + ".prf", "--accept", "--max-size", "unlimited",
+                                "--max-count", "50", "--types", "0x200"});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_NE(again.err.find("The profile name <Alice Smith> is already in the database."), std::string::npos);
+    EXPECT_NE(run_cli({"friends"}).out.find("1024-bit key " + alice_fingerprint), std::string::npos);
+
+    ASSERT_EQ(run_cli({"friend-set", "Alice Smith", "--refuse", "--address", "10.1.2.3", "--port", "21000"}).code, 0);
+    {
+        qvl_settings_data settings;
+        friend_profile alice;
+        ASSERT_TRUE(read_profile(settings, "Alice Smith", alice));
+        EXPECT_EQ(alice.receipt_enabled, 0);
+        EXPECT_EQ(alice.max_file_size, 0xFFFFFFFFU);
+        EXPECT_EQ(alice.max_file_count, 50U);
+        EXPECT_EQ(alice.encryption_methods, 0x200U);
+        EXPECT_STREQ(alice.address, "10.1.2.3");
+        EXPECT_EQ(alice.port, 21000);
+    }
+    EXPECT_EQ(run_cli({"friend-set", "Nobody", "--accept"}).code, 1);
+    EXPECT_EQ(run_cli({"friend-set", "Alice Smith", "--accept", "--refuse"}).code, 2);
+    EXPECT_EQ(run_cli({"friend-set", "Alice Smith", "--types", "0x1000"}).code, 2);
+    EXPECT_EQ(run_cli({"friend-set", "Alice Smith", "--max-size", "lots"}).code, 2);
+
+    ASSERT_EQ(run_cli({"friend-delete", "Alice Smith"}).code, 0);
+    const auto gone = run_cli({"friend-delete", "Alice Smith"});
+    EXPECT_EQ(gone.code, 1);
+    EXPECT_NE(gone.err.find("Failed to delete profile."), std::string::npos);
+}
+
+TEST_F(CliProfiles, ImportRefusesProfilesThatCannotWork) {
+    ASSERT_EQ(run_cli({"init", "--key-bits", "1024"}).code, 0);
+    const std::string base = m_oHome.path() + "/";
+    const std::string good_key = "AKEY: 0602000000A4000052534131000400000100010" + std::string(257, 'F') + "\n";
+    {
+        std::FILE* f = std::fopen((base + "nokey.prf").c_str(), "w");
+        std::fputs("NAME: Eve\nUUID: 00112233-4455-6677-8899-aabbccddeeff\n", f);
+        std::fclose(f);
+        f = std::fopen((base + "nouuid.prf").c_str(), "w");
+        std::fputs(("NAME: Eve\nUUID: not-a-uuid\n" + good_key).c_str(), f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(run_cli({"import-profile", base + "nokey.prf"}).code, 1);
+    EXPECT_EQ(run_cli({"import-profile", base + "nouuid.prf"}).code, 1);
+    EXPECT_EQ(run_cli({"import-profile", base + "missing.prf"}).code, 1);
+    EXPECT_EQ(run_cli({"import-profile"}).code, 2);
+    qvl_settings_data settings;
+    EXPECT_TRUE(list_profiles(settings).empty()) << "nothing was saved";
+}
+
+TEST_F(CliProfiles, RekeyReplacesBothPairsAndWarns) {
+    ASSERT_EQ(run_cli({"init", "--key-bits", "1024"}).code, 0);
+    const std::string before = line_after(run_cli({"whoami"}).out, "Fingerprint:     ");
+    const auto rekeyed = run_cli({"rekey", "--bits", "1024"});
+    ASSERT_EQ(rekeyed.code, 0) << rekeyed.err;
+    EXPECT_NE(rekeyed.err.find("Be very sure about this."), std::string::npos);
+    EXPECT_NE(rekeyed.err.find("WHOA! Hold on there...."), std::string::npos);
+    EXPECT_NE(rekeyed.out.find("Signature Key of 1024 bits required "), std::string::npos);
+    EXPECT_NE(rekeyed.out.find("Key Exchange Key of 1024 bits required "), std::string::npos);
+    const std::string after = line_after(run_cli({"whoami"}).out, "Fingerprint:     ");
+    EXPECT_FALSE(after.empty());
+    EXPECT_NE(after, before);
+    EXPECT_EQ(run_cli({"rekey", "--bits", "1000"}).code, 2);
+    EXPECT_EQ(run_cli({"rekey", "--bits", "16640"}).code, 2);
+}
+
+} // namespace
+} // namespace tiv

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "crypto/key_management.h"
+#include "crypto/provider_report.h"
+#include "support/log_capture.h"
+#include "support/temp_home.h"
+#include "support/test_identity.h"
+
+namespace tiv {
+namespace {
+
+TEST(KeyManagement, StrengthFormulaMatchesTheTable) {
+    const std::pair<unsigned, unsigned> table[] = {{1024, 81},  {2048, 109}, {3072, 130}, {4096, 146},
+                                                   {5120, 161}, {8192, 197}, {16384, 264}};
+    for (const auto& [bits, strength] : table) {
+        EXPECT_EQ(estimated_strength(bits), strength) << bits;
+    }
+}
+
+TEST(KeyManagement, WarningsDependOnTheLength) {
+    EXPECT_EQ(rekey_warnings(2048).size(), 1U);
+    EXPECT_EQ(rekey_warnings(4096).size(), 1U);
+    ASSERT_EQ(rekey_warnings(1792).size(), 2U);
+    EXPECT_EQ(rekey_warnings(1792)[1].caption, "WHOA! Hold on there....");
+    ASSERT_EQ(rekey_warnings(4352).size(), 2U);
+    EXPECT_EQ(rekey_warnings(4352)[1].caption, "This could take some time!");
+    EXPECT_TRUE(is_valid_user_key_length(1024));
+    EXPECT_FALSE(is_valid_user_key_length(1280 + 8));
+    EXPECT_FALSE(is_valid_user_key_length(16640));
+}
+
+TEST(KeyManagement, ReplacingKeysKeepsOldPairsWhenGenerationFails) {
+    test::test_identity alice("Alice");
+    const rsa_key_ptr old_exchange = alice.provider().exchange_key();
+    const rekey_outcome refused = replace_user_keys(alice.provider(), 1000);
+    EXPECT_FALSE(refused.signature_made);
+    EXPECT_TRUE(refused.exchange_made) << "the exchange pair falls back to 3072 bits";
+    EXPECT_EQ(alice.provider().exchange_key()->bits(), 3072U);
+    EXPECT_NE(alice.provider().signature_key(), nullptr) << "a failed generation keeps the old pair";
+    EXPECT_EQ(refused.signature_message.rfind("Signature Key of 1000 bits required ", 0), 0U);
+    EXPECT_NE(old_exchange, alice.provider().exchange_key());
+}
+
+TEST(ProviderState, FirstAndSecondOpen) {
+    test::message_box_recorder questions;
+    test::temp_home home;
+    {
+        crypto_provider first(home.path() + "/keys", 1024);
+        first.open(0xE40);
+        EXPECT_TRUE(first.ready);
+        EXPECT_TRUE(first.container_created);
+        EXPECT_TRUE(first.exchange_key_created);
+        EXPECT_TRUE(first.signature_key_created);
+        EXPECT_TRUE(report_provider_state(first));
+        EXPECT_EQ(first.generate_session_key(0x001), nullptr) << "a type outside the policy";
+        EXPECT_NE(first.generate_session_key(0x200), nullptr);
+    }
+    crypto_provider second(home.path() + "/keys", 1024);
+    second.open(0xE40);
+    EXPECT_TRUE(second.ready);
+    EXPECT_FALSE(second.container_created);
+    EXPECT_FALSE(second.exchange_key_created);
+    EXPECT_TRUE(questions.questions().empty()) << "creating the container at a first start asks nothing";
+    std::string text;
+    EXPECT_EQ(second.exchange_key_text(32, text), 1024U);
+    EXPECT_EQ(text.size(), 2U * 148U + 2U * 4U);
+}
+
+} // namespace
+} // namespace tiv
