@@ -45,7 +45,7 @@ TEST(ProviderState, FirstAndSecondOpen) {
     test::message_box_recorder questions;
     test::temp_home home;
     {
-        crypto_provider first(home.path() + "/keys", 1024);
+        crypto_provider first(home.path() + "/keys"); // the first start's 3072-bit pairs
         first.open(0xE40);
         EXPECT_TRUE(first.ready);
         EXPECT_TRUE(first.container_created);
@@ -55,15 +55,16 @@ TEST(ProviderState, FirstAndSecondOpen) {
         EXPECT_EQ(first.generate_session_key(0x001), nullptr) << "a type outside the policy";
         EXPECT_NE(first.generate_session_key(0x200), nullptr);
     }
-    crypto_provider second(home.path() + "/keys", 1024);
+    crypto_provider second(home.path() + "/keys");
     second.open(0xE40);
     EXPECT_TRUE(second.ready);
     EXPECT_FALSE(second.container_created);
     EXPECT_FALSE(second.exchange_key_created);
     EXPECT_TRUE(questions.questions().empty()) << "creating the container at a first start asks nothing";
     std::string text;
-    EXPECT_EQ(second.exchange_key_text(32, text), 1024U);
-    EXPECT_EQ(text.size(), 2U * 148U + 2U * 4U);
+    EXPECT_EQ(second.exchange_key_text(32, text), 3072U);
+    EXPECT_EQ(text.size(), 2U * 404U + 2U * 12U) << "64 digits per line, CR LF between lines";
+    EXPECT_EQ(second.signature_key()->bits(), 3072U);
 }
 
 } // namespace
