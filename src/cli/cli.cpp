@@ -8,7 +8,8 @@ namespace tiv::cli {
 namespace {
 std::vector<command> all_commands() {
     std::vector<command> commands;
-    for (auto group : {identity_commands, profile_commands, key_commands, registry_commands}) {
+    for (auto group :
+         {identity_commands, profile_commands, key_commands, registry_commands, presence_commands, transfer_commands}) {
         for (auto& c : group()) {
             commands.push_back(std::move(c));
         }

@@ -24,8 +24,10 @@ struct command {
 // Each group of commands registers here.
 std::vector<command> identity_commands();
 std::vector<command> registry_commands();
+std::vector<command> transfer_commands();
 std::vector<command> profile_commands();
 std::vector<command> key_commands();
+std::vector<command> presence_commands();
 
 // Prints "quorvel-cli: <sentence>" on the error stream and returns the given exit code.
 int fail(command_io& io, int code, const std::string& sentence);

@@ -45,6 +45,10 @@ void print_identity(const qvl_settings_data& settings, crypto_provider& provider
         return;
     }
     out << "Key bits:        " << key->bits() << '\n' << "Fingerprint:     " << key_fingerprint(blob) << '\n';
+    const std::vector<std::uint8_t> signature = provider.signature_key_blob();
+    if (!signature.empty()) {
+        out << "Signature key:   " << key_fingerprint(signature) << " (pins the TLS exchange)\n";
+    }
 }
 
 // Opens the keys as start-up does: a first run makes the container and both pairs (of `key_bits`).
@@ -192,6 +196,7 @@ int run_friends(const parsed_args& args, command_io& io) {
         } else {
             io.out << "  no key";
         }
+        io.out << (profile.pinned() ? "  pinned" : "  legacy");
         io.out << '\n';
     }
     return exit_success;

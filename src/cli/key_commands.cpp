@@ -46,7 +46,8 @@ int run_rekey(const parsed_args& args, command_io& io) {
 } // namespace
 
 std::vector<command> key_commands() {
-    return {{"rekey", "replace both RSA key pairs",
+    return {{"rekey",
+             "replace both RSA key pairs",
              "Usage: quorvel-cli rekey [--bits N]\n"
              "Replaces the signature and the key-exchange key pairs with new ones of N bits (1024 to 16384 in\n"
              "steps of 256; default 3072) and reports how long each took. Every friend needs your new profile\n"

@@ -34,17 +34,22 @@ int run_export(const parsed_args& args, command_io& io) {
     crypto_provider& provider = process_crypto_provider();
     provider.open(settings.number(number_setting::machine_key_types));
     std::string key_text;
-    if (provider.exchange_key_text(0, key_text) == 0) {
-        return fail(io, exit_failure, "this user's key-exchange key cannot be read, so there is no profile to export.");
+    std::string signature_text;
+    if (provider.exchange_key_text(0, key_text) == 0 || provider.signature_key_text(signature_text, 0) == 0) {
+        return fail(io, exit_failure, "this user's keys cannot be read, so there is no profile to export.");
     }
     const std::string path = profile_file_name(args.positional[0]);
     if (!write_profile_file(path, settings.text(text_setting::user_name), settings.text(text_setting::user_uuid),
-                            settings.text(text_setting::external_name),
-                            settings.number(number_setting::listening_port), key_text)) {
+                            settings.text(text_setting::external_name), settings.number(number_setting::listening_port),
+                            key_text, signature_text)) {
         return fail(io, exit_failure, "could not write the profile file " + path + ".");
     }
     io.out << "Exported to " << path << '\n';
     return exit_success;
+}
+
+const char* exchange_kind(bool pinned) {
+    return pinned ? "pinned (TLS 1.3 exchange only)" : "legacy (old exchange; the profile file has no SKEY line)";
 }
 
 // A profile the program could never use is refused at the door rather than stored.
@@ -58,6 +63,10 @@ std::optional<std::string> check_imported(const friend_profile& profile) {
     cryptoapi::rsa_key key;
     if (!cryptoapi::import_public_key_blob(key_blob(profile), key)) {
         return std::string("the profile file holds no valid public key");
+    }
+    cryptoapi::rsa_key signature_key;
+    if (profile.pinned() && !cryptoapi::import_public_key_blob(profile.signature_key, signature_key)) {
+        return std::string("the profile file holds an invalid signature key (SKEY)");
     }
     return std::nullopt;
 }
@@ -85,6 +94,10 @@ int run_import(const parsed_args& args, command_io& io) {
     if (read_profile(settings, profile.name, existing) || settings.profile_key_mismatch != 0) {
         io.err << "quorvel-cli: warning: The profile name <" << profile.name
                << "> is already in the database. It has been overwritten.\n";
+        if (existing.pinned() && !profile.pinned()) {
+            io.err << "quorvel-cli: warning: the stored profile is pinned and stays pinned; a profile file without "
+                      "a signature key cannot undo that.\n";
+        }
     }
     if (!save_profile(settings, profile)) {
         return fail(io, exit_failure, "Some failure in saving record!");
@@ -92,7 +105,8 @@ int run_import(const parsed_args& args, command_io& io) {
     io.out << "Imported " << profile.name << '\n'
            << "UUID:        " << profile.uuid << '\n'
            << "Key:         " << profile.key_bits << " bits\n"
-           << "Fingerprint: " << key_fingerprint(key_blob(profile)) << '\n';
+           << "Fingerprint: " << key_fingerprint(key_blob(profile)) << '\n'
+           << "Exchange:    " << exchange_kind(profile.pinned() || existing.pinned()) << '\n';
     return exit_success;
 }
 
@@ -130,7 +144,8 @@ int run_friend_delete(const parsed_args& args, command_io& io) {
 
 std::vector<command> profile_commands() {
     return {
-        {"export-profile", "write this user's profile to a .prf file",
+        {"export-profile",
+         "write this user's profile to a .prf file",
          "Usage: quorvel-cli export-profile FILE\n"
          "Writes this user's name, UUID, external address, port and public key to FILE (\".prf\" is appended\n"
          "when the name does not contain it), for a friend to import.\n",
@@ -141,17 +156,16 @@ std::vector<command> profile_commands() {
          "                                    [--types MASK]\n"
          "Reads a friend's profile file and saves it as a friend profile. Parcels from the friend are refused\n"
          "unless --accept is given; the limits start at 10240 bytes and 10 files.\n\n" PROFILE_OPTIONS_HELP,
-         profile_option_specs(),
-         run_import},
+         profile_option_specs(), run_import},
         {"friend-set", "change a friend profile",
          "Usage: quorvel-cli friend-set NAME [--accept|--refuse] [--max-size BYTES|unlimited]\n"
          "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n\n"
          "  --refuse              refuse parcels from this friend\n"
          "  --address A           the friend's address (dotted IPv4 or host name, at most 31 characters)\n"
          "  --port N              the friend's listening port (1-65535)\n" PROFILE_OPTIONS_HELP,
-         profile_option_specs(true),
-         run_friend_set},
-        {"friend-delete", "delete a friend profile",
+         profile_option_specs(true), run_friend_set},
+        {"friend-delete",
+         "delete a friend profile",
          "Usage: quorvel-cli friend-delete NAME\nDeletes the friend profile NAME.\n",
          {},
          run_friend_delete},

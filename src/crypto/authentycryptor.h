@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tiv {
@@ -34,6 +35,12 @@ public:
                                        std::vector<std::uint8_t>& out) = 0;
     // The length of a complete encrypted message of `plain_bytes` bytes; 0 without a session key.
     [[nodiscard]] virtual std::size_t encrypted_length(std::size_t plain_bytes) const = 0;
+
+    // Whether the parcel `file_name` of `file_size` bytes from `sender` may be stored in `parcel_box`. The
+    // friend's receipt policy binds every kind of connection alike, so it is decided here once and not
+    // overridable; a refusal writes one log line naming the reason.
+    [[nodiscard]] bool accept_file(const friend_profile& sender, const std::string& parcel_box,
+                                   const std::string& file_name, std::uint64_t file_size) const;
 };
 
 } // namespace tiv

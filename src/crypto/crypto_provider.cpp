@@ -237,17 +237,24 @@ unsigned crypto_provider::exchange_key_text(std::size_t bytes_per_line, std::str
     return key_text(exchange_key(), cryptoapi::calg_rsa_keyx, bytes_per_line, text);
 }
 
-unsigned crypto_provider::signature_key_text(std::string& text) {
-    return key_text(signature_key(), cryptoapi::calg_rsa_sign, 32, text);
+unsigned crypto_provider::signature_key_text(std::string& text, std::size_t bytes_per_line) {
+    return key_text(signature_key(), cryptoapi::calg_rsa_sign, bytes_per_line, text);
 }
 
-std::vector<std::uint8_t> crypto_provider::exchange_key_blob() {
+std::vector<std::uint8_t> crypto_provider::public_blob(const rsa_key_ptr& key, std::uint32_t key_alg) {
     std::vector<std::uint8_t> blob;
-    const rsa_key_ptr key = exchange_key();
-    if (key == nullptr || !export_public_key(*key, cryptoapi::calg_rsa_keyx, blob)) {
+    if (key == nullptr || !export_public_key(*key, key_alg, blob)) {
         blob.clear();
     }
     return blob;
+}
+
+std::vector<std::uint8_t> crypto_provider::exchange_key_blob() {
+    return public_blob(exchange_key(), cryptoapi::calg_rsa_keyx);
+}
+
+std::vector<std::uint8_t> crypto_provider::signature_key_blob() {
+    return public_blob(signature_key(), cryptoapi::calg_rsa_sign);
 }
 
 crypto_provider& process_crypto_provider() {

@@ -65,7 +65,9 @@ public:
     // The public key as upper-case hex of its PUBLICKEYBLOB; returns its bit length, 0 (and no text) when
     // there is no key or the export fails.
     unsigned exchange_key_text(std::size_t bytes_per_line, std::string& text);
-    unsigned signature_key_text(std::string& text);
+    unsigned signature_key_text(std::string& text, std::size_t bytes_per_line = 32);
+    // The signature key's PUBLICKEYBLOB; empty when there is none.
+    [[nodiscard]] std::vector<std::uint8_t> signature_key_blob();
     // The exchange key's PUBLICKEYBLOB; empty when there is none.
     [[nodiscard]] std::vector<std::uint8_t> exchange_key_blob();
 
@@ -87,6 +89,7 @@ private:
     bool open_container();
     unsigned key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line, std::string& text);
     bool generate_pair(cryptoapi::key_pair_kind kind, unsigned bits);
+    std::vector<std::uint8_t> public_blob(const rsa_key_ptr& key, std::uint32_t key_alg);
 
     std::string m_strKeyRoot;
     bool m_bDefaultRoot;

@@ -54,8 +54,8 @@ rekey_outcome replace_user_keys(crypto_provider& provider, unsigned bits) {
     auto start = std::chrono::steady_clock::now();
     outcome.signature_made = provider.generate_signature_key(bits);
     outcome.signature_seconds = seconds_since(start);
-    outcome.signature_message = format_seconds("Signature Key of %u bits required %.1f seconds to generate.", bits,
-                                               outcome.signature_seconds);
+    outcome.signature_message =
+        format_seconds("Signature Key of %u bits required %.1f seconds to generate.", bits, outcome.signature_seconds);
     start = std::chrono::steady_clock::now();
     outcome.exchange_made = provider.generate_exchange_key(bits);
     outcome.exchange_seconds = seconds_since(start);

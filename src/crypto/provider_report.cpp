@@ -17,8 +17,8 @@ bool report_provider_state(const crypto_provider& provider) {
         return true;
     }
     if (!provider.container_open) {
-        show_message_box("Could not open key container!\r\nAuthentication and encryption services unavailable",
-                         caption, MB_OK | MB_ICONWARNING);
+        show_message_box("Could not open key container!\r\nAuthentication and encryption services unavailable", caption,
+                         MB_OK | MB_ICONWARNING);
     } else if (provider.exchange_key() == nullptr) {
         show_message_box("Could not access key-exchange key!\r\nEncryption services unavailable", caption,
                          MB_OK | MB_ICONWARNING);

@@ -18,26 +18,6 @@ constexpr std::size_t comparison_size = 256;
 constexpr char comparison_pattern[] = "0123456789ABCDEF0123456789ABCDEF";
 } // namespace
 
-// Sends and receives whole records; after the first failure the connection counts as gone.
-class rsa_authentycryptor::link {
-public:
-    explicit link(net_socket& socket) : m_oSocket(socket) {}
-
-    template <std::size_t N> bool send(const std::array<std::uint8_t, N>& record) {
-        m_bUp = m_bUp && send_all(m_oSocket, record.data(), static_cast<int>(N)) == static_cast<int>(N);
-        return m_bUp;
-    }
-    template <std::size_t N> int receive(std::array<std::uint8_t, N>& record) {
-        const int got = m_bUp ? receive_all(m_oSocket, static_cast<int>(N), record.data()) : -1;
-        m_bUp = got == static_cast<int>(N);
-        return got;
-    }
-
-private:
-    net_socket& m_oSocket;
-    bool m_bUp = true;
-};
-
 rsa_authentycryptor::rsa_authentycryptor(crypto_provider& provider, qvl_settings_data& settings)
     : m_oProvider(provider), m_oSettings(settings) {}
 
@@ -113,7 +93,7 @@ void rsa_authentycryptor::ask_about_no_common_type(const char* caption) {
 }
 
 bool rsa_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_profile& destination) {
-    link connection(socket);
+    record_link connection(socket);
     bool result = true;
     log_activity("S::Authenticating [%s]", destination.name);
 
@@ -151,7 +131,12 @@ bool rsa_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_
     } else {
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
     }
+    return sender_passes(connection, destination_key, m_nChosenType, result);
+}
 
+bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_ptr& destination_key,
+                                        std::uint32_t chosen, bool result) {
+    m_nChosenType = chosen;
     auth::pass_record pass1 = fresh_pass_record(1);
     m_nAllowance = key_type_allowance(m_nChosenType);
     session_key_ptr own_key = m_nChosenType != 0 ? m_oProvider.generate_session_key(m_nChosenType) : nullptr;
@@ -211,7 +196,7 @@ bool rsa_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_
 }
 
 bool rsa_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) {
-    link connection(socket);
+    record_link connection(socket);
     bool result = true;
     sender = friend_profile{}; // a failed look-up must leave no allowed types and no key behind
 
@@ -246,7 +231,12 @@ bool rsa_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_prof
         log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
         result = false;
     }
+    return receiver_passes(connection, sender, m_nChosenType, result);
+}
 
+bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_profile& sender, std::uint32_t chosen,
+                                          bool result) {
+    m_nChosenType = chosen;
     auth::pass_bytes pass1_bytes{};
     if (connection.receive(pass1_bytes) != static_cast<int>(auth::pass_record_size)) {
         log_activity("R::Authenticating FAILED->bad ARPass1 record length");

@@ -3,6 +3,7 @@
 #include "crypto/auth_records.h"
 #include "crypto/authentycryptor.h"
 #include "crypto/crypto_provider.h"
+#include "crypto/record_link.h"
 
 namespace tiv {
 
@@ -31,10 +32,16 @@ public:
     // The agreed type bit after an authentication (0 when none was agreed).
     [[nodiscard]] std::uint32_t chosen_type() const { return m_nChosenType; }
 
-private:
-    class link;
+    // The three passes after the capability records, for a caller that exchanged those itself. `result` is
+    // what the steps before gave; the return value is the whole exchange's.
+    [[nodiscard]] bool sender_passes(record_link& connection, const rsa_key_ptr& destination_key, std::uint32_t chosen,
+                                     bool result);
+    [[nodiscard]] bool receiver_passes(record_link& connection, const friend_profile& sender, std::uint32_t chosen,
+                                       bool result);
+    // The destination's exchange key from its profile; none (and the "importing public key" line) on failure.
+    [[nodiscard]] rsa_key_ptr import_profile_key(const friend_profile& profile);
 
-    rsa_key_ptr import_profile_key(const friend_profile& profile);
+private:
     auth::pass_record fresh_pass_record(std::uint16_t pass);
     bool export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping, auth::key_block& block);
     session_key_ptr import_block(const auth::key_block& block);

@@ -72,6 +72,7 @@ bool read_profile(qvl_settings_data& settings, const std::string& name, friend_p
     record.port = static_cast<std::int32_t>(read_number(profile, names::ip_port));
     read_text_field(profile, names::profile_uuid, record.uuid);
     read_text_field(profile, names::profile_name, record.name);
+    record.signature_key = read_binary_setting(profile, names::signature_key).value_or(std::vector<std::uint8_t>{});
     return consistent;
 }
 
@@ -98,6 +99,12 @@ bool save_profile(const qvl_settings_data& settings, const friend_profile& recor
     written &= write_dword_setting(profile, names::ip_port, static_cast<std::uint32_t>(record.port));
     written &= write_text_setting(profile, names::profile_uuid, record.uuid);
     written &= write_text_setting(profile, names::profile_name, record.name);
+    // A pin, once stored, stays: saving a record without one (an old profile file imported again) never
+    // removes it, or anyone could downgrade a friend to the old exchange.
+    if (record.pinned()) {
+        written &= write_binary_setting(profile, names::signature_key, record.signature_key.data(),
+                                        record.signature_key.size());
+    }
     return written;
 }
 

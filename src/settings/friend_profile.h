@@ -29,6 +29,11 @@ struct friend_profile {
     std::int32_t key_bits = 0;
     std::int32_t key_bytes = 0;
     owned_buffer key;
+    // The friend's signature key as a PUBLICKEYBLOB; empty for a friend known only by the old exchange.
+    std::vector<std::uint8_t> signature_key;
+
+    // A pinned friend is only ever authenticated by the TLS exchange, in both directions.
+    [[nodiscard]] bool pinned() const { return !signature_key.empty(); }
 };
 
 // Longest profile name that can be stored and listed.

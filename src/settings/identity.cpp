@@ -63,6 +63,8 @@ void set_machine_defaults(qvl_settings_data& settings) {
     settings.set_text(text_setting::external_name, external);
     write_text_setting(settings.machine_key(), names::external_name, external);
 
+    write_dword_setting(settings.machine_key(), names::legacy_exchange, 1);
+
     settings.set_number(number_setting::listening_port, default_listening_port);
     write_dword_setting(settings.machine_key(), names::interface_ip_port, default_listening_port);
 

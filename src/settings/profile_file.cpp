@@ -65,6 +65,8 @@ void apply_line(const std::string& line, profile_file_fields& fields) {
         }
     } else if (key == "AKEY:") {
         fields.key_text = line_value(line);
+    } else if (key == "SKEY:") {
+        fields.signature_key_text = line_value(line);
     }
 }
 } // namespace
@@ -74,9 +76,13 @@ std::string profile_file_name(const std::string& chosen) {
 }
 
 bool write_profile_file(const std::string& path, const std::string& user_name, const std::string& uuid,
-                        const std::string& external_name, std::uint32_t port, const std::string& key_text) {
-    const std::string content = "NAME: " + user_name + "\r\nUUID: " + uuid + "\r\nADDR: " + external_name +
-                                "\r\nPORT: " + std::to_string(port) + "\r\nAKEY: " + key_text + "\r\n";
+                        const std::string& external_name, std::uint32_t port, const std::string& key_text,
+                        const std::string& signature_key_text) {
+    std::string content = "NAME: " + user_name + "\r\nUUID: " + uuid + "\r\nADDR: " + external_name +
+                          "\r\nPORT: " + std::to_string(port) + "\r\nAKEY: " + key_text + "\r\n";
+    if (!signature_key_text.empty()) {
+        content += "SKEY: " + signature_key_text + "\r\n";
+    }
     const std::string directory = paths::parent_directory(path);
     std::string temporary = (directory.empty() ? std::string(".") : directory) + "/.profile-XXXXXX";
     unique_fd fd(::mkstemp(temporary.data()));
@@ -148,6 +154,9 @@ friend_profile profile_from_file(const profile_file_fields& fields, std::uint32_
                 static_cast<std::uint32_t>(blob[14]) << 16 | static_cast<std::uint32_t>(blob[15]) << 24);
         }
         profile.key.Assign(blob.data(), static_cast<std::int32_t>(blob.size()));
+    }
+    if (fields.signature_key_text) {
+        hex_decode(*fields.signature_key_text, fields.signature_key_text->size(), profile.signature_key);
     }
     return profile;
 }

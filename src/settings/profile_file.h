@@ -17,16 +17,18 @@ struct profile_file_fields {
     std::optional<std::string> address;
     std::optional<std::uint32_t> port;
     std::optional<std::string> key_text;
+    std::optional<std::string> signature_key_text;
 };
 
 // Export names get ".prf" appended unless they already contain it somewhere.
 [[nodiscard]] std::string profile_file_name(const std::string& chosen);
 
-// Writes the five lines (CR LF line ends) to a temporary file beside `path` and renames it into place, so
-// a failed export never leaves a half-written profile under the real name.
+// Writes the five lines (CR LF line ends), and a sixth "SKEY: " line with the signature key when one is given,
+// to a temporary file beside `path` and renames it into place, so a failed export never leaves a half-written
+// profile under the real name. Readers that predate the sixth line ignore it.
 [[nodiscard]] bool write_profile_file(const std::string& path, const std::string& user_name, const std::string& uuid,
-                                      const std::string& external_name, std::uint32_t port,
-                                      const std::string& key_text);
+                                      const std::string& external_name, std::uint32_t port, const std::string& key_text,
+                                      const std::string& signature_key_text = {});
 
 // Parses profile text by the reader's rules: lines recognised by their first five characters, values from the
 // seventh character with CR and LF removed, later keys win, unknown lines ignored.

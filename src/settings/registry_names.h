@@ -32,6 +32,10 @@ inline constexpr const char* max_file_size = "MaxFileSize";
 inline constexpr const char* max_file_count = "MaxFileCount";
 inline constexpr const char* setup_complete = "SetupComplete";
 inline constexpr const char* first_run = "FirstRun V1.2";
+// The friend's signature public key (PUBLICKEYBLOB); a friend that has one is pinned to the TLS exchange.
+inline constexpr const char* signature_key = "SignatureKey";
+// Machine policy: 0 refuses the old four-record exchange from everyone; missing counts as 1.
+inline constexpr const char* legacy_exchange = "LegacyExchange";
 
 // The provider layer that stands in for the Windows cryptographic service provider.
 inline constexpr const char* default_provider_name = "Quorvel OpenSSL RSA and AES Provider";

@@ -17,8 +17,8 @@ class CliIdentity : public test::home_test {};
 
 TEST_F(CliIdentity, InitWritesDefaultsAppliesOptionsAndPrintsTheIdentity) {
     const std::string root = m_oHome.path() + "/boxes";
-    const auto result =
-        run_cli({"init", "--name", "Alice", "--address=127.0.0.1", "--port", "20123", "--parcel-root", root, "--key-bits", "1024"});
+    const auto result = run_cli({"init", "--name", "Alice", "--address=127.0.0.1", "--port", "20123", "--parcel-root",
+                                 root, "--key-bits", "1024"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_NE(result.out.find("Alice"), std::string::npos);
     EXPECT_NE(result.out.find("127.0.0.1:20123"), std::string::npos);
@@ -73,7 +73,7 @@ TEST_F(CliIdentity, FriendsListsOneLinePerProfile) {
     ASSERT_TRUE(save_profile(settings, bob));
     const auto listed = run_cli({"friends"});
     ASSERT_EQ(listed.code, 0);
-    EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid + "  no key\n");
+    EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid + "  no key  legacy\n");
 }
 
 } // namespace

@@ -33,12 +33,14 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     ASSERT_TRUE(read_file_text(file + ".prf", text));
     EXPECT_EQ(text.rfind("NAME: Alice Smith\r\nUUID: ", 0), 0U);
     EXPECT_NE(text.find("\r\nPORT: 20555\r\nAKEY: 0602000000A40000525341310004"), std::string::npos);
+    EXPECT_NE(text.find("\r\nSKEY: 0602000000240000525341310004"), std::string::npos) << "the signature key pins";
 
     test::temp_home bob_home;
     ASSERT_EQ(run_cli({"init", "--name", "Bob", "--key-bits", "1024"}).code, 0);
     const auto imported = run_cli({"import-profile", file + ".prf"});
     ASSERT_EQ(imported.code, 0) << imported.err;
     EXPECT_EQ(line_after(imported.out, "Fingerprint: "), alice_fingerprint) << "the key arrived unchanged";
+    EXPECT_EQ(line_after(imported.out, "Exchange:    "), "pinned (TLS 1.3 exchange only)");
     {
         qvl_settings_data settings;
         friend_profile alice;
@@ -52,11 +54,11 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
         EXPECT_EQ(alice.key_bits, 1024);
     }
 
-    const auto again = run_cli({"import-profile", file + ".prf", "--accept", "--max-size", "unlimited",
-                                "--max-count", "50", "--types", "0x200"});
+    const auto again = run_cli({"import-profile", file + ".prf", "--accept", "--max-size", "unlimited", "--max-count",
+                                "50", "--types", "0x200"});
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_NE(again.err.find("The profile name <Alice Smith> is already in the database."), std::string::npos);
-    EXPECT_NE(run_cli({"friends"}).out.find("1024-bit key " + alice_fingerprint), std::string::npos);
+    EXPECT_NE(run_cli({"friends"}).out.find("1024-bit key " + alice_fingerprint + "  pinned"), std::string::npos);
 
     ASSERT_EQ(run_cli({"friend-set", "Alice Smith", "--refuse", "--address", "10.1.2.3", "--port", "21000"}).code, 0);
     {

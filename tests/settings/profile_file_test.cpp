@@ -98,3 +98,24 @@ TEST(ProfileFile, ImportPresetsAndDecodesTheKey) {
 
 } // namespace
 } // namespace tiv
+
+namespace tiv {
+namespace {
+
+TEST(ProfileFile, SignatureKeyLineRoundTripsAndPins) {
+    test::temp_home home;
+    const std::string path = home.path() + "/pinned.prf";
+    ASSERT_TRUE(write_profile_file(path, "Bob", "u", "a", 1, key_1024, "0602000000240000"));
+    std::string text;
+    ASSERT_TRUE(read_file_text(path, text));
+    EXPECT_EQ(text.substr(text.size() - 24), "SKEY: 0602000000240000\r\n");
+    profile_file_fields fields;
+    ASSERT_TRUE(read_profile_file(path, fields));
+    const friend_profile pinned = profile_from_file(fields, 0xE40);
+    EXPECT_TRUE(pinned.pinned());
+    EXPECT_EQ(pinned.signature_key, (std::vector<std::uint8_t>{6, 2, 0, 0, 0, 0x24, 0, 0}));
+    EXPECT_FALSE(profile_from_file(parse_profile_text("AKEY: " + key_1024 + "\n"), 0).pinned());
+}
+
+} // namespace
+} // namespace tiv

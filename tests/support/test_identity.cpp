@@ -48,7 +48,7 @@ test_identity::~test_identity() {
     remove_tree(m_strHome);
 }
 
-friend_profile test_identity::as_friend(std::uint32_t allowed_types) const {
+friend_profile test_identity::as_friend(std::uint32_t allowed_types, bool pinned) const {
     friend_profile profile;
     copy_text_field(profile.name, m_strName);
     copy_text_field(profile.uuid, m_pSettings->text(text_setting::user_uuid));
@@ -63,11 +63,14 @@ friend_profile test_identity::as_friend(std::uint32_t allowed_types) const {
     profile.key.Assign(blob.data(), static_cast<std::int32_t>(blob.size()));
     profile.key_bytes = static_cast<std::int32_t>(blob.size());
     profile.key_bits = static_cast<std::int32_t>(m_pProvider->exchange_key()->bits());
+    if (pinned) {
+        profile.signature_key = m_pProvider->signature_key_blob();
+    }
     return profile;
 }
 
-void test_identity::befriend(const test_identity& other, std::uint32_t allowed_types) {
-    if (!save_profile(*m_pSettings, other.as_friend(allowed_types))) {
+void test_identity::befriend(const test_identity& other, std::uint32_t allowed_types, bool pinned) {
+    if (!save_profile(*m_pSettings, other.as_friend(allowed_types, pinned))) {
         throw std::runtime_error("cannot store a test friend");
     }
 }

@@ -23,10 +23,10 @@ public:
     qvl_settings_data& settings() { return *m_pSettings; }
     crypto_provider& provider() { return *m_pProvider; }
 
-    // A profile of this user as a friend would store it.
-    [[nodiscard]] friend_profile as_friend(std::uint32_t allowed_types = 0xE40) const;
+    // A profile of this user as a friend would store it; `pinned` adds the signature key.
+    [[nodiscard]] friend_profile as_friend(std::uint32_t allowed_types = 0xE40, bool pinned = false) const;
     // Stores `other` as a friend of this user.
-    void befriend(const test_identity& other, std::uint32_t allowed_types = 0xE40);
+    void befriend(const test_identity& other, std::uint32_t allowed_types = 0xE40, bool pinned = false);
 
 private:
     std::string m_strName;

@@ -1,0 +1,100 @@
+#include "app/program_spine.h"
+
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "presence/activity_log.h"
+#include "settings/identity.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+
+namespace tiv {
+
+namespace {
+bool setup_complete(const reg::key& k) {
+    return read_dword_setting(k, names::setup_complete).value_or(0) != 0;
+}
+
+constexpr const char* security_caption = "Security System Error";
+} // namespace
+
+void report_provider_state(const crypto_provider& provider) {
+    if (!provider.provider_acquired) {
+        show_message_box("Could not access Cryptography Service Provider!\r\nAuthentication and encryption services "
+                         "unavailable",
+                         security_caption, MB_OK);
+        return;
+    }
+    if (provider.ready) {
+        return;
+    }
+    if (!provider.container_open) {
+        show_message_box("Could not open key container!\r\nAuthentication and encryption services unavailable",
+                         security_caption, MB_OK | MB_ICONWARNING);
+    } else if (provider.exchange_key() == nullptr) {
+        show_message_box("Could not access key-exchange key!\r\nEncryption services unavailable", security_caption,
+                         MB_OK | MB_ICONWARNING);
+    } else if (provider.signature_key() == nullptr) {
+        show_message_box("Could not access signature key!\r\nAuthentication services unavailable", security_caption,
+                         MB_OK | MB_ICONWARNING);
+    }
+}
+
+void open_identity(qvl_settings_data& settings, crypto_provider& provider) {
+    if (!setup_complete(settings.machine_key())) {
+        set_machine_defaults(settings);
+    }
+    if (!setup_complete(settings.user_key())) {
+        set_user_defaults(settings);
+    }
+    settings.load_settings();
+    provider.open(settings.number(number_setting::machine_key_types));
+    report_provider_state(provider);
+}
+
+std::string activity_log_path(const qvl_settings_data& settings) {
+    const std::optional<std::string> directory = read_text_setting(settings.user_key(), names::installation_directory);
+    return directory.value_or(paths::default_log_directory()) + "/QVLLogfile.txt";
+}
+
+program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider)
+    : m_oSettings(settings), m_oProvider(provider),
+      m_pAuthenticator(std::make_shared<rsa_authentycryptor>(provider, settings)) {}
+
+program_spine::~program_spine() {
+    shutdown();
+}
+
+void program_spine::start() {
+    m_bStarted = true;
+    open_identity(m_oSettings, m_oProvider);
+
+    const auto port = static_cast<std::uint16_t>(m_oSettings.number(number_setting::listening_port));
+    (void)resolve_address(m_oSettings.text(text_setting::interface_ip_address).c_str(), port, m_oAddress);
+
+    const std::string root = m_oSettings.text(text_setting::parcel_box_directory_root);
+    m_pListener = std::make_unique<incoming_connection_handler>(
+        root, m_oAddress, static_cast<int>(m_oSettings.number(number_setting::io_block_size)), m_pAuthenticator);
+
+    if (!create_directory_path(root)) {
+        show_message_box(root, "Could Not Create!", MB_OK | MB_ICONERROR);
+    }
+
+    m_strLogPath = activity_log_path(m_oSettings);
+    // On a new machine the log directory may not exist yet.
+    (void)paths::make_directories(paths::parent_directory(m_strLogPath));
+    m_bLogOpen = open_activity_log(m_strLogPath);
+}
+
+void program_spine::shutdown() {
+    if (!m_bStarted) {
+        return;
+    }
+    m_bStarted = false;
+    if (m_pListener != nullptr) {
+        (void)m_pListener->clear_completed();
+        m_pListener.reset();
+    }
+    close_activity_log();
+}
+
+} // namespace tiv

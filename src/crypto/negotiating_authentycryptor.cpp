@@ -1,0 +1,253 @@
+#include "crypto/negotiating_authentycryptor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "crypto/session_key_types.h"
+#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend_random.h"
+#include "platform/message_box.h"
+#include "platform/uuid.h"
+#include "presence/activity_log.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+
+namespace tiv {
+
+namespace {
+bool has_marker(const auth::cap_record& cap, const std::uint8_t (&marker)[6]) {
+    return std::equal(std::begin(marker), std::end(marker), cap.reserved.begin());
+}
+
+void put_marker(auth::cap_record& cap, const std::uint8_t (&marker)[6]) {
+    std::copy(std::begin(marker), std::end(marker), cap.reserved.begin());
+}
+
+// Both sides hash the two capability records as they sent and received them; a meddler who changed a marker
+// or an offer in transit leaves the two hashes different.
+cryptoapi::sha256_digest transcript(const auth::cap_bytes& offer, const auth::cap_bytes& answer) {
+    std::vector<std::uint8_t> both(offer.begin(), offer.end());
+    both.insert(both.end(), answer.begin(), answer.end());
+    cryptoapi::sha256_digest digest{};
+    (void)cryptoapi::sha256(both, digest);
+    return digest;
+}
+} // namespace
+
+negotiating_authentycryptor::negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings)
+    : m_oProvider(provider), m_oSettings(settings) {}
+
+negotiating_authentycryptor::~negotiating_authentycryptor() = default;
+
+std::unique_ptr<authentycryptor> negotiating_authentycryptor::clone() const {
+    return std::make_unique<negotiating_authentycryptor>(m_oProvider, m_oSettings);
+}
+
+bool negotiating_authentycryptor::legacy_allowed() const {
+    return read_dword_setting(m_oSettings.machine_key(), names::legacy_exchange).value_or(1) != 0;
+}
+
+void negotiating_authentycryptor::no_common_type(const char* caption, const char* prefix) {
+    show_message_box("No common key caps", caption, MB_OK);
+    log_activity("%s::Authenticating FAILED->no mutually acceptable key types", prefix);
+}
+
+bool negotiating_authentycryptor::run_tls(net_socket& socket, tls_channel::role side,
+                                          const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
+                                          const auth::cap_bytes& answer, const char* prefix) {
+    cryptoapi::rsa_key pinned;
+    const rsa_key_ptr own = m_oProvider.signature_key();
+    if (own == nullptr || !cryptoapi::import_public_key_blob(pinned_blob, pinned)) {
+        log_activity("%s::Authenticating FAILED->pinned signature key unusable", prefix);
+        return false;
+    }
+    std::string error;
+    m_pTls = tls_channel::make(side, *own, pinned, tls_suite_for(m_nChosenType), error);
+    if (m_pTls == nullptr || !m_pTls->handshake(socket, error)) {
+        log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
+        m_pTls.reset();
+        return false;
+    }
+    const cryptoapi::sha256_digest mine = transcript(offer, answer);
+    std::vector<std::uint8_t> theirs;
+    if (!m_pTls->send_message(socket, mine) || !m_pTls->receive_message(socket, mine.size(), theirs) ||
+        !std::equal(mine.begin(), mine.end(), theirs.begin(), theirs.end())) {
+        log_activity("%s::Authenticating FAILED->capability records differ", prefix);
+        m_pTls.reset();
+        return false;
+    }
+    log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, tls_suite_for(m_nChosenType));
+    return true;
+}
+
+bool negotiating_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_profile& destination) {
+    m_pTls.reset();
+    m_pLegacy.reset();
+    record_link connection(socket);
+    log_activity("S::Authenticating [%s]", destination.name);
+
+    auth::cap_record cap;
+    cap.key_types = m_oProvider.allowed_key_types;
+    put_marker(cap, exchange_marker::sender);
+    if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
+        cap.user_uuid = uuid_to_guid_bytes(*own);
+    }
+    const auth::cap_bytes offer = cap.encode();
+    auth::cap_bytes answer{};
+    if (!connection.send(offer)) {
+        log_activity("S::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+        return false;
+    }
+    if (connection.receive(answer) != static_cast<int>(auth::cap_record_size)) {
+        log_activity("S::Authenticating FAILED->bad recv oSessionKeyCapRecord record length");
+        return false;
+    }
+    const auth::cap_record reply = auth::cap_record::decode(answer);
+
+    if (has_marker(reply, exchange_marker::receiver)) {
+        if (!destination.pinned()) {
+            log_activity("S::Authenticating FAILED->no signature key on file for [%s]", destination.name);
+            return false;
+        }
+        m_nChosenType = choose_key_type(m_oProvider.allowed_key_types & reply.key_types & aes_session_key_types);
+        if (m_nChosenType == 0) {
+            no_common_type("AuthenticateAsSender", "S");
+            return false;
+        }
+        log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
+        return run_tls(socket, tls_channel::role::client, destination.signature_key, offer, answer, "S");
+    }
+
+    // The receiver answered with the old exchange.
+    if (destination.pinned()) {
+        log_activity("S::Authenticating FAILED->[%s] is pinned; the legacy exchange is refused", destination.name);
+        return false;
+    }
+    if (!legacy_allowed()) {
+        log_activity("S::Authenticating FAILED->the legacy exchange is disabled on this machine");
+        return false;
+    }
+    log_activity("S::Legacy exchange with [%s]", destination.name);
+    m_pLegacy = std::make_unique<rsa_authentycryptor>(m_oProvider, m_oSettings);
+    bool result = true;
+    const rsa_key_ptr destination_key = m_pLegacy->import_profile_key(destination);
+    if (destination_key == nullptr) {
+        log_activity("S::Authenticating FAILED->importing public key");
+        result = false;
+    }
+    m_nChosenType = choose_key_type(m_oProvider.allowed_key_types & reply.key_types);
+    if (m_nChosenType == 0) {
+        no_common_type("AuthenticateAsSender", "S");
+        result = false;
+    } else {
+        log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
+    }
+    return m_pLegacy->sender_passes(connection, destination_key, m_nChosenType, result);
+}
+
+bool negotiating_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) {
+    m_pTls.reset();
+    m_pLegacy.reset();
+    record_link connection(socket);
+    sender = friend_profile{};
+
+    auth::cap_bytes offer{};
+    const int got = connection.receive(offer);
+    if (got != static_cast<int>(auth::cap_record_size)) {
+        log_activity("R::Authenticating FAILED->bad recv oSessionKeyCapRecord record length (%d/%d)", got,
+                     static_cast<int>(auth::cap_record_size));
+        return false;
+    }
+    auth::cap_record cap = auth::cap_record::decode(offer);
+    bool result = true;
+    if (!find_profile_by_uuid(m_oSettings, uuid_from_guid_bytes(cap.user_uuid.data()), sender)) {
+        log_activity("R::Authenticating FAILED->profile retrieval");
+        sender = friend_profile{};
+        result = false;
+    }
+    log_activity("R::Authenticating [%s]", sender.name);
+    const bool offered_tls = has_marker(cap, exchange_marker::sender);
+
+    if (sender.pinned()) {
+        if (!offered_tls) {
+            // Refused before any block of the old exchange is read, let alone unwrapped.
+            log_activity("R::Authenticating FAILED->[%s] is pinned; the legacy exchange is refused", sender.name);
+            return false;
+        }
+        m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types &
+                                        aes_session_key_types);
+        if (m_nChosenType == 0) {
+            no_common_type("AuthenticateAsReceiver", "R");
+        } else {
+            log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
+        }
+        cap.key_types = m_nChosenType;
+        put_marker(cap, exchange_marker::receiver);
+        const auth::cap_bytes answer = cap.encode();
+        if (!connection.send(answer)) {
+            log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+            return false;
+        }
+        return m_nChosenType != 0 &&
+               run_tls(socket, tls_channel::role::server, sender.signature_key, offer, answer, "R");
+    }
+
+    if (!legacy_allowed()) {
+        log_activity("R::Authenticating FAILED->the legacy exchange is disabled on this machine");
+        return false;
+    }
+    log_activity("R::Legacy exchange with [%s]", sender.name);
+    m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types);
+    if (m_nChosenType == 0) {
+        no_common_type("AuthenticateAsReceiver", "R");
+        result = false;
+    } else {
+        log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
+    }
+    // `reserved` goes back as it came: a new sender reads that as the old exchange.
+    cap.key_types = m_nChosenType;
+    if (!connection.send(cap.encode())) {
+        log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+        result = false;
+    }
+    m_pLegacy = std::make_unique<rsa_authentycryptor>(m_oProvider, m_oSettings);
+    return m_pLegacy->receiver_passes(connection, sender, m_nChosenType, result);
+}
+
+int negotiating_authentycryptor::block_allowance() const {
+    return m_pLegacy != nullptr ? m_pLegacy->block_allowance() : 1;
+}
+
+bool negotiating_authentycryptor::encrypt(std::span<const std::uint8_t> data, bool final,
+                                          std::vector<std::uint8_t>& out) {
+    if (m_pTls != nullptr) {
+        // A completed message with no data is the end of the stream: TLS says so with close_notify.
+        return final && data.empty() ? m_pTls->close(out) : m_pTls->seal(data, out);
+    }
+    return m_pLegacy != nullptr && m_pLegacy->encrypt(data, final, out);
+}
+
+bool negotiating_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final,
+                                          std::vector<std::uint8_t>& out) {
+    if (m_pTls != nullptr) {
+        if (!m_pTls->open(data, out)) {
+            return false;
+        }
+        // At the end of the stream only a close_notify proves nothing was cut off.
+        return !(final && data.empty()) || m_pTls->peer_closed();
+    }
+    return m_pLegacy != nullptr && m_pLegacy->decrypt(data, final, out);
+}
+
+std::size_t negotiating_authentycryptor::encrypted_length(std::size_t plain_bytes) const {
+    if (m_pTls != nullptr) {
+        constexpr std::size_t max_fragment = 16384;
+        const std::size_t records = plain_bytes == 0 ? 0 : (plain_bytes + max_fragment - 1) / max_fragment;
+        return plain_bytes + records * tls_channel::record_overhead;
+    }
+    return m_pLegacy != nullptr ? m_pLegacy->encrypted_length(plain_bytes) : 0;
+}
+
+} // namespace tiv

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+
+#include "crypto/auth_records.h"
+#include "crypto/authentycryptor.h"
+#include "crypto/crypto_provider.h"
+#include "crypto/rsa_authentycryptor.h"
+#include "crypto/tls_channel.h"
+
+namespace tiv {
+
+class qvl_settings_data;
+
+// Markers in the first bytes of the capability record's `reserved` field. A sender that can run the TLS
+// exchange writes its marker; a receiver that chooses it answers with its own; an old receiver echoes the
+// field unchanged, which the sender recognises as the old exchange. Markers only select: pins enforce.
+namespace exchange_marker {
+inline constexpr std::uint8_t sender[6] = {'Q', 'V', 'T', 'S', 1, 0};
+inline constexpr std::uint8_t receiver[6] = {'Q', 'V', 'T', 'R', 1, 0};
+} // namespace exchange_marker
+
+// The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
+// the friend's signature key, or the old four-record exchange, for friends that have no pin and only while
+// the machine's "LegacyExchange" allows it. With a pinned friend only the TLS exchange is accepted, in both
+// directions, and no record of the old exchange ever crosses such a connection.
+class negotiating_authentycryptor : public authentycryptor {
+public:
+    negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings);
+    ~negotiating_authentycryptor() override;
+
+    [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
+    [[nodiscard]] bool AuthenticateAsSender(net_socket& socket, const friend_profile& destination) override;
+    [[nodiscard]] bool AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) override;
+    [[nodiscard]] int block_allowance() const override;
+    [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
+
+    // Which exchange the last authentication ran.
+    [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }
+    [[nodiscard]] std::uint32_t chosen_type() const { return m_nChosenType; }
+
+private:
+    [[nodiscard]] bool legacy_allowed() const;
+    [[nodiscard]] bool run_tls(net_socket& socket, tls_channel::role side, const std::vector<std::uint8_t>& pinned_blob,
+                               const auth::cap_bytes& offer, const auth::cap_bytes& answer, const char* prefix);
+    void no_common_type(const char* caption, const char* prefix);
+
+    crypto_provider& m_oProvider;
+    qvl_settings_data& m_oSettings;
+    std::unique_ptr<rsa_authentycryptor> m_pLegacy;
+    std::unique_ptr<tls_channel> m_pTls;
+    std::uint32_t m_nChosenType = 0;
+};
+
+} // namespace tiv

@@ -1,0 +1,244 @@
+#include "crypto/tls_channel.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "net/net_socket.h"
+#include "platform/openssl_util.h"
+#include "platform/openssl_util_providers.h"
+
+namespace tiv {
+
+namespace {
+constexpr std::size_t record_header_size = 5;
+// A TLS 1.3 record carries at most 2^14 bytes of plaintext plus 256 of expansion.
+constexpr std::size_t max_record_body = 16384 + 256;
+constexpr long certificate_days = 1;
+
+using x509_ptr = std::unique_ptr<X509, cryptoapi::detail::openssl_deleter<X509, X509_free>>;
+
+int pinned_key_index() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// Chains and trust anchors mean nothing here: the peer is who it claims exactly when its certificate carries
+// the public key pinned for it (and the handshake proves it holds the private half).
+int verify_pinned(int /*preverified*/, X509_STORE_CTX* store) {
+    auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    const auto* pinned = static_cast<const EVP_PKEY*>(SSL_get_ex_data(ssl, pinned_key_index()));
+    if (X509_STORE_CTX_get_error_depth(store) != 0) {
+        return 1;
+    }
+    const X509* leaf = X509_STORE_CTX_get_current_cert(store);
+    const EVP_PKEY* presented = leaf != nullptr ? X509_get0_pubkey(leaf) : nullptr;
+    return presented != nullptr && pinned != nullptr && EVP_PKEY_eq(presented, pinned) == 1 ? 1 : 0;
+}
+
+x509_ptr self_signed(EVP_PKEY* key) {
+    x509_ptr certificate(X509_new());
+    if (certificate == nullptr || X509_set_version(certificate.get(), 2) != 1 ||
+        ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1) != 1 ||
+        X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -certificate_days * 86400) == nullptr ||
+        X509_gmtime_adj(X509_getm_notAfter(certificate.get()), certificate_days * 86400) == nullptr ||
+        X509_set_pubkey(certificate.get(), key) != 1) {
+        return nullptr;
+    }
+    X509_NAME* name = X509_get_subject_name(certificate.get());
+    if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Quorvel"), -1, -1,
+                                   0) != 1 ||
+        X509_set_issuer_name(certificate.get(), name) != 1 || X509_sign(certificate.get(), key, EVP_sha256()) == 0) {
+        return nullptr;
+    }
+    return certificate;
+}
+
+cryptoapi::pkey_ptr public_copy(const EVP_PKEY* key) {
+    EVP_PKEY* copy = EVP_PKEY_dup(const_cast<EVP_PKEY*>(key));
+    return cryptoapi::pkey_ptr(copy);
+}
+} // namespace
+
+const char* tls_suite_for(std::uint32_t type_bit) {
+    return type_bit == 0x200 ? "TLS_AES_128_GCM_SHA256" : "TLS_AES_256_GCM_SHA384";
+}
+
+tls_channel::~tls_channel() {
+    SSL_free(m_pSsl);
+    SSL_CTX_free(m_pContext);
+}
+
+std::unique_ptr<tls_channel> tls_channel::make(role side, const cryptoapi::rsa_key& own,
+                                               const cryptoapi::rsa_key& pinned_peer, const char* suite,
+                                               std::string& error) {
+    (void)cryptoapi::load_providers();
+    std::unique_ptr<tls_channel> channel(new tls_channel());
+    channel->m_pPinned = public_copy(pinned_peer.get());
+    channel->m_pContext = SSL_CTX_new(side == role::client ? TLS_client_method() : TLS_server_method());
+    x509_ptr certificate = own ? self_signed(own.get()) : nullptr;
+    if (channel->m_pPinned == nullptr || channel->m_pContext == nullptr || certificate == nullptr) {
+        error = "cannot prepare TLS: " + cryptoapi::openssl_error_text();
+        return nullptr;
+    }
+    SSL_CTX* context = channel->m_pContext;
+    // Users may choose keys down to 1024 bits (with a warning); the system's default level would refuse them.
+    SSL_CTX_set_security_level(context, 1);
+    if (SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION) != 1 ||
+        SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) != 1 || SSL_CTX_set_ciphersuites(context, suite) != 1 ||
+        SSL_CTX_use_certificate(context, certificate.get()) != 1 || SSL_CTX_use_PrivateKey(context, own.get()) != 1 ||
+        SSL_CTX_check_private_key(context) != 1 || SSL_CTX_set_num_tickets(context, 0) != 1) {
+        error = "cannot configure TLS: " + cryptoapi::openssl_error_text();
+        return nullptr;
+    }
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, verify_pinned);
+    channel->m_pSsl = SSL_new(context);
+    BIO* incoming = BIO_new(BIO_s_mem());
+    BIO* outgoing = BIO_new(BIO_s_mem());
+    if (channel->m_pSsl == nullptr || incoming == nullptr || outgoing == nullptr ||
+        SSL_set_ex_data(channel->m_pSsl, pinned_key_index(), channel->m_pPinned.get()) != 1) {
+        BIO_free(incoming);
+        BIO_free(outgoing);
+        error = "cannot start TLS: " + cryptoapi::openssl_error_text();
+        return nullptr;
+    }
+    SSL_set_bio(channel->m_pSsl, incoming, outgoing);
+    if (side == role::client) {
+        SSL_set_connect_state(channel->m_pSsl);
+    } else {
+        SSL_set_accept_state(channel->m_pSsl);
+    }
+    return channel;
+}
+
+bool tls_channel::drain_output(std::vector<std::uint8_t>& wire) {
+    BIO* outgoing = SSL_get_wbio(m_pSsl);
+    const std::size_t pending = BIO_ctrl_pending(outgoing);
+    if (pending == 0) {
+        return true;
+    }
+    const std::size_t at = wire.size();
+    wire.resize(at + pending);
+    const int got = BIO_read(outgoing, wire.data() + at, static_cast<int>(pending));
+    wire.resize(at + (got > 0 ? static_cast<std::size_t>(got) : 0));
+    return got == static_cast<int>(pending);
+}
+
+bool tls_channel::flush(net_socket& socket) {
+    std::vector<std::uint8_t> wire;
+    if (!drain_output(wire)) {
+        return false;
+    }
+    return wire.empty() ||
+           send_all(socket, wire.data(), static_cast<int>(wire.size())) == static_cast<int>(wire.size());
+}
+
+bool tls_channel::read_record(net_socket& socket) {
+    std::uint8_t header[record_header_size];
+    if (receive_all(socket, static_cast<int>(record_header_size), header) != static_cast<int>(record_header_size)) {
+        return false;
+    }
+    const std::size_t length = static_cast<std::size_t>(header[3]) << 8 | header[4];
+    if (length == 0 || length > max_record_body) {
+        return false;
+    }
+    std::vector<std::uint8_t> record(record_header_size + length);
+    std::copy(header, header + record_header_size, record.begin());
+    if (receive_all(socket, static_cast<int>(length), record.data() + record_header_size) != static_cast<int>(length)) {
+        return false;
+    }
+    return BIO_write(SSL_get_rbio(m_pSsl), record.data(), static_cast<int>(record.size())) ==
+           static_cast<int>(record.size());
+}
+
+bool tls_channel::handshake(net_socket& socket, std::string& error) {
+    for (;;) {
+        const int result = SSL_do_handshake(m_pSsl);
+        if (!flush(socket)) {
+            error = "the connection failed during the TLS handshake";
+            return false;
+        }
+        if (result == 1) {
+            return true;
+        }
+        if (SSL_get_error(m_pSsl, result) != SSL_ERROR_WANT_READ) {
+            error = cryptoapi::openssl_error_text();
+            return false;
+        }
+        if (!read_record(socket)) {
+            error = "the connection ended during the TLS handshake";
+            return false;
+        }
+    }
+}
+
+bool tls_channel::send_message(net_socket& socket, std::span<const std::uint8_t> message) {
+    std::vector<std::uint8_t> wire;
+    return seal(message, wire) &&
+           send_all(socket, wire.data(), static_cast<int>(wire.size())) == static_cast<int>(wire.size());
+}
+
+bool tls_channel::receive_message(net_socket& socket, std::size_t size, std::vector<std::uint8_t>& message) {
+    message.clear();
+    while (message.size() < size) {
+        if (!read_record(socket) || !open({}, message) || m_bPeerClosed) {
+            return false;
+        }
+    }
+    return message.size() == size;
+}
+
+bool tls_channel::seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& wire) {
+    std::size_t done = 0;
+    while (done < plain.size()) {
+        std::size_t written = 0;
+        if (SSL_write_ex(m_pSsl, plain.data() + done, plain.size() - done, &written) != 1) {
+            ERR_clear_error();
+            return false;
+        }
+        done += written;
+    }
+    return drain_output(wire);
+}
+
+bool tls_channel::close(std::vector<std::uint8_t>& wire) {
+    // 0 means our close_notify went out and the peer's has not come: all a one-way stream needs.
+    if (SSL_shutdown(m_pSsl) < 0) {
+        ERR_clear_error();
+        return false;
+    }
+    return drain_output(wire);
+}
+
+bool tls_channel::open(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>& plain) {
+    if (!wire.empty()) {
+        if (m_bPeerClosed) {
+            return false; // nothing may follow the end of the stream
+        }
+        if (BIO_write(SSL_get_rbio(m_pSsl), wire.data(), static_cast<int>(wire.size())) !=
+            static_cast<int>(wire.size())) {
+            return false;
+        }
+    }
+    std::uint8_t chunk[16384];
+    for (;;) {
+        std::size_t got = 0;
+        if (SSL_read_ex(m_pSsl, chunk, sizeof chunk, &got) == 1) {
+            plain.insert(plain.end(), chunk, chunk + got);
+            continue;
+        }
+        const int reason = SSL_get_error(m_pSsl, 0);
+        ERR_clear_error();
+        if (reason == SSL_ERROR_WANT_READ) {
+            return true;
+        }
+        if (reason == SSL_ERROR_ZERO_RETURN) {
+            m_bPeerClosed = true;
+            return true;
+        }
+        return false;
+    }
+}
+
+} // namespace tiv

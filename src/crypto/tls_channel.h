@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/crypto_backend_rsa.h"
+
+struct ssl_st;
+struct ssl_ctx_st;
+
+namespace tiv {
+
+struct net_socket;
+
+// One TLS 1.3 session over a connection that the program already reads and writes itself. The handshake and
+// short confirmations go straight over the socket, reading whole TLS records only, so not one byte past them is
+// taken from the socket; afterwards the transfer runs the same session over memory: `seal` turns plaintext into
+// the bytes to send, `open` turns received bytes into plaintext.
+//
+// Each side presents a self-signed certificate of its own key and accepts the peer only when the peer's
+// certificate carries exactly the pinned public key; no certificate authority takes part.
+class tls_channel {
+public:
+    enum class role { client, server };
+
+    ~tls_channel();
+    tls_channel(const tls_channel&) = delete;
+    tls_channel& operator=(const tls_channel&) = delete;
+
+    // `suite` is a TLS 1.3 cipher suite name; the only one offered or accepted.
+    [[nodiscard]] static std::unique_ptr<tls_channel> make(role side, const cryptoapi::rsa_key& own,
+                                                           const cryptoapi::rsa_key& pinned_peer, const char* suite,
+                                                           std::string& error);
+
+    [[nodiscard]] bool handshake(net_socket& socket, std::string& error);
+    // One message in one record straight over the socket, and the peer's next message of exactly `size` bytes.
+    [[nodiscard]] bool send_message(net_socket& socket, std::span<const std::uint8_t> message);
+    [[nodiscard]] bool receive_message(net_socket& socket, std::size_t size, std::vector<std::uint8_t>& message);
+
+    // Appends the bytes that carry `plain` to `wire`.
+    [[nodiscard]] bool seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& wire);
+    // Appends the close_notify alert that ends the stream.
+    [[nodiscard]] bool close(std::vector<std::uint8_t>& wire);
+    // Appends what `wire` completes of the peer's records; false on a forged or malformed record.
+    [[nodiscard]] bool open(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>& plain);
+    // True once the peer's close_notify has been read: its stream ended where it meant to.
+    [[nodiscard]] bool peer_closed() const { return m_bPeerClosed; }
+
+    // Bytes a record adds to its plaintext: header, content type and AEAD tag.
+    static constexpr std::size_t record_overhead = 5 + 1 + 16;
+
+private:
+    tls_channel() = default;
+    bool flush(net_socket& socket);
+    bool read_record(net_socket& socket);
+    bool drain_output(std::vector<std::uint8_t>& wire);
+
+    ssl_ctx_st* m_pContext = nullptr;
+    ssl_st* m_pSsl = nullptr;
+    cryptoapi::pkey_ptr m_pPinned;
+    bool m_bPeerClosed = false;
+};
+
+// The TLS 1.3 cipher suite a session key type selects: AES 128 the 128-bit suite, AES 192 and 256 the 256-bit one.
+[[nodiscard]] const char* tls_suite_for(std::uint32_t type_bit);
+
+} // namespace tiv

@@ -1,0 +1,102 @@
+#include "net/incoming_connection_handler.h"
+
+#include <cerrno>
+#include <thread>
+
+#include "net/transfer_bodies.h"
+#include "net/transfer_file.h"
+#include "presence/activity_log.h"
+
+namespace tiv {
+
+namespace {
+// After an accept fails for want of descriptors or memory, wait a moment rather than spin on the same failure.
+constexpr std::chrono::milliseconds accept_retry_pause{50};
+} // namespace
+
+incoming_connection_handler::incoming_connection_handler(const std::string& receive_root, const net_address& address,
+                                                         int io_block_size,
+                                                         std::shared_ptr<const authentycryptor> prototype,
+                                                         std::size_t max_receiving)
+    : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
+      m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)) {
+    failed = 1;
+    if (!address.resolved) {
+        m_nSetupError = EADDRNOTAVAIL;
+        return;
+    }
+    if (!open_tcp_socket(m_oSocket) || bind_socket(m_oSocket, address) != bind_succeeded || !listen_socket(m_oSocket)) {
+        m_nSetupError = m_oSocket.last_error != 0 ? m_oSocket.last_error : EINVAL;
+        return;
+    }
+    m_oAddress = m_oSocket.address;
+    m_bListening = true;
+    failed = 0;
+    start_thread([this] { accept_loop(); });
+}
+
+incoming_connection_handler::~incoming_connection_handler() {
+    stop();
+}
+
+void incoming_connection_handler::wake() {
+    m_pSlots->close();
+    if (m_bListening) {
+        interrupt_accept(m_oSocket);
+    }
+}
+
+void incoming_connection_handler::stop() {
+    if (m_bStopped) {
+        return;
+    }
+    m_bStopped = true;
+    // The accept thread ends first, so nothing is appended while the transfers are being stopped.
+    (void)stop_wait();
+    stop_all();
+}
+
+void incoming_connection_handler::accept_loop() {
+    while (!stop_requested) {
+        if (!m_pSlots->acquire()) {
+            break;
+        }
+        net_address peer{};
+        std::unique_ptr<net_socket> connection = accept_connection(m_oSocket, &peer);
+        if (connection == nullptr) {
+            m_pSlots->release();
+            if (!stop_requested) {
+                std::this_thread::sleep_for(accept_retry_pause);
+            }
+            continue;
+        }
+        const auto* octets = reinterpret_cast<const unsigned char*>(&peer.sockaddr.sin_addr.s_addr);
+        log_activity("incoming_connection_handler <-- Receiving connection from [%d.%d.%d.%d]", octets[0], octets[1],
+                     octets[2], octets[3]);
+        start_receiving(std::move(connection), peer);
+    }
+    failed = 0;
+}
+
+void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer) {
+    auto transfer = std::make_shared<socket_thread>();
+    transfer->authenticator = m_pPrototype->clone();
+    transfer->io_block_size = m_nBlockSize;
+    transfer->io_timeout_ms = io_timeout_ms.load();
+    transfer->socket = std::move(connection);
+    transfer->peer_address = peer;
+    transfer->file.directory = m_strReceiveRoot;
+    std::shared_ptr<transfer_slots> slots = m_pSlots;
+    // The body holds its transfer and the slot count, so both outlive any owner that lets go of them early.
+    if (transfer->start_thread([transfer, slots] {
+            run_receiving_body(*transfer);
+            slots->release();
+        }) == 0) {
+        transfer->abort_connection();
+        slots->release();
+        return;
+    }
+    append(std::move(transfer));
+}
+
+} // namespace tiv

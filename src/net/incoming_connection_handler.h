@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "crypto/authentycryptor.h"
+#include "net/net_address.h"
+#include "net/net_socket.h"
+#include "net/rthread.h"
+#include "net/thread_bundle.h"
+#include "net/transfer_slots.h"
+
+namespace tiv {
+
+// The listener: binds the listening address, accepts connections on its own thread and runs a receiving transfer
+// for each, authenticated by a clone of `prototype`. At most `max_receiving` transfers receive at a time; further
+// connections wait in the listen backlog until one ends. A listener that cannot bind or listen keeps `failed` 1,
+// accepts nothing and tells why through last_error().
+class incoming_connection_handler : public rthread, public thread_bundle {
+public:
+    static constexpr std::size_t default_max_receiving = 64;
+
+    incoming_connection_handler(const std::string& receive_root, const net_address& address, int io_block_size,
+                                std::shared_ptr<const authentycryptor> prototype,
+                                std::size_t max_receiving = default_max_receiving);
+    ~incoming_connection_handler() override;
+
+    // Stops accepting, waits for the accept thread, then stops every transfer (each removes its temporary file).
+    void stop();
+
+    [[nodiscard]] bool listening() const { return m_bListening; }
+    // The bound address, with the port the kernel chose when 0 was asked for.
+    [[nodiscard]] const net_address& listening_address() const { return m_oAddress; }
+    // errno of the failed set-up step; 0 when listening.
+    [[nodiscard]] int last_error() const { return m_nSetupError; }
+    // How long a receiving transfer waits for a silent sender before it gives the connection up.
+    std::atomic<int> io_timeout_ms{10000};
+
+protected:
+    void wake() override;
+
+private:
+    void accept_loop();
+    void start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer);
+
+    std::string m_strReceiveRoot;
+    int m_nBlockSize;
+    std::shared_ptr<const authentycryptor> m_pPrototype;
+    std::shared_ptr<transfer_slots> m_pSlots;
+    net_socket m_oSocket; // the accept thread's; set up before it starts
+    net_address m_oAddress;
+    bool m_bListening = false;
+    int m_nSetupError = 0;
+    bool m_bStopped = false;
+};
+
+} // namespace tiv

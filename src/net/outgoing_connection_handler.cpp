@@ -1,0 +1,35 @@
+#include "net/outgoing_connection_handler.h"
+
+#include "net/transfer_bodies.h"
+#include "net/transfer_file.h"
+#include "presence/activity_log.h"
+
+namespace tiv {
+
+outgoing_connection_handler::outgoing_connection_handler(std::shared_ptr<const authentycryptor> prototype)
+    : m_pPrototype(std::move(prototype)) {}
+
+std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const std::string& directory,
+                                                                           const std::string& name,
+                                                                           const net_address& destination,
+                                                                           int io_block_size) {
+    auto transfer = std::make_shared<socket_thread>();
+    transfer->authenticator = m_pPrototype->clone();
+    if (profile != nullptr) {
+        transfer->profile = *profile;
+        transfer->set_peer_name(profile->name);
+    }
+    transfer->io_block_size = io_block_size;
+    transfer->peer_address = destination;
+    transfer->file.directory = without_trailing_separator(directory);
+    file_record record;
+    record.set_name(name);
+    transfer->set_record(record);
+    // A transfer whose thread cannot start stays in the list, failed and finished, so it is shown like any other.
+    transfer->start_thread([transfer] { run_sending_body(*transfer); });
+    log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
+    append(transfer);
+    return transfer;
+}
+
+} // namespace tiv

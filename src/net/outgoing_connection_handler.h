@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "crypto/authentycryptor.h"
+#include "net/net_address.h"
+#include "net/thread_bundle.h"
+#include "settings/friend_profile.h"
+
+namespace tiv {
+
+// The sending transfers of one send window (or one send command): one connection and thread per file.
+class outgoing_connection_handler : public thread_bundle {
+public:
+    explicit outgoing_connection_handler(std::shared_ptr<const authentycryptor> prototype);
+
+    // Starts sending `name` (found below `directory`; a name starting with '/' stands alone) to `destination`.
+    // The transfer carries a copy of `profile` when one is set.
+    std::shared_ptr<socket_thread> start_outgoing(const std::string& directory, const std::string& name,
+                                                  const net_address& destination, int io_block_size);
+
+    const friend_profile* profile = nullptr; // the destination friend, not owned
+
+private:
+    std::shared_ptr<const authentycryptor> m_pPrototype;
+};
+
+} // namespace tiv

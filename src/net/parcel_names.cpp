@@ -1,0 +1,98 @@
+#include "net/parcel_names.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tiv {
+
+namespace {
+constexpr std::size_t max_component = 255;
+// Far beyond any real parcel box; only there so a directory that refuses everything cannot loop for ever.
+constexpr std::uint64_t max_number = 10'000'000;
+
+// Where the file system cannot rename without replacing, a hard link does the same: it fails on an existing name.
+int link_then_unlink(const std::string& from, const std::string& to) {
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    ::unlink(from.c_str());
+    return 0;
+}
+
+int move_exclusive(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    return (error == EINVAL || error == ENOSYS || error == ENOTSUP) ? link_then_unlink(from, to) : error;
+}
+
+// Cuts a stem so that stem + suffix fits a file name, never in the middle of a UTF-8 sequence.
+std::string fit_stem(std::string stem, std::size_t suffix_length) {
+    const std::size_t room = suffix_length < max_component ? max_component - suffix_length : 0;
+    if (stem.size() <= room) {
+        return stem;
+    }
+    stem.resize(room);
+    while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) {
+        stem.pop_back();
+    }
+    if (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0x80) != 0) {
+        stem.pop_back();
+    }
+    return stem;
+}
+} // namespace
+
+std::optional<std::string> parcel_file_name(std::string_view sent) {
+    const std::size_t cut = sent.find_last_of("/\\");
+    const std::string_view last = cut == std::string_view::npos ? sent : sent.substr(cut + 1);
+    std::string name;
+    for (const char c : last) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            name.push_back(c);
+        }
+    }
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    return name;
+}
+
+std::string numbered_name(const std::string& name, std::uint64_t n) {
+    if (n == 0) {
+        return name;
+    }
+    const std::size_t dot = name.find('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::string counter(1, '(');
+    counter += std::to_string(n);
+    counter += ')';
+    std::string tail = counter + extension;
+    if (tail.size() > max_component) {
+        // An extension too long to keep whole gives way first; the counter always stays.
+        tail = counter + extension.substr(0, max_component - counter.size());
+    }
+    return fit_stem(stem, tail.size()) + tail;
+}
+
+std::optional<std::string> move_without_replacing(const std::string& temporary, const std::string& directory,
+                                                  const std::string& name) {
+    for (std::uint64_t n = 0; n <= max_number; ++n) {
+        const std::string candidate = directory + "/" + numbered_name(name, n);
+        const int error = move_exclusive(temporary, candidate);
+        if (error == 0) {
+            return candidate;
+        }
+        if (error != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace tiv

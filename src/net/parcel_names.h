@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tiv {
+
+// The name a received file may be stored under: the last component of what the sender sent ('/' and '\' both
+// separate), without control characters. None for a name that is then empty, "." or "..", so a parcel can never
+// be written outside its parcel box.
+[[nodiscard]] std::optional<std::string> parcel_file_name(std::string_view sent);
+
+// The n-th numbered variant of a name: "report(3).txt" (counted before the first '.') or "README(3)"; n = 0 is the
+// name itself. The stem is shortened when the result would not fit a file name (255 bytes).
+[[nodiscard]] std::string numbered_name(const std::string& name, std::uint64_t n);
+
+// Moves `temporary` into `directory` under `name` or the first numbered variant that does not exist, atomically:
+// an existing file is never replaced, also not by a receiver finishing at the same moment. The path it got, or none
+// when the move failed (the temporary file is then left where it was).
+[[nodiscard]] std::optional<std::string> move_without_replacing(const std::string& temporary,
+                                                                const std::string& directory, const std::string& name);
+
+} // namespace tiv

@@ -1,0 +1,47 @@
+#include "net/parcel_policy.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+
+#include "settings/friend_profile.h"
+
+namespace tiv {
+
+std::uint64_t count_files(const std::string& directory) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), ::closedir);
+    if (listing == nullptr) {
+        return 0;
+    }
+    std::uint64_t count = 0;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        struct stat info {};
+        if (::fstatat(::dirfd(listing.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::optional<std::string> parcel_refusal(const friend_profile& sender, const std::string& parcel_box,
+                                          std::uint64_t file_size) {
+    if (sender.receipt_enabled == 0) {
+        return "parcel receipt is disabled for this friend";
+    }
+    if (sender.max_file_size != unlimited && file_size > sender.max_file_size) {
+        return "the file of " + std::to_string(file_size) + " bytes is larger than the maximum of " +
+               std::to_string(sender.max_file_size) + " bytes";
+    }
+    if (sender.max_file_count != unlimited) {
+        const std::uint64_t held = count_files(parcel_box);
+        if (held >= sender.max_file_count) {
+            return "the parcel box already holds " + std::to_string(held) + " files, the maximum is " +
+                   std::to_string(sender.max_file_count);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace tiv

@@ -1,0 +1,192 @@
+#include <ctime>
+#include <new>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "net/connection_io.h"
+#include "net/parcel_names.h"
+#include "net/socket_thread.h"
+#include "net/transfer_bodies.h"
+#include "presence/activity_log.h"
+#include "settings/identity.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+
+namespace {
+// An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
+void fail_early(socket_thread& transfer, int status) {
+    transfer.abort_connection();
+    transfer.status_code = status;
+    transfer.failed = 1;
+}
+
+bool is_directory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Receives and decrypts the record; false when it did not arrive whole or does not decrypt to one record.
+bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_record& record) {
+    const std::size_t length = transfer.authenticator->encrypted_length(file_record::size);
+    if (length == 0 || length > buffers.wire.size()) {
+        return false;
+    }
+    if (receive_all(*transfer.socket, static_cast<int>(length), buffers.wire.data()) != static_cast<int>(length)) {
+        return false;
+    }
+    buffers.plain.clear();
+    if (!transfer.authenticator->decrypt(std::span(buffers.wire.data(), length), true, buffers.plain) ||
+        buffers.plain.size() != file_record::size) {
+        return false;
+    }
+    record =
+        file_record::decode(std::span<const std::uint8_t, file_record::size>(buffers.plain.data(), file_record::size));
+    return true;
+}
+
+enum class data_outcome { complete, broken, stopped, too_large };
+
+// Decrypts the stream into the open file until the sender's end; the plaintext count goes to bytes_transferred.
+data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk) {
+    authentycryptor& cipher = *transfer.authenticator;
+    const std::uint32_t limit = transfer.profile.max_file_size;
+    std::uint64_t stored = 0;
+    for (;;) {
+        if (transfer.stop_requested) {
+            return data_outcome::stopped;
+        }
+        const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
+        if (received < 0) {
+            return data_outcome::broken;
+        }
+        buffers.plain.clear();
+        // The sender's end of stream completes the message: the last block comes out only now, and a cut or
+        // tampered stream shows here as a bad completion.
+        const bool last = received == 0;
+        if (!cipher.decrypt(std::span(buffers.wire.data(), static_cast<std::size_t>(received)), last, buffers.plain)) {
+            return data_outcome::broken;
+        }
+        stored += buffers.plain.size();
+        if (limit != unlimited && stored > limit) {
+            return data_outcome::too_large;
+        }
+        if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
+            return data_outcome::broken;
+        }
+        transfer.bytes_transferred = stored;
+        if (last) {
+            return data_outcome::complete;
+        }
+    }
+}
+
+int status_of(data_outcome outcome) {
+    switch (outcome) {
+    case data_outcome::stopped:
+        return status_stopped;
+    case data_outcome::too_large:
+        return status_refused;
+    default:
+        return status_receive;
+    }
+}
+} // namespace
+
+void run_receiving_body(socket_thread& transfer) {
+    const unsigned handle = static_cast<unsigned>(transfer.thread_handle.load());
+    transfer.state = INITIALIZING;
+    transfer.start_time = static_cast<std::int64_t>(std::time(nullptr));
+    (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
+    (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
+
+    transfer.state = AUTHENTICATING;
+    if (!transfer.authenticator->AuthenticateAsReceiver(*transfer.socket, transfer.profile)) {
+        fail_early(transfer, status_authentication);
+        return;
+    }
+    transfer.set_peer_name(transfer.profile.name);
+
+    file_record record = transfer.record();
+    const std::size_t chunk = std::max(
+        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
+    transfer_buffers buffers;
+    try {
+        buffers.wire.resize(std::max(chunk, transfer.authenticator->encrypted_length(file_record::size)));
+        buffers.plain.reserve(chunk + 64);
+    } catch (const std::bad_alloc&) {
+        fail_early(transfer, status_memory);
+        log_activity("%x: R: MEMALLOC_ERROR[%s]\n", handle, record.file_name);
+        return;
+    }
+
+    transfer.state = GETTING_FILE_RECORD;
+    if (!receive_record(transfer, buffers, record)) {
+        fail_early(transfer, status_receive);
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
+        return;
+    }
+    transfer.set_record(record);
+
+    transfer.state = VERIFYING_PERMISSIONS;
+    const std::string root = transfer.file.directory;
+    const std::string parcel_box =
+        transfer.profile.receipt_directory[0] != '\0' ? root + "/" + transfer.profile.receipt_directory : root;
+    if (!is_directory(parcel_box) && (!create_directory_path(parcel_box) || !is_directory(parcel_box))) {
+        log_activity("%x: R:Failed to create directory: %s\n", handle, parcel_box.c_str());
+    }
+    const std::optional<std::string> name = parcel_file_name(record.file_name);
+    if (!name) {
+        log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
+                     record.file_name);
+        fail_early(transfer, status_refused);
+        return;
+    }
+    if (!transfer.authenticator->accept_file(transfer.profile, parcel_box, *name, record.file_size)) {
+        fail_early(transfer, status_refused);
+        return;
+    }
+
+    transfer.state = OPENING_WRITE_FILE;
+    transfer.file.directory = parcel_box;
+    if (!transfer.file.open_file(create_uuid_text(), transfer_file::writing)) {
+        fail_early(transfer, status_file_open);
+        log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
+        return;
+    }
+    const std::string temporary = transfer.file.path;
+
+    transfer.state = RUNNING;
+    const data_outcome outcome = receive_data(transfer, buffers, chunk);
+    transfer.state = SHUTTING_DOWN;
+    const bool closed = transfer.file.close_file();
+    int status = -1;
+    if (transfer.stop_requested) {
+        status = status_stopped;
+    } else if (outcome != data_outcome::complete || !closed ||
+               static_cast<std::uint32_t>(transfer.bytes_transferred.load()) != record.file_size) {
+        status = status_of(outcome);
+    } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
+        log_activity("%x: R: STORED[%s]", handle, stored->c_str());
+    } else {
+        log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
+        status = status_receive;
+    }
+    if (outcome == data_outcome::too_large && status == status_refused) {
+        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
+                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
+    }
+    if (status >= 0) {
+        ::unlink(temporary.c_str());
+        transfer.abort_connection();
+        transfer.status_code = status;
+        transfer.failed = 1;
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
+    } else {
+        (void)transfer.close_connection();
+    }
+    complete_transfer(transfer, "R");
+}
+
+} // namespace tiv

@@ -1,0 +1,80 @@
+#include "net/rthread.h"
+
+#include <pthread.h>
+#include <system_error>
+
+namespace tiv {
+
+double clock_now() {
+    static const auto origin = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
+}
+
+rthread::rthread() : started_at(clock_now()) {}
+
+rthread::~rthread() {
+    if (!m_oThread.joinable()) {
+        return;
+    }
+    // The last owner may be the body's own thread (a transfer releasing itself), and a body that outlived the stop
+    // wait is left to end on its own; only a finished body is joined, which returns at once.
+    if (m_oThread.get_id() == std::this_thread::get_id() || !finished) {
+        m_oThread.detach();
+    } else {
+        m_oThread.join();
+    }
+}
+
+double rthread::statistic(int) const {
+    return 0.0;
+}
+
+void rthread::run(const std::function<void()>& body) {
+    thread_handle = static_cast<std::uintptr_t>(::pthread_self());
+    {
+        std::lock_guard guard(m_oLock);
+        finished = false;
+        m_bStarted = true;
+        m_oChanged.notify_all();
+    }
+    body();
+    // Notified under the lock: a waiter that sees the end may destroy this object as soon as it has the lock,
+    // and after releasing it this thread touches nothing of the object.
+    std::lock_guard guard(m_oLock);
+    finished = true;
+    m_oChanged.notify_all();
+}
+
+std::uintptr_t rthread::start_thread(std::function<void()> body) {
+    try {
+        // The body goes into the thread by value: whatever it holds lives as long as the thread runs.
+        m_oThread = std::thread([this, body = std::move(body)] { run(body); });
+    } catch (const std::system_error&) {
+        failed = 1;
+        return 0;
+    }
+    std::unique_lock lock(m_oLock);
+    m_oChanged.wait_for(lock, start_limit, [this] { return m_bStarted; });
+    return static_cast<std::uintptr_t>(m_oThread.native_handle());
+}
+
+void rthread::request_stop() {
+    stop_requested = true;
+    wake();
+}
+
+bool rthread::wait_finished(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(m_oLock);
+    // Before the body has started `finished` still holds its initial value; wait for the start as well.
+    return m_oChanged.wait_until(lock, deadline, [this] { return finished && (m_bStarted || !m_oThread.joinable()); });
+}
+
+bool rthread::stop_wait() {
+    if (finished && !m_oThread.joinable()) {
+        return true;
+    }
+    request_stop();
+    return wait_finished(std::chrono::steady_clock::now() + stop_limit);
+}
+
+} // namespace tiv

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tiv {
+
+// Seconds since the process first asked, on a monotonic clock.
+[[nodiscard]] double clock_now();
+
+// A thread body and the fields its owner watches. Every field another thread reads is an atomic; the start and
+// stop handshakes wait on a condition variable rather than spinning.
+//
+// Lifetime: a body must keep alive whatever it uses (the transfer bodies hold a shared pointer to their own
+// object), so an object whose body outlives the stop wait is released by the body's thread when it ends. The
+// destructor never waits for a body that has not finished.
+class rthread {
+public:
+    static constexpr std::chrono::milliseconds start_limit{2000};
+    static constexpr std::chrono::milliseconds stop_limit{5000};
+
+    rthread();
+    rthread(const rthread&) = delete;
+    rthread& operator=(const rthread&) = delete;
+    virtual ~rthread();
+
+    [[nodiscard]] virtual double statistic(int selector) const;
+
+    // Runs body on a new thread, then waits until it has started or start_limit has passed. The handle, or 0
+    // when no thread could be made (then `failed` is 1 and the body never runs).
+    std::uintptr_t start_thread(std::function<void()> body);
+
+    // Asks the body to stop and wakes it from any blocking call.
+    void request_stop();
+    // Waits until the body has finished or the deadline has passed; true when it has finished.
+    bool wait_finished(std::chrono::steady_clock::time_point deadline);
+    // The stop wait: request_stop, then wait_finished for at most stop_limit.
+    bool stop_wait();
+
+    std::atomic<double> started_at;          // clock_now() at construction
+    std::atomic<bool> stop_requested{false}; // set by the owner
+    std::atomic<bool> finished{true};        // false exactly while the body runs
+    std::atomic<int> failed{0};
+    std::atomic<int> status_code{0};
+    std::atomic<std::uintptr_t> thread_handle{0}; // printed in log lines, low 32 bits in hexadecimal
+
+protected:
+    // Makes a blocked body return (closes its connection, for example). Runs on the owner's thread.
+    virtual void wake() {}
+
+    // The handle as log lines print it.
+    [[nodiscard]] unsigned log_handle() const { return static_cast<unsigned>(thread_handle.load()); }
+
+private:
+    void run(const std::function<void()>& body);
+
+    std::mutex m_oLock; // guards the handshake flags below; the atomics above are read without it
+    std::condition_variable m_oChanged;
+    bool m_bStarted = false;
+    std::thread m_oThread;
+};
+
+} // namespace tiv

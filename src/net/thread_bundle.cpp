@@ -1,0 +1,81 @@
+#include "net/thread_bundle.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tiv {
+
+thread_bundle::~thread_bundle() {
+    stop_all();
+}
+
+void thread_bundle::append(std::shared_ptr<socket_thread> thread) {
+    std::lock_guard guard(m_oLock);
+    m_aThreads.push_back(std::move(thread));
+}
+
+std::size_t thread_bundle::size() const {
+    std::lock_guard guard(m_oLock);
+    return m_aThreads.size();
+}
+
+std::size_t thread_bundle::running_count() const {
+    std::lock_guard guard(m_oLock);
+    return static_cast<std::size_t>(
+        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return !t->finished; }));
+}
+
+std::size_t thread_bundle::finished_count() const {
+    std::lock_guard guard(m_oLock);
+    return static_cast<std::size_t>(
+        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return t->finished.load(); }));
+}
+
+std::shared_ptr<socket_thread> thread_bundle::thread_at(std::size_t i) const {
+    std::lock_guard guard(m_oLock);
+    if (m_aThreads.empty()) {
+        return nullptr;
+    }
+    if (i >= m_aThreads.size()) {
+        return m_aThreads.back();
+    }
+    return *std::next(m_aThreads.begin(), static_cast<std::ptrdiff_t>(i));
+}
+
+void thread_bundle::remove_thread(const socket_thread* thread) {
+    std::lock_guard guard(m_oLock);
+    m_aThreads.remove_if([thread](const auto& t) { return t.get() == thread; });
+}
+
+std::size_t thread_bundle::clear_completed() {
+    std::list<std::shared_ptr<socket_thread>> completed;
+    {
+        std::lock_guard guard(m_oLock);
+        for (auto it = m_aThreads.begin(); it != m_aThreads.end();) {
+            const auto next = std::next(it);
+            if ((*it)->finished) {
+                completed.splice(completed.end(), m_aThreads, it);
+            }
+            it = next;
+        }
+    }
+    // Released outside the lock: a transfer's destructor closes its connection and file.
+    return completed.size();
+}
+
+void thread_bundle::stop_all() {
+    std::list<std::shared_ptr<socket_thread>> stopping;
+    {
+        std::lock_guard guard(m_oLock);
+        stopping.swap(m_aThreads);
+    }
+    for (const auto& thread : stopping) {
+        thread->request_stop();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + rthread::stop_limit;
+    for (const auto& thread : stopping) {
+        (void)thread->wait_finished(deadline);
+    }
+}
+
+} // namespace tiv

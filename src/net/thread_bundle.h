@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "net/socket_thread.h"
+
+namespace tiv {
+
+// The transfers of one owner, in order of creation. One lock guards the list: an accept thread appends while a
+// window's timer reads and its commands remove.
+class thread_bundle {
+public:
+    thread_bundle() = default;
+    thread_bundle(const thread_bundle&) = delete;
+    thread_bundle& operator=(const thread_bundle&) = delete;
+    ~thread_bundle();
+
+    void append(std::shared_ptr<socket_thread> thread);
+    [[nodiscard]] std::size_t size() const;
+    [[nodiscard]] std::size_t running_count() const;
+    [[nodiscard]] std::size_t finished_count() const;
+    // The i-th transfer; an i at or past the end gives the last one, an empty list none.
+    [[nodiscard]] std::shared_ptr<socket_thread> thread_at(std::size_t i) const;
+    // Unlinks every entry holding `thread`. The object lives on while anyone else holds it.
+    void remove_thread(const socket_thread* thread);
+    // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.
+    std::size_t clear_completed();
+    // Asks every transfer to stop, then waits for all of them together for at most the stop limit, and empties the
+    // list. A body that takes longer keeps its object until it ends.
+    void stop_all();
+
+private:
+    mutable std::mutex m_oLock;
+    std::list<std::shared_ptr<socket_thread>> m_aThreads;
+};
+
+} // namespace tiv

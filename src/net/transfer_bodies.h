@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tiv {
+
+class socket_thread;
+
+// The sending body: the file named by the record (below the file's directory) to `peer_address`, as the friend in
+// `profile`. Success needs every send to succeed and the receiver to end the connection in good order, which it
+// does only after it has stored the whole file.
+void run_sending_body(socket_thread& transfer);
+
+// The receiving body on an accepted connection; the file's directory is the parcel box root. A file is stored
+// under its name only when every byte arrived and was written; otherwise nothing is left behind and the sender is
+// told by a reset.
+void run_receiving_body(socket_thread& transfer);
+
+// Transfer data piece size: at least 1024, rounded by the cipher's allowance as both ends do.
+[[nodiscard]] std::size_t transfer_chunk_size(int io_block_size, int allowance);
+
+// The stream has no piece boundaries, so the receiver takes whatever has arrived, up to this much per call, however
+// small the sender's pieces: fewer system calls.
+inline constexpr std::size_t least_receive_size = 65536;
+
+// The data buffers of one transfer; overwritten with zeros before their memory is given back.
+struct transfer_buffers {
+    transfer_buffers() = default;
+    transfer_buffers(const transfer_buffers&) = delete;
+    transfer_buffers& operator=(const transfer_buffers&) = delete;
+    ~transfer_buffers();
+
+    std::vector<std::uint8_t> plain;
+    std::vector<std::uint8_t> wire;
+};
+
+// The end of a body that reached its data phase: state COMPLETED, times, and the throughput line.
+void complete_transfer(socket_thread& transfer, const char* side);
+
+} // namespace tiv

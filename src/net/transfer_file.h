@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/unique_fd.h"
+
+namespace tiv {
+
+// The local file of a transfer: read whole by a sender, written by a receiver. Counts are 64-bit, so files over
+// 4 GiB are read and written like any other. One thread uses an object at a time.
+class transfer_file {
+public:
+    enum open_mode : int { closed = 0, reading = 1, writing = 2 };
+
+    transfer_file() = default;
+    transfer_file(const transfer_file&) = delete;
+    transfer_file& operator=(const transfer_file&) = delete;
+
+    // Closes an open file first. `name` starting with '/' is a full path; any other is taken below `directory`.
+    // Mode `writing` creates a new file (0600) and refuses one that exists, so a name never leads into another
+    // file or through a link; any other mode opens an existing regular file for reading.
+    [[nodiscard]] bool open_file(const std::string& name, int open_mode);
+    // Up to n bytes; 0 at the end of the file or when not reading; -1 on a read error.
+    [[nodiscard]] std::int64_t read_chunk(void* buffer, std::size_t n);
+    // Writes all n bytes, adding them to `size`; false when not writing or a write fails (a full disk).
+    [[nodiscard]] bool write_all(const void* buffer, std::size_t n);
+    // False when closing a written file reports an error: its data may not all have reached the disk.
+    [[nodiscard]] bool close_file();
+
+    std::uint64_t size = 0;      // reading: the size when opened; writing: bytes written so far
+    std::uint64_t done = 0;      // reading: bytes read so far
+    std::uint64_t remaining = 0; // reading: bytes not yet read
+    int mode = closed;
+    std::string directory = "."; // for relative names, without a trailing separator
+    std::string path;            // the file last opened
+
+private:
+    unique_fd m_oHandle;
+};
+
+// `directory` without trailing '/' or '\' (a root of nothing but separators stays "/").
+[[nodiscard]] std::string without_trailing_separator(std::string directory);
+
+} // namespace tiv

@@ -1,0 +1,128 @@
+#include <cstdio>
+#include <ctime>
+
+#include "platform/adapters.h"
+
+namespace tiv {
+
+namespace {
+
+// An adapter without an IPv4 address still shows the first entry of its address list, which is unassigned.
+constexpr const char* unassigned_address = "0.0.0.0";
+
+tree_node leaf(std::string text) {
+    return tree_node{std::move(text), {}};
+}
+
+void append_lines(std::string& out, const std::vector<tree_node>& nodes, int depth, int indent) {
+    for (const tree_node& node : nodes) {
+        out.append(static_cast<std::size_t>(depth * indent), ' ');
+        out += node.text;
+        out += '\n';
+        append_lines(out, node.children, depth + 1, indent);
+    }
+}
+
+} // namespace
+
+const char* adapter_type_name(std::uint32_t type) {
+    switch (type) {
+    case adapter_type_ethernet:
+        return "ETHERNET";
+    case adapter_type_token_ring:
+        return "TOKENRING";
+    case adapter_type_fddi:
+        return "FDDI";
+    case adapter_type_ppp:
+        return "PPP";
+    case adapter_type_loopback:
+        return "LOOPBACK";
+    case adapter_type_slip:
+        return "SLIP";
+    default:
+        return "[unknown interface type]";
+    }
+}
+
+std::string adapter_hw_address_text(std::span<const std::uint8_t> address) {
+    if (address.empty()) {
+        return "xx:xx:xx:xx:xx:xx:";
+    }
+    std::uint8_t bytes[max_hardware_address_length] = {};
+    for (std::size_t i = 0; i < address.size() && i < max_hardware_address_length; ++i) {
+        bytes[i] = address[i];
+    }
+    char text[64] = {};
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x", bytes[0], bytes[1], bytes[2], bytes[3],
+                  bytes[4], bytes[5], bytes[6], bytes[7]);
+    return text;
+}
+
+std::string adapter_lease_text(std::int64_t time) {
+    static constexpr const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    constexpr int asctime_length = 24;
+    const auto seconds = static_cast<std::time_t>(time);
+    std::tm local = {};
+    if (static_cast<std::int64_t>(seconds) != time || ::localtime_r(&seconds, &local) == nullptr) {
+        return "[invalid data]";
+    }
+    // The asctime form, written out here so that neither the locale nor a year past 9999 can bend it.
+    if (local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 || local.tm_mon > 11) {
+        return "[invalid asctime]";
+    }
+    char text[64] = {};
+    const int written =
+        std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", days[local.tm_wday], months[local.tm_mon],
+                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 1900 + local.tm_year);
+    if (written != asctime_length) {
+        return "[invalid asctime]";
+    }
+    return text;
+}
+
+void fill_adapter_tree(tree_node& parent, std::span<const adapter_info> adapters) {
+    for (const adapter_info& adapter : adapters) {
+        tree_node branch = leaf(adapter.description);
+        branch.children.push_back(leaf(std::string("Type: ") + adapter_type_name(adapter.type)));
+        branch.children.push_back(leaf("HW Addr: " + adapter_hw_address_text(adapter.hardware_address)));
+        branch.children.push_back(leaf("OS Name: " + adapter.name));
+
+        tree_node addresses = leaf("IP Addresses");
+        for (const adapter_address& entry : adapter.ip_addresses) {
+            addresses.children.push_back(leaf(entry.address + " - Mask: " + entry.mask));
+        }
+        if (addresses.children.empty()) {
+            addresses.children.push_back(leaf(std::string(unassigned_address) + " - Mask: " + unassigned_address));
+        }
+        branch.children.push_back(std::move(addresses));
+
+        if (adapter.dhcp) {
+            tree_node server = leaf("DHCP Server: " + adapter.dhcp->server);
+            server.children.push_back(leaf("Lease Obtained: " + adapter_lease_text(adapter.dhcp->obtained)));
+            server.children.push_back(leaf("Lease Expires: " + adapter_lease_text(adapter.dhcp->expires)));
+            branch.children.push_back(std::move(server));
+        }
+        if (adapter.dns_servers) {
+            tree_node dns = leaf("DNS Servers");
+            for (const std::string& server : *adapter.dns_servers) {
+                dns.children.push_back(leaf(server));
+            }
+            // The list's first entry is always there; without a server it is empty.
+            if (dns.children.empty()) {
+                dns.children.push_back(leaf(""));
+            }
+            branch.children.push_back(std::move(dns));
+        }
+        parent.children.push_back(std::move(branch));
+    }
+}
+
+std::string tree_text(const std::vector<tree_node>& nodes, int indent) {
+    std::string out;
+    append_lines(out, nodes, 0, indent);
+    return out;
+}
+
+} // namespace tiv

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <netinet/in.h>
+#include <span>
+#include <vector>
+
+namespace tiv {
+
+inline constexpr std::uint8_t icmp_echo_reply = 0;
+inline constexpr std::uint8_t icmp_echo_request = 8;
+inline constexpr std::uint8_t icmp_time_exceeded = 11;
+
+inline constexpr std::uint16_t min_request_length = 12;
+inline constexpr std::uint16_t max_request_length = 128;
+
+// A request length forced into min_request_length...max_request_length.
+[[nodiscard]] std::uint16_t clamp_request_length(int length);
+
+// The Internet checksum (RFC 1071) of `bytes`, in host order.
+[[nodiscard]] std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes);
+
+// An echo request of `length` bytes (at least 8) with zero data; identifier and sequence in host order.
+[[nodiscard]] std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence,
+                                                           std::uint16_t length);
+
+// One ICMP message as a ping socket delivered it, taken apart.
+struct icmp_datagram {
+    in_addr source = {};
+    in_addr destination = {};
+    int header_length = 0; // IP header bytes in front of the ICMP message
+    int length = 0;        // bytes received, IP header included
+    std::uint8_t type = 0;
+    std::uint32_t icmp_word1 = 0; // as received
+    std::uint32_t icmp_word2 = 0;
+    // The echo request this message concerns: for an echo reply its own identifier and sequence, for an error
+    // message (Time Exceeded, Destination Unreachable, ...) those of the echo request it quotes. Host order.
+    bool names_request = false;
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+};
+
+// A datagram of a raw socket: IPv4 header, then the ICMP message. False when it is not IPv4 or too short to hold
+// its header and the first 8 bytes of the ICMP message.
+[[nodiscard]] bool parse_ip_datagram(std::span<const std::uint8_t> bytes, icmp_datagram& out);
+
+// A datagram of the kernel's ICMP datagram socket, which strips the IP header; the addresses come from the
+// receive call. The stripped header is counted as a plain 20-byte one so lengths mean the same for both kinds.
+[[nodiscard]] bool parse_icmp_message(std::span<const std::uint8_t> bytes, in_addr source, in_addr destination,
+                                      icmp_datagram& out);
+
+} // namespace tiv

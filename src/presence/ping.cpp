@@ -1,0 +1,275 @@
+#include "presence/ping.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace tiv {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Taken during static initialisation, so it is in place before any thread can ask.
+const steady_clock::time_point program_start = steady_clock::now();
+
+constexpr int drain_timeout_ms = 10;
+constexpr milliseconds sweep_receive_slice{100};
+constexpr milliseconds send_spacing{25};
+
+std::atomic<std::uint32_t> once_sequence{1};
+
+void set_address_text(char (&text)[ping_address_text_size], in_addr address) {
+    char dotted[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &address, dotted, sizeof dotted) == nullptr) {
+        dotted[0] = '\0';
+    }
+    std::snprintf(text, sizeof text, "%-19s", dotted);
+}
+
+void take_reply(ping_result& result, const icmp_datagram& reply) {
+    result.icmp_word1 = reply.icmp_word1;
+    result.icmp_word2 = reply.icmp_word2;
+    result.bytes_received = reply.length;
+    set_address_text(result.reply_source, reply.source);
+    set_address_text(result.reply_destination, reply.destination);
+}
+
+PING_STATUS send_status(const net_socket& socket) {
+    return socket.last_error == ETIMEDOUT ? PING_STATUS::send_timed_out : PING_STATUS::send_failed;
+}
+
+// Throws away what is already waiting so that the reads that follow see fresh messages first.
+[[nodiscard]] bool drain_then_set_timeout(ping_socket& socket, int timeout_ms) {
+    if (set_receive_timeout(socket.socket(), drain_timeout_ms)) {
+        drain(socket.socket());
+    }
+    return set_receive_timeout(socket.socket(), timeout_ms);
+}
+
+} // namespace
+
+const char* ping_status_text(PING_STATUS status) {
+    switch (status) {
+    case PING_STATUS::replied:
+        return "OK";
+    case PING_STATUS::waiting:
+        return "TIMEOUT";
+    case PING_STATUS::send_timed_out:
+        return "sending timed out";
+    case PING_STATUS::send_failed:
+        return "sending failed";
+    case PING_STATUS::reply_too_short:
+        return "reply too short";
+    case PING_STATUS::reply_other_type:
+        return "destination reported unreachable";
+    case PING_STATUS::receive_timed_out:
+        return "no reply in time";
+    case PING_STATUS::receive_failed:
+        return "receiving failed";
+    case PING_STATUS::ttl_failed:
+        return "time-to-live could not be set";
+    case PING_STATUS::timeout_failed:
+        return "receive time-out could not be set";
+    }
+    return "unknown status";
+}
+
+std::int32_t ping_stopwatch_ms() {
+    return static_cast<std::int32_t>(
+        std::chrono::duration_cast<milliseconds>(steady_clock::now() - program_start).count());
+}
+
+std::uint16_t ping_process_tag() {
+    return static_cast<std::uint16_t>(::getpid() & 0xFFFF);
+}
+
+echo_fields sweep_request_fields(icmp_socket_kind kind, std::uint16_t record_identifier) {
+    if (kind == icmp_socket_kind::datagram) {
+        return {0, record_identifier};
+    }
+    return {record_identifier, ping_process_tag()};
+}
+
+bool answers_request(const icmp_datagram& message, echo_fields request, icmp_socket_kind kind) {
+    return message.names_request && message.sequence == request.sequence &&
+           (kind == icmp_socket_kind::datagram || message.identifier == request.identifier);
+}
+
+std::size_t find_replied_record(std::span<const ping_record> records, const icmp_datagram& reply,
+                                icmp_socket_kind kind) {
+    if (reply.type != icmp_echo_reply) {
+        return records.size();
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const ping_record& record = records[i];
+        if (record.destination.sockaddr.sin_addr.s_addr == reply.source.s_addr &&
+            answers_request(reply, sweep_request_fields(kind, record.identifier), kind)) {
+            return i;
+        }
+    }
+    return records.size();
+}
+
+ping_result ping_once(ping_socket& socket, const net_address& destination, milliseconds reply_wait) {
+    ping_result result;
+    result.round_trip = -1;
+    if (!set_ttl(socket.socket(), ping_once_ttl)) {
+        result.status = PING_STATUS::ttl_failed;
+        return result;
+    }
+    const int wait_ms = static_cast<int>(std::max<milliseconds::rep>(reply_wait.count(), 0));
+    if (!drain_then_set_timeout(socket, wait_ms)) {
+        result.status = PING_STATUS::timeout_failed;
+        return result;
+    }
+
+    const echo_fields request{ping_process_tag(), static_cast<std::uint16_t>(once_sequence.fetch_add(1))};
+    const std::vector<std::uint8_t> message =
+        build_echo_request(request.identifier, request.sequence, ping_once_length);
+    const auto start = steady_clock::now();
+    const std::int32_t start_ms = ping_stopwatch_ms();
+    const int sent = socket.send_to(message, destination.sockaddr);
+    if (sent < static_cast<int>(message.size())) {
+        result.status = sent < 0 ? send_status(socket.socket()) : PING_STATUS::send_failed;
+        return result;
+    }
+
+    const auto deadline = start + reply_wait;
+    icmp_datagram reply;
+    for (;;) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+        const int got = socket.receive(reply, std::max(left, milliseconds{0}));
+        if (got < 0) {
+            result.status =
+                socket.socket().last_error == ETIMEDOUT ? PING_STATUS::receive_timed_out : PING_STATUS::receive_failed;
+            return result;
+        }
+        if (got > 0 && answers_request(reply, request, socket.kind())) {
+            break;
+        }
+        if (steady_clock::now() >= deadline) {
+            result.status = PING_STATUS::receive_timed_out;
+            return result;
+        }
+    }
+
+    const std::int32_t round_trip = ping_stopwatch_ms() - start_ms;
+    take_reply(result, reply);
+    if (reply.length < reply.header_length + 12) {
+        result.status = PING_STATUS::reply_too_short;
+    } else if (reply.type != icmp_echo_reply && reply.type != icmp_time_exceeded) {
+        result.status = PING_STATUS::reply_other_type;
+    } else {
+        result.status = PING_STATUS::replied;
+        result.round_trip = round_trip;
+    }
+    return result;
+}
+
+ping_result ping_once(const net_address& destination) {
+    static std::mutex turn;
+    const std::lock_guard<std::mutex> lock(turn);
+    static ping_socket process_socket;
+    return ping_once(process_socket, destination);
+}
+
+int ping_sweep(std::span<ping_record> records, ping_socket& socket, milliseconds wait, int length,
+               const sweep_control& control) {
+    const auto stopping = [&control] { return control.stop != nullptr && control.stop->load(); };
+    const auto publish = [&control, &records](std::size_t i) {
+        if (control.changed) {
+            control.changed(i, records[i]);
+        }
+    };
+    std::size_t unanswered = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!records[i].replied) {
+            ++unanswered;
+        }
+    }
+
+    // Without an ICMP socket every ping ends as a time-to-live failure, in sweeps as in ping_once.
+    if (!socket.valid()) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (!records[i].replied) {
+                records[i].result.status = PING_STATUS::ttl_failed;
+                records[i].send_time = -1;
+                publish(i);
+            }
+        }
+        return unanswered == 0 ? 0 : 1;
+    }
+    if (!drain_then_set_timeout(socket, static_cast<int>(sweep_receive_slice.count()))) {
+        // A record that has replied keeps its result through the job.
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (!records[i].replied) {
+                records[i].result.status = PING_STATUS::timeout_failed;
+                publish(i);
+            }
+        }
+        return -1;
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!records[i].replied) {
+            records[i].result.status = PING_STATUS::waiting;
+            publish(i);
+        }
+    }
+
+    const std::uint16_t request_length = clamp_request_length(length);
+    const std::int32_t t0 = ping_stopwatch_ms();
+    for (std::size_t i = 0; i < records.size() && !stopping(); ++i) {
+        ping_record& record = records[i];
+        if (record.replied) {
+            continue;
+        }
+        if (!set_ttl(socket.socket(), record.time_to_live)) {
+            record.result.status = PING_STATUS::ttl_failed;
+            record.send_time = -1;
+            publish(i);
+            continue;
+        }
+        record.send_time = t0;
+        const echo_fields fields = sweep_request_fields(socket.kind(), record.identifier);
+        const std::vector<std::uint8_t> message =
+            build_echo_request(fields.identifier, fields.sequence, request_length);
+        // Spacing the requests keeps a long friend list from arriving at the network as one burst.
+        std::this_thread::sleep_for(send_spacing);
+        const int sent = socket.send_to(message, record.destination.sockaddr);
+        if (sent < static_cast<int>(message.size())) {
+            record.result.status = sent < 0 ? send_status(socket.socket()) : PING_STATUS::send_failed;
+        }
+        publish(i);
+    }
+
+    const auto deadline = steady_clock::now() + wait;
+    icmp_datagram reply;
+    while (unanswered > 0 && !stopping()) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        if (socket.receive(reply, std::min(left, sweep_receive_slice)) <= 0) {
+            continue;
+        }
+        const std::size_t i = find_replied_record(records, reply, socket.kind());
+        if (i == records.size() || records[i].replied) {
+            continue;
+        }
+        ping_record& record = records[i];
+        record.replied = true;
+        record.result.status = PING_STATUS::replied;
+        record.result.round_trip = ping_stopwatch_ms() - record.send_time;
+        take_reply(record.result, reply);
+        --unanswered;
+        publish(i);
+    }
+    return unanswered == 0 ? 0 : 1;
+}
+
+} // namespace tiv

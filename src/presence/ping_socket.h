@@ -1,0 +1,59 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <netinet/in.h>
+#include <span>
+
+#include "net/net_socket.h"
+#include "presence/icmp_message.h"
+
+namespace tiv {
+
+// Which kind of ICMP socket a ping_socket holds. A raw socket needs CAP_NET_RAW; without it the kernel's
+// unprivileged ICMP datagram socket serves where net.ipv4.ping_group_range covers one of our groups.
+enum class icmp_socket_kind : std::uint8_t { none, raw, datagram };
+
+[[nodiscard]] const char* icmp_socket_kind_text(icmp_socket_kind kind);
+
+// An ICMP socket of the socket layer. When no kind can be opened the object stays, not valid, and every ping on it
+// ends with a status (the time-to-live cannot be set).
+//
+// The socket is not bound: the kernel then picks the source address by route, so one socket reaches loopback and
+// remote hosts alike, and replies are told apart by their identifier and sequence number instead.
+class ping_socket {
+public:
+    // Opens a raw socket, or the datagram socket when the raw one is refused.
+    ping_socket();
+    // Opens only the given kind (tests use this to reach each path).
+    explicit ping_socket(icmp_socket_kind only);
+    ping_socket(const ping_socket&) = delete;
+    ping_socket& operator=(const ping_socket&) = delete;
+    ~ping_socket();
+
+    [[nodiscard]] bool valid() const { return m_nKind != icmp_socket_kind::none; }
+    [[nodiscard]] icmp_socket_kind kind() const { return m_nKind; }
+    // errno of the refused opening (of the last kind tried), 0 when the socket is valid.
+    [[nodiscard]] int open_error() const { return m_nOpenError; }
+    [[nodiscard]] net_socket& socket() { return m_oSocket; }
+
+    // Sends one ICMP message: the bytes sent, or -1 with the error in last_error (ETIMEDOUT when the send time-out
+    // expired, EDESTADDRREQ for a destination that is no IPv4 address or is 0.0.0.0).
+    [[nodiscard]] int send_to(std::span<const std::uint8_t> message, const sockaddr_in& destination);
+
+    // Waits up to `wait` for one ICMP message. 1: `out` holds it; 0: something arrived that is no ICMP message
+    // (dropped); -1: nothing arrived (last_error ETIMEDOUT) or receiving failed (the error in last_error).
+    // On the datagram socket an ICMP error about one of our requests comes out like the message a raw socket
+    // would have read.
+    [[nodiscard]] int receive(icmp_datagram& out, std::chrono::milliseconds wait);
+
+private:
+    bool open_kind(icmp_socket_kind kind);
+    int receive_error_report(icmp_datagram& out);
+
+    net_socket m_oSocket;
+    icmp_socket_kind m_nKind = icmp_socket_kind::none;
+    int m_nOpenError = 0;
+};
+
+} // namespace tiv

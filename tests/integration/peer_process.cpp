@@ -1,0 +1,129 @@
+#include "peer_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <openssl/evp.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "net/net_socket.h"
+#include "support/temp_home.h"
+
+extern char** environ;
+
+namespace tiv::test {
+
+peer_process::peer_process(const std::string& home, const std::vector<std::string>& arguments,
+                           const std::string& output)
+    : m_strOutput(output) {
+    const char* binary = std::getenv("QUORVEL_CLI");
+    if (binary == nullptr) {
+        return;
+    }
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "QUORVEL_HOME=", 13) != 0 && std::strncmp(*entry, "QUORVEL_MACHINE_DB=", 19) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.push_back("QUORVEL_HOME=" + home);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> args = {binary};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    if (posix_spawn(&m_nPid, binary, &actions, nullptr, argv.data(), envp.data()) != 0) {
+        m_nPid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+peer_process::~peer_process() {
+    if (m_nPid > 0) {
+        ::kill(m_nPid, SIGKILL);
+        ::waitpid(m_nPid, nullptr, 0);
+    }
+}
+
+std::string peer_process::output() const {
+    std::ifstream in(m_strOutput, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool peer_process::wait_for_output(const std::string& text, int timeout_ms) const {
+    return wait_for([&] { return output().find(text) != std::string::npos; }, std::chrono::milliseconds(timeout_ms));
+}
+
+void peer_process::signal(int number) const {
+    if (m_nPid > 0) {
+        ::kill(m_nPid, number);
+    }
+}
+
+int peer_process::wait(int timeout_ms) {
+    if (m_nPid <= 0) {
+        return -1;
+    }
+    int status = 0;
+    const bool ended =
+        wait_for([&] { return ::waitpid(m_nPid, &status, WNOHANG) == m_nPid; }, std::chrono::milliseconds(timeout_ms));
+    if (!ended) {
+        return -1;
+    }
+    m_nPid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+int free_loopback_port() {
+    net_socket probe;
+    net_address local;
+    if (!resolve_address("127.0.0.1", 0, local) || !open_tcp_socket(probe) ||
+        bind_socket(probe, local) != bind_succeeded) {
+        return 0;
+    }
+    return ntohs(probe.address.sockaddr.sin_port);
+}
+
+std::string file_sha256(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        EVP_DigestUpdate(context, chunk, static_cast<std::size_t>(in.gcount()));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context, digest, &length);
+    EVP_MD_CTX_free(context);
+    static const char* hex = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text;
+}
+
+} // namespace tiv::test

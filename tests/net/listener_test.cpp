@@ -1,0 +1,110 @@
+#include "transfer_fixture.h"
+
+namespace tiv::test {
+namespace {
+
+using Listener = transfer_test;
+
+TEST_F(Listener, ConnectionsBeyondTheLimitWaitInTheBacklogUntilASlotFrees) {
+    incoming_connection_handler& listener = listen(2048, 2);
+    listener.io_timeout_ms = 10000;
+    std::vector<std::unique_ptr<net_socket>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(std::make_unique<net_socket>());
+        ASSERT_TRUE(open_tcp_socket(*idle.back()));
+        ASSERT_TRUE(connect_socket(*idle.back(), listener.listening_address()));
+    }
+    ASSERT_TRUE(wait_for([&] { return listener.size() == 2; }, std::chrono::seconds(5)));
+    EXPECT_EQ(listener.running_count(), 2U);
+    // Only two were taken; the third is still queued.
+    EXPECT_FALSE(wait_for([&] { return listener.size() > 2; }, std::chrono::milliseconds(200)));
+    ::shutdown(idle.front()->handle, SHUT_RDWR);
+    ASSERT_TRUE(wait_for([&] { return listener.size() == 3; }, std::chrono::seconds(5)));
+    EXPECT_EQ(listener.running_count(), 2U);
+    for (auto& socket : idle) {
+        ::shutdown(socket->handle, SHUT_RDWR);
+    }
+    ASSERT_TRUE(wait_received(3));
+    EXPECT_EQ(listener.running_count(), 0U);
+}
+
+TEST_F(Listener, BurstLargerThanTheLimitAllArrives) {
+    listen(2048, 4);
+    std::vector<std::string> sources;
+    for (int i = 0; i < 30; ++i) {
+        sources.push_back(make_file("burst" + std::to_string(i), 1024, static_cast<unsigned>(i)));
+        (void)send_file(sources.back());
+    }
+    ASSERT_TRUE(wait_sent());
+    ASSERT_TRUE(wait_received(30));
+    for (std::size_t i = 0; i < sender().size(); ++i) {
+        EXPECT_EQ(sender().thread_at(i)->failed, 0) << i;
+    }
+    EXPECT_EQ(names_in(alice_box()).size(), 30U);
+}
+
+TEST_F(Listener, SilentConnectionIsDroppedAtItsTimeOut) {
+    incoming_connection_handler& listener = listen(2048, 1);
+    listener.io_timeout_ms = 300;
+    net_socket silent;
+    ASSERT_TRUE(open_tcp_socket(silent));
+    ASSERT_TRUE(connect_socket(silent, listener.listening_address()));
+    ASSERT_TRUE(wait_received(1, std::chrono::seconds(5)));
+    EXPECT_EQ(listener.thread_at(0)->status_code, status_authentication);
+    // The slot is free again: a real transfer gets through.
+    const auto sent = send_file(make_file("after.bin", 100));
+    ASSERT_TRUE(wait_sent());
+    EXPECT_EQ(sent->failed, 0);
+    ::shutdown(silent.handle, SHUT_RDWR);
+}
+
+TEST_F(Listener, StopDuringDataEndsPromptlyAndRemovesTheTemporaryFile) {
+    incoming_connection_handler& listener = listen();
+    manual_peer peer(*s_pAlice, m_oBobProfile, listener.listening_address());
+    ASSERT_TRUE(peer.authenticated());
+    ASSERT_TRUE(peer.send_record("pending.bin", 100000));
+    ASSERT_TRUE(peer.send_data(pattern_bytes(5000, 1), false));
+    ASSERT_TRUE(wait_for([&] { return listener.size() == 1 && listener.thread_at(0)->bytes_transferred > 0; },
+                         std::chrono::seconds(5)));
+    const std::shared_ptr<socket_thread> receiving = listener.thread_at(0);
+    EXPECT_EQ(names_in(alice_box()).size(), 1U) << "the temporary file exists while data arrives";
+    const auto started = std::chrono::steady_clock::now();
+    listener.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_TRUE(receiving->finished);
+    EXPECT_EQ(receiving->status_code, status_stopped);
+    EXPECT_EQ(listener.size(), 0U);
+    EXPECT_TRUE(names_in(alice_box()).empty());
+}
+
+TEST_F(Listener, AddressInUseLeavesAFailedListenerThatStopsAtOnce) {
+    incoming_connection_handler& first = listen();
+    incoming_connection_handler second(m_strRoot, first.listening_address(), 2048,
+                                       std::make_shared<rsa_authentycryptor>(s_pBob->provider(), s_pBob->settings()));
+    EXPECT_FALSE(second.listening());
+    EXPECT_EQ(second.failed, 1);
+    EXPECT_TRUE(second.finished);
+    EXPECT_EQ(second.last_error(), EADDRINUSE);
+    const auto started = std::chrono::steady_clock::now();
+    second.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+}
+
+TEST_F(Listener, ClearCompletedReleasesFinishedTransfersOnly) {
+    incoming_connection_handler& listener = listen();
+    (void)send_file(make_file("done.bin", 10));
+    ASSERT_TRUE(wait_sent());
+    ASSERT_TRUE(wait_received(1));
+    manual_peer pending(*s_pAlice, m_oBobProfile, listener.listening_address());
+    ASSERT_TRUE(pending.authenticated());
+    ASSERT_TRUE(wait_for([&] { return listener.running_count() == 1; }, std::chrono::seconds(5)));
+    std::weak_ptr<socket_thread> finished = listener.thread_at(0);
+    EXPECT_EQ(listener.running_count() + listener.finished_count(), listener.size());
+    EXPECT_EQ(listener.clear_completed(), 1U);
+    EXPECT_EQ(listener.size(), 1U);
+    EXPECT_FALSE(listener.thread_at(0)->finished) << "the running one stays";
+    EXPECT_TRUE(wait_for([&] { return finished.expired(); }, std::chrono::seconds(2))) << "not reclaimed";
+}
+
+} // namespace
+} // namespace tiv::test

@@ -1,0 +1,160 @@
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+#include "net/file_record.h"
+#include "net/parcel_names.h"
+#include "net/transfer_file.h"
+#include "support/temp_home.h"
+
+namespace tiv {
+namespace {
+
+using ParcelFiles = test::home_test;
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ParcelNames, LastComponentWithoutControlCharacters) {
+    EXPECT_EQ(parcel_file_name("../../x"), "x");
+    EXPECT_EQ(parcel_file_name("C:\\Users\\a\\report.txt"), "report.txt");
+    EXPECT_EQ(parcel_file_name("tab\there\x7f"), "tabhere");
+    EXPECT_EQ(parcel_file_name("...hidden"), "...hidden");
+    for (const char* refused : {"", ".", "..", "a/", "b\\", "x/..", "\n\r"}) {
+        EXPECT_EQ(parcel_file_name(refused), std::nullopt) << refused;
+    }
+}
+
+TEST(ParcelNames, NumberingCountsBeforeTheFirstDot) {
+    EXPECT_EQ(numbered_name("report.txt", 0), "report.txt");
+    EXPECT_EQ(numbered_name("report.txt", 1), "report(1).txt");
+    EXPECT_EQ(numbered_name("archive.tar.gz", 2), "archive(2).tar.gz");
+    EXPECT_EQ(numbered_name("README", 1000), "README(1000)");
+    const std::string numbered = numbered_name(std::string(250, 'a') + ".txt", 12345);
+    EXPECT_EQ(numbered.size(), 255U);
+    EXPECT_EQ(numbered.substr(numbered.size() - 11), "(12345).txt");
+}
+
+TEST_F(ParcelFiles, MoveNeverReplacesAndGoesOnPast999) {
+    const std::string box = m_oHome.path();
+    write_text(box + "/r.txt", "original");
+    for (int n = 1; n <= 1000; ++n) {
+        write_text(box + "/r(" + std::to_string(n) + ").txt", "");
+    }
+    write_text(box + "/temp", "new");
+    const auto stored = move_without_replacing(box + "/temp", box, "r.txt");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(*stored, box + "/r(1001).txt");
+    EXPECT_EQ(read_text(*stored), "new");
+    EXPECT_EQ(read_text(box + "/r.txt"), "original");
+    EXPECT_EQ(read_text(box + "/r(999).txt"), "") << "the last tested name of old is not taken untested";
+    EXPECT_FALSE(std::filesystem::exists(box + "/temp"));
+}
+
+TEST_F(ParcelFiles, SimultaneousMovesToOneNameKeepEveryFile) {
+    const std::string box = m_oHome.path();
+    constexpr int movers = 8;
+    constexpr int each = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < movers; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < each; ++i) {
+                const std::string temp = box + "/tmp-" + std::to_string(t) + "-" + std::to_string(i);
+                write_text(temp, std::to_string(t * each + i));
+                EXPECT_TRUE(move_without_replacing(temp, box, "same.bin").has_value());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::set<std::string> contents;
+    for (const auto& entry : std::filesystem::directory_iterator(box)) {
+        contents.insert(read_text(entry.path().string()));
+    }
+    EXPECT_EQ(contents.size(), static_cast<std::size_t>(movers * each));
+}
+
+TEST(FileRecord, LittleEndianLayoutAndNameLimits) {
+    file_record record;
+    record.set_name("ab");
+    record.file_size = 0x01020304;
+    const auto bytes = record.encode();
+    EXPECT_EQ(bytes[0], 4);
+    EXPECT_EQ(bytes[1], 0);
+    EXPECT_EQ(bytes[2], 0x08); // 264
+    EXPECT_EQ(bytes[3], 0x01);
+    EXPECT_EQ(bytes[4], 'a');
+    EXPECT_EQ(bytes[6], 0) << "the name ends with a NUL";
+    EXPECT_EQ(bytes[260], 0x04);
+    EXPECT_EQ(bytes[263], 0x01);
+    EXPECT_EQ(file_record::decode(bytes).file_size, 0x01020304U);
+
+    std::array<std::uint8_t, file_record::size> full = bytes;
+    std::fill(full.begin() + 4, full.begin() + 260, 'n'); // no NUL anywhere in the field
+    EXPECT_EQ(std::string(file_record::decode(full).file_name), std::string(255, 'n'));
+
+    record.set_name(std::string(300, 'x'));
+    EXPECT_EQ(std::string(file_record::decode(record.encode()).file_name), std::string(255, 'x'));
+}
+
+TEST_F(ParcelFiles, TransferFileReadsWritesAndRefuses) {
+    transfer_file file;
+    file.directory = m_oHome.path();
+    write_text(m_oHome.path() + "/in", "0123456789");
+    ASSERT_TRUE(file.open_file("in", transfer_file::reading));
+    EXPECT_EQ(file.path, m_oHome.path() + "/in");
+    char buffer[4];
+    EXPECT_EQ(file.read_chunk(buffer, 4), 4);
+    EXPECT_EQ(file.remaining, 6U);
+    EXPECT_EQ(file.read_chunk(buffer, 4), 4);
+    EXPECT_EQ(file.read_chunk(buffer, 4), 2);
+    EXPECT_EQ(file.read_chunk(buffer, 4), 0);
+    EXPECT_EQ(file.remaining, 0U);
+    EXPECT_TRUE(file.close_file());
+
+    EXPECT_FALSE(file.open_file("in", transfer_file::writing)) << "an existing file is never written over";
+    EXPECT_FALSE(file.open_file(m_oHome.path(), transfer_file::reading)) << "a directory is not a file to send";
+    ASSERT_TRUE(file.open_file(m_oHome.path() + "/out", transfer_file::writing));
+    ASSERT_TRUE(file.write_all("abc", 3));
+    EXPECT_EQ(file.size, 3U);
+    EXPECT_TRUE(file.close_file());
+    EXPECT_FALSE(file.write_all("x", 1)) << "not open";
+    EXPECT_EQ(read_text(m_oHome.path() + "/out"), "abc");
+    EXPECT_EQ(without_trailing_separator("/a/b//"), "/a/b");
+    EXPECT_EQ(without_trailing_separator("/"), "/");
+}
+
+// Sizes past 4 GiB are counted in full; the record carries their low 32 bits.
+TEST_F(ParcelFiles, SparseFileBeyondFourGibibytes) {
+    const std::string path = m_oHome.path() + "/sparse";
+    const std::uint64_t size = (std::uint64_t{1} << 32) + 10;
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const bool sized = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+        ::close(fd);
+        if (!sized) {
+            GTEST_SKIP() << "this file system cannot hold a sparse file that large";
+        }
+    }
+    transfer_file file;
+    ASSERT_TRUE(file.open_file(path, transfer_file::reading));
+    EXPECT_EQ(file.size, size);
+    file_record record;
+    record.file_size = static_cast<std::uint32_t>(file.size);
+    EXPECT_EQ(record.file_size, 10U);
+}
+
+} // namespace
+} // namespace tiv

@@ -1,0 +1,68 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "app/program_spine.h"
+#include "platform/paths.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+#include "support/log_capture.h"
+#include "support/temp_home.h"
+
+namespace tiv {
+namespace {
+
+class ProgramSpine : public test::home_test {
+protected:
+    // Keys are made at 1024 bits before start-up opens them, so the test stays quick.
+    crypto_provider m_oProvider{m_oHome.path() + "/keys", 1024};
+    test::message_box_recorder m_oQuestions;
+};
+
+TEST_F(ProgramSpine, FirstStartWritesDefaultsListensAndOpensTheLog) {
+    qvl_settings_data settings;
+    ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
+    ASSERT_TRUE(write_text_setting(settings.user_key(), names::installation_directory, m_oHome.path() + "/logs"));
+    program_spine spine(settings, m_oProvider);
+    spine.start();
+    EXPECT_FALSE(settings.text(text_setting::user_uuid).empty()) << "user defaults were written";
+    EXPECT_TRUE(m_oProvider.ready);
+    EXPECT_TRUE(m_oQuestions.questions().empty()) << "creating the keys at the first start is no error";
+    ASSERT_NE(spine.listener(), nullptr);
+    // The machine defaults set the interface from the host's name; this machine's default may not be loopback, so
+    // only a listener that could bind is checked further.
+    if (spine.listener()->listening()) {
+        EXPECT_EQ(spine.listener()->listening_address().sockaddr.sin_port, spine.listening_address().sockaddr.sin_port);
+    }
+    EXPECT_EQ(spine.log_path(), m_oHome.path() + "/logs/QVLLogfile.txt");
+    EXPECT_TRUE(spine.log_open());
+    EXPECT_TRUE(std::filesystem::is_directory(settings.text(text_setting::parcel_box_directory_root)));
+    spine.shutdown();
+    EXPECT_EQ(spine.listener(), nullptr);
+    EXPECT_TRUE(std::filesystem::exists(m_oHome.path() + "/logs/QVLLogfile.txt"));
+}
+
+TEST_F(ProgramSpine, ConfiguredAddressIsBoundAndAFailedBindIsNoMessage) {
+    qvl_settings_data settings;
+    for (const reg::key* k : {&settings.machine_key(), &settings.user_key()}) {
+        ASSERT_TRUE(write_dword_setting(*k, names::setup_complete, 1));
+    }
+    ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
+    ASSERT_TRUE(write_text_setting(settings.user_key(), names::parcel_box_directory_root, m_oHome.path() + "/boxes"));
+    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 0));
+    program_spine first(settings, m_oProvider);
+    first.start();
+    ASSERT_TRUE(first.listener()->listening());
+    EXPECT_EQ(first.listening_address().sockaddr.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(activity_log_path(settings), paths::default_log_directory() + "/QVLLogfile.txt");
+
+    const std::uint16_t taken = ntohs(first.listener()->listening_address().sockaddr.sin_port);
+    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, taken));
+    program_spine second(settings, m_oProvider);
+    second.start();
+    EXPECT_FALSE(second.listener()->listening());
+    EXPECT_EQ(second.listener()->last_error(), EADDRINUSE);
+    EXPECT_TRUE(m_oQuestions.questions().empty());
+}
+
+} // namespace
+} // namespace tiv

@@ -1,0 +1,153 @@
+#include <atomic>
+#include <gtest/gtest.h>
+#include <latch>
+#include <thread>
+
+#include "net/thread_bundle.h"
+#include "net/transfer_slots.h"
+#include "support/temp_home.h"
+
+namespace tiv {
+namespace {
+
+using test::wait_for;
+
+std::shared_ptr<socket_thread> start_waiting(std::atomic<bool>& release) {
+    auto transfer = std::make_shared<socket_thread>();
+    transfer->start_thread([transfer, &release] {
+        while (!release && !transfer->stop_requested) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    return transfer;
+}
+
+TEST(ThreadMachinery, StartWaitsForTheBodyAndStopWaitEndsIt) {
+    std::atomic<bool> release{false};
+    const auto transfer = start_waiting(release);
+    EXPECT_NE(transfer->thread_handle, 0U);
+    EXPECT_FALSE(transfer->finished) << "start_thread returns once the body runs";
+    EXPECT_TRUE(transfer->stop_wait());
+    EXPECT_TRUE(transfer->finished);
+    EXPECT_TRUE(transfer->stop_requested);
+}
+
+TEST(ThreadMachinery, BodyKeepsItsObjectAliveAfterTheOwnerLetsGo) {
+    std::atomic<bool> release{false};
+    std::weak_ptr<socket_thread> watched;
+    {
+        auto transfer = start_waiting(release);
+        watched = transfer;
+    }
+    EXPECT_FALSE(watched.expired()) << "released while its body still runs";
+    release = true;
+    EXPECT_TRUE(wait_for([&] { return watched.expired(); }, std::chrono::seconds(2))) << "never reclaimed";
+}
+
+TEST(ThreadMachinery, BundleCountsAndLooksUp) {
+    thread_bundle bundle;
+    EXPECT_EQ(bundle.thread_at(0), nullptr);
+    std::atomic<bool> release{false};
+    std::vector<std::shared_ptr<socket_thread>> threads;
+    for (int i = 0; i < 3; ++i) {
+        threads.push_back(start_waiting(release));
+        bundle.append(threads.back());
+    }
+    EXPECT_EQ(bundle.size(), 3U);
+    EXPECT_EQ(bundle.running_count(), 3U);
+    EXPECT_EQ(bundle.thread_at(1), threads[1]);
+    EXPECT_EQ(bundle.thread_at(7), threads[2]) << "past the end gives the last";
+    bundle.remove_thread(threads[1].get());
+    EXPECT_EQ(bundle.size(), 2U);
+    EXPECT_FALSE(threads[1]->finished) << "unlinking does not stop";
+    release = true;
+    ASSERT_TRUE(wait_for([&] { return bundle.running_count() == 0; }, std::chrono::seconds(2)));
+    EXPECT_EQ(bundle.finished_count(), 2U);
+    EXPECT_EQ(bundle.clear_completed(), 2U);
+    EXPECT_EQ(bundle.size(), 0U);
+}
+
+TEST(ThreadMachinery, StopAllStopsEveryBodyWithinOneWait) {
+    thread_bundle bundle;
+    std::atomic<bool> never{false};
+    std::vector<std::shared_ptr<socket_thread>> threads;
+    for (int i = 0; i < 20; ++i) {
+        threads.push_back(start_waiting(never));
+        bundle.append(threads.back());
+    }
+    bundle.stop_all();
+    EXPECT_EQ(bundle.size(), 0U);
+    for (const auto& thread : threads) {
+        EXPECT_TRUE(thread->finished);
+    }
+}
+
+// Appending from one thread while others read and clear: the list is guarded (ThreadSanitizer checks the rest).
+TEST(ThreadMachinery, ConcurrentAppendReadAndClear) {
+    thread_bundle bundle;
+    std::atomic<bool> done{false};
+    std::thread appender([&] {
+        for (int i = 0; i < 300; ++i) {
+            auto transfer = std::make_shared<socket_thread>();
+            transfer->start_thread([] {});
+            bundle.append(transfer);
+        }
+        done = true;
+    });
+    std::size_t reads = 0;
+    while (!done) {
+        reads += bundle.running_count() + bundle.finished_count();
+        if (auto last = bundle.thread_at(1000)) {
+            reads += static_cast<std::size_t>(last->state.load());
+        }
+        (void)bundle.clear_completed();
+    }
+    appender.join();
+    ASSERT_TRUE(wait_for([&] { return bundle.running_count() == 0; }, std::chrono::seconds(5)));
+    (void)bundle.clear_completed();
+    EXPECT_EQ(bundle.size(), 0U);
+    EXPECT_GE(reads, 0U);
+}
+
+TEST(ThreadMachinery, SlotsBlockAtTheLimitAndCloseWakesTheWaiter) {
+    transfer_slots slots(2);
+    ASSERT_TRUE(slots.acquire());
+    ASSERT_TRUE(slots.acquire());
+    std::atomic<int> result{-1};
+    std::thread waiter([&] { result = slots.acquire() ? 1 : 0; });
+    EXPECT_FALSE(wait_for([&] { return result != -1; }, std::chrono::milliseconds(100)));
+    slots.release();
+    ASSERT_TRUE(wait_for([&] { return result == 1; }, std::chrono::seconds(2)));
+    EXPECT_EQ(slots.in_use(), 2U);
+    result = -1;
+    std::thread closed([&] { result = slots.acquire() ? 1 : 0; });
+    slots.close();
+    closed.join();
+    waiter.join();
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ThreadMachinery, StatisticsWhileRunning) {
+    std::atomic<bool> release{false};
+    const auto transfer = start_waiting(release);
+    transfer->bytes_transferred = 1000;
+    EXPECT_EQ(transfer->statistic(0), 0.0);
+    EXPECT_EQ(transfer->statistic(2), 1000.0);
+    EXPECT_GT(transfer->statistic(3), 0.0);
+    EXPECT_GT(transfer->statistic(5), 0.0);
+    release = true;
+    EXPECT_TRUE(transfer->stop_wait());
+}
+
+TEST(TransferStates, NamesAndStatusWords) {
+    EXPECT_STREQ(transfer_state_name(UNDEFINED), "UNDEFINED");
+    EXPECT_STREQ(transfer_state_name(CONNECTING_TO_DESTINATION), "CONNECTING_TO_DESTINATION");
+    EXPECT_STREQ(transfer_state_name(VERIFYING_PERMISSIONS), "VERIFYING_PERMISSIONS");
+    EXPECT_STREQ(transfer_state_name(COMPLETED), "COMPLETED");
+    EXPECT_STREQ(transfer_state_name(13), "UNDEFINED");
+    EXPECT_STREQ(transfer_status_text(status_file_open, true), "the file cannot be opened for reading");
+    EXPECT_STREQ(transfer_status_text(status_file_open, false), "the temporary file cannot be created");
+}
+
+} // namespace
+} // namespace tiv
