@@ -58,7 +58,7 @@ std::string activity_log_path(const qvl_settings_data& settings) {
 
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider)
     : m_oSettings(settings), m_oProvider(provider),
-      m_pAuthenticator(std::make_shared<rsa_authentycryptor>(provider, settings)) {}
+      m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(provider, settings)) {}
 
 program_spine::~program_spine() {
     shutdown();

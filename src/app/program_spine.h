@@ -4,7 +4,7 @@
 #include <string>
 
 #include "crypto/crypto_provider.h"
-#include "crypto/rsa_authentycryptor.h"
+#include "crypto/negotiating_authentycryptor.h"
 #include "net/incoming_connection_handler.h"
 #include "net/net_address.h"
 #include "settings/qvl_settings_data.h"
@@ -39,14 +39,14 @@ public:
     [[nodiscard]] incoming_connection_handler* listener() const { return m_pListener.get(); }
     // The resolved listening address, with its failure mark when it did not resolve.
     [[nodiscard]] const net_address& listening_address() const { return m_oAddress; }
-    [[nodiscard]] const std::shared_ptr<rsa_authentycryptor>& authenticator() const { return m_pAuthenticator; }
+    [[nodiscard]] const std::shared_ptr<negotiating_authentycryptor>& authenticator() const { return m_pAuthenticator; }
     [[nodiscard]] const std::string& log_path() const { return m_strLogPath; }
     [[nodiscard]] bool log_open() const { return m_bLogOpen; }
 
 private:
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;
-    std::shared_ptr<rsa_authentycryptor> m_pAuthenticator;
+    std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
     std::unique_ptr<incoming_connection_handler> m_pListener;
     net_address m_oAddress;
     std::string m_strLogPath;

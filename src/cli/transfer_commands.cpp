@@ -212,7 +212,7 @@ int run_send(const parsed_args& args, command_io& io) {
     if (args.has("verbose")) {
         printer.emplace(io.err, err_lock);
     }
-    outgoing_connection_handler handler(std::make_shared<rsa_authentycryptor>(provider, settings));
+    outgoing_connection_handler handler(std::make_shared<negotiating_authentycryptor>(provider, settings));
     handler.profile = &profile;
     const int block_size = static_cast<int>(settings.number(number_setting::io_block_size));
     std::vector<outgoing_file> files;

@@ -1,5 +1,13 @@
 #include "peer_process.h"
 
+#include <random>
+#include <stdexcept>
+
+#include "crypto/session_key_types.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+#include "support/test_identity.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -18,6 +26,28 @@
 extern char** environ;
 
 namespace tiv::test {
+
+void prepare_peer(test_identity& person) {
+    const reg::key& machine = person.settings().machine_key();
+    const bool prepared =
+        write_text_setting(machine, names::interface_ip_address, "127.0.0.1") &&
+        write_dword_setting(machine, names::enabled_sk_caps, all_session_key_types) &&
+        write_dword_setting(machine, names::setup_complete, 1) &&
+        write_dword_setting(person.settings().user_key(), names::setup_complete, 1) &&
+        write_text_setting(person.settings().user_key(), names::parcel_box_directory_root, person.home() + "/PBoxes");
+    if (!prepared) {
+        throw std::runtime_error("cannot prepare a test peer");
+    }
+}
+
+void write_random_file(const std::string& path, std::size_t size) {
+    std::vector<char> bytes(size);
+    std::mt19937 generator(static_cast<unsigned>(size * 31 + path.size()));
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator());
+    }
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+}
 
 peer_process::peer_process(const std::string& home, const std::vector<std::string>& arguments,
                            const std::string& output)

@@ -29,6 +29,15 @@ private:
     std::string m_strOutput;
 };
 
+class test_identity;
+
+// Makes a test identity ready to run as a peer process: listening on 127.0.0.1, every session key type allowed,
+// set-up complete (so no first-run defaults are written again), its parcel box root inside its home.
+void prepare_peer(test_identity& person);
+
+// A file of `size` pseudo-random bytes (the same for the same name and size).
+void write_random_file(const std::string& path, std::size_t size);
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 [[nodiscard]] int free_loopback_port();
 

@@ -22,15 +22,8 @@ protected:
     static void SetUpTestSuite() {
         s_pAlice = new test_identity("Alice");
         s_pBob = new test_identity("Bob");
-        for (test_identity* person : {s_pAlice, s_pBob}) {
-            const reg::key& machine = person->settings().machine_key();
-            ASSERT_TRUE(write_text_setting(machine, names::interface_ip_address, "127.0.0.1"));
-            ASSERT_TRUE(write_dword_setting(machine, names::enabled_sk_caps, all_session_key_types));
-            ASSERT_TRUE(write_dword_setting(machine, names::setup_complete, 1));
-            ASSERT_TRUE(write_dword_setting(person->settings().user_key(), names::setup_complete, 1));
-            ASSERT_TRUE(write_text_setting(person->settings().user_key(), names::parcel_box_directory_root,
-                                           person->home() + "/PBoxes"));
-        }
+        prepare_peer(*s_pAlice);
+        prepare_peer(*s_pBob);
         s_pAlice->befriend(*s_pBob, all_session_key_types);
     }
     static void TearDownTestSuite() {
@@ -87,12 +80,7 @@ protected:
 
     std::string make_file(const std::string& name, std::size_t size) {
         const std::string path = m_strWork + "/" + name;
-        std::vector<char> bytes(size);
-        std::mt19937 generator(static_cast<unsigned>(size * 31 + name.size()));
-        for (char& byte : bytes) {
-            byte = static_cast<char>(generator());
-        }
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+        write_random_file(path, size);
         return path;
     }
 
