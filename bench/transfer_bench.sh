@@ -1,6 +1,7 @@
 #!/bin/sh
-# Transfer throughput over loopback with two real quorvel-cli processes, each figure beside a reference measured in
-# the same run: (a) one large file into a parcel box on tmpfs against a raw socat copy and `openssl speed`;
+# Transfer throughput over loopback with real quorvel-cli processes, each figure beside a reference measured in the
+# same run, for both exchanges: alice is pinned at bob (TLS 1.3, AES-256-GCM), carol is not (the legacy exchange,
+# AES-256-CBC). (a) one large file into a parcel box on tmpfs against a raw socat copy and `openssl speed`;
 # (b) many small files in one send against `openssl speed rsa3072`; (c) peak memory of listen with 50 transfers.
 # Usage: bench/transfer_bench.sh BUILD_DIR [SIZE_MIB] [SMALL_FILES]
 set -eu
@@ -13,15 +14,20 @@ listener=
 trap 'test -n "$listener" && kill "$listener" 2>/dev/null; rm -rf "$work"' EXIT
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-for who in alice bob; do
+for who in alice bob carol; do
     QUORVEL_HOME="$work/$who" "$cli" init --name "$who" --address 127.0.0.1 --port "$port" \
         --parcel-root "$work/$who/PBoxes" >/dev/null
     QUORVEL_HOME="$work/$who" "$cli" reg set machine IOBlockSize dword 8192
     QUORVEL_HOME="$work/$who" "$cli" export-profile "$work/$who" >/dev/null
+    # The same profile as an older program would have written it: no signature key, so no pin.
+    grep -v '^SKEY: ' "$work/$who.prf" >"$work/$who-legacy.prf"
 done
 QUORVEL_HOME="$work/bob" "$cli" import-profile "$work/alice.prf" --accept --max-size unlimited \
     --max-count unlimited --types 0x800 >/dev/null
+QUORVEL_HOME="$work/bob" "$cli" import-profile "$work/carol-legacy.prf" --accept --max-size unlimited \
+    --max-count unlimited --types 0x800 >/dev/null
 QUORVEL_HOME="$work/alice" "$cli" import-profile "$work/bob.prf" >/dev/null
+QUORVEL_HOME="$work/carol" "$cli" import-profile "$work/bob-legacy.prf" >/dev/null
 
 now() { date +%s.%N; }
 QUORVEL_HOME="$work/bob" "$cli" listen >"$work/listen.out" 2>&1 &
@@ -29,11 +35,15 @@ listener=$!
 until grep -q "Listening on" "$work/listen.out"; do sleep 0.1; done
 
 head -c $((size_mib * 1048576)) /dev/urandom >"$work/big.bin"
-start=$(now)
-/usr/bin/time -f "send: %e s elapsed, %U user, %S sys" env QUORVEL_HOME="$work/alice" "$cli" send bob "$work/big.bin" --to "127.0.0.1:$port" >/dev/null
-quorvel_s=$(echo "$(now) - $start" | bc)
-cmp "$work/big.bin" "$work/bob/PBoxes/alice/big.bin"
-rm -f "$work/bob/PBoxes/alice/big.bin"
+for sender in alice carol; do
+    start=$(now)
+    QUORVEL_HOME="$work/$sender" "$cli" send bob "$work/big.bin" --to "127.0.0.1:$port" >/dev/null
+    eval "${sender}_s=$(echo "$(now) - $start" | bc)"
+    cmp "$work/big.bin" "$work/bob/PBoxes/$sender/big.bin"
+    rm -f "$work/bob/PBoxes/$sender/big.bin"
+done
+grep -q "R::Authenticating SUCCEEDED (TLS 1.3, TLS_AES_256_GCM_SHA384)" "$work/listen.out"
+grep -q "R::Legacy exchange with \[carol\]" "$work/listen.out"
 
 raw_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 socat -u "TCP-LISTEN:$raw_port,bind=127.0.0.1,reuseaddr" "CREATE:$work/raw.bin" &
@@ -46,9 +56,11 @@ raw_s=$(echo "$(now) - $start" | bc)
 rm -f "$work/raw.bin"
 
 aes_8k=$(openssl speed -evp aes-256-cbc -bytes 8192 -seconds 2 2>/dev/null | awk '/^AES-256-CBC/ {print $2}')
-echo "(a) ${size_mib} MiB, AES 256, block size 8192, parcel box on tmpfs:"
-echo "    quorvel: $(echo "$size_mib / $quorvel_s" | bc -l | cut -c1-7) MiB/s; raw socat copy: $(echo "$size_mib / $raw_s" | bc -l | cut -c1-7) MiB/s; ratio $(echo "$raw_s / $quorvel_s" | bc -l | cut -c1-5)"
-echo "    openssl speed -evp aes-256-cbc at 8 KiB: $aes_8k (kB/s with the k suffix, 1000s of bytes)"
+gcm_8k=$(openssl speed -evp aes-256-gcm -bytes 8192 -seconds 2 2>/dev/null | awk '/^AES-256-GCM/ {print $2}')
+echo "(a) ${size_mib} MiB, block size 8192, parcel box on tmpfs; raw socat copy: $(echo "$size_mib / $raw_s" | bc -l | cut -c1-7) MiB/s"
+echo "    pinned (TLS 1.3, AES-256-GCM): $(echo "$size_mib / $alice_s" | bc -l | cut -c1-7) MiB/s, ratio $(echo "$raw_s / $alice_s" | bc -l | cut -c1-5)"
+echo "    legacy (AES-256-CBC):          $(echo "$size_mib / $carol_s" | bc -l | cut -c1-7) MiB/s, ratio $(echo "$raw_s / $carol_s" | bc -l | cut -c1-5)"
+echo "    openssl speed at 8 KiB: aes-256-cbc $aes_8k, aes-256-gcm $gcm_8k (k = 1000s of bytes/s)"
 
 mkdir "$work/small"
 i=0
@@ -56,13 +68,15 @@ while [ $i -lt "$small" ]; do
     head -c 1024 /dev/urandom >"$work/small/f$i"
     i=$((i + 1))
 done
-start=$(now)
-QUORVEL_HOME="$work/alice" "$cli" send bob "$work"/small/* --to "127.0.0.1:$port" >/dev/null
-small_s=$(echo "$(now) - $start" | bc)
-arrived=$(ls "$work/bob/PBoxes/alice" | wc -l)
 rsa=$(openssl speed -seconds 2 rsa3072 2>/dev/null | awk '/^rsa 3072/ {print $6}')
-echo "(b) $small files of 1 KiB in one send: $arrived arrived, $(echo "$small / $small_s" | bc -l | cut -c1-7) files/s;"
-echo "    openssl speed rsa3072: $rsa private-key operations/s (each file needs four: $(echo "$rsa / 4" | bc -l | cut -c1-7) files/s at most)"
+echo "(b) $small files of 1 KiB in one send; openssl speed rsa3072: $rsa private-key operations/s"
+for sender in alice carol; do
+    start=$(now)
+    QUORVEL_HOME="$work/$sender" "$cli" send bob "$work"/small/f* --to "127.0.0.1:$port" >/dev/null
+    small_s=$(echo "$(now) - $start" | bc)
+    arrived=$(ls "$work/bob/PBoxes/$sender" | wc -l)
+    echo "    $sender ($( [ $sender = alice ] && echo pinned || echo legacy )): $arrived arrived, $(echo "$small / $small_s" | bc -l | cut -c1-7) files/s"
+done
 
 rm -f "$work"/bob/PBoxes/alice/*
 i=0
