@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "cli/user_keys.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/key_management.h"
 #include "settings/qvl_settings_data.h"
@@ -20,12 +21,11 @@ int run_rekey(const parsed_args& args, command_io& io) {
         bits = *number;
     }
     qvl_settings_data settings;
-    settings.load_settings();
-    if (settings.text(text_setting::user_uuid).empty()) {
-        return fail(io, exit_failure, "this user has no identity yet; run 'quorvel-cli init' first.");
+    crypto_provider* keys = open_user_keys(settings, io);
+    if (keys == nullptr) {
+        return exit_failure;
     }
-    crypto_provider& provider = process_crypto_provider();
-    provider.open(settings.number(number_setting::machine_key_types));
+    crypto_provider& provider = *keys;
     if (!provider.container_open) {
         return fail(io, exit_failure, "the key container cannot be opened, so no keys were replaced.");
     }

@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "cli/profile_options.h"
+#include "cli/user_keys.h"
 #include "core/text.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/fingerprint.h"
@@ -27,15 +28,13 @@ int run_export(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage, "export-profile needs exactly one file name.");
     }
     qvl_settings_data settings;
-    settings.load_settings();
-    if (settings.text(text_setting::user_uuid).empty()) {
-        return fail(io, exit_failure, "this user has no identity yet; run 'quorvel-cli init' first.");
+    crypto_provider* provider = open_user_keys(settings, io);
+    if (provider == nullptr) {
+        return exit_failure;
     }
-    crypto_provider& provider = process_crypto_provider();
-    provider.open(settings.number(number_setting::machine_key_types));
     std::string key_text;
     std::string signature_text;
-    if (provider.exchange_key_text(0, key_text) == 0 || provider.signature_key_text(signature_text, 0) == 0) {
+    if (provider->exchange_key_text(0, key_text) == 0 || provider->signature_key_text(signature_text, 0) == 0) {
         return fail(io, exit_failure, "this user's keys cannot be read, so there is no profile to export.");
     }
     const std::string path = profile_file_name(args.positional[0]);

@@ -2,37 +2,23 @@
 
 #include <algorithm>
 
+#include "core/little_endian.h"
+
 namespace tiv::auth {
 
 namespace {
-void put16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-void put32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-std::uint16_t get16(const std::uint8_t* at) {
-    return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-std::uint32_t get32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
 
 void put_block(std::uint8_t* at, const key_block& block) {
-    put16(at, block.type_index);
-    put16(at + 2, block.key_bits);
-    put16(at + 4, block.blob_length);
+    put_le16(at, block.type_index);
+    put_le16(at + 2, block.key_bits);
+    put_le16(at + 4, block.blob_length);
     std::copy(block.blob.begin(), block.blob.end(), at + 6);
 }
 key_block get_block(const std::uint8_t* at) {
     key_block block;
-    block.type_index = get16(at);
-    block.key_bits = get16(at + 2);
-    block.blob_length = get16(at + 4);
+    block.type_index = get_le16(at);
+    block.key_bits = get_le16(at + 2);
+    block.blob_length = get_le16(at + 4);
     std::copy(at + 6, at + key_block_size, block.blob.begin());
     return block;
 }
@@ -40,9 +26,9 @@ key_block get_block(const std::uint8_t* at) {
 
 cap_bytes cap_record::encode() const {
     cap_bytes bytes{};
-    put16(bytes.data(), pass);
-    put16(bytes.data() + 2, length);
-    put32(bytes.data() + 4, key_types);
+    put_le16(bytes.data(), pass);
+    put_le16(bytes.data() + 2, length);
+    put_le32(bytes.data() + 4, key_types);
     std::copy(reserved.begin(), reserved.end(), bytes.begin() + 8);
     std::copy(user_uuid.begin(), user_uuid.end(), bytes.begin() + 136);
     return bytes;
@@ -50,9 +36,9 @@ cap_bytes cap_record::encode() const {
 
 cap_record cap_record::decode(const cap_bytes& bytes) {
     cap_record record;
-    record.pass = get16(bytes.data());
-    record.length = get16(bytes.data() + 2);
-    record.key_types = get32(bytes.data() + 4);
+    record.pass = get_le16(bytes.data());
+    record.length = get_le16(bytes.data() + 2);
+    record.key_types = get_le32(bytes.data() + 4);
     std::copy(bytes.begin() + 8, bytes.begin() + 136, record.reserved.begin());
     std::copy(bytes.begin() + 136, bytes.end(), record.user_uuid.begin());
     return record;
@@ -60,8 +46,8 @@ cap_record cap_record::decode(const cap_bytes& bytes) {
 
 pass_bytes pass_record::encode() const {
     pass_bytes bytes{};
-    put16(bytes.data(), pass);
-    put16(bytes.data() + 2, length);
+    put_le16(bytes.data(), pass);
+    put_le16(bytes.data() + 2, length);
     put_block(bytes.data() + block_a_offset, a);
     put_block(bytes.data() + block_b_offset, b);
     return bytes;
@@ -69,8 +55,8 @@ pass_bytes pass_record::encode() const {
 
 pass_record pass_record::decode(const pass_bytes& bytes) {
     pass_record record;
-    record.pass = get16(bytes.data());
-    record.length = get16(bytes.data() + 2);
+    record.pass = get_le16(bytes.data());
+    record.length = get_le16(bytes.data() + 2);
     record.a = get_block(bytes.data() + block_a_offset);
     record.b = get_block(bytes.data() + block_b_offset);
     return record;

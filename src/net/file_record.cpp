@@ -3,30 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/little_endian.h"
+
 #include "core/text.h"
 
 namespace tiv {
 
 namespace {
-void put16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-void put32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-std::uint16_t get16(const std::uint8_t* at) {
-    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-std::uint32_t get32(const std::uint8_t* at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | at[i];
-    }
-    return value;
-}
 constexpr std::size_t name_offset = 4;
 constexpr std::size_t size_offset = name_offset + file_record::name_field;
 } // namespace
@@ -37,24 +20,24 @@ void file_record::set_name(const std::string& name) {
 
 std::array<std::uint8_t, file_record::size> file_record::encode() const {
     std::array<std::uint8_t, size> bytes{};
-    put16(bytes.data(), record_type);
-    put16(bytes.data() + 2, record_length);
+    put_le16(bytes.data(), record_type);
+    put_le16(bytes.data() + 2, record_length);
     const std::size_t length = ::strnlen(file_name, name_field - 1);
     std::memcpy(bytes.data() + name_offset, file_name, length);
-    put32(bytes.data() + size_offset, file_size);
+    put_le32(bytes.data() + size_offset, file_size);
     return bytes;
 }
 
 file_record file_record::decode(std::span<const std::uint8_t, size> bytes) {
     file_record record;
-    record.record_type = get16(bytes.data());
-    record.record_length = get16(bytes.data() + 2);
+    record.record_type = get_le16(bytes.data());
+    record.record_length = get_le16(bytes.data() + 2);
     // A name that fills the whole field has no NUL of its own; its last byte gives way to one.
     const auto* name = reinterpret_cast<const char*>(bytes.data() + name_offset);
     const std::size_t length = ::strnlen(name, name_field - 1);
     std::memset(record.file_name, 0, name_field);
     std::memcpy(record.file_name, name, length);
-    record.file_size = get32(bytes.data() + size_offset);
+    record.file_size = get_le32(bytes.data() + size_offset);
     return record;
 }
 

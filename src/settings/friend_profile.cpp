@@ -1,5 +1,6 @@
 #include "settings/friend_profile.h"
 
+#include "core/little_endian.h"
 #include "core/text.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"
@@ -21,10 +22,6 @@ template <std::size_t N> void read_text_field(const reg::key& k, const char* nam
     }
 }
 
-std::uint32_t little_endian_at(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
-}
 } // namespace
 
 std::vector<std::string> list_profiles(const qvl_settings_data& settings) {
@@ -61,7 +58,7 @@ bool read_profile(qvl_settings_data& settings, const std::string& name, friend_p
     const bool has_bit_length = blob.size() >= blob_bit_length_offset + 4;
     const bool consistent =
         static_cast<std::size_t>(record.key_bytes) == blob.size() &&
-        (has_bit_length ? little_endian_at(blob, blob_bit_length_offset) == static_cast<std::uint32_t>(record.key_bits)
+        (has_bit_length ? get_le32(blob.data() + blob_bit_length_offset) == static_cast<std::uint32_t>(record.key_bits)
                         : record.key_bits == 0);
     if (!consistent) {
         settings.profile_key_mismatch = 1;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/little_endian.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "crypto/hex_text.h"
@@ -149,9 +150,7 @@ friend_profile profile_from_file(const profile_file_fields& fields, std::uint32_
         hex_decode(*fields.key_text, fields.key_text->size(), blob);
         profile.key_bytes = static_cast<std::int32_t>(blob.size());
         if (blob.size() >= blob_bit_length_offset + 4) {
-            profile.key_bits = static_cast<std::int32_t>(
-                static_cast<std::uint32_t>(blob[12]) | static_cast<std::uint32_t>(blob[13]) << 8 |
-                static_cast<std::uint32_t>(blob[14]) << 16 | static_cast<std::uint32_t>(blob[15]) << 24);
+            profile.key_bits = static_cast<std::int32_t>(get_le32(blob.data() + blob_bit_length_offset));
         }
         profile.key.Assign(blob.data(), static_cast<std::int32_t>(blob.size()));
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/little_endian.h"
+
 namespace tiv {
 
 std::string setting_value::text() const {
@@ -26,8 +28,7 @@ std::optional<setting_value> read_setting_value(const reg::key& k, std::string_v
         if (size != 4) {
             return std::nullopt;
         }
-        value.number = static_cast<std::uint32_t>(buffer[0]) | static_cast<std::uint32_t>(buffer[1]) << 8 |
-                       static_cast<std::uint32_t>(buffer[2]) << 16 | static_cast<std::uint32_t>(buffer[3]) << 24;
+        value.number = get_le32(buffer.data());
         return value;
     }
     buffer.resize(size);
@@ -66,8 +67,8 @@ bool write_text_setting(const reg::key& k, std::string_view name, std::string_vi
 }
 
 bool write_dword_setting(const reg::key& k, std::string_view name, std::uint32_t number) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                                   static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+    std::uint8_t bytes[4];
+    put_le32(bytes, number);
     return reg::set_value(k, name, reg::REG_DWORD, bytes, 4) == reg::success;
 }
 

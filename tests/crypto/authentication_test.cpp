@@ -9,35 +9,15 @@
 #include "support/log_capture.h"
 #include "support/socket_pair.h"
 #include "support/test_identity.h"
+#include "support/three_people.h"
 
 namespace tiv {
 namespace {
 
 using test::test_identity;
 
-// Shared by every test here: making RSA pairs is the slow part.
-class Authentication : public ::testing::Test {
+class Authentication : public test::three_people_test {
 protected:
-    static void SetUpTestSuite() {
-        s_pAlice = new test_identity("Alice");
-        s_pBob = new test_identity("Bob");
-        s_pMallory = new test_identity("Mallory");
-    }
-    static void TearDownTestSuite() {
-        delete s_pAlice;
-        delete s_pBob;
-        delete s_pMallory;
-    }
-
-    void SetUp() override {
-        // Each test states its own friendships; start from none.
-        for (test_identity* person : {s_pAlice, s_pBob, s_pMallory}) {
-            for (const std::string& name : list_profiles(person->settings())) {
-                ASSERT_TRUE(delete_profile(person->settings(), name));
-            }
-        }
-    }
-
     struct outcome {
         bool sender = false;
         bool receiver = false;
@@ -55,16 +35,9 @@ protected:
         return result;
     }
 
-    static test_identity* s_pAlice;
-    static test_identity* s_pBob;
-    static test_identity* s_pMallory;
     test::log_capture m_oLog;
     test::message_box_recorder m_oQuestions;
 };
-
-test_identity* Authentication::s_pAlice = nullptr;
-test_identity* Authentication::s_pBob = nullptr;
-test_identity* Authentication::s_pMallory = nullptr;
 
 TEST_F(Authentication, AgreeOnTheHighestCommonTypeAndShareTheKey) {
     s_pAlice->befriend(*s_pBob);

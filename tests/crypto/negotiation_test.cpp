@@ -9,33 +9,15 @@
 #include "support/log_capture.h"
 #include "support/socket_pair.h"
 #include "support/test_identity.h"
+#include "support/three_people.h"
 
 namespace tiv {
 namespace {
 
 using test::test_identity;
 
-class Negotiation : public ::testing::Test {
+class Negotiation : public test::three_people_test {
 protected:
-    static void SetUpTestSuite() {
-        s_pAlice = new test_identity("Alice");
-        s_pBob = new test_identity("Bob");
-        s_pMallory = new test_identity("Mallory");
-    }
-    static void TearDownTestSuite() {
-        delete s_pAlice;
-        delete s_pBob;
-        delete s_pMallory;
-    }
-    void SetUp() override {
-        for (test_identity* person : {s_pAlice, s_pBob, s_pMallory}) {
-            for (const std::string& name : list_profiles(person->settings())) {
-                ASSERT_TRUE(delete_profile(person->settings(), name));
-            }
-            ASSERT_TRUE(write_dword_setting(person->settings().machine_key(), names::legacy_exchange, 1));
-        }
-    }
-
     // Alice sends to Bob: `sender` and `receiver` run on the two ends of one loopback connection.
     std::pair<bool, bool> exchange(authentycryptor& sender, authentycryptor& receiver,
                                    const friend_profile& destination, friend_profile* found = nullptr) {
@@ -53,16 +35,9 @@ protected:
         return {sent, receiving.get()};
     }
 
-    static test_identity* s_pAlice;
-    static test_identity* s_pBob;
-    static test_identity* s_pMallory;
     test::log_capture m_oLog;
     test::message_box_recorder m_oQuestions;
 };
-
-test_identity* Negotiation::s_pAlice = nullptr;
-test_identity* Negotiation::s_pBob = nullptr;
-test_identity* Negotiation::s_pMallory = nullptr;
 
 TEST_F(Negotiation, PinnedFriendsRunTlsAndTheStreamEndsOnlyWithCloseNotify) {
     s_pBob->befriend(*s_pAlice, 0xE40, true);
