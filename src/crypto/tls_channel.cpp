@@ -1,5 +1,8 @@
 #include "crypto/tls_channel.h"
 
+#include <chrono>
+#include <mutex>
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -54,6 +57,29 @@ x509_ptr self_signed(EVP_PKEY* key) {
     return certificate;
 }
 
+// Making the certificate costs a private-key signature; reusing it for the key's later connections halves the RSA
+// work of each handshake. A new key (after a rekey) or an old certificate makes a fresh one.
+x509_ptr certificate_for(EVP_PKEY* key) {
+    constexpr auto renew_after = std::chrono::hours(12);
+    static std::mutex lock;
+    static cryptoapi::pkey_ptr cached_key;
+    static x509_ptr cached;
+    static std::chrono::steady_clock::time_point made;
+    std::lock_guard guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (cached == nullptr || EVP_PKEY_eq(cached_key.get(), key) != 1 || now - made > renew_after) {
+        x509_ptr fresh = self_signed(key);
+        if (fresh == nullptr || EVP_PKEY_up_ref(key) != 1) {
+            return nullptr;
+        }
+        cached_key.reset(key);
+        cached = std::move(fresh);
+        made = now;
+    }
+    X509_up_ref(cached.get());
+    return x509_ptr(cached.get());
+}
+
 cryptoapi::pkey_ptr public_copy(const EVP_PKEY* key) {
     EVP_PKEY* copy = EVP_PKEY_dup(const_cast<EVP_PKEY*>(key));
     return cryptoapi::pkey_ptr(copy);
@@ -76,7 +102,7 @@ std::unique_ptr<tls_channel> tls_channel::make(role side, const cryptoapi::rsa_k
     std::unique_ptr<tls_channel> channel(new tls_channel());
     channel->m_pPinned = public_copy(pinned_peer.get());
     channel->m_pContext = SSL_CTX_new(side == role::client ? TLS_client_method() : TLS_server_method());
-    x509_ptr certificate = own ? self_signed(own.get()) : nullptr;
+    x509_ptr certificate = own ? certificate_for(own.get()) : nullptr;
     if (channel->m_pPinned == nullptr || channel->m_pContext == nullptr || certificate == nullptr) {
         error = "cannot prepare TLS: " + cryptoapi::openssl_error_text();
         return nullptr;

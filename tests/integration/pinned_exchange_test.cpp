@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include "crypto/auth_records.h"
+#include "crypto/negotiating_authentycryptor.h"
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "net/file_record.h"
@@ -170,6 +171,38 @@ TEST_F(PinnedPeers, UnpinnedFriendsStillUseTheOldExchangeBothWays) {
     EXPECT_EQ(file_sha256(box_of(*s_pBob, "Alice") + "/to-bob.bin"), file_sha256(to_bob));
     EXPECT_EQ(file_sha256(box_of(*s_pAlice, "Bob") + "/to-alice.bin"), file_sha256(to_alice));
     EXPECT_NE(m_aListeners[0]->output().find("R::Legacy exchange with [Alice]"), std::string::npos);
+}
+
+// Alice's own program would never send such a name; a modified one could. It lands inside Alice's parcel box.
+TEST_F(PinnedPeers, ClimbingFileNameLandsInsideTheParcelBox) {
+    befriend(true);
+    const int port = listen(*s_pBob);
+    net_address destination{};
+    net_socket connection;
+    ASSERT_TRUE(resolve_address("127.0.0.1", static_cast<std::uint16_t>(port), destination));
+    ASSERT_TRUE(open_tcp_socket(connection) && connect_socket(connection, destination));
+    ASSERT_TRUE(set_receive_timeout(connection, 10000));
+    negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());
+    ASSERT_TRUE(sender.AuthenticateAsSender(connection, s_pBob->as_friend(all_session_key_types, true)));
+
+    file_record record;
+    record.set_name("../../x");
+    const std::vector<std::uint8_t> content(1000, 'x');
+    record.file_size = static_cast<std::uint32_t>(content.size());
+    std::vector<std::uint8_t> wire;
+    ASSERT_TRUE(sender.encrypt(record.encode(), true, wire));
+    ASSERT_TRUE(sender.encrypt(content, false, wire));
+    ASSERT_TRUE(sender.encrypt({}, true, wire));
+    ASSERT_EQ(send_all(connection, wire.data(), static_cast<int>(wire.size())), static_cast<int>(wire.size()));
+    ::shutdown(connection.handle, SHUT_WR);
+    std::uint8_t verdict = 0;
+    EXPECT_EQ(receive_all(connection, 1, &verdict), -1) << "the receiver ends in good order once it stored the file";
+
+    const std::string landed = box_of(*s_pBob, "Alice") + "/x";
+    ASSERT_TRUE(wait_for([&] { return fs::exists(landed); }, std::chrono::seconds(10))) << m_aListeners[0]->output();
+    EXPECT_EQ(fs::file_size(landed), content.size());
+    EXPECT_FALSE(fs::exists(s_pBob->home() + "/x"));
+    EXPECT_FALSE(fs::exists(s_pBob->home() + "/PBoxes/x"));
 }
 
 // Plays a peer of the old exchange by hand, so its records can be shaped.
