@@ -17,7 +17,7 @@ struct command {
     const char* name;
     const char* summary;
     const char* usage; // the full help text printed by --help
-    std::vector<option_spec> options;
+    std::vector<option_def> options;
     int (*run)(const parsed_args& args, command_io& io);
 };
 

@@ -13,7 +13,7 @@ std::optional<std::string> parsed_args::value(const std::string& name) const {
     return found->second;
 }
 
-parsed_args parse_args(const std::vector<std::string>& args, const std::vector<option_spec>& specs) {
+parsed_args parse_args(const std::vector<std::string>& args, const std::vector<option_def>& definitions) {
     parsed_args parsed;
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -36,17 +36,17 @@ parsed_args parse_args(const std::vector<std::string>& args, const std::vector<o
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const option_spec* spec = nullptr;
-        for (const option_spec& candidate : specs) {
+        const option_def* params = nullptr;
+        for (const option_def& candidate : definitions) {
             if (candidate.name == name) {
-                spec = &candidate;
+                params = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (params == nullptr) {
             parsed.error = "unknown option '--" + name + "'";
             return parsed;
         }
-        if (!spec->takes_value) {
+        if (!params->takes_value) {
             if (equals != std::string::npos) {
                 parsed.error = "option '--" + name + "' takes no value";
                 return parsed;

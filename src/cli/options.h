@@ -7,7 +7,7 @@
 
 namespace tiv::cli {
 
-struct option_spec {
+struct option_def {
     std::string name; // without the leading "--"
     bool takes_value = false;
 };
@@ -24,7 +24,7 @@ struct parsed_args {
     [[nodiscard]] std::optional<std::string> value(const std::string& name) const;
 };
 
-[[nodiscard]] parsed_args parse_args(const std::vector<std::string>& args, const std::vector<option_spec>& specs);
+[[nodiscard]] parsed_args parse_args(const std::vector<std::string>& args, const std::vector<option_def>& definitions);
 
 // Parses a decimal or 0x-prefixed hexadecimal 32-bit number; none when it is not one.
 [[nodiscard]] std::optional<std::uint32_t> parse_number(const std::string& text);

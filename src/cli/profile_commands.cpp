@@ -155,14 +155,14 @@ std::vector<command> profile_commands() {
          "                                    [--types MASK]\n"
          "Reads a friend's profile file and saves it as a friend profile. Parcels from the friend are refused\n"
          "unless --accept is given; the limits start at 10240 bytes and 10 files.\n\n" PROFILE_OPTIONS_HELP,
-         profile_option_specs(), run_import},
+         profile_option_defs(), run_import},
         {"friend-set", "change a friend profile",
          "Usage: quorvel-cli friend-set NAME [--accept|--refuse] [--max-size BYTES|unlimited]\n"
          "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n\n"
          "  --refuse              refuse parcels from this friend\n"
          "  --address A           the friend's address (dotted IPv4 or host name, at most 31 characters)\n"
          "  --port N              the friend's listening port (1-65535)\n" PROFILE_OPTIONS_HELP,
-         profile_option_specs(true), run_friend_set},
+         profile_option_defs(true), run_friend_set},
         {"friend-delete",
          "delete a friend profile",
          "Usage: quorvel-cli friend-delete NAME\nDeletes the friend profile NAME.\n",

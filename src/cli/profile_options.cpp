@@ -18,14 +18,14 @@ std::optional<std::uint32_t> parse_limit(const std::string& text) {
 }
 } // namespace
 
-std::vector<option_spec> profile_option_specs(bool with_contact) {
-    std::vector<option_spec> specs = {{"accept", false}, {"max-size", true}, {"max-count", true}, {"types", true}};
+std::vector<option_def> profile_option_defs(bool with_contact) {
+    std::vector<option_def> definitions = {{"accept", false}, {"max-size", true}, {"max-count", true}, {"types", true}};
     if (with_contact) {
-        specs.push_back({"refuse", false});
-        specs.push_back({"address", true});
-        specs.push_back({"port", true});
+        definitions.push_back({"refuse", false});
+        definitions.push_back({"address", true});
+        definitions.push_back({"port", true});
     }
-    return specs;
+    return definitions;
 }
 
 std::optional<std::string> parse_profile_changes(const parsed_args& args, profile_changes& changes) {

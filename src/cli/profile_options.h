@@ -27,7 +27,7 @@ struct profile_changes {
     "  --types MASK          session key types accepted from this friend (bit mask, e.g. 0xE40)\n"
 
 // `with_contact` adds --refuse, --address and --port.
-[[nodiscard]] std::vector<option_spec> profile_option_specs(bool with_contact = false);
+[[nodiscard]] std::vector<option_def> profile_option_defs(bool with_contact = false);
 // A usage problem as a sentence fragment, or none.
 [[nodiscard]] std::optional<std::string> parse_profile_changes(const parsed_args& args, profile_changes& changes);
 void apply_profile_changes(const profile_changes& changes, friend_profile& profile);

@@ -44,9 +44,9 @@ bool crypto_provider::record(const cryptoapi::status& result) {
 std::uint32_t crypto_provider::available_key_types() {
     std::uint32_t mask = 0;
     for (std::size_t i = 0; i < session_key_type_count; ++i) {
-        const auto* spec =
+        const auto* params =
             cryptoapi::find_session_cipher(session_key_types[i].algorithm, session_key_types[i].key_bits);
-        if (spec != nullptr && cryptoapi::session_cipher_available(*spec)) {
+        if (params != nullptr && cryptoapi::session_cipher_available(*params)) {
             mask |= 1U << i;
         }
     }

@@ -30,12 +30,12 @@ void set_odd_parity(secure_bytes& key) {
 
 status session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_key& out) {
     load_providers();
-    const session_cipher_spec* spec = find_session_cipher(alg_id, key_bits);
-    if (spec == nullptr) {
+    const session_cipher_params* params = find_session_cipher(alg_id, key_bits);
+    if (params == nullptr) {
         return status(bad_algid, "no session key type with algorithm " + std::to_string(alg_id) + " and " +
                                      std::to_string(key_bits) + " bits");
     }
-    secure_bytes key(spec->key_bytes);
+    secure_bytes key(params->key_bytes);
     if (RAND_priv_bytes(key.data(), int(key.size())) != 1) {
         return openssl_failure(failure, "RAND_priv_bytes");
     }
@@ -43,7 +43,7 @@ status session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_ke
         set_odd_parity(key);
     }
     session_key made;
-    if (status ready = made.make(*spec, {key.data(), key.size()}); !ready) {
+    if (status ready = made.make(*params, {key.data(), key.size()}); !ready) {
         return ready;
     }
     out = std::move(made);
@@ -52,13 +52,13 @@ status session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_ke
 
 status session_key::from_key_bytes(std::uint32_t alg_id, std::span<const std::uint8_t> key, session_key& out) {
     load_providers();
-    const session_cipher_spec* spec = find_session_cipher_by_key_bytes(alg_id, key.size());
-    if (spec == nullptr) {
+    const session_cipher_params* params = find_session_cipher_by_key_bytes(alg_id, key.size());
+    if (params == nullptr) {
         return status(bad_data, "a key of " + std::to_string(key.size()) + " bytes fits no session key type of " +
                                     "algorithm " + std::to_string(alg_id));
     }
     session_key made;
-    if (status ready = made.make(*spec, key); !ready) {
+    if (status ready = made.make(*params, key); !ready) {
         return ready;
     }
     out = std::move(made);
@@ -70,18 +70,18 @@ std::size_t session_key::encrypted_length(std::size_t plain_bytes) const {
     return block == 1 ? plain_bytes : (plain_bytes / block + 1) * block;
 }
 
-status session_key::make(const session_cipher_spec& spec, std::span<const std::uint8_t> key) {
+status session_key::make(const session_cipher_params& params, std::span<const std::uint8_t> key) {
     std::string why;
-    if (!session_cipher_available(spec, &why)) {
+    if (!session_cipher_available(params, &why)) {
         return status(bad_algid, why);
     }
-    m_pCipher.reset(EVP_CIPHER_fetch(nullptr, spec.openssl_name, nullptr));
+    m_pCipher.reset(EVP_CIPHER_fetch(nullptr, params.openssl_name, nullptr));
     m_pEncrypt.reset(EVP_CIPHER_CTX_new());
     m_pDecrypt.reset(EVP_CIPHER_CTX_new());
     if (!m_pCipher || !m_pEncrypt || !m_pDecrypt) {
-        return openssl_failure(failure, std::string("preparing ") + spec.openssl_name);
+        return openssl_failure(failure, std::string("preparing ") + params.openssl_name);
     }
-    m_pSpec = &spec;
+    m_pSpec = &params;
     m_aKey = secure_bytes(key.data(), key.size());
     if (status ready = restart(m_pEncrypt.get(), 1); !ready) {
         return ready;

@@ -31,7 +31,7 @@ public:
     session_key& operator=(const session_key&) = delete;
     ~session_key() = default;
 
-    // CryptGenKey: a random key of the type named by algorithm and key length (see session_cipher_specs).
+    // CryptGenKey: a random key of the type named by algorithm and key length (see session_cipher_table).
     // An unknown pair, or a cipher OpenSSL cannot run here, gives bad_algid.
     static status generate(std::uint32_t alg_id, unsigned key_bits, session_key& out);
     // A key from its bytes as a SIMPLEBLOB carries them; the count selects the type (bad_data if none fits).
@@ -39,7 +39,7 @@ public:
 
     explicit operator bool() const { return m_pSpec != nullptr; }
     // Only for a key that is not none.
-    [[nodiscard]] const session_cipher_spec& spec() const { return *m_pSpec; }
+    [[nodiscard]] const session_cipher_params& params() const { return *m_pSpec; }
     [[nodiscard]] std::span<const std::uint8_t> key_bytes() const { return {m_aKey.data(), m_aKey.size()}; }
     // The ciphertext length of a complete message of `plain_bytes` bytes.
     [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const;
@@ -50,12 +50,12 @@ public:
     status decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
 
 private:
-    status make(const session_cipher_spec& spec, std::span<const std::uint8_t> key);
+    status make(const session_cipher_params& params, std::span<const std::uint8_t> key);
     status restart(EVP_CIPHER_CTX* ctx, int encrypting);
     status run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
                std::vector<std::uint8_t>& out);
 
-    const session_cipher_spec* m_pSpec = nullptr;
+    const session_cipher_params* m_pSpec = nullptr;
     secure_bytes m_aKey;
     cipher_ptr m_pCipher;
     cipher_ctx_ptr m_pEncrypt;

@@ -19,7 +19,7 @@ inline constexpr std::uint32_t calg_aes_192 = 0x660F;
 inline constexpr std::uint32_t calg_aes_256 = 0x6610;
 inline constexpr std::uint32_t calg_rc4 = 0x6801;
 
-struct session_cipher_spec {
+struct session_cipher_params {
     std::uint32_t alg_id;
     // The key length CryptGenKey is asked for (parity bits of the DES family not counted).
     unsigned key_bits;
@@ -40,15 +40,16 @@ inline constexpr std::size_t session_cipher_count = 12;
 
 // Entry i belongs to type bit i: RC2 40, RC4 40, DES 56, RC2 56, RC4 56, 3DES 112, 3DES 168, RC2 128,
 // RC4 128, AES 128, AES 192, AES 256.
-[[nodiscard]] std::span<const session_cipher_spec, session_cipher_count> session_cipher_specs();
+[[nodiscard]] std::span<const session_cipher_params, session_cipher_count> session_cipher_table();
 
 // The entry for an algorithm and key length as CryptGenKey receives them; null for any other pair.
-[[nodiscard]] const session_cipher_spec* find_session_cipher(std::uint32_t alg_id, unsigned key_bits);
+[[nodiscard]] const session_cipher_params* find_session_cipher(std::uint32_t alg_id, unsigned key_bits);
 // The entry for an algorithm and the number of key bytes found in a SIMPLEBLOB; null for any other pair.
-[[nodiscard]] const session_cipher_spec* find_session_cipher_by_key_bytes(std::uint32_t alg_id, std::size_t key_bytes);
+[[nodiscard]] const session_cipher_params* find_session_cipher_by_key_bytes(std::uint32_t alg_id,
+                                                                            std::size_t key_bytes);
 
 // Whether OpenSSL can run this cipher here (RC2, RC4 and DES need the legacy provider). `why`, when given,
 // receives the reason when it cannot.
-[[nodiscard]] bool session_cipher_available(const session_cipher_spec& spec, std::string* why = nullptr);
+[[nodiscard]] bool session_cipher_available(const session_cipher_params& params, std::string* why = nullptr);
 
 } // namespace tiv::cryptoapi

@@ -23,9 +23,9 @@ status check_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& priv
         return header;
     }
     const std::uint32_t session_alg = get_le32(blob.data() + 4);
-    const auto specs = session_cipher_specs();
-    if (std::none_of(specs.begin(), specs.end(),
-                     [session_alg](const session_cipher_spec& spec) { return spec.alg_id == session_alg; })) {
+    const auto definitions = session_cipher_table();
+    if (std::none_of(definitions.begin(), definitions.end(),
+                     [session_alg](const session_cipher_params& params) { return params.alg_id == session_alg; })) {
         return status(bad_algid, "SIMPLEBLOB of an unknown session key algorithm " + std::to_string(session_alg));
     }
     if (get_le32(blob.data() + 8) != calg_rsa_keyx) {
@@ -53,7 +53,7 @@ status wrap_simple_blob(const session_key& key, const rsa_key& wrapping, std::ve
     std::size_t size = wrapping.modulus_bytes();
     std::vector<std::uint8_t> made;
     made.reserve(simple_blob_size(size));
-    put_blob_header(made, simpleblob, key.spec().alg_id);
+    put_blob_header(made, simpleblob, key.params().alg_id);
     put_le32(made, calg_rsa_keyx);
     made.resize(simple_blob_size(size));
     const std::span<const std::uint8_t> plain = key.key_bytes();

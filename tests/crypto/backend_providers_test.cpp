@@ -14,9 +14,9 @@ TEST(BackendProviders, BothProvidersServeTheirCiphers) {
     EXPECT_TRUE(report.default_loaded);
     EXPECT_TRUE(report.legacy_loaded) << report.error;
     // Loading legacy by hand must not have cost us the default provider's AES and triple DES.
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
+    for (const session_cipher_params& params : session_cipher_table()) {
         std::string why;
-        EXPECT_TRUE(session_cipher_available(spec, &why)) << spec.openssl_name << ": " << why;
+        EXPECT_TRUE(session_cipher_available(params, &why)) << params.openssl_name << ": " << why;
     }
     EXPECT_EQ(&load_providers(), &report);
 }
@@ -30,10 +30,10 @@ TEST(BackendProvidersDeathTest, WithoutLegacyOnlyTheDefaultCiphersRemain) {
             ::setenv("OPENSSL_MODULES", "/nonexistent/quorvel-modules", 1);
             const provider_report& report = load_providers();
             bool as_expected = report.default_loaded && !report.legacy_loaded && !report.error.empty();
-            for (const session_cipher_spec& spec : session_cipher_specs()) {
+            for (const session_cipher_params& params : session_cipher_table()) {
                 std::string why;
-                const bool available = session_cipher_available(spec, &why);
-                as_expected = as_expected && available == !spec.needs_legacy && available == why.empty();
+                const bool available = session_cipher_available(params, &why);
+                as_expected = as_expected && available == !params.needs_legacy && available == why.empty();
             }
             session_key key;
             as_expected = as_expected && session_key::generate(calg_rc4, 128, key).code() == bad_algid &&

@@ -10,13 +10,13 @@
 namespace tiv::cryptoapi {
 namespace {
 
-std::string type_name(const session_cipher_spec& spec) {
-    return std::string(spec.openssl_name) + " " + std::to_string(spec.key_bits);
+std::string type_name(const session_cipher_params& params) {
+    return std::string(params.openssl_name) + " " + std::to_string(params.key_bits);
 }
 
-session_key generated(const session_cipher_spec& spec) {
+session_key generated(const session_cipher_params& params) {
     session_key key;
-    const status made = session_key::generate(spec.alg_id, spec.key_bits, key);
+    const status made = session_key::generate(params.alg_id, params.key_bits, key);
     EXPECT_TRUE(made) << made.text();
     return key;
 }
@@ -24,7 +24,7 @@ session_key generated(const session_cipher_spec& spec) {
 // A second key with the same bytes, as the other end holds it after unwrapping.
 session_key twin(const session_key& key) {
     session_key copy;
-    EXPECT_TRUE(session_key::from_key_bytes(key.spec().alg_id, key.key_bytes(), copy));
+    EXPECT_TRUE(session_key::from_key_bytes(key.params().alg_id, key.key_bytes(), copy));
     return copy;
 }
 
@@ -40,7 +40,7 @@ std::vector<std::uint8_t> random_text(std::mt19937& rng, std::size_t size) {
 // message with a last piece, the way the transfer loops do.
 std::vector<std::uint8_t> run_in_pieces(session_key& key, bool encrypting, const std::vector<std::uint8_t>& data,
                                         std::mt19937& rng) {
-    const std::size_t block = key.spec().block_size;
+    const std::size_t block = key.params().block_size;
     const std::size_t choices[] = {0, 1, block - 1, block, block + 1, 2 * block - 1, 37, 300};
     std::vector<std::uint8_t> out;
     std::size_t at = 0;
@@ -58,13 +58,13 @@ std::vector<std::uint8_t> run_in_pieces(session_key& key, bool encrypting, const
 }
 
 TEST(BackendSessionKey, GeneratedKeysHaveTheTypesLengthAndParity) {
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        SCOPED_TRACE(type_name(spec));
-        const session_key a = generated(spec);
-        const session_key b = generated(spec);
-        ASSERT_EQ(a.key_bytes().size(), spec.key_bytes);
+    for (const session_cipher_params& params : session_cipher_table()) {
+        SCOPED_TRACE(type_name(params));
+        const session_key a = generated(params);
+        const session_key b = generated(params);
+        ASSERT_EQ(a.key_bytes().size(), params.key_bytes);
         EXPECT_FALSE(std::equal(a.key_bytes().begin(), a.key_bytes().end(), b.key_bytes().begin()));
-        if (spec.alg_id == calg_des || spec.alg_id == calg_3des_112 || spec.alg_id == calg_3des) {
+        if (params.alg_id == calg_des || params.alg_id == calg_3des_112 || params.alg_id == calg_3des) {
             for (const std::uint8_t byte : a.key_bytes()) {
                 EXPECT_EQ(std::popcount(unsigned(byte)) % 2, 1) << int(byte);
             }
@@ -79,11 +79,11 @@ TEST(BackendSessionKey, GeneratedKeysHaveTheTypesLengthAndParity) {
 
 TEST(BackendSessionKey, PiecesOfAnyLengthGiveOneMessageBack) {
     std::mt19937 rng(20240611);
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        SCOPED_TRACE(type_name(spec));
-        session_key sender = generated(spec);
+    for (const session_cipher_params& params : session_cipher_table()) {
+        SCOPED_TRACE(type_name(params));
+        session_key sender = generated(params);
         session_key receiver = twin(sender);
-        const std::size_t b = spec.block_size;
+        const std::size_t b = params.block_size;
         for (const std::size_t size : {std::size_t(0), std::size_t(1), b - 1, b, b + 1, 8 * b, std::size_t(264),
                                        std::size_t(1000), std::size_t(rng() % 5000)}) {
             SCOPED_TRACE(size);
@@ -101,18 +101,18 @@ TEST(BackendSessionKey, PiecesOfAnyLengthGiveOneMessageBack) {
 }
 
 TEST(BackendSessionKey, RecordOfTheTransferHasItsWireLength) {
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        session_key key = generated(spec);
+    for (const session_cipher_params& params : session_cipher_table()) {
+        session_key key = generated(params);
         std::vector<std::uint8_t> record;
         ASSERT_TRUE(key.encrypt(test::counting_bytes(264), true, record));
-        EXPECT_EQ(record.size(), spec.block_size == 1 ? 264u : 272u) << type_name(spec);
+        EXPECT_EQ(record.size(), params.block_size == 1 ? 264u : 272u) << type_name(params);
     }
 }
 
 TEST(BackendSessionKey, EveryMessageStartsFromTheInitialState) {
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        SCOPED_TRACE(type_name(spec));
-        session_key key = generated(spec);
+    for (const session_cipher_params& params : session_cipher_table()) {
+        SCOPED_TRACE(type_name(params));
+        session_key key = generated(params);
         const std::vector<std::uint8_t> text = test::counting_bytes(100);
         std::vector<std::uint8_t> first;
         std::vector<std::uint8_t> second;
@@ -121,7 +121,7 @@ TEST(BackendSessionKey, EveryMessageStartsFromTheInitialState) {
         EXPECT_EQ(first, second);
         // Within one message the stream runs on: the same block twice does not encrypt alike.
         std::vector<std::uint8_t> running;
-        const std::vector<std::uint8_t> block(spec.block_size == 1 ? 16 : spec.block_size, 0x41);
+        const std::vector<std::uint8_t> block(params.block_size == 1 ? 16 : params.block_size, 0x41);
         ASSERT_TRUE(key.encrypt(block, false, running));
         ASSERT_TRUE(key.encrypt(block, false, running));
         ASSERT_TRUE(key.encrypt({}, true, running));
@@ -131,7 +131,7 @@ TEST(BackendSessionKey, EveryMessageStartsFromTheInitialState) {
 }
 
 TEST(BackendSessionKey, DirectionsKeepSeparateStates) {
-    session_key key = generated(session_cipher_specs()[11]);
+    session_key key = generated(session_cipher_table()[11]);
     const std::vector<std::uint8_t> text = test::counting_bytes(40);
     std::vector<std::uint8_t> reference;
     ASSERT_TRUE(key.encrypt(text, true, reference));
@@ -146,12 +146,12 @@ TEST(BackendSessionKey, DirectionsKeepSeparateStates) {
 }
 
 TEST(BackendSessionKey, DamagedOrShortMessagesFailAndTheKeyRecovers) {
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        if (spec.block_size == 1) {
+    for (const session_cipher_params& params : session_cipher_table()) {
+        if (params.block_size == 1) {
             continue;
         }
-        SCOPED_TRACE(type_name(spec));
-        session_key key = generated(spec);
+        SCOPED_TRACE(type_name(params));
+        session_key key = generated(params);
         const std::vector<std::uint8_t> text = test::counting_bytes(50);
         std::vector<std::uint8_t> cipher;
         ASSERT_TRUE(key.encrypt(text, true, cipher));
@@ -181,7 +181,7 @@ TEST(BackendSessionKey, DamagedOrShortMessagesFailAndTheKeyRecovers) {
 }
 
 TEST(BackendSessionKey, DecryptionHoldsBackOnlyTheLastBlock) {
-    session_key key = generated(session_cipher_specs()[9]);
+    session_key key = generated(session_cipher_table()[9]);
     const std::vector<std::uint8_t> text = test::counting_bytes(64);
     std::vector<std::uint8_t> cipher;
     ASSERT_TRUE(key.encrypt(text, true, cipher));

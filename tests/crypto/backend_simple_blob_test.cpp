@@ -57,23 +57,23 @@ std::vector<std::uint8_t> wrap_raw(std::uint32_t session_alg, const std::vector<
     return blob;
 }
 
-session_key generated(const session_cipher_spec& spec) {
+session_key generated(const session_cipher_params& params) {
     session_key key;
-    const status made = session_key::generate(spec.alg_id, spec.key_bits, key);
+    const status made = session_key::generate(params.alg_id, params.key_bits, key);
     EXPECT_TRUE(made) << made.text();
     return key;
 }
 
 TEST(BackendSimpleBlob, EverySessionTypeWrapsAndUnwraps) {
     const rsa_key peer = receiver_public();
-    for (const session_cipher_spec& spec : session_cipher_specs()) {
-        SCOPED_TRACE(spec.openssl_name + std::string(" ") + std::to_string(spec.key_bits));
-        session_key key = generated(spec);
+    for (const session_cipher_params& params : session_cipher_table()) {
+        SCOPED_TRACE(params.openssl_name + std::string(" ") + std::to_string(params.key_bits));
+        session_key key = generated(params);
         std::vector<std::uint8_t> blob;
         ASSERT_TRUE(wrap_simple_blob(key, peer, blob));
         ASSERT_EQ(blob.size(), 140u);
         std::vector<std::uint8_t> header;
-        put_blob_header(header, simpleblob, spec.alg_id);
+        put_blob_header(header, simpleblob, params.alg_id);
         put_le32(header, calg_rsa_keyx);
         EXPECT_TRUE(std::equal(header.begin(), header.end(), blob.begin()));
 
@@ -82,7 +82,7 @@ TEST(BackendSimpleBlob, EverySessionTypeWrapsAndUnwraps) {
         ASSERT_EQ(block.size(), 128u);
         EXPECT_EQ(block[0], 0);
         EXPECT_EQ(block[1], 2);
-        const std::size_t separator = 128 - spec.key_bytes - 1;
+        const std::size_t separator = 128 - params.key_bytes - 1;
         EXPECT_TRUE(std::all_of(block.begin() + 2, block.begin() + std::ptrdiff_t(separator),
                                 [](std::uint8_t b) { return b != 0; }));
         EXPECT_GE(separator - 2, 8u);
@@ -92,7 +92,7 @@ TEST(BackendSimpleBlob, EverySessionTypeWrapsAndUnwraps) {
 
         session_key unwrapped;
         ASSERT_TRUE(unwrap_simple_blob(blob, receiver(), unwrapped));
-        EXPECT_EQ(&unwrapped.spec(), &spec);
+        EXPECT_EQ(&unwrapped.params(), &params);
         EXPECT_TRUE(std::equal(key.key_bytes().begin(), key.key_bytes().end(), unwrapped.key_bytes().begin(),
                                unwrapped.key_bytes().end()));
         // And it works: what one encrypts the other decrypts.
@@ -106,7 +106,7 @@ TEST(BackendSimpleBlob, EverySessionTypeWrapsAndUnwraps) {
 }
 
 TEST(BackendSimpleBlob, UnreversedBodyOrWrongKeyFails) {
-    session_key key = generated(session_cipher_specs()[11]);
+    session_key key = generated(session_cipher_table()[11]);
     std::vector<std::uint8_t> blob;
     ASSERT_TRUE(wrap_simple_blob(key, receiver_public(), blob));
     std::vector<std::uint8_t> unreversed = blob;
@@ -141,7 +141,7 @@ TEST(BackendSimpleBlob, KeyLengthMustBeOneOfTheType) {
 }
 
 TEST(BackendSimpleBlob, MalformedBlobsAreRefusedBeforeDecrypting) {
-    session_key key = generated(session_cipher_specs()[6]);
+    session_key key = generated(session_cipher_table()[6]);
     std::vector<std::uint8_t> good;
     ASSERT_TRUE(wrap_simple_blob(key, receiver_public(), good));
     struct change {
@@ -183,7 +183,7 @@ TEST(BackendSimpleBlob, MalformedBlobsAreRefusedBeforeDecrypting) {
 TEST(BackendSimpleBlob, NothingToWrapOrNoKeyToWrapUnder) {
     std::vector<std::uint8_t> blob;
     EXPECT_EQ(wrap_simple_blob(session_key(), receiver_public(), blob).code(), bad_key);
-    session_key key = generated(session_cipher_specs()[9]);
+    session_key key = generated(session_cipher_table()[9]);
     EXPECT_EQ(wrap_simple_blob(key, rsa_key(), blob).code(), bad_key);
     EXPECT_TRUE(blob.empty());
 }
@@ -196,11 +196,11 @@ TEST(BackendSimpleBlob, OneKeyPairServesSeveralThreadsAtOnce) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&peer, &unwrapped, t] {
             for (int round = 0; round < 8; ++round) {
-                const session_cipher_spec& spec = session_cipher_specs()[std::size_t(t * 3 + round) % 12];
+                const session_cipher_params& params = session_cipher_table()[std::size_t(t * 3 + round) % 12];
                 session_key key;
                 std::vector<std::uint8_t> blob;
                 session_key out;
-                if (session_key::generate(spec.alg_id, spec.key_bits, key) && wrap_simple_blob(key, peer, blob) &&
+                if (session_key::generate(params.alg_id, params.key_bits, key) && wrap_simple_blob(key, peer, blob) &&
                     unwrap_simple_blob(blob, receiver(), out) &&
                     std::equal(out.key_bytes().begin(), out.key_bytes().end(), key.key_bytes().begin())) {
                     ++unwrapped;
