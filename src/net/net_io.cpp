@@ -10,6 +10,38 @@ namespace tiv {
 
 namespace {
 
+// Waits for something to read until the socket's deadline, if it has one; false (ETIMEDOUT) once it has passed.
+bool wait_before_deadline(net_socket& socket) {
+    if (socket.receive_deadline == std::chrono::steady_clock::time_point{}) {
+        return true;
+    }
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(socket.receive_deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            socket.last_error = ETIMEDOUT;
+            return false;
+        }
+        // The time-out of a single receive still applies within the deadline.
+        long long wait_ms = left.count();
+        timeval per_receive{};
+        socklen_t size = sizeof per_receive;
+        if (::getsockopt(socket.handle, SOL_SOCKET, SO_RCVTIMEO, &per_receive, &size) == 0 &&
+            (per_receive.tv_sec > 0 || per_receive.tv_usec > 0)) {
+            wait_ms = std::min<long long>(wait_ms, per_receive.tv_sec * 1000LL + per_receive.tv_usec / 1000);
+        }
+        pollfd readable{socket.handle, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(std::clamp<long long>(wait_ms, 1, 60000)));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            socket.last_error = ready == 0 ? ETIMEDOUT : errno;
+            return false;
+        }
+    }
+}
+
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -111,6 +143,12 @@ int send_all(net_socket& socket, const void* buffer, int n) {
     return sent;
 }
 
+void set_receive_deadline(net_socket& socket, int milliseconds) {
+    socket.receive_deadline = milliseconds > 0
+                                  ? std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds)
+                                  : std::chrono::steady_clock::time_point{};
+}
+
 int receive_all(net_socket& socket, int n, void* buffer) {
     if (n < 0) {
         socket.last_error = EINVAL;
@@ -119,6 +157,9 @@ int receive_all(net_socket& socket, int n, void* buffer) {
     auto* bytes = static_cast<char*>(buffer);
     int received = 0;
     while (received < n) {
+        if (!wait_before_deadline(socket)) {
+            return -1;
+        }
         const ssize_t count = ::recv(socket.handle, bytes + received, static_cast<std::size_t>(n - received), 0);
         if (count < 0) {
             if (errno == EINTR) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,9 @@ struct net_socket {
     int send_buffer_size = 0;    // SO_SNDBUF read after binding
     bool listening = false;
     std::vector<sockaddr_in> address_list; // filled by query_address_list
+    // When set, receive_all fails with ETIMEDOUT once this moment has passed, however the bytes trickle in: a
+    // time-out per receive alone lets a peer hold the connection by sending one byte just inside each one.
+    std::chrono::steady_clock::time_point receive_deadline{};
 
     net_socket() = default;
     net_socket(const net_socket&) = delete;
@@ -74,6 +78,8 @@ void interrupt_accept(const net_socket& listener);
 
 // Receives exactly n bytes: n, or -1. A peer that closes early leaves last_error untouched; a silent peer past
 // the receive time-out gives ETIMEDOUT.
+// Sets (milliseconds from now) or, with 0, clears the socket's receive_deadline.
+void set_receive_deadline(net_socket& socket, int milliseconds);
 [[nodiscard]] int receive_all(net_socket& socket, int n, void* buffer);
 
 // One datagram of at most max_datagram_size bytes (and at most buffer.size()). Its sender goes into `from` when

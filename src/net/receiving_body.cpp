@@ -92,6 +92,12 @@ int status_of(data_outcome outcome) {
         return status_receive;
     }
 }
+
+// Room for every record of the exchange and the file record at the pace of one time-out each, and no more.
+int exchange_time_limit(int io_timeout_ms) {
+    constexpr int records_before_the_file = 4;
+    return io_timeout_ms * records_before_the_file;
+}
 } // namespace
 
 void run_receiving_body(socket_thread& transfer) {
@@ -101,6 +107,8 @@ void run_receiving_body(socket_thread& transfer) {
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
+    // Until the file record is in, the peer has proved nothing; the whole exchange gets a limit of its own.
+    set_receive_deadline(*transfer.socket, exchange_time_limit(transfer.io_timeout_ms));
     transfer.state = AUTHENTICATING;
     if (!transfer.authenticator->AuthenticateAsReceiver(*transfer.socket, transfer.profile)) {
         fail_early(transfer, status_authentication);
@@ -127,6 +135,7 @@ void run_receiving_body(socket_thread& transfer) {
         log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
         return;
     }
+    set_receive_deadline(*transfer.socket, 0);
     transfer.set_record(record);
 
     transfer.state = VERIFYING_PERMISSIONS;

@@ -46,7 +46,7 @@ status check_public_key_blob(std::span<const std::uint8_t> blob) {
         return status(bad_data, "PUBLICKEYBLOB with the public exponent " + std::to_string(exponent));
     }
     // The modulus must be odd and fill its bit length, or every ciphertext length derived from it is wrong.
-    if (p[public_key_blob_header_size] % 2 == 0 || p[blob.size() - 1] == 0) {
+    if (p[public_key_blob_header_size] % 2 == 0 || p[blob.size() - 1] < 0x80) {
         return status(bad_data, "PUBLICKEYBLOB whose modulus is even or shorter than its bit length");
     }
     return {};

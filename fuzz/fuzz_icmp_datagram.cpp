@@ -1,0 +1,51 @@
+// ICMP messages as ping sockets deliver them: with their IP header from a raw socket, without it from the kernel's
+// datagram socket. The first byte chooses the kind; the rest is the datagram. Error messages quote the request
+// they concern, and that quote is read only where it lies inside the datagram.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "presence/icmp_message.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tiv;
+    if (size < 1) {
+        return 0;
+    }
+    // A copy of exactly the datagram's length, so any read past it is caught.
+    const std::vector<std::uint8_t> datagram(data + 1, data + size);
+    icmp_datagram parsed;
+    if (data[0] % 2 == 0) {
+        if (!parse_ip_datagram(datagram, parsed)) {
+            return 0;
+        }
+        FUZZ_CHECK(parsed.header_length >= 20 && parsed.header_length <= 60);
+        FUZZ_CHECK(static_cast<std::size_t>(parsed.header_length) + 8 <= datagram.size());
+        FUZZ_CHECK(parsed.length == static_cast<int>(datagram.size()));
+    } else {
+        in_addr source{};
+        source.s_addr = 0x0100007F;
+        in_addr destination{};
+        destination.s_addr = 0x0200007F;
+        if (!parse_icmp_message(datagram, source, destination, parsed)) {
+            return 0;
+        }
+        FUZZ_CHECK(parsed.source.s_addr == source.s_addr && parsed.destination.s_addr == destination.s_addr);
+        FUZZ_CHECK(parsed.length == static_cast<int>(datagram.size()) + 20);
+    }
+    if (parsed.type == icmp_echo_reply) {
+        FUZZ_CHECK(parsed.names_request);
+    }
+    // A request built with what was named parses back to the same identifier and sequence.
+    if (parsed.names_request) {
+        std::vector<std::uint8_t> request = build_echo_request(parsed.identifier, parsed.sequence, min_request_length);
+        request[0] = icmp_echo_reply;
+        icmp_datagram echoed;
+        FUZZ_CHECK(parse_icmp_message(request, {}, {}, echoed));
+        FUZZ_CHECK(echoed.names_request && echoed.identifier == parsed.identifier &&
+                   echoed.sequence == parsed.sequence);
+    }
+    return 0;
+}
