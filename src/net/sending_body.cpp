@@ -92,7 +92,10 @@ void run_sending_body(socket_thread& transfer) {
         return;
     }
 
-    const std::size_t chunk = transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance());
+    // The file is read in large pieces whatever the block size: the stream has no piece boundaries, and fewer
+    // reads and sends per byte are most of what separates a transfer from a plain copy.
+    const std::size_t chunk = std::max(
+        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
     transfer_buffers buffers;
     try {
         buffers.plain.resize(chunk);
