@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "crypto/session_key_types.h"
+#include "peer_pair.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -136,27 +137,17 @@ std::string read_text(const std::string& path) {
 }
 
 // Bob's parcel box root is a file system of 1 MiB; Alice sends him more than that.
-class FullParcelBox : public ::testing::Test {
+class FullParcelBox : public peer_pair_test {
 protected:
     static void SetUpTestSuite() {
-        s_pAlice = new test_identity("Alice");
-        s_pBob = new test_identity("Bob");
-        prepare_peer(*s_pAlice);
-        prepare_peer(*s_pBob);
+        peer_pair_test::SetUpTestSuite();
         s_pAlice->befriend(*s_pBob, all_session_key_types);
         s_pBob->befriend(*s_pAlice, all_session_key_types);
     }
-    static void TearDownTestSuite() {
-        delete s_pAlice;
-        delete s_pBob;
-    }
     void SetUp() override {
-        m_strWork = (fs::temp_directory_path() / ("quorvel-fault-" + std::to_string(::getpid()))).string();
-        fs::remove_all(m_strWork);
-        fs::create_directories(m_strWork);
+        peer_pair_test::SetUp();
         fs::create_directories(box_root());
     }
-    void TearDown() override { fs::remove_all(m_strWork); }
 
     static std::string box_root() { return s_pBob->home() + "/PBoxes"; }
 
@@ -168,14 +159,8 @@ protected:
         return code;
     }
 
-    static test_identity* s_pAlice;
-    static test_identity* s_pBob;
-    std::string m_strWork;
     int m_nSends = 0;
 };
-
-test_identity* FullParcelBox::s_pAlice = nullptr;
-test_identity* FullParcelBox::s_pBob = nullptr;
 
 TEST_F(FullParcelBox, TransferFailsOnBothSidesAndLeavesTheSpaceFree) {
     const int port = free_loopback_port();

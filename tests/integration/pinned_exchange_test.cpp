@@ -8,6 +8,7 @@
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "net/file_record.h"
+#include "peer_pair.h"
 #include "peer_process.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_simple_blob.h"
@@ -24,24 +25,18 @@ namespace fs = std::filesystem;
 
 // Alice and Bob both listen as real quorvel-cli processes; the test sends with quorvel-cli too, or plays an
 // old-exchange peer itself.
-class PinnedPeers : public ::testing::Test {
+class PinnedPeers : public peer_pair_test {
 protected:
     static void SetUpTestSuite() {
-        s_pAlice = new test_identity("Alice");
-        s_pBob = new test_identity("Bob");
+        peer_pair_test::SetUpTestSuite();
         s_pMallory = new test_identity("Mallory");
-        prepare_peer(*s_pAlice);
-        prepare_peer(*s_pBob);
     }
     static void TearDownTestSuite() {
-        delete s_pAlice;
-        delete s_pBob;
+        peer_pair_test::TearDownTestSuite();
         delete s_pMallory;
     }
     void SetUp() override {
-        m_strWork = (fs::temp_directory_path() / ("quorvel-pin-" + std::to_string(::getpid()))).string();
-        fs::remove_all(m_strWork);
-        fs::create_directories(m_strWork);
+        peer_pair_test::SetUp();
         fs::remove_all(s_pBob->home() + "/PBoxes/Alice");
         for (test_identity* person : {s_pAlice, s_pBob}) {
             ASSERT_TRUE(write_dword_setting(person->settings().machine_key(), names::legacy_exchange, 1));
@@ -52,7 +47,7 @@ protected:
     }
     void TearDown() override {
         m_aListeners.clear();
-        fs::remove_all(m_strWork);
+        peer_pair_test::TearDown();
     }
 
     // Each knows the other, pinned or not; Bob accepts parcels from Alice.
@@ -101,17 +96,12 @@ protected:
         return fs::is_empty(box_of(receiver, sender), ignored) || !fs::exists(box_of(receiver, sender));
     }
 
-    static test_identity* s_pAlice;
-    static test_identity* s_pBob;
     static test_identity* s_pMallory;
-    std::string m_strWork;
     std::vector<std::unique_ptr<peer_process>> m_aListeners;
     std::string m_strLastSend;
     int m_nSends = 0;
 };
 
-test_identity* PinnedPeers::s_pAlice = nullptr;
-test_identity* PinnedPeers::s_pBob = nullptr;
 test_identity* PinnedPeers::s_pMallory = nullptr;
 
 TEST_F(PinnedPeers, EveryAesTypeAndEdgeSizeArrivesOverTls) {

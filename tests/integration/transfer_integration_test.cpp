@@ -5,6 +5,7 @@
 #include <random>
 
 #include "crypto/session_key_types.h"
+#include "peer_pair.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -17,30 +18,21 @@ namespace {
 namespace fs = std::filesystem;
 
 // Two users in homes of their own, each run as real quorvel-cli processes: Bob listens, Alice sends.
-class TwoPeers : public ::testing::Test {
+class TwoPeers : public peer_pair_test {
 protected:
     static void SetUpTestSuite() {
-        s_pAlice = new test_identity("Alice");
-        s_pBob = new test_identity("Bob");
-        prepare_peer(*s_pAlice);
-        prepare_peer(*s_pBob);
+        peer_pair_test::SetUpTestSuite();
         s_pAlice->befriend(*s_pBob, all_session_key_types);
-    }
-    static void TearDownTestSuite() {
-        delete s_pAlice;
-        delete s_pBob;
     }
 
     void SetUp() override {
-        m_strWork = (fs::temp_directory_path() / ("quorvel-it-" + std::to_string(::getpid()))).string();
-        fs::remove_all(m_strWork);
-        fs::create_directories(m_strWork);
+        peer_pair_test::SetUp();
         fs::remove_all(alice_box());
         bob_accepts_alice(all_session_key_types);
     }
     void TearDown() override {
         m_pListener.reset();
-        fs::remove_all(m_strWork);
+        peer_pair_test::TearDown();
     }
 
     static void bob_accepts_alice(std::uint32_t types, std::int32_t receipt = 1, std::uint32_t max_size = unlimited) {
@@ -95,16 +87,10 @@ protected:
         return names;
     }
 
-    static test_identity* s_pAlice;
-    static test_identity* s_pBob;
-    std::string m_strWork;
     std::unique_ptr<peer_process> m_pListener;
     int m_nPort = 0;
     int m_nRuns = 0;
 };
-
-test_identity* TwoPeers::s_pAlice = nullptr;
-test_identity* TwoPeers::s_pBob = nullptr;
 
 TEST_F(TwoPeers, EveryKeyTypeAndBlockSizeDeliversByteIdenticalFiles) {
     const std::vector<std::size_t> sizes = {0, 1, 15, 16, 17, 1023, 1024, 1025, 8191, 8192, 8193, (1U << 20) + 7};
