@@ -1,5 +1,6 @@
 #include "app/program_spine.h"
 
+#include "net/rthread.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "presence/activity_log.h"
@@ -94,6 +95,9 @@ void program_spine::shutdown() {
         (void)m_pListener->clear_completed();
         m_pListener.reset();
     }
+    // The listener has stopped every transfer; let their threads finish releasing what they hold.
+    constexpr auto release_limit = std::chrono::seconds(5);
+    (void)wait_for_transfer_threads(std::chrono::steady_clock::now() + release_limit);
     close_activity_log();
 }
 

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/command.h"
+#include "net/rthread.h"
 #include "platform/message_box.h"
 
 namespace tiv::cli {
@@ -84,7 +85,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         if (!args.error.empty()) {
             return fail(io, exit_usage, args.error + " (see 'quorvel-cli " + name + " --help').");
         }
-        return c.run(args, io);
+        const int code = c.run(args, io);
+        // Transfer threads may still be releasing their connections and keys; the process ends only after them.
+        constexpr auto release_limit = std::chrono::seconds(5);
+        (void)wait_for_transfer_threads(std::chrono::steady_clock::now() + release_limit);
+        return code;
     }
     return fail(io, exit_usage, "unknown command '" + name + "' (see 'quorvel-cli --help').");
 }

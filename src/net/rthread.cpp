@@ -3,7 +3,27 @@
 #include <pthread.h>
 #include <system_error>
 
+#include "platform/openssl_util.h"
+
 namespace tiv {
+
+namespace {
+// Threads whose function has not returned yet, counted across every rthread of the process.
+std::mutex running_lock;
+std::condition_variable running_changed;
+std::size_t running_threads = 0;
+
+void thread_ended() {
+    std::lock_guard guard(running_lock);
+    --running_threads;
+    running_changed.notify_all();
+}
+} // namespace
+
+bool wait_for_transfer_threads(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(running_lock);
+    return running_changed.wait_until(lock, deadline, [] { return running_threads == 0; });
+}
 
 double clock_now() {
     static const auto origin = std::chrono::steady_clock::now();
@@ -47,8 +67,30 @@ void rthread::run(const std::function<void()>& body) {
 
 std::uintptr_t rthread::start_thread(std::function<void()> body) {
     try {
-        // The body goes into the thread by value: whatever it holds lives as long as the thread runs.
-        m_oThread = std::thread([this, body = std::move(body)] { run(body); });
+        const bool counted = m_bTransfer;
+        if (counted) {
+            std::lock_guard guard(running_lock);
+            ++running_threads;
+        }
+        // The body goes into the thread by value: whatever it holds lives as long as the thread runs. Releasing it
+        // may destroy this object, so after that only the process-wide count is touched.
+        try {
+            m_oThread = std::thread([this, counted, body = std::move(body)]() mutable {
+                {
+                    const std::function<void()> own = std::move(body);
+                    run(own);
+                }
+                cryptoapi::release_thread_state();
+                if (counted) {
+                    thread_ended();
+                }
+            });
+        } catch (const std::system_error&) {
+            if (counted) {
+                thread_ended();
+            }
+            throw;
+        }
     } catch (const std::system_error&) {
         failed = 1;
         return 0;

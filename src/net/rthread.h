@@ -50,6 +50,9 @@ public:
     std::atomic<std::uintptr_t> thread_handle{0}; // printed in log lines, low 32 bits in hexadecimal
 
 protected:
+    // Transfer threads are counted for wait_for_transfer_threads; set by the transfer thread classes.
+    bool m_bTransfer = false;
+
     // Makes a blocked body return (closes its connection, for example). Runs on the owner's thread.
     virtual void wake() {}
 
@@ -64,5 +67,10 @@ private:
     bool m_bStarted = false;
     std::thread m_oThread;
 };
+
+// Waits until every transfer thread (socket_thread) of the process has ended and released what its body held, or
+// the deadline has passed; true when none is left. A program waits for this before it exits, after stopping its
+// transfers, so no body is cut off half way through releasing its connection, file and keys.
+bool wait_for_transfer_threads(std::chrono::steady_clock::time_point deadline);
 
 } // namespace tiv

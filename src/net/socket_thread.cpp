@@ -7,7 +7,9 @@
 
 namespace tiv {
 
-socket_thread::socket_thread() : socket(std::make_unique<net_socket>()) {}
+socket_thread::socket_thread() : socket(std::make_unique<net_socket>()) {
+    m_bTransfer = true;
+}
 
 // Only reached once no body runs: the body holds a reference to its own object.
 socket_thread::~socket_thread() = default;

@@ -49,4 +49,8 @@ void secure_bytes::wipe() {
     m_aBytes.clear();
 }
 
+void release_thread_state() {
+    OPENSSL_thread_stop();
+}
+
 } // namespace tiv::cryptoapi

@@ -39,6 +39,11 @@ using param_bld_ptr = std::unique_ptr<OSSL_PARAM_BLD, detail::openssl_deleter<OS
 using param_ptr = std::unique_ptr<OSSL_PARAM, detail::openssl_deleter<OSSL_PARAM, OSSL_PARAM_free>>;
 using bio_ptr = std::unique_ptr<BIO, detail::openssl_deleter<BIO, detail::free_bio>>;
 
+// Frees what OpenSSL keeps for the calling thread (its random generators, its error queue). OpenSSL does this itself
+// once the thread has gone, which can be after the process has decided to exit; a thread that is about to end calls
+// it so nothing of it outlives the thread.
+void release_thread_state();
+
 // Drains this thread's OpenSSL error queue into one line ("none recorded" when it is empty), so a
 // failure never leaves stale entries behind for the next caller to misread.
 [[nodiscard]] std::string openssl_error_text();
