@@ -189,6 +189,13 @@ status hive::open_database(const std::string& path, sqlite::connection& db) {
     return success;
 }
 
+status hive::begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id) {
+    if (transaction.begun() != SQLITE_OK) {
+        return status_from_sqlite(transaction.begun());
+    }
+    return key_status(id);
+}
+
 status hive::key_status(std::int64_t id) {
     sqlite::statement stmt(m_pDb.get(), "SELECT 1 FROM reg_keys WHERE id = ?1");
     if (const int rc = bind_all(stmt, id); rc != SQLITE_OK) {
@@ -237,10 +244,7 @@ status hive::create_key(std::int64_t start, const std::vector<std::string_view>&
                         bool& created) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (transaction.begun() != SQLITE_OK) {
-        return status_from_sqlite(transaction.begun());
-    }
-    if (const status result = key_status(start); result != success) {
+    if (const status result = begun_on_live_key(transaction, start); result != success) {
         return result;
     }
     std::int64_t current = start;
@@ -342,10 +346,7 @@ status hive::write_value(std::int64_t id, std::string_view name, std::uint32_t t
                          std::uint32_t size) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (transaction.begun() != SQLITE_OK) {
-        return status_from_sqlite(transaction.begun());
-    }
-    if (const status result = key_status(id); result != success) {
+    if (const status result = begun_on_live_key(transaction, id); result != success) {
         return result;
     }
     // An existing value keeps the spelling of its name, as the Windows registry does.
@@ -367,10 +368,7 @@ status hive::write_value(std::int64_t id, std::string_view name, std::uint32_t t
 status hive::delete_value(std::int64_t id, std::string_view name) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (transaction.begun() != SQLITE_OK) {
-        return status_from_sqlite(transaction.begun());
-    }
-    if (const status result = key_status(id); result != success) {
+    if (const status result = begun_on_live_key(transaction, id); result != success) {
         return result;
     }
     sqlite::statement stmt(m_pDb.get(), "DELETE FROM reg_values WHERE key_id = ?1 AND name = ?2");

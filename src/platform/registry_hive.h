@@ -57,6 +57,8 @@ private:
 
     // The following expect m_oMutex to be held.
     [[nodiscard]] status key_status(std::int64_t id);
+    // A write starts only when its transaction has begun and the key it changes still exists.
+    [[nodiscard]] status begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id);
     [[nodiscard]] status child(std::int64_t parent, std::string_view name, std::int64_t& id);
     [[nodiscard]] status walk(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id);
 
