@@ -8,21 +8,36 @@
 namespace tiv {
 
 namespace {
-// Threads whose function has not returned yet, counted across every rthread of the process.
-std::mutex running_lock;
-std::condition_variable running_changed;
-std::size_t running_threads = 0;
+// Threads whose function has not returned yet, counted across every rthread of the process. Never destroyed: a
+// thread may still be ending while the process runs its exit handlers.
+struct running_count {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::size_t threads = 0;
+};
+
+running_count& running() {
+    static running_count* const count = new running_count;
+    return *count;
+}
+
+void thread_started() {
+    std::lock_guard guard(running().lock);
+    ++running().threads;
+}
 
 void thread_ended() {
-    std::lock_guard guard(running_lock);
-    --running_threads;
-    running_changed.notify_all();
+    running_count& count = running();
+    std::lock_guard guard(count.lock);
+    --count.threads;
+    count.changed.notify_all();
 }
 } // namespace
 
 bool wait_for_transfer_threads(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(running_lock);
-    return running_changed.wait_until(lock, deadline, [] { return running_threads == 0; });
+    running_count& count = running();
+    std::unique_lock lock(count.lock);
+    return count.changed.wait_until(lock, deadline, [&count] { return count.threads == 0; });
 }
 
 double clock_now() {
@@ -69,8 +84,7 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
     try {
         const bool counted = m_bTransfer;
         if (counted) {
-            std::lock_guard guard(running_lock);
-            ++running_threads;
+            thread_started();
         }
         // The body goes into the thread by value: whatever it holds lives as long as the thread runs. Releasing it
         // may destroy this object, so after that only the process-wide count is touched.
