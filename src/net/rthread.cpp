@@ -22,8 +22,9 @@ running_count& running() {
 }
 
 void thread_started() {
-    std::lock_guard guard(running().lock);
-    ++running().threads;
+    running_count& count = running();
+    std::lock_guard guard(count.lock);
+    ++count.threads;
 }
 
 void thread_ended() {
@@ -81,31 +82,27 @@ void rthread::run(const std::function<void()>& body) {
 }
 
 std::uintptr_t rthread::start_thread(std::function<void()> body) {
+    const bool counted = m_bTransfer;
+    if (counted) {
+        thread_started();
+    }
     try {
-        const bool counted = m_bTransfer;
-        if (counted) {
-            thread_started();
-        }
         // The body goes into the thread by value: whatever it holds lives as long as the thread runs. Releasing it
         // may destroy this object, so after that only the process-wide count is touched.
-        try {
-            m_oThread = std::thread([this, counted, body = std::move(body)]() mutable {
-                {
-                    const std::function<void()> own = std::move(body);
-                    run(own);
-                }
-                cryptoapi::release_thread_state();
-                if (counted) {
-                    thread_ended();
-                }
-            });
-        } catch (const std::system_error&) {
+        m_oThread = std::thread([this, counted, body = std::move(body)]() mutable {
+            {
+                const std::function<void()> own = std::move(body);
+                run(own);
+            }
+            cryptoapi::release_thread_state();
             if (counted) {
                 thread_ended();
             }
-            throw;
-        }
+        });
     } catch (const std::system_error&) {
+        if (counted) {
+            thread_ended();
+        }
         failed = 1;
         return 0;
     }
