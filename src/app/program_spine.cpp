@@ -96,8 +96,7 @@ void program_spine::shutdown() {
         m_pListener.reset();
     }
     // The listener has stopped every transfer; let their threads finish releasing what they hold.
-    constexpr auto release_limit = std::chrono::seconds(5);
-    (void)wait_for_transfer_threads(std::chrono::steady_clock::now() + release_limit);
+    wait_for_transfer_threads();
     close_activity_log();
 }
 

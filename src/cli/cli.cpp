@@ -87,8 +87,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         }
         const int code = c.run(args, io);
         // Transfer threads may still be releasing their connections and keys; the process ends only after them.
-        constexpr auto release_limit = std::chrono::seconds(5);
-        (void)wait_for_transfer_threads(std::chrono::steady_clock::now() + release_limit);
+        wait_for_transfer_threads();
         return code;
     }
     return fail(io, exit_usage, "unknown command '" + name + "' (see 'quorvel-cli --help').");

@@ -35,10 +35,11 @@ void thread_ended() {
 }
 } // namespace
 
-bool wait_for_transfer_threads(std::chrono::steady_clock::time_point deadline) {
+void wait_for_transfer_threads() {
+    constexpr auto release_limit = std::chrono::seconds(5);
     running_count& count = running();
     std::unique_lock lock(count.lock);
-    return count.changed.wait_until(lock, deadline, [&count] { return count.threads == 0; });
+    (void)count.changed.wait_for(lock, release_limit, [&count] { return count.threads == 0; });
 }
 
 double clock_now() {

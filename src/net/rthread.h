@@ -68,9 +68,9 @@ private:
     std::thread m_oThread;
 };
 
-// Waits until every transfer thread (socket_thread) of the process has ended and released what its body held, or
-// the deadline has passed; true when none is left. A program waits for this before it exits, after stopping its
-// transfers, so no body is cut off half way through releasing its connection, file and keys.
-bool wait_for_transfer_threads(std::chrono::steady_clock::time_point deadline);
+// Waits until every transfer thread (socket_thread) of the process has ended and released what its body held, at
+// most a few seconds. A program calls this before it exits, after stopping its transfers, so no body is cut off half
+// way through releasing its connection, file and keys.
+void wait_for_transfer_threads();
 
 } // namespace tiv
