@@ -10,10 +10,12 @@
 #include <sched.h>
 #include <string>
 
+#include "app/first_run.h"
 #include "core/text.h"
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "net/net_socket.h"
+#include "net/socket_link.h"
 #include "settings/friend_profile.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
@@ -93,13 +95,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::unique_ptr<tiv::net_socket> server = tiv::accept_connection(listener, nullptr);
+        tiv::socket_link server_link(*server);
+        tiv::socket_link client_link(client);
         tiv::rsa_authentycryptor sender(*alice.provider, *alice.settings);
         tiv::rsa_authentycryptor receiver(*bob.provider, *bob.settings);
         auto receiving = std::async(std::launch::async, [&] {
             tiv::friend_profile found;
-            return receiver.AuthenticateAsReceiver(*server, found);
+            return receiver.AuthenticateAsReceiver(server_link, found);
         });
-        const bool sent = sender.AuthenticateAsSender(client, destination);
+        const bool sent = sender.AuthenticateAsSender(client_link, destination);
         const bool received = receiving.get();
         succeeded += sent && received ? 1 : 0;
         ::shutdown(client.handle, SHUT_WR);

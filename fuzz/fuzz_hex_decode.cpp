@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/hex_text.h"
+#include "core/hex_text.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -9,7 +9,7 @@
 
 #include "core/unique_fd.h"
 #include "crypto/crypto_provider.h"
-#include "net/net_socket.h"
+#include "net/socket_link.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
@@ -74,10 +74,11 @@ public:
     scripted_peer& operator=(const scripted_peer&) = delete;
     ~scripted_peer();
 
-    net_socket& near_end() { return m_oNear; }
+    record_link& near_end() { return m_oLink; }
 
 private:
     net_socket m_oNear;
+    socket_link m_oLink{m_oNear};
     unique_fd m_oFar;
 };
 

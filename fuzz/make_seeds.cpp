@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/hex_text.h"
 #include "crypto/auth_records.h"
-#include "crypto/hex_text.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "fuzz_keys.h"

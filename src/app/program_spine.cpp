@@ -1,9 +1,12 @@
 #include "app/program_spine.h"
 
+#include "app/provider_report.h"
+
+#include "app/first_run.h"
+#include "log/activity_log.h"
 #include "net/rthread.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "presence/activity_log.h"
 #include "settings/identity.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -14,31 +17,7 @@ namespace {
 bool setup_complete(const reg::key& k) {
     return read_dword_setting(k, names::setup_complete).value_or(0) != 0;
 }
-
-constexpr const char* security_caption = "Security System Error";
 } // namespace
-
-void report_provider_state(const crypto_provider& provider) {
-    if (!provider.provider_acquired) {
-        show_message_box("Could not access Cryptography Service Provider!\r\nAuthentication and encryption services "
-                         "unavailable",
-                         security_caption, MB_OK);
-        return;
-    }
-    if (provider.ready) {
-        return;
-    }
-    if (!provider.container_open) {
-        show_message_box("Could not open key container!\r\nAuthentication and encryption services unavailable",
-                         security_caption, MB_OK | MB_ICONWARNING);
-    } else if (provider.exchange_key() == nullptr) {
-        show_message_box("Could not access key-exchange key!\r\nEncryption services unavailable", security_caption,
-                         MB_OK | MB_ICONWARNING);
-    } else if (provider.signature_key() == nullptr) {
-        show_message_box("Could not access signature key!\r\nAuthentication services unavailable", security_caption,
-                         MB_OK | MB_ICONWARNING);
-    }
-}
 
 void open_identity(qvl_settings_data& settings, crypto_provider& provider) {
     if (!setup_complete(settings.machine_key())) {
@@ -49,7 +28,7 @@ void open_identity(qvl_settings_data& settings, crypto_provider& provider) {
     }
     settings.load_settings();
     provider.open(settings.number(number_setting::machine_key_types));
-    report_provider_state(provider);
+    (void)report_provider_state(provider);
 }
 
 std::string activity_log_path(const qvl_settings_data& settings) {

@@ -15,9 +15,6 @@ namespace tiv {
 // before it can send or receive. The provider's state is reported through the message-box hook.
 void open_identity(qvl_settings_data& settings, crypto_provider& provider);
 
-// At most one message about the provider, the first that applies.
-void report_provider_state(const crypto_provider& provider);
-
 // "InstallationDirectory"/QVLLogfile.txt, or the default log directory when the value is missing.
 [[nodiscard]] std::string activity_log_path(const qvl_settings_data& settings);
 

@@ -2,12 +2,13 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "app/first_run.h"
+#include "app/provider_report.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/fingerprint.h"
 #include "crypto/key_management.h"
-#include "crypto/provider_report.h"
 #include "settings/friend_profile.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"

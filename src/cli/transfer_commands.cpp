@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -14,8 +15,8 @@
 #include "app/program_spine.h"
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "log/activity_log.h"
 #include "net/outgoing_connection_handler.h"
-#include "presence/activity_log.h"
 #include "settings/friend_profile.h"
 
 namespace tiv::cli {
@@ -132,41 +133,52 @@ bool parse_destination(const std::string& text, std::string& host, std::uint16_t
 
 struct outgoing_file {
     std::string shown;
-    std::shared_ptr<socket_thread> transfer;
+    std::uint64_t id = 0;
 };
 
-std::string progress_line(const outgoing_file& file) {
-    const socket_thread& transfer = *file.transfer;
-    const std::uint64_t size = transfer.record().file_size;
-    const std::uint64_t bytes = transfer.bytes_transferred;
+std::string progress_line(const std::string& shown, const transfer_snapshot& transfer) {
     std::ostringstream line;
-    line << file.shown << "  " << transfer.state_name() << "  ";
+    line << shown << "  " << transfer_state_name(transfer.state) << "  ";
     if (transfer.state >= RUNNING) {
-        line << (size > 0 ? std::min<std::uint64_t>(100, bytes * 100 / size) : 100) << "%  ";
+        line << (transfer.size > 0 ? std::min<std::uint64_t>(100, transfer.bytes_done * 100 / transfer.size) : 100)
+             << "%  ";
     }
-    line << bytes << " bytes  " << std::fixed << std::setprecision(1)
-         << transfer.statistic(transfer.finished ? 4 : 5) / 1e6 << " MB/s";
+    line << transfer.bytes_done << " bytes  " << std::fixed << std::setprecision(1) << transfer.rate / 1e6 << " MB/s";
     return line.str();
 }
 
-// On a terminal, one line per file, rewritten in place until every transfer has ended.
-void show_progress(const std::vector<outgoing_file>& files, const outgoing_connection_handler& handler,
-                   std::ostream& out, bool terminal) {
+// The newest copy of each file's transfer, in the order of the files.
+std::vector<transfer_snapshot> snapshots_of(const std::vector<outgoing_file>& files,
+                                            const outgoing_connection_handler& handler) {
+    const std::vector<transfer_snapshot> all = handler.snapshots();
+    std::vector<transfer_snapshot> ordered;
+    for (const outgoing_file& file : files) {
+        const auto found = std::find_if(all.begin(), all.end(), [&file](const auto& t) { return t.id == file.id; });
+        ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
+    }
+    return ordered;
+}
+
+// On a terminal, one line per file, rewritten in place until every transfer has ended. Returns the final copies.
+std::vector<transfer_snapshot> show_progress(const std::vector<outgoing_file>& files,
+                                             const outgoing_connection_handler& handler, std::ostream& out,
+                                             bool terminal) {
     bool drawn = false;
     for (;;) {
-        const bool running = handler.running_count() > 0;
+        const std::vector<transfer_snapshot> now = snapshots_of(files, handler);
+        const bool running = std::any_of(now.begin(), now.end(), [](const auto& t) { return !t.finished; });
         if (terminal) {
             if (drawn) {
                 out << "\033[" << files.size() << "A";
             }
-            for (const outgoing_file& file : files) {
-                out << "\r\033[K" << progress_line(file) << '\n';
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                out << "\r\033[K" << progress_line(files[i].shown, now[i]) << '\n';
             }
             out << std::flush;
             drawn = true;
         }
         if (!running) {
-            return;
+            return now;
         }
         std::this_thread::sleep_for(progress_period);
     }
@@ -219,20 +231,20 @@ int run_send(const parsed_args& args, command_io& io) {
     for (auto it = args.positional.begin() + 1; it != args.positional.end(); ++it) {
         std::error_code ignored;
         const std::filesystem::path path = std::filesystem::absolute(*it, ignored).lexically_normal();
-        files.push_back({*it, handler.start_outgoing(path.parent_path().string(), path.filename().string(), destination,
-                                                     block_size)});
+        const auto transfer =
+            handler.start_outgoing(path.parent_path().string(), path.filename().string(), destination, block_size);
+        files.push_back({*it, transfer->id()});
     }
     const bool terminal = &io.out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
-    show_progress(files, handler, io.out, terminal);
+    const std::vector<transfer_snapshot> final = show_progress(files, handler, io.out, terminal);
 
     bool all_arrived = true;
-    for (const outgoing_file& file : files) {
-        const socket_thread& transfer = *file.transfer;
-        io.out << file.shown << ": " << transfer.state_name();
-        if (transfer.failed != 0 || transfer.state != COMPLETED) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const transfer_snapshot& transfer = final[i];
+        io.out << files[i].shown << ": " << transfer_state_name(transfer.state);
+        if (transfer.failed || transfer.state != COMPLETED) {
             all_arrived = false;
-            io.out << ": failed, status " << transfer.status_code << " ("
-                   << transfer_status_text(transfer.status_code, true) << ")";
+            io.out << ": failed, status " << transfer.status << " (" << transfer.status_text << ")";
         }
         io.out << '\n';
     }

@@ -9,7 +9,7 @@
 
 namespace tiv {
 
-struct net_socket;
+class record_link;
 struct friend_profile;
 
 // What a transfer thread needs of the connection's security: authenticate once, then encrypt or decrypt
@@ -24,9 +24,9 @@ public:
 
     // A fresh instance of the same kind: no session key, allowance 1.
     [[nodiscard]] virtual std::unique_ptr<authentycryptor> clone() const = 0;
-    [[nodiscard]] virtual bool AuthenticateAsSender(net_socket& socket, const friend_profile& destination) = 0;
+    [[nodiscard]] virtual bool AuthenticateAsSender(record_link& connection, const friend_profile& destination) = 0;
     // Fills `sender` with the stored profile of the peer that proved its identity (or tried to).
-    [[nodiscard]] virtual bool AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) = 0;
+    [[nodiscard]] virtual bool AuthenticateAsReceiver(record_link& connection, friend_profile& sender) = 0;
     [[nodiscard]] virtual int block_allowance() const = 0;
     // Appends what the call yields to `out`; false on failure (no key, bad padding at completion).
     [[nodiscard]] virtual bool encrypt(std::span<const std::uint8_t> data, bool final,
@@ -35,12 +35,6 @@ public:
                                        std::vector<std::uint8_t>& out) = 0;
     // The length of a complete encrypted message of `plain_bytes` bytes; 0 without a session key.
     [[nodiscard]] virtual std::size_t encrypted_length(std::size_t plain_bytes) const = 0;
-
-    // Whether the parcel `file_name` of `file_size` bytes from `sender` may be stored in `parcel_box`. The
-    // friend's receipt policy binds every kind of connection alike, so it is decided here once and not
-    // overridable; a refusal writes one log line naming the reason.
-    [[nodiscard]] bool accept_file(const friend_profile& sender, const std::string& parcel_box,
-                                   const std::string& file_name, std::uint64_t file_size) const;
 };
 
 } // namespace tiv

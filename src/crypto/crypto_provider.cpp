@@ -2,15 +2,15 @@
 
 #include <cstdio>
 
-#include "crypto/hex_text.h"
+#include "core/hex_text.h"
 #include "crypto/session_key_types.h"
+#include "log/activity_log.h"
 #include "platform/crypto_backend_blob_format.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_random.h"
 #include "platform/crypto_backend_simple_blob.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "presence/activity_log.h"
 
 namespace tiv {
 

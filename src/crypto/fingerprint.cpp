@@ -1,6 +1,6 @@
 #include "crypto/fingerprint.h"
 
-#include "crypto/hex_text.h"
+#include "core/hex_text.h"
 #include "platform/crypto_backend_random.h"
 
 namespace tiv {

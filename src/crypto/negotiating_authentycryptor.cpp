@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "crypto/session_key_types.h"
+#include "log/activity_log.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_random.h"
 #include "platform/message_box.h"
 #include "platform/uuid.h"
-#include "presence/activity_log.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"
@@ -54,7 +54,7 @@ void negotiating_authentycryptor::no_common_type(const char* caption, const char
     log_activity("%s::Authenticating FAILED->no mutually acceptable key types", prefix);
 }
 
-bool negotiating_authentycryptor::run_tls(net_socket& socket, tls_channel::role side,
+bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::role side,
                                           const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
                                           const auth::cap_bytes& answer, const char* prefix) {
     cryptoapi::rsa_key pinned;
@@ -65,14 +65,14 @@ bool negotiating_authentycryptor::run_tls(net_socket& socket, tls_channel::role 
     }
     std::string error;
     m_pTls = tls_channel::make(side, *own, pinned, tls_suite_for(m_nChosenType), error);
-    if (m_pTls == nullptr || !m_pTls->handshake(socket, error)) {
+    if (m_pTls == nullptr || !m_pTls->handshake(connection, error)) {
         log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
         m_pTls.reset();
         return false;
     }
     const cryptoapi::sha256_digest mine = transcript(offer, answer);
     std::vector<std::uint8_t> theirs;
-    if (!m_pTls->send_message(socket, mine) || !m_pTls->receive_message(socket, mine.size(), theirs) ||
+    if (!m_pTls->send_message(connection, mine) || !m_pTls->receive_message(connection, mine.size(), theirs) ||
         !std::equal(mine.begin(), mine.end(), theirs.begin(), theirs.end())) {
         log_activity("%s::Authenticating FAILED->capability records differ", prefix);
         m_pTls.reset();
@@ -82,10 +82,9 @@ bool negotiating_authentycryptor::run_tls(net_socket& socket, tls_channel::role 
     return true;
 }
 
-bool negotiating_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_profile& destination) {
+bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
     m_pTls.reset();
     m_pLegacy.reset();
-    record_link connection(socket);
     log_activity("S::Authenticating [%s]", destination.name);
 
     auth::cap_record cap;
@@ -117,7 +116,7 @@ bool negotiating_authentycryptor::AuthenticateAsSender(net_socket& socket, const
             return false;
         }
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
-        return run_tls(socket, tls_channel::role::client, destination.signature_key, offer, answer, "S");
+        return run_tls(connection, tls_channel::role::client, destination.signature_key, offer, answer, "S");
     }
 
     // The receiver answered with the old exchange.
@@ -147,10 +146,9 @@ bool negotiating_authentycryptor::AuthenticateAsSender(net_socket& socket, const
     return m_pLegacy->sender_passes(connection, destination_key, m_nChosenType, result);
 }
 
-bool negotiating_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) {
+bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
     m_pTls.reset();
     m_pLegacy.reset();
-    record_link connection(socket);
     sender = friend_profile{};
 
     auth::cap_bytes offer{};
@@ -191,7 +189,7 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(net_socket& socket, fri
             return false;
         }
         return m_nChosenType != 0 &&
-               run_tls(socket, tls_channel::role::server, sender.signature_key, offer, answer, "R");
+               run_tls(connection, tls_channel::role::server, sender.signature_key, offer, answer, "R");
     }
 
     if (!legacy_allowed()) {

@@ -30,8 +30,8 @@ public:
     ~negotiating_authentycryptor() override;
 
     [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
-    [[nodiscard]] bool AuthenticateAsSender(net_socket& socket, const friend_profile& destination) override;
-    [[nodiscard]] bool AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) override;
+    [[nodiscard]] bool AuthenticateAsSender(record_link& connection, const friend_profile& destination) override;
+    [[nodiscard]] bool AuthenticateAsReceiver(record_link& connection, friend_profile& sender) override;
     [[nodiscard]] int block_allowance() const override;
     [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
     [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
@@ -43,8 +43,9 @@ public:
 
 private:
     [[nodiscard]] bool legacy_allowed() const;
-    [[nodiscard]] bool run_tls(net_socket& socket, tls_channel::role side, const std::vector<std::uint8_t>& pinned_blob,
-                               const auth::cap_bytes& offer, const auth::cap_bytes& answer, const char* prefix);
+    [[nodiscard]] bool run_tls(record_link& connection, tls_channel::role side,
+                               const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
+                               const auth::cap_bytes& answer, const char* prefix);
     void no_common_type(const char* caption, const char* prefix);
 
     crypto_provider& m_oProvider;

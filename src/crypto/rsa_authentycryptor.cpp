@@ -4,10 +4,9 @@
 #include <cstring>
 
 #include "crypto/session_key_types.h"
-#include "net/net_socket.h"
+#include "log/activity_log.h"
 #include "platform/message_box.h"
 #include "platform/uuid.h"
-#include "presence/activity_log.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
@@ -92,8 +91,7 @@ void rsa_authentycryptor::ask_about_no_common_type(const char* caption) {
     show_message_box("No common key caps", caption, MB_OK);
 }
 
-bool rsa_authentycryptor::AuthenticateAsSender(net_socket& socket, const friend_profile& destination) {
-    record_link connection(socket);
+bool rsa_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
     bool result = true;
     log_activity("S::Authenticating [%s]", destination.name);
 
@@ -195,8 +193,7 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     return result;
 }
 
-bool rsa_authentycryptor::AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) {
-    record_link connection(socket);
+bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
     bool result = true;
     sender = friend_profile{}; // a failed look-up must leave no allowed types and no key behind
 

@@ -22,8 +22,8 @@ public:
     ~rsa_authentycryptor() override;
 
     [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
-    [[nodiscard]] bool AuthenticateAsSender(net_socket& socket, const friend_profile& destination) override;
-    [[nodiscard]] bool AuthenticateAsReceiver(net_socket& socket, friend_profile& sender) override;
+    [[nodiscard]] bool AuthenticateAsSender(record_link& connection, const friend_profile& destination) override;
+    [[nodiscard]] bool AuthenticateAsReceiver(record_link& connection, friend_profile& sender) override;
     [[nodiscard]] int block_allowance() const override { return m_nAllowance; }
     [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
     [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;

@@ -7,7 +7,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include "net/net_socket.h"
+#include "crypto/record_link.h"
 #include "platform/openssl_util.h"
 #include "platform/openssl_util_providers.h"
 
@@ -151,18 +151,17 @@ bool tls_channel::drain_output(std::vector<std::uint8_t>& wire) {
     return got == static_cast<int>(pending);
 }
 
-bool tls_channel::flush(net_socket& socket) {
+bool tls_channel::flush(record_link& link) {
     std::vector<std::uint8_t> wire;
     if (!drain_output(wire)) {
         return false;
     }
-    return wire.empty() ||
-           send_all(socket, wire.data(), static_cast<int>(wire.size())) == static_cast<int>(wire.size());
+    return wire.empty() || link.send_bytes(wire);
 }
 
-bool tls_channel::read_record(net_socket& socket) {
+bool tls_channel::read_record(record_link& link) {
     std::uint8_t header[record_header_size];
-    if (receive_all(socket, static_cast<int>(record_header_size), header) != static_cast<int>(record_header_size)) {
+    if (!link.receive_bytes(header)) {
         return false;
     }
     const std::size_t length = static_cast<std::size_t>(header[3]) << 8 | header[4];
@@ -171,17 +170,17 @@ bool tls_channel::read_record(net_socket& socket) {
     }
     std::vector<std::uint8_t> record(record_header_size + length);
     std::copy(header, header + record_header_size, record.begin());
-    if (receive_all(socket, static_cast<int>(length), record.data() + record_header_size) != static_cast<int>(length)) {
+    if (!link.receive_bytes(std::span(record).subspan(record_header_size))) {
         return false;
     }
     return BIO_write(SSL_get_rbio(m_pSsl), record.data(), static_cast<int>(record.size())) ==
            static_cast<int>(record.size());
 }
 
-bool tls_channel::handshake(net_socket& socket, std::string& error) {
+bool tls_channel::handshake(record_link& link, std::string& error) {
     for (;;) {
         const int result = SSL_do_handshake(m_pSsl);
-        if (!flush(socket)) {
+        if (!flush(link)) {
             error = "the connection failed during the TLS handshake";
             return false;
         }
@@ -192,23 +191,22 @@ bool tls_channel::handshake(net_socket& socket, std::string& error) {
             error = cryptoapi::openssl_error_text();
             return false;
         }
-        if (!read_record(socket)) {
+        if (!read_record(link)) {
             error = "the connection ended during the TLS handshake";
             return false;
         }
     }
 }
 
-bool tls_channel::send_message(net_socket& socket, std::span<const std::uint8_t> message) {
+bool tls_channel::send_message(record_link& link, std::span<const std::uint8_t> message) {
     std::vector<std::uint8_t> wire;
-    return seal(message, wire) &&
-           send_all(socket, wire.data(), static_cast<int>(wire.size())) == static_cast<int>(wire.size());
+    return seal(message, wire) && link.send_bytes(wire);
 }
 
-bool tls_channel::receive_message(net_socket& socket, std::size_t size, std::vector<std::uint8_t>& message) {
+bool tls_channel::receive_message(record_link& link, std::size_t size, std::vector<std::uint8_t>& message) {
     message.clear();
     while (message.size() < size) {
-        if (!read_record(socket) || !open({}, message) || m_bPeerClosed) {
+        if (!read_record(link) || !open({}, message) || m_bPeerClosed) {
             return false;
         }
     }

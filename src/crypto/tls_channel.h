@@ -13,11 +13,11 @@ struct ssl_ctx_st;
 
 namespace tiv {
 
-struct net_socket;
+class record_link;
 
 // One TLS 1.3 session over a connection that the program already reads and writes itself. The handshake and
-// short confirmations go straight over the socket, reading whole TLS records only, so not one byte past them is
-// taken from the socket; afterwards the transfer runs the same session over memory: `seal` turns plaintext into
+// short confirmations go straight over the link, reading whole TLS records only, so not one byte past them is
+// taken from the link; afterwards the transfer runs the same session over memory: `seal` turns plaintext into
 // the bytes to send, `open` turns received bytes into plaintext.
 //
 // Each side presents a self-signed certificate of its own key and accepts the peer only when the peer's
@@ -35,10 +35,10 @@ public:
                                                            const cryptoapi::rsa_key& pinned_peer, const char* suite,
                                                            std::string& error);
 
-    [[nodiscard]] bool handshake(net_socket& socket, std::string& error);
-    // One message in one record straight over the socket, and the peer's next message of exactly `size` bytes.
-    [[nodiscard]] bool send_message(net_socket& socket, std::span<const std::uint8_t> message);
-    [[nodiscard]] bool receive_message(net_socket& socket, std::size_t size, std::vector<std::uint8_t>& message);
+    [[nodiscard]] bool handshake(record_link& link, std::string& error);
+    // One message in one record straight over the link, and the peer's next message of exactly `size` bytes.
+    [[nodiscard]] bool send_message(record_link& link, std::span<const std::uint8_t> message);
+    [[nodiscard]] bool receive_message(record_link& link, std::size_t size, std::vector<std::uint8_t>& message);
 
     // Appends the bytes that carry `plain` to `wire`.
     [[nodiscard]] bool seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& wire);
@@ -54,8 +54,8 @@ public:
 
 private:
     tls_channel() = default;
-    bool flush(net_socket& socket);
-    bool read_record(net_socket& socket);
+    bool flush(record_link& link);
+    bool read_record(record_link& link);
     bool drain_output(std::vector<std::uint8_t>& wire);
 
     ssl_ctx_st* m_pContext = nullptr;

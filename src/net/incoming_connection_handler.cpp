@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <thread>
 
+#include "log/activity_log.h"
 #include "net/transfer_bodies.h"
 #include "net/transfer_file.h"
-#include "presence/activity_log.h"
 
 namespace tiv {
 
@@ -80,6 +80,7 @@ void incoming_connection_handler::accept_loop() {
 
 void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer) {
     auto transfer = std::make_shared<socket_thread>();
+    transfer->direction = transfer_direction::receiving;
     transfer->authenticator = m_pPrototype->clone();
     transfer->io_block_size = m_nBlockSize;
     transfer->io_timeout_ms = io_timeout_ms.load();

@@ -1,8 +1,8 @@
 #include "net/outgoing_connection_handler.h"
 
+#include "log/activity_log.h"
 #include "net/transfer_bodies.h"
 #include "net/transfer_file.h"
-#include "presence/activity_log.h"
 
 namespace tiv {
 

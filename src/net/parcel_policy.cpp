@@ -5,6 +5,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "log/activity_log.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
@@ -42,6 +43,15 @@ std::optional<std::string> parcel_refusal(const friend_profile& sender, const st
         }
     }
     return std::nullopt;
+}
+
+bool accept_file(const friend_profile& sender, const std::string& parcel_box, const std::string& file_name,
+                 std::uint64_t file_size) {
+    if (const auto reason = parcel_refusal(sender, parcel_box, file_size)) {
+        log_activity("R::Parcel refused [%s][%s]: %s", sender.name, file_name.c_str(), reason->c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace tiv

@@ -14,6 +14,12 @@ struct friend_profile;
 [[nodiscard]] std::optional<std::string> parcel_refusal(const friend_profile& sender, const std::string& parcel_box,
                                                         std::uint64_t file_size);
 
+// Whether the parcel `file_name` of `file_size` bytes from `sender` may be stored in `parcel_box`. The friend's
+// receipt policy binds every kind of connection alike, so it is decided here once, after any authentication; a
+// refusal writes one log line naming the reason.
+[[nodiscard]] bool accept_file(const friend_profile& sender, const std::string& parcel_box,
+                               const std::string& file_name, std::uint64_t file_size);
+
 // The regular files in a directory (0 when it cannot be read).
 [[nodiscard]] std::uint64_t count_files(const std::string& directory);
 

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "log/activity_log.h"
 #include "net/connection_io.h"
 #include "net/parcel_names.h"
+#include "net/parcel_policy.h"
+#include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
-#include "presence/activity_log.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
 
@@ -110,7 +112,8 @@ void run_receiving_body(socket_thread& transfer) {
     // Until the file record is in, the peer has proved nothing; the whole exchange gets a limit of its own.
     set_receive_deadline(*transfer.socket, exchange_time_limit(transfer.io_timeout_ms));
     transfer.state = AUTHENTICATING;
-    if (!transfer.authenticator->AuthenticateAsReceiver(*transfer.socket, transfer.profile)) {
+    socket_link link(*transfer.socket);
+    if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
         fail_early(transfer, status_authentication);
         return;
     }
@@ -152,7 +155,7 @@ void run_receiving_body(socket_thread& transfer) {
         fail_early(transfer, status_refused);
         return;
     }
-    if (!transfer.authenticator->accept_file(transfer.profile, parcel_box, *name, record.file_size)) {
+    if (!accept_file(transfer.profile, parcel_box, *name, record.file_size)) {
         fail_early(transfer, status_refused);
         return;
     }
@@ -178,6 +181,7 @@ void run_receiving_body(socket_thread& transfer) {
         status = status_of(outcome);
     } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
         log_activity("%x: R: STORED[%s]", handle, stored->c_str());
+        transfer.set_stored_path(*stored);
     } else {
         log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
         status = status_receive;

@@ -2,10 +2,11 @@
 #include <new>
 #include <span>
 
+#include "log/activity_log.h"
 #include "net/connection_io.h"
+#include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
-#include "presence/activity_log.h"
 
 namespace tiv {
 
@@ -68,6 +69,7 @@ void run_sending_body(socket_thread& transfer) {
     }
     record.file_size = static_cast<std::uint32_t>(transfer.file.size);
     transfer.set_record(record);
+    transfer.set_file_size(transfer.file.size);
 
     transfer.state = CREATING_SOCKET;
     if (!transfer.create_socket()) {
@@ -86,7 +88,8 @@ void run_sending_body(socket_thread& transfer) {
     }
 
     transfer.state = AUTHENTICATING;
-    if (!transfer.authenticator->AuthenticateAsSender(*transfer.socket, transfer.profile)) {
+    socket_link link(*transfer.socket);
+    if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
         fail_early(transfer, status_authentication);
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
         return;

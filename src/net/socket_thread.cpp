@@ -7,7 +7,14 @@
 
 namespace tiv {
 
-socket_thread::socket_thread() : socket(std::make_unique<net_socket>()) {
+namespace {
+std::uint64_t next_transfer_id() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+} // namespace
+
+socket_thread::socket_thread() : socket(std::make_unique<net_socket>()), m_nId(next_transfer_id()) {
     m_bTransfer = true;
 }
 
@@ -44,6 +51,40 @@ file_record socket_thread::record() const {
 void socket_thread::set_record(const file_record& record) {
     std::lock_guard guard(m_oLock);
     m_oRecord = record;
+}
+
+void socket_thread::set_file_size(std::uint64_t size) {
+    std::lock_guard guard(m_oLock);
+    m_nFileSize = size;
+}
+
+void socket_thread::set_stored_path(const std::string& path) {
+    std::lock_guard guard(m_oLock);
+    m_strStoredPath = path;
+}
+
+transfer_snapshot socket_thread::snapshot() const {
+    transfer_snapshot copy;
+    copy.id = m_nId;
+    copy.direction = direction;
+    {
+        std::lock_guard guard(m_oLock);
+        copy.friend_name = m_strPeerName;
+        copy.file_name = m_oRecord.file_name;
+        copy.stored_path = m_strStoredPath;
+        copy.size = m_nFileSize != 0 ? m_nFileSize : m_oRecord.file_size;
+    }
+    copy.finished = finished;
+    copy.bytes_done = bytes_transferred;
+    copy.state = state;
+    copy.failed = failed != 0;
+    copy.status = status_code;
+    copy.status_text = copy.failed ? transfer_status_text(copy.status, direction == transfer_direction::sending) : "";
+    copy.start_time = start_time;
+    copy.end_time = end_time;
+    copy.seconds = copy.finished ? elapsed.load() : clock_now() - started_at.load();
+    copy.rate = copy.seconds > 0 ? static_cast<double>(copy.bytes_done) / copy.seconds : 0.0;
+    return copy;
 }
 
 std::string socket_thread::peer_name() const {

@@ -13,6 +13,7 @@
 #include "net/net_socket.h"
 #include "net/rthread.h"
 #include "net/transfer_file.h"
+#include "net/transfer_snapshot.h"
 #include "net/transfer_state.h"
 #include "settings/friend_profile.h"
 
@@ -32,6 +33,14 @@ public:
     [[nodiscard]] double statistic(int selector) const override;
     [[nodiscard]] const char* state_name() const { return transfer_state_name(state); }
 
+    // Unique in the process and never reused, so a window keeps its row for this transfer whatever else ends.
+    [[nodiscard]] std::uint64_t id() const { return m_nId; }
+    // Everything a window shows of this transfer, copied in one piece.
+    [[nodiscard]] transfer_snapshot snapshot() const;
+    // The whole file's size (the record carries only its low 32 bits), and a received file's final path.
+    void set_file_size(std::uint64_t size);
+    void set_stored_path(const std::string& path);
+
     [[nodiscard]] file_record record() const;
     void set_record(const file_record& record);
     // The friend at the other end, once known (the receiver learns it from the authentication).
@@ -45,8 +54,9 @@ public:
     std::atomic<std::int64_t> start_time{0}; // calendar seconds
     std::atomic<std::int64_t> end_time{0};
     std::atomic<int> state{UNDEFINED};
-    std::atomic<double> elapsed{0.0}; // seconds the body ran, set when it ends
-    std::atomic<int> row_slot{-1};    // the transfer list's row, -1 while none
+    std::atomic<double> elapsed{0.0};                           // seconds the body ran, set when it ends
+    std::atomic<int> row_slot{-1};                              // the transfer list's row, -1 while none
+    transfer_direction direction = transfer_direction::sending; // set by the owner before the start
 
     // The body's own.
     transfer_file file;
@@ -69,8 +79,11 @@ private:
     void release_handle();
 
     mutable std::mutex m_oLock; // guards the record, the peer name and the socket's handle against wake()
+    const std::uint64_t m_nId;
     file_record m_oRecord;
     std::string m_strPeerName;
+    std::string m_strStoredPath;
+    std::uint64_t m_nFileSize = 0;
 };
 
 } // namespace tiv

@@ -31,6 +31,16 @@ std::size_t thread_bundle::finished_count() const {
         std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return t->finished.load(); }));
 }
 
+std::vector<transfer_snapshot> thread_bundle::snapshots() const {
+    std::lock_guard guard(m_oLock);
+    std::vector<transfer_snapshot> copies;
+    copies.reserve(m_aThreads.size());
+    for (const auto& thread : m_aThreads) {
+        copies.push_back(thread->snapshot());
+    }
+    return copies;
+}
+
 std::shared_ptr<socket_thread> thread_bundle::thread_at(std::size_t i) const {
     std::lock_guard guard(m_oLock);
     if (m_aThreads.empty()) {

@@ -4,6 +4,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "net/socket_thread.h"
 
@@ -22,6 +23,8 @@ public:
     [[nodiscard]] std::size_t size() const;
     [[nodiscard]] std::size_t running_count() const;
     [[nodiscard]] std::size_t finished_count() const;
+    // Every transfer of the list, in order of creation.
+    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
     // The i-th transfer; an i at or past the end gives the last one, an empty list none.
     [[nodiscard]] std::shared_ptr<socket_thread> thread_at(std::size_t i) const;
     // Unlinks every entry holding `thread`. The object lives on while anyone else holds it.

@@ -2,9 +2,9 @@
 #include <ctime>
 #include <openssl/crypto.h>
 
+#include "log/activity_log.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
-#include "presence/activity_log.h"
 
 namespace tiv {
 

@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/hex_text.h"
 #include "core/little_endian.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
-#include "crypto/hex_text.h"
 #include "platform/paths.h"
 
 namespace tiv {

@@ -3,6 +3,7 @@
 
 #include "crypto/auth_records.h"
 #include "crypto/rsa_authentycryptor.h"
+#include "net/socket_link.h"
 #include "platform/uuid.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -27,10 +28,12 @@ protected:
     // Alice sends to Bob over loopback; both sides run the real exchange.
     outcome exchange(rsa_authentycryptor& sender, rsa_authentycryptor& receiver, const friend_profile& destination) {
         test::socket_pair pair = test::connect_loopback();
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         outcome result;
         auto receiving =
-            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(*pair.server, result.found); });
-        result.sender = sender.AuthenticateAsSender(*pair.client, destination);
+            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(server_link, result.found); });
+        result.sender = sender.AuthenticateAsSender(client_link, destination);
         result.receiver = receiving.get();
         return result;
     }
@@ -161,9 +164,11 @@ TEST_F(Authentication, CapabilityRecordAndPassTwoBytes) {
     // What Alice's sender puts on the wire first.
     {
         test::socket_pair pair = test::connect_loopback(2000);
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         rsa_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());
         auto sending = std::async(std::launch::async,
-                                  [&] { return sender.AuthenticateAsSender(*pair.client, s_pBob->as_friend()); });
+                                  [&] { return sender.AuthenticateAsSender(client_link, s_pBob->as_friend()); });
         auth::cap_bytes cap{};
         ASSERT_EQ(receive_all(*pair.server, static_cast<int>(cap.size()), cap.data()), 152);
         const std::array<std::uint8_t, 8> start = {0x00, 0x00, 0x98, 0x00, 0x40, 0x0E, 0x00, 0x00};
@@ -177,10 +182,12 @@ TEST_F(Authentication, CapabilityRecordAndPassTwoBytes) {
     // What Bob's receiver answers in ARPass2.
     {
         test::socket_pair pair = test::connect_loopback(2000);
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         rsa_authentycryptor receiver(s_pBob->provider(), s_pBob->settings());
         friend_profile found;
         auto receiving =
-            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(*pair.server, found); });
+            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(server_link, found); });
         RawSender raw(*pair.client);
         ASSERT_TRUE(raw.send_cap(*uuid_from_text("00112233-4455-6677-8899-aabbccddeeff"), 0xE40));
         auth::cap_bytes answer{};
@@ -211,10 +218,12 @@ TEST_F(Authentication, RecordCutShortAndPeerClosingMidway) {
     s_pBob->befriend(*s_pAlice);
     {
         test::socket_pair pair = test::connect_loopback(2000);
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         rsa_authentycryptor receiver(s_pBob->provider(), s_pBob->settings());
         friend_profile found;
         auto receiving =
-            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(*pair.server, found); });
+            std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(server_link, found); });
         const std::array<std::uint8_t, 100> part{};
         ASSERT_EQ(send_all(*pair.client, part.data(), 100), 100);
         close_socket(*pair.client);
@@ -224,9 +233,11 @@ TEST_F(Authentication, RecordCutShortAndPeerClosingMidway) {
     }
     {
         test::socket_pair pair = test::connect_loopback(2000);
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         rsa_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());
         auto sending = std::async(std::launch::async,
-                                  [&] { return sender.AuthenticateAsSender(*pair.client, s_pBob->as_friend()); });
+                                  [&] { return sender.AuthenticateAsSender(client_link, s_pBob->as_friend()); });
         auth::cap_bytes cap{};
         ASSERT_EQ(receive_all(*pair.server, 152, cap.data()), 152);
         ASSERT_EQ(send_all(*pair.server, cap.data(), 152), 152);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "app/provider_report.h"
 #include "crypto/key_management.h"
-#include "crypto/provider_report.h"
 #include "support/log_capture.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"

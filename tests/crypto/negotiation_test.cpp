@@ -4,6 +4,7 @@
 
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/rsa_authentycryptor.h"
+#include "net/socket_link.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/log_capture.h"
@@ -22,15 +23,17 @@ protected:
     std::pair<bool, bool> exchange(authentycryptor& sender, authentycryptor& receiver,
                                    const friend_profile& destination, friend_profile* found = nullptr) {
         test::socket_pair pair = test::connect_loopback(3000);
+        socket_link server_link(*pair.server);
+        socket_link client_link(*pair.client);
         friend_profile scratch;
         friend_profile& filled = found != nullptr ? *found : scratch;
         // The receiving side closes its end once it is done, as a receiving thread does.
         auto receiving = std::async(std::launch::async, [&] {
-            const bool accepted = receiver.AuthenticateAsReceiver(*pair.server, filled);
+            const bool accepted = receiver.AuthenticateAsReceiver(server_link, filled);
             ::shutdown(pair.server->handle, SHUT_WR);
             return accepted;
         });
-        const bool sent = sender.AuthenticateAsSender(*pair.client, destination);
+        const bool sent = sender.AuthenticateAsSender(client_link, destination);
         ::shutdown(pair.client->handle, SHUT_WR);
         return {sent, receiving.get()};
     }

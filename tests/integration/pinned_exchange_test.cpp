@@ -8,6 +8,7 @@
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "net/file_record.h"
+#include "net/socket_link.h"
 #include "peer_pair.h"
 #include "peer_process.h"
 #include "platform/crypto_backend_public_blob.h"
@@ -173,7 +174,8 @@ TEST_F(PinnedPeers, ClimbingFileNameLandsInsideTheParcelBox) {
     ASSERT_TRUE(open_tcp_socket(connection) && connect_socket(connection, destination));
     ASSERT_TRUE(set_receive_timeout(connection, 10000));
     negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());
-    ASSERT_TRUE(sender.AuthenticateAsSender(connection, s_pBob->as_friend(all_session_key_types, true)));
+    socket_link link(connection);
+    ASSERT_TRUE(sender.AuthenticateAsSender(link, s_pBob->as_friend(all_session_key_types, true)));
 
     file_record record;
     record.set_name("../../x");

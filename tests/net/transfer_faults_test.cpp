@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include "net/socket_link.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {
@@ -126,7 +127,8 @@ TEST_F(TransferFaults, ReceiverThatResetsMakesTheSenderFail) {
     ASSERT_TRUE(set_receive_timeout(*accepted, 5000));
     rsa_authentycryptor bob(s_pBob->provider(), s_pBob->settings());
     friend_profile alice;
-    ASSERT_TRUE(bob.AuthenticateAsReceiver(*accepted, alice));
+    socket_link link(*accepted);
+    ASSERT_TRUE(bob.AuthenticateAsReceiver(link, alice));
     std::vector<std::uint8_t> some(10000);
     ASSERT_EQ(receive_all(*accepted, static_cast<int>(some.size()), some.data()), static_cast<int>(some.size()));
     const linger abort_at_once{1, 0};

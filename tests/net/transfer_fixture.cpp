@@ -1,4 +1,5 @@
 #include "transfer_fixture.h"
+#include "net/socket_link.h"
 
 #include <algorithm>
 #include <cstring>
@@ -126,7 +127,8 @@ manual_peer::manual_peer(test_identity& alice, const friend_profile& bob, const 
         !connect_socket(socket, where)) {
         return;
     }
-    m_bAuthenticated = m_pCipher->AuthenticateAsSender(socket, bob);
+    socket_link link(socket);
+    m_bAuthenticated = m_pCipher->AuthenticateAsSender(link, bob);
 }
 
 manual_peer::~manual_peer() {

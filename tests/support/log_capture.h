@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "log/activity_log.h"
 #include "platform/message_box.h"
-#include "presence/activity_log.h"
 
 namespace tiv::test {
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <stdlib.h>
 
+#include "app/first_run.h"
 #include "core/text.h"
 #include "settings/identity.h"
 #include "support/temp_home.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "crypto/hex_text.h"
+#include "core/hex_text.h"
 
 namespace tiv {
 namespace {

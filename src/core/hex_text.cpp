@@ -1,4 +1,4 @@
-#include "crypto/hex_text.h"
+#include "core/hex_text.h"
 
 namespace tiv {
 

@@ -1,4 +1,4 @@
-#include "crypto/provider_report.h"
+#include "app/provider_report.h"
 
 #include "crypto/crypto_provider.h"
 #include "platform/message_box.h"

@@ -1,4 +1,4 @@
-#include "presence/activity_log.h"
+#include "log/activity_log.h"
 
 #include <algorithm>
 #include <cerrno>
