@@ -40,9 +40,9 @@ std::string dotted(const net_address& address) {
 class log_printer {
 public:
     log_printer(std::ostream& out, std::mutex& lock) {
-        m_nToken = activity_console().add_observer([&out, &lock](std::string_view line) {
+        m_nToken = activity_console().add_observer([&out, &lock](const log_line& line) {
             std::lock_guard guard(lock);
-            out << line << std::endl;
+            out << line.text << std::endl;
         });
         set_activity_logging(true);
     }

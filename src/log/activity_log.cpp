@@ -23,6 +23,25 @@ constexpr std::size_t date_buffer_size = 128;
 
 // The console whose observers this thread is running, so a line logged from inside one is not announced again.
 thread_local const message_console* t_pNotifying = nullptr;
+// The transfer whose body runs on this thread, 0 for any other thread.
+thread_local std::uint64_t t_nTransfer = 0;
+
+// "2026-12-07 22:51:38.123 ": the local time of a log file line, to the millisecond.
+constexpr std::size_t time_stamp_length = 24;
+std::size_t format_time_stamp(std::chrono::system_clock::time_point oTime, char* pOut) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(oTime);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(oTime.time_since_epoch()).count() % 1000;
+    std::tm oLocal{};
+    if (::localtime_r(&seconds, &oLocal) == nullptr) {
+        return 0;
+    }
+    char aText[time_stamp_length + 8];
+    const std::size_t nDate = std::strftime(aText, sizeof aText, "%Y-%m-%d %H:%M:%S", &oLocal);
+    const int nAll = std::snprintf(aText + nDate, sizeof aText - nDate, ".%03d ", static_cast<int>(millis));
+    const std::size_t nLength = std::min(nDate + static_cast<std::size_t>(std::max(nAll, 0)), time_stamp_length);
+    std::memcpy(pOut, aText, nLength);
+    return nLength;
+}
 
 bool write_all(int fd, const char* pData, std::size_t nSize) {
     while (nSize > 0) {
@@ -93,6 +112,7 @@ void message_console::add_comment(std::string_view strComment) {
 }
 
 void message_console::store(std::string_view strLine, bool bToFile) {
+    const auto oNow = std::chrono::system_clock::now();
     bool bNotify = false;
     {
         std::lock_guard guard(m_oLock);
@@ -101,13 +121,14 @@ void message_console::store(std::string_view strLine, bool bToFile) {
         if (bToFile && m_oFile) {
             // One write per line, so a reader of the file never sees half a line. A failed write cannot be
             // reported to anyone: the log never fails towards its caller.
-            char aRecord[max_line_length + line_end.size()];
-            std::memcpy(aRecord, strLine.data(), strLine.size());
-            std::memcpy(aRecord + strLine.size(), line_end.data(), line_end.size());
-            (void)write_all(m_oFile.get(), aRecord, strLine.size() + line_end.size());
+            char aRecord[time_stamp_length + max_line_length + line_end.size()];
+            const std::size_t nStamp = format_time_stamp(oNow, aRecord);
+            std::memcpy(aRecord + nStamp, strLine.data(), strLine.size());
+            std::memcpy(aRecord + nStamp + strLine.size(), line_end.data(), line_end.size());
+            (void)write_all(m_oFile.get(), aRecord, nStamp + strLine.size() + line_end.size());
         }
         if (m_bHaveObservers && t_pNotifying != this) {
-            m_aPending.emplace_back(strLine);
+            m_aPending.push_back({oNow, t_nTransfer, std::string(strLine)});
             bNotify = true;
         }
     }
@@ -132,7 +153,7 @@ void message_console::deliver_pending() {
     std::lock_guard observers(m_oObserverLock);
     notifying_scope scope(this);
     for (;;) {
-        std::vector<std::string> aLines;
+        std::vector<pending_line> aLines;
         {
             std::lock_guard guard(m_oLock);
             aLines.swap(m_aPending);
@@ -140,9 +161,10 @@ void message_console::deliver_pending() {
         if (aLines.empty()) {
             return;
         }
-        for (const std::string& strLine : aLines) {
+        for (const pending_line& oPending : aLines) {
+            const log_line oLine{oPending.m_oTime, oPending.m_nTransfer, oPending.m_strText};
             for (const observer_entry& oEntry : m_aObservers) {
-                oEntry.m_oCallback(strLine);
+                oEntry.m_oCallback(oLine);
             }
         }
     }
@@ -196,6 +218,14 @@ void message_console::remove_observer(observer_token token) {
     std::erase_if(m_aObservers, [token](const observer_entry& oEntry) { return oEntry.m_nToken == token; });
     std::lock_guard guard(m_oLock);
     m_bHaveObservers = !m_aObservers.empty();
+}
+
+transfer_log_scope::transfer_log_scope(std::uint64_t id) : m_nPrevious(t_nTransfer) {
+    t_nTransfer = id;
+}
+
+transfer_log_scope::~transfer_log_scope() {
+    t_nTransfer = m_nPrevious;
 }
 
 message_console& activity_console() {

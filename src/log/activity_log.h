@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,8 +27,16 @@ inline void set_activity_logging(bool bOn) {
 // Inverts the switch (the menu item does this) and returns the new state, for the item's check mark.
 bool toggle_activity_logging();
 
-// Called with each line after it has been added to a console: the text without the CR LF.
-using console_observer = std::function<void(std::string_view strLine)>;
+// One line as observers hear of it: when it was logged, the transfer it concerns (0 when it concerns no single
+// transfer), and the text without the CR LF.
+struct log_line {
+    std::chrono::system_clock::time_point time;
+    std::uint64_t transfer_id = 0;
+    std::string_view text;
+};
+
+// Called with each line after it has been added to a console.
+using console_observer = std::function<void(const log_line& oLine)>;
 using observer_token = std::uint64_t;
 
 // A console's text, its optional log file and the observers that want to hear of new lines.
@@ -55,7 +64,8 @@ public:
     message_console& operator=(const message_console&) = delete;
 
     // Appends the first max_line_length characters of the line and CR LF to the text, writes the same to the
-    // log file when one is open, then tells the observers.
+    // log file when one is open (after the local time, so concurrent transfers can be told apart afterwards),
+    // then tells the observers.
     void add_line(std::string_view strLine);
     // Appends "==> " and the comment to the text only; comments never reach the log file.
     void add_comment(std::string_view strComment);
@@ -81,6 +91,12 @@ private:
         console_observer m_oCallback;
     };
 
+    struct pending_line {
+        std::chrono::system_clock::time_point m_oTime;
+        std::uint64_t m_nTransfer;
+        std::string m_strText;
+    };
+
     void store(std::string_view strLine, bool bToFile);
     void trim_text();
     void deliver_pending();
@@ -90,12 +106,25 @@ private:
     std::size_t m_nTextLimit;
     unique_fd m_oFile;
     bool m_bHaveObservers = false;
-    std::vector<std::string> m_aPending; // lines not yet shown to the observers, in console order
+    std::vector<pending_line> m_aPending; // lines not yet shown to the observers, in console order
 
     // Taken before m_oLock whenever both are held; m_oLock holders never wait for it.
     std::mutex m_oObserverLock;
     std::vector<observer_entry> m_aObservers;
     observer_token m_nNextToken = 1;
+};
+
+// While it lives, every line this thread logs is marked as concerning the transfer `id`. Transfer threads hold
+// one for the life of their body, so the lines of the authentication they call carry the id too.
+class transfer_log_scope {
+public:
+    explicit transfer_log_scope(std::uint64_t id);
+    transfer_log_scope(const transfer_log_scope&) = delete;
+    transfer_log_scope& operator=(const transfer_log_scope&) = delete;
+    ~transfer_log_scope();
+
+private:
+    std::uint64_t m_nPrevious;
 };
 
 // The console that receives the activity log. It is never destroyed, so a worker thread that logs while the

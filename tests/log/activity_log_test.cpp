@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -21,6 +22,17 @@ const std::string rule(43, '=');
 std::string read_file(const std::string& path) {
     std::ifstream oIn(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(oIn), std::istreambuf_iterator<char>());
+}
+
+// A log file line without its leading local time ("2026-12-07 22:51:38.123 "); fails the test when it has none.
+std::string without_time_stamp(const std::string& strLine) {
+    static const std::regex oStamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+    std::smatch oMatch;
+    if (!std::regex_search(strLine, oMatch, oStamp)) {
+        ADD_FAILURE() << "log file line without its time: " << strLine;
+        return strLine;
+    }
+    return strLine.substr(static_cast<std::size_t>(oMatch.length(0)));
 }
 
 // Splits text whose every line ends in CR LF; fails the test on a bare line feed or a missing end.
@@ -80,6 +92,9 @@ protected:
         std::vector<std::string> aLines = split_crlf(read_file(log_path()));
         expect_header(aLines, 0);
         aLines.erase(aLines.begin(), aLines.begin() + std::min<std::size_t>(3, aLines.size()));
+        for (std::string& strLine : aLines) {
+            strLine = without_time_stamp(strLine);
+        }
         return aLines;
     }
 
@@ -90,7 +105,7 @@ TEST_F(activity_log_test, logging_off_stores_and_announces_nothing) {
     ASSERT_TRUE(open_activity_log(log_path()));
     const std::string strFileBefore = read_file(log_path());
     std::atomic<int> nCalls{0};
-    const observer_token nToken = activity_console().add_observer([&](std::string_view) { ++nCalls; });
+    const observer_token nToken = activity_console().add_observer([&](const log_line&) { ++nCalls; });
 
     log_activity("S: sending %s (%d bytes)", "report.txt", 42);
     log_activity_text("R: a line that is already text");
@@ -180,9 +195,9 @@ TEST_F(activity_log_test, every_open_appends_a_header_block) {
     const std::vector<std::string> aLines = split_crlf(read_file(log_path()));
     ASSERT_EQ(aLines.size(), 8u);
     expect_header(aLines, 0);
-    EXPECT_EQ(aLines[3], "first run");
+    EXPECT_EQ(without_time_stamp(aLines[3]), "first run");
     expect_header(aLines, 4);
-    EXPECT_EQ(aLines[7], "second run");
+    EXPECT_EQ(without_time_stamp(aLines[7]), "second run");
 
     struct stat oStat {};
     ASSERT_EQ(::stat(log_path().c_str(), &oStat), 0);
@@ -198,7 +213,7 @@ TEST_F(activity_log_test, comments_reach_the_console_and_observers_but_never_the
     ASSERT_TRUE(open_activity_log(log_path()));
     std::vector<std::string> aSeen;
     const observer_token nToken =
-        activity_console().add_observer([&](std::string_view strLine) { aSeen.emplace_back(strLine); });
+        activity_console().add_observer([&](const log_line& oLine) { aSeen.emplace_back(oLine.text); });
 
     // Comments are the user's own and do not depend on the switch.
     activity_console().add_comment("checking the link to bob");
@@ -213,14 +228,45 @@ TEST_F(activity_log_test, comments_reach_the_console_and_observers_but_never_the
     EXPECT_EQ(file_lines_after_header(), std::vector<std::string>{"logged"});
 }
 
+TEST_F(activity_log_test, observers_hear_the_time_and_the_transfer_of_a_line) {
+    std::vector<std::pair<std::uint64_t, std::string>> aSeen;
+    std::chrono::system_clock::time_point oFirstTime;
+    const auto oBefore = std::chrono::system_clock::now();
+    const observer_token nToken = activity_console().add_observer([&](const log_line& oLine) {
+        if (aSeen.empty()) {
+            oFirstTime = oLine.time;
+        }
+        aSeen.emplace_back(oLine.transfer_id, oLine.text);
+    });
+    set_activity_logging(true);
+    log_activity("before");
+    {
+        const transfer_log_scope oOuter(7);
+        log_activity("inside");
+        {
+            const transfer_log_scope oInner(9);
+            log_activity("nested");
+        }
+        log_activity("back");
+    }
+    log_activity("after");
+    activity_console().remove_observer(nToken);
+
+    const std::vector<std::pair<std::uint64_t, std::string>> aExpected = {
+        {0, "before"}, {7, "inside"}, {9, "nested"}, {7, "back"}, {0, "after"}};
+    EXPECT_EQ(aSeen, aExpected);
+    EXPECT_GE(oFirstTime, oBefore);
+    EXPECT_LE(oFirstTime, std::chrono::system_clock::now());
+}
+
 TEST_F(activity_log_test, removed_observers_are_not_called) {
     set_activity_logging(true);
     std::vector<std::string> aFirst;
     std::vector<std::string> aSecond;
     const observer_token nFirst =
-        activity_console().add_observer([&](std::string_view strLine) { aFirst.emplace_back(strLine); });
+        activity_console().add_observer([&](const log_line& oLine) { aFirst.emplace_back(oLine.text); });
     const observer_token nSecond =
-        activity_console().add_observer([&](std::string_view strLine) { aSecond.emplace_back(strLine); });
+        activity_console().add_observer([&](const log_line& oLine) { aSecond.emplace_back(oLine.text); });
     EXPECT_NE(nFirst, nSecond);
     log_activity("one");
     activity_console().remove_observer(nFirst);
@@ -237,7 +283,8 @@ TEST_F(activity_log_test, an_observer_may_read_and_log_without_deadlock) {
     set_activity_logging(true);
     std::vector<std::string> aSeen;
     std::string strTextSeen;
-    const observer_token nToken = activity_console().add_observer([&](std::string_view strLine) {
+    const observer_token nToken = activity_console().add_observer([&](const log_line& oLine) {
+        const std::string_view strLine = oLine.text;
         aSeen.emplace_back(strLine);
         strTextSeen = activity_console().text();
         log_activity("echo of %.*s", static_cast<int>(strLine.size()), strLine.data());
@@ -257,9 +304,9 @@ TEST_F(activity_log_test, concurrent_loggers_lose_and_interleave_nothing) {
     ASSERT_TRUE(open_activity_log(log_path()));
     std::mutex oSeenLock;
     std::vector<std::string> aSeen;
-    const observer_token nToken = activity_console().add_observer([&](std::string_view strLine) {
+    const observer_token nToken = activity_console().add_observer([&](const log_line& oLine) {
         std::lock_guard guard(oSeenLock);
-        aSeen.emplace_back(strLine);
+        aSeen.emplace_back(oLine.text);
     });
     set_activity_logging(true);
 
@@ -315,7 +362,7 @@ TEST_F(activity_log_test, a_second_writer_cannot_open_a_held_file) {
     ASSERT_EQ(aLines.size(), 7u);
     expect_header(aLines, 0);
     expect_header(aLines, 3);
-    EXPECT_EQ(aLines[6], "from the other console");
+    EXPECT_EQ(without_time_stamp(aLines[6]), "from the other console");
 }
 
 TEST(message_console_text, long_runs_keep_the_newest_whole_lines) {

@@ -5,9 +5,9 @@
 namespace tiv::test {
 
 log_capture::log_capture() {
-    m_nToken = activity_console().add_observer([this](std::string_view line) {
+    m_nToken = activity_console().add_observer([this](const log_line& line) {
         std::lock_guard guard(m_oLock);
-        m_aLines.emplace_back(line);
+        m_aLines.emplace_back(line.text);
     });
     set_activity_logging(true);
 }
