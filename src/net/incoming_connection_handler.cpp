@@ -89,10 +89,10 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     transfer->file.directory = m_strReceiveRoot;
     std::shared_ptr<transfer_slots> slots = m_pSlots;
     // The body holds its transfer and the slot count, so both outlive any owner that lets go of them early.
-    if (transfer->start_thread([transfer, slots] {
-            run_receiving_body(*transfer);
+    if (transfer->start_thread(announced(transfer, [slots](socket_thread& receiving) {
+            run_receiving_body(receiving);
             slots->release();
-        }) == 0) {
+        })) == 0) {
         transfer->abort_connection();
         slots->release();
         return;

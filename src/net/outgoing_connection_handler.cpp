@@ -26,7 +26,7 @@ std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const
     record.set_name(name);
     transfer->set_record(record);
     // A transfer whose thread cannot start stays in the list, failed and finished, so it is shown like any other.
-    transfer->start_thread([transfer] { run_sending_body(*transfer); });
+    transfer->start_thread(announced(transfer, run_sending_body));
     log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
     append(transfer);
     return transfer;

@@ -9,6 +9,24 @@ thread_bundle::~thread_bundle() {
     stop_all();
 }
 
+void thread_bundle::set_listener(transfer_listener listener) {
+    m_pListener = listener ? std::make_shared<const transfer_listener>(std::move(listener)) : nullptr;
+}
+
+std::function<void()> thread_bundle::announced(std::shared_ptr<socket_thread> transfer,
+                                               std::function<void(socket_thread&)> body) const {
+    // The listener goes into the body by value, so a list destroyed before its transfers end leaves it intact.
+    return [listener = m_pListener, transfer = std::move(transfer), body = std::move(body)] {
+        if (listener != nullptr) {
+            (*listener)(transfer->snapshot());
+        }
+        body(*transfer);
+        if (listener != nullptr) {
+            (*listener)(transfer->snapshot());
+        }
+    };
+}
+
 void thread_bundle::append(std::shared_ptr<socket_thread> thread) {
     std::lock_guard guard(m_oLock);
     m_aThreads.push_back(std::move(thread));

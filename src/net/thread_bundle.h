@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -14,11 +15,17 @@ namespace tiv {
 // window's timer reads and its commands remove.
 class thread_bundle {
 public:
+    // Hears of each transfer of this list when its body starts and when it has ended. Called on the transfer's
+    // own thread: only enqueue.
+    using transfer_listener = std::function<void(const transfer_snapshot& transfer)>;
+
     thread_bundle() = default;
     thread_bundle(const thread_bundle&) = delete;
     thread_bundle& operator=(const thread_bundle&) = delete;
     ~thread_bundle();
 
+    // Set before the first transfer starts; transfers started later tell it of their start and end.
+    void set_listener(transfer_listener listener);
     void append(std::shared_ptr<socket_thread> thread);
     [[nodiscard]] std::size_t size() const;
     [[nodiscard]] std::size_t running_count() const;
@@ -35,7 +42,13 @@ public:
     // list. A body that takes longer keeps its object until it ends.
     void stop_all();
 
+protected:
+    // Runs `body` for `transfer`, telling the listener before and after.
+    [[nodiscard]] std::function<void()> announced(std::shared_ptr<socket_thread> transfer,
+                                                  std::function<void(socket_thread&)> body) const;
+
 private:
+    std::shared_ptr<const transfer_listener> m_pListener;
     mutable std::mutex m_oLock;
     std::list<std::shared_ptr<socket_thread>> m_aThreads;
 };
