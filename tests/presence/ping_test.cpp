@@ -105,17 +105,6 @@ TEST(PingOnce, WithoutSocketEveryPingEndsWithTheTtlStatus) {
     EXPECT_FALSE(records[0].replied);
 }
 
-TEST(PingOnce, DocumentationAddressTimesOutWhenNothingAnswersIt) {
-    REQUIRE_ICMP_SOCKET();
-    ping_socket socket;
-    const ping_result result = ping_once(socket, address_of("198.51.100.1"), 300ms);
-    if (result.status != PING_STATUS::receive_timed_out) {
-        GTEST_SKIP() << "the network here answers for 198.51.100.1 (" << ping_status_text(result.status)
-                     << "); the private network test covers the time-out";
-    }
-    EXPECT_EQ(result.round_trip, -1);
-}
-
 TEST(PingJob, AnsweringFriendsNeedOneSweep) {
     REQUIRE_ICMP_SOCKET();
     const auto job = start_ping_job(records_for({"127.0.0.1", "127.0.0.2", "127.0.0.3"}));
@@ -183,7 +172,8 @@ TEST(PingJob, DestroyedWhileRunningStopsPromptly) {
 }
 
 // The tests below run in a network namespace of their own (root only), where the kernel's ICMP settings may be
-// changed for the test alone.
+// changed for the test alone. An unanswered ping is tested there, against a loopback that ignores echo requests,
+// never against an address off this machine.
 void expect_private_run(int code) {
     if (code == test::private_network_unavailable) {
         GTEST_SKIP() << "no network namespace of our own can be made here (needs root)";
