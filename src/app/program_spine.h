@@ -3,6 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "app/events.h"
+#include "app/receive_service.h"
+#include "app/status.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/incoming_connection_handler.h"
@@ -11,19 +14,17 @@
 
 namespace tiv {
 
-// The first-run defaults where set-up is not complete, every setting, and the user's keys: what any front end needs
-// before it can send or receive. The provider's state is reported through the message-box hook.
-void open_identity(qvl_settings_data& settings, crypto_provider& provider);
-
 // "InstallationDirectory"/QVLLogfile.txt, or the default log directory when the value is missing.
 [[nodiscard]] std::string activity_log_path(const qvl_settings_data& settings);
 
-// The program's start-up and orderly shutdown without windows: identity and keys, the listening address, the
-// listener with the process-wide RSA authenticator, the parcel box root and the activity log file. A front end
-// starts it, shows what it holds, and shuts it down (or lets the destructor do so).
+// The program's start-up and orderly shutdown without windows: identity and keys, the listener with the
+// process-wide authenticator, the parcel box root and the activity log file. A front end starts it, shows what it
+// holds, restarts the listener when the options change, and shuts it down (or lets the destructor do so).
+// Questions it raises go through the message box hook, so a front end routes that hook first.
 class program_spine {
 public:
-    program_spine(qvl_settings_data& settings, crypto_provider& provider);
+    // `events`, when given, hears of every receiving transfer's start and end; it must outlive the spine.
+    program_spine(qvl_settings_data& settings, crypto_provider& provider, app::event_sink* events = nullptr);
     program_spine(const program_spine&) = delete;
     program_spine& operator=(const program_spine&) = delete;
     ~program_spine();
@@ -33,9 +34,16 @@ public:
     // the log file. Does nothing a second time.
     void shutdown();
 
-    [[nodiscard]] incoming_connection_handler* listener() const { return m_pListener.get(); }
+    // Rebuilds the listener on a new address, port, block size or parcel box root (its running transfers are
+    // stopped); the outcome as listen_status() then reports it.
+    [[nodiscard]] app::status restart_listener(const app::listen_config& config);
+    // Whether the listener could listen, and if not, why (a port in use, an address that does not resolve).
+    [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
+    [[nodiscard]] app::receiver& incoming() { return m_oReceiver; }
+
+    [[nodiscard]] incoming_connection_handler* listener() const { return m_oReceiver.listener(); }
     // The resolved listening address, with its failure mark when it did not resolve.
-    [[nodiscard]] const net_address& listening_address() const { return m_oAddress; }
+    [[nodiscard]] const net_address& listening_address() const { return m_oReceiver.resolved_address(); }
     [[nodiscard]] const std::shared_ptr<negotiating_authentycryptor>& authenticator() const { return m_pAuthenticator; }
     [[nodiscard]] const std::string& log_path() const { return m_strLogPath; }
     [[nodiscard]] bool log_open() const { return m_bLogOpen; }
@@ -44,11 +52,19 @@ private:
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;
     std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
-    std::unique_ptr<incoming_connection_handler> m_pListener;
-    net_address m_oAddress;
+    app::receiver m_oReceiver;
+    app::status m_oListenStatus;
     std::string m_strLogPath;
     bool m_bLogOpen = false;
     bool m_bStarted = false;
 };
 
 } // namespace tiv
+
+namespace tiv::app {
+
+// Waits until every transfer thread of the process has released what it holds (a few seconds at most); a program
+// calls it last, after stopping its transfers, so none is cut off half way through.
+void wait_for_transfers();
+
+} // namespace tiv::app

@@ -5,27 +5,36 @@
 
 namespace tiv {
 
-bool report_provider_state(const crypto_provider& provider) {
-    constexpr const char* caption = "Security System Error";
+app::status provider_state(const crypto_provider& provider) {
+    const auto unavailable = [](const char* text) { return app::status(app::status_code::keys_unavailable, text); };
     if (!provider.provider_acquired) {
-        show_message_box("Could not access Cryptography Service Provider!\r\nAuthentication and encryption services "
-                         "unavailable",
-                         caption, MB_OK);
-        return false;
+        return unavailable(
+            "Could not access Cryptography Service Provider!\r\nAuthentication and encryption services unavailable");
     }
     if (provider.ready) {
-        return true;
+        return {};
     }
     if (!provider.container_open) {
-        show_message_box("Could not open key container!\r\nAuthentication and encryption services unavailable", caption,
-                         MB_OK | MB_ICONWARNING);
-    } else if (provider.exchange_key() == nullptr) {
-        show_message_box("Could not access key-exchange key!\r\nEncryption services unavailable", caption,
-                         MB_OK | MB_ICONWARNING);
-    } else if (provider.signature_key() == nullptr) {
-        show_message_box("Could not access signature key!\r\nAuthentication services unavailable", caption,
-                         MB_OK | MB_ICONWARNING);
+        return unavailable("Could not open key container!\r\nAuthentication and encryption services unavailable");
     }
+    if (provider.exchange_key() == nullptr) {
+        return unavailable("Could not access key-exchange key!\r\nEncryption services unavailable");
+    }
+    if (provider.signature_key() == nullptr) {
+        return unavailable("Could not access signature key!\r\nAuthentication services unavailable");
+    }
+    // Both keys are there but the flag was not recomputed; nothing the user could act on.
+    return {};
+}
+
+bool report_provider_state(const crypto_provider& provider) {
+    const app::status state = provider_state(provider);
+    if (state.ok()) {
+        return provider.ready;
+    }
+    // A provider that cannot be had at all gets a plain box; a missing part of it a warning.
+    const unsigned style = provider.provider_acquired ? MB_OK | MB_ICONWARNING : MB_OK;
+    show_message_box(state.text(), "Security System Error", style);
     return false;
 }
 

@@ -1,8 +1,8 @@
 #include "cli/cli.h"
 
+#include "app/program_spine.h"
+#include "app/questions.h"
 #include "cli/command.h"
-#include "net/rthread.h"
-#include "platform/message_box.h"
 
 namespace tiv::cli {
 
@@ -17,28 +17,6 @@ std::vector<command> all_commands() {
     }
     return commands;
 }
-
-// Questions from the core become warnings on the error stream: a command line has nobody to click OK.
-class message_box_to_stream {
-public:
-    explicit message_box_to_stream(std::ostream& err)
-        : m_oPrevious(set_message_box_hook([&err](const std::string& text, const std::string& caption, unsigned) {
-              std::string flat;
-              for (char c : text) {
-                  if (c != '\r') {
-                      flat += c == '\n' ? ' ' : c;
-                  }
-              }
-              err << "quorvel-cli: " << caption << ": " << flat << '\n';
-              return static_cast<int>(IDOK);
-          })) {}
-    message_box_to_stream(const message_box_to_stream&) = delete;
-    message_box_to_stream& operator=(const message_box_to_stream&) = delete;
-    ~message_box_to_stream() { set_message_box_hook(std::move(m_oPrevious)); }
-
-private:
-    message_box_hook m_oPrevious;
-};
 
 void print_overview(std::ostream& out, const std::vector<command>& commands) {
     out << "Usage: quorvel-cli COMMAND [OPTIONS]\n"
@@ -61,8 +39,11 @@ int fail(command_io& io, int code, const std::string& sentence) {
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    command_io io{out, err};
-    const message_box_to_stream questions(err);
+    console terminal(err);
+    // Every question the core asks on this thread is printed and answered OK; one raised on a transfer's thread
+    // becomes a notice, printed the same way.
+    const app::question_routing questions(terminal, terminal);
+    command_io io{out, err, terminal};
     const std::vector<command> commands = all_commands();
     if (argc < 2) {
         print_overview(err, commands);
@@ -87,7 +68,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         }
         const int code = c.run(args, io);
         // Transfer threads may still be releasing their connections and keys; the process ends only after them.
-        wait_for_transfer_threads();
+        app::wait_for_transfers();
         return code;
     }
     return fail(io, exit_usage, "unknown command '" + name + "' (see 'quorvel-cli --help').");

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
 #include "cli/options.h"
 
 namespace tiv::cli {
@@ -11,6 +12,7 @@ namespace tiv::cli {
 struct command_io {
     std::ostream& out;
     std::ostream& err;
+    console& terminal; // the answers to the core's questions and the sink of its events
 };
 
 struct command {

@@ -1,9 +1,7 @@
+#include "app/identity_service.h"
+#include "app/key_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
-#include "cli/user_keys.h"
-#include "crypto/crypto_provider.h"
-#include "crypto/key_management.h"
-#include "settings/qvl_settings_data.h"
 
 namespace tiv::cli {
 
@@ -15,29 +13,25 @@ int run_rekey(const parsed_args& args, command_io& io) {
     unsigned bits = crypto_provider::default_key_bits;
     if (auto text = args.value("bits")) {
         const auto number = parse_number(*text);
-        if (!number || !is_valid_user_key_length(*number)) {
+        if (!number || !app::is_offered_key_length(*number)) {
             return fail(io, exit_usage, "--bits takes 1024 to 16384 in steps of 256, not '" + *text + "'.");
         }
         bits = *number;
     }
     qvl_settings_data settings;
-    crypto_provider* keys = open_user_keys(settings, io);
-    if (keys == nullptr) {
-        return exit_failure;
+    crypto_provider& provider = process_crypto_provider();
+    if (app::status opened = app::open_keys_for_rekey(settings, provider); !opened) {
+        return fail(io, exit_failure, opened.text());
     }
-    crypto_provider& provider = *keys;
-    if (!provider.container_open) {
-        return fail(io, exit_failure, "the key container cannot be opened, so no keys were replaced.");
-    }
-    for (const key_warning& warning : rekey_warnings(bits)) {
+    for (const key_warning& warning : app::rekey_questions(bits)) {
         io.err << "quorvel-cli: warning: " << warning.caption << " " << warning.text << "\n\n";
     }
-    io.out << "Making two " << bits << "-bit key pairs (estimated strength " << estimated_strength(bits)
+    io.out << "Making two " << bits << "-bit key pairs (estimated strength " << app::key_strength(bits)
            << " effective bits)...\n";
-    const rekey_outcome outcome = replace_user_keys(provider, bits);
-    io.out << outcome.signature_message << '\n' << outcome.exchange_message << '\n';
-    if (!outcome.signature_made || !outcome.exchange_made) {
-        return fail(io, exit_failure, "a key pair could not be made; the old pair stays in place.");
+    const app::rekey_report report = app::rekey(provider, bits);
+    io.out << report.signature_message << '\n' << report.exchange_message << '\n';
+    if (!report.outcome) {
+        return fail(io, exit_failure, report.outcome.text());
     }
     io.out << "Friends must import your new profile (quorvel-cli export-profile) before they can exchange files "
               "with you again.\n";

@@ -1,8 +1,5 @@
 #include "cli/profile_options.h"
 
-#include "core/text.h"
-#include "crypto/session_key_types.h"
-
 namespace tiv::cli {
 
 namespace {
@@ -28,7 +25,7 @@ std::vector<option_def> profile_option_defs(bool with_contact) {
     return definitions;
 }
 
-std::optional<std::string> parse_profile_changes(const parsed_args& args, profile_changes& changes) {
+std::optional<std::string> parse_friend_policy(const parsed_args& args, app::friend_policy& changes) {
     if (args.has("accept") && args.has("refuse")) {
         return std::string("--accept and --refuse exclude each other");
     }
@@ -50,44 +47,23 @@ std::optional<std::string> parse_profile_changes(const parsed_args& args, profil
     }
     if (auto text = args.value("types")) {
         changes.types = parse_number(*text);
-        if (!changes.types || *changes.types == 0 || (*changes.types & ~all_session_key_types) != 0) {
+        if (!changes.types || !app::is_valid_key_type_mask(*changes.types)) {
             return "--types takes a non-empty mask of bits 0x001 to 0x800, not '" + *text + "'";
         }
     }
     if (auto text = args.value("address")) {
-        if (text->empty() || text->size() > 31) {
+        if (!app::is_valid_friend_address(*text)) {
             return std::string("--address takes an address of 1 to 31 characters");
         }
         changes.address = *text;
     }
     if (auto text = args.value("port")) {
         changes.port = parse_number(*text);
-        if (!changes.port || *changes.port == 0 || *changes.port > 65535) {
+        if (!changes.port || !app::is_valid_friend_port(*changes.port)) {
             return std::string("--port takes a number from 1 to 65535");
         }
     }
     return std::nullopt;
-}
-
-void apply_profile_changes(const profile_changes& changes, friend_profile& profile) {
-    if (changes.accept) {
-        profile.receipt_enabled = *changes.accept ? 1 : 0;
-    }
-    if (changes.max_size) {
-        profile.max_file_size = *changes.max_size;
-    }
-    if (changes.max_count) {
-        profile.max_file_count = *changes.max_count;
-    }
-    if (changes.types) {
-        profile.encryption_methods = *changes.types;
-    }
-    if (changes.address) {
-        copy_text_field(profile.address, *changes.address);
-    }
-    if (changes.port) {
-        profile.port = static_cast<std::int32_t>(*changes.port);
-    }
 }
 
 } // namespace tiv::cli

@@ -5,21 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "app/profile_service.h"
 #include "cli/options.h"
-#include "settings/friend_profile.h"
 
 namespace tiv::cli {
 
 // The policy options shared by import-profile and friend-set.
-struct profile_changes {
-    std::optional<bool> accept;
-    std::optional<std::uint32_t> max_size;
-    std::optional<std::uint32_t> max_count;
-    std::optional<std::uint32_t> types;
-    std::optional<std::string> address;
-    std::optional<std::uint32_t> port;
-};
-
 #define PROFILE_OPTIONS_HELP                                                                                           \
     "  --accept              accept parcels from this friend\n"                                                        \
     "  --max-size BYTES      largest file accepted, or 'unlimited'\n"                                                  \
@@ -29,7 +20,6 @@ struct profile_changes {
 // `with_contact` adds --refuse, --address and --port.
 [[nodiscard]] std::vector<option_def> profile_option_defs(bool with_contact = false);
 // A usage problem as a sentence fragment, or none.
-[[nodiscard]] std::optional<std::string> parse_profile_changes(const parsed_args& args, profile_changes& changes);
-void apply_profile_changes(const profile_changes& changes, friend_profile& profile);
+[[nodiscard]] std::optional<std::string> parse_friend_policy(const parsed_args& args, app::friend_policy& policy);
 
 } // namespace tiv::cli

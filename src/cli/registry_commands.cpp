@@ -1,8 +1,6 @@
+#include "app/raw_settings.h"
 #include "cli/cli.h"
 #include "cli/command.h"
-#include "cli/reg_text.h"
-#include "settings/qvl_settings_data.h"
-#include "settings/setting_value.h"
 
 namespace tiv::cli {
 
@@ -15,12 +13,12 @@ constexpr const char* reg_usage =
     "hives in the text form of a .reg file. dword takes decimal or 0x-prefixed hexadecimal; binary takes hex\n"
     "digits (pairs, optionally separated by ',' or blanks).\n";
 
-std::optional<reg::root> parse_root(const std::string& text) {
+std::optional<app::hive> parse_root(const std::string& text) {
     if (text == "machine") {
-        return reg::root::machine;
+        return app::hive::machine;
     }
     if (text == "user") {
-        return reg::root::user;
+        return app::hive::user;
     }
     return std::nullopt;
 }
@@ -58,10 +56,6 @@ std::optional<std::vector<std::uint8_t>> parse_hex_bytes(const std::string& text
     return bytes;
 }
 
-const char* root_word(reg::root which) {
-    return which == reg::root::machine ? "machine" : "user";
-}
-
 int run_get(const std::vector<std::string>& words, command_io& io) {
     if (words.size() != 3) {
         return fail(io, exit_usage, "reg get needs machine|user and a value name.");
@@ -70,19 +64,11 @@ int run_get(const std::vector<std::string>& words, command_io& io) {
     if (!which) {
         return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
     }
-    const reg::key k = open_version_key(*which);
-    std::uint32_t type = reg::REG_NONE;
-    std::uint32_t size = 0;
-    if (!k || reg::query_value(k, words[2], &type, nullptr, &size) != reg::success) {
-        return fail(io, exit_failure,
-                    "there is no value \"" + words[2] + "\" in the " + root_word(*which) + " settings.");
+    const auto value = app::read_raw_setting(*which, words[2]);
+    if (!value) {
+        return fail(io, exit_failure, value.error().text());
     }
-    std::vector<std::uint8_t> data(size);
-    if (reg::query_value(k, words[2], &type, data.data(), &size) != reg::success) {
-        return fail(io, exit_failure, "the value \"" + words[2] + "\" could not be read.");
-    }
-    data.resize(size);
-    io.out << format_reg_value(type, data) << '\n';
+    io.out << *value << '\n';
     return exit_success;
 }
 
@@ -108,19 +94,16 @@ int run_set(const std::vector<std::string>& words, command_io& io) {
     if (type == "binary" && !(bytes = parse_hex_bytes(text))) {
         return fail(io, exit_usage, "'" + text + "' is not a sequence of hexadecimal byte pairs.");
     }
-    const reg::key k = open_version_key(*which);
-    bool written = false;
+    app::status written;
     if (type == "dword") {
-        written = write_dword_setting(k, name, *number);
+        written = app::write_raw_dword(*which, name, *number);
     } else if (type == "sz") {
-        written = write_text_setting(k, name, text);
+        written = app::write_raw_text(*which, name, text);
     } else {
-        written = write_binary_setting(k, name, bytes->data(), bytes->size());
+        written = app::write_raw_binary(*which, name, *bytes);
     }
     if (!written) {
-        return fail(io, exit_failure,
-                    std::string("the ") + root_word(*which) + " settings at " + reg::hive_location(*which) +
-                        " could not be written.");
+        return fail(io, exit_failure, written.text());
     }
     return exit_success;
 }
@@ -129,33 +112,19 @@ int run_export(const std::vector<std::string>& words, command_io& io) {
     if (words.size() > 2) {
         return fail(io, exit_usage, "reg export takes at most one of machine|user.");
     }
-    std::vector<reg::root> roots = {reg::root::machine, reg::root::user};
+    std::vector<app::hive> hives = {app::hive::machine, app::hive::user};
     if (words.size() == 2) {
         const auto which = parse_root(words[1]);
         if (!which) {
             return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
         }
-        roots = {*which};
+        hives = {*which};
     }
-    io.out << "Windows Registry Editor Version 5.00\n\n";
-    for (reg::root which : roots) {
-        reg::key root_key;
-        if (reg::open_root(which, root_key) != reg::success) {
-            return fail(io, exit_failure,
-                        std::string("cannot open the ") + root_word(which) + " settings at " +
-                            reg::hive_location(which) + ".");
-        }
-        std::vector<std::string> subkeys;
-        if (reg::enum_key_names(root_key, subkeys) != reg::success) {
-            return fail(io, exit_failure, std::string("cannot read the ") + root_word(which) + " settings.");
-        }
-        for (const std::string& name : subkeys) {
-            reg::key child;
-            if (reg::open_key(root_key, name, child) == reg::success) {
-                export_key_tree(child, std::string(root_name(which)) + '\\' + name, io.out);
-            }
-        }
+    const auto exported = app::export_raw_settings(hives);
+    if (!exported) {
+        return fail(io, exit_failure, exported.error().text());
     }
+    io.out << *exported;
     return exit_success;
 }
 

@@ -12,12 +12,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/identity_service.h"
 #include "app/program_spine.h"
+#include "app/send_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
-#include "log/activity_log.h"
-#include "net/outgoing_connection_handler.h"
-#include "settings/friend_profile.h"
 
 namespace tiv::cli {
 
@@ -25,36 +24,19 @@ namespace {
 
 constexpr std::chrono::milliseconds progress_period{250};
 
-bool has_identity(qvl_settings_data& settings) {
-    settings.load_settings();
-    return !settings.text(text_setting::user_uuid).empty();
-}
-
-std::string dotted(const net_address& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
-}
-
-// Prints every activity log line to a stream while it lives.
+// Log lines printed to a stream while it lives, each with its time and the transfer it concerns.
 class log_printer {
 public:
-    log_printer(std::ostream& out, std::mutex& lock) {
-        m_nToken = activity_console().add_observer([&out, &lock](const log_line& line) {
-            std::lock_guard guard(lock);
-            out << line.text << std::endl;
-        });
-        set_activity_logging(true);
+    log_printer(console& terminal, std::ostream& out) : m_oTerminal(terminal), m_oForwarding(terminal) {
+        terminal.print_log_to(&out);
     }
     log_printer(const log_printer&) = delete;
     log_printer& operator=(const log_printer&) = delete;
-    ~log_printer() {
-        set_activity_logging(false);
-        activity_console().remove_observer(m_nToken);
-    }
+    ~log_printer() { m_oTerminal.print_log_to(nullptr); }
 
 private:
-    observer_token m_nToken = 0;
+    console& m_oTerminal;
+    app::log_forwarding m_oForwarding;
 };
 
 // SIGINT and SIGTERM blocked in this thread and every thread started after it, so sigwait alone receives them.
@@ -88,28 +70,25 @@ int run_listen(const parsed_args& args, command_io& io) {
     }
     const stop_signals signals;
     qvl_settings_data settings;
-    if (!has_identity(settings)) {
-        return fail(io, exit_failure, "this user has no identity yet; run 'quorvel-cli init' first.");
+    if (app::status known = app::require_identity(settings); !known) {
+        return fail(io, exit_failure, known.text());
     }
-    std::mutex out_lock;
-    const log_printer printer(io.out, out_lock);
-    program_spine spine(settings, process_crypto_provider());
+    const log_printer printer(io.terminal, io.out);
+    program_spine spine(settings, process_crypto_provider(), &io.terminal);
     spine.start();
-    const incoming_connection_handler& listener = *spine.listener();
-    if (!listener.listening()) {
-        const std::string where = settings.text(text_setting::interface_ip_address) + ":" +
-                                  std::to_string(settings.number(number_setting::listening_port));
+    if (!spine.listen_status()) {
+        const app::status why = spine.listen_status();
         spine.shutdown();
-        return fail(io, exit_failure, "cannot listen on " + where + ": " + std::strerror(listener.last_error()) + ".");
+        return fail(io, exit_failure, why.text());
     }
     {
-        std::lock_guard guard(out_lock);
-        io.out << "Listening on " << dotted(listener.listening_address()) << "; parcels go below "
+        std::lock_guard guard(io.terminal.print_lock());
+        io.out << "Listening on " << spine.incoming().bound_address() << "; parcels go below "
                << settings.text(text_setting::parcel_box_directory_root) << "/<friend>. Stop with Ctrl-C." << std::endl;
     }
     const int received = signals.wait();
     {
-        std::lock_guard guard(out_lock);
+        std::lock_guard guard(io.terminal.print_lock());
         io.out << "Stopping (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")." << std::endl;
     }
     spine.shutdown();
@@ -117,7 +96,7 @@ int run_listen(const parsed_args& args, command_io& io) {
 }
 
 // ADDRESS:PORT of --to; false when it is not one.
-bool parse_destination(const std::string& text, std::string& host, std::uint16_t& port) {
+bool parse_destination(const std::string& text, std::string& host, std::uint32_t& port) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) {
         return false;
@@ -127,14 +106,9 @@ bool parse_destination(const std::string& text, std::string& host, std::uint16_t
         return false;
     }
     host = text.substr(0, colon);
-    port = static_cast<std::uint16_t>(*number);
+    port = *number;
     return true;
 }
-
-struct outgoing_file {
-    std::string shown;
-    std::uint64_t id = 0;
-};
 
 std::string progress_line(const std::string& shown, const transfer_snapshot& transfer) {
     std::ostringstream line;
@@ -147,32 +121,20 @@ std::string progress_line(const std::string& shown, const transfer_snapshot& tra
     return line.str();
 }
 
-// The newest copy of each file's transfer, in the order of the files.
-std::vector<transfer_snapshot> snapshots_of(const std::vector<outgoing_file>& files,
-                                            const outgoing_connection_handler& handler) {
-    const std::vector<transfer_snapshot> all = handler.snapshots();
-    std::vector<transfer_snapshot> ordered;
-    for (const outgoing_file& file : files) {
-        const auto found = std::find_if(all.begin(), all.end(), [&file](const auto& t) { return t.id == file.id; });
-        ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
-    }
-    return ordered;
-}
-
 // On a terminal, one line per file, rewritten in place until every transfer has ended. Returns the final copies.
-std::vector<transfer_snapshot> show_progress(const std::vector<outgoing_file>& files,
-                                             const outgoing_connection_handler& handler, std::ostream& out,
-                                             bool terminal) {
+std::vector<transfer_snapshot> show_progress(const std::vector<std::string>& shown,
+                                             const std::vector<std::uint64_t>& ids, const app::send_session& session,
+                                             std::ostream& out, bool terminal) {
     bool drawn = false;
     for (;;) {
-        const std::vector<transfer_snapshot> now = snapshots_of(files, handler);
+        const std::vector<transfer_snapshot> now = session.snapshots(ids);
         const bool running = std::any_of(now.begin(), now.end(), [](const auto& t) { return !t.finished; });
         if (terminal) {
             if (drawn) {
-                out << "\033[" << files.size() << "A";
+                out << "\033[" << ids.size() << "A";
             }
-            for (std::size_t i = 0; i < files.size(); ++i) {
-                out << "\r\033[K" << progress_line(files[i].shown, now[i]) << '\n';
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                out << "\r\033[K" << progress_line(shown[i], now[i]) << '\n';
             }
             out << std::flush;
             drawn = true;
@@ -188,60 +150,39 @@ int run_send(const parsed_args& args, command_io& io) {
     if (args.positional.size() < 2) {
         return fail(io, exit_usage, "send needs a friend's name and at least one file.");
     }
-    std::string host;
-    std::uint16_t port = 0;
-    const std::optional<std::string> to = args.value("to");
-    if (to && !parse_destination(*to, host, port)) {
-        return fail(io, exit_usage, "'" + *to + "' is not ADDRESS:PORT with a port from 1 to 65535.");
+    std::optional<std::string> host;
+    std::optional<std::uint32_t> port;
+    if (const std::optional<std::string> to = args.value("to")) {
+        std::uint32_t number = 0;
+        std::string name;
+        if (!parse_destination(*to, name, number)) {
+            return fail(io, exit_usage, "'" + *to + "' is not ADDRESS:PORT with a port from 1 to 65535.");
+        }
+        host = name;
+        port = number;
     }
     qvl_settings_data settings;
-    if (!has_identity(settings)) {
-        return fail(io, exit_failure, "this user has no identity yet; run 'quorvel-cli init' first.");
-    }
     crypto_provider& provider = process_crypto_provider();
-    open_identity(settings, provider);
-    if (!provider.ready) {
-        return fail(io, exit_failure, "this user's keys cannot be used, so nothing can be sent.");
+    if (app::status opened = app::open_sender_identity(settings, provider); !opened) {
+        return fail(io, exit_failure, opened.text());
     }
-    const std::string& name = args.positional.front();
-    friend_profile profile;
-    if (!read_profile(settings, name, profile)) {
-        return fail(io, exit_failure,
-                    profile.name[0] == '\0' ? "there is no friend named '" + name + "' (see 'quorvel-cli friends')."
-                                            : "the stored key of '" + name + "' is inconsistent; import it again.");
+    app::send_session session(settings, provider, &io.terminal);
+    if (app::status destination = session.set_destination(args.positional.front(), host, port); !destination) {
+        return fail(io, exit_failure, destination.text());
     }
-    if (!to) {
-        host = profile.address;
-        port = static_cast<std::uint16_t>(profile.port);
-    }
-    net_address destination;
-    if (!resolve_address(host.c_str(), port, destination)) {
-        return fail(io, exit_failure, "cannot resolve '" + host + "'.");
-    }
-
-    std::mutex err_lock;
     std::optional<log_printer> printer;
     if (args.has("verbose")) {
-        printer.emplace(io.err, err_lock);
+        printer.emplace(io.terminal, io.err);
     }
-    outgoing_connection_handler handler(std::make_shared<negotiating_authentycryptor>(provider, settings));
-    handler.profile = &profile;
-    const int block_size = static_cast<int>(settings.number(number_setting::io_block_size));
-    std::vector<outgoing_file> files;
-    for (auto it = args.positional.begin() + 1; it != args.positional.end(); ++it) {
-        std::error_code ignored;
-        const std::filesystem::path path = std::filesystem::absolute(*it, ignored).lexically_normal();
-        const auto transfer =
-            handler.start_outgoing(path.parent_path().string(), path.filename().string(), destination, block_size);
-        files.push_back({*it, transfer->id()});
-    }
+    const std::vector<std::string> files(args.positional.begin() + 1, args.positional.end());
+    const std::vector<std::uint64_t> ids = session.send(files);
     const bool terminal = &io.out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
-    const std::vector<transfer_snapshot> final = show_progress(files, handler, io.out, terminal);
+    const std::vector<transfer_snapshot> final = show_progress(files, ids, session, io.out, terminal);
 
     bool all_arrived = true;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const transfer_snapshot& transfer = final[i];
-        io.out << files[i].shown << ": " << transfer_state_name(transfer.state);
+        io.out << files[i] << ": " << transfer_state_name(transfer.state);
         if (transfer.failed || transfer.state != COMPLETED) {
             all_arrived = false;
             io.out << ": failed, status " << transfer.status << " (" << transfer.status_text << ")";

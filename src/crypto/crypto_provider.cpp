@@ -82,13 +82,7 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
         // Resolved at each open, so the root follows the home of the user being served.
         m_strKeyRoot = paths::key_container_root();
     }
-    const std::uint32_t available = available_key_types();
-    for (std::size_t i = 0; i < session_key_type_count; ++i) {
-        if ((machine_key_types & (1U << i)) != 0 && (available & (1U << i)) == 0) {
-            log_activity("Session key type [%s] is not available here and is left out", session_key_types[i].name);
-        }
-    }
-    allowed_key_types = machine_key_types & available;
+    set_key_type_policy(machine_key_types);
     container_open = open_container();
     if (!container_open) {
         return;
@@ -118,6 +112,20 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
                                                                      : generate_signature_key(m_nInitialKeyBits);
         (kind == cryptoapi::key_pair_kind::exchange ? exchange_key_created : signature_key_created) = made;
     }
+    refresh_ready();
+}
+
+void crypto_provider::set_key_type_policy(std::uint32_t machine_key_types) {
+    const std::uint32_t available = available_key_types();
+    for (std::size_t i = 0; i < session_key_type_count; ++i) {
+        if ((machine_key_types & (1U << i)) != 0 && (available & (1U << i)) == 0) {
+            log_activity("Session key type [%s] is not available here and is left out", session_key_types[i].name);
+        }
+    }
+    allowed_key_types = machine_key_types & available;
+}
+
+void crypto_provider::refresh_ready() {
     ready = container_open && exchange_key() != nullptr && signature_key() != nullptr;
 }
 

@@ -41,6 +41,12 @@ public:
     void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
     void close();
 
+    // Takes the machine's key type policy, less the types whose cipher cannot be had here, for the next session
+    // key. open() applies it too; the options change it while transfers run.
+    void set_key_type_policy(std::uint32_t machine_key_types);
+    // Recomputes `ready` from the container and the two pairs, after the key management replaced them.
+    void refresh_ready();
+
     // Replace a pair; `bits` as the key management offers them (1024 to 16384 in steps of 256). An exchange
     // pair that cannot be made at that length is retried once at 3072 bits.
     [[nodiscard]] bool generate_exchange_key(unsigned bits);

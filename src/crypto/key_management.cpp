@@ -15,6 +15,13 @@ std::string format_seconds(const char* format, unsigned bits, double seconds) {
     return text;
 }
 
+std::string failure_text(const char* which, unsigned bits, std::uint32_t error) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s of %u bits could not be made (error 0x%08X); the old pair stays in place.",
+                  which, bits, static_cast<unsigned>(error));
+    return text;
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -52,15 +59,24 @@ std::vector<key_warning> rekey_warnings(unsigned bits) {
 rekey_outcome replace_user_keys(crypto_provider& provider, unsigned bits) {
     rekey_outcome outcome;
     auto start = std::chrono::steady_clock::now();
-    outcome.signature_made = provider.generate_signature_key(bits);
+    if (provider.generate_signature_key(bits)) {
+        outcome.signature_bits = provider.signature_key()->bits();
+    }
     outcome.signature_seconds = seconds_since(start);
-    outcome.signature_message =
-        format_seconds("Signature Key of %u bits required %.1f seconds to generate.", bits, outcome.signature_seconds);
+    outcome.signature_message = outcome.signature_made()
+                                    ? format_seconds("Signature Key of %u bits required %.1f seconds to generate.",
+                                                     outcome.signature_bits, outcome.signature_seconds)
+                                    : failure_text("Signature Key", bits, provider.last_error);
     start = std::chrono::steady_clock::now();
-    outcome.exchange_made = provider.generate_exchange_key(bits);
+    if (provider.generate_exchange_key(bits)) {
+        outcome.exchange_bits = provider.exchange_key()->bits();
+    }
     outcome.exchange_seconds = seconds_since(start);
-    outcome.exchange_message = format_seconds("Key Exchange Key of %u bits required %.1f seconds to generate.", bits,
-                                              outcome.exchange_seconds);
+    outcome.exchange_message = outcome.exchange_made()
+                                   ? format_seconds("Key Exchange Key of %u bits required %.1f seconds to generate.",
+                                                    outcome.exchange_bits, outcome.exchange_seconds)
+                                   : failure_text("Key Exchange Key", bits, provider.last_error);
+    provider.refresh_ready();
     return outcome;
 }
 

@@ -39,9 +39,17 @@ std::vector<std::string> list_profiles(const qvl_settings_data& settings) {
 
 bool read_profile(qvl_settings_data& settings, const std::string& name, friend_profile& record) {
     settings.profile_key_mismatch = 0;
+    const profile_lookup found = look_up_profile(settings, name, record);
+    if (found == profile_lookup::inconsistent) {
+        settings.profile_key_mismatch = 1;
+    }
+    return found == profile_lookup::found;
+}
+
+profile_lookup look_up_profile(const qvl_settings_data& settings, const std::string& name, friend_profile& record) {
     reg::key profile;
     if (name.empty() || reg::open_key(settings.profile_list_key(), name, profile) != reg::success) {
-        return false;
+        return profile_lookup::missing;
     }
     record.receipt_enabled = static_cast<std::int32_t>(read_number(profile, names::parcel_receipt_enabled));
     record.encryption_methods = read_number(profile, names::encryption_method);
@@ -60,9 +68,6 @@ bool read_profile(qvl_settings_data& settings, const std::string& name, friend_p
         static_cast<std::size_t>(record.key_bytes) == blob.size() &&
         (has_bit_length ? get_le32(blob.data() + blob_bit_length_offset) == static_cast<std::uint32_t>(record.key_bits)
                         : record.key_bits == 0);
-    if (!consistent) {
-        settings.profile_key_mismatch = 1;
-    }
 
     read_text_field(profile, names::receipt_directory, record.receipt_directory);
     read_text_field(profile, names::ip_address, record.address);
@@ -70,7 +75,7 @@ bool read_profile(qvl_settings_data& settings, const std::string& name, friend_p
     read_text_field(profile, names::profile_uuid, record.uuid);
     read_text_field(profile, names::profile_name, record.name);
     record.signature_key = read_binary_setting(profile, names::signature_key).value_or(std::vector<std::uint8_t>{});
-    return consistent;
+    return consistent ? profile_lookup::found : profile_lookup::inconsistent;
 }
 
 bool save_profile(const qvl_settings_data& settings, const friend_profile& record) {
@@ -105,22 +110,25 @@ bool save_profile(const qvl_settings_data& settings, const friend_profile& recor
     return written;
 }
 
-bool find_profile_by_uuid(qvl_settings_data& settings, const uuid_value& id, friend_profile& record) {
+std::vector<std::string> profiles_with_uuid(const qvl_settings_data& settings, const uuid_value& id) {
+    std::vector<std::string> holders;
     for (const std::string& name : list_profiles(settings)) {
         reg::key profile;
         if (reg::open_key(settings.profile_list_key(), name, profile) != reg::success) {
             continue;
         }
         const auto text = read_text_setting(profile, names::profile_uuid);
-        if (!text) {
-            continue;
-        }
-        const auto stored = uuid_from_text(*text);
+        const auto stored = text ? uuid_from_text(*text) : std::nullopt;
         if (stored && *stored == id) {
-            return read_profile(settings, name, record);
+            holders.push_back(name);
         }
     }
-    return false;
+    return holders;
+}
+
+bool find_profile_by_uuid(qvl_settings_data& settings, const uuid_value& id, friend_profile& record) {
+    const std::vector<std::string> holders = profiles_with_uuid(settings, id);
+    return !holders.empty() && read_profile(settings, holders.front(), record);
 }
 
 bool delete_profile(const qvl_settings_data& settings, const std::string& name) {

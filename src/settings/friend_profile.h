@@ -46,6 +46,16 @@ inline constexpr std::size_t max_profile_name_length = 63;
 // key data disagree with their byte or bit count (record filled, `profile_key_mismatch` set).
 [[nodiscard]] bool read_profile(qvl_settings_data& settings, const std::string& name, friend_profile& record);
 
+enum class profile_lookup { found, missing, inconsistent };
+
+// read_profile's outcome as one value, for callers that must tell a missing profile from one whose key data are
+// inconsistent without the settings' shared flag (which another thread's read may change meanwhile).
+[[nodiscard]] profile_lookup look_up_profile(const qvl_settings_data& settings, const std::string& name,
+                                             friend_profile& record);
+
+// Every profile whose "ProfileUUID" denotes `id`, in enumeration order.
+[[nodiscard]] std::vector<std::string> profiles_with_uuid(const qvl_settings_data& settings, const uuid_value& id);
+
 // Writes every value of the record under its name, creating the profile when needed.
 [[nodiscard]] bool save_profile(const qvl_settings_data& settings, const friend_profile& record);
 

@@ -33,13 +33,6 @@ TEST_F(CliIdentity, InitWritesDefaultsAppliesOptionsAndPrintsTheIdentity) {
     EXPECT_NE(whoami.out.find(settings.text(text_setting::user_uuid)), std::string::npos);
 }
 
-TEST_F(CliIdentity, SecondInitKeepsIdentityAndEarlierChoices) {
-    ASSERT_EQ(run_cli({"init", "--name", "Alice", "--port", "20123", "--key-bits", "1024"}).code, 0);
-    const auto first = run_cli({"whoami"});
-    ASSERT_EQ(run_cli({"init"}).code, 0);
-    EXPECT_EQ(run_cli({"whoami"}).out, first.out) << "set-up is complete: no defaults are written again";
-}
-
 TEST_F(CliIdentity, UsageErrorsExitTwoAndChangeNothing) {
     EXPECT_EQ(run_cli({}).code, 2);
     EXPECT_EQ(run_cli({"frobnicate"}).code, 2);

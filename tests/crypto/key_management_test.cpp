@@ -29,16 +29,19 @@ TEST(KeyManagement, WarningsDependOnTheLength) {
     EXPECT_FALSE(is_valid_user_key_length(16640));
 }
 
-TEST(KeyManagement, ReplacingKeysKeepsOldPairsWhenGenerationFails) {
+TEST(KeyManagement, ReplacingKeysReportsWhatWasMadeAndKeepsOldPairsOnFailure) {
     test::test_identity alice("Alice");
     const rsa_key_ptr old_exchange = alice.provider().exchange_key();
+    const rsa_key_ptr old_signature = alice.provider().signature_key();
     const rekey_outcome refused = replace_user_keys(alice.provider(), 1000);
-    EXPECT_FALSE(refused.signature_made);
-    EXPECT_TRUE(refused.exchange_made) << "the exchange pair falls back to 3072 bits";
-    EXPECT_EQ(alice.provider().exchange_key()->bits(), 3072U);
-    EXPECT_NE(alice.provider().signature_key(), nullptr) << "a failed generation keeps the old pair";
-    EXPECT_EQ(refused.signature_message.rfind("Signature Key of 1000 bits required ", 0), 0U);
+    EXPECT_FALSE(refused.signature_made());
+    EXPECT_EQ(refused.signature_message,
+              "Signature Key of 1000 bits could not be made (error 0x80090009); the old pair stays in place.");
+    EXPECT_EQ(alice.provider().signature_key(), old_signature) << "a failed generation keeps the old pair";
+    EXPECT_EQ(refused.exchange_bits, 3072U) << "the exchange pair falls back to 3072 bits, and says so";
+    EXPECT_EQ(refused.exchange_message.rfind("Key Exchange Key of 3072 bits required ", 0), 0U);
     EXPECT_NE(old_exchange, alice.provider().exchange_key());
+    EXPECT_TRUE(alice.provider().ready);
 }
 
 TEST(ProviderState, FirstAndSecondOpen) {

@@ -1,8 +1,8 @@
-#include "cli/reg_text.h"
+#include "app/reg_text.h"
 
 #include <cstdio>
 
-namespace tiv::cli {
+namespace tiv::app {
 
 namespace {
 std::string quoted(const std::string& text) {
@@ -92,4 +92,4 @@ void export_key_tree(const reg::key& k, const std::string& path, std::ostream& o
     }
 }
 
-} // namespace tiv::cli
+} // namespace tiv::app

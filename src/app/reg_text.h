@@ -5,7 +5,7 @@
 
 #include "platform/registry.h"
 
-namespace tiv::cli {
+namespace tiv::app {
 
 // Writes a key, its values and every key below it in the text form of a .reg file.
 void export_key_tree(const reg::key& k, const std::string& path, std::ostream& out);
@@ -16,4 +16,4 @@ void export_key_tree(const reg::key& k, const std::string& path, std::ostream& o
 // The registry root names as .reg files spell them.
 [[nodiscard]] const char* root_name(reg::root which);
 
-} // namespace tiv::cli
+} // namespace tiv::app

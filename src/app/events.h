@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "log/activity_log.h"
+#include "net/thread_bundle.h"
+#include "net/transfer_snapshot.h"
+
+namespace tiv::app {
+
+// One activity log line: when it was logged and, when it concerns a single transfer, that transfer's id (0
+// otherwise).
+struct log_event {
+    std::chrono::system_clock::time_point time;
+    std::uint64_t transfer_id = 0;
+    std::string text;
+};
+
+// Something the user should read that nobody waits on: a message the core raised on a worker thread, where
+// asking would hold the transfer (or the listener's slot) until someone clicked.
+struct notice {
+    std::string text;
+    std::string caption;
+    unsigned style = 0; // the message box style it was raised with, for the icon
+};
+
+// Where the program's discrete events go. A window turns each call into a queued call to its own thread; the
+// command line prints them under one lock.
+//
+// Every member is called on a worker thread (a transfer's, the listener's, or whichever thread logged): only
+// enqueue. Never block, never ask the user, never call back into the object that reported.
+class event_sink {
+public:
+    event_sink() = default;
+    event_sink(const event_sink&) = delete;
+    event_sink& operator=(const event_sink&) = delete;
+    virtual ~event_sink() = default;
+
+    virtual void log(const log_event& line) = 0;
+    // A transfer started or ended; the snapshot is its state at that moment.
+    virtual void transfer_changed(const transfer_snapshot& transfer) = 0;
+    virtual void notice(const app::notice& message) = 0;
+};
+
+// While it lives, activity logging is on and every line reaches `events`.
+class log_forwarding {
+public:
+    explicit log_forwarding(event_sink& events);
+    log_forwarding(const log_forwarding&) = delete;
+    log_forwarding& operator=(const log_forwarding&) = delete;
+    ~log_forwarding();
+
+private:
+    observer_token m_nToken = 0;
+};
+
+// A transfer list's listener that hands each start and end to `events`, which must outlive the list's transfers.
+[[nodiscard]] thread_bundle::transfer_listener transfer_changes_to(event_sink& events);
+
+// "22:51:38.123 [#12] text" in local time; a line that concerns no single transfer has no "[#..]".
+[[nodiscard]] std::string format_log_line(const log_event& line);
+
+} // namespace tiv::app

@@ -1,0 +1,87 @@
+#include "app/presence_service.h"
+
+#include "platform/adapters.h"
+#include "presence/ping.h"
+#include "presence/ping_job.h"
+#include "settings/friend_profile.h"
+
+namespace tiv::app {
+
+namespace {
+std::string status_words(PING_STATUS status) {
+    return std::string(ping_status_text(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
+}
+} // namespace
+
+ping_reply ping_address(const std::string& address) {
+    ping_reply reply;
+    net_address destination;
+    if (!resolve_address(address.c_str(), 0, destination)) {
+        reply.outcome = {status_code::unreachable, "cannot resolve '" + address + "'."};
+        return reply;
+    }
+    ping_socket socket;
+    if (!socket.valid()) {
+        reply.no_socket = true;
+        reply.socket_error = socket.open_error();
+    }
+    const ping_result result = ping_once(socket, destination);
+    if (result.status != PING_STATUS::replied) {
+        reply.outcome = {status_code::unreachable, "Ping failed! " + status_words(result.status) + "."};
+        return reply;
+    }
+    reply.round_trip = result.round_trip;
+    return reply;
+}
+
+result<friends_ping> ping_friends(qvl_settings_data& settings) {
+    if (!settings.profile_list_key()) {
+        return status(status_code::io_failure,
+                      "cannot open the friend profiles at " + reg::hive_location(reg::root::user) + ".");
+    }
+    friends_ping pinged;
+    std::vector<ping_record> records;
+    for (const std::string& name : list_profiles(settings)) {
+        friend_profile profile;
+        (void)look_up_profile(settings, name, profile); // key consistency does not matter for a ping
+        ping_record record;
+        record.identifier = ping_identifier_for_row(records.size());
+        // An address that does not resolve stays zero; its send then fails and the line says so.
+        (void)resolve_address(profile.address, static_cast<std::uint16_t>(profile.port), record.destination);
+        records.push_back(record);
+        pinged.friends.push_back({name, {}});
+    }
+    if (records.empty()) {
+        return pinged;
+    }
+    const ping_job_options options;
+    const auto job = start_ping_job(records, options);
+    if (job == nullptr) {
+        return status(status_code::io_failure, "the ping job could not be started.");
+    }
+    if (job->socket_kind() == icmp_socket_kind::none) {
+        pinged.no_socket = true;
+        pinged.socket_error = job->socket_open_error();
+    }
+    // Each sweep sends 25 ms apart and then waits; four sweeps at most.
+    const auto sweep = options.wait + std::chrono::milliseconds(100 + 25 * static_cast<int>(records.size()));
+    if (!job->wait_until_done(sweep * (options.repeats + 1) + std::chrono::seconds(5))) {
+        return status(status_code::io_failure, "the ping job did not finish in time.");
+    }
+    const std::vector<ping_record> done = job->records();
+    for (std::size_t i = 0; i < done.size() && i < pinged.friends.size(); ++i) {
+        const PING_STATUS state = done[i].result.status;
+        pinged.friends[i].outcome = state == PING_STATUS::replied || state == PING_STATUS::waiting
+                                        ? ping_status_text(state)
+                                        : status_words(state);
+    }
+    return pinged;
+}
+
+std::string adapters_text() {
+    tree_node root;
+    fill_adapter_tree(root, get_adapters_info());
+    return tree_text(root.children);
+}
+
+} // namespace tiv::app

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/message_box.h"
+
+namespace tiv::app {
+
+class event_sink;
+
+struct file_filter {
+    std::string label;    // "Profile Files(*.prf)"
+    std::string patterns; // "*.prf", several separated by ';'
+};
+
+struct file_chooser {
+    std::string title;
+    std::vector<file_filter> filters;
+};
+
+// The program's choosers, so every front end offers the same titles and filters.
+[[nodiscard]] file_chooser export_profile_chooser();
+[[nodiscard]] file_chooser import_profile_chooser();
+[[nodiscard]] file_chooser send_files_chooser();
+inline constexpr const char* parcel_root_folder_title = "Select a default root directory";
+
+// Everything the program asks the user: each front end implements it once (the desktop program with its
+// dialogs, the command line without anyone to ask, tests with scripted answers). Called only on the front end's
+// own thread; workers never ask (see question_routing).
+class questions {
+public:
+    questions() = default;
+    questions(const questions&) = delete;
+    questions& operator=(const questions&) = delete;
+    virtual ~questions() = default;
+
+    // A message box: `style` holds the buttons and the icon (MB_*); the answer is IDOK, IDCANCEL, IDYES or IDNO.
+    [[nodiscard]] virtual int ask(const std::string& text, const std::string& caption, unsigned style) = 0;
+    // None when the user cancels.
+    [[nodiscard]] virtual std::optional<std::string> choose_save_file(const file_chooser& chooser) = 0;
+    [[nodiscard]] virtual std::optional<std::string> choose_open_file(const file_chooser& chooser) = 0;
+    // Empty when the user cancels.
+    [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser) = 0;
+    [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
+};
+
+// While it lives, every message box the core raises goes to `answers` when it is raised on the thread that made
+// this object (the front end's), and to `events` as a notice, answered OK at once, when it is raised on any other
+// thread: no transfer ever waits for a click. The previous hook comes back afterwards.
+class question_routing {
+public:
+    question_routing(questions& answers, event_sink& events);
+    question_routing(const question_routing&) = delete;
+    question_routing& operator=(const question_routing&) = delete;
+    ~question_routing();
+
+private:
+    message_box_hook m_oPrevious;
+};
+
+} // namespace tiv::app

@@ -1,0 +1,91 @@
+#include "app/receive_service.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+
+#include "app/identity_service.h"
+
+namespace tiv::app {
+
+namespace {
+std::string dotted(const net_address& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
+}
+
+status_code code_of(int error) {
+    switch (error) {
+    case EADDRINUSE:
+        return status_code::in_use;
+    case EADDRNOTAVAIL:
+        return status_code::unreachable;
+    default:
+        return status_code::io_failure;
+    }
+}
+} // namespace
+
+listen_config listen_config_of(const qvl_settings_data& settings) {
+    return {settings.text(text_setting::interface_ip_address), settings.number(number_setting::listening_port),
+            static_cast<int>(settings.number(number_setting::io_block_size)),
+            settings.text(text_setting::parcel_box_directory_root)};
+}
+
+receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events)
+    : m_pAuthenticator(std::move(authenticator)), m_pEvents(events) {}
+
+receiver::~receiver() {
+    stop();
+}
+
+status receiver::start(const listen_config& config) {
+    stop();
+    m_oConfig = config;
+    m_oAddress = net_address{};
+    const auto port = static_cast<std::uint16_t>(config.port);
+    (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
+    m_pListener = std::make_unique<incoming_connection_handler>(config.parcel_root, m_oAddress, config.block_size,
+                                                                m_pAuthenticator);
+    if (m_pEvents != nullptr) {
+        m_pListener->set_listener(transfer_changes_to(*m_pEvents));
+    }
+    if (!m_pListener->listening()) {
+        const int error = m_pListener->last_error();
+        return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +
+                                    ": " + std::strerror(error) + "."};
+    }
+    return {};
+}
+
+void receiver::stop() {
+    if (m_pListener == nullptr) {
+        return;
+    }
+    (void)m_pListener->clear_completed();
+    m_pListener->stop();
+    m_pListener.reset();
+}
+
+bool receiver::listening() const {
+    return m_pListener != nullptr && m_pListener->listening();
+}
+
+std::string receiver::bound_address() const {
+    return listening() ? dotted(m_pListener->listening_address()) : std::string();
+}
+
+std::vector<transfer_snapshot> receiver::snapshots() const {
+    return m_pListener != nullptr ? m_pListener->snapshots() : std::vector<transfer_snapshot>{};
+}
+
+std::size_t receiver::running_count() const {
+    return m_pListener != nullptr ? m_pListener->running_count() : 0;
+}
+
+std::size_t receiver::clear_completed() {
+    return m_pListener != nullptr ? m_pListener->clear_completed() : 0;
+}
+
+} // namespace tiv::app

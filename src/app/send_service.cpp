@@ -1,0 +1,102 @@
+#include "app/send_service.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/identity_service.h"
+#include "app/profile_service.h"
+#include "crypto/negotiating_authentycryptor.h"
+
+namespace tiv::app {
+
+status open_sender_identity(qvl_settings_data& settings, crypto_provider& provider) {
+    if (status known = require_identity(settings); !known) {
+        return known;
+    }
+    if (!open_identity(settings, provider)) {
+        return {status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent."};
+    }
+    return {};
+}
+
+result<net_address> check_destination(const std::string& host, std::uint32_t port) {
+    if (port == 0 || port > 65535) {
+        return status(status_code::invalid, "port " + std::to_string(port) + " names no listener to send to.");
+    }
+    net_address destination;
+    if (!resolve_address(host.c_str(), static_cast<std::uint16_t>(port), destination)) {
+        return status(status_code::unreachable, "cannot resolve '" + host + "'.");
+    }
+    if (destination.sockaddr.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        return status(status_code::invalid,
+                      "'" + host + "' is the address 0.0.0.0, which names no computer to send to.");
+    }
+    return destination;
+}
+
+send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
+    : m_oSettings(settings), m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings)) {
+    if (events != nullptr) {
+        m_oTransfers.set_listener(transfer_changes_to(*events));
+    }
+    m_oTransfers.profile = &m_oFriend;
+}
+
+send_session::~send_session() {
+    m_oTransfers.stop_all();
+}
+
+status send_session::set_destination(const std::string& friend_name, const std::optional<std::string>& host,
+                                     std::optional<std::uint32_t> port) {
+    m_bDestinationSet = false;
+    result<friend_profile> found = read_friend(m_oSettings, friend_name);
+    if (!found) {
+        return found.error();
+    }
+    result<net_address> destination =
+        check_destination(host.value_or(found->address), port.value_or(static_cast<std::uint32_t>(found->port)));
+    if (!destination) {
+        return destination.error();
+    }
+    m_oFriend = std::move(*found);
+    m_oDestination = *destination;
+    m_bDestinationSet = true;
+    return {};
+}
+
+std::vector<std::uint64_t> send_session::send(const std::vector<std::string>& files) {
+    std::vector<std::uint64_t> ids;
+    if (!m_bDestinationSet) {
+        return ids;
+    }
+    const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    for (const std::string& file : files) {
+        std::error_code ignored;
+        const std::filesystem::path path = std::filesystem::absolute(file, ignored).lexically_normal();
+        ids.push_back(
+            m_oTransfers
+                .start_outgoing(path.parent_path().string(), path.filename().string(), m_oDestination, block_size)
+                ->id());
+    }
+    return ids;
+}
+
+std::vector<transfer_snapshot> send_session::snapshots() const {
+    return m_oTransfers.snapshots();
+}
+
+std::vector<transfer_snapshot> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
+    const std::vector<transfer_snapshot> all = m_oTransfers.snapshots();
+    std::vector<transfer_snapshot> ordered;
+    for (const std::uint64_t id : ids) {
+        const auto found = std::find_if(all.begin(), all.end(), [id](const auto& t) { return t.id == id; });
+        ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
+    }
+    return ordered;
+}
+
+std::size_t send_session::running_count() const {
+    return m_oTransfers.running_count();
+}
+
+} // namespace tiv::app

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/events.h"
+#include "app/status.h"
+#include "crypto/crypto_provider.h"
+#include "net/net_address.h"
+#include "net/outgoing_connection_handler.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv::app {
+
+// The identity and keys a send needs: no_identity before set-up (nothing is written then), otherwise start-up's
+// first half (defaults where set-up is not complete, settings, keys, the provider's state shown), and
+// keys_unavailable when the keys cannot be used.
+[[nodiscard]] status open_sender_identity(qvl_settings_data& settings, crypto_provider& provider);
+
+// Resolves where to send, refusing what can only fail at connect time: a name that does not resolve, the
+// "any" address 0.0.0.0 and port 0.
+[[nodiscard]] result<net_address> check_destination(const std::string& host, std::uint32_t port);
+
+// One friend's outgoing transfers, as one send window or one send command holds them: a connection and a thread
+// per file. Used on the front end's thread; the transfers report to `events` on their own threads.
+class send_session {
+public:
+    send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events = nullptr);
+    send_session(const send_session&) = delete;
+    send_session& operator=(const send_session&) = delete;
+    // Stops the transfers still running.
+    ~send_session();
+
+    // Chooses the friend and where to reach them: the profile's address and port unless `host` and `port` are
+    // given. Fails with the reason when the friend is missing or unusable or the destination is refused.
+    [[nodiscard]] status set_destination(const std::string& friend_name, const std::optional<std::string>& host = {},
+                                         std::optional<std::uint32_t> port = {});
+
+    // Starts one transfer per file (relative paths are taken from the working directory), all at once; their ids
+    // in the order of the files. Nothing starts before a destination is set.
+    [[nodiscard]] std::vector<std::uint64_t> send(const std::vector<std::string>& files);
+
+    // Every transfer of this session, in order of creation; those of `ids` in that order (a default snapshot for
+    // an id this session does not know).
+    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
+    [[nodiscard]] std::vector<transfer_snapshot> snapshots(const std::vector<std::uint64_t>& ids) const;
+    [[nodiscard]] std::size_t running_count() const;
+
+    [[nodiscard]] const friend_profile& destination_friend() const { return m_oFriend; }
+
+private:
+    qvl_settings_data& m_oSettings;
+    friend_profile m_oFriend;
+    net_address m_oDestination{};
+    bool m_bDestinationSet = false;
+    outgoing_connection_handler m_oTransfers;
+};
+
+} // namespace tiv::app

@@ -1,0 +1,57 @@
+#include "cli/console.h"
+
+namespace tiv::cli {
+
+void console::print_log_to(std::ostream* out) {
+    std::lock_guard guard(m_oLock);
+    m_pLogOut = out;
+}
+
+void console::print_message(const std::string& text, const std::string& caption) {
+    std::string flat;
+    for (char c : text) {
+        if (c != '\r') {
+            flat += c == '\n' ? ' ' : c;
+        }
+    }
+    std::lock_guard guard(m_oLock);
+    m_oErr << "quorvel-cli: " << caption << ": " << flat << '\n';
+}
+
+int console::ask(const std::string& text, const std::string& caption, unsigned) {
+    print_message(text, caption);
+    return IDOK;
+}
+
+std::optional<std::string> console::choose_save_file(const app::file_chooser&) {
+    return std::nullopt;
+}
+
+std::optional<std::string> console::choose_open_file(const app::file_chooser&) {
+    return std::nullopt;
+}
+
+std::vector<std::string> console::choose_open_files(const app::file_chooser&) {
+    return {};
+}
+
+std::optional<std::string> console::choose_folder(const std::string&) {
+    return std::nullopt;
+}
+
+void console::log(const app::log_event& line) {
+    std::lock_guard guard(m_oLock);
+    if (m_pLogOut != nullptr) {
+        *m_pLogOut << app::format_log_line(line) << std::endl;
+    }
+}
+
+void console::transfer_changed(const transfer_snapshot&) {
+    // The send command polls its transfers and listen prints their log lines; a change needs no line of its own.
+}
+
+void console::notice(const app::notice& message) {
+    print_message(message.text, message.caption);
+}
+
+} // namespace tiv::cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <mutex>
+#include <ostream>
+
+#include "app/events.h"
+#include "app/questions.h"
+
+namespace tiv::cli {
+
+// The command line's answers and events. Nobody sits at a command line to click OK, so every question is printed
+// on the error stream and answered OK, and no file is ever chosen; a notice from a worker thread is printed the
+// same way. Log lines are printed (with their time and transfer) only where a command asks for them.
+class console final : public app::questions, public app::event_sink {
+public:
+    explicit console(std::ostream& err) : m_oErr(err) {}
+
+    // Where log lines go from now on; null drops them.
+    void print_log_to(std::ostream* out);
+    // Held by whoever else prints on the streams while transfers may log.
+    [[nodiscard]] std::mutex& print_lock() { return m_oLock; }
+
+    int ask(const std::string& text, const std::string& caption, unsigned style) override;
+    std::optional<std::string> choose_save_file(const app::file_chooser& chooser) override;
+    std::optional<std::string> choose_open_file(const app::file_chooser& chooser) override;
+    std::vector<std::string> choose_open_files(const app::file_chooser& chooser) override;
+    std::optional<std::string> choose_folder(const std::string& title) override;
+
+    void log(const app::log_event& line) override;
+    void transfer_changed(const transfer_snapshot& transfer) override;
+    void notice(const app::notice& message) override;
+
+private:
+    void print_message(const std::string& text, const std::string& caption);
+
+    std::ostream& m_oErr;
+    std::mutex m_oLock; // guards the streams and m_pLogOut
+    std::ostream* m_pLogOut = nullptr;
+};
+
+} // namespace tiv::cli

@@ -1,0 +1,93 @@
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "app/receive_service.h"
+#include "app/send_service.h"
+#include "crypto/negotiating_authentycryptor.h"
+#include "support/scripted_questions.h"
+#include "support/temp_home.h"
+#include "support/three_people.h"
+
+namespace tiv {
+namespace {
+
+constexpr std::chrono::seconds transfer_limit{20};
+
+class TransferServices : public test::three_people_test {
+protected:
+    app::listen_config loopback(const std::string& root) const { return {"127.0.0.1", 0, 4096, root}; }
+
+    std::shared_ptr<negotiating_authentycryptor> authenticator(test::test_identity& person) {
+        return std::make_shared<negotiating_authentycryptor>(person.provider(), person.settings());
+    }
+
+    test::temp_home m_oFiles;
+};
+
+TEST_F(TransferServices, DestinationsThatCanOnlyFailAreRefusedBeforeConnecting) {
+    EXPECT_EQ(app::check_destination("0.0.0.0", 20000).error().code(), app::status_code::invalid);
+    EXPECT_EQ(app::check_destination("127.0.0.1", 0).error().code(), app::status_code::invalid);
+    EXPECT_EQ(app::check_destination("255.255.255.255", 20000).error().text(), "cannot resolve '255.255.255.255'.");
+    EXPECT_TRUE(app::check_destination("127.0.0.1", 20000).ok());
+
+    app::send_session session(s_pAlice->settings(), s_pAlice->provider());
+    EXPECT_EQ(session.set_destination("Bob").code(), app::status_code::not_found);
+    s_pAlice->befriend(*s_pBob); // stored with port 0: only a given port can reach him
+    EXPECT_EQ(session.set_destination("Bob").code(), app::status_code::invalid);
+    EXPECT_TRUE(session.send({"/etc/hostname"}).empty()) << "nothing starts without a destination";
+}
+
+TEST_F(TransferServices, ReceiverRestartsOnANewConfigurationAndNamesAPortInUse) {
+    app::receiver first(authenticator(*s_pBob));
+    ASSERT_TRUE(first.start(loopback(m_oFiles.path() + "/one")).ok());
+    const std::string bound = first.bound_address();
+    EXPECT_EQ(bound.rfind("127.0.0.1:", 0), 0U);
+
+    const std::uint32_t taken = static_cast<std::uint32_t>(std::stoul(bound.substr(bound.find(':') + 1)));
+    app::receiver second(authenticator(*s_pBob));
+    const app::status clash = second.start({"127.0.0.1", taken, 4096, m_oFiles.path() + "/two"});
+    EXPECT_EQ(clash.code(), app::status_code::in_use);
+    EXPECT_EQ(clash.text(), "cannot listen on 127.0.0.1:" + std::to_string(taken) + ": Address already in use.");
+
+    first.stop();
+    EXPECT_FALSE(first.listening());
+    ASSERT_TRUE(second.restart({"127.0.0.1  [local loopback]", taken, 8192, m_oFiles.path() + "/two"}).ok())
+        << "the port is free again";
+    EXPECT_EQ(second.bound_address(), bound);
+    EXPECT_EQ(second.config().block_size, 8192);
+}
+
+TEST_F(TransferServices, SentFilesArriveAndEachEndOfTheTransferHearsOfItsStartAndEnd) {
+    s_pAlice->befriend(*s_pBob);
+    s_pBob->befriend(*s_pAlice);
+    test::recorded_events bob_events;
+    app::receiver bob(authenticator(*s_pBob), &bob_events);
+    ASSERT_TRUE(bob.start(loopback(m_oFiles.path() + "/boxes")).ok());
+    const std::string bound = bob.bound_address();
+    const auto port = static_cast<std::uint32_t>(std::stoul(bound.substr(bound.find(':') + 1)));
+
+    const std::string file = m_oFiles.path() + "/parcel.txt";
+    std::ofstream(file) << "a parcel for Bob\n";
+    test::recorded_events alice_events;
+    app::send_session session(s_pAlice->settings(), s_pAlice->provider(), &alice_events);
+    ASSERT_TRUE(session.set_destination("Bob", "127.0.0.1", port).ok());
+    const std::vector<std::uint64_t> ids = session.send({file});
+    ASSERT_EQ(ids.size(), 1U);
+    ASSERT_TRUE(
+        test::wait_for([&] { return session.running_count() == 0 && bob.running_count() == 0; }, transfer_limit));
+
+    const transfer_snapshot sent = session.snapshots(ids).front();
+    EXPECT_EQ(sent.state, COMPLETED) << sent.status_text;
+    ASSERT_TRUE(test::wait_for([&] { return bob_events.transfers().size() == 2; }, transfer_limit));
+    const std::vector<transfer_snapshot> received = bob_events.transfers();
+    EXPECT_EQ(received[0].id, received[1].id) << "one start and one end of the same transfer";
+    EXPECT_EQ(received[1].state, COMPLETED);
+    EXPECT_FALSE(received[1].stored_path.empty());
+
+    const std::vector<transfer_snapshot> changes = alice_events.transfers();
+    EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [&](const auto& t) { return t.id == ids[0]; }), 2);
+}
+
+} // namespace
+} // namespace tiv
