@@ -24,7 +24,7 @@ enum class auth_failure {
 // The reason in words a user understands, empty for none and unexplained.
 [[nodiscard]] inline const char* auth_failure_reason(auth_failure reason) {
     return reason == auth_failure::no_common_key_type
-               ? "no session key type that both sides allow (the receiver allows none to a sender it does not know)"
+               ? "no session key type that both sides allow, or the receiver does not know this sender"
                : "";
 }
 

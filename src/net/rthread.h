@@ -45,8 +45,7 @@ public:
     // False exactly while the body runs; once true, the body's thread touches nothing of this object any more
     // that its owner could release.
     [[nodiscard]] bool body_finished() const { return m_bFinished; }
-    // The thread's handle, 0 until the body runs; log lines print its low 32 bits in hexadecimal.
-    [[nodiscard]] std::uintptr_t handle() const { return m_nHandle; }
+    // The low 32 bits of the thread's handle, as log lines print them in hexadecimal; 0 until the body runs.
     [[nodiscard]] unsigned log_handle() const { return static_cast<unsigned>(m_nHandle.load()); }
 
 protected:

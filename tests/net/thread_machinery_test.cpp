@@ -25,7 +25,7 @@ std::shared_ptr<socket_thread> start_waiting(std::atomic<bool>& release) {
 TEST(ThreadMachinery, StartWaitsForTheBodyAndStopWaitEndsIt) {
     std::atomic<bool> release{false};
     const auto transfer = start_waiting(release);
-    EXPECT_NE(transfer->handle(), 0U);
+    EXPECT_NE(transfer->log_handle(), 0U);
     EXPECT_FALSE(transfer->body_finished()) << "start_thread returns once the body runs";
     EXPECT_FALSE(transfer->snapshot().finished);
     EXPECT_TRUE(transfer->stop_wait());
