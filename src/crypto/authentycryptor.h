@@ -12,6 +12,22 @@ namespace tiv {
 class record_link;
 struct friend_profile;
 
+// Why an authentication failed, where a user can do something about it; every other failure is told apart only
+// in the activity log.
+enum class auth_failure {
+    none,               // the last authentication succeeded, or none has run
+    unexplained,        // the log lines say why
+    no_common_key_type, // the two sides allow no session key type in common; to the sender, a receiver that
+                        // does not know it looks the same, as it allows such a sender no type at all
+};
+
+// The reason in words a user understands, empty for none and unexplained.
+[[nodiscard]] inline const char* auth_failure_reason(auth_failure reason) {
+    return reason == auth_failure::no_common_key_type
+               ? "no session key type that both sides allow, or the receiver does not know this sender"
+               : "";
+}
+
 // What a transfer thread needs of the connection's security: authenticate once, then encrypt or decrypt
 // the transfer as messages (pieces with final = false, completed by one call with final = true). There is
 // deliberately no "do nothing" implementation: a connection is never run unauthenticated.
@@ -35,6 +51,24 @@ public:
                                        std::vector<std::uint8_t>& out) = 0;
     // The length of a complete encrypted message of `plain_bytes` bytes; 0 without a session key.
     [[nodiscard]] virtual std::size_t encrypted_length(std::size_t plain_bytes) const = 0;
+
+    // Why the last authentication failed. The authentication runs on a transfer's thread, where nobody can be
+    // asked anything: the transfer reports the reason instead.
+    [[nodiscard]] auth_failure last_failure() const { return m_nLastFailure; }
+
+protected:
+    void begin_authentication() { m_nLastFailure = auth_failure::none; }
+    void fail_because(auth_failure reason) { m_nLastFailure = reason; }
+    // The end of an authentication: a failure that gave no reason of its own is unexplained.
+    [[nodiscard]] bool conclude(bool succeeded) {
+        if (!succeeded && m_nLastFailure == auth_failure::none) {
+            m_nLastFailure = auth_failure::unexplained;
+        }
+        return succeeded;
+    }
+
+private:
+    auth_failure m_nLastFailure = auth_failure::none;
 };
 
 } // namespace tiv

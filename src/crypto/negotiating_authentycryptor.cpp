@@ -7,7 +7,6 @@
 #include "log/activity_log.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_random.h"
-#include "platform/message_box.h"
 #include "platform/uuid.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
@@ -49,8 +48,8 @@ bool negotiating_authentycryptor::legacy_allowed() const {
     return read_dword_setting(m_oSettings.machine_key(), names::legacy_exchange).value_or(1) != 0;
 }
 
-void negotiating_authentycryptor::no_common_type(const char* caption, const char* prefix) {
-    show_message_box("No common key caps", caption, MB_OK);
+void negotiating_authentycryptor::no_common_type(const char* prefix) {
+    fail_because(auth_failure::no_common_key_type);
     log_activity("%s::Authenticating FAILED->no mutually acceptable key types", prefix);
 }
 
@@ -83,6 +82,11 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
 }
 
 bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
+    begin_authentication();
+    return conclude(sender_exchange(connection, destination));
+}
+
+bool negotiating_authentycryptor::sender_exchange(record_link& connection, const friend_profile& destination) {
     m_pTls.reset();
     m_pLegacy.reset();
     log_activity("S::Authenticating [%s]", destination.name);
@@ -112,7 +116,7 @@ bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, 
         }
         m_nChosenType = choose_key_type(m_oProvider.allowed_key_types & reply.key_types & aes_session_key_types);
         if (m_nChosenType == 0) {
-            no_common_type("AuthenticateAsSender", "S");
+            no_common_type("S");
             return false;
         }
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
@@ -138,7 +142,7 @@ bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, 
     }
     m_nChosenType = choose_key_type(m_oProvider.allowed_key_types & reply.key_types);
     if (m_nChosenType == 0) {
-        no_common_type("AuthenticateAsSender", "S");
+        no_common_type("S");
         result = false;
     } else {
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
@@ -147,6 +151,11 @@ bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, 
 }
 
 bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
+    begin_authentication();
+    return conclude(receiver_exchange(connection, sender));
+}
+
+bool negotiating_authentycryptor::receiver_exchange(record_link& connection, friend_profile& sender) {
     m_pTls.reset();
     m_pLegacy.reset();
     sender = friend_profile{};
@@ -177,7 +186,7 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection
         m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types &
                                         aes_session_key_types);
         if (m_nChosenType == 0) {
-            no_common_type("AuthenticateAsReceiver", "R");
+            no_common_type("R");
         } else {
             log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
         }
@@ -199,7 +208,7 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection
     log_activity("R::Legacy exchange with [%s]", sender.name);
     m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types);
     if (m_nChosenType == 0) {
-        no_common_type("AuthenticateAsReceiver", "R");
+        no_common_type("R");
         result = false;
     } else {
         log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));

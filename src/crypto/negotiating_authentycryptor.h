@@ -46,7 +46,10 @@ private:
     [[nodiscard]] bool run_tls(record_link& connection, tls_channel::role side,
                                const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
                                const auth::cap_bytes& answer, const char* prefix);
-    void no_common_type(const char* caption, const char* prefix);
+    [[nodiscard]] bool sender_exchange(record_link& connection, const friend_profile& destination);
+    [[nodiscard]] bool receiver_exchange(record_link& connection, friend_profile& sender);
+    // Logged on both sides; the sender's transfer reports it as its reason.
+    void no_common_type(const char* prefix);
 
     crypto_provider& m_oProvider;
     qvl_settings_data& m_oSettings;

@@ -5,7 +5,6 @@
 
 #include "crypto/session_key_types.h"
 #include "log/activity_log.h"
-#include "platform/message_box.h"
 #include "platform/uuid.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
@@ -87,11 +86,8 @@ bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoa
     return sealed && opened && decrypted == plain;
 }
 
-void rsa_authentycryptor::ask_about_no_common_type(const char* caption) {
-    show_message_box("No common key caps", caption, MB_OK);
-}
-
 bool rsa_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
+    begin_authentication();
     bool result = true;
     log_activity("S::Authenticating [%s]", destination.name);
 
@@ -117,19 +113,19 @@ bool rsa_authentycryptor::AuthenticateAsSender(record_link& connection, const fr
         result = false;
     }
 
-    // Without the receiver's answer there is nothing to agree on, and no question for the user.
+    // Without the receiver's answer there is nothing to agree on.
     m_nChosenType =
         answered ? choose_key_type(m_oProvider.allowed_key_types & auth::cap_record::decode(answer).key_types) : 0;
     if (m_nChosenType == 0) {
         if (answered) {
-            ask_about_no_common_type("AuthenticateAsSender");
+            fail_because(auth_failure::no_common_key_type);
             log_activity("S::Authenticating FAILED->no mutually acceptable key types");
         }
         result = false;
     } else {
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
     }
-    return sender_passes(connection, destination_key, m_nChosenType, result);
+    return conclude(sender_passes(connection, destination_key, m_nChosenType, result));
 }
 
 bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_ptr& destination_key,
@@ -194,6 +190,7 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
 }
 
 bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
+    begin_authentication();
     bool result = true;
     sender = friend_profile{}; // a failed look-up must leave no allowed types and no key behind
 
@@ -216,7 +213,7 @@ bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend
     m_nChosenType = choose_key_type(sender.encryption_methods & cap.key_types & m_oProvider.allowed_key_types);
     if (m_nChosenType == 0) {
         if (offered) {
-            ask_about_no_common_type("AuthenticateAsReceiver");
+            fail_because(auth_failure::no_common_key_type);
             log_activity("R::Authenticating FAILED->no mutually acceptable key types");
         }
         result = false;
@@ -228,7 +225,7 @@ bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend
         log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
         result = false;
     }
-    return receiver_passes(connection, sender, m_nChosenType, result);
+    return conclude(receiver_passes(connection, sender, m_nChosenType, result));
 }
 
 bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_profile& sender, std::uint32_t chosen,

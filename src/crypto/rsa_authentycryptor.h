@@ -46,7 +46,6 @@ private:
     bool export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping, auth::key_block& block);
     session_key_ptr import_block(const auth::key_block& block);
     bool keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting);
-    void ask_about_no_common_type(const char* caption);
 
     crypto_provider& m_oProvider;
     qvl_settings_data& m_oSettings;

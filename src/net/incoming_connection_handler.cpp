@@ -20,7 +20,6 @@ incoming_connection_handler::incoming_connection_handler(const std::string& rece
                                                          std::size_t max_receiving)
     : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
       m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)) {
-    failed = 1;
     if (!address.resolved) {
         m_nSetupError = EADDRNOTAVAIL;
         return;
@@ -31,8 +30,11 @@ incoming_connection_handler::incoming_connection_handler(const std::string& rece
     }
     m_oAddress = m_oSocket.address;
     m_bListening = true;
-    failed = 0;
-    start_thread([this] { accept_loop(); });
+    if (start_thread([this] { accept_loop(); }) == 0) {
+        m_bListening = false;
+        m_nSetupError = EAGAIN;
+        close_socket(m_oSocket);
+    }
 }
 
 incoming_connection_handler::~incoming_connection_handler() {
@@ -57,7 +59,7 @@ void incoming_connection_handler::stop() {
 }
 
 void incoming_connection_handler::accept_loop() {
-    while (!stop_requested) {
+    while (!stop_requested()) {
         if (!m_pSlots->acquire()) {
             break;
         }
@@ -65,7 +67,7 @@ void incoming_connection_handler::accept_loop() {
         std::unique_ptr<net_socket> connection = accept_connection(m_oSocket, &peer);
         if (connection == nullptr) {
             m_pSlots->release();
-            if (!stop_requested) {
+            if (!stop_requested()) {
                 std::this_thread::sleep_for(accept_retry_pause);
             }
             continue;
@@ -75,7 +77,6 @@ void incoming_connection_handler::accept_loop() {
                      octets[2], octets[3]);
         start_receiving(std::move(connection), peer);
     }
-    failed = 0;
 }
 
 void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer) {
@@ -83,7 +84,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     transfer->direction = transfer_direction::receiving;
     transfer->authenticator = m_pPrototype->clone();
     transfer->io_block_size = m_nBlockSize;
-    transfer->io_timeout_ms = io_timeout_ms.load();
+    transfer->io_timeout_ms = io_timeout_ms;
     transfer->socket = std::move(connection);
     transfer->peer_address = peer;
     transfer->file.directory = m_strReceiveRoot;

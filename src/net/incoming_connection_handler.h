@@ -16,8 +16,8 @@ namespace tiv {
 
 // The listener: binds the listening address, accepts connections on its own thread and runs a receiving transfer
 // for each, authenticated by a clone of `prototype`. At most `max_receiving` transfers receive at a time; further
-// connections wait in the listen backlog until one ends. A listener that cannot bind or listen keeps `failed` 1,
-// accepts nothing and tells why through last_error().
+// connections wait in the listen backlog until one ends. A listener that cannot bind or listen (or start its
+// thread) is not listening(), accepts nothing and tells why through last_error().
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;

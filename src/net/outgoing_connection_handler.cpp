@@ -24,9 +24,10 @@ std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const
     transfer->file.directory = without_trailing_separator(directory);
     file_record record;
     record.set_name(name);
-    transfer->set_record(record);
+    transfer->set_record(record, 0);
     // A transfer whose thread cannot start stays in the list, failed and finished, so it is shown like any other.
     transfer->start_thread(announced(transfer, run_sending_body));
+    const transfer_log_scope scope(transfer->id());
     log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
     append(transfer);
     return transfer;

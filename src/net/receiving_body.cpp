@@ -1,4 +1,3 @@
-#include <ctime>
 #include <new>
 #include <span>
 #include <sys/stat.h>
@@ -20,8 +19,7 @@ namespace {
 // An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
 void fail_early(socket_thread& transfer, int status) {
     transfer.abort_connection();
-    transfer.status_code = status;
-    transfer.failed = 1;
+    transfer.end(false, status);
 }
 
 bool is_directory(const std::string& path) {
@@ -50,13 +48,15 @@ bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_rec
 
 enum class data_outcome { complete, broken, stopped, too_large };
 
-// Decrypts the stream into the open file until the sender's end; the plaintext count goes to bytes_transferred.
-data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk) {
+// Decrypts the stream into the open file until the sender's end; the plaintext count is the transfer's bytes
+// done, and `stored` on return.
+data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk,
+                          std::uint64_t& stored) {
     authentycryptor& cipher = *transfer.authenticator;
     const std::uint32_t limit = transfer.profile.max_file_size;
-    std::uint64_t stored = 0;
+    stored = 0;
     for (;;) {
-        if (transfer.stop_requested) {
+        if (transfer.stop_requested()) {
             return data_outcome::stopped;
         }
         const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
@@ -77,7 +77,7 @@ data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, st
         if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
             return data_outcome::broken;
         }
-        transfer.bytes_transferred = stored;
+        transfer.set_bytes_done(stored);
         if (last) {
             return data_outcome::complete;
         }
@@ -103,15 +103,14 @@ int exchange_time_limit(int io_timeout_ms) {
 } // namespace
 
 void run_receiving_body(socket_thread& transfer) {
-    const unsigned handle = static_cast<unsigned>(transfer.thread_handle.load());
-    transfer.state = INITIALIZING;
-    transfer.start_time = static_cast<std::int64_t>(std::time(nullptr));
+    const unsigned handle = transfer.log_handle();
+    transfer.begin();
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
     // Until the file record is in, the peer has proved nothing; the whole exchange gets a limit of its own.
     set_receive_deadline(*transfer.socket, exchange_time_limit(transfer.io_timeout_ms));
-    transfer.state = AUTHENTICATING;
+    transfer.set_state(AUTHENTICATING);
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
         fail_early(transfer, status_authentication);
@@ -132,16 +131,16 @@ void run_receiving_body(socket_thread& transfer) {
         return;
     }
 
-    transfer.state = GETTING_FILE_RECORD;
+    transfer.set_state(GETTING_FILE_RECORD);
     if (!receive_record(transfer, buffers, record)) {
         fail_early(transfer, status_receive);
         log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
         return;
     }
     set_receive_deadline(*transfer.socket, 0);
-    transfer.set_record(record);
+    transfer.set_record(record, record.file_size);
 
-    transfer.state = VERIFYING_PERMISSIONS;
+    transfer.set_state(VERIFYING_PERMISSIONS);
     const std::string root = transfer.file.directory;
     const std::string parcel_box =
         transfer.profile.receipt_directory[0] != '\0' ? root + "/" + transfer.profile.receipt_directory : root;
@@ -160,7 +159,7 @@ void run_receiving_body(socket_thread& transfer) {
         return;
     }
 
-    transfer.state = OPENING_WRITE_FILE;
+    transfer.set_state(OPENING_WRITE_FILE);
     transfer.file.directory = parcel_box;
     if (!transfer.file.open_file(create_uuid_text(), transfer_file::writing)) {
         fail_early(transfer, status_file_open);
@@ -169,15 +168,16 @@ void run_receiving_body(socket_thread& transfer) {
     }
     const std::string temporary = transfer.file.path;
 
-    transfer.state = RUNNING;
-    const data_outcome outcome = receive_data(transfer, buffers, chunk);
-    transfer.state = SHUTTING_DOWN;
+    transfer.set_state(RUNNING);
+    std::uint64_t stored_bytes = 0;
+    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes);
+    transfer.set_state(SHUTTING_DOWN);
     const bool closed = transfer.file.close_file();
     int status = -1;
-    if (transfer.stop_requested) {
+    if (transfer.stop_requested()) {
         status = status_stopped;
     } else if (outcome != data_outcome::complete || !closed ||
-               static_cast<std::uint32_t>(transfer.bytes_transferred.load()) != record.file_size) {
+               static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
         status = status_of(outcome);
     } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
         log_activity("%x: R: STORED[%s]", handle, stored->c_str());
@@ -193,13 +193,11 @@ void run_receiving_body(socket_thread& transfer) {
     if (status >= 0) {
         ::unlink(temporary.c_str());
         transfer.abort_connection();
-        transfer.status_code = status;
-        transfer.failed = 1;
         log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
     } else {
         (void)transfer.close_connection();
     }
-    complete_transfer(transfer, "R");
+    complete_transfer(transfer, "R", status >= 0 ? status : socket_thread::no_failure);
 }
 
 } // namespace tiv

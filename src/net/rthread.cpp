@@ -47,38 +47,33 @@ double clock_now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
 }
 
-rthread::rthread() : started_at(clock_now()) {}
-
 rthread::~rthread() {
     if (!m_oThread.joinable()) {
         return;
     }
     // The last owner may be the body's own thread (a transfer releasing itself), and a body that outlived the stop
     // wait is left to end on its own; only a finished body is joined, which returns at once.
-    if (m_oThread.get_id() == std::this_thread::get_id() || !finished) {
+    if (m_oThread.get_id() == std::this_thread::get_id() || !m_bFinished) {
         m_oThread.detach();
     } else {
         m_oThread.join();
     }
 }
 
-double rthread::statistic(int) const {
-    return 0.0;
-}
-
 void rthread::run(const std::function<void()>& body) {
-    thread_handle = static_cast<std::uintptr_t>(::pthread_self());
+    m_nHandle = static_cast<std::uintptr_t>(::pthread_self());
     {
         std::lock_guard guard(m_oLock);
-        finished = false;
+        m_bFinished = false;
         m_bStarted = true;
         m_oChanged.notify_all();
     }
     body();
+    body_ended(true);
     // Notified under the lock: a waiter that sees the end may destroy this object as soon as it has the lock,
     // and after releasing it this thread touches nothing of the object.
     std::lock_guard guard(m_oLock);
-    finished = true;
+    m_bFinished = true;
     m_oChanged.notify_all();
 }
 
@@ -104,7 +99,7 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
         if (counted) {
             thread_ended();
         }
-        failed = 1;
+        body_ended(false);
         return 0;
     }
     std::unique_lock lock(m_oLock);
@@ -113,18 +108,19 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
 }
 
 void rthread::request_stop() {
-    stop_requested = true;
+    m_bStopRequested = true;
     wake();
 }
 
 bool rthread::wait_finished(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_oLock);
-    // Before the body has started `finished` still holds its initial value; wait for the start as well.
-    return m_oChanged.wait_until(lock, deadline, [this] { return finished && (m_bStarted || !m_oThread.joinable()); });
+    // Before the body has started m_bFinished still holds its initial value; wait for the start as well.
+    return m_oChanged.wait_until(lock, deadline,
+                                 [this] { return m_bFinished && (m_bStarted || !m_oThread.joinable()); });
 }
 
 bool rthread::stop_wait() {
-    if (finished && !m_oThread.joinable()) {
+    if (m_bFinished && !m_oThread.joinable()) {
         return true;
     }
     request_stop();

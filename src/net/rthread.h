@@ -13,8 +13,8 @@ namespace tiv {
 // Seconds since the process first asked, on a monotonic clock.
 [[nodiscard]] double clock_now();
 
-// A thread body and the fields its owner watches. Every field another thread reads is an atomic; the start and
-// stop handshakes wait on a condition variable rather than spinning.
+// A thread body and the start and stop handshakes its owner runs with it. The handshakes wait on a condition
+// variable rather than spinning.
 //
 // Lifetime: a body must keep alive whatever it uses (the transfer bodies hold a shared pointer to their own
 // object), so an object whose body outlives the stop wait is released by the body's thread when it ends. The
@@ -24,15 +24,13 @@ public:
     static constexpr std::chrono::milliseconds start_limit{2000};
     static constexpr std::chrono::milliseconds stop_limit{5000};
 
-    rthread();
+    rthread() = default;
     rthread(const rthread&) = delete;
     rthread& operator=(const rthread&) = delete;
     virtual ~rthread();
 
-    [[nodiscard]] virtual double statistic(int selector) const;
-
     // Runs body on a new thread, then waits until it has started or start_limit has passed. The handle, or 0
-    // when no thread could be made (then `failed` is 1 and the body never runs).
+    // when no thread could be made (the body then never runs; body_ended(false) says so).
     std::uintptr_t start_thread(std::function<void()> body);
 
     // Asks the body to stop and wakes it from any blocking call.
@@ -42,12 +40,13 @@ public:
     // The stop wait: request_stop, then wait_finished for at most stop_limit.
     bool stop_wait();
 
-    std::atomic<double> started_at;          // clock_now() at construction
-    std::atomic<bool> stop_requested{false}; // set by the owner
-    std::atomic<bool> finished{true};        // false exactly while the body runs
-    std::atomic<int> failed{0};
-    std::atomic<int> status_code{0};
-    std::atomic<std::uintptr_t> thread_handle{0}; // printed in log lines, low 32 bits in hexadecimal
+    // Polled by the body.
+    [[nodiscard]] bool stop_requested() const { return m_bStopRequested; }
+    // False exactly while the body runs; once true, the body's thread touches nothing of this object any more
+    // that its owner could release.
+    [[nodiscard]] bool body_finished() const { return m_bFinished; }
+    // The low 32 bits of the thread's handle, as log lines print them in hexadecimal; 0 until the body runs.
+    [[nodiscard]] unsigned log_handle() const { return static_cast<unsigned>(m_nHandle.load()); }
 
 protected:
     // Transfer threads are counted for wait_for_transfer_threads; set by the transfer thread classes.
@@ -55,14 +54,17 @@ protected:
 
     // Makes a blocked body return (closes its connection, for example). Runs on the owner's thread.
     virtual void wake() {}
-
-    // The handle as log lines print it.
-    [[nodiscard]] unsigned log_handle() const { return static_cast<unsigned>(thread_handle.load()); }
+    // Runs on the body's thread right after the body returns (ran = true), or on the owner's thread when no
+    // thread could be started (ran = false); before anyone can see body_finished() turn true.
+    virtual void body_ended(bool ran) { (void)ran; }
 
 private:
     void run(const std::function<void()>& body);
 
-    std::mutex m_oLock; // guards the handshake flags below; the atomics above are read without it
+    std::atomic<bool> m_bStopRequested{false}; // set by the owner
+    std::atomic<bool> m_bFinished{true};       // false exactly while the body runs
+    std::atomic<std::uintptr_t> m_nHandle{0};
+    std::mutex m_oLock; // guards the handshake: m_bStarted, and m_bFinished's changes
     std::condition_variable m_oChanged;
     bool m_bStarted = false;
     std::thread m_oThread;

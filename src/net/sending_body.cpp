@@ -1,6 +1,6 @@
-#include <ctime>
 #include <new>
 #include <span>
+#include <string>
 
 #include "log/activity_log.h"
 #include "net/connection_io.h"
@@ -11,11 +11,16 @@
 namespace tiv {
 
 namespace {
-void fail_early(socket_thread& transfer, int status) {
+void fail_early(socket_thread& transfer, int status, std::string words = {}) {
     (void)transfer.file.close_file();
     transfer.abort_connection();
-    transfer.status_code = status;
-    transfer.failed = 1;
+    transfer.end(false, status, std::move(words));
+}
+
+// The authenticator's reason, when it has one, in the words the user sees.
+std::string authentication_words(const authentycryptor& authenticator) {
+    const std::string reason = auth_failure_reason(authenticator.last_failure());
+    return reason.empty() ? std::string() : "authentication failed: " + reason;
 }
 
 bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes) {
@@ -26,14 +31,15 @@ bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes)
 // Sends the record and the file as one message; the status of the first failure, or -1 when all went out.
 int send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers, std::size_t chunk) {
     authentycryptor& cipher = *transfer.authenticator;
-    transfer.state = SENDING_FILE_RECORD;
+    transfer.set_state(SENDING_FILE_RECORD);
     const auto header = record.encode();
     if (!cipher.encrypt(header, true, buffers.wire) || !send_bytes(transfer, buffers.wire)) {
         return status_send;
     }
-    transfer.state = RUNNING;
+    transfer.set_state(RUNNING);
+    std::uint64_t sent = 0;
     for (;;) {
-        if (transfer.stop_requested) {
+        if (transfer.stop_requested()) {
             return status_stopped;
         }
         const std::int64_t n = transfer.file.read_chunk(buffers.plain.data(), chunk);
@@ -50,28 +56,27 @@ int send_parcel(socket_thread& transfer, const file_record& record, transfer_buf
         if (last) {
             return -1;
         }
-        transfer.bytes_transferred += static_cast<std::uint64_t>(n);
+        sent += static_cast<std::uint64_t>(n);
+        transfer.set_bytes_done(sent);
     }
 }
 } // namespace
 
 void run_sending_body(socket_thread& transfer) {
-    const unsigned handle = static_cast<unsigned>(transfer.thread_handle.load());
-    transfer.state = INITIALIZING;
-    transfer.start_time = static_cast<std::int64_t>(std::time(nullptr));
+    const unsigned handle = transfer.log_handle();
+    transfer.begin();
 
     file_record record = transfer.record();
-    transfer.state = OPENING_READ_FILE;
+    transfer.set_state(OPENING_READ_FILE);
     if (!transfer.file.open_file(record.file_name, transfer_file::reading)) {
         fail_early(transfer, status_file_open);
         log_activity("%x: S: OPENFILE_ERROR[%s]", handle, record.file_name);
         return;
     }
     record.file_size = static_cast<std::uint32_t>(transfer.file.size);
-    transfer.set_record(record);
-    transfer.set_file_size(transfer.file.size);
+    transfer.set_record(record, transfer.file.size);
 
-    transfer.state = CREATING_SOCKET;
+    transfer.set_state(CREATING_SOCKET);
     if (!transfer.create_socket()) {
         fail_early(transfer, status_socket);
         log_activity("%x: S: socket creation FAILURE", handle);
@@ -80,17 +85,17 @@ void run_sending_body(socket_thread& transfer) {
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
-    transfer.state = CONNECTING_TO_DESTINATION;
-    if (transfer.stop_requested || !connect_socket(*transfer.socket, transfer.peer_address)) {
+    transfer.set_state(CONNECTING_TO_DESTINATION);
+    if (transfer.stop_requested() || !connect_socket(*transfer.socket, transfer.peer_address)) {
         fail_early(transfer, status_connect);
         log_activity("%x S: socket ConnectTo FAILURE", handle);
         return;
     }
 
-    transfer.state = AUTHENTICATING;
+    transfer.set_state(AUTHENTICATING);
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
-        fail_early(transfer, status_authentication);
+        fail_early(transfer, status_authentication, authentication_words(*transfer.authenticator));
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
         return;
     }
@@ -110,12 +115,12 @@ void run_sending_body(socket_thread& transfer) {
     }
 
     int status = send_parcel(transfer, record, buffers, chunk);
-    transfer.state = SHUTTING_DOWN;
+    transfer.set_state(SHUTTING_DOWN);
     (void)transfer.file.close_file();
     if (status < 0) {
         // The receiver ends in good order only once it has stored the whole file; anything else is a failure.
         const peer_ending ending = transfer.close_connection();
-        if (transfer.stop_requested) {
+        if (transfer.stop_requested()) {
             status = status_stopped;
         } else if (ending != peer_ending::closed) {
             status = status_send;
@@ -124,11 +129,9 @@ void run_sending_body(socket_thread& transfer) {
         transfer.abort_connection();
     }
     if (status >= 0) {
-        transfer.status_code = status;
-        transfer.failed = 1;
         log_activity("%x: S:  STATUS_ERROR [%d]", handle, status);
     }
-    complete_transfer(transfer, "S");
+    complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure);
 }
 
 } // namespace tiv

@@ -1,5 +1,6 @@
 #include "net/socket_thread.h"
 
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,89 +13,108 @@ std::uint64_t next_transfer_id() {
     static std::atomic<std::uint64_t> last{0};
     return ++last;
 }
+
+std::int64_t calendar_now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 } // namespace
 
-socket_thread::socket_thread() : socket(std::make_unique<net_socket>()), m_nId(next_transfer_id()) {
+socket_thread::socket_thread()
+    : socket(std::make_unique<net_socket>()), m_nId(next_transfer_id()), m_nCreatedAt(clock_now()) {
     m_bTransfer = true;
 }
 
 // Only reached once no body runs: the body holds a reference to its own object.
 socket_thread::~socket_thread() = default;
 
-double socket_thread::statistic(int selector) const {
-    const bool done = finished;
-    const double bytes = static_cast<double>(bytes_transferred.load());
-    const double seconds = done ? elapsed.load() : clock_now() - started_at.load();
-    switch (selector) {
-    case 0:
-        return done ? bytes : 0.0;
-    case 1:
-        return done ? seconds : 0.0;
-    case 2:
-        return done ? 0.0 : bytes;
-    case 3:
-        return done ? 0.0 : seconds;
-    case 4:
-        return done && seconds > 0 ? bytes / seconds : 0.0;
-    case 5:
-        return !done && seconds > 0 ? bytes / seconds : 0.0;
-    default:
-        return 0.0;
-    }
-}
-
 file_record socket_thread::record() const {
     std::lock_guard guard(m_oLock);
-    return m_oRecord;
+    return m_oProgress.m_oRecord;
 }
 
-void socket_thread::set_record(const file_record& record) {
+void socket_thread::set_record(const file_record& record, std::uint64_t size) {
     std::lock_guard guard(m_oLock);
-    m_oRecord = record;
+    m_oProgress.m_oRecord = record;
+    m_oProgress.m_nSize = size;
 }
 
-void socket_thread::set_file_size(std::uint64_t size) {
+void socket_thread::begin() {
     std::lock_guard guard(m_oLock);
-    m_nFileSize = size;
+    m_oProgress.m_nState = INITIALIZING;
+    m_oProgress.m_nStartTime = calendar_now();
+}
+
+void socket_thread::set_state(transfer_state state) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nState = state;
+}
+
+void socket_thread::set_bytes_done(std::uint64_t bytes) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nBytesDone = bytes;
 }
 
 void socket_thread::set_stored_path(const std::string& path) {
     std::lock_guard guard(m_oLock);
-    m_strStoredPath = path;
+    m_oProgress.m_strStoredPath = path;
+}
+
+void socket_thread::set_peer_name(const std::string& name) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_strFriendName = name;
+}
+
+void socket_thread::end(bool completed, int status, std::string status_words) {
+    std::lock_guard guard(m_oLock);
+    if (m_oProgress.m_bFinished) {
+        return;
+    }
+    if (completed) {
+        m_oProgress.m_nState = COMPLETED;
+    }
+    if (status != no_failure) {
+        m_oProgress.m_bFailed = true;
+        m_oProgress.m_nStatus = status;
+        m_oProgress.m_strStatusWords = std::move(status_words);
+    }
+    m_oProgress.m_nEndTime = calendar_now();
+    m_oProgress.m_nElapsed = clock_now() - m_nCreatedAt;
+    m_oProgress.m_bFinished = true;
+}
+
+void socket_thread::body_ended(bool ran) {
+    if (ran) {
+        end(false);
+    } else {
+        end(false, status_memory, "no thread could be started for the transfer");
+    }
 }
 
 transfer_snapshot socket_thread::snapshot() const {
     transfer_snapshot copy;
     copy.id = m_nId;
     copy.direction = direction;
-    {
-        std::lock_guard guard(m_oLock);
-        copy.friend_name = m_strPeerName;
-        copy.file_name = m_oRecord.file_name;
-        copy.stored_path = m_strStoredPath;
-        copy.size = m_nFileSize != 0 ? m_nFileSize : m_oRecord.file_size;
+    std::lock_guard guard(m_oLock);
+    const progress& now = m_oProgress;
+    copy.friend_name = now.m_strFriendName;
+    copy.file_name = now.m_oRecord.file_name;
+    copy.stored_path = now.m_strStoredPath;
+    copy.size = now.m_nSize;
+    copy.bytes_done = now.m_nBytesDone;
+    copy.state = now.m_nState;
+    copy.finished = now.m_bFinished;
+    copy.failed = now.m_bFailed;
+    copy.status = now.m_nStatus;
+    if (copy.failed) {
+        copy.status_text = !now.m_strStatusWords.empty()
+                               ? now.m_strStatusWords
+                               : transfer_status_text(copy.status, direction == transfer_direction::sending);
     }
-    copy.finished = finished;
-    copy.bytes_done = bytes_transferred;
-    copy.state = state;
-    copy.failed = failed != 0;
-    copy.status = status_code;
-    copy.status_text = copy.failed ? transfer_status_text(copy.status, direction == transfer_direction::sending) : "";
-    copy.start_time = start_time;
-    copy.end_time = end_time;
-    copy.seconds = copy.finished ? elapsed.load() : clock_now() - started_at.load();
+    copy.start_time = now.m_nStartTime;
+    copy.end_time = now.m_nEndTime;
+    copy.seconds = copy.finished ? now.m_nElapsed : clock_now() - m_nCreatedAt;
     copy.rate = copy.seconds > 0 ? static_cast<double>(copy.bytes_done) / copy.seconds : 0.0;
     return copy;
-}
-
-std::string socket_thread::peer_name() const {
-    std::lock_guard guard(m_oLock);
-    return m_strPeerName;
-}
-
-void socket_thread::set_peer_name(const std::string& name) {
-    std::lock_guard guard(m_oLock);
-    m_strPeerName = name;
 }
 
 bool socket_thread::create_socket() {

@@ -19,46 +19,42 @@
 
 namespace tiv {
 
-// One transfer, sending or receiving, and the fields the windows watch while it runs. Objects are shared: the
-// list that shows a transfer and the body that runs it each hold one reference, so neither can pull the object
-// away from the other.
+// One transfer, sending or receiving. Objects are shared: the list that shows a transfer and the body that runs
+// it each hold one reference, so neither can pull the object away from the other.
 //
-// The fields below the watched ones belong to the body once it has started; the owner sets them before.
+// What the transfer has done so far is the body's to write, through the narrow methods below, and anyone's to
+// read through snapshot(); one lock covers all of it, so a snapshot never mixes two moments of the transfer.
+// The public members below are set by the owner before the start and belong to the body from then on.
 class socket_thread : public rthread, public std::enable_shared_from_this<socket_thread> {
 public:
     socket_thread();
     ~socket_thread() override;
 
-    // Selector 0..5 as the transfer list asks: finished bytes, seconds, bytes/s; running bytes, seconds, bytes/s.
-    [[nodiscard]] double statistic(int selector) const override;
-    [[nodiscard]] const char* state_name() const { return transfer_state_name(state); }
-
     // Unique in the process and never reused, so a window keeps its row for this transfer whatever else ends.
     [[nodiscard]] std::uint64_t id() const { return m_nId; }
     // Everything a window shows of this transfer, copied in one piece.
     [[nodiscard]] transfer_snapshot snapshot() const;
-    // The whole file's size (the record carries only its low 32 bits), and a received file's final path.
-    void set_file_size(std::uint64_t size);
-    void set_stored_path(const std::string& path);
 
+    // The record as the owner set it (the name to send) or as it arrived, and the whole file's size (the record
+    // carries only its low 32 bits; 0 while unknown).
     [[nodiscard]] file_record record() const;
-    void set_record(const file_record& record);
+    void set_record(const file_record& record, std::uint64_t size);
+
+    // The body's reports. begin() is its first action (state INITIALIZING, the start time); end() its last that
+    // the snapshot sees: the state it stopped in stays unless `completed`, and a `status` of 0 or more marks the
+    // transfer failed, with `status_words` saying why when the status alone would not.
+    void begin();
+    void set_state(transfer_state state);
+    void set_bytes_done(std::uint64_t bytes);
+    void set_stored_path(const std::string& path);
     // The friend at the other end, once known (the receiver learns it from the authentication).
-    [[nodiscard]] std::string peer_name() const;
     void set_peer_name(const std::string& name);
+    static constexpr int no_failure = -1;
+    void end(bool completed, int status = no_failure, std::string status_words = {});
 
-    // Watched by other threads.
-    std::atomic<std::uint64_t> bytes_transferred{0}; // plaintext bytes of the file sent or stored so far
-    std::atomic<int> io_block_size{2048};
-    std::atomic<int> io_timeout_ms{10000};   // a peer silent this long is given up
-    std::atomic<std::int64_t> start_time{0}; // calendar seconds
-    std::atomic<std::int64_t> end_time{0};
-    std::atomic<int> state{UNDEFINED};
-    std::atomic<double> elapsed{0.0};                           // seconds the body ran, set when it ends
-    std::atomic<int> row_slot{-1};                              // the transfer list's row, -1 while none
-    transfer_direction direction = transfer_direction::sending; // set by the owner before the start
-
-    // The body's own.
+    int io_block_size = 2048;
+    int io_timeout_ms = 10000;                                  // a peer silent this long is given up
+    transfer_direction direction = transfer_direction::sending; // never changes once started
     transfer_file file;
     std::unique_ptr<authentycryptor> authenticator;
     friend_profile profile;
@@ -74,16 +70,33 @@ public:
 
 protected:
     void wake() override;
+    // A body that returned without end(), or never ran, still ends: a window must not wait for it forever.
+    void body_ended(bool ran) override;
 
 private:
+    // The transfer's progress, as end() and the other reports leave it.
+    struct progress {
+        int m_nState = UNDEFINED;
+        bool m_bFinished = false;
+        bool m_bFailed = false;
+        int m_nStatus = 0;
+        std::string m_strStatusWords;
+        std::uint64_t m_nBytesDone = 0;
+        std::int64_t m_nStartTime = 0; // calendar seconds
+        std::int64_t m_nEndTime = 0;
+        double m_nElapsed = 0.0; // seconds from construction to the end
+        file_record m_oRecord;
+        std::uint64_t m_nSize = 0;
+        std::string m_strStoredPath;
+        std::string m_strFriendName;
+    };
+
     void release_handle();
 
-    mutable std::mutex m_oLock; // guards the record, the peer name and the socket's handle against wake()
     const std::uint64_t m_nId;
-    file_record m_oRecord;
-    std::string m_strPeerName;
-    std::string m_strStoredPath;
-    std::uint64_t m_nFileSize = 0;
+    const double m_nCreatedAt;  // clock_now() at construction
+    mutable std::mutex m_oLock; // guards m_oProgress, and the socket's handle against wake()
+    progress m_oProgress;
 };
 
 } // namespace tiv

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "log/activity_log.h"
+
 namespace tiv {
 
 thread_bundle::~thread_bundle() {
@@ -10,17 +12,27 @@ thread_bundle::~thread_bundle() {
 }
 
 void thread_bundle::set_listener(transfer_listener listener) {
-    m_pListener = listener ? std::make_shared<const transfer_listener>(std::move(listener)) : nullptr;
+    auto shared = listener ? std::make_shared<const transfer_listener>(std::move(listener)) : nullptr;
+    std::lock_guard guard(m_oLock);
+    m_pListener = std::move(shared);
 }
 
 std::function<void()> thread_bundle::announced(std::shared_ptr<socket_thread> transfer,
                                                std::function<void(socket_thread&)> body) const {
     // The listener goes into the body by value, so a list destroyed before its transfers end leaves it intact.
-    return [listener = m_pListener, transfer = std::move(transfer), body = std::move(body)] {
+    // A listener's accept thread makes bodies while its owner may still be setting the listener: hence the lock.
+    std::shared_ptr<const transfer_listener> listener;
+    {
+        std::lock_guard guard(m_oLock);
+        listener = m_pListener;
+    }
+    return [listener = std::move(listener), transfer = std::move(transfer), body = std::move(body)] {
+        const transfer_log_scope scope(transfer->id());
         if (listener != nullptr) {
             (*listener)(transfer->snapshot());
         }
         body(*transfer);
+        transfer->end(false); // for a body that did not end itself
         if (listener != nullptr) {
             (*listener)(transfer->snapshot());
         }
@@ -40,13 +52,13 @@ std::size_t thread_bundle::size() const {
 std::size_t thread_bundle::running_count() const {
     std::lock_guard guard(m_oLock);
     return static_cast<std::size_t>(
-        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return !t->finished; }));
+        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return !t->body_finished(); }));
 }
 
 std::size_t thread_bundle::finished_count() const {
     std::lock_guard guard(m_oLock);
     return static_cast<std::size_t>(
-        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return t->finished.load(); }));
+        std::count_if(m_aThreads.begin(), m_aThreads.end(), [](const auto& t) { return t->body_finished(); }));
 }
 
 std::vector<transfer_snapshot> thread_bundle::snapshots() const {
@@ -57,17 +69,6 @@ std::vector<transfer_snapshot> thread_bundle::snapshots() const {
         copies.push_back(thread->snapshot());
     }
     return copies;
-}
-
-std::shared_ptr<socket_thread> thread_bundle::thread_at(std::size_t i) const {
-    std::lock_guard guard(m_oLock);
-    if (m_aThreads.empty()) {
-        return nullptr;
-    }
-    if (i >= m_aThreads.size()) {
-        return m_aThreads.back();
-    }
-    return *std::next(m_aThreads.begin(), static_cast<std::ptrdiff_t>(i));
 }
 
 void thread_bundle::remove_thread(const socket_thread* thread) {
@@ -81,7 +82,7 @@ std::size_t thread_bundle::clear_completed() {
         std::lock_guard guard(m_oLock);
         for (auto it = m_aThreads.begin(); it != m_aThreads.end();) {
             const auto next = std::next(it);
-            if ((*it)->finished) {
+            if ((*it)->body_finished()) {
                 completed.splice(completed.end(), m_aThreads, it);
             }
             it = next;

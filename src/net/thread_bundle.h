@@ -15,8 +15,8 @@ namespace tiv {
 // window's timer reads and its commands remove.
 class thread_bundle {
 public:
-    // Hears of each transfer of this list when its body starts and when it has ended. Called on the transfer's
-    // own thread: only enqueue.
+    // Hears of each transfer of this list when its body starts and when it has ended (the snapshot then says
+    // finished, in its final state). Called on the transfer's own thread: only enqueue.
     using transfer_listener = std::function<void(const transfer_snapshot& transfer)>;
 
     thread_bundle() = default;
@@ -28,12 +28,11 @@ public:
     void set_listener(transfer_listener listener);
     void append(std::shared_ptr<socket_thread> thread);
     [[nodiscard]] std::size_t size() const;
+    // Transfers whose thread still runs, and those whose thread has ended; together the whole list.
     [[nodiscard]] std::size_t running_count() const;
     [[nodiscard]] std::size_t finished_count() const;
     // Every transfer of the list, in order of creation.
     [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
-    // The i-th transfer; an i at or past the end gives the last one, an empty list none.
-    [[nodiscard]] std::shared_ptr<socket_thread> thread_at(std::size_t i) const;
     // Unlinks every entry holding `thread`. The object lives on while anyone else holds it.
     void remove_thread(const socket_thread* thread);
     // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.
@@ -43,13 +42,14 @@ public:
     void stop_all();
 
 protected:
-    // Runs `body` for `transfer`, telling the listener before and after.
+    // Runs `body` for `transfer`, telling the listener before and after; every line the body logs names the
+    // transfer.
     [[nodiscard]] std::function<void()> announced(std::shared_ptr<socket_thread> transfer,
                                                   std::function<void(socket_thread&)> body) const;
 
 private:
+    mutable std::mutex m_oLock; // guards the listener and the list
     std::shared_ptr<const transfer_listener> m_pListener;
-    mutable std::mutex m_oLock;
     std::list<std::shared_ptr<socket_thread>> m_aThreads;
 };
 

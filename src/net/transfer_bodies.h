@@ -36,7 +36,8 @@ struct transfer_buffers {
     std::vector<std::uint8_t> wire;
 };
 
-// The end of a body that reached its data phase: state COMPLETED, times, and the throughput line.
-void complete_transfer(socket_thread& transfer, const char* side);
+// The end of a body that reached its data phase: state COMPLETED, failed when `status` is a transfer status,
+// and the throughput line.
+void complete_transfer(socket_thread& transfer, const char* side, int status);
 
 } // namespace tiv

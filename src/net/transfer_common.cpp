@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <ctime>
 #include <openssl/crypto.h>
 
 #include "log/activity_log.h"
@@ -21,15 +20,12 @@ transfer_buffers::~transfer_buffers() {
     }
 }
 
-void complete_transfer(socket_thread& transfer, const char* side) {
-    transfer.state = COMPLETED;
-    const double seconds = clock_now() - transfer.started_at;
-    transfer.elapsed = seconds;
-    transfer.end_time = static_cast<std::int64_t>(std::time(nullptr));
-    const std::uint64_t bytes = transfer.bytes_transferred;
-    log_activity("%x: %s: Seconds, Bytes, Throughput(b/s) [%.3f, %llu, %.1f]",
-                 static_cast<unsigned>(transfer.thread_handle.load()), side, seconds,
-                 static_cast<unsigned long long>(bytes), seconds > 0 ? static_cast<double>(bytes) / seconds : -1.0);
+void complete_transfer(socket_thread& transfer, const char* side, int status) {
+    transfer.end(true, status);
+    const transfer_snapshot ended = transfer.snapshot();
+    log_activity("%x: %s: Seconds, Bytes, Throughput(b/s) [%.3f, %llu, %.1f]", transfer.log_handle(), side,
+                 ended.seconds, static_cast<unsigned long long>(ended.bytes_done),
+                 ended.seconds > 0 ? static_cast<double>(ended.bytes_done) / ended.seconds : -1.0);
 }
 
 } // namespace tiv

@@ -221,7 +221,9 @@ TEST_F(LoadTest, TwoHundredTransfersAtOnceArriveWholeAndLeaveNothingBehind) {
     }
     ASSERT_TRUE(all_sent(30s));
     for (load_sender* warm : {&m_aSenders[0], &m_aSenders[2]}) {
-        ASSERT_EQ(warm->handler->thread_at(0)->failed, 0) << warm->name << "\n" << m_pListener->output();
+        const std::vector<transfer_snapshot> warmed = warm->handler->snapshots();
+        ASSERT_EQ(warmed.size(), 1U);
+        ASSERT_FALSE(warmed[0].failed) << warm->name << "\n" << m_pListener->output();
         EXPECT_EQ(warm->handler->clear_completed(), 1U);
     }
     const std::size_t listener_fds = count_entries(listener_proc + "/fd");
@@ -257,9 +259,9 @@ TEST_F(LoadTest, TwoHundredTransfersAtOnceArriveWholeAndLeaveNothingBehind) {
 
     std::size_t arrived = 0;
     for (const planned& entry : plan) {
-        EXPECT_EQ(entry.transfer->failed, 0)
-            << entry.sender->name << " " << entry.name << ": state " << entry.transfer->state_name() << ", status "
-            << entry.transfer->status_code;
+        const transfer_snapshot sent = entry.transfer->snapshot();
+        EXPECT_FALSE(sent.failed) << entry.sender->name << " " << entry.name << ": state "
+                                  << transfer_state_name(sent.state) << ", " << sent.status_text;
         const std::string stored = s_pBob->home() + "/PBoxes/" + entry.sender->name + "/" + entry.name;
         const bool same = file_sha256(stored) == file_sha256(source(*entry.sender, entry.name));
         EXPECT_TRUE(same) << stored;

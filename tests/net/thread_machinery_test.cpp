@@ -15,7 +15,7 @@ using test::wait_for;
 std::shared_ptr<socket_thread> start_waiting(std::atomic<bool>& release) {
     auto transfer = std::make_shared<socket_thread>();
     transfer->start_thread([transfer, &release] {
-        while (!release && !transfer->stop_requested) {
+        while (!release && !transfer->stop_requested()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
@@ -25,11 +25,13 @@ std::shared_ptr<socket_thread> start_waiting(std::atomic<bool>& release) {
 TEST(ThreadMachinery, StartWaitsForTheBodyAndStopWaitEndsIt) {
     std::atomic<bool> release{false};
     const auto transfer = start_waiting(release);
-    EXPECT_NE(transfer->thread_handle, 0U);
-    EXPECT_FALSE(transfer->finished) << "start_thread returns once the body runs";
+    EXPECT_NE(transfer->log_handle(), 0U);
+    EXPECT_FALSE(transfer->body_finished()) << "start_thread returns once the body runs";
+    EXPECT_FALSE(transfer->snapshot().finished);
     EXPECT_TRUE(transfer->stop_wait());
-    EXPECT_TRUE(transfer->finished);
-    EXPECT_TRUE(transfer->stop_requested);
+    EXPECT_TRUE(transfer->body_finished());
+    EXPECT_TRUE(transfer->stop_requested());
+    EXPECT_TRUE(transfer->snapshot().finished) << "a body that did not end itself still ends";
 }
 
 TEST(ThreadMachinery, BodyKeepsItsObjectAliveAfterTheOwnerLetsGo) {
@@ -44,9 +46,9 @@ TEST(ThreadMachinery, BodyKeepsItsObjectAliveAfterTheOwnerLetsGo) {
     EXPECT_TRUE(wait_for([&] { return watched.expired(); }, std::chrono::seconds(2))) << "never reclaimed";
 }
 
-TEST(ThreadMachinery, BundleCountsAndLooksUp) {
+TEST(ThreadMachinery, BundleCountsRemovesAndReleases) {
     thread_bundle bundle;
-    EXPECT_EQ(bundle.thread_at(0), nullptr);
+    EXPECT_TRUE(bundle.snapshots().empty());
     std::atomic<bool> release{false};
     std::vector<std::shared_ptr<socket_thread>> threads;
     for (int i = 0; i < 3; ++i) {
@@ -55,16 +57,22 @@ TEST(ThreadMachinery, BundleCountsAndLooksUp) {
     }
     EXPECT_EQ(bundle.size(), 3U);
     EXPECT_EQ(bundle.running_count(), 3U);
-    EXPECT_EQ(bundle.thread_at(1), threads[1]);
-    EXPECT_EQ(bundle.thread_at(7), threads[2]) << "past the end gives the last";
+    const std::vector<transfer_snapshot> listed = bundle.snapshots();
+    ASSERT_EQ(listed.size(), 3U);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(listed[i].id, threads[i]->id()) << "in order of creation";
+    }
     bundle.remove_thread(threads[1].get());
     EXPECT_EQ(bundle.size(), 2U);
-    EXPECT_FALSE(threads[1]->finished) << "unlinking does not stop";
+    EXPECT_FALSE(threads[1]->body_finished()) << "unlinking does not stop";
     release = true;
     ASSERT_TRUE(wait_for([&] { return bundle.running_count() == 0; }, std::chrono::seconds(2)));
     EXPECT_EQ(bundle.finished_count(), 2U);
+    const std::weak_ptr<socket_thread> cleared = threads[0];
+    threads.clear();
     EXPECT_EQ(bundle.clear_completed(), 2U);
     EXPECT_EQ(bundle.size(), 0U);
+    EXPECT_TRUE(cleared.expired()) << "clearing releases what the list held";
 }
 
 TEST(ThreadMachinery, StopAllStopsEveryBodyWithinOneWait) {
@@ -78,7 +86,7 @@ TEST(ThreadMachinery, StopAllStopsEveryBodyWithinOneWait) {
     bundle.stop_all();
     EXPECT_EQ(bundle.size(), 0U);
     for (const auto& thread : threads) {
-        EXPECT_TRUE(thread->finished);
+        EXPECT_TRUE(thread->body_finished());
     }
 }
 
@@ -96,10 +104,7 @@ TEST(ThreadMachinery, ConcurrentAppendReadAndClear) {
     });
     std::size_t reads = 0;
     while (!done) {
-        reads += bundle.running_count() + bundle.finished_count();
-        if (auto last = bundle.thread_at(1000)) {
-            reads += static_cast<std::size_t>(last->state.load());
-        }
+        reads += bundle.running_count() + bundle.finished_count() + bundle.snapshots().size();
         (void)bundle.clear_completed();
     }
     appender.join();
@@ -127,14 +132,34 @@ TEST(ThreadMachinery, SlotsBlockAtTheLimitAndCloseWakesTheWaiter) {
     EXPECT_EQ(result, 0);
 }
 
-TEST(ThreadMachinery, StatisticsWhileRunning) {
+TEST(ThreadMachinery, SnapshotCopiesTheProgressInOnePiece) {
     std::atomic<bool> release{false};
     const auto transfer = start_waiting(release);
-    transfer->bytes_transferred = 1000;
-    EXPECT_EQ(transfer->statistic(0), 0.0);
-    EXPECT_EQ(transfer->statistic(2), 1000.0);
-    EXPECT_GT(transfer->statistic(3), 0.0);
-    EXPECT_GT(transfer->statistic(5), 0.0);
+    file_record record;
+    record.set_name("big.iso");
+    record.file_size = 1;
+    transfer->set_record(record, (std::uint64_t{1} << 32) + 1);
+    transfer->begin();
+    transfer->set_bytes_done(5000000000);
+    transfer_snapshot running = transfer->snapshot();
+    EXPECT_EQ(running.file_name, "big.iso");
+    EXPECT_EQ(running.size, (std::uint64_t{1} << 32) + 1) << "the whole size, not the record's low 32 bits";
+    EXPECT_EQ(running.bytes_done, 5000000000U);
+    EXPECT_EQ(running.state, INITIALIZING);
+    EXPECT_FALSE(running.finished);
+    EXPECT_GT(running.start_time, 0);
+    EXPECT_GT(running.rate, 0.0);
+
+    transfer->end(false, status_authentication, "authentication failed: why");
+    transfer->end(true); // a second end changes nothing
+    const transfer_snapshot ended = transfer->snapshot();
+    EXPECT_TRUE(ended.finished);
+    EXPECT_EQ(ended.state, INITIALIZING) << "a failed transfer stays where it failed";
+    EXPECT_TRUE(ended.failed);
+    EXPECT_EQ(ended.status, status_authentication);
+    EXPECT_EQ(ended.status_text, "authentication failed: why");
+    EXPECT_GE(ended.end_time, ended.start_time);
+    EXPECT_EQ(transfer->snapshot().seconds, ended.seconds) << "the time stops at the end";
     release = true;
     EXPECT_TRUE(transfer->stop_wait());
 }

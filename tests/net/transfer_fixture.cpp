@@ -113,6 +113,15 @@ std::vector<std::string> transfer_test::names_in(const std::string& directory) {
     return names;
 }
 
+transfer_snapshot transfer_test::received(std::size_t i) const {
+    const std::vector<transfer_snapshot> all = m_pListener->snapshots();
+    if (i >= all.size()) {
+        ADD_FAILURE() << "no received transfer " << i << " of " << all.size();
+        return {};
+    }
+    return all[i];
+}
+
 bool transfer_test::wait_received(std::size_t n, std::chrono::milliseconds timeout) {
     return wait_for([&] { return m_pListener->size() >= n && m_pListener->running_count() == 0; }, timeout);
 }

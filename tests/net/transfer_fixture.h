@@ -44,6 +44,8 @@ protected:
     [[nodiscard]] static std::string read_all(const std::string& path);
     // Every file name in a directory (empty when it does not exist).
     [[nodiscard]] static std::vector<std::string> names_in(const std::string& directory);
+    // The listener's i-th transfer as it is now; an i past the end fails the test.
+    [[nodiscard]] transfer_snapshot received(std::size_t i) const;
     // Waits until the listener's list holds n transfers and all have finished.
     bool wait_received(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     bool wait_sent(std::chrono::milliseconds timeout = std::chrono::seconds(30));
@@ -53,7 +55,6 @@ protected:
     static test_identity* s_pAlice;
     static test_identity* s_pBob;
     log_capture m_oLog;
-    message_box_recorder m_oQuestions;
     std::string m_strRoot;
     std::string m_strSource;
     std::unique_ptr<incoming_connection_handler> m_pListener;

@@ -20,27 +20,27 @@ protected:
 
 TEST_F(TransferPolicy, ReceiptDisabledIsRefusedWithItsReason) {
     bob_accepts_alice(0xE40, 0);
-    incoming_connection_handler& listener = listen();
+    listen();
     const auto sent = send_file(make_file("no.txt", 100));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
-    EXPECT_EQ(listener.thread_at(0)->status_code, status_refused);
-    EXPECT_EQ(listener.thread_at(0)->state, VERIFYING_PERMISSIONS);
+    EXPECT_EQ(received(0).status, status_refused);
+    EXPECT_EQ(received(0).state, VERIFYING_PERMISSIONS);
     EXPECT_TRUE(m_oLog.contains("R::Parcel refused [Alice][no.txt]: parcel receipt is disabled for this friend"));
-    EXPECT_EQ(sent->failed, 1);
+    EXPECT_TRUE(sent->snapshot().failed);
     EXPECT_TRUE(names_in(alice_box()).empty());
 }
 
 TEST_F(TransferPolicy, MaximumSizeHoldsUnlessUnlimited) {
     bob_accepts_alice(0xE40, 1, 1000);
-    incoming_connection_handler& listener = listen();
+    listen();
     (void)send_file(make_file("fits.bin", 1000));
     ASSERT_TRUE(wait_sent());
     (void)send_file(make_file("large.bin", 1001));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(2));
-    EXPECT_EQ(listener.thread_at(0)->failed, 0);
-    EXPECT_EQ(listener.thread_at(1)->status_code, status_refused);
+    EXPECT_FALSE(received(0).failed);
+    EXPECT_EQ(received(1).status, status_refused);
     EXPECT_TRUE(m_oLog.contains(
         "R::Parcel refused [Alice][large.bin]: the file of 1001 bytes is larger than the maximum of 1000 bytes"));
     EXPECT_EQ(names_in(alice_box()), std::vector<std::string>{"fits.bin"});
@@ -48,19 +48,19 @@ TEST_F(TransferPolicy, MaximumSizeHoldsUnlessUnlimited) {
     // A record that understates the size does not get round the limit.
     send_named("liar.bin", pattern_bytes(5000, 1));
     ASSERT_TRUE(wait_received(3));
-    EXPECT_EQ(listener.thread_at(2)->status_code, status_refused);
+    EXPECT_EQ(received(2).status, status_refused);
     EXPECT_EQ(names_in(alice_box()), std::vector<std::string>{"fits.bin"});
 }
 
 TEST_F(TransferPolicy, MaximumCountCountsTheFilesAlreadyInTheBox) {
     bob_accepts_alice(0xE40, 1, unlimited, 2);
-    incoming_connection_handler& listener = listen();
+    listen();
     for (const char* name : {"one", "two", "three"}) {
         (void)send_file(make_file(name, 10));
         ASSERT_TRUE(wait_sent());
     }
     ASSERT_TRUE(wait_received(3));
-    EXPECT_EQ(listener.thread_at(2)->status_code, status_refused);
+    EXPECT_EQ(received(2).status, status_refused);
     EXPECT_TRUE(
         m_oLog.contains("R::Parcel refused [Alice][three]: the parcel box already holds 2 files, the maximum is 2"));
     EXPECT_EQ(names_in(alice_box()), (std::vector<std::string>{"one", "two"}));
@@ -81,13 +81,13 @@ TEST_F(TransferPolicy, NamesAreReducedToTheirLastComponent) {
 }
 
 TEST_F(TransferPolicy, NamesThatNameNoFileAreRefused) {
-    incoming_connection_handler& listener = listen();
+    listen();
     for (const char* name : {"", ".", "..", "dir/", "a/..", "\x01\x02"}) {
         send_named(name, pattern_bytes(10, 1));
     }
     ASSERT_TRUE(wait_received(6));
     for (std::size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(listener.thread_at(i)->status_code, status_refused) << i;
+        EXPECT_EQ(received(i).status, status_refused) << i;
     }
     EXPECT_TRUE(names_in(alice_box()).empty());
 }

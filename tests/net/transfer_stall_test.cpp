@@ -75,14 +75,13 @@ protected:
     void expect_given_up(incoming_connection_handler& listener, const std::function<bool()>& closed_by_peer, int status,
                          int state) {
         ASSERT_TRUE(wait_for([&] { return listener.size() == 1; }, 5s));
-        const std::shared_ptr<socket_thread> stalled = listener.thread_at(0);
-        EXPECT_FALSE(
-            wait_for([&] { return stalled->finished.load(); }, std::chrono::milliseconds(stall_timeout_ms / 2)))
+        EXPECT_FALSE(wait_for([&] { return received(0).finished; }, std::chrono::milliseconds(stall_timeout_ms / 2)))
             << "gave up before its time-out";
-        ASSERT_TRUE(wait_for([&] { return stalled->finished.load(); }, 5s)) << "the time-out never fired";
-        EXPECT_EQ(stalled->failed, 1);
-        EXPECT_EQ(stalled->status_code, status);
-        EXPECT_EQ(stalled->state, state);
+        ASSERT_TRUE(wait_for([&] { return received(0).finished; }, 5s)) << "the time-out never fired";
+        const transfer_snapshot stalled = received(0);
+        EXPECT_TRUE(stalled.failed);
+        EXPECT_EQ(stalled.status, status);
+        EXPECT_EQ(stalled.state, state);
         EXPECT_TRUE(wait_for(closed_by_peer, 2s)) << "the connection was left open";
     }
 
@@ -96,7 +95,7 @@ protected:
         const auto sent = send_file(after);
         ASSERT_TRUE(wait_sent(10s));
         ASSERT_TRUE(wait_received(before + 1, 10s));
-        EXPECT_EQ(sent->failed, 0) << "the slot of the stalled transfer did not come back";
+        EXPECT_FALSE(sent->snapshot().failed) << "the slot of the stalled transfer did not come back";
         EXPECT_EQ(read_all(alice_box() + "/after.bin"), read_all(after));
         EXPECT_EQ(names_in(alice_box()).size(), 1U);
     }
@@ -155,7 +154,7 @@ TEST_F(StalledPeer, InTheDataAfterTheTemporaryFileWasMade) {
     ASSERT_TRUE(peer.authenticated());
     ASSERT_TRUE(peer.send_record("stalled.bin", 100000));
     ASSERT_TRUE(peer.send_data(pattern_bytes(30000, 2), false));
-    ASSERT_TRUE(wait_for([&] { return listener.size() == 1 && listener.thread_at(0)->bytes_transferred > 0; }, 5s));
+    ASSERT_TRUE(wait_for([&] { return listener.size() == 1 && received(0).bytes_done > 0; }, 5s));
     EXPECT_EQ(names_in(alice_box()).size(), 1U) << "the temporary file exists while data arrives";
     expect_given_up(
         listener, [&] { return peer.peer_closed_within(0ms); }, status_receive, COMPLETED);
@@ -214,15 +213,15 @@ TEST_F(StalledPeer, TricklingPeerIsDroppedWithinALimitForTheWholeExchange) {
     ASSERT_TRUE(peer.connected);
     const auth::cap_bytes offer = offer_from(*s_pAlice, 0xE40, false);
     ASSERT_TRUE(wait_for([&] { return listener.size() == 1; }, 5s));
-    const std::shared_ptr<socket_thread> receiving = listener.thread_at(0);
+    const auto finished = [&] { return received(0).finished; };
     // One byte every half time-out: 30 of them take 15 time-outs, far past any sensible limit for 152 bytes.
     std::size_t sent = 0;
-    while (sent < 30 && !receiving->finished) {
-        ASSERT_TRUE(peer.send_prefix(std::span(offer.data() + sent, 1), 1) || receiving->finished);
+    while (sent < 30 && !finished()) {
+        ASSERT_TRUE(peer.send_prefix(std::span(offer.data() + sent, 1), 1) || finished());
         ++sent;
-        (void)wait_for([&] { return receiving->finished.load(); }, std::chrono::milliseconds(stall_timeout_ms / 2));
+        (void)wait_for(finished, std::chrono::milliseconds(stall_timeout_ms / 2));
     }
-    EXPECT_TRUE(receiving->finished) << "still holding its slot after " << sent << " bytes";
+    EXPECT_TRUE(finished()) << "still holding its slot after " << sent << " bytes";
     EXPECT_LT(sent, 30U);
 }
 
@@ -279,12 +278,11 @@ TEST_F(SilentFlood, TheLimitHoldsAndARealTransferStillArrives) {
     EXPECT_LE(most_threads, threads_before + limit + 1 + 16);
 
     ASSERT_TRUE(wait_sent(10s));
-    EXPECT_EQ(sent->failed, 0) << "status " << sent->status_code;
+    EXPECT_FALSE(sent->snapshot().failed) << sent->snapshot().status_text;
     EXPECT_EQ(read_all(alice_box() + "/real.bin"), read_all(real));
     std::size_t dropped = 0;
-    for (std::size_t i = 0; i < listener.size(); ++i) {
-        const auto transfer = listener.thread_at(i);
-        dropped += transfer->failed == 1 && transfer->status_code == status_authentication ? 1 : 0;
+    for (const transfer_snapshot& transfer : listener.snapshots()) {
+        dropped += transfer.failed && transfer.status == status_authentication ? 1 : 0;
     }
     EXPECT_EQ(dropped, silent_count);
     EXPECT_TRUE(wait_for(

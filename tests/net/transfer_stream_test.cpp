@@ -1,4 +1,5 @@
 #include <map>
+#include <optional>
 #include <set>
 
 #include "crypto/session_key_types.h"
@@ -15,14 +16,13 @@ std::size_t cipher_block(std::uint32_t type_bit) {
     return name.find("AES") != std::string::npos ? 16 : 8;
 }
 
-std::shared_ptr<socket_thread> received_as(const incoming_connection_handler& listener, const std::string& name) {
-    for (std::size_t i = 0; i < listener.size(); ++i) {
-        auto transfer = listener.thread_at(i);
-        if (name == transfer->record().file_name) {
+std::optional<transfer_snapshot> received_as(const incoming_connection_handler& listener, const std::string& name) {
+    for (const transfer_snapshot& transfer : listener.snapshots()) {
+        if (transfer.file_name == name) {
             return transfer;
         }
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 using TransferStream = transfer_test;
@@ -53,22 +53,21 @@ TEST_F(TransferStream, EveryKeyTypeCarriesEveryEdgeSize) {
         for (const auto& [name, source] : sources) {
             SCOPED_TRACE(name);
             const auto received = received_as(listener, name);
-            ASSERT_NE(received, nullptr);
-            EXPECT_EQ(received->failed, 0) << received->status_code;
+            ASSERT_TRUE(received.has_value());
+            EXPECT_FALSE(received->failed) << received->status_text;
             EXPECT_EQ(received->state, COMPLETED);
-            const auto* cipher = dynamic_cast<const rsa_authentycryptor*>(received->authenticator.get());
-            ASSERT_NE(cipher, nullptr);
-            EXPECT_EQ(cipher->chosen_type(), type);
+            // The type the receiver agreed on, from the lines its own transfer logged.
+            const std::string chosen = std::string("R::Key type chosen: [") + key_type_name(type) + "]";
+            EXPECT_TRUE(m_oLog.contains(received->id, chosen)) << chosen;
             const std::string sent = read_all(source);
-            EXPECT_EQ(received->bytes_transferred, sent.size());
+            EXPECT_EQ(received->bytes_done, sent.size());
             EXPECT_TRUE(read_all(alice_box() + "/" + name) == sent) << "content differs";
         }
     }
-    for (std::size_t i = 0; i < sender().size(); ++i) {
-        const auto sent = sender().thread_at(i);
-        EXPECT_EQ(sent->failed, 0) << sent->record().file_name << " status " << sent->status_code;
-        EXPECT_EQ(sent->state, COMPLETED);
-        EXPECT_EQ(sent->bytes_transferred, sent->record().file_size);
+    for (const transfer_snapshot& sent : sender().snapshots()) {
+        EXPECT_FALSE(sent.failed) << sent.file_name << ": " << sent.status_text;
+        EXPECT_EQ(sent.state, COMPLETED);
+        EXPECT_EQ(sent.bytes_done, sent.size);
     }
 }
 
@@ -95,18 +94,22 @@ TEST_F(TransferStream, BlockSizesOnEitherSideDoNotMatter) {
     }
 }
 
-TEST_F(TransferStream, StatisticsAndStatesOfAFinishedTransfer) {
+TEST_F(TransferStream, SnapshotsOfAFinishedTransfer) {
     listen();
     const auto sent = send_file(make_file("stats.bin", 100000));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
-    EXPECT_STREQ(sent->state_name(), "COMPLETED");
-    EXPECT_EQ(sent->statistic(0), 100000.0);
-    EXPECT_GT(sent->statistic(1), 0.0);
-    EXPECT_EQ(sent->statistic(2), 0.0) << "running selectors read 0 once finished";
-    EXPECT_NEAR(sent->statistic(4), 100000.0 / sent->statistic(1), 1.0);
-    EXPECT_EQ(sent->statistic(99), 0.0);
-    EXPECT_EQ(m_pListener->thread_at(0)->peer_name(), "Alice");
+    const transfer_snapshot done = sent->snapshot();
+    EXPECT_EQ(transfer_state_name(done.state), std::string("COMPLETED"));
+    EXPECT_TRUE(done.finished);
+    EXPECT_EQ(done.bytes_done, 100000U);
+    EXPECT_GT(done.seconds, 0.0);
+    EXPECT_NEAR(done.rate, 100000.0 / done.seconds, 1.0);
+    EXPECT_GE(done.end_time, done.start_time);
+    const transfer_snapshot arrived = received(0);
+    EXPECT_EQ(arrived.friend_name, "Alice");
+    EXPECT_EQ(arrived.stored_path, alice_box() + "/stats.bin");
+    EXPECT_NE(arrived.id, done.id);
     EXPECT_EQ(m_oLog.count_starting_with("incoming_connection_handler <-- Receiving connection from [127.0.0.1]"), 1U);
 }
 

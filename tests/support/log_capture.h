@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,11 +20,14 @@ public:
 
     [[nodiscard]] std::vector<std::string> lines() const;
     [[nodiscard]] bool contains(const std::string& line) const;
+    // The line was logged as concerning that transfer.
+    [[nodiscard]] bool contains(std::uint64_t transfer, const std::string& line) const;
     [[nodiscard]] std::size_t count_starting_with(const std::string& prefix) const;
 
 private:
     mutable std::mutex m_oLock;
     std::vector<std::string> m_aLines;
+    std::vector<std::uint64_t> m_aTransfers; // the transfer of each line, 0 for none
     observer_token m_nToken = 0;
 };
 
