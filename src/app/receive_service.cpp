@@ -46,11 +46,10 @@ status receiver::start(const listen_config& config) {
     m_oAddress = net_address{};
     const auto port = static_cast<std::uint16_t>(config.port);
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
-    m_pListener = std::make_unique<incoming_connection_handler>(config.parcel_root, m_oAddress, config.block_size,
-                                                                m_pAuthenticator);
-    if (m_pEvents != nullptr) {
-        m_pListener->set_listener(transfer_changes_to(*m_pEvents));
-    }
+    m_pListener = std::make_unique<incoming_connection_handler>(
+        config.parcel_root, m_oAddress, config.block_size, m_pAuthenticator,
+        incoming_connection_handler::default_max_receiving,
+        m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{});
     if (!m_pListener->listening()) {
         const int error = m_pListener->last_error();
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +

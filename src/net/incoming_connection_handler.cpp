@@ -17,9 +17,11 @@ constexpr std::chrono::milliseconds accept_retry_pause{50};
 incoming_connection_handler::incoming_connection_handler(const std::string& receive_root, const net_address& address,
                                                          int io_block_size,
                                                          std::shared_ptr<const authentycryptor> prototype,
-                                                         std::size_t max_receiving)
+                                                         std::size_t max_receiving, transfer_listener listener)
     : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
       m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)) {
+    // Before the accept thread starts, so not even the first connection goes unannounced.
+    set_listener(std::move(listener));
     if (!address.resolved) {
         m_nSetupError = EADDRNOTAVAIL;
         return;

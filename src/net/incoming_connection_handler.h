@@ -24,7 +24,7 @@ public:
 
     incoming_connection_handler(const std::string& receive_root, const net_address& address, int io_block_size,
                                 std::shared_ptr<const authentycryptor> prototype,
-                                std::size_t max_receiving = default_max_receiving);
+                                std::size_t max_receiving = default_max_receiving, transfer_listener listener = {});
     ~incoming_connection_handler() override;
 
     // Stops accepting, waits for the accept thread, then stops every transfer (each removes its temporary file).
