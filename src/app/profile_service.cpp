@@ -88,8 +88,16 @@ void apply_friend_policy(const friend_policy& policy, friend_profile& profile) {
 
 result<friend_profile> load_profile_file(const qvl_settings_data& settings, const std::string& path) {
     profile_file_fields fields;
-    if (!read_profile_file(path, fields)) {
+    switch (read_profile_file(path, fields)) {
+    case file_read::ok:
+        break;
+    case file_read::unreadable:
         return status(status_code::not_found, "could not read the profile file " + path + ".");
+    case file_read::not_regular:
+        return status(status_code::invalid, path + " is not a regular file, so it holds no profile.");
+    case file_read::too_large:
+        return status(status_code::invalid, path + " is larger than " + std::to_string(profile_file_limit / 1024) +
+                                                " KiB, too large for a profile file.");
     }
     friend_profile profile = profile_from_file(fields, settings.number(number_setting::machine_key_types));
     if (status checked = check_friend(profile); !checked) {

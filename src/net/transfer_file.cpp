@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "core/regular_file.h"
+
 namespace tiv {
 
 std::string without_trailing_separator(std::string directory) {
@@ -30,10 +32,10 @@ bool transfer_file::open_file(const std::string& name, int open_mode) {
         remaining = 0;
         return true;
     }
-    m_oHandle.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    // Only a regular file has an end to send; a pipe or device would hold the transfer open for ever.
-    if (!m_oHandle || ::fstat(m_oHandle.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // Only a regular file has an end to send; a pipe or device would hold the transfer open for ever, and a FIFO
+    // without a writer would block the open itself.
+    if (open_regular_file(path, m_oHandle, info) != file_read::ok) {
         m_oHandle.reset();
         return false;
     }

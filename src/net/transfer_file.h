@@ -20,7 +20,8 @@ public:
 
     // Closes an open file first. `name` starting with '/' is a full path; any other is taken below `directory`.
     // Mode `writing` creates a new file (0600) and refuses one that exists, so a name never leads into another
-    // file or through a link; any other mode opens an existing regular file for reading.
+    // file or through a link; any other mode opens an existing regular file for reading and refuses anything else
+    // at once, without waiting on a FIFO's writer.
     [[nodiscard]] bool open_file(const std::string& name, int open_mode);
     // Up to n bytes; 0 at the end of the file or when not reading; -1 on a read error.
     [[nodiscard]] std::int64_t read_chunk(void* buffer, std::size_t n);

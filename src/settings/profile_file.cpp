@@ -115,13 +115,13 @@ profile_file_fields parse_profile_text(const std::string& text) {
     return fields;
 }
 
-bool read_profile_file(const std::string& path, profile_file_fields& fields) {
+file_read read_profile_file(const std::string& path, profile_file_fields& fields) {
     std::string text;
-    if (!read_file_text(path, text)) {
-        return false;
+    const file_read read = read_regular_file(path, profile_file_limit, text);
+    if (read == file_read::ok) {
+        fields = parse_profile_text(text);
     }
-    fields = parse_profile_text(text);
-    return true;
+    return read;
 }
 
 friend_profile profile_from_file(const profile_file_fields& fields, std::uint32_t machine_key_types) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "core/regular_file.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
@@ -34,8 +36,12 @@ struct profile_file_fields {
 // seventh character with CR and LF removed, later keys win, unknown lines ignored.
 [[nodiscard]] profile_file_fields parse_profile_text(const std::string& text);
 
-// False when the file cannot be opened or read.
-[[nodiscard]] bool read_profile_file(const std::string& path, profile_file_fields& fields);
+// The largest profile file read. A real one holds two key blobs in hex and is a few KiB; anything near the limit is
+// not a profile, and reading it whole would let a file such as /dev/zero exhaust the memory.
+inline constexpr std::size_t profile_file_limit = 64 * 1024;
+
+// Reads and parses a regular file of at most profile_file_limit bytes; `fields` is left alone otherwise.
+[[nodiscard]] file_read read_profile_file(const std::string& path, profile_file_fields& fields);
 
 // Presets what a file does not carry (the machine's approved key types, the smallest size and count limits,
 // receipt off), then applies the file's fields: the name filtered, the key decoded (key bits from the blob's

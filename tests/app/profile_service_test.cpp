@@ -5,6 +5,8 @@
 
 #include "app/profile_service.h"
 #include "core/text.h"
+#include "settings/profile_file.h"
+#include "support/fifo_call.h"
 #include "support/temp_home.h"
 #include "support/three_people.h"
 
@@ -77,6 +79,26 @@ TEST_F(ProfileService, ImportRefusesProfilesThatCouldNeverWork) {
     EXPECT_EQ(app::import_profile(s_pBob->settings(), m_oFiles.path() + "/missing.prf", {}).error().code(),
               app::status_code::not_found);
     EXPECT_TRUE(list_profiles(s_pBob->settings()).empty()) << "nothing was saved";
+}
+
+TEST_F(ProfileService, OnlyARegularFileUpToTheLimitIsReadAsAProfile) {
+    const std::string fifo = m_oFiles.path() + "/fifo.prf";
+    ASSERT_TRUE(test::make_fifo(fifo));
+    app::status refused;
+    EXPECT_TRUE(test::returns_without_a_writer(
+        fifo, [&] { refused = app::import_profile(s_pBob->settings(), fifo, {}).error(); }, std::chrono::seconds(5)))
+        << "refused at once, not waited on";
+    EXPECT_EQ(refused.text(), fifo + " is not a regular file, so it holds no profile.");
+
+    // An unknown line pads a real profile to the limit and one byte past it.
+    const auto padded_to = [](std::size_t size) {
+        return [size](std::string& t) { t += "PAD: " + std::string(size - t.size() - 7, 'x') + "\r\n"; };
+    };
+    const auto full = app::import_profile(s_pBob->settings(), alice_file("full", padded_to(profile_file_limit)), {});
+    EXPECT_TRUE(full.ok()) << full.error().text();
+    const std::string over = alice_file("over", padded_to(profile_file_limit + 1));
+    EXPECT_EQ(app::import_profile(s_pBob->settings(), over, {}).error().text(),
+              over + " is larger than 64 KiB, too large for a profile file.");
 }
 
 TEST_F(ProfileService, AUuidThatAnotherProfileHoldsIsRefusedByName) {

@@ -9,6 +9,7 @@
 #include "net/file_record.h"
 #include "net/parcel_names.h"
 #include "net/transfer_file.h"
+#include "support/fifo_call.h"
 #include "support/temp_home.h"
 
 namespace tiv {
@@ -125,6 +126,13 @@ TEST_F(ParcelFiles, TransferFileReadsWritesAndRefuses) {
 
     EXPECT_FALSE(file.open_file("in", transfer_file::writing)) << "an existing file is never written over";
     EXPECT_FALSE(file.open_file(m_oHome.path(), transfer_file::reading)) << "a directory is not a file to send";
+    const std::string fifo = m_oHome.path() + "/fifo";
+    ASSERT_TRUE(test::make_fifo(fifo));
+    bool opened = true;
+    EXPECT_TRUE(test::returns_without_a_writer(
+        fifo, [&] { opened = file.open_file(fifo, transfer_file::reading); }, std::chrono::seconds(5)))
+        << "a FIFO is refused at once, not waited on";
+    EXPECT_FALSE(opened);
     ASSERT_TRUE(file.open_file(m_oHome.path() + "/out", transfer_file::writing));
     ASSERT_TRUE(file.write_all("abc", 3));
     EXPECT_EQ(file.size, 3U);

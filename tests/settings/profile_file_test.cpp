@@ -110,7 +110,7 @@ TEST(ProfileFile, SignatureKeyLineRoundTripsAndPins) {
     ASSERT_TRUE(read_file_text(path, text));
     EXPECT_EQ(text.substr(text.size() - 24), "SKEY: 0602000000240000\r\n");
     profile_file_fields fields;
-    ASSERT_TRUE(read_profile_file(path, fields));
+    ASSERT_EQ(read_profile_file(path, fields), file_read::ok);
     const friend_profile pinned = profile_from_file(fields, 0xE40);
     EXPECT_TRUE(pinned.pinned());
     EXPECT_EQ(pinned.signature_key, (std::vector<std::uint8_t>{6, 2, 0, 0, 0, 0x24, 0, 0}));

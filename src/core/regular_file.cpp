@@ -1,0 +1,54 @@
+#include "core/regular_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tiv {
+
+file_read open_regular_file(const std::string& path, unique_fd& fd, struct stat& info) {
+    unique_fd opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!opened || ::fstat(opened.get(), &info) != 0) {
+        return file_read::unreadable;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return file_read::not_regular;
+    }
+    const int flags = ::fcntl(opened.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return file_read::unreadable;
+    }
+    fd = std::move(opened);
+    return file_read::ok;
+}
+
+file_read read_regular_file(const std::string& path, std::size_t limit, std::string& text) {
+    unique_fd fd;
+    struct stat info {};
+    if (const file_read opened = open_regular_file(path, fd, info); opened != file_read::ok) {
+        return opened;
+    }
+    std::string content(limit + 1, '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t count = ::read(fd.get(), content.data() + got, content.size() - got);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return file_read::unreadable;
+        }
+        if (count == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    if (got > limit) {
+        return file_read::too_large;
+    }
+    content.resize(got);
+    text = std::move(content);
+    return file_read::ok;
+}
+
+} // namespace tiv
