@@ -148,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_profile(identity);
     settings.load_settings();
     FUZZ_CHECK(settings.number(number_setting::listening_port) <= 0xFFFF);
+    FUZZ_CHECK(settings.number(number_setting::io_block_size) <= largest_io_block_size);
     for (text_setting which :
          {text_setting::user_name, text_setting::user_uuid, text_setting::current_csp, text_setting::external_name,
           text_setting::interface_ip_address, text_setting::parcel_box_directory_root}) {

@@ -44,10 +44,16 @@ result<std::string> export_profile(const qvl_settings_data& settings, crypto_pro
         return status(status_code::keys_unavailable,
                       "this user's keys cannot be read, so there is no profile to export.");
     }
+    // A friend could never reach a profile without a real port, and an import of it would be refused anyway.
+    const std::uint32_t port = settings.number(number_setting::listening_port);
+    if (!is_valid_listening_port(port)) {
+        return status(status_code::invalid, "this user's listening port (\"InterfaceIPPort\") is not one from 1 to "
+                                            "65535, so the profile would lead nowhere; set it with 'quorvel-cli init "
+                                            "--port N' first.");
+    }
     const std::string path = profile_file_name(chosen);
     if (!write_profile_file(path, settings.text(text_setting::user_name), settings.text(text_setting::user_uuid),
-                            settings.text(text_setting::external_name), settings.number(number_setting::listening_port),
-                            key_text, signature_text)) {
+                            settings.text(text_setting::external_name), port, key_text, signature_text)) {
         return status(status_code::io_failure, "could not write the profile file " + path + ".");
     }
     return path;

@@ -3,7 +3,9 @@
 #include <sstream>
 
 #include "app/reg_text.h"
+#include "core/text.h"
 #include "settings/qvl_settings_data.h"
+#include "settings/registry_names.h"
 #include "settings/setting_value.h"
 
 namespace tiv::app {
@@ -24,6 +26,20 @@ status written(bool done, hive which) {
     return {status_code::io_failure, std::string("the ") + word_of(which) + " settings at " +
                                          reg::hive_location(root_of(which)) + " could not be written."};
 }
+// The machine's numbers that the program bounds when it reads them: a value it would not take as written is
+// refused here, with the range, rather than stored to be quietly changed.
+status check_machine_number(const std::string& name, std::uint32_t number) {
+    if (iequals(name, names::io_block_size) && clamped_io_block_size(number) != number) {
+        return {status_code::invalid,
+                "\"" + std::string(names::io_block_size) + "\" takes " + std::to_string(smallest_io_block_size) +
+                    " to " + std::to_string(largest_io_block_size) + " bytes, not " + std::to_string(number) + "."};
+    }
+    if (iequals(name, names::interface_ip_port) && !is_valid_listening_port(number)) {
+        return {status_code::invalid, "\"" + std::string(names::interface_ip_port) +
+                                          "\" takes a port from 1 to 65535, not " + std::to_string(number) + "."};
+    }
+    return {};
+}
 } // namespace
 
 result<std::string> read_raw_setting(hive which, const std::string& name) {
@@ -43,6 +59,11 @@ result<std::string> read_raw_setting(hive which, const std::string& name) {
 }
 
 status write_raw_dword(hive which, const std::string& name, std::uint32_t number) {
+    if (which == hive::machine) {
+        if (status in_range = check_machine_number(name, number); !in_range) {
+            return in_range;
+        }
+    }
     return written(write_dword_setting(open_version_key(root_of(which)), name, number), which);
 }
 

@@ -15,6 +15,7 @@ enum class hive { machine, user };
 // One value as a .reg line's right-hand side ("text", dword:0000abcd, hex:..); not_found when it is missing.
 [[nodiscard]] result<std::string> read_raw_setting(hive which, const std::string& name);
 
+// invalid, with the range, for a machine "IOBlockSize" or "InterfaceIPPort" the program would not take as written.
 [[nodiscard]] status write_raw_dword(hive which, const std::string& name, std::uint32_t number);
 [[nodiscard]] status write_raw_text(hive which, const std::string& name, const std::string& text);
 [[nodiscard]] status write_raw_binary(hive which, const std::string& name, const std::vector<std::uint8_t>& bytes);

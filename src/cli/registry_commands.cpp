@@ -103,7 +103,8 @@ int run_set(const std::vector<std::string>& words, command_io& io) {
         written = app::write_raw_binary(*which, name, *bytes);
     }
     if (!written) {
-        return fail(io, exit_failure, written.text());
+        // A value out of its range is a mistake on the command line, like one that is no number.
+        return fail(io, written.code() == app::status_code::invalid ? exit_usage : exit_failure, written.text());
     }
     return exit_success;
 }

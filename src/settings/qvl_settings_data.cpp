@@ -1,5 +1,6 @@
 #include "settings/qvl_settings_data.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "settings/registry_names.h"
@@ -39,6 +40,14 @@ reg::key open_version_key(reg::root which) {
         return {};
     }
     return version;
+}
+
+std::uint32_t clamped_io_block_size(std::uint32_t stored) {
+    return std::clamp(stored, smallest_io_block_size, largest_io_block_size);
+}
+
+bool is_valid_listening_port(std::uint32_t port) {
+    return port >= 1 && port <= 65535;
 }
 
 registry_manager::registry_manager() = default;
@@ -92,8 +101,8 @@ void qvl_settings_data::load_text(const reg::key& k, const char* name, text_sett
 void qvl_settings_data::load_settings() {
     load_text(m_oUserKey, names::parcel_box_directory_root, text_setting::parcel_box_directory_root, false);
     load_text(m_oMachineKey, names::interface_ip_address, text_setting::interface_ip_address, false);
-    set_number(number_setting::listening_port,
-               read_dword_setting(m_oMachineKey, names::interface_ip_port).value_or(0) & 0xFFFFU);
+    const std::uint32_t port = read_dword_setting(m_oMachineKey, names::interface_ip_port).value_or(0);
+    set_number(number_setting::listening_port, is_valid_listening_port(port) ? port : 0);
     load_text(m_oUserKey, names::user_name, text_setting::user_name, true);
     load_text(m_oUserKey, names::user_uuid, text_setting::user_uuid, true);
     set_number(number_setting::provider_key_types,
@@ -103,7 +112,9 @@ void qvl_settings_data::load_settings() {
     set_number(number_setting::user_key_types, read_dword_setting(m_oUserKey, names::enabled_sk_caps).value_or(0));
     load_text(m_oMachineKey, names::external_name, text_setting::external_name, false);
     load_text(m_oMachineKey, names::current_csp, text_setting::current_csp, true);
-    set_number(number_setting::io_block_size, read_dword_setting(m_oMachineKey, names::io_block_size).value_or(0));
+    // Missing stays 0: the transfers then take their own smallest chunk.
+    const auto block_size = read_dword_setting(m_oMachineKey, names::io_block_size);
+    set_number(number_setting::io_block_size, block_size ? clamped_io_block_size(*block_size) : 0);
 }
 
 std::vector<std::string> directory_levels(const std::string& path) {

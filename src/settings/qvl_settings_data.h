@@ -49,6 +49,14 @@ enum class number_setting : std::size_t {
     count_
 };
 
+// What the load accepts of the machine's numbers. A transfer allocates about twice its block size, so a block size
+// outside these bounds is brought to the nearer one; a port outside 1 to 65535 reads as missing, since a listener
+// on a port the user never chose would be no use to friends.
+inline constexpr std::uint32_t smallest_io_block_size = 512;
+inline constexpr std::uint32_t largest_io_block_size = 1024 * 1024;
+[[nodiscard]] std::uint32_t clamped_io_block_size(std::uint32_t stored);
+[[nodiscard]] bool is_valid_listening_port(std::uint32_t port);
+
 // The process-wide settings object: the open keys and an in-memory copy of every setting.
 // Transfer threads read it while dialogs change it, so texts are handed out as copies under a lock
 // and numbers are atomics.

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -61,6 +62,16 @@ TEST_F(ProfileService, ExportedProfileImportsWithTheImportsPresetsAndThePolicy) 
     EXPECT_EQ(alice->port, 20000);
     EXPECT_EQ(alice->signature_key, s_pAlice->provider().signature_key_blob());
     EXPECT_EQ(app::friend_fingerprint(*alice), app::friend_fingerprint(s_pAlice->as_friend()));
+}
+
+TEST_F(ProfileService, ExportRefusesAListeningPortThatReadAsMissing) {
+    qvl_settings_data& settings = s_pAlice->settings();
+    const std::uint32_t kept = settings.number(number_setting::listening_port);
+    settings.set_number(number_setting::listening_port, 0);
+    const auto exported = app::export_profile(settings, s_pAlice->provider(), m_oFiles.path() + "/portless");
+    settings.set_number(number_setting::listening_port, kept);
+    EXPECT_EQ(exported.error().code(), app::status_code::invalid);
+    EXPECT_FALSE(std::filesystem::exists(m_oFiles.path() + "/portless.prf"));
 }
 
 TEST_F(ProfileService, ImportRefusesProfilesThatCouldNeverWork) {

@@ -31,6 +31,14 @@ TEST_F(CliRegistry, RefusesMalformedValuesAndReportsMissingOnes) {
     EXPECT_EQ(run_cli({"reg", "set", "machine", "IOBlockSize", "dword", "12abc"}).code, 2);
     EXPECT_EQ(run_cli({"reg", "set", "machine", "IOBlockSize", "dword", "4294967296"}).code, 2);
     EXPECT_EQ(run_cli({"reg", "set", "user", "Blob", "binary", "abc"}).code, 2);
+    const auto huge = run_cli({"reg", "set", "machine", "ioblocksize", "dword", "0x40000000"});
+    EXPECT_EQ(huge.code, 2);
+    EXPECT_EQ(huge.err, "quorvel-cli: \"IOBlockSize\" takes 512 to 1048576 bytes, not 1073741824.\n");
+    EXPECT_EQ(run_cli({"reg", "set", "machine", "IOBlockSize", "dword", "511"}).code, 2);
+    EXPECT_EQ(run_cli({"reg", "set", "machine", "InterfaceIPPort", "dword", "0"}).code, 2);
+    const auto far = run_cli({"reg", "set", "machine", "InterfaceIPPort", "dword", "70000"});
+    EXPECT_EQ(far.err, "quorvel-cli: \"InterfaceIPPort\" takes a port from 1 to 65535, not 70000.\n");
+    EXPECT_EQ(run_cli({"reg", "get", "machine", "InterfaceIPPort"}).code, 1) << "nothing was stored";
     EXPECT_EQ(run_cli({"reg", "set", "galaxy", "X", "sz", "y"}).code, 2);
     EXPECT_EQ(run_cli({"reg", "set", "user", "X", "qword", "1"}).code, 2);
     const auto missing = run_cli({"reg", "get", "user", "Nothing"});

@@ -27,11 +27,19 @@ TEST_F(SettingsStore, LoadOfANewMachineGivesTheMissingValueResults) {
     EXPECT_FALSE(settings.has_text(text_setting::external_name));
 }
 
-TEST_F(SettingsStore, PortKeepsTheLowSixteenBits) {
+TEST_F(SettingsStore, PortOutsideOneTo65535ReadsAsMissingAndTheBlockSizeIsBounded) {
     qvl_settings_data settings;
-    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 70000));
-    settings.load_settings();
-    EXPECT_EQ(settings.number(number_setting::listening_port), 4464U);
+    for (const auto& [stored, read] : {std::pair{70000U, 0U}, {65536U, 0U}, {65535U, 65535U}, {1U, 1U}}) {
+        ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, stored));
+        settings.load_settings();
+        EXPECT_EQ(settings.number(number_setting::listening_port), read) << stored;
+    }
+    for (const auto& [stored, read] :
+         {std::pair{0U, 512U}, {511U, 512U}, {8192U, 8192U}, {1048576U, 1048576U}, {1U << 30, 1048576U}}) {
+        ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::io_block_size, stored));
+        settings.load_settings();
+        EXPECT_EQ(settings.number(number_setting::io_block_size), read) << stored;
+    }
 }
 
 TEST_F(SettingsStore, ValuesOfTheWrongTypeCountAsMissing) {
