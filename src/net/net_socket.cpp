@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netinet/tcp.h>
 #include <new>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,6 +40,13 @@ int read_int_option(int fd, int level, int option) {
     return value;
 }
 
+// Our exchanges write several small records in a row before the peer answers; with Nagle's algorithm each record
+// after the first would wait for the peer's delayed acknowledgement. Every TCP socket of ours sends at once.
+bool send_without_delay(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
 } // namespace
 
 net_socket::~net_socket() {
@@ -56,7 +64,16 @@ bool open_socket(net_socket& socket, int type, int protocol) {
 }
 
 bool open_tcp_socket(net_socket& socket) {
-    return open_socket(socket, SOCK_STREAM, 0);
+    if (!open_socket(socket, SOCK_STREAM, 0)) {
+        return false;
+    }
+    if (!send_without_delay(socket.handle)) {
+        socket.last_error = errno;
+        ::close(socket.handle);
+        socket.handle = -1;
+        return false;
+    }
+    return true;
 }
 
 int set_socket_option(net_socket& socket, int option, int value) {
@@ -141,7 +158,9 @@ std::unique_ptr<net_socket> accept_connection(net_socket& listener, net_address*
     socklen_t length = sizeof from;
     unique_fd accepted(::accept4(listener.handle, peer != nullptr ? reinterpret_cast<::sockaddr*>(&from) : nullptr,
                                  peer != nullptr ? &length : nullptr, SOCK_CLOEXEC));
-    if (!accepted) {
+    // The listener's own setting would be inherited, but the accepted socket must not depend on how the listener
+    // was made.
+    if (!accepted || !send_without_delay(accepted.get())) {
         listener.last_error = errno;
         return nullptr;
     }

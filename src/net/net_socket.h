@@ -43,6 +43,8 @@ inline constexpr std::size_t max_datagram_size = 140;
 
 // Creates an IPv4 socket (close-on-exec) in `socket.handle`. An open handle is closed first, as close_socket does.
 [[nodiscard]] bool open_socket(net_socket& socket, int type, int protocol);
+// A TCP socket sends without waiting to fill a segment (TCP_NODELAY), as do the connections accept_connection hands
+// over.
 [[nodiscard]] bool open_tcp_socket(net_socket& socket);
 
 // Sets a SOL_SOCKET option of integer width: 1 on success, -1 on failure (errno in last_error). SO_RCVTIMEO and

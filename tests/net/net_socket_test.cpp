@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -59,6 +60,26 @@ TEST(net_socket, listener_rebinds_its_port_while_old_connections_wait_out_time_w
     net_socket again;
     ASSERT_TRUE(open_tcp_socket(again));
     EXPECT_EQ(bind_socket(again, local), bind_succeeded) << again.last_error;
+}
+
+bool sends_without_delay(int fd) {
+    int on = 0;
+    socklen_t length = sizeof on;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
+}
+
+TEST(net_socket, both_ends_of_a_connection_send_without_waiting_for_acknowledgements) {
+    loopback_pair pair;
+    ASSERT_NO_FATAL_FAILURE(open_listener(pair.listener));
+    // Cleared on the listener, so the accepted socket cannot simply inherit it.
+    const int off = 0;
+    ASSERT_EQ(::setsockopt(pair.listener.handle, IPPROTO_TCP, TCP_NODELAY, &off, sizeof off), 0);
+    ASSERT_TRUE(open_tcp_socket(pair.client));
+    EXPECT_TRUE(sends_without_delay(pair.client.handle));
+    ASSERT_TRUE(connect_socket(pair.client, pair.listener.address));
+    pair.server = accept_connection(pair.listener, nullptr);
+    ASSERT_NE(pair.server, nullptr);
+    EXPECT_TRUE(sends_without_delay(pair.server->handle));
 }
 
 TEST(net_socket, accept_fills_the_peer_address_and_hands_over_close_on_exec_descriptors) {
