@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "app/identity_service.h"
 #include "app/profile_service.h"
@@ -36,9 +37,18 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
 
 send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
     : m_oSettings(settings), m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings)) {
-    if (events != nullptr) {
-        m_oTransfers.set_listener(transfer_changes_to(*events));
-    }
+    thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
+    m_oTransfers.set_listener([ends = m_pEnds, forward = std::move(forward)](const transfer_snapshot& transfer) {
+        if (forward) {
+            forward(transfer);
+        }
+        if (transfer.finished) {
+            // Taking the lock orders this end after a waiter's look at the transfers, so it cannot slip between
+            // that look and the wait.
+            { const std::lock_guard guard(ends->lock); }
+            ends->ended.notify_all();
+        }
+    });
     m_oTransfers.profile = &m_oFriend;
 }
 
@@ -64,11 +74,18 @@ status send_session::set_destination(const std::string& friend_name, const std::
     return {};
 }
 
-std::vector<std::uint64_t> send_session::send(const std::vector<std::string>& files) {
-    std::vector<std::uint64_t> ids;
+result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::string>& files) {
     if (!m_bDestinationSet) {
-        return ids;
+        return status(status_code::invalid, "no friend to send to has been chosen.");
     }
+    // Refused before anything connects: the transfer would refuse it too, but only after the others had started.
+    for (const std::string& file : files) {
+        struct stat info {};
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            return status(status_code::invalid, file + " is not a regular file; only files can be sent.");
+        }
+    }
+    std::vector<std::uint64_t> ids;
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
     for (const std::string& file : files) {
         std::error_code ignored;
@@ -93,6 +110,16 @@ std::vector<transfer_snapshot> send_session::snapshots(const std::vector<std::ui
         ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
     }
     return ordered;
+}
+
+bool send_session::wait_until_ended(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock guard(m_pEnds->lock);
+    return m_pEnds->ended.wait_until(guard, deadline, [this] { return all_ended(); });
+}
+
+bool send_session::all_ended() const {
+    const std::vector<transfer_snapshot> all = m_oTransfers.snapshots();
+    return std::all_of(all.begin(), all.end(), [](const auto& t) { return t.finished; });
 }
 
 std::size_t send_session::running_count() const {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,8 +44,14 @@ public:
                                          std::optional<std::uint32_t> port = {});
 
     // Starts one transfer per file (relative paths are taken from the working directory), all at once; their ids
-    // in the order of the files. Nothing starts before a destination is set.
-    [[nodiscard]] std::vector<std::uint64_t> send(const std::vector<std::string>& files);
+    // in the order of the files. Nothing starts before a destination is set, nor when one of the files exists but
+    // is not a regular file (a FIFO, a device, a directory): invalid, naming it as given. A file that cannot be
+    // found is left to its transfer, which fails on its own.
+    [[nodiscard]] result<std::vector<std::uint64_t>> send(const std::vector<std::string>& files);
+
+    // Waits until every transfer of this session has ended or `deadline` has passed; true when all have ended.
+    // Woken by the transfers as they end, so a caller learns of the last one at once.
+    [[nodiscard]] bool wait_until_ended(std::chrono::steady_clock::time_point deadline) const;
 
     // Every transfer of this session, in order of creation; those of `ids` in that order (a default snapshot for
     // an id this session does not know).
@@ -53,7 +62,17 @@ public:
     [[nodiscard]] const friend_profile& destination_friend() const { return m_oFriend; }
 
 private:
+    // Where ending transfers wake a waiter. Shared with the transfers' listener, which a body that outlasts the
+    // session's stop still calls.
+    struct end_signal {
+        std::mutex lock;
+        std::condition_variable ended;
+    };
+
+    [[nodiscard]] bool all_ended() const;
+
     qvl_settings_data& m_oSettings;
+    std::shared_ptr<end_signal> m_pEnds = std::make_shared<end_signal>();
     friend_profile m_oFriend;
     net_address m_oDestination{};
     bool m_bDestinationSet = false;

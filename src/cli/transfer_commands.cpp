@@ -9,7 +9,6 @@
 #include <mutex>
 #include <pthread.h>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 #include "app/identity_service.h"
@@ -121,7 +120,8 @@ std::string progress_line(const std::string& shown, const transfer_snapshot& tra
     return line.str();
 }
 
-// On a terminal, one line per file, rewritten in place until every transfer has ended. Returns the final copies.
+// On a terminal, one line per file, rewritten in place every progress period until every transfer has ended.
+// Returns the final copies as soon as the last transfer ends.
 std::vector<transfer_snapshot> show_progress(const std::vector<std::string>& shown,
                                              const std::vector<std::uint64_t>& ids, const app::send_session& session,
                                              std::ostream& out, bool terminal) {
@@ -142,7 +142,8 @@ std::vector<transfer_snapshot> show_progress(const std::vector<std::string>& sho
         if (!running) {
             return now;
         }
-        std::this_thread::sleep_for(progress_period);
+        // Whether all have ended is read from the copies above, the same ones the summary prints.
+        (void)session.wait_until_ended(std::chrono::steady_clock::now() + progress_period);
     }
 }
 
@@ -175,7 +176,11 @@ int run_send(const parsed_args& args, command_io& io) {
         printer.emplace(io.terminal, io.err);
     }
     const std::vector<std::string> files(args.positional.begin() + 1, args.positional.end());
-    const std::vector<std::uint64_t> ids = session.send(files);
+    const app::result<std::vector<std::uint64_t>> started = session.send(files);
+    if (!started) {
+        return fail(io, exit_failure, started.error().text());
+    }
+    const std::vector<std::uint64_t>& ids = *started;
     const bool terminal = &io.out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     const std::vector<transfer_snapshot> final = show_progress(files, ids, session, io.out, terminal);
 

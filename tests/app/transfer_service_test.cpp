@@ -5,6 +5,7 @@
 #include "app/receive_service.h"
 #include "app/send_service.h"
 #include "crypto/negotiating_authentycryptor.h"
+#include "support/fifo_call.h"
 #include "support/scripted_questions.h"
 #include "support/temp_home.h"
 #include "support/three_people.h"
@@ -35,7 +36,15 @@ TEST_F(TransferServices, DestinationsThatCanOnlyFailAreRefusedBeforeConnecting) 
     EXPECT_EQ(session.set_destination("Bob").code(), app::status_code::not_found);
     s_pAlice->befriend(*s_pBob); // stored with port 0: only a given port can reach him
     EXPECT_EQ(session.set_destination("Bob").code(), app::status_code::invalid);
-    EXPECT_TRUE(session.send({"/etc/hostname"}).empty()) << "nothing starts without a destination";
+    EXPECT_EQ(session.send({"/etc/hostname"}).error().code(), app::status_code::invalid)
+        << "nothing starts without a destination";
+
+    ASSERT_TRUE(session.set_destination("Bob", "127.0.0.1", 20000).ok());
+    const std::string fifo = m_oFiles.path() + "/fifo";
+    ASSERT_TRUE(test::make_fifo(fifo));
+    EXPECT_EQ(session.send({"/etc/hostname", fifo}).error().text(),
+              fifo + " is not a regular file; only files can be sent.");
+    EXPECT_TRUE(session.snapshots().empty()) << "not even the regular file started";
 }
 
 TEST_F(TransferServices, ReceiverRestartsOnANewConfigurationAndNamesAPortInUse) {
@@ -72,10 +81,15 @@ TEST_F(TransferServices, SentFilesArriveAndEachEndOfTheTransferHearsOfItsStartAn
     test::recorded_events alice_events;
     app::send_session session(s_pAlice->settings(), s_pAlice->provider(), &alice_events);
     ASSERT_TRUE(session.set_destination("Bob", "127.0.0.1", port).ok());
-    const std::vector<std::uint64_t> ids = session.send({file});
+    const auto started = session.send({file});
+    ASSERT_TRUE(started.ok()) << started.error().text();
+    const std::vector<std::uint64_t>& ids = *started;
     ASSERT_EQ(ids.size(), 1U);
-    ASSERT_TRUE(
-        test::wait_for([&] { return session.running_count() == 0 && bob.running_count() == 0; }, transfer_limit));
+    // The wait ends with the transfer, not at its deadline.
+    const auto waited_from = std::chrono::steady_clock::now();
+    ASSERT_TRUE(session.wait_until_ended(waited_from + 3 * transfer_limit));
+    EXPECT_LT(std::chrono::steady_clock::now() - waited_from, transfer_limit);
+    ASSERT_TRUE(test::wait_for([&] { return bob.running_count() == 0; }, transfer_limit));
 
     const transfer_snapshot sent = session.snapshots(ids).front();
     EXPECT_EQ(sent.state, COMPLETED) << sent.status_text;
