@@ -1,12 +1,7 @@
 #include "core/text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "core/unique_fd.h"
 
 namespace tiv {
 
@@ -60,33 +55,6 @@ void copy_text_field(char* field, std::size_t capacity, std::string_view text) {
     const std::size_t length = std::min(text.size(), capacity - 1);
     std::memcpy(field, text.data(), length);
     field[length] = '\0';
-}
-
-bool read_file_text(const std::string& path, std::string& text) {
-    unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        return false;
-    }
-    std::string content;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        content.append(chunk, static_cast<std::size_t>(got));
-    }
-    if (content.empty()) {
-        return false;
-    }
-    text = std::move(content);
-    return true;
 }
 
 bool iequals(std::string_view a, std::string_view b) {

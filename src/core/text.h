@@ -20,9 +20,6 @@ template <std::size_t N> void copy_text_field(char (&field)[N], std::string_view
     copy_text_field(field, N, text);
 }
 
-// Reads a whole file as text. False when the file cannot be opened or holds nothing.
-[[nodiscard]] bool read_file_text(const std::string& path, std::string& text);
-
 [[nodiscard]] bool iequals(std::string_view a, std::string_view b);
 [[nodiscard]] std::string to_lower_ascii(std::string_view text);
 

@@ -24,7 +24,7 @@ protected:
         EXPECT_TRUE(exported.ok()) << exported.error().text();
         if (edit != nullptr) {
             std::string text;
-            EXPECT_TRUE(read_file_text(*exported, text));
+            EXPECT_EQ(read_regular_file(*exported, profile_file_limit, text), file_read::ok);
             edit(text);
             std::FILE* file = std::fopen(exported->c_str(), "w");
             std::fputs(text.c_str(), file);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "settings/profile_file.h"
 #include "support/cli_runner.h"
 #include "support/temp_home.h"
 
@@ -28,7 +29,7 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     const auto exported = run_cli({"export-profile", file});
     ASSERT_EQ(exported.code, 0) << exported.err;
     std::string text;
-    ASSERT_TRUE(read_file_text(file + ".prf", text));
+    ASSERT_EQ(read_regular_file(file + ".prf", profile_file_limit, text), file_read::ok);
     EXPECT_EQ(text.rfind("NAME: Alice Smith\r\nUUID: ", 0), 0U);
     EXPECT_NE(text.find("\r\nPORT: 20555\r\nAKEY: 0602000000A40000525341310004"), std::string::npos);
     EXPECT_NE(text.find("\r\nSKEY: 0602000000240000525341310004"), std::string::npos) << "the signature key pins";

@@ -4,6 +4,7 @@
 
 #include "core/myarray.h"
 #include "core/owned_buffer.h"
+#include "core/regular_file.h"
 #include "core/text.h"
 #include "support/temp_home.h"
 
@@ -88,14 +89,16 @@ TEST(TextHelpers, CaseInsensitiveCompare) {
     EXPECT_FALSE(iequals("Profile", "Profiles"));
 }
 
-TEST(TextHelpers, ReadFileTextNeedsAnOpenableNonEmptyFile) {
+TEST(RegularFile, ReadsUpToItsLimitAndRefusesWhatIsNoRegularFile) {
     test::temp_home home;
-    std::string text;
-    EXPECT_FALSE(read_file_text(home.path() + "/missing", text));
-    { std::ofstream(home.path() + "/empty"); }
-    EXPECT_FALSE(read_file_text(home.path() + "/empty", text));
+    std::string text = "kept";
+    EXPECT_EQ(read_regular_file(home.path() + "/missing", 16, text), file_read::unreadable);
+    EXPECT_EQ(read_regular_file(home.path(), 16, text), file_read::not_regular);
+    EXPECT_EQ(read_regular_file("/dev/zero", 16, text), file_read::not_regular);
     { std::ofstream(home.path() + "/full") << "NAME: Bob\r\n"; }
-    ASSERT_TRUE(read_file_text(home.path() + "/full", text));
+    EXPECT_EQ(read_regular_file(home.path() + "/full", 10, text), file_read::too_large);
+    EXPECT_EQ(text, "kept") << "left alone unless the whole file was read";
+    ASSERT_EQ(read_regular_file(home.path() + "/full", 11, text), file_read::ok);
     EXPECT_EQ(text, "NAME: Bob\r\n");
 }
 

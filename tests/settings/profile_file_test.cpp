@@ -26,7 +26,7 @@ TEST(ProfileFile, ExportWritesFiveCrLfLines) {
     ASSERT_TRUE(write_profile_file(path, "Bob Smith", "00112233-4455-6677-8899-aabbccddeeff", "bob.example.org", 20000,
                                    key_1024));
     std::string text;
-    ASSERT_TRUE(read_file_text(path, text));
+    ASSERT_EQ(read_regular_file(path, profile_file_limit, text), file_read::ok);
     EXPECT_EQ(text, "NAME: Bob Smith\r\nUUID: 00112233-4455-6677-8899-aabbccddeeff\r\nADDR: bob.example.org\r\n"
                     "PORT: 20000\r\nAKEY: " +
                         key_1024 + "\r\n");
@@ -107,7 +107,7 @@ TEST(ProfileFile, SignatureKeyLineRoundTripsAndPins) {
     const std::string path = home.path() + "/pinned.prf";
     ASSERT_TRUE(write_profile_file(path, "Bob", "u", "a", 1, key_1024, "0602000000240000"));
     std::string text;
-    ASSERT_TRUE(read_file_text(path, text));
+    ASSERT_EQ(read_regular_file(path, profile_file_limit, text), file_read::ok);
     EXPECT_EQ(text.substr(text.size() - 24), "SKEY: 0602000000240000\r\n");
     profile_file_fields fields;
     ASSERT_EQ(read_profile_file(path, fields), file_read::ok);
