@@ -12,7 +12,9 @@ protected:
         manual_peer peer(*s_pAlice, m_oBobProfile, m_pListener->listening_address());
         ASSERT_TRUE(peer.authenticated());
         ASSERT_TRUE(peer.send_record(name, static_cast<std::uint32_t>(data.size())));
-        ASSERT_TRUE(peer.send_data(data, true));
+        // The receiver may refuse on the record alone and reset the connection before the data is out, so a
+        // failed send here is no fault; the receiver's verdict is what the tests check.
+        (void)peer.send_data(data, true);
         peer.half_close();
         EXPECT_TRUE(peer.peer_closed_within(std::chrono::seconds(5)));
     }
