@@ -22,6 +22,25 @@ file_read open_regular_file(const std::string& path, unique_fd& fd, struct stat&
     return file_read::ok;
 }
 
+ssize_t read_until_full(int fd, void* buffer, std::size_t size) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t count = ::read(fd, bytes + got, size - got);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return -1;
+        }
+        if (count == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    return static_cast<ssize_t>(got);
+}
+
 file_read read_regular_file(const std::string& path, std::size_t limit, std::string& text) {
     unique_fd fd;
     struct stat info {};
@@ -29,20 +48,11 @@ file_read read_regular_file(const std::string& path, std::size_t limit, std::str
         return opened;
     }
     std::string content(limit + 1, '\0');
-    std::size_t got = 0;
-    while (got < content.size()) {
-        const ssize_t count = ::read(fd.get(), content.data() + got, content.size() - got);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return file_read::unreadable;
-        }
-        if (count == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(count);
+    const ssize_t count = read_until_full(fd.get(), content.data(), content.size());
+    if (count < 0) {
+        return file_read::unreadable;
     }
+    const auto got = static_cast<std::size_t>(count);
     if (got > limit) {
         return file_read::too_large;
     }

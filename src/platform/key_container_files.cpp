@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/regular_file.h"
 #include "platform/crypto_backend_random.h"
 
 namespace tiv::cryptoapi {
@@ -122,21 +123,11 @@ status read_private_file(const unique_fd& directory, const std::string& name, co
         return status(bad_data, "key file " + shown_path + " is too large to be a key");
     }
     secure_bytes contents(std::size_t(info.st_size));
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t got = ::read(file.get(), contents.data() + done, contents.size() - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return status(failure, "reading " + shown_path + ": " + errno_text(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        done += std::size_t(got);
+    const ssize_t done = read_until_full(file.get(), contents.data(), contents.size());
+    if (done < 0) {
+        return status(failure, "reading " + shown_path + ": " + errno_text(errno));
     }
-    contents.truncate(done);
+    contents.truncate(std::size_t(done));
     out = std::move(contents);
     return {};
 }
