@@ -22,6 +22,7 @@ incoming_connection_handler::incoming_connection_handler(const std::string& rece
       m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)) {
     // Before the accept thread starts, so not even the first connection goes unannounced.
     set_listener(std::move(listener));
+    keep_finished(finished_shown);
     if (!address.resolved) {
         m_nSetupError = EADDRNOTAVAIL;
         return;

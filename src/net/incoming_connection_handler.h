@@ -21,6 +21,8 @@ namespace tiv {
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;
+    // Finished transfers the list keeps for a window to show; older ones are let go as new ones end.
+    static constexpr std::size_t finished_shown = 256;
 
     incoming_connection_handler(const std::string& receive_root, const net_address& address, int io_block_size,
                                 std::shared_ptr<const authentycryptor> prototype,

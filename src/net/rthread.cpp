@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <system_error>
+#include <thread>
 
 #include "platform/openssl_util.h"
 
@@ -47,17 +48,27 @@ double clock_now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
 }
 
+struct rthread::thread_exit {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+
+    void mark() {
+        std::lock_guard guard(lock);
+        done = true;
+        changed.notify_all();
+    }
+};
+
 rthread::~rthread() {
-    if (!m_oThread.joinable()) {
+    // The last owner may be the body's own thread (a transfer releasing itself), and a body that outlived the stop
+    // wait is left to end on its own. Otherwise the body has finished and only the thread's last steps remain.
+    if (m_pExit == nullptr || !m_bFinished || m_nHandle == static_cast<std::uintptr_t>(::pthread_self())) {
         return;
     }
-    // The last owner may be the body's own thread (a transfer releasing itself), and a body that outlived the stop
-    // wait is left to end on its own; only a finished body is joined, which returns at once.
-    if (m_oThread.get_id() == std::this_thread::get_id() || !m_bFinished) {
-        m_oThread.detach();
-    } else {
-        m_oThread.join();
-    }
+    constexpr auto exit_limit = std::chrono::seconds(2);
+    std::unique_lock lock(m_pExit->lock);
+    (void)m_pExit->changed.wait_for(lock, exit_limit, [this] { return m_pExit->done; });
 }
 
 void rthread::run(const std::function<void()>& body) {
@@ -82,19 +93,24 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
     if (counted) {
         thread_started();
     }
+    auto exit = std::make_shared<thread_exit>();
+    std::uintptr_t handle = 0;
     try {
         // The body goes into the thread by value: whatever it holds lives as long as the thread runs. Releasing it
-        // may destroy this object, so after that only the process-wide count is touched.
-        m_oThread = std::thread([this, counted, body = std::move(body)]() mutable {
+        // may destroy this object, so after that only the exit mark and the process-wide count are touched.
+        std::thread made([this, counted, exit, body = std::move(body)]() mutable {
             {
                 const std::function<void()> own = std::move(body);
                 run(own);
             }
             cryptoapi::release_thread_state();
+            exit->mark();
             if (counted) {
                 thread_ended();
             }
         });
+        handle = static_cast<std::uintptr_t>(made.native_handle());
+        made.detach();
     } catch (const std::system_error&) {
         if (counted) {
             thread_ended();
@@ -103,8 +119,10 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
         return 0;
     }
     std::unique_lock lock(m_oLock);
+    m_pExit = std::move(exit);
+    m_bThreadMade = true;
     m_oChanged.wait_for(lock, start_limit, [this] { return m_bStarted; });
-    return static_cast<std::uintptr_t>(m_oThread.native_handle());
+    return handle;
 }
 
 void rthread::request_stop() {
@@ -115,13 +133,15 @@ void rthread::request_stop() {
 bool rthread::wait_finished(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_oLock);
     // Before the body has started m_bFinished still holds its initial value; wait for the start as well.
-    return m_oChanged.wait_until(lock, deadline,
-                                 [this] { return m_bFinished && (m_bStarted || !m_oThread.joinable()); });
+    return m_oChanged.wait_until(lock, deadline, [this] { return m_bFinished && (m_bStarted || !m_bThreadMade); });
 }
 
 bool rthread::stop_wait() {
-    if (m_bFinished && !m_oThread.joinable()) {
-        return true;
+    {
+        std::lock_guard guard(m_oLock);
+        if (!m_bThreadMade) {
+            return true;
+        }
     }
     request_stop();
     return wait_finished(std::chrono::steady_clock::now() + stop_limit);

@@ -5,8 +5,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace tiv {
 
@@ -19,6 +19,9 @@ namespace tiv {
 // Lifetime: a body must keep alive whatever it uses (the transfer bodies hold a shared pointer to their own
 // object), so an object whose body outlives the stop wait is released by the body's thread when it ends. The
 // destructor never waits for a body that has not finished.
+//
+// The thread is detached as soon as it exists: its stack goes back the moment it ends, whoever still holds the
+// object. A listener that runs for months keeps the record of finished transfers, never their threads.
 class rthread {
 public:
     static constexpr std::chrono::milliseconds start_limit{2000};
@@ -64,10 +67,15 @@ private:
     std::atomic<bool> m_bStopRequested{false}; // set by the owner
     std::atomic<bool> m_bFinished{true};       // false exactly while the body runs
     std::atomic<std::uintptr_t> m_nHandle{0};
-    std::mutex m_oLock; // guards the handshake: m_bStarted, and m_bFinished's changes
+    struct thread_exit;
+
+    std::mutex m_oLock; // guards the handshake: m_bStarted, m_bThreadMade, and m_bFinished's changes
     std::condition_variable m_oChanged;
     bool m_bStarted = false;
-    std::thread m_oThread;
+    bool m_bThreadMade = false;
+    // Shared with the thread, which marks it as its very last step; the destructor waits for that, so an owner
+    // that destroys the object knows the thread touches nothing any more.
+    std::shared_ptr<thread_exit> m_pExit;
 };
 
 // Waits until every transfer thread (socket_thread) of the process has ended and released what its body held, at

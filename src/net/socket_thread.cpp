@@ -88,6 +88,9 @@ void socket_thread::body_ended(bool ran) {
     } else {
         end(false, status_memory, "no thread could be started for the transfer");
     }
+    // A finished transfer may stay listed for a long time; only its record is worth keeping.
+    release_handle();
+    authenticator.reset();
 }
 
 transfer_snapshot socket_thread::snapshot() const {

@@ -4,7 +4,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "net/socket_thread.h"
@@ -12,20 +11,23 @@
 namespace tiv {
 
 // The transfers of one owner, in order of creation. One lock guards the list: an accept thread appends while a
-// window's timer reads and its commands remove.
+// window's timer reads and its commands remove. A list may keep only its newest finished transfers, so an owner
+// that runs for months does not hold every transfer it ever had.
 class thread_bundle {
 public:
     // Hears of each transfer of this list when its body starts and when it has ended (the snapshot then says
     // finished, in its final state). Called on the transfer's own thread: only enqueue.
     using transfer_listener = std::function<void(const transfer_snapshot& transfer)>;
 
-    thread_bundle() = default;
+    thread_bundle();
     thread_bundle(const thread_bundle&) = delete;
     thread_bundle& operator=(const thread_bundle&) = delete;
     ~thread_bundle();
 
     // Set before the first transfer starts; transfers started later tell it of their start and end.
     void set_listener(transfer_listener listener);
+    // Beyond the newest `count` finished transfers, each is unlinked as soon as it ends; unlimited by default.
+    void keep_finished(std::size_t count);
     void append(std::shared_ptr<socket_thread> thread);
     [[nodiscard]] std::size_t size() const;
     // Transfers whose thread still runs, and those whose thread has ended; together the whole list.
@@ -48,9 +50,10 @@ protected:
                                                   std::function<void(socket_thread&)> body) const;
 
 private:
-    mutable std::mutex m_oLock; // guards the listener and the list
-    std::shared_ptr<const transfer_listener> m_pListener;
-    std::list<std::shared_ptr<socket_thread>> m_aThreads;
+    struct shared_list;
+
+    // Shared with the bodies, which unlink themselves through it when they end, unless the list is gone by then.
+    std::shared_ptr<shared_list> m_pList;
 };
 
 } // namespace tiv
