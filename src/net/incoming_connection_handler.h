@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
 
 #include "crypto/authentycryptor.h"
+#include "net/admission_gate.h"
 #include "net/net_address.h"
 #include "net/net_socket.h"
 #include "net/rthread.h"
@@ -15,9 +17,10 @@
 namespace tiv {
 
 // The listener: binds the listening address, accepts connections on its own thread and runs a receiving transfer
-// for each, authenticated by a clone of `prototype`. At most `max_receiving` transfers receive at a time; further
-// connections wait in the listen backlog until one ends. A listener that cannot bind or listen (or start its
-// thread) is not listening(), accepts nothing and tells why through last_error().
+// for each, authenticated by a clone of `prototype`. Connections whose peer is not yet known pass the admission
+// gate's limits; once known, at most `max_receiving` transfers receive at a time, and a friend beyond that waits
+// one time-out for a slot. A listener that cannot bind or listen (or start its thread) is not listening(), accepts
+// nothing and tells why through last_error().
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;
@@ -46,11 +49,16 @@ protected:
 private:
     void accept_loop();
     void start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer);
+    // One log line a second at most while connections are being dropped, so a flood cannot fill the log.
+    void note_dropped(const char* reason);
 
     std::string m_strReceiveRoot;
     int m_nBlockSize;
     std::shared_ptr<const authentycryptor> m_pPrototype;
     std::shared_ptr<transfer_slots> m_pSlots;
+    std::shared_ptr<admission_gate> m_pGate;
+    std::size_t m_nDropped = 0; // the accept thread's: dropped since the last line about it
+    std::chrono::steady_clock::time_point m_oLastDropLine{};
     net_socket m_oSocket; // the accept thread's; set up before it starts
     net_address m_oAddress;
     bool m_bListening = false;

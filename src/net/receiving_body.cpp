@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <new>
 #include <span>
 #include <sys/stat.h>
@@ -95,21 +96,21 @@ int status_of(data_outcome outcome) {
     }
 }
 
-// Room for every record of the exchange and the file record at the pace of one time-out each, and no more.
-int exchange_time_limit(int io_timeout_ms) {
-    constexpr int records_before_the_file = 4;
-    return io_timeout_ms * records_before_the_file;
+// Until the peer has proved who it is, the connection costs us and proves nothing: the exchange gets a deadline of
+// its own, far shorter than the time-out a known friend's slow link deserves. It is ample for the largest keys.
+int authentication_time_limit(int io_timeout_ms) {
+    constexpr int authentication_limit_ms = 5000;
+    return std::min(io_timeout_ms, authentication_limit_ms);
 }
 } // namespace
 
-void run_receiving_body(socket_thread& transfer) {
+void run_receiving_body(socket_thread& transfer, const std::function<bool()>& may_go_on) {
     const unsigned handle = transfer.log_handle();
     transfer.begin();
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
-    // Until the file record is in, the peer has proved nothing; the whole exchange gets a limit of its own.
-    set_receive_deadline(*transfer.socket, exchange_time_limit(transfer.io_timeout_ms));
+    set_receive_deadline(*transfer.socket, authentication_time_limit(transfer.io_timeout_ms));
     transfer.set_state(AUTHENTICATING);
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
@@ -117,6 +118,13 @@ void run_receiving_body(socket_thread& transfer) {
         return;
     }
     transfer.set_peer_name(transfer.profile.name);
+    if (may_go_on && !may_go_on()) {
+        log_activity("%x: R: TOO MANY TRANSFERS [%s]", handle, transfer.profile.name);
+        fail_early(transfer, status_refused);
+        return;
+    }
+    // The file record is all that is left before the data; one time-out is its due.
+    set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
 
     file_record record = transfer.record();
     const std::size_t chunk = std::max(

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tiv {
@@ -15,8 +16,8 @@ void run_sending_body(socket_thread& transfer);
 
 // The receiving body on an accepted connection; the file's directory is the parcel box root. A file is stored
 // under its name only when every byte arrived and was written; otherwise nothing is left behind and the sender is
-// told by a reset.
-void run_receiving_body(socket_thread& transfer);
+// told by a reset. Once the peer has proved who it is, `may_go_on` (when set) decides whether the transfer goes on.
+void run_receiving_body(socket_thread& transfer, const std::function<bool()>& may_go_on = {});
 
 // Transfer data piece size: at least 1024, rounded by the cipher's allowance as both ends do.
 [[nodiscard]] std::size_t transfer_chunk_size(int io_block_size, int allowance);

@@ -2,10 +2,9 @@
 
 namespace tiv {
 
-bool transfer_slots::acquire() {
+bool transfer_slots::acquire_within(std::chrono::milliseconds patience) {
     std::unique_lock lock(m_oLock);
-    m_oChanged.wait(lock, [this] { return m_bClosed || m_nInUse < m_nLimit; });
-    if (m_bClosed) {
+    if (!m_oChanged.wait_for(lock, patience, [this] { return m_bClosed || m_nInUse < m_nLimit; }) || m_bClosed) {
         return false;
     }
     ++m_nInUse;

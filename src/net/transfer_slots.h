@@ -1,19 +1,20 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
 
 namespace tiv {
 
-// Counts the receiving transfers of a listener against its limit. The accept thread takes a slot before it accepts,
-// so connections beyond the limit wait in the listen backlog; every receiving body gives its slot back when it ends.
+// Counts the receiving transfers of a listener against its limit. A transfer takes a slot once its peer has proved
+// who it is, so strangers never hold one; every receiving body that took a slot gives it back when it ends.
 class transfer_slots {
 public:
     explicit transfer_slots(std::size_t limit) : m_nLimit(limit) {}
 
-    // Waits for a free slot; false once closed.
-    [[nodiscard]] bool acquire();
+    // Waits for a free slot at most `patience`; false when none came free in time or once closed.
+    [[nodiscard]] bool acquire_within(std::chrono::milliseconds patience);
     void release();
     // Wakes a waiting acquire for good.
     void close();

@@ -7,29 +7,6 @@ namespace {
 
 using Listener = transfer_test;
 
-TEST_F(Listener, ConnectionsBeyondTheLimitWaitInTheBacklogUntilASlotFrees) {
-    incoming_connection_handler& listener = listen(2048, 2);
-    listener.io_timeout_ms = 10000;
-    std::vector<std::unique_ptr<net_socket>> idle;
-    for (int i = 0; i < 3; ++i) {
-        idle.push_back(std::make_unique<net_socket>());
-        ASSERT_TRUE(open_tcp_socket(*idle.back()));
-        ASSERT_TRUE(connect_socket(*idle.back(), listener.listening_address()));
-    }
-    ASSERT_TRUE(wait_for([&] { return listener.size() == 2; }, std::chrono::seconds(5)));
-    EXPECT_EQ(listener.running_count(), 2U);
-    // Only two were taken; the third is still queued.
-    EXPECT_FALSE(wait_for([&] { return listener.size() > 2; }, std::chrono::milliseconds(200)));
-    ::shutdown(idle.front()->handle, SHUT_RDWR);
-    ASSERT_TRUE(wait_for([&] { return listener.size() == 3; }, std::chrono::seconds(5)));
-    EXPECT_EQ(listener.running_count(), 2U);
-    for (auto& socket : idle) {
-        ::shutdown(socket->handle, SHUT_RDWR);
-    }
-    ASSERT_TRUE(wait_received(3));
-    EXPECT_EQ(listener.running_count(), 0U);
-}
-
 TEST_F(Listener, BurstLargerThanTheLimitAllArrives) {
     listen(2048, 4);
     std::vector<std::string> sources;

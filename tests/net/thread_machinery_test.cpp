@@ -90,6 +90,24 @@ TEST(ThreadMachinery, StopAllStopsEveryBodyWithinOneWait) {
     }
 }
 
+TEST(ThreadMachinery, AListKeepsOnlyItsNewestFinishedTransfers) {
+    thread_bundle bundle;
+    bundle.keep_finished(1);
+    std::atomic<bool> release{true};
+    std::vector<std::weak_ptr<socket_thread>> ended;
+    std::uint64_t newest = 0;
+    for (int i = 0; i < 3; ++i) {
+        const auto transfer = start_waiting(release);
+        ASSERT_TRUE(transfer->wait_finished(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
+        ended.push_back(transfer);
+        newest = transfer->id();
+        bundle.append(transfer);
+    }
+    EXPECT_EQ(bundle.size(), 2U) << "one finished transfer kept beside the newest";
+    EXPECT_TRUE(ended[0].expired()) << "the oldest is released once no list shows it";
+    EXPECT_EQ(bundle.snapshots().back().id, newest);
+}
+
 // Appending from one thread while others read and clear: the list is guarded (ThreadSanitizer checks the rest).
 TEST(ThreadMachinery, ConcurrentAppendReadAndClear) {
     thread_bundle bundle;
@@ -115,17 +133,19 @@ TEST(ThreadMachinery, ConcurrentAppendReadAndClear) {
 }
 
 TEST(ThreadMachinery, SlotsBlockAtTheLimitAndCloseWakesTheWaiter) {
+    constexpr std::chrono::seconds patience(30);
     transfer_slots slots(2);
-    ASSERT_TRUE(slots.acquire());
-    ASSERT_TRUE(slots.acquire());
+    ASSERT_TRUE(slots.acquire_within(patience));
+    ASSERT_TRUE(slots.acquire_within(patience));
+    EXPECT_FALSE(slots.acquire_within(std::chrono::milliseconds(20))) << "gives up when none comes free";
     std::atomic<int> result{-1};
-    std::thread waiter([&] { result = slots.acquire() ? 1 : 0; });
+    std::thread waiter([&] { result = slots.acquire_within(patience) ? 1 : 0; });
     EXPECT_FALSE(wait_for([&] { return result != -1; }, std::chrono::milliseconds(100)));
     slots.release();
     ASSERT_TRUE(wait_for([&] { return result == 1; }, std::chrono::seconds(2)));
     EXPECT_EQ(slots.in_use(), 2U);
     result = -1;
-    std::thread closed([&] { result = slots.acquire() ? 1 : 0; });
+    std::thread closed([&] { result = slots.acquire_within(patience) ? 1 : 0; });
     slots.close();
     closed.join();
     waiter.join();
