@@ -26,7 +26,18 @@ std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const
     record.set_name(name);
     transfer->set_record(record, 0);
     // A transfer whose thread cannot start stays in the list, failed and finished, so it is shown like any other.
-    transfer->start_thread(announced(transfer, run_sending_body));
+    auto body = [turns = m_pTurns](socket_thread& sending) {
+        constexpr std::chrono::milliseconds stop_check(100);
+        while (!turns->acquire_within(stop_check)) {
+            if (sending.stop_requested()) {
+                sending.end(false, status_stopped);
+                return;
+            }
+        }
+        run_sending_body(sending);
+        turns->release();
+    };
+    transfer->start_thread(announced(transfer, std::move(body)));
     const transfer_log_scope scope(transfer->id());
     log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
     append(transfer);

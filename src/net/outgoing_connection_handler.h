@@ -1,18 +1,24 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "crypto/authentycryptor.h"
 #include "net/net_address.h"
 #include "net/thread_bundle.h"
+#include "net/transfer_slots.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
 
-// The sending transfers of one send window (or one send command): one connection and thread per file.
+// The sending transfers of one send window (or one send command): one connection and thread per file. A few
+// connect at a time and the rest wait their turn: a thousand handshakes at once would only slow each other down, and
+// the receiver lets one address authenticate only a few connections at a time.
 class outgoing_connection_handler : public thread_bundle {
 public:
+    static constexpr std::size_t connections_at_once = 8;
+
     explicit outgoing_connection_handler(std::shared_ptr<const authentycryptor> prototype);
 
     // Starts sending `name` (found below `directory`; a name starting with '/' stands alone) to `destination`.
@@ -24,6 +30,7 @@ public:
 
 private:
     std::shared_ptr<const authentycryptor> m_pPrototype;
+    std::shared_ptr<transfer_slots> m_pTurns = std::make_shared<transfer_slots>(connections_at_once);
 };
 
 } // namespace tiv
