@@ -1,6 +1,7 @@
 #include "app/program_spine.h"
 
 #include "app/identity_service.h"
+#include "app/receiver_readiness.h"
 #include "log/activity_log.h"
 #include "net/rthread.h"
 #include "platform/message_box.h"
@@ -26,25 +27,32 @@ program_spine::~program_spine() {
 
 void program_spine::start() {
     m_bStarted = true;
-    // The provider's state has been shown to the user; the program runs without the failed services.
+    // The provider's state has been shown to the user; without keys the listener refuses to start, below.
     (void)app::open_identity(m_oSettings, m_oProvider);
-
-    // A listener that cannot listen is no message at start-up; the front end shows listen_status() as it sees fit.
-    (void)restart_listener(app::listen_config_of(m_oSettings));
 
     const std::string root = m_oSettings.text(text_setting::parcel_box_directory_root);
     if (!create_directory_path(root)) {
         show_message_box(root, "Could Not Create!", MB_OK | MB_ICONERROR);
     }
 
+    // Opened before the listener, so the sweep of leftovers and the first transfer are on record.
     m_strLogPath = activity_log_path(m_oSettings);
-    // On a new machine the log directory may not exist yet.
-    (void)paths::make_directories(paths::parent_directory(m_strLogPath));
-    m_bLogOpen = open_activity_log(m_strLogPath);
+    m_oLogStatus = app::open_log_file(m_strLogPath);
+    m_bLogOpen = m_oLogStatus.ok();
+
+    // A listener that cannot listen is no message at start-up; the front end shows listen_status() as it sees fit.
+    (void)restart_listener(app::listen_config_of(m_oSettings));
 }
 
 app::status program_spine::restart_listener(const app::listen_config& config) {
-    m_oListenStatus = m_oReceiver.start(config);
+    m_oReceiver.stop();
+    m_oListenStatus = m_oLogStatus;
+    if (m_oListenStatus) {
+        m_oListenStatus = app::check_receiving_keys(m_oProvider);
+    }
+    if (m_oListenStatus) {
+        m_oListenStatus = m_oReceiver.start(config);
+    }
     return m_oListenStatus;
 }
 

@@ -35,9 +35,11 @@ public:
     void shutdown();
 
     // Rebuilds the listener on a new address, port, block size or parcel box root (its running transfers are
-    // stopped); the outcome as listen_status() then reports it.
+    // stopped); the outcome as listen_status() then reports it. Nothing listens while the activity log is not
+    // open, the keys are not usable (receiver_readiness.h) or the receiver itself refuses.
     [[nodiscard]] app::status restart_listener(const app::listen_config& config);
-    // Whether the listener could listen, and if not, why (a port in use, an address that does not resolve).
+    // Whether the listener could listen, and if not, why: the log, the keys, the parcel box root, a port in use,
+    // an address that does not resolve, each with the path or address at fault.
     [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
     [[nodiscard]] app::receiver& incoming() { return m_oReceiver; }
 
@@ -54,6 +56,7 @@ private:
     std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
     app::receiver m_oReceiver;
     app::status m_oListenStatus;
+    app::status m_oLogStatus;
     std::string m_strLogPath;
     bool m_bLogOpen = false;
     bool m_bStarted = false;

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "app/identity_service.h"
+#include "app/receiver_readiness.h"
+#include "net/parcel_temporaries.h"
 
 namespace tiv::app {
 
@@ -44,6 +46,11 @@ status receiver::start(const listen_config& config) {
     stop();
     m_oConfig = config;
     m_oAddress = net_address{};
+    if (status root = prepare_parcel_root(config.parcel_root); !root) {
+        return root;
+    }
+    // What a crashed receiver of any listener left behind; a transfer still running elsewhere holds its file.
+    (void)remove_stale_temporaries(config.parcel_root);
     const auto port = static_cast<std::uint16_t>(config.port);
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
     m_pListener = std::make_unique<incoming_connection_handler>(

@@ -35,9 +35,11 @@ public:
     receiver& operator=(const receiver&) = delete;
     ~receiver();
 
-    // Stops any listener first (its transfers are stopped and their temporary files removed), then listens as
-    // `config` says. in_use when another listener holds the address and port, unreachable when the address does
-    // not resolve; the text says where and why, as a window shows it.
+    // Stops any listener first (its transfers are stopped and their temporary files removed), makes sure of the
+    // parcel box root (prepare_parcel_root), removes the temporary files that crashed receivers left in it, then
+    // listens as `config` says. A root that cannot take parcels is refused before anything listens; in_use when
+    // another listener holds the address and port, unreachable when the address does not resolve; the text says
+    // where and why, as a window shows it.
     [[nodiscard]] status start(const listen_config& config);
     // start() with a new configuration; a window calls it after the options or the parcel box root changed.
     [[nodiscard]] status restart(const listen_config& config) { return start(config); }

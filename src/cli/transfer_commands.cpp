@@ -205,8 +205,10 @@ std::vector<command> transfer_commands() {
          "receive parcels until stopped",
          "Usage: quorvel-cli listen\n"
          "Starts the listener on the configured interface and port with activity logging on, prints every log line,\n"
-         "and stores parcels from friends below the parcel box root, one directory per friend. SIGINT (Ctrl-C) or\n"
-         "SIGTERM stops every transfer, removes unfinished files and exits with 0.\n",
+         "and stores parcels from friends below the parcel box root, one directory per friend. Unfinished files that\n"
+         "a listener killed earlier left there are removed first. SIGINT (Ctrl-C) or SIGTERM stops every transfer,\n"
+         "removes unfinished files and exits with 0. A parcel box root, key file or log file that cannot be used\n"
+         "is named with the reason, and listen exits with 1 without listening.\n",
          {},
          run_listen},
         {"send",

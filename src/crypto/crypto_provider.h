@@ -39,6 +39,8 @@ public:
     void open(std::uint32_t machine_key_types);
     // The length of pairs that open() makes when they are missing.
     void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
+    // The key container root the last open() used, so a caller can say which key file is at fault.
+    [[nodiscard]] const std::string& key_root() const { return m_strKeyRoot; }
     void close();
 
     // Takes the machine's key type policy, less the types whose cipher cannot be had here, for the next session

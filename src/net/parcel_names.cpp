@@ -5,10 +5,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/uuid.h"
+#include "settings/identity.h"
+
 namespace tiv {
 
 namespace {
 constexpr std::size_t max_component = 255;
+constexpr std::string_view temporary_prefix = ".";
+constexpr std::string_view temporary_suffix = ".quorvel-part";
 // Far beyond any real parcel box; only there so a directory that refuses everything cannot loop for ever.
 constexpr std::uint64_t max_number = 10'000'000;
 
@@ -46,6 +51,19 @@ std::string fit_stem(std::string stem, std::size_t suffix_length) {
 }
 } // namespace
 
+std::string temporary_parcel_name() {
+    return std::string(temporary_prefix) + create_uuid_text() + std::string(temporary_suffix);
+}
+
+bool is_temporary_parcel_name(std::string_view name) {
+    if (!name.starts_with(temporary_prefix) || !name.ends_with(temporary_suffix)) {
+        return false;
+    }
+    name.remove_prefix(temporary_prefix.size());
+    name.remove_suffix(temporary_suffix.size());
+    return uuid_from_text(name).has_value();
+}
+
 std::optional<std::string> parcel_file_name(std::string_view sent) {
     const std::size_t cut = sent.find_last_of("/\\");
     const std::string_view last = cut == std::string_view::npos ? sent : sent.substr(cut + 1);
@@ -56,7 +74,7 @@ std::optional<std::string> parcel_file_name(std::string_view sent) {
             name.push_back(c);
         }
     }
-    if (name.empty() || name == "." || name == "..") {
+    if (name.empty() || name == "." || name == ".." || is_temporary_parcel_name(name)) {
         return std::nullopt;
     }
     return name;

@@ -7,9 +7,17 @@
 
 namespace tiv {
 
+// The name a received file is written under until it is complete: ".<uuid>.quorvel-part". The leading dot keeps it
+// out of a plain listing; the fixed shape lets a start-up sweep tell our own leftovers from anything a user put in
+// the parcel box, and lets the friend's file count pass them over.
+[[nodiscard]] std::string temporary_parcel_name();
+// Whether `name` (a last component) has exactly the shape temporary_parcel_name gives.
+[[nodiscard]] bool is_temporary_parcel_name(std::string_view name);
+
 // The name a received file may be stored under: the last component of what the sender sent ('/' and '\' both
 // separate), without control characters. None for a name that is then empty, "." or "..", so a parcel can never
-// be written outside its parcel box.
+// be written outside its parcel box, and none for a name shaped like our temporary files, which would be neither
+// counted nor kept.
 [[nodiscard]] std::optional<std::string> parcel_file_name(std::string_view sent);
 
 // The n-th numbered variant of a name: "report(3).txt" (counted before the first '.') or "README(3)"; n = 0 is the

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "log/activity_log.h"
+#include "net/parcel_names.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
@@ -17,6 +18,9 @@ std::uint64_t count_files(const std::string& directory) {
     }
     std::uint64_t count = 0;
     while (const dirent* entry = ::readdir(listing.get())) {
+        if (is_temporary_parcel_name(entry->d_name)) {
+            continue;
+        }
         struct stat info {};
         if (::fstatat(::dirfd(listing.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(info.st_mode)) {

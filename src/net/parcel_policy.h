@@ -20,7 +20,8 @@ struct friend_profile;
 [[nodiscard]] bool accept_file(const friend_profile& sender, const std::string& parcel_box,
                                const std::string& file_name, std::uint64_t file_size);
 
-// The regular files in a directory (0 when it cannot be read).
+// The parcels in a directory: its regular files, less our temporary files (0 when it cannot be read). Other names
+// with a leading dot count like any file, as a friend may send one and must not get past the limit that way.
 [[nodiscard]] std::uint64_t count_files(const std::string& directory);
 
 } // namespace tiv

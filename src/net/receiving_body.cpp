@@ -8,10 +8,10 @@
 #include "net/connection_io.h"
 #include "net/parcel_names.h"
 #include "net/parcel_policy.h"
+#include "net/parcel_temporaries.h"
 #include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
-#include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv {
@@ -169,7 +169,8 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
 
     transfer.set_state(OPENING_WRITE_FILE);
     transfer.file.directory = parcel_box;
-    if (!transfer.file.open_file(create_uuid_text(), transfer_file::writing)) {
+    temporary_parcel_claim claim;
+    if (!claim.create(transfer.file)) {
         fail_early(transfer, status_file_open);
         log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
         return;

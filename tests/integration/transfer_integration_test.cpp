@@ -35,10 +35,12 @@ protected:
         peer_pair_test::TearDown();
     }
 
-    static void bob_accepts_alice(std::uint32_t types, std::int32_t receipt = 1, std::uint32_t max_size = unlimited) {
+    static void bob_accepts_alice(std::uint32_t types, std::int32_t receipt = 1, std::uint32_t max_size = unlimited,
+                                  std::uint32_t max_count = unlimited) {
         friend_profile alice = s_pAlice->as_friend(types);
         alice.receipt_enabled = receipt;
         alice.max_file_size = max_size;
+        alice.max_file_count = max_count;
         ASSERT_TRUE(save_profile(s_pBob->settings(), alice));
     }
 
@@ -165,8 +167,9 @@ TEST_F(TwoPeers, RefusedParcelsLeaveNothingAndTheSenderFails) {
     EXPECT_NE(m_pListener->output().find("R::Authenticating FAILED->profile retrieval"), std::string::npos);
 }
 
-// The survivor reports the failure, and nothing appears under the file's name.
-TEST_F(TwoPeers, KilledPeerMidFileIsAFailureOnTheOtherSide) {
+// The survivor reports the failure, and nothing appears under the file's name. A killed listener's temporary file
+// is gone after its restart, and never took a place in the friend's file count.
+TEST_F(TwoPeers, KilledPeerMidFileIsAFailureOnTheOtherSideAndLeavesNothingBehind) {
     const std::string big = m_strWork + "/big.bin";
     {
         std::ofstream out(big, std::ios::binary);
@@ -204,9 +207,35 @@ TEST_F(TwoPeers, KilledPeerMidFileIsAFailureOnTheOtherSide) {
         EXPECT_EQ(sending.wait(30000), 1) << sending.output();
         EXPECT_NE(sending.output().find("failed"), std::string::npos);
     }
-    for (const std::string& name : box_names()) {
-        EXPECT_NE(name, "big.bin");
-    }
+    const std::vector<std::string> left = box_names();
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_TRUE(left.front().starts_with(".") && left.front().ends_with(".quorvel-part")) << left.front();
+
+    bob_accepts_alice(all_session_key_types, 1, unlimited, 1);
+    ASSERT_NO_FATAL_FAILURE(start_listener());
+    EXPECT_NE(m_pListener->output().find("Removed the unfinished temporary file " + alice_box() + "/" + left.front()),
+              std::string::npos)
+        << m_pListener->output();
+    EXPECT_TRUE(box_names().empty());
+    const std::string small = make_file("small.bin", 1000);
+    std::string output;
+    EXPECT_EQ(send({small}, &output), 0) << output;
+    EXPECT_EQ(box_names(), std::vector<std::string>{"small.bin"});
+}
+
+// The app decides every refusal; this only shows that listen prints it and ends instead of listening.
+TEST_F(TwoPeers, ListenThatCannotReceiveSaysWhyAndEnds) {
+    const reg::key& user = s_pBob->settings().user_key();
+    const std::optional<std::string> root = read_text_setting(user, names::parcel_box_directory_root);
+    ASSERT_TRUE(root.has_value());
+    const std::string file = make_file("not-a-directory", 10);
+    ASSERT_TRUE(write_text_setting(user, names::parcel_box_directory_root, file));
+    peer_process listening(s_pBob->home(), {"listen"}, m_strWork + "/refused.out");
+    EXPECT_EQ(listening.wait(5000), 1) << listening.output();
+    EXPECT_NE(listening.output().find("quorvel-cli: the parcel box root " + file + " is not a directory."),
+              std::string::npos)
+        << listening.output();
+    EXPECT_TRUE(write_text_setting(user, names::parcel_box_directory_root, *root));
 }
 
 TEST_F(TwoPeers, StopSignalRemovesUnfinishedFilesAndExitsCleanly) {

@@ -8,6 +8,8 @@
 
 #include "net/file_record.h"
 #include "net/parcel_names.h"
+#include "net/parcel_policy.h"
+#include "net/parcel_temporaries.h"
 #include "net/transfer_file.h"
 #include "support/fifo_call.h"
 #include "support/temp_home.h"
@@ -34,6 +36,7 @@ TEST(ParcelNames, LastComponentWithoutControlCharacters) {
     for (const char* refused : {"", ".", "..", "a/", "b\\", "x/..", "\n\r"}) {
         EXPECT_EQ(parcel_file_name(refused), std::nullopt) << refused;
     }
+    EXPECT_EQ(parcel_file_name(temporary_parcel_name()), std::nullopt) << "a parcel never passes for a temporary";
 }
 
 TEST(ParcelNames, NumberingCountsBeforeTheFirstDot) {
@@ -141,6 +144,44 @@ TEST_F(ParcelFiles, TransferFileReadsWritesAndRefuses) {
     EXPECT_EQ(read_text(m_oHome.path() + "/out"), "abc");
     EXPECT_EQ(without_trailing_separator("/a/b//"), "/a/b");
     EXPECT_EQ(without_trailing_separator("/"), "/");
+}
+
+// A temporary is stale when nobody holds it; flock locks of two descriptors conflict in one process as they do
+// across processes, so a claim here stands for a transfer in another listener too.
+TEST_F(ParcelFiles, SweepRemovesOnlyUnclaimedTemporariesWhichNeverCount) {
+    const std::string root = m_oHome.path() + "/boxes";
+    const std::string box = root + "/Alice";
+    const std::string elsewhere = m_oHome.path() + "/elsewhere";
+    for (const std::string& directory : {box, elsewhere}) {
+        std::filesystem::create_directories(directory);
+    }
+    std::filesystem::create_directory_symlink(elsewhere, root + "/Linked");
+    const std::string stale_in_root = root + "/" + temporary_parcel_name();
+    const std::string stale_in_box = box + "/" + temporary_parcel_name();
+    const std::string behind_link = elsewhere + "/" + temporary_parcel_name();
+    for (const std::string& path :
+         {stale_in_root, stale_in_box, behind_link, box + "/.parcel", box + "/.x.quorvel-part"}) {
+        write_text(path, "data");
+    }
+
+    std::string live;
+    {
+        transfer_file writing;
+        writing.directory = box;
+        temporary_parcel_claim claim;
+        ASSERT_TRUE(claim.create(writing));
+        live = writing.path;
+        ASSERT_TRUE(writing.write_all("abc", 3));
+        ASSERT_TRUE(writing.close_file()) << "the claim outlasts the writer's close, up to the rename";
+        EXPECT_TRUE(is_temporary_parcel_name(std::filesystem::path(live).filename().string()));
+        EXPECT_EQ(count_files(box), 2U) << "only the dot-file and the lookalike count";
+
+        EXPECT_EQ(remove_stale_temporaries(root + "/"), (std::vector<std::string>{stale_in_root, stale_in_box}));
+        EXPECT_TRUE(std::filesystem::exists(live));
+        EXPECT_TRUE(std::filesystem::exists(behind_link)) << "a link below the root is not followed";
+        EXPECT_TRUE(std::filesystem::exists(box + "/.x.quorvel-part")) << "not our shape, not ours";
+    }
+    EXPECT_EQ(remove_stale_temporaries(root), std::vector<std::string>{live}) << "a released claim is stale";
 }
 
 // Sizes past 4 GiB are counted in full; the record carries their low 32 bits.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "app/status.h"
+#include "crypto/crypto_provider.h"
+
+// What a listener needs before it may accept anything, each decided here once. A listener that lacked one of
+// these would accept connections only to fail every one of them, or receive without anyone being able to read
+// what happened; so a start refuses instead and says which path is at fault and why.
+namespace tiv::app {
+
+// The parcel box root as a directory this user can create files in. A missing root is made first, as every
+// start does; io_failure when it cannot be made, is no directory or refuses a new file.
+[[nodiscard]] status prepare_parcel_root(const std::string& root);
+
+// The key pairs that authenticate every sender: keys_unavailable naming the key file and what is wrong with it
+// (damaged, missing, not private), ok when the provider is ready.
+[[nodiscard]] status check_receiving_keys(const crypto_provider& provider);
+
+// Opens the activity log file at `path`, its directory made when missing; io_failure naming the file and the
+// reason when it cannot be written (also when another running program writes to it).
+[[nodiscard]] status open_log_file(const std::string& path);
+
+} // namespace tiv::app

@@ -1,0 +1,128 @@
+#include "net/parcel_temporaries.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include "log/activity_log.h"
+#include "net/parcel_names.h"
+
+namespace tiv {
+
+namespace {
+// A sweep that locks a new temporary in the moment between its creation and its writer's lock removes it; the
+// writer then takes a new name. Two such losses in a row are already beyond belief.
+constexpr int claim_attempts = 3;
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `path` still names the file open as `fd`: a sweep unlinks only after locking, so a file we locked that
+// is still there under its name can no longer be taken from us.
+bool still_named(const std::string& path, int fd) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && same_file(held, named);
+}
+
+// Only a temporary that can be locked is stale: its writer holds the lock until the file is gone from that name.
+bool remove_if_unclaimed(int directory, const char* name) {
+    const unique_fd file(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+        ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(held, named)) {
+        return false;
+    }
+    return ::unlinkat(directory, name, 0) == 0;
+}
+
+using directory_listing = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+// `descend`: also sweep each directory directly inside (the friends' parcel boxes), never through a link.
+void sweep(unique_fd directory, const std::string& shown, bool descend, std::vector<std::string>& removed) {
+    if (!directory) {
+        return;
+    }
+    const directory_listing listing(::fdopendir(directory.get()), ::closedir);
+    if (listing == nullptr) {
+        return;
+    }
+    (void)directory.release();
+    const int fd = ::dirfd(listing.get());
+    std::vector<std::string> temporaries;
+    std::vector<std::string> boxes;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        struct stat info {};
+        if (name == "." || name == ".." || ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISREG(info.st_mode) && is_temporary_parcel_name(name)) {
+            temporaries.push_back(name);
+        } else if (descend && S_ISDIR(info.st_mode)) {
+            boxes.push_back(name);
+        }
+    }
+    for (const std::string& name : temporaries) {
+        if (remove_if_unclaimed(fd, name.c_str())) {
+            const std::string path = shown + "/" + name;
+            log_activity("Removed the unfinished temporary file %s", path.c_str());
+            removed.push_back(path);
+        }
+    }
+    for (const std::string& name : boxes) {
+        sweep(unique_fd(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
+              shown + "/" + name, false, removed);
+    }
+}
+} // namespace
+
+bool temporary_parcel_claim::create(transfer_file& file) {
+    m_oLock.reset();
+    for (int attempt = 0; attempt < claim_attempts; ++attempt) {
+        if (!file.open_file(temporary_parcel_name(), transfer_file::writing)) {
+            return false;
+        }
+        unique_fd lock(::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!lock) {
+            const bool swept = errno == ENOENT;
+            (void)file.close_file();
+            if (swept) {
+                continue;
+            }
+            ::unlink(file.path.c_str());
+            return false;
+        }
+        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            (void)file.close_file();
+            continue;
+        }
+        // A file system without locks refuses the lock to a sweep just as well, so such a file is never swept; it
+        // is written unclaimed rather than refused.
+        if (!still_named(file.path, lock.get())) {
+            (void)file.close_file();
+            continue;
+        }
+        m_oLock = std::move(lock);
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& parcel_root) {
+    std::vector<std::string> removed;
+    // The root itself is what the user configured, a link included; below it nothing is followed.
+    sweep(unique_fd(::open(parcel_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          without_trailing_separator(parcel_root), true, removed);
+    return removed;
+}
+
+} // namespace tiv
