@@ -80,17 +80,30 @@ int send_parcel(socket_thread& transfer, const file_record& record, transfer_buf
     }
 }
 
+// Half-closes: the receiver reads the end of the stream.
+void end_sending(net_socket& socket) {
+    if (::shutdown(socket.handle, SHUT_WR) != 0) {
+        socket.last_error = errno;
+    }
+}
+
 // A receiver that ends in good order has stored the whole file; that is all a peer without receipts can say.
 int verdict_without_receipt(socket_thread& transfer, int status) {
     if (status >= 0) {
         transfer.abort_connection();
         return status;
     }
-    const peer_ending ending = transfer.close_connection();
+    end_sending(*transfer.socket);
+    const peer_answer ending = await_answer(*transfer.socket, nullptr, transfer.io_timeout_ms);
+    if (ending == peer_answer::closed) {
+        (void)transfer.close_connection();
+    } else {
+        transfer.abort_connection();
+    }
     if (transfer.stop_requested()) {
         return status_stopped;
     }
-    return ending == peer_ending::closed ? -1 : status_send;
+    return ending == peer_answer::closed ? -1 : status_send;
 }
 
 // With receipts the receiver's answer decides, also one that came before a failed send: the data may have gone
@@ -98,9 +111,7 @@ int verdict_without_receipt(socket_thread& transfer, int status) {
 int verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, int status, std::string& words) {
     net_socket& socket = *transfer.socket;
     if (status < 0 && status != answered_early) {
-        if (::shutdown(socket.handle, SHUT_WR) != 0) {
-            socket.last_error = errno;
-        }
+        end_sending(socket);
         (void)await_answer(socket, &reader, transfer.io_timeout_ms);
     } else if (status == status_send) {
         constexpr int buffered_answer_wait_ms = 500;
