@@ -14,6 +14,7 @@
 #include "fuzz_keys.h"
 #include "fuzz_support.h"
 #include "net/file_record.h"
+#include "net/parcel_receipt.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_session_types.h"
 #include "platform/crypto_backend_simple_blob.h"
@@ -198,6 +199,13 @@ void text_seeds(const cryptoapi::rsa_key& friend_key) {
     record.set_name(std::string(255, 'n'));
     const auto longest = record.encode();
     write_seed("fuzz_file_record", "longest_name", bytes(longest.begin(), longest.end()));
+
+    write_seed("fuzz_parcel_receipt", "stored", stored_receipt().encode());
+    write_seed("fuzz_parcel_receipt", "over_size",
+               refusal_receipt(receipt_reason::over_size, 4,
+                               "the file of 5000 bytes is larger than the maximum of "
+                               "1000 bytes")
+                   .encode());
 
     write_seed("fuzz_adapter_files", "dhclient",
                kind_text(0, "lease {\n  interface \"eth0\";\n  fixed-address 192.168.1.23;\n"

@@ -51,6 +51,9 @@ public:
                                        std::vector<std::uint8_t>& out) = 0;
     // The length of a complete encrypted message of `plain_bytes` bytes; 0 without a session key.
     [[nodiscard]] virtual std::size_t encrypted_length(std::size_t plain_bytes) const = 0;
+    // Whether both ends announced that the receiver answers the file with a receipt, sent under the session key
+    // before the receiver ends its stream. The old exchange has no room to announce it.
+    [[nodiscard]] virtual bool carries_receipts() const { return false; }
 
     // Why the last authentication failed. The authentication runs on a transfer's thread, where nobody can be
     // asked anything: the transfer reports the reason instead.

@@ -16,12 +16,12 @@
 namespace tiv {
 
 namespace {
-bool has_marker(const auth::cap_record& cap, const std::uint8_t (&marker)[6]) {
-    return std::equal(std::begin(marker), std::end(marker), cap.reserved.begin());
+bool has_marker(const auth::cap_record& cap, const std::uint8_t (&marker)[6], std::size_t at = 0) {
+    return std::equal(std::begin(marker), std::end(marker), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-void put_marker(auth::cap_record& cap, const std::uint8_t (&marker)[6]) {
-    std::copy(std::begin(marker), std::end(marker), cap.reserved.begin());
+void put_marker(auth::cap_record& cap, const std::uint8_t (&marker)[6], std::size_t at = 0) {
+    std::copy(std::begin(marker), std::end(marker), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 // Both sides hash the two capability records as they sent and received them; a meddler who changed a marker
@@ -35,13 +35,14 @@ cryptoapi::sha256_digest transcript(const auth::cap_bytes& offer, const auth::ca
 }
 } // namespace
 
-negotiating_authentycryptor::negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings)
-    : m_oProvider(provider), m_oSettings(settings) {}
+negotiating_authentycryptor::negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
+                                                         version announced)
+    : m_oProvider(provider), m_oSettings(settings), m_nAnnounced(announced) {}
 
 negotiating_authentycryptor::~negotiating_authentycryptor() = default;
 
 std::unique_ptr<authentycryptor> negotiating_authentycryptor::clone() const {
-    return std::make_unique<negotiating_authentycryptor>(m_oProvider, m_oSettings);
+    return std::make_unique<negotiating_authentycryptor>(m_oProvider, m_oSettings, m_nAnnounced);
 }
 
 bool negotiating_authentycryptor::legacy_allowed() const {
@@ -89,11 +90,16 @@ bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, 
 bool negotiating_authentycryptor::sender_exchange(record_link& connection, const friend_profile& destination) {
     m_pTls.reset();
     m_pLegacy.reset();
+    m_bReceipts = false;
     log_activity("S::Authenticating [%s]", destination.name);
 
     auth::cap_record cap;
     cap.key_types = m_oProvider.allowed_key_types;
     put_marker(cap, exchange_marker::sender);
+    const bool offers_receipt = m_nAnnounced == version::with_receipt;
+    if (offers_receipt) {
+        put_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot);
+    }
     if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
         cap.user_uuid = uuid_to_guid_bytes(*own);
     }
@@ -109,7 +115,9 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     }
     const auth::cap_record reply = auth::cap_record::decode(answer);
 
-    if (has_marker(reply, exchange_marker::receiver)) {
+    const bool receiver_with_receipt = offers_receipt && has_marker(reply, exchange_marker::receiver_with_receipt);
+    if (receiver_with_receipt || has_marker(reply, exchange_marker::receiver)) {
+        m_bReceipts = receiver_with_receipt;
         if (!destination.pinned()) {
             log_activity("S::Authenticating FAILED->no signature key on file for [%s]", destination.name);
             return false;
@@ -158,6 +166,7 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection
 bool negotiating_authentycryptor::receiver_exchange(record_link& connection, friend_profile& sender) {
     m_pTls.reset();
     m_pLegacy.reset();
+    m_bReceipts = false;
     sender = friend_profile{};
 
     auth::cap_bytes offer{};
@@ -190,8 +199,10 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
         } else {
             log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
         }
+        m_bReceipts = m_nAnnounced == version::with_receipt &&
+                      has_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot);
         cap.key_types = m_nChosenType;
-        put_marker(cap, exchange_marker::receiver);
+        put_marker(cap, m_bReceipts ? exchange_marker::receiver_with_receipt : exchange_marker::receiver);
         const auth::cap_bytes answer = cap.encode();
         if (!connection.send(answer)) {
             log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "crypto/auth_records.h"
@@ -12,12 +14,22 @@ namespace tiv {
 
 class qvl_settings_data;
 
-// Markers in the first bytes of the capability record's `reserved` field. A sender that can run the TLS
-// exchange writes its marker; a receiver that chooses it answers with its own; an old receiver echoes the
-// field unchanged, which the sender recognises as the old exchange. Markers only select: pins enforce.
+// Markers in the capability record's `reserved` field. A sender that can run the TLS exchange writes its marker;
+// a receiver that chooses it answers with its own; an old receiver echoes the field unchanged, which the sender
+// recognises as the old exchange. Markers only select: pins enforce.
+//
+// Version 2 adds the receipt: after the sender's end of file the receiver answers, inside TLS, whether it stored
+// the file. Receivers of version 1 compare all six bytes at the start of the field, so a sender keeps its
+// version-1 marker there and announces version 2 in the slot after it; a receiver answers with the version both
+// sides announced, so a sender of version 1 reads the answer it always did. Both records are in the transcript
+// both sides confirm, so a meddler cannot strike the announcement unnoticed.
 namespace exchange_marker {
 inline constexpr std::uint8_t sender[6] = {'Q', 'V', 'T', 'S', 1, 0};
 inline constexpr std::uint8_t receiver[6] = {'Q', 'V', 'T', 'R', 1, 0};
+inline constexpr std::uint8_t sender_with_receipt[6] = {'Q', 'V', 'T', 'S', 2, 0};
+inline constexpr std::uint8_t receiver_with_receipt[6] = {'Q', 'V', 'T', 'R', 2, 0};
+// Where a sender announces version 2; the answer's version is always at the start.
+inline constexpr std::size_t second_slot = 6;
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
@@ -26,7 +38,12 @@ inline constexpr std::uint8_t receiver[6] = {'Q', 'V', 'T', 'R', 1, 0};
 // directions, and no record of the old exchange ever crosses such a connection.
 class negotiating_authentycryptor : public authentycryptor {
 public:
-    negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings);
+    // What this side announces. The program always announces the receipt; a peer of version 1 is played by
+    // announcing without it.
+    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2 };
+
+    negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
+                                version announced = version::with_receipt);
     ~negotiating_authentycryptor() override;
 
     [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
@@ -36,6 +53,8 @@ public:
     [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
     [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
     [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
+    // True after a TLS exchange in which both sides announced version 2.
+    [[nodiscard]] bool carries_receipts() const override { return m_pTls != nullptr && m_bReceipts; }
 
     // Which exchange the last authentication ran.
     [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }
@@ -56,6 +75,8 @@ private:
     std::unique_ptr<rsa_authentycryptor> m_pLegacy;
     std::unique_ptr<tls_channel> m_pTls;
     std::uint32_t m_nChosenType = 0;
+    const version m_nAnnounced;
+    bool m_bReceipts = false;
 };
 
 } // namespace tiv

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cerrno>
 #include <new>
+#include <optional>
 #include <span>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include "net/parcel_names.h"
 #include "net/parcel_policy.h"
 #include "net/parcel_temporaries.h"
+#include "net/receiver_receipts.h"
 #include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
@@ -47,12 +50,12 @@ bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_rec
     return true;
 }
 
-enum class data_outcome { complete, broken, stopped, too_large };
+enum class data_outcome { complete, broken, stopped, too_large, write_failed };
 
 // Decrypts the stream into the open file until the sender's end; the plaintext count is the transfer's bytes
-// done, and `stored` on return.
-data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk,
-                          std::uint64_t& stored) {
+// done, and `stored` on return. A failed write leaves its errno in `write_error`.
+data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, std::uint64_t& stored,
+                          int& write_error) {
     authentycryptor& cipher = *transfer.authenticator;
     const std::uint32_t limit = transfer.profile.max_file_size;
     stored = 0;
@@ -76,23 +79,13 @@ data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, st
             return data_outcome::too_large;
         }
         if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
-            return data_outcome::broken;
+            write_error = errno;
+            return data_outcome::write_failed;
         }
         transfer.set_bytes_done(stored);
         if (last) {
             return data_outcome::complete;
         }
-    }
-}
-
-int status_of(data_outcome outcome) {
-    switch (outcome) {
-    case data_outcome::stopped:
-        return status_stopped;
-    case data_outcome::too_large:
-        return status_refused;
-    default:
-        return status_receive;
     }
 }
 
@@ -159,11 +152,11 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
     if (!name) {
         log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
                      record.file_name);
-        fail_early(transfer, status_refused);
+        refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
         return;
     }
     if (!accept_file(transfer.profile, parcel_box, *name, record.file_size)) {
-        fail_early(transfer, status_refused);
+        refuse_early(transfer, policy_receipt(transfer.profile, parcel_box, record.file_size));
         return;
     }
 
@@ -179,33 +172,53 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
 
     transfer.set_state(RUNNING);
     std::uint64_t stored_bytes = 0;
-    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes);
+    int write_error = 0;
+    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
     transfer.set_state(SHUTTING_DOWN);
+    const std::uint64_t written = transfer.file.size;
     const bool closed = transfer.file.close_file();
+    if (!closed) {
+        write_error = errno;
+    }
     int status = -1;
+    // What the sender is told, when both ends announced receipts; a broken or stopped stream has no one to tell.
+    std::optional<parcel_receipt> answer;
     if (transfer.stop_requested()) {
         status = status_stopped;
-    } else if (outcome != data_outcome::complete || !closed ||
-               static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
-        status = status_of(outcome);
+    } else if (outcome == data_outcome::too_large) {
+        status = status_refused;
+        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
+                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
+        answer = refusal_receipt(receipt_reason::over_size, status,
+                                 "more than the maximum of " + std::to_string(transfer.profile.max_file_size) +
+                                     " bytes arrived");
+    } else if (outcome == data_outcome::write_failed || (outcome == data_outcome::complete && !closed)) {
+        status = status_receive;
+        answer = write_failure_receipt(write_error, written);
+    } else if (outcome != data_outcome::complete) {
+        status = status_receive;
+    } else if (static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
+        status = status_receive;
+        answer = refusal_receipt(receipt_reason::changed_size, status,
+                                 "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
+                                     " bytes arrived, " + std::to_string(record.file_size) + " were announced");
     } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
         log_activity("%x: R: STORED[%s]", handle, stored->c_str());
         transfer.set_stored_path(*stored);
+        answer = stored_receipt();
     } else {
         log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
         status = status_receive;
-    }
-    if (outcome == data_outcome::too_large && status == status_refused) {
-        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
-                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
+        answer = refusal_receipt(receipt_reason::rename_failed, status);
     }
     if (status >= 0) {
         ::unlink(temporary.c_str());
-        transfer.abort_connection();
         log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
-    } else {
-        (void)transfer.close_connection();
+        if (answer && !answer->text.empty()) {
+            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, answer->text.c_str());
+        }
     }
+    answer_sender(transfer, answer, status >= 0 ? status : socket_thread::no_failure);
     complete_transfer(transfer, "R", status >= 0 ? status : socket_thread::no_failure);
 }
 

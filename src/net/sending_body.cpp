@@ -1,9 +1,13 @@
+#include <cerrno>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
+#include <sys/socket.h>
 
 #include "log/activity_log.h"
 #include "net/connection_io.h"
+#include "net/receipt_exchange.h"
 #include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
@@ -28,8 +32,13 @@ bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes)
            send_all(*transfer.socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
 }
 
-// Sends the record and the file as one message; the status of the first failure, or -1 when all went out.
-int send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers, std::size_t chunk) {
+// send_parcel's outcome when the receiver answered before the end of the file.
+constexpr int answered_early = -2;
+
+// Sends the record and the file as one message; the status of the first failure, -1 when all went out, or
+// answered_early when `reader` holds the receiver's receipt before the end.
+int send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers, std::size_t chunk,
+                receipt_reader* reader) {
     authentycryptor& cipher = *transfer.authenticator;
     transfer.set_state(SENDING_FILE_RECORD);
     const auto header = record.encode();
@@ -41,6 +50,16 @@ int send_parcel(socket_thread& transfer, const file_record& record, transfer_buf
     for (;;) {
         if (transfer.stop_requested()) {
             return status_stopped;
+        }
+        // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
+        if (reader != nullptr) {
+            const peer_answer answer = read_arrived(*transfer.socket, reader, 0);
+            if (answer == peer_answer::answered) {
+                return answered_early;
+            }
+            if (answer != peer_answer::nothing) {
+                return status_send;
+            }
         }
         const std::int64_t n = transfer.file.read_chunk(buffers.plain.data(), chunk);
         if (n < 0) {
@@ -59,6 +78,57 @@ int send_parcel(socket_thread& transfer, const file_record& record, transfer_buf
         sent += static_cast<std::uint64_t>(n);
         transfer.set_bytes_done(sent);
     }
+}
+
+// Half-closes: the receiver reads the end of the stream.
+void end_sending(net_socket& socket) {
+    if (::shutdown(socket.handle, SHUT_WR) != 0) {
+        socket.last_error = errno;
+    }
+}
+
+// A receiver that ends in good order has stored the whole file; that is all a peer without receipts can say.
+int verdict_without_receipt(socket_thread& transfer, int status) {
+    if (status >= 0) {
+        transfer.abort_connection();
+        return status;
+    }
+    end_sending(*transfer.socket);
+    const peer_answer ending = await_answer(*transfer.socket, nullptr, transfer.io_timeout_ms);
+    if (ending == peer_answer::closed) {
+        (void)transfer.close_connection();
+    } else {
+        transfer.abort_connection();
+    }
+    if (transfer.stop_requested()) {
+        return status_stopped;
+    }
+    return ending == peer_answer::closed ? -1 : status_send;
+}
+
+// With receipts the receiver's answer decides, also one that came before a failed send: the data may have gone
+// only as far as a receiver that had already refused it. Without an answer nothing counts as stored.
+int verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, int status, std::string& words) {
+    net_socket& socket = *transfer.socket;
+    if (status < 0 && status != answered_early) {
+        end_sending(socket);
+        (void)await_answer(socket, &reader, transfer.io_timeout_ms);
+    } else if (status == status_send) {
+        constexpr int buffered_answer_wait_ms = 500;
+        (void)read_arrived(socket, &reader, buffered_answer_wait_ms);
+    }
+    const std::optional<parcel_receipt>& receipt = reader.receipt();
+    if (!receipt) {
+        transfer.abort_connection();
+        return transfer.stop_requested() ? status_stopped : (status < 0 ? status_send : status);
+    }
+    (void)transfer.close_connection();
+    if (receipt->stored()) {
+        // Stored is only believed of a file that went out whole.
+        return status == -1 ? -1 : (status >= 0 ? status : status_send);
+    }
+    words = receipt_words(*receipt);
+    return status_refused;
 }
 } // namespace
 
@@ -114,24 +184,23 @@ void run_sending_body(socket_thread& transfer) {
         return;
     }
 
-    int status = send_parcel(transfer, record, buffers, chunk);
+    std::optional<receipt_reader> reader;
+    if (transfer.authenticator->carries_receipts()) {
+        reader.emplace(*transfer.authenticator);
+    }
+    int status = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
     transfer.set_state(SHUTTING_DOWN);
     (void)transfer.file.close_file();
-    if (status < 0) {
-        // The receiver ends in good order only once it has stored the whole file; anything else is a failure.
-        const peer_ending ending = transfer.close_connection();
-        if (transfer.stop_requested()) {
-            status = status_stopped;
-        } else if (ending != peer_ending::closed) {
-            status = status_send;
-        }
-    } else {
-        transfer.abort_connection();
-    }
+    std::string words;
+    status =
+        reader ? verdict_from_receipt(transfer, *reader, status, words) : verdict_without_receipt(transfer, status);
     if (status >= 0) {
         log_activity("%x: S:  STATUS_ERROR [%d]", handle, status);
+        if (!words.empty()) {
+            log_activity("%x: S: %s", handle, words.c_str());
+        }
     }
-    complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure);
+    complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure, std::move(words));
 }
 
 } // namespace tiv

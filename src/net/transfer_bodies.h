@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tiv {
@@ -10,13 +11,14 @@ namespace tiv {
 class socket_thread;
 
 // The sending body: the file named by the record (below the file's directory) to `peer_address`, as the friend in
-// `profile`. Success needs every send to succeed and the receiver to end the connection in good order, which it
-// does only after it has stored the whole file.
+// `profile`. Success needs every send to succeed and the receiver's word that it stored the whole file: its receipt
+// when both ends announced receipts, otherwise its end of the connection in good order, which it gives only then.
 void run_sending_body(socket_thread& transfer);
 
 // The receiving body on an accepted connection; the file's directory is the parcel box root. A file is stored
 // under its name only when every byte arrived and was written; otherwise nothing is left behind and the sender is
-// told by a reset. Once the peer has proved who it is, `may_go_on` (when set) decides whether the transfer goes on.
+// told why by a receipt when both ends announced receipts, or else by a reset. Once the peer has proved who it is,
+// `may_go_on` (when set) decides whether the transfer goes on.
 void run_receiving_body(socket_thread& transfer, const std::function<bool()>& may_go_on = {});
 
 // Transfer data piece size: at least 1024, rounded by the cipher's allowance as both ends do.
@@ -37,8 +39,8 @@ struct transfer_buffers {
     std::vector<std::uint8_t> wire;
 };
 
-// The end of a body that reached its data phase: state COMPLETED, failed when `status` is a transfer status,
-// and the throughput line.
-void complete_transfer(socket_thread& transfer, const char* side, int status);
+// The end of a body that reached its data phase: state COMPLETED, failed when `status` is a transfer status (with
+// `status_words` when the status alone does not say why), and the throughput line.
+void complete_transfer(socket_thread& transfer, const char* side, int status, std::string status_words = {});
 
 } // namespace tiv

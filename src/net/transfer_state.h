@@ -25,7 +25,7 @@ enum transfer_status : int {
     status_socket = 1,         // sender: no socket
     status_connect = 2,        // sender: no connection
     status_authentication = 3, // both
-    status_refused = 4,        // receiver: the parcel was refused
+    status_refused = 4,        // receiver: the parcel was refused; sender: the receiver's receipt refused it
     status_send = 5,           // sender: a send failed, or the receiver did not confirm the whole file
     status_receive = 6,        // receiver: the data did not arrive whole
     status_stopped = 7,        // both: stopped (sender: or the file could not be read to its end)

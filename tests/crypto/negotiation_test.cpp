@@ -92,6 +92,23 @@ TEST_F(Negotiation, PinnedFriendsRunTlsAndTheStreamEndsOnlyWithCloseNotify) {
     EXPECT_TRUE(nothing.empty());
 }
 
+// A peer of version 1 compares whole markers, so receipts count only when both sides announced them.
+TEST_F(Negotiation, ReceiptsOnlyWhenBothSidesAnnounceThemOverTls) {
+    using version = negotiating_authentycryptor::version;
+    s_pBob->befriend(*s_pAlice, 0xE40, true);
+    for (const version alice : {version::with_receipt, version::without_receipt}) {
+        for (const version bob : {version::with_receipt, version::without_receipt}) {
+            negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings(), alice);
+            negotiating_authentycryptor receiver(s_pBob->provider(), s_pBob->settings(), bob);
+            const auto [sent, received] = exchange(sender, receiver, s_pBob->as_friend(0xE40, true));
+            ASSERT_TRUE(sent && received);
+            const bool both = alice == version::with_receipt && bob == version::with_receipt;
+            EXPECT_EQ(sender.carries_receipts(), both);
+            EXPECT_EQ(receiver.carries_receipts(), both);
+        }
+    }
+}
+
 TEST_F(Negotiation, AesTypeSelectsTheSuiteAndOtherTypesAreNoCommonCaps) {
     s_pBob->befriend(*s_pAlice, 0x240, true);
     {

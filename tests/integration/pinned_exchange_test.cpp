@@ -8,6 +8,7 @@
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
 #include "net/file_record.h"
+#include "net/receipt_exchange.h"
 #include "net/socket_link.h"
 #include "peer_pair.h"
 #include "peer_process.h"
@@ -187,8 +188,9 @@ TEST_F(PinnedPeers, ClimbingFileNameLandsInsideTheParcelBox) {
     ASSERT_TRUE(sender.encrypt({}, true, wire));
     ASSERT_EQ(send_all(connection, wire.data(), static_cast<int>(wire.size())), static_cast<int>(wire.size()));
     ::shutdown(connection.handle, SHUT_WR);
-    std::uint8_t verdict = 0;
-    EXPECT_EQ(receive_all(connection, 1, &verdict), -1) << "the receiver ends in good order once it stored the file";
+    receipt_reader verdict(sender);
+    ASSERT_EQ(await_answer(connection, &verdict, 10000), peer_answer::answered);
+    EXPECT_TRUE(verdict.receipt()->stored()) << "the receiver answers once it stored the file";
 
     const std::string landed = box_of(*s_pBob, "Alice") + "/x";
     ASSERT_TRUE(wait_for([&] { return fs::exists(landed); }, std::chrono::seconds(10))) << m_aListeners[0]->output();
