@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -6,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "crypto/negotiating_authentycryptor.h"
@@ -23,6 +26,14 @@
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define QUORVEL_LOAD_UNDER_TSAN 1
+#endif
+#endif
+// A sanitizer keeps freed memory and thread stacks for its own checks, so memory figures say nothing under one.
+#if defined(QUORVEL_LOAD_UNDER_TSAN) || defined(__SANITIZE_ADDRESS__)
+#define QUORVEL_LOAD_UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVEL_LOAD_UNDER_SANITIZER 1
 #endif
 #endif
 
@@ -82,6 +93,46 @@ std::size_t status_kib(pid_t pid, const std::string& field) {
         }
     }
     return 0;
+}
+
+// What a long-running listener must give back: its threads, its mappings (each thread stack is one) and its
+// address space.
+struct process_figures {
+    std::size_t threads = 0;
+    std::size_t mappings = 0;
+    std::size_t virtual_kib = 0;
+};
+
+process_figures figures_of(pid_t pid) {
+    process_figures figures;
+    figures.threads = count_entries("/proc/" + std::to_string(pid) + "/task");
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        ++figures.mappings;
+    }
+    figures.virtual_kib = status_kib(pid, "VmSize");
+    return figures;
+}
+
+// Opens a connection to `port` and resets it at once, as a scanner or a careless script would; false when the
+// connection could not be made within a moment (the listener's backlog may be full for a moment).
+bool touch_and_reset(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const timeval patience{2, 0}; // bounds connect() too
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+    const linger at_once{1, 0}; // no TIME_WAIT: fifty thousand of them would use up the ports
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &at_once, sizeof at_once);
+    ::close(fd);
+    return connected;
 }
 
 // Mixed sizes: empty files, block edges, a few hundred KiB, and every tenth file one to four MiB. Under
@@ -311,6 +362,89 @@ TEST_F(LoadTest, TwoHundredTransfersAtOnceArriveWholeAndLeaveNothingBehind) {
 
     m_pListener->signal(SIGTERM);
     EXPECT_EQ(m_pListener->wait(20000), 0) << m_pListener->output().substr(log.size());
+}
+
+TEST_F(LoadTest, FiftyThousandEmptyConnectionsLeaveNoThreadOrMappingBehind) {
+#ifdef QUORVEL_LOAD_UNDER_SANITIZER
+    constexpr std::size_t connections = 5000;
+#else
+    constexpr std::size_t connections = 50000;
+#endif
+    ASSERT_NO_FATAL_FAILURE(start_listener());
+    const pid_t listener = child_listener();
+    ASSERT_GT(listener, 0);
+    load_sender& ann = m_aSenders[0];
+    write_random_file(source(ann, "warm-up"), 1000);
+    (void)send(ann, "warm-up");
+    ASSERT_TRUE(all_sent(30s));
+    ASSERT_EQ(ann.handler->clear_completed(), 1U);
+
+    const auto deadline = std::chrono::steady_clock::now() + 240s;
+    std::size_t made = 0;
+    std::size_t tried = 0;
+    const auto connect_until = [&](std::size_t count) {
+        for (; tried < count && std::chrono::steady_clock::now() < deadline; ++tried) {
+            made += touch_and_reset(m_nPort) ? 1 : 0;
+        }
+    };
+    // The first tenth sets up what the listener keeps for good under load (the C library's per-thread arenas).
+    const std::size_t resting_threads = figures_of(listener).threads;
+    connect_until(connections / 10);
+    ASSERT_TRUE(wait_for([&] { return figures_of(listener).threads <= resting_threads; }, 20s));
+    const process_figures before = figures_of(listener);
+    connect_until(connections);
+    ASSERT_EQ(tried, connections) << "the listener stopped taking connections";
+    EXPECT_GT(made, connections * 9 / 10);
+
+    EXPECT_TRUE(wait_for([&] { return figures_of(listener).threads <= before.threads; }, 20s))
+        << figures_of(listener).threads << " threads now, " << before.threads << " before";
+#ifndef QUORVEL_LOAD_UNDER_SANITIZER
+    // The C library keeps a few freed stacks for reuse; a leak would be two mappings and 8 MiB per connection.
+    const process_figures after = figures_of(listener);
+    EXPECT_LE(after.mappings, before.mappings + 32);
+    EXPECT_LE(after.virtual_kib, before.virtual_kib + 64 * 1024);
+#endif
+    write_random_file(source(ann, "after.bin"), 4096);
+    const std::shared_ptr<socket_thread> after_flood = send(ann, "after.bin");
+    ASSERT_TRUE(all_sent(30s));
+    EXPECT_FALSE(after_flood->snapshot().failed) << after_flood->snapshot().status_text;
+    EXPECT_EQ(file_sha256(s_pBob->home() + "/PBoxes/Ann/after.bin"), file_sha256(source(ann, "after.bin")));
+}
+
+TEST_F(LoadTest, AThousandSmallParcelsGiveBackTheirMemory) {
+#ifdef QUORVEL_LOAD_UNDER_SANITIZER
+    constexpr std::size_t rounds = 3;
+#else
+    constexpr std::size_t rounds = 10;
+#endif
+    constexpr std::size_t per_round = 100;
+    ASSERT_NO_FATAL_FAILURE(start_listener());
+    const pid_t listener = child_listener();
+    ASSERT_GT(listener, 0);
+    load_sender& ann = m_aSenders[0];
+    std::size_t first_round_kib = 0;
+    for (std::size_t round = 0; round < rounds; ++round) {
+        for (std::size_t i = 0; i < per_round; ++i) {
+            const std::string name = "small-" + std::to_string(round * per_round + i);
+            write_random_file(source(ann, name), 1024);
+            (void)send(ann, name);
+        }
+        ASSERT_TRUE(all_sent(120s)) << "round " << round;
+        for (const transfer_snapshot& sent : ann.handler->snapshots()) {
+            ASSERT_FALSE(sent.failed) << sent.file_name << ": " << sent.status_text;
+        }
+        EXPECT_EQ(ann.handler->clear_completed(), per_round);
+        if (round == 0) {
+            first_round_kib = status_kib(listener, "VmRSS");
+        }
+    }
+    EXPECT_EQ(count_entries(s_pBob->home() + "/PBoxes/Ann"), rounds * per_round);
+#ifndef QUORVEL_LOAD_UNDER_SANITIZER
+    const std::size_t last_kib = status_kib(listener, "VmRSS");
+    EXPECT_LE(last_kib, first_round_kib + 4 * 1024)
+        << "resident " << last_kib << " KiB after " << rounds * per_round << " parcels, " << first_round_kib
+        << " KiB after the first " << per_round;
+#endif
 }
 
 } // namespace
