@@ -2,7 +2,9 @@
 # Transfer throughput over loopback with real quorvel-cli processes, each figure beside a reference measured in the
 # same run, for both exchanges: alice is pinned at bob (TLS 1.3, AES-256-GCM), carol is not (the legacy exchange,
 # AES-256-CBC). (a) one large file into a parcel box on tmpfs against a raw socat copy and `openssl speed`;
-# (b) many small files in one send against `openssl speed rsa3072`; (c) peak memory of listen with 50 transfers.
+# (b) many small files in one send against `openssl speed rsa3072`; (c) peak memory of listen with 50 transfers;
+# (d) the time of one `send` of one 1 KiB file (median of 20) against the receiver's own time for its exchange, from
+# the first to the last line it logged for that transfer.
 # Usage: bench/transfer_bench.sh BUILD_DIR [SIZE_MIB] [SMALL_FILES]
 set -eu
 build=${1:?build directory with quorvel-cli}
@@ -77,6 +79,30 @@ for sender in alice carol; do
     arrived=$(ls "$work/bob/PBoxes/$sender" | wc -l)
     echo "    $sender ($( [ $sender = alice ] && echo pinned || echo legacy )): $arrived arrived, $(echo "$small / $small_s" | bc -l | cut -c1-7) files/s"
 done
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Milliseconds since midnight of a log line's "HH:MM:SS.mmm" prefix.
+ms_of() { echo "$1" | awk -F'[:. ]' '{ print (($1 * 60 + $2) * 60 + $3) * 1000 + $4 }'; }
+head -c 1024 /dev/urandom >"$work/one.bin"
+: >"$work/send_ms"
+: >"$work/exchange_ms"
+i=0
+while [ $i -lt 20 ]; do
+    rm -f "$work/bob/PBoxes/alice/one.bin"
+    lines_before=$(wc -l <"$work/listen.out")
+    start=$(now)
+    QUORVEL_HOME="$work/alice" "$cli" send bob "$work/one.bin" --to "127.0.0.1:$port" >/dev/null
+    echo "($(now) - $start) * 1000" | bc >>"$work/send_ms"
+    until tail -n +"$((lines_before + 1))" "$work/listen.out" | grep -q "R: STORED"; do sleep 0.01; done
+    id=$(tail -n +"$((lines_before + 1))" "$work/listen.out" | grep "R: STORED" | sed -n 's/.*\[#\([0-9]*\)\].*/\1/p')
+    own=$(tail -n +"$((lines_before + 1))" "$work/listen.out" | grep "\[#$id\]")
+    first=$(ms_of "$(echo "$own" | head -n 1)")
+    last=$(ms_of "$(echo "$own" | tail -n 1)")
+    echo "$((last - first))" >>"$work/exchange_ms"
+    i=$((i + 1))
+done
+echo "(d) one 1 KiB file per send, pinned, median of 20: send $(median <"$work/send_ms" | cut -c1-6) ms;" \
+    "the receiver's exchange $(median <"$work/exchange_ms") ms"
 
 rm -f "$work"/bob/PBoxes/alice/*
 i=0
