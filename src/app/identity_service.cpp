@@ -222,8 +222,9 @@ identity_summary describe_identity(const qvl_settings_data& settings, crypto_pro
         return summary;
     }
     summary.key_bits = key->bits();
-    summary.fingerprint = key_fingerprint(blob);
-    summary.signature_fingerprint = key_fingerprint(provider.signature_key_blob());
+    const std::vector<std::uint8_t> signature_blob = provider.signature_key_blob();
+    summary.fingerprint = authentication_fingerprint(blob, signature_blob);
+    summary.fingerprint_coverage = fingerprint_coverage(!signature_blob.empty());
     return summary;
 }
 

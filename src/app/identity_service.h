@@ -67,9 +67,11 @@ struct identity_summary {
     std::string interface_address;
     std::uint32_t port = 0;
     std::string parcel_root;
-    unsigned key_bits = 0;             // 0 when there is no usable key-exchange pair
-    std::string fingerprint;           // of the key-exchange public key
-    std::string signature_fingerprint; // of the signature public key, which pins the TLS exchange
+    unsigned key_bits = 0; // 0 when there is no usable key-exchange pair
+    // What friends see for this user after importing the exported profile: authentication_fingerprint of both
+    // public keys, and which keys it covers.
+    std::string fingerprint;
+    std::string fingerprint_coverage;
 };
 
 [[nodiscard]] identity_summary describe_identity(const qvl_settings_data& settings, crypto_provider& provider);

@@ -1,5 +1,8 @@
 #include "app/profile_service.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "crypto/session_key_types.h"
@@ -34,10 +37,61 @@ std::optional<std::string> other_uuid_holder(const qvl_settings_data& settings, 
     }
     return std::nullopt;
 }
+
+bool holds_own_uuid(const qvl_settings_data& settings, const friend_profile& profile) {
+    const auto id = uuid_from_text(profile.uuid);
+    const auto own = uuid_from_text(settings.text(text_setting::user_uuid));
+    return id && own && *id == *own;
+}
+
+bool same_exchange_key(const friend_profile& a, const friend_profile& b) {
+    const auto first = key_blob(a);
+    const auto second = key_blob(b);
+    return std::equal(first.begin(), first.end(), second.begin(), second.end());
+}
+
+// A record without a signature key never unpins a stored friend: saving keeps the stored signature key, so the
+// record is shown and compared with it.
+friend_profile with_stored_pin(const friend_profile& profile, const friend_profile& stored) {
+    friend_profile merged = profile;
+    if (!merged.pinned() && stored.pinned() && same_exchange_key(profile, stored)) {
+        merged.signature_key = stored.signature_key;
+    }
+    return merged;
+}
+
+// Text from a file as a message may quote it: bytes outside printable ASCII become \xNN, so a name with escape
+// sequences or bidirectional overrides cannot rewrite the terminal that shows the message.
+std::string printable(std::string_view text) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            shown += c;
+        } else {
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0x0F];
+        }
+    }
+    return shown;
+}
 } // namespace
 
 result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
-                                   const std::string& chosen) {
+                                   const std::string& chosen, bool overwrite) {
+    const std::string path = profile_file_name(chosen);
+    std::error_code ignored;
+    for (const std::string& named : {chosen, path}) {
+        if (std::filesystem::is_directory(named, ignored)) {
+            return status(status_code::invalid, named + " is a directory; give the name of the profile file to write.");
+        }
+    }
+    // symlink_status, so a dangling link counts as a file that is there (the export would replace the link).
+    if (!overwrite && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+        return status(status_code::conflict, path + " already exists and was left as it is.");
+    }
     std::string key_text;
     std::string signature_text;
     if (provider.exchange_key_text(0, key_text) == 0 || provider.signature_key_text(signature_text, 0) == 0) {
@@ -51,7 +105,6 @@ result<std::string> export_profile(const qvl_settings_data& settings, crypto_pro
                                             "65535, so the profile would lead nowhere; set it with 'quorvel-cli init "
                                             "--port N' first.");
     }
-    const std::string path = profile_file_name(chosen);
     if (!write_profile_file(path, settings.text(text_setting::user_name), settings.text(text_setting::user_uuid),
                             settings.text(text_setting::external_name), port, key_text, signature_text)) {
         return status(status_code::io_failure, "could not write the profile file " + path + ".");
@@ -92,7 +145,7 @@ void apply_friend_policy(const friend_policy& policy, friend_profile& profile) {
     }
 }
 
-result<friend_profile> load_profile_file(const qvl_settings_data& settings, const std::string& path) {
+result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const std::string& path) {
     profile_file_fields fields;
     switch (read_profile_file(path, fields)) {
     case file_read::ok:
@@ -105,16 +158,39 @@ result<friend_profile> load_profile_file(const qvl_settings_data& settings, cons
         return status(status_code::invalid, path + " is larger than " + std::to_string(profile_file_limit / 1024) +
                                                 " KiB, too large for a profile file.");
     }
-    friend_profile profile = profile_from_file(fields, settings.number(number_setting::machine_key_types));
+    loaded_friend loaded{profile_from_file(fields, settings.number(number_setting::machine_key_types)), {}};
+    friend_profile& profile = loaded.record;
     if (status checked = check_friend(profile); !checked) {
         return checked;
     }
-    return profile;
+    if (fields.name && *fields.name != profile.name) {
+        loaded.warnings.push_back("the name \"" + printable(*fields.name) + "\" in the profile file became \"" +
+                                  profile.name +
+                                  "\": a profile name keeps only letters, digits, blanks, '-' and '_', at most " +
+                                  std::to_string(max_profile_name_length) + " of them.");
+    }
+    friend_profile stored;
+    if (look_up_profile(settings, profile.name, stored) != profile_lookup::missing) {
+        profile.receipt_enabled = stored.receipt_enabled;
+        profile.max_file_size = stored.max_file_size;
+        profile.max_file_count = stored.max_file_count;
+        profile.encryption_methods = stored.encryption_methods;
+        if (stored.receipt_directory[0] != '\0') {
+            copy_text_field(profile.receipt_directory, stored.receipt_directory);
+        }
+    }
+    return loaded;
 }
 
 status check_friend(const friend_profile& profile) {
-    if (profile.name[0] == '\0') {
+    std::string filtered = profile.name;
+    filter_profile_name(filtered);
+    if (compact_name(profile.name).empty()) {
         return refused("the profile file holds no usable name");
+    }
+    if (filtered != profile.name) {
+        return refused("the profile name \"" + printable(profile.name) +
+                       "\" holds characters other than letters, digits, blanks, '-' and '_'");
     }
     if (!uuid_from_text(profile.uuid)) {
         return refused("the profile file holds no valid UUID");
@@ -134,12 +210,37 @@ status check_friend(const friend_profile& profile) {
 }
 
 std::string friend_fingerprint(const friend_profile& profile) {
-    return key_fingerprint(key_blob(profile));
+    return authentication_fingerprint(key_blob(profile), profile.signature_key);
 }
 
-result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile) {
+const char* friend_fingerprint_coverage(const friend_profile& profile) {
+    return fingerprint_coverage(profile.pinned());
+}
+
+std::optional<key_change> find_key_change(const qvl_settings_data& settings, const friend_profile& profile) {
+    friend_profile stored;
+    // A stored profile whose key data are inconsistent authenticates nobody; importing the friend again repairs it.
+    if (look_up_profile(settings, profile.name, stored) != profile_lookup::found) {
+        return std::nullopt;
+    }
+    const friend_profile incoming = with_stored_pin(profile, stored);
+    const std::string old_fingerprint = friend_fingerprint(stored);
+    const std::string new_fingerprint = friend_fingerprint(incoming);
+    if (old_fingerprint == new_fingerprint) {
+        return std::nullopt;
+    }
+    return key_change{stored.name, old_fingerprint, friend_fingerprint_coverage(stored), new_fingerprint,
+                      friend_fingerprint_coverage(incoming)};
+}
+
+result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile, key_consent consent) {
     if (status checked = check_friend(profile); !checked) {
         return checked;
+    }
+    if (holds_own_uuid(settings, profile)) {
+        return status(status_code::conflict, "the UUID " + std::string(profile.uuid) + " is this user's own ('" +
+                                                 settings.text(text_setting::user_name) +
+                                                 "'), not a friend's; nothing was saved.");
     }
     if (const auto holder = other_uuid_holder(settings, profile)) {
         return status(status_code::conflict, "the UUID " + std::string(profile.uuid) +
@@ -149,7 +250,24 @@ result<stored_friend> store_friend(qvl_settings_data& settings, const friend_pro
     stored_friend stored;
     friend_profile existing;
     stored.replaced = look_up_profile(settings, profile.name, existing) != profile_lookup::missing;
-    stored.pinned = profile.pinned() || existing.pinned();
+    stored.record = with_stored_pin(profile, existing);
+    stored.pinned = stored.record.pinned();
+    if (existing.pinned() && !profile.pinned() && !same_exchange_key(profile, existing)) {
+        return status(status_code::conflict,
+                      "the friend profile '" + std::string(existing.name) +
+                          "' is pinned to a signature key, and a profile file without one (no SKEY line) cannot "
+                          "change its keys; import their current profile file; nothing was saved.");
+    }
+    stored.keys_replaced = find_key_change(settings, profile);
+    if (stored.keys_replaced && consent != key_consent::replace_keys) {
+        const key_change& change = *stored.keys_replaced;
+        return status(status_code::conflict, "the keys in this profile differ from the keys stored for '" +
+                                                 change.name + "': stored fingerprint " + change.old_fingerprint +
+                                                 " (" + change.old_coverage + "), new fingerprint " +
+                                                 change.new_fingerprint + " (" + change.new_coverage +
+                                                 "). Compare the new fingerprint with " + change.name +
+                                                 " before replacing the keys; nothing was saved.");
+    }
     if (stored.replaced) {
         stored.warnings.push_back("The profile name <" + std::string(profile.name) +
                                   "> is already in the database. It has been overwritten.");
@@ -158,23 +276,24 @@ result<stored_friend> store_friend(qvl_settings_data& settings, const friend_pro
                                       "signature key cannot undo that.");
         }
     }
-    if (!save_profile(settings, profile)) {
+    if (!save_profile(settings, stored.record)) {
         return status(status_code::io_failure, "Some failure in saving record!");
     }
     return stored;
 }
 
 result<stored_friend> import_profile(qvl_settings_data& settings, const std::string& path, const friend_policy& policy,
-                                     friend_profile* imported) {
-    result<friend_profile> loaded = load_profile_file(settings, path);
+                                     key_consent consent) {
+    result<loaded_friend> loaded = load_profile_file(settings, path);
     if (!loaded) {
         return loaded.error();
     }
-    apply_friend_policy(policy, *loaded);
-    if (imported != nullptr) {
-        *imported = *loaded;
+    apply_friend_policy(policy, loaded->record);
+    result<stored_friend> stored = store_friend(settings, loaded->record, consent);
+    if (stored) {
+        stored->warnings.insert(stored->warnings.begin(), loaded->warnings.begin(), loaded->warnings.end());
     }
-    return store_friend(settings, *loaded);
+    return stored;
 }
 
 status edit_friend(qvl_settings_data& settings, const std::string& name, const friend_policy& policy) {
@@ -213,7 +332,12 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         summary.uuid = profile.uuid;
         summary.key_bits = profile.key_bits;
         summary.fingerprint = friend_fingerprint(profile);
+        summary.fingerprint_coverage = friend_fingerprint_coverage(profile);
         summary.pinned = profile.pinned();
+        summary.receipt_enabled = profile.receipt_enabled != 0;
+        summary.max_file_size = profile.max_file_size;
+        summary.max_file_count = profile.max_file_count;
+        summary.key_types = profile.encryption_methods;
         friends.push_back(std::move(summary));
     }
     return friends;

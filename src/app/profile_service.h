@@ -13,9 +13,11 @@
 namespace tiv::app {
 
 // Writes this user's profile file (name, UUID, external name, port, exchange key and the signature key's "SKEY:"
-// line) to `chosen` (".prf" appended unless the name contains it). The path written, or why none was.
+// line) to `chosen` (".prf" appended unless the name contains it). The path written, or why none was: a directory
+// is invalid, and an existing file is a conflict unless `overwrite` says to replace it, so a slip of the file name
+// never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
-                                                 const std::string& chosen);
+                                                 const std::string& chosen, bool overwrite = false);
 
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);
@@ -33,31 +35,66 @@ struct friend_policy {
 };
 void apply_friend_policy(const friend_policy& policy, friend_profile& profile);
 
-// A profile file read as a new friend record (the import's presets, then the file's fields) and checked; not yet
-// stored, so a dialog can show it and let the user edit it first.
-[[nodiscard]] result<friend_profile> load_profile_file(const qvl_settings_data& settings, const std::string& path);
+// A profile file read as a friend record, checked, not yet stored, so a dialog can show it and let the user edit it
+// first. A friend not stored yet gets the import's presets; a friend stored under that name keeps the receipt
+// settings the user gave them (accept, size and count limits, key types, parcel box), which a file never carries.
+// `warnings` says, as whole sentences, when the file's name had to change to become a profile name.
+struct loaded_friend {
+    friend_profile record;
+    std::vector<std::string> warnings;
+};
+[[nodiscard]] result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const std::string& path);
 
-// invalid, with the reason, for a record the program could never use: no usable name, no valid UUID, no valid
-// public key or signature key, no listening port from 1 to 65535.
+// invalid, with the reason, for a record the program could never use: a name that is blank or holds characters a
+// profile name cannot (anything but ASCII letters, digits, blank, '-' and '_'), no valid UUID, no valid public key
+// or signature key, no listening port from 1 to 65535.
 [[nodiscard]] status check_friend(const friend_profile& profile);
 
-// The public key's fingerprint as friends compare it; empty when the record holds no key.
+// authentication_fingerprint of the record's keys, as the friend's own `whoami` shows it; empty without a key.
 [[nodiscard]] std::string friend_fingerprint(const friend_profile& profile);
+// Which keys friend_fingerprint covers, in the words `whoami` uses.
+[[nodiscard]] const char* friend_fingerprint_coverage(const friend_profile& profile);
 
-struct stored_friend {
-    bool replaced = false;             // a profile of that name existed (usable or not) and was overwritten
-    bool pinned = false;               // the stored profile is pinned, by this record or by a pin stored earlier
-    std::vector<std::string> warnings; // whole sentences: the overwrite, a pin that stays
+// The keys a stored friend is authenticated with, before and after a record replaces them.
+struct key_change {
+    std::string name;
+    std::string old_fingerprint;
+    std::string old_coverage;
+    std::string new_fingerprint;
+    std::string new_coverage;
 };
 
-// Checks the record and stores it under its name. A UUID that another profile already holds is refused
-// (conflict, naming that profile): the receiver finds friends by UUID, so two of them would make one unreachable
-// or let one pose as the other.
-[[nodiscard]] result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile);
+// Whether storing `profile` would change the keys of the friend stored under its name: none for a new friend, for
+// the same keys, or for a file without a signature key over a pinned friend with the same exchange key (the pin
+// stays). A desktop program asks about the change it returns before it stores the record with consent.
+[[nodiscard]] std::optional<key_change> find_key_change(const qvl_settings_data& settings,
+                                                        const friend_profile& profile);
+
+// Key changes are stored only with the user's consent, after they compared the new fingerprint with the friend.
+// No file can be told to be older than the stored keys (a profile file has no date or serial number), so every
+// file whose keys differ is treated alike: an old file that would bring back a replaced key needs the same
+// consent as a friend's new one, and the fingerprints shown then let the user see it is not the one they compared.
+enum class key_consent { keep_stored_keys, replace_keys };
+
+struct stored_friend {
+    friend_profile record; // as stored, with a pin kept from the stored profile
+    bool replaced = false; // a profile of that name existed (usable or not) and was overwritten
+    bool pinned = false;   // the stored profile is pinned, by this record or by a pin stored earlier
+    std::optional<key_change> keys_replaced;
+    std::vector<std::string> warnings; // whole sentences: a changed name, the overwrite, a pin that stays
+};
+
+// Checks the record and stores it under its name. Refused with conflict, naming the holder: a UUID that another
+// profile or this user holds (the receiver finds friends by UUID, so two of them would make one unreachable or
+// let one pose as the other); changed keys without consent; a record without a signature key whose exchange key
+// differs from a pinned friend's (nothing can take a pin away, and the stored signature key would not match).
+[[nodiscard]] result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile,
+                                                 key_consent consent = key_consent::keep_stored_keys);
 
 // load_profile_file, the policy, then store_friend: the import without a dialog.
 [[nodiscard]] result<stored_friend> import_profile(qvl_settings_data& settings, const std::string& path,
-                                                   const friend_policy& policy, friend_profile* imported = nullptr);
+                                                   const friend_policy& policy,
+                                                   key_consent consent = key_consent::keep_stored_keys);
 
 // Changes a stored friend; not_found when there is no profile of that name.
 [[nodiscard]] status edit_friend(qvl_settings_data& settings, const std::string& name, const friend_policy& policy);
@@ -72,7 +109,13 @@ struct friend_summary {
     bool consistent = true; // false when the stored key data disagree with their counts
     std::int32_t key_bits = 0;
     std::string fingerprint; // empty when the profile holds no key
+    std::string fingerprint_coverage;
     bool pinned = false;
+    // The receipt settings, so a user can see why a friend's parcels are refused.
+    bool receipt_enabled = false;
+    std::uint32_t max_file_size = 0;
+    std::uint32_t max_file_count = 0;
+    std::uint32_t key_types = 0;
 };
 
 [[nodiscard]] result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings);

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <filesystem>
 
 #include "app/identity_service.h"
@@ -24,10 +25,23 @@ void print_identity(const app::identity_summary& identity, std::ostream& out) {
         out << "Key:             none (see the security warning)\n";
         return;
     }
-    out << "Key bits:        " << identity.key_bits << '\n' << "Fingerprint:     " << identity.fingerprint << '\n';
-    if (!identity.signature_fingerprint.empty()) {
-        out << "Signature key:   " << identity.signature_fingerprint << " (pins the TLS exchange)\n";
-    }
+    out << "Key bits:        " << identity.key_bits << '\n'
+        << "Fingerprint:     " << identity.fingerprint << '\n'
+        << "Covers:          " << identity.fingerprint_coverage << '\n';
+}
+
+// Why a friend's parcels may be refused, in one phrase of the friend's line.
+std::string receipt_settings(const app::friend_summary& entry) {
+    const std::string size = entry.max_file_size == unlimited
+                                 ? "files of any size"
+                                 : "files up to " + std::to_string(entry.max_file_size) + " bytes";
+    const std::string count = entry.max_file_count == unlimited
+                                  ? "any number of files"
+                                  : "at most " + std::to_string(entry.max_file_count) + " files";
+    char types[16];
+    std::snprintf(types, sizeof types, "0x%03X", entry.key_types);
+    return std::string(entry.receipt_enabled ? "accepts" : "refuses") + " parcels (" + size + ", " + count +
+           ", key types " + types + ")";
 }
 
 // The options of init as the set-up takes them; a usage problem as a whole sentence.
@@ -111,11 +125,12 @@ int run_friends(const parsed_args& args, command_io& io) {
         if (!entry.consistent) {
             io.out << "  (stored key data are inconsistent)";
         } else if (!entry.fingerprint.empty()) {
-            io.out << "  " << entry.key_bits << "-bit key " << entry.fingerprint;
+            io.out << "  " << entry.key_bits << "-bit key " << entry.fingerprint << " (" << entry.fingerprint_coverage
+                   << ')';
         } else {
             io.out << "  no key";
         }
-        io.out << (entry.pinned ? "  pinned" : "  legacy") << '\n';
+        io.out << "  " << receipt_settings(entry) << '\n';
     }
     return exit_success;
 }
@@ -138,14 +153,16 @@ std::vector<command> identity_commands() {
          run_init},
         {"whoami",
          "print this user's identity",
-         "Usage: quorvel-cli whoami\nPrints the user name, UUID, listening address and port, parcel box root, and the\n"
-         "key-exchange key's length and fingerprint (SHA-256 of its public key blob).\n",
+         "Usage: quorvel-cli whoami\nPrints the user name, UUID, listening address and port, parcel box root, the\n"
+         "key length, and the fingerprint friends see after importing this user's profile: SHA-256 over the\n"
+         "exchange and signature public key blobs (of the exchange key alone without a signature key).\n",
          {},
          run_whoami},
         {"friends",
          "list the friend profiles",
-         "Usage: quorvel-cli friends\nPrints one line per friend profile: name, address:port, UUID, key length and\n"
-         "key fingerprint.\n",
+         "Usage: quorvel-cli friends\nPrints one line per friend profile: name, address:port, UUID, key length, the\n"
+         "fingerprint of the keys the friend is authenticated with (what the friend's whoami shows), and whether\n"
+         "their parcels are accepted, with the size and count limits and the session key types.\n",
          {},
          run_friends},
     };

@@ -18,16 +18,18 @@ int run_export(const parsed_args& args, command_io& io) {
     crypto_provider& provider = process_crypto_provider();
     // Keys that cannot be read are reported below, as the reason there is nothing to export.
     (void)app::open_keys(settings, provider);
-    const auto exported = app::export_profile(settings, provider, args.positional[0]);
+    const auto exported = app::export_profile(settings, provider, args.positional[0], args.has("force"));
     if (!exported) {
-        return fail(io, exit_failure, exported.error().text());
+        const bool exists = exported.error().code() == app::status_code::conflict;
+        return fail(io, exit_failure, exported.error().text() + (exists ? " Give --force to replace it." : ""));
     }
     io.out << "Exported to " << *exported << '\n';
     return exit_success;
 }
 
-const char* exchange_kind(bool pinned) {
-    return pinned ? "pinned (TLS 1.3 exchange only)" : "legacy (old exchange; the profile file has no SKEY line)";
+void print_key_change(const app::key_change& change, std::ostream& out) {
+    out << "Old fingerprint: " << change.old_fingerprint << " (" << change.old_coverage << ")\n"
+        << "New fingerprint: " << change.new_fingerprint << " (" << change.new_coverage << ")\n";
 }
 
 int run_import(const parsed_args& args, command_io& io) {
@@ -40,19 +42,41 @@ int run_import(const parsed_args& args, command_io& io) {
     }
     qvl_settings_data settings;
     settings.load_settings();
-    friend_profile imported;
-    const auto stored = app::import_profile(settings, args.positional[0], policy, &imported);
+    auto loaded = app::load_profile_file(settings, args.positional[0]);
+    if (!loaded) {
+        return fail(io, exit_failure, loaded.error().text());
+    }
+    app::apply_friend_policy(policy, loaded->record);
+    const bool replace_keys = args.has("replace-keys");
+    if (const auto change = app::find_key_change(settings, loaded->record); change && !replace_keys) {
+        io.err << "quorvel-cli: the keys in " << args.positional[0] << " differ from the keys stored for '"
+               << change->name << "'; nothing was saved.\n";
+        print_key_change(*change, io.err);
+        io.err << "Compare the new fingerprint with " << change->name
+               << "'s own 'quorvel-cli whoami' (not with the file), then import again with --replace-keys.\n";
+        return exit_failure;
+    }
+    const auto stored = app::store_friend(
+        settings, loaded->record, replace_keys ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
     if (!stored) {
         return fail(io, exit_failure, stored.error().text());
     }
+    for (const std::string& warning : loaded->warnings) {
+        io.err << "quorvel-cli: warning: " << warning << '\n';
+    }
     for (const std::string& warning : stored->warnings) {
         io.err << "quorvel-cli: warning: " << warning << '\n';
+    }
+    const friend_profile& imported = stored->record;
+    if (stored->keys_replaced) {
+        io.out << "Replaced the keys of " << imported.name << '\n';
+        print_key_change(*stored->keys_replaced, io.out);
     }
     io.out << "Imported " << imported.name << '\n'
            << "UUID:        " << imported.uuid << '\n'
            << "Key:         " << imported.key_bits << " bits\n"
            << "Fingerprint: " << app::friend_fingerprint(imported) << '\n'
-           << "Exchange:    " << exchange_kind(stored->pinned) << '\n';
+           << "Covers:      " << app::friend_fingerprint_coverage(imported) << '\n';
     return exit_success;
 }
 
@@ -87,17 +111,22 @@ std::vector<command> profile_commands() {
     return {
         {"export-profile",
          "write this user's profile to a .prf file",
-         "Usage: quorvel-cli export-profile FILE\n"
-         "Writes this user's name, UUID, external address, port and public key to FILE (\".prf\" is appended\n"
-         "when the name does not contain it), for a friend to import.\n",
-         {},
+         "Usage: quorvel-cli export-profile FILE [--force]\n"
+         "Writes this user's name, UUID, external address, port and public keys to FILE (\".prf\" is appended\n"
+         "when the name does not contain it), for a friend to import. An existing FILE is left alone unless\n"
+         "--force is given; a directory is refused.\n",
+         {{"force", false}},
          run_export},
         {"import-profile", "store a friend's profile from a .prf file",
          "Usage: quorvel-cli import-profile FILE [--accept] [--max-size BYTES|unlimited] [--max-count N|unlimited]\n"
-         "                                    [--types MASK]\n"
-         "Reads a friend's profile file and saves it as a friend profile. Parcels from the friend are refused\n"
-         "unless --accept is given; the limits start at 10240 bytes and 10 files.\n\n" PROFILE_OPTIONS_HELP,
-         profile_option_defs(), run_import},
+         "                                    [--types MASK] [--replace-keys]\n"
+         "Reads a friend's profile file and saves it as a friend profile. A new friend's parcels are refused\n"
+         "unless --accept is given, and the limits start at 10240 bytes and 10 files; a friend imported again\n"
+         "keeps the settings they had unless options give new ones. Keys that differ from the stored friend's\n"
+         "are refused, showing the old and new fingerprints, unless --replace-keys is given.\n\n"
+         "  --replace-keys        replace a stored friend's keys (compare the new fingerprint with them "
+         "first)\n" PROFILE_OPTIONS_HELP,
+         profile_option_defs(false, true), run_import},
         {"friend-set", "change a friend profile",
          "Usage: quorvel-cli friend-set NAME [--accept|--refuse] [--max-size BYTES|unlimited]\n"
          "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n\n"

@@ -15,12 +15,15 @@ std::optional<std::uint32_t> parse_limit(const std::string& text) {
 }
 } // namespace
 
-std::vector<option_def> profile_option_defs(bool with_contact) {
+std::vector<option_def> profile_option_defs(bool with_contact, bool with_key_consent) {
     std::vector<option_def> definitions = {{"accept", false}, {"max-size", true}, {"max-count", true}, {"types", true}};
     if (with_contact) {
         definitions.push_back({"refuse", false});
         definitions.push_back({"address", true});
         definitions.push_back({"port", true});
+    }
+    if (with_key_consent) {
+        definitions.push_back({"replace-keys", false});
     }
     return definitions;
 }

@@ -6,6 +6,7 @@
 
 #include "app/profile_service.h"
 #include "core/text.h"
+#include "crypto/fingerprint.h"
 #include "settings/profile_file.h"
 #include "support/fifo_call.h"
 #include "support/temp_home.h"
@@ -37,6 +38,24 @@ protected:
         text.replace(text.find(from), from.size(), to);
     }
 
+    // The value of the line that starts with `key` ("SKEY: ") becomes `value`.
+    static void set_line(std::string& text, const std::string& key, const std::string& value) {
+        const std::size_t start = text.find(key) + key.size();
+        text.replace(start, text.find("\r\n", start) - start, value);
+    }
+
+    // Alice's file with Mallory's signature key: what a forger who has Alice's real exchange key would send.
+    std::string forged_alice_file(const std::string& name = "forged") {
+        std::string mallory_signature;
+        EXPECT_NE(s_pMallory->provider().signature_key_text(mallory_signature, 0), 0U);
+        return alice_file(name, [&](std::string& t) { set_line(t, "SKEY: ", mallory_signature); });
+    }
+
+    static std::string without_signature_key(std::string text) {
+        text.erase(text.find("SKEY: "));
+        return text;
+    }
+
     test::temp_home m_oFiles;
 };
 
@@ -46,8 +65,7 @@ TEST_F(ProfileService, ExportedProfileImportsWithTheImportsPresetsAndThePolicy) 
     app::friend_policy policy;
     policy.accept = true;
     policy.types = 0x200;
-    friend_profile imported;
-    const auto stored = app::import_profile(s_pBob->settings(), file, policy, &imported);
+    const auto stored = app::import_profile(s_pBob->settings(), file, policy);
     ASSERT_TRUE(stored.ok()) << stored.error().text();
     EXPECT_FALSE(stored->replaced);
     EXPECT_TRUE(stored->pinned) << "the SKEY line pins Alice";
@@ -61,7 +79,131 @@ TEST_F(ProfileService, ExportedProfileImportsWithTheImportsPresetsAndThePolicy) 
     EXPECT_EQ(alice->max_file_count, 10U);
     EXPECT_EQ(alice->port, 20000);
     EXPECT_EQ(alice->signature_key, s_pAlice->provider().signature_key_blob());
-    EXPECT_EQ(app::friend_fingerprint(*alice), app::friend_fingerprint(s_pAlice->as_friend()));
+    const auto alice_sees = app::describe_identity(s_pAlice->settings(), s_pAlice->provider());
+    EXPECT_EQ(app::friend_fingerprint(*alice), alice_sees.fingerprint) << "Bob compares what Alice's whoami shows";
+    EXPECT_EQ(app::friend_fingerprint_coverage(*alice), alice_sees.fingerprint_coverage);
+    EXPECT_EQ(alice_sees.fingerprint_coverage, "pinned: exchange and signature keys");
+}
+
+TEST_F(ProfileService, AForgedSignatureKeyShowsAFingerprintOtherThanTheFriendsOwn) {
+    const auto forged = app::load_profile_file(s_pBob->settings(), forged_alice_file());
+    ASSERT_TRUE(forged.ok()) << forged.error().text();
+    const auto alice_sees = app::describe_identity(s_pAlice->settings(), s_pAlice->provider());
+    EXPECT_EQ(forged->record.key_bytes, s_pAlice->as_friend().key_bytes) << "Alice's real exchange key";
+    EXPECT_NE(app::friend_fingerprint(forged->record), alice_sees.fingerprint);
+
+    // Without a signature key only the exchange key authenticates, and the fingerprint says so.
+    const auto legacy = app::load_profile_file(
+        s_pBob->settings(), alice_file("legacy", [](std::string& t) { t = without_signature_key(t); }));
+    ASSERT_TRUE(legacy.ok());
+    EXPECT_EQ(app::friend_fingerprint(legacy->record), key_fingerprint(s_pAlice->provider().exchange_key_blob()));
+    EXPECT_EQ(app::friend_fingerprint_coverage(legacy->record), std::string("legacy: exchange key"));
+}
+
+TEST_F(ProfileService, ChangedKeysAreStoredOnlyWithConsentAndAnOldFileCannotBringThemBack) {
+    const std::string original = alice_file("original");
+    ASSERT_TRUE(app::import_profile(s_pBob->settings(), original, {}).ok());
+    const std::string alice_fingerprint = app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice"));
+    const std::string forged = forged_alice_file();
+
+    const auto loaded = app::load_profile_file(s_pBob->settings(), forged);
+    ASSERT_TRUE(loaded.ok());
+    const auto change = app::find_key_change(s_pBob->settings(), loaded->record);
+    ASSERT_TRUE(change.has_value()) << "the value a desktop program asks about";
+    EXPECT_EQ(change->old_fingerprint, alice_fingerprint);
+    EXPECT_EQ(change->new_fingerprint, app::friend_fingerprint(loaded->record));
+
+    const auto refused = app::import_profile(s_pBob->settings(), forged, {});
+    EXPECT_EQ(refused.error().code(), app::status_code::conflict);
+    EXPECT_NE(refused.error().text().find(change->old_fingerprint), std::string::npos) << refused.error().text();
+    EXPECT_NE(refused.error().text().find(change->new_fingerprint), std::string::npos);
+    EXPECT_EQ(app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice")), alice_fingerprint);
+
+    const auto replaced = app::import_profile(s_pBob->settings(), forged, {}, app::key_consent::replace_keys);
+    ASSERT_TRUE(replaced.ok()) << replaced.error().text();
+    ASSERT_TRUE(replaced->keys_replaced.has_value());
+    EXPECT_EQ(app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice")), change->new_fingerprint);
+
+    // The file from before the change is just another change now.
+    EXPECT_EQ(app::import_profile(s_pBob->settings(), original, {}).error().code(), app::status_code::conflict);
+    EXPECT_EQ(app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice")), change->new_fingerprint);
+}
+
+TEST_F(ProfileService, AFileWithoutASignatureKeyNeitherUnpinsNorRekeysAPinnedFriend) {
+    ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), {}).ok());
+    const std::string pinned_fingerprint = app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice"));
+    const auto legacy = app::import_profile(
+        s_pBob->settings(), alice_file("legacy", [](std::string& t) { t = without_signature_key(t); }), {});
+    ASSERT_TRUE(legacy.ok()) << legacy.error().text();
+    EXPECT_FALSE(legacy->keys_replaced.has_value());
+    EXPECT_TRUE(legacy->pinned);
+    ASSERT_EQ(legacy->warnings.size(), 2U);
+    EXPECT_EQ(legacy->warnings[0], "The profile name <Alice> is already in the database. It has been overwritten.");
+    EXPECT_NE(legacy->warnings[1].find("stays pinned"), std::string::npos);
+    EXPECT_EQ(app::friend_fingerprint(legacy->record), pinned_fingerprint) << "what is shown is what authenticates";
+    EXPECT_EQ(app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice")), pinned_fingerprint);
+
+    std::string mallory_key;
+    ASSERT_NE(s_pMallory->provider().exchange_key_text(0, mallory_key), 0U);
+    const std::string other_key = alice_file("other", [&](std::string& t) {
+        t = without_signature_key(t);
+        set_line(t, "AKEY: ", mallory_key);
+    });
+    const auto rekeyed = app::import_profile(s_pBob->settings(), other_key, {}, app::key_consent::replace_keys);
+    EXPECT_EQ(rekeyed.error().code(), app::status_code::conflict) << "even with consent";
+    EXPECT_EQ(app::friend_fingerprint(*app::read_friend(s_pBob->settings(), "Alice")), pinned_fingerprint);
+}
+
+TEST_F(ProfileService, ReimportKeepsTheReceiptSettingsTheCommandDoesNotChange) {
+    app::friend_policy chosen;
+    chosen.accept = true;
+    chosen.max_size = unlimited;
+    chosen.max_count = 100;
+    chosen.types = 0x200;
+    ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), chosen).ok());
+    app::friend_policy fewer;
+    fewer.max_count = 10;
+    ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), fewer).ok());
+
+    const auto alice = app::read_friend(s_pBob->settings(), "Alice");
+    ASSERT_TRUE(alice.ok());
+    EXPECT_EQ(alice->receipt_enabled, 1);
+    EXPECT_EQ(alice->max_file_size, unlimited);
+    EXPECT_EQ(alice->max_file_count, 10U);
+    EXPECT_EQ(alice->encryption_methods, 0x200U);
+    const auto listed = app::list_friends(s_pBob->settings());
+    ASSERT_TRUE(listed.ok());
+    ASSERT_EQ(listed->size(), 1U);
+    EXPECT_TRUE(listed->front().receipt_enabled);
+    EXPECT_EQ(listed->front().max_file_count, 10U);
+    EXPECT_EQ(listed->front().key_types, 0x200U);
+}
+
+TEST_F(ProfileService, ProfileNamesAreFilteredWithANoteAndBlankOnesRefused) {
+    const auto tamed = app::load_profile_file(s_pBob->settings(), alice_file("escape", [](std::string& t) {
+                                                  replace(t, "NAME: Alice",
+                                                          "NAME: \x1B]0;owned\x07"
+                                                          "Al\xE2\x80\xAEice");
+                                              }));
+    ASSERT_TRUE(tamed.ok()) << tamed.error().text();
+    EXPECT_STREQ(tamed->record.name, "0ownedAlice");
+    ASSERT_EQ(tamed->warnings.size(), 1U);
+    EXPECT_NE(tamed->warnings[0].find("\"\\x1B]0;owned\\x07Al\\xE2\\x80\\xAEice\" in the profile file became "
+                                      "\"0ownedAlice\""),
+              std::string::npos)
+        << tamed->warnings[0];
+    EXPECT_TRUE(app::load_profile_file(s_pBob->settings(), alice_file())->warnings.empty());
+
+    for (const char* blank : {"NAME: \x01\x02\x1B", "NAME:    ", "NAME: - _"}) {
+        const auto refused = app::load_profile_file(
+            s_pBob->settings(), alice_file("blank", [&](std::string& t) { replace(t, "NAME: Alice", blank); }));
+        EXPECT_EQ(refused.error().code(), app::status_code::invalid) << blank;
+    }
+    // A record edited by hand is saved under the same rules.
+    friend_profile edited = tamed->record;
+    copy_text_field(edited.name, "Al\tice");
+    EXPECT_EQ(app::store_friend(s_pBob->settings(), edited).error().code(), app::status_code::invalid);
+    EXPECT_TRUE(list_profiles(s_pBob->settings()).empty());
 }
 
 TEST_F(ProfileService, ExportRefusesAListeningPortThatReadAsMissing) {
@@ -112,6 +254,26 @@ TEST_F(ProfileService, OnlyARegularFileUpToTheLimitIsReadAsAProfile) {
               over + " is larger than 64 KiB, too large for a profile file.");
 }
 
+TEST_F(ProfileService, ExportNeverOverwritesWithoutBeingToldAndRefusesADirectory) {
+    const std::string file = alice_file();
+    std::FILE* kept = std::fopen(file.c_str(), "w");
+    std::fputs("NAME: someone else\r\n", kept);
+    std::fclose(kept);
+    const auto refused = app::export_profile(s_pAlice->settings(), s_pAlice->provider(), file);
+    EXPECT_EQ(refused.error().code(), app::status_code::conflict);
+    std::string text;
+    ASSERT_EQ(read_regular_file(file, profile_file_limit, text), file_read::ok);
+    EXPECT_EQ(text, "NAME: someone else\r\n");
+    EXPECT_TRUE(app::export_profile(s_pAlice->settings(), s_pAlice->provider(), file, true).ok());
+
+    const std::string directory = m_oFiles.path() + "/box.prf";
+    std::filesystem::create_directory(directory);
+    EXPECT_EQ(app::export_profile(s_pAlice->settings(), s_pAlice->provider(), directory, true).error().code(),
+              app::status_code::invalid);
+    EXPECT_EQ(app::export_profile(s_pAlice->settings(), s_pAlice->provider(), m_oFiles.path(), true).error().code(),
+              app::status_code::invalid);
+}
+
 TEST_F(ProfileService, AUuidThatAnotherProfileHoldsIsRefusedByName) {
     ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), {}).ok());
     const auto impostor = app::import_profile(
@@ -125,18 +287,13 @@ TEST_F(ProfileService, AUuidThatAnotherProfileHoldsIsRefusedByName) {
         s_pBob->settings(), alice_file("again", [](std::string& t) { replace(t, "NAME: Alice", "NAME: alice"); }), {});
     ASSERT_TRUE(again.ok()) << "the same profile under its own name (names ignore case) is an overwrite";
     EXPECT_TRUE(again->replaced);
-}
 
-TEST_F(ProfileService, OverwritingWarnsAndAPinOnceStoredStays) {
-    ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), {}).ok());
-    const auto legacy = app::import_profile(
-        s_pBob->settings(), alice_file("legacy", [](std::string& t) { t.erase(t.find("SKEY: ")); }), {});
-    ASSERT_TRUE(legacy.ok());
-    EXPECT_TRUE(legacy->replaced);
-    EXPECT_TRUE(legacy->pinned);
-    ASSERT_EQ(legacy->warnings.size(), 2U);
-    EXPECT_EQ(legacy->warnings[0], "The profile name <Alice> is already in the database. It has been overwritten.");
-    EXPECT_NE(legacy->warnings[1].find("stays pinned"), std::string::npos);
+    const auto own = app::import_profile(
+        s_pAlice->settings(), alice_file("self", [](std::string& t) { replace(t, "NAME: Alice", "NAME: Twin"); }), {});
+    EXPECT_EQ(own.error().code(), app::status_code::conflict);
+    EXPECT_EQ(own.error().text(), "the UUID " + s_pAlice->uuid() +
+                                      " is this user's own ('Alice'), not a friend's; "
+                                      "nothing was saved.");
 }
 
 TEST_F(ProfileService, EditAndDeleteAFriend) {

@@ -66,7 +66,8 @@ TEST_F(CliIdentity, FriendsListsOneLinePerProfile) {
     ASSERT_TRUE(save_profile(settings, bob));
     const auto listed = run_cli({"friends"});
     ASSERT_EQ(listed.code, 0);
-    EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid + "  no key  legacy\n");
+    EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid +
+                              "  no key  refuses parcels (files up to 0 bytes, at most 0 files, key types 0x000)\n");
 }
 
 } // namespace

@@ -23,7 +23,8 @@ class CliProfiles : public test::home_test {};
 
 TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     ASSERT_EQ(run_cli({"init", "--name", "Alice Smith", "--port", "20555", "--key-bits", "1024"}).code, 0);
-    const std::string alice_fingerprint = line_after(run_cli({"whoami"}).out, "Fingerprint:     ");
+    const std::string alice_whoami = run_cli({"whoami"}).out;
+    const std::string alice_fingerprint = line_after(alice_whoami, "Fingerprint:     ");
     ASSERT_FALSE(alice_fingerprint.empty());
     const std::string file = m_oHome.path() + "/alice";
     const auto exported = run_cli({"export-profile", file});
@@ -39,13 +40,17 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     const auto imported = run_cli({"import-profile", file + ".prf"});
     ASSERT_EQ(imported.code, 0) << imported.err;
     EXPECT_EQ(line_after(imported.out, "Fingerprint: "), alice_fingerprint) << "the key arrived unchanged";
-    EXPECT_EQ(line_after(imported.out, "Exchange:    "), "pinned (TLS 1.3 exchange only)");
+    EXPECT_EQ(line_after(imported.out, "Covers:      "), line_after(alice_whoami, "Covers:          "));
 
     const auto again = run_cli({"import-profile", file + ".prf", "--accept", "--max-size", "unlimited", "--max-count",
                                 "50", "--types", "0x200"});
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_NE(again.err.find("The profile name <Alice Smith> is already in the database."), std::string::npos);
-    EXPECT_NE(run_cli({"friends"}).out.find("1024-bit key " + alice_fingerprint + "  pinned"), std::string::npos);
+    EXPECT_NE(run_cli({"friends"})
+                  .out.find("1024-bit key " + alice_fingerprint +
+                            " (pinned: exchange and signature keys)  accepts parcels (files of any "
+                            "size, at most 50 files, key types 0x200)"),
+              std::string::npos);
 
     ASSERT_EQ(run_cli({"friend-set", "Alice Smith", "--refuse", "--address", "10.1.2.3", "--port", "21000"}).code, 0);
     EXPECT_NE(run_cli({"friends"}).out.find("Alice Smith  10.1.2.3:21000  "), std::string::npos);
@@ -58,6 +63,42 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     const auto gone = run_cli({"friend-delete", "Alice Smith"});
     EXPECT_EQ(gone.code, 1);
     EXPECT_NE(gone.err.find("Failed to delete profile."), std::string::npos);
+}
+
+TEST_F(CliProfiles, ChangedKeysNeedReplaceKeysAndExportsNeedForce) {
+    ASSERT_EQ(run_cli({"init", "--name", "Alice", "--key-bits", "1024"}).code, 0);
+    const std::string file = m_oHome.path() + "/alice.prf";
+    ASSERT_EQ(run_cli({"export-profile", file}).code, 0);
+    const auto kept = run_cli({"export-profile", file});
+    EXPECT_EQ(kept.code, 1);
+    EXPECT_NE(kept.err.find("already exists and was left as it is. Give --force to replace it."), std::string::npos);
+
+    test::temp_home bob_home;
+    ASSERT_EQ(run_cli({"init", "--name", "Bob", "--key-bits", "1024"}).code, 0);
+    const std::string old_fingerprint = line_after(run_cli({"import-profile", file}).out, "Fingerprint: ");
+    {
+        test::temp_home alice_again; // Alice's keys made anew, under her name and UUID
+        ASSERT_EQ(run_cli({"init", "--name", "Alice", "--key-bits", "1024"}).code, 0);
+        std::string text;
+        ASSERT_EQ(read_regular_file(file, profile_file_limit, text), file_read::ok);
+        const std::string uuid_line = text.substr(text.find("UUID: "), 42);
+        ASSERT_EQ(run_cli({"export-profile", m_oHome.path() + "/new.prf"}).code, 0);
+        ASSERT_EQ(read_regular_file(m_oHome.path() + "/new.prf", profile_file_limit, text), file_read::ok);
+        text.replace(text.find("UUID: "), 42, uuid_line);
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+    const auto refused = run_cli({"import-profile", file});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("Old fingerprint: " + old_fingerprint + " (pinned: exchange and signature keys)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("import again with --replace-keys"), std::string::npos);
+    const auto replaced = run_cli({"import-profile", file, "--replace-keys"});
+    ASSERT_EQ(replaced.code, 0) << replaced.err;
+    EXPECT_EQ(replaced.out.rfind("Replaced the keys of Alice\nOld fingerprint: " + old_fingerprint, 0), 0U);
+    EXPECT_NE(line_after(replaced.out, "Fingerprint: "), old_fingerprint);
 }
 
 TEST_F(CliProfiles, ImportFailuresSayWhyAndUsageErrorsExitTwo) {
