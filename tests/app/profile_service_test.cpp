@@ -21,7 +21,7 @@ protected:
     std::string alice_file(const std::string& name = "alice", const std::function<void(std::string&)>& edit = nullptr) {
         EXPECT_TRUE(app::save_setting(s_pAlice->settings(), text_setting::user_name, "Alice").ok());
         const auto exported =
-            app::export_profile(s_pAlice->settings(), s_pAlice->provider(), m_oFiles.path() + "/" + name);
+            app::export_profile(s_pAlice->settings(), s_pAlice->provider(), m_oFiles.path() + "/" + name, true);
         EXPECT_TRUE(exported.ok()) << exported.error().text();
         if (edit != nullptr) {
             std::string text;
