@@ -66,7 +66,8 @@ struct key_change {
 
 // Whether storing `profile` would change the keys of the friend stored under its name: none for a new friend, for
 // the same keys, or for a file without a signature key over a pinned friend with the same exchange key (the pin
-// stays). A desktop program asks about the change it returns before it stores the record with consent.
+// stays). A signature key given to a legacy friend is a change: from then on it alone authenticates them. A desktop
+// program asks about the change it returns before it stores the record with consent.
 [[nodiscard]] std::optional<key_change> find_key_change(const qvl_settings_data& settings,
                                                         const friend_profile& profile);
 
