@@ -27,7 +27,7 @@ program_spine::~program_spine() {
 
 void program_spine::start() {
     m_bStarted = true;
-    // The provider's state has been shown to the user; without keys the listener refuses to start, below.
+    // Keys that cannot be used keep the listener from starting, below, with the file and the reason.
     (void)app::open_identity(m_oSettings, m_oProvider);
 
     const std::string root = m_oSettings.text(text_setting::parcel_box_directory_root);
@@ -48,7 +48,7 @@ app::status program_spine::restart_listener(const app::listen_config& config) {
     m_oReceiver.stop();
     m_oListenStatus = m_oLogStatus;
     if (m_oListenStatus) {
-        m_oListenStatus = app::check_receiving_keys(m_oProvider);
+        m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
     }
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);
