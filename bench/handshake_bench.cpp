@@ -39,6 +39,7 @@ person make_person(const std::string& root, const char* name) {
     p.settings->load_settings();
     p.provider = std::make_unique<tiv::crypto_provider>(p.home + "/keys", tiv::crypto_provider::default_key_bits);
     p.provider->open(p.settings->number(tiv::number_setting::machine_key_types));
+    (void)p.provider->make_missing_pairs();
     return p;
 }
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "app/first_run.h"
-#include "app/provider_report.h"
+#include "app/key_service.h"
 #include "crypto/fingerprint.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -117,11 +117,8 @@ status require_identity(qvl_settings_data& settings) {
     return {};
 }
 
-status open_keys(const qvl_settings_data& settings, crypto_provider& provider, unsigned initial_key_bits) {
-    provider.set_initial_key_bits(initial_key_bits);
-    provider.open(settings.number(number_setting::machine_key_types));
-    (void)report_provider_state(provider);
-    return provider_state(provider);
+status open_keys(const qvl_settings_data& settings, crypto_provider& provider) {
+    return open_user_keys(settings, provider);
 }
 
 status open_identity(qvl_settings_data& settings, crypto_provider& provider) {

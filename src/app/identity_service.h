@@ -26,10 +26,9 @@ void load_settings_with_defaults(qvl_settings_data& settings);
 // Loads every setting; no_identity when this user has no UUID yet (nothing is written).
 [[nodiscard]] status require_identity(qvl_settings_data& settings);
 
-// Opens the key container as start-up does (a first run makes both pairs, of `initial_key_bits`), shows the
-// provider's state through the message box hook and returns it.
-[[nodiscard]] status open_keys(const qvl_settings_data& settings, crypto_provider& provider,
-                               unsigned initial_key_bits = crypto_provider::default_key_bits);
+// Opens the key container as start-up does, never making keys (key_service.h: open_user_keys); what is wrong
+// with them comes back with the file, the reason and the way out.
+[[nodiscard]] status open_keys(const qvl_settings_data& settings, crypto_provider& provider);
 
 // Start-up's first half: the defaults where set-up is not complete, every setting, and the keys.
 [[nodiscard]] status open_identity(qvl_settings_data& settings, crypto_provider& provider);

@@ -19,8 +19,23 @@ namespace tiv::app {
 // leaves the keys alone).
 [[nodiscard]] std::vector<key_warning> rekey_questions(unsigned bits);
 
-// The user's keys opened for replacing, without start-up's report (whatever is missing is about to be made):
-// no_identity before set-up, keys_unavailable when the container cannot be opened.
+// The user's keys opened for every use but making them: nothing is ever created here. keys_unavailable, naming
+// the file, the reason and the way out, when a key file is missing, damaged or open to others; a missing file
+// reads as lost (way out: rekey) once keys were recorded as made for this user, as not made yet (way out: init)
+// otherwise. Keys found whole whose fingerprints were never recorded are recorded now.
+[[nodiscard]] status open_user_keys(const qvl_settings_data& settings, crypto_provider& provider);
+
+// The first run's keys: opened as open_user_keys does, and made, of `bits`, only when this user never had any;
+// their fingerprints are recorded in the user settings. Keys that were lost, damaged or exposed are not replaced
+// here (that is rekey's, at the user's word): open_user_keys' reason is returned.
+[[nodiscard]] status make_first_keys(const qvl_settings_data& settings, crypto_provider& provider, unsigned bits);
+
+// What open_user_keys said, for a provider that was opened earlier: ok when it is ready.
+[[nodiscard]] status check_user_keys(const qvl_settings_data& settings, const crypto_provider& provider);
+
+// The user's keys opened for replacing (the container made when it is missing, whatever pair is missing or
+// unusable is about to be replaced): no_identity before set-up, keys_unavailable when the container cannot be
+// opened.
 [[nodiscard]] status open_keys_for_rekey(qvl_settings_data& settings, crypto_provider& provider);
 
 struct rekey_report {
@@ -31,9 +46,10 @@ struct rekey_report {
     status outcome; // ok only when both pairs were replaced
 };
 
-// Replaces both key pairs of `bits`; the provider's readiness is recomputed. keys_unavailable in the outcome when
-// the container is not open (nothing was tried) or a pair could not be made (its old pair stays in place).
-[[nodiscard]] rekey_report rekey(crypto_provider& provider, unsigned bits);
+// Replaces both key pairs of `bits`; the provider's readiness is recomputed and the new fingerprints recorded in
+// the user settings. keys_unavailable in the outcome when the container is not open (nothing was tried) or a pair
+// could not be made (its old pair stays in place); io_failure when the fingerprints could not be recorded.
+[[nodiscard]] rekey_report rekey(const qvl_settings_data& settings, crypto_provider& provider, unsigned bits);
 
 // The machine's key type policy, written and applied to the provider at once (less the types OpenSSL does not
 // offer here), so the next authentication uses it.

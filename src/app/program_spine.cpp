@@ -1,6 +1,7 @@
 #include "app/program_spine.h"
 
 #include "app/identity_service.h"
+#include "app/provider_report.h"
 #include "app/receiver_readiness.h"
 #include "log/activity_log.h"
 #include "net/rthread.h"
@@ -27,8 +28,10 @@ program_spine::~program_spine() {
 
 void program_spine::start() {
     m_bStarted = true;
-    // The provider's state has been shown to the user; without keys the listener refuses to start, below.
+    // A start shows the provider's state once; keys that cannot be used also keep the listener from starting,
+    // below, with the file, the reason and the way out.
     (void)app::open_identity(m_oSettings, m_oProvider);
+    (void)report_provider_state(m_oProvider);
 
     const std::string root = m_oSettings.text(text_setting::parcel_box_directory_root);
     if (!create_directory_path(root)) {
@@ -48,7 +51,7 @@ app::status program_spine::restart_listener(const app::listen_config& config) {
     m_oReceiver.stop();
     m_oListenStatus = m_oLogStatus;
     if (m_oListenStatus) {
-        m_oListenStatus = app::check_receiving_keys(m_oProvider);
+        m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
     }
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);

@@ -7,11 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/provider_report.h"
+#include "app/key_service.h"
 #include "core/unique_fd.h"
 #include "log/activity_log.h"
 #include "net/parcel_names.h"
-#include "platform/key_container.h"
 #include "platform/paths.h"
 #include "settings/qvl_settings_data.h"
 
@@ -24,28 +23,6 @@ std::string errno_text(int error) {
 
 status root_failure(const std::string& root, const std::string& reason) {
     return {status_code::io_failure, "the parcel box root " + root + " " + reason + "."};
-}
-
-// The reason a backend text gives, without the path it starts with when the caller names that path already.
-std::string reason_after(const std::string& text, const std::string& path) {
-    const std::string prefix = path + ": ";
-    return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
-}
-
-status key_file_failure(const cryptoapi::key_container& container, cryptoapi::key_pair_kind kind,
-                        const cryptoapi::status& found) {
-    const std::string path = container.key_file_path(kind);
-    const std::string rekey = " Run `quorvel-cli rekey` to make new keys; your friends then need your new profile.";
-    switch (found.code()) {
-    case cryptoapi::no_key:
-        return {status_code::keys_unavailable, "the key file " + path + " is missing and could not be made." + rekey};
-    case cryptoapi::permission:
-    case cryptoapi::failure:
-        return {status_code::keys_unavailable, "the key file cannot be used: " + found.text() + "."};
-    default:
-        return {status_code::keys_unavailable,
-                "the key file " + path + " is damaged: " + reason_after(found.text(), path) + "." + rekey};
-    }
 }
 } // namespace
 
@@ -75,26 +52,8 @@ status prepare_parcel_root(const std::string& root) {
     return {};
 }
 
-status check_receiving_keys(const crypto_provider& provider) {
-    if (provider.ready) {
-        return {};
-    }
-    // The provider keeps only that a pair is missing; the container, read again, says which file and why.
-    cryptoapi::key_container container;
-    if (const cryptoapi::status opened =
-            cryptoapi::key_container::open_in(provider.key_root(), crypto_provider::default_container_name, container);
-        !opened) {
-        return {status_code::keys_unavailable, "the key container cannot be opened: " + opened.text() + "."};
-    }
-    for (const auto kind : {cryptoapi::key_pair_kind::exchange, cryptoapi::key_pair_kind::signature}) {
-        cryptoapi::rsa_key pair;
-        if (const cryptoapi::status found = container.get_key(kind, pair); !found) {
-            return key_file_failure(container, kind, found);
-        }
-    }
-    // The files are sound now, but the provider opened without them; only a new start takes them up.
-    const status state = provider_state(provider);
-    return state ? status(status_code::keys_unavailable, "the keys were not ready when the program started.") : state;
+status check_receiving_keys(const qvl_settings_data& settings, const crypto_provider& provider) {
+    return check_user_keys(settings, provider);
 }
 
 status open_log_file(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
 
 // What a listener needs before it may accept anything, each decided here once. A listener that lacked one of
 // these would accept connections only to fail every one of them, or receive without anyone being able to read
@@ -15,8 +16,8 @@ namespace tiv::app {
 [[nodiscard]] status prepare_parcel_root(const std::string& root);
 
 // The key pairs that authenticate every sender: keys_unavailable naming the key file and what is wrong with it
-// (damaged, missing, not private), ok when the provider is ready.
-[[nodiscard]] status check_receiving_keys(const crypto_provider& provider);
+// (damaged, missing, not private) and the way out, ok when the provider is ready.
+[[nodiscard]] status check_receiving_keys(const qvl_settings_data& settings, const crypto_provider& provider);
 
 // Opens the activity log file at `path`, its directory made when missing; io_failure naming the file and the
 // reason when it cannot be written (also when another running program writes to it).

@@ -14,10 +14,7 @@ status open_sender_identity(qvl_settings_data& settings, crypto_provider& provid
     if (status known = require_identity(settings); !known) {
         return known;
     }
-    if (!open_identity(settings, provider)) {
-        return {status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent."};
-    }
-    return {};
+    return open_identity(settings, provider);
 }
 
 result<net_address> check_destination(const std::string& host, std::uint32_t port) {

@@ -91,8 +91,9 @@ int run_init(const parsed_args& args, command_io& io) {
         return fail(io, exit_failure, set_up.text());
     }
     crypto_provider& provider = process_crypto_provider();
-    // A provider that is not ready has been reported; the identity is printed with what there is.
-    (void)app::open_keys(settings, provider, key_bits);
+    if (app::status keys = app::make_first_keys(settings, provider, key_bits); !keys) {
+        return fail(io, exit_failure, keys.text());
+    }
     print_identity(app::describe_identity(settings, provider), io.out);
     return exit_success;
 }
@@ -106,7 +107,9 @@ int run_whoami(const parsed_args& args, command_io& io) {
         return fail(io, exit_failure, known.text());
     }
     crypto_provider& provider = process_crypto_provider();
-    (void)app::open_keys(settings, provider);
+    if (app::status keys = app::open_keys(settings, provider); !keys) {
+        return fail(io, exit_failure, keys.text());
+    }
     print_identity(app::describe_identity(settings, provider), io.out);
     return exit_success;
 }

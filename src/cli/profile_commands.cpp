@@ -16,8 +16,9 @@ int run_export(const parsed_args& args, command_io& io) {
         return fail(io, exit_failure, known.text());
     }
     crypto_provider& provider = process_crypto_provider();
-    // Keys that cannot be read are reported below, as the reason there is nothing to export.
-    (void)app::open_keys(settings, provider);
+    if (app::status keys = app::open_keys(settings, provider); !keys) {
+        return fail(io, exit_failure, keys.text());
+    }
     const auto exported = app::export_profile(settings, provider, args.positional[0], args.has("force"));
     if (!exported) {
         const bool exists = exported.error().code() == app::status_code::conflict;

@@ -53,19 +53,20 @@ std::uint32_t crypto_provider::available_key_types() {
     return mask;
 }
 
-bool crypto_provider::open_container() {
+bool crypto_provider::open_container(bool create) {
     cryptoapi::key_container container;
     cryptoapi::status opened = cryptoapi::key_container::open_in(m_strKeyRoot, m_strContainerName, container);
-    acquire_error = opened.code();
-    provider_acquired = static_cast<bool>(opened);
-    if (!opened && opened.code() == cryptoapi::bad_keyset) {
+    if (!opened && opened.code() == cryptoapi::bad_keyset && create) {
         opened = cryptoapi::key_container::create_in(m_strKeyRoot, m_strContainerName, container);
-        acquire_error = opened.code();
-        provider_acquired = static_cast<bool>(opened);
         container_created = static_cast<bool>(opened);
     }
+    acquire_error = opened.code();
+    provider_acquired = static_cast<bool>(opened);
     if (!opened) {
-        report_open_failure(m_strContainerName, opened.code());
+        // A container that is not there yet is no surprise: the caller says whether keys are lost or never made.
+        if (opened.code() != cryptoapi::bad_keyset) {
+            report_open_failure(m_strContainerName, opened.code());
+        }
         log_activity("Key container [%s] cannot be opened: %s", m_strContainerName.c_str(), opened.text().c_str());
         return false;
     }
@@ -78,17 +79,21 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
     close();
     provider_acquired = false;
     container_created = false;
+    signature_key_created = false;
+    exchange_key_created = false;
     if (m_bDefaultRoot) {
         // Resolved at each open, so the root follows the home of the user being served.
         m_strKeyRoot = paths::key_container_root();
     }
     set_key_type_policy(machine_key_types);
-    container_open = open_container();
-    if (!container_open) {
-        return;
+    container_open = open_container(false);
+    if (container_open) {
+        load_pairs();
     }
-    signature_key_created = false;
-    exchange_key_created = false;
+    refresh_ready();
+}
+
+void crypto_provider::load_pairs() {
     for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
         cryptoapi::rsa_key pair;
         cryptoapi::status found;
@@ -96,16 +101,37 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
             std::lock_guard guard(m_oLock);
             found = m_oContainer.get_key(kind, pair);
         }
-        if (found) {
-            std::lock_guard guard(m_oLock);
-            (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
-                std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
+        if (!found) {
+            record(found);
+            log_activity("Key pair file cannot be used: %s", found.text().c_str());
             continue;
         }
-        record(found);
-        // Only a missing pair is made anew: a damaged or exposed key file must not be silently replaced.
-        if (found.code() != cryptoapi::no_key) {
-            log_activity("Key pair file cannot be used: %s", found.text().c_str());
+        std::lock_guard guard(m_oLock);
+        (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
+            std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
+    }
+}
+
+bool crypto_provider::open_or_create_container() {
+    if (!container_open) {
+        container_open = open_container(true);
+    }
+    return container_open;
+}
+
+bool crypto_provider::make_missing_pairs() {
+    if (!open_or_create_container()) {
+        return false;
+    }
+    for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
+        bool present = false;
+        {
+            std::lock_guard guard(m_oLock);
+            present = (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) != nullptr ||
+                      m_oContainer.has_key(kind);
+        }
+        // A damaged or exposed file is there too: it is the user's to replace, never silently ours.
+        if (present) {
             continue;
         }
         const bool made = kind == cryptoapi::key_pair_kind::exchange ? generate_exchange_key(m_nInitialKeyBits)
@@ -113,6 +139,7 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
         (kind == cryptoapi::key_pair_kind::exchange ? exchange_key_created : signature_key_created) = made;
     }
     refresh_ready();
+    return ready;
 }
 
 void crypto_provider::set_key_type_policy(std::uint32_t machine_key_types) {

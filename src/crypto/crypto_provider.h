@@ -27,17 +27,24 @@ public:
     static constexpr unsigned default_key_bits = 3072;
     static constexpr const char* default_container_name = "Velmora\\Quorvel";
 
-    // `key_root` empty: the user's key container root. `initial_key_bits`: the length of pairs that open()
-    // makes when they are missing (tests choose short keys to stay fast).
+    // `key_root` empty: the user's key container root. `initial_key_bits`: the length of pairs that
+    // make_missing_pairs() makes (tests choose short keys to stay fast).
     explicit crypto_provider(std::string key_root = {}, unsigned initial_key_bits = default_key_bits);
     crypto_provider(const crypto_provider&) = delete;
     crypto_provider& operator=(const crypto_provider&) = delete;
     ~crypto_provider();
 
-    // Opens the container (creating it and any missing key pair) and takes the machine's key type policy,
-    // less the types whose cipher cannot be had here. Results are left in the flags. Opening again starts over.
+    // Opens the container and the pairs it holds, and takes the machine's key type policy, less the types whose
+    // cipher cannot be had here. Nothing is created: keys appear only when the user asks for them, so a lost
+    // key file is noticed instead of being replaced behind the user's back. Results are left in the flags.
+    // Opening again starts over.
     void open(std::uint32_t machine_key_types);
-    // The length of pairs that open() makes when they are missing.
+    // After open(): the container, when it does not exist yet, made for a pair to be stored in.
+    [[nodiscard]] bool open_or_create_container();
+    // After open(): the container made when missing, and each pair whose file is absent made, of the initial
+    // length. A file that is there but unusable is left alone. Returns `ready`.
+    [[nodiscard]] bool make_missing_pairs();
+    // The length of pairs that make_missing_pairs() makes.
     void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
     // The key container root the last open() used, so a caller can say which key file is at fault.
     [[nodiscard]] const std::string& key_root() const { return m_strKeyRoot; }
@@ -94,7 +101,8 @@ public:
 
 private:
     bool record(const cryptoapi::status& result);
-    bool open_container();
+    bool open_container(bool create);
+    void load_pairs();
     unsigned key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line, std::string& text);
     bool generate_pair(cryptoapi::key_pair_kind kind, unsigned bits);
     std::vector<std::uint8_t> public_blob(const rsa_key_ptr& key, std::uint32_t key_alg);

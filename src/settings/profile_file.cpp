@@ -16,7 +16,6 @@
 namespace tiv {
 
 namespace {
-constexpr std::size_t max_line_length = 4095;
 constexpr std::size_t key_length = 5;
 constexpr std::size_t value_offset = 6;
 constexpr std::size_t blob_bit_length_offset = 12;
@@ -104,11 +103,9 @@ profile_file_fields parse_profile_text(const std::string& text) {
     std::size_t position = 0;
     while (position < text.size()) {
         std::size_t end = text.find('\n', position);
+        // No line is cut: a 16384-bit key's line is longer than any fixed buffer would be, and the whole text is
+        // already bounded by profile_file_limit.
         end = end == std::string::npos ? text.size() : end + 1;
-        // A line longer than the reader takes is split; its continuation reads as a line of its own.
-        if (end - position > max_line_length) {
-            end = position + max_line_length;
-        }
         apply_line(text.substr(position, end - position), fields);
         position = end;
     }

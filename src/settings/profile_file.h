@@ -32,8 +32,8 @@ struct profile_file_fields {
                                       const std::string& external_name, std::uint32_t port, const std::string& key_text,
                                       const std::string& signature_key_text = {});
 
-// Parses profile text by the reader's rules: lines recognised by their first five characters, values from the
-// seventh character with CR and LF removed, later keys win, unknown lines ignored.
+// Parses profile text by the reader's rules: lines of any length recognised by their first five characters, values
+// from the seventh character with CR and LF removed, later keys win, unknown lines ignored.
 [[nodiscard]] profile_file_fields parse_profile_text(const std::string& text);
 
 // The largest profile file read. A real one holds two key blobs in hex and is a few KiB; anything near the limit is

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "app/key_service.h"
 #include "app/program_spine.h"
 #include "platform/paths.h"
 #include "settings/registry_names.h"
@@ -14,7 +15,12 @@ namespace {
 
 class ProgramSpine : public test::home_test {
 protected:
-    // Keys are made at 1024 bits before start-up opens them, so the test stays quick.
+    // Start-up never makes keys; they are made at 1024 bits as set-up would, so the test stays quick.
+    void SetUp() override {
+        qvl_settings_data settings;
+        ASSERT_TRUE(app::make_first_keys(settings, m_oProvider, 1024).ok());
+    }
+
     crypto_provider m_oProvider{m_oHome.path() + "/keys", 1024};
     test::message_box_recorder m_oQuestions;
 };
@@ -27,7 +33,7 @@ TEST_F(ProgramSpine, FirstStartWritesDefaultsListensAndOpensTheLog) {
     spine.start();
     EXPECT_FALSE(settings.text(text_setting::user_uuid).empty()) << "user defaults were written";
     EXPECT_TRUE(m_oProvider.ready);
-    EXPECT_TRUE(m_oQuestions.questions().empty()) << "creating the keys at the first start is no error";
+    EXPECT_TRUE(m_oQuestions.questions().empty());
     ASSERT_NE(spine.listener(), nullptr);
     // The machine defaults set the interface from the host's name; this machine's default may not be loopback, so
     // only a listener that could bind is checked further.
@@ -105,6 +111,14 @@ TEST_F(ProgramSpine, ListenerRefusesToStartWithoutAParcelBoxRootKeysOrLogItCanUs
     EXPECT_EQ(damaged.code(), app::status_code::keys_unavailable);
     EXPECT_TRUE(damaged.text().starts_with("the key file " + exchange_key + " is damaged: ")) << damaged.text();
     EXPECT_NE(damaged.text().find("Run `quorvel-cli rekey`"), std::string::npos) << damaged.text();
+
+    ASSERT_TRUE(std::filesystem::remove(exchange_key));
+    const app::status lost = start_with(root, logs);
+    EXPECT_EQ(lost.text(), "the key file " + exchange_key +
+                               " is missing, although this user's keys were made before: it was lost or moved. Put it "
+                               "back, or run `quorvel-cli rekey` to make new keys; your friends then need your new "
+                               "profile.");
+    EXPECT_FALSE(std::filesystem::exists(exchange_key)) << "listening never makes keys";
 }
 
 } // namespace

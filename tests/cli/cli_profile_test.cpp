@@ -118,7 +118,7 @@ TEST_F(CliProfiles, ImportFailuresSayWhyAndUsageErrorsExitTwo) {
 TEST_F(CliProfiles, RekeyReplacesBothPairsAndWarns) {
     ASSERT_EQ(run_cli({"init", "--key-bits", "1024"}).code, 0);
     const std::string before = line_after(run_cli({"whoami"}).out, "Fingerprint:     ");
-    const auto rekeyed = run_cli({"rekey", "--bits", "1024"});
+    const auto rekeyed = run_cli({"rekey", "--bits", "1024", "--yes"});
     ASSERT_EQ(rekeyed.code, 0) << rekeyed.err;
     EXPECT_NE(rekeyed.err.find("Be very sure about this."), std::string::npos);
     EXPECT_NE(rekeyed.err.find("WHOA! Hold on there...."), std::string::npos);

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "app/provider_report.h"
@@ -44,12 +45,16 @@ TEST(KeyManagement, ReplacingKeysReportsWhatWasMadeAndKeepsOldPairsOnFailure) {
     EXPECT_TRUE(alice.provider().ready);
 }
 
-TEST(ProviderState, FirstAndSecondOpen) {
+TEST(ProviderState, OpeningMakesNothingAndMissingPairsAreMadeOnlyWhenAsked) {
     test::message_box_recorder questions;
     test::temp_home home;
     {
-        crypto_provider first(home.path() + "/keys"); // the first start's 3072-bit pairs
+        crypto_provider first(home.path() + "/keys"); // the first run's 3072-bit pairs
         first.open(0xE40);
+        EXPECT_FALSE(first.ready);
+        EXPECT_FALSE(first.container_created);
+        EXPECT_FALSE(std::filesystem::exists(home.path() + "/keys")) << "opening alone creates nothing";
+        EXPECT_TRUE(first.make_missing_pairs());
         EXPECT_TRUE(first.ready);
         EXPECT_TRUE(first.container_created);
         EXPECT_TRUE(first.exchange_key_created);
@@ -63,7 +68,7 @@ TEST(ProviderState, FirstAndSecondOpen) {
     EXPECT_TRUE(second.ready);
     EXPECT_FALSE(second.container_created);
     EXPECT_FALSE(second.exchange_key_created);
-    EXPECT_TRUE(questions.questions().empty()) << "creating the container at a first start asks nothing";
+    EXPECT_TRUE(questions.questions().empty()) << "a container not made yet is no unexpected error";
     std::string text;
     EXPECT_EQ(second.exchange_key_text(32, text), 3072U);
     EXPECT_EQ(text.size(), 2U * 404U + 2U * 12U) << "64 digits per line, CR LF between lines";

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "app/first_run.h"
+#include "app/key_service.h"
 #include "core/text.h"
 #include "settings/identity.h"
 #include "support/temp_home.h"
@@ -37,8 +38,7 @@ test_identity::test_identity(const std::string& name, unsigned key_bits) : m_str
     set_user_defaults(*m_pSettings);
     m_pSettings->load_settings();
     m_pProvider = std::make_unique<crypto_provider>(m_strHome + "/keys", key_bits);
-    m_pProvider->open(m_pSettings->number(number_setting::machine_key_types));
-    if (!m_pProvider->ready) {
+    if (!app::make_first_keys(*m_pSettings, *m_pProvider, key_bits)) {
         throw std::runtime_error("the test identity's keys could not be made");
     }
 }
