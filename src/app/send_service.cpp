@@ -7,6 +7,7 @@
 #include "app/identity_service.h"
 #include "app/profile_service.h"
 #include "crypto/negotiating_authentycryptor.h"
+#include "net/transfer_state.h"
 
 namespace tiv::app {
 
@@ -79,7 +80,7 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
     for (const std::string& file : files) {
         struct stat info {};
         if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-            return status(status_code::invalid, file + " is not a regular file; only files can be sent.");
+            return status(status_code::invalid, unopenable_file_words(file, 0) + ".");
         }
     }
     std::vector<std::uint64_t> ids;

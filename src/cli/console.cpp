@@ -1,5 +1,7 @@
 #include "cli/console.h"
 
+#include "core/outside_text.h"
+
 namespace tiv::cli {
 
 void console::print_log_to(std::ostream* out) {
@@ -15,7 +17,8 @@ void console::print_message(const std::string& text, const std::string& caption)
         }
     }
     std::lock_guard guard(m_oLock);
-    m_oErr << "quorvel-cli: " << caption << ": " << flat << '\n';
+    // Messages may quote names that peers chose.
+    m_oErr << "quorvel-cli: " << escaped_text(caption) << ": " << escaped_text(flat) << '\n';
 }
 
 int console::ask(const std::string& text, const std::string& caption, unsigned) {
@@ -42,7 +45,8 @@ std::optional<std::string> console::choose_folder(const std::string&) {
 void console::log(const app::log_event& line) {
     std::lock_guard guard(m_oLock);
     if (m_pLogOut != nullptr) {
-        *m_pLogOut << app::format_log_line(line) << std::endl;
+        // The log escapes its own lines; a line that reached the sink some other way is escaped here.
+        *m_pLogOut << escaped_text(app::format_log_line(line)) << std::endl;
     }
 }
 

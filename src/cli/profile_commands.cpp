@@ -101,6 +101,11 @@ int run_friend_delete(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage, "friend-delete needs exactly one profile name.");
     }
     qvl_settings_data settings;
+    // A name that names nobody is worth its own sentence: most often it is mistyped.
+    if (const auto known = app::read_friend(settings, args.positional[0]);
+        !known && known.error().code() == app::status_code::not_found) {
+        return fail(io, exit_failure, known.error().text());
+    }
     if (app::status deleted = app::delete_friend(settings, args.positional[0]); !deleted) {
         return fail(io, exit_failure, deleted.text());
     }

@@ -16,6 +16,7 @@
 #include "app/send_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "core/outside_text.h"
 
 namespace tiv::cli {
 
@@ -111,7 +112,7 @@ bool parse_destination(const std::string& text, std::string& host, std::uint32_t
 
 std::string progress_line(const std::string& shown, const transfer_snapshot& transfer) {
     std::ostringstream line;
-    line << shown << "  " << transfer_state_name(transfer.state) << "  ";
+    line << escaped_text(shown) << "  " << transfer_state_name(transfer.state) << "  ";
     if (transfer.state >= RUNNING) {
         line << (transfer.size > 0 ? std::min<std::uint64_t>(100, transfer.bytes_done * 100 / transfer.size) : 100)
              << "%  ";
@@ -187,10 +188,11 @@ int run_send(const parsed_args& args, command_io& io) {
     bool all_arrived = true;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const transfer_snapshot& transfer = final[i];
-        io.out << files[i] << ": " << transfer_state_name(transfer.state);
+        io.out << escaped_text(files[i]) << ": " << transfer_state_name(transfer.state);
         if (transfer.failed || transfer.state != COMPLETED) {
             all_arrived = false;
-            io.out << ": failed, status " << transfer.status << " (" << transfer.status_text << ")";
+            // The reason may quote the receiver's own words.
+            io.out << ": failed, status " << transfer.status << " (" << escaped_text(transfer.status_text) << ")";
         }
         io.out << '\n';
     }

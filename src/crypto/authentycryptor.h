@@ -19,13 +19,20 @@ enum class auth_failure {
     unexplained,        // the log lines say why
     no_common_key_type, // the two sides allow no session key type in common; to the sender, a receiver that
                         // does not know it looks the same, as it allows such a sender no type at all
+    peer_keys_changed,  // the receiver proved a signature key other than the one pinned for it: it re-keyed,
+                        // or someone else answers in its place
 };
 
 // The reason in words a user understands, empty for none and unexplained.
 [[nodiscard]] inline const char* auth_failure_reason(auth_failure reason) {
-    return reason == auth_failure::no_common_key_type
-               ? "no session key type that both sides allow, or the receiver does not know this sender"
-               : "";
+    switch (reason) {
+    case auth_failure::no_common_key_type:
+        return "no session key type that both sides allow, or the receiver does not know this sender";
+    case auth_failure::peer_keys_changed:
+        return "the receiver's keys do not match the profile you hold: import its new profile";
+    default:
+        return "";
+    }
 }
 
 // What a transfer thread needs of the connection's security: authenticate once, then encrypt or decrypt

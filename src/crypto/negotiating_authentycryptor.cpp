@@ -67,6 +67,11 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
     m_pTls = tls_channel::make(side, *own, pinned, tls_suite_for(m_nChosenType), error);
     if (m_pTls == nullptr || !m_pTls->handshake(connection, error)) {
         log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
+        // The sender can act on this one: the profile it holds is out of date.
+        if (side == tls_channel::role::client && m_pTls != nullptr && m_pTls->peer_key_refused()) {
+            fail_because(auth_failure::peer_keys_changed);
+            log_activity("%s::Authenticating FAILED->the receiver's signature key is not the pinned one", prefix);
+        }
         m_pTls.reset();
         return false;
     }

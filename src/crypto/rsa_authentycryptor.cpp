@@ -14,6 +14,14 @@ namespace tiv {
 namespace {
 constexpr std::size_t comparison_size = 256;
 constexpr char comparison_pattern[] = "0123456789ABCDEF0123456789ABCDEF";
+
+bool is_agreed_type(const cryptoapi::session_key& key, std::uint32_t chosen) {
+    if (chosen == 0 || !key) {
+        return false;
+    }
+    const session_key_type& agreed = session_key_types[key_type_index(chosen)];
+    return key.params().alg_id == agreed.algorithm && key.params().key_bits == agreed.key_bits;
+}
 } // namespace
 
 rsa_authentycryptor::rsa_authentycryptor(crypto_provider& provider, qvl_settings_data& settings)
@@ -57,12 +65,21 @@ bool rsa_authentycryptor::export_into(const cryptoapi::session_key* key, const c
     return true;
 }
 
-session_key_ptr rsa_authentycryptor::import_block(const auth::key_block& block) {
+session_key_ptr rsa_authentycryptor::import_block(const auth::key_block& block, const char* side) {
     // A claimed length beyond the block is refused before anything is read.
     if (!m_oProvider.container_open || block.blob_length == 0 || block.blob_length > auth::blob_area_size) {
         return nullptr;
     }
-    return m_oProvider.import_session_key(std::span<const std::uint8_t>(block.blob.data(), block.blob_length));
+    session_key_ptr key =
+        m_oProvider.import_session_key(std::span<const std::uint8_t>(block.blob.data(), block.blob_length));
+    // The blob names its own cipher; taking it at its word would let a peer pick a type that neither the friend's
+    // key types nor this machine's policy allow.
+    if (key != nullptr && !is_agreed_type(*key, m_nChosenType)) {
+        log_activity("%s::Authenticating FAILED->session key type differs from the agreed [%s]", side,
+                     m_nChosenType != 0 ? key_type_name(m_nChosenType) : "none");
+        return nullptr;
+    }
+    return key;
 }
 
 bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting) {
@@ -153,12 +170,12 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
         result = false;
     }
     const auth::pass_record pass2 = auth::pass_record::decode(pass2_bytes);
-    session_key_ptr returned_own_key = import_block(pass2.a);
+    session_key_ptr returned_own_key = import_block(pass2.a, "S");
     if (returned_own_key == nullptr) {
         log_activity("S::Authenticating FAILED->P2::import sender key");
         result = false;
     }
-    session_key_ptr receiver_key = import_block(pass2.b);
+    session_key_ptr receiver_key = import_block(pass2.b, "S");
     if (receiver_key == nullptr) {
         log_activity("S::Authenticating FAILED->P2::import m_oReceiverKey key");
         result = false;
@@ -248,7 +265,7 @@ bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_
         log_activity("R::Authenticating FAILED->creating session key");
         result = false;
     }
-    session_key_ptr sender_session_key = import_block(pass1.a);
+    session_key_ptr sender_session_key = import_block(pass1.a, "R");
     if (sender_session_key == nullptr) {
         log_activity("R::Authenticating FAILED->P2::importing m_oSenderKey");
         result = false;
@@ -274,7 +291,7 @@ bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_
         result = false;
     }
     const auth::pass_record pass3 = auth::pass_record::decode(pass3_bytes);
-    session_key_ptr returned_own_key = import_block(pass3.b);
+    session_key_ptr returned_own_key = import_block(pass3.b, "R");
     if (returned_own_key == nullptr) {
         log_activity("R::Authenticating FAILED->P3::importing m_oReceiverKey");
         result = false;

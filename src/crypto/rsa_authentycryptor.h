@@ -44,7 +44,8 @@ public:
 private:
     auth::pass_record fresh_pass_record(std::uint16_t pass);
     bool export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping, auth::key_block& block);
-    session_key_ptr import_block(const auth::key_block& block);
+    // None when the block cannot be unwrapped or holds a key of another type than the agreed one.
+    session_key_ptr import_block(const auth::key_block& block, const char* side);
     bool keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting);
 
     crypto_provider& m_oProvider;

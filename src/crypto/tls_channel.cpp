@@ -188,6 +188,8 @@ bool tls_channel::handshake(record_link& link, std::string& error) {
             return true;
         }
         if (SSL_get_error(m_pSsl, result) != SSL_ERROR_WANT_READ) {
+            // verify_pinned fails only on a key other than the pinned one.
+            m_bPeerKeyRefused = ERR_GET_REASON(ERR_peek_error()) == SSL_R_CERTIFICATE_VERIFY_FAILED;
             error = cryptoapi::openssl_error_text();
             return false;
         }

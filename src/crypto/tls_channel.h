@@ -36,6 +36,8 @@ public:
                                                            std::string& error);
 
     [[nodiscard]] bool handshake(record_link& link, std::string& error);
+    // After a failed handshake: whether it failed because the peer presented another key than the pinned one.
+    [[nodiscard]] bool peer_key_refused() const { return m_bPeerKeyRefused; }
     // One message in one record straight over the link, and the peer's next message of exactly `size` bytes.
     [[nodiscard]] bool send_message(record_link& link, std::span<const std::uint8_t> message);
     [[nodiscard]] bool receive_message(record_link& link, std::size_t size, std::vector<std::uint8_t>& message);
@@ -62,6 +64,7 @@ private:
     ssl_st* m_pSsl = nullptr;
     cryptoapi::pkey_ptr m_pPinned;
     bool m_bPeerClosed = false;
+    bool m_bPeerKeyRefused = false;
 };
 
 // The TLS 1.3 cipher suite a session key type selects: AES 128 the 128-bit suite, AES 192 and 256 the 256-bit one.

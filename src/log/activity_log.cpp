@@ -1,5 +1,7 @@
 #include "log/activity_log.h"
 
+#include "core/outside_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -101,13 +103,16 @@ bool toggle_activity_logging() {
 message_console::message_console(std::size_t nTextLimit) : m_nTextLimit(std::max(nTextLimit, min_text_limit)) {}
 
 void message_console::add_line(std::string_view strLine) {
-    store(strLine.substr(0, max_line_length), true);
+    // Lines carry names that peers chose; escaped, they can neither drive a terminal nor hide behind a bidi
+    // override in the file or the window.
+    const std::string strTame = escaped_text(strLine);
+    store(cut_utf8(strTame, max_line_length), true);
 }
 
 void message_console::add_comment(std::string_view strComment) {
     std::string strLine;
     strLine.reserve(comment_prefix.size() + strComment.size());
-    strLine.append(comment_prefix).append(strComment);
+    strLine.append(comment_prefix).append(escaped_text(strComment));
     store(strLine, false);
 }
 

@@ -63,9 +63,9 @@ public:
     message_console(const message_console&) = delete;
     message_console& operator=(const message_console&) = delete;
 
-    // Appends the first max_line_length characters of the line and CR LF to the text, writes the same to the
-    // log file when one is open (after the local time, so concurrent transfers can be told apart afterwards),
-    // then tells the observers.
+    // Escapes the line (see escaped_text), appends its first max_line_length bytes (never half a UTF-8
+    // sequence) and CR LF to the text, writes the same to the log file when one is open (after the local time, so
+    // concurrent transfers can be told apart afterwards), then tells the observers.
     void add_line(std::string_view strLine);
     // Appends "==> " and the comment to the text only; comments never reach the log file.
     void add_comment(std::string_view strComment);

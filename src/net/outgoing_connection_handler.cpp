@@ -20,6 +20,7 @@ std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const
         transfer->set_peer_name(profile->name);
     }
     transfer->io_block_size = io_block_size;
+    transfer->io_timeout_ms = io_timeout_ms;
     transfer->peer_address = destination;
     transfer->file.directory = without_trailing_separator(directory);
     file_record record;

@@ -27,6 +27,7 @@ public:
                                                   const net_address& destination, int io_block_size);
 
     const friend_profile* profile = nullptr; // the destination friend, not owned
+    int io_timeout_ms = 10000;               // a receiver silent this long is given up
 
 private:
     std::shared_ptr<const authentycryptor> m_pPrototype;

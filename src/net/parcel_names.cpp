@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/outside_text.h"
 #include "platform/uuid.h"
 #include "settings/identity.h"
 
@@ -67,17 +68,20 @@ bool is_temporary_parcel_name(std::string_view name) {
 std::optional<std::string> parcel_file_name(std::string_view sent) {
     const std::size_t cut = sent.find_last_of("/\\");
     const std::string_view last = cut == std::string_view::npos ? sent : sent.substr(cut + 1);
-    std::string name;
-    for (const char c : last) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            name.push_back(c);
-        }
-    }
-    if (name.empty() || name == "." || name == ".." || is_temporary_parcel_name(name)) {
+    // Replaced rather than dropped, so a name that had something to hide still shows where it was.
+    const std::string name = replaced_text(last);
+    // A name that was nothing but what got replaced never named anything.
+    const bool only_replaced =
+        name.find_first_not_of('_') == std::string::npos && last.find('_') == std::string_view::npos;
+    if (name.empty() || only_replaced || name == "." || name == ".." || is_temporary_parcel_name(name)) {
         return std::nullopt;
     }
     return name;
+}
+
+bool is_plain_component(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos &&
+           is_tame_text(name);
 }
 
 std::string numbered_name(const std::string& name, std::uint64_t n) {

@@ -15,10 +15,15 @@ namespace tiv {
 [[nodiscard]] bool is_temporary_parcel_name(std::string_view name);
 
 // The name a received file may be stored under: the last component of what the sender sent ('/' and '\' both
-// separate), without control characters. None for a name that is then empty, "." or "..", so a parcel can never
-// be written outside its parcel box, and none for a name shaped like our temporary files, which would be neither
+// separate), with every control character, bidirectional override and broken UTF-8 byte replaced (see
+// replaced_text). None for a name that is empty, nothing but such characters, "." or "..", so a parcel can never be
+// written outside its parcel box, and none for a name shaped like our temporary files, which would be neither
 // counted nor kept.
 [[nodiscard]] std::optional<std::string> parcel_file_name(std::string_view sent);
+
+// Whether `name` is one plain directory name, fit to be joined below the parcel box root: not empty, not "." or
+// "..", no '/' or '\', nothing that replaced_text would replace.
+[[nodiscard]] bool is_plain_component(std::string_view name);
 
 // The n-th numbered variant of a name: "report(3).txt" (counted before the first '.') or "README(3)"; n = 0 is the
 // name itself. The stem is shortened when the result would not fit a file name (255 bytes).

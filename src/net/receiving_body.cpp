@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -128,7 +129,7 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
         buffers.plain.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
         fail_early(transfer, status_memory);
-        log_activity("%x: R: MEMALLOC_ERROR[%s]\n", handle, record.file_name);
+        log_activity("%x: R: MEMALLOC_ERROR[%s]", handle, record.file_name);
         return;
     }
 
@@ -143,10 +144,20 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
 
     transfer.set_state(VERIFYING_PERMISSIONS);
     const std::string root = transfer.file.directory;
-    const std::string parcel_box =
-        transfer.profile.receipt_directory[0] != '\0' ? root + "/" + transfer.profile.receipt_directory : root;
+    // The friend's box is one directory right below the root; any other value could store parcels anywhere.
+    const std::string_view box_name(
+        transfer.profile.receipt_directory,
+        ::strnlen(transfer.profile.receipt_directory, sizeof transfer.profile.receipt_directory));
+    if (!is_plain_component(box_name)) {
+        log_activity("R::Parcel refused [%s][%s]: the ReceiptDirectory [%s] is not one plain directory name",
+                     transfer.profile.name, record.file_name, std::string(box_name).c_str());
+        refuse_early(transfer, refusal_receipt(receipt_reason::write_failed, status_refused,
+                                               "the receiver's parcel box for this sender is not usable"));
+        return;
+    }
+    const std::string parcel_box = root + "/" + std::string(box_name);
     if (!is_directory(parcel_box) && (!create_directory_path(parcel_box) || !is_directory(parcel_box))) {
-        log_activity("%x: R:Failed to create directory: %s\n", handle, parcel_box.c_str());
+        log_activity("%x: R:Failed to create directory: %s", handle, parcel_box.c_str());
     }
     const std::optional<std::string> name = parcel_file_name(record.file_name);
     if (!name) {

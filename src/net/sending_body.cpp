@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -11,6 +12,7 @@
 #include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/transfer_bodies.h"
+#include "net/transfer_state.h"
 
 namespace tiv {
 
@@ -21,10 +23,36 @@ void fail_early(socket_thread& transfer, int status, std::string words = {}) {
     transfer.end(false, status, std::move(words));
 }
 
-// The authenticator's reason, when it has one, in the words the user sees.
-std::string authentication_words(const authentycryptor& authenticator) {
+std::string duration_words(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// The authenticator's reason, when it has one, in the words the user sees; else a receiver that said nothing
+// in time is a time-out, which is no failed proof of anything.
+std::string authentication_words(const socket_thread& transfer) {
+    const authentycryptor& authenticator = *transfer.authenticator;
+    if (authenticator.last_failure() == auth_failure::peer_keys_changed) {
+        const std::string name = transfer.profile.name;
+        return name + "'s keys do not match the profile you hold: import " + name + "'s new profile";
+    }
     const std::string reason = auth_failure_reason(authenticator.last_failure());
-    return reason.empty() ? std::string() : "authentication failed: " + reason;
+    if (!reason.empty()) {
+        return "authentication failed: " + reason;
+    }
+    if (transfer.socket->last_error == ETIMEDOUT) {
+        return "time-out: " + endpoint_text(transfer.peer_address) + " did not answer within " +
+               duration_words(transfer.io_timeout_ms);
+    }
+    return {};
+}
+
+std::string connection_words(const socket_thread& transfer) {
+    const int error = transfer.socket->last_error;
+    const std::string where = endpoint_text(transfer.peer_address);
+    if (error == ETIMEDOUT) {
+        return "time-out: no connection to " + where + " within " + duration_words(transfer.io_timeout_ms);
+    }
+    return "cannot connect to " + where + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
 }
 
 bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes) {
@@ -139,7 +167,8 @@ void run_sending_body(socket_thread& transfer) {
     file_record record = transfer.record();
     transfer.set_state(OPENING_READ_FILE);
     if (!transfer.file.open_file(record.file_name, transfer_file::reading)) {
-        fail_early(transfer, status_file_open);
+        const int open_error = errno;
+        fail_early(transfer, status_file_open, unopenable_file_words(transfer.file.path, open_error));
         log_activity("%x: S: OPENFILE_ERROR[%s]", handle, record.file_name);
         return;
     }
@@ -157,15 +186,16 @@ void run_sending_body(socket_thread& transfer) {
 
     transfer.set_state(CONNECTING_TO_DESTINATION);
     if (transfer.stop_requested() || !connect_socket(*transfer.socket, transfer.peer_address)) {
-        fail_early(transfer, status_connect);
+        fail_early(transfer, status_connect, transfer.stop_requested() ? std::string() : connection_words(transfer));
         log_activity("%x S: socket ConnectTo FAILURE", handle);
         return;
     }
 
     transfer.set_state(AUTHENTICATING);
     socket_link link(*transfer.socket);
+    transfer.socket->last_error = 0;
     if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
-        fail_early(transfer, status_authentication, authentication_words(*transfer.authenticator));
+        fail_early(transfer, status_authentication, authentication_words(transfer));
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
         return;
     }
@@ -180,7 +210,7 @@ void run_sending_body(socket_thread& transfer) {
         buffers.wire.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
         fail_early(transfer, status_memory);
-        log_activity("SocketWritingThread %x MEMALLOC_ERROR[%s]\n", handle, record.file_name);
+        log_activity("SocketWritingThread %x MEMALLOC_ERROR[%s]", handle, record.file_name);
         return;
     }
 

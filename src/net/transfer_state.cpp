@@ -1,5 +1,12 @@
 #include "net/transfer_state.h"
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "net/net_address.h"
+
 namespace tiv {
 
 const char* transfer_state_name(int state) {
@@ -44,6 +51,34 @@ const char* transfer_status_text(int status, bool sending) {
     default:
         return "unknown status";
     }
+}
+
+std::string unopenable_file_words(const std::string& path, int open_error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? path + " does not exist" : path + " cannot be read: " + std::strerror(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return path + " is a directory; only files can be sent";
+    }
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        return path + " is a device; only files can be sent";
+    }
+    if (S_ISFIFO(info.st_mode)) {
+        return path + " is a pipe; only files can be sent";
+    }
+    if (S_ISSOCK(info.st_mode)) {
+        return path + " is a socket; only files can be sent";
+    }
+    return path + " cannot be read" + (open_error != 0 ? std::string(": ") + std::strerror(open_error) : std::string());
+}
+
+std::string endpoint_text(const net_address& address) {
+    char dotted[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &address.sockaddr.sin_addr, dotted, sizeof dotted) == nullptr) {
+        return "an unknown address";
+    }
+    return std::string(dotted) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
 }
 
 } // namespace tiv

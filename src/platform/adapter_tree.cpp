@@ -48,13 +48,13 @@ std::string adapter_hw_address_text(std::span<const std::uint8_t> address) {
     if (address.empty()) {
         return "xx:xx:xx:xx:xx:xx:";
     }
-    std::uint8_t bytes[max_hardware_address_length] = {};
+    // Only the bytes the adapter has: padding a six-byte MAC to eight would show bytes that do not exist.
+    std::string text;
     for (std::size_t i = 0; i < address.size() && i < max_hardware_address_length; ++i) {
-        bytes[i] = address[i];
+        char pair[4] = {};
+        std::snprintf(pair, sizeof pair, i == 0 ? "%02x" : ":%02x", address[i]);
+        text += pair;
     }
-    char text[64] = {};
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x", bytes[0], bytes[1], bytes[2], bytes[3],
-                  bytes[4], bytes[5], bytes[6], bytes[7]);
     return text;
 }
 

@@ -56,7 +56,7 @@ struct tree_node {
 
 [[nodiscard]] const char* adapter_type_name(std::uint32_t type);
 
-// Always eight bytes as "%02x:" pairs (bytes past the address showing as 00); "xx:xx:xx:xx:xx:xx:" for an empty
+// The address's own bytes (eight at most) as colon-separated "%02x" pairs; "xx:xx:xx:xx:xx:xx:" for an empty
 // address.
 [[nodiscard]] std::string adapter_hw_address_text(std::span<const std::uint8_t> address);
 

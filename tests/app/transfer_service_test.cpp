@@ -42,8 +42,7 @@ TEST_F(TransferServices, DestinationsThatCanOnlyFailAreRefusedBeforeConnecting) 
     ASSERT_TRUE(session.set_destination("Bob", "127.0.0.1", 20000).ok());
     const std::string fifo = m_oFiles.path() + "/fifo";
     ASSERT_TRUE(test::make_fifo(fifo));
-    EXPECT_EQ(session.send({"/etc/hostname", fifo}).error().text(),
-              fifo + " is not a regular file; only files can be sent.");
+    EXPECT_EQ(session.send({"/etc/hostname", fifo}).error().text(), fifo + " is a pipe; only files can be sent.");
     EXPECT_TRUE(session.snapshots().empty()) << "not even the regular file started";
 }
 

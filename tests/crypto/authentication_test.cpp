@@ -223,6 +223,43 @@ TEST_F(Authentication, CapabilityRecordAndPassTwoBytes) {
     }
 }
 
+TEST_F(Authentication, SessionKeyOfAnotherTypeThanAgreedIsRefused) {
+    s_pBob->befriend(*s_pAlice);
+    test::socket_pair pair = test::connect_loopback(2000);
+    socket_link server_link(*pair.server);
+    rsa_authentycryptor receiver(s_pBob->provider(), s_pBob->settings());
+    friend_profile found;
+    auto receiving =
+        std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(server_link, found); });
+    RawSender raw(*pair.client);
+    ASSERT_TRUE(raw.send_cap(*uuid_from_text(s_pAlice->settings().text(text_setting::user_uuid)), 0xE40));
+    auth::cap_bytes answer{};
+    ASSERT_TRUE(raw.receive(answer));
+    ASSERT_EQ(auth::cap_record::decode(answer).key_types, 0x800U);
+
+    // An AES 192 key, properly wrapped for Bob, in a block whose header claims the agreed AES 256.
+    rsa_authentycryptor alice(s_pAlice->provider(), s_pAlice->settings());
+    const rsa_key_ptr bob_key = alice.import_profile_key(s_pBob->as_friend());
+    const session_key_ptr other = s_pAlice->provider().generate_session_key(0x400);
+    ASSERT_TRUE(bob_key != nullptr && other != nullptr);
+    std::vector<std::uint8_t> blob;
+    ASSERT_TRUE(s_pAlice->provider().export_session_key(*other, *bob_key, blob));
+    auth::pass_record pass1;
+    pass1.pass = 1;
+    pass1.a.type_index = 11;
+    pass1.a.key_bits = 256;
+    pass1.a.blob_length = static_cast<std::uint16_t>(blob.size());
+    std::copy(blob.begin(), blob.end(), pass1.a.blob.begin());
+    ASSERT_TRUE(raw.send(pass1.encode()));
+    auth::pass_bytes pass2{};
+    ASSERT_TRUE(raw.receive(pass2));
+    ASSERT_TRUE(raw.send(auth::pass_record{}.encode()));
+    EXPECT_FALSE(receiving.get());
+    EXPECT_TRUE(
+        m_oLog.contains("R::Authenticating FAILED->session key type differs from the agreed [AES (CBC)  256 bit]"));
+    EXPECT_TRUE(m_oLog.contains("R::Authenticating FAILED->P2::importing m_oSenderKey"));
+}
+
 TEST_F(Authentication, RecordCutShortAndPeerClosingMidway) {
     s_pBob->befriend(*s_pAlice);
     {

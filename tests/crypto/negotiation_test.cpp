@@ -152,6 +152,7 @@ TEST_F(Negotiation, CertificateOfAnotherKeyIsRefused) {
     EXPECT_FALSE(sent);
     EXPECT_FALSE(received);
     EXPECT_EQ(m_oLog.count_starting_with("R::Authenticating FAILED->TLS handshake"), 1U);
+    EXPECT_NE(sender.last_failure(), auth_failure::peer_keys_changed) << "the receiver refused, not the sender";
 
     // The same from the sender's side: Bob's pin held by Alice is Mallory's key.
     s_pBob->befriend(*s_pAlice, 0xE40, true);
@@ -163,6 +164,8 @@ TEST_F(Negotiation, CertificateOfAnotherKeyIsRefused) {
     EXPECT_FALSE(sent2);
     EXPECT_FALSE(received2);
     EXPECT_EQ(m_oLog.count_starting_with("S::Authenticating FAILED->TLS handshake"), 1U);
+    EXPECT_EQ(sender2.last_failure(), auth_failure::peer_keys_changed) << "what a friend who re-keyed looks like";
+    EXPECT_NE(receiver2.last_failure(), auth_failure::peer_keys_changed);
 }
 
 TEST_F(Negotiation, UnpinnedFriendsKeepTheOldExchangeUnlessTheMachineRefusesIt) {

@@ -141,6 +141,21 @@ TEST_F(PinnedPeers, AnotherKeysCertificateAndTheDisabledLegacyExchangeAreRefused
     ASSERT_TRUE(save_profile(s_pBob->settings(), forged));
     EXPECT_EQ(send(*s_pAlice, "Bob", port, {parcel}), 1);
     EXPECT_NE(m_aListeners[0]->output().find("R::Authenticating FAILED->TLS handshake"), std::string::npos);
+    EXPECT_EQ(m_strLastSend.find("keys do not match"), std::string::npos) << "Bob refused Alice, not the reverse";
+
+    // Alice's pin for Bob is a key Bob no longer proves, as after Bob re-keyed: the sender says what to do.
+    ASSERT_TRUE(delete_profile(s_pBob->settings(), "Alice"));
+    befriend(true);
+    friend_profile old_bob = s_pBob->as_friend(all_session_key_types, true);
+    old_bob.signature_key = s_pMallory->provider().signature_key_blob();
+    old_bob.receipt_enabled = 1;
+    ASSERT_TRUE(delete_profile(s_pAlice->settings(), "Bob"));
+    ASSERT_TRUE(save_profile(s_pAlice->settings(), old_bob));
+    EXPECT_EQ(send(*s_pAlice, "Bob", port, {parcel}), 1);
+    EXPECT_NE(m_strLastSend.find("(Bob's keys do not match the profile you hold: import Bob's new profile)"),
+              std::string::npos)
+        << m_strLastSend;
+    ASSERT_TRUE(delete_profile(s_pAlice->settings(), "Bob"));
 
     befriend(false);
     ASSERT_TRUE(delete_profile(s_pBob->settings(), "Alice"));

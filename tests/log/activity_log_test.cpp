@@ -132,10 +132,25 @@ TEST_F(activity_log_test, lines_are_the_callers_text_with_crlf) {
     set_activity_logging(true);
     log_activity("%x S: sent %.3f of %.1f", 0xbeefu, 1.5, 2.0);
     log_activity_text("outgoing_connection_handler -->peer[10.0.0.1]");
-    log_activity("with its own line feed\n");
     EXPECT_EQ(added_text(), "beef S: sent 1.500 of 2.0\r\n"
-                            "outgoing_connection_handler -->peer[10.0.0.1]\r\n"
-                            "with its own line feed\n\r\n");
+                            "outgoing_connection_handler -->peer[10.0.0.1]\r\n");
+}
+
+// A peer chooses the names the lines quote: in the window, the file and a terminal they must neither act nor
+// read as something else, and a line may never be forged by a line feed inside a name.
+TEST_F(activity_log_test, lines_escape_controls_bidi_overrides_and_broken_utf8) {
+    ASSERT_TRUE(open_activity_log(log_path()));
+    set_activity_logging(true);
+    log_activity("R: [%s]", "\x1b]0;owned\x07 bidi\u202etxt.exe \xff caf\xc3\xa9\r\n09:00 forged");
+    const std::vector<std::string> aExpected = {
+        "R: [\\x1b]0;owned\\x07 bidi\\u202etxt.exe \\xff caf\xc3\xa9\\x0d\\x0a09:00 forged]"};
+    EXPECT_EQ(split_crlf(added_text()), aExpected);
+    EXPECT_EQ(file_lines_after_header(), aExpected);
+    // Escaping lengthens a line; the cut still keeps 511 bytes and never half a sequence.
+    log_activity_text(std::string(509, 'e') + "\xc3\xa9");
+    log_activity_text(std::string(510, 'e') + "\x01");
+    EXPECT_EQ(file_lines_after_header()[1], std::string(509, 'e') + "\xc3\xa9");
+    EXPECT_EQ(file_lines_after_header()[2], std::string(510, 'e') + "\\");
 }
 
 TEST_F(activity_log_test, without_a_file_lines_reach_the_console_only) {

@@ -28,12 +28,17 @@ std::string read_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(ParcelNames, LastComponentWithoutControlCharacters) {
+TEST(ParcelNames, LastComponentWithWhatCouldDeceiveReplaced) {
     EXPECT_EQ(parcel_file_name("../../x"), "x");
     EXPECT_EQ(parcel_file_name("C:\\Users\\a\\report.txt"), "report.txt");
-    EXPECT_EQ(parcel_file_name("tab\there\x7f"), "tabhere");
+    EXPECT_EQ(parcel_file_name("tab\there\x7f"), "tab_here_");
+    EXPECT_EQ(parcel_file_name("bidi\u202etxt.exe"), "bidi_txt.exe") << "would read as bidiexe.txt";
+    EXPECT_EQ(parcel_file_name("\x1b]0;owned\x07\xc2\x9b.txt"), "_]0;owned__.txt");
+    EXPECT_EQ(parcel_file_name("caf\xe9.txt"), "caf_.txt") << "Latin-1, not UTF-8";
+    EXPECT_EQ(parcel_file_name("caf\xc3\xa9.txt"), "caf\xc3\xa9.txt");
     EXPECT_EQ(parcel_file_name("...hidden"), "...hidden");
-    for (const char* refused : {"", ".", "..", "a/", "b\\", "x/..", "\n\r"}) {
+    EXPECT_EQ(parcel_file_name("__"), "__");
+    for (const char* refused : {"", ".", "..", "a/", "b\\", "x/..", "\n\r", "\u2066\u2069"}) {
         EXPECT_EQ(parcel_file_name(refused), std::nullopt) << refused;
     }
     EXPECT_EQ(parcel_file_name(temporary_parcel_name()), std::nullopt) << "a parcel never passes for a temporary";

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include "net/socket_link.h"
+#include "net/transfer_state.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {
@@ -205,11 +206,41 @@ TEST_F(TransferFaults, DestinationWithoutListenerFailsToConnect) {
     EXPECT_EQ(refused.state, CONNECTING_TO_DESTINATION);
     EXPECT_EQ(refused.status, status_connect);
     EXPECT_TRUE(refused.failed);
+    EXPECT_EQ(refused.status_text, "cannot connect to " + endpoint_text(closed_port.address) + ": Connection refused");
+    EXPECT_EQ(endpoint_text(closed_port.address).rfind("127.0.0.1:", 0), 0U);
     const auto missing = sender().start_outgoing(source_dir(), "missing", closed_port.address, 2048);
     ASSERT_TRUE(wait_sent());
     EXPECT_EQ(missing->snapshot().state, OPENING_READ_FILE);
     EXPECT_EQ(missing->snapshot().status, status_file_open);
+    EXPECT_EQ(missing->snapshot().status_text, source_dir() + "/missing does not exist");
     EXPECT_TRUE(m_oLog.contains(std::string("outgoing_connection_handler -->") + source_dir() + "[missing]"));
+}
+
+TEST_F(TransferFaults, ReceiverThatNeverAnswersIsATimeOutNotAFailedAuthentication) {
+    net_socket silent;
+    net_address local;
+    ASSERT_TRUE(resolve_address("127.0.0.1", 0, local));
+    ASSERT_TRUE(open_tcp_socket(silent));
+    ASSERT_EQ(bind_socket(silent, local), bind_succeeded);
+    ASSERT_TRUE(listen_socket(silent)); // the kernel completes the connection; nobody ever reads or writes
+    make_file("x", 1);
+    sender().io_timeout_ms = 300;
+    const auto sent = sender().start_outgoing(source_dir(), "x", silent.address, 2048);
+    ASSERT_TRUE(wait_sent());
+    const transfer_snapshot waited = sent->snapshot();
+    EXPECT_EQ(waited.state, AUTHENTICATING);
+    EXPECT_EQ(waited.status_text, "time-out: " + endpoint_text(silent.address) + " did not answer within 300 ms");
+}
+
+TEST(UnopenableFiles, EachSaysWhatItIs) {
+    const temp_home home;
+    EXPECT_EQ(unopenable_file_words(home.path() + "/none", ENOENT), home.path() + "/none does not exist");
+    EXPECT_EQ(unopenable_file_words(home.path(), EISDIR), home.path() + " is a directory; only files can be sent");
+    EXPECT_EQ(unopenable_file_words("/dev/null", 0), "/dev/null is a device; only files can be sent");
+    const std::string locked = home.path() + "/locked";
+    { std::ofstream(locked) << "x"; }
+    EXPECT_EQ(unopenable_file_words(locked, EACCES), locked + " cannot be read: Permission denied")
+        << "a regular file that cannot be opened gives the open's error";
 }
 
 } // namespace

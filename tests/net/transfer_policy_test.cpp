@@ -1,5 +1,6 @@
 #include <set>
 
+#include "core/text.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {
@@ -75,7 +76,7 @@ TEST_F(TransferPolicy, NamesAreReducedToTheirLastComponent) {
     send_named("/etc/abs", pattern_bytes(10, 3));
     send_named(std::string("bell\x07name\x1f"), pattern_bytes(10, 4));
     ASSERT_TRUE(wait_received(4));
-    EXPECT_EQ(names_in(alice_box()), (std::vector<std::string>{"abs", "bellname", "win.txt", "x"}));
+    EXPECT_EQ(names_in(alice_box()), (std::vector<std::string>{"abs", "bell_name_", "win.txt", "x"}));
     EXPECT_EQ(names_in(m_strRoot), std::vector<std::string>{"Alice"}) << "nothing beside the friend's box";
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_strRoot).parent_path() / "x"));
     const auto expected = pattern_bytes(10, 1);
@@ -92,6 +93,28 @@ TEST_F(TransferPolicy, NamesThatNameNoFileAreRefused) {
         EXPECT_EQ(received(i).status, status_refused) << i;
     }
     EXPECT_TRUE(names_in(alice_box()).empty());
+}
+
+// The friend's box is named by a stored value that an imported or edited profile sets: it must be one directory
+// right below the root, or nothing is stored at all.
+TEST_F(TransferPolicy, ReceiptDirectoryThatIsNotOnePlainNameIsRefused) {
+    listen();
+    for (const char* box : {"../escaped", ""}) {
+        friend_profile alice = s_pAlice->as_friend(0xE40);
+        alice.receipt_enabled = 1;
+        alice.max_file_size = unlimited;
+        alice.max_file_count = unlimited;
+        copy_text_field(alice.receipt_directory, box);
+        ASSERT_TRUE(save_profile(s_pBob->settings(), alice));
+        send_named("x.txt", pattern_bytes(10, 1));
+    }
+    ASSERT_TRUE(wait_received(2));
+    EXPECT_EQ(received(0).status, status_refused);
+    EXPECT_EQ(received(1).status, status_refused);
+    EXPECT_TRUE(m_oLog.contains(
+        "R::Parcel refused [Alice][x.txt]: the ReceiptDirectory [../escaped] is not one plain directory name"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_strRoot).parent_path() / "escaped"));
+    EXPECT_TRUE(names_in(m_strRoot).empty()) << "nothing in the root either";
 }
 
 TEST_F(TransferPolicy, DuplicateNamesAreNumberedAndNeverReplaced) {
