@@ -50,6 +50,10 @@ std::string hive_location(root which) {
     return which == root::machine ? paths::machine_hive_path() : paths::user_hive_path();
 }
 
+bool is_read_only(const key& k) {
+    return k && k.owner()->read_only();
+}
+
 status open_root(root which, key& out) {
     std::shared_ptr<hive> opened;
     const status result = hive::open(hive_location(which), opened);
