@@ -69,7 +69,7 @@ private:
 // Opens the root key of a hive, creating the database file (mode 0600, in a directory of mode 0700) when it is
 // missing. A hive this user may read but not write opens read-only: its values read as usual and every change to
 // it gives access_denied (see is_read_only). A hive that cannot be read yields access_denied, one that is damaged
-// cannot_open_hive or registry_corrupt.
+// cannot_open_hive or registry_corrupt. The user hive and its journals, when this user owns them, are made 0600.
 // Keys of one process share one connection per hive file; the location is looked up on every call, so a
 // changed QUORVEL_HOME applies to the next open_root while keys already open stay with their hive.
 // After fork() the child opens its own connection; keys it inherited must not be used (nor closed) there.
