@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -6,6 +7,7 @@
 
 #include "net/parcel_box.h"
 #include "support/temp_home.h"
+#include "transfer_fixture.h"
 
 namespace tiv {
 namespace {
@@ -58,6 +60,28 @@ TEST_F(ParcelBox, ABoxOfAnotherUserIsRefused) {
     ASSERT_EQ(::chown(box.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
     EXPECT_EQ(prepare_parcel_box(m_strRoot, box),
               "the parcel box " + box + " belongs to another user (uid " + std::to_string(nobody->pw_uid) + ")");
+}
+
+// The receiver asks for the box where it stores: a friend's box that was swapped for a link is never written through.
+class ParcelBoxTransfer : public test::transfer_test {};
+
+TEST_F(ParcelBoxTransfer, AParcelForABoxThatIsASymbolicLinkIsRefused) {
+    const std::string elsewhere = m_strRoot + "-elsewhere";
+    ASSERT_TRUE(fs::create_directories(elsewhere));
+    ASSERT_TRUE(fs::create_directories(fs::path(alice_box()).parent_path()));
+    fs::create_directory_symlink(elsewhere, alice_box());
+    listen();
+    const auto sent = send_file(make_file("linked.bin", 100));
+    ASSERT_TRUE(wait_sent());
+    ASSERT_TRUE(wait_received(1));
+    EXPECT_TRUE(received(0).failed);
+    EXPECT_TRUE(sent->snapshot().failed);
+    const std::vector<std::string> lines = m_oLog.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [this](const std::string& line) {
+        return line.ends_with("the parcel box " + alice_box() + " is a symbolic link");
+    }));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    fs::remove_all(elsewhere);
 }
 
 } // namespace
