@@ -35,13 +35,13 @@ bool is_loopback(const net_address& address) {
     return (ntohl(address.sockaddr.sin_addr.s_addr) >> 24) == 127;
 }
 
-// A host name counts for friends only when it resolves to an address off this computer: on many systems it
-// resolves to 127.0.1.1, which no friend can reach.
 struct machine_address_defaults {
     std::string interface_address;
     std::string external_name;
 };
 
+// A host name counts for friends only when it resolves to an address off this computer: on many systems it
+// resolves to 127.0.1.1, which no friend can reach. Friends then get the listening address itself.
 machine_address_defaults default_machine_addresses() {
     const std::string host = local_host_name();
     net_address local{};
