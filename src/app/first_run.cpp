@@ -1,11 +1,12 @@
 #include "app/first_run.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
 #include "net/net_address.h"
+#include "platform/adapter_default_route.h"
 #include "platform/paths.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
@@ -22,45 +23,99 @@ std::string local_host_name() {
     }
     return name;
 }
-} // namespace
 
-void set_machine_defaults(qvl_settings_data& settings) {
+std::string dotted_text(std::uint32_t address_host_order) {
+    in_addr address{};
+    address.s_addr = htonl(address_host_order);
+    char dotted[INET_ADDRSTRLEN] = {};
+    return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
+}
+
+bool is_loopback(const net_address& address) {
+    return (ntohl(address.sockaddr.sin_addr.s_addr) >> 24) == 127;
+}
+
+struct machine_address_defaults {
+    std::string interface_address;
+    std::string external_name;
+};
+
+// A host name counts for friends only when it resolves to an address off this computer: on many systems it
+// resolves to 127.0.1.1, which no friend can reach. Friends then get the listening address itself.
+machine_address_defaults default_machine_addresses() {
+    const std::string host = local_host_name();
+    net_address local{};
+    const bool resolved = resolve_address(host.c_str(), default_listening_port, local);
+    const bool host_reachable = resolved && !is_loopback(local) && local.sockaddr.sin_addr.s_addr != 0;
+    const std::optional<std::uint32_t> reachable = reachable_ipv4_of_this_machine();
+    machine_address_defaults defaults;
+    if (reachable) {
+        defaults.interface_address = dotted_text(*reachable);
+    } else if (host_reachable) {
+        defaults.interface_address = dotted_text(ntohl(local.sockaddr.sin_addr.s_addr));
+    }
+    if (defaults.interface_address.empty()) {
+        defaults.interface_address = "127.0.0.1";
+    }
+    if (host_reachable) {
+        defaults.external_name = local.host_name[0] != '\0' ? std::string(local.host_name) : host;
+    } else {
+        defaults.external_name = reachable ? defaults.interface_address : host;
+    }
+    return defaults;
+}
+
+// Every user has a parcel box root of their own below their home, whoever set the machine up. A root the user
+// already has stays.
+void set_parcel_box_root_default(qvl_settings_data& settings) {
+    const std::optional<std::string> stored = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
+    if (stored && !stored->empty()) {
+        return;
+    }
     const std::string parcel_root = paths::default_parcel_box_root();
     settings.set_text(text_setting::parcel_box_directory_root, parcel_root);
     write_text_setting(settings.user_key(), names::parcel_box_directory_root, parcel_root);
+}
 
+// A new user starts with exactly the key types the machine approves. When the machine settings cannot be read, the
+// user's stored value stays: a zero written now would refuse every session key for good.
+void set_user_key_types_default(qvl_settings_data& settings) {
+    const std::optional<std::uint32_t> machine_types =
+        read_dword_setting(settings.machine_key(), names::enabled_sk_caps);
+    if (!machine_types) {
+        settings.set_number(number_setting::user_key_types,
+                            read_dword_setting(settings.user_key(), names::enabled_sk_caps).value_or(0));
+        return;
+    }
+    settings.set_number(number_setting::machine_key_types, *machine_types);
+    settings.set_number(number_setting::user_key_types, *machine_types);
+    write_dword_setting(settings.user_key(), names::enabled_sk_caps, *machine_types);
+}
+} // namespace
+
+void set_machine_defaults(qvl_settings_data& settings) {
     write_text_setting(settings.machine_key(), names::current_csp, names::default_provider_name);
     settings.set_number(number_setting::provider_key_types, default_key_type_mask);
     write_dword_setting(settings.machine_key(), names::current_csp_sk_caps, default_key_type_mask);
     settings.set_number(number_setting::machine_key_types, default_key_type_mask);
     write_dword_setting(settings.machine_key(), names::enabled_sk_caps, default_key_type_mask);
 
-    const std::string host = local_host_name();
-    net_address local{};
-    const bool resolved = resolve_address(host.c_str(), default_listening_port, local);
-    // An unresolved host keeps its own name: friends may still reach it through their own resolver.
-    const std::string external = resolved ? std::string(local.host_name) : host;
-    settings.set_text(text_setting::external_name, external);
-    write_text_setting(settings.machine_key(), names::external_name, external);
+    const machine_address_defaults addresses = default_machine_addresses();
+    settings.set_text(text_setting::external_name, addresses.external_name);
+    write_text_setting(settings.machine_key(), names::external_name, addresses.external_name);
 
     write_dword_setting(settings.machine_key(), names::legacy_exchange, 1);
 
     settings.set_number(number_setting::listening_port, default_listening_port);
     write_dword_setting(settings.machine_key(), names::interface_ip_port, default_listening_port);
 
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &local.sockaddr.sin_addr, dotted, sizeof dotted) == nullptr || dotted[0] == '\0') {
-        std::snprintf(dotted, sizeof dotted, "127.0.0.1");
-    }
-    settings.set_text(text_setting::interface_ip_address, dotted);
-    write_text_setting(settings.machine_key(), names::interface_ip_address, dotted);
+    settings.set_text(text_setting::interface_ip_address, addresses.interface_address);
+    write_text_setting(settings.machine_key(), names::interface_ip_address, addresses.interface_address);
 }
 
 void set_user_defaults(qvl_settings_data& settings) {
-    const std::uint32_t machine_types = read_dword_setting(settings.machine_key(), names::enabled_sk_caps).value_or(0);
-    settings.set_number(number_setting::machine_key_types, machine_types);
-    settings.set_number(number_setting::user_key_types, machine_types);
-    write_dword_setting(settings.user_key(), names::enabled_sk_caps, machine_types);
+    set_user_key_types_default(settings);
+    set_parcel_box_root_default(settings);
 
     if (!read_text_setting(settings.user_key(), names::user_uuid)) {
         write_text_setting(settings.user_key(), names::user_uuid, create_uuid_text());

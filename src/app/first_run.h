@@ -9,11 +9,14 @@ class qvl_settings_data;
 inline constexpr std::uint32_t default_key_type_mask = 0xE40;
 inline constexpr std::uint32_t default_listening_port = 20000;
 
-// First-run defaults of the machine key (and the user's parcel box root). Run while the machine's
-// "SetupComplete" is not set.
+// First-run defaults of the machine key. The listening address is that of the interface holding the default route
+// (else the first non-loopback IPv4 address that is up); "ExternalName" is the host name when it resolves to an
+// address off this computer, else that listening address. Run while the machine's "SetupComplete" is not set.
 void set_machine_defaults(qvl_settings_data& settings);
 
 // First-run defaults of the user key. An existing "UserUUID" is kept: an identity survives a repeated first run.
+// A user without a parcel box root gets one below their own home; the machine's approved key types become the
+// user's only when the machine settings can be read.
 void set_user_defaults(qvl_settings_data& settings);
 
 } // namespace tiv

@@ -161,6 +161,12 @@ status check_identity_choices(const identity_choices& choices) {
     if (choices.parcel_root && choices.parcel_root->empty()) {
         return {status_code::invalid, "the parcel box root must not be empty."};
     }
+    if (choices.external_name && choices.external_name->find_first_of(" \t\r\n") != std::string::npos) {
+        return {status_code::invalid, "the external name must be one host name or address, without spaces."};
+    }
+    if (choices.external_name && choices.external_name->empty()) {
+        return {status_code::invalid, "the external name must not be empty."};
+    }
     return {};
 }
 
@@ -173,27 +179,35 @@ status set_up_identity(qvl_settings_data& settings, const identity_choices& choi
         return {status_code::io_failure,
                 "cannot open the user settings at " + reg::hive_location(reg::root::user) + "."};
     }
-    if (!settings.machine_key()) {
-        warnings.push_back("the machine settings at " + reg::hive_location(reg::root::machine) +
-                           " cannot be opened for writing; their current values stay in force.");
+    if (const std::optional<std::string> notice = settings.machine_settings_notice()) {
+        warnings.push_back(*notice);
     }
     load_settings_with_defaults(settings);
 
-    bool written = true;
+    // The first setting refused names its file; the ones before it are kept.
+    status written;
+    const auto save = [&settings, &written](auto which, const auto& value) {
+        if (written) {
+            written = save_setting(settings, which, value);
+        }
+    };
     if (choices.name) {
-        written &= save_setting(settings, text_setting::user_name, *choices.name).ok();
+        save(text_setting::user_name, *choices.name);
     }
     if (choices.parcel_root) {
-        written &= save_setting(settings, text_setting::parcel_box_directory_root, *choices.parcel_root).ok();
+        save(text_setting::parcel_box_directory_root, *choices.parcel_root);
     }
     if (choices.address) {
-        written &= save_setting(settings, text_setting::interface_ip_address, *choices.address).ok();
+        save(text_setting::interface_ip_address, *choices.address);
     }
     if (choices.port) {
-        written &= save_setting(settings, number_setting::listening_port, *choices.port).ok();
+        save(number_setting::listening_port, *choices.port);
+    }
+    if (choices.external_name) {
+        save(text_setting::external_name, *choices.external_name);
     }
     if (!written) {
-        return {status_code::io_failure, "the settings could not be written; nothing was changed for good."};
+        return written;
     }
     // A machine hive that cannot be written was reported above; its set-up stays as it was.
     (void)mark_setup_complete(settings.machine_key());

@@ -48,6 +48,7 @@ struct identity_choices {
     std::optional<std::string> address; // dotted IPv4
     std::optional<std::uint32_t> port;
     std::optional<std::string> parcel_root;
+    std::optional<std::string> external_name; // the "ADDR:" friends get: a host name or address they can reach
 };
 
 // invalid, with the reason, when a choice could never work; checked before anything is written.

@@ -13,8 +13,9 @@
 namespace tiv {
 
 std::string activity_log_path(const qvl_settings_data& settings) {
-    const std::optional<std::string> directory = read_text_setting(settings.user_key(), names::installation_directory);
-    return directory.value_or(paths::default_log_directory()) + "/QVLLogfile.txt";
+    const std::optional<std::string> directory =
+        installation_directory(settings.user_key(), paths::default_log_directory());
+    return directory ? *directory + "/QVLLogfile.txt" : std::string();
 }
 
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::event_sink* events)
@@ -40,7 +41,10 @@ void program_spine::start() {
 
     // Opened before the listener, so the sweep of leftovers and the first transfer are on record.
     m_strLogPath = activity_log_path(m_oSettings);
-    m_oLogStatus = app::open_log_file(m_strLogPath);
+    m_oLogStatus = m_strLogPath.empty() ? app::status(app::status_code::invalid,
+                                                      "the user setting \"InstallationDirectory\" is empty; set it "
+                                                      "to the directory of the activity log, or delete it.")
+                                        : app::open_log_file(m_strLogPath);
     m_bLogOpen = m_oLogStatus.ok();
 
     // A listener that cannot listen is no message at start-up; the front end shows listen_status() as it sees fit.

@@ -14,7 +14,8 @@
 
 namespace tiv {
 
-// "InstallationDirectory"/QVLLogfile.txt, or the default log directory when the value is missing.
+// "InstallationDirectory"/QVLLogfile.txt, or the default log directory when the value is missing; empty when the
+// value is empty.
 [[nodiscard]] std::string activity_log_path(const qvl_settings_data& settings);
 
 // The program's start-up and orderly shutdown without windows: identity and keys, the listener with the

@@ -52,6 +52,7 @@ std::optional<std::string> parse_init_options(const parsed_args& args, app::iden
     }
     choices.name = args.value("name");
     choices.address = args.value("address");
+    choices.external_name = args.value("external-name");
     if (auto port = args.value("port")) {
         auto number = parse_number(*port);
         if (!number) {
@@ -143,16 +144,26 @@ std::vector<command> identity_commands() {
     return {
         {"init",
          "write first-run defaults and set this user's identity",
-         "Usage: quorvel-cli init [--name NAME] [--address A] [--port N] [--parcel-root DIR] [--key-bits N]\n"
+         "Usage: quorvel-cli init [--name NAME] [--address A] [--port N] [--external-name HOST]\n"
+         "                        [--parcel-root DIR] [--key-bits N]\n"
          "Writes the machine and user first-run defaults where set-up is not complete, applies the given\n"
          "options, marks set-up complete and prints the identity.\n\n"
          "  --name NAME         the user name friends see\n"
          "  --address A         dotted IPv4 address of the interface to listen on\n"
          "  --port N            TCP port to listen on (1-65535, default 20000)\n"
+         "  --external-name HOST\n"
+         "                      the host name or address friends connect to, exported as ADDR: (default:\n"
+         "                      this host's name when it resolves off this computer, else the listening\n"
+         "                      address)\n"
          "  --parcel-root DIR   directory below which every friend's parcel box lies\n"
          "  --key-bits N        length of the RSA key pairs made when this user has none yet\n"
          "                      (1024 to 16384 in steps of 256, default 3072)\n",
-         {{"name", true}, {"address", true}, {"port", true}, {"parcel-root", true}, {"key-bits", true}},
+         {{"name", true},
+          {"address", true},
+          {"port", true},
+          {"external-name", true},
+          {"parcel-root", true},
+          {"key-bits", true}},
          run_init},
         {"whoami",
          "print this user's identity",

@@ -9,6 +9,7 @@
 
 #include "log/activity_log.h"
 #include "net/connection_io.h"
+#include "net/parcel_box.h"
 #include "net/parcel_names.h"
 #include "net/parcel_policy.h"
 #include "net/parcel_temporaries.h"
@@ -25,11 +26,6 @@ namespace {
 void fail_early(socket_thread& transfer, int status) {
     transfer.abort_connection();
     transfer.end(false, status);
-}
-
-bool is_directory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Receives and decrypts the record; false when it did not arrive whole or does not decrypt to one record.
@@ -156,8 +152,11 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
         return;
     }
     const std::string parcel_box = root + "/" + std::string(box_name);
-    if (!is_directory(parcel_box) && (!create_directory_path(parcel_box) || !is_directory(parcel_box))) {
-        log_activity("%x: R:Failed to create directory: %s", handle, parcel_box.c_str());
+    if (const std::optional<std::string> refused = prepare_parcel_box(root, parcel_box)) {
+        log_activity("%x: R: PARCEL BOX REFUSED[%s]: %s", handle, transfer.profile.name, refused->c_str());
+        refuse_early(transfer, refusal_receipt(receipt_reason::write_failed, status_file_open,
+                                               "the receiver's parcel box for you cannot be used"));
+        return;
     }
     const std::optional<std::string> name = parcel_file_name(record.file_name);
     if (!name) {

@@ -1,6 +1,8 @@
 #include "platform/registry.h"
 
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 #include "platform/paths.h"
@@ -50,9 +52,25 @@ std::string hive_location(root which) {
     return which == root::machine ? paths::machine_hive_path() : paths::user_hive_path();
 }
 
+bool is_read_only(const key& k) {
+    return k && k.owner()->read_only();
+}
+
 status open_root(root which, key& out) {
     std::shared_ptr<hive> opened;
-    const status result = hive::open(hive_location(which), opened);
+    const std::string location = hive_location(which);
+    const status result = hive::open(location, opened);
+    // A user hive made before hives were private is closed to other users now; a machine hive stays as its owner
+    // set it, since a shared one is meant to be read by every user.
+    if (result == success && which == root::user) {
+        for (const std::string& path : {location, location + "-wal", location + "-shm"}) {
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                (info.st_mode & 077) != 0) {
+                (void)::chmod(path.c_str(), info.st_mode & 0700);
+            }
+        }
+    }
     out = result == success ? key(std::move(opened), hive::root_id) : key();
     return result;
 }

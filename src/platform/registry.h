@@ -66,8 +66,10 @@ private:
     std::int64_t m_nId = 0;
 };
 
-// Opens the root key of a hive, creating the database file (and its directory) when it is missing.
-// A hive that cannot be opened for reading and writing yields access_denied or cannot_open_hive.
+// Opens the root key of a hive, creating the database file (mode 0600, in a directory of mode 0700) when it is
+// missing. A hive this user may read but not write opens read-only: its values read as usual and every change to
+// it gives access_denied (see is_read_only). A hive that cannot be read yields access_denied, one that is damaged
+// cannot_open_hive or registry_corrupt. The user hive and its journals, when this user owns them, are made 0600.
 // Keys of one process share one connection per hive file; the location is looked up on every call, so a
 // changed QUORVEL_HOME applies to the next open_root while keys already open stay with their hive.
 // After fork() the child opens its own connection; keys it inherited must not be used (nor closed) there.
@@ -103,6 +105,9 @@ struct value_entry {
 
 // RegDeleteKey: deletes a subkey that has no subkeys of its own, with its values.
 [[nodiscard]] status delete_key(const key& parent, std::string_view subkey);
+
+// True when the key's hive was opened read-only because this user may not write its file.
+[[nodiscard]] bool is_read_only(const key& k);
 
 // Where a root's database lives (for messages and the README's promises).
 [[nodiscard]] std::string hive_location(root which);

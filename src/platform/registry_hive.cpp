@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <unistd.h>
 
@@ -74,6 +75,36 @@ bool is_permission_error(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
+// Settings are this user's own: a new database is made readable by its owner only, before SQLite opens it, and
+// SQLite gives its journal files the mode of the database.
+status create_private_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return success;
+    }
+    if (errno == EEXIST) {
+        return success;
+    }
+    return is_permission_error(errno) ? access_denied : cannot_open_hive;
+}
+
+// A file name as the path of a "file:" URI: the characters a URI gives a meaning to are escaped.
+std::string uri_path(const std::string& path) {
+    std::string escaped;
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char digits[] = "0123456789ABCDEF";
+            escaped += '%';
+            escaped += digits[static_cast<unsigned char>(c) >> 4];
+            escaped += digits[static_cast<unsigned char>(c) & 0xf];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 } // namespace
 
 status status_from_sqlite(int rc) {
@@ -98,8 +129,8 @@ status status_from_sqlite(int rc) {
     }
 }
 
-hive::hive(std::string path, sqlite::connection db)
-    : m_strPath(std::move(path)), m_pDb(std::move(db)), m_nProcess(::getpid()) {}
+hive::hive(std::string path, sqlite::connection db, bool read_only)
+    : m_strPath(std::move(path)), m_pDb(std::move(db)), m_nProcess(::getpid()), m_bReadOnly(read_only) {}
 
 status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
     open_hives& hives = cache();
@@ -115,24 +146,33 @@ status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
     }
 
     sqlite::connection db;
-    if (const status result = open_database(path, db); result != success) {
+    bool read_only = false;
+    if (const status result = open_database(path, db, read_only); result != success) {
         return result;
     }
-    std::shared_ptr<hive> opened(new hive(path, std::move(db)));
+    std::shared_ptr<hive> opened(new hive(path, std::move(db), read_only));
     hives.aByPath[path] = opened;
     out = std::move(opened);
     return success;
 }
 
-status hive::open_database(const std::string& path, sqlite::connection& db) {
+status hive::open_database(const std::string& path, sqlite::connection& db, bool& read_only) {
+    read_only = false;
     const std::string directory = paths::parent_directory(path);
     if (!directory.empty() && !paths::make_directories(directory)) {
         return access_denied;
     }
-    // SQLite would quietly fall back to read-only for a file we may not write; callers must instead see
-    // the key as one that cannot be opened.
-    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), R_OK | W_OK) != 0) {
-        return is_permission_error(errno) ? access_denied : cannot_open_hive;
+    // A hive this user may read but not write (the machine's, shared by every user of a computer) is used as it
+    // stands: its values count, and every write to it is refused as access_denied.
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        if (!is_permission_error(errno) || ::access(path.c_str(), R_OK) != 0) {
+            return is_permission_error(errno) ? access_denied : cannot_open_hive;
+        }
+        read_only = true;
+        return open_read_only(path, db);
+    }
+    if (const status created = create_private_file(path); created != success) {
+        return created;
     }
 
     sqlite3* raw = nullptr;
@@ -187,6 +227,33 @@ status hive::open_database(const std::string& path, sqlite::connection& db) {
         return failed(rc);
     }
     return success;
+}
+
+status hive::open_read_only(const std::string& path, sqlite::connection& db) {
+    // A reader of a WAL database needs its shared-memory file; in a directory the user may not write, where it
+    // cannot be made, only an immutable open reads the file. The first query shows which of the two works.
+    for (const char* parameter : {"?mode=ro", "?immutable=1"}) {
+        sqlite3* raw = nullptr;
+        const std::string uri = "file:" + uri_path(path) + parameter;
+        const int opened = ::sqlite3_open_v2(uri.c_str(), &raw,
+                                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX, nullptr);
+        db.reset(raw);
+        if (opened != SQLITE_OK) {
+            return cannot_open_hive;
+        }
+        if (const int rc = ::sqlite3_busy_timeout(db.get(), busy_timeout_ms); rc != SQLITE_OK) {
+            return cannot_open_hive;
+        }
+        std::string version;
+        const int rc = pragma_text(db.get(), "SELECT count(*) FROM reg_keys WHERE id = 1", version);
+        if (rc == SQLITE_OK) {
+            return version == "1" ? success : cannot_open_hive;
+        }
+        if (status_from_sqlite(rc) != access_denied) {
+            return status_from_sqlite(rc) == registry_corrupt ? registry_corrupt : cannot_open_hive;
+        }
+    }
+    return cannot_open_hive;
 }
 
 status hive::begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id) {

@@ -30,6 +30,8 @@ public:
     ~hive() = default;
 
     [[nodiscard]] const std::string& path() const { return m_strPath; }
+    // Opened for reading only, because this user may not write the file.
+    [[nodiscard]] bool read_only() const { return m_bReadOnly; }
 
     // `levels` are already-checked key names below `start`.
     [[nodiscard]] status find_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id);
@@ -51,9 +53,10 @@ public:
     [[nodiscard]] status values(std::int64_t id, std::vector<value_entry>& entries);
 
 private:
-    hive(std::string path, sqlite::connection db);
+    hive(std::string path, sqlite::connection db, bool read_only);
 
-    [[nodiscard]] static status open_database(const std::string& path, sqlite::connection& db);
+    [[nodiscard]] static status open_database(const std::string& path, sqlite::connection& db, bool& read_only);
+    [[nodiscard]] static status open_read_only(const std::string& path, sqlite::connection& db);
 
     // The following expect m_oMutex to be held.
     [[nodiscard]] status key_status(std::int64_t id);
@@ -67,6 +70,7 @@ private:
     // A connection inherited through fork() must not be used by the child, so the cache hands a hive
     // only to the process that opened it.
     pid_t m_nProcess;
+    bool m_bReadOnly;
     std::mutex m_oMutex;
 };
 

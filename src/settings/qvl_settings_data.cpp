@@ -22,24 +22,53 @@ bool is_separator(char c) {
 }
 } // namespace
 
-reg::key open_version_key(reg::root which) {
+reg::key open_version_key(reg::root which, reg::status& result) {
     reg::key root_key;
-    if (reg::open_root(which, root_key) != reg::success) {
+    if (result = reg::open_root(which, root_key); result != reg::success) {
         return {};
     }
-    reg::key software;
-    if (reg::create_key(root_key, names::software, software) != reg::success) {
-        return {};
-    }
-    reg::key program;
-    if (reg::create_key(software, names::program_key, program) != reg::success) {
-        return {};
-    }
+    const std::string path = std::string(names::software) + "\\" + names::program_key + "\\" + names::version_key;
     reg::key version;
-    if (reg::create_key(program, names::version_key, version) != reg::success) {
-        return {};
+    // Opening first leaves an existing key alone, which a read-only hive requires: creating takes a write lock.
+    result = reg::open_key(root_key, path, version);
+    if (result == reg::file_not_found && !reg::is_read_only(root_key)) {
+        result = reg::create_key(root_key, path, version);
     }
-    return version;
+    return result == reg::success ? std::move(version) : reg::key();
+}
+
+reg::key open_version_key(reg::root which) {
+    reg::status ignored = reg::success;
+    return open_version_key(which, ignored);
+}
+
+std::optional<std::string> registry_manager::machine_settings_notice() const {
+    const std::string path = reg::hive_location(reg::root::machine);
+    if (m_oMachineKey) {
+        if (reg::is_read_only(m_oMachineKey)) {
+            return "the machine settings at " + path +
+                   " are read-only for this user: their values are used, and machine settings cannot be changed here.";
+        }
+        return std::nullopt;
+    }
+    std::string reason;
+    switch (m_nMachineOpenResult) {
+    case reg::access_denied:
+        reason = "this user may not read it";
+        break;
+    case reg::file_not_found:
+        reason = "it holds no Quorvel settings";
+        break;
+    case reg::registry_corrupt:
+    case reg::cannot_open_hive:
+        reason = "it is damaged or not a settings file";
+        break;
+    default:
+        reason = "it could not be read";
+        break;
+    }
+    return "the machine settings at " + path + " cannot be used (" + reason +
+           "): every machine setting reads as missing, and none is written.";
 }
 
 std::uint32_t clamped_io_block_size(std::uint32_t stored) {
@@ -54,7 +83,7 @@ registry_manager::registry_manager() = default;
 registry_manager::~registry_manager() = default;
 
 qvl_settings_data::qvl_settings_data() {
-    m_oMachineKey = open_version_key(reg::root::machine);
+    m_oMachineKey = open_version_key(reg::root::machine, m_nMachineOpenResult);
     m_oUserKey = open_version_key(reg::root::user);
     if (m_oUserKey) {
         reg::key profiles;
@@ -117,6 +146,17 @@ void qvl_settings_data::load_settings() {
     set_number(number_setting::io_block_size, block_size ? clamped_io_block_size(*block_size) : 0);
 }
 
+std::optional<std::string> installation_directory(const reg::key& user_key, const std::string& fallback) {
+    const std::optional<std::string> stored = read_text_setting(user_key, names::installation_directory);
+    if (!stored) {
+        return fallback;
+    }
+    if (stored->empty()) {
+        return std::nullopt;
+    }
+    return stored;
+}
+
 std::vector<std::string> directory_levels(const std::string& path) {
     std::vector<std::string> levels;
     if (path.empty() || path.size() > max_path_length) {
@@ -160,7 +200,7 @@ bool create_directory_path(const std::string& path) {
         return false;
     }
     for (const std::string& level : levels) {
-        (void)::mkdir(level.c_str(), 0755);
+        (void)::mkdir(level.c_str(), 0700);
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/owned_buffer.h"
@@ -11,8 +12,10 @@
 
 namespace tiv {
 
-// Opens (creating when missing) Software\Velmora\Quorvel\Version 1.2 below a root with full access.
-// A key that cannot be opened is none: reads from it count as missing, writes have no effect.
+// Opens (creating when missing) Software\Velmora\Quorvel\Version 1.2 below a root. In a read-only hive the key
+// is opened as it stands and never created. A key that cannot be opened is none: reads from it count as missing,
+// writes have no effect; `result` says why.
+[[nodiscard]] reg::key open_version_key(reg::root which, reg::status& result);
 [[nodiscard]] reg::key open_version_key(reg::root which);
 
 class registry_manager {
@@ -25,9 +28,14 @@ public:
     [[nodiscard]] const reg::key& machine_key() const { return m_oMachineKey; }
     [[nodiscard]] const reg::key& user_key() const { return m_oUserKey; }
 
+    // What a user must be told about the machine settings: a file that cannot be used (missing, damaged or
+    // unreadable, so every machine value reads as missing) or one that is read-only for this user. Names the file.
+    [[nodiscard]] std::optional<std::string> machine_settings_notice() const;
+
 protected:
     reg::key m_oMachineKey;
     reg::key m_oUserKey;
+    reg::status m_nMachineOpenResult = reg::success;
 };
 
 enum class text_setting : std::size_t {
@@ -90,9 +98,13 @@ private:
     std::array<std::atomic<std::uint32_t>, static_cast<std::size_t>(number_setting::count_)> m_aNumbers{};
 };
 
-// Splits a path at '/' or '\' and creates every level in turn; the result of each creation is ignored
-// (an existing or refused level is passed over). False only for a path without components: empty,
-// longer than 1023 characters, or nothing but separators.
+// Where the activity log goes: the user's "InstallationDirectory", or `fallback` when that value is missing. An
+// empty value gives none: it must be reported, never read as the file system root.
+[[nodiscard]] std::optional<std::string> installation_directory(const reg::key& user_key, const std::string& fallback);
+
+// Splits a path at '/' or '\' and creates every missing level in turn, mode 0700 (parcel boxes are private); the result
+// of each creation is ignored (an existing or refused level is passed over). False only for a path without components:
+// empty, longer than 1023 characters, or nothing but separators.
 [[nodiscard]] bool create_directory_path(const std::string& path);
 
 // The levels create_directory_path would create, in order (exposed so the splitting can be checked).

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "app/identity_service.h"
@@ -56,7 +57,7 @@ TEST_F(IdentityService, UnwritableMachineSettingsAreAWarningUntilAChoiceNeedsThe
     std::vector<std::string> warnings;
     ASSERT_TRUE(app::set_up_identity(settings, {}, warnings).ok());
     ASSERT_EQ(warnings.size(), 1U);
-    EXPECT_NE(warnings[0].find("cannot be opened for writing"), std::string::npos);
+    EXPECT_NE(warnings[0].find("/proc/quorvel-nowhere/machine.db cannot be used"), std::string::npos) << warnings[0];
 
     const app::status port = app::save_setting(settings, number_setting::listening_port, 20001);
     EXPECT_EQ(port.code(), app::status_code::io_failure);
@@ -64,7 +65,43 @@ TEST_F(IdentityService, UnwritableMachineSettingsAreAWarningUntilAChoiceNeedsThe
     app::identity_choices choices;
     choices.port = 20001;
     EXPECT_EQ(app::set_up_identity(settings, choices, warnings).text(),
-              "the settings could not be written; nothing was changed for good.");
+              "the machine settings at /proc/quorvel-nowhere/machine.db could not be written.");
+}
+
+TEST_F(IdentityService, ASecondUserOfASetUpMachineGetsABoxRootOfTheirOwnAndTheMachinesKeyTypes) {
+    const std::string machine = m_oHome.path() + "/shared-machine.db";
+    ::setenv("QUORVEL_MACHINE_DB", machine.c_str(), 1);
+    {
+        qvl_settings_data first;
+        std::vector<std::string> warnings;
+        ASSERT_TRUE(app::set_up_identity(first, {}, warnings).ok());
+        ASSERT_TRUE(write_dword_setting(first.machine_key(), names::enabled_sk_caps, 0x200));
+    }
+    test::temp_home second_home;
+    ::setenv("QUORVEL_MACHINE_DB", machine.c_str(), 1);
+    qvl_settings_data second;
+    app::load_settings_with_defaults(second);
+    EXPECT_EQ(second.text(text_setting::parcel_box_directory_root), second_home.path() + "/PBoxes");
+    EXPECT_EQ(read_text_setting(second.user_key(), names::parcel_box_directory_root), second_home.path() + "/PBoxes");
+    EXPECT_EQ(second.number(number_setting::user_key_types), 0x200U);
+}
+
+TEST_F(IdentityService, DamagedMachineSettingsAreReportedAndNeverRewriteTheUsersSettings) {
+    const std::string machine = m_oHome.path() + "/machine.db";
+    std::ofstream(machine) << "not a settings database at all, only text standing in the way";
+    {
+        reg::key user = open_version_key(reg::root::user);
+        ASSERT_TRUE(write_text_setting(user, names::parcel_box_directory_root, "/srv/parcels"));
+        ASSERT_TRUE(write_dword_setting(user, names::enabled_sk_caps, 0x40));
+    }
+    qvl_settings_data settings;
+    const std::optional<std::string> notice = settings.machine_settings_notice();
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_NE(notice->find(machine + " cannot be used (it is damaged or not a settings file)"), std::string::npos)
+        << *notice;
+    app::load_settings_with_defaults(settings);
+    EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), "/srv/parcels");
+    EXPECT_EQ(read_dword_setting(settings.user_key(), names::enabled_sk_caps), 0x40U);
 }
 
 TEST_F(IdentityService, FirstRunNoticeIsDueOncePerUser) {

@@ -100,6 +100,10 @@ TEST_F(ProgramSpine, ListenerRefusesToStartWithoutAParcelBoxRootKeysOrLogItCanUs
     EXPECT_EQ(root_is_a_file.code(), app::status_code::io_failure);
     EXPECT_EQ(root_is_a_file.text(), "the parcel box root " + file + " is not a directory.");
 
+    EXPECT_EQ(start_with("", logs).text(), "no parcel box root is set.") << "never the file system root";
+    EXPECT_EQ(start_with(root, "").code(), app::status_code::invalid) << "no log file at the file system root";
+    EXPECT_FALSE(std::filesystem::exists("/QVLLogfile.txt"));
+
     const app::status log_unusable = start_with(root, file);
     EXPECT_EQ(log_unusable.code(), app::status_code::io_failure);
     EXPECT_EQ(log_unusable.text(), "the activity log " + file + "/QVLLogfile.txt cannot be written: Not a directory.");

@@ -1,3 +1,4 @@
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,17 +14,27 @@ namespace {
 
 using test::run_cli;
 
+std::string read_file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class CliIdentity : public test::home_test {};
 
 TEST_F(CliIdentity, InitWritesDefaultsAppliesOptionsAndPrintsTheIdentity) {
     const std::string root = m_oHome.path() + "/boxes";
     const auto result = run_cli({"init", "--name", "Alice", "--address=127.0.0.1", "--port", "20123", "--parcel-root",
-                                 root, "--key-bits", "1024"});
+                                 root, "--key-bits", "1024", "--external-name", "alice.example.net"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_NE(result.out.find("Alice"), std::string::npos);
     EXPECT_NE(result.out.find("127.0.0.1:20123"), std::string::npos);
     struct stat info {};
     EXPECT_EQ(::stat(root.c_str(), &info), 0) << "init creates the parcel box root";
+    EXPECT_EQ(info.st_mode & 0777, 0700U) << "other users may not look into it";
+    const std::string exported = m_oHome.path() + "/alice.prf";
+    ASSERT_EQ(run_cli({"export-profile", exported}).code, 0);
+    EXPECT_NE(read_file_text(exported).find("\r\nADDR: alice.example.net\r\n"), std::string::npos)
+        << "friends get the name they can reach";
 
     const auto whoami = run_cli({"whoami"});
     ASSERT_EQ(whoami.code, 0) << whoami.err;
@@ -40,6 +51,7 @@ TEST_F(CliIdentity, UsageErrorsExitTwoAndChangeNothing) {
     EXPECT_EQ(bad_port.code, 2);
     EXPECT_NE(bad_port.err.find("port"), std::string::npos);
     EXPECT_EQ(run_cli({"init", "--address", "example.org"}).code, 2);
+    EXPECT_EQ(run_cli({"init", "--external-name", "two words"}).code, 2);
     EXPECT_EQ(run_cli({"init", "--colour"}).code, 2);
     EXPECT_EQ(run_cli({"init", "--name"}).code, 2);
     EXPECT_EQ(run_cli({"whoami"}).code, 1) << "nothing was initialised by the refused commands";

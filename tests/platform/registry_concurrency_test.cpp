@@ -253,9 +253,11 @@ TEST_F(registry_concurrency_test, threads_share_keys_and_hives) {
     }
 }
 
-TEST_F(registry_concurrency_test, a_hive_this_user_cannot_write_is_access_denied) {
-    key machine = create(open_root_key(root::machine), "Software");
-    ASSERT_EQ(set_value(machine, "CurrentCSP", REG_SZ, "x", 2), success);
+// The machine hive of a shared computer: readable by every user, writable by its owner only, in a directory other
+// users may not write (so SQLite cannot make its shared-memory file there). Its values read; every change is refused.
+TEST_F(registry_concurrency_test, a_hive_this_user_may_only_read_opens_read_only) {
+    key machine = create(open_root_key(root::machine), "Software\\Velmora");
+    ASSERT_EQ(set_value(machine, "InterfaceIPPort", REG_DWORD, "\x20\x4e\0\0", 4), success);
     machine.close();
     const std::string path = hive_location(root::machine);
     // Another user must be able to reach the file and read it, but not write it.
@@ -269,15 +271,29 @@ TEST_F(registry_concurrency_test, a_hive_this_user_cannot_write_is_access_denied
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        // Run as an ordinary user even when the tests run as root.
+        // Run as an ordinary user even when the tests run as root; each failed step exits with its own code.
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(20);
         }
-        key denied;
-        const status result = open_root(root::machine, denied);
-        ::_exit(result == access_denied && !denied ? 0 : 21);
+        key root_key;
+        if (open_root(root::machine, root_key) != success || !is_read_only(root_key)) {
+            ::_exit(21);
+        }
+        key version;
+        std::uint32_t port = 0;
+        std::uint32_t size = sizeof port;
+        if (open_key(root_key, "Software\\Velmora", version) != success ||
+            query_value(version, "InterfaceIPPort", nullptr, &port, &size) != success || port != 20000) {
+            ::_exit(22);
+        }
+        key created;
+        if (set_value(version, "InterfaceIPPort", REG_DWORD, "\0\0\0\0", 4) != access_denied ||
+            create_key(root_key, "Other", created) != access_denied) {
+            ::_exit(23);
+        }
+        ::_exit(0);
     }
-    EXPECT_EQ(wait_exit_code(pid), 0);
+    EXPECT_EQ(wait_exit_code(pid), 0) << "the step that failed: 20 identity, 21 open, 22 value, 23 write";
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
 }
 

@@ -355,6 +355,26 @@ TEST_F(registry_test, a_new_home_takes_effect_on_the_next_open_while_old_keys_st
     EXPECT_EQ(read_value(first_user, "UserName")->data, bytes_of(std::string_view("ann\0", 4)));
 }
 
+TEST_F(registry_test, new_hives_and_their_journals_are_for_their_owner_only) {
+    const mode_t previous = ::umask(022);
+    key user = create(open_root_key(root::user), "Software");
+    ASSERT_EQ(set_value(user, "UserName", REG_SZ, "ann", 4), success);
+    ::umask(previous);
+    const auto expect_private = [](const std::string& path) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 0777, 0600U) << path;
+    };
+    expect_private(hive_location(root::user));
+    expect_private(hive_location(root::user) + "-wal");
+
+    // A user hive from before is closed to others when it is next opened.
+    user.close();
+    ASSERT_EQ(::chmod(hive_location(root::user).c_str(), 0644), 0);
+    static_cast<void>(open_root_key(root::user));
+    expect_private(hive_location(root::user));
+}
+
 TEST_F(registry_test, a_file_that_is_not_a_hive_cannot_be_opened) {
     std::ofstream(hive_location(root::user)) << "this is not an SQLite database, only some text in the way";
     key k;
