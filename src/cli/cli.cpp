@@ -38,6 +38,12 @@ int fail(command_io& io, int code, const std::string& sentence) {
     return code;
 }
 
+void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings) {
+    if (const std::optional<std::string> notice = settings.machine_settings_notice()) {
+        io.err << "quorvel-cli: warning: " << *notice << '\n';
+    }
+}
+
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     console terminal(err);
     // Every question the core asks on this thread is printed and answered OK; one raised on a transfer's thread

@@ -7,6 +7,10 @@
 #include "cli/console.h"
 #include "cli/options.h"
 
+namespace tiv {
+class qvl_settings_data;
+}
+
 namespace tiv::cli {
 
 struct command_io {
@@ -33,5 +37,8 @@ std::vector<command> presence_commands();
 
 // Prints "quorvel-cli: <sentence>" on the error stream and returns the given exit code.
 int fail(command_io& io, int code, const std::string& sentence);
+// Warns, naming the file, when the machine settings are read-only or unusable: their values then come from defaults
+// or stay as they are, which explains a port or key types the user did not expect.
+void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings);
 
 } // namespace tiv::cli

@@ -107,6 +107,7 @@ int run_whoami(const parsed_args& args, command_io& io) {
     if (app::status known = app::require_identity(settings); !known) {
         return fail(io, exit_failure, known.text());
     }
+    warn_about_machine_settings(io, settings);
     crypto_provider& provider = process_crypto_provider();
     if (app::status keys = app::open_keys(settings, provider); !keys) {
         return fail(io, exit_failure, keys.text());

@@ -73,6 +73,7 @@ int run_listen(const parsed_args& args, command_io& io) {
     if (app::status known = app::require_identity(settings); !known) {
         return fail(io, exit_failure, known.text());
     }
+    warn_about_machine_settings(io, settings);
     const log_printer printer(io.terminal, io.out);
     program_spine spine(settings, process_crypto_provider(), &io.terminal);
     spine.start();
@@ -168,6 +169,7 @@ int run_send(const parsed_args& args, command_io& io) {
     if (app::status opened = app::open_sender_identity(settings, provider); !opened) {
         return fail(io, exit_failure, opened.text());
     }
+    warn_about_machine_settings(io, settings);
     app::send_session session(settings, provider, &io.terminal);
     if (app::status destination = session.set_destination(args.positional.front(), host, port); !destination) {
         return fail(io, exit_failure, destination.text());
