@@ -95,12 +95,10 @@ std::size_t status_kib(pid_t pid, const std::string& field) {
     return 0;
 }
 
-// What a long-running listener must give back: its threads, its mappings (each thread stack is one) and its
-// address space.
+// What a long-running listener must give back: its threads and its mappings (each thread stack is one).
 struct process_figures {
     std::size_t threads = 0;
     std::size_t mappings = 0;
-    std::size_t virtual_kib = 0;
 };
 
 process_figures figures_of(pid_t pid) {
@@ -111,7 +109,6 @@ process_figures figures_of(pid_t pid) {
     while (std::getline(maps, line)) {
         ++figures.mappings;
     }
-    figures.virtual_kib = status_kib(pid, "VmSize");
     return figures;
 }
 
@@ -399,10 +396,11 @@ TEST_F(LoadTest, FiftyThousandEmptyConnectionsLeaveNoThreadOrMappingBehind) {
     EXPECT_TRUE(wait_for([&] { return figures_of(listener).threads <= before.threads; }, 20s))
         << figures_of(listener).threads << " threads now, " << before.threads << " before";
 #ifndef QUORVEL_LOAD_UNDER_SANITIZER
-    // The C library keeps a few freed stacks for reuse; a leak would be two mappings and 8 MiB per connection.
+    // A leak is two mappings (a stack and its guard page) per connection. The C library keeps a few freed stacks
+    // for reuse and may open more per-thread arenas (two mappings each, at most eight per core) as load rises; the
+    // address space those arenas reserve is why the mappings are counted rather than the size.
     const process_figures after = figures_of(listener);
-    EXPECT_LE(after.mappings, before.mappings + 32);
-    EXPECT_LE(after.virtual_kib, before.virtual_kib + 64 * 1024);
+    EXPECT_LE(after.mappings, before.mappings + 64) << after.mappings << " mappings now, " << before.mappings;
 #endif
     write_random_file(source(ann, "after.bin"), 4096);
     const std::shared_ptr<socket_thread> after_flood = send(ann, "after.bin");
