@@ -1,6 +1,8 @@
 #include "crypto/tls_channel.h"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <mutex>
 
 #include <openssl/err.h>
@@ -58,26 +60,37 @@ x509_ptr self_signed(EVP_PKEY* key) {
 }
 
 // Making the certificate costs a private-key signature; reusing it for the key's later connections halves the RSA
-// work of each handshake. A new key (after a rekey) or an old certificate makes a fresh one.
+// work of each handshake. A new key (after a rekey) or an old certificate makes a fresh one. One entry per key, so
+// transfers of different identities in one process (tests, a rekey) never free a certificate another is using.
 x509_ptr certificate_for(EVP_PKEY* key) {
     constexpr auto renew_after = std::chrono::hours(12);
+    constexpr std::size_t keys_kept = 16;
+    struct entry {
+        cryptoapi::pkey_ptr key;
+        x509_ptr certificate;
+        std::chrono::steady_clock::time_point made;
+    };
     static std::mutex lock;
-    static cryptoapi::pkey_ptr cached_key;
-    static x509_ptr cached;
-    static std::chrono::steady_clock::time_point made;
+    static std::deque<entry> cache;
     std::lock_guard guard(lock);
     const auto now = std::chrono::steady_clock::now();
-    if (cached == nullptr || EVP_PKEY_eq(cached_key.get(), key) != 1 || now - made > renew_after) {
+    auto found =
+        std::find_if(cache.begin(), cache.end(), [key](const entry& e) { return EVP_PKEY_eq(e.key.get(), key) == 1; });
+    if (found == cache.end() || now - found->made > renew_after) {
         x509_ptr fresh = self_signed(key);
         if (fresh == nullptr || EVP_PKEY_up_ref(key) != 1) {
             return nullptr;
         }
-        cached_key.reset(key);
-        cached = std::move(fresh);
-        made = now;
+        if (found != cache.end()) {
+            cache.erase(found);
+        } else if (cache.size() == keys_kept) {
+            cache.pop_front();
+        }
+        cache.push_back({cryptoapi::pkey_ptr(key), std::move(fresh), now});
+        found = std::prev(cache.end());
     }
-    X509_up_ref(cached.get());
-    return x509_ptr(cached.get());
+    X509_up_ref(found->certificate.get());
+    return x509_ptr(found->certificate.get());
 }
 
 cryptoapi::pkey_ptr public_copy(const EVP_PKEY* key) {
