@@ -96,7 +96,7 @@ fuzz_identity::fuzz_identity() {
     set_user_defaults(*m_pSettings);
     m_pSettings->load_settings();
 
-    // The container is made here with the fixed pair in it, so the provider opens it instead of making one.
+    // The container is made here with the fixed exchange pair in it, so runs stay reproducible.
     const std::string key_root = home + "/keys";
     cryptoapi::key_container container;
     if (const cryptoapi::status made =
@@ -111,7 +111,9 @@ fuzz_identity::fuzz_identity() {
     }
     m_pProvider = std::make_unique<crypto_provider>(key_root, 1024);
     m_pProvider->open(every_key_type);
-    if (!m_pProvider->ready || !m_pProvider->exchange_key()->same_public_key(load_pem(own_exchange_pem))) {
+    // Opening makes no keys; the signature pair the TLS exchange needs is made once here, as `init` would.
+    if (!m_pProvider->make_missing_pairs() ||
+        !m_pProvider->exchange_key()->same_public_key(load_pem(own_exchange_pem))) {
         give_up("the provider did not open the fixed key pair");
     }
 
