@@ -1,0 +1,91 @@
+#include "ui/desktop_program.h"
+
+#include "app/identity_service.h"
+#include "app/key_service.h"
+
+namespace tiv::ui {
+
+DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
+                               unsigned first_key_bits)
+    : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_nFirstKeyBits(first_key_bits),
+      m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {}
+
+// The main window goes before the spine, whose shutdown it may still have to run.
+DesktopProgram::~DesktopProgram() {
+    if (m_pNotice) {
+        m_pNotice->disconnect(this);
+        delete m_pNotice;
+    }
+    m_pSplash.reset();
+    m_pMainWindow.reset();
+    m_oSpine.shutdown();
+}
+
+void DesktopProgram::start() {
+    if (!app::claim_first_run_notice()) {
+        startEngine();
+        return;
+    }
+    auto* notice = new AboutBox;
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    connect(notice, &QDialog::finished, this, &DesktopProgram::startEngine);
+    m_pNotice = notice;
+    notice->open();
+}
+
+void DesktopProgram::startEngine() {
+    // A new user's keys are made before the engine opens them, so a first start reports no missing keys.
+    if (!app::setup_complete(m_oSettings.user_key())) {
+        app::load_settings_with_defaults(m_oSettings);
+        // What stops the keys also stops the listener, which then says why.
+        (void)app::make_first_keys(m_oSettings, m_oProvider, m_nFirstKeyBits);
+    }
+    m_oSpine.start();
+    if (!app::setup_complete(m_oSettings.machine_key())) {
+        setUpMachine();
+    }
+    if (!app::setup_complete(m_oSettings.user_key())) {
+        setUpUser();
+    }
+    showMainWindow();
+}
+
+void DesktopProgram::setUpMachine() {
+    // A machine settings file this user cannot write would bring the set-up back at every start: say why once
+    // instead, and leave the machine's set-up to whoever may write it.
+    if (const std::optional<std::string> notice = m_oSettings.machine_settings_notice()) {
+        (void)m_oQuestions.ask(*notice, "Quorvel", MB_OK | MB_ICONWARNING);
+        return;
+    }
+    (void)app::mark_setup_complete(m_oSettings.machine_key());
+}
+
+void DesktopProgram::setUpUser() {
+    (void)app::mark_setup_complete(m_oSettings.user_key());
+}
+
+void DesktopProgram::showMainWindow() {
+    m_pMainWindow = std::make_unique<MainWindow>(m_oSpine, m_oQuestions);
+    // The window owns it: notices end with the window that shows them.
+    m_pNotices = new NoticePresenter(m_pMainWindow.get());
+    connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
+    connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
+    connect(m_pMainWindow.get(), &MainWindow::programEnded, this, [this] {
+        if (m_pSplash) {
+            m_pSplash->close();
+        }
+        emit ended();
+    });
+    m_pMainWindow->show();
+    m_pSplash = std::make_unique<SplashScreen>();
+    m_pSplash->showCentred();
+    emit started();
+}
+
+void DesktopProgram::showAbout() {
+    auto* about = new AboutBox(m_pMainWindow.get());
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+#include "app/program_spine.h"
+#include "app/questions.h"
+#include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
+#include "ui/about_box.h"
+#include "ui/main_window.h"
+#include "ui/notice_presenter.h"
+#include "ui/splash_screen.h"
+#include "ui/window_events.h"
+
+namespace tiv::ui {
+
+// The desktop program from start to end, in the order a user meets its windows: the first-run notice (once per
+// user), the engine (keys, listener, parcel box root, activity log), the set-up of a new machine and a new user,
+// then the main window with the splash over it. A step that waits for the user goes on when its window closes,
+// so no step runs an event loop of its own.
+//
+// Made on the window thread, which it makes the one thread where questions are asked: one raised anywhere else
+// becomes a notice, shown without holding the worker that raised it.
+class DesktopProgram final : public QObject {
+    Q_OBJECT
+public:
+    // The first run makes the user's keys of `first_key_bits` (tests ask for small ones, which are quick).
+    DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
+                   unsigned first_key_bits = 3072);
+    ~DesktopProgram() override;
+
+    void start();
+
+    [[nodiscard]] AboutBox* firstRunNotice() const { return m_pNotice; }
+    [[nodiscard]] MainWindow* mainWindow() const { return m_pMainWindow.get(); }
+    [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
+    [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
+    [[nodiscard]] WindowEvents& events() { return m_oEvents; }
+    [[nodiscard]] program_spine& spine() { return m_oSpine; }
+
+signals:
+    // The main window is up; start-up is over.
+    void started();
+    // The user quit: the listener and every transfer have stopped.
+    void ended();
+
+private:
+    void startEngine();
+    // The first-run set-up of the machine and of this user. Their dialogs come with the options and user
+    // settings windows; until then the defaults stand, and set-up is marked complete as the dialogs would.
+    void setUpMachine();
+    void setUpUser();
+    void showMainWindow();
+    void showAbout();
+
+    qvl_settings_data& m_oSettings;
+    crypto_provider& m_oProvider;
+    app::questions& m_oQuestions;
+    unsigned m_nFirstKeyBits;
+    WindowEvents m_oEvents;
+    app::question_routing m_oRouting;
+    program_spine m_oSpine;
+    QPointer<AboutBox> m_pNotice;
+    std::unique_ptr<MainWindow> m_pMainWindow;
+    std::unique_ptr<SplashScreen> m_pSplash;
+    QPointer<NoticePresenter> m_pNotices;
+};
+
+} // namespace tiv::ui

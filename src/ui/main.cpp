@@ -1,0 +1,22 @@
+#include <QApplication>
+
+#include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
+#include "ui/desktop_program.h"
+#include "ui/qt_questions.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    // The program ends by its quit paths only: closing the first-run notice, the last window on screen for a
+    // moment, must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    tiv::qvl_settings_data settings;
+    tiv::ui::QtQuestions questions;
+    tiv::ui::DesktopProgram program(settings, tiv::process_crypto_provider(), questions);
+    QObject::connect(&program, &tiv::ui::DesktopProgram::started,
+                     [&questions, &program] { questions.setParent(program.mainWindow()); });
+    QObject::connect(&program, &tiv::ui::DesktopProgram::ended, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    program.start();
+    return QApplication::exec();
+}

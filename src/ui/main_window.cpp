@@ -1,0 +1,153 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "ui/transfer_columns.h"
+
+namespace tiv::ui {
+
+namespace {
+QPushButton* addButton(QHBoxLayout* row, const char* objectName, const char* text, bool enabled) {
+    auto* button = new QPushButton(QString::fromLatin1(text));
+    button->setObjectName(objectName);
+    button->setEnabled(enabled);
+    button->setAutoDefault(false);
+    row->addWidget(button);
+    return button;
+}
+} // namespace
+
+MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget* parent)
+    : QMainWindow(parent), m_oSpine(spine), m_oQuestions(questions) {
+    setObjectName("id102");
+    setWindowTitle("Quorvel Receiving - https://quorvel.example.org");
+    setMinimumSize(smallest_size);
+    buildMenus();
+    setCentralWidget(buildCentre());
+    // Escape quits as the close box does; a main window has no dialog's Escape of its own.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(&m_oRefreshTimer, &QTimer::timeout, this, &MainWindow::refresh);
+    m_oRefreshTimer.start(refresh_period_ms);
+    refresh();
+}
+
+void MainWindow::buildMenus() {
+    QMenu* files = menuBar()->addMenu("&Files");
+    QAction* exit = files->addAction("&Exit");
+    exit->setObjectName("cmd32772");
+    connect(exit, &QAction::triggered, this, &MainWindow::exitCommand);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    QAction* about = help->addAction("&About Quorvel");
+    about->setObjectName("cmd32773");
+    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
+}
+
+QWidget* MainWindow::buildCentre() {
+    auto* centre = new QWidget;
+    auto* column = new QVBoxLayout(centre);
+    column->addWidget(new QLabel("Quorvel Deliveries"));
+
+    m_pList = new QTableView;
+    m_pList->setObjectName("id1001");
+    m_pList->setModel(&m_oTransfers);
+    m_pList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pList->setSortingEnabled(false);
+    m_pList->verticalHeader()->hide();
+    m_pList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_pList->horizontalHeader()->setSectionsClickable(false);
+    for (std::size_t column_index = 0; column_index < transfer_columns.size(); ++column_index) {
+        m_pList->setColumnWidth(static_cast<int>(column_index), transfer_columns[column_index].width);
+    }
+    column->addWidget(m_pList, 1);
+
+    m_pListenStatus = new QLabel;
+    m_pListenStatus->setObjectName("listenStatus");
+    m_pListenStatus->setWordWrap(true);
+    m_pListenStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(m_pListenStatus);
+
+    auto* buttons = new QHBoxLayout;
+    QPushButton* clear = addButton(buttons, "id1005", "Clear Completed", true);
+    connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
+    // No transfer can be cancelled, paused or resumed on its own yet.
+    addButton(buttons, "id1006", "Cancel", false);
+    addButton(buttons, "id1007", "Pause", false);
+    addButton(buttons, "id1008", "Resume", false);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    return centre;
+}
+
+void MainWindow::refresh() {
+    m_oTransfers.refresh(m_oSpine.incoming().snapshots());
+    showListenStatus();
+}
+
+void MainWindow::showListenStatus() {
+    const app::status& why = m_oSpine.listen_status();
+    const bool listening = why.ok() && m_oSpine.incoming().listening();
+    const QString text = listening ? "Listening on " + QString::fromStdString(m_oSpine.incoming().bound_address())
+                                   : "Not listening: " + QString::fromStdString(why.ok() ? "stopped." : why.text());
+    if (m_pListenStatus->text() != text) {
+        m_pListenStatus->setText(text);
+    }
+}
+
+void MainWindow::clearCompleted() {
+    (void)m_oSpine.incoming().clear_completed();
+    refresh();
+}
+
+void MainWindow::exitCommand() {
+    if (m_oQuestions.ask("Really quit?", "Quorvel", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        return;
+    }
+    close();
+}
+
+bool MainWindow::endProgram() {
+    if (m_oSpine.incoming().running_count() > 0 &&
+        m_oQuestions.ask("There are still active connections. Do you really want to quit?",
+                         "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        return false;
+    }
+    m_oRefreshTimer.stop();
+    m_oSpine.shutdown();
+    m_bEnded = true;
+    emit programEnded();
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_bEnded || endProgram()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    fitColumns();
+}
+
+void MainWindow::fitColumns() {
+    std::vector<int> widths;
+    for (int column = 0; column < m_oTransfers.columnCount(); ++column) {
+        widths.push_back(m_pList->columnWidth(column));
+    }
+    const std::vector<int> fitted = fittedColumnWidths(widths, m_pList->viewport()->width());
+    for (int column = 0; column < static_cast<int>(fitted.size()); ++column) {
+        m_pList->setColumnWidth(column, fitted[column]);
+    }
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,77 @@
+#include "ui/transfer_list_model.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "ui/transfer_columns.h"
+#include "ui/transfer_texts.h"
+
+namespace tiv::ui {
+
+void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers) {
+    std::unordered_set<std::uint64_t> seen;
+    for (const transfer_snapshot& transfer : transfers) {
+        seen.insert(transfer.id);
+    }
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        if (!seen.contains(m_aRows[row].id)) {
+            beginRemoveRows(QModelIndex(), row, row);
+            m_aRows.erase(m_aRows.begin() + row);
+            endRemoveRows();
+        }
+    }
+    for (const transfer_snapshot& transfer : transfers) {
+        const auto found = std::find_if(m_aRows.begin(), m_aRows.end(),
+                                        [&transfer](const transfer_snapshot& row) { return row.id == transfer.id; });
+        if (found != m_aRows.end()) {
+            *found = transfer;
+            const int row = static_cast<int>(found - m_aRows.begin());
+            emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+            continue;
+        }
+        beginInsertRows(QModelIndex(), rowCount(), rowCount());
+        m_aRows.push_back(transfer);
+        endInsertRows();
+    }
+}
+
+int TransferListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_aRows.size());
+}
+
+int TransferListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(transfer_columns.size());
+}
+
+QVariant TransferListModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) {
+        return {};
+    }
+    const transfer_snapshot& transfer = m_aRows[index.row()];
+    switch (index.column()) {
+    case 0:
+        return QString::fromStdString(transferFileName(transfer));
+    case 1:
+        return QString::fromStdString(transferStatusText(transfer));
+    case 2:
+        return QString::number(transfer.size);
+    case 3:
+        return QString::number(transfer.bytes_done);
+    case 4:
+        return QString::fromStdString(transferPercentText(transfer));
+    case 5:
+        return QString::fromStdString(transfer.friend_name);
+    default:
+        // The snapshot does not carry the peer's address yet.
+        return QString();
+    }
+}
+
+QVariant TransferListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
+        return {};
+    }
+    return QString::fromLatin1(transfer_columns[section].heading);
+}
+
+} // namespace tiv::ui

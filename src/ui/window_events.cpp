@@ -1,0 +1,23 @@
+#include "ui/window_events.h"
+
+#include <QMetaObject>
+
+namespace tiv::ui {
+
+// Each event travels by value inside the queued call: the worker's copy may be gone before the window runs it.
+void WindowEvents::log(const app::log_event& line) {
+    QMetaObject::invokeMethod(
+        this, [this, line] { emit logged(line); }, Qt::QueuedConnection);
+}
+
+void WindowEvents::transfer_changed(const transfer_snapshot& transfer) {
+    QMetaObject::invokeMethod(
+        this, [this, transfer] { emit transferChanged(transfer); }, Qt::QueuedConnection);
+}
+
+void WindowEvents::notice(const app::notice& message) {
+    QMetaObject::invokeMethod(
+        this, [this, message] { emit noticeRaised(message); }, Qt::QueuedConnection);
+}
+
+} // namespace tiv::ui

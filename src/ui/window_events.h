@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/events.h"
+
+namespace tiv::ui {
+
+// The core's events, handed over to the window thread. The sink's members run on whichever worker reported;
+// each only queues a call to this object's thread, where the matching signal is emitted, so slots connected to
+// these signals always run on the window thread and may touch widgets.
+class WindowEvents final : public QObject, public app::event_sink {
+    Q_OBJECT
+public:
+    explicit WindowEvents(QObject* parent = nullptr) : QObject(parent) {}
+
+    void log(const app::log_event& line) override;
+    void transfer_changed(const transfer_snapshot& transfer) override;
+    void notice(const app::notice& message) override;
+
+signals:
+    void logged(const tiv::app::log_event& line);
+    void transferChanged(const tiv::transfer_snapshot& transfer);
+    void noticeRaised(const tiv::app::notice& message);
+};
+
+} // namespace tiv::ui

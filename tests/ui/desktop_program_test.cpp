@@ -1,0 +1,81 @@
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <optional>
+
+#include "app/identity_service.h"
+#include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
+#include "support/temp_home.h"
+#include "ui/desktop_program.h"
+#include "ui/splash_screen.h"
+#include "ui/support/scripted_answers.h"
+
+namespace tiv::ui {
+
+// The windows of a start, in the order a user meets them, and the splash that ends it.
+class DesktopProgramTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { m_oHome.emplace(); }
+    void cleanup() { m_oHome.reset(); }
+
+    void firstRunShowsTheNoticeBeforeAnythingAndASecondRunGoesStraightToTheMainWindow() {
+        {
+            qvl_settings_data settings;
+            crypto_provider provider(m_oHome->path() + "/keys", 1024);
+            test::ScriptedAnswers answers;
+            DesktopProgram program(settings, provider, answers, 1024);
+            program.start();
+            QVERIFY(program.firstRunNotice() != nullptr && program.firstRunNotice()->isVisible());
+            QCOMPARE(program.firstRunNotice()->windowTitle(), QString("About Quorvel"));
+            QVERIFY(program.mainWindow() == nullptr);
+
+            QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("id1"), Qt::LeftButton);
+            QTRY_VERIFY(program.mainWindow() != nullptr && program.mainWindow()->isVisible());
+            QVERIFY(program.splash()->isVisible());
+            QVERIFY(app::setup_complete(settings.machine_key()) && app::setup_complete(settings.user_key()));
+            QVERIFY(provider.ready);
+            QVERIFY(program.mainWindow()->close());
+            QCOMPARE(answers.unusedAnswers(), std::size_t{0});
+        }
+        qvl_settings_data settings;
+        crypto_provider provider(m_oHome->path() + "/keys", 1024);
+        test::ScriptedAnswers answers;
+        DesktopProgram program(settings, provider, answers, 1024);
+        program.start();
+        QVERIFY(program.firstRunNotice() == nullptr);
+        QVERIFY(program.mainWindow() != nullptr && program.mainWindow()->isVisible());
+        QVERIFY(program.splash()->isVisible());
+        QVERIFY(program.mainWindow()->close());
+    }
+
+    void splashGoesAfterThreeSecondsOrAtOnceOnAClickOrAKey() {
+        SplashScreen timed;
+        QElapsedTimer clock;
+        clock.start();
+        timed.showCentred();
+        QCOMPARE(timed.size(), SplashScreen::picture_size);
+        QTRY_VERIFY_WITH_TIMEOUT(!timed.isVisible(), 6000);
+        QVERIFY(clock.elapsed() >= SplashScreen::shown_ms - 100);
+
+        SplashScreen clicked;
+        clicked.showCentred();
+        QTest::mouseClick(&clicked, Qt::RightButton);
+        QVERIFY(!clicked.isVisible());
+
+        SplashScreen keyed;
+        keyed.showCentred();
+        QTest::keyClick(&keyed, Qt::Key_Space);
+        QVERIFY(!keyed.isVisible());
+    }
+
+private:
+    std::optional<test::temp_home> m_oHome;
+};
+
+} // namespace tiv::ui
+
+QTEST_MAIN(tiv::ui::DesktopProgramTest)
+#include "desktop_program_test.moc"

@@ -1,0 +1,188 @@
+#include <QPushButton>
+#include <QTest>
+#include <arpa/inet.h>
+#include <memory>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/program_spine.h"
+#include "app/questions.h"
+#include "core/unique_fd.h"
+#include "integration/peer_process.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+#include "support/temp_home.h"
+#include "support/test_identity.h"
+#include "ui/main_window.h"
+#include "ui/support/scripted_answers.h"
+#include "ui/transfer_columns.h"
+#include "ui/window_events.h"
+
+namespace tiv::ui {
+
+namespace {
+int portOf(const std::string& bound) {
+    return std::stoi(bound.substr(bound.rfind(':') + 1));
+}
+
+void setListeningPort(test::test_identity& person, std::uint32_t port) {
+    QVERIFY(write_dword_setting(person.settings().machine_key(), names::interface_ip_port, port));
+    person.settings().load_settings();
+}
+
+// A connection that says nothing: the listener holds it as a running transfer until it gives up on it.
+unique_fd silentConnection(int port) {
+    unique_fd connection(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return unique_fd();
+    }
+    return connection;
+}
+} // namespace
+
+// The main window over a real receiver: Bob's program receives from Alice and Mallory, who run as quorvel-cli.
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        m_pAlice = std::make_unique<test::test_identity>("Alice");
+        m_pBob = std::make_unique<test::test_identity>("Bob");
+        m_pMallory = std::make_unique<test::test_identity>("Mallory");
+        for (test::test_identity* person : {m_pAlice.get(), m_pBob.get(), m_pMallory.get()}) {
+            test::prepare_peer(*person);
+        }
+        m_pAlice->befriend(*m_pBob);
+        m_pMallory->befriend(*m_pBob);
+        m_pBob->befriend(*m_pAlice);
+    }
+
+    void cleanupTestCase() {
+        m_pMallory.reset();
+        m_pBob.reset();
+        m_pAlice.reset();
+    }
+
+    void init() {
+        m_oHome.emplace();
+        setListeningPort(*m_pBob, 0);
+        m_pAnswers = std::make_unique<test::ScriptedAnswers>();
+        m_oRouting.emplace(*m_pAnswers, m_oEvents);
+        m_pSpine = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider(), &m_oEvents);
+        m_pSpine->start();
+        m_pWindow = std::make_unique<MainWindow>(*m_pSpine, *m_pAnswers);
+        m_pWindow->show();
+        m_pWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_pWindow.get()));
+    }
+
+    void cleanup() {
+        m_pWindow.reset();
+        m_pSpine.reset();
+        m_oRouting.reset();
+        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        m_pAnswers.reset();
+        m_oHome.reset();
+    }
+
+    void receivedParcelEndsCompletedARefusedOneShowsItsErrorAndClearCompletedRemovesBoth() {
+        QVERIFY(m_pSpine->listen_status().ok());
+        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pSpine->incoming().bound_address()));
+        const std::string parcel = m_oHome->path() + "/parcel.bin";
+        test::write_random_file(parcel, 70000);
+
+        test::peer_process alice(m_pAlice->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/alice.out");
+        QCOMPARE(alice.wait(60000), 0);
+        TransferListModel& rows = m_pWindow->transfers();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rows.index(0, 1).data().toString(), QString("COMPLETED"), 5000);
+        QCOMPARE(rows.index(0, 0).data().toString(), QString("parcel.bin"));
+        QCOMPARE(rows.index(0, 2).data().toString(), QString("70000"));
+        QCOMPARE(rows.index(0, 4).data().toString(), QString("100%"));
+        QCOMPARE(rows.index(0, 5).data().toString(), QString("Alice"));
+
+        // Bob never stored Mallory's key: the receiver refuses her, and the row says so.
+        test::peer_process mallory(m_pMallory->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/mallory.out");
+        QVERIFY(mallory.wait(60000) != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rows.index(1, 1).data().toString().startsWith("ERROR: "), 5000);
+        QCOMPARE(rows.index(1, 0).data().toString(), QString("<unknown>"));
+
+        QTest::mouseClick(m_pWindow->findChild<QPushButton*>("id1005"), Qt::LeftButton);
+        QCOMPARE(rows.rowCount(), 0);
+    }
+
+    void portInUseShowsNotListeningWithTheReason() {
+        const int taken = portOf(m_pSpine->incoming().bound_address());
+        setListeningPort(*m_pBob, static_cast<std::uint32_t>(taken));
+        program_spine second(m_pBob->settings(), m_pBob->provider());
+        second.start();
+        MainWindow window(second, *m_pAnswers);
+        const QString shown = window.findChild<QLabel*>("listenStatus")->text();
+        QVERIFY2(shown.startsWith("Not listening: ") && shown.contains(QString::number(taken)), qPrintable(shown));
+        QVERIFY(m_pWindow->findChild<QLabel*>("listenStatus")->text().startsWith("Listening on 127.0.0.1:"));
+    }
+
+    void neverSmallerThanItsMinimumNorAColumnNarrowerThanItsOpeningWidth() {
+        m_pWindow->resize(100, 100);
+        QCOMPARE(m_pWindow->size(), MainWindow::smallest_size);
+        auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        for (const QSize size : {QSize(350, 250), QSize(1400, 600), QSize(400, 300)}) {
+            m_pWindow->resize(size);
+            QCoreApplication::processEvents();
+            for (int column = 0; column < static_cast<int>(transfer_columns.size()); ++column) {
+                QVERIFY(list->columnWidth(column) >= transfer_columns[column].width);
+            }
+        }
+    }
+
+    void exitAsksFirstAndTheCloseBoxWithNothingRunningAsksNothing() {
+        m_pAnswers->answerNext(IDCANCEL);
+        m_pWindow->exitCommand();
+        QVERIFY(!m_pWindow->ended() && m_pWindow->isVisible());
+        QTest::keyClick(m_pWindow.get(), Qt::Key_Return);
+        QVERIFY(!m_pWindow->ended());
+
+        QVERIFY(m_pWindow->close());
+        QVERIFY(m_pWindow->ended());
+        QVERIFY(!m_pSpine->incoming().listening());
+        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t{1});
+    }
+
+    void runningTransfersAskASecondQuestionAndCancelOnEitherStays() {
+        const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
+        QVERIFY(connection.get() >= 0);
+        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
+        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answerNext(IDCANCEL);
+        m_pWindow->exitCommand();
+        QVERIFY(!m_pWindow->ended() && m_pSpine->incoming().listening());
+        QCOMPARE(QString::fromStdString(m_pAnswers->asked_so_far().back().caption),
+                 QString("WARNING: ACTIVE CONNECTIONS"));
+
+        m_pAnswers->answerNext(IDOK);
+        QTest::keyClick(m_pWindow.get(), Qt::Key_Escape);
+        QVERIFY(m_pWindow->ended());
+        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+    }
+
+private:
+    std::unique_ptr<test::test_identity> m_pAlice;
+    std::unique_ptr<test::test_identity> m_pBob;
+    std::unique_ptr<test::test_identity> m_pMallory;
+    std::optional<test::temp_home> m_oHome;
+    WindowEvents m_oEvents;
+    std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
+    std::optional<app::question_routing> m_oRouting;
+    std::unique_ptr<program_spine> m_pSpine;
+    std::unique_ptr<MainWindow> m_pWindow;
+};
+
+} // namespace tiv::ui
+
+QTEST_MAIN(tiv::ui::MainWindowTest)
+#include "main_window_test.moc"

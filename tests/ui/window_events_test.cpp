@@ -1,0 +1,103 @@
+#include <QMessageBox>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "app/questions.h"
+#include "platform/message_box.h"
+#include "support/temp_home.h"
+#include "ui/notice_presenter.h"
+#include "ui/support/scripted_answers.h"
+#include "ui/window_events.h"
+
+namespace tiv::ui {
+
+namespace {
+// Runs `work` on a thread of its own and reports whether it returned within the time-out, without ever
+// running the window thread's event loop meanwhile: what it needed from the window would never come.
+bool returnsWithoutTheWindow(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    const bool returned = test::wait_for([&] { return done.load(); }, std::chrono::seconds(5));
+    if (returned) {
+        worker.join();
+    } else {
+        // Joining would hang the suite; the failure below says what happened.
+        worker.detach();
+    }
+    return returned;
+}
+} // namespace
+
+// Worker threads reach the windows only by queued calls: their events and their questions.
+class WindowEventsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { m_oHome.emplace(); }
+    void cleanup() { m_oHome.reset(); }
+
+    void workerQuestionIsShownAsOneNoticeWithoutHoldingTheWorker() {
+        test::ScriptedAnswers answers;
+        WindowEvents events;
+        const app::question_routing routing(answers, events);
+        QWidget window;
+        NoticePresenter notices(&window);
+        connect(&events, &WindowEvents::noticeRaised, &notices, &NoticePresenter::present);
+
+        std::atomic<int> answer{0};
+        const auto ask = [&answer] {
+            answer = show_message_box("No common key caps", "Session key", MB_OK | MB_ICONERROR);
+        };
+        QVERIFY(returnsWithoutTheWindow(ask));
+        QCOMPARE(answer.load(), static_cast<int>(IDOK));
+        QVERIFY(answers.asked_so_far().empty());
+        QVERIFY(notices.shownBox() == nullptr);
+
+        QTRY_VERIFY(notices.shownBox() != nullptr);
+        QCOMPARE(notices.shownBox()->text(), QString("No common key caps"));
+        QVERIFY(!notices.shownBox()->isModal());
+        // The same notice again, while it is on screen, adds nothing.
+        QVERIFY(returnsWithoutTheWindow(ask));
+        QTest::qWait(50);
+        QCOMPARE(notices.waitingCount(), std::size_t{0});
+
+        // On the window thread the question is asked for real.
+        answers.answerNext(IDCANCEL);
+        QCOMPARE(show_message_box("Really quit?", "Quorvel", MB_OKCANCEL), static_cast<int>(IDCANCEL));
+        QCOMPARE(answers.asked_so_far().size(), std::size_t{1});
+    }
+
+    void eventsFromAWorkerArriveLaterOnTheWindowThread() {
+        WindowEvents events;
+        std::vector<QThread*> deliveredOn;
+        connect(&events, &WindowEvents::logged, this,
+                [&deliveredOn](const app::log_event&) { deliveredOn.push_back(QThread::currentThread()); });
+        connect(&events, &WindowEvents::transferChanged, this,
+                [&deliveredOn](const transfer_snapshot&) { deliveredOn.push_back(QThread::currentThread()); });
+        QVERIFY(returnsWithoutTheWindow([&events] {
+            events.log({std::chrono::system_clock::now(), 3, "R: stored"});
+            transfer_snapshot ended;
+            ended.id = 3;
+            events.transfer_changed(ended);
+        }));
+        QVERIFY(deliveredOn.empty());
+        QTRY_COMPARE(deliveredOn.size(), std::size_t{2});
+        for (QThread* thread : deliveredOn) {
+            QCOMPARE(thread, QThread::currentThread());
+        }
+    }
+
+private:
+    std::optional<test::temp_home> m_oHome;
+};
+
+} // namespace tiv::ui
+
+QTEST_MAIN(tiv::ui::WindowEventsTest)
+#include "window_events_test.moc"
