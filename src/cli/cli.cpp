@@ -3,6 +3,7 @@
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "cli/command.h"
+#include "core/version.h"
 
 namespace tiv::cli {
 
@@ -29,7 +30,8 @@ void print_overview(std::ostream& out, const std::vector<command>& commands) {
         }
         out << c.summary << '\n';
     }
-    out << "\nRun 'quorvel-cli COMMAND --help' for the options of one command.\n";
+    out << "\nRun 'quorvel-cli COMMAND --help' for the options of one command, 'quorvel-cli --version' for the\n"
+           "version.\n";
 }
 } // namespace
 
@@ -58,6 +60,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         print_overview(out, commands);
+        return exit_success;
+    }
+    if (name == "--version") {
+        out << version_text("quorvel-cli") << '\n';
         return exit_success;
     }
     for (const command& c : commands) {

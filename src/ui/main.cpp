@@ -1,11 +1,19 @@
 #include <QApplication>
+#include <cstring>
+#include <iostream>
 
+#include "core/version.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "ui/desktop_program.h"
 #include "ui/qt_questions.h"
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << tiv::version_text("quorvel") << '\n';
+        return 0;
+    }
     QApplication application(argc, argv);
     // The program ends by its quit paths only: closing the first-run notice, the last window on screen for a
     // moment, must not end it.
