@@ -21,6 +21,9 @@ enum class auth_failure {
                         // does not know it looks the same, as it allows such a sender no type at all
     peer_keys_changed,  // the receiver proved a signature key other than the one pinned for it: it re-keyed,
                         // or someone else answers in its place
+    exchange_refused,   // the old exchange: the receiver agreed on a key type, then could not hand back the
+                        // session key it was sent, as when that key was wrapped for an exchange key it no longer
+                        // holds
 };
 
 // The reason in words a user understands, empty for none and unexplained.
@@ -30,6 +33,8 @@ enum class auth_failure {
         return "no session key type that both sides allow, or the receiver does not know this sender";
     case auth_failure::peer_keys_changed:
         return "the receiver's keys do not match the profile you hold: import its new profile";
+    case auth_failure::exchange_refused:
+        return "the receiver refused the exchange: if its keys changed, import its new profile";
     default:
         return "";
     }

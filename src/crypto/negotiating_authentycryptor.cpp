@@ -160,7 +160,11 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     } else {
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
     }
-    return m_pLegacy->sender_passes(connection, destination_key, m_nChosenType, result);
+    const bool passed = m_pLegacy->sender_passes(connection, destination_key, m_nChosenType, result);
+    if (!passed && m_pLegacy->last_failure() != auth_failure::none) {
+        fail_because(m_pLegacy->last_failure());
+    }
+    return passed;
 }
 
 bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {

@@ -173,6 +173,9 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     session_key_ptr returned_own_key = import_block(pass2.a, "S");
     if (returned_own_key == nullptr) {
         log_activity("S::Authenticating FAILED->P2::import sender key");
+        if (result) {
+            fail_because(auth_failure::exchange_refused);
+        }
         result = false;
     }
     session_key_ptr receiver_key = import_block(pass2.b, "S");

@@ -30,16 +30,21 @@ std::string duration_words(int ms) {
 // The authenticator's reason, when it has one, in the words the user sees; else a receiver that said nothing
 // in time is a time-out, which is no failed proof of anything.
 std::string authentication_words(const socket_thread& transfer) {
-    const authentycryptor& authenticator = *transfer.authenticator;
-    if (authenticator.last_failure() == auth_failure::peer_keys_changed) {
-        const std::string name = transfer.profile.name;
+    const auth_failure failure = transfer.authenticator->last_failure();
+    const std::string name = transfer.profile.name;
+    const bool timed_out = transfer.socket->last_error == ETIMEDOUT;
+    if (failure == auth_failure::peer_keys_changed) {
         return name + "'s keys do not match the profile you hold: import " + name + "'s new profile";
     }
-    const std::string reason = auth_failure_reason(authenticator.last_failure());
+    // A receiver that stopped answering refused nothing.
+    if (failure == auth_failure::exchange_refused && !timed_out) {
+        return name + " refused the exchange: if " + name + "'s keys changed, import " + name + "'s new profile";
+    }
+    const std::string reason = failure == auth_failure::exchange_refused ? "" : auth_failure_reason(failure);
     if (!reason.empty()) {
         return "authentication failed: " + reason;
     }
-    if (transfer.socket->last_error == ETIMEDOUT) {
+    if (timed_out) {
         return "time-out: " + endpoint_text(transfer.peer_address) + " did not answer within " +
                duration_words(transfer.io_timeout_ms);
     }

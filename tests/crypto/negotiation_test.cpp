@@ -198,6 +198,33 @@ TEST_F(Negotiation, UnpinnedFriendsKeepTheOldExchangeUnlessTheMachineRefusesIt) 
     EXPECT_TRUE(m_oLog.contains("R::Authenticating FAILED->the legacy exchange is disabled on this machine"));
 }
 
+TEST_F(Negotiation, UnpinnedFriendWhoReKeyedIsToldApartFromOtherFailures) {
+    s_pBob->befriend(*s_pAlice);
+    // Alice still holds Bob's old exchange key: here, one Bob never had.
+    friend_profile stale = s_pBob->as_friend();
+    friend_profile other = s_pMallory->as_friend();
+    stale.key = std::move(other.key);
+    stale.key_bits = other.key_bits;
+    stale.key_bytes = other.key_bytes;
+    negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());
+    negotiating_authentycryptor receiver(s_pBob->provider(), s_pBob->settings());
+    const auto [sent, received] = exchange(sender, receiver, stale);
+    EXPECT_FALSE(sent);
+    EXPECT_FALSE(received);
+    EXPECT_EQ(sender.last_failure(), auth_failure::exchange_refused);
+
+    rsa_authentycryptor old_sender(s_pAlice->provider(), s_pAlice->settings());
+    negotiating_authentycryptor receiver2(s_pBob->provider(), s_pBob->settings());
+    EXPECT_FALSE(exchange(old_sender, receiver2, stale).first);
+    EXPECT_EQ(old_sender.last_failure(), auth_failure::exchange_refused);
+
+    // A receiver that does not know the sender refuses earlier, for another reason.
+    rsa_authentycryptor stranger(s_pMallory->provider(), s_pMallory->settings());
+    negotiating_authentycryptor receiver3(s_pBob->provider(), s_pBob->settings());
+    EXPECT_FALSE(exchange(stranger, receiver3, s_pBob->as_friend()).first);
+    EXPECT_EQ(stranger.last_failure(), auth_failure::no_common_key_type);
+}
+
 TEST_F(Negotiation, APinHeldOnOneSideOnlyRefusesTheOldExchange) {
     s_pBob->befriend(*s_pAlice); // Bob has no pin for Alice, but Alice pinned Bob
     negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings());

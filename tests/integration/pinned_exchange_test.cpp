@@ -160,6 +160,18 @@ TEST_F(PinnedPeers, AnotherKeysCertificateAndTheDisabledLegacyExchangeAreRefused
     befriend(false);
     ASSERT_TRUE(delete_profile(s_pBob->settings(), "Alice"));
     befriend(false);
+    // Unpinned, Alice holds an exchange key Bob no longer has: the old exchange says so in its own words.
+    friend_profile stale_bob = s_pBob->as_friend(all_session_key_types);
+    friend_profile other = s_pMallory->as_friend();
+    stale_bob.key = std::move(other.key);
+    stale_bob.key_bits = other.key_bits;
+    stale_bob.key_bytes = other.key_bytes;
+    ASSERT_TRUE(delete_profile(s_pAlice->settings(), "Bob"));
+    ASSERT_TRUE(save_profile(s_pAlice->settings(), stale_bob));
+    EXPECT_EQ(send(*s_pAlice, "Bob", port, {parcel}), 1);
+    EXPECT_NE(m_strLastSend.find("(Bob refused the exchange: if Bob's keys changed, import Bob's new profile)"),
+              std::string::npos)
+        << m_strLastSend;
     ASSERT_TRUE(write_dword_setting(s_pBob->settings().machine_key(), names::legacy_exchange, 0));
     EXPECT_EQ(send(*s_pAlice, "Bob", port, {parcel}), 1);
     EXPECT_NE(m_aListeners[0]->output().find("R::Authenticating FAILED->the legacy exchange is disabled"),
