@@ -76,6 +76,8 @@ void DesktopProgram::showMainWindow() {
         }
         emit ended();
     });
+    // Wide enough for every column of a usual file name; the minimum stays the window's own.
+    m_pMainWindow->resize(760, 360);
     m_pMainWindow->show();
     m_pSplash = std::make_unique<SplashScreen>();
     m_pSplash->showCentred();

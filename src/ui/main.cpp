@@ -6,6 +6,7 @@
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "ui/desktop_program.h"
+#include "ui/program_resources.h"
 #include "ui/qt_questions.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication application(argc, argv);
+    tiv::ui::loadProgramResources();
+    QApplication::setWindowIcon(tiv::ui::programIcon());
     // The program ends by its quit paths only: closing the first-run notice, the last window on screen for a
     // moment, must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
