@@ -40,18 +40,8 @@ public:
             return;
         }
         // Everything the child needs is made before the fork: between fork and exec it makes system calls only.
-        std::vector<std::string> environment = {"QUORVEL_HOME=" + home};
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            if (std::strncmp(*entry, "QUORVEL_HOME=", 13) != 0 &&
-                std::strncmp(*entry, "QUORVEL_MACHINE_DB=", 19) != 0) {
-                environment.emplace_back(*entry);
-            }
-        }
-        std::vector<char*> envp;
-        for (std::string& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
+        std::vector<std::string> environment = environment_with_home(home);
+        std::vector<char*> envp = exec_vector(environment);
         std::string program = binary;
         std::string command = "listen";
         char* argv[] = {program.data(), command.data(), nullptr};
@@ -116,13 +106,7 @@ public:
     }
     int stop(int timeout_ms) {
         ::kill(m_nPid, SIGTERM);
-        int status = 0;
-        if (!wait_for([&] { return ::waitpid(m_nPid, &status, WNOHANG) == m_nPid; },
-                      std::chrono::milliseconds(timeout_ms))) {
-            return -1;
-        }
-        m_nPid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return wait_for_exit(m_nPid, timeout_ms);
     }
 
 private:
@@ -130,11 +114,6 @@ private:
     bool m_bMountRefused = false;
     std::string m_strRefusal;
 };
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Bob's parcel box root is a file system of 1 MiB; Alice sends him more than that.
 class FullParcelBox : public peer_pair_test {
@@ -175,9 +154,10 @@ TEST_F(FullParcelBox, TransferFailsOnBothSidesAndLeavesTheSpaceFree) {
     }
     ASSERT_TRUE(listener.running()) << listener.refusal();
     const std::string listen_out = m_strWork + "/listen.out";
-    ASSERT_TRUE(wait_for([&] { return read_text(listen_out).find("Listening on 127.0.0.1:") != std::string::npos; },
-                         std::chrono::seconds(15)))
-        << read_text(listen_out);
+    ASSERT_TRUE(
+        wait_for([&] { return read_file_text(listen_out).find("Listening on 127.0.0.1:") != std::string::npos; },
+                 std::chrono::seconds(15)))
+        << read_file_text(listen_out);
     struct statvfs empty {};
     ASSERT_EQ(::statvfs(listener.inside(box_root()).c_str(), &empty), 0) << std::strerror(errno);
     const std::uint64_t free_when_empty = static_cast<std::uint64_t>(empty.f_bavail) * empty.f_frsize;
@@ -188,9 +168,9 @@ TEST_F(FullParcelBox, TransferFailsOnBothSidesAndLeavesTheSpaceFree) {
     std::string output;
     EXPECT_EQ(send(big, port, output), 1) << output;
     EXPECT_NE(output.find("failed, status 5"), std::string::npos) << output;
-    EXPECT_TRUE(wait_for([&] { return read_text(listen_out).find("R:  STATUS_ERROR [6]") != std::string::npos; },
+    EXPECT_TRUE(wait_for([&] { return read_file_text(listen_out).find("R:  STATUS_ERROR [6]") != std::string::npos; },
                          std::chrono::seconds(10)))
-        << read_text(listen_out);
+        << read_file_text(listen_out);
 
     const std::string box = listener.inside(box_root() + "/Alice");
     std::error_code error;
@@ -206,7 +186,7 @@ TEST_F(FullParcelBox, TransferFailsOnBothSidesAndLeavesTheSpaceFree) {
     write_random_file(fits, box_bytes * 3 / 4);
     EXPECT_EQ(send(fits, port, output), 0) << output;
     EXPECT_EQ(file_sha256(box + "/fits.bin"), file_sha256(fits));
-    EXPECT_EQ(listener.stop(15000), 0) << read_text(listen_out);
+    EXPECT_EQ(listener.stop(15000), 0) << read_file_text(listen_out);
     EXPECT_FALSE(fs::exists(box_root() + "/Alice")) << "the small file system was visible outside its namespace";
 }
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <openssl/evp.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -49,13 +50,16 @@ void write_random_file(const std::string& path, std::size_t size) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
 }
 
-peer_process::peer_process(const std::string& home, const std::vector<std::string>& arguments,
-                           const std::string& output)
-    : m_strOutput(output) {
-    const char* binary = std::getenv("QUORVEL_CLI");
-    if (binary == nullptr) {
-        return;
+std::vector<char*> exec_vector(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
     }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+std::vector<std::string> environment_with_home(const std::string& home) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, "QUORVEL_HOME=", 13) != 0 && std::strncmp(*entry, "QUORVEL_MACHINE_DB=", 19) != 0) {
@@ -63,18 +67,43 @@ peer_process::peer_process(const std::string& home, const std::vector<std::strin
         }
     }
     environment.push_back("QUORVEL_HOME=" + home);
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
+    return environment;
+}
+
+int wait_for_exit(pid_t& pid, int timeout_ms) {
+    int status = 0;
+    if (pid <= 0 ||
+        !wait_for([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::milliseconds(timeout_ms))) {
+        return -1;
     }
-    envp.push_back(nullptr);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+std::string read_file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+std::vector<std::string> command_line(const char* binary, const std::vector<std::string>& arguments) {
     std::vector<std::string> args = {binary};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
+    return args;
+}
+} // namespace
+
+peer_process::peer_process(const std::string& home, const std::vector<std::string>& arguments,
+                           const std::string& output)
+    : m_strOutput(output) {
+    const char* binary = std::getenv("QUORVEL_CLI");
+    if (binary == nullptr) {
+        return;
     }
-    argv.push_back(nullptr);
+    std::vector<std::string> environment = environment_with_home(home);
+    std::vector<char*> envp = exec_vector(environment);
+    std::vector<std::string> args = command_line(binary, arguments);
+    std::vector<char*> argv = exec_vector(args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -86,6 +115,33 @@ peer_process::peer_process(const std::string& home, const std::vector<std::strin
     posix_spawn_file_actions_destroy(&actions);
 }
 
+peer_process::peer_process(const std::string& home, const std::vector<std::string>& arguments,
+                           const std::string& output, const other_user& user)
+    : m_strOutput(output) {
+    const char* binary = std::getenv("QUORVEL_CLI");
+    if (binary == nullptr) {
+        return;
+    }
+    std::vector<std::string> args = command_line(binary, arguments);
+    std::vector<char*> argv = exec_vector(args);
+    std::vector<std::string> environment = {"QUORVEL_HOME=" + home, "QUORVEL_MACHINE_DB=" + user.machine_db,
+                                            "HOME=" + home, "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp = exec_vector(environment);
+    m_nPid = ::fork();
+    if (m_nPid == 0) {
+        // Only async-signal-safe calls from here on.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) {
+            ::_exit(126);
+        }
+        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0) {
+            ::_exit(126);
+        }
+        ::execve(binary, argv.data(), envp.data());
+        ::_exit(127);
+    }
+}
+
 peer_process::~peer_process() {
     if (m_nPid > 0) {
         ::kill(m_nPid, SIGKILL);
@@ -94,8 +150,7 @@ peer_process::~peer_process() {
 }
 
 std::string peer_process::output() const {
-    std::ifstream in(m_strOutput, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return read_file_text(m_strOutput);
 }
 
 bool peer_process::wait_for_output(const std::string& text, int timeout_ms) const {
@@ -109,17 +164,7 @@ void peer_process::signal(int number) const {
 }
 
 int peer_process::wait(int timeout_ms) {
-    if (m_nPid <= 0) {
-        return -1;
-    }
-    int status = 0;
-    const bool ended =
-        wait_for([&] { return ::waitpid(m_nPid, &status, WNOHANG) == m_nPid; }, std::chrono::milliseconds(timeout_ms));
-    if (!ended) {
-        return -1;
-    }
-    m_nPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return wait_for_exit(m_nPid, timeout_ms);
 }
 
 int free_loopback_port() {

@@ -23,82 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// quorvel-cli run as another, unprivileged user of this computer, with a home of its own and the machine settings
-// the administrator made. Output goes to a file that user owns.
-class unprivileged_cli {
-public:
-    unprivileged_cli(const passwd& user, const std::string& home, const std::string& machine_db,
-                     const std::vector<std::string>& arguments, const std::string& output)
-        : m_strOutput(output) {
-        const char* binary = std::getenv("QUORVEL_CLI");
-        if (binary == nullptr) {
-            return;
-        }
-        std::vector<std::string> args = {binary};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        const std::string home_variable = "QUORVEL_HOME=" + home;
-        const std::string machine_variable = "QUORVEL_MACHINE_DB=" + machine_db;
-        const std::string user_home = "HOME=" + home;
-        std::vector<char*> envp = {const_cast<char*>(home_variable.c_str()),
-                                   const_cast<char*>(machine_variable.c_str()), const_cast<char*>(user_home.c_str()),
-                                   const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
-        m_nPid = ::fork();
-        if (m_nPid == 0) {
-            // Only async-signal-safe calls from here on.
-            if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 || ::setuid(user.pw_uid) != 0) {
-                ::_exit(126);
-            }
-            const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0) {
-                ::_exit(126);
-            }
-            ::execve(binary, argv.data(), envp.data());
-            ::_exit(127);
-        }
-    }
-    unprivileged_cli(const unprivileged_cli&) = delete;
-    unprivileged_cli& operator=(const unprivileged_cli&) = delete;
-    ~unprivileged_cli() {
-        if (m_nPid > 0) {
-            ::kill(m_nPid, SIGKILL);
-            ::waitpid(m_nPid, nullptr, 0);
-        }
-    }
-
-    [[nodiscard]] std::string output() const {
-        std::ifstream in(m_strOutput, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    [[nodiscard]] bool wait_for_output(const std::string& text, int timeout_ms) const {
-        return wait_for([&] { return output().find(text) != std::string::npos; },
-                        std::chrono::milliseconds(timeout_ms));
-    }
-    // The exit code, or -1 when it did not end within the time-out.
-    int wait(int timeout_ms) {
-        int status = 0;
-        if (m_nPid <= 0 || !wait_for([&] { return ::waitpid(m_nPid, &status, WNOHANG) == m_nPid; },
-                                     std::chrono::milliseconds(timeout_ms))) {
-            return -1;
-        }
-        m_nPid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-
-private:
-    pid_t m_nPid = -1;
-    std::string m_strOutput;
-};
-
-std::string read_whole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The administrator set the computer up as root: /etc/quorvel/machine.db stands in as a root-owned file in a
 // directory only root may write. Nina, an unprivileged second user, then uses the program with it.
 class SharedMachine : public ::testing::Test {
@@ -111,15 +35,16 @@ protected:
         if (nobody == nullptr) {
             GTEST_SKIP() << "no 'nobody' user to act as the second user";
         }
-        m_oNina = *nobody;
+        m_oNina = other_user{nobody->pw_uid, nobody->pw_gid, ""};
         char pattern[] = "/tmp/quorvel-shared-machine-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         m_strShared = pattern;
         ASSERT_EQ(::chmod(m_strShared.c_str(), 0755), 0);
         m_strMachineDb = m_strShared + "/machine.db";
+        m_oNina.machine_db = m_strMachineDb;
         m_strNinaHome = m_strShared + "/nina";
         ASSERT_TRUE(fs::create_directory(m_strNinaHome));
-        ASSERT_EQ(::chown(m_strNinaHome.c_str(), m_oNina.pw_uid, m_oNina.pw_gid), 0);
+        ASSERT_EQ(::chown(m_strNinaHome.c_str(), m_oNina.uid, m_oNina.gid), 0);
         m_nNinaPort = free_loopback_port();
         ASSERT_NE(m_nNinaPort, 0);
         {
@@ -145,8 +70,8 @@ protected:
     }
 
     int nina(const std::vector<std::string>& arguments, std::string* output = nullptr) {
-        unprivileged_cli run(m_oNina, m_strNinaHome, m_strMachineDb, arguments,
-                             m_strNinaHome + "/run-" + std::to_string(++m_nRuns) + ".out");
+        peer_process run(m_strNinaHome, arguments, m_strNinaHome + "/run-" + std::to_string(++m_nRuns) + ".out",
+                         m_oNina);
         const int code = run.wait(60000);
         if (output != nullptr) {
             *output = run.output();
@@ -168,7 +93,7 @@ protected:
         return path;
     }
 
-    passwd m_oNina{};
+    other_user m_oNina{};
     std::string m_strShared;
     std::string m_strMachineDb;
     std::string m_strNinaHome;
@@ -178,7 +103,7 @@ protected:
 };
 
 TEST_F(SharedMachine, ASecondUserInitialisesReceivesIntoTheirOwnBoxAndSends) {
-    const std::string machine_before = read_whole(m_strMachineDb);
+    const std::string machine_before = read_file_text(m_strMachineDb);
     std::string output;
     ASSERT_EQ(nina({"init", "--name", "Nina", "--key-bits", "1024"}, &output), 0) << output;
     EXPECT_NE(output.find("the machine settings at " + m_strMachineDb + " are read-only for this user"),
@@ -203,7 +128,7 @@ TEST_F(SharedMachine, ASecondUserInitialisesReceivesIntoTheirOwnBoxAndSends) {
     // Alice sends to Nina, who listens where the machine settings say.
     const std::string to_nina = shared_file("to-nina.bin", 70000);
     {
-        unprivileged_cli listener(m_oNina, m_strNinaHome, m_strMachineDb, {"listen"}, m_strNinaHome + "/listen.out");
+        peer_process listener(m_strNinaHome, {"listen"}, m_strNinaHome + "/listen.out", m_oNina);
         ASSERT_TRUE(listener.wait_for_output("Listening on 127.0.0.1:" + std::to_string(m_nNinaPort), 15000))
             << listener.output();
         ASSERT_EQ(alice({"send", "Nina", to_nina, "--to=127.0.0.1:" + std::to_string(m_nNinaPort)}, &output), 0)
@@ -219,7 +144,7 @@ TEST_F(SharedMachine, ASecondUserInitialisesReceivesIntoTheirOwnBoxAndSends) {
     EXPECT_EQ(file_sha256(received), file_sha256(to_nina));
     struct stat box {};
     ASSERT_EQ(::stat(fs::path(received).parent_path().c_str(), &box), 0);
-    EXPECT_EQ(box.st_uid, m_oNina.pw_uid);
+    EXPECT_EQ(box.st_uid, m_oNina.uid);
     EXPECT_EQ(box.st_mode & 0777, 0700U);
 
     // Nina sends to Alice.
@@ -240,7 +165,7 @@ TEST_F(SharedMachine, ASecondUserInitialisesReceivesIntoTheirOwnBoxAndSends) {
         delivered |= entry.path().filename() == "to-alice.bin" && file_sha256(entry.path()) == file_sha256(to_alice);
     }
     EXPECT_TRUE(delivered);
-    EXPECT_EQ(read_whole(m_strMachineDb), machine_before) << "nothing Nina did changed the machine settings";
+    EXPECT_EQ(read_file_text(m_strMachineDb), machine_before) << "nothing Nina did changed the machine settings";
 }
 
 } // namespace
