@@ -106,7 +106,10 @@ result<std::string> export_profile(const qvl_settings_data& settings, crypto_pro
                                             "--port N' first.");
     }
     if (!write_profile_file(path, settings.text(text_setting::user_name), settings.text(text_setting::user_uuid),
-                            settings.text(text_setting::external_name), port, key_text, signature_text)) {
+                            settings.text(text_setting::external_name), port, key_text, signature_text, overwrite)) {
+        if (!overwrite && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+            return status(status_code::conflict, path + " already exists and was left as it is.");
+        }
         return status(status_code::io_failure, "could not write the profile file " + path + ".");
     }
     return path;

@@ -77,7 +77,7 @@ std::string profile_file_name(const std::string& chosen) {
 
 bool write_profile_file(const std::string& path, const std::string& user_name, const std::string& uuid,
                         const std::string& external_name, std::uint32_t port, const std::string& key_text,
-                        const std::string& signature_key_text) {
+                        const std::string& signature_key_text, bool replace) {
     std::string content = "NAME: " + user_name + "\r\nUUID: " + uuid + "\r\nADDR: " + external_name +
                           "\r\nPORT: " + std::to_string(port) + "\r\nAKEY: " + key_text + "\r\n";
     if (!signature_key_text.empty()) {
@@ -91,11 +91,14 @@ bool write_profile_file(const std::string& path, const std::string& user_name, c
     }
     const bool written = write_all(fd.get(), content) && ::fchmod(fd.get(), 0644) == 0 && ::fsync(fd.get()) == 0;
     const bool closed = ::close(fd.release()) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    // A hard link never replaces what is there, so a file made since the caller looked is kept.
+    const bool placed =
+        written && closed &&
+        (replace ? ::rename(temporary.c_str(), path.c_str()) == 0 : ::link(temporary.c_str(), path.c_str()) == 0);
+    if (!placed || !replace) {
         ::unlink(temporary.c_str());
-        return false;
     }
-    return true;
+    return placed;
 }
 
 profile_file_fields parse_profile_text(const std::string& text) {

@@ -27,10 +27,11 @@ struct profile_file_fields {
 
 // Writes the five lines (CR LF line ends), and a sixth "SKEY: " line with the signature key when one is given,
 // to a temporary file beside `path` and renames it into place, so a failed export never leaves a half-written
-// profile under the real name. Readers that predate the sixth line ignore it.
+// profile under the real name. Readers that predate the sixth line ignore it. Without `replace`, a file that is
+// at `path` by the time the new one is in place stays as it is, and the call fails.
 [[nodiscard]] bool write_profile_file(const std::string& path, const std::string& user_name, const std::string& uuid,
                                       const std::string& external_name, std::uint32_t port, const std::string& key_text,
-                                      const std::string& signature_key_text = {});
+                                      const std::string& signature_key_text = {}, bool replace = true);
 
 // Parses profile text by the reader's rules: lines of any length recognised by their first five characters, values
 // from the seventh character with CR and LF removed, later keys win, unknown lines ignored.

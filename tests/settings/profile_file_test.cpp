@@ -1,4 +1,5 @@
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "core/text.h"
@@ -31,6 +32,14 @@ TEST(ProfileFile, ExportWritesFiveCrLfLines) {
                     "PORT: 20000\r\nAKEY: " +
                         key_1024 + "\r\n");
     EXPECT_FALSE(write_profile_file(home.path() + "/missing/dir/x.prf", "a", "b", "c", 1, "d"));
+
+    // Told not to replace, a file already there is kept, and no temporary file is left beside it.
+    EXPECT_FALSE(write_profile_file(path, "Eve", "u", "a", 1, key_1024, {}, false));
+    std::string kept;
+    ASSERT_EQ(read_regular_file(path, profile_file_limit, kept), file_read::ok);
+    EXPECT_EQ(kept, text);
+    ASSERT_TRUE(write_profile_file(home.path() + "/new.prf", "Eve", "u", "a", 1, key_1024, {}, false));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 2);
 }
 
 TEST(ProfileFile, ReaderRules) {
