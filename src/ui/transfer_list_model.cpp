@@ -62,8 +62,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case 5:
         return QString::fromStdString(transfer.friend_name);
     default:
-        // The snapshot does not carry the peer's address yet.
-        return QString();
+        return QString::fromStdString(transfer.peer_address);
     }
 }
 
