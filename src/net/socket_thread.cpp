@@ -97,6 +97,9 @@ transfer_snapshot socket_thread::snapshot() const {
     transfer_snapshot copy;
     copy.id = m_nId;
     copy.direction = direction;
+    if (peer_address.sockaddr.sin_family == AF_INET) {
+        copy.peer_address = endpoint_text(peer_address);
+    }
     std::lock_guard guard(m_oLock);
     const progress& now = m_oProgress;
     copy.friend_name = now.m_strFriendName;

@@ -24,7 +24,8 @@ namespace tiv {
 //
 // What the transfer has done so far is the body's to write, through the narrow methods below, and anyone's to
 // read through snapshot(); one lock covers all of it, so a snapshot never mixes two moments of the transfer.
-// The public members below are set by the owner before the start and belong to the body from then on.
+// The public members below are set by the owner before the start and belong to the body from then on, except
+// `direction` and `peer_address`, which nobody writes once the thread runs: snapshot() reads them without the lock.
 class socket_thread : public rthread, public std::enable_shared_from_this<socket_thread> {
 public:
     socket_thread();
@@ -55,11 +56,11 @@ public:
     int io_block_size = 2048;
     int io_timeout_ms = 10000;                                  // a peer silent this long is given up
     transfer_direction direction = transfer_direction::sending; // never changes once started
+    net_address peer_address;                                   // never changes once started
     transfer_file file;
     std::unique_ptr<authentycryptor> authenticator;
     friend_profile profile;
     std::unique_ptr<net_socket> socket;
-    net_address peer_address;
 
     // Creates the body's socket; guarded against a concurrent wake().
     [[nodiscard]] bool create_socket();

@@ -12,10 +12,11 @@ enum class transfer_direction { sending, receiving };
 struct transfer_snapshot {
     std::uint64_t id = 0; // unique in the process, never reused
     transfer_direction direction = transfer_direction::sending;
-    std::string friend_name; // empty until the receiver knows who sends
-    std::string file_name;   // as the record names it
-    std::string stored_path; // a received file's final path once it is stored
-    std::uint64_t size = 0;  // the whole file's size, once known
+    std::string friend_name;  // empty until the receiver knows who sends
+    std::string peer_address; // "127.0.0.1:40312": the other end's address and port; empty until known
+    std::string file_name;    // as the record names it
+    std::string stored_path;  // a received file's final path once it is stored
+    std::uint64_t size = 0;   // the whole file's size, once known
     std::uint64_t bytes_done = 0;
     int state = 0; // transfer_state
     bool finished = false;

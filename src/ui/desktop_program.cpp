@@ -2,13 +2,14 @@
 
 #include "app/identity_service.h"
 #include "app/key_service.h"
+#include "ui/transfer_texts.h"
 
 namespace tiv::ui {
 
 DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                               unsigned first_key_bits)
-    : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_nFirstKeyBits(first_key_bits),
-      m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {}
+                               Notifier& notifier, unsigned first_key_bits)
+    : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_oNotifier(notifier),
+      m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {}
 
 // The main window goes before the spine, whose shutdown it may still have to run.
 DesktopProgram::~DesktopProgram() {
@@ -70,6 +71,7 @@ void DesktopProgram::showMainWindow() {
     m_pNotices = new NoticePresenter(m_pMainWindow.get());
     connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
+    connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
     connect(m_pMainWindow.get(), &MainWindow::programEnded, this, [this] {
         if (m_pSplash) {
             m_pSplash->close();
@@ -88,6 +90,12 @@ void DesktopProgram::showAbout() {
     auto* about = new AboutBox(m_pMainWindow.get());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
+}
+
+void DesktopProgram::notifyParcel(const transfer_snapshot& transfer) {
+    if (const std::optional<ParcelNotice> notice = parcelNotice(transfer)) {
+        m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
+    }
 }
 
 } // namespace tiv::ui

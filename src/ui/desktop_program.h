@@ -9,6 +9,7 @@
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "ui/about_box.h"
+#include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
 #include "ui/notice_presenter.h"
 #include "ui/splash_screen.h"
@@ -27,8 +28,9 @@ class DesktopProgram final : public QObject {
     Q_OBJECT
 public:
     // The first run makes the user's keys of `first_key_bits` (tests ask for small ones, which are quick).
+    // Parcels that arrive, or fail once their sender is known, are told to `notifier`.
     DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                   unsigned first_key_bits = 3072);
+                   Notifier& notifier, unsigned first_key_bits = 3072);
     ~DesktopProgram() override;
 
     void start();
@@ -54,10 +56,12 @@ private:
     void setUpUser();
     void showMainWindow();
     void showAbout();
+    void notifyParcel(const transfer_snapshot& transfer);
 
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;
     app::questions& m_oQuestions;
+    Notifier& m_oNotifier;
     unsigned m_nFirstKeyBits;
     WindowEvents m_oEvents;
     app::question_routing m_oRouting;

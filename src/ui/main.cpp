@@ -5,6 +5,7 @@
 #include "core/version.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
+#include "ui/desktop_notifier.h"
 #include "ui/desktop_program.h"
 #include "ui/program_resources.h"
 #include "ui/qt_questions.h"
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     tiv::qvl_settings_data settings;
     tiv::ui::QtQuestions questions;
-    tiv::ui::DesktopProgram program(settings, tiv::process_crypto_provider(), questions);
+    tiv::ui::DesktopNotifier notifier;
+    tiv::ui::DesktopProgram program(settings, tiv::process_crypto_provider(), questions, notifier);
     QObject::connect(&program, &tiv::ui::DesktopProgram::started,
                      [&questions, &program] { questions.setParent(program.mainWindow()); });
     QObject::connect(&program, &tiv::ui::DesktopProgram::ended, &application, &QCoreApplication::quit,

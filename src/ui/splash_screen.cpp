@@ -15,6 +15,8 @@ SplashScreen::SplashScreen(QWidget* parent)
     setFixedSize(picture_size);
     setFocusPolicy(Qt::StrongFocus);
     m_oTimer.setSingleShot(true);
+    // A coarse timer may fire 5% early, and the splash promises its three seconds.
+    m_oTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_oTimer, &QTimer::timeout, this, &QWidget::close);
 }
 

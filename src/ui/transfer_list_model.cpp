@@ -23,15 +23,20 @@ void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers)
     for (const transfer_snapshot& transfer : transfers) {
         const auto found = std::find_if(m_aRows.begin(), m_aRows.end(),
                                         [&transfer](const transfer_snapshot& row) { return row.id == transfer.id; });
+        // A short transfer starts and ends between two refreshes: a row first seen finished has just finished too.
+        const bool was_finished = found != m_aRows.end() && found->finished;
         if (found != m_aRows.end()) {
             *found = transfer;
             const int row = static_cast<int>(found - m_aRows.begin());
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-            continue;
+        } else {
+            beginInsertRows(QModelIndex(), rowCount(), rowCount());
+            m_aRows.push_back(transfer);
+            endInsertRows();
         }
-        beginInsertRows(QModelIndex(), rowCount(), rowCount());
-        m_aRows.push_back(transfer);
-        endInsertRows();
+        if (transfer.direction == transfer_direction::receiving && transfer.finished && !was_finished) {
+            emit incomingFinished(transfer);
+        }
     }
 }
 
@@ -62,8 +67,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case 5:
         return QString::fromStdString(transfer.friend_name);
     default:
-        // The snapshot does not carry the peer's address yet.
-        return QString();
+        return QString::fromStdString(transfer.peer_address);
     }
 }
 

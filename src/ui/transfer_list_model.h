@@ -24,6 +24,11 @@ public:
 
     [[nodiscard]] const transfer_snapshot& transferAt(int row) const { return m_aRows.at(row); }
 
+signals:
+    // An incoming transfer has ended, stored or not: once per transfer, from the refresh that first sees it
+    // finished, which may be the one that first sees it at all.
+    void incomingFinished(const tiv::transfer_snapshot& transfer);
+
 private:
     std::vector<transfer_snapshot> m_aRows;
 };

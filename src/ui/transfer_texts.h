@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "net/transfer_snapshot.h"
@@ -20,5 +21,16 @@ namespace tiv::ui {
 // The record's name once the receiver has it (from VERIFYING_PERMISSIONS on), "<unknown>" before; a sender knows
 // its own file's name from the start.
 [[nodiscard]] std::string transferFileName(const transfer_snapshot& transfer);
+
+// What the desktop is told when an incoming transfer ends.
+struct ParcelNotice {
+    std::string summary;
+    std::string body;
+};
+
+// "Parcel from Alice" / "report.pdf (70,000 bytes) is in your parcel box" once stored, "Parcel from Alice failed"
+// with the reason otherwise. Nothing while unfinished, and nothing for a sender who never proved who they are:
+// a stranger turned away at the door is no news for the user.
+[[nodiscard]] std::optional<ParcelNotice> parcelNotice(const transfer_snapshot& transfer);
 
 } // namespace tiv::ui

@@ -73,10 +73,12 @@ TEST_F(TransferSnapshots, FiftyTransfersReadWhileTheyRun) {
     for (const transfer_snapshot& transfer : sent) {
         EXPECT_TRUE(transfer.finished);
         EXPECT_EQ(transfer.size, read_all(sources.at(transfer.file_name)).size());
+        EXPECT_EQ(transfer.peer_address, endpoint_text(m_pListener->listening_address()));
     }
     for (const transfer_snapshot& transfer : arrived) {
         EXPECT_TRUE(transfer.finished);
         EXPECT_EQ(transfer.friend_name, "Alice");
+        EXPECT_TRUE(transfer.peer_address.starts_with("127.0.0.1:")) << transfer.peer_address;
         EXPECT_EQ(transfer.stored_path, alice_box() + "/" + transfer.file_name);
         EXPECT_TRUE(read_all(transfer.stored_path) == read_all(sources.at(transfer.file_name))) << "content differs";
     }

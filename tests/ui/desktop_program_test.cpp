@@ -6,10 +6,12 @@
 
 #include "app/identity_service.h"
 #include "crypto/crypto_provider.h"
+#include "net/transfer_state.h"
 #include "settings/qvl_settings_data.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
 #include "ui/splash_screen.h"
+#include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {
@@ -26,7 +28,8 @@ private slots:
             qvl_settings_data settings;
             crypto_provider provider(m_oHome->path() + "/keys", 1024);
             test::ScriptedAnswers answers;
-            DesktopProgram program(settings, provider, answers, 1024);
+            test::RecordingNotifier notifier;
+            DesktopProgram program(settings, provider, answers, notifier, 1024);
             program.start();
             QVERIFY(program.firstRunNotice() != nullptr && program.firstRunNotice()->isVisible());
             QCOMPARE(program.firstRunNotice()->windowTitle(), QString("About Quorvel"));
@@ -43,11 +46,22 @@ private slots:
         qvl_settings_data settings;
         crypto_provider provider(m_oHome->path() + "/keys", 1024);
         test::ScriptedAnswers answers;
-        DesktopProgram program(settings, provider, answers, 1024);
+        test::RecordingNotifier notifier;
+        DesktopProgram program(settings, provider, answers, notifier, 1024);
         program.start();
         QVERIFY(program.firstRunNotice() == nullptr);
         QVERIFY(program.mainWindow() != nullptr && program.mainWindow()->isVisible());
         QVERIFY(program.splash()->isVisible());
+
+        // A parcel the main window sees stored reaches the desktop.
+        transfer_snapshot stored;
+        stored.direction = transfer_direction::receiving;
+        stored.friend_name = "Alice";
+        stored.state = COMPLETED;
+        stored.finished = true;
+        program.mainWindow()->transfers().refresh({stored});
+        QCOMPARE(notifier.shown_so_far().size(), std::size_t{1});
+        QCOMPARE(notifier.shown_so_far()[0].summary, QString("Parcel from Alice"));
         QVERIFY(program.mainWindow()->close());
     }
 

@@ -104,6 +104,7 @@ private slots:
         QCOMPARE(rows.index(0, 2).data().toString(), QString("70000"));
         QCOMPARE(rows.index(0, 4).data().toString(), QString("100%"));
         QCOMPARE(rows.index(0, 5).data().toString(), QString("Alice"));
+        QVERIFY(rows.index(0, 6).data().toString().startsWith("127.0.0.1:"));
 
         // Bob never stored Mallory's key: the receiver refuses her, and the row says so.
         test::peer_process mallory(m_pMallory->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/mallory.out");

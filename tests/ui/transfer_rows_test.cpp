@@ -71,6 +71,43 @@ private slots:
         QCOMPARE(model.headerData(6, Qt::Horizontal).toString(), QString("IP:PORT"));
     }
 
+    // The news of an ended parcel is given once: a row seen finished again, or a sender's row, stays quiet.
+    void modelSignalsEachIncomingTransferOnceWhenItFinishes() {
+        TransferListModel model;
+        std::vector<std::uint64_t> finished;
+        connect(&model, &TransferListModel::incomingFinished,
+                [&finished](const transfer_snapshot& transfer) { finished.push_back(transfer.id); });
+        transfer_snapshot sending = ended(receiving(3, COMPLETED, 10, 10), false);
+        sending.direction = transfer_direction::sending;
+        model.refresh({receiving(1, RUNNING, 10, 5), sending, ended(receiving(2, COMPLETED, 10, 10), false)});
+        QVERIFY(finished == std::vector<std::uint64_t>{2});
+        for (int round = 0; round < 2; ++round) {
+            model.refresh(
+                {ended(receiving(1, RUNNING, 10, 5), true), sending, ended(receiving(2, COMPLETED, 10, 10), false)});
+        }
+        QVERIFY((finished == std::vector<std::uint64_t>{2, 1}));
+    }
+
+    void noticeNamesTheStoredFileOrWhyItFailedAndNeverAStranger() {
+        // 5 GiB stored, of which the record could announce only the low 32 bits.
+        transfer_snapshot stored = ended(receiving(1, COMPLETED, 1ULL << 30, 5ULL << 30), false);
+        stored.friend_name = "Alice";
+        stored.stored_path = "/home/bob/box/Alice/report(1).pdf";
+        const std::optional<ParcelNotice> kept = parcelNotice(stored);
+        QVERIFY(kept.has_value());
+        QCOMPARE(shown(kept->summary), QString("Parcel from Alice"));
+        QCOMPARE(shown(kept->body), QString("report(1).pdf (5,368,709,120 bytes) is in your parcel box"));
+
+        transfer_snapshot refused = ended(receiving(2, VERIFYING_PERMISSIONS, 10, 0), true, "over the size limit");
+        refused.friend_name = "Alice";
+        const std::optional<ParcelNotice> lost = parcelNotice(refused);
+        QVERIFY(lost.has_value());
+        QCOMPARE(shown(lost->summary), QString("Parcel from Alice failed"));
+        QCOMPARE(shown(lost->body), QString("over the size limit"));
+
+        QVERIFY(!parcelNotice(ended(receiving(3, AUTHENTICATING, 0, 0), true, "not authenticated")).has_value());
+    }
+
     void fittingKeepsSharesAndNeverGoesBelowTheOpeningWidths() {
         std::vector<int> opening;
         for (const transfer_column& column : transfer_columns) {
