@@ -79,9 +79,13 @@ std::string printable(std::string_view text) {
 }
 } // namespace
 
+std::string profile_export_path(const std::string& chosen) {
+    return profile_file_name(chosen);
+}
+
 result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
                                    const std::string& chosen, bool overwrite) {
-    const std::string path = profile_file_name(chosen);
+    const std::string path = profile_export_path(chosen);
     std::error_code ignored;
     for (const std::string& named : {chosen, path}) {
         if (std::filesystem::is_directory(named, ignored)) {

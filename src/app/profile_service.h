@@ -18,6 +18,8 @@ namespace tiv::app {
 // never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
                                                  const std::string& chosen, bool overwrite = false);
+// The file export_profile writes for `chosen`.
+[[nodiscard]] std::string profile_export_path(const std::string& chosen);
 
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);

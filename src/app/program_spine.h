@@ -43,6 +43,9 @@ public:
     // an address that does not resolve, each with the path or address at fault.
     [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
     [[nodiscard]] app::receiver& incoming() { return m_oReceiver; }
+    // What the spine was made with, for the commands a front end runs beside it (friends, export, folders).
+    [[nodiscard]] qvl_settings_data& settings() const { return m_oSettings; }
+    [[nodiscard]] crypto_provider& provider() const { return m_oProvider; }
 
     [[nodiscard]] incoming_connection_handler* listener() const { return m_oReceiver.listener(); }
     // The resolved listening address, with its failure mark when it did not resolve.

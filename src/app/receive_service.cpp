@@ -94,4 +94,8 @@ std::size_t receiver::clear_completed() {
     return m_pListener != nullptr ? m_pListener->clear_completed() : 0;
 }
 
+bool receiver::stop_transfer(std::uint64_t id) {
+    return m_pListener != nullptr && m_pListener->stop_transfer(id);
+}
+
 } // namespace tiv::app

@@ -57,6 +57,9 @@ public:
     [[nodiscard]] std::size_t running_count() const;
     // Unlinks the finished transfers; how many.
     std::size_t clear_completed();
+    // Asks the running receiving transfer `id` to stop, without waiting: it ends failed, its temporary file
+    // removed, and stays listed until cleared. False when no running transfer has that id.
+    bool stop_transfer(std::uint64_t id);
 
     // The running listener itself, for start-up's own checks; null when stopped.
     [[nodiscard]] incoming_connection_handler* listener() const { return m_pListener.get(); }

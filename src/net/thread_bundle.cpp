@@ -149,6 +149,23 @@ std::size_t thread_bundle::clear_completed() {
     return completed.size();
 }
 
+bool thread_bundle::stop_transfer(std::uint64_t id) {
+    std::shared_ptr<socket_thread> running;
+    {
+        std::lock_guard guard(m_pList->lock);
+        const transfer_list& threads = m_pList->threads;
+        const auto found = std::find_if(threads.begin(), threads.end(),
+                                        [id](const auto& t) { return t->id() == id && !t->body_finished(); });
+        if (found == threads.end()) {
+            return false;
+        }
+        running = *found;
+    }
+    // Woken outside the lock, as stop_all does: waking closes the body's connection, which nobody need wait for.
+    running->request_stop();
+    return true;
+}
+
 void thread_bundle::stop_all() {
     transfer_list stopping;
     {

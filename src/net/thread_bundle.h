@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -39,6 +40,10 @@ public:
     void remove_thread(const socket_thread* thread);
     // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.
     std::size_t clear_completed();
+    // Asks the transfer `id` to stop and returns at once: its body ends when it notices (a receiver then removes
+    // its temporary file), and the transfer stays listed with the state it ended in. False when the list holds no
+    // running transfer of that id.
+    bool stop_transfer(std::uint64_t id);
     // Asks every transfer to stop, then waits for all of them together for at most the stop limit, and empties the
     // list. A body that takes longer keeps its object until it ends.
     void stop_all();

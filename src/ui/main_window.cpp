@@ -1,13 +1,18 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <exception>
 
+#include "app/activity_switch.h"
 #include "ui/transfer_columns.h"
 
 namespace tiv::ui {
@@ -21,10 +26,17 @@ QPushButton* addButton(QHBoxLayout* row, const char* objectName, const char* tex
     row->addWidget(button);
     return button;
 }
+
+QAction* addItem(QMenu* menu, const char* text, const char* objectName) {
+    QAction* item = menu->addAction(QString::fromLatin1(text));
+    item->setObjectName(objectName);
+    return item;
+}
 } // namespace
 
 MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget* parent)
-    : QMainWindow(parent), m_oSpine(spine), m_oQuestions(questions) {
+    : QMainWindow(parent), m_oSpine(spine), m_oQuestions(questions),
+      m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }) {
     setObjectName("id102");
     setWindowTitle("Quorvel Receiving - https://quorvel.example.org");
     setMinimumSize(smallest_size);
@@ -36,18 +48,6 @@ MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget*
     connect(&m_oRefreshTimer, &QTimer::timeout, this, &MainWindow::refresh);
     m_oRefreshTimer.start(refresh_period_ms);
     refresh();
-}
-
-void MainWindow::buildMenus() {
-    QMenu* files = menuBar()->addMenu("&Files");
-    QAction* exit = files->addAction("&Exit");
-    exit->setObjectName("cmd32772");
-    connect(exit, &QAction::triggered, this, &MainWindow::exitCommand);
-
-    QMenu* help = menuBar()->addMenu("&Help");
-    QAction* about = help->addAction("&About Quorvel");
-    about->setObjectName("cmd32773");
-    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
 }
 
 QWidget* MainWindow::buildCentre() {
@@ -63,6 +63,7 @@ QWidget* MainWindow::buildCentre() {
     m_pList->verticalHeader()->hide();
     m_pList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pList->horizontalHeader()->setSectionsClickable(false);
+    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
     for (std::size_t column_index = 0; column_index < transfer_columns.size(); ++column_index) {
         m_pList->setColumnWidth(static_cast<int>(column_index), transfer_columns[column_index].width);
     }
@@ -83,12 +84,44 @@ QWidget* MainWindow::buildCentre() {
     addButton(buttons, "id1008", "Resume", false);
     buttons->addStretch(1);
     column->addLayout(buttons);
+    buildContextMenu();
     return centre;
 }
 
+void MainWindow::buildContextMenu() {
+    m_pContextMenu = new QMenu(this);
+    m_pContextMenu->setObjectName("transferListMenu");
+    connect(addItem(m_pContextMenu, "Clear Completed", "cmd32783"), &QAction::triggered, this,
+            &MainWindow::clearCompleted);
+    // The engine has no pause; the items stay where users look for them, disabled.
+    addItem(m_pContextMenu, "Pause Selected", "cmd32781")->setEnabled(false);
+    addItem(m_pContextMenu, "Resume Selected", "cmd32782")->setEnabled(false);
+    connect(addItem(m_pContextMenu, "Cancel Selected", "cmd32780"), &QAction::triggered, this,
+            &MainWindow::cancelSelected);
+    // The position comes in the viewport's coordinates, as for every scroll area.
+    connect(m_pList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
+}
+
 void MainWindow::refresh() {
-    m_oTransfers.refresh(m_oSpine.incoming().snapshots());
-    showListenStatus();
+    if (m_bReportingRefreshError) {
+        return;
+    }
+    try {
+        m_oTransfers.refresh(m_oSpine.incoming().snapshots());
+        showListenStatus();
+    } catch (const std::exception& error) {
+        reportRefreshError(error.what());
+    }
+}
+
+void MainWindow::reportRefreshError(const std::string& reason) {
+    // The activity log keeps it only while logging is on; the program's own output always does.
+    app::note_in_activity_log("Incoming update error: " + reason);
+    qWarning("Incoming update error: %s", reason.c_str());
+    m_bReportingRefreshError = true;
+    (void)m_oQuestions.ask("Incoming update error", "error", MB_OK);
+    m_bReportingRefreshError = false;
 }
 
 void MainWindow::showListenStatus() {
@@ -103,6 +136,17 @@ void MainWindow::showListenStatus() {
 
 void MainWindow::clearCompleted() {
     (void)m_oSpine.incoming().clear_completed();
+    refresh();
+}
+
+void MainWindow::cancelSelected() {
+    for (const QModelIndex& selected : m_pList->selectionModel()->selectedRows()) {
+        const transfer_snapshot& transfer = m_oTransfers.transferAt(selected.row());
+        if (!transfer.finished) {
+            // One that ended meanwhile is simply not found.
+            (void)m_oSpine.incoming().stop_transfer(transfer.id);
+        }
+    }
     refresh();
 }
 

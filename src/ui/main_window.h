@@ -2,14 +2,22 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMetaMethod>
 #include <QTableView>
 #include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "ui/transfer_list_model.h"
 
 namespace tiv::ui {
+
+// Shows a folder in the user's file manager; false when nothing could.
+using FolderOpener = std::function<bool(const QString& path)>;
 
 // The program's home: the parcels friends are sending here, refreshed from the receiver's snapshots twice a
 // second, whether the program listens at all, and the menu. Closing it (the close box, Escape, "&Exit") ends the
@@ -27,11 +35,28 @@ public:
     // "&Exit": asks first, then closes as the close box does.
     void exitCommand();
     void clearCompleted();
+    // Asks the selected transfers that still run to stop; they end as failed rows.
+    void cancelSelected();
+
+    // The friend items of "&New Connection" and "&Parcel Box Directory", from the friends stored now, each
+    // carrying its friend's name in data(). Runs when the window opens and whenever the friends changed.
+    void rebuildProfileMenus();
+    void openParcelBoxFolder(const QString& friendName);
+    // The desktop's file manager unless replaced (tests capture the folder instead).
+    void setFolderOpener(FolderOpener opener) { m_oOpenFolder = std::move(opener); }
 
     [[nodiscard]] TransferListModel& transfers() { return m_oTransfers; }
     [[nodiscard]] bool ended() const { return m_bEnded; }
 
 signals:
+    // The commands whose windows live elsewhere. Each menu item stays disabled until something handles its
+    // signal, so the menu never offers a command that does nothing.
+    void newConnectionRequested(const QString& profile); // empty for a send window without a destination
+    void friendStatusRequested();
+    void friendProfilesRequested();
+    void userConfigurationRequested();
+    void programConfigurationRequested();
+    void activityLogRequested();
     void aboutRequested();
     // The program has stopped its listener and transfers; the window closes next.
     void programEnded();
@@ -39,23 +64,46 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
 
 private:
+    // A menu item whose command is one of the signals above.
+    struct HandledCommand {
+        QMetaMethod signal;
+        QAction* item;
+    };
+
     void buildMenus();
+    void buildToolsMenu();
+    void buildViewMenu();
+    QAction* addRequest(QMenu* menu, const char* text, int id, void (MainWindow::*signal)());
+    void enableHandledCommands();
     QWidget* buildCentre();
+    void buildContextMenu();
     // The quit paths' common end: asks about running transfers, then stops everything. False when the user
     // chose to stay.
     bool endProgram();
     void fitColumns();
     void showListenStatus();
+    void reportRefreshError(const std::string& reason);
 
     program_spine& m_oSpine;
     app::questions& m_oQuestions;
     TransferListModel m_oTransfers;
     QTableView* m_pList = nullptr;
     QLabel* m_pListenStatus = nullptr;
+    QMenu* m_pNewConnectionMenu = nullptr;
+    QAction* m_pGenericConnection = nullptr;
+    QMenu* m_pParcelBoxMenu = nullptr;
+    QMenu* m_pContextMenu = nullptr;
+    std::vector<HandledCommand> m_aHandledCommands;
+    FolderOpener m_oOpenFolder;
     QTimer m_oRefreshTimer;
     bool m_bEnded = false;
+    // Set while the refresh error is on screen: the box's own event loop keeps the timer running, and a failing
+    // refresh must not stack a box per tick.
+    bool m_bReportingRefreshError = false;
 };
 
 } // namespace tiv::ui

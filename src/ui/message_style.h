@@ -56,4 +56,12 @@ namespace tiv::ui {
     return shown;
 }
 
+// The program's reasons start in lower case, to follow a colon; alone in a box, one starts a sentence.
+[[nodiscard]] inline std::string sentenceText(std::string reason) {
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
+        reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    }
+    return reason;
+}
+
 } // namespace tiv::ui

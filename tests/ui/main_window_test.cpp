@@ -1,3 +1,4 @@
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <arpa/inet.h>
@@ -168,6 +169,25 @@ private slots:
         m_pAnswers->answerNext(IDOK);
         QTest::keyClick(m_pWindow.get(), Qt::Key_Escape);
         QVERIFY(m_pWindow->ended());
+        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+    }
+
+    void cancelSelectedStopsARunningTransferWhichEndsAsAnError() {
+        const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
+        QVERIFY(connection.get() >= 0);
+        TransferListModel& rows = m_pWindow->transfers();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
+        auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        list->selectRow(0);
+        emit list->customContextMenuRequested(QPoint(5, 5));
+        auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
+        QVERIFY(menu->isVisible());
+        QVERIFY(!menu->findChild<QAction*>("cmd32781")->isEnabled() &&
+                !menu->findChild<QAction*>("cmd32782")->isEnabled());
+        menu->findChild<QAction*>("cmd32780")->trigger();
+        menu->hide();
+        // Well before the five seconds the receiver gives a silent peer to authenticate.
+        QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
     }
 
