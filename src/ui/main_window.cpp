@@ -158,9 +158,9 @@ void MainWindow::exitCommand() {
 }
 
 bool MainWindow::endProgram() {
-    if (m_oSpine.incoming().running_count() > 0 &&
-        m_oQuestions.ask("There are still active connections. Do you really want to quit?",
-                         "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+    const std::size_t running = m_oSpine.incoming().running_count() + (m_oOtherTransfers ? m_oOtherTransfers() : 0);
+    if (running > 0 && m_oQuestions.ask("There are still active connections. Do you really want to quit?",
+                                        "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
         return false;
     }
     m_oRefreshTimer.stop();

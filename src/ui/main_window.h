@@ -19,6 +19,9 @@ namespace tiv::ui {
 // Shows a folder in the user's file manager; false when nothing could.
 using FolderOpener = std::function<bool(const QString& path)>;
 
+// How many transfers some other window of the program still runs (a send window's).
+using RunningCounter = std::function<std::size_t()>;
+
 // The program's home: the parcels friends are sending here, refreshed from the receiver's snapshots twice a
 // second, whether the program listens at all, and the menu. Closing it (the close box, Escape, "&Exit") ends the
 // program after the questions the quit paths ask; Return does nothing.
@@ -44,6 +47,9 @@ public:
     void openParcelBoxFolder(const QString& friendName);
     // The desktop's file manager unless replaced (tests capture the folder instead).
     void setFolderOpener(FolderOpener opener) { m_oOpenFolder = std::move(opener); }
+
+    // Quitting ends every transfer of the program, so the question before it counts these too.
+    void setOtherTransfersCounter(RunningCounter counter) { m_oOtherTransfers = std::move(counter); }
 
     [[nodiscard]] TransferListModel& transfers() { return m_oTransfers; }
     [[nodiscard]] bool ended() const { return m_bEnded; }
@@ -99,6 +105,7 @@ private:
     QMenu* m_pContextMenu = nullptr;
     std::vector<HandledCommand> m_aHandledCommands;
     FolderOpener m_oOpenFolder;
+    RunningCounter m_oOtherTransfers;
     QTimer m_oRefreshTimer;
     bool m_bEnded = false;
     // Set while the refresh error is on screen: the box's own event loop keeps the timer running, and a failing

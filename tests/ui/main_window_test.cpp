@@ -172,6 +172,16 @@ private slots:
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
     }
 
+    void sendsOfOtherWindowsCountAsActiveConnectionsToo() {
+        m_pWindow->setOtherTransfersCounter([] { return std::size_t{2}; });
+        m_pAnswers->answerNext(IDCANCEL);
+        QVERIFY(!m_pWindow->close());
+        QCOMPARE(QString::fromStdString(m_pAnswers->asked_so_far().back().caption),
+                 QString("WARNING: ACTIVE CONNECTIONS"));
+        m_pWindow->setOtherTransfersCounter([] { return std::size_t{0}; });
+        QVERIFY(m_pWindow->close());
+    }
+
     void cancelSelectedStopsARunningTransferWhichEndsAsAnError() {
         const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
         QVERIFY(connection.get() >= 0);
