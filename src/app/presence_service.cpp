@@ -1,6 +1,9 @@
 #include "app/presence_service.h"
 
+#include <cstring>
+
 #include "platform/adapters.h"
+#include "presence/icmp_message.h"
 #include "presence/ping.h"
 #include "presence/ping_job.h"
 #include "settings/friend_profile.h"
@@ -10,6 +13,13 @@ namespace tiv::app {
 namespace {
 std::string status_words(PING_STATUS status) {
     return std::string(ping_status_text(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
+}
+
+// The ICMP type of the answer, the first byte of the message as received.
+std::uint8_t reply_type(const ping_result& result) {
+    std::uint8_t bytes[sizeof result.icmp_word1] = {};
+    std::memcpy(bytes, &result.icmp_word1, sizeof bytes);
+    return bytes[0];
 }
 } // namespace
 
@@ -28,6 +38,11 @@ ping_reply ping_address(const std::string& address) {
     const ping_result result = ping_once(socket, destination);
     if (result.status != PING_STATUS::replied) {
         reply.outcome = {status_code::unreachable, "Ping failed! " + status_words(result.status) + "."};
+        return reply;
+    }
+    // A router that dropped the request answers for it; the host itself was never reached.
+    if (reply_type(result) == icmp_time_exceeded) {
+        reply.outcome = {status_code::unreachable, "Ping failed! time-to-live exceeded."};
         return reply;
     }
     reply.round_trip = result.round_trip;
