@@ -20,6 +20,7 @@
 #include "app/activity_switch.h"
 #include "app/presence_service.h"
 #include "app/send_destination.h"
+#include "ui/background_job.h"
 #include "ui/transfer_table.h"
 #include "ui/window_placement.h"
 
@@ -150,7 +151,7 @@ void SendWindow::destinationChosen(int index) {
     m_pPort->setValue(static_cast<int>(std::clamp<std::uint32_t>(stored->port, 1, 65535)));
     // Sending waits for the lookup, and stays refused if it fails: an unresolved friend is never sent to.
     m_oDestinationProblem =
-        app::status(app::status_code::unreachable, "the address of " + entry + " is not known yet.");
+        app::status(app::status_code::unreachable, "The address of " + entry + " is still being looked up.");
     runJob<app::result<std::string>>(
         &SendWindow::m_bResolvingDestination,
         [host = stored->host, port = stored->port] { return app::resolve_destination(host, port); },
@@ -200,7 +201,7 @@ bool SendWindow::prepareDestination() {
 }
 
 void SendWindow::sendFiles(const std::vector<std::string>& paths) {
-    if (paths.empty() || m_bClosing || m_bResolvingDestination || !prepareDestination()) {
+    if (paths.empty() || m_bClosing || !prepareDestination()) {
         return;
     }
     const app::result<std::vector<std::uint64_t>> started = m_pSession->send(paths);
@@ -251,16 +252,11 @@ void SendWindow::runJob(bool SendWindow::*running, std::function<Result()> job,
                         std::function<void(const Result&)> done) {
     this->*running = true;
     updateControls();
-    // The watcher is the window's: a window closed and deleted meanwhile drops the result with it, and the job
-    // holds nothing of the window.
-    auto* watcher = new QFutureWatcher<Result>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, running, done = std::move(done)] {
+    runInBackground<Result>(this, std::move(job), [this, running, done = std::move(done)](const Result& result) {
         this->*running = false;
         updateControls();
-        watcher->deleteLater();
-        done(watcher->result());
+        done(result);
     });
-    watcher->setFuture(QtConcurrent::run(std::move(job)));
 }
 
 bool SendWindow::busy() const {

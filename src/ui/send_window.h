@@ -69,8 +69,8 @@ private:
     void resolveCommand();
     void pingCommand();
     void updateControls();
-    // Runs `job` on a worker with `running` set; `done` gets its result on the window's thread, unless the window
-    // is gone by then.
+    // Runs `job` on a worker with `running` set and the controls it concerns disabled; `done` gets its result on
+    // the window's thread, unless the window is gone by then.
     template <typename Result>
     void runJob(bool SendWindow::*running, std::function<Result()> job, std::function<void(const Result&)> done);
     void reportRefreshError(const std::string& reason);
