@@ -1,6 +1,9 @@
 #include "app/presence_service.h"
 
+#include <cstring>
+
 #include "platform/adapters.h"
+#include "presence/icmp_message.h"
 #include "presence/ping.h"
 #include "presence/ping_job.h"
 #include "settings/friend_profile.h"
@@ -11,26 +14,41 @@ namespace {
 std::string status_words(PING_STATUS status) {
     return std::string(ping_status_text(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
 }
+
+// The ICMP type of the answer, the first byte of the message as received.
+std::uint8_t reply_type(const ping_result& result) {
+    std::uint8_t bytes[sizeof result.icmp_word1] = {};
+    std::memcpy(bytes, &result.icmp_word1, sizeof bytes);
+    return bytes[0];
+}
 } // namespace
 
 ping_reply ping_address(const std::string& address) {
-    ping_reply reply;
     net_address destination;
     if (!resolve_address(address.c_str(), 0, destination)) {
-        reply.outcome = {status_code::unreachable, "cannot resolve '" + address + "'."};
-        return reply;
+        ping_reply unresolved;
+        unresolved.outcome = {status_code::unreachable, "cannot resolve '" + address + "'."};
+        return unresolved;
     }
     ping_socket socket;
+    ping_reply reply = ping_outcome(ping_once(socket, destination));
     if (!socket.valid()) {
         reply.no_socket = true;
         reply.socket_error = socket.open_error();
     }
-    const ping_result result = ping_once(socket, destination);
+    return reply;
+}
+
+ping_reply ping_outcome(const ping_result& result) {
+    ping_reply reply;
     if (result.status != PING_STATUS::replied) {
         reply.outcome = {status_code::unreachable, "Ping failed! " + status_words(result.status) + "."};
-        return reply;
+    } else if (reply_type(result) == icmp_time_exceeded) {
+        // A router that dropped the request answers for it; the host itself was never reached.
+        reply.outcome = {status_code::unreachable, "Ping failed! time-to-live exceeded."};
+    } else {
+        reply.round_trip = result.round_trip;
     }
-    reply.round_trip = result.round_trip;
     return reply;
 }
 

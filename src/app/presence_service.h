@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/status.h"
+#include "presence/ping_types.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
@@ -19,6 +20,9 @@ struct ping_reply {
 
 // Blocks until the reply or the time-out (5 seconds).
 [[nodiscard]] ping_reply ping_address(const std::string& address);
+// What one echo request's result tells the user: only an echo reply is a success, so a Time Exceeded about the
+// request (which the ping itself accepts as an answer) is a failure.
+[[nodiscard]] ping_reply ping_outcome(const ping_result& result);
 
 struct friend_ping {
     std::string name;

@@ -34,7 +34,8 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
 }
 
 send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
-    : m_oSettings(settings), m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings)) {
+    : m_oSettings(settings), m_oProvider(provider),
+      m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings)) {
     thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
     m_oTransfers.set_listener([ends = m_pEnds, forward = std::move(forward)](const transfer_snapshot& transfer) {
         if (forward) {
@@ -72,9 +73,24 @@ status send_session::set_destination(const std::string& friend_name, const std::
     return {};
 }
 
+status send_session::set_manual_destination(const std::string& host, std::uint32_t port) {
+    m_bDestinationSet = false;
+    result<net_address> destination = check_destination(host, port);
+    if (!destination) {
+        return destination.error();
+    }
+    m_oFriend = friend_profile{};
+    m_oDestination = *destination;
+    m_bDestinationSet = true;
+    return {};
+}
+
 result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::string>& files) {
     if (!m_bDestinationSet) {
         return status(status_code::invalid, "no friend to send to has been chosen.");
+    }
+    if (!m_oProvider.ready) {
+        return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
     }
     // Refused before anything connects: the transfer would refuse it too, but only after the others had started.
     for (const std::string& file : files) {
@@ -122,6 +138,14 @@ bool send_session::all_ended() const {
 
 std::size_t send_session::running_count() const {
     return m_oTransfers.running_count();
+}
+
+void send_session::clear_completed() {
+    (void)m_oTransfers.clear_completed();
+}
+
+void send_session::stop_all() {
+    m_oTransfers.stop_all();
 }
 
 } // namespace tiv::app

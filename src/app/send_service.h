@@ -42,11 +42,14 @@ public:
     // given. Fails with the reason when the friend is missing or unusable or the destination is refused.
     [[nodiscard]] status set_destination(const std::string& friend_name, const std::optional<std::string>& host = {},
                                          std::optional<std::uint32_t> port = {});
+    // A destination without a friend: the transfers still authenticate and encrypt, and fail to authenticate at a
+    // receiver that does not know this user's key. Refused as set_destination refuses an address.
+    [[nodiscard]] status set_manual_destination(const std::string& host, std::uint32_t port);
 
     // Starts one transfer per file (relative paths are taken from the working directory), all at once; their ids
-    // in the order of the files. Nothing starts before a destination is set, nor when one of the files exists but
-    // is not a regular file (a FIFO, a device, a directory): invalid, naming it as given. A file that cannot be
-    // found is left to its transfer, which fails on its own.
+    // in the order of the files. Nothing starts before a destination is set, without usable keys, nor when one of
+    // the files exists but is not a regular file (a FIFO, a device, a directory): invalid, naming it as given. A
+    // file that cannot be found is left to its transfer, which fails on its own.
     [[nodiscard]] result<std::vector<std::uint64_t>> send(const std::vector<std::string>& files);
 
     // Waits until every transfer of this session has ended or `deadline` has passed; true when all have ended.
@@ -58,6 +61,11 @@ public:
     [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
     [[nodiscard]] std::vector<transfer_snapshot> snapshots(const std::vector<std::uint64_t>& ids) const;
     [[nodiscard]] std::size_t running_count() const;
+    // Drops the transfers that have ended from the list.
+    void clear_completed();
+    // Stops every transfer and waits for them (a few seconds at most); a receiver removes its partial file.
+    // Callable from another thread than the one that started them.
+    void stop_all();
 
     [[nodiscard]] const friend_profile& destination_friend() const { return m_oFriend; }
 
@@ -72,6 +80,7 @@ private:
     [[nodiscard]] bool all_ended() const;
 
     qvl_settings_data& m_oSettings;
+    crypto_provider& m_oProvider;
     std::shared_ptr<end_signal> m_pEnds = std::make_shared<end_signal>();
     friend_profile m_oFriend;
     net_address m_oDestination{};

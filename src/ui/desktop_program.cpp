@@ -13,6 +13,9 @@ DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& pro
 
 // The main window goes before the spine, whose shutdown it may still have to run.
 DesktopProgram::~DesktopProgram() {
+    for (const QPointer<SendWindow>& window : m_aSendWindows) {
+        delete window.data();
+    }
     if (m_pNotice) {
         m_pNotice->disconnect(this);
         delete m_pNotice;
@@ -72,6 +75,8 @@ void DesktopProgram::showMainWindow() {
     connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
+    connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
+    m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
     connect(m_pMainWindow.get(), &MainWindow::programEnded, this, [this] {
         if (m_pSplash) {
             m_pSplash->close();
@@ -96,6 +101,22 @@ void DesktopProgram::notifyParcel(const transfer_snapshot& transfer) {
     if (const std::optional<ParcelNotice> notice = parcelNotice(transfer)) {
         m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
     }
+}
+
+void DesktopProgram::openSendWindow(const QString& profile) {
+    std::erase_if(m_aSendWindows, [](const QPointer<SendWindow>& window) { return window.isNull(); });
+    auto* window = new SendWindow(m_oSpine, m_oQuestions, &m_oEvents, profile);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_aSendWindows.emplace_back(window);
+    window->show();
+}
+
+std::size_t DesktopProgram::sendWindowTransfers() const {
+    std::size_t running = 0;
+    for (const QPointer<SendWindow>& window : m_aSendWindows) {
+        running += window ? window->runningCount() : 0;
+    }
+    return running;
 }
 
 } // namespace tiv::ui

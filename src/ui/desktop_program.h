@@ -12,6 +12,7 @@
 #include "ui/desktop_notifier.h"
 #include "ui/main_window.h"
 #include "ui/notice_presenter.h"
+#include "ui/send_window.h"
 #include "ui/splash_screen.h"
 #include "ui/window_events.h"
 
@@ -57,6 +58,8 @@ private:
     void showMainWindow();
     void showAbout();
     void notifyParcel(const transfer_snapshot& transfer);
+    void openSendWindow(const QString& profile);
+    [[nodiscard]] std::size_t sendWindowTransfers() const;
 
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;
@@ -70,6 +73,8 @@ private:
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
     QPointer<NoticePresenter> m_pNotices;
+    // Each deletes itself when closed.
+    std::vector<QPointer<SendWindow>> m_aSendWindows;
 };
 
 } // namespace tiv::ui

@@ -1,3 +1,5 @@
+#include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -62,6 +64,38 @@ private slots:
         program.mainWindow()->transfers().refresh({stored});
         QCOMPARE(notifier.shown_so_far().size(), std::size_t{1});
         QCOMPARE(notifier.shown_so_far()[0].summary, QString("Parcel from Alice"));
+        QVERIFY(program.mainWindow()->close());
+    }
+
+    void newConnectionOpensSendWindowsPresetToTheFriendGivenThatGoWhenClosed() {
+        qvl_settings_data settings;
+        crypto_provider provider(m_oHome->path() + "/keys", 1024);
+        test::ScriptedAnswers answers;
+        test::RecordingNotifier notifier;
+        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        program.start();
+        QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        QTRY_VERIFY(program.mainWindow() != nullptr);
+
+        emit program.mainWindow()->newConnectionRequested({});
+        answers.answerNext(IDOK); // no friend of that name is stored
+        emit program.mainWindow()->newConnectionRequested("Carol");
+        QList<QPointer<SendWindow>> windows;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* sending = qobject_cast<SendWindow*>(window); sending != nullptr && sending->isVisible()) {
+                windows.append(sending);
+            }
+        }
+        QCOMPARE(windows.size(), 2);
+        QCOMPARE(answers.asked_so_far().back().caption, std::string("WEIRD ERROR!"));
+        QStringList firstEntries;
+        for (const QPointer<SendWindow>& window : windows) {
+            firstEntries << window->findChild<QComboBox*>("id1032")->itemText(0);
+            QVERIFY(window->close());
+        }
+        firstEntries.sort();
+        QCOMPARE(firstEntries, QStringList({"<manual>", "Carol"}));
+        QTRY_VERIFY(windows[0].isNull() && windows[1].isNull());
         QVERIFY(program.mainWindow()->close());
     }
 

@@ -1,0 +1,58 @@
+#include "app/send_destination.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+
+#include "app/profile_service.h"
+#include "app/send_service.h"
+#include "settings/friend_profile.h"
+
+namespace tiv::app {
+
+namespace {
+std::string dotted(const net_address& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
+    return text;
+}
+} // namespace
+
+std::vector<std::string> destination_choices(qvl_settings_data& settings) {
+    std::vector<std::string> friends = list_profiles(settings);
+    std::sort(friends.begin(), friends.end());
+    std::vector<std::string> choices{manual_destination, loopback_destination};
+    choices.insert(choices.end(), friends.begin(), friends.end());
+    return choices;
+}
+
+bool is_manual_destination(const std::string& entry) {
+    return entry == manual_destination || entry == loopback_destination;
+}
+
+result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name) {
+    result<friend_profile> found = read_friend(settings, name);
+    if (!found) {
+        return found.error();
+    }
+    return friend_address{found->address, static_cast<std::uint32_t>(found->port)};
+}
+
+result<std::string> resolve_destination(const std::string& host, std::uint32_t port) {
+    const result<net_address> destination = check_destination(host, port);
+    if (!destination) {
+        return destination.error();
+    }
+    return dotted(*destination);
+}
+
+result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port) {
+    in_addr parsed{};
+    net_address resolved;
+    if (port > 65535 || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1 ||
+        !resolve_ipv4(ntohl(parsed.s_addr), static_cast<std::uint16_t>(port), resolved)) {
+        return status(status_code::unreachable, "cannot resolve '" + address + "'.");
+    }
+    return reverse_name{dotted(resolved), resolved.host_name};
+}
+
+} // namespace tiv::app

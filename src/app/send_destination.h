@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/status.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv::app {
+
+// The send window's destination list: these two first, then the stored friends.
+inline constexpr const char* manual_destination = "<manual>";
+inline constexpr const char* loopback_destination = "127.0.0.1 [local loopback]";
+inline constexpr const char* loopback_address = "127.0.0.1";
+inline constexpr std::uint32_t default_send_port = 20000;
+
+// "<manual>", the loopback entry, then every friend's name in sorted order.
+[[nodiscard]] std::vector<std::string> destination_choices(qvl_settings_data& settings);
+
+// The two entries that name no friend: the user gives the address and port.
+[[nodiscard]] bool is_manual_destination(const std::string& entry);
+
+// Where a chosen friend is reached, as stored: a host name or dotted quad, and the port.
+struct friend_address {
+    std::string host;
+    std::uint32_t port = 0;
+};
+// The friend's stored address; read from the settings, so on the front end's thread.
+[[nodiscard]] result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name);
+
+// The dotted quad `host` resolves to, refusing what no send could reach (check_destination). May block on a name
+// lookup: callers off the window thread.
+[[nodiscard]] result<std::string> resolve_destination(const std::string& host, std::uint32_t port);
+
+// A dotted quad and the name its reverse lookup gives (its own dotted text when there is none). May block.
+struct reverse_name {
+    std::string address;
+    std::string host_name;
+};
+[[nodiscard]] result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port);
+
+} // namespace tiv::app

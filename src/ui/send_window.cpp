@@ -1,0 +1,358 @@
+#include "ui/send_window.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFutureWatcher>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMimeData>
+#include <QRegularExpressionValidator>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "app/activity_switch.h"
+#include "app/presence_service.h"
+#include "app/send_destination.h"
+#include "ui/background_job.h"
+#include "ui/transfer_table.h"
+#include "ui/window_placement.h"
+
+namespace tiv::ui {
+
+namespace {
+constexpr const char* send_caption = "Quorvel Sending";
+
+QPushButton* makeButton(const char* objectName, const char* text) {
+    auto* button = new QPushButton(QString::fromLatin1(text));
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* makeAddressField() {
+    auto* field = new QLineEdit(QString::fromLatin1(app::loopback_address));
+    field->setObjectName("id1033");
+    const QString octet = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])";
+    field->setValidator(new QRegularExpressionValidator(
+        QRegularExpression("^" + octet + "\\." + octet + "\\." + octet + "\\." + octet + "$"), field));
+    return field;
+}
+} // namespace
+
+SendWindow::SendWindow(program_spine& spine, app::questions& questions, app::event_sink* events,
+                       const QString& presetFriend)
+    : m_oSpine(spine), m_oQuestions(questions),
+      m_pSession(std::make_unique<app::send_session>(spine.settings(), spine.provider(), events)),
+      m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()) {
+    setObjectName("id130");
+    setWindowTitle(send_caption);
+    setMinimumSize(smallest_size);
+    setAcceptDrops(true);
+    buildControls(presetFriend);
+    buildContextMenu();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(&m_oRefreshTimer, &QTimer::timeout, this, &SendWindow::refresh);
+    m_oRefreshTimer.start(refresh_period_ms);
+    move(nextSendWindowPosition());
+    destinationChosen(0);
+}
+
+// A stop still running holds the session; the window cannot go before it.
+SendWindow::~SendWindow() {
+    m_oStopping.waitForFinished();
+}
+
+void SendWindow::buildControls(const QString& presetFriend) {
+    m_pSerial = new QCheckBox("Serial Transmission");
+    m_pSerial->setObjectName("id1037");
+    // Files always go all at once; the box is kept where users know it, without effect.
+    m_pSerial->setEnabled(false);
+    m_pSend = makeButton("id1009", "Select && Send Files");
+    connect(m_pSend, &QPushButton::clicked, this, &SendWindow::selectAndSendFiles);
+
+    m_pDestinations = new QComboBox;
+    m_pDestinations->setObjectName("id1032");
+    if (m_bPreset) {
+        m_pDestinations->addItem(presetFriend);
+    } else {
+        for (const std::string& choice : app::destination_choices(m_oSpine.settings())) {
+            m_pDestinations->addItem(QString::fromStdString(choice));
+        }
+    }
+    connect(m_pDestinations, &QComboBox::activated, this, &SendWindow::destinationChosen);
+    m_pResolve = makeButton("id1038", "Resolve");
+    connect(m_pResolve, &QPushButton::clicked, this, &SendWindow::resolveCommand);
+    m_pPing = makeButton("id1039", "Ping");
+    connect(m_pPing, &QPushButton::clicked, this, &SendWindow::pingCommand);
+    m_pAddress = makeAddressField();
+    m_pPort = new QSpinBox;
+    m_pPort->setObjectName("id1034");
+    m_pPort->setRange(1, 65535);
+    m_pPort->setValue(static_cast<int>(app::default_send_port));
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(m_pSerial, 0, 0);
+    grid->addWidget(m_pSend, 0, 1, 1, 2);
+    grid->addWidget(new QLabel("Select Destination"), 1, 0);
+    grid->addWidget(m_pDestinations, 2, 0);
+    grid->addWidget(m_pResolve, 2, 1);
+    grid->addWidget(m_pPing, 2, 2);
+    grid->addWidget(new QLabel("Internet Address"), 3, 0);
+    grid->addWidget(new QLabel("Internet Port"), 3, 1, 1, 2);
+    grid->addWidget(m_pAddress, 4, 0);
+    grid->addWidget(m_pPort, 4, 1, 1, 2);
+    grid->setColumnStretch(0, 1);
+
+    m_pList = makeTransferTable(&m_oTransfers, "id1004");
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(grid);
+    column->addWidget(m_pList, 1);
+}
+
+void SendWindow::buildContextMenu() {
+    m_pContextMenu = new QMenu(this);
+    m_pContextMenu->setObjectName("transferListMenu");
+    QAction* clear = m_pContextMenu->addAction("Clear Completed");
+    clear->setObjectName("cmd32783");
+    connect(clear, &QAction::triggered, this, &SendWindow::clearCompleted);
+    connect(m_pList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
+}
+
+void SendWindow::destinationChosen(int index) {
+    const std::string entry = m_pDestinations->itemText(index).toStdString();
+    m_oDestinationProblem = {};
+    m_bFriendChosen = m_bPreset || !app::is_manual_destination(entry);
+    if (!m_bFriendChosen) {
+        m_strDestinationName = QString::fromLatin1(app::manual_destination);
+        if (entry == app::loopback_destination) {
+            m_pAddress->setText(QString::fromLatin1(app::loopback_address));
+        }
+        updateControls();
+        return;
+    }
+    m_strDestinationName = QString::fromStdString(entry);
+    const app::result<app::friend_address> stored = app::stored_friend_address(m_oSpine.settings(), entry);
+    if (!stored) {
+        m_oDestinationProblem = stored.error();
+        updateControls();
+        (void)m_oQuestions.ask("Could not grab the data record for this profile!", "WEIRD ERROR!",
+                               MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_pPort->setValue(static_cast<int>(std::clamp<std::uint32_t>(stored->port, 1, 65535)));
+    // Sending waits for the lookup, and stays refused if it fails: an unresolved friend is never sent to.
+    m_oDestinationProblem =
+        app::status(app::status_code::unreachable, "The address of " + entry + " is still being looked up.");
+    runJob<app::result<std::string>>(
+        &SendWindow::m_bResolvingDestination,
+        [host = stored->host, port = stored->port] { return app::resolve_destination(host, port); },
+        [this](const app::result<std::string>& address) { destinationResolved(address); });
+}
+
+void SendWindow::destinationResolved(const app::result<std::string>& address) {
+    if (m_bClosing) {
+        return;
+    }
+    if (!address) {
+        m_oDestinationProblem =
+            app::status(address.error().code(),
+                        "Cannot send to " + m_strDestinationName.toStdString() + ": " + address.error().text());
+        (void)m_oQuestions.ask(m_oDestinationProblem.text(), "WARNING", MB_OK | MB_ICONWARNING);
+        return;
+    }
+    m_oDestinationProblem = {};
+    m_pAddress->setText(QString::fromStdString(*address));
+    if (m_bPreset) {
+        (void)prepareDestination();
+    }
+}
+
+bool SendWindow::prepareDestination() {
+    if (m_bLocked) {
+        return true;
+    }
+    if (!m_oDestinationProblem) {
+        (void)m_oQuestions.ask(m_oDestinationProblem.text(), send_caption, MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    const std::string address = m_pAddress->text().toStdString();
+    const auto port = static_cast<std::uint32_t>(m_pPort->value());
+    const app::status set = m_bFriendChosen
+                                ? m_pSession->set_destination(m_strDestinationName.toStdString(), address, port)
+                                : m_pSession->set_manual_destination(address, port);
+    if (!set) {
+        (void)m_oQuestions.ask("Cannot send to " + m_strDestinationName.toStdString() + ": " + set.text(), send_caption,
+                               MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    m_bLocked = true;
+    setWindowTitle("Sending to " + m_strDestinationName);
+    updateControls();
+    return true;
+}
+
+void SendWindow::sendFiles(const std::vector<std::string>& paths) {
+    if (paths.empty() || m_bClosing || !prepareDestination()) {
+        return;
+    }
+    const app::result<std::vector<std::uint64_t>> started = m_pSession->send(paths);
+    if (!started) {
+        (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption, MB_OK | MB_ICONWARNING);
+    }
+    refresh();
+}
+
+void SendWindow::selectAndSendFiles() {
+    sendFiles(m_oQuestions.choose_open_files(app::send_files_chooser()));
+}
+
+void SendWindow::resolveCommand() {
+    runJob<app::result<app::reverse_name>>(
+        &SendWindow::m_bResolving,
+        [address = m_pAddress->text().toStdString(), port = static_cast<std::uint32_t>(m_pPort->value())] {
+            return app::reverse_lookup(address, port);
+        },
+        [this](const app::result<app::reverse_name>& found) {
+            if (found) {
+                (void)m_oQuestions.ask("Resolved:  " + found->address + "  [" + found->host_name + "]",
+                                       "Resolution Test", MB_OK | MB_ICONINFORMATION);
+            } else {
+                (void)m_oQuestions.ask("Could not resolve chosen address.\nContining on...", "WARNING",
+                                       MB_OK | MB_ICONWARNING);
+            }
+        });
+}
+
+void SendWindow::pingCommand() {
+    runJob<app::ping_reply>(
+        &SendWindow::m_bPinging, [address = m_pAddress->text().toStdString()] { return app::ping_address(address); },
+        [this](const app::ping_reply& reply) {
+            std::string text =
+                reply.outcome ? "Ping succeeded! Round trip of " + std::to_string(reply.round_trip) + " milliseconds."
+                              : reply.outcome.text();
+            if (reply.no_socket) {
+                text += "\nNo ICMP socket could be opened (" + std::string(std::strerror(reply.socket_error)) +
+                        "); the program needs CAP_NET_RAW or a ping group that includes the user.";
+            }
+            (void)m_oQuestions.ask(text, "Ping Test", MB_OK);
+        });
+}
+
+template <typename Result>
+void SendWindow::runJob(bool SendWindow::*running, std::function<Result()> job,
+                        std::function<void(const Result&)> done) {
+    this->*running = true;
+    updateControls();
+    runInBackground<Result>(this, std::move(job), [this, running, done = std::move(done)](const Result& result) {
+        this->*running = false;
+        updateControls();
+        done(result);
+    });
+}
+
+bool SendWindow::busy() const {
+    return m_bResolvingDestination || m_bResolving || m_bPinging || (m_bClosing && !m_bStopped);
+}
+
+void SendWindow::updateControls() {
+    const bool choosing = !m_bLocked && !m_bClosing && !m_bResolvingDestination;
+    m_pDestinations->setEnabled(choosing && !m_bPreset);
+    m_pAddress->setEnabled(choosing && !m_bFriendChosen);
+    m_pPort->setEnabled(choosing && !m_bFriendChosen);
+    m_pSend->setEnabled(!m_bClosing && !m_bResolvingDestination);
+    m_pResolve->setEnabled(!m_bClosing && !m_bResolving);
+    m_pPing->setEnabled(!m_bClosing && !m_bPinging);
+    if (busy()) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void SendWindow::refresh() {
+    if (m_bReportingRefreshError) {
+        return;
+    }
+    try {
+        m_oTransfers.refresh(m_pSession->snapshots());
+    } catch (const std::exception& error) {
+        reportRefreshError(error.what());
+    }
+}
+
+void SendWindow::reportRefreshError(const std::string& reason) {
+    app::note_in_activity_log("Outgoing update error: " + reason);
+    qWarning("Outgoing update error: %s", reason.c_str());
+    // The box's own event loop keeps the timer running; one box at a time.
+    m_bReportingRefreshError = true;
+    (void)m_oQuestions.ask("Outgoing update error", "error", MB_OK);
+    m_bReportingRefreshError = false;
+}
+
+void SendWindow::clearCompleted() {
+    m_pSession->clear_completed();
+    refresh();
+}
+
+void SendWindow::closeEvent(QCloseEvent* event) {
+    if (m_bStopped || (!m_bClosing && m_pSession->running_count() == 0)) {
+        m_oRefreshTimer.stop();
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_bClosing || m_oQuestions.ask("There are still active connections.\nDo you really want to quit?",
+                                       "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        return;
+    }
+    // Stopping waits for every transfer to let go of its connection and file, which can take seconds.
+    m_bClosing = true;
+    updateControls();
+    m_pSession->clear_completed();
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_bStopped = true;
+        updateControls();
+        refresh();
+        close();
+    });
+    m_oStopping = QtConcurrent::run([session = m_pSession.get()] { session->stop_all(); });
+    watcher->setFuture(m_oStopping);
+}
+
+void SendWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); })) {
+        event->acceptProposedAction();
+    }
+}
+
+void SendWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths.push_back(url.toLocalFile().toStdString());
+        }
+    }
+    event->acceptProposedAction();
+    // After the drop has ended: a question about the files must not open while the file manager still drags.
+    QMetaObject::invokeMethod(
+        this, [this, paths] { sendFiles(paths); }, Qt::QueuedConnection);
+}
+
+void SendWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitTransferColumns(*m_pList);
+}
+
+} // namespace tiv::ui

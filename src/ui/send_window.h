@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFuture>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/events.h"
+#include "app/program_spine.h"
+#include "app/questions.h"
+#include "app/send_service.h"
+#include "app/status.h"
+#include "ui/transfer_list_model.h"
+
+namespace tiv::ui {
+
+// One destination's outgoing parcels: a friend chosen from the list (or an address and port given by hand), files
+// chosen or dropped onto the window, one row per file refreshed twice a second. The destination is fixed by the
+// first send, or from the start when the window opens for one friend. Name lookups, pings and the final stop run
+// on workers, so the window never freezes; closing with transfers running asks first.
+class SendWindow final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int refresh_period_ms = 500;
+    static constexpr QSize smallest_size{329, 250};
+
+    // Opens at the next send window position. With `presetFriend` the window sends only to that friend.
+    SendWindow(program_spine& spine, app::questions& questions, app::event_sink* events = nullptr,
+               const QString& presetFriend = {});
+    ~SendWindow() override;
+
+    // Sends each file over a connection of its own, all at once, fixing the destination first. Refused, with a
+    // box saying why, while the destination is unusable or when a path is not a regular file.
+    void sendFiles(const std::vector<std::string>& paths);
+    // "Select && Send Files": the chooser, then sendFiles.
+    void selectAndSendFiles();
+    void refresh();
+    void clearCompleted();
+
+    [[nodiscard]] std::size_t runningCount() const { return m_pSession->running_count(); }
+    // A name lookup, a ping or the final stop is still running.
+    [[nodiscard]] bool busy() const;
+    [[nodiscard]] TransferListModel& transfers() { return m_oTransfers; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControls(const QString& presetFriend);
+    void buildContextMenu();
+    void destinationChosen(int index);
+    void destinationResolved(const app::result<std::string>& address);
+    // Fixes the destination at the first send: the fields lock and the caption names it. False, after saying why,
+    // when it cannot be used.
+    bool prepareDestination();
+    void resolveCommand();
+    void pingCommand();
+    void updateControls();
+    // Runs `job` on a worker with `running` set and the controls it concerns disabled; `done` gets its result on
+    // the window's thread, unless the window is gone by then.
+    template <typename Result>
+    void runJob(bool SendWindow::*running, std::function<Result()> job, std::function<void(const Result&)> done);
+    void reportRefreshError(const std::string& reason);
+
+    program_spine& m_oSpine;
+    app::questions& m_oQuestions;
+    std::unique_ptr<app::send_session> m_pSession;
+    TransferListModel m_oTransfers;
+    QComboBox* m_pDestinations = nullptr;
+    QLineEdit* m_pAddress = nullptr;
+    QSpinBox* m_pPort = nullptr;
+    QPushButton* m_pSend = nullptr;
+    QPushButton* m_pResolve = nullptr;
+    QPushButton* m_pPing = nullptr;
+    QCheckBox* m_pSerial = nullptr;
+    QTableView* m_pList = nullptr;
+    QMenu* m_pContextMenu = nullptr;
+    QTimer m_oRefreshTimer;
+    QFuture<void> m_oStopping;
+    QString m_strDestinationName;
+    // Why the chosen friend cannot be sent to (their record or address); ok for an address given by hand.
+    app::status m_oDestinationProblem;
+    bool m_bPreset = false;
+    bool m_bFriendChosen = false;
+    bool m_bLocked = false;
+    bool m_bResolvingDestination = false;
+    bool m_bResolving = false;
+    bool m_bPinging = false;
+    bool m_bClosing = false;
+    bool m_bStopped = false;
+    bool m_bReportingRefreshError = false;
+};
+
+} // namespace tiv::ui

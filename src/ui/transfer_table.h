@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QTableView>
+
+namespace tiv::ui {
+
+// A transfer list's view over `model`: whole rows selected, headers that do not sort, each column at its opening
+// width, and the context menu left to the window.
+[[nodiscard]] QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName);
+
+// Spreads the view's width over its columns by their current shares, none narrower than it opened.
+void fitTransferColumns(QTableView& table);
+
+} // namespace tiv::ui
