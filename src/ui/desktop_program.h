@@ -4,13 +4,16 @@
 #include <QPointer>
 #include <memory>
 
+#include "app/activity_feed.h"
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "ui/about_box.h"
 #include "ui/desktop_notifier.h"
+#include "ui/friend_list_window.h"
 #include "ui/main_window.h"
+#include "ui/message_console.h"
 #include "ui/notice_presenter.h"
 #include "ui/splash_screen.h"
 #include "ui/window_events.h"
@@ -41,6 +44,11 @@ public:
     [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
     [[nodiscard]] program_spine& spine() { return m_oSpine; }
+    [[nodiscard]] MessageConsole& console() { return m_oConsole; }
+    [[nodiscard]] FriendListWindow* friendList() const { return m_pFriendList; }
+
+    // The friends were added, changed or deleted: the windows that list them read them again.
+    void friendsChanged();
 
 signals:
     // The main window is up; start-up is over.
@@ -56,6 +64,7 @@ private:
     void setUpUser();
     void showMainWindow();
     void showAbout();
+    void showFriendList();
     void notifyParcel(const transfer_snapshot& transfer);
 
     qvl_settings_data& m_oSettings;
@@ -64,12 +73,16 @@ private:
     Notifier& m_oNotifier;
     unsigned m_nFirstKeyBits;
     WindowEvents m_oEvents;
+    // Created hidden with the program, so lines logged before anyone opens it are there when someone does.
+    MessageConsole m_oConsole;
+    app::activity_feed m_oActivityFeed{m_oEvents};
     app::question_routing m_oRouting;
     program_spine m_oSpine;
     QPointer<AboutBox> m_pNotice;
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
     QPointer<NoticePresenter> m_pNotices;
+    QPointer<FriendListWindow> m_pFriendList;
 };
 
 } // namespace tiv::ui
