@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/profile_service.h"
 #include "ui/message_console.h"
@@ -67,7 +68,8 @@ FriendListWindow::~FriendListWindow() {
 }
 
 void FriendListWindow::loadFriends() {
-    m_aRows.clear();
+    // A friend still at the same address keeps what the last ping found.
+    const std::vector<FriendRow> previous = std::exchange(m_aRows, {});
     m_pList->clear();
     auto friends = app::list_friends(m_oSettings);
     if (!friends) {
@@ -77,6 +79,11 @@ void FriendListWindow::loadFriends() {
     }
     for (const app::friend_summary& one : friends.value()) {
         FriendRow row{QString::fromStdString(one.name), QString::fromStdString(one.address)};
+        for (const FriendRow& before : previous) {
+            if (before.name == row.name && before.address == row.address) {
+                row.state = before.state;
+            }
+        }
         auto* item = new QTreeWidgetItem(m_pList);
         item->setText(NameColumn, row.name);
         item->setText(AddressColumn, row.address);

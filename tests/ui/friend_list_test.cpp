@@ -92,11 +92,17 @@ private slots:
         // One run at a time: a ping of a single friend is refused while the first runs.
         window.list()->setCurrentItem(window.list()->topLevelItem(0));
         window.pingSelected();
+        // A friend added meanwhile waits for the run to end: its states belong to the rows it started with.
+        m_aFriends.push_back(std::make_unique<test::test_identity>("Dave"));
+        m_pBob->befriend(*m_aFriends.back());
+        window.reloadFriends();
+        QCOMPARE(window.list()->topLevelItemCount(), 2);
         window.hide();
         release();
         QTRY_VERIFY(!window.pinging());
         window.show();
-        QTRY_COMPARE(pingColumn(window), QStringList({"TIMEOUT", "<error>"}));
+        QTRY_COMPARE(pingColumn(window), QStringList({"TIMEOUT", "<error>", "unknown"}));
+        QCOMPARE(window.list()->topLevelItem(2)->text(0), QString("Dave"));
         QVERIFY(refresh->isEnabled());
         QCOMPARE(window.list()->topLevelItem(1)->text(3), QString("unknown"));
     }
