@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <array>
 #include <utility>
 
 #include "app/profile_service.h"
@@ -14,6 +15,7 @@ namespace tiv::ui {
 
 namespace {
 enum Column { NameColumn, AddressColumn, PingColumn, LoginColumn };
+constexpr std::array<int, 4> column_widths{120, 120, 80, 80};
 } // namespace
 
 FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger, QWidget* parent)
@@ -33,10 +35,15 @@ FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping
     m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_pList->setSortingEnabled(false);
     m_pList->header()->setSectionsClickable(false);
-    int column = 0;
-    for (const int width : {120, 120, 80, 80}) {
-        m_pList->setColumnWidth(column++, width);
+    for (int column = 0; column < static_cast<int>(column_widths.size()); ++column) {
+        m_pList->setColumnWidth(column, column_widths[column]);
     }
+    // The first widths are the narrowest that keep every title readable.
+    connect(m_pList->header(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (column < static_cast<int>(column_widths.size()) && width < column_widths[column]) {
+            m_pList->setColumnWidth(column, column_widths[column]);
+        }
+    });
     m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_pList, &QWidget::customContextMenuRequested, this, &FriendListWindow::showContextMenu);
     m_pProblem = new QLabel(this);

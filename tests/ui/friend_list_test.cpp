@@ -105,6 +105,8 @@ private slots:
         QCOMPARE(window.list()->topLevelItem(2)->text(0), QString("Dave"));
         QVERIFY(refresh->isEnabled());
         QCOMPARE(window.list()->topLevelItem(1)->text(3), QString("unknown"));
+        window.list()->setColumnWidth(0, 10);
+        QCOMPARE(window.list()->columnWidth(0), 120);
     }
 
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.
