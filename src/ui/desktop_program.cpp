@@ -9,7 +9,11 @@ namespace tiv::ui {
 DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
     : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_oNotifier(notifier),
-      m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {}
+      m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {
+    m_oConsole.move(20, 20);
+    connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
+            [this](const app::log_event& line) { m_oConsole.appendLine(QString::fromStdString(line.text)); });
+}
 
 // The main window goes before the spine, whose shutdown it may still have to run.
 DesktopProgram::~DesktopProgram() {
@@ -74,6 +78,8 @@ void DesktopProgram::showMainWindow() {
     m_pNotices = new NoticePresenter(m_pMainWindow.get());
     connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
+    connect(m_pMainWindow.get(), &MainWindow::friendStatusRequested, this, &DesktopProgram::showFriendList);
+    connect(m_pMainWindow.get(), &MainWindow::activityLogRequested, &m_oConsole, &MessageConsole::toggleShown);
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
     m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
@@ -95,6 +101,25 @@ void DesktopProgram::showAbout() {
     auto* about = new AboutBox(m_pMainWindow.get());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
+}
+
+// Made once and kept (hidden when closed) until the main window goes, so its rows and states stay.
+void DesktopProgram::showFriendList() {
+    if (!m_pFriendList) {
+        m_pFriendList = new FriendListWindow(m_oSettings, app::ping_friend_addresses, m_pMainWindow.get());
+    }
+    m_pFriendList->show();
+    m_pFriendList->raise();
+    m_pFriendList->activateWindow();
+}
+
+void DesktopProgram::friendsChanged() {
+    if (m_pMainWindow) {
+        m_pMainWindow->rebuildProfileMenus();
+    }
+    if (m_pFriendList) {
+        m_pFriendList->reloadFriends();
+    }
 }
 
 void DesktopProgram::notifyParcel(const transfer_snapshot& transfer) {

@@ -4,13 +4,16 @@
 #include <QPointer>
 #include <memory>
 
+#include "app/activity_feed.h"
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "ui/about_box.h"
 #include "ui/desktop_notifier.h"
+#include "ui/friend_list_window.h"
 #include "ui/main_window.h"
+#include "ui/message_console.h"
 #include "ui/notice_presenter.h"
 #include "ui/send_window.h"
 #include "ui/splash_screen.h"
@@ -42,6 +45,11 @@ public:
     [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
     [[nodiscard]] program_spine& spine() { return m_oSpine; }
+    [[nodiscard]] MessageConsole& console() { return m_oConsole; }
+    [[nodiscard]] FriendListWindow* friendList() const { return m_pFriendList; }
+
+    // The friends were added, changed or deleted: the windows that list them read them again.
+    void friendsChanged();
 
 signals:
     // The main window is up; start-up is over.
@@ -57,6 +65,7 @@ private:
     void setUpUser();
     void showMainWindow();
     void showAbout();
+    void showFriendList();
     void notifyParcel(const transfer_snapshot& transfer);
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
@@ -67,6 +76,9 @@ private:
     Notifier& m_oNotifier;
     unsigned m_nFirstKeyBits;
     WindowEvents m_oEvents;
+    // Created hidden with the program, so lines logged before anyone opens it are there when someone does.
+    MessageConsole m_oConsole;
+    app::activity_feed m_oActivityFeed{m_oEvents};
     app::question_routing m_oRouting;
     program_spine m_oSpine;
     QPointer<AboutBox> m_pNotice;
@@ -75,6 +87,7 @@ private:
     QPointer<NoticePresenter> m_pNotices;
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
+    QPointer<FriendListWindow> m_pFriendList;
 };
 
 } // namespace tiv::ui

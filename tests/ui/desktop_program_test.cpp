@@ -1,7 +1,9 @@
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <optional>
@@ -64,6 +66,20 @@ private slots:
         program.mainWindow()->transfers().refresh({stored});
         QCOMPARE(notifier.shown_so_far().size(), std::size_t{1});
         QCOMPARE(notifier.shown_so_far()[0].summary, QString("Parcel from Alice"));
+
+        // "&Friend Status..." makes the friend list once; "&Activity Log..." shows and hides the console.
+        auto* friendStatus = program.mainWindow()->findChild<QAction*>("cmd32791");
+        friendStatus->trigger();
+        QPointer<FriendListWindow> friends = program.friendList();
+        QVERIFY(friends != nullptr && friends->isVisible());
+        friends->close();
+        friendStatus->trigger();
+        QVERIFY(program.friendList() == friends && friends->isVisible());
+        auto* activityLog = program.mainWindow()->findChild<QAction*>("cmd32785");
+        activityLog->trigger();
+        QVERIFY(program.console().isVisible());
+        activityLog->trigger();
+        QVERIFY(!program.console().isVisible());
         QVERIFY(program.mainWindow()->close());
     }
 

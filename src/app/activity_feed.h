@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string_view>
+
+#include "app/events.h"
+
+namespace tiv::app {
+
+// While it lives, every line the activity log takes reaches `events`, in the log's order. Unlike log_forwarding it
+// leaves the switch alone: a window shows the log, the user decides whether there is anything to show.
+class activity_feed {
+public:
+    explicit activity_feed(event_sink& events);
+    activity_feed(const activity_feed&) = delete;
+    activity_feed& operator=(const activity_feed&) = delete;
+    ~activity_feed();
+
+private:
+    observer_token m_nToken = 0;
+};
+
+// "==> " and the user's own words among the activity lines: the feeds hear of it, the log file never does.
+void comment_on_activity(std::string_view comment);
+
+} // namespace tiv::app

@@ -1,0 +1,223 @@
+#include "ui/friend_list_window.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QPointer>
+#include <QThreadPool>
+#include <QVBoxLayout>
+#include <array>
+#include <utility>
+
+#include "app/profile_service.h"
+#include "ui/message_console.h"
+
+namespace tiv::ui {
+
+namespace {
+enum Column { NameColumn, AddressColumn, PingColumn, LoginColumn };
+constexpr std::array<int, 4> column_widths{120, 120, 80, 80};
+} // namespace
+
+FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger, QWidget* parent)
+    : QDialog(parent), m_oSettings(settings), m_oPinger(std::move(pinger)) {
+    setWindowTitle("Friend List");
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    setMinimumSize(smallest_size);
+    m_pRefresh = new QPushButton("Refresh All", this);
+    m_pRefresh->setObjectName("id1063");
+    m_pRefresh->setAutoDefault(false);
+    connect(m_pRefresh, &QPushButton::clicked, this, &FriendListWindow::refreshAll);
+    m_pList = new QTreeWidget(this);
+    m_pList->setObjectName("id1066");
+    m_pList->setColumnCount(4);
+    m_pList->setHeaderLabels({"Friend Name", "Internet Address", "Ping Status", "Login Status"});
+    m_pList->setRootIsDecorated(false);
+    m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_pList->setSortingEnabled(false);
+    m_pList->header()->setSectionsClickable(false);
+    for (int column = 0; column < static_cast<int>(column_widths.size()); ++column) {
+        m_pList->setColumnWidth(column, column_widths[column]);
+    }
+    // The first widths are the narrowest that keep every title readable.
+    connect(m_pList->header(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (column < static_cast<int>(column_widths.size()) && width < column_widths[column]) {
+            m_pList->setColumnWidth(column, column_widths[column]);
+        }
+    });
+    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_pList, &QWidget::customContextMenuRequested, this, &FriendListWindow::showContextMenu);
+    m_pProblem = new QLabel(this);
+    m_pProblem->setObjectName("pingProblem");
+    m_pProblem->setWordWrap(true);
+    m_pProblem->hide();
+
+    m_pContextMenu = new QMenu(this);
+    m_pPingItem = m_pContextMenu->addAction("&Ping", this, &FriendListWindow::pingSelected);
+    m_pPingItem->setObjectName("cmd32792");
+    // Nothing can check a login yet; the item says so by being grey.
+    m_pContextMenu->addAction("&Check Login")->setEnabled(false);
+    m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage)
+        ->setObjectName("cmd32794");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pRefresh, 0, Qt::AlignLeft);
+    layout->addWidget(m_pList, 1);
+    layout->addWidget(m_pProblem);
+
+    m_oStatusTimer.setInterval(status_period_ms);
+    connect(&m_oStatusTimer, &QTimer::timeout, this, &FriendListWindow::showStates);
+    loadFriends();
+    refreshAll();
+}
+
+FriendListWindow::~FriendListWindow() {
+    m_pStop->store(true);
+}
+
+void FriendListWindow::loadFriends() {
+    // A friend still at the same address keeps what the last ping found.
+    const std::vector<FriendRow> previous = std::exchange(m_aRows, {});
+    m_pList->clear();
+    auto friends = app::list_friends(m_oSettings);
+    if (!friends) {
+        m_pProblem->setText(QString::fromStdString(friends.error().text()));
+        m_pProblem->show();
+        return;
+    }
+    for (const app::friend_summary& one : friends.value()) {
+        FriendRow row{QString::fromStdString(one.name), QString::fromStdString(one.address)};
+        for (const FriendRow& before : previous) {
+            if (before.name == row.name && before.address == row.address) {
+                row.state = before.state;
+            }
+        }
+        auto* item = new QTreeWidgetItem(m_pList);
+        item->setText(NameColumn, row.name);
+        item->setText(AddressColumn, row.address);
+        item->setText(PingColumn, app::friend_ping_text(row.state));
+        item->setText(LoginColumn, "unknown");
+        m_aRows.push_back(row);
+    }
+    updateCommands();
+}
+
+void FriendListWindow::reloadFriends() {
+    if (m_bPinging) {
+        m_bReloadWhenDone = true;
+        return;
+    }
+    loadFriends();
+}
+
+void FriendListWindow::refreshAll() {
+    if (m_bPinging || m_aRows.empty()) {
+        return;
+    }
+    std::vector<std::size_t> rows(m_aRows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = i;
+    }
+    startPing(std::move(rows));
+}
+
+void FriendListWindow::pingSelected() {
+    const QModelIndex selected = m_pList->currentIndex();
+    if (m_bPinging || !selected.isValid() || m_pList->selectedItems().isEmpty()) {
+        return;
+    }
+    startPing({static_cast<std::size_t>(selected.row())});
+}
+
+void FriendListWindow::startPing(std::vector<std::size_t> rows) {
+    std::vector<std::string> addresses;
+    for (const std::size_t row : rows) {
+        addresses.push_back(m_aRows[row].address.toStdString());
+        m_aRows[row].state = app::friend_ping_state::pending;
+    }
+    m_aPingedRows = std::move(rows);
+    m_bPinging = true;
+    updateCommands();
+    // The report is checked on the window thread, so a window deleted meanwhile is never touched.
+    const QPointer<FriendListWindow> window(this);
+    app::ping_progress_sink report = [window](const app::friend_ping_progress& progress) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [window, progress] {
+                if (window) {
+                    window->takeProgress(progress);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    // The global pool waits for its tasks when the application ends, so no run outlives the program.
+    QThreadPool::globalInstance()->start([run = m_oPinger, addresses = std::move(addresses), report = std::move(report),
+                                          stop = m_pStop] { run(addresses, report, *stop); });
+    showStates();
+}
+
+void FriendListWindow::takeProgress(const app::friend_ping_progress& progress) {
+    if (!m_bPinging) {
+        return;
+    }
+    for (std::size_t i = 0; i < progress.states.size() && i < m_aPingedRows.size(); ++i) {
+        m_aRows[m_aPingedRows[i]].state = progress.states[i];
+    }
+    m_pProblem->setText(QString::fromStdString(progress.problem));
+    m_pProblem->setVisible(!progress.problem.empty());
+    if (!progress.done) {
+        return;
+    }
+    m_bPinging = false;
+    m_aPingedRows.clear();
+    if (m_bReloadWhenDone) {
+        m_bReloadWhenDone = false;
+        loadFriends();
+    }
+    updateCommands();
+}
+
+void FriendListWindow::showStates() {
+    for (std::size_t i = 0; i < m_aRows.size(); ++i) {
+        m_pList->topLevelItem(static_cast<int>(i))->setText(PingColumn, app::friend_ping_text(m_aRows[i].state));
+    }
+}
+
+void FriendListWindow::updateCommands() {
+    m_pRefresh->setEnabled(!m_bPinging);
+    m_pPingItem->setEnabled(!m_bPinging);
+}
+
+void FriendListWindow::showContextMenu(const QPoint& at) {
+    if (m_pList->itemAt(at) == nullptr) {
+        return;
+    }
+    m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at));
+}
+
+void FriendListWindow::openInstantMessage() {
+    const QList<QTreeWidgetItem*> selected = m_pList->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    auto* notes = new MessageConsole(MessageConsole::Kind::LocalNotes, this);
+    notes->setAttribute(Qt::WA_DeleteOnClose);
+    // The "Send" button sends nothing: the caption says so before anyone types a message for the friend.
+    notes->setWindowTitle(QString("Note to self about %1 (not sent)").arg(selected.first()->text(NameColumn)));
+    notes->commentButton()->setText("Send");
+    notes->show();
+}
+
+// The timer runs exactly while the window is shown, so a window shown again catches up with a run that went on
+// while it was hidden.
+void FriendListWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    showStates();
+    m_oStatusTimer.start();
+}
+
+void FriendListWindow::hideEvent(QHideEvent* event) {
+    m_oStatusTimer.stop();
+    QDialog::hideEvent(event);
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/friend_ping.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv::ui {
+
+// Every friend with whether their machine answers pings. Pinging runs on a worker, one run at a time; its reports
+// come back as queued calls that a closed (or deleted) window simply never receives, and a timer copies the
+// latest states into the "Ping Status" column while the window is shown. Closing only hides it.
+class FriendListWindow final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int status_period_ms = 100;
+    static constexpr QSize smallest_size{440, 200};
+
+    // `pinger` runs on a worker thread; tests give one whose results they choose.
+    explicit FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger = app::ping_friend_addresses,
+                              QWidget* parent = nullptr);
+    ~FriendListWindow() override;
+
+    // Pings every friend again; nothing while a run is under way or when there are no friends.
+    void refreshAll();
+    // Pings the selected friend alone; refused while a run is under way.
+    void pingSelected();
+    // A window of local notes about the selected friend.
+    void openInstantMessage();
+    // Reads the friends again, at once or, while a run is under way, when it ends (its states belong to the rows
+    // it started with).
+    void reloadFriends();
+
+    [[nodiscard]] bool pinging() const { return m_bPinging; }
+    [[nodiscard]] QTreeWidget* list() const { return m_pList; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    struct FriendRow {
+        QString name;
+        QString address;
+        app::friend_ping_state state = app::friend_ping_state::unknown;
+    };
+
+    void loadFriends();
+    void startPing(std::vector<std::size_t> rows);
+    // On the window thread, from the worker's queued reports.
+    void takeProgress(const app::friend_ping_progress& progress);
+    void showStates();
+    void showContextMenu(const QPoint& at);
+    void updateCommands();
+
+    qvl_settings_data& m_oSettings;
+    app::friend_ping_run m_oPinger;
+    // Set when the window goes, so a real run stops sweeping for nobody.
+    std::shared_ptr<std::atomic<bool>> m_pStop = std::make_shared<std::atomic<bool>>(false);
+    std::vector<FriendRow> m_aRows;
+    std::vector<std::size_t> m_aPingedRows; // the rows of the run under way, in the order it reports them
+    bool m_bPinging = false;
+    bool m_bReloadWhenDone = false;
+    QTreeWidget* m_pList = nullptr;
+    QPushButton* m_pRefresh = nullptr;
+    QLabel* m_pProblem = nullptr;
+    QMenu* m_pContextMenu = nullptr;
+    QAction* m_pPingItem = nullptr;
+    QTimer m_oStatusTimer;
+};
+
+} // namespace tiv::ui
