@@ -20,10 +20,13 @@ std::string recorded_fingerprints(const qvl_settings_data& settings) {
     return read_text_setting(settings.user_key(), key_fingerprints_value).value_or("");
 }
 
+std::string fingerprints_of(crypto_provider& provider) {
+    return "SKEY " + key_fingerprint(provider.signature_key_blob()) + "; AKEY " +
+           key_fingerprint(provider.exchange_key_blob());
+}
+
 status record_fingerprints(const qvl_settings_data& settings, crypto_provider& provider) {
-    const std::string text = "SKEY " + key_fingerprint(provider.signature_key_blob()) + "; AKEY " +
-                             key_fingerprint(provider.exchange_key_blob());
-    if (!write_text_setting(settings.user_key(), key_fingerprints_value, text)) {
+    if (!write_text_setting(settings.user_key(), key_fingerprints_value, fingerprints_of(provider))) {
         return {status_code::io_failure, "the fingerprints of this user's keys could not be recorded in the user "
                                          "settings at " +
                                              reg::hive_location(reg::root::user) + "."};
@@ -112,6 +115,21 @@ status open_user_keys(const qvl_settings_data& settings, crypto_provider& provid
         (void)record_fingerprints(settings, provider);
     }
     return {};
+}
+
+std::optional<std::string> keys_unlike_record(const qvl_settings_data& settings, crypto_provider& provider) {
+    const std::string recorded = recorded_fingerprints(settings);
+    if (!provider.ready || recorded.empty()) {
+        return std::nullopt;
+    }
+    const std::string found = fingerprints_of(provider);
+    if (found == recorded) {
+        return std::nullopt;
+    }
+    return "the keys in " + provider.key_root() + " are not the ones this user made last (made: " + recorded +
+           "; found: " + found +
+           "). Friends who imported your newest profile will refuse them. Put the newest "
+           "key files back, or give your friends your profile again (`quorvel-cli export-profile`).";
 }
 
 status make_first_keys(const qvl_settings_data& settings, crypto_provider& provider, unsigned bits) {

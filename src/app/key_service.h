@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ namespace tiv::app {
 // their fingerprints are recorded in the user settings. Keys that were lost, damaged or exposed are not replaced
 // here (that is rekey's, at the user's word): open_user_keys' reason is returned.
 [[nodiscard]] status make_first_keys(const qvl_settings_data& settings, crypto_provider& provider, unsigned bits);
+
+// When the keys opened are whole but not the ones this user last made (say, key files brought back from an old
+// backup), what that means for the user's friends and what to do; nothing otherwise.
+[[nodiscard]] std::optional<std::string> keys_unlike_record(const qvl_settings_data& settings,
+                                                            crypto_provider& provider);
 
 // What open_user_keys said, for a provider that was opened earlier: ok when it is ready.
 [[nodiscard]] status check_user_keys(const qvl_settings_data& settings, const crypto_provider& provider);

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "app/key_service.h"
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "cli/command.h"
@@ -42,6 +43,12 @@ int fail(command_io& io, int code, const std::string& sentence) {
 
 void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings) {
     if (const std::optional<std::string> notice = settings.machine_settings_notice()) {
+        io.err << "quorvel-cli: warning: " << *notice << '\n';
+    }
+}
+
+void warn_about_keys(command_io& io, const qvl_settings_data& settings, crypto_provider& provider) {
+    if (const std::optional<std::string> notice = app::keys_unlike_record(settings, provider)) {
         io.err << "quorvel-cli: warning: " << *notice << '\n';
     }
 }

@@ -8,8 +8,9 @@
 #include "cli/options.h"
 
 namespace tiv {
+class crypto_provider;
 class qvl_settings_data;
-}
+} // namespace tiv
 
 namespace tiv::cli {
 
@@ -40,5 +41,7 @@ int fail(command_io& io, int code, const std::string& sentence);
 // Warns, naming the file, when the machine settings are read-only or unusable: their values then come from defaults
 // or stay as they are, which explains a port or key types the user did not expect.
 void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings);
+// Says so when the keys found are not the ones this user made last.
+void warn_about_keys(command_io& io, const qvl_settings_data& settings, crypto_provider& provider);
 
 } // namespace tiv::cli

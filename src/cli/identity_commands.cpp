@@ -112,6 +112,7 @@ int run_whoami(const parsed_args& args, command_io& io) {
     if (app::status keys = app::open_keys(settings, provider); !keys) {
         return fail(io, exit_failure, keys.text());
     }
+    warn_about_keys(io, settings, provider);
     print_identity(app::describe_identity(settings, provider), io.out);
     return exit_success;
 }

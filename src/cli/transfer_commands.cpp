@@ -170,6 +170,7 @@ int run_send(const parsed_args& args, command_io& io) {
         return fail(io, exit_failure, opened.text());
     }
     warn_about_machine_settings(io, settings);
+    warn_about_keys(io, settings, provider);
     app::send_session session(settings, provider, &io.terminal);
     if (app::status destination = session.set_destination(args.positional.front(), host, port); !destination) {
         return fail(io, exit_failure, destination.text());

@@ -81,6 +81,16 @@ TEST(KeyService, ALostOrExposedKeyFileIsReportedUntilRekeyReplacesIt) {
     EXPECT_NE(exposed.text().find("`quorvel-cli rekey`"), std::string::npos);
 }
 
+TEST(KeyService, KeysBroughtBackFromAnOldBackupAreToldApartFromTheNewest) {
+    test::test_identity alice("Alice");
+    EXPECT_FALSE(app::keys_unlike_record(alice.settings(), alice.provider()).has_value());
+    const std::string newest = recorded_fingerprints(alice.settings());
+    ASSERT_TRUE(write_text_setting(alice.settings().user_key(), "KeyFingerprints", "SKEY 00; AKEY 11"));
+    const std::optional<std::string> notice = app::keys_unlike_record(alice.settings(), alice.provider());
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_NE(notice->find("made: SKEY 00; AKEY 11; found: " + newest), std::string::npos) << *notice;
+}
+
 TEST(KeyService, KeyTypePolicyIsStoredAndAppliesAtOnce) {
     test::test_identity alice("Alice");
     ASSERT_TRUE(app::set_key_type_policy(alice.settings(), alice.provider(), 0x201).ok());
