@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <bit>
 
 namespace tiv::ui {
 
@@ -16,7 +17,7 @@ struct KeyTypeRow {
 };
 
 // Strongest first, as users compare them, which is not the order of the bits.
-constexpr std::array<KeyTypeRow, session_key_type_count> key_type_rows{{
+constexpr std::array<KeyTypeRow, 12> key_type_rows{{
     {11, "AES 256 (CBC)           256           "},
     {10, "AES 192 (CBC)           192           "},
     {9, "AES 128 (CBC)           128           "},
@@ -31,13 +32,15 @@ constexpr std::array<KeyTypeRow, session_key_type_count> key_type_rows{{
     {0, "RC2 (CBC)               40"},
 }};
 
+constexpr std::uint32_t every_key_type = 0xFFF;
+
 const char* const empty_choice_text =
     "No session key type is approved: no parcel can be sent or received. Apply anyway?";
 } // namespace
 
 SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::uint32_t chosen,
                                                  app::questions& questions, QWidget* parent)
-    : QDialog(parent), m_oQuestions(questions), m_nChosen(chosen & all_session_key_types) {
+    : QDialog(parent), m_oQuestions(questions), m_nChosen(chosen & every_key_type) {
     setObjectName("SessionKeyOptions");
     setWindowTitle("Data Encryption Methods");
     setModal(true);
@@ -82,7 +85,7 @@ std::optional<std::uint32_t> SessionKeyOptionsDialog::run(std::uint32_t may_choo
 }
 
 QCheckBox* SessionKeyOptionsDialog::box(std::uint32_t type_bit) const {
-    return m_aBoxes[key_type_index(type_bit)];
+    return m_aBoxes.at(static_cast<std::size_t>(std::countr_zero(type_bit)));
 }
 
 void SessionKeyOptionsDialog::accept() {

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "app/questions.h"
-#include "crypto/session_key_types.h"
 
 namespace tiv::ui {
 
@@ -28,6 +27,7 @@ public:
                                                           app::questions& questions, QWidget* parent = nullptr);
 
     [[nodiscard]] std::uint32_t chosen() const { return m_nChosen; }
+    // The box of one type (a mask of one bit).
     [[nodiscard]] QCheckBox* box(std::uint32_t type_bit) const;
 
     void accept() override;
@@ -35,7 +35,7 @@ public:
 private:
     app::questions& m_oQuestions;
     std::uint32_t m_nChosen;
-    std::array<QCheckBox*, session_key_type_count> m_aBoxes{}; // by bit
+    std::array<QCheckBox*, 12> m_aBoxes{}; // by bit
 };
 
 } // namespace tiv::ui
