@@ -1,0 +1,197 @@
+#include "ui/key_management_dialog.h"
+
+#include <QButtonGroup>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <cctype>
+
+#include "ui/background_job.h"
+
+namespace tiv::ui {
+
+namespace {
+constexpr std::size_t key_bytes_per_line = 32;
+
+const char* const friends_need_profile =
+    "Your friends need your new profile before they can exchange files with you again: export it from the main "
+    "window (\"Export User Profile\") and send it to each of them.";
+
+QLineEdit* readOnlyField(const QString& name) {
+    auto* field = new QLineEdit;
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    return field;
+}
+
+// The core's reasons are sentences that follow a program name; in a box of their own they start a sentence.
+std::string asSentence(std::string text) {
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    }
+    return text;
+}
+} // namespace
+
+KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider,
+                                         app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions) {
+    setObjectName("KeyManagement");
+    setWindowTitle("Create RSA Keys");
+    setModal(true);
+
+    m_pExchangeChoice = new QRadioButton("Authentication Key");
+    m_pExchangeChoice->setObjectName("authenticationKey");
+    m_pSignatureChoice = new QRadioButton("Signature Key");
+    m_pSignatureChoice->setObjectName("signatureKey");
+    auto* choices = new QButtonGroup(this);
+    choices->addButton(m_pExchangeChoice);
+    choices->addButton(m_pSignatureChoice);
+    m_pKeyText = new QPlainTextEdit;
+    m_pKeyText->setObjectName("keyText");
+    m_pKeyText->setReadOnly(true);
+    m_pKeyText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pCurrentBits = readOnlyField("currentKeyBits");
+    m_pCurrentBits->setText("0");
+    auto* uuid = readOnlyField("uuid");
+    uuid->setText(QString::fromStdString(m_oSettings.text(text_setting::user_uuid)));
+    m_pLength = new QSlider(Qt::Horizontal);
+    m_pLength->setObjectName("newKeyLength");
+    m_pLength->setRange(4, 64);
+    m_pNewBits = readOnlyField("keyBits");
+    m_pStrength = readOnlyField("estimatedStrength");
+    m_pBusy = new QProgressBar;
+    m_pBusy->setObjectName("busy");
+    m_pBusy->setRange(0, 0); // OpenSSL reports no progress: a moving bar says only that it is working
+    m_pBusy->hide();
+    m_pCreate = new QPushButton("Create New Keys");
+    m_pCreate->setObjectName("createNewKeys");
+    m_pOk = new QPushButton("OK");
+    m_pOk->setObjectName("id1");
+    m_pOk->setDefault(true);
+
+    auto* radios = new QHBoxLayout;
+    radios->addWidget(m_pExchangeChoice);
+    radios->addWidget(m_pSignatureChoice);
+    auto* fields = new QFormLayout;
+    fields->addRow("Current Key Bits", m_pCurrentBits);
+    fields->addRow("UUID", uuid);
+    fields->addRow("New Key Length", m_pLength);
+    fields->addRow("Key Bits", m_pNewBits);
+    fields->addRow("Estimated Strength (effective bits)", m_pStrength);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pBusy, 1);
+    buttons->addWidget(m_pCreate);
+    buttons->addWidget(m_pOk);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(radios);
+    layout->addWidget(m_pKeyText, 1);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+
+    // toggled, not clicked: a click on the key already shown changes nothing.
+    connect(m_pExchangeChoice, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) {
+            showKey(false);
+        }
+    });
+    connect(m_pSignatureChoice, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) {
+            showKey(true);
+        }
+    });
+    connect(m_pLength, &QSlider::valueChanged, this, &KeyManagementDialog::showLength);
+    connect(m_pCreate, &QPushButton::clicked, this, &KeyManagementDialog::createNewKeys);
+    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_pLength->setValue(first_step);
+    showLength(first_step);
+    m_pExchangeChoice->setChecked(true);
+}
+
+void KeyManagementDialog::run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
+                              QWidget* parent) {
+    KeyManagementDialog dialog(settings, provider, questions, parent);
+    dialog.exec();
+}
+
+void KeyManagementDialog::showKey(bool signature) {
+    const app::public_key_text key = signature ? app::signature_key_text(m_oProvider, key_bytes_per_line)
+                                               : app::exchange_key_text(m_oProvider, key_bytes_per_line);
+    // A key that cannot be read leaves the last one shown rather than a blank that looks like a key of 0 bits.
+    if (key.bits == 0) {
+        return;
+    }
+    m_pCurrentBits->setText(QString::number(key.bits));
+    m_pKeyText->setPlainText(QString::fromStdString(key.text).remove('\r'));
+}
+
+void KeyManagementDialog::showNewKey(QRadioButton* choice, bool signature) {
+    // A choice already made emits nothing when chosen again, but its key has just changed.
+    if (choice->isChecked()) {
+        showKey(signature);
+    } else {
+        choice->setChecked(true);
+    }
+}
+
+void KeyManagementDialog::showLength(int step) {
+    const auto bits = static_cast<unsigned>(step * bits_per_step);
+    m_pNewBits->setText(QString::number(bits));
+    m_pStrength->setText(QString::number(app::key_strength(bits)));
+}
+
+void KeyManagementDialog::createNewKeys() {
+    if (m_bGenerating) {
+        return;
+    }
+    const auto bits = static_cast<unsigned>(m_pLength->value() * bits_per_step);
+    const std::vector<key_warning> questions = app::rekey_questions(bits);
+    for (std::size_t i = 0; i < questions.size(); ++i) {
+        // Only the length warnings carry an icon; the first question stands on its own words.
+        const unsigned style = i == 0 ? MB_OKCANCEL : MB_OKCANCEL | MB_ICONINFORMATION;
+        if (m_oQuestions.ask(questions[i].text, questions[i].caption, style) != IDOK) {
+            return;
+        }
+    }
+    setGenerating(true);
+    // The job holds nothing of the dialog, so a dialog deleted meanwhile only drops the outcome.
+    runInBackground<app::rekey_report>(
+        this, [&settings = m_oSettings, &provider = m_oProvider, bits] { return app::rekey(settings, provider, bits); },
+        [this](const app::rekey_report& report) { reportOutcome(report); });
+}
+
+void KeyManagementDialog::reject() {
+    if (!m_bGenerating) {
+        QDialog::reject();
+    }
+}
+
+void KeyManagementDialog::setGenerating(bool on) {
+    m_bGenerating = on;
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_pCreate, m_pOk, m_pLength, m_pExchangeChoice, m_pSignatureChoice}) {
+        control->setEnabled(!on);
+    }
+    m_pBusy->setVisible(on);
+    if (on) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void KeyManagementDialog::reportOutcome(const app::rekey_report& report) {
+    setGenerating(false);
+    showNewKey(m_pSignatureChoice, true);
+    (void)m_oQuestions.ask(report.signature_message, "Signature Key Generation",
+                           report.signature_bits != 0 ? MB_OK : MB_OK | MB_ICONERROR);
+    showNewKey(m_pExchangeChoice, false);
+    std::string text = report.exchange_message + "\n\n";
+    text += report.outcome ? friends_need_profile : asSentence(report.outcome.text());
+    (void)m_oQuestions.ask(text, "Exchange Key Generation",
+                           report.outcome ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONERROR);
+}
+
+} // namespace tiv::ui
