@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QThreadPool>
 #include <cstring>
 #include <iostream>
 
@@ -31,5 +32,8 @@ int main(int argc, char** argv) {
     QObject::connect(&program, &tiv::ui::DesktopProgram::ended, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     program.start();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // Jobs of the windows may still use the settings and the keys: they end before those do.
+    QThreadPool::globalInstance()->waitForDone();
+    return code;
 }
