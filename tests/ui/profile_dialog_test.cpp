@@ -1,6 +1,8 @@
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/profile_dialog.h"
+#include "ui/public_key_editor.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {
@@ -174,6 +177,28 @@ private slots:
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
         QCOMPARE(findChild("fingerprintCoverage")->property("text").toString(),
                  QString("pinned: exchange and signature keys"));
+    }
+
+    void keyEditorLoadsAFileAndDoneDecodesIt() {
+        std::string key;
+        QVERIFY(m_pDave->provider().exchange_key_text(0, key) != 0);
+        const std::string path = m_oHome->path() + "/dave.pk";
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(key.c_str()) > 0);
+        file.close();
+        selectFriend("Carol");
+        click("id1020");
+        click("id1013");
+        auto* editor = m_pDialog->findChild<EditPublicKey*>();
+        QVERIFY(editor != nullptr);
+        m_pAnswers->chooseNext(path);
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1030"), Qt::LeftButton);
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        QCOMPARE(edit("id1024")->text(), QString("1024"));
+        const QStringList lines = qobject_cast<QPlainTextEdit*>(control("id1015"))->toPlainText().split('\n');
+        QCOMPARE(lines.size(), (static_cast<int>(key.size()) / 2 + 15) / 16);
+        QCOMPARE(lines.front().trimmed().size(), 32);
+        QCOMPARE(edit("fingerprint")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
     }
 
 private:
