@@ -175,7 +175,7 @@ private slots:
         QVERIFY(m_pAnswers->asked_so_far().back().text.find("stays pinned") != std::string::npos);
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
-        QCOMPARE(findChild("fingerprintCoverage")->property("text").toString(),
+        QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
                  QString("pinned: exchange and signature keys"));
     }
 
@@ -209,7 +209,6 @@ private:
         }
         return found;
     }
-    QObject* findChild(const char* id) const { return control(id); }
     QLineEdit* edit(const char* id) const { return qobject_cast<QLineEdit*>(control(id)); }
     QComboBox* combo(const char* id) const { return qobject_cast<QComboBox*>(control(id)); }
     void click(const char* id) const { QTest::mouseClick(qobject_cast<QPushButton*>(control(id)), Qt::LeftButton); }
