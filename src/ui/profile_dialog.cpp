@@ -1,10 +1,8 @@
 #include "ui/profile_dialog.h"
 
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-#include <array>
 
 #include "app/friend_form.h"
 #include "app/profile_service.h"
