@@ -2,6 +2,7 @@
 
 #include "app/identity_service.h"
 #include "app/key_service.h"
+#include "ui/profile_dialog.h"
 #include "ui/transfer_texts.h"
 
 namespace tiv::ui {
@@ -79,6 +80,7 @@ void DesktopProgram::showMainWindow() {
     connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
     connect(m_pMainWindow.get(), &MainWindow::friendStatusRequested, this, &DesktopProgram::showFriendList);
+    connect(m_pMainWindow.get(), &MainWindow::friendProfilesRequested, this, &DesktopProgram::showProfileDialog);
     connect(m_pMainWindow.get(), &MainWindow::activityLogRequested, &m_oConsole, &MessageConsole::toggleShown);
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
@@ -111,6 +113,14 @@ void DesktopProgram::showFriendList() {
     m_pFriendList->show();
     m_pFriendList->raise();
     m_pFriendList->activateWindow();
+}
+
+// Whatever the dialog ended with, saves and deletes may have happened before it closed.
+void DesktopProgram::showProfileDialog() {
+    auto* dialog = new ProfileDialog(m_oSettings, m_oQuestions, m_pMainWindow.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, &DesktopProgram::friendsChanged);
+    dialog->open();
 }
 
 void DesktopProgram::friendsChanged() {

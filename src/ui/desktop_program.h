@@ -66,6 +66,7 @@ private:
     void showMainWindow();
     void showAbout();
     void showFriendList();
+    void showProfileDialog();
     void notifyParcel(const transfer_snapshot& transfer);
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;

@@ -1,0 +1,95 @@
+#include "app/friend_form.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/hex_text.h"
+#include "core/text.h"
+#include "crypto/session_key_types.h"
+
+namespace tiv::app {
+
+namespace {
+constexpr std::size_t key_bytes_per_line = 16;
+// The key data's bit-length field, little-endian, after the blob and RSA headers.
+constexpr std::size_t key_bits_offset = 12;
+constexpr std::uintmax_t key_file_limit = 64 * 1024;
+} // namespace
+
+std::string friend_profile_name(std::string typed) {
+    filter_profile_name(typed);
+    if (typed.size() > max_profile_name_length) {
+        typed.resize(max_profile_name_length);
+    }
+    return typed;
+}
+
+void set_friend_name(friend_profile& profile, const std::string& name) {
+    copy_text_field(profile.name, name);
+    copy_text_field(profile.receipt_directory, compact_name(profile.name));
+}
+
+void set_friend_uuid(friend_profile& profile, const std::string& uuid) {
+    copy_text_field(profile.uuid, uuid);
+}
+
+std::string friend_key_text(const friend_profile& profile) {
+    std::string text;
+    if (profile.key.data != nullptr && profile.key_bytes > 0 && profile.key_bytes <= profile.key.size) {
+        const std::span<const std::uint8_t> key(profile.key.data, static_cast<std::size_t>(profile.key.size));
+        (void)hex_encode(key, static_cast<std::size_t>(profile.key_bytes), key_bytes_per_line, text);
+    }
+    return text;
+}
+
+void set_friend_key_text(friend_profile& profile, const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    (void)hex_decode(text, text.size(), bytes);
+    profile.key.Delete();
+    if (!bytes.empty()) {
+        profile.key.Assign(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    }
+    profile.key_bytes = static_cast<std::int32_t>(bytes.size());
+    profile.key_bits = 0;
+    if (bytes.size() >= key_bits_offset + 4) {
+        std::uint32_t bits = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            bits |= static_cast<std::uint32_t>(bytes[key_bits_offset + i]) << (8 * i);
+        }
+        profile.key_bits = static_cast<std::int32_t>(bits);
+    }
+}
+
+file_chooser public_key_chooser() {
+    return {"Select File", {{"All Files", "*.*"}, {"Text Files", "*.txt;*.pk"}}};
+}
+
+result<std::string> read_key_text_file(const std::string& path) {
+    std::error_code failed;
+    if (!std::filesystem::is_regular_file(path, failed)) {
+        return status(status_code::not_found, "could not read the key file " + path + ".");
+    }
+    if (std::filesystem::file_size(path, failed) > key_file_limit || failed) {
+        return status(status_code::invalid, path + " is larger than 64 KiB, too large for a key file.");
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.good() && !file.eof()) {
+        return status(status_code::io_failure, "could not read the key file " + path + ".");
+    }
+    return text;
+}
+
+std::vector<std::string> friend_key_type_names(std::uint32_t mask) {
+    return key_type_names(mask);
+}
+
+std::string friend_key_type_name(std::uint32_t type_bit) {
+    if ((type_bit & all_session_key_types) == 0 || (type_bit & (type_bit - 1)) != 0) {
+        return {};
+    }
+    return key_type_name(type_bit);
+}
+
+} // namespace tiv::app

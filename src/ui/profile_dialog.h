@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <vector>
+
+#include "app/questions.h"
+#include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv::ui {
+
+// "Configure Parcel Box Profiles": the friends' profiles, one shown at a time. Browsing offers the list and
+// the commands that pick, make, import or delete a profile; editing offers the fields, until "Save Changes" or
+// "Cancel". The app layer checks and stores every record, so nothing reaches the settings that the program
+// could not use, and keys change only after the user compared the fingerprints.
+class ProfileDialog final : public QDialog {
+    Q_OBJECT
+public:
+    ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent = nullptr);
+
+    [[nodiscard]] bool editing() const { return m_bEditing; }
+
+    void newProfile();
+    void editProfile();
+    void saveChanges();
+    void cancelEditing();
+    void deleteProfile();
+    void importProfile();
+    // Open the key editor or the key type chooser over this dialog; their OK takes the result.
+    void editPublicKey();
+    void editKeyTypes();
+
+private:
+    void buildControls();
+    void showProfile(const friend_profile& profile);
+    void selectProfile(const QString& name);
+    void showSelected();
+    void setEditing(bool editing);
+    void fillKeyTypes();
+    void showKey();
+    // The shown record with what the fields hold now; false (after saying why) when the port is no number.
+    [[nodiscard]] bool readControls(friend_profile& profile);
+    [[nodiscard]] bool confirmKeyChange(const friend_profile& profile, bool& replace);
+    void reloadNames();
+
+    qvl_settings_data& m_oSettings;
+    app::questions& m_oQuestions;
+    // The record the fields show: its keys, pin and key types change only through the key editor, the chooser
+    // or an import.
+    friend_profile m_oProfile;
+    bool m_bEditing = false;
+
+    QListWidget* m_pNames = nullptr;
+    QPushButton* m_pNew = nullptr;
+    QPushButton* m_pEdit = nullptr;
+    QPushButton* m_pDelete = nullptr;
+    QPushButton* m_pImport = nullptr;
+    QPushButton* m_pDone = nullptr;
+    QCheckBox* m_pReceipt = nullptr;
+    QLineEdit* m_pName = nullptr;
+    QLineEdit* m_pAddress = nullptr;
+    QLineEdit* m_pPort = nullptr;
+    QListWidget* m_pKeyTypes = nullptr;
+    QPushButton* m_pEditKeyTypes = nullptr;
+    QLineEdit* m_pUuid = nullptr;
+    QPlainTextEdit* m_pKey = nullptr;
+    QPushButton* m_pEditKey = nullptr;
+    QLineEdit* m_pKeyBits = nullptr;
+    QLineEdit* m_pDirectory = nullptr;
+    QLineEdit* m_pFingerprint = nullptr;
+    QLabel* m_pCoverage = nullptr;
+    QComboBox* m_pMaxSize = nullptr;
+    QComboBox* m_pMaxCount = nullptr;
+    QPushButton* m_pSave = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    std::vector<QWidget*> m_aEditingControls;
+    std::vector<QWidget*> m_aSelectionControls;
+};
+
+} // namespace tiv::ui

@@ -1,0 +1,158 @@
+// The commands of the profile dialog: each one the user starts with a button.
+#include "app/friend_form.h"
+#include "app/profile_service.h"
+#include "ui/message_style.h"
+#include "ui/profile_dialog.h"
+#include "ui/public_key_editor.h"
+#include "ui/session_key_options_dialog.h"
+
+namespace tiv::ui {
+
+namespace {
+constexpr const char* import_caption = "Importing Profile...";
+} // namespace
+
+// A new friend starts as a copy of the one shown, but never with that friend's pin: the new friend could never
+// sign with someone else's key.
+void ProfileDialog::newProfile() {
+    friend_profile profile;
+    if (!readControls(profile)) {
+        return;
+    }
+    profile.signature_key.clear();
+    profile.receipt_enabled = 0;
+    app::set_friend_name(profile, "New Profile");
+    showProfile(profile);
+    setEditing(true);
+}
+
+// The name is where the profile is stored, so an edit keeps it.
+void ProfileDialog::editProfile() {
+    setEditing(true);
+    m_pName->setEnabled(false);
+}
+
+// The boxes keep what was typed; the next selection shows the stored profile again.
+void ProfileDialog::cancelEditing() {
+    setEditing(false);
+}
+
+void ProfileDialog::saveChanges() {
+    friend_profile profile;
+    if (!readControls(profile)) {
+        return;
+    }
+    if (!app::is_valid_friend_address(profile.address)) {
+        (void)m_oQuestions.ask("Give the friend's Internet address: a host name or a dotted address of at most 31 "
+                               "characters.",
+                               "Save Profile", MB_OK | MB_ICONERROR);
+        return;
+    }
+    bool replace = false;
+    if (!confirmKeyChange(profile, replace)) {
+        return;
+    }
+    const auto stored = app::store_friend(
+        m_oSettings, profile, replace ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
+    if (!stored) {
+        (void)m_oQuestions.ask(sentenceText(stored.error().text()), "Save Profile", MB_OK | MB_ICONERROR);
+        return;
+    }
+    setEditing(false);
+    showProfile(stored->record);
+    selectProfile(QString::fromStdString(stored->record.name));
+}
+
+// Keys change only with a yes, after the user saw the fingerprint they must compare with the friend's own.
+bool ProfileDialog::confirmKeyChange(const friend_profile& profile, bool& replace) {
+    const std::optional<app::key_change> change = app::find_key_change(m_oSettings, profile);
+    if (!change) {
+        return true;
+    }
+    const std::string text = "The keys differ from the keys stored for " + change->name +
+                             ".\n\nStored: " + change->old_fingerprint + " (" + change->old_coverage +
+                             ")\nNew: " + change->new_fingerprint + " (" + change->new_coverage +
+                             ")\n\nCompare the new " + "fingerprint with " + change->name +
+                             "'s own before you replace the keys. Replace them?";
+    replace = m_oQuestions.ask(text, "Replace Keys", MB_YESNO | MB_ICONWARNING) == IDYES;
+    return replace;
+}
+
+void ProfileDialog::deleteProfile() {
+    const QListWidgetItem* selected = m_pNames->currentItem();
+    if (selected == nullptr) {
+        return;
+    }
+    const std::string name = selected->text().toStdString();
+    // The friend's keys go with the profile, and only the friend can give them again.
+    if (m_oQuestions.ask("Delete the profile " + name + "?", "Deleting Profile", MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        return;
+    }
+    if (const app::status deleted = app::delete_friend(m_oSettings, name); !deleted) {
+        (void)m_oQuestions.ask(deleted.text(), "Deleting Profile", MB_OK | MB_ICONERROR);
+        return;
+    }
+    const QSignalBlocker quiet(m_pNames);
+    delete m_pNames->takeItem(m_pNames->row(selected));
+    m_pNames->setCurrentItem(nullptr);
+}
+
+// The file is read and checked here; it is stored only by "Save Changes", which checks it again with the user's
+// changes and asks before any key is replaced.
+void ProfileDialog::importProfile() {
+    const std::optional<std::string> path = m_oQuestions.choose_open_file(app::import_profile_chooser());
+    if (!path) {
+        return;
+    }
+    const auto loaded = app::load_profile_file(m_oSettings, *path);
+    if (!loaded) {
+        const bool unreadable = loaded.error().code() == app::status_code::not_found;
+        (void)m_oQuestions.ask((unreadable ? "Could not open the requested file!\n" : "") +
+                                   sentenceText(loaded.error().text()),
+                               import_caption, MB_OK | MB_ICONERROR);
+        return;
+    }
+    const friend_profile& record = loaded->record;
+    std::string notes;
+    for (const std::string& warning : loaded->warnings) {
+        notes += sentenceText(warning) + "\n";
+    }
+    const auto existing = app::read_friend(m_oSettings, record.name);
+    if (existing || existing.error().code() != app::status_code::not_found) {
+        notes += "The profile name " + std::string(record.name) +
+                 " is already in the database.\nIf you save the imported profile you will overwrite the existing "
+                 "record.";
+        if (existing && existing->pinned() && !record.pinned()) {
+            notes += "\nThe stored profile is pinned to its signature key and stays pinned.";
+        }
+        (void)m_oQuestions.ask(notes, "Existing Profile", MB_OK | MB_ICONWARNING);
+    } else if (!notes.empty()) {
+        (void)m_oQuestions.ask(notes, import_caption, MB_OK | MB_ICONWARNING);
+    }
+    showProfile(record);
+    setEditing(true);
+}
+
+// Both dialogs are window-modal and report back on closing, so no command waits in an event loop of its own.
+void ProfileDialog::editPublicKey() {
+    auto* editor = new EditPublicKey(m_oQuestions, m_pKey->toPlainText(), this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    connect(editor, &QDialog::accepted, this, [this, editor] {
+        app::set_friend_key_text(m_oProfile, editor->text().toStdString());
+        showKey();
+    });
+    editor->open();
+}
+
+void ProfileDialog::editKeyTypes() {
+    auto* chooser = new SessionKeyOptionsDialog(m_oSettings.number(number_setting::provider_key_types),
+                                                m_oProfile.encryption_methods, m_oQuestions, this);
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    connect(chooser, &QDialog::accepted, this, [this, chooser] {
+        m_oProfile.encryption_methods = chooser->chosen();
+        fillKeyTypes();
+    });
+    chooser->open();
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,272 @@
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "app/profile_service.h"
+#include "settings/profile_file.h"
+#include "support/temp_home.h"
+#include "support/test_identity.h"
+#include "ui/profile_dialog.h"
+#include "ui/public_key_editor.h"
+#include "ui/support/scripted_answers.h"
+
+namespace tiv::ui {
+
+namespace {
+const char* const editing_ids[] = {"id1021", "id1011", "id1012", "id1030", "id1054", "id1044",
+                                   "id1013", "id1017", "id1018", "id1016", "id1031"};
+const char* const selection_ids[] = {"id1019", "id1020", "id1022", "id1062", "id1009", "id1"};
+
+// `who` as a friend would store them, reachable, so the dialog's checks let them be saved again.
+friend_profile reachable(const test::test_identity& who, bool pinned = false) {
+    friend_profile profile = who.as_friend(0xE40, pinned);
+    profile.port = 20000;
+    return profile;
+}
+
+std::string fingerprintOf(qvl_settings_data& settings, const std::string& name) {
+    const auto stored = app::read_friend(settings, name);
+    return stored ? app::friend_fingerprint(*stored) : std::string();
+}
+} // namespace
+
+// Bob's friend profiles: Alice (pinned) and Carol (legacy) are stored; Dave and a Carol with new keys send files.
+class ProfileDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        m_pDave = std::make_unique<test::test_identity>("Dave");
+        m_pNewCarol = std::make_unique<test::test_identity>("Carol");
+    }
+
+    void cleanupTestCase() {
+        m_pDave.reset();
+        m_pNewCarol.reset();
+    }
+
+    void init() {
+        m_oHome.emplace();
+        m_pBob = std::make_unique<test::test_identity>("Bob");
+        m_pAlice = std::make_unique<test::test_identity>("Alice");
+        m_pCarol = std::make_unique<test::test_identity>("Carol");
+        QVERIFY(save_profile(m_pBob->settings(), reachable(*m_pAlice, true)));
+        QVERIFY(save_profile(m_pBob->settings(), reachable(*m_pCarol)));
+        m_pAnswers = std::make_unique<test::ScriptedAnswers>();
+        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
+    }
+
+    void cleanup() {
+        m_pDialog.reset();
+        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        m_pAnswers.reset();
+        m_pBob.reset();
+        m_pAlice.reset();
+        m_pCarol.reset();
+        m_oHome.reset();
+    }
+
+    void eachStateEnablesItsOwnControlsAndEditingKeepsTheName() {
+        verifyBrowsing();
+        QVERIFY(!control("id1024")->isEnabled());
+        click("id1020");
+        for (const char* id : editing_ids) {
+            QVERIFY2(control(id)->isEnabled() == (std::string(id) != "id1011"), id);
+        }
+        for (const char* id : selection_ids) {
+            QVERIFY2(!control(id)->isEnabled(), id);
+        }
+        QVERIFY(!control("id1024")->isEnabled());
+        click("id1031");
+        verifyBrowsing();
+        click("id1019");
+        QVERIFY(control("id1011")->isEnabled());
+        QCOMPARE(edit("id1011")->text(), QString("New Profile"));
+    }
+
+    void limitsOutsideTheListShowAndSaveAsUnlimited() {
+        friend_profile carol = reachable(*m_pCarol);
+        carol.max_file_size = 50000;
+        carol.max_file_count = 7;
+        QVERIFY(save_profile(m_pBob->settings(), carol));
+        selectFriend("Carol");
+        QCOMPARE(combo("id1017")->currentText(), QString("unlimited"));
+        QCOMPARE(combo("id1018")->currentText(), QString("unlimited"));
+        click("id1020");
+        combo("id1018")->setCurrentIndex(1);
+        click("id1016");
+        const auto stored = app::read_friend(m_pBob->settings(), "Carol");
+        QVERIFY(stored);
+        QCOMPARE(stored->max_file_size, unlimited);
+        QCOMPARE(stored->max_file_count, 100U);
+    }
+
+    void deleteAsksFirstAndNoKeepsTheFriend() {
+        selectFriend("Carol");
+        m_pAnswers->answerNext(IDNO);
+        click("id1022");
+        QVERIFY(app::read_friend(m_pBob->settings(), "Carol"));
+        QCOMPARE(m_pAnswers->asked_so_far().back().text, std::string("Delete the profile Carol?"));
+        m_pAnswers->answerNext(IDYES);
+        click("id1022");
+        QVERIFY(!app::read_friend(m_pBob->settings(), "Carol"));
+        QCOMPARE(names(), QStringList{"Alice"});
+    }
+
+    void cancelLeavesTheSettingsAsTheyWere() {
+        selectFriend("Carol");
+        click("id1020");
+        edit("id1012")->setText("elsewhere.example");
+        click("id1031");
+        click("id1019");
+        edit("id1011")->setText("Erin");
+        click("id1031");
+        const auto stored = app::read_friend(m_pBob->settings(), "Carol");
+        QVERIFY(stored);
+        QCOMPARE(std::string(stored->address), std::string(reachable(*m_pCarol).address));
+        QVERIFY(!app::read_friend(m_pBob->settings(), "Erin"));
+    }
+
+    void importedFriendIsStoredOnSaveWithTheFingerprintShown() {
+        importFile(writeProfile(*m_pDave, "Dave", true));
+        QVERIFY(m_pDialog->editing());
+        const std::string expected = app::friend_fingerprint(reachable(*m_pDave, true));
+        QCOMPARE(edit("fingerprint")->text().toStdString(), expected);
+        click("id1016");
+        QCOMPARE(fingerprintOf(m_pBob->settings(), "Dave"), expected);
+        QCOMPARE(names(), QStringList({"Alice", "Carol", "Dave"}));
+    }
+
+    void importWithAUuidAlreadyHeldIsRefusedNamingTheHolder() {
+        importFile(writeProfile(*m_pAlice, "Alicia", true));
+        m_pAnswers->answerNext(IDOK);
+        click("id1016");
+        const std::string& refusal = m_pAnswers->asked_so_far().back().text;
+        QVERIFY2(refusal.find("'Alice'") != std::string::npos, refusal.c_str());
+        QVERIFY(m_pDialog->editing());
+        QVERIFY(!app::read_friend(m_pBob->settings(), "Alicia"));
+    }
+
+    void changedKeysShowBothFingerprintsAndNeedAYes() {
+        const std::string before = fingerprintOf(m_pBob->settings(), "Carol");
+        const std::string after = app::friend_fingerprint(reachable(*m_pNewCarol, true));
+        m_pAnswers->answerNext(IDOK); // the name is in the database already
+        importFile(writeProfile(*m_pNewCarol, "Carol", true));
+        m_pAnswers->answerNext(IDNO);
+        click("id1016");
+        const std::string& question = m_pAnswers->asked_so_far().back().text;
+        QVERIFY2(question.find(before) != std::string::npos && question.find(after) != std::string::npos,
+                 question.c_str());
+        QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), before);
+        m_pAnswers->answerNext(IDYES);
+        click("id1016");
+        QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), after);
+    }
+
+    void fileWithoutASignatureKeyKeepsTheStoredPin() {
+        const std::string pinned = fingerprintOf(m_pBob->settings(), "Alice");
+        m_pAnswers->answerNext(IDOK);
+        importFile(writeProfile(*m_pAlice, "Alice", false));
+        QVERIFY(m_pAnswers->asked_so_far().back().text.find("stays pinned") != std::string::npos);
+        click("id1016");
+        QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
+        QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
+                 QString("pinned: exchange and signature keys"));
+    }
+
+    void keyEditorLoadsAFileAndDoneDecodesIt() {
+        std::string key;
+        QVERIFY(m_pDave->provider().exchange_key_text(0, key) != 0);
+        const std::string path = m_oHome->path() + "/dave.pk";
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(key.c_str()) > 0);
+        file.close();
+        selectFriend("Carol");
+        click("id1020");
+        click("id1013");
+        auto* editor = m_pDialog->findChild<EditPublicKey*>();
+        QVERIFY(editor != nullptr);
+        m_pAnswers->chooseNext(path);
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1030"), Qt::LeftButton);
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        QCOMPARE(edit("id1024")->text(), QString("1024"));
+        const QStringList lines = qobject_cast<QPlainTextEdit*>(control("id1015"))->toPlainText().split('\n');
+        QCOMPARE(lines.size(), (static_cast<int>(key.size()) / 2 + 15) / 16);
+        QCOMPARE(lines.front().trimmed().size(), 32);
+        QCOMPARE(edit("fingerprint")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
+    }
+
+private:
+    QWidget* control(const char* id) const {
+        auto* found = m_pDialog->findChild<QWidget*>(id);
+        if (found == nullptr) {
+            qFatal("no control %s", id);
+        }
+        return found;
+    }
+    QLineEdit* edit(const char* id) const { return qobject_cast<QLineEdit*>(control(id)); }
+    QComboBox* combo(const char* id) const { return qobject_cast<QComboBox*>(control(id)); }
+    void click(const char* id) const { QTest::mouseClick(qobject_cast<QPushButton*>(control(id)), Qt::LeftButton); }
+
+    QStringList names() const {
+        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        QStringList shown;
+        for (int row = 0; row < list->count(); ++row) {
+            shown << list->item(row)->text();
+        }
+        return shown;
+    }
+
+    void selectFriend(const QString& name) const {
+        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        list->setCurrentItem(list->findItems(name, Qt::MatchExactly).front());
+    }
+
+    void verifyBrowsing() const {
+        for (const char* id : editing_ids) {
+            QVERIFY2(!control(id)->isEnabled(), id);
+        }
+        for (const char* id : selection_ids) {
+            QVERIFY2(control(id)->isEnabled(), id);
+        }
+    }
+
+    // The profile file of `who` under `name`, with or without the signature key.
+    std::string writeProfile(test::test_identity& who, const std::string& name, bool withSignature) const {
+        std::string key;
+        std::string signature;
+        if (who.provider().exchange_key_text(0, key) == 0 ||
+            (withSignature && who.provider().signature_key_text(signature, 0) == 0)) {
+            qFatal("no keys to export");
+        }
+        const std::string path = m_oHome->path() + "/friend.prf";
+        if (!write_profile_file(path, name, who.uuid(), "localhost", 20000, key, signature)) {
+            qFatal("cannot write %s", path.c_str());
+        }
+        return path;
+    }
+
+    void importFile(const std::string& path) {
+        m_pAnswers->chooseNext(path);
+        click("id1062");
+    }
+
+    std::unique_ptr<test::test_identity> m_pDave;
+    std::unique_ptr<test::test_identity> m_pNewCarol;
+    std::optional<test::temp_home> m_oHome;
+    std::unique_ptr<test::test_identity> m_pBob;
+    std::unique_ptr<test::test_identity> m_pAlice;
+    std::unique_ptr<test::test_identity> m_pCarol;
+    std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
+    std::unique_ptr<ProfileDialog> m_pDialog;
+};
+
+} // namespace tiv::ui
+
+QTEST_MAIN(tiv::ui::ProfileDialogTest)
+#include "profile_dialog_test.moc"
