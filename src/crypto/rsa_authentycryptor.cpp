@@ -173,7 +173,9 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     session_key_ptr returned_own_key = import_block(pass2.a, "S");
     if (returned_own_key == nullptr) {
         log_activity("S::Authenticating FAILED->P2::import sender key");
-        if (result) {
+        // An empty block: the receiver could not unwrap what was sent to it. A block that is there but cannot be
+        // unwrapped here was wrapped for a key of ours the receiver holds wrongly, which the log tells.
+        if (result && pass2.a.blob_length == 0) {
             fail_because(auth_failure::exchange_refused);
         }
         result = false;
