@@ -5,46 +5,11 @@
 namespace tiv::test {
 
 scripted_questions::~scripted_questions() {
-    EXPECT_TRUE(m_aAnswers.empty()) << m_aAnswers.size() << " scripted answer(s) nobody asked for";
-    EXPECT_TRUE(m_aPaths.empty()) << m_aPaths.size() << " scripted file choice(s) nobody asked for";
+    EXPECT_EQ(unused_answers(), 0U) << "scripted answers or file choices nobody asked for";
 }
 
-int scripted_questions::ask(const std::string& text, const std::string& caption, unsigned style) {
-    m_aAsked.push_back({text, caption, style});
-    if (m_aAnswers.empty()) {
-        ADD_FAILURE() << "unexpected question \"" << caption << "\": " << text;
-        return IDCANCEL;
-    }
-    const int answer = m_aAnswers.front();
-    m_aAnswers.pop_front();
-    return answer;
-}
-
-std::optional<std::string> scripted_questions::next_path(const std::string& title) {
-    if (m_aPaths.empty()) {
-        ADD_FAILURE() << "unexpected chooser \"" << title << "\"";
-        return std::nullopt;
-    }
-    std::optional<std::string> path = std::move(m_aPaths.front());
-    m_aPaths.pop_front();
-    return path;
-}
-
-std::optional<std::string> scripted_questions::choose_save_file(const app::file_chooser& chooser) {
-    return next_path(chooser.title);
-}
-
-std::optional<std::string> scripted_questions::choose_open_file(const app::file_chooser& chooser) {
-    return next_path(chooser.title);
-}
-
-std::vector<std::string> scripted_questions::choose_open_files(const app::file_chooser& chooser) {
-    std::optional<std::string> path = next_path(chooser.title);
-    return path ? std::vector<std::string>{*path} : std::vector<std::string>{};
-}
-
-std::optional<std::string> scripted_questions::choose_folder(const std::string& title) {
-    return next_path(title);
+void scripted_questions::unexpected(const std::string& what) {
+    ADD_FAILURE() << what;
 }
 
 void recorded_events::log(const app::log_event& line) {

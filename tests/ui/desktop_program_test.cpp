@@ -45,7 +45,7 @@ private slots:
             QVERIFY(app::setup_complete(settings.machine_key()) && app::setup_complete(settings.user_key()));
             QVERIFY(provider.ready);
             QVERIFY(program.mainWindow()->close());
-            QCOMPARE(answers.unusedAnswers(), std::size_t{0});
+            QCOMPARE(answers.unused_answers(), std::size_t{0});
         }
         qvl_settings_data settings;
         crypto_provider provider(m_oHome->path() + "/keys", 1024);
@@ -94,7 +94,7 @@ private slots:
         QTRY_VERIFY(program.mainWindow() != nullptr);
 
         emit program.mainWindow()->newConnectionRequested({});
-        answers.answerNext(IDOK); // no friend of that name is stored
+        answers.answer_next(IDOK); // no friend of that name is stored
         emit program.mainWindow()->newConnectionRequested("Carol");
         QList<QPointer<SendWindow>> windows;
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -103,7 +103,7 @@ private slots:
             }
         }
         QCOMPARE(windows.size(), 2);
-        QCOMPARE(answers.asked_so_far().back().caption, std::string("WEIRD ERROR!"));
+        QCOMPARE(answers.questions_asked().back().caption, std::string("WEIRD ERROR!"));
         QStringList firstEntries;
         for (const QPointer<SendWindow>& window : windows) {
             firstEntries << window->findChild<QComboBox*>("id1032")->itemText(0);

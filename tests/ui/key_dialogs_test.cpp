@@ -54,7 +54,7 @@ private slots:
         m_pDialog.reset();
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pUser.reset();
         m_oHome.reset();
@@ -90,10 +90,10 @@ private slots:
 
         dialog.show();
         dialog.box(0x200)->click();
-        m_pAnswers->answerNext(IDNO);
+        m_pAnswers->answer_next(IDNO);
         dialog.findChild<QPushButton*>("id1")->click();
         QVERIFY(dialog.isVisible());
-        m_pAnswers->answerNext(IDYES);
+        m_pAnswers->answer_next(IDYES);
         dialog.findChild<QPushButton*>("id1")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.chosen(), std::uint32_t{0});
@@ -116,10 +116,10 @@ private slots:
         QFETCH(int, cancelAt);
         const std::string before = keyState(*m_pUser);
         startKeys(step, cancelAt - 1);
-        m_pAnswers->answerNext(IDCANCEL);
+        m_pAnswers->answer_next(IDCANCEL);
         m_pDialog->createNewKeys();
         QVERIFY(!m_pDialog->generating());
-        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t(cancelAt));
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t(cancelAt));
         QThreadPool::globalInstance()->waitForDone();
         QCOMPARE(keyState(*m_pUser), before);
     }
@@ -134,7 +134,7 @@ private slots:
         QVERIFY(!m_pDialog->findChild<QPushButton*>("id1")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!m_pDialog->generating(), generation_wait_ms);
 
-        const auto& asked = m_pAnswers->asked_so_far();
+        const auto& asked = m_pAnswers->questions_asked();
         const auto made = [this](bool signature) {
             return std::to_string(
                 (signature ? app::signature_key_text : app::exchange_key_text)(m_pUser->provider(), 0).bits);
@@ -158,7 +158,7 @@ private slots:
         m_pDialog->createNewKeys();
         QTRY_VERIFY_WITH_TIMEOUT(!m_pDialog->generating(), generation_wait_ms);
         for (std::size_t i : {1U, 2U}) {
-            const auto& outcome = m_pAnswers->asked_so_far().at(i);
+            const auto& outcome = m_pAnswers->questions_asked().at(i);
             QVERIFY(outcome.text.find("required") == std::string::npos);
             QCOMPARE(outcome.style & MB_ICONERROR, unsigned(MB_ICONERROR));
         }
@@ -175,7 +175,7 @@ private slots:
         // The worker finishes alone; its outcome goes nowhere.
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t{1});
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
         QVERIFY(keyState(*m_pUser) != before);
     }
 
@@ -186,7 +186,7 @@ private:
         m_pDialog->show();
         m_pDialog->findChild<QSlider*>("newKeyLength")->setValue(step);
         for (int i = 0; i < oks; ++i) {
-            m_pAnswers->answerNext(IDOK);
+            m_pAnswers->answer_next(IDOK);
         }
     }
 

@@ -76,7 +76,7 @@ private slots:
     void cleanup() {
         m_pWindow.reset();
         m_pSpine.reset();
-        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pBob.reset();
         m_oHome.reset();
@@ -133,10 +133,10 @@ private slots:
         friend_profile escaping = m_aFriends[1]->as_friend();
         copy_text_field(escaping.receipt_directory, "../Carol");
         QVERIFY(save_profile(m_pBob->settings(), escaping));
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         itemFor(m_pBoxes, "Carol")->trigger();
         QCOMPARE(m_aOpened.size(), 1);
-        QVERIFY(m_pAnswers->asked_so_far().back().text.find("\"../Carol\"") != std::string::npos);
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("\"../Carol\"") != std::string::npos);
         QVERIFY(!QDir(QString::fromStdString(root + "/../Carol")).exists());
     }
 
@@ -144,7 +144,7 @@ private slots:
         auto* exportItem = m_pWindow->findChild<QAction*>("cmd32789");
         const std::string directory = m_oHome->path();
         for (const char* chosen : {"/bob", "/bob.prf.txt"}) {
-            m_pAnswers->chooseNext(directory + chosen);
+            m_pAnswers->choose_next(directory + chosen);
             exportItem->trigger();
         }
         const QByteArray written = contentOf(directory + "/bob.prf");
@@ -160,14 +160,14 @@ private slots:
         QCOMPARE(contentOf(directory + "/bob.prf.txt"), written);
 
         const QStringList before = QDir(QString::fromStdString(directory)).entryList();
-        m_pAnswers->chooseNext(std::nullopt);
+        m_pAnswers->choose_next(std::nullopt);
         exportItem->trigger();
         QCOMPARE(QDir(QString::fromStdString(directory)).entryList(), before);
 
-        m_pAnswers->chooseNext(directory + "/missing/bob");
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->choose_next(directory + "/missing/bob");
+        m_pAnswers->answer_next(IDOK);
         exportItem->trigger();
-        const test::ScriptedAnswers::asked& box = m_pAnswers->asked_so_far().at(0);
+        const test::ScriptedAnswers::asked& box = m_pAnswers->questions_asked().at(0);
         QVERIFY2(box.caption == "Exporting Profile..." &&
                      box.text.starts_with("Could not open the requested file!\n") &&
                      box.text.find("/missing/bob.prf") != std::string::npos,

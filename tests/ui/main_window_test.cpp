@@ -85,7 +85,7 @@ private slots:
         m_pWindow.reset();
         m_pSpine.reset();
         m_oRouting.reset();
-        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_oHome.reset();
     }
@@ -143,7 +143,7 @@ private slots:
     }
 
     void exitAsksFirstAndTheCloseBoxWithNothingRunningAsksNothing() {
-        m_pAnswers->answerNext(IDCANCEL);
+        m_pAnswers->answer_next(IDCANCEL);
         m_pWindow->exitCommand();
         QVERIFY(!m_pWindow->ended() && m_pWindow->isVisible());
         QTest::keyClick(m_pWindow.get(), Qt::Key_Return);
@@ -152,21 +152,21 @@ private slots:
         QVERIFY(m_pWindow->close());
         QVERIFY(m_pWindow->ended());
         QVERIFY(!m_pSpine->incoming().listening());
-        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t{1});
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
     }
 
     void runningTransfersAskASecondQuestionAndCancelOnEitherStays() {
         const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
         QVERIFY(connection.get() >= 0);
         QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
-        m_pAnswers->answerNext(IDOK);
-        m_pAnswers->answerNext(IDCANCEL);
+        m_pAnswers->answer_next(IDOK);
+        m_pAnswers->answer_next(IDCANCEL);
         m_pWindow->exitCommand();
         QVERIFY(!m_pWindow->ended() && m_pSpine->incoming().listening());
-        QCOMPARE(QString::fromStdString(m_pAnswers->asked_so_far().back().caption),
+        QCOMPARE(QString::fromStdString(m_pAnswers->questions_asked().back().caption),
                  QString("WARNING: ACTIVE CONNECTIONS"));
 
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         QTest::keyClick(m_pWindow.get(), Qt::Key_Escape);
         QVERIFY(m_pWindow->ended());
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
@@ -174,9 +174,9 @@ private slots:
 
     void sendsOfOtherWindowsCountAsActiveConnectionsToo() {
         m_pWindow->setOtherTransfersCounter([] { return std::size_t{2}; });
-        m_pAnswers->answerNext(IDCANCEL);
+        m_pAnswers->answer_next(IDCANCEL);
         QVERIFY(!m_pWindow->close());
-        QCOMPARE(QString::fromStdString(m_pAnswers->asked_so_far().back().caption),
+        QCOMPARE(QString::fromStdString(m_pAnswers->questions_asked().back().caption),
                  QString("WARNING: ACTIVE CONNECTIONS"));
         m_pWindow->setOtherTransfersCounter([] { return std::size_t{0}; });
         QVERIFY(m_pWindow->close());

@@ -63,7 +63,7 @@ private slots:
 
     void cleanup() {
         m_pDialog.reset();
-        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pBob.reset();
         m_pAlice.reset();
@@ -108,11 +108,11 @@ private slots:
 
     void deleteAsksFirstAndNoKeepsTheFriend() {
         selectFriend("Carol");
-        m_pAnswers->answerNext(IDNO);
+        m_pAnswers->answer_next(IDNO);
         click("id1022");
         QVERIFY(app::read_friend(m_pBob->settings(), "Carol"));
-        QCOMPARE(m_pAnswers->asked_so_far().back().text, std::string("Delete the profile Carol?"));
-        m_pAnswers->answerNext(IDYES);
+        QCOMPARE(m_pAnswers->questions_asked().back().text, std::string("Delete the profile Carol?"));
+        m_pAnswers->answer_next(IDYES);
         click("id1022");
         QVERIFY(!app::read_friend(m_pBob->settings(), "Carol"));
         QCOMPARE(names(), QStringList{"Alice"});
@@ -144,9 +144,9 @@ private slots:
 
     void importWithAUuidAlreadyHeldIsRefusedNamingTheHolder() {
         importFile(writeProfile(*m_pAlice, "Alicia", true));
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         click("id1016");
-        const std::string& refusal = m_pAnswers->asked_so_far().back().text;
+        const std::string& refusal = m_pAnswers->questions_asked().back().text;
         QVERIFY2(refusal.find("'Alice'") != std::string::npos, refusal.c_str());
         QVERIFY(m_pDialog->editing());
         QVERIFY(!app::read_friend(m_pBob->settings(), "Alicia"));
@@ -155,24 +155,24 @@ private slots:
     void changedKeysShowBothFingerprintsAndNeedAYes() {
         const std::string before = fingerprintOf(m_pBob->settings(), "Carol");
         const std::string after = app::friend_fingerprint(reachable(*m_pNewCarol, true));
-        m_pAnswers->answerNext(IDOK); // the name is in the database already
+        m_pAnswers->answer_next(IDOK); // the name is in the database already
         importFile(writeProfile(*m_pNewCarol, "Carol", true));
-        m_pAnswers->answerNext(IDNO);
+        m_pAnswers->answer_next(IDNO);
         click("id1016");
-        const std::string& question = m_pAnswers->asked_so_far().back().text;
+        const std::string& question = m_pAnswers->questions_asked().back().text;
         QVERIFY2(question.find(before) != std::string::npos && question.find(after) != std::string::npos,
                  question.c_str());
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), before);
-        m_pAnswers->answerNext(IDYES);
+        m_pAnswers->answer_next(IDYES);
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), after);
     }
 
     void fileWithoutASignatureKeyKeepsTheStoredPin() {
         const std::string pinned = fingerprintOf(m_pBob->settings(), "Alice");
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         importFile(writeProfile(*m_pAlice, "Alice", false));
-        QVERIFY(m_pAnswers->asked_so_far().back().text.find("stays pinned") != std::string::npos);
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("stays pinned") != std::string::npos);
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
         QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
@@ -191,7 +191,7 @@ private slots:
         click("id1013");
         auto* editor = m_pDialog->findChild<EditPublicKey*>();
         QVERIFY(editor != nullptr);
-        m_pAnswers->chooseNext(path);
+        m_pAnswers->choose_next(path);
         QTest::mouseClick(editor->findChild<QPushButton*>("id1030"), Qt::LeftButton);
         QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
         QCOMPARE(edit("id1024")->text(), QString("1024"));
@@ -252,7 +252,7 @@ private:
     }
 
     void importFile(const std::string& path) {
-        m_pAnswers->chooseNext(path);
+        m_pAnswers->choose_next(path);
         click("id1062");
     }
 

@@ -119,7 +119,7 @@ private slots:
         m_pSender.reset();
         m_pReceiver.reset();
         m_oRouting.reset();
-        QCOMPARE(m_pAnswers->unusedAnswers(), std::size_t{0});
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         std::filesystem::remove_all(m_pBob->home() + "/PBoxes");
         m_oHome.reset();
@@ -153,15 +153,15 @@ private slots:
         QCOMPARE(port->value(), m_nPort);
         QVERIFY(!address->isEnabled() && !port->isEnabled());
 
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         choose(window, "Nowhere");
-        QVERIFY(m_pAnswers->asked_so_far().back().text.find("Nowhere") != std::string::npos);
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("Nowhere") != std::string::npos);
         const std::string parcel = m_oHome->path() + "/refused.bin";
         test::write_random_file(parcel, 100);
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         window.sendFiles({parcel});
-        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t{2});
-        QVERIFY(m_pAnswers->asked_so_far().back().text.find("Nowhere") != std::string::npos);
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{2});
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("Nowhere") != std::string::npos);
         QCOMPARE(window.transfers().rowCount(), 0);
         QCOMPARE(window.windowTitle(), QString("Quorvel Sending"));
         QVERIFY(destinations->isEnabled());
@@ -193,10 +193,10 @@ private slots:
             QVERIFY(!window.findChild<QWidget*>(control)->isEnabled());
         }
 
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         drop(window, {m_oHome->path()});
-        QTRY_COMPARE_WITH_TIMEOUT(m_pAnswers->asked_so_far().size(), std::size_t{1}, 2000);
-        QVERIFY(m_pAnswers->asked_so_far().back().text.find(m_oHome->path()) != std::string::npos);
+        QTRY_COMPARE_WITH_TIMEOUT(m_pAnswers->questions_asked().size(), std::size_t{1}, 2000);
+        QVERIFY(m_pAnswers->questions_asked().back().text.find(m_oHome->path()) != std::string::npos);
         QCOMPARE(rows.rowCount(), 3);
     }
 
@@ -205,7 +205,7 @@ private slots:
         choose(chosen, "Bob");
         const std::string parcel = m_oHome->path() + "/chosen.bin";
         test::write_random_file(parcel, 5000);
-        m_pAnswers->chooseNext(parcel);
+        m_pAnswers->choose_next(parcel);
         QTest::mouseClick(chosen.findChild<QPushButton*>("id1009"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(chosen.transfers().index(0, 1).data().toString(), QString("COMPLETED"), 20000);
         QCOMPARE(chosen.transfers().index(0, 0).data().toString(), QString("chosen.bin"));
@@ -225,19 +225,19 @@ private slots:
     void resolveRunsOffTheWindowThreadAndAWindowClosedMeanwhileHearsNothing() {
         auto window = std::make_unique<SendWindow>(*m_pSender, *m_pAnswers);
         auto* resolve = window->findChild<QPushButton*>("id1038");
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         QTest::mouseClick(resolve, Qt::LeftButton);
         QVERIFY(!resolve->isEnabled() && window->busy());
         QTRY_VERIFY_WITH_TIMEOUT(resolve->isEnabled(), 10000);
-        QCOMPARE(m_pAnswers->asked_so_far().back().caption, std::string("Resolution Test"));
-        QVERIFY(m_pAnswers->asked_so_far().back().text.starts_with("Resolved:  127.0.0.1  ["));
+        QCOMPARE(m_pAnswers->questions_asked().back().caption, std::string("Resolution Test"));
+        QVERIFY(m_pAnswers->questions_asked().back().text.starts_with("Resolved:  127.0.0.1  ["));
 
         // An unexpected question would fail the test: the lookup's answer must die with the window.
         QTest::mouseClick(resolve, Qt::LeftButton);
         window.reset();
         QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
         QCoreApplication::processEvents();
-        QCOMPARE(m_pAnswers->asked_so_far().size(), std::size_t{1});
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
     }
 
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
@@ -256,12 +256,12 @@ private slots:
         } while (rows.index(0, 3).data().toString() == "0" && !deadline.hasExpired());
         QVERIFY(window.runningCount() > 0);
 
-        m_pAnswers->answerNext(IDCANCEL);
+        m_pAnswers->answer_next(IDCANCEL);
         QVERIFY(!window.close());
         QVERIFY(window.isVisible());
-        QCOMPARE(m_pAnswers->asked_so_far().back().caption, std::string("WARNING: ACTIVE CONNECTIONS"));
+        QCOMPARE(m_pAnswers->questions_asked().back().caption, std::string("WARNING: ACTIVE CONNECTIONS"));
 
-        m_pAnswers->answerNext(IDOK);
+        m_pAnswers->answer_next(IDOK);
         QVERIFY(!window.close());
         QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 15000);
         QCOMPARE(window.runningCount(), std::size_t{0});

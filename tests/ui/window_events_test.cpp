@@ -56,7 +56,7 @@ private slots:
         };
         QVERIFY(returnsWithoutTheWindow(ask));
         QCOMPARE(answer.load(), static_cast<int>(IDOK));
-        QVERIFY(answers.asked_so_far().empty());
+        QVERIFY(answers.questions_asked().empty());
         QVERIFY(notices.shownBox() == nullptr);
 
         QTRY_VERIFY(notices.shownBox() != nullptr);
@@ -68,9 +68,9 @@ private slots:
         QCOMPARE(notices.waitingCount(), std::size_t{0});
 
         // On the window thread the question is asked for real.
-        answers.answerNext(IDCANCEL);
+        answers.answer_next(IDCANCEL);
         QCOMPARE(show_message_box("Really quit?", "Quorvel", MB_OKCANCEL), static_cast<int>(IDCANCEL));
-        QCOMPARE(answers.asked_so_far().size(), std::size_t{1});
+        QCOMPARE(answers.questions_asked().size(), std::size_t{1});
     }
 
     void eventsFromAWorkerArriveLaterOnTheWindowThread() {
