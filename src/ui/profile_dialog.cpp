@@ -1,5 +1,6 @@
 #include "ui/profile_dialog.h"
 
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -105,6 +106,9 @@ void ProfileDialog::buildControls() {
     m_pDirectory->setReadOnly(true);
     m_pFingerprint = makeEdit("fingerprint", 200, this);
     m_pFingerprint->setReadOnly(true);
+    // A friend compares it character by character with their own: all of it stays in view.
+    m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pFingerprint->setMinimumWidth(m_pFingerprint->fontMetrics().horizontalAdvance(QString(79, '0')) + 12);
     m_pCoverage = new QLabel(this);
     m_pCoverage->setObjectName("fingerprintCoverage");
     m_pMaxSize = new QComboBox(this);
@@ -146,8 +150,9 @@ void ProfileDialog::buildControls() {
     key->addWidget(m_pEditKey, 0, Qt::AlignTop);
     fields->addRow("RSA Public Authentication Key", key);
     fields->addRow("KeyBits", m_pKeyBits);
-    fields->addRow("Fingerprint", m_pFingerprint);
-    fields->addRow("", m_pCoverage);
+    fields->addRow(new QLabel("Fingerprint", this));
+    fields->addRow(m_pFingerprint);
+    fields->addRow(m_pCoverage);
     auto* editButtons = new QHBoxLayout;
     editButtons->addStretch();
     editButtons->addWidget(m_pSave);
