@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "app/activity_switch.h"
 #include "ui/transfer_columns.h"
 
 namespace tiv::ui {
@@ -36,7 +35,8 @@ QAction* addItem(QMenu* menu, const char* text, const char* objectName) {
 
 MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget* parent)
     : QMainWindow(parent), m_oSpine(spine), m_oQuestions(questions),
-      m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }) {
+      m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
+      m_oRefreshError(questions, "Incoming update error") {
     setObjectName("id102");
     setWindowTitle("Quorvel Receiving - https://quorvel.example.org");
     setMinimumSize(smallest_size);
@@ -104,24 +104,15 @@ void MainWindow::buildContextMenu() {
 }
 
 void MainWindow::refresh() {
-    if (m_bReportingRefreshError) {
+    if (m_oRefreshError.showing()) {
         return;
     }
     try {
         m_oTransfers.refresh(m_oSpine.incoming().snapshots());
         showListenStatus();
     } catch (const std::exception& error) {
-        reportRefreshError(error.what());
+        m_oRefreshError.report(error.what());
     }
-}
-
-void MainWindow::reportRefreshError(const std::string& reason) {
-    // The activity log keeps it only while logging is on; the program's own output always does.
-    app::note_in_activity_log("Incoming update error: " + reason);
-    qWarning("Incoming update error: %s", reason.c_str());
-    m_bReportingRefreshError = true;
-    (void)m_oQuestions.ask("Incoming update error", "error", MB_OK);
-    m_bReportingRefreshError = false;
 }
 
 void MainWindow::showListenStatus() {

@@ -12,6 +12,7 @@
 
 #include "app/program_spine.h"
 #include "app/questions.h"
+#include "ui/refresh_error_box.h"
 #include "ui/transfer_list_model.h"
 
 namespace tiv::ui {
@@ -92,7 +93,6 @@ private:
     bool endProgram();
     void fitColumns();
     void showListenStatus();
-    void reportRefreshError(const std::string& reason);
 
     program_spine& m_oSpine;
     app::questions& m_oQuestions;
@@ -108,9 +108,7 @@ private:
     RunningCounter m_oOtherTransfers;
     QTimer m_oRefreshTimer;
     bool m_bEnded = false;
-    // Set while the refresh error is on screen: the box's own event loop keeps the timer running, and a failing
-    // refresh must not stack a box per tick.
-    bool m_bReportingRefreshError = false;
+    RefreshErrorBox m_oRefreshError;
 };
 
 } // namespace tiv::ui

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <exception>
 
-#include "app/activity_switch.h"
 #include "app/presence_service.h"
 #include "app/send_destination.h"
 #include "ui/background_job.h"
@@ -50,7 +49,8 @@ SendWindow::SendWindow(program_spine& spine, app::questions& questions, app::eve
                        const QString& presetFriend)
     : m_oSpine(spine), m_oQuestions(questions),
       m_pSession(std::make_unique<app::send_session>(spine.settings(), spine.provider(), events)),
-      m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()) {
+      m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()),
+      m_oRefreshError(questions, "Outgoing update error") {
     setObjectName("id130");
     setWindowTitle(send_caption);
     setMinimumSize(smallest_size);
@@ -279,23 +279,14 @@ void SendWindow::updateControls() {
 }
 
 void SendWindow::refresh() {
-    if (m_bReportingRefreshError) {
+    if (m_oRefreshError.showing()) {
         return;
     }
     try {
         m_oTransfers.refresh(m_pSession->snapshots());
     } catch (const std::exception& error) {
-        reportRefreshError(error.what());
+        m_oRefreshError.report(error.what());
     }
-}
-
-void SendWindow::reportRefreshError(const std::string& reason) {
-    app::note_in_activity_log("Outgoing update error: " + reason);
-    qWarning("Outgoing update error: %s", reason.c_str());
-    // The box's own event loop keeps the timer running; one box at a time.
-    m_bReportingRefreshError = true;
-    (void)m_oQuestions.ask("Outgoing update error", "error", MB_OK);
-    m_bReportingRefreshError = false;
 }
 
 void SendWindow::clearCompleted() {

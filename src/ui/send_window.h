@@ -20,6 +20,7 @@
 #include "app/questions.h"
 #include "app/send_service.h"
 #include "app/status.h"
+#include "ui/refresh_error_box.h"
 #include "ui/transfer_list_model.h"
 
 namespace tiv::ui {
@@ -73,7 +74,6 @@ private:
     // the window's thread, unless the window is gone by then.
     template <typename Result>
     void runJob(bool SendWindow::*running, std::function<Result()> job, std::function<void(const Result&)> done);
-    void reportRefreshError(const std::string& reason);
 
     program_spine& m_oSpine;
     app::questions& m_oQuestions;
@@ -101,7 +101,7 @@ private:
     bool m_bPinging = false;
     bool m_bClosing = false;
     bool m_bStopped = false;
-    bool m_bReportingRefreshError = false;
+    RefreshErrorBox m_oRefreshError;
 };
 
 } // namespace tiv::ui
