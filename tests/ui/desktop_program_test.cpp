@@ -20,6 +20,21 @@
 
 namespace tiv::ui {
 
+namespace {
+// One start of the program on a home, with everything it is given: its settings, 1024-bit keys, scripted answers
+// and a notifier that records.
+struct OneStart {
+    explicit OneStart(const std::string& home)
+        : provider(home + "/keys", 1024), program(settings, provider, answers, notifier, 1024) {}
+
+    qvl_settings_data settings;
+    crypto_provider provider;
+    test::ScriptedAnswers answers;
+    test::RecordingNotifier notifier;
+    DesktopProgram program;
+};
+} // namespace
+
 // The windows of a start, in the order a user meets them, and the splash that ends it.
 class DesktopProgramTest : public QObject {
     Q_OBJECT
@@ -29,11 +44,8 @@ private slots:
 
     void firstRunShowsTheNoticeBeforeAnythingAndASecondRunGoesStraightToTheMainWindow() {
         {
-            qvl_settings_data settings;
-            crypto_provider provider(m_oHome->path() + "/keys", 1024);
-            test::ScriptedAnswers answers;
-            test::RecordingNotifier notifier;
-            DesktopProgram program(settings, provider, answers, notifier, 1024);
+            OneStart start(m_oHome->path());
+            auto& [settings, provider, answers, notifier, program] = start;
             program.start();
             QVERIFY(program.firstRunNotice() != nullptr && program.firstRunNotice()->isVisible());
             QCOMPARE(program.firstRunNotice()->windowTitle(), QString("About Quorvel"));
@@ -47,11 +59,8 @@ private slots:
             QVERIFY(program.mainWindow()->close());
             QCOMPARE(answers.unused_answers(), std::size_t{0});
         }
-        qvl_settings_data settings;
-        crypto_provider provider(m_oHome->path() + "/keys", 1024);
-        test::ScriptedAnswers answers;
-        test::RecordingNotifier notifier;
-        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
         program.start();
         QVERIFY(program.firstRunNotice() == nullptr);
         QVERIFY(program.mainWindow() != nullptr && program.mainWindow()->isVisible());
@@ -84,11 +93,8 @@ private slots:
     }
 
     void newConnectionOpensSendWindowsPresetToTheFriendGivenThatGoWhenClosed() {
-        qvl_settings_data settings;
-        crypto_provider provider(m_oHome->path() + "/keys", 1024);
-        test::ScriptedAnswers answers;
-        test::RecordingNotifier notifier;
-        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
         program.start();
         QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("id1"), Qt::LeftButton);
         QTRY_VERIFY(program.mainWindow() != nullptr);
