@@ -130,6 +130,11 @@ void DesktopProgram::friendsChanged() {
     if (m_pFriendList) {
         m_pFriendList->reloadFriends();
     }
+    for (const QPointer<SendWindow>& window : m_aSendWindows) {
+        if (window) {
+            window->reloadDestinations();
+        }
+    }
 }
 
 void DesktopProgram::notifyParcel(const transfer_snapshot& transfer) {

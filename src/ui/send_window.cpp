@@ -83,9 +83,7 @@ void SendWindow::buildControls(const QString& presetFriend) {
     if (m_bPreset) {
         m_pDestinations->addItem(presetFriend);
     } else {
-        for (const std::string& choice : app::destination_choices(m_oSpine.settings())) {
-            m_pDestinations->addItem(QString::fromStdString(choice));
-        }
+        addDestinationChoices();
     }
     connect(m_pDestinations, &QComboBox::activated, this, &SendWindow::destinationChosen);
     m_pResolve = makeButton("id1038", "Resolve");
@@ -115,6 +113,28 @@ void SendWindow::buildControls(const QString& presetFriend) {
     auto* column = new QVBoxLayout(this);
     column->addLayout(grid);
     column->addWidget(m_pList, 1);
+}
+
+void SendWindow::addDestinationChoices() {
+    for (const std::string& choice : app::destination_choices(m_oSpine.settings())) {
+        m_pDestinations->addItem(QString::fromStdString(choice));
+    }
+}
+
+void SendWindow::reloadDestinations() {
+    // A fixed destination stays: parcels may already be on their way to it.
+    if (m_bPreset || m_bLocked) {
+        return;
+    }
+    const QString current = m_pDestinations->currentText();
+    m_pDestinations->clear();
+    addDestinationChoices();
+    m_pDestinations->setCurrentIndex(std::max(m_pDestinations->findText(current), 0));
+    // A lookup under way belongs to the entry still shown; otherwise the record is read again, as it may have
+    // changed or gone.
+    if (!m_bResolvingDestination) {
+        destinationChosen(m_pDestinations->currentIndex());
+    }
 }
 
 void SendWindow::buildContextMenu() {

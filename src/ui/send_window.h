@@ -47,6 +47,8 @@ public:
     void selectAndSendFiles();
     void refresh();
     void clearCompleted();
+    // The friends changed: the list of destinations is read again, unless the destination is already fixed.
+    void reloadDestinations();
 
     [[nodiscard]] std::size_t runningCount() const { return m_pSession->running_count(); }
     // A name lookup, a ping or the final stop is still running.
@@ -61,6 +63,7 @@ protected:
 
 private:
     void buildControls(const QString& presetFriend);
+    void addDestinationChoices();
     void buildContextMenu();
     void destinationChosen(int index);
     void destinationResolved(const app::result<std::string>& address);

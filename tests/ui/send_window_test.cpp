@@ -167,6 +167,19 @@ private slots:
         QVERIFY(destinations->isEnabled());
     }
 
+    void aFriendAddedElsewhereIsOfferedWhileTheChoiceStays() {
+        SendWindow window(*m_pSender, *m_pAnswers);
+        choose(window, "Local");
+        storeFriend(*m_pAlice, *m_pBob, "Carol", "127.0.0.1", m_nPort);
+        window.reloadDestinations();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.busy(), 10000);
+        QVERIFY(delete_profile(m_pAlice->settings(), "Carol"));
+        auto* destinations = window.findChild<QComboBox*>("id1032");
+        QVERIFY(destinations->findText("Carol") >= 0);
+        QCOMPARE(destinations->currentText(), QString("Local"));
+        QVERIFY(!window.findChild<QLineEdit*>("id1033")->isEnabled());
+    }
+
     void droppedFilesArriveWholeAndFixTheDestinationButAFolderIsRefused() {
         SendWindow window(*m_pSender, *m_pAnswers);
         window.show();
