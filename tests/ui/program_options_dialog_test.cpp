@@ -33,16 +33,25 @@ sockaddr_in loopback(const char* address, int port) {
     return where;
 }
 
+// A socket listening on 127.0.0.2 at a port the kernel chose, which `port` receives.
+unique_fd portHolder(int& port) {
+    unique_fd holder(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = loopback("127.0.0.2", 0);
+    socklen_t length = sizeof where;
+    if (::bind(holder.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
+        ::listen(holder.get(), 1) != 0 ||
+        ::getsockname(holder.get(), reinterpret_cast<sockaddr*>(&where), &length) != 0) {
+        return unique_fd();
+    }
+    port = ntohs(where.sin_port);
+    return holder;
+}
+
 // A port nothing listens on now, as the kernel hands them out.
 int freePort() {
-    const unique_fd probe(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in where = loopback("127.0.0.1", 0);
-    socklen_t length = sizeof where;
-    if (::bind(probe.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
-        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-        return 0;
-    }
-    return ntohs(where.sin_port);
+    int port = 0;
+    (void)portHolder(port);
+    return port;
 }
 
 // A connection that says nothing: the listener holds it as a running transfer until it gives up on it.
@@ -253,6 +262,20 @@ private slots:
         QCOMPARE(machineValues(), before);
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), allowed);
         QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.2:" + std::to_string(m_nPort));
+    }
+
+    void aPortInUseIsStoredAndReportedAsNotListening() {
+        int taken = 0;
+        const unique_fd holder = portHolder(taken);
+        field("listenPort")->setText(QString::number(taken));
+        m_pAnswers->answer_next(IDOK);
+        apply();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        const QString warning = QString::fromStdString(m_pAnswers->questions_asked().back().text);
+        QVERIFY2(warning.startsWith("The options were stored, but the program is not listening: ") &&
+                     warning.contains(QString::number(taken)),
+                 qPrintable(warning));
+        QVERIFY(!m_pSpine->incoming().listening());
     }
 
     void unwritableMachineSettingsAreReportedAndNothingRestarts() {
