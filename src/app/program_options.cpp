@@ -112,9 +112,9 @@ std::vector<reverse_name> named_local_addresses() {
             std::string(text) == loopback_address) {
             continue;
         }
-        if (result<reverse_name> found = reverse_lookup(text, 0); found) {
-            named.push_back(*found);
-        }
+        // An address whose lookup fails is still offered, under its own text, as one without a name is.
+        const result<reverse_name> found = reverse_lookup(text, 0);
+        named.push_back(found ? *found : reverse_name{text, text});
     }
     return named;
 }

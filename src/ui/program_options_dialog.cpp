@@ -158,7 +158,10 @@ void ProgramOptionsDialog::fillInterfaces(const std::vector<app::reverse_name>& 
         }
         m_pInterfaces->setCurrentIndex(static_cast<int>(list.selected));
     }
-    chooseInterface(static_cast<int>(list.selected));
+    // An address the user has begun to type while the lookups ran stays as typed.
+    if (!m_pAddress->isModified()) {
+        chooseInterface(static_cast<int>(list.selected));
+    }
 }
 
 void ProgramOptionsDialog::fillAdapters(const std::vector<tree_node>& branches) {
