@@ -103,7 +103,6 @@ private slots:
         QVERIFY(write_dword_setting(machine, names::enabled_sk_caps, 0x201));
         QVERIFY(write_dword_setting(machine, names::current_csp_sk_caps, 0xE40));
         QVERIFY(write_text_setting(machine, names::external_name, "bob.example"));
-        m_pBob->settings().load_settings();
         m_pSpine = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider());
         m_pSpine->start();
         QVERIFY2(m_pSpine->listen_status().ok(), m_pSpine->listen_status().text().c_str());
