@@ -1,0 +1,86 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/questions.h"
+#include "app/send_destination.h"
+#include "app/status.h"
+#include "platform/adapters.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+class program_spine;
+}
+
+namespace tiv::app {
+
+// The machine-wide options as the options dialog shows and writes them.
+struct program_options {
+    std::string interface_text; // "InterfaceIPAddress": a dotted address, perhaps with "  [host name]" after it
+    std::uint32_t port = 0;
+    std::uint32_t block_size = 8192; // one of offered_block_sizes
+    std::string external_name;
+    std::uint32_t key_types = 0; // the machine's policy, within the provider's types
+};
+
+inline constexpr std::array<std::uint32_t, 4> offered_block_sizes{1024, 2048, 4096, 8192};
+inline constexpr const char* loopback_interface_entry = "127.0.0.1  [local loopback]";
+
+// A stored block size the dialog does not offer (0 included) is shown, and stored again, as the largest.
+[[nodiscard]] std::uint32_t offered_block_size(std::uint32_t stored);
+
+// The options as stored; the key types are the policy AND the provider's types ("CurrentCSPSKCaps").
+[[nodiscard]] program_options read_program_options(const qvl_settings_data& settings);
+
+// invalid, saying why, when the port is outside 1 to 65535 or the interface text does not start with a dotted
+// IPv4 address.
+[[nodiscard]] status check_program_options(const program_options& options);
+
+// The interface list of the dialog, with the entry the stored address selects.
+struct interface_entries {
+    std::vector<std::string> entries;
+    std::size_t selected = 0;
+};
+
+// "A.B.C.D  [name]" for each address, in order, then the loopback entry last. The entry whose address is the
+// stored one is selected; a stored text that matches none is added before the loopback entry and selected, so
+// opening the dialog never changes the listening address by itself. With nothing stored, loopback is selected.
+[[nodiscard]] interface_entries interface_entries_for(const std::vector<reverse_name>& addresses,
+                                                      const std::string& stored);
+
+// The machine's IPv4 addresses with the names their reverse lookups give (their own text when there is none);
+// the loopback address is left to its own entry. Blocks on the lookups: callers off the window thread.
+[[nodiscard]] std::vector<reverse_name> named_local_addresses();
+
+// The adapters as tree items, one branch each.
+[[nodiscard]] std::vector<tree_node> adapter_branches(const std::vector<adapter_info>& adapters);
+// The machine's adapters so; none when they cannot be read. Reads files and the interface list: callers off the
+// window thread.
+[[nodiscard]] std::vector<tree_node> machine_adapter_branches();
+
+// The question asked before a new address or port ends the running incoming transfers.
+inline constexpr const char* restart_question_text =
+    "Changing the listening address at this\r\ntime will terminate current transfers.\r\nPress YES to be impatient. :)";
+inline constexpr const char* restart_question_caption = "WARNING!!";
+inline constexpr const char* empty_policy_question =
+    "No session key type is approved: no parcel can be sent or received. Apply anyway?";
+
+// What applying did; a window stays open unless `applied`.
+struct options_applied {
+    status outcome;         // why nothing (or not everything) was written; ok when all went through
+    bool applied = false;   // written as far as the user agreed; false on a refusal or a declined question
+    bool restarted = false; // the listener was rebuilt: listen_status() says whether it listens
+};
+
+// Checks `chosen`, asks about an empty key type policy, decides whether the listener restarts (always when no
+// incoming transfer runs; when some run, only for a new address or port and only after the user agrees), and only
+// then writes: the policy (applied to the provider at once), the address and port when they take effect, the
+// block size and the external name. A machine settings file that cannot be written is reported before anything is
+// written or restarted.
+[[nodiscard]] options_applied apply_program_options(program_spine& spine, questions& questions,
+                                                    const program_options& chosen);
+
+} // namespace tiv::app
