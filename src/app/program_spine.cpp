@@ -60,7 +60,30 @@ app::status program_spine::restart_listener(const app::listen_config& config) {
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);
     }
+    // Last: `config` may be the waiting one itself.
+    m_oPendingConfig.reset();
     return m_oListenStatus;
+}
+
+bool program_spine::restart_when_idle(const app::listen_config& config) {
+    if (m_oReceiver.running_count() != 0) {
+        m_oPendingConfig = config;
+        return false;
+    }
+    (void)restart_listener(config);
+    return true;
+}
+
+bool program_spine::apply_pending_restart() {
+    if (!m_oPendingConfig || m_oReceiver.running_count() != 0) {
+        return false;
+    }
+    (void)restart_listener(*m_oPendingConfig);
+    return true;
+}
+
+const app::listen_config& program_spine::intended_config() const {
+    return m_oPendingConfig ? *m_oPendingConfig : m_oReceiver.config();
 }
 
 void program_spine::shutdown() {
@@ -68,6 +91,7 @@ void program_spine::shutdown() {
         return;
     }
     m_bStarted = false;
+    m_oPendingConfig.reset();
     m_oReceiver.stop();
     // The listener has stopped every transfer; let their threads finish releasing what they hold.
     wait_for_transfer_threads();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/events.h"
@@ -38,7 +39,18 @@ public:
     // Rebuilds the listener on a new address, port, block size or parcel box root (its running transfers are
     // stopped); the outcome as listen_status() then reports it. Nothing listens while the activity log is not
     // open, the keys are not usable (receiver_readiness.h) or the receiver itself refuses.
+    // A configuration waiting for restart_when_idle is dropped: this one is newer.
     [[nodiscard]] app::status restart_listener(const app::listen_config& config);
+    // restart_listener at once when no incoming transfer runs; otherwise `config` waits (replacing any that waited
+    // before) until they have ended, so no parcel under way is cut off. True when it restarted now.
+    bool restart_when_idle(const app::listen_config& config);
+    // The waiting restart, once no incoming transfer runs; true when it ran. A window calls it on its timer.
+    bool apply_pending_restart();
+    [[nodiscard]] bool restart_pending() const { return m_oPendingConfig.has_value(); }
+    // What the listener runs with, or will once the waiting restart has run.
+    [[nodiscard]] const app::listen_config& intended_config() const;
+    // Between start() and shutdown(): before, there is no listener to change, and start() reads the settings.
+    [[nodiscard]] bool started() const { return m_bStarted; }
     // Whether the listener could listen, and if not, why: the log, the keys, the parcel box root, a port in use,
     // an address that does not resolve, each with the path or address at fault.
     [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
@@ -60,6 +72,7 @@ private:
     std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
     app::receiver m_oReceiver;
     app::status m_oListenStatus;
+    std::optional<app::listen_config> m_oPendingConfig;
     app::status m_oLogStatus;
     std::string m_strLogPath;
     bool m_bLogOpen = false;

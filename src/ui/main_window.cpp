@@ -108,6 +108,8 @@ void MainWindow::refresh() {
         return;
     }
     try {
+        // A new parcel box root waits for the transfers that were running when it was chosen.
+        (void)m_oSpine.apply_pending_restart();
         m_oTransfers.refresh(m_oSpine.incoming().snapshots());
         showListenStatus();
     } catch (const std::exception& error) {

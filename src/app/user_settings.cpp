@@ -1,0 +1,61 @@
+#include "app/user_settings.h"
+
+#include "app/identity_service.h"
+#include "app/receiver_readiness.h"
+#include "crypto/session_key_types.h"
+
+namespace tiv::app {
+
+namespace {
+constexpr std::size_t key_bytes_per_line = 32;
+} // namespace
+
+std::uint32_t usable_key_types(const qvl_settings_data& settings) {
+    return settings.number(number_setting::machine_key_types) & settings.number(number_setting::provider_key_types) &
+           settings.number(number_setting::user_key_types);
+}
+
+user_settings_view read_user_settings(const qvl_settings_data& settings, crypto_provider& provider) {
+    const identity_summary identity = describe_identity(settings, provider);
+    user_settings_view view;
+    view.user_name = identity.user_name;
+    view.uuid = identity.uuid;
+    view.parcel_root = identity.parcel_root;
+    view.usable_key_types = key_type_names(usable_key_types(settings));
+    view.fingerprint = identity.fingerprint;
+    view.fingerprint_coverage = identity.fingerprint_coverage;
+    return view;
+}
+
+public_key_text shown_public_key(crypto_provider& provider, bool signature) {
+    return signature ? signature_key_text(provider, key_bytes_per_line)
+                     : exchange_key_text(provider, key_bytes_per_line);
+}
+
+user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice) {
+    user_settings_outcome outcome;
+    identity_choices checked;
+    checked.name = choice.user_name;
+    outcome.saved = check_identity_choices(checked);
+    if (outcome.saved) {
+        outcome.saved = save_setting(spine.settings(), text_setting::user_name, choice.user_name);
+    }
+    if (!outcome.saved || choice.parcel_root.empty()) {
+        return outcome;
+    }
+    outcome.saved = save_setting(spine.settings(), text_setting::parcel_box_directory_root, choice.parcel_root);
+    if (!outcome.saved) {
+        return outcome;
+    }
+    outcome.root = prepare_parcel_root(choice.parcel_root);
+    // A root that cannot take parcels would only stop the listener: it keeps receiving where it can.
+    if (!outcome.root || !spine.started() || spine.intended_config().parcel_root == choice.parcel_root) {
+        return outcome;
+    }
+    listen_config config = spine.intended_config();
+    config.parcel_root = choice.parcel_root;
+    outcome.reroot = spine.restart_when_idle(config) ? listener_reroot::restarted : listener_reroot::waiting;
+    return outcome;
+}
+
+} // namespace tiv::app

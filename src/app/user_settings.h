@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/key_service.h"
+#include "app/program_spine.h"
+#include "app/status.h"
+#include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
+
+// The settings of the user who runs the program: who they are, where their parcels land, which session key
+// types they can use and their own public keys.
+namespace tiv::app {
+
+// The session key types this user can actually use: those the machine allows, the provider offers and the user
+// approved.
+[[nodiscard]] std::uint32_t usable_key_types(const qvl_settings_data& settings);
+
+struct user_settings_view {
+    std::string user_name;
+    std::string uuid;
+    std::string parcel_root;
+    std::vector<std::string> usable_key_types; // names, the strongest first
+    // What a friend compares after importing this user's profile (describe_identity); empty without keys.
+    std::string fingerprint;
+    std::string fingerprint_coverage;
+};
+
+[[nodiscard]] user_settings_view read_user_settings(const qvl_settings_data& settings, crypto_provider& provider);
+
+// One of the user's public keys as the settings show it, 32 bytes per line; bits 0 when there is no such key.
+[[nodiscard]] public_key_text shown_public_key(crypto_provider& provider, bool signature);
+
+struct user_settings_choice {
+    std::string user_name;
+    std::string parcel_root; // empty: none chosen, the stored root is left alone
+};
+
+// What the listener does about a new parcel box root.
+enum class listener_reroot {
+    unchanged, // the root is the one it receives into already
+    restarted, // it receives into the new root from now on (listen_status() says whether it listens)
+    waiting,   // it restarts once the incoming transfers under way have ended
+};
+
+struct user_settings_outcome {
+    // invalid for an empty name (nothing was written), io_failure for a setting the store refused.
+    status saved;
+    // Why the root cannot take parcels, naming the path; it stays written, so every start tries it again.
+    status root;
+    listener_reroot reroot = listener_reroot::unchanged;
+};
+
+// Writes the name and the root, makes sure of the root, and moves the running listener to a new root that can take
+// parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
+// machine allows would narrow the user's own choice for good.
+[[nodiscard]] user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice);
+
+} // namespace tiv::app

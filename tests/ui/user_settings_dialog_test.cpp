@@ -1,0 +1,237 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QThreadPool>
+#include <arpa/inet.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sys/socket.h>
+
+#include "app/identity_service.h"
+#include "app/key_service.h"
+#include "app/program_spine.h"
+#include "core/unique_fd.h"
+#include "integration/peer_process.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
+#include "support/temp_home.h"
+#include "support/test_identity.h"
+#include "ui/key_management_dialog.h"
+#include "ui/support/scripted_answers.h"
+#include "ui/user_settings_dialog.h"
+#include "ui/window_events.h"
+
+namespace tiv::ui {
+
+namespace {
+constexpr int generation_wait_ms = 60000;
+
+// A connection that says nothing: the listener counts it as a running transfer until it ends.
+unique_fd silentConnection(const std::string& bound) {
+    unique_fd connection(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1))));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return unique_fd();
+    }
+    return connection;
+}
+} // namespace
+
+// The user settings over Alice's running program: what OK writes, where her listener receives afterwards.
+class UserSettingsDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        m_oHome.emplace();
+        m_pAlice = std::make_unique<test::test_identity>("Alice");
+        test::prepare_peer(*m_pAlice);
+        QVERIFY(write_dword_setting(settings().machine_key(), names::interface_ip_port, 0));
+        settings().load_settings();
+        m_pAnswers = std::make_unique<test::ScriptedAnswers>();
+        m_oRouting.emplace(*m_pAnswers, m_oEvents);
+        m_pSpine = std::make_unique<program_spine>(settings(), m_pAlice->provider(), &m_oEvents);
+        m_pSpine->start();
+        QVERIFY(m_pSpine->incoming().listening());
+        m_strStartRoot = m_pSpine->incoming().config().parcel_root;
+        openDialog();
+    }
+
+    void cleanup() {
+        m_pDialog.reset();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        m_pSpine.reset();
+        m_oRouting.reset();
+        QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
+        m_pAnswers.reset();
+        m_pAlice.reset();
+        m_oHome.reset();
+    }
+
+    void showsOnlyTheUsableKeyTypesAndOkLeavesTheUsersOwnChoice() {
+        const reg::key& machine = settings().machine_key();
+        QVERIFY(write_dword_setting(machine, names::enabled_sk_caps, 0xE40));
+        QVERIFY(write_dword_setting(machine, names::current_csp_sk_caps, 0xE40));
+        QVERIFY(write_dword_setting(settings().user_key(), names::enabled_sk_caps, 0x300));
+        settings().load_settings();
+        openDialog();
+        auto* types = m_pDialog->findChild<QListWidget*>("approvedKeyTypes");
+        QCOMPARE(types->count(), 1);
+        QCOMPARE(types->item(0)->text(), QString("AES (CBC)  128 bit"));
+        QVERIFY(!types->isEnabled() && !button("configureKeyTypes")->isEnabled());
+
+        const app::identity_summary identity = app::describe_identity(settings(), m_pAlice->provider());
+        QCOMPARE(field("keyBits")->text(), QString::number(identity.key_bits));
+        QCOMPARE(field("fingerprint")->text().toStdString(), identity.fingerprint);
+        QCOMPARE(field("uuid")->text().toStdString(), m_pAlice->uuid());
+        m_pDialog->findChild<QRadioButton*>("signatureKey")->click();
+        QCOMPARE(text("keyText"), app::signature_key_text(m_pAlice->provider(), 32).text);
+
+        button("id1")->click();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QCOMPARE(read_dword_setting(settings().user_key(), names::enabled_sk_caps),
+                 std::optional<std::uint32_t>(0x300));
+    }
+
+    void aNewRootIsCreatedWithItsParentsStoredAndReceivedInto() {
+        const std::string root = m_oHome->path() + "/new/parcels/box";
+        m_pAnswers->choose_next(root);
+        button("selectDirectory")->click();
+        m_pDialog->findChild<QLineEdit*>("userName")->setText("Alice Liddell");
+        button("id1")->click();
+
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QVERIFY(std::filesystem::is_directory(root));
+        QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root), std::optional(root));
+        QCOMPARE(read_text_setting(settings().user_key(), names::user_name),
+                 std::optional<std::string>("Alice Liddell"));
+        QCOMPARE(m_pSpine->incoming().config().parcel_root, root);
+        QVERIFY(m_pSpine->incoming().listening());
+    }
+
+    void aRootThatCannotBeMadeIsReportedKeptWrittenAndNotReceivedInto() {
+        // A plain file where a level must go: no one, not even root, can make a directory below it.
+        const std::string blocker = m_oHome->path() + "/plain-file";
+        std::ofstream(blocker) << "x";
+        const std::string root = blocker + "/box";
+        m_pAnswers->choose_next(root);
+        button("selectDirectory")->click();
+        m_pAnswers->answer_next(IDOK);
+        button("id1")->click();
+
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
+        const auto& box = m_pAnswers->questions_asked().back();
+        QCOMPARE(QString::fromStdString(box.caption), QString("Could Not Create!"));
+        QVERIFY(box.text.find(root) != std::string::npos);
+        QVERIFY(m_pDialog->isVisible());
+        QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root), std::optional(root));
+        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
+        QVERIFY(m_pSpine->incoming().listening());
+    }
+
+    void anEmptyNameIsRefusedAndCancelWritesNothing() {
+        const auto storedName = read_text_setting(settings().user_key(), names::user_name);
+        const std::string root = m_oHome->path() + "/never";
+        m_pAnswers->choose_next(root);
+        button("selectDirectory")->click();
+        m_pDialog->findChild<QLineEdit*>("userName")->clear();
+        m_pAnswers->answer_next(IDOK);
+        button("id1")->click();
+        QVERIFY(m_pDialog->isVisible());
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("user name") != std::string::npos);
+
+        button("id2")->click();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
+        QCOMPARE(read_text_setting(settings().user_key(), names::user_name), storedName);
+        QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root),
+                 std::optional(m_strStartRoot));
+        QVERIFY(!std::filesystem::exists(root));
+        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
+    }
+
+    void aNewRootWaitsForTheTransfersUnderWay() {
+        unique_fd connection = silentConnection(m_pSpine->incoming().bound_address());
+        QVERIFY(connection);
+        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
+        const std::string root = m_oHome->path() + "/later";
+        m_pAnswers->choose_next(root);
+        button("selectDirectory")->click();
+        m_pAnswers->answer_next(IDOK);
+        button("id1")->click();
+
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("old parcel box root") != std::string::npos);
+        QVERIFY(!m_pSpine->apply_pending_restart());
+        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
+        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{1});
+
+        connection = unique_fd();
+        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 0; }, std::chrono::seconds(10)));
+        QVERIFY(m_pSpine->apply_pending_restart());
+        QCOMPARE(m_pSpine->incoming().config().parcel_root, root);
+        QVERIFY(m_pSpine->incoming().listening() && !m_pSpine->restart_pending());
+    }
+
+    void recreatedKeysAreShownWithTheirNewLength() {
+        m_pDialog->findChild<QRadioButton*>("signatureKey")->click();
+        const QString fingerprint = field("fingerprint")->text();
+        button("recreateKeys")->click();
+        auto* keys = m_pDialog->findChild<KeyManagementDialog*>();
+        QVERIFY(keys != nullptr && keys->isVisible());
+        keys->findChild<QSlider*>("newKeyLength")->setValue(5); // 1280 bits: the length question, the weak key one
+        for (int i = 0; i < 2 + 2; ++i) {                       // and the two outcomes
+            m_pAnswers->answer_next(IDOK);
+        }
+        keys->createNewKeys();
+        QTRY_VERIFY_WITH_TIMEOUT(!keys->generating(), generation_wait_ms);
+        keys->findChild<QPushButton*>("id1")->click();
+
+        const unsigned made = app::exchange_key_text(m_pAlice->provider(), 0).bits;
+        QVERIFY(made != 0 && made != 1024);
+        QVERIFY(m_pDialog->findChild<QRadioButton*>("authenticationKey")->isChecked());
+        QCOMPARE(field("keyBits")->text(), QString::number(made));
+        QCOMPARE(text("keyText"), app::exchange_key_text(m_pAlice->provider(), 32).text);
+        QVERIFY(field("fingerprint")->text() != fingerprint);
+    }
+
+private:
+    qvl_settings_data& settings() { return m_pAlice->settings(); }
+
+    void openDialog() {
+        m_pDialog = std::make_unique<UserSettingsDialog>(*m_pSpine, *m_pAnswers);
+        m_pDialog->open();
+    }
+
+    QPushButton* button(const char* name) const { return m_pDialog->findChild<QPushButton*>(name); }
+    QLineEdit* field(const char* name) const { return m_pDialog->findChild<QLineEdit*>(name); }
+    // A text control's content with the line breaks the core writes.
+    std::string text(const char* name) const {
+        return m_pDialog->findChild<QPlainTextEdit*>(name)->toPlainText().replace('\n', "\r\n").toStdString();
+    }
+
+    std::optional<test::temp_home> m_oHome;
+    std::unique_ptr<test::test_identity> m_pAlice;
+    WindowEvents m_oEvents;
+    std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
+    std::optional<app::question_routing> m_oRouting;
+    std::unique_ptr<program_spine> m_pSpine;
+    std::string m_strStartRoot;
+    std::unique_ptr<UserSettingsDialog> m_pDialog;
+};
+
+} // namespace tiv::ui
+
+QTEST_MAIN(tiv::ui::UserSettingsDialogTest)
+#include "user_settings_dialog_test.moc"
