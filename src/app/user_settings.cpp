@@ -1,6 +1,7 @@
 #include "app/user_settings.h"
 
 #include "app/identity_service.h"
+#include "app/receive_service.h"
 #include "app/receiver_readiness.h"
 #include "crypto/session_key_types.h"
 
@@ -52,8 +53,8 @@ user_settings_outcome apply_user_settings(program_spine& spine, const user_setti
     if (!outcome.root || !spine.started() || spine.intended_config().parcel_root == choice.parcel_root) {
         return outcome;
     }
-    listen_config config = spine.intended_config();
-    config.parcel_root = choice.parcel_root;
+    // What is stored is what a start would listen with; the address and port are stored only once in force.
+    const listen_config config = listen_config_of(spine.settings());
     outcome.reroot = spine.restart_when_idle(config) ? listener_reroot::restarted : listener_reroot::waiting;
     return outcome;
 }
