@@ -3,7 +3,9 @@
 #include "app/identity_service.h"
 #include "app/key_service.h"
 #include "ui/profile_dialog.h"
+#include "ui/program_options_dialog.h"
 #include "ui/transfer_texts.h"
+#include "ui/user_settings_dialog.h"
 
 namespace tiv::ui {
 
@@ -21,9 +23,11 @@ DesktopProgram::~DesktopProgram() {
     for (const QPointer<SendWindow>& window : m_aSendWindows) {
         delete window.data();
     }
-    if (m_pNotice) {
-        m_pNotice->disconnect(this);
-        delete m_pNotice;
+    for (QDialog* step : {static_cast<QDialog*>(m_pNotice.data()), m_pSetUpStep.data()}) {
+        if (step) {
+            step->disconnect(this);
+            delete step;
+        }
     }
     m_pSplash.reset();
     m_pMainWindow.reset();
@@ -50,27 +54,45 @@ void DesktopProgram::startEngine() {
         (void)app::make_first_keys(m_oSettings, m_oProvider, m_nFirstKeyBits);
     }
     m_oSpine.start();
-    if (!app::setup_complete(m_oSettings.machine_key())) {
-        setUpMachine();
-    }
-    if (!app::setup_complete(m_oSettings.user_key())) {
-        setUpUser();
-    }
-    showMainWindow();
+    setUpMachine();
 }
 
 void DesktopProgram::setUpMachine() {
+    if (app::setup_complete(m_oSettings.machine_key())) {
+        setUpUser();
+        return;
+    }
     // A machine settings file this user cannot write would bring the set-up back at every start: say why once
     // instead, and leave the machine's set-up to whoever may write it.
     if (const std::optional<std::string> notice = m_oSettings.machine_settings_notice()) {
         (void)m_oQuestions.ask(*notice, "Quorvel", MB_OK | MB_ICONWARNING);
+        setUpUser();
         return;
     }
-    (void)app::mark_setup_complete(m_oSettings.machine_key());
+    auto* options = new ProgramOptionsDialog(m_oSpine, m_oQuestions);
+    options->setAttribute(Qt::WA_DeleteOnClose);
+    // Cancelled or applied, the machine is set up: the defaults stand where the user changed nothing.
+    connect(options, &QDialog::finished, this, [this] {
+        (void)app::mark_setup_complete(m_oSettings.machine_key());
+        setUpUser();
+    });
+    m_pSetUpStep = options;
+    options->open();
 }
 
 void DesktopProgram::setUpUser() {
-    (void)app::mark_setup_complete(m_oSettings.user_key());
+    if (app::setup_complete(m_oSettings.user_key())) {
+        showMainWindow();
+        return;
+    }
+    auto* user = new UserSettingsDialog(m_oSpine, m_oQuestions);
+    user->setAttribute(Qt::WA_DeleteOnClose);
+    connect(user, &QDialog::finished, this, [this] {
+        (void)app::mark_setup_complete(m_oSettings.user_key());
+        showMainWindow();
+    });
+    m_pSetUpStep = user;
+    user->open();
 }
 
 void DesktopProgram::showMainWindow() {
@@ -81,6 +103,8 @@ void DesktopProgram::showMainWindow() {
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
     connect(m_pMainWindow.get(), &MainWindow::friendStatusRequested, this, &DesktopProgram::showFriendList);
     connect(m_pMainWindow.get(), &MainWindow::friendProfilesRequested, this, &DesktopProgram::showProfileDialog);
+    connect(m_pMainWindow.get(), &MainWindow::userConfigurationRequested, this, &DesktopProgram::showUserSettings);
+    connect(m_pMainWindow.get(), &MainWindow::programConfigurationRequested, this, &DesktopProgram::showProgramOptions);
     connect(m_pMainWindow.get(), &MainWindow::activityLogRequested, &m_oConsole, &MessageConsole::toggleShown);
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
@@ -120,6 +144,18 @@ void DesktopProgram::showProfileDialog() {
     auto* dialog = new ProfileDialog(m_oSettings, m_oQuestions, m_pMainWindow.get());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this, &DesktopProgram::friendsChanged);
+    dialog->open();
+}
+
+void DesktopProgram::showUserSettings() {
+    auto* dialog = new UserSettingsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void DesktopProgram::showProgramOptions() {
+    auto* dialog = new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 

@@ -40,6 +40,8 @@ public:
     void start();
 
     [[nodiscard]] AboutBox* firstRunNotice() const { return m_pNotice; }
+    // The first run's program options or user settings dialog while it waits for the user.
+    [[nodiscard]] QDialog* setUpStep() const { return m_pSetUpStep; }
     [[nodiscard]] MainWindow* mainWindow() const { return m_pMainWindow.get(); }
     [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
     [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
@@ -59,14 +61,16 @@ signals:
 
 private:
     void startEngine();
-    // The first-run set-up of the machine and of this user. Their dialogs come with the options and user
-    // settings windows; until then the defaults stand, and set-up is marked complete as the dialogs would.
+    // The first-run set-up of the machine (the program options) and of this user (the user settings), each
+    // skipped once complete; the main window follows.
     void setUpMachine();
     void setUpUser();
     void showMainWindow();
     void showAbout();
     void showFriendList();
     void showProfileDialog();
+    void showUserSettings();
+    void showProgramOptions();
     void notifyParcel(const transfer_snapshot& transfer);
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
@@ -83,6 +87,8 @@ private:
     app::question_routing m_oRouting;
     program_spine m_oSpine;
     QPointer<AboutBox> m_pNotice;
+    // The first-run options or user settings dialog while it is open.
+    QPointer<QDialog> m_pSetUpStep;
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
     QPointer<NoticePresenter> m_pNotices;
