@@ -103,14 +103,16 @@ void MainWindow::enableHandledCommands() {
     }
 }
 
+// Qt calls these with its connection lock held, where asking whether a signal is connected would wait on that
+// same lock for ever: the items are brought up to date once the event loop runs again.
 void MainWindow::connectNotify(const QMetaMethod& signal) {
     QMainWindow::connectNotify(signal);
-    enableHandledCommands();
+    QMetaObject::invokeMethod(this, &MainWindow::enableHandledCommands, Qt::QueuedConnection);
 }
 
 void MainWindow::disconnectNotify(const QMetaMethod& signal) {
     QMainWindow::disconnectNotify(signal);
-    enableHandledCommands();
+    QMetaObject::invokeMethod(this, &MainWindow::enableHandledCommands, Qt::QueuedConnection);
 }
 
 void MainWindow::rebuildProfileMenus() {

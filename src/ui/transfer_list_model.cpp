@@ -49,10 +49,17 @@ int TransferListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TransferListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) {
+    if (!index.isValid() || index.row() >= rowCount()) {
         return {};
     }
     const transfer_snapshot& transfer = m_aRows[index.row()];
+    // A failure's reason is longer than any column: the whole status is at hand over every cell of its row.
+    if (role == Qt::ToolTipRole) {
+        return QString::fromStdString(transferStatusText(transfer));
+    }
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
     switch (index.column()) {
     case 0:
         return QString::fromStdString(transferFileName(transfer));

@@ -107,7 +107,7 @@ private slots:
         for (const auto& [command, caption] :
              {std::pair{"cmd32787", "User Settings"}, std::pair{"cmd32777", "Options"}}) {
             QAction* item = program.mainWindow()->findChild<QAction*>(command);
-            QVERIFY(item->isEnabled());
+            QTRY_VERIFY(item->isEnabled());
             item->trigger();
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog != nullptr && dialog->isVisible());

@@ -103,14 +103,14 @@ private slots:
         QVERIFY(!status->isEnabled() && !m_pSends->menuAction()->isEnabled());
         {
             QSignalSpy heard(m_pWindow.get(), &MainWindow::friendStatusRequested);
-            QVERIFY(status->isEnabled());
+            QTRY_VERIFY(status->isEnabled());
         }
         // The receiver has gone, unannounced: the menu finds out as it opens.
         emit qobject_cast<QMenu*>(status->parent())->aboutToShow();
         QVERIFY(!status->isEnabled());
 
         QSignalSpy opened(m_pWindow.get(), &MainWindow::newConnectionRequested);
-        QVERIFY(m_pSends->menuAction()->isEnabled());
+        QTRY_VERIFY(m_pSends->menuAction()->isEnabled());
         itemFor(m_pSends, "Carol")->trigger();
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened[0][0].toString(), QString("Carol"));

@@ -63,8 +63,9 @@ private slots:
         model.refresh({receiving(7, RUNNING, 5ULL << 30, 1), receiving(8, RUNNING, 10, 1)});
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.index(0, 2).data().toString(), QString("5368709120"));
-        model.refresh({receiving(8, RUNNING, 10, 9), receiving(9, RUNNING, 10, 0)});
+        model.refresh({receiving(8, RUNNING, 10, 9), ended(receiving(9, AUTHENTICATING, 10, 0), true, "keys differ")});
         QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QString("ERROR: AUTHENTICATING (keys differ)"));
         QVERIFY(model.transferAt(0).id == 8);
         QCOMPARE(model.index(0, 3).data().toString(), QString("9"));
         QVERIFY(model.transferAt(1).id == 9);
