@@ -42,6 +42,10 @@ void MessageConsole::appendLine(const QString& line) {
 void MessageConsole::addComment() {
     const QString typed = m_pComment->text();
     m_pComment->clear();
+    // A click or Return with nothing typed is no comment.
+    if (typed.trimmed().isEmpty()) {
+        return;
+    }
     if (m_nKind == Kind::ActivityLog) {
         // Through the log itself, so the comment takes its place among lines other threads are adding now.
         app::comment_on_activity(typed.toStdString());

@@ -82,6 +82,7 @@ private slots:
         QCOMPARE(m_pConsole->comment()->text(), QString("half a thought"));
         QTest::mouseClick(m_pConsole->commentButton(), Qt::LeftButton);
         QVERIFY(m_pConsole->comment()->text().isEmpty());
+        QTest::mouseClick(m_pConsole->commentButton(), Qt::LeftButton);
         app::note_in_activity_log("after");
         QTRY_COMPARE(shownLines(*m_pConsole), QStringList({"while typing", "==> half a thought", "after"}));
         close_activity_log();
