@@ -292,6 +292,11 @@ std::vector<std::uint8_t> crypto_provider::signature_key_blob() {
     return public_blob(signature_key(), cryptoapi::calg_rsa_sign);
 }
 
+std::string crypto_provider::key_directory() const {
+    std::lock_guard guard(m_oLock);
+    return container_open ? m_oContainer.directory() : std::string{};
+}
+
 crypto_provider& process_crypto_provider() {
     static crypto_provider provider;
     return provider;

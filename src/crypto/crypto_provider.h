@@ -48,6 +48,8 @@ public:
     void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
     // The key container root the last open() used, so a caller can say which key file is at fault.
     [[nodiscard]] const std::string& key_root() const { return m_strKeyRoot; }
+    // The open container's directory, where files as private as the keys are kept; empty when none is open.
+    [[nodiscard]] std::string key_directory() const;
     void close();
 
     // Takes the machine's key type policy, less the types whose cipher cannot be had here, for the next session

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "crypto/session_key_types.h"
+#include "crypto/session_ticket_cache.h"
 #include "log/activity_log.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "platform/crypto_backend_random.h"
@@ -54,17 +56,39 @@ void negotiating_authentycryptor::no_common_type(const char* prefix) {
     log_activity("%s::Authenticating FAILED->no mutually acceptable key types", prefix);
 }
 
+bool negotiating_authentycryptor::confirm_transcript(record_link& connection, const auth::cap_bytes& offer,
+                                                     const auth::cap_bytes& answer) {
+    const cryptoapi::sha256_digest mine = transcript(offer, answer);
+    std::vector<std::uint8_t> theirs;
+    return m_pTls->send_message(connection, mine) && m_pTls->receive_message(connection, mine.size(), theirs) &&
+           std::equal(mine.begin(), mine.end(), theirs.begin(), theirs.end());
+}
+
+// The sender (`friend_uuid` given) offers the session saved with this friend under these keys, and saves the one
+// the receiver hands out; the receiver's side of resumption lives in the TLS server itself.
 bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::role side,
                                           const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
-                                          const auth::cap_bytes& answer, const char* prefix) {
+                                          const auth::cap_bytes& answer, const char* prefix, const char* friend_uuid) {
+    m_bResumed = false;
     cryptoapi::rsa_key pinned;
     const rsa_key_ptr own = m_oProvider.signature_key();
-    if (own == nullptr || !cryptoapi::import_public_key_blob(pinned_blob, pinned)) {
+    std::vector<std::uint8_t> own_blob;
+    if (own == nullptr || !cryptoapi::import_public_key_blob(pinned_blob, pinned) ||
+        !cryptoapi::export_public_key_blob(*own, cryptoapi::calg_rsa_sign, own_blob)) {
         log_activity("%s::Authenticating FAILED->pinned signature key unusable", prefix);
         return false;
     }
     std::string error;
-    m_pTls = tls_channel::make(side, *own, pinned, tls_suite_for(m_nChosenType), error);
+    const char* suite = tls_suite_for(m_nChosenType);
+    m_pTls = tls_channel::make(side, *own, pinned, suite, error);
+    const std::string directory = friend_uuid != nullptr ? m_oProvider.key_directory() : std::string{};
+    const ticket_slot slot = ticket_slot_for(friend_uuid != nullptr ? friend_uuid : "", pinned_blob, own_blob, suite);
+    bool offered = false;
+    if (m_pTls != nullptr && friend_uuid != nullptr) {
+        if (const auto saved = find_session_ticket(directory, slot, std::time(nullptr))) {
+            offered = m_pTls->offer_session(saved->session);
+        }
+    }
     if (m_pTls == nullptr || !m_pTls->handshake(connection, error)) {
         log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
         // The sender can act on this one: the profile it holds is out of date.
@@ -72,18 +96,30 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
             fail_because(auth_failure::peer_keys_changed);
             log_activity("%s::Authenticating FAILED->the receiver's signature key is not the pinned one", prefix);
         }
+        if (offered) {
+            forget_session_ticket(directory, slot);
+        }
         m_pTls.reset();
         return false;
     }
-    const cryptoapi::sha256_digest mine = transcript(offer, answer);
-    std::vector<std::uint8_t> theirs;
-    if (!m_pTls->send_message(connection, mine) || !m_pTls->receive_message(connection, mine.size(), theirs) ||
-        !std::equal(mine.begin(), mine.end(), theirs.begin(), theirs.end())) {
+    if (!confirm_transcript(connection, offer, answer)) {
         log_activity("%s::Authenticating FAILED->capability records differ", prefix);
+        if (offered) {
+            forget_session_ticket(directory, slot);
+        }
         m_pTls.reset();
         return false;
     }
-    log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, tls_suite_for(m_nChosenType));
+    m_bResumed = m_pTls->resumed();
+    if (m_bResumed) {
+        log_activity("%s::TLS session resumed", prefix);
+    }
+    if (friend_uuid != nullptr) {
+        if (const auto fresh = m_pTls->take_new_session()) {
+            keep_session_ticket(directory, slot, *fresh);
+        }
+    }
+    log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite);
     return true;
 }
 
@@ -133,7 +169,8 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
             return false;
         }
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
-        return run_tls(connection, tls_channel::role::client, destination.signature_key, offer, answer, "S");
+        return run_tls(connection, tls_channel::role::client, destination.signature_key, offer, answer, "S",
+                       destination.uuid);
     }
 
     // The receiver answered with the old exchange.

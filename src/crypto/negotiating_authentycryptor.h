@@ -59,12 +59,16 @@ public:
     // Which exchange the last authentication ran.
     [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }
     [[nodiscard]] std::uint32_t chosen_type() const { return m_nChosenType; }
+    // Whether the last TLS exchange resumed a session of an earlier connection instead of a full handshake.
+    [[nodiscard]] bool resumed() const { return m_pTls != nullptr && m_bResumed; }
 
 private:
     [[nodiscard]] bool legacy_allowed() const;
     [[nodiscard]] bool run_tls(record_link& connection, tls_channel::role side,
                                const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
-                               const auth::cap_bytes& answer, const char* prefix);
+                               const auth::cap_bytes& answer, const char* prefix, const char* friend_uuid = nullptr);
+    [[nodiscard]] bool confirm_transcript(record_link& connection, const auth::cap_bytes& offer,
+                                          const auth::cap_bytes& answer);
     [[nodiscard]] bool sender_exchange(record_link& connection, const friend_profile& destination);
     [[nodiscard]] bool receiver_exchange(record_link& connection, friend_profile& sender);
     // Logged on both sides; the sender's transfer reports it as its reason.
@@ -77,6 +81,7 @@ private:
     std::uint32_t m_nChosenType = 0;
     const version m_nAnnounced;
     bool m_bReceipts = false;
+    bool m_bResumed = false;
 };
 
 } // namespace tiv

@@ -10,6 +10,7 @@
 #include <openssl/x509.h>
 
 #include "crypto/record_link.h"
+#include "crypto/tls_ticket_keys.h"
 #include "platform/openssl_util.h"
 #include "platform/openssl_util_providers.h"
 
@@ -20,12 +21,24 @@ constexpr std::size_t record_header_size = 5;
 // A TLS 1.3 record carries at most 2^14 bytes of plaintext plus 256 of expansion.
 constexpr std::size_t max_record_body = 16384 + 256;
 constexpr long certificate_days = 1;
+// How long a session handed out stays good; the server's ticket keys live only as long as its process anyway.
+constexpr long session_lifetime_seconds = 12 * 3600;
 
 using x509_ptr = std::unique_ptr<X509, cryptoapi::detail::openssl_deleter<X509, X509_free>>;
 
 int pinned_key_index() {
     static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
     return index;
+}
+
+int channel_index() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+bool is_key(const X509* certificate, const EVP_PKEY* pinned) {
+    const EVP_PKEY* presented = certificate != nullptr ? X509_get0_pubkey(certificate) : nullptr;
+    return presented != nullptr && pinned != nullptr && EVP_PKEY_eq(presented, pinned) == 1;
 }
 
 // Chains and trust anchors mean nothing here: the peer is who it claims exactly when its certificate carries
@@ -36,9 +49,7 @@ int verify_pinned(int /*preverified*/, X509_STORE_CTX* store) {
     if (X509_STORE_CTX_get_error_depth(store) != 0) {
         return 1;
     }
-    const X509* leaf = X509_STORE_CTX_get_current_cert(store);
-    const EVP_PKEY* presented = leaf != nullptr ? X509_get0_pubkey(leaf) : nullptr;
-    return presented != nullptr && pinned != nullptr && EVP_PKEY_eq(presented, pinned) == 1 ? 1 : 0;
+    return is_key(X509_STORE_CTX_get_current_cert(store), pinned) ? 1 : 0;
 }
 
 x509_ptr self_signed(EVP_PKEY* key) {
@@ -104,6 +115,7 @@ const char* tls_suite_for(std::uint32_t type_bit) {
 }
 
 tls_channel::~tls_channel() {
+    SSL_SESSION_free(m_pNewSession);
     SSL_free(m_pSsl);
     SSL_CTX_free(m_pContext);
 }
@@ -126,17 +138,17 @@ std::unique_ptr<tls_channel> tls_channel::make(role side, const cryptoapi::rsa_k
     if (SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION) != 1 ||
         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) != 1 || SSL_CTX_set_ciphersuites(context, suite) != 1 ||
         SSL_CTX_use_certificate(context, certificate.get()) != 1 || SSL_CTX_use_PrivateKey(context, own.get()) != 1 ||
-        SSL_CTX_check_private_key(context) != 1 || SSL_CTX_set_num_tickets(context, 0) != 1) {
-        error = "cannot configure TLS: " + cryptoapi::openssl_error_text();
+        SSL_CTX_check_private_key(context) != 1 || !channel->configure_sessions(side, own, error)) {
+        error = "cannot configure TLS: " + (error.empty() ? cryptoapi::openssl_error_text() : error);
         return nullptr;
     }
-    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, verify_pinned);
     channel->m_pSsl = SSL_new(context);
     BIO* incoming = BIO_new(BIO_s_mem());
     BIO* outgoing = BIO_new(BIO_s_mem());
     if (channel->m_pSsl == nullptr || incoming == nullptr || outgoing == nullptr ||
-        SSL_set_ex_data(channel->m_pSsl, pinned_key_index(), channel->m_pPinned.get()) != 1) {
+        SSL_set_ex_data(channel->m_pSsl, pinned_key_index(), channel->m_pPinned.get()) != 1 ||
+        SSL_set_ex_data(channel->m_pSsl, channel_index(), channel.get()) != 1) {
         BIO_free(incoming);
         BIO_free(outgoing);
         error = "cannot start TLS: " + cryptoapi::openssl_error_text();
@@ -149,6 +161,90 @@ std::unique_ptr<tls_channel> tls_channel::make(role side, const cryptoapi::rsa_k
         SSL_set_accept_state(channel->m_pSsl);
     }
     return channel;
+}
+
+bool tls_channel::configure_sessions(role side, const cryptoapi::rsa_key& own, std::string& error) {
+    SSL_CTX* context = m_pContext;
+    if (side == role::client) {
+        // Sessions go to the caller, who decides where they may be offered again; OpenSSL keeps none itself.
+        SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(context, &tls_channel::on_new_session);
+        return true;
+    }
+    // A session opens only where the same peer is pinned: OpenSSL refuses one made under another context, so a
+    // session handed to one friend never resumes as another, whatever the certificate check below would say.
+    unsigned char* der = nullptr;
+    const int der_size = i2d_PUBKEY(m_pPinned.get(), &der);
+    cryptoapi::sha256_digest context_id{};
+    const bool hashed =
+        der_size > 0 && cryptoapi::sha256(std::span(der, static_cast<std::size_t>(der_size)), context_id);
+    OPENSSL_free(der);
+    tls_ticket_keys keys{};
+    const bool keyed = ticket_keys_for(own.get(), keys);
+    const bool configured =
+        hashed && keyed &&
+        SSL_CTX_set_session_id_context(context, context_id.data(), static_cast<unsigned>(context_id.size())) == 1 &&
+        SSL_CTX_set_tlsext_ticket_keys(context, keys.data(), static_cast<long>(keys.size())) == 1 &&
+        SSL_CTX_set_num_tickets(context, 1) == 1;
+    OPENSSL_cleanse(keys.data(), keys.size());
+    if (!configured) {
+        error = "cannot prepare resumable sessions: " + cryptoapi::openssl_error_text();
+        return false;
+    }
+    SSL_CTX_set_timeout(context, session_lifetime_seconds);
+    return true;
+}
+
+int tls_channel::on_new_session(SSL* ssl, SSL_SESSION* session) {
+    auto* channel = static_cast<tls_channel*>(SSL_get_ex_data(ssl, channel_index()));
+    if (channel == nullptr) {
+        return 0;
+    }
+    SSL_SESSION_free(channel->m_pNewSession);
+    channel->m_pNewSession = session;
+    return 1; // the reference is ours now
+}
+
+bool tls_channel::offer_session(std::span<const std::uint8_t> saved) {
+    const unsigned char* at = saved.data();
+    SSL_SESSION* session = d2i_SSL_SESSION(nullptr, &at, static_cast<long>(saved.size()));
+    const bool usable =
+        session != nullptr && at == saved.data() + saved.size() && SSL_SESSION_is_resumable(session) == 1 &&
+        is_key(SSL_SESSION_get0_peer(session), m_pPinned.get()) && SSL_set_session(m_pSsl, session) == 1;
+    SSL_SESSION_free(session);
+    ERR_clear_error();
+    return usable;
+}
+
+bool tls_channel::resumed() const {
+    return SSL_session_reused(m_pSsl) == 1;
+}
+
+std::optional<session_ticket> tls_channel::take_new_session() {
+    if (m_pNewSession == nullptr) {
+        return std::nullopt;
+    }
+    session_ticket ticket;
+    const int size = i2d_SSL_SESSION(m_pNewSession, nullptr);
+    if (size > 0) {
+        ticket.session.resize(static_cast<std::size_t>(size));
+        unsigned char* at = ticket.session.data();
+        if (i2d_SSL_SESSION(m_pNewSession, &at) != size) {
+            ticket.session.clear();
+        }
+    }
+    ticket.expires = static_cast<std::int64_t>(SSL_SESSION_get_time(m_pNewSession)) +
+                     static_cast<std::int64_t>(SSL_SESSION_get_timeout(m_pNewSession));
+    SSL_SESSION_free(m_pNewSession);
+    m_pNewSession = nullptr;
+    if (ticket.session.empty()) {
+        return std::nullopt;
+    }
+    return ticket;
+}
+
+bool tls_channel::peer_is_pinned() const {
+    return is_key(SSL_get0_peer_certificate(m_pSsl), m_pPinned.get());
 }
 
 bool tls_channel::drain_output(std::vector<std::uint8_t>& wire) {
@@ -198,6 +294,18 @@ bool tls_channel::handshake(record_link& link, std::string& error) {
             return false;
         }
         if (result == 1) {
+            // A resumed session skipped the certificate callback; the certificate it carries must still be the pin.
+            if (!peer_is_pinned()) {
+                m_bPeerKeyRefused = true;
+                error = "the peer's certificate does not carry the pinned key";
+                return false;
+            }
+            // OpenSSL offers and accepts only psk_dhe_ke; should that ever change, a session without a fresh key
+            // exchange is refused rather than used.
+            if (resumed() && SSL_get_negotiated_group(m_pSsl) == 0) {
+                error = "the resumed session ran without a fresh key exchange";
+                return false;
+            }
             return true;
         }
         if (SSL_get_error(m_pSsl, result) != SSL_ERROR_WANT_READ) {

@@ -2,14 +2,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "crypto/session_ticket_file.h"
 #include "platform/crypto_backend_rsa.h"
 
 struct ssl_st;
 struct ssl_ctx_st;
+struct ssl_session_st;
 
 namespace tiv {
 
@@ -22,6 +25,12 @@ class record_link;
 //
 // Each side presents a self-signed certificate of its own key and accepts the peer only when the peer's
 // certificate carries exactly the pinned public key; no certificate authority takes part.
+//
+// A client may offer a session saved from an earlier connection with the same server: resuming it skips both
+// sides' private-key signatures. The session still carries the peer's certificate, which is checked against the
+// pin as after a full handshake, and the key exchange still runs ECDHE (psk_dhe_ke), so a recorded session stays
+// secret even to someone who later learns the saved session. A server that cannot open the session (restarted,
+// re-keyed, or an older program that hands out none) simply makes a full handshake.
 class tls_channel {
 public:
     enum class role { client, server };
@@ -35,7 +44,15 @@ public:
                                                            const cryptoapi::rsa_key& pinned_peer, const char* suite,
                                                            std::string& error);
 
+    // Client, before the handshake: offers a session saved with take_new_session(). A session that does not parse
+    // or was not made with the pinned peer is not offered (false).
+    [[nodiscard]] bool offer_session(std::span<const std::uint8_t> saved);
     [[nodiscard]] bool handshake(record_link& link, std::string& error);
+    // After the handshake: whether it resumed an earlier session instead of running in full.
+    [[nodiscard]] bool resumed() const;
+    // Client: the session the server handed out on this connection (it arrives with the server's first message
+    // after the handshake), to offer on the next; none when the server handed out none.
+    [[nodiscard]] std::optional<session_ticket> take_new_session();
     // After a failed handshake: whether it failed because the peer presented another key than the pinned one.
     [[nodiscard]] bool peer_key_refused() const { return m_bPeerKeyRefused; }
     // One message in one record straight over the link, and the peer's next message of exactly `size` bytes.
@@ -59,10 +76,14 @@ private:
     bool flush(record_link& link);
     bool read_record(record_link& link);
     bool drain_output(std::vector<std::uint8_t>& wire);
+    bool configure_sessions(role side, const cryptoapi::rsa_key& own, std::string& error);
+    [[nodiscard]] bool peer_is_pinned() const;
+    static int on_new_session(ssl_st* ssl, ssl_session_st* session);
 
     ssl_ctx_st* m_pContext = nullptr;
     ssl_st* m_pSsl = nullptr;
     cryptoapi::pkey_ptr m_pPinned;
+    ssl_session_st* m_pNewSession = nullptr;
     bool m_bPeerClosed = false;
     bool m_bPeerKeyRefused = false;
 };
