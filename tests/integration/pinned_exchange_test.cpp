@@ -364,5 +364,19 @@ TEST_F(PinnedPeers, AttackThroughAFriendsListenerStillWorksWithoutPins) {
     EXPECT_TRUE(wait_for([&] { return fs::exists(forged); }, std::chrono::seconds(10))) << m_aListeners[0]->output();
 }
 
+// Each send is a process of its own: the second resumes with the session the first saved in Alice's key directory.
+TEST_F(PinnedPeers, TheNextSendResumesWithTheSessionSavedOnDisk) {
+    const int port = listen(*s_pBob);
+    befriend(true);
+    const std::string first = file("first.bin", 1000);
+    const std::string second = file("second.bin", 1000);
+    ASSERT_EQ(send(*s_pAlice, "Bob", port, {first}), 0) << m_strLastSend;
+    ASSERT_EQ(send(*s_pAlice, "Bob", port, {second}), 0) << m_strLastSend;
+    ASSERT_TRUE(m_aListeners[0]->wait_for_output("R::TLS session resumed", 10000)) << m_aListeners[0]->output();
+    const std::string log = m_aListeners[0]->output();
+    EXPECT_EQ(log.find("R::TLS session resumed"), log.rfind("R::TLS session resumed")) << "the first was in full";
+    EXPECT_EQ(file_sha256(box_of(*s_pBob, "Alice") + "/second.bin"), file_sha256(second));
+}
+
 } // namespace
 } // namespace tiv::test
