@@ -11,6 +11,7 @@
 #include "crypto/auth_records.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/session_key_types.h"
+#include "crypto/session_ticket_file.h"
 #include "fuzz_keys.h"
 #include "fuzz_support.h"
 #include "net/file_record.h"
@@ -300,6 +301,13 @@ void registry_seeds(const cryptoapi::rsa_key& friend_key) {
     write_seed("fuzz_registry_values", "wrong_types", wrong);
 }
 
+// Any bytes stand for the session: the file's own checks come before OpenSSL ever reads it.
+void ticket_seeds() {
+    const tiv::ticket_slot slot =
+        ticket_slot_for("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", bytes{6, 2}, bytes{6, 2}, "suite");
+    write_seed("fuzz_ticket_file", "session", encode_ticket_file(slot, {bytes(48, 0x30), 1'800'000'000}));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -315,5 +323,6 @@ int main(int argc, char** argv) {
     text_seeds(friend_key);
     icmp_seeds();
     registry_seeds(friend_key);
+    ticket_seeds();
     return 0;
 }

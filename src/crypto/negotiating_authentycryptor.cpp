@@ -116,7 +116,7 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
     }
     if (friend_uuid != nullptr) {
         if (const auto fresh = m_pTls->take_new_session()) {
-            keep_session_ticket(directory, slot, *fresh);
+            keep_session_ticket(directory, slot, *fresh, std::time(nullptr));
         }
     }
     log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite);
