@@ -172,7 +172,7 @@ bool tls_channel::configure_sessions(role side, const cryptoapi::rsa_key& own, s
         return true;
     }
     // A session opens only where the same peer is pinned: OpenSSL refuses one made under another context, so a
-    // session handed to one friend never resumes as another, whatever the certificate check below would say.
+    // session handed to one friend never resumes as another, before the certificate check after the handshake.
     unsigned char* der = nullptr;
     const int der_size = i2d_PUBKEY(m_pPinned.get(), &der);
     cryptoapi::sha256_digest context_id{};
