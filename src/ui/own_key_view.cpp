@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QFontDatabase>
+#include <QStyle>
 
 #include "app/key_service.h"
 #include "ui/message_style.h"
@@ -26,6 +27,9 @@ OwnKeyView::OwnKeyView(crypto_provider& provider, const QString& exchangeLabel, 
     m_pKeyText->setReadOnly(true);
     m_pKeyText->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pKeyText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // A line of 32 bytes in hex stays whole in view, beside the scroll bar.
+    m_pKeyText->setMinimumWidth(m_pKeyText->fontMetrics().horizontalAdvance(QString(2 * key_bytes_per_line, '0')) +
+                                m_pKeyText->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
     m_pKeyBits->setObjectName("keyBits");
     m_pKeyBits->setReadOnly(true);
     m_pKeyBits->setText("0");
