@@ -67,12 +67,12 @@ bool is_directory(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+} // namespace
 
 bool is_dotted_ipv4(const std::string& text) {
     in_addr parsed{};
     return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
 }
-} // namespace
 
 bool setup_complete(const reg::key& k) {
     return read_dword_setting(k, names::setup_complete).value_or(0) != 0;

@@ -41,6 +41,8 @@ void load_settings_with_defaults(qvl_settings_data& settings);
 // The dotted address at the start of "InterfaceIPAddress", which may carry a bracketed host name after it
 // ("127.0.0.1  [local loopback]").
 [[nodiscard]] std::string listening_host(const std::string& interface_text);
+// "127.0.0.1", not "localhost" nor "127.1".
+[[nodiscard]] bool is_dotted_ipv4(const std::string& text);
 
 // What a first-run set-up may choose; what is not chosen keeps its default or earlier value.
 struct identity_choices {

@@ -14,11 +14,6 @@ namespace tiv::app {
 namespace {
 constexpr const char* options_caption = "Options";
 
-bool is_dotted_ipv4(const std::string& text) {
-    in_addr parsed{};
-    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
-}
-
 std::string entry_text(const reverse_name& named) {
     return named.address + "  [" + named.host_name + "]";
 }

@@ -7,10 +7,6 @@
 
 namespace tiv::app {
 
-namespace {
-constexpr std::size_t key_bytes_per_line = 32;
-} // namespace
-
 std::uint32_t usable_key_types(const qvl_settings_data& settings) {
     return settings.number(number_setting::machine_key_types) & settings.number(number_setting::provider_key_types) &
            settings.number(number_setting::user_key_types);
@@ -26,11 +22,6 @@ user_settings_view read_user_settings(const qvl_settings_data& settings, crypto_
     view.fingerprint = identity.fingerprint;
     view.fingerprint_coverage = identity.fingerprint_coverage;
     return view;
-}
-
-public_key_text shown_public_key(crypto_provider& provider, bool signature) {
-    return signature ? signature_key_text(provider, key_bytes_per_line)
-                     : exchange_key_text(provider, key_bytes_per_line);
 }
 
 user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice) {

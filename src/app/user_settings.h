@@ -30,9 +30,6 @@ struct user_settings_view {
 
 [[nodiscard]] user_settings_view read_user_settings(const qvl_settings_data& settings, crypto_provider& provider);
 
-// One of the user's public keys as the settings show it, 32 bytes per line; bits 0 when there is no such key.
-[[nodiscard]] public_key_text shown_public_key(crypto_provider& provider, bool signature);
-
 struct user_settings_choice {
     std::string user_name;
     std::string parcel_root; // empty: none chosen, the stored root is left alone

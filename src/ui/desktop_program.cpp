@@ -9,6 +9,23 @@
 
 namespace tiv::ui {
 
+namespace {
+// A dialog that deletes itself once closed, shown without an event loop of its own; `whenDone`, when given, runs
+// however it ends.
+template <typename Done> QDialog* openDialog(QDialog* dialog, QObject* receiver, Done whenDone) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QDialog::finished, receiver, std::move(whenDone));
+    dialog->open();
+    return dialog;
+}
+
+QDialog* openDialog(QDialog* dialog) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
+}
+} // namespace
+
 DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
     : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_oNotifier(notifier),
@@ -40,10 +57,8 @@ void DesktopProgram::start() {
         return;
     }
     auto* notice = new AboutBox;
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    connect(notice, &QDialog::finished, this, &DesktopProgram::startEngine);
     m_pNotice = notice;
-    notice->open();
+    openDialog(notice, this, [this] { startEngine(); });
 }
 
 void DesktopProgram::startEngine() {
@@ -69,15 +84,11 @@ void DesktopProgram::setUpMachine() {
         setUpUser();
         return;
     }
-    auto* options = new ProgramOptionsDialog(m_oSpine, m_oQuestions);
-    options->setAttribute(Qt::WA_DeleteOnClose);
     // Cancelled or applied, the machine is set up: the defaults stand where the user changed nothing.
-    connect(options, &QDialog::finished, this, [this] {
+    m_pSetUpStep = openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions), this, [this] {
         (void)app::mark_setup_complete(m_oSettings.machine_key());
         setUpUser();
     });
-    m_pSetUpStep = options;
-    options->open();
 }
 
 void DesktopProgram::setUpUser() {
@@ -85,14 +96,10 @@ void DesktopProgram::setUpUser() {
         showMainWindow();
         return;
     }
-    auto* user = new UserSettingsDialog(m_oSpine, m_oQuestions);
-    user->setAttribute(Qt::WA_DeleteOnClose);
-    connect(user, &QDialog::finished, this, [this] {
+    m_pSetUpStep = openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions), this, [this] {
         (void)app::mark_setup_complete(m_oSettings.user_key());
         showMainWindow();
     });
-    m_pSetUpStep = user;
-    user->open();
 }
 
 void DesktopProgram::showMainWindow() {
@@ -124,9 +131,7 @@ void DesktopProgram::showMainWindow() {
 }
 
 void DesktopProgram::showAbout() {
-    auto* about = new AboutBox(m_pMainWindow.get());
-    about->setAttribute(Qt::WA_DeleteOnClose);
-    about->open();
+    openDialog(new AboutBox(m_pMainWindow.get()));
 }
 
 // Made once and kept (hidden when closed) until the main window goes, so its rows and states stay.
@@ -141,22 +146,15 @@ void DesktopProgram::showFriendList() {
 
 // Whatever the dialog ended with, saves and deletes may have happened before it closed.
 void DesktopProgram::showProfileDialog() {
-    auto* dialog = new ProfileDialog(m_oSettings, m_oQuestions, m_pMainWindow.get());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::finished, this, &DesktopProgram::friendsChanged);
-    dialog->open();
+    openDialog(new ProfileDialog(m_oSettings, m_oQuestions, m_pMainWindow.get()), this, [this] { friendsChanged(); });
 }
 
 void DesktopProgram::showUserSettings() {
-    auto* dialog = new UserSettingsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
+    openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
 }
 
 void DesktopProgram::showProgramOptions() {
-    auto* dialog = new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
+    openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
 }
 
 void DesktopProgram::friendsChanged() {

@@ -1,18 +1,15 @@
 #include "ui/key_management_dialog.h"
 
-#include <QButtonGroup>
-#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-#include <cctype>
 
 #include "ui/background_job.h"
+#include "ui/message_style.h"
 
 namespace tiv::ui {
 
 namespace {
-constexpr std::size_t key_bytes_per_line = 32;
 
 const char* const friends_need_profile =
     "Your friends need your new profile before they can exchange files with you again: export it from the main "
@@ -25,13 +22,6 @@ QLineEdit* readOnlyField(const QString& name) {
     return field;
 }
 
-// The core's reasons are sentences that follow a program name; in a box of their own they start a sentence.
-std::string asSentence(std::string text) {
-    if (!text.empty()) {
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    }
-    return text;
-}
 } // namespace
 
 KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider,
@@ -41,19 +31,8 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     setWindowTitle("Create RSA Keys");
     setModal(true);
 
-    m_pExchangeChoice = new QRadioButton("Authentication Key");
-    m_pExchangeChoice->setObjectName("authenticationKey");
-    m_pSignatureChoice = new QRadioButton("Signature Key");
-    m_pSignatureChoice->setObjectName("signatureKey");
-    auto* choices = new QButtonGroup(this);
-    choices->addButton(m_pExchangeChoice);
-    choices->addButton(m_pSignatureChoice);
-    m_pKeyText = new QPlainTextEdit;
-    m_pKeyText->setObjectName("keyText");
-    m_pKeyText->setReadOnly(true);
-    m_pKeyText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_pCurrentBits = readOnlyField("currentKeyBits");
-    m_pCurrentBits->setText("0");
+    m_pKeys = new OwnKeyView(provider, "Authentication Key", "Signature Key", this);
+    m_pKeys->keyBits()->setObjectName("currentKeyBits");
     auto* uuid = readOnlyField("uuid");
     uuid->setText(QString::fromStdString(m_oSettings.text(text_setting::user_uuid)));
     m_pLength = new QSlider(Qt::Horizontal);
@@ -72,10 +51,10 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     m_pOk->setDefault(true);
 
     auto* radios = new QHBoxLayout;
-    radios->addWidget(m_pExchangeChoice);
-    radios->addWidget(m_pSignatureChoice);
+    radios->addWidget(m_pKeys->exchangeChoice());
+    radios->addWidget(m_pKeys->signatureChoice());
     auto* fields = new QFormLayout;
-    fields->addRow("Current Key Bits", m_pCurrentBits);
+    fields->addRow("Current Key Bits", m_pKeys->keyBits());
     fields->addRow("UUID", uuid);
     fields->addRow("New Key Length", m_pLength);
     fields->addRow("Key Bits", m_pNewBits);
@@ -86,54 +65,22 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     buttons->addWidget(m_pOk);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(radios);
-    layout->addWidget(m_pKeyText, 1);
+    layout->addWidget(m_pKeys->keyText(), 1);
     layout->addLayout(fields);
     layout->addLayout(buttons);
 
-    // toggled, not clicked: a click on the key already shown changes nothing.
-    connect(m_pExchangeChoice, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            showKey(false);
-        }
-    });
-    connect(m_pSignatureChoice, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            showKey(true);
-        }
-    });
     connect(m_pLength, &QSlider::valueChanged, this, &KeyManagementDialog::showLength);
     connect(m_pCreate, &QPushButton::clicked, this, &KeyManagementDialog::createNewKeys);
     connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pLength->setValue(first_step);
     showLength(first_step);
-    m_pExchangeChoice->setChecked(true);
 }
 
 void KeyManagementDialog::run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
                               QWidget* parent) {
     KeyManagementDialog dialog(settings, provider, questions, parent);
     dialog.exec();
-}
-
-void KeyManagementDialog::showKey(bool signature) {
-    const app::public_key_text key = signature ? app::signature_key_text(m_oProvider, key_bytes_per_line)
-                                               : app::exchange_key_text(m_oProvider, key_bytes_per_line);
-    // A key that cannot be read leaves the last one shown rather than a blank that looks like a key of 0 bits.
-    if (key.bits == 0) {
-        return;
-    }
-    m_pCurrentBits->setText(QString::number(key.bits));
-    m_pKeyText->setPlainText(QString::fromStdString(key.text).remove('\r'));
-}
-
-void KeyManagementDialog::showNewKey(QRadioButton* choice, bool signature) {
-    // A choice already made emits nothing when chosen again, but its key has just changed.
-    if (choice->isChecked()) {
-        showKey(signature);
-    } else {
-        choice->setChecked(true);
-    }
 }
 
 void KeyManagementDialog::showLength(int step) {
@@ -170,8 +117,8 @@ void KeyManagementDialog::reject() {
 
 void KeyManagementDialog::setGenerating(bool on) {
     m_bGenerating = on;
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{m_pCreate, m_pOk, m_pLength, m_pExchangeChoice, m_pSignatureChoice}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{m_pCreate, m_pOk, m_pLength, m_pKeys->exchangeChoice(),
+                                                            m_pKeys->signatureChoice()}) {
         control->setEnabled(!on);
     }
     m_pBusy->setVisible(on);
@@ -184,12 +131,12 @@ void KeyManagementDialog::setGenerating(bool on) {
 
 void KeyManagementDialog::reportOutcome(const app::rekey_report& report) {
     setGenerating(false);
-    showNewKey(m_pSignatureChoice, true);
+    m_pKeys->showAfresh(true);
     (void)m_oQuestions.ask(report.signature_message, "Signature Key Generation",
                            report.signature_bits != 0 ? MB_OK : MB_OK | MB_ICONERROR);
-    showNewKey(m_pExchangeChoice, false);
+    m_pKeys->showAfresh(false);
     std::string text = report.exchange_message + "\n\n";
-    text += report.outcome ? friends_need_profile : asSentence(report.outcome.text());
+    text += report.outcome ? friends_need_profile : sentenceText(report.outcome.text());
     (void)m_oQuestions.ask(text, "Exchange Key Generation",
                            report.outcome ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONERROR);
 }

@@ -2,16 +2,15 @@
 
 #include <QDialog>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSlider>
 
 #include "app/key_service.h"
 #include "app/questions.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
+#include "ui/own_key_view.h"
 
 namespace tiv::ui {
 
@@ -40,8 +39,6 @@ public:
     void reject() override;
 
 private:
-    void showKey(bool signature);
-    void showNewKey(QRadioButton* choice, bool signature);
     void showLength(int step);
     void setGenerating(bool on);
     // On the window thread, once both pairs were tried.
@@ -51,10 +48,7 @@ private:
     crypto_provider& m_oProvider;
     app::questions& m_oQuestions;
     bool m_bGenerating = false;
-    QRadioButton* m_pExchangeChoice = nullptr;
-    QRadioButton* m_pSignatureChoice = nullptr;
-    QPlainTextEdit* m_pKeyText = nullptr;
-    QLineEdit* m_pCurrentBits = nullptr;
+    OwnKeyView* m_pKeys = nullptr;
     QSlider* m_pLength = nullptr;
     QLineEdit* m_pNewBits = nullptr;
     QLineEdit* m_pStrength = nullptr;

@@ -1,6 +1,5 @@
 #include "ui/user_settings_dialog.h"
 
-#include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -48,19 +47,7 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     QPushButton* configure = makeButton("Configure", "configureKeyTypes", this);
     configure->setEnabled(false);
 
-    m_pExchangeChoice = new QRadioButton("Authentication", this);
-    m_pExchangeChoice->setObjectName("authenticationKey");
-    m_pSignatureChoice = new QRadioButton("Signature", this);
-    m_pSignatureChoice->setObjectName("signatureKey");
-    auto* choices = new QButtonGroup(this);
-    choices->addButton(m_pExchangeChoice);
-    choices->addButton(m_pSignatureChoice);
-    m_pKeyText = new QPlainTextEdit(this);
-    m_pKeyText->setObjectName("keyText");
-    m_pKeyText->setReadOnly(true);
-    m_pKeyText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_pKeyText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_pKeyBits = readOnlyField("keyBits", this);
+    m_pKeys = new OwnKeyView(m_oSpine.provider(), "Authentication", "Signature", this);
     m_pFingerprint = readOnlyField("fingerprint", this);
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -83,14 +70,14 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     types->addWidget(m_pKeyTypes);
     types->addWidget(configure, 0, Qt::AlignTop);
     auto* radios = new QHBoxLayout;
-    radios->addWidget(m_pExchangeChoice);
-    radios->addWidget(m_pSignatureChoice);
+    radios->addWidget(m_pKeys->exchangeChoice());
+    radios->addWidget(m_pKeys->signatureChoice());
     radios->addStretch();
     auto* directory = new QHBoxLayout;
     directory->addWidget(m_pDirectory, 1);
     directory->addWidget(select);
     auto* fields = new QFormLayout;
-    fields->addRow("Length (bits)", m_pKeyBits);
+    fields->addRow("Length (bits)", m_pKeys->keyBits());
     fields->addRow(new QLabel("Fingerprint", this));
     fields->addRow(m_pFingerprint);
     fields->addRow(m_pCoverage);
@@ -104,21 +91,10 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(typesBox);
     layout->addLayout(radios);
-    layout->addWidget(m_pKeyText, 1);
+    layout->addWidget(m_pKeys->keyText(), 1);
     layout->addLayout(fields);
     layout->addLayout(bottom);
 
-    // toggled, not clicked: a click on the key already shown changes nothing.
-    connect(m_pExchangeChoice, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            showKey(false);
-        }
-    });
-    connect(m_pSignatureChoice, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            showKey(true);
-        }
-    });
     connect(select, &QPushButton::clicked, this, &UserSettingsDialog::selectDirectory);
     connect(recreate, &QPushButton::clicked, this, &UserSettingsDialog::recreateKeys);
     connect(buttons, &QDialogButtonBox::accepted, this, &UserSettingsDialog::accept);
@@ -131,18 +107,7 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     m_pDirectory->setText(QString::fromStdString(view.parcel_root));
     m_pUserName->setText(QString::fromStdString(view.user_name));
     m_pUuid->setText(QString::fromStdString(view.uuid));
-    m_pExchangeChoice->setChecked(true);
     showFingerprint(view);
-}
-
-void UserSettingsDialog::showKey(bool signature) {
-    const app::public_key_text key = app::shown_public_key(m_oSpine.provider(), signature);
-    // A key that cannot be read leaves the last one shown rather than a blank that looks like a key of 0 bits.
-    if (key.bits == 0) {
-        return;
-    }
-    m_pKeyBits->setText(QString::number(key.bits));
-    m_pKeyText->setPlainText(displayText(key.text));
 }
 
 void UserSettingsDialog::showFingerprint(const app::user_settings_view& view) {
@@ -160,12 +125,7 @@ void UserSettingsDialog::recreateKeys() {
     auto* keys = new KeyManagementDialog(m_oSpine.settings(), m_oSpine.provider(), m_oQuestions, this);
     keys->setAttribute(Qt::WA_DeleteOnClose);
     connect(keys, &QDialog::finished, this, [this] {
-        // The exchange key is shown afresh even when it was shown already: it may have just changed.
-        if (m_pExchangeChoice->isChecked()) {
-            showKey(false);
-        } else {
-            m_pExchangeChoice->setChecked(true);
-        }
+        m_pKeys->showAfresh(false);
         showFingerprint(app::read_user_settings(m_oSpine.settings(), m_oSpine.provider()));
     });
     keys->open();

@@ -4,13 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "app/user_settings.h"
+#include "ui/own_key_view.h"
 
 namespace tiv::ui {
 
@@ -30,16 +29,12 @@ public:
     void accept() override;
 
 private:
-    void showKey(bool signature);
     void showFingerprint(const app::user_settings_view& view);
 
     program_spine& m_oSpine;
     app::questions& m_oQuestions;
     QListWidget* m_pKeyTypes = nullptr;
-    QRadioButton* m_pExchangeChoice = nullptr;
-    QRadioButton* m_pSignatureChoice = nullptr;
-    QPlainTextEdit* m_pKeyText = nullptr;
-    QLineEdit* m_pKeyBits = nullptr;
+    OwnKeyView* m_pKeys = nullptr;
     QLineEdit* m_pFingerprint = nullptr;
     QLabel* m_pCoverage = nullptr;
     QLineEdit* m_pDirectory = nullptr;

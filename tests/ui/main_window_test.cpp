@@ -17,6 +17,7 @@
 #include "support/test_identity.h"
 #include "ui/main_window.h"
 #include "ui/support/scripted_answers.h"
+#include "ui/support/silent_connection.h"
 #include "ui/transfer_columns.h"
 #include "ui/window_events.h"
 
@@ -32,18 +33,6 @@ void setListeningPort(test::test_identity& person, std::uint32_t port) {
     person.settings().load_settings();
 }
 
-// A connection that says nothing: the listener holds it as a running transfer until it gives up on it.
-unique_fd silentConnection(int port) {
-    unique_fd connection(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        return unique_fd();
-    }
-    return connection;
-}
 } // namespace
 
 // The main window over a real receiver: Bob's program receives from Alice and Mallory, who run as quorvel-cli.
@@ -156,7 +145,7 @@ private slots:
     }
 
     void runningTransfersAskASecondQuestionAndCancelOnEitherStays() {
-        const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
+        const unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
         QVERIFY(connection.get() >= 0);
         QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         m_pAnswers->answer_next(IDOK);
@@ -183,7 +172,7 @@ private slots:
     }
 
     void cancelSelectedStopsARunningTransferWhichEndsAsAnError() {
-        const unique_fd connection = silentConnection(portOf(m_pSpine->incoming().bound_address()));
+        const unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
         QVERIFY(connection.get() >= 0);
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);

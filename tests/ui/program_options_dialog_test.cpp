@@ -21,6 +21,7 @@
 #include "ui/program_options_dialog.h"
 #include "ui/session_key_options_dialog.h"
 #include "ui/support/scripted_answers.h"
+#include "ui/support/silent_connection.h"
 
 namespace tiv::ui {
 
@@ -52,16 +53,6 @@ int freePort() {
     int port = 0;
     (void)portHolder(port);
     return port;
-}
-
-// A connection that says nothing: the listener holds it as a running transfer until it gives up on it.
-unique_fd silentConnection(int port) {
-    unique_fd connection(::socket(AF_INET, SOCK_STREAM, 0));
-    const sockaddr_in where = loopback("127.0.0.2", port);
-    if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
-        return unique_fd();
-    }
-    return connection;
 }
 
 // Two named addresses, and two adapters: a loopback one without DHCP, and one of a type the tree does not name.
@@ -174,7 +165,7 @@ private slots:
         QTRY_COMPARE(interfaces()->count(), 3);
         unique_fd connection;
         if (running) {
-            connection = silentConnection(m_nPort);
+            connection = test::silent_connection(m_pSpine->incoming().bound_address());
             QVERIFY(
                 test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         }

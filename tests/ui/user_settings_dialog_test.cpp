@@ -25,6 +25,7 @@
 #include "support/test_identity.h"
 #include "ui/key_management_dialog.h"
 #include "ui/support/scripted_answers.h"
+#include "ui/support/silent_connection.h"
 #include "ui/user_settings_dialog.h"
 #include "ui/window_events.h"
 
@@ -33,18 +34,6 @@ namespace tiv::ui {
 namespace {
 constexpr int generation_wait_ms = 60000;
 
-// A connection that says nothing: the listener counts it as a running transfer until it ends.
-unique_fd silentConnection(const std::string& bound) {
-    unique_fd connection(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(bound.substr(bound.rfind(':') + 1))));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        return unique_fd();
-    }
-    return connection;
-}
 } // namespace
 
 // The user settings over Alice's running program: what OK writes, where her listener receives afterwards.
@@ -161,7 +150,7 @@ private slots:
     }
 
     void aNewRootWaitsForTheTransfersUnderWay() {
-        unique_fd connection = silentConnection(m_pSpine->incoming().bound_address());
+        unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
         QVERIFY(connection);
         QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         const std::string root = m_oHome->path() + "/later";
