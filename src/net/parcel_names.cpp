@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t max_component = 255;
 constexpr std::string_view temporary_prefix = ".";
 constexpr std::string_view temporary_suffix = ".quorvel-part";
+constexpr std::string_view kept_suffix = ".quorvel-keep";
+constexpr std::size_t kept_key_length = 32;
 // Far beyond any real parcel box; only there so a directory that refuses everything cannot loop for ever.
 constexpr std::uint64_t max_number = 10'000'000;
 
@@ -65,6 +67,19 @@ bool is_temporary_parcel_name(std::string_view name) {
     return uuid_from_text(name).has_value();
 }
 
+std::string kept_part_name(std::string_view key) {
+    return std::string(temporary_prefix) + std::string(key) + std::string(kept_suffix);
+}
+
+bool is_kept_part_name(std::string_view name) {
+    if (!name.starts_with(temporary_prefix) || !name.ends_with(kept_suffix)) {
+        return false;
+    }
+    name.remove_prefix(temporary_prefix.size());
+    name.remove_suffix(kept_suffix.size());
+    return name.size() == kept_key_length && name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 std::optional<std::string> parcel_file_name(std::string_view sent) {
     const std::size_t cut = sent.find_last_of("/\\");
     const std::string_view last = cut == std::string_view::npos ? sent : sent.substr(cut + 1);
@@ -73,7 +88,8 @@ std::optional<std::string> parcel_file_name(std::string_view sent) {
     // A name that was nothing but what got replaced never named anything.
     const bool only_replaced =
         name.find_first_not_of('_') == std::string::npos && last.find('_') == std::string_view::npos;
-    if (name.empty() || only_replaced || name == "." || name == ".." || is_temporary_parcel_name(name)) {
+    if (name.empty() || only_replaced || name == "." || name == ".." || is_temporary_parcel_name(name) ||
+        is_kept_part_name(name)) {
         return std::nullopt;
     }
     return name;

@@ -14,11 +14,19 @@ namespace tiv {
 // Whether `name` (a last component) has exactly the shape temporary_parcel_name gives.
 [[nodiscard]] bool is_temporary_parcel_name(std::string_view name);
 
+// The name under which a receiver keeps the part of a file whose transfer broke, until the same file is sent again:
+// ".<key>.quorvel-keep", where `key` is 32 lowercase hexadecimal digits naming the file (see kept_part_key). The
+// shape keeps it out of a plain listing, out of the friend's file count and away from the start-up sweep of
+// temporaries, which would otherwise throw away what a resume needs.
+[[nodiscard]] std::string kept_part_name(std::string_view key);
+// Whether `name` (a last component) has exactly the shape kept_part_name gives.
+[[nodiscard]] bool is_kept_part_name(std::string_view name);
+
 // The name a received file may be stored under: the last component of what the sender sent ('/' and '\' both
 // separate), with every control character, bidirectional override and broken UTF-8 byte replaced (see
 // replaced_text). None for a name that is empty, nothing but such characters, "." or "..", so a parcel can never be
 // written outside its parcel box, and none for a name shaped like our temporary files, which would be neither
-// counted nor kept.
+// counted nor kept, and none for a kept part's shape either.
 [[nodiscard]] std::optional<std::string> parcel_file_name(std::string_view sent);
 
 // Whether `name` is one plain directory name, fit to be joined below the parcel box root: not empty, not "." or
