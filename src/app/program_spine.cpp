@@ -20,7 +20,8 @@ std::string activity_log_path(const qvl_settings_data& settings) {
 
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::event_sink* events)
     : m_oSettings(settings), m_oProvider(provider),
-      m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(provider, settings)),
+      m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(
+          provider, settings, negotiating_authentycryptor::version::with_stream)),
       m_oReceiver(m_pAuthenticator, events) {}
 
 program_spine::~program_spine() {

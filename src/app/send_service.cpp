@@ -7,6 +7,8 @@
 #include "app/identity_service.h"
 #include "app/profile_service.h"
 #include "crypto/negotiating_authentycryptor.h"
+#include "net/folder_listing.h"
+#include "net/parcel_channel.h"
 #include "net/transfer_state.h"
 
 namespace tiv::app {
@@ -33,9 +35,15 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
     return destination;
 }
 
+bool is_folder(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
     : m_oSettings(settings), m_oProvider(provider),
-      m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings)) {
+      m_oTransfers(std::make_shared<negotiating_authentycryptor>(
+          provider, settings, negotiating_authentycryptor::version::with_stream)) {
     thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
     m_oTransfers.set_listener([ends = m_pEnds, forward = std::move(forward)](const transfer_snapshot& transfer) {
         if (forward) {
@@ -101,15 +109,55 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
     }
     std::vector<std::uint64_t> ids;
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    // A friend without a pinned key takes the old exchange only, one connection per file.
+    const auto channel = m_oFriend.pinned() ? std::make_shared<parcel_channel>(files.size()) : nullptr;
     for (const std::string& file : files) {
         std::error_code ignored;
         const std::filesystem::path path = std::filesystem::absolute(file, ignored).lexically_normal();
-        ids.push_back(
-            m_oTransfers
-                .start_outgoing(path.parent_path().string(), path.filename().string(), m_oDestination, block_size)
-                ->id());
+        ids.push_back(m_oTransfers
+                          .start_outgoing(path.parent_path().string(), path.filename().string(), m_oDestination,
+                                          block_size, channel)
+                          ->id());
     }
     return ids;
+}
+
+result<send_session::folder_send> send_session::send_folder(const std::string& folder) {
+    if (!m_bDestinationSet) {
+        return status(status_code::invalid, "no friend to send to has been chosen.");
+    }
+    if (!m_oProvider.ready) {
+        return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
+    }
+    if (!m_oFriend.pinned()) {
+        const std::string name = m_oFriend.name[0] != '\0' ? m_oFriend.name : "this destination";
+        return status(status_code::invalid, "folders go only to a friend whose signature key you hold: import " +
+                                                name + "'s profile first.");
+    }
+    std::string why;
+    std::optional<folder_listing> listing = list_folder(folder, why);
+    if (!listing) {
+        return status(status_code::invalid, why + ".");
+    }
+    if (listing->files.empty()) {
+        return status(status_code::invalid, "'" + folder + "' holds no file to send.");
+    }
+    std::error_code ignored;
+    const std::string root = std::filesystem::absolute(folder, ignored).lexically_normal().string();
+    const auto channel = std::make_shared<parcel_channel>(
+        listing->files.size(), folder_plan{.name = listing->top_name,
+                                           .directories = listing->directories,
+                                           .files = static_cast<std::uint32_t>(listing->files.size()),
+                                           .bytes = listing->total_bytes});
+    folder_send started{.name = listing->top_name, .skipped = std::move(listing->skipped)};
+    const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    for (const folder_listing::file& file : listing->files) {
+        started.ids.push_back(
+            m_oTransfers.start_outgoing(root, file.relative, m_oDestination, block_size, channel, file.relative)
+                ->id());
+        started.shown.push_back(listing->top_name + "/" + file.relative);
+    }
+    return started;
 }
 
 std::vector<transfer_snapshot> send_session::snapshots() const {

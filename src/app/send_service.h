@@ -28,6 +28,9 @@ namespace tiv::app {
 // "any" address 0.0.0.0 and port 0.
 [[nodiscard]] result<net_address> check_destination(const std::string& host, std::uint32_t port);
 
+// Whether `path` names a folder to send with send_folder (itself, not through a symbolic link).
+[[nodiscard]] bool is_folder(const std::string& path);
+
 // One friend's outgoing transfers, as one send window or one send command holds them: a connection and a thread
 // per file. Used on the front end's thread; the transfers report to `events` on their own threads.
 class send_session {
@@ -50,7 +53,21 @@ public:
     // in the order of the files. Nothing starts before a destination is set, without usable keys, nor when one of
     // the files exists but is not a regular file (a FIFO, a device, a directory): invalid, naming it as given. A
     // file that cannot be found is left to its transfer, which fails on its own.
+    // To a friend whose key is pinned, the files share one connection where the receiver takes the parcel stream.
     [[nodiscard]] result<std::vector<std::uint64_t>> send(const std::vector<std::string>& files);
+
+    // A folder being sent: a transfer per file, in the order listed, each shown under its path in the folder
+    // ("Photos/2024/a.jpg"), and what was left out (symbolic links are never followed) with why.
+    struct folder_send {
+        std::string name;
+        std::vector<std::uint64_t> ids;
+        std::vector<std::string> shown;
+        std::vector<std::string> skipped;
+    };
+    // Sends the tree below `folder`, its empty directories too; it arrives as a new folder in the friend's parcel
+    // box. Refused (invalid) before anything connects for a friend without a pinned key (only the stream carries
+    // folders), a folder that cannot be listed (named with the reason) and one that holds no file.
+    [[nodiscard]] result<folder_send> send_folder(const std::string& folder);
 
     // Waits until every transfer of this session has ended or `deadline` has passed; true when all have ended.
     // Woken by the transfers as they end, so a caller learns of the last one at once.

@@ -179,12 +179,29 @@ int run_send(const parsed_args& args, command_io& io) {
     if (args.has("verbose")) {
         printer.emplace(io.terminal, io.err);
     }
-    const std::vector<std::string> files(args.positional.begin() + 1, args.positional.end());
-    const app::result<std::vector<std::uint64_t>> started = session.send(files);
-    if (!started) {
-        return fail(io, exit_failure, started.error().text());
+    std::vector<std::string> files(args.positional.begin() + 1, args.positional.end());
+    const bool has_folder = std::any_of(files.begin(), files.end(), app::is_folder);
+    if (has_folder && files.size() > 1) {
+        return fail(io, exit_usage, "a folder goes on its own: quorvel-cli send FRIEND FOLDER.");
     }
-    const std::vector<std::uint64_t>& ids = *started;
+    std::vector<std::uint64_t> ids;
+    if (has_folder) {
+        app::result<app::send_session::folder_send> started = session.send_folder(files.front());
+        if (!started) {
+            return fail(io, exit_failure, started.error().text());
+        }
+        for (const std::string& skipped : started->skipped) {
+            io.out << "skipped: " << escaped_text(started->name + "/" + skipped) << '\n';
+        }
+        ids = std::move(started->ids);
+        files = std::move(started->shown);
+    } else {
+        app::result<std::vector<std::uint64_t>> started = session.send(files);
+        if (!started) {
+            return fail(io, exit_failure, started.error().text());
+        }
+        ids = std::move(*started);
+    }
     const bool terminal = &io.out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     const std::vector<transfer_snapshot> final = show_progress(files, ids, session, io.out, terminal);
 
@@ -196,6 +213,9 @@ int run_send(const parsed_args& args, command_io& io) {
             all_arrived = false;
             // The reason may quote the receiver's own words.
             io.out << ": failed, status " << transfer.status << " (" << escaped_text(transfer.status_text) << ")";
+        } else if (transfer.resumed_from > 0) {
+            io.out << " (resumed at byte " << transfer.resumed_from << " of " << transfer.size
+                   << ": the receiver had kept the first " << (transfer.resumed_from * 100 / transfer.size) << "%)";
         }
         io.out << '\n';
     }
@@ -219,9 +239,14 @@ std::vector<command> transfer_commands() {
         {"send",
          "send files to a friend",
          "Usage: quorvel-cli send FRIEND FILE... [--to ADDRESS:PORT] [--verbose]\n"
-         "Sends every FILE over a connection of its own, all at once, to the friend's stored address and port.\n"
-         "On a terminal a progress line per file is kept up to date; then one line per file gives its final state\n"
-         "and, on failure, the reason. Exits with 0 only when every file arrived.\n\n"
+         "       quorvel-cli send FRIEND FOLDER [--to ADDRESS:PORT] [--verbose]\n"
+         "Sends every FILE to the friend's stored address and port. To a friend whose key is pinned the files share\n"
+         "one connection (a receiver of an older version gets a connection per file), and a large file whose\n"
+         "transfer broke continues from what the receiver kept of it. A FOLDER is sent with its whole tree,\n"
+         "empty directories too, and arrives as a new folder in the friend's parcel box; symbolic links inside it\n"
+         "are not followed but listed as skipped. On a terminal a progress line per file is kept up to date; then\n"
+         "one line per file gives its final state and, on failure, the reason. Exits with 0 only when every file\n"
+         "arrived.\n\n"
          "  --to ADDRESS:PORT   send there instead of the friend's stored address\n"
          "  --verbose           print the activity log lines on stderr\n",
          {{"to", true}, {"verbose", false}},

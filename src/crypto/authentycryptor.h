@@ -66,6 +66,9 @@ public:
     // Whether both ends announced that the receiver answers the file with a receipt, sent under the session key
     // before the receiver ends its stream. The old exchange has no room to announce it.
     [[nodiscard]] virtual bool carries_receipts() const { return false; }
+    // Whether both ends announced the parcel stream: many files and folders over this connection, framed, with
+    // a receipt for each (see net/parcel_frames.h).
+    [[nodiscard]] virtual bool carries_parcel_stream() const { return false; }
 
     // Why the last authentication failed. The authentication runs on a transfer's thread, where nobody can be
     // asked anything: the transfer reports the reason instead.

@@ -131,15 +131,19 @@ bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, 
 bool negotiating_authentycryptor::sender_exchange(record_link& connection, const friend_profile& destination) {
     m_pTls.reset();
     m_pLegacy.reset();
-    m_bReceipts = false;
+    m_nAgreed = version::without_receipt;
     log_activity("S::Authenticating [%s]", destination.name);
 
     auth::cap_record cap;
     cap.key_types = m_oProvider.allowed_key_types;
     put_marker(cap, exchange_marker::sender);
-    const bool offers_receipt = m_nAnnounced == version::with_receipt;
+    const bool offers_receipt = m_nAnnounced >= version::with_receipt;
+    const bool offers_stream = m_nAnnounced >= version::with_stream;
     if (offers_receipt) {
         put_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot);
+    }
+    if (offers_stream) {
+        put_marker(cap, exchange_marker::sender_with_stream, exchange_marker::third_slot);
     }
     if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
         cap.user_uuid = uuid_to_guid_bytes(*own);
@@ -156,9 +160,12 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     }
     const auth::cap_record reply = auth::cap_record::decode(answer);
 
+    const bool receiver_with_stream = offers_stream && has_marker(reply, exchange_marker::receiver_with_stream);
     const bool receiver_with_receipt = offers_receipt && has_marker(reply, exchange_marker::receiver_with_receipt);
-    if (receiver_with_receipt || has_marker(reply, exchange_marker::receiver)) {
-        m_bReceipts = receiver_with_receipt;
+    if (receiver_with_stream || receiver_with_receipt || has_marker(reply, exchange_marker::receiver)) {
+        m_nAgreed = receiver_with_stream    ? version::with_stream
+                    : receiver_with_receipt ? version::with_receipt
+                                            : version::without_receipt;
         if (!destination.pinned()) {
             log_activity("S::Authenticating FAILED->no signature key on file for [%s]", destination.name);
             return false;
@@ -212,7 +219,7 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection
 bool negotiating_authentycryptor::receiver_exchange(record_link& connection, friend_profile& sender) {
     m_pTls.reset();
     m_pLegacy.reset();
-    m_bReceipts = false;
+    m_nAgreed = version::without_receipt;
     sender = friend_profile{};
 
     auth::cap_bytes offer{};
@@ -245,10 +252,18 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
         } else {
             log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
         }
-        m_bReceipts = m_nAnnounced == version::with_receipt &&
-                      has_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot);
+        // The answer names the highest version both sides announced.
+        if (m_nAnnounced >= version::with_stream &&
+            has_marker(cap, exchange_marker::sender_with_stream, exchange_marker::third_slot)) {
+            m_nAgreed = version::with_stream;
+        } else if (m_nAnnounced >= version::with_receipt &&
+                   has_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot)) {
+            m_nAgreed = version::with_receipt;
+        }
         cap.key_types = m_nChosenType;
-        put_marker(cap, m_bReceipts ? exchange_marker::receiver_with_receipt : exchange_marker::receiver);
+        put_marker(cap, m_nAgreed == version::with_stream    ? exchange_marker::receiver_with_stream
+                        : m_nAgreed == version::with_receipt ? exchange_marker::receiver_with_receipt
+                                                             : exchange_marker::receiver);
         const auth::cap_bytes answer = cap.encode();
         if (!connection.send(answer)) {
             log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");

@@ -18,6 +18,9 @@ class qvl_settings_data;
 // a receiver that chooses it answers with its own; an old receiver echoes the field unchanged, which the sender
 // recognises as the old exchange. Markers only select: pins enforce.
 //
+// Version 3 adds the parcel stream (see net/parcel_frames.h): many files and folders over one connection, and
+// resuming a broken file.
+//
 // Version 2 adds the receipt: after the sender's end of file the receiver answers, inside TLS, whether it stored
 // the file. Receivers of version 1 compare all six bytes at the start of the field, so a sender keeps its
 // version-1 marker there and announces version 2 in the slot after it; a receiver answers with the version both
@@ -28,8 +31,12 @@ inline constexpr std::uint8_t sender[6] = {'Q', 'V', 'T', 'S', 1, 0};
 inline constexpr std::uint8_t receiver[6] = {'Q', 'V', 'T', 'R', 1, 0};
 inline constexpr std::uint8_t sender_with_receipt[6] = {'Q', 'V', 'T', 'S', 2, 0};
 inline constexpr std::uint8_t receiver_with_receipt[6] = {'Q', 'V', 'T', 'R', 2, 0};
+inline constexpr std::uint8_t sender_with_stream[6] = {'Q', 'V', 'T', 'S', 3, 0};
+inline constexpr std::uint8_t receiver_with_stream[6] = {'Q', 'V', 'T', 'R', 3, 0};
 // Where a sender announces version 2; the answer's version is always at the start.
 inline constexpr std::size_t second_slot = 6;
+// Where a sender announces version 3, so that a receiver of version 2 still finds version 2 in its slot.
+inline constexpr std::size_t third_slot = 12;
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
@@ -38,9 +45,9 @@ inline constexpr std::size_t second_slot = 6;
 // directions, and no record of the old exchange ever crosses such a connection.
 class negotiating_authentycryptor : public authentycryptor {
 public:
-    // What this side announces. The program always announces the receipt; a peer of version 1 is played by
-    // announcing without it.
-    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2 };
+    // What this side announces. The program announces the parcel stream; a peer of an older version is played by
+    // announcing less.
+    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2, with_stream = 3 };
 
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
                                 version announced = version::with_receipt);
@@ -54,7 +61,13 @@ public:
     [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
     [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
     // True after a TLS exchange in which both sides announced version 2.
-    [[nodiscard]] bool carries_receipts() const override { return m_pTls != nullptr && m_bReceipts; }
+    [[nodiscard]] bool carries_receipts() const override {
+        return m_pTls != nullptr && m_nAgreed >= version::with_receipt;
+    }
+    // True after a TLS exchange in which both sides announced version 3.
+    [[nodiscard]] bool carries_parcel_stream() const override {
+        return m_pTls != nullptr && m_nAgreed >= version::with_stream;
+    }
 
     // Which exchange the last authentication ran.
     [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }
@@ -80,7 +93,7 @@ private:
     std::unique_ptr<tls_channel> m_pTls;
     std::uint32_t m_nChosenType = 0;
     const version m_nAnnounced;
-    bool m_bReceipts = false;
+    version m_nAgreed = version::without_receipt;
     bool m_bResumed = false;
 };
 

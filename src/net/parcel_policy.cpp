@@ -31,19 +31,21 @@ std::uint64_t count_files(const std::string& directory) {
 }
 
 std::optional<std::string> parcel_refusal(const friend_profile& sender, const std::string& parcel_box,
-                                          std::uint64_t file_size) {
+                                          std::uint64_t file_size, std::uint64_t files) {
     if (sender.receipt_enabled == 0) {
         return "parcel receipt is disabled for this friend";
     }
+    const std::string what = files == 1 ? "the file" : "the folder";
     if (sender.max_file_size != unlimited && file_size > sender.max_file_size) {
-        return "the file of " + std::to_string(file_size) + " bytes is larger than the maximum of " +
+        return what + " of " + std::to_string(file_size) + " bytes is larger than the maximum of " +
                std::to_string(sender.max_file_size) + " bytes";
     }
     if (sender.max_file_count != unlimited) {
         const std::uint64_t held = count_files(parcel_box);
-        if (held >= sender.max_file_count) {
+        if (held + files > sender.max_file_count) {
             return "the parcel box already holds " + std::to_string(held) + " files, the maximum is " +
-                   std::to_string(sender.max_file_count);
+                   std::to_string(sender.max_file_count) +
+                   (files == 1 ? std::string() : " (the folder holds " + std::to_string(files) + ")");
         }
     }
     return std::nullopt;

@@ -10,9 +10,10 @@ struct friend_profile;
 
 // Why a parcel of `file_size` bytes from `sender` may not be stored in `parcel_box`, in words for the log; none
 // when it may. The friend's settings decide: receipt enabled, the largest file (unless unlimited) and the number of
-// files the parcel box may hold (unless unlimited).
+// files the parcel box may hold (unless unlimited). A folder is one parcel of `files` files: its whole size is held
+// to the largest file, and all its files must fit the count.
 [[nodiscard]] std::optional<std::string> parcel_refusal(const friend_profile& sender, const std::string& parcel_box,
-                                                        std::uint64_t file_size);
+                                                        std::uint64_t file_size, std::uint64_t files = 1);
 
 // Whether the parcel `file_name` of `file_size` bytes from `sender` may be stored in `parcel_box`. The friend's
 // receipt policy binds every kind of connection alike, so it is decided here once, after any authentication; a

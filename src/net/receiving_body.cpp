@@ -10,12 +10,14 @@
 #include "log/activity_log.h"
 #include "net/connection_io.h"
 #include "net/parcel_box.h"
+#include "net/parcel_link.h"
 #include "net/parcel_names.h"
 #include "net/parcel_policy.h"
 #include "net/parcel_temporaries.h"
 #include "net/receiver_receipts.h"
 #include "net/socket_link.h"
 #include "net/socket_thread.h"
+#include "net/stream_receiving.h"
 #include "net/transfer_bodies.h"
 #include "settings/qvl_settings_data.h"
 
@@ -86,6 +88,35 @@ data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, st
     }
 }
 
+// The friend's box is one directory right below the root (the file's directory); any other value could store
+// parcels anywhere.
+std::string parcel_box_of(const socket_thread& transfer) {
+    const std::string_view box_name(
+        transfer.profile.receipt_directory,
+        ::strnlen(transfer.profile.receipt_directory, sizeof transfer.profile.receipt_directory));
+    return is_plain_component(box_name) ? transfer.file.directory + "/" + std::string(box_name) : std::string();
+}
+
+// Why nothing can be stored in the friend's box, as the sender is told; none when the box is ready. `parcel` is
+// what arrived first, for the log.
+std::optional<parcel_receipt> parcel_box_refusal(socket_thread& transfer, const std::string& parcel_box,
+                                                 const char* parcel) {
+    if (parcel_box.empty()) {
+        log_activity("R::Parcel refused [%s][%s]: the ReceiptDirectory [%.*s] is not one plain directory name",
+                     transfer.profile.name, parcel, static_cast<int>(sizeof transfer.profile.receipt_directory),
+                     transfer.profile.receipt_directory);
+        return refusal_receipt(receipt_reason::write_failed, status_refused,
+                               "the receiver's parcel box for this sender is not usable");
+    }
+    if (const std::optional<std::string> refused = prepare_parcel_box(transfer.file.directory, parcel_box)) {
+        log_activity("%x: R: PARCEL BOX REFUSED[%s]: %s", transfer.log_handle(), transfer.profile.name,
+                     refused->c_str());
+        return refusal_receipt(receipt_reason::write_failed, status_file_open,
+                               "the receiver's parcel box for you cannot be used");
+    }
+    return std::nullopt;
+}
+
 // Until the peer has proved who it is, the connection costs us and proves nothing: the exchange gets a deadline of
 // its own, far shorter than the time-out a known friend's slow link deserves. It is ample for the largest keys.
 int authentication_time_limit(int io_timeout_ms) {
@@ -115,6 +146,18 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
     }
     // The file record is all that is left before the data; one time-out is its due.
     set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
+    if (transfer.authenticator->carries_parcel_stream()) {
+        set_receive_deadline(*transfer.socket, 0);
+        transfer.set_state(VERIFYING_PERMISSIONS);
+        const std::string parcel_box = parcel_box_of(transfer);
+        parcel_link link(*transfer.socket, *transfer.authenticator);
+        run_stream_receiving(transfer, link, parcel_box,
+                             [&](const std::string& parcel) {
+                                 return parcel_box_refusal(transfer, parcel_box, parcel.c_str());
+                             },
+                             transfer.keep_broken_parts);
+        return;
+    }
 
     file_record record = transfer.record();
     const std::size_t chunk = std::max(
@@ -139,23 +182,9 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
     transfer.set_record(record, record.file_size);
 
     transfer.set_state(VERIFYING_PERMISSIONS);
-    const std::string root = transfer.file.directory;
-    // The friend's box is one directory right below the root; any other value could store parcels anywhere.
-    const std::string_view box_name(
-        transfer.profile.receipt_directory,
-        ::strnlen(transfer.profile.receipt_directory, sizeof transfer.profile.receipt_directory));
-    if (!is_plain_component(box_name)) {
-        log_activity("R::Parcel refused [%s][%s]: the ReceiptDirectory [%s] is not one plain directory name",
-                     transfer.profile.name, record.file_name, std::string(box_name).c_str());
-        refuse_early(transfer, refusal_receipt(receipt_reason::write_failed, status_refused,
-                                               "the receiver's parcel box for this sender is not usable"));
-        return;
-    }
-    const std::string parcel_box = root + "/" + std::string(box_name);
-    if (const std::optional<std::string> refused = prepare_parcel_box(root, parcel_box)) {
-        log_activity("%x: R: PARCEL BOX REFUSED[%s]: %s", handle, transfer.profile.name, refused->c_str());
-        refuse_early(transfer, refusal_receipt(receipt_reason::write_failed, status_file_open,
-                                               "the receiver's parcel box for you cannot be used"));
+    const std::string parcel_box = parcel_box_of(transfer);
+    if (const std::optional<parcel_receipt> refused = parcel_box_refusal(transfer, parcel_box, record.file_name)) {
+        refuse_early(transfer, *refused);
         return;
     }
     const std::optional<std::string> name = parcel_file_name(record.file_name);

@@ -10,18 +10,22 @@
 #include "net/connection_io.h"
 #include "net/receipt_exchange.h"
 #include "net/socket_link.h"
+#include "net/parcel_channel.h"
+#include "net/sending_steps.h"
 #include "net/socket_thread.h"
+#include "net/stream_sending.h"
 #include "net/transfer_bodies.h"
 #include "net/transfer_state.h"
 
 namespace tiv {
 
-namespace {
-void fail_early(socket_thread& transfer, int status, std::string words = {}) {
+void fail_early(socket_thread& transfer, int status, std::string words) {
     (void)transfer.file.close_file();
     transfer.abort_connection();
     transfer.end(false, status, std::move(words));
 }
+
+namespace {
 
 std::string duration_words(int ms) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
@@ -165,26 +169,26 @@ int verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, int st
 }
 } // namespace
 
-void run_sending_body(socket_thread& transfer) {
-    const unsigned handle = transfer.log_handle();
-    transfer.begin();
-
-    file_record record = transfer.record();
+bool open_source(socket_thread& transfer, file_record& record) {
     transfer.set_state(OPENING_READ_FILE);
     if (!transfer.file.open_file(record.file_name, transfer_file::reading)) {
         const int open_error = errno;
         fail_early(transfer, status_file_open, unopenable_file_words(transfer.file.path, open_error));
-        log_activity("%x: S: OPENFILE_ERROR[%s]", handle, record.file_name);
-        return;
+        log_activity("%x: S: OPENFILE_ERROR[%s]", transfer.log_handle(), record.file_name);
+        return false;
     }
     record.file_size = static_cast<std::uint32_t>(transfer.file.size);
     transfer.set_record(record, transfer.file.size);
+    return true;
+}
 
+bool connect_and_authenticate(socket_thread& transfer) {
+    const unsigned handle = transfer.log_handle();
     transfer.set_state(CREATING_SOCKET);
     if (!transfer.create_socket()) {
         fail_early(transfer, status_socket);
         log_activity("%x: S: socket creation FAILURE", handle);
-        return;
+        return false;
     }
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
@@ -193,7 +197,7 @@ void run_sending_body(socket_thread& transfer) {
     if (transfer.stop_requested() || !connect_socket(*transfer.socket, transfer.peer_address)) {
         fail_early(transfer, status_connect, transfer.stop_requested() ? std::string() : connection_words(transfer));
         log_activity("%x S: socket ConnectTo FAILURE", handle);
-        return;
+        return false;
     }
 
     transfer.set_state(AUTHENTICATING);
@@ -202,13 +206,63 @@ void run_sending_body(socket_thread& transfer) {
     if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
         fail_early(transfer, status_authentication, authentication_words(transfer));
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
+        return false;
+    }
+    return true;
+}
+
+// The file is read in large pieces whatever the block size: the stream has no piece boundaries, and fewer reads and
+// sends per byte are most of what separates a transfer from a plain copy.
+std::size_t sending_chunk(const socket_thread& transfer) {
+    return std::max(transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()),
+                    least_receive_size);
+}
+
+std::string stream_path_of(const socket_thread& transfer, const file_record& record) {
+    if (!transfer.stream_path.empty()) {
+        return transfer.stream_path;
+    }
+    // A file sent alone arrives under its last name; where it lives on the sender's disk is none of the receiver's
+    // business.
+    const std::string_view name(record.file_name);
+    const std::size_t cut = name.find_last_of('/');
+    return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}
+
+void finish_stream_file(socket_thread& transfer, const stream_item_outcome& outcome) {
+    (void)transfer.file.close_file();
+    if (outcome.resumed_from > 0) {
+        transfer.set_resumed_from(outcome.resumed_from);
+    }
+    if (outcome.status >= 0) {
+        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), outcome.status);
+        if (!outcome.words.empty()) {
+            log_activity("%x: S: %s", transfer.log_handle(), outcome.words.c_str());
+        }
+    }
+    complete_transfer(transfer, "S", outcome.status, outcome.words);
+}
+
+void send_after_authentication(socket_thread& transfer, file_record& record) {
+    const unsigned handle = transfer.log_handle();
+    const std::size_t chunk = sending_chunk(transfer);
+    if (transfer.authenticator->carries_parcel_stream()) {
+        parcel_link link(*transfer.socket, *transfer.authenticator);
+        stream_item_outcome outcome =
+            send_stream_file(transfer, link, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk);
+        const bool in_order = outcome.link_sound && end_stream(link, receipt_wait_ms(transfer.io_timeout_ms));
+        if (in_order) {
+            (void)transfer.close_connection();
+        } else {
+            transfer.abort_connection();
+        }
+        if (transfer.stop_requested() && outcome.status == status_send) {
+            outcome.status = status_stopped;
+        }
+        finish_stream_file(transfer, outcome);
         return;
     }
 
-    // The file is read in large pieces whatever the block size: the stream has no piece boundaries, and fewer
-    // reads and sends per byte are most of what separates a transfer from a plain copy.
-    const std::size_t chunk = std::max(
-        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
     transfer_buffers buffers;
     try {
         buffers.plain.resize(chunk);
@@ -236,6 +290,18 @@ void run_sending_body(socket_thread& transfer) {
         }
     }
     complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure, std::move(words));
+}
+
+void run_sending_body(socket_thread& transfer) {
+    if (transfer.channel != nullptr) {
+        run_channel_sending(transfer);
+        return;
+    }
+    transfer.begin();
+    file_record record = transfer.record();
+    if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
+        send_after_authentication(transfer, record);
+    }
 }
 
 } // namespace tiv

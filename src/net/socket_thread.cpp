@@ -3,8 +3,10 @@
 #include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 #include "net/connection_io.h"
+#include "net/parcel_channel.h"
 
 namespace tiv {
 
@@ -59,6 +61,11 @@ void socket_thread::set_stored_path(const std::string& path) {
     m_oProgress.m_strStoredPath = path;
 }
 
+void socket_thread::set_resumed_from(std::uint64_t offset) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nResumedFrom = offset;
+}
+
 void socket_thread::set_peer_name(const std::string& name) {
     std::lock_guard guard(m_oLock);
     m_oProgress.m_strFriendName = name;
@@ -107,6 +114,7 @@ transfer_snapshot socket_thread::snapshot() const {
     copy.stored_path = now.m_strStoredPath;
     copy.size = now.m_nSize;
     copy.bytes_done = now.m_nBytesDone;
+    copy.resumed_from = now.m_nResumedFrom;
     copy.state = now.m_nState;
     copy.finished = now.m_bFinished;
     copy.failed = now.m_bFailed;
@@ -128,11 +136,22 @@ bool socket_thread::create_socket() {
     return open_tcp_socket(*socket);
 }
 
-void socket_thread::wake() {
+std::unique_ptr<net_socket> socket_thread::take_socket() {
     std::lock_guard guard(m_oLock);
-    // shutdown, not close: the descriptor stays the body's until it lets go of it, so it cannot be reused under it.
-    if (socket != nullptr && socket->handle >= 0) {
-        ::shutdown(socket->handle, SHUT_RDWR);
+    return std::exchange(socket, std::make_unique<net_socket>());
+}
+
+void socket_thread::wake() {
+    {
+        std::lock_guard guard(m_oLock);
+        // shutdown, not close: the descriptor stays the body's until it lets go of it, so it cannot be reused under
+        // it.
+        if (socket != nullptr && socket->handle >= 0) {
+            ::shutdown(socket->handle, SHUT_RDWR);
+        }
+    }
+    if (channel != nullptr) {
+        channel->interrupt(this);
     }
 }
 

@@ -19,6 +19,8 @@
 
 namespace tiv {
 
+class parcel_channel;
+
 // One transfer, sending or receiving. Objects are shared: the list that shows a transfer and the body that runs
 // it each hold one reference, so neither can pull the object away from the other.
 //
@@ -48,6 +50,8 @@ public:
     void set_state(transfer_state state);
     void set_bytes_done(std::uint64_t bytes);
     void set_stored_path(const std::string& path);
+    // A sent file continued from `offset`, where the receiver's kept part of an earlier transfer ended.
+    void set_resumed_from(std::uint64_t offset);
     // The friend at the other end, once known (the receiver learns it from the authentication).
     void set_peer_name(const std::string& name);
     static constexpr int no_failure = -1;
@@ -61,9 +65,17 @@ public:
     std::unique_ptr<authentycryptor> authenticator;
     friend_profile profile;
     std::unique_ptr<net_socket> socket;
+    // Sending: the connection this transfer shares with the others of its send, when it has one; the file's path
+    // as the stream names it (relative to the folder sent), empty for a file sent alone.
+    std::shared_ptr<parcel_channel> channel;
+    std::string stream_path;
+    // Receiving: whether a large file whose transfer breaks leaves its part for the next send to continue.
+    bool keep_broken_parts = true;
 
     // Creates the body's socket; guarded against a concurrent wake().
     [[nodiscard]] bool create_socket();
+    // Hands the connection over (to the transfer's channel); the transfer is left with a socket never opened.
+    [[nodiscard]] std::unique_ptr<net_socket> take_socket();
     // Ends the connection: in good order (half-close, then the peer's end) or with a reset that tells the peer
     // the transfer failed. The orderly close returns what the peer did.
     peer_ending close_connection();
@@ -83,6 +95,7 @@ private:
         int m_nStatus = 0;
         std::string m_strStatusWords;
         std::uint64_t m_nBytesDone = 0;
+        std::uint64_t m_nResumedFrom = 0;
         std::int64_t m_nStartTime = 0; // calendar seconds
         std::int64_t m_nEndTime = 0;
         double m_nElapsed = 0.0; // seconds from construction to the end

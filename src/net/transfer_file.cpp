@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/regular_file.h"
 
@@ -43,6 +44,16 @@ bool transfer_file::open_file(const std::string& name, int open_mode) {
     size = static_cast<std::uint64_t>(info.st_size);
     remaining = size;
     done = 0;
+    mtime_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool transfer_file::seek_to(std::uint64_t offset) {
+    if (mode != reading || ::lseek(m_oHandle.get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        return false;
+    }
+    done = offset;
+    remaining = size - std::min(size, offset);
     return true;
 }
 

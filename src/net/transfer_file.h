@@ -29,10 +29,13 @@ public:
     [[nodiscard]] bool write_all(const void* buffer, std::size_t n);
     // False when closing a written file reports an error: its data may not all have reached the disk.
     [[nodiscard]] bool close_file();
+    // Reading: goes back (or on) to `offset`, from where the next read_chunk reads; false when not reading.
+    [[nodiscard]] bool seek_to(std::uint64_t offset);
 
     std::uint64_t size = 0;      // reading: the size when opened; writing: bytes written so far
     std::uint64_t done = 0;      // reading: bytes read so far
     std::uint64_t remaining = 0; // reading: bytes not yet read
+    std::int64_t mtime_ns = 0;   // reading: the modification time when opened
     int mode = closed;
     std::string directory = "."; // for relative names, without a trailing separator
     std::string path;            // the file last opened

@@ -18,6 +18,7 @@ struct transfer_snapshot {
     std::string stored_path;  // a received file's final path once it is stored
     std::uint64_t size = 0;   // the whole file's size, once known
     std::uint64_t bytes_done = 0;
+    std::uint64_t resumed_from = 0; // a sent file that continued a part the receiver kept: where it went on
     int state = 0; // transfer_state
     bool finished = false;
     bool failed = false;

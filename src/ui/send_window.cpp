@@ -224,11 +224,43 @@ void SendWindow::sendFiles(const std::vector<std::string>& paths) {
     if (paths.empty() || m_bClosing || !prepareDestination()) {
         return;
     }
-    const app::result<std::vector<std::uint64_t>> started = m_pSession->send(paths);
-    if (!started) {
-        (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption, MB_OK | MB_ICONWARNING);
+    std::vector<std::string> files;
+    std::vector<std::string> skipped;
+    for (const std::string& path : paths) {
+        if (!app::is_folder(path)) {
+            files.push_back(path);
+            continue;
+        }
+        // Each folder is a send of its own: it arrives as a folder of its own.
+        const app::result<app::send_session::folder_send> started = m_pSession->send_folder(path);
+        if (!started) {
+            (void)m_oQuestions.ask("The folder was not sent: " + started.error().text(), send_caption,
+                                   MB_OK | MB_ICONWARNING);
+            continue;
+        }
+        for (const std::string& entry : started->skipped) {
+            skipped.push_back(started->name + "/" + entry);
+        }
+    }
+    if (!files.empty()) {
+        const app::result<std::vector<std::uint64_t>> started = m_pSession->send(files);
+        if (!started) {
+            (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption,
+                                   MB_OK | MB_ICONWARNING);
+        }
     }
     refresh();
+    if (!skipped.empty()) {
+        constexpr std::size_t listed = 10;
+        std::string text = "These were left out of the folder:";
+        for (std::size_t i = 0; i < std::min(listed, skipped.size()); ++i) {
+            text += "\n" + skipped[i];
+        }
+        if (skipped.size() > listed) {
+            text += "\nand " + std::to_string(skipped.size() - listed) + " more.";
+        }
+        (void)m_oQuestions.ask(text, send_caption, MB_OK | MB_ICONINFORMATION);
+    }
 }
 
 void SendWindow::selectAndSendFiles() {

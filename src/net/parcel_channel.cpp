@@ -1,0 +1,210 @@
+#include "net/parcel_channel.h"
+
+#include <chrono>
+#include <sys/socket.h>
+
+#include "log/activity_log.h"
+#include "net/connection_io.h"
+#include "net/parcel_receipt.h"
+#include "net/sending_steps.h"
+#include "net/socket_thread.h"
+#include "net/transfer_state.h"
+
+namespace tiv {
+
+parcel_channel::parcel_channel(std::size_t transfers, std::optional<folder_plan> folder)
+    : m_oFolder(std::move(folder)), m_nLeft(transfers) {}
+
+// The last transfer ends the connection; one that outlived its send (never started) leaves it to be reset here.
+parcel_channel::~parcel_channel() {
+    if (m_pSocket != nullptr && m_pSocket->handle >= 0) {
+        set_abortive_close(*m_pSocket);
+        close_socket(*m_pSocket);
+    }
+}
+
+void parcel_channel::interrupt(const socket_thread* transfer) {
+    std::lock_guard guard(m_oHolderLock);
+    if (m_pHolder == transfer && m_pSocket != nullptr && m_pSocket->handle >= 0) {
+        ::shutdown(m_pSocket->handle, SHUT_RDWR);
+    }
+}
+
+bool parcel_channel::take_turn(socket_thread& transfer) {
+    constexpr std::chrono::milliseconds stop_check(100);
+    while (!m_oTurn.try_lock_for(stop_check)) {
+        if (transfer.stop_requested()) {
+            return false;
+        }
+    }
+    std::lock_guard guard(m_oHolderLock);
+    m_pHolder = &transfer;
+    return true;
+}
+
+void parcel_channel::give_turn_back() {
+    {
+        std::lock_guard guard(m_oHolderLock);
+        m_pHolder = nullptr;
+    }
+    m_oTurn.unlock();
+}
+
+void parcel_channel::refuse_all(int status, std::string words) {
+    m_nState = state::refused;
+    m_nRefusedStatus = status;
+    m_strRefusedWords = std::move(words);
+}
+
+void parcel_channel::close_connection(bool in_order, int wait_ms) {
+    if (m_pLink != nullptr && in_order) {
+        in_order = end_stream(*m_pLink, wait_ms);
+    }
+    m_pLink.reset();
+    if (m_pSocket != nullptr) {
+        std::lock_guard guard(m_oHolderLock);
+        if (in_order) {
+            (void)half_close_and_await_peer(*m_pSocket);
+        } else {
+            set_abortive_close(*m_pSocket);
+        }
+        close_socket(*m_pSocket);
+        m_pSocket.reset();
+    }
+    m_pCipher.reset();
+    if (m_nState == state::open) {
+        m_nState = state::closed;
+    }
+}
+
+bool parcel_channel::announce_folder(socket_thread& transfer) {
+    std::vector<std::uint8_t> plain;
+    append_frame(plain, frame_type::folder,
+                 encode_folder({.name = m_oFolder->name,
+                                .files = m_oFolder->files,
+                                .directories = static_cast<std::uint32_t>(m_oFolder->directories.size()),
+                                .bytes = m_oFolder->bytes}));
+    for (const std::string& directory : m_oFolder->directories) {
+        append_frame(plain, frame_type::directory, encode_directory(directory));
+    }
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    parcel_receipt receipt;
+    std::size_t used = 0;
+    if (!m_pLink->send(plain) ||
+        m_pLink->receive(type, payload, receipt_wait_ms(transfer.io_timeout_ms)) != parcel_link::arrival::frame ||
+        type != frame_type::receipt || decode_receipt(payload, receipt, used) != receipt_parse::complete) {
+        refuse_all(status_send, "the receiver did not answer the folder");
+        return false;
+    }
+    if (!receipt.stored()) {
+        refuse_all(status_refused, receipt_words(receipt));
+        return false;
+    }
+    log_activity("%x: S: FOLDER[%s] accepted", transfer.log_handle(), m_oFolder->name.c_str());
+    return true;
+}
+
+void parcel_channel::open(socket_thread& transfer) {
+    if (!connect_and_authenticate(transfer)) {
+        // Every other file would meet the same: no receiver, or one that does not take us.
+        const transfer_snapshot failed = transfer.snapshot();
+        refuse_all(failed.status, failed.status_text);
+        return;
+    }
+    if (!transfer.authenticator->carries_parcel_stream()) {
+        if (m_oFolder) {
+            const std::string words = transfer.profile.name + std::string("'s program cannot take folders: ") +
+                                      transfer.profile.name + " needs a newer version of Quorvel";
+            log_activity("%x: S: FOLDER REFUSED[%s]: the receiver does not take folders", transfer.log_handle(),
+                         m_oFolder->name.c_str());
+            refuse_all(status_refused, words);
+            fail_early(transfer, status_refused, words);
+            return;
+        }
+        m_nState = state::old_peer;
+        return;
+    }
+    {
+        std::lock_guard guard(m_oHolderLock);
+        m_pSocket = transfer.take_socket();
+    }
+    m_pCipher = std::move(transfer.authenticator);
+    transfer.authenticator = m_pCipher->clone();
+    m_pLink = std::make_unique<parcel_link>(*m_pSocket, *m_pCipher);
+    m_nState = state::open;
+    if (m_oFolder && !announce_folder(transfer)) {
+        close_connection(true, receipt_wait_ms(transfer.io_timeout_ms));
+    }
+}
+
+void run_channel_sending(socket_thread& transfer) {
+    parcel_channel& channel = *transfer.channel;
+    transfer.begin();
+    if (!channel.take_turn(transfer)) {
+        transfer.end(false, status_stopped);
+        return;
+    }
+    file_record record = transfer.record();
+    bool sent_alone = false;
+    if (channel.m_nState == parcel_channel::state::closed) {
+        // The file is opened first: one that cannot be read fails on its own, without a connection for nothing.
+        if (open_source(transfer, record)) {
+            channel.open(transfer);
+            if (channel.m_nState == parcel_channel::state::old_peer) {
+                // This connection is already authenticated: the file goes over it the old way.
+                send_after_authentication(transfer, record);
+                sent_alone = true;
+            }
+        }
+    } else if (channel.m_nState == parcel_channel::state::open) {
+        (void)open_source(transfer, record);
+    }
+
+    const transfer_snapshot now = transfer.snapshot();
+    switch (channel.m_nState) {
+    case parcel_channel::state::refused:
+        if (!now.finished) {
+            fail_early(transfer, channel.m_nRefusedStatus, channel.m_strRefusedWords);
+        }
+        break;
+    case parcel_channel::state::old_peer:
+        if (!sent_alone && !now.finished) {
+            // An older receiver: a connection of its own, as before.
+            channel.give_turn_back();
+            if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
+                send_after_authentication(transfer, record);
+            }
+            if (!channel.take_turn(transfer)) {
+                return;
+            }
+        }
+        break;
+    case parcel_channel::state::open:
+        if (!now.finished) {
+            stream_item_outcome outcome = send_stream_file(transfer, *channel.m_pLink, stream_path_of(transfer, record),
+                                                           transfer.file.mtime_ns, sending_chunk(transfer));
+            if (!outcome.link_sound) {
+                channel.close_connection(false, 0);
+                if (transfer.stop_requested() && outcome.status == status_send) {
+                    outcome.status = status_stopped;
+                }
+                // A new connection would make the receiver start a second folder: the rest of this one fails.
+                if (channel.m_oFolder) {
+                    channel.refuse_all(status_send, "the connection broke before the whole folder arrived");
+                }
+            }
+            finish_stream_file(transfer, outcome);
+        }
+        break;
+    case parcel_channel::state::closed:
+        break; // the file could not be opened, or a folder was refused and its connection ended
+    }
+    if (--channel.m_nLeft == 0) {
+        channel.close_connection(channel.m_nState == parcel_channel::state::open,
+                                 receipt_wait_ms(transfer.io_timeout_ms));
+    }
+    channel.give_turn_back();
+}
+
+} // namespace tiv

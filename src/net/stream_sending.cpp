@@ -1,0 +1,209 @@
+#include "net/stream_sending.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include "log/activity_log.h"
+#include "net/parcel_receipt.h"
+#include "net/receipt_exchange.h"
+#include "net/socket_thread.h"
+#include "platform/sha256_stream.h"
+
+namespace tiv {
+
+namespace {
+stream_item_outcome broken_link(int status, std::string words = {}) {
+    return {.status = status, .words = std::move(words), .link_sound = false};
+}
+
+std::string silent_receiver_words(const socket_thread& transfer, int wait_ms) {
+    return "time-out: " + endpoint_text(transfer.peer_address) + " did not answer within " +
+           std::to_string(wait_ms / 1000) + " s";
+}
+
+// The receipt that ends a file: stored, or refused with the receiver's reason.
+stream_item_outcome from_receipt(std::span<const std::uint8_t> payload) {
+    parcel_receipt receipt;
+    std::size_t used = 0;
+    if (decode_receipt(payload, receipt, used) != receipt_parse::complete || used != payload.size()) {
+        return broken_link(status_send, "the receiver's answer was malformed");
+    }
+    if (receipt.stored()) {
+        return {};
+    }
+    return {.status = status_refused, .words = receipt_words(receipt)};
+}
+
+// Waits for the receipt, or (when `offer` is set) for an offer that may come in its place.
+stream_item_outcome await_receipt(socket_thread& transfer, parcel_link& link, std::optional<offer_frame>* offer) {
+    const int wait_ms = receipt_wait_ms(transfer.io_timeout_ms);
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    switch (link.receive(type, payload, wait_ms)) {
+    case parcel_link::arrival::frame:
+        break;
+    case parcel_link::arrival::timed_out:
+        return broken_link(status_send, silent_receiver_words(transfer, wait_ms));
+    default:
+        return broken_link(status_send, "the receiver ended the connection before it answered");
+    }
+    if (type == frame_type::receipt) {
+        return from_receipt(payload);
+    }
+    if (offer != nullptr && type == frame_type::offer) {
+        *offer = decode_offer(payload);
+        if (*offer) {
+            return {};
+        }
+    }
+    return broken_link(status_send, "the receiver's answer was malformed");
+}
+
+// Whether the first `length` bytes of the file hash to `expected`; the hasher then holds them, and the file is
+// read that far. Any read failure is a mismatch: the file is then sent whole.
+bool same_prefix(transfer_file& file, std::uint64_t length, const frame_digest& expected,
+                 cryptoapi::sha256_stream& hash, std::vector<std::uint8_t>& buffer) {
+    std::uint64_t left = length;
+    while (left > 0) {
+        const std::int64_t n = file.read_chunk(buffer.data(), std::min<std::uint64_t>(left, buffer.size()));
+        if (n <= 0) {
+            return false;
+        }
+        hash.update(std::span(buffer.data(), static_cast<std::size_t>(n)));
+        left -= static_cast<std::uint64_t>(n);
+    }
+    cryptoapi::sha256_stream copy = hash.copy();
+    return copy.ok() && copy.finish() == expected;
+}
+
+// The file from its start, after a kept part that did not match.
+bool rewind(transfer_file& file, cryptoapi::sha256_stream& hash) {
+    hash = cryptoapi::sha256_stream();
+    return file.seek_to(0);
+}
+} // namespace
+
+int receipt_wait_ms(int io_timeout_ms) {
+    return std::max(io_timeout_ms, 1000) * finishing_quiet_periods;
+}
+
+stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, const std::string& path,
+                                     std::int64_t mtime_ns, std::size_t chunk) {
+    transfer_file& file = transfer.file;
+    const file_frame header{
+        .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
+    transfer.set_state(SENDING_FILE_RECORD);
+    std::vector<std::uint8_t> plain;
+    plain.reserve(chunk + 2 * frame_header_size + 64);
+    append_frame(plain, frame_type::file, encode_file(header));
+
+    std::optional<cryptoapi::sha256_stream> whole;
+    std::uint64_t from = 0;
+    if (header.resumable) {
+        if (!link.send(plain)) {
+            return broken_link(status_send);
+        }
+        plain.clear();
+        std::optional<offer_frame> offer;
+        stream_item_outcome answer = await_receipt(transfer, link, &offer);
+        if (!offer) {
+            return answer; // refused before any data, or a broken link
+        }
+        if (offer->kept > 0 && offer->kept <= file.size) {
+            std::vector<std::uint8_t> buffer(chunk);
+            cryptoapi::sha256_stream hash;
+            if (same_prefix(file, offer->kept, offer->hash, hash, buffer)) {
+                from = offer->kept;
+                whole.emplace(std::move(hash));
+                log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", transfer.log_handle(), path.c_str(),
+                             static_cast<unsigned long long>(from), static_cast<unsigned long long>(file.size));
+            } else {
+                log_activity("%x: S: KEPT PART DIFFERS[%s]: sending the whole file", transfer.log_handle(),
+                             path.c_str());
+                if (!rewind(file, hash)) {
+                    return broken_link(status_stopped, "the file could not be read again from its start");
+                }
+            }
+        }
+        append_frame(plain, frame_type::resume, encode_resume(from));
+    }
+
+    transfer.set_state(RUNNING);
+    std::uint64_t sent = from;
+    transfer.set_bytes_done(sent);
+    bool complete = false;
+    for (;;) {
+        if (transfer.stop_requested()) {
+            break;
+        }
+        // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
+        frame_type type{};
+        std::span<const std::uint8_t> payload;
+        const parcel_link::arrival early = link.receive(type, payload, 0);
+        if (early == parcel_link::arrival::frame) {
+            if (type != frame_type::receipt) {
+                return broken_link(status_send, "the receiver's answer was malformed");
+            }
+            stream_item_outcome refused = from_receipt(payload);
+            append_frame(plain, frame_type::file_end, encode_file_end({}));
+            refused.link_sound = refused.link_sound && link.send(plain);
+            return refused;
+        }
+        if (early != parcel_link::arrival::nothing) {
+            return broken_link(status_send, "the receiver ended the connection");
+        }
+        const std::size_t at = plain.size();
+        plain.resize(at + frame_header_size + chunk);
+        const std::int64_t n = file.read_chunk(plain.data() + at + frame_header_size, chunk);
+        if (n <= 0) {
+            plain.resize(at);
+            complete = n == 0;
+            break;
+        }
+        put_frame_header(plain.data() + at, frame_type::data, static_cast<std::size_t>(n));
+        plain.resize(at + frame_header_size + static_cast<std::size_t>(n));
+        if (whole) {
+            whole->update(std::span(plain.data() + at + frame_header_size, static_cast<std::size_t>(n)));
+        }
+        // Small files share one send with their header and end; a large one goes out piece by piece.
+        if (plain.size() >= chunk) {
+            if (!link.send(plain)) {
+                return broken_link(status_send);
+            }
+            plain.clear();
+        }
+        sent += static_cast<std::uint64_t>(n);
+        transfer.set_bytes_done(sent);
+    }
+    file_end_frame end{.complete = complete};
+    if (complete && whole) {
+        if (!whole->ok()) {
+            return broken_link(status_memory);
+        }
+        end.whole_hash = whole->finish();
+    }
+    append_frame(plain, frame_type::file_end, encode_file_end(end));
+    if (!link.send(plain)) {
+        return broken_link(status_send);
+    }
+    transfer.set_state(SHUTTING_DOWN);
+    stream_item_outcome outcome = await_receipt(transfer, link, nullptr);
+    outcome.resumed_from = from;
+    if (!complete && outcome.link_sound) {
+        // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
+        return {.status = status_stopped, .link_sound = true, .resumed_from = from};
+    }
+    return outcome;
+}
+
+bool end_stream(parcel_link& link, int wait_ms) {
+    if (!link.send_frame(frame_type::end, {}) || !link.close_stream()) {
+        return false;
+    }
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    return link.receive(type, payload, wait_ms) == parcel_link::arrival::closed;
+}
+
+} // namespace tiv

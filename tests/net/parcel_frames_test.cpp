@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "net/parcel_frames.h"
+
+namespace tiv::test {
+namespace {
+
+TEST(ParcelFrames, EveryRecordReadsBackAndNoShortenedOneDoes) {
+    const folder_frame folder{.name = "Photos", .files = 300, .directories = 7, .bytes = 5'000'000'000};
+    const file_frame file{.path = "2024/jan/a.jpg", .size = 1ULL << 33, .mtime_ns = -5, .resumable = true};
+    frame_digest hash{};
+    hash[31] = 7;
+    const file_end_frame end{.complete = true, .whole_hash = hash};
+
+    const auto read_folder = decode_folder(encode_folder(folder));
+    ASSERT_TRUE(read_folder);
+    EXPECT_EQ(read_folder->name, "Photos");
+    EXPECT_EQ(read_folder->bytes, folder.bytes);
+    const auto read_file = decode_file(encode_file(file));
+    ASSERT_TRUE(read_file);
+    EXPECT_EQ(read_file->path, file.path);
+    EXPECT_EQ(read_file->size, file.size);
+    EXPECT_EQ(read_file->mtime_ns, -5);
+    EXPECT_TRUE(read_file->resumable);
+    EXPECT_EQ(decode_file_end(encode_file_end(end))->whole_hash, hash);
+    EXPECT_EQ(decode_offer(encode_offer({.kept = 99, .hash = hash}))->kept, 99U);
+
+    for (std::vector<std::uint8_t> bytes : {encode_folder(folder), encode_file(file), encode_file_end(end)}) {
+        bytes.pop_back();
+        EXPECT_FALSE(decode_folder(bytes) || decode_file(bytes) || decode_file_end(bytes));
+        bytes.push_back(0);
+        bytes.push_back(0);
+        EXPECT_FALSE(decode_folder(bytes) || decode_file(bytes) || decode_file_end(bytes)) << "a byte left over";
+    }
+}
+
+TEST(ParcelFrames, TheSplitterWaitsForWholeFramesAndRefusesAnOversizedOne) {
+    std::vector<std::uint8_t> stream;
+    append_frame(stream, frame_type::directory, encode_directory("a"));
+    append_frame(stream, frame_type::end, {});
+    frame_splitter splitter;
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    splitter.input().assign(stream.begin(), stream.begin() + 4);
+    EXPECT_EQ(splitter.next(type, payload), frame_splitter::result::incomplete);
+    splitter.input().insert(splitter.input().end(), stream.begin() + 4, stream.end());
+    ASSERT_EQ(splitter.next(type, payload), frame_splitter::result::frame);
+    EXPECT_EQ(decode_directory(payload), "a");
+    ASSERT_EQ(splitter.next(type, payload), frame_splitter::result::frame);
+    EXPECT_EQ(type, frame_type::end);
+    EXPECT_FALSE(splitter.holds_partial());
+
+    std::uint8_t huge[frame_header_size];
+    put_frame_header(huge, frame_type::data, max_frame_payload + 1);
+    frame_splitter oversized;
+    oversized.input().assign(huge, huge + frame_header_size);
+    EXPECT_EQ(oversized.next(type, payload), frame_splitter::result::malformed);
+    frame_splitter unknown;
+    unknown.input().assign({0x55, 0, 0, 0, 0});
+    EXPECT_EQ(unknown.next(type, payload), frame_splitter::result::malformed);
+}
+
+} // namespace
+} // namespace tiv::test
