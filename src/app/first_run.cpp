@@ -77,6 +77,15 @@ void set_parcel_box_root_default(qvl_settings_data& settings) {
     write_text_setting(settings.user_key(), names::parcel_box_directory_root, parcel_root);
 }
 
+// Stored where the parcel box root is, so a user sees and changes it there; a choice already made stays.
+void set_kept_part_days_default(qvl_settings_data& settings) {
+    if (read_dword_setting(settings.user_key(), names::kept_part_days)) {
+        return;
+    }
+    settings.set_number(number_setting::kept_part_days, default_kept_part_days);
+    write_dword_setting(settings.user_key(), names::kept_part_days, default_kept_part_days);
+}
+
 // A new user starts with exactly the key types the machine approves. When the machine settings cannot be read, the
 // user's stored value stays: a zero written now would refuse every session key for good.
 void set_user_key_types_default(qvl_settings_data& settings) {
@@ -116,6 +125,7 @@ void set_machine_defaults(qvl_settings_data& settings) {
 void set_user_defaults(qvl_settings_data& settings) {
     set_user_key_types_default(settings);
     set_parcel_box_root_default(settings);
+    set_kept_part_days_default(settings);
 
     if (!read_text_setting(settings.user_key(), names::user_uuid)) {
         write_text_setting(settings.user_key(), names::user_uuid, create_uuid_text());

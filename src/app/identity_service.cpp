@@ -46,6 +46,8 @@ setting_place place_of(number_setting which) {
         return {true, names::current_csp_sk_caps};
     case number_setting::listening_port:
         return {true, names::interface_ip_port};
+    case number_setting::kept_part_days:
+        return {false, names::kept_part_days};
     case number_setting::io_block_size:
     case number_setting::count_:
         break;

@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "app/identity_service.h"
 #include "app/receiver_readiness.h"
+#include "net/kept_part.h"
 #include "net/parcel_temporaries.h"
 
 namespace tiv::app {
@@ -32,7 +34,7 @@ status_code code_of(int error) {
 listen_config listen_config_of(const qvl_settings_data& settings) {
     return {settings.text(text_setting::interface_ip_address), settings.number(number_setting::listening_port),
             static_cast<int>(settings.number(number_setting::io_block_size)),
-            settings.text(text_setting::parcel_box_directory_root)};
+            settings.text(text_setting::parcel_box_directory_root), settings.number(number_setting::kept_part_days)};
 }
 
 receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events)
@@ -51,6 +53,9 @@ status receiver::start(const listen_config& config) {
     }
     // What a crashed receiver of any listener left behind; a transfer still running elsewhere holds its file.
     (void)remove_stale_temporaries(config.parcel_root);
+    // A part that waited its days for the same file in vain; none is kept at all when the user wants no resume.
+    (void)remove_expired_kept_parts(config.parcel_root,
+                                    std::chrono::seconds(std::int64_t{config.kept_part_days} * 86400));
     const auto port = static_cast<std::uint16_t>(config.port);
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
     m_pListener = std::make_unique<incoming_connection_handler>(

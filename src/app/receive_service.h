@@ -20,6 +20,7 @@ struct listen_config {
     std::uint32_t port = 0;        // 0 asks the kernel for a free one
     int block_size = 0;            // "IOBlockSize"
     std::string parcel_root;       // "ParcelBoxDirectoryRoot"
+    std::uint32_t kept_part_days = default_kept_part_days; // "KeptPartDays"; 0 keeps no part of a broken transfer
 
     friend bool operator==(const listen_config&, const listen_config&) = default;
 };
@@ -36,10 +37,10 @@ public:
     ~receiver();
 
     // Stops any listener first (its transfers are stopped and their temporary files removed), makes sure of the
-    // parcel box root (prepare_parcel_root), removes the temporary files that crashed receivers left in it, then
-    // listens as `config` says. A root that cannot take parcels is refused before anything listens; in_use when
-    // another listener holds the address and port, unreachable when the address does not resolve; the text says
-    // where and why, as a window shows it.
+    // parcel box root (prepare_parcel_root), removes the temporary files that crashed receivers left in it and
+    // the kept parts of broken transfers older than `kept_part_days`, then listens as `config` says. A root that cannot
+    // take parcels is refused before anything listens; in_use when another listener holds the address and port,
+    // unreachable when the address does not resolve; the text says where and why, as a window shows it.
     [[nodiscard]] status start(const listen_config& config);
     // start() with a new configuration; a window calls it after the options or the parcel box root changed.
     [[nodiscard]] status restart(const listen_config& config) { return start(config); }

@@ -82,9 +82,11 @@ parcel_link::fill parcel_link::read_more(int wait_ms) {
         m_oSocket.last_error = ended ? ECONNRESET : EPROTO;
         return fill::broken;
     }
-    if (ended) {
+    // The peer's close_notify ends its stream even while its connection stays open, as it does until it has heard
+    // ours: asking whether the stream is complete tells.
+    std::vector<std::uint8_t> none;
+    if (ended || m_oCipher.decrypt({}, true, none)) {
         m_bPeerClosed = true;
-        return fill::closed;
     }
     return fill::more;
 }

@@ -129,6 +129,8 @@ void qvl_settings_data::load_text(const reg::key& k, const char* name, text_sett
 
 void qvl_settings_data::load_settings() {
     load_text(m_oUserKey, names::parcel_box_directory_root, text_setting::parcel_box_directory_root, false);
+    set_number(number_setting::kept_part_days,
+               read_dword_setting(m_oUserKey, names::kept_part_days).value_or(default_kept_part_days));
     load_text(m_oMachineKey, names::interface_ip_address, text_setting::interface_ip_address, false);
     const std::uint32_t port = read_dword_setting(m_oMachineKey, names::interface_ip_port).value_or(0);
     set_number(number_setting::listening_port, is_valid_listening_port(port) ? port : 0);

@@ -54,6 +54,7 @@ enum class number_setting : std::size_t {
     provider_key_types,
     listening_port,
     io_block_size,
+    kept_part_days,
     count_
 };
 
@@ -63,6 +64,9 @@ enum class number_setting : std::size_t {
 inline constexpr std::uint32_t smallest_io_block_size = 512;
 inline constexpr std::uint32_t largest_io_block_size = 1024 * 1024;
 [[nodiscard]] std::uint32_t clamped_io_block_size(std::uint32_t stored);
+// How long the user's receivers keep the part of a broken transfer when "KeptPartDays" is missing: a week lets a
+// sender who was away for a weekend still continue where the transfer broke.
+inline constexpr std::uint32_t default_kept_part_days = 7;
 [[nodiscard]] bool is_valid_listening_port(std::uint32_t port);
 
 // The process-wide settings object: the open keys and an in-memory copy of every setting.

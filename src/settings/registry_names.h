@@ -17,6 +17,8 @@ inline constexpr const char* enabled_sk_caps = "EnabledSKCaps";
 inline constexpr const char* user_name = "UserName";
 inline constexpr const char* user_uuid = "UserUUID";
 inline constexpr const char* parcel_box_directory_root = "ParcelBoxDirectoryRoot";
+// Days the kept part of a broken transfer waits for the same file to be sent again; 0 keeps none (no resume).
+inline constexpr const char* kept_part_days = "KeptPartDays";
 inline constexpr const char* profile_list = "ProfileList";
 inline constexpr const char* profile_name = "ProfileName";
 inline constexpr const char* profile_uuid = "ProfileUUID";

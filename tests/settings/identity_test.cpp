@@ -26,6 +26,8 @@ TEST_F(Identity, FirstRunWritesEveryMachineAndUserDefault) {
     EXPECT_EQ(settings.text(text_setting::current_csp), names::default_provider_name);
     EXPECT_FALSE(settings.text(text_setting::interface_ip_address).empty());
     EXPECT_EQ(settings.text(text_setting::parcel_box_directory_root), m_oHome.path() + "/PBoxes");
+    EXPECT_EQ(read_dword_setting(settings.user_key(), names::kept_part_days), 7U);
+    EXPECT_EQ(settings.number(number_setting::kept_part_days), 7U);
     EXPECT_EQ(settings.text(text_setting::user_name), login_name());
     EXPECT_TRUE(uuid_from_text(settings.text(text_setting::user_uuid)).has_value());
     EXPECT_FALSE(read_setting_value(settings.machine_key(), names::io_block_size).has_value());
