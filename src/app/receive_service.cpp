@@ -62,6 +62,7 @@ status receiver::start(const listen_config& config) {
         config.parcel_root, m_oAddress, config.block_size, m_pAuthenticator,
         incoming_connection_handler::default_max_receiving,
         m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{});
+    m_pListener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pListener->listening()) {
         const int error = m_pListener->last_error();
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +

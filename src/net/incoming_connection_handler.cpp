@@ -107,6 +107,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     transfer->authenticator = m_pPrototype->clone();
     transfer->io_block_size = m_nBlockSize;
     transfer->io_timeout_ms = io_timeout_ms;
+    transfer->keep_broken_parts = keep_broken_parts;
     transfer->peer_address = peer;
     transfer->file.directory = m_strReceiveRoot;
     // The body holds its transfer, the gate and the slot count, so all outlive any owner that lets go early.

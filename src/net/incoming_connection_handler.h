@@ -42,6 +42,8 @@ public:
     [[nodiscard]] int last_error() const { return m_nSetupError; }
     // How long a receiving transfer waits for a silent sender before it gives the connection up.
     std::atomic<int> io_timeout_ms{10000};
+    // Whether a large file whose transfer breaks leaves its part for the next send of it to continue.
+    std::atomic<bool> keep_broken_parts{true};
 
 protected:
     void wake() override;

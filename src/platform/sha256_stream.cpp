@@ -48,6 +48,16 @@ void sha256_stream::misused(const char* what) {
     }
 }
 
+sha256_stream sha256_stream::copy() const {
+    sha256_stream twin;
+    if (!ok() || m_bFinished || !m_pContext) {
+        twin.misused("a copy of a stream that failed or is spent");
+    } else if (twin.ok() && EVP_MD_CTX_copy_ex(twin.m_pContext.get(), m_pContext.get()) != 1) {
+        twin.fail("EVP_MD_CTX_copy_ex");
+    }
+    return twin;
+}
+
 void sha256_stream::update(std::span<const std::uint8_t> bytes) {
     if (!ok()) {
         return;

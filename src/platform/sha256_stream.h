@@ -28,6 +28,10 @@ public:
     // All zero when the stream is not ok (check ok() after finish()).
     [[nodiscard]] sha256_digest finish();
 
+    // A second stream that goes on from where this one stands, so one may give the digest of what came so far while
+    // the other takes more. Not ok when this one is not, or is spent.
+    [[nodiscard]] sha256_stream copy() const;
+
     [[nodiscard]] bool ok() const { return m_strFailure.empty(); }
     // Which step failed and the library's reason; empty while ok().
     [[nodiscard]] const std::string& failure() const { return m_strFailure; }
