@@ -21,20 +21,38 @@ constexpr std::size_t kept_key_length = 32;
 constexpr std::uint64_t max_number = 10'000'000;
 
 // Where the file system cannot rename without replacing, a hard link does the same: it fails on an existing name.
-int link_then_unlink(const std::string& from, const std::string& to) {
-    if (::link(from.c_str(), to.c_str()) != 0) {
+int link_then_unlink(int from_directory, const std::string& from, int to_directory, const std::string& to) {
+    if (::linkat(from_directory, from.c_str(), to_directory, to.c_str(), 0) != 0) {
         return errno;
     }
-    ::unlink(from.c_str());
+    ::unlinkat(from_directory, from.c_str(), 0);
     return 0;
 }
 
-int move_exclusive(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+int move_exclusive(int from_directory, const std::string& from, int to_directory, const std::string& to) {
+    if (::renameat2(from_directory, from.c_str(), to_directory, to.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
     const int error = errno;
-    return (error == EINVAL || error == ENOSYS || error == ENOTSUP) ? link_then_unlink(from, to) : error;
+    return (error == EINVAL || error == ENOSYS || error == ENOTSUP)
+               ? link_then_unlink(from_directory, from, to_directory, to)
+               : error;
+}
+
+// The name (relative to `to_directory`, behind `to_prefix`) the file got, trying `name` and its numbered variants.
+std::optional<std::string> move_numbered(int from_directory, const std::string& from, int to_directory,
+                                         const std::string& to_prefix, const std::string& name) {
+    for (std::uint64_t n = 0; n <= max_number; ++n) {
+        std::string candidate = to_prefix + numbered_name(name, n);
+        const int error = move_exclusive(from_directory, from, to_directory, candidate);
+        if (error == 0) {
+            return candidate;
+        }
+        if (error != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 // Cuts a stem so that stem + suffix fits a file name, never in the middle of a UTF-8 sequence.
@@ -120,17 +138,16 @@ std::string numbered_name(const std::string& name, std::uint64_t n) {
 
 std::optional<std::string> move_without_replacing(const std::string& temporary, const std::string& directory,
                                                   const std::string& name) {
-    for (std::uint64_t n = 0; n <= max_number; ++n) {
-        const std::string candidate = directory + "/" + numbered_name(name, n);
-        const int error = move_exclusive(temporary, candidate);
-        if (error == 0) {
-            return candidate;
-        }
-        if (error != EEXIST) {
-            return std::nullopt;
-        }
+    return move_numbered(AT_FDCWD, temporary, AT_FDCWD, directory + "/", name);
+}
+
+std::optional<std::string> move_without_replacing_at(int dir_fd, const std::string& dir_path,
+                                                     const std::string& from_name, const std::string& name) {
+    auto moved = move_numbered(dir_fd, from_name, dir_fd, std::string(), name);
+    if (!moved) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return dir_path + "/" + *moved;
 }
 
 } // namespace tiv

@@ -42,5 +42,11 @@ namespace tiv {
 // when the move failed (the temporary file is then left where it was).
 [[nodiscard]] std::optional<std::string> move_without_replacing(const std::string& temporary,
                                                                 const std::string& directory, const std::string& name);
+// The same inside the one directory open as `dir_fd`, from its entry `from_name`, so no path above it is looked up
+// again (a received folder whose parents a peer could not swap for links). `dir_path` only makes the full path
+// returned, for log lines.
+[[nodiscard]] std::optional<std::string> move_without_replacing_at(int dir_fd, const std::string& dir_path,
+                                                                   const std::string& from_name,
+                                                                   const std::string& name);
 
 } // namespace tiv

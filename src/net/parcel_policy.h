@@ -21,8 +21,9 @@ struct friend_profile;
 [[nodiscard]] bool accept_file(const friend_profile& sender, const std::string& parcel_box,
                                const std::string& file_name, std::uint64_t file_size);
 
-// The parcels in a directory: its regular files, less our temporary files (0 when it cannot be read). Other names
-// with a leading dot count like any file, as a friend may send one and must not get past the limit that way.
+// The parcels in a directory: its regular files and those in the folders below it (down to max_folder_depth, never
+// through a link), less our temporary files and kept parts (0 when it cannot be read). Other names with a leading
+// dot count like any file, as a friend may send one and must not get past the limit that way.
 [[nodiscard]] std::uint64_t count_files(const std::string& directory);
 
 } // namespace tiv

@@ -9,6 +9,7 @@
 
 #include "log/activity_log.h"
 #include "net/parcel_names.h"
+#include "net/received_folder.h"
 
 namespace tiv {
 
@@ -21,12 +22,13 @@ bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether `path` still names the file open as `fd`: a sweep unlinks only after locking, so a file we locked that
-// is still there under its name can no longer be taken from us.
-bool still_named(const std::string& path, int fd) {
+// Whether `name` in `directory` still names the file open as `fd`: a sweep unlinks only after locking, so a file we
+// locked that is still there under its name can no longer be taken from us.
+bool still_named(int directory, const std::string& name, int fd) {
     struct stat held {};
     struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && same_file(held, named);
+    return ::fstat(fd, &held) == 0 && ::fstatat(directory, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           same_file(held, named);
 }
 
 // Only a temporary that can be locked is stale: its writer holds the lock until the file is gone from that name.
@@ -46,8 +48,9 @@ bool remove_if_unclaimed(int directory, const char* name) {
 
 using directory_listing = std::unique_ptr<DIR, int (*)(DIR*)>;
 
-// `descend`: also sweep each directory directly inside (the friends' parcel boxes), never through a link.
-void sweep(unique_fd directory, const std::string& shown, bool descend, std::vector<std::string>& removed) {
+// `levels`: how many levels of directories inside to sweep as well (the friends' parcel boxes, then the folders
+// received into them), never through a link.
+void sweep(unique_fd directory, const std::string& shown, int levels, std::vector<std::string>& removed) {
     if (!directory) {
         return;
     }
@@ -67,7 +70,7 @@ void sweep(unique_fd directory, const std::string& shown, bool descend, std::vec
         }
         if (S_ISREG(info.st_mode) && is_temporary_parcel_name(name)) {
             temporaries.push_back(name);
-        } else if (descend && S_ISDIR(info.st_mode)) {
+        } else if (levels > 0 && S_ISDIR(info.st_mode)) {
             boxes.push_back(name);
         }
     }
@@ -80,25 +83,40 @@ void sweep(unique_fd directory, const std::string& shown, bool descend, std::vec
     }
     for (const std::string& name : boxes) {
         sweep(unique_fd(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
-              shown + "/" + name, false, removed);
+              shown + "/" + name, levels - 1, removed);
     }
 }
 } // namespace
 
 bool temporary_parcel_claim::create(transfer_file& file) {
+    // A path relative to the working directory is looked up from it, as open() would.
+    return create_below(AT_FDCWD, file.directory + "/", file.directory, file);
+}
+
+bool temporary_parcel_claim::create_in(int dir_fd, const std::string& dir_path, transfer_file& file) {
+    return create_below(dir_fd, std::string(), dir_path, file);
+}
+
+bool temporary_parcel_claim::create_below(int dir_fd, const std::string& prefix, const std::string& dir_path,
+                                          transfer_file& file) {
     m_oLock.reset();
     for (int attempt = 0; attempt < claim_attempts; ++attempt) {
-        if (!file.open_file(temporary_parcel_name(), transfer_file::writing)) {
+        const std::string name = temporary_parcel_name();
+        const std::string target = prefix + name;
+        file.adopt_for_writing(
+            unique_fd(::openat(dir_fd, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)),
+            dir_path + "/" + name, 0);
+        if (file.mode != transfer_file::writing) {
             return false;
         }
-        unique_fd lock(::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        unique_fd lock(::openat(dir_fd, target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!lock) {
             const bool swept = errno == ENOENT;
             (void)file.close_file();
             if (swept) {
                 continue;
             }
-            ::unlink(file.path.c_str());
+            ::unlinkat(dir_fd, target.c_str(), 0);
             return false;
         }
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -107,7 +125,7 @@ bool temporary_parcel_claim::create(transfer_file& file) {
         }
         // A file system without locks refuses the lock to a sweep just as well, so such a file is never swept; it
         // is written unclaimed rather than refused.
-        if (!still_named(file.path, lock.get())) {
+        if (!still_named(dir_fd, target, lock.get())) {
             (void)file.close_file();
             continue;
         }
@@ -121,7 +139,7 @@ std::vector<std::string> remove_stale_temporaries(const std::string& parcel_root
     std::vector<std::string> removed;
     // The root itself is what the user configured, a link included; below it nothing is followed.
     sweep(unique_fd(::open(parcel_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-          without_trailing_separator(parcel_root), true, removed);
+          without_trailing_separator(parcel_root), 1 + static_cast<int>(max_folder_depth), removed);
     return removed;
 }
 

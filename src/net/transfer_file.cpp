@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "core/regular_file.h"
 
@@ -23,15 +24,9 @@ bool transfer_file::open_file(const std::string& name, int open_mode) {
     }
     path = !name.empty() && name.front() == '/' ? name : directory + "/" + name;
     if (open_mode == writing) {
-        m_oHandle.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!m_oHandle) {
-            return false;
-        }
-        mode = writing;
-        size = 0;
-        done = 0;
-        remaining = 0;
-        return true;
+        unique_fd created(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        adopt_for_writing(std::move(created), path, 0);
+        return mode == writing;
     }
     struct stat info {};
     // Only a regular file has an end to send; a pipe or device would hold the transfer open for ever, and a FIFO
@@ -55,6 +50,21 @@ bool transfer_file::seek_to(std::uint64_t offset) {
     done = offset;
     remaining = size - std::min(size, offset);
     return true;
+}
+
+void transfer_file::adopt_for_writing(unique_fd fd, std::string path_shown, std::uint64_t already_written) {
+    if (mode != closed) {
+        (void)close_file();
+    }
+    path = std::move(path_shown);
+    if (!fd) {
+        return;
+    }
+    m_oHandle = std::move(fd);
+    mode = writing;
+    size = already_written;
+    done = 0;
+    remaining = 0;
 }
 
 std::int64_t transfer_file::read_chunk(void* buffer, std::size_t n) {

@@ -23,6 +23,10 @@ public:
     // file or through a link; any other mode opens an existing regular file for reading and refuses anything else
     // at once, without waiting on a FIFO's writer.
     [[nodiscard]] bool open_file(const std::string& name, int open_mode);
+    // Closes an open file first, then writes to `fd`, opened elsewhere (inside a received folder, or a kept part
+    // being continued), at its current offset; `size` starts at `already_written`. `path` names it in log lines.
+    // An invalid `fd` leaves the file closed.
+    void adopt_for_writing(unique_fd fd, std::string path, std::uint64_t already_written);
     // Up to n bytes; 0 at the end of the file or when not reading; -1 on a read error.
     [[nodiscard]] std::int64_t read_chunk(void* buffer, std::size_t n);
     // Writes all n bytes, adding them to `size`; false when not writing or a write fails (a full disk).
