@@ -149,7 +149,7 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
                                            .directories = listing->directories,
                                            .files = static_cast<std::uint32_t>(listing->files.size()),
                                            .bytes = listing->total_bytes});
-    folder_send started{.name = listing->top_name, .skipped = std::move(listing->skipped)};
+    folder_send started{.name = listing->top_name, .ids = {}, .shown = {}, .skipped = std::move(listing->skipped)};
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
     for (const folder_listing::file& file : listing->files) {
         started.ids.push_back(

@@ -93,7 +93,7 @@ std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& pa
 
 bool stream_receiver::answer(const parcel_receipt& receipt) {
     if (!receipt.stored()) {
-        m_nLastStatus = receipt.status == parcel_receipt::no_status ? status_refused : receipt.status;
+        m_nLastStatus = receipt.status == parcel_receipt::no_status ? static_cast<int>(status_refused) : receipt.status;
         m_strLastWords = receipt.text;
     }
     return m_oLink.send_frame(frame_type::receipt, receipt.encode());

@@ -176,7 +176,7 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
         sent += static_cast<std::uint64_t>(n);
         transfer.set_bytes_done(sent);
     }
-    file_end_frame end{.complete = complete};
+    file_end_frame end{.complete = complete, .whole_hash = std::nullopt};
     if (complete && whole) {
         if (!whole->ok()) {
             return broken_link(status_memory);
@@ -192,7 +192,7 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
     outcome.resumed_from = from;
     if (!complete && outcome.link_sound) {
         // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
-        return {.status = status_stopped, .link_sound = true, .resumed_from = from};
+        return {.status = status_stopped, .words = {}, .link_sound = true, .resumed_from = from};
     }
     return outcome;
 }
