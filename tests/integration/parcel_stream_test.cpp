@@ -72,7 +72,7 @@ protected:
 std::map<std::string, std::string> tree_of(const std::string& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string relative = fs::relative(entry.path(), root).string();
+        const std::string relative = entry.path().lexically_relative(root).string();
         tree[relative] = entry.is_symlink() ? "link" : entry.is_directory() ? "dir" : file_sha256(entry.path());
     }
     return tree;
@@ -148,10 +148,10 @@ public:
 
     bool file(const std::string& path, const std::string& content) {
         std::vector<std::uint8_t> plain;
-        append_frame(plain, frame_type::file, encode_file({.path = path, .size = content.size()}));
+        append_frame(plain, frame_type::file, encode_file({.path = path, .size = content.size(), .mtime_ns = 0, .resumable = false}));
         append_frame(plain, frame_type::data, std::span(reinterpret_cast<const std::uint8_t*>(content.data()),
                                                         content.size()));
-        append_frame(plain, frame_type::file_end, encode_file_end({.complete = true}));
+        append_frame(plain, frame_type::file_end, encode_file_end({.complete = true, .whole_hash = std::nullopt}));
         return m_pLink->send(plain);
     }
 
@@ -182,14 +182,15 @@ TEST_F(ParcelStream, HostilePathsStoreNothingOutsideTheBox) {
         ASSERT_TRUE(mallory.link().send_frame(frame_type::folder,
                                               encode_folder({.name = "Fine", .files = 4, .directories = 0, .bytes = 4})));
         ASSERT_TRUE(mallory.receipt().value_or(parcel_receipt{}).stored());
-        for (const std::string path : {"../x", "/tmp/absolute", "a/../../x", std::string("ctl\x01name"), std::string("a//b")}) {
+        for (const std::string& path : std::vector<std::string>{"../x", "/tmp/absolute", "a/../../x", "ctl\x01name", "a//b"}) {
             ASSERT_TRUE(mallory.file(path, "x")) << path;
             const auto answer = mallory.receipt();
             ASSERT_TRUE(answer.has_value()) << path;
             EXPECT_FALSE(answer->stored()) << path;
         }
         ASSERT_TRUE(mallory.file("inside/ok.txt", "y"));
-        EXPECT_TRUE(mallory.receipt().value_or(parcel_receipt{.reason = receipt_reason::name_refused}).stored());
+        const auto stored = mallory.receipt();
+        EXPECT_TRUE(stored && stored->stored());
     }
     EXPECT_FALSE(fs::exists(s_pBob->home() + "/climbed"));
     EXPECT_FALSE(fs::exists(s_pBob->home() + "/PBoxes/climbed"));
