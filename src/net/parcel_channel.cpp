@@ -143,6 +143,9 @@ void run_channel_sending(socket_thread& transfer) {
     transfer.begin();
     if (!channel.take_turn(transfer)) {
         transfer.end(false, status_stopped);
+        // Still counted: the last of the send ends the connection in good order, stopped or not.
+        channel.m_oTurn.lock();
+        channel.leave(transfer);
         return;
     }
     file_record record = transfer.record();
@@ -175,9 +178,7 @@ void run_channel_sending(socket_thread& transfer) {
             if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
                 send_after_authentication(transfer, record);
             }
-            if (!channel.take_turn(transfer)) {
-                return;
-            }
+            channel.m_oTurn.lock();
         }
         break;
     case parcel_channel::state::open:
@@ -200,11 +201,14 @@ void run_channel_sending(socket_thread& transfer) {
     case parcel_channel::state::closed:
         break; // the file could not be opened, or a folder was refused and its connection ended
     }
-    if (--channel.m_nLeft == 0) {
-        channel.close_connection(channel.m_nState == parcel_channel::state::open,
-                                 receipt_wait_ms(transfer.io_timeout_ms));
+    channel.leave(transfer);
+}
+
+void parcel_channel::leave(const socket_thread& transfer) {
+    if (--m_nLeft == 0) {
+        close_connection(m_nState == state::open, receipt_wait_ms(transfer.io_timeout_ms));
     }
-    channel.give_turn_back();
+    give_turn_back();
 }
 
 } // namespace tiv

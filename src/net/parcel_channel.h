@@ -49,6 +49,8 @@ private:
     // The transfer's turn on the connection: false once it was asked to stop while it waited.
     [[nodiscard]] bool take_turn(socket_thread& transfer);
     void give_turn_back();
+    // The end of a transfer's part, with its turn: the last one ends the connection. Gives the turn back.
+    void leave(const socket_thread& transfer);
     // Connects and authenticates with the transfer's own socket and authenticator; a stream connection is kept.
     void open(socket_thread& transfer);
     [[nodiscard]] bool announce_folder(socket_thread& transfer);

@@ -394,9 +394,9 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
                           true);
         }
         if (!file.write_all(payload.data(), payload.size())) {
-            const int error = errno;
+            const parcel_receipt failed = write_failure_receipt(errno, file.size);
             drop(false);
-            return refuse(header, write_failure_receipt(error, file.size), true);
+            return refuse(header, failed, true);
         }
         if (target.whole) {
             target.whole->update(payload);

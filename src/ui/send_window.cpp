@@ -234,7 +234,7 @@ void SendWindow::sendFiles(const std::vector<std::string>& paths) {
         // Each folder is a send of its own: it arrives as a folder of its own.
         const app::result<app::send_session::folder_send> started = m_pSession->send_folder(path);
         if (!started) {
-            (void)m_oQuestions.ask("The folder was not sent: " + started.error().text(), send_caption,
+            (void)m_oQuestions.ask("The folder " + path + " was not sent: " + started.error().text(), send_caption,
                                    MB_OK | MB_ICONWARNING);
             continue;
         }
