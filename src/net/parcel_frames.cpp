@@ -1,12 +1,24 @@
 #include "net/parcel_frames.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/little_endian.h"
 
 namespace tiv {
 
 namespace {
+// Grows the vector first and copies after: GCC 12 at -O3 takes a range insert of a few bytes into a vector for an
+// overflow that cannot happen.
+void put_bytes(std::vector<std::uint8_t>& out, const void* bytes, std::size_t n) {
+    if (n == 0) {
+        return;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + n);
+    std::memcpy(out.data() + at, bytes, n);
+}
+
 void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) {
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -16,15 +28,15 @@ void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
 void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     std::uint8_t bytes[4];
     put_le32(bytes, value);
-    out.insert(out.end(), bytes, bytes + 4);
+    put_bytes(out, bytes, sizeof bytes);
 }
 
 void put_text(std::vector<std::uint8_t>& out, const std::string& text) {
     const std::size_t length = std::min(text.size(), max_sent_path);
     std::uint8_t bytes[2];
     put_le16(bytes, static_cast<std::uint16_t>(length));
-    out.insert(out.end(), bytes, bytes + 2);
-    out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
+    put_bytes(out, bytes, sizeof bytes);
+    put_bytes(out, text.data(), length);
 }
 
 // Reads fields front to back; once a read runs past the end every later one fails too.
@@ -97,8 +109,8 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length) {
 void append_frame(std::vector<std::uint8_t>& out, frame_type type, std::span<const std::uint8_t> payload) {
     std::uint8_t header[frame_header_size];
     put_frame_header(header, type, payload.size());
-    out.insert(out.end(), header, header + frame_header_size);
-    out.insert(out.end(), payload.begin(), payload.end());
+    put_bytes(out, header, sizeof header);
+    put_bytes(out, payload.data(), payload.size());
 }
 
 std::vector<std::uint8_t> encode_folder(const folder_frame& frame) {
@@ -130,7 +142,7 @@ std::vector<std::uint8_t> encode_file_end(const file_end_frame& frame) {
     out.push_back(frame.complete ? 1 : 0);
     out.push_back(frame.whole_hash ? 1 : 0);
     if (frame.whole_hash) {
-        out.insert(out.end(), frame.whole_hash->begin(), frame.whole_hash->end());
+        put_bytes(out, frame.whole_hash->data(), frame.whole_hash->size());
     }
     return out;
 }
@@ -144,7 +156,7 @@ std::vector<std::uint8_t> encode_resume(std::uint64_t from) {
 std::vector<std::uint8_t> encode_offer(const offer_frame& frame) {
     std::vector<std::uint8_t> out;
     put_u64(out, frame.kept);
-    out.insert(out.end(), frame.hash.begin(), frame.hash.end());
+    put_bytes(out, frame.hash.data(), frame.hash.size());
     return out;
 }
 
