@@ -42,8 +42,8 @@ bool is_folder(const std::string& path) {
 
 send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
     : m_oSettings(settings), m_oProvider(provider),
-      m_oTransfers(std::make_shared<negotiating_authentycryptor>(
-          provider, settings, negotiating_authentycryptor::version::with_stream)) {
+      m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
+                                                                 negotiating_authentycryptor::version::with_stream)) {
     thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
     m_oTransfers.set_listener([ends = m_pEnds, forward = std::move(forward)](const transfer_snapshot& transfer) {
         if (forward) {
@@ -131,8 +131,8 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
     }
     if (!m_oFriend.pinned()) {
         const std::string name = m_oFriend.name[0] != '\0' ? m_oFriend.name : "this destination";
-        return status(status_code::invalid, "folders go only to a friend whose signature key you hold: import " +
-                                                name + "'s profile first.");
+        return status(status_code::invalid,
+                      "folders go only to a friend whose signature key you hold: import " + name + "'s profile first.");
     }
     std::string why;
     std::optional<folder_listing> listing = list_folder(folder, why);
@@ -153,8 +153,7 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
     for (const folder_listing::file& file : listing->files) {
         started.ids.push_back(
-            m_oTransfers.start_outgoing(root, file.relative, m_oDestination, block_size, channel, file.relative)
-                ->id());
+            m_oTransfers.start_outgoing(root, file.relative, m_oDestination, block_size, channel, file.relative)->id());
         started.shown.push_back(listing->top_name + "/" + file.relative);
     }
     return started;

@@ -9,12 +9,10 @@ namespace tiv {
 outgoing_connection_handler::outgoing_connection_handler(std::shared_ptr<const authentycryptor> prototype)
     : m_pPrototype(std::move(prototype)) {}
 
-std::shared_ptr<socket_thread> outgoing_connection_handler::start_outgoing(const std::string& directory,
-                                                                           const std::string& name,
-                                                                           const net_address& destination,
-                                                                           int io_block_size,
-                                                                           std::shared_ptr<parcel_channel> channel,
-                                                                           std::string stream_path) {
+std::shared_ptr<socket_thread>
+outgoing_connection_handler::start_outgoing(const std::string& directory, const std::string& name,
+                                            const net_address& destination, int io_block_size,
+                                            std::shared_ptr<parcel_channel> channel, std::string stream_path) {
     auto transfer = std::make_shared<socket_thread>();
     transfer->channel = std::move(channel);
     transfer->stream_path = std::move(stream_path);

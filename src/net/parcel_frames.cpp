@@ -238,10 +238,9 @@ frame_splitter::result frame_splitter::next(frame_type& type, std::span<const st
     const std::uint8_t* header = m_aBuffer.data() + m_nConsumed;
     const std::uint8_t kind = header[0];
     const std::size_t length = get_le32(header + 1);
-    const bool known = (kind >= static_cast<std::uint8_t>(frame_type::folder) &&
-                        kind <= static_cast<std::uint8_t>(frame_type::end)) ||
-                       kind == static_cast<std::uint8_t>(frame_type::receipt) ||
-                       kind == static_cast<std::uint8_t>(frame_type::offer);
+    const bool known =
+        (kind >= static_cast<std::uint8_t>(frame_type::folder) && kind <= static_cast<std::uint8_t>(frame_type::end)) ||
+        kind == static_cast<std::uint8_t>(frame_type::receipt) || kind == static_cast<std::uint8_t>(frame_type::offer);
     if (!known || length > max_frame_payload) {
         return result::malformed;
     }

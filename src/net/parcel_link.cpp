@@ -103,7 +103,8 @@ parcel_link::arrival parcel_link::receive(frame_type& type, std::span<const std:
         case frame_splitter::result::incomplete:
             break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         switch (read_more(wait_ms == 0 ? 0 : static_cast<int>(std::max<std::int64_t>(left.count(), 1)))) {
         case fill::more:
             break;

@@ -151,11 +151,10 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
         transfer.set_state(VERIFYING_PERMISSIONS);
         const std::string parcel_box = parcel_box_of(transfer);
         parcel_link link(*transfer.socket, *transfer.authenticator);
-        run_stream_receiving(transfer, link, parcel_box,
-                             [&](const std::string& parcel) {
-                                 return parcel_box_refusal(transfer, parcel_box, parcel.c_str());
-                             },
-                             transfer.keep_broken_parts);
+        run_stream_receiving(
+            transfer, link, parcel_box,
+            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); },
+            transfer.keep_broken_parts);
         return;
     }
 

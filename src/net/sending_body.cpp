@@ -8,10 +8,10 @@
 
 #include "log/activity_log.h"
 #include "net/connection_io.h"
-#include "net/receipt_exchange.h"
-#include "net/socket_link.h"
 #include "net/parcel_channel.h"
+#include "net/receipt_exchange.h"
 #include "net/sending_steps.h"
+#include "net/socket_link.h"
 #include "net/socket_thread.h"
 #include "net/stream_sending.h"
 #include "net/transfer_bodies.h"

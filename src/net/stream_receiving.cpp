@@ -158,8 +158,8 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
     if (!refusal) {
         m_oFolder = received_folder::create(m_strBox, frame->name, why);
         if (!m_oFolder) {
-            refusal = refusal_receipt(receipt_reason::write_failed, status_file_open,
-                                      "the receiver cannot make the folder");
+            refusal =
+                refusal_receipt(receipt_reason::write_failed, status_file_open, "the receiver cannot make the folder");
         }
     }
     // The directories come right after the folder; every one is checked even when the folder is refused, so the
@@ -170,8 +170,8 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
         if (m_oLink.receive(type, directory, wait_ms()) != parcel_link::arrival::frame) {
             return step::broken;
         }
-        const std::optional<std::string> path = type == frame_type::directory ? decode_directory(directory)
-                                                                              : std::nullopt;
+        const std::optional<std::string> path =
+            type == frame_type::directory ? decode_directory(directory) : std::nullopt;
         if (!path) {
             return protocol_error("a malformed directory record");
         }
@@ -277,7 +277,8 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
         if (target.resumed_from == 0) {
             target.whole.reset();
             if (offer.kept > 0) {
-                log_activity("R::Kept part of [%s] differs from the sender's file: received whole", target.name.c_str());
+                log_activity("R::Kept part of [%s] differs from the sender's file: received whole",
+                             target.name.c_str());
             }
             if (!target.kept->discard()) {
                 target.kept.reset();
@@ -358,8 +359,8 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
                 refusal = refusal_receipt(receipt_reason::changed_size, status_receive,
                                           "the file changed size while it was being sent: " + std::to_string(stored) +
                                               " bytes arrived, " + std::to_string(header.size) + " were announced");
-            } else if (target.whole && (!end->whole_hash || !target.whole->ok() ||
-                                        target.whole->finish() != *end->whole_hash)) {
+            } else if (target.whole &&
+                       (!end->whole_hash || !target.whole->ok() || target.whole->finish() != *end->whole_hash)) {
                 refusal = refusal_receipt(receipt_reason::changed_size, status_receive,
                                           "the file differs from the part kept of an earlier transfer");
             } else if (!closed) {
@@ -369,8 +370,8 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
                 drop(!end->complete);
                 return refuse(header, *refusal, false);
             }
-            const auto path = move_without_replacing_at(target.directory.get(), target.directory_path, written,
-                                                        target.name);
+            const auto path =
+                move_without_replacing_at(target.directory.get(), target.directory_path, written, target.name);
             if (!path) {
                 drop(false);
                 log_activity("%x: R: RENAME FAILURE[%s]", m_oTransfer.log_handle(), header.path.c_str());
@@ -387,11 +388,11 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
         stored += payload.size();
         if (stored > header.size) {
             drop(false);
-            return refuse(header,
-                          refusal_receipt(receipt_reason::changed_size, status_receive,
-                                          "more data arrived than the " + std::to_string(header.size) +
-                                              " bytes announced"),
-                          true);
+            return refuse(
+                header,
+                refusal_receipt(receipt_reason::changed_size, status_receive,
+                                "more data arrived than the " + std::to_string(header.size) + " bytes announced"),
+                true);
         }
         if (!file.write_all(payload.data(), payload.size())) {
             const parcel_receipt failed = write_failure_receipt(errno, file.size);

@@ -17,8 +17,8 @@ inline constexpr std::uint64_t resume_threshold = std::uint64_t{1} << 20;
 
 // How one file of the parcel stream ended, for the sender.
 struct stream_item_outcome {
-    int status = -1;      // -1 stored, else a transfer status
-    std::string words;    // why, when the status alone does not say
+    int status = -1;        // -1 stored, else a transfer status
+    std::string words;      // why, when the status alone does not say
     bool link_sound = true; // false when the connection can carry no further file
     std::uint64_t resumed_from = 0;
 };

@@ -19,7 +19,7 @@ struct transfer_snapshot {
     std::uint64_t size = 0;   // the whole file's size, once known
     std::uint64_t bytes_done = 0;
     std::uint64_t resumed_from = 0; // a sent file that continued a part the receiver kept: where it went on
-    int state = 0; // transfer_state
+    int state = 0;                  // transfer_state
     bool finished = false;
     bool failed = false;
     int status = 0;              // transfer_status, meaningful when failed

@@ -245,8 +245,7 @@ void SendWindow::sendFiles(const std::vector<std::string>& paths) {
     if (!files.empty()) {
         const app::result<std::vector<std::uint64_t>> started = m_pSession->send(files);
         if (!started) {
-            (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption,
-                                   MB_OK | MB_ICONWARNING);
+            (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption, MB_OK | MB_ICONWARNING);
         }
     }
     refresh();

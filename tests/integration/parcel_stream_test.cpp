@@ -123,8 +123,7 @@ public:
         m_bReady = resolve_address("127.0.0.1", static_cast<std::uint16_t>(port), destination) &&
                    open_tcp_socket(m_oSocket) && connect_socket(m_oSocket, destination);
         socket_link link(m_oSocket);
-        m_bReady = m_bReady &&
-                   m_oCipher.AuthenticateAsSender(link, bob.as_friend(all_session_key_types, true)) &&
+        m_bReady = m_bReady && m_oCipher.AuthenticateAsSender(link, bob.as_friend(all_session_key_types, true)) &&
                    m_oCipher.carries_parcel_stream();
         m_pLink = std::make_unique<parcel_link>(m_oSocket, m_oCipher);
     }
@@ -148,9 +147,10 @@ public:
 
     bool file(const std::string& path, const std::string& content) {
         std::vector<std::uint8_t> plain;
-        append_frame(plain, frame_type::file, encode_file({.path = path, .size = content.size(), .mtime_ns = 0, .resumable = false}));
-        append_frame(plain, frame_type::data, std::span(reinterpret_cast<const std::uint8_t*>(content.data()),
-                                                        content.size()));
+        append_frame(plain, frame_type::file,
+                     encode_file({.path = path, .size = content.size(), .mtime_ns = 0, .resumable = false}));
+        append_frame(plain, frame_type::data,
+                     std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
         append_frame(plain, frame_type::file_end, encode_file_end({.complete = true, .whole_hash = std::nullopt}));
         return m_pLink->send(plain);
     }
@@ -169,7 +169,8 @@ TEST_F(ParcelStream, HostilePathsStoreNothingOutsideTheBox) {
         hostile_sender mallory(*s_pAlice, *s_pBob, m_nPort);
         ASSERT_TRUE(mallory.ready());
         std::vector<std::uint8_t> plain;
-        append_frame(plain, frame_type::folder, encode_folder({.name = "Evil", .files = 1, .directories = 1, .bytes = 1}));
+        append_frame(plain, frame_type::folder,
+                     encode_folder({.name = "Evil", .files = 1, .directories = 1, .bytes = 1}));
         append_frame(plain, frame_type::directory, encode_directory("../../climbed"));
         ASSERT_TRUE(mallory.link().send(plain));
         const auto refused = mallory.receipt();
@@ -179,10 +180,11 @@ TEST_F(ParcelStream, HostilePathsStoreNothingOutsideTheBox) {
     {
         hostile_sender mallory(*s_pAlice, *s_pBob, m_nPort);
         ASSERT_TRUE(mallory.ready());
-        ASSERT_TRUE(mallory.link().send_frame(frame_type::folder,
-                                              encode_folder({.name = "Fine", .files = 4, .directories = 0, .bytes = 4})));
+        ASSERT_TRUE(mallory.link().send_frame(
+            frame_type::folder, encode_folder({.name = "Fine", .files = 4, .directories = 0, .bytes = 4})));
         ASSERT_TRUE(mallory.receipt().value_or(parcel_receipt{}).stored());
-        for (const std::string& path : std::vector<std::string>{"../x", "/tmp/absolute", "a/../../x", "ctl\x01name", "a//b"}) {
+        for (const std::string& path :
+             std::vector<std::string>{"../x", "/tmp/absolute", "a/../../x", "ctl\x01name", "a//b"}) {
             ASSERT_TRUE(mallory.file(path, "x")) << path;
             const auto answer = mallory.receipt();
             ASSERT_TRUE(answer.has_value()) << path;
