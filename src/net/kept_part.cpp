@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <new>
@@ -12,6 +11,8 @@
 
 #include "log/activity_log.h"
 #include "net/parcel_names.h"
+#include "net/parcel_tree_walk.h"
+#include "net/received_folder.h"
 #include "net/transfer_file.h"
 #include "platform/crypto_backend_random.h"
 
@@ -24,7 +25,6 @@ constexpr int claim_attempts = 3;
 // Read in pieces this large: few calls for a file of gigabytes, little memory for a receiver of several.
 constexpr std::size_t hash_piece = 1024 * 1024;
 // Deeper than any folder a friend sends; only there so a tree built to exhaust us cannot.
-constexpr int max_sweep_depth = 32;
 
 void append_le64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) {
@@ -74,45 +74,6 @@ bool remove_if_expired(int directory, const char* name, std::chrono::seconds max
     return ::unlinkat(directory, name, 0) == 0;
 }
 
-using directory_listing = std::unique_ptr<DIR, int (*)(DIR*)>;
-
-void sweep(unique_fd directory, const std::string& shown, int depth, std::chrono::seconds max_age,
-           std::vector<std::string>& removed) {
-    if (!directory) {
-        return;
-    }
-    const directory_listing listing(::fdopendir(directory.get()), ::closedir);
-    if (listing == nullptr) {
-        return;
-    }
-    (void)directory.release();
-    const int fd = ::dirfd(listing.get());
-    std::vector<std::string> parts;
-    std::vector<std::string> folders;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        struct stat info {};
-        if (name == "." || name == ".." || ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (S_ISREG(info.st_mode) && is_kept_part_name(name)) {
-            parts.push_back(name);
-        } else if (depth < max_sweep_depth && S_ISDIR(info.st_mode)) {
-            folders.push_back(name);
-        }
-    }
-    for (const std::string& name : parts) {
-        if (remove_if_expired(fd, name.c_str(), max_age)) {
-            const std::string path = shown + "/" + name;
-            log_activity("Removed the expired kept part of a broken transfer %s", path.c_str());
-            removed.push_back(path);
-        }
-    }
-    for (const std::string& name : folders) {
-        sweep(unique_fd(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
-              shown + "/" + name, depth + 1, max_age, removed);
-    }
-}
 } // namespace
 
 std::string kept_part_key(std::string_view relative_path, std::uint64_t size, std::int64_t mtime_ns) {
@@ -260,9 +221,15 @@ bool kept_part::remove() {
 
 std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age) {
     std::vector<std::string> removed;
-    // The root itself is what the user configured, a link included; below it nothing is followed.
-    sweep(unique_fd(::open(parcel_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-          without_trailing_separator(parcel_root), 0, max_age, removed);
+    walk_regular_files(open_walk_root(parcel_root), without_trailing_separator(parcel_root),
+                       1 + static_cast<int>(max_folder_depth), is_kept_part_name,
+                       [&](int directory, const std::string& name, const std::string& shown) {
+                           if (remove_if_expired(directory, name.c_str(), max_age)) {
+                               const std::string path = shown + "/" + name;
+                               log_activity("Removed the expired kept part of a broken transfer %s", path.c_str());
+                               removed.push_back(path);
+                           }
+                       });
     return removed;
 }
 

@@ -1,7 +1,6 @@
 #include "net/parcel_temporaries.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
@@ -9,6 +8,7 @@
 
 #include "log/activity_log.h"
 #include "net/parcel_names.h"
+#include "net/parcel_tree_walk.h"
 #include "net/received_folder.h"
 
 namespace tiv {
@@ -46,46 +46,6 @@ bool remove_if_unclaimed(int directory, const char* name) {
     return ::unlinkat(directory, name, 0) == 0;
 }
 
-using directory_listing = std::unique_ptr<DIR, int (*)(DIR*)>;
-
-// `levels`: how many levels of directories inside to sweep as well (the friends' parcel boxes, then the folders
-// received into them), never through a link.
-void sweep(unique_fd directory, const std::string& shown, int levels, std::vector<std::string>& removed) {
-    if (!directory) {
-        return;
-    }
-    const directory_listing listing(::fdopendir(directory.get()), ::closedir);
-    if (listing == nullptr) {
-        return;
-    }
-    (void)directory.release();
-    const int fd = ::dirfd(listing.get());
-    std::vector<std::string> temporaries;
-    std::vector<std::string> boxes;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        struct stat info {};
-        if (name == "." || name == ".." || ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (S_ISREG(info.st_mode) && is_temporary_parcel_name(name)) {
-            temporaries.push_back(name);
-        } else if (levels > 0 && S_ISDIR(info.st_mode)) {
-            boxes.push_back(name);
-        }
-    }
-    for (const std::string& name : temporaries) {
-        if (remove_if_unclaimed(fd, name.c_str())) {
-            const std::string path = shown + "/" + name;
-            log_activity("Removed the unfinished temporary file %s", path.c_str());
-            removed.push_back(path);
-        }
-    }
-    for (const std::string& name : boxes) {
-        sweep(unique_fd(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
-              shown + "/" + name, levels - 1, removed);
-    }
-}
 } // namespace
 
 bool temporary_parcel_claim::create(transfer_file& file) {
@@ -137,9 +97,16 @@ bool temporary_parcel_claim::create_below(int dir_fd, const std::string& prefix,
 
 std::vector<std::string> remove_stale_temporaries(const std::string& parcel_root) {
     std::vector<std::string> removed;
-    // The root itself is what the user configured, a link included; below it nothing is followed.
-    sweep(unique_fd(::open(parcel_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-          without_trailing_separator(parcel_root), 1 + static_cast<int>(max_folder_depth), removed);
+    // The friends' parcel boxes, then the folders received into them.
+    walk_regular_files(open_walk_root(parcel_root), without_trailing_separator(parcel_root),
+                       1 + static_cast<int>(max_folder_depth), is_temporary_parcel_name,
+                       [&](int directory, const std::string& name, const std::string& shown) {
+                           if (remove_if_unclaimed(directory, name.c_str())) {
+                               const std::string path = shown + "/" + name;
+                               log_activity("Removed the unfinished temporary file %s", path.c_str());
+                               removed.push_back(path);
+                           }
+                       });
     return removed;
 }
 

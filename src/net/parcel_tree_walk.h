@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/unique_fd.h"
+
+namespace tiv {
+
+// Where a walk of the parcel box root starts: the root as the user configured it (a link included); below it
+// nothing is followed.
+[[nodiscard]] unique_fd open_walk_root(const std::string& path);
+
+// Calls `visit(directory_fd, name, shown_directory)` for each regular file whose name `wanted` accepts in
+// `directory` (shown as `shown`) and in the directories inside it, `levels` levels down, every directory whatever
+// its name and never through a link. A directory is read whole before its files are visited, so a visit may remove
+// the file it is given.
+using tree_visit = std::function<void(int directory, const std::string& name, const std::string& shown)>;
+void walk_regular_files(unique_fd directory, const std::string& shown, int levels,
+                        const std::function<bool(std::string_view)>& wanted, const tree_visit& visit);
+
+} // namespace tiv
