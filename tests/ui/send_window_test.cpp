@@ -213,6 +213,40 @@ private slots:
         QCOMPARE(rows.rowCount(), 3);
     }
 
+    void aFolderDroppedForAPinnedFriendArrivesAsItsTree() {
+        // Only the stream between pinned friends carries folders.
+        QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
+        m_pBob->befriend(*m_pAlice, 0xE40, true);
+        friend_profile bob = m_pBob->as_friend(0xE40, true);
+        copy_text_field(bob.name, "Pinned Bob");
+        copy_text_field(bob.address, "127.0.0.1");
+        bob.port = m_nPort;
+        QVERIFY(save_profile(m_pAlice->settings(), bob));
+        const std::string album = m_oHome->path() + "/album";
+        std::filesystem::create_directories(album + "/2024");
+        std::filesystem::create_directories(album + "/empty");
+        test::write_random_file(album + "/a.jpg", 2000);
+        test::write_random_file(album + "/2024/b.jpg", 90000);
+
+        SendWindow window(*m_pSender, *m_pAnswers);
+        window.show();
+        choose(window, "Pinned Bob");
+        drop(window, {album});
+        TransferListModel& rows = window.transfers();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 2, 5000);
+        for (int row = 0; row < 2; ++row) {
+            QTRY_COMPARE_WITH_TIMEOUT(rows.index(row, 1).data().toString(), QString("COMPLETED"), 20000);
+        }
+        const std::string arrived = m_pBob->home() + "/PBoxes/Alice/album";
+        QCOMPARE(test::file_sha256(arrived + "/2024/b.jpg"), test::file_sha256(album + "/2024/b.jpg"));
+        QCOMPARE(test::file_sha256(arrived + "/a.jpg"), test::file_sha256(album + "/a.jpg"));
+        QVERIFY(std::filesystem::is_directory(arrived + "/empty"));
+
+        QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
+        m_pBob->befriend(*m_pAlice);
+        QVERIFY(delete_profile(m_pAlice->settings(), "Pinned Bob"));
+    }
+
     void chosenFilesAreSentAndAManualDestinationStillAuthenticates() {
         SendWindow chosen(*m_pSender, *m_pAnswers);
         choose(chosen, "Bob");
