@@ -30,12 +30,17 @@ void parcel_channel::interrupt(const socket_thread* transfer) {
     }
 }
 
-bool parcel_channel::take_turn(socket_thread& transfer) {
+bool parcel_channel::take_turn(socket_thread& transfer, bool until_given) {
     constexpr std::chrono::milliseconds stop_check(100);
-    while (!m_oTurn.try_lock_for(stop_check)) {
-        if (transfer.stop_requested()) {
-            return false;
+    {
+        std::unique_lock guard(m_oTurnLock);
+        while (m_bTurnTaken) {
+            (void)m_oTurnFree.wait_for(guard, stop_check);
+            if (m_bTurnTaken && !until_given && transfer.stop_requested()) {
+                return false;
+            }
         }
+        m_bTurnTaken = true;
     }
     std::lock_guard guard(m_oHolderLock);
     m_pHolder = &transfer;
@@ -47,7 +52,11 @@ void parcel_channel::give_turn_back() {
         std::lock_guard guard(m_oHolderLock);
         m_pHolder = nullptr;
     }
-    m_oTurn.unlock();
+    {
+        std::lock_guard guard(m_oTurnLock);
+        m_bTurnTaken = false;
+    }
+    m_oTurnFree.notify_one();
 }
 
 void parcel_channel::refuse_all(int status, std::string words) {
@@ -144,7 +153,7 @@ void run_channel_sending(socket_thread& transfer) {
     if (!channel.take_turn(transfer)) {
         transfer.end(false, status_stopped);
         // Still counted: the last of the send ends the connection in good order, stopped or not.
-        channel.m_oTurn.lock();
+        (void)channel.take_turn(transfer, true);
         channel.leave(transfer);
         return;
     }
@@ -178,7 +187,7 @@ void run_channel_sending(socket_thread& transfer) {
             if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
                 send_after_authentication(transfer, record);
             }
-            channel.m_oTurn.lock();
+            (void)channel.take_turn(transfer, true);
         }
         break;
     case parcel_channel::state::open:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,8 +47,8 @@ private:
     friend void run_channel_sending(socket_thread& transfer);
     enum class state { closed, open, old_peer, refused };
 
-    // The transfer's turn on the connection: false once it was asked to stop while it waited.
-    [[nodiscard]] bool take_turn(socket_thread& transfer);
+    // The transfer's turn on the connection: false once it was asked to stop while it waited (unless `until_given`).
+    [[nodiscard]] bool take_turn(socket_thread& transfer, bool until_given = false);
     void give_turn_back();
     // The end of a transfer's part, with its turn: the last one ends the connection. Gives the turn back.
     void leave(const socket_thread& transfer);
@@ -57,7 +58,11 @@ private:
     void close_connection(bool in_order, int wait_ms);
     void refuse_all(int status, std::string words);
 
-    std::timed_mutex m_oTurn;
+    // One transfer at a time uses the connection. A flag under a plain mutex rather than a timed mutex: the wait
+    // must notice a stop, and ThreadSanitizer cannot see into timed locks.
+    std::mutex m_oTurnLock;
+    std::condition_variable m_oTurnFree;
+    bool m_bTurnTaken = false;
     std::mutex m_oHolderLock; // guards m_pHolder and the socket's handle against interrupt()
     const socket_thread* m_pHolder = nullptr;
     const std::optional<folder_plan> m_oFolder;
