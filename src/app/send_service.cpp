@@ -50,9 +50,10 @@ send_session::send_session(qvl_settings_data& settings, crypto_provider& provide
             forward(transfer);
         }
         if (transfer.finished) {
-            // Taking the lock orders this end after a waiter's look at the transfers, so it cannot slip between
-            // that look and the wait.
-            { const std::lock_guard guard(ends->lock); }
+            {
+                const std::lock_guard guard(ends->lock);
+                ++ends->finished;
+            }
             ends->ended.notify_all();
         }
     });
@@ -111,6 +112,7 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
     // A friend without a pinned key takes the old exchange only, one connection per file.
     const auto channel = m_oFriend.pinned() ? std::make_shared<parcel_channel>(files.size()) : nullptr;
+    count_started(files.size());
     for (const std::string& file : files) {
         std::error_code ignored;
         const std::filesystem::path path = std::filesystem::absolute(file, ignored).lexically_normal();
@@ -151,6 +153,7 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
                                            .bytes = listing->total_bytes});
     folder_send started{.name = listing->top_name, .ids = {}, .shown = {}, .skipped = std::move(listing->skipped)};
     const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    count_started(listing->files.size());
     for (const folder_listing::file& file : listing->files) {
         started.ids.push_back(
             m_oTransfers.start_outgoing(root, file.relative, m_oDestination, block_size, channel, file.relative)->id());
@@ -174,8 +177,20 @@ std::vector<transfer_snapshot> send_session::snapshots(const std::vector<std::ui
 }
 
 bool send_session::wait_until_ended(std::chrono::steady_clock::time_point deadline) const {
-    std::unique_lock guard(m_pEnds->lock);
-    return m_pEnds->ended.wait_until(guard, deadline, [this] { return all_ended(); });
+    {
+        // Counting the ends keeps each wake-up cheap, which a thousand ends in a row need. A transfer whose thread
+        // never started is never heard of, so once the wait is over the list itself has the last word.
+        std::unique_lock guard(m_pEnds->lock);
+        if (m_pEnds->ended.wait_until(guard, deadline, [this] { return m_pEnds->finished >= m_pEnds->started; })) {
+            return true;
+        }
+    }
+    return all_ended();
+}
+
+void send_session::count_started(std::size_t transfers) {
+    const std::lock_guard guard(m_pEnds->lock);
+    m_pEnds->started += transfers;
 }
 
 bool send_session::all_ended() const {

@@ -92,9 +92,13 @@ private:
     struct end_signal {
         std::mutex lock;
         std::condition_variable ended;
+        std::size_t started = 0;  // transfers this session started
+        std::size_t finished = 0; // and those heard of as finished
     };
 
     [[nodiscard]] bool all_ended() const;
+    // Before the transfers start, so a quick one cannot be heard of before it was counted.
+    void count_started(std::size_t transfers);
 
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;

@@ -1,6 +1,5 @@
 #include "net/parcel_channel.h"
 
-#include <chrono>
 #include <sys/socket.h>
 
 #include "log/activity_log.h"
@@ -24,21 +23,24 @@ parcel_channel::~parcel_channel() {
 }
 
 void parcel_channel::interrupt(const socket_thread* transfer) {
-    std::lock_guard guard(m_oHolderLock);
-    if (m_pHolder == transfer && m_pSocket != nullptr && m_pSocket->handle >= 0) {
-        ::shutdown(m_pSocket->handle, SHUT_RDWR);
+    {
+        std::lock_guard guard(m_oHolderLock);
+        if (m_pHolder == transfer && m_pSocket != nullptr && m_pSocket->handle >= 0) {
+            ::shutdown(m_pSocket->handle, SHUT_RDWR);
+        }
     }
+    // A transfer waiting for its turn learns of its stop; the lock orders this after its look at the flag.
+    { const std::lock_guard guard(m_oTurnLock); }
+    m_oTurnFree.notify_all();
 }
 
 bool parcel_channel::take_turn(socket_thread& transfer, bool until_given) {
-    constexpr std::chrono::milliseconds stop_check(100);
     {
         std::unique_lock guard(m_oTurnLock);
-        while (m_bTurnTaken) {
-            (void)m_oTurnFree.wait_for(guard, stop_check);
-            if (m_bTurnTaken && !until_given && transfer.stop_requested()) {
-                return false;
-            }
+        // A stop wakes the wait (interrupt()).
+        m_oTurnFree.wait(guard, [&] { return !m_bTurnTaken || (!until_given && transfer.stop_requested()); });
+        if (m_bTurnTaken) {
+            return false;
         }
         m_bTurnTaken = true;
     }

@@ -40,7 +40,8 @@ public:
     parcel_channel& operator=(const parcel_channel&) = delete;
     ~parcel_channel();
 
-    // Interrupts the connection when `transfer` is the one using it, so that a stop is not held up by a wait.
+    // On `transfer`'s stop: interrupts the connection when `transfer` is the one using it, and ends its wait for its
+    // turn otherwise, so that a stop is not held up by a wait.
     void interrupt(const socket_thread* transfer);
 
 private:
@@ -58,8 +59,8 @@ private:
     void close_connection(bool in_order, int wait_ms);
     void refuse_all(int status, std::string words);
 
-    // One transfer at a time uses the connection. A flag under a plain mutex rather than a timed mutex: the wait
-    // must notice a stop, and ThreadSanitizer cannot see into timed locks.
+    // One transfer at a time uses the connection. A flag under a plain mutex rather than a mutex of its own: the
+    // wait must end on a stop (interrupt() wakes it).
     std::mutex m_oTurnLock;
     std::condition_variable m_oTurnFree;
     bool m_bTurnTaken = false;
