@@ -32,17 +32,6 @@ void append_le64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     }
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool names_file(int directory, const char* name, int fd) {
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           same_file(held, named);
-}
-
 std::string error_text(int error) {
     return std::strerror(error);
 }
@@ -60,18 +49,7 @@ bool expired(const struct stat& info, std::chrono::seconds max_age) {
 
 // The age is judged only under the lock: a transfer that wrote to the part since it was listed made it young again.
 bool remove_if_expired(int directory, const char* name, std::chrono::seconds max_age) {
-    const unique_fd file(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    struct stat held {};
-    struct stat named {};
-    if (::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
-        ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(held, named) ||
-        !expired(held, max_age)) {
-        return false;
-    }
-    return ::unlinkat(directory, name, 0) == 0;
+    return remove_unheld_file(directory, name, [&](const struct stat& held) { return expired(held, max_age); });
 }
 
 } // namespace
@@ -139,7 +117,7 @@ std::optional<kept_part> kept_part::open(int dir_fd, const std::string& dir_path
             return std::nullopt;
         }
         // Swept between our open and our lock: the name now leads elsewhere or nowhere.
-        if (!names_file(directory.get(), name.c_str(), file.get())) {
+        if (!tiv::still_named(directory.get(), name.c_str(), file.get())) {
             continue;
         }
         if (::fstat(file.get(), &info) != 0 || info.st_nlink != 1) {
@@ -212,7 +190,7 @@ unique_fd kept_part::writer() const {
 }
 
 bool kept_part::still_named() const {
-    return m_oDirectory && m_oFile && names_file(m_oDirectory.get(), m_strName.c_str(), m_oFile.get());
+    return m_oDirectory && m_oFile && tiv::still_named(m_oDirectory.get(), m_strName.c_str(), m_oFile.get());
 }
 
 bool kept_part::remove() {

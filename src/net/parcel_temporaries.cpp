@@ -18,32 +18,9 @@ namespace {
 // writer then takes a new name. Two such losses in a row are already beyond belief.
 constexpr int claim_attempts = 3;
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether `name` in `directory` still names the file open as `fd`: a sweep unlinks only after locking, so a file we
-// locked that is still there under its name can no longer be taken from us.
-bool still_named(int directory, const std::string& name, int fd) {
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::fstatat(directory, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           same_file(held, named);
-}
-
 // Only a temporary that can be locked is stale: its writer holds the lock until the file is gone from that name.
 bool remove_if_unclaimed(int directory, const char* name) {
-    const unique_fd file(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    struct stat held {};
-    struct stat named {};
-    if (::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
-        ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(held, named)) {
-        return false;
-    }
-    return ::unlinkat(directory, name, 0) == 0;
+    return remove_unheld_file(directory, name, [](const struct stat&) { return true; });
 }
 
 } // namespace
@@ -85,7 +62,7 @@ bool temporary_parcel_claim::create_below(int dir_fd, const std::string& prefix,
         }
         // A file system without locks refuses the lock to a sweep just as well, so such a file is never swept; it
         // is written unclaimed rather than refused.
-        if (!still_named(dir_fd, target, lock.get())) {
+        if (!still_named(dir_fd, target.c_str(), lock.get())) {
             (void)file.close_file();
             continue;
         }

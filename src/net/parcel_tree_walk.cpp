@@ -3,10 +3,35 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <vector>
 
 namespace tiv {
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool still_named(int directory, const char* name, int fd) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           same_file(held, named);
+}
+
+bool remove_unheld_file(int directory, const char* name, const std::function<bool(const struct stat&)>& removable) {
+    const unique_fd file(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    struct stat held {};
+    if (::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode) || !still_named(directory, name, file.get()) ||
+        !removable(held)) {
+        return false;
+    }
+    return ::unlinkat(directory, name, 0) == 0;
+}
 
 unique_fd open_walk_root(const std::string& path) {
     return unique_fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

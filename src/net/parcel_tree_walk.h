@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 #include "core/unique_fd.h"
 
@@ -19,5 +20,14 @@ namespace tiv {
 using tree_visit = std::function<void(int directory, const std::string& name, const std::string& shown)>;
 void walk_regular_files(unique_fd directory, const std::string& shown, int levels,
                         const std::function<bool(std::string_view)>& wanted, const tree_visit& visit);
+
+// Whether two stats are of one file.
+[[nodiscard]] bool same_file(const struct stat& a, const struct stat& b);
+// Whether `name` in `directory` still names the file open as `fd`, never through a link: a sweep unlinks only
+// after locking, so a file locked that is still there under its name can no longer be taken from its holder.
+[[nodiscard]] bool still_named(int directory, const char* name, int fd);
+// Removes the regular file `name` in `directory` when no transfer holds it (its advisory lock can be had) and
+// `removable` accepts it as it is under that lock; never through a link. Whether it was removed.
+bool remove_unheld_file(int directory, const char* name, const std::function<bool(const struct stat&)>& removable);
 
 } // namespace tiv
