@@ -141,13 +141,13 @@ std::optional<std::string> move_without_replacing(const std::string& temporary, 
     return move_numbered(AT_FDCWD, temporary, AT_FDCWD, directory + "/", name);
 }
 
-std::optional<std::string> move_without_replacing_at(int dir_fd, const std::string& dir_path,
-                                                     const std::string& from_name, const std::string& name) {
-    auto moved = move_numbered(dir_fd, from_name, dir_fd, std::string(), name);
+std::optional<std::string> move_without_replacing_at(int from_dir, const std::string& from_name, int to_dir,
+                                                     const std::string& to_path, const std::string& name) {
+    auto moved = move_numbered(from_dir, from_name, to_dir, std::string(), name);
     if (!moved) {
         return std::nullopt;
     }
-    return dir_path + "/" + *moved;
+    return to_path + "/" + *moved;
 }
 
 } // namespace tiv

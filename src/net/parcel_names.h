@@ -42,11 +42,11 @@ namespace tiv {
 // when the move failed (the temporary file is then left where it was).
 [[nodiscard]] std::optional<std::string> move_without_replacing(const std::string& temporary,
                                                                 const std::string& directory, const std::string& name);
-// The same inside the one directory open as `dir_fd`, from its entry `from_name`, so no path above it is looked up
-// again (a received folder whose parents a peer could not swap for links). `dir_path` only makes the full path
-// returned, for log lines.
-[[nodiscard]] std::optional<std::string> move_without_replacing_at(int dir_fd, const std::string& dir_path,
-                                                                   const std::string& from_name,
+// The same between directories open as `from_dir` and `to_dir` (which may be one), from the entry `from_name`, so no
+// path above them is looked up again (a received folder whose parents a peer could not swap for links). `to_path`
+// only makes the full path returned, for log lines.
+[[nodiscard]] std::optional<std::string> move_without_replacing_at(int from_dir, const std::string& from_name,
+                                                                   int to_dir, const std::string& to_path,
                                                                    const std::string& name);
 
 } // namespace tiv

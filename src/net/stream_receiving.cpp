@@ -24,9 +24,10 @@ namespace tiv {
 namespace {
 // Where one file is written until it is whole, and what becomes of it when it is not.
 struct file_target {
-    unique_fd directory;
+    unique_fd directory; // where it is stored
     std::string directory_path;
-    std::string name; // the name it is stored under
+    unique_fd kept_directory; // the friend's box, where a kept part waits for the next send
+    std::string name;         // the name it is stored under
     temporary_parcel_claim claim;
     std::optional<kept_part> kept;
     std::optional<cryptoapi::sha256_stream> whole; // over the kept bytes and what follows them
@@ -239,9 +240,15 @@ std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& hea
 bool stream_receiver::open_target(const file_frame& header, file_target& target, step& failed) {
     transfer_file& file = m_oTransfer.file;
     std::string why;
-    if (header.resumable && m_bKeepParts && !m_oFolder) {
-        target.kept = kept_part::open(target.directory.get(), target.directory_path,
-                                      kept_part_key(target.name, header.size, header.mtime_ns), why);
+    if (header.resumable && m_bKeepParts) {
+        // In the box, whether the file goes there or into a folder: the next send of a folder makes a new one, and
+        // must find the part all the same. A folder's file is known by the folder's name and its path in it.
+        target.kept_directory.reset(::open(m_strBox.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const std::string known_as = m_oFolder ? m_oAnnounced.name + "/" + header.path : target.name;
+        if (target.kept_directory) {
+            target.kept = kept_part::open(target.kept_directory.get(), m_strBox,
+                                          kept_part_key(known_as, header.size, header.mtime_ns), why);
+        }
     }
     offer_frame offer;
     if (target.kept) {
@@ -371,7 +378,8 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
                 return refuse(header, *refusal, false);
             }
             const auto path =
-                move_without_replacing_at(target.directory.get(), target.directory_path, written, target.name);
+                move_without_replacing_at(target.kept ? target.kept_directory.get() : target.directory.get(), written,
+                                          target.directory.get(), target.directory_path, target.name);
             if (!path) {
                 drop(false);
                 log_activity("%x: R: RENAME FAILURE[%s]", m_oTransfer.log_handle(), header.path.c_str());

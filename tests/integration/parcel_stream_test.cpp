@@ -61,6 +61,22 @@ protected:
 
     [[nodiscard]] static std::string box() { return s_pBob->home() + "/PBoxes/Alice"; }
 
+    // Sends `what` through `relay`, which holds everything back after `limit` bytes, and kills the receiver then.
+    void cut_receiving(counting_proxy& relay, const std::string& what, std::uint64_t limit) {
+        relay.reset(limit);
+        peer_process sending(s_pAlice->home(), {"send", "Bob", what, "--to=127.0.0.1:" + std::to_string(relay.port())},
+                             m_strWork + "/send-cut-" + std::to_string(++m_nSends) + ".out");
+        for (int i = 0; i < 600 && !relay.holding(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_TRUE(relay.holding()) << sending.output();
+        // What the relay let through has reached the receiver's disk before it dies.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        m_pListener->signal(SIGKILL);
+        (void)m_pListener->wait(10000);
+        EXPECT_NE(sending.wait(60000), 0);
+    }
+
     std::unique_ptr<peer_process> m_pListener;
     int m_nPort = 0;
     int m_nListens = 0;
@@ -223,20 +239,8 @@ TEST_F(ParcelStream, ABrokenTransferContinuesWhereItStoppedAndATamperedPartIsSen
     counting_proxy relay(m_nPort);
     ASSERT_NE(relay.port(), 0);
 
-    // Cut at about half: the relay holds the rest back, and the receiver is killed.
     const auto cut = [&] {
-        relay.reset(size / 2);
-        peer_process sending(s_pAlice->home(), {"send", "Bob", video, "--to=127.0.0.1:" + std::to_string(relay.port())},
-                             m_strWork + "/send-cut-" + std::to_string(++m_nSends) + ".out");
-        for (int i = 0; i < 600 && !relay.holding(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ASSERT_TRUE(relay.holding()) << sending.output();
-        // What the relay let through has reached the receiver's disk before it dies.
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        m_pListener->signal(SIGKILL);
-        (void)m_pListener->wait(10000);
-        EXPECT_NE(sending.wait(60000), 0);
+        cut_receiving(relay, video, size / 2);
         ASSERT_FALSE(fs::exists(box() + "/video.mkv"));
         ASSERT_GT(fs::file_size(kept_part_in(box())), size / 3);
     };
@@ -267,6 +271,28 @@ TEST_F(ParcelStream, ABrokenTransferContinuesWhereItStoppedAndATamperedPartIsSen
     EXPECT_EQ(m_strLastSend.find("resumed at byte"), std::string::npos) << m_strLastSend;
     EXPECT_EQ(file_sha256(box() + "/video.mkv"), file_sha256(video));
     EXPECT_NE(m_pListener->output().find("differs from the sender's file"), std::string::npos);
+}
+
+TEST_F(ParcelStream, AFolderCutOffMidwayArrivesWholeAsTheNextFolderWithItsLargeFileResumed) {
+    const std::string album = m_strWork + "/Album";
+    fs::create_directories(album + "/clips");
+    write_random_file(album + "/clips/long.mp4", 40'000'000);
+    write_random_file(album + "/note.txt", 100);
+    listen();
+    counting_proxy relay(m_nPort);
+    ASSERT_NE(relay.port(), 0);
+    cut_receiving(relay, album, 20'000'000);
+    ASSERT_FALSE(kept_part_in(box()).empty()) << "the part is kept in the box, outside the folder";
+
+    listen();
+    relay.reset();
+    ASSERT_EQ(send(album, relay.port()), 0) << m_strLastSend;
+    EXPECT_LT(relay.forwarded(), 30'000'000U);
+    EXPECT_NE(m_strLastSend.find("Album/clips/long.mp4: COMPLETED (resumed at byte"), std::string::npos)
+        << m_strLastSend;
+    EXPECT_EQ(file_sha256(box() + "/Album(2)/clips/long.mp4"), file_sha256(album + "/clips/long.mp4"));
+    EXPECT_EQ(file_sha256(box() + "/Album(2)/note.txt"), file_sha256(album + "/note.txt"));
+    EXPECT_TRUE(kept_part_in(box()).empty());
 }
 
 TEST_F(ParcelStream, AnOlderReceiverGetsFilesAsBeforeAndRefusesAFolderWithTheReason) {

@@ -127,7 +127,7 @@ TEST_F(ReceivedFolder, FilesWrittenInsideAreMovedSweptAndCounted) {
         EXPECT_TRUE(is_temporary_parcel_name(temporary));
         ASSERT_TRUE(file.write_all(text.data(), text.size()));
         ASSERT_TRUE(file.close_file());
-        const auto moved = move_without_replacing_at(directory.get(), shown, temporary, "photo.jpg");
+        const auto moved = move_without_replacing_at(directory.get(), temporary, directory.get(), shown, "photo.jpg");
         ASSERT_TRUE(moved.has_value());
         EXPECT_FALSE(fs::exists(file.path));
         stored.push_back(*moved);
