@@ -73,6 +73,8 @@ private:
 // Keys of one process share one connection per hive file; the location is looked up on every call, so a
 // changed QUORVEL_HOME applies to the next open_root while keys already open stay with their hive.
 // After fork() the child opens its own connection; keys it inherited must not be used (nor closed) there.
+// Hives are locked by open file description (see registry_locks.h): any other descriptor this process opens and
+// closes on a hive file leaves them in place. A hive fails to open (cannot_open_hive) when SQLite cannot lock so.
 [[nodiscard]] status open_root(root which, key& out);
 
 // `subkey` may name several levels separated by '\'; an empty subkey opens the key itself again.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/paths.h"
+#include "platform/registry_locks.h"
 
 namespace tiv::reg {
 
@@ -145,6 +146,10 @@ status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
         }
     }
 
+    // Locks that any close in this process could drop would let another program delete the journal under us.
+    if (!locks::lock_by_open_description()) {
+        return cannot_open_hive;
+    }
     sqlite::connection db;
     bool read_only = false;
     if (const status result = open_database(path, db, read_only); result != success) {
