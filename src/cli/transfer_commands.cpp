@@ -16,6 +16,7 @@
 #include "app/send_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "cli/send_result.h"
 #include "core/outside_text.h"
 
 namespace tiv::cli {
@@ -207,17 +208,8 @@ int run_send(const parsed_args& args, command_io& io) {
 
     bool all_arrived = true;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const transfer_snapshot& transfer = final[i];
-        io.out << escaped_text(files[i]) << ": " << transfer_state_name(transfer.state);
-        if (transfer.failed || transfer.state != COMPLETED) {
-            all_arrived = false;
-            // The reason may quote the receiver's own words.
-            io.out << ": failed, status " << transfer.status << " (" << escaped_text(transfer.status_text) << ")";
-        } else if (transfer.resumed_from > 0) {
-            io.out << " (resumed at byte " << transfer.resumed_from << " of " << transfer.size
-                   << ": the receiver had kept the first " << (transfer.resumed_from * 100 / transfer.size) << "%)";
-        }
-        io.out << '\n';
+        all_arrived = all_arrived && arrived(final[i]);
+        io.out << send_result_line(files[i], final[i]) << '\n';
     }
     return all_arrived ? exit_success : exit_failure;
 }
@@ -245,8 +237,8 @@ std::vector<command> transfer_commands() {
          "transfer broke continues from what the receiver kept of it. A FOLDER is sent with its whole tree,\n"
          "empty directories too, and arrives as a new folder in the friend's parcel box; symbolic links inside it\n"
          "are not followed but listed as skipped. On a terminal a progress line per file is kept up to date; then\n"
-         "one line per file gives its final state and, on failure, the reason. Exits with 0 only when every file\n"
-         "arrived.\n\n"
+         "one line per file reads COMPLETED for a file that arrived, or says that it failed and why (and the state\n"
+         "it stopped in, when that was before the end of its data). Exits with 0 only when every file arrived.\n\n"
          "  --to ADDRESS:PORT   send there instead of the friend's stored address\n"
          "  --verbose           print the activity log lines on stderr\n",
          {{"to", true}, {"verbose", false}},

@@ -7,6 +7,7 @@
 #include "net/parcel_receipt.h"
 #include "net/sending_steps.h"
 #include "net/socket_thread.h"
+#include "net/stream_answers.h"
 #include "net/transfer_state.h"
 
 namespace tiv {
@@ -71,6 +72,7 @@ void parcel_channel::close_connection(bool in_order, int wait_ms) {
     if (m_pLink != nullptr && in_order) {
         in_order = end_stream(*m_pLink, wait_ms);
     }
+    m_pAnswers.reset();
     m_pLink.reset();
     if (m_pSocket != nullptr) {
         std::lock_guard guard(m_oHolderLock);
@@ -98,18 +100,23 @@ bool parcel_channel::announce_folder(socket_thread& transfer) {
     for (const std::string& directory : m_oFolder->directories) {
         append_frame(plain, frame_type::directory, encode_directory(directory));
     }
-    frame_type type{};
-    std::span<const std::uint8_t> payload;
-    parcel_receipt receipt;
-    std::size_t used = 0;
-    if (!m_pLink->send(plain) ||
-        m_pLink->receive(type, payload, receipt_wait_ms(transfer.io_timeout_ms)) != parcel_link::arrival::frame ||
-        type != frame_type::receipt || decode_receipt(payload, receipt, used) != receipt_parse::complete) {
+    if (!m_pLink->send(plain)) {
         refuse_all(status_send, "the receiver did not answer the folder");
         return false;
     }
-    if (!receipt.stored()) {
-        refuse_all(status_refused, receipt_words(receipt));
+    m_pAnswers->item_ended();
+    const stream_answers::answer answer = m_pAnswers->next(receipt_wait_ms(transfer.io_timeout_ms));
+    switch (answer.what) {
+    case stream_answers::kind::stored:
+        break;
+    case stream_answers::kind::refused:
+        refuse_all(status_refused, receipt_words(answer.receipt));
+        return false;
+    case stream_answers::kind::out_of_turn:
+        refuse_all(status_send, out_of_turn_words);
+        return false;
+    default:
+        refuse_all(status_send, "the receiver did not answer the folder");
         return false;
     }
     log_activity("%x: S: FOLDER[%s] accepted", transfer.log_handle(), m_oFolder->name.c_str());
@@ -143,6 +150,7 @@ void parcel_channel::open(socket_thread& transfer) {
     m_pCipher = std::move(transfer.authenticator);
     transfer.authenticator = m_pCipher->clone();
     m_pLink = std::make_unique<parcel_link>(*m_pSocket, *m_pCipher);
+    m_pAnswers = std::make_unique<stream_answers>(*m_pLink);
     m_nState = state::open;
     if (m_oFolder && !announce_folder(transfer)) {
         close_connection(true, receipt_wait_ms(transfer.io_timeout_ms));
@@ -194,15 +202,19 @@ void run_channel_sending(socket_thread& transfer) {
         break;
     case parcel_channel::state::open:
         if (!now.finished) {
-            stream_item_outcome outcome = send_stream_file(transfer, *channel.m_pLink, stream_path_of(transfer, record),
-                                                           transfer.file.mtime_ns, sending_chunk(transfer));
+            stream_item_outcome outcome =
+                send_stream_file(transfer, *channel.m_pLink, *channel.m_pAnswers, stream_path_of(transfer, record),
+                                 transfer.file.mtime_ns, sending_chunk(transfer));
             if (!outcome.link_sound) {
                 channel.close_connection(false, 0);
                 if (transfer.stop_requested() && outcome.status == status_send) {
                     outcome.status = status_stopped;
                 }
-                // A new connection would make the receiver start a second folder: the rest of this one fails.
-                if (channel.m_oFolder) {
+                // A receiver whose answers no longer match the files is not asked again in this send; and a new
+                // connection would make the receiver start a second folder: the rest of this one fails.
+                if (outcome.out_of_turn) {
+                    channel.refuse_all(status_send, out_of_turn_words);
+                } else if (channel.m_oFolder) {
                     channel.refuse_all(status_send, "the connection broke before the whole folder arrived");
                 }
             }

@@ -12,6 +12,7 @@
 #include "crypto/authentycryptor.h"
 #include "net/net_socket.h"
 #include "net/parcel_link.h"
+#include "net/stream_answers.h"
 
 namespace tiv {
 
@@ -71,6 +72,7 @@ private:
     std::unique_ptr<net_socket> m_pSocket;
     std::unique_ptr<authentycryptor> m_pCipher;
     std::unique_ptr<parcel_link> m_pLink;
+    std::unique_ptr<stream_answers> m_pAnswers; // the receiver's answers on m_pLink, matched to the files sent
     int m_nRefusedStatus = 0;
     std::string m_strRefusedWords;
     std::size_t m_nLeft;

@@ -248,8 +248,9 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
     const std::size_t chunk = sending_chunk(transfer);
     if (transfer.authenticator->carries_parcel_stream()) {
         parcel_link link(*transfer.socket, *transfer.authenticator);
+        stream_answers answers(link);
         stream_item_outcome outcome =
-            send_stream_file(transfer, link, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk);
+            send_stream_file(transfer, link, answers, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk);
         const bool in_order = outcome.link_sound && end_stream(link, receipt_wait_ms(transfer.io_timeout_ms));
         if (in_order) {
             (void)transfer.close_connection();

@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "log/activity_log.h"
-#include "net/parcel_receipt.h"
 #include "net/receipt_exchange.h"
 #include "net/socket_thread.h"
+#include "net/stream_answers.h"
 #include "platform/sha256_stream.h"
 
 namespace tiv {
@@ -22,40 +22,26 @@ std::string silent_receiver_words(const socket_thread& transfer, int wait_ms) {
            std::to_string(wait_ms / 1000) + " s";
 }
 
-// The receipt that ends a file: stored, or refused with the receiver's reason.
-stream_item_outcome from_receipt(std::span<const std::uint8_t> payload) {
-    parcel_receipt receipt;
-    std::size_t used = 0;
-    if (decode_receipt(payload, receipt, used) != receipt_parse::complete || used != payload.size()) {
-        return broken_link(status_send, "the receiver's answer was malformed");
-    }
-    if (receipt.stored()) {
+// An answer that ends the file: stored, refused with the receiver's reason, or a connection that can carry no more.
+stream_item_outcome from_answer(const socket_thread& transfer, const stream_answers::answer& answer, int wait_ms) {
+    switch (answer.what) {
+    case stream_answers::kind::stored:
         return {};
-    }
-    return {.status = status_refused, .words = receipt_words(receipt)};
-}
-
-// Waits for the receipt, or (when `offer` is set) for an offer that may come in its place.
-stream_item_outcome await_receipt(socket_thread& transfer, parcel_link& link, std::optional<offer_frame>* offer) {
-    const int wait_ms = receipt_wait_ms(transfer.io_timeout_ms);
-    frame_type type{};
-    std::span<const std::uint8_t> payload;
-    switch (link.receive(type, payload, wait_ms)) {
-    case parcel_link::arrival::frame:
-        break;
-    case parcel_link::arrival::timed_out:
+    case stream_answers::kind::refused:
+        return {.status = status_refused, .words = receipt_words(answer.receipt)};
+    case stream_answers::kind::timed_out:
         return broken_link(status_send, silent_receiver_words(transfer, wait_ms));
-    default:
+    case stream_answers::kind::ended:
         return broken_link(status_send, "the receiver ended the connection before it answered");
+    case stream_answers::kind::out_of_turn: {
+        stream_item_outcome lied = broken_link(status_send, out_of_turn_words);
+        lied.out_of_turn = true;
+        return lied;
     }
-    if (type == frame_type::receipt) {
-        return from_receipt(payload);
-    }
-    if (offer != nullptr && type == frame_type::offer) {
-        *offer = decode_offer(payload);
-        if (*offer) {
-            return {};
-        }
+    case stream_answers::kind::none:
+    case stream_answers::kind::offer:
+    case stream_answers::kind::malformed:
+        break;
     }
     return broken_link(status_send, "the receiver's answer was malformed");
 }
@@ -88,15 +74,21 @@ int receipt_wait_ms(int io_timeout_ms) {
     return std::max(io_timeout_ms, 1000) * finishing_quiet_periods;
 }
 
-stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, const std::string& path,
-                                     std::int64_t mtime_ns, std::size_t chunk) {
+stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
+                                     const std::string& path, std::int64_t mtime_ns, std::size_t chunk) {
     transfer_file& file = transfer.file;
+    const int wait_ms = receipt_wait_ms(transfer.io_timeout_ms);
+    // Nothing is owed before the file goes out: whatever already came is an answer too many for an earlier one.
+    if (const stream_answers::answer early = answers.next(0); early.what != stream_answers::kind::none) {
+        return from_answer(transfer, early, wait_ms);
+    }
     const file_frame header{
         .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
     transfer.set_state(SENDING_FILE_RECORD);
     std::vector<std::uint8_t> plain;
     plain.reserve(chunk + 2 * frame_header_size + 64);
     append_frame(plain, frame_type::file, encode_file(header));
+    answers.file_started(header.resumable);
 
     std::optional<cryptoapi::sha256_stream> whole;
     std::uint64_t from = 0;
@@ -105,16 +97,16 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
             return broken_link(status_send);
         }
         plain.clear();
-        std::optional<offer_frame> offer;
-        stream_item_outcome answer = await_receipt(transfer, link, &offer);
-        if (!offer) {
-            return answer; // refused before any data, or a broken link
+        const stream_answers::answer answer = answers.next(wait_ms);
+        if (answer.what != stream_answers::kind::offer) {
+            return from_answer(transfer, answer, wait_ms); // refused before any data, or a broken link
         }
-        if (offer->kept > 0 && offer->kept <= file.size) {
+        const offer_frame& offer = answer.offer;
+        if (offer.kept > 0 && offer.kept <= file.size) {
             std::vector<std::uint8_t> buffer(chunk);
             cryptoapi::sha256_stream hash;
-            if (same_prefix(file, offer->kept, offer->hash, hash, buffer)) {
-                from = offer->kept;
+            if (same_prefix(file, offer.kept, offer.hash, hash, buffer)) {
+                from = offer.kept;
                 whole.emplace(std::move(hash));
                 log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", transfer.log_handle(), path.c_str(),
                              static_cast<unsigned long long>(from), static_cast<unsigned long long>(file.size));
@@ -138,20 +130,16 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
             break;
         }
         // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
-        frame_type type{};
-        std::span<const std::uint8_t> payload;
-        const parcel_link::arrival early = link.receive(type, payload, 0);
-        if (early == parcel_link::arrival::frame) {
-            if (type != frame_type::receipt) {
-                return broken_link(status_send, "the receiver's answer was malformed");
-            }
-            stream_item_outcome refused = from_receipt(payload);
+        const stream_answers::answer early = answers.next(0);
+        if (early.what == stream_answers::kind::refused) {
             append_frame(plain, frame_type::file_end, encode_file_end({}));
-            refused.link_sound = refused.link_sound && link.send(plain);
+            answers.item_ended();
+            stream_item_outcome refused = from_answer(transfer, early, wait_ms);
+            refused.link_sound = link.send(plain);
             return refused;
         }
-        if (early != parcel_link::arrival::nothing) {
-            return broken_link(status_send, "the receiver ended the connection");
+        if (early.what != stream_answers::kind::none) {
+            return from_answer(transfer, early, wait_ms);
         }
         const std::size_t at = plain.size();
         plain.resize(at + frame_header_size + chunk);
@@ -187,8 +175,9 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
     if (!link.send(plain)) {
         return broken_link(status_send);
     }
+    answers.item_ended();
     transfer.set_state(SHUTTING_DOWN);
-    stream_item_outcome outcome = await_receipt(transfer, link, nullptr);
+    stream_item_outcome outcome = from_answer(transfer, answers.next(wait_ms), wait_ms);
     outcome.resumed_from = from;
     if (!complete && outcome.link_sound) {
         // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.

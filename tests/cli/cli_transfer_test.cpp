@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "cli/send_result.h"
+#include "net/transfer_state.h"
 #include "support/cli_runner.h"
 #include "support/temp_home.h"
 
@@ -29,6 +31,18 @@ TEST_F(CliTransfers, ResultLinesEscapeWhatATerminalWouldAct) {
         << sent.out;
     EXPECT_EQ(sent.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(sent.out.find("\u202e"), std::string::npos);
+}
+
+// A file that failed at the end of its data is left in COMPLETED too; its line must not read as a success.
+TEST(SendResultLine, OnlyAFileThatArrivedReadsCompleted) {
+    transfer_snapshot ended;
+    ended.finished = true;
+    ended.state = COMPLETED;
+    EXPECT_EQ(cli::send_result_line("a.txt", ended), "a.txt: COMPLETED");
+    ended.failed = true;
+    ended.status = status_send;
+    ended.status_text = "the receiver answered out of turn";
+    EXPECT_EQ(cli::send_result_line("a.txt", ended), "a.txt: failed, status 5 (the receiver answered out of turn)");
 }
 
 } // namespace

@@ -1,0 +1,154 @@
+#include <arpa/inet.h>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include "crypto/negotiating_authentycryptor.h"
+#include "crypto/session_key_types.h"
+#include "net/parcel_link.h"
+#include "net/parcel_receipt.h"
+#include "net/socket_link.h"
+#include "net/stream_sending.h"
+#include "peer_pair.h"
+#include "peer_process.h"
+#include "support/test_identity.h"
+
+namespace tiv::test {
+namespace {
+
+using frames = std::vector<std::pair<frame_type, std::vector<std::uint8_t>>>;
+
+// Plays a receiver that lies about what it stored: it authenticates as Bob, then answers by hand.
+class lying_receiver {
+public:
+    explicit lying_receiver(test_identity& bob)
+        : m_oCipher(bob.provider(), bob.settings(), negotiating_authentycryptor::version::with_stream) {
+        net_address local{};
+        EXPECT_TRUE(resolve_address("127.0.0.1", 0, local) && open_tcp_socket(m_oListener) &&
+                    bind_socket(m_oListener, local) == bind_succeeded && listen_socket(m_oListener));
+    }
+    ~lying_receiver() { close_socket(m_oListener); }
+
+    [[nodiscard]] int port() const { return ntohs(m_oListener.address.sockaddr.sin_port); }
+
+    bool accept() {
+        pollfd waiting{m_oListener.handle, POLLIN, 0};
+        m_pConnection = ::poll(&waiting, 1, 20000) == 1 ? accept_connection(m_oListener, nullptr) : nullptr;
+        if (m_pConnection == nullptr) {
+            return false;
+        }
+        socket_link link(*m_pConnection);
+        friend_profile sender;
+        m_pLink = std::make_unique<parcel_link>(*m_pConnection, m_oCipher);
+        return m_oCipher.AuthenticateAsReceiver(link, sender) && m_oCipher.carries_parcel_stream();
+    }
+
+    // Reads up to a frame of type `until`, or until `enough` bytes of data came; false when the stream ended first.
+    bool read_to(frame_type until, std::uint64_t enough = UINT64_MAX) {
+        for (std::uint64_t data = 0; data < enough;) {
+            frame_type type{};
+            std::span<const std::uint8_t> payload;
+            if (m_pLink->receive(type, payload, 20000) != parcel_link::arrival::frame) {
+                return false;
+            }
+            if (type == until) {
+                return true;
+            }
+            data += type == frame_type::data ? payload.size() : 0;
+        }
+        return true;
+    }
+
+    // The answers go out together, as one piece of the stream.
+    bool answer(const frames& answers) {
+        std::vector<std::uint8_t> plain;
+        for (const auto& [type, payload] : answers) {
+            append_frame(plain, type, payload);
+        }
+        return m_pLink->send(plain);
+    }
+
+    // Once the sender has ended the connection this end closes too, as the sender waits for it to.
+    void hang_up() {
+        while (read_to(frame_type::end)) {
+        }
+        m_pLink.reset();
+        close_socket(*m_pConnection);
+    }
+
+private:
+    net_socket m_oListener;
+    negotiating_authentycryptor m_oCipher;
+    std::unique_ptr<net_socket> m_pConnection;
+    std::unique_ptr<parcel_link> m_pLink;
+};
+
+const frames stored{{frame_type::receipt, stored_receipt().encode()}};
+
+class LyingReceiver : public peer_pair_test {
+protected:
+    void SetUp() override {
+        peer_pair_test::SetUp();
+        for (auto [person, other] : {std::pair{s_pAlice, s_pBob}, std::pair{s_pBob, s_pAlice}}) {
+            friend_profile profile = other->as_friend(all_session_key_types, true);
+            profile.receipt_enabled = 1;
+            (void)delete_profile(person->settings(), profile.name);
+            ASSERT_TRUE(save_profile(person->settings(), profile));
+        }
+    }
+
+    // Alice sends files of these names and sizes to a receiver that answers as `lie` does. The send must fail, and
+    // every file with the reason.
+    template <typename Lie>
+    void expect_out_of_turn(const std::vector<std::pair<std::string, std::size_t>>& files, Lie lie) {
+        lying_receiver bob(*s_pBob);
+        std::vector<std::string> arguments{"send", "Bob", "--to=127.0.0.1:" + std::to_string(bob.port())};
+        for (const auto& [name, size] : files) {
+            arguments.push_back(m_strWork + "/" + name);
+            write_random_file(arguments.back(), size);
+        }
+        peer_process sending(s_pAlice->home(), arguments, m_strWork + "/send-" + files.front().first + ".out");
+        ASSERT_TRUE(bob.accept()) << sending.output();
+        lie(bob);
+        bob.hang_up();
+        EXPECT_EQ(sending.wait(60000), 1);
+        m_strSent = sending.output();
+        for (const auto& file : files) {
+            const std::size_t line = m_strSent.find(m_strWork + "/" + file.first + ":");
+            ASSERT_NE(line, std::string::npos) << m_strSent;
+            const std::string said = m_strSent.substr(line, m_strSent.find('\n', line) - line);
+            EXPECT_NE(said.find(": failed, status 5 (the receiver answered out of turn)"), std::string::npos) << said;
+            EXPECT_EQ(said.find("COMPLETED"), std::string::npos) << said;
+        }
+    }
+
+    std::string m_strSent;
+};
+
+TEST_F(LyingReceiver, AnAnswerOutOfTurnFailsTheSendAndNoFileTakesAnotherOnesVerdict) {
+    // "Stored" where the offer of a kept part belongs, before a byte of the file.
+    expect_out_of_turn({{"offered", resume_threshold}}, [](lying_receiver& bob) {
+        ASSERT_TRUE(bob.read_to(frame_type::file));
+        ASSERT_TRUE(bob.answer(stored));
+    });
+    // "Stored" while the file is still under way: larger than what the connection's buffers hold, so it still is.
+    expect_out_of_turn({{"midway", 50 << 20}}, [](lying_receiver& bob) {
+        ASSERT_TRUE(bob.read_to(frame_type::file));
+        ASSERT_TRUE(bob.answer({{frame_type::offer, encode_offer({})}}));
+        ASSERT_TRUE(bob.read_to(frame_type::file_end, 200'000));
+        ASSERT_TRUE(bob.answer(stored));
+    });
+    // One answer too many for the first file, then a refusal and a receipt that would each be the next file's.
+    const frames refused{{frame_type::receipt, refusal_receipt(receipt_reason::disk_full, 6, "full disk").encode()}};
+    expect_out_of_turn({{"first", 100}, {"second", 200}, {"third", 300}}, [&](lying_receiver& bob) {
+        for (const frames& answers : {frames{stored[0], stored[0]}, refused, stored}) {
+            if (!bob.read_to(frame_type::file_end) || !bob.answer(answers)) {
+                return;
+            }
+        }
+    });
+    EXPECT_EQ(m_strSent.find("full disk"), std::string::npos) << m_strSent;
+}
+
+} // namespace
+} // namespace tiv::test
