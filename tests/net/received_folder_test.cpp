@@ -178,11 +178,6 @@ TEST_F(ReceivedFolder, TakenBackToNothingButWhatWasStoredInIt) {
     EXPECT_FALSE(fs::exists(box + "/E_x/dir"));
     EXPECT_FALSE(fs::exists(box + "/E_x/stored/deep"));
     EXPECT_TRUE(fs::exists(box + "/E_x/stored/file.txt"));
-
-    auto empty = received_folder::create(box, "Empty", why);
-    ASSERT_TRUE(empty.has_value()) << why;
-    EXPECT_TRUE(empty->remove_directories().empty());
-    EXPECT_FALSE(fs::exists(box + "/Empty"));
 }
 
 } // namespace
