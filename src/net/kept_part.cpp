@@ -223,7 +223,7 @@ std::vector<std::string> trim_kept_parts(int box_fd, const std::string& box_path
     std::size_t staying = 1; // the part just kept
     for (const listed& part : others) {
         const bool room = staying < max_kept_parts;
-        // Judged again under the lock: a transfer may have written to the part since it was listed.
+        // The size is judged under the lock: a transfer may have written to the part since it was listed.
         const bool gone = remove_unheld_file(box_fd, part.name.c_str(), [&](const struct stat& held) {
             return !room || static_cast<std::uint64_t>(held.st_size) > largest;
         });
