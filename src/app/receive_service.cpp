@@ -7,7 +7,7 @@
 
 #include "app/identity_service.h"
 #include "app/receiver_readiness.h"
-#include "net/kept_part.h"
+#include "net/kept_part_sweep.h"
 #include "net/parcel_temporaries.h"
 
 namespace tiv::app {
@@ -53,9 +53,10 @@ status receiver::start(const listen_config& config) {
     }
     // What a crashed receiver of any listener left behind; a transfer still running elsewhere holds its file.
     (void)remove_stale_temporaries(config.parcel_root);
-    // A part that waited its days for the same file in vain; none is kept at all when the user wants no resume.
-    (void)remove_expired_kept_parts(config.parcel_root,
-                                    std::chrono::seconds(std::int64_t{config.kept_part_days} * 86400));
+    // A part that waited its days for the same file in vain, now and every hour while listening; none is kept at all
+    // when the user wants no resume.
+    m_pKeptSweep = std::make_unique<kept_part_sweep>(config.parcel_root,
+                                                     std::chrono::seconds(std::int64_t{config.kept_part_days} * 86400));
     const auto port = static_cast<std::uint16_t>(config.port);
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
     m_pListener = std::make_unique<incoming_connection_handler>(
@@ -64,6 +65,7 @@ status receiver::start(const listen_config& config) {
         m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{});
     m_pListener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pListener->listening()) {
+        m_pKeptSweep.reset();
         const int error = m_pListener->last_error();
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +
                                     ": " + std::strerror(error) + "."};
@@ -72,6 +74,7 @@ status receiver::start(const listen_config& config) {
 }
 
 void receiver::stop() {
+    m_pKeptSweep.reset();
     if (m_pListener == nullptr) {
         return;
     }

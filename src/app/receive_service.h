@@ -9,6 +9,7 @@
 #include "app/status.h"
 #include "crypto/authentycryptor.h"
 #include "net/incoming_connection_handler.h"
+#include "net/kept_part_sweep.h"
 #include "net/net_address.h"
 #include "settings/qvl_settings_data.h"
 
@@ -38,9 +39,10 @@ public:
 
     // Stops any listener first (its transfers are stopped and their temporary files removed), makes sure of the
     // parcel box root (prepare_parcel_root), removes the temporary files that crashed receivers left in it and
-    // the kept parts of broken transfers older than `kept_part_days`, then listens as `config` says. A root that cannot
-    // take parcels is refused before anything listens; in_use when another listener holds the address and port,
-    // unreachable when the address does not resolve; the text says where and why, as a window shows it.
+    // the kept parts of broken transfers older than `kept_part_days` (again every hour while listening), then listens
+    // as `config` says. A root that cannot take parcels is refused before anything listens; in_use when another
+    // listener holds the address and port, unreachable when the address does not resolve; the text says where and
+    // why, as a window shows it.
     [[nodiscard]] status start(const listen_config& config);
     // start() with a new configuration; a window calls it after the options or the parcel box root changed.
     [[nodiscard]] status restart(const listen_config& config) { return start(config); }
@@ -71,6 +73,7 @@ private:
     listen_config m_oConfig;
     net_address m_oAddress{};
     std::unique_ptr<incoming_connection_handler> m_pListener;
+    std::unique_ptr<kept_part_sweep> m_pKeptSweep; // from start to stop, listening or not
 };
 
 } // namespace tiv::app

@@ -197,6 +197,48 @@ bool kept_part::remove() {
     return still_named() && ::unlinkat(m_oDirectory.get(), m_strName.c_str(), 0) == 0;
 }
 
+std::vector<std::string> trim_kept_parts(int box_fd, const std::string& box_path, std::string_view current,
+                                         std::uint64_t largest) {
+    struct listed {
+        std::string name;
+        struct stat info;
+    };
+    std::vector<listed> others;
+    // A description of its own, so the listing never moves the caller's.
+    walk_regular_files(unique_fd(::openat(box_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), box_path, 0,
+                       is_kept_part_name, [&](int directory, const std::string& name, const std::string&) {
+                           struct stat info {};
+                           if (name != current && ::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                               others.push_back({name, info});
+                           }
+                       });
+    std::sort(others.begin(), others.end(), [](const listed& a, const listed& b) {
+        const auto& x = a.info.st_mtim;
+        const auto& y = b.info.st_mtim;
+        return x.tv_sec != y.tv_sec     ? x.tv_sec > y.tv_sec
+               : x.tv_nsec != y.tv_nsec ? x.tv_nsec > y.tv_nsec
+                                        : a.name < b.name;
+    });
+    std::vector<std::string> removed;
+    std::size_t staying = 1; // the part just kept
+    for (const listed& part : others) {
+        const bool room = staying < max_kept_parts;
+        // The size is judged under the lock: a transfer may have written to the part since it was listed.
+        const bool gone = remove_unheld_file(box_fd, part.name.c_str(), [&](const struct stat& held) {
+            return !room || static_cast<std::uint64_t>(held.st_size) > largest;
+        });
+        if (gone) {
+            const std::string path = without_trailing_separator(box_path) + "/" + part.name;
+            log_activity("Removed the kept part %s: older than the %zu a friend may have, or over their largest file",
+                         path.c_str(), max_kept_parts);
+            removed.push_back(path);
+        } else {
+            ++staying;
+        }
+    }
+    return removed;
+}
+
 std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age) {
     std::vector<std::string> removed;
     walk_regular_files(open_walk_root(parcel_root), without_trailing_separator(parcel_root),

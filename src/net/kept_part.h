@@ -65,6 +65,18 @@ private:
     std::string m_strPath;
 };
 
+// The smallest file whose broken transfer leaves a kept part: anything less is sent again whole at little cost, and a
+// part of it would take a place among the few a friend may have kept.
+inline constexpr std::uint64_t min_kept_file_size = 1024 * 1024;
+// Kept parts a friend's box holds at most; keeping another lets go of the one written longest ago.
+inline constexpr std::size_t max_kept_parts = 8;
+
+// Makes room for the part named `current`, just kept in the friend's box `box_fd` (shown as `box_path`): removes
+// the parts there that no transfer holds and that are larger than `largest` bytes, or beyond the max_kept_parts most
+// recently written (`current` counted among them, whatever its time). Each one removed is logged. The paths removed.
+std::vector<std::string> trim_kept_parts(int box_fd, const std::string& box_path, std::string_view current,
+                                         std::uint64_t largest);
+
 // Removes kept parts that are older than `max_age` (since last written) and that no transfer holds, from the
 // parcel box root, each friend's parcel box below it and the folders below those, never through a symbolic link
 // and never deeper than 32 levels. Nothing but a regular file of the kept part's exact shape is touched; each one

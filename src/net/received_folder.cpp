@@ -2,12 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <utility>
 
 #include "core/outside_text.h"
 #include "net/parcel_names.h"
+#include "net/parcel_tree_walk.h"
 #include "net/transfer_file.h"
 
 namespace tiv {
@@ -29,6 +32,38 @@ std::string open_failure(int parent, const std::string& name, int error) {
         }
     }
     return std::string("cannot be opened: ") + std::strerror(error);
+}
+
+// Removes the directories below `directory`, deepest first, each once empty; what is not a directory stays and is
+// added to `stayed` as `shown`/name. Read whole before anything is removed, so the listing never skips a name.
+void remove_directories_below(unique_fd directory, const std::string& shown, std::size_t levels,
+                              std::vector<std::string>& stayed) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(directory ? ::fdopendir(directory.get()) : nullptr, ::closedir);
+    if (listing == nullptr) {
+        return;
+    }
+    (void)directory.release();
+    const int fd = ::dirfd(listing.get());
+    std::vector<std::string> directories;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        struct stat info {};
+        if (name == "." || name == "..") {
+            continue;
+        }
+        if (::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode) && levels > 0) {
+            directories.push_back(name);
+        } else {
+            stayed.push_back(shown + "/" + name);
+        }
+    }
+    for (const std::string& name : directories) {
+        remove_directories_below(unique_fd(::openat(fd, name.c_str(), directory_flags)), shown + "/" + name, levels - 1,
+                                 stayed);
+        if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != EEXIST) {
+            stayed.push_back(shown + "/" + name);
+        }
+    }
 }
 
 std::optional<std::string> component_refusal(std::string_view component) {
@@ -91,8 +126,9 @@ std::optional<std::vector<std::string>> parcel_path_components(std::string_view 
     }
 }
 
-received_folder::received_folder(unique_fd directory, std::string path, std::string name)
-    : m_oDirectory(std::move(directory)), m_strPath(std::move(path)), m_strName(std::move(name)) {}
+received_folder::received_folder(unique_fd box, unique_fd directory, std::string path, std::string name)
+    : m_oBox(std::move(box)), m_oDirectory(std::move(directory)), m_strPath(std::move(path)),
+      m_strName(std::move(name)) {}
 
 std::optional<received_folder> received_folder::create(const std::string& box_path, const std::string& name,
                                                        std::string& why) {
@@ -100,7 +136,7 @@ std::optional<received_folder> received_folder::create(const std::string& box_pa
         why = "the folder name " + *refusal;
         return std::nullopt;
     }
-    const unique_fd box(::open(box_path.c_str(), directory_flags));
+    unique_fd box(::open(box_path.c_str(), directory_flags));
     if (!box) {
         const int error = errno;
         why = "cannot open the parcel box " + box_path + ": " + std::strerror(error);
@@ -125,7 +161,7 @@ std::optional<received_folder> received_folder::create(const std::string& box_pa
             return std::nullopt;
         }
         std::string path = shown_box + "/" + candidate;
-        return received_folder(std::move(folder), std::move(path), std::move(candidate));
+        return received_folder(std::move(box), std::move(folder), std::move(path), std::move(candidate));
     }
     why = "every numbered name for the folder " + shown_box + "/" + name + " is taken";
     return std::nullopt;
@@ -164,6 +200,20 @@ unique_fd received_folder::directory(std::span<const std::string> components, st
         level = std::move(next);
     }
     return level;
+}
+
+std::vector<std::string> received_folder::remove_directories() {
+    std::vector<std::string> stayed;
+    remove_directories_below(unique_fd(::openat(m_oDirectory.get(), ".", directory_flags)), m_strName, max_folder_depth,
+                             stayed);
+    // Only the very directory made: one put under its name since is somebody else's.
+    struct stat ours {};
+    struct stat named {};
+    if (::fstat(m_oDirectory.get(), &ours) == 0 &&
+        ::fstatat(m_oBox.get(), m_strName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(ours, named)) {
+        (void)::unlinkat(m_oBox.get(), m_strName.c_str(), AT_REMOVEDIR);
+    }
+    return stayed;
 }
 
 } // namespace tiv

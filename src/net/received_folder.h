@@ -43,14 +43,20 @@ public:
     // Invalid, with `why`, when a level is a link, not a directory, not a plain name or cannot be made or opened.
     [[nodiscard]] unique_fd directory(std::span<const std::string> components, std::string& why);
 
+    // Takes back a refused folder: removes it and every directory below it, deepest first, each only once empty, so
+    // whatever else is in it stays: the paths of those, relative to the box. Nothing but this folder, made by us,
+    // is removed, and never through a link.
+    [[nodiscard]] std::vector<std::string> remove_directories();
+
     // box_path + "/" + the chosen name.
     [[nodiscard]] const std::string& path() const { return m_strPath; }
     // The chosen name, numbered when the one sent was taken.
     [[nodiscard]] const std::string& name() const { return m_strName; }
 
 private:
-    received_folder(unique_fd directory, std::string path, std::string name);
+    received_folder(unique_fd box, unique_fd directory, std::string path, std::string name);
 
+    unique_fd m_oBox; // where the folder was made, to take it back from
     unique_fd m_oDirectory;
     std::string m_strPath;
     std::string m_strName;

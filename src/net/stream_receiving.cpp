@@ -184,6 +184,15 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
             refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "a directory is refused: " + why);
         }
     }
+    if (refusal && m_oFolder) {
+        // Half a tree of empty directories is no parcel; only what something was stored in stays, and is named.
+        std::string stayed;
+        for (const std::string& path : m_oFolder->remove_directories()) {
+            stayed += (stayed.empty() ? "; left in the box: " : ", ") + path;
+        }
+        refusal->text += stayed;
+        m_oFolder.reset();
+    }
     if (refusal) {
         log_activity("R::Parcel refused [%s][%s/]: %s", sender.name, frame->name.c_str(), refusal->text.c_str());
         m_oFolderRefusal = refusal;
@@ -240,7 +249,8 @@ std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& hea
 bool stream_receiver::open_target(const file_frame& header, file_target& target, step& failed) {
     transfer_file& file = m_oTransfer.file;
     std::string why;
-    if (header.resumable && m_bKeepParts) {
+    // The sender only asks; whether a part is worth keeping is ours to say.
+    if (header.resumable && m_bKeepParts && header.size >= min_kept_file_size) {
         // In the box, whether the file goes there or into a folder: the next send of a folder makes a new one, and
         // must find the part all the same. A folder's file is known by the folder's name and its path in it.
         target.kept_directory.reset(::open(m_strBox.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -250,6 +260,14 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
                                           kept_part_key(known_as, header.size, header.mtime_ns), why);
         }
     }
+    // A part made for this file and given up before a byte went into it would only wait its days for nothing.
+    const auto give_up = [&](step outcome) {
+        if (target.kept && target.kept->length() == 0) {
+            (void)target.kept->remove();
+        }
+        failed = outcome;
+        return false;
+    };
     offer_frame offer;
     if (target.kept) {
         if (target.kept->length() > header.size) {
@@ -270,13 +288,11 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
         std::span<const std::uint8_t> payload;
         if (!m_oLink.send_frame(frame_type::offer, encode_offer(offer)) ||
             m_oLink.receive(type, payload, wait_ms()) != parcel_link::arrival::frame) {
-            failed = step::broken;
-            return false;
+            return give_up(step::broken);
         }
         const std::optional<std::uint64_t> from = type == frame_type::resume ? decode_resume(payload) : std::nullopt;
         if (!from || (*from != 0 && *from != offer.kept)) {
-            failed = protocol_error("a resume at a place that was not offered");
-            return false;
+            return give_up(protocol_error("a resume at a place that was not offered"));
         }
         target.resumed_from = *from;
     }
@@ -302,9 +318,9 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
             return true;
         }
         if (target.resumed_from != 0) {
-            failed = step::broken;
-            return false;
+            return give_up(step::broken);
         }
+        (void)target.kept->remove();
         target.kept.reset();
     }
     if (!target.claim.create_in(target.directory.get(), target.directory_path, file)) {
@@ -321,16 +337,26 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
     m_oTransfer.set_bytes_done(stored);
     m_oTransfer.set_state(RUNNING);
     const std::string written = target.written_name(file);
-    // What is left when the data ends early: a kept part stays for the next send, a temporary goes.
-    const auto drop = [&](bool keep) {
+    // What is left when the data ends early: a temporary goes. A kept part stays for the next send only when the
+    // transfer was cut off (`cut`) with something in it; a sender that ends the file itself, or breaks the stream's
+    // rules, has nothing to come back for.
+    const auto drop = [&](bool cut) {
         (void)file.close_file();
-        if (target.kept) {
-            if (!keep) {
-                (void)target.kept->remove();
-            }
-        } else {
+        if (!target.kept) {
             ::unlinkat(target.directory.get(), written.c_str(), 0);
+            return;
         }
+        const std::uint64_t kept = target.kept->length();
+        if (!cut || kept == 0) {
+            (void)target.kept->remove();
+            return;
+        }
+        const std::uint32_t largest = m_oTransfer.profile.max_file_size;
+        (void)trim_kept_parts(target.kept_directory.get(), m_strBox, target.kept->name(),
+                              largest == unlimited ? UINT64_MAX : largest);
+        log_activity("%x: R: KEPT[%s]: %llu of %llu bytes, for the next send", m_oTransfer.log_handle(),
+                     target.kept->path().c_str(), static_cast<unsigned long long>(kept),
+                     static_cast<unsigned long long>(header.size));
     };
     for (;;) {
         if (m_oTransfer.stop_requested()) {
@@ -342,18 +368,13 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
         std::span<const std::uint8_t> payload;
         if (m_oLink.receive(type, payload, wait_ms()) != parcel_link::arrival::frame) {
             drop(true);
-            if (target.kept) {
-                log_activity("%x: R: KEPT[%s]: %llu of %llu bytes, for the next send", m_oTransfer.log_handle(),
-                             target.kept->path().c_str(), static_cast<unsigned long long>(file.size),
-                             static_cast<unsigned long long>(header.size));
-            }
             m_nLastStatus = status_receive;
             return step::broken;
         }
         if (type == frame_type::file_end) {
             const std::optional<file_end_frame> end = decode_file_end(payload);
             if (!end) {
-                drop(true);
+                drop(false);
                 return protocol_error("a malformed end of file");
             }
             const bool closed = file.close_file();
@@ -374,7 +395,7 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
                 refusal = write_failure_receipt(close_error, stored);
             }
             if (refusal) {
-                drop(!end->complete);
+                drop(false);
                 return refuse(header, *refusal, false);
             }
             const auto path =
@@ -390,7 +411,7 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
             return answer(stored_receipt()) ? step::next : step::broken;
         }
         if (type != frame_type::data) {
-            drop(true);
+            drop(false);
             return protocol_error("a record out of place inside a file's data");
         }
         stored += payload.size();

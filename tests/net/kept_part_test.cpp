@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "net/kept_part.h"
+#include "net/kept_part_sweep.h"
 #include "net/parcel_names.h"
 #include "platform/sha256_stream.h"
 #include "support/temp_home.h"
@@ -157,6 +158,23 @@ TEST_F(KeptPart, SweepRemovesOnlyExpiredUnheldPartsOfTheExactShapeAtAnyFolderDep
     const std::string held_path = held->path();
     held.reset();
     EXPECT_EQ(remove_expired_kept_parts(root, week), std::vector<std::string>{held_path});
+}
+
+TEST_F(KeptPart, SweepRunsAgainWhileListeningAndEndsWithoutWaitingOutItsInterval) {
+    const std::string root = m_oHome.path() + "/boxes";
+    std::filesystem::create_directories(root + "/Alice");
+    {
+        // An hour to its next sweep; a stop that did not wake it would hang here.
+        const kept_part_sweep hourly(root, std::chrono::days(1));
+    }
+    const kept_part_sweep sweep(root, std::chrono::days(1), std::chrono::milliseconds(10));
+    const std::string old_part = root + "/Alice/" + kept_part_name(key_of("old.bin"));
+    const std::string young_part = root + "/Alice/" + kept_part_name(key_of("young.bin"));
+    write_text(young_part, "young");
+    write_text(old_part, "old");
+    age_by_days(old_part, 2);
+    EXPECT_TRUE(test::wait_for([&] { return !std::filesystem::exists(old_part); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(std::filesystem::exists(young_part));
 }
 
 } // namespace

@@ -164,5 +164,21 @@ TEST_F(ReceivedFolder, FilesWrittenInsideAreMovedSweptAndCounted) {
     EXPECT_TRUE(fs::exists(shown + "/" + kept));
 }
 
+TEST_F(ReceivedFolder, TakenBackToNothingButWhatWasStoredInIt) {
+    const std::string box = m_oHome.path() + "/Alice";
+    fs::create_directories(box);
+    std::string why;
+    auto folder = received_folder::create(box, "E_x", why);
+    ASSERT_TRUE(folder.has_value()) << why;
+    for (const std::vector<std::string>& made : {std::vector<std::string>{"dir", "sub"}, {"stored", "deep"}}) {
+        ASSERT_TRUE(folder->directory(made, why)) << why;
+    }
+    write_text(folder->path() + "/stored/file.txt", "x");
+    EXPECT_EQ(folder->remove_directories(), std::vector<std::string>{"E_x/stored/file.txt"});
+    EXPECT_FALSE(fs::exists(box + "/E_x/dir"));
+    EXPECT_FALSE(fs::exists(box + "/E_x/stored/deep"));
+    EXPECT_TRUE(fs::exists(box + "/E_x/stored/file.txt"));
+}
+
 } // namespace
 } // namespace tiv
