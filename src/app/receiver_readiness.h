@@ -11,8 +11,11 @@
 // what happened; so a start refuses instead and says which path is at fault and why.
 namespace tiv::app {
 
-// The parcel box root as a directory this user can create files in. A missing root is made first, as every
-// start does; io_failure when it cannot be made, is no directory or refuses a new file.
+// The parcel box root as a private directory of this user that takes new files. A missing root is made first, as
+// every start does, and one of ours that others may enter is brought back to 0700. invalid when it belongs to
+// another user, also through a symbolic link (whoever owns it could plant a friend's box in it before the first
+// parcel, which the receiver refuses: that friend would be locked out); io_failure when it cannot be made, is no
+// directory or refuses a new file.
 [[nodiscard]] status prepare_parcel_root(const std::string& root);
 
 // The key pairs that authenticate every sender: keys_unavailable naming the key file and what is wrong with it
