@@ -141,34 +141,24 @@ TEST_F(ProgramSpine, ARootOfAnotherUserIsRefusedWhenSetAndWhenListeningStarts) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "giving a directory to another user needs root (these tests run as root in CI)";
     }
-    qvl_settings_data settings;
-    ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
-    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 0));
-    const std::string own = m_oHome.path() + "/own";
     const std::string foreign = m_oHome.path() + "/foreign";
     const std::string link = m_oHome.path() + "/link";
     ASSERT_TRUE(std::filesystem::create_directory(foreign));
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     std::filesystem::create_directory_symlink(foreign, link);
-    ASSERT_TRUE(write_text_setting(settings.user_key(), names::parcel_box_directory_root, own));
+    qvl_settings_data settings;
+    ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
     program_spine spine(settings, m_oProvider);
     spine.start();
-    ASSERT_TRUE(spine.listen_status()) << spine.listen_status().text();
-
-    const std::string belongs = "the parcel box root " + foreign + " belongs to another user (uid 65534).";
-    const std::string links =
-        "the parcel box root " + link + " is a symbolic link to a directory of another user " + "(uid 65534).";
-    for (const auto& [root, reason] : {std::pair{foreign, belongs}, std::pair{link, links}}) {
-        const app::user_settings_outcome set = app::apply_user_settings(spine, {"Bob", root});
-        EXPECT_EQ(set.root.text(), reason);
-        EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), own) << "never written";
-        EXPECT_EQ(spine.incoming().config().parcel_root, own);
-
-        ASSERT_TRUE(write_text_setting(settings.user_key(), names::parcel_box_directory_root, root));
-        program_spine listening(settings, m_oProvider);
-        listening.start();
-        EXPECT_EQ(listening.listen_status().text(), reason);
-        ASSERT_TRUE(write_text_setting(settings.user_key(), names::parcel_box_directory_root, own));
+    const auto kept = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
+    for (const auto& [root, why] :
+         {std::pair{foreign, " belongs to another user (uid 65534)."},
+          std::pair{link, " is a symbolic link to a directory of another user (uid 65534)."}}) {
+        EXPECT_EQ(app::apply_user_settings(spine, {"Bob", root}).root.text(), "the parcel box root " + root + why);
+        EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), kept) << "never written";
+        app::listen_config config = spine.intended_config();
+        config.parcel_root = root;
+        EXPECT_EQ(spine.restart_listener(config).text(), "the parcel box root " + root + why);
     }
 }
 
