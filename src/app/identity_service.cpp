@@ -1,10 +1,10 @@
 #include "app/identity_service.h"
 
 #include <arpa/inet.h>
-#include <sys/stat.h>
 
 #include "app/first_run.h"
 #include "app/key_service.h"
+#include "app/receiver_readiness.h"
 #include "crypto/fingerprint.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -63,11 +63,6 @@ status unwritable(setting_place place) {
     const reg::root which = place.machine ? reg::root::machine : reg::root::user;
     return {status_code::io_failure, std::string("the ") + (place.machine ? "machine" : "user") + " settings at " +
                                          reg::hive_location(which) + " could not be written."};
-}
-
-bool is_directory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 } // namespace
 
@@ -216,8 +211,8 @@ status set_up_identity(qvl_settings_data& settings, const identity_choices& choi
     (void)mark_setup_complete(settings.user_key());
 
     const std::string root = settings.text(text_setting::parcel_box_directory_root);
-    if (!create_directory_path(root) || !is_directory(root)) {
-        warnings.push_back("the parcel box root " + root + " could not be created.");
+    if (status ready = prepare_parcel_root(root); !ready) {
+        warnings.push_back(ready.text());
     }
     return {};
 }

@@ -57,8 +57,8 @@ struct identity_choices {
 [[nodiscard]] status check_identity_choices(const identity_choices& choices);
 
 // The first-run set-up without dialogs: the defaults where set-up is not complete, the choices, set-up marked
-// complete, the parcel box root created. What does not stop it (a machine hive that cannot be written, a root
-// that cannot be created) is added to `warnings` as whole sentences.
+// complete, the parcel box root made ready (prepare_parcel_root). What does not stop it (a machine hive that cannot be
+// written, a root that cannot be created or belongs to another user) is added to `warnings` as whole sentences.
 [[nodiscard]] status set_up_identity(qvl_settings_data& settings, const identity_choices& choices,
                                      std::vector<std::string>& warnings);
 

@@ -47,6 +47,11 @@ void program_spine::start() {
                                                       "to the directory of the activity log, or delete it.")
                                         : app::open_log_file(m_strLogPath);
     m_bLogOpen = m_oLogStatus.ok();
+    if (!m_bLogOpen) {
+        // Parcels matter more than the record of them: the lines still reach the window and the console.
+        m_oLogStatus = app::status(m_oLogStatus.code(),
+                                   m_oLogStatus.text() + " Parcels are received all the same, without a log file.");
+    }
 
     // A listener that cannot listen is no message at start-up; the front end shows listen_status() as it sees fit.
     (void)restart_listener(app::listen_config_of(m_oSettings));
@@ -54,10 +59,7 @@ void program_spine::start() {
 
 app::status program_spine::restart_listener(const app::listen_config& config) {
     m_oReceiver.stop();
-    m_oListenStatus = m_oLogStatus;
-    if (m_oListenStatus) {
-        m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
-    }
+    m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);
     }

@@ -37,8 +37,8 @@ public:
     void shutdown();
 
     // Rebuilds the listener on a new address, port, block size or parcel box root (its running transfers are
-    // stopped); the outcome as listen_status() then reports it. Nothing listens while the activity log is not
-    // open, the keys are not usable (receiver_readiness.h) or the receiver itself refuses.
+    // stopped); the outcome as listen_status() then reports it. Nothing listens while the keys are not usable
+    // (receiver_readiness.h) or the receiver itself refuses; a log file that cannot be written stops nothing.
     // A configuration waiting for restart_when_idle is dropped: this one is newer.
     [[nodiscard]] app::status restart_listener(const app::listen_config& config);
     // restart_listener at once when no incoming transfer runs; otherwise `config` waits (replacing any that waited
@@ -51,7 +51,7 @@ public:
     [[nodiscard]] const app::listen_config& intended_config() const;
     // Between start() and shutdown(): before, there is no listener to change, and start() reads the settings.
     [[nodiscard]] bool started() const { return m_bStarted; }
-    // Whether the listener could listen, and if not, why: the log, the keys, the parcel box root, a port in use,
+    // Whether the listener could listen, and if not, why: the keys, the parcel box root, a port in use,
     // an address that does not resolve, each with the path or address at fault.
     [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
     [[nodiscard]] app::receiver& incoming() { return m_oReceiver; }
@@ -65,6 +65,8 @@ public:
     [[nodiscard]] const std::shared_ptr<negotiating_authentycryptor>& authenticator() const { return m_pAuthenticator; }
     [[nodiscard]] const std::string& log_path() const { return m_strLogPath; }
     [[nodiscard]] bool log_open() const { return m_bLogOpen; }
+    // Why start() could not open the log file, as a front end says it once; ok when it is open.
+    [[nodiscard]] const app::status& log_status() const { return m_oLogStatus; }
 
 private:
     qvl_settings_data& m_oSettings;

@@ -24,6 +24,31 @@ std::string errno_text(int error) {
 status root_failure(const std::string& root, const std::string& reason) {
     return {status_code::io_failure, "the parcel box root " + root + " " + reason + "."};
 }
+
+// Whoever owns the root may plant a friend's box in it before the first parcel, and the receiver refuses a box that
+// is not ours: that friend would be locked out. So the root is ours, or refused, and others may not even look in.
+status make_root_private(const std::string& root) {
+    const unique_fd directory(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory) {
+        return root_failure(root, "cannot be opened: " + errno_text(errno));
+    }
+    struct stat info {};
+    if (::fstat(directory.get(), &info) != 0) {
+        return root_failure(root, "cannot be read: " + errno_text(errno));
+    }
+    if (info.st_uid != ::geteuid()) {
+        struct stat link {};
+        const bool linked = ::lstat(root.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        return {status_code::invalid, "the parcel box root " + root +
+                                          (linked ? " is a symbolic link to a directory of another user (uid "
+                                                  : " belongs to another user (uid ") +
+                                          std::to_string(info.st_uid) + ")."};
+    }
+    if ((info.st_mode & 077) != 0 && ::fchmod(directory.get(), 0700) != 0) {
+        return root_failure(root, "cannot be made private: " + errno_text(errno));
+    }
+    return {};
+}
 } // namespace
 
 status prepare_parcel_root(const std::string& root) {
@@ -40,6 +65,9 @@ status prepare_parcel_root(const std::string& root) {
         }
     } else if (!S_ISDIR(info.st_mode)) {
         return root_failure(root, "is not a directory");
+    }
+    if (status own = make_root_private(root); !own) {
+        return own;
     }
     // Only making a file shows what permissions, ACLs and read-only mounts together allow. It has the temporary
     // shape, so a crash right here leaves nothing a start-up sweep would not remove.

@@ -35,11 +35,15 @@ user_settings_outcome apply_user_settings(program_spine& spine, const user_setti
     if (!outcome.saved || choice.parcel_root.empty()) {
         return outcome;
     }
+    outcome.root = prepare_parcel_root(choice.parcel_root);
+    // Another user's root is not written: every start would refuse it, and nothing would be received at all.
+    if (outcome.root.code() == status_code::invalid) {
+        return outcome;
+    }
     outcome.saved = save_setting(spine.settings(), text_setting::parcel_box_directory_root, choice.parcel_root);
     if (!outcome.saved) {
         return outcome;
     }
-    outcome.root = prepare_parcel_root(choice.parcel_root);
     // A root that cannot take parcels would only stop the listener: it keeps receiving where it can.
     if (!outcome.root || !spine.started() || spine.intended_config().parcel_root == choice.parcel_root) {
         return outcome;

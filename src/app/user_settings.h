@@ -45,7 +45,8 @@ enum class listener_reroot {
 struct user_settings_outcome {
     // invalid for an empty name (nothing was written), io_failure for a setting the store refused.
     status saved;
-    // Why the root cannot take parcels, naming the path; it stays written, so every start tries it again.
+    // Why the root cannot take parcels, naming the path; it stays written, so every start tries it again, unless it
+    // belongs to another user (invalid): that one is refused and not written.
     status root;
     listener_reroot reroot = listener_reroot::unchanged;
 };

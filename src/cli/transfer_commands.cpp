@@ -78,6 +78,11 @@ int run_listen(const parsed_args& args, command_io& io) {
     const log_printer printer(io.terminal, io.out);
     program_spine spine(settings, process_crypto_provider(), &io.terminal);
     spine.start();
+    if (!spine.log_status()) {
+        // Once, on stderr, which is also where systemd's journal takes it from.
+        std::lock_guard guard(io.terminal.print_lock());
+        io.err << "quorvel-cli: warning: " << spine.log_status().text() << std::endl;
+    }
     if (!spine.listen_status()) {
         const app::status why = spine.listen_status();
         spine.shutdown();
@@ -224,8 +229,9 @@ std::vector<command> transfer_commands() {
          "Starts the listener on the configured interface and port with activity logging on, prints every log line,\n"
          "and stores parcels from friends below the parcel box root, one directory per friend. Unfinished files that\n"
          "a listener killed earlier left there are removed first. SIGINT (Ctrl-C) or SIGTERM stops every transfer,\n"
-         "removes unfinished files and exits with 0. A parcel box root, key file or log file that cannot be used\n"
-         "is named with the reason, and listen exits with 1 without listening.\n",
+         "removes unfinished files and exits with 0. A parcel box root or key file that cannot be used is named\n"
+         "with the reason, and listen exits with 1 without listening. A log file that cannot be written is named\n"
+         "with the reason once on stderr, and listen receives all the same, printing the log lines only.\n",
          {},
          run_listen},
         {"send",

@@ -75,6 +75,15 @@ QWidget* MainWindow::buildCentre() {
     m_pListenStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(m_pListenStatus);
 
+    // The log file is opened once, at start: what kept it closed stays true for the window's life.
+    if (const app::status& log = m_oSpine.log_status(); !log) {
+        auto* logStatus = new QLabel("No log file: " + QString::fromStdString(log.text()));
+        logStatus->setObjectName("logFileStatus");
+        logStatus->setWordWrap(true);
+        logStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        column->addWidget(logStatus);
+    }
+
     auto* buttons = new QHBoxLayout;
     QPushButton* clear = addButton(buttons, "id1005", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);

@@ -238,6 +238,24 @@ TEST_F(TwoPeers, ListenThatCannotReceiveSaysWhyAndEnds) {
     EXPECT_TRUE(write_text_setting(user, names::parcel_box_directory_root, *root));
 }
 
+TEST_F(TwoPeers, ListenWithALogFileItCannotWriteSaysWhyOnceAndReceives) {
+    const std::string file = make_file("not-a-log-directory", 10);
+    ASSERT_TRUE(write_text_setting(s_pBob->settings().user_key(), names::installation_directory, file));
+    ASSERT_NO_FATAL_FAILURE(start_listener());
+    const std::string parcel = make_file("logless.bin", 5000);
+    EXPECT_EQ(send({parcel}), 0);
+    EXPECT_EQ(file_sha256(alice_box() + "/logless.bin"), file_sha256(parcel));
+    m_pListener->signal(SIGTERM);
+    EXPECT_EQ(m_pListener->wait(15000), 0);
+    const std::string said = m_pListener->output();
+    const std::string why = "quorvel-cli: warning: the activity log " + file + "/QVLLogfile.txt cannot be written";
+    EXPECT_NE(said.find(why), std::string::npos) << said;
+    EXPECT_EQ(said.find(why), said.rfind(why)) << "said once";
+    EXPECT_NE(said.find("R::"), std::string::npos) << "the log lines still reach the terminal";
+    EXPECT_TRUE(
+        write_text_setting(s_pBob->settings().user_key(), names::installation_directory, s_pBob->home() + "/logs"));
+}
+
 TEST_F(TwoPeers, StopSignalRemovesUnfinishedFilesAndExitsCleanly) {
     ASSERT_NO_FATAL_FAILURE(start_listener(1024));
     const std::string big = m_strWork + "/big2.bin";
