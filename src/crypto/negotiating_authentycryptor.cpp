@@ -126,7 +126,7 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
 bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
     begin_authentication();
     // A rekey by another process counts from this connection on, not from this program's next start.
-    (void)m_oProvider.take_up_replaced_keys();
+    m_oProvider.take_up_replaced_keys();
     return conclude(sender_exchange(connection, destination));
 }
 
@@ -215,7 +215,7 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
 
 bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
     begin_authentication();
-    (void)m_oProvider.take_up_replaced_keys();
+    m_oProvider.take_up_replaced_keys();
     return conclude(receiver_exchange(connection, sender));
 }
 

@@ -14,7 +14,7 @@ namespace tiv::cryptoapi {
 enum class key_pair_kind { exchange, signature };
 
 // What one look at a key file tells of it without reading it. A replacement is a fresh file renamed over the old
-// one, so it always shows as another inode, even within the file system's time granularity.
+// one, so it never has the inode of the file it replaced, however coarse the file system's times.
 struct key_file_stamp {
     bool present = false;
     std::uint64_t device = 0;
