@@ -1,9 +1,11 @@
 #include "crypto/crypto_provider.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "core/hex_text.h"
 #include "crypto/session_key_types.h"
+#include "crypto/tls_ticket_keys.h"
 #include "log/activity_log.h"
 #include "platform/crypto_backend_blob_format.h"
 #include "platform/crypto_backend_public_blob.h"
@@ -93,23 +95,68 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
     refresh_ready();
 }
 
+rsa_key_ptr& crypto_provider::held_pair(cryptoapi::key_pair_kind kind) {
+    return kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey;
+}
+
+cryptoapi::key_file_stamp& crypto_provider::held_stamp(cryptoapi::key_pair_kind kind) {
+    return kind == cryptoapi::key_pair_kind::exchange ? m_oExchangeStamp : m_oSignatureStamp;
+}
+
+cryptoapi::status crypto_provider::reload_pair(cryptoapi::key_pair_kind kind) {
+    held_stamp(kind) = m_oContainer.stamp(kind);
+    cryptoapi::rsa_key pair;
+    const cryptoapi::status found = m_oContainer.get_key(kind, pair);
+    held_pair(kind) = found ? std::make_shared<const cryptoapi::rsa_key>(std::move(pair)) : nullptr;
+    return found;
+}
+
 void crypto_provider::load_pairs() {
     for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
-        cryptoapi::rsa_key pair;
         cryptoapi::status found;
         {
             std::lock_guard guard(m_oLock);
-            found = m_oContainer.get_key(kind, pair);
+            found = reload_pair(kind);
         }
         if (!found) {
             record(found);
             log_activity("Key pair file cannot be used: %s", found.text().c_str());
-            continue;
         }
-        std::lock_guard guard(m_oLock);
-        (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
-            std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
     }
+}
+
+bool crypto_provider::take_up_replaced_keys() {
+    if (!container_open) {
+        return false;
+    }
+    bool replaced = false;
+    for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
+        rsa_key_ptr retired;
+        cryptoapi::status found;
+        {
+            std::lock_guard guard(m_oLock);
+            if (m_oContainer.stamp(kind) == held_stamp(kind)) {
+                continue;
+            }
+            retired = held_pair(kind);
+            found = reload_pair(kind);
+        }
+        replaced = true;
+        const char* name = kind == cryptoapi::key_pair_kind::exchange ? "exchange" : "signature";
+        if (found) {
+            log_activity("Key pair [%s] was replaced on disk; the new pair is in use", name);
+        } else {
+            record(found);
+            log_activity("Key pair [%s] was replaced on disk and cannot be used: %s", name, found.text().c_str());
+        }
+        if (kind == cryptoapi::key_pair_kind::signature && retired != nullptr) {
+            forget_ticket_keys(retired->get());
+        }
+    }
+    if (replaced) {
+        refresh_ready();
+    }
+    return replaced;
 }
 
 bool crypto_provider::open_or_create_container() {
@@ -160,6 +207,8 @@ void crypto_provider::close() {
     std::lock_guard guard(m_oLock);
     m_pExchangeKey.reset();
     m_pSignatureKey.reset();
+    m_oExchangeStamp = {};
+    m_oSignatureStamp = {};
     m_oContainer = cryptoapi::key_container();
     ready = false;
     container_open = false;
@@ -178,12 +227,18 @@ bool crypto_provider::generate_pair(cryptoapi::key_pair_kind kind, unsigned bits
     if (!record(cryptoapi::rsa_key::generate(bits, pair))) {
         return false;
     }
-    std::lock_guard guard(m_oLock);
-    if (!record(m_oContainer.replace_key(kind, pair))) {
-        return false;
+    rsa_key_ptr retired;
+    {
+        std::lock_guard guard(m_oLock);
+        if (!record(m_oContainer.replace_key(kind, pair))) {
+            return false;
+        }
+        held_stamp(kind) = m_oContainer.stamp(kind);
+        retired = std::exchange(held_pair(kind), std::make_shared<const cryptoapi::rsa_key>(std::move(pair)));
     }
-    (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) =
-        std::make_shared<const cryptoapi::rsa_key>(std::move(pair));
+    if (kind == cryptoapi::key_pair_kind::signature && retired != nullptr) {
+        forget_ticket_keys(retired->get());
+    }
     return true;
 }
 

@@ -57,6 +57,12 @@ public:
     void set_key_type_policy(std::uint32_t machine_key_types);
     // Recomputes `ready` from the container and the two pairs, after the key management replaced them.
     void refresh_ready();
+    // Takes up a pair whose file was replaced since this provider last read or wrote it: by a rekey in another
+    // process, or key files put back from a backup. A running listener calls it before each authentication, so a
+    // key the user replaced stops answering at once; it costs one stat per key file while nothing changed.
+    // A replaced file that cannot be used leaves that pair empty rather than keeping the old one. True when a
+    // pair was taken up (or dropped).
+    bool take_up_replaced_keys();
 
     // Replace a pair; `bits` as the key management offers them (1024 to 16384 in steps of 256). An exchange
     // pair that cannot be made at that length is retried once at 3072 bits.
@@ -108,15 +114,23 @@ private:
     unsigned key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line, std::string& text);
     bool generate_pair(cryptoapi::key_pair_kind kind, unsigned bits);
     std::vector<std::uint8_t> public_blob(const rsa_key_ptr& key, std::uint32_t key_alg);
+    // The member holding that pair, and the stamp of its file as last read or written; under m_oLock.
+    rsa_key_ptr& held_pair(cryptoapi::key_pair_kind kind);
+    cryptoapi::key_file_stamp& held_stamp(cryptoapi::key_pair_kind kind);
+    // The pair's file read again, under m_oLock, with the stamp taken before the read: a file replaced during the
+    // read is then seen as replaced at the next look. The pair is empty when the file cannot be used.
+    cryptoapi::status reload_pair(cryptoapi::key_pair_kind kind);
 
     std::string m_strKeyRoot;
     bool m_bDefaultRoot;
     unsigned m_nInitialKeyBits;
     std::string m_strContainerName = default_container_name;
-    mutable std::mutex m_oLock; // guards the container and the two key pointers
+    mutable std::mutex m_oLock; // guards the container, the two key pointers and their stamps
     cryptoapi::key_container m_oContainer;
     rsa_key_ptr m_pExchangeKey;
     rsa_key_ptr m_pSignatureKey;
+    cryptoapi::key_file_stamp m_oExchangeStamp;
+    cryptoapi::key_file_stamp m_oSignatureStamp;
 };
 
 // The program's one provider, opened by start-up.

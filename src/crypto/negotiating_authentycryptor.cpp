@@ -125,6 +125,8 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
 
 bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
     begin_authentication();
+    // A rekey by another process counts from this connection on, not from this program's next start.
+    m_oProvider.take_up_replaced_keys();
     return conclude(sender_exchange(connection, destination));
 }
 
@@ -213,6 +215,7 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
 
 bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
     begin_authentication();
+    m_oProvider.take_up_replaced_keys();
     return conclude(receiver_exchange(connection, sender));
 }
 

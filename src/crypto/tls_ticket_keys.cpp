@@ -20,13 +20,22 @@ struct entry {
     entry(entry&&) = default;
     entry& operator=(entry&&) = default;
 };
+
+// One entry per own key, as for the certificates: identities in one process (tests, a rekey) never share keys.
+struct ticket_key_sets {
+    std::mutex lock;
+    std::deque<entry> sets;
+};
+
+ticket_key_sets& process_sets() {
+    static ticket_key_sets kept;
+    return kept;
+}
 } // namespace
 
 bool ticket_keys_for(EVP_PKEY* own, tls_ticket_keys& keys) {
-    // One entry per own key, as for the certificates: identities in one process (tests, a rekey) never share keys.
     constexpr std::size_t keys_kept = 16;
-    static std::mutex lock;
-    static std::deque<entry> sets;
+    auto& [lock, sets] = process_sets();
     std::lock_guard guard(lock);
     auto found =
         std::find_if(sets.begin(), sets.end(), [own](const entry& e) { return EVP_PKEY_eq(e.key.get(), own) == 1; });
@@ -44,6 +53,12 @@ bool ticket_keys_for(EVP_PKEY* own, tls_ticket_keys& keys) {
     }
     keys = found->keys;
     return true;
+}
+
+void forget_ticket_keys(EVP_PKEY* own) {
+    auto& [lock, sets] = process_sets();
+    std::lock_guard guard(lock);
+    std::erase_if(sets, [own](const entry& e) { return EVP_PKEY_eq(e.key.get(), own) == 1; });
 }
 
 } // namespace tiv

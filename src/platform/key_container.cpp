@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/key_container_files.h"
@@ -92,6 +93,16 @@ std::string key_container::key_file_path(key_pair_kind kind) const {
 
 bool key_container::has_key(key_pair_kind kind) const {
     return m_oDirectory && private_file_exists(m_oDirectory, key_file_name(kind));
+}
+
+key_file_stamp key_container::stamp(key_pair_kind kind) const {
+    struct stat seen {};
+    if (!m_oDirectory || ::fstatat(m_oDirectory.get(), key_file_name(kind), &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+        return {};
+    }
+    return {true, static_cast<std::uint64_t>(seen.st_dev), static_cast<std::uint64_t>(seen.st_ino),
+            static_cast<std::int64_t>(seen.st_mtim.tv_sec) * 1000000000 + seen.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(seen.st_size)};
 }
 
 status key_container::get_key(key_pair_kind kind, rsa_key& out) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,17 @@ namespace tiv::cryptoapi {
 
 // The two key pairs a container holds (AT_KEYEXCHANGE and AT_SIGNATURE).
 enum class key_pair_kind { exchange, signature };
+
+// What one look at a key file tells of it without reading it. A replacement is a fresh file renamed over the old
+// one, so it never has the inode of the file it replaced, however coarse the file system's times.
+struct key_file_stamp {
+    bool present = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modified_ns = 0;
+    std::int64_t size = 0;
+    bool operator==(const key_file_stamp&) const = default;
+};
 
 // The directory name a container name is kept under: letters, digits, '-', '_' and '.' (not first) stand
 // for themselves, every other byte becomes %XX (upper-case hex), so "Velmora\Quorvel" is "Velmora%5CQuorvel"
@@ -42,6 +54,9 @@ public:
 
     // True when the pair's file is there (usable or not: get_key tells).
     [[nodiscard]] bool has_key(key_pair_kind kind) const;
+    // The pair's file as it stands now: one stat, cheap enough for every connection. Not present when the file
+    // (or the container) is not there.
+    [[nodiscard]] key_file_stamp stamp(key_pair_kind kind) const;
     // CryptGetUserKey. no_key only when the file is absent; a file that is not private (permission) or
     // not a key (bad_data, bad_key) is a different failure, and must not be taken as room for a new pair.
     status get_key(key_pair_kind kind, rsa_key& out) const;

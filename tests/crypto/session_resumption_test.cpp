@@ -5,6 +5,7 @@
 
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/session_ticket_cache.h"
+#include "crypto/tls_ticket_keys.h"
 #include "net/socket_link.h"
 #include "platform/crypto_backend_public_blob.h"
 #include "support/log_capture.h"
@@ -123,6 +124,24 @@ TEST_F(SessionResumption, AReKeyOnEitherSideEndsResumption) {
     const outcome renewed = connect(m_oAlice, m_oBob, m_oBob.as_friend(0xE40, true));
     EXPECT_TRUE(renewed.sent && renewed.received);
     EXPECT_FALSE(renewed.sender_resumed || renewed.receiver_resumed);
+}
+
+// A pair that another process replaced on disk is taken up once, and the ticket keys of the key it replaced go.
+TEST_F(SessionResumption, APairReplacedOnDiskIsTakenUpOnceAndItsTicketKeysGo) {
+    const rsa_key_ptr retired = m_oBob.provider().signature_key();
+    tls_ticket_keys before{};
+    tls_ticket_keys after{};
+    ASSERT_TRUE(ticket_keys_for(retired->get(), before));
+    cryptoapi::key_container files;
+    cryptoapi::rsa_key made;
+    ASSERT_TRUE(
+        cryptoapi::key_container::open_in(m_oBob.home() + "/keys", crypto_provider::default_container_name, files));
+    ASSERT_TRUE(files.generate_key(cryptoapi::key_pair_kind::signature, 1024, made));
+    EXPECT_TRUE(m_oBob.provider().take_up_replaced_keys());
+    EXPECT_FALSE(m_oBob.provider().take_up_replaced_keys()) << "an unchanged file was read again";
+    EXPECT_EQ(EVP_PKEY_eq(m_oBob.provider().signature_key()->get(), made.get()), 1);
+    ASSERT_TRUE(ticket_keys_for(retired->get(), after));
+    EXPECT_NE(before, after) << "the retired key's ticket keys were kept";
 }
 
 } // namespace
