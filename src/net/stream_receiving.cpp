@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 #include "log/activity_log.h"
@@ -73,6 +74,10 @@ private:
     [[nodiscard]] std::optional<parcel_receipt> place_in_folder(const file_frame& header, file_target& target);
     [[nodiscard]] std::optional<parcel_receipt> place_loose(const file_frame& header, file_target& target,
                                                             box_ledger::reservation& slot);
+    // Makes the directory at `components` in the folder, `paid` of the levels it adds reserved already; any more are
+    // reserved here, so directories named only inside deeper paths count too. Invalid, with `why`, when not made.
+    [[nodiscard]] unique_fd folder_directory(std::span<const std::string> components, std::uint64_t paid,
+                                             std::string& why);
     // Whether the sender is still a friend, its profile as it stands now.
     [[nodiscard]] bool still_a_friend();
     [[nodiscard]] bool open_target(const file_frame& header, file_target& target, step& failed);
@@ -93,7 +98,8 @@ private:
     std::optional<received_folder> m_oFolder;
     // The folder's entries not yet in the box, kept from others until its files arrive or the stream ends.
     box_ledger::reservation m_oFolderSlot;
-    bool m_bAnsweredStored = false; // the last answer said stored
+    std::unordered_set<std::string> m_oMadeDirectories; // in the folder, '/'-joined
+    bool m_bAnsweredStored = false;                     // the last answer said stored
     // Set once the box or the folder was refused: everything after it is refused alike.
     std::optional<parcel_receipt> m_oFolderRefusal;
     folder_frame m_oAnnounced;
@@ -210,10 +216,8 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
             continue;
         }
         const auto components = parcel_path_components(*path, why);
-        if (!components || !m_oFolder->directory(*components, why)) {
+        if (!components || !folder_directory(*components, 1, why)) {
             refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "a directory is refused: " + why);
-        } else {
-            m_oFolderSlot.stored();
         }
     }
     if (refusal) {
@@ -239,7 +243,7 @@ std::optional<parcel_receipt> stream_receiver::place_in_folder(const file_frame&
         return refusal_receipt(receipt_reason::over_size, status_refused, "more than the folder announced");
     }
     const std::span<const std::string> parents(components->data(), components->size() - 1);
-    target.directory = m_oFolder->directory(parents, why);
+    target.directory = folder_directory(parents, 0, why);
     if (!target.directory) {
         return refusal_receipt(receipt_reason::write_failed, status_file_open, why);
     }
@@ -249,6 +253,37 @@ std::optional<parcel_receipt> stream_receiver::place_in_folder(const file_frame&
     }
     target.name = components->back();
     return std::nullopt;
+}
+
+unique_fd stream_receiver::folder_directory(std::span<const std::string> components, std::uint64_t paid,
+                                            std::string& why) {
+    std::vector<std::string> added;
+    std::string level;
+    for (const std::string& component : components) {
+        level += (level.empty() ? "" : "/") + component;
+        if (!m_oMadeDirectories.contains(level)) {
+            added.push_back(level);
+        }
+    }
+    box_ledger::reservation more;
+    if (added.size() > paid) {
+        std::uint64_t held = 0;
+        const std::uint32_t limit = m_oTransfer.profile.max_file_count;
+        std::optional<box_ledger::reservation> reserved = m_oLedger.reserve(m_strBox, added.size() - paid, limit, held);
+        if (!reserved) {
+            why = "the parcel box already holds " + std::to_string(held) + " files, the maximum is " +
+                  std::to_string(limit);
+            return unique_fd();
+        }
+        more = std::move(*reserved);
+    }
+    unique_fd made = m_oFolder->directory(components, why);
+    if (made) {
+        m_oFolderSlot.stored(std::min<std::uint64_t>(paid, added.size()));
+        more.stored(more.left());
+        m_oMadeDirectories.insert(added.begin(), added.end());
+    }
+    return made;
 }
 
 std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& header, file_target& target,
