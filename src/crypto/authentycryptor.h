@@ -69,6 +69,13 @@ public:
     // Whether both ends announced the parcel stream: many files and folders over this connection, framed, with
     // a receipt for each (see net/parcel_frames.h).
     [[nodiscard]] virtual bool carries_parcel_stream() const { return false; }
+    // Brings `sender`, the friend this connection authenticated, up to date with its stored profile, so a change
+    // reaches a connection that carries many files. False, with `sender` as it was, when the friend is gone: deleted,
+    // or pinned to a key other than the one proved. One that keeps no profiles has nothing newer to tell.
+    [[nodiscard]] virtual bool reread_sender(friend_profile& sender) const {
+        (void)sender;
+        return true;
+    }
 
     // Why the last authentication failed. The authentication runs on a transfer's thread, where nobody can be
     // asked anything: the transfer reports the reason instead.

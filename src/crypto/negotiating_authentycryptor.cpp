@@ -219,6 +219,29 @@ bool negotiating_authentycryptor::AuthenticateAsReceiver(record_link& connection
     return conclude(receiver_exchange(connection, sender));
 }
 
+bool negotiating_authentycryptor::reread_sender(friend_profile& sender) const {
+    const std::optional<uuid_value> id = uuid_from_text(sender.uuid);
+    if (!id) {
+        return false;
+    }
+    friend_profile now;
+    // By its name first, a single look; a friend renamed since is found by its id.
+    bool found =
+        look_up_profile(m_oSettings, sender.name, now) == profile_lookup::found && uuid_from_text(now.uuid) == id;
+    for (const std::string& holder : found ? std::vector<std::string>{} : profiles_with_uuid(m_oSettings, *id)) {
+        now = friend_profile{};
+        if (look_up_profile(m_oSettings, holder, now) == profile_lookup::found) {
+            found = true;
+            break;
+        }
+    }
+    if (!found || now.signature_key != sender.signature_key) {
+        return false;
+    }
+    sender = std::move(now);
+    return true;
+}
+
 bool negotiating_authentycryptor::receiver_exchange(record_link& connection, friend_profile& sender) {
     m_pTls.reset();
     m_pLegacy.reset();

@@ -68,6 +68,7 @@ public:
     [[nodiscard]] bool carries_parcel_stream() const override {
         return m_pTls != nullptr && m_nAgreed >= version::with_stream;
     }
+    [[nodiscard]] bool reread_sender(friend_profile& sender) const override;
 
     // Which exchange the last authentication ran.
     [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }

@@ -110,16 +110,17 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     transfer->keep_broken_parts = keep_broken_parts;
     transfer->peer_address = peer;
     transfer->file.directory = m_strReceiveRoot;
-    // The body holds its transfer, the gate and the slot count, so all outlive any owner that lets go early.
+    // The body holds its transfer, the gate, the slot count and the ledger, so all outlive any owner that lets go
+    // early.
     const std::chrono::milliseconds patience(transfer->io_timeout_ms);
-    auto body = [gate = m_pGate, slots = m_pSlots, patience](socket_thread& receiving) {
+    auto body = [gate = m_pGate, slots = m_pSlots, ledger = m_pLedger, patience](socket_thread& receiving) {
         if (!gate->wait_for_turn(&receiving, std::chrono::steady_clock::now() + patience)) {
             receiving.abort_connection();
             receiving.end(false, status_refused, "too many connections were waiting to authenticate");
             return;
         }
         bool holds_slot = false;
-        run_receiving_body(receiving, [&] {
+        run_receiving_body(receiving, *ledger, [&] {
             // A transfer the gate already let go of, to make room for a newcomer, is being stopped.
             holds_slot = gate->leave(&receiving) && slots->acquire_within(patience);
             return holds_slot;

@@ -8,6 +8,7 @@
 
 #include "crypto/authentycryptor.h"
 #include "net/admission_gate.h"
+#include "net/box_ledger.h"
 #include "net/net_address.h"
 #include "net/net_socket.h"
 #include "net/rthread.h"
@@ -59,6 +60,7 @@ private:
     std::shared_ptr<const authentycryptor> m_pPrototype;
     std::shared_ptr<transfer_slots> m_pSlots;
     std::shared_ptr<admission_gate> m_pGate;
+    std::shared_ptr<box_ledger> m_pLedger = std::make_shared<box_ledger>();
     std::size_t m_nDropped = 0; // the accept thread's: dropped since the last line about it
     std::chrono::steady_clock::time_point m_oLastDropLine{};
     net_socket m_oSocket; // the accept thread's; set up before it starts

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/outside_text.h"
@@ -39,10 +40,48 @@ int move_exclusive(int from_directory, const std::string& from, int to_directory
                : error;
 }
 
+// Whether something stands under `name` already, as far as a look can tell; a name that cannot be looked at is as
+// good as taken.
+bool name_taken(int directory, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+// A number from `from` on whose variant of `name` looks free: the taken ones are passed in doubling strides, then
+// the gap narrowed by halves, so a thousand files of one name cost a few looks each rather than a thousand.
+// max_number + 1 when none is.
+std::uint64_t free_number(int directory, const std::string& prefix, const std::string& name, std::uint64_t from) {
+    const auto taken = [&](std::uint64_t n) { return name_taken(directory, prefix + numbered_name(name, n)); };
+    if (!taken(from)) {
+        return from;
+    }
+    std::uint64_t last_taken = from;
+    std::uint64_t stride = 1;
+    std::uint64_t first_free = 0;
+    for (;;) {
+        if (stride > max_number - last_taken) {
+            return max_number + 1;
+        }
+        if (!taken(last_taken + stride)) {
+            first_free = last_taken + stride;
+            break;
+        }
+        last_taken += stride;
+        stride *= 2;
+    }
+    while (first_free - last_taken > 1) {
+        const std::uint64_t middle = last_taken + (first_free - last_taken) / 2;
+        (taken(middle) ? last_taken : first_free) = middle;
+    }
+    return first_free;
+}
+
 // The name (relative to `to_directory`, behind `to_prefix`) the file got, trying `name` and its numbered variants.
+// The look only guides: the move itself never replaces, and a name taken since the look sends it on.
 std::optional<std::string> move_numbered(int from_directory, const std::string& from, int to_directory,
                                          const std::string& to_prefix, const std::string& name) {
-    for (std::uint64_t n = 0; n <= max_number; ++n) {
+    for (std::uint64_t n = free_number(to_directory, to_prefix, name, 0); n <= max_number;
+         n = free_number(to_directory, to_prefix, name, n + 1)) {
         std::string candidate = to_prefix + numbered_name(name, n);
         const int error = move_exclusive(from_directory, from, to_directory, candidate);
         if (error == 0) {

@@ -38,7 +38,8 @@ unique_fd open_walk_root(const std::string& path) {
 }
 
 void walk_regular_files(unique_fd directory, const std::string& shown, int levels,
-                        const std::function<bool(std::string_view)>& wanted, const tree_visit& visit) {
+                        const std::function<bool(std::string_view)>& wanted, const tree_visit& visit,
+                        const std::function<void()>& entered) {
     if (!directory) {
         return;
     }
@@ -66,8 +67,11 @@ void walk_regular_files(unique_fd directory, const std::string& shown, int level
         visit(fd, name, shown);
     }
     for (const std::string& name : directories) {
+        if (entered) {
+            entered();
+        }
         walk_regular_files(unique_fd(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
-                           shown + "/" + name, levels - 1, wanted, visit);
+                           shown + "/" + name, levels - 1, wanted, visit, entered);
     }
 }
 

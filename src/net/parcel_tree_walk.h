@@ -16,10 +16,11 @@ namespace tiv {
 // Calls `visit(directory_fd, name, shown_directory)` for each regular file whose name `wanted` accepts in
 // `directory` (shown as `shown`) and in the directories inside it, `levels` levels down, every directory whatever
 // its name and never through a link. A directory is read whole before its files are visited, so a visit may remove
-// the file it is given.
+// the file it is given. `entered` (when set) hears of each directory the walk goes into.
 using tree_visit = std::function<void(int directory, const std::string& name, const std::string& shown)>;
 void walk_regular_files(unique_fd directory, const std::string& shown, int levels,
-                        const std::function<bool(std::string_view)>& wanted, const tree_visit& visit);
+                        const std::function<bool(std::string_view)>& wanted, const tree_visit& visit,
+                        const std::function<void()>& entered = {});
 
 // Whether two stats are of one file.
 [[nodiscard]] bool same_file(const struct stat& a, const struct stat& b);

@@ -4,23 +4,11 @@
 #include <cstring>
 
 #include "net/connection_io.h"
-#include "net/parcel_policy.h"
 #include "net/receipt_exchange.h"
 #include "net/socket_thread.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
-
-parcel_receipt policy_receipt(const friend_profile& sender, const std::string& parcel_box, std::uint64_t file_size,
-                              std::uint64_t files) {
-    receipt_reason reason = receipt_reason::over_count;
-    if (sender.receipt_enabled == 0) {
-        reason = receipt_reason::receipt_off;
-    } else if (sender.max_file_size != unlimited && file_size > sender.max_file_size) {
-        reason = receipt_reason::over_size;
-    }
-    return refusal_receipt(reason, status_refused, parcel_refusal(sender, parcel_box, file_size, files).value_or(""));
-}
 
 parcel_receipt write_failure_receipt(int error, std::uint64_t written) {
     const std::string after = " after " + std::to_string(written) + " bytes";

@@ -9,12 +9,6 @@
 namespace tiv {
 
 class socket_thread;
-struct friend_profile;
-
-// The receipt for a parcel the friend's settings refuse: receipt disabled, too large, or a full parcel box (see
-// parcel_refusal for a folder of `files` files).
-[[nodiscard]] parcel_receipt policy_receipt(const friend_profile& sender, const std::string& parcel_box,
-                                            std::uint64_t file_size, std::uint64_t files = 1);
 
 // The receipt for a file that could not be written; `error` is the errno of the failed write or close.
 [[nodiscard]] parcel_receipt write_failure_receipt(int error, std::uint64_t written);

@@ -125,7 +125,7 @@ int authentication_time_limit(int io_timeout_ms) {
 }
 } // namespace
 
-void run_receiving_body(socket_thread& transfer, const std::function<bool()>& may_go_on) {
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
     const unsigned handle = transfer.log_handle();
     transfer.begin();
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
@@ -153,7 +153,7 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
         parcel_link link(*transfer.socket, *transfer.authenticator);
         run_stream_receiving(
             transfer, link, parcel_box,
-            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); },
+            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
             transfer.keep_broken_parts);
         return;
     }
@@ -193,8 +193,12 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
         refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
         return;
     }
-    if (!accept_file(transfer.profile, parcel_box, *name, record.file_size)) {
-        refuse_early(transfer, policy_receipt(transfer.profile, parcel_box, record.file_size));
+    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
+    box_ledger::reservation slot;
+    if (const std::optional<parcel_receipt> refused =
+            parcel_refusal(transfer.profile, ledger, parcel_box, record.file_size, 1, slot)) {
+        log_activity("R::Parcel refused [%s][%s]: %s", transfer.profile.name, name->c_str(), refused->text.c_str());
+        refuse_early(transfer, *refused);
         return;
     }
 
@@ -242,6 +246,7 @@ void run_receiving_body(socket_thread& transfer, const std::function<bool()>& ma
                                      " bytes arrived, " + std::to_string(record.file_size) + " were announced");
     } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
         log_activity("%x: R: STORED[%s]", handle, stored->c_str());
+        slot.stored();
         transfer.set_stored_path(*stored);
         answer = stored_receipt();
     } else {

@@ -1,9 +1,11 @@
 #include "net/stream_receiving.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 #include "log/activity_log.h"
@@ -22,6 +24,20 @@
 namespace tiv {
 
 namespace {
+// Why the stream broke off, from what the link last failed on, for an end that named no reason of its own.
+std::string link_failure_words(int error) {
+    switch (error) {
+    case 0:
+        return "the connection ended before the sender's end";
+    case EPROTO:
+        return "the sender's stream held a malformed frame, or bytes it did not seal";
+    case ETIMEDOUT:
+        return "the sender fell silent";
+    default:
+        return std::string("the connection broke: ") + std::strerror(error);
+    }
+}
+
 // Where one file is written until it is whole, and what becomes of it when it is not.
 struct file_target {
     unique_fd directory; // where it is stored
@@ -41,8 +57,8 @@ struct file_target {
 class stream_receiver {
 public:
     stream_receiver(socket_thread& transfer, parcel_link& link, std::string box, const box_check& box_refusal,
-                    bool keep_broken_parts)
-        : m_oTransfer(transfer), m_oLink(link), m_strBox(std::move(box)), m_oBoxCheck(box_refusal),
+                    box_ledger& ledger, bool keep_broken_parts)
+        : m_oTransfer(transfer), m_oLink(link), m_strBox(std::move(box)), m_oBoxCheck(box_refusal), m_oLedger(ledger),
           m_bKeepParts(keep_broken_parts) {}
 
     void run();
@@ -56,7 +72,14 @@ private:
     step refuse(const file_frame& header, const parcel_receipt& receipt, bool data_follows);
     step skip_data(std::uint64_t announced);
     [[nodiscard]] std::optional<parcel_receipt> place_in_folder(const file_frame& header, file_target& target);
-    [[nodiscard]] std::optional<parcel_receipt> place_loose(const file_frame& header, file_target& target);
+    [[nodiscard]] std::optional<parcel_receipt> place_loose(const file_frame& header, file_target& target,
+                                                            box_ledger::reservation& slot);
+    // Makes the directory at `components` in the folder, `paid` of the levels it adds reserved already; any more are
+    // reserved here, so directories named only inside deeper paths count too. Invalid, with `why`, when not made.
+    [[nodiscard]] unique_fd folder_directory(std::span<const std::string> components, std::uint64_t paid,
+                                             std::string& why);
+    // Whether the sender is still a friend, its profile as it stands now.
+    [[nodiscard]] bool still_a_friend();
     [[nodiscard]] bool open_target(const file_frame& header, file_target& target, step& failed);
     // Sends `receipt`; a refusal is remembered as the transfer's outcome.
     bool answer(const parcel_receipt& receipt);
@@ -69,9 +92,14 @@ private:
     parcel_link& m_oLink;
     const std::string m_strBox;
     const box_check& m_oBoxCheck;
+    box_ledger& m_oLedger;
     const bool m_bKeepParts;
     bool m_bBoxChecked = false;
     std::optional<received_folder> m_oFolder;
+    // The folder's entries not yet in the box, kept from others until its files arrive or the stream ends.
+    box_ledger::reservation m_oFolderSlot;
+    std::unordered_set<std::string> m_oMadeDirectories; // in the folder, '/'-joined
+    bool m_bAnsweredStored = false;                     // the last answer said stored
     // Set once the box or the folder was refused: everything after it is refused alike.
     std::optional<parcel_receipt> m_oFolderRefusal;
     folder_frame m_oAnnounced;
@@ -93,6 +121,7 @@ std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& pa
 }
 
 bool stream_receiver::answer(const parcel_receipt& receipt) {
+    m_bAnsweredStored = receipt.stored();
     if (!receipt.stored()) {
         m_nLastStatus = receipt.status == parcel_receipt::no_status ? static_cast<int>(status_refused) : receipt.status;
         m_strLastWords = receipt.text;
@@ -144,6 +173,9 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
     }
     m_bFolderAllowed = false;
     m_oAnnounced = *frame;
+    if (!still_a_friend()) {
+        return step::broken;
+    }
     const friend_profile& sender = m_oTransfer.profile;
     std::optional<parcel_receipt> refusal = box_refusal(frame->name);
     std::string why;
@@ -152,8 +184,10 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
     } else if (!is_plain_component(frame->name) || is_kept_part_name(frame->name) ||
                is_temporary_parcel_name(frame->name)) {
         refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "the folder's name is refused");
-    } else if (parcel_refusal(sender, m_strBox, frame->bytes, frame->files)) {
-        refusal = policy_receipt(sender, m_strBox, frame->bytes, frame->files);
+    } else {
+        // The folder's own directory, those inside it and its files.
+        const std::uint64_t entries = 1ULL + frame->directories + frame->files;
+        refusal = parcel_refusal(sender, m_oLedger, m_strBox, frame->bytes, entries, m_oFolderSlot);
     }
     m_oTransfer.set_state(GETTING_FILE_RECORD);
     if (!refusal) {
@@ -161,6 +195,8 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
         if (!m_oFolder) {
             refusal =
                 refusal_receipt(receipt_reason::write_failed, status_file_open, "the receiver cannot make the folder");
+        } else {
+            m_oFolderSlot.stored();
         }
     }
     // The directories come right after the folder; every one is checked even when the folder is refused, so the
@@ -180,7 +216,7 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
             continue;
         }
         const auto components = parcel_path_components(*path, why);
-        if (!components || !m_oFolder->directory(*components, why)) {
+        if (!components || !folder_directory(*components, 1, why)) {
             refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "a directory is refused: " + why);
         }
     }
@@ -196,6 +232,7 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
     if (refusal) {
         log_activity("R::Parcel refused [%s][%s/]: %s", sender.name, frame->name.c_str(), refusal->text.c_str());
         m_oFolderRefusal = refusal;
+        m_oFolderSlot.release();
         return answer(*refusal) ? step::next : step::broken;
     }
     log_activity("%x: R: FOLDER[%s]: %u files, %u directories, %llu bytes", m_oTransfer.log_handle(),
@@ -215,7 +252,7 @@ std::optional<parcel_receipt> stream_receiver::place_in_folder(const file_frame&
         return refusal_receipt(receipt_reason::over_size, status_refused, "more than the folder announced");
     }
     const std::span<const std::string> parents(components->data(), components->size() - 1);
-    target.directory = m_oFolder->directory(parents, why);
+    target.directory = folder_directory(parents, 0, why);
     if (!target.directory) {
         return refusal_receipt(receipt_reason::write_failed, status_file_open, why);
     }
@@ -227,13 +264,46 @@ std::optional<parcel_receipt> stream_receiver::place_in_folder(const file_frame&
     return std::nullopt;
 }
 
-std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& header, file_target& target) {
+unique_fd stream_receiver::folder_directory(std::span<const std::string> components, std::uint64_t paid,
+                                            std::string& why) {
+    std::vector<std::string> added;
+    std::string level;
+    for (const std::string& component : components) {
+        level += (level.empty() ? "" : "/") + component;
+        if (!m_oMadeDirectories.contains(level)) {
+            added.push_back(level);
+        }
+    }
+    box_ledger::reservation more;
+    if (added.size() > paid) {
+        std::uint64_t held = 0;
+        const std::uint32_t limit = m_oTransfer.profile.max_file_count;
+        std::optional<box_ledger::reservation> reserved = m_oLedger.reserve(m_strBox, added.size() - paid, limit, held);
+        if (!reserved) {
+            why = "the parcel box already holds " + std::to_string(held) + " files, the maximum is " +
+                  std::to_string(limit);
+            return unique_fd();
+        }
+        more = std::move(*reserved);
+    }
+    unique_fd made = m_oFolder->directory(components, why);
+    if (made) {
+        m_oFolderSlot.stored(std::min<std::uint64_t>(paid, added.size()));
+        more.stored(more.left());
+        m_oMadeDirectories.insert(added.begin(), added.end());
+    }
+    return made;
+}
+
+std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& header, file_target& target,
+                                                           box_ledger::reservation& slot) {
     const std::optional<std::string> name = parcel_file_name(header.path);
     if (!name) {
         return refusal_receipt(receipt_reason::name_refused, status_refused);
     }
-    if (!accept_file(m_oTransfer.profile, m_strBox, *name, header.size)) {
-        return policy_receipt(m_oTransfer.profile, m_strBox, header.size);
+    if (std::optional<parcel_receipt> refused =
+            parcel_refusal(m_oTransfer.profile, m_oLedger, m_strBox, header.size, 1, slot)) {
+        return refused;
     }
     target.directory.reset(::open(m_strBox.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!target.directory) {
@@ -441,6 +511,9 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
         return protocol_error("a malformed file record");
     }
     m_bFolderAllowed = false;
+    if (!still_a_friend()) {
+        return step::broken;
+    }
     file_record shown;
     shown.set_name(header->path);
     m_oTransfer.set_record(shown, header->size);
@@ -448,9 +521,11 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
     // A refusal is told at once; data follows it unless the sender waits for an offer first.
     const bool data_follows = !header->resumable;
     file_target target;
+    // A loose file's entry; a folder's file takes one of the folder's.
+    box_ledger::reservation loose_slot;
     std::optional<parcel_receipt> refusal = box_refusal(header->path);
     if (!refusal) {
-        refusal = m_oFolder ? place_in_folder(*header, target) : place_loose(*header, target);
+        refusal = m_oFolder ? place_in_folder(*header, target) : place_loose(*header, target, loose_slot);
     }
     if (refusal) {
         return refuse(*header, *refusal, data_follows);
@@ -462,7 +537,23 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
     if (!open_target(*header, target, failed)) {
         return failed;
     }
-    return receive_data(*header, target);
+    m_bAnsweredStored = false;
+    const step received = receive_data(*header, target);
+    if (m_bAnsweredStored) {
+        (m_oFolder ? m_oFolderSlot : loose_slot).stored();
+    }
+    return received;
+}
+
+bool stream_receiver::still_a_friend() {
+    if (m_oTransfer.authenticator->reread_sender(m_oTransfer.profile)) {
+        return true;
+    }
+    // Whatever is under way ends here: the friend's trust was withdrawn, and nothing more of it is kept.
+    log_activity("R::Parcel stream ended [%s]: the sender is no longer a friend", m_oTransfer.profile.name);
+    m_nLastStatus = status_refused;
+    m_strLastWords = "the sender is no longer a friend";
+    return false;
 }
 
 void stream_receiver::run() {
@@ -509,16 +600,20 @@ void stream_receiver::run() {
             m_nLastStatus = status_receive;
         }
     }
+    if (m_nLastStatus == status_receive && m_strLastWords.empty()) {
+        m_strLastWords = link_failure_words(m_oTransfer.socket->last_error);
+    }
     if (m_nLastStatus != socket_thread::no_failure) {
-        log_activity("%x: R:  STATUS_ERROR [%d]", m_oTransfer.log_handle(), m_nLastStatus);
+        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_nLastStatus,
+                     m_strLastWords.empty() ? "" : ": ", m_strLastWords.c_str());
     }
     complete_transfer(m_oTransfer, "R", m_nLastStatus, m_strLastWords);
 }
 } // namespace
 
 void run_stream_receiving(socket_thread& transfer, parcel_link& link, const std::string& parcel_box,
-                          const box_check& box_refusal, bool keep_broken_parts) {
-    stream_receiver(transfer, link, parcel_box, box_refusal, keep_broken_parts).run();
+                          const box_check& box_refusal, box_ledger& ledger, bool keep_broken_parts) {
+    stream_receiver(transfer, link, parcel_box, box_refusal, ledger, keep_broken_parts).run();
 }
 
 } // namespace tiv

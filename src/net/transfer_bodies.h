@@ -8,6 +8,7 @@
 
 namespace tiv {
 
+class box_ledger;
 class socket_thread;
 
 // The sending body: the file named by the record (below the file's directory) to `peer_address`, as the friend in
@@ -18,8 +19,9 @@ void run_sending_body(socket_thread& transfer);
 // The receiving body on an accepted connection; the file's directory is the parcel box root. A file is stored
 // under its name only when every byte arrived and was written; otherwise nothing is left behind and the sender is
 // told why by a receipt when both ends announced receipts, or else by a reset. Once the peer has proved who it is,
-// `may_go_on` (when set) decides whether the transfer goes on.
-void run_receiving_body(socket_thread& transfer, const std::function<bool()>& may_go_on = {});
+// `may_go_on` (when set) decides whether the transfer goes on. `ledger` counts each box for all of a listener's
+// transfers.
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on = {});
 
 // Transfer data piece size: at least 1024, rounded by the cipher's allowance as both ends do.
 [[nodiscard]] std::size_t transfer_chunk_size(int io_block_size, int allowance);

@@ -160,6 +160,34 @@ public:
         }
         return receipt;
     }
+    bool stored() {
+        const std::optional<parcel_receipt> answer = receipt();
+        return answer && answer->stored();
+    }
+
+    bool folder(const std::string& name, std::uint32_t files, std::uint32_t directories) {
+        std::vector<std::uint8_t> plain;
+        append_frame(plain, frame_type::folder,
+                     encode_folder({.name = name, .files = files, .directories = directories, .bytes = files}));
+        for (std::uint32_t i = 0; i < directories; ++i) {
+            append_frame(plain, frame_type::directory, encode_directory("d" + std::to_string(i)));
+        }
+        return m_pLink->send(plain);
+    }
+
+    // A file of two bytes, sent up to its first; finish() sends the rest.
+    bool start(const std::string& path) {
+        std::vector<std::uint8_t> plain;
+        append_frame(plain, frame_type::file, encode_file({.path = path, .size = 2, .resumable = false}));
+        append_frame(plain, frame_type::data, std::vector<std::uint8_t>{'x'});
+        return m_pLink->send(plain);
+    }
+    bool finish() {
+        std::vector<std::uint8_t> plain;
+        append_frame(plain, frame_type::data, std::vector<std::uint8_t>{'y'});
+        append_frame(plain, frame_type::file_end, encode_file_end({.complete = true, .whole_hash = std::nullopt}));
+        return m_pLink->send(plain);
+    }
 
     bool file(const std::string& path, const std::string& content) {
         std::vector<std::uint8_t> plain;
@@ -325,6 +353,90 @@ TEST_F(ParcelStream, AnOlderReceiverGetsFilesAsBeforeAndRefusesAFolderWithTheRea
     EXPECT_NE(m_strLastSend.find("Bob's program cannot take folders"), std::string::npos) << m_strLastSend;
     EXPECT_FALSE(fs::exists(box() + "/Folder"));
     EXPECT_FALSE(fs::exists(box() + "/a"));
+}
+
+// Bob takes at most ten entries from Alice.
+class ParcelLimits : public ParcelStream {
+protected:
+    void SetUp() override {
+        ParcelStream::SetUp();
+        friend_profile alice = s_pAlice->as_friend(all_session_key_types, true);
+        alice.receipt_enabled = 1;
+        alice.max_file_count = 10;
+        ASSERT_TRUE(save_profile(s_pBob->settings(), alice));
+        listen();
+    }
+};
+
+TEST_F(ParcelLimits, ParallelConnectionsStayWithinTheCount) {
+    // Every file is under way at once: none is in the box when the others ask for room.
+    std::vector<std::unique_ptr<hostile_sender>> peers;
+    for (int i = 0; i < 24; ++i) {
+        peers.push_back(std::make_unique<hostile_sender>(*s_pAlice, *s_pBob, m_nPort));
+        ASSERT_TRUE(peers.back()->ready() && peers.back()->start("file" + std::to_string(i)));
+    }
+    int stored = 0;
+    for (auto& peer : peers) {
+        ASSERT_TRUE(peer->finish());
+        stored += peer->stored() ? 1 : 0;
+    }
+    EXPECT_EQ(stored, 10);
+    EXPECT_EQ(tree_of(box()).size(), 10U);
+}
+
+TEST_F(ParcelLimits, FoldersCountWithTheirDirectoriesAndAgainstEachOther) {
+    hostile_sender loose(*s_pAlice, *s_pBob, m_nPort);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(loose.file("loose" + std::to_string(i), "x") && loose.stored()) << i;
+    }
+    // The folder's own directory and four inside it do not fit beside six files.
+    hostile_sender directories(*s_pAlice, *s_pBob, m_nPort);
+    ASSERT_TRUE(directories.folder("Empty", 0, 4));
+    EXPECT_FALSE(directories.stored());
+    // Room for one folder of three files, all four asking at once.
+    std::vector<std::unique_ptr<hostile_sender>> peers;
+    for (int i = 0; i < 4; ++i) {
+        peers.push_back(std::make_unique<hostile_sender>(*s_pAlice, *s_pBob, m_nPort));
+        ASSERT_TRUE(peers.back()->folder("F" + std::to_string(i), 3, 0));
+    }
+    int folders = 0;
+    for (auto& peer : peers) {
+        if (peer->stored()) {
+            ++folders;
+            for (const char* name : {"a", "b"}) {
+                EXPECT_TRUE(peer->file(name, "x") && peer->stored()) << name;
+            }
+            // A directory the folder did not announce needs room of its own.
+            EXPECT_TRUE(peer->file("sub/c", "x") && !peer->stored());
+        }
+    }
+    EXPECT_EQ(folders, 1);
+    EXPECT_EQ(tree_of(box()).size(), 9U);
+}
+
+TEST_F(ParcelStream, ARevokedFriendsOpenStreamStopsAtTheNextFileAndAMalformedFrameIsLoggedWithItsReason) {
+    listen();
+    hostile_sender peer(*s_pAlice, *s_pBob, m_nPort);
+    ASSERT_TRUE(peer.file("before", "x") && peer.stored());
+    friend_profile refused = s_pAlice->as_friend(all_session_key_types, true);
+    refused.receipt_enabled = 0;
+    ASSERT_TRUE(save_profile(s_pBob->settings(), refused));
+    ASSERT_TRUE(peer.file("refused", "x"));
+    EXPECT_EQ(peer.receipt().value_or(parcel_receipt{}).reason, receipt_reason::receipt_off);
+
+    ASSERT_TRUE(delete_profile(s_pBob->settings(), refused.name));
+    (void)peer.file("deleted", "x");
+    EXPECT_FALSE(peer.receipt().has_value()) << "the stream ends without a word";
+    EXPECT_TRUE(m_pListener->wait_for_output("the sender is no longer a friend", 10000));
+    EXPECT_EQ(tree_of(box()).size(), 1U);
+
+    ASSERT_TRUE(save_profile(s_pBob->settings(), s_pAlice->as_friend(all_session_key_types, true)));
+    hostile_sender garbled(*s_pAlice, *s_pBob, m_nPort);
+    ASSERT_TRUE(garbled.ready() && garbled.link().send(std::vector<std::uint8_t>{0x7F, 0, 0, 0, 0}));
+    EXPECT_FALSE(garbled.receipt().has_value());
+    EXPECT_TRUE(m_pListener->wait_for_output(
+        "STATUS_ERROR [6]: the sender's stream held a malformed frame, or bytes it did not seal", 10000))
+        << m_pListener->output();
 }
 
 } // namespace

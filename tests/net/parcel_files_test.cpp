@@ -6,9 +6,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "net/box_ledger.h"
 #include "net/file_record.h"
 #include "net/parcel_names.h"
-#include "net/parcel_policy.h"
 #include "net/parcel_temporaries.h"
 #include "net/transfer_file.h"
 #include "support/fifo_call.h"
@@ -179,7 +179,7 @@ TEST_F(ParcelFiles, SweepRemovesOnlyUnclaimedTemporariesWhichNeverCount) {
         ASSERT_TRUE(writing.write_all("abc", 3));
         ASSERT_TRUE(writing.close_file()) << "the claim outlasts the writer's close, up to the rename";
         EXPECT_TRUE(is_temporary_parcel_name(std::filesystem::path(live).filename().string()));
-        EXPECT_EQ(count_files(box), 2U) << "only the dot-file and the lookalike count";
+        EXPECT_EQ(count_box_entries(box), 2U) << "only the dot-file and the lookalike count";
 
         EXPECT_EQ(remove_stale_temporaries(root + "/"), (std::vector<std::string>{stale_in_root, stale_in_box}));
         EXPECT_TRUE(std::filesystem::exists(live));

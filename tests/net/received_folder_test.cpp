@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "net/box_ledger.h"
 #include "net/parcel_names.h"
-#include "net/parcel_policy.h"
 #include "net/parcel_temporaries.h"
 #include "net/received_folder.h"
 #include "net/transfer_file.h"
@@ -157,7 +157,8 @@ TEST_F(ReceivedFolder, FilesWrittenInsideAreMovedSweptAndCounted) {
     write_text(stale, "");
     const std::string behind_link = elsewhere + "/" + temporary_parcel_name();
     write_text(behind_link, "");
-    EXPECT_EQ(count_files(box), 3U) << "two photos and loose.txt; not the kept part, temporary or linked file";
+    EXPECT_EQ(count_box_entries(box), 6U)
+        << "Trip, day1, morning, two photos and loose.txt; not the kept part, temporary or linked file";
 
     EXPECT_EQ(remove_stale_temporaries(root), std::vector<std::string>{stale});
     EXPECT_TRUE(fs::exists(behind_link));
