@@ -3,10 +3,8 @@
 #include <arpa/inet.h>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
-#include "net/net_address.h"
-#include "platform/adapter_default_route.h"
+#include "app/external_name.h"
 #include "platform/paths.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
@@ -16,14 +14,6 @@
 namespace tiv {
 
 namespace {
-std::string local_host_name() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) {
-        return {};
-    }
-    return name;
-}
-
 std::string dotted_text(std::uint32_t address_host_order) {
     in_addr address{};
     address.s_addr = htonl(address_host_order);
@@ -31,37 +21,25 @@ std::string dotted_text(std::uint32_t address_host_order) {
     return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
 }
 
-bool is_loopback(const net_address& address) {
-    return (ntohl(address.sockaddr.sin_addr.s_addr) >> 24) == 127;
-}
-
 struct machine_address_defaults {
     std::string interface_address;
     std::string external_name;
 };
 
-// A host name counts for friends only when it resolves to an address off this computer: on many systems it
-// resolves to 127.0.1.1, which no friend can reach. Friends then get the listening address itself.
+// The listener binds to one address, so friends are given that address: a host name may resolve to another one of
+// this computer's addresses, where nothing listens.
 machine_address_defaults default_machine_addresses() {
-    const std::string host = local_host_name();
-    net_address local{};
-    const bool resolved = resolve_address(host.c_str(), default_listening_port, local);
-    const bool host_reachable = resolved && !is_loopback(local) && local.sockaddr.sin_addr.s_addr != 0;
-    const std::optional<std::uint32_t> reachable = reachable_ipv4_of_this_machine();
+    const app::machine_reach reach = app::this_machine_reach();
     machine_address_defaults defaults;
-    if (reachable) {
-        defaults.interface_address = dotted_text(*reachable);
-    } else if (host_reachable) {
-        defaults.interface_address = dotted_text(ntohl(local.sockaddr.sin_addr.s_addr));
-    }
-    if (defaults.interface_address.empty()) {
+    if (reach.route_address) {
+        defaults.interface_address = dotted_text(*reach.route_address);
+    } else if (reach.host_address) {
+        defaults.interface_address = dotted_text(*reach.host_address);
+    } else {
         defaults.interface_address = "127.0.0.1";
     }
-    if (host_reachable) {
-        defaults.external_name = local.host_name[0] != '\0' ? std::string(local.host_name) : host;
-    } else {
-        defaults.external_name = reachable ? defaults.interface_address : host;
-    }
+    defaults.external_name =
+        app::following_external_name(defaults.interface_address, reach).value_or(defaults.interface_address);
     return defaults;
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/hex_text.h"
+#include "core/outside_text.h"
 #include "core/text.h"
 #include "crypto/session_key_types.h"
 
@@ -28,6 +29,10 @@ std::string friend_profile_name(std::string typed) {
 void set_friend_name(friend_profile& profile, const std::string& name) {
     copy_text_field(profile.name, name);
     copy_text_field(profile.receipt_directory, compact_name(profile.name));
+}
+
+std::string friend_address_text(const friend_profile& profile) {
+    return escaped_text(profile.address);
 }
 
 void set_friend_uuid(friend_profile& profile, const std::string& uuid) {

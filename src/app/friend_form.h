@@ -18,6 +18,10 @@ namespace tiv::app {
 // Sets the name and the parcel box named after it (the name without blanks, '-' and '_').
 void set_friend_name(friend_profile& profile, const std::string& name);
 
+// The stored address as an edit box shows it: one stored before addresses were checked may hold controls or
+// bidirectional characters, which appear escaped, so saving it again is refused until it is retyped.
+[[nodiscard]] std::string friend_address_text(const friend_profile& profile);
+
 // The UUID as typed; check_friend tells whether it is one.
 void set_friend_uuid(friend_profile& profile, const std::string& uuid);
 

@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include "app/external_name.h"
 #include "app/first_run.h"
 #include "app/key_service.h"
 #include "app/receiver_readiness.h"
+#include "core/address_text.h"
+#include "core/outside_text.h"
 #include "crypto/fingerprint.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -158,11 +161,11 @@ status check_identity_choices(const identity_choices& choices) {
     if (choices.parcel_root && choices.parcel_root->empty()) {
         return {status_code::invalid, "the parcel box root must not be empty."};
     }
-    if (choices.external_name && choices.external_name->find_first_of(" \t\r\n") != std::string::npos) {
-        return {status_code::invalid, "the external name must be one host name or address, without spaces."};
-    }
-    if (choices.external_name && choices.external_name->empty()) {
-        return {status_code::invalid, "the external name must not be empty."};
+    if (choices.external_name) {
+        if (const std::optional<std::string> fault = address_fault(*choices.external_name)) {
+            return {status_code::invalid, "the external name '" + escaped_text(*choices.external_name) + "' " + *fault +
+                                              "; give one host name or address friends can reach."};
+        }
     }
     return {};
 }
@@ -180,6 +183,8 @@ status set_up_identity(qvl_settings_data& settings, const identity_choices& choi
         warnings.push_back(*notice);
     }
     load_settings_with_defaults(settings);
+    const std::string old_host = listening_host(settings.text(text_setting::interface_ip_address));
+    const std::string old_external_name = settings.text(text_setting::external_name);
 
     // The first setting refused names its file; the ones before it are kept.
     status written;
@@ -202,6 +207,17 @@ status set_up_identity(qvl_settings_data& settings, const identity_choices& choi
     }
     if (choices.external_name) {
         save(text_setting::external_name, *choices.external_name);
+    } else if (choices.address) {
+        const machine_reach reach = this_machine_reach();
+        if (follows_listening_address(old_external_name, old_host, reach)) {
+            if (const std::optional<std::string> followed = following_external_name(*choices.address, reach)) {
+                save(text_setting::external_name, *followed);
+            } else {
+                warnings.push_back("no address off this computer was found for friends to reach; the external name "
+                                   "stays '" +
+                                   escaped_text(old_external_name) + "': give one with --external-name.");
+            }
+        }
     }
     if (!written) {
         return written;

@@ -50,7 +50,9 @@ struct identity_choices {
     std::optional<std::string> address; // dotted IPv4
     std::optional<std::uint32_t> port;
     std::optional<std::string> parcel_root;
-    std::optional<std::string> external_name; // the "ADDR:" friends get: a host name or address they can reach
+    // The "ADDR:" friends get: a host name or address they can reach. Without it, a new address takes along an
+    // external name that followed the old one (external_name.h); one the user chose stays.
+    std::optional<std::string> external_name;
 };
 
 // invalid, with the reason, when a choice could never work; checked before anything is written.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/outside_text.h"
 #include "platform/adapters.h"
 #include "presence/icmp_message.h"
 #include "presence/ping.h"
@@ -27,7 +28,7 @@ ping_reply ping_address(const std::string& address) {
     net_address destination;
     if (!resolve_address(address.c_str(), 0, destination)) {
         ping_reply unresolved;
-        unresolved.outcome = {status_code::unreachable, "cannot resolve '" + address + "'."};
+        unresolved.outcome = {status_code::unreachable, "cannot resolve '" + escaped_text(address) + "'."};
         return unresolved;
     }
     ping_socket socket;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/address_text.h"
+#include "core/outside_text.h"
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "crypto/session_key_types.h"
@@ -58,6 +60,18 @@ friend_profile with_stored_pin(const friend_profile& profile, const friend_profi
         merged.signature_key = stored.signature_key;
     }
     return merged;
+}
+
+// Why `address` cannot be a friend's, as a clause without its full stop.
+std::optional<std::string> friend_address_fault(const std::string& address) {
+    if (const std::optional<std::string> fault = address_fault(address)) {
+        return "the address '" + escaped_text(address) + "' " + *fault;
+    }
+    if (address.size() >= sizeof(friend_profile::address)) {
+        return "the address '" + address + "' is longer than " + std::to_string(sizeof(friend_profile::address) - 1) +
+               " characters, more than a profile holds";
+    }
+    return std::nullopt;
 }
 
 // Text from a file as a message may quote it: bytes outside printable ASCII become \xNN, so a name with escape
@@ -127,8 +141,11 @@ bool is_valid_friend_port(std::uint32_t port) {
     return port >= 1 && port <= 65535;
 }
 
-bool is_valid_friend_address(const std::string& address) {
-    return !address.empty() && address.size() < sizeof(friend_profile::address);
+status check_friend_address(const std::string& address) {
+    if (const std::optional<std::string> fault = friend_address_fault(address)) {
+        return {status_code::invalid, *fault + "."};
+    }
+    return {};
 }
 
 void apply_friend_policy(const friend_policy& policy, friend_profile& profile) {
@@ -164,6 +181,12 @@ result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const
     case file_read::too_large:
         return status(status_code::invalid, path + " is larger than " + std::to_string(profile_file_limit / 1024) +
                                                 " KiB, too large for a profile file.");
+    }
+    // Checked before the record cuts it to fit: a cut address is some other computer's.
+    if (fields.address && !fields.address->empty()) {
+        if (const std::optional<std::string> fault = friend_address_fault(*fields.address)) {
+            return refused("the profile file's ADDR: line is refused: " + *fault);
+        }
     }
     loaded_friend loaded{profile_from_file(fields, settings.number(number_setting::machine_key_types)), {}};
     friend_profile& profile = loaded.record;
@@ -212,6 +235,11 @@ status check_friend(const friend_profile& profile) {
     }
     if (profile.port < 0 || !is_valid_friend_port(static_cast<std::uint32_t>(profile.port))) {
         return refused("the profile file holds no listening port from 1 to 65535");
+    }
+    if (profile.address[0] != '\0') {
+        if (const std::optional<std::string> fault = friend_address_fault(profile.address)) {
+            return refused(*fault);
+        }
     }
     return {};
 }
@@ -309,6 +337,11 @@ status edit_friend(qvl_settings_data& settings, const std::string& name, const f
     if (look_up_profile(settings, name, profile) == profile_lookup::missing) {
         return {status_code::not_found, "there is no friend profile named '" + name + "'."};
     }
+    if (policy.address) {
+        if (status address = check_friend_address(*policy.address); !address) {
+            return address;
+        }
+    }
     apply_friend_policy(policy, profile);
     if (!save_profile(settings, profile)) {
         return {status_code::io_failure, "Some failure in saving record!"};
@@ -334,7 +367,7 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         friend_summary summary;
         summary.consistent = look_up_profile(settings, name, profile) != profile_lookup::inconsistent;
         summary.name = profile.name;
-        summary.address = profile.address;
+        summary.address = escaped_text(profile.address);
         summary.port = profile.port;
         summary.uuid = profile.uuid;
         summary.key_bits = profile.key_bits;

@@ -24,7 +24,9 @@ namespace tiv::app {
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);
 [[nodiscard]] bool is_valid_friend_port(std::uint32_t port);
-[[nodiscard]] bool is_valid_friend_address(const std::string& address);
+// invalid, with the reason, unless `address` is a host name, a dotted IPv4 or an IPv6 address that fits a profile
+// (1 to 31 characters).
+[[nodiscard]] status check_friend_address(const std::string& address);
 
 // What the user decides about a friend; what is not given stays as it was (or as the import presets it).
 struct friend_policy {
@@ -49,7 +51,8 @@ struct loaded_friend {
 
 // invalid, with the reason, for a record the program could never use: a name that is blank or holds characters a
 // profile name cannot (anything but ASCII letters, digits, blank, '-' and '_'), no valid UUID, no valid public key
-// or signature key, no listening port from 1 to 65535.
+// or signature key, no listening port from 1 to 65535, an address that check_friend_address refuses. No address at
+// all is allowed: such a friend can send, and is sent to once they are given one.
 [[nodiscard]] status check_friend(const friend_profile& profile);
 
 // authentication_fingerprint of the record's keys, as the friend's own `whoami` shows it; empty without a key.
@@ -99,14 +102,15 @@ struct stored_friend {
                                                    const friend_policy& policy,
                                                    key_consent consent = key_consent::keep_stored_keys);
 
-// Changes a stored friend; not_found when there is no profile of that name.
+// Changes a stored friend; not_found when there is no profile of that name, invalid for an address that
+// check_friend_address refuses.
 [[nodiscard]] status edit_friend(qvl_settings_data& settings, const std::string& name, const friend_policy& policy);
 [[nodiscard]] status delete_friend(const qvl_settings_data& settings, const std::string& name);
 
 // One friend as a list shows it.
 struct friend_summary {
     std::string name;
-    std::string address;
+    std::string address; // as escaped_text shows it: one stored before addresses were checked may hold anything
     std::int32_t port = 0;
     std::string uuid;
     bool consistent = true; // false when the stored key data disagree with their counts

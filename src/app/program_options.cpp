@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
+#include "app/external_name.h"
 #include "app/identity_service.h"
 #include "app/key_service.h"
 #include "app/program_spine.h"
 #include "app/receive_service.h"
+#include "core/address_text.h"
+#include "core/outside_text.h"
 #include "net/net_socket.h"
 
 namespace tiv::app {
@@ -22,6 +25,22 @@ std::string entry_text(const reverse_name& named) {
 bool moves_listener(const listen_config& in_force, const program_options& chosen) {
     return listening_host(in_force.interface_address) != listening_host(chosen.interface_text) ||
            in_force.port != chosen.port;
+}
+
+// The external name to store. One the user typed stays; one left as it was (or emptied) goes along with a new
+// listening address when it followed the old one, so an export never names an address where nothing listens.
+std::string external_name_to_store(const program_options& stored, const program_options& chosen) {
+    const std::string new_host = listening_host(chosen.interface_text);
+    const bool moved = new_host != listening_host(stored.interface_text);
+    if (!chosen.external_name.empty() && (chosen.external_name != stored.external_name || !moved)) {
+        return chosen.external_name;
+    }
+    const machine_reach reach = this_machine_reach();
+    if (!chosen.external_name.empty() &&
+        !follows_listening_address(stored.external_name, listening_host(stored.interface_text), reach)) {
+        return chosen.external_name;
+    }
+    return following_external_name(new_host, reach).value_or(chosen.external_name);
 }
 
 // Every value of `chosen` the user agreed to, in the order the options are written; the first refusal stops it.
@@ -68,8 +87,14 @@ status check_program_options(const program_options& options) {
         return {status_code::invalid, "the listen port must be a number from 1 to 65535."};
     }
     if (!is_dotted_ipv4(listening_host(options.interface_text))) {
-        return {status_code::invalid,
-                "the listening interface '" + options.interface_text + "' does not start with a dotted IPv4 address."};
+        return {status_code::invalid, "the listening interface '" + escaped_text(options.interface_text) +
+                                          "' does not start with a dotted IPv4 address."};
+    }
+    if (!options.external_name.empty()) {
+        if (const std::optional<std::string> fault = address_fault(options.external_name)) {
+            return {status_code::invalid, "the external name '" + escaped_text(options.external_name) + "' " + *fault +
+                                              "; give one host name or address friends can reach."};
+        }
     }
     return {};
 }
@@ -146,7 +171,11 @@ options_applied apply_program_options(program_spine& spine, questions& questions
         restart = questions.ask(restart_question_text, restart_question_caption, MB_YESNO | MB_ICONWARNING) == IDYES;
         with_address = restart;
     }
-    if (done.outcome = write_options(settings, spine.provider(), chosen, with_address); !done.outcome) {
+    program_options written = chosen;
+    if (with_address) {
+        written.external_name = external_name_to_store(read_program_options(settings), chosen);
+    }
+    if (done.outcome = write_options(settings, spine.provider(), written, with_address); !done.outcome) {
         return done;
     }
     done.applied = true;

@@ -35,8 +35,8 @@ inline constexpr const char* loopback_interface_entry = "127.0.0.1  [local loopb
 // The options as stored; the key types are the policy AND the provider's types ("CurrentCSPSKCaps").
 [[nodiscard]] program_options read_program_options(const qvl_settings_data& settings);
 
-// invalid, saying why, when the port is outside 1 to 65535 or the interface text does not start with a dotted
-// IPv4 address.
+// invalid, saying why, when the port is outside 1 to 65535, the interface text does not start with a dotted
+// IPv4 address or the external name is given but is no host name or address (address_text.h).
 [[nodiscard]] status check_program_options(const program_options& options);
 
 // The interface list of the dialog, with the entry the stored address selects.
@@ -78,8 +78,9 @@ struct options_applied {
 // Checks `chosen`, asks about an empty key type policy, decides whether the listener restarts (always when no
 // incoming transfer runs; when some run, only for a new address or port and only after the user agrees), and only
 // then writes: the policy (applied to the provider at once), the address and port when they take effect, the
-// block size and the external name. A machine settings file that cannot be written is reported before anything is
-// written or restarted.
+// block size and the external name. An external name left as stored, or emptied, follows a new listening address
+// when the stored one followed the old (external_name.h); this may wait on a lookup of this host's name. A machine
+// settings file that cannot be written is reported before anything is written or restarted.
 [[nodiscard]] options_applied apply_program_options(program_spine& spine, questions& questions,
                                                     const program_options& chosen);
 

@@ -6,6 +6,8 @@
 
 #include "app/identity_service.h"
 #include "app/profile_service.h"
+#include "core/address_text.h"
+#include "core/outside_text.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/folder_listing.h"
 #include "net/parcel_channel.h"
@@ -23,6 +25,10 @@ status open_sender_identity(qvl_settings_data& settings, crypto_provider& provid
 result<net_address> check_destination(const std::string& host, std::uint32_t port) {
     if (port == 0 || port > 65535) {
         return status(status_code::invalid, "port " + std::to_string(port) + " names no listener to send to.");
+    }
+    // A stored address may predate the checks on addresses; it never reaches the resolver or a message as it is.
+    if (const std::optional<std::string> fault = address_fault(host)) {
+        return status(status_code::invalid, "the address '" + escaped_text(host) + "' " + *fault + ".");
     }
     net_address destination;
     if (!resolve_address(host.c_str(), static_cast<std::uint16_t>(port), destination)) {

@@ -155,8 +155,8 @@ std::vector<command> identity_commands() {
          "  --port N            TCP port to listen on (1-65535, default 20000)\n"
          "  --external-name HOST\n"
          "                      the host name or address friends connect to, exported as ADDR: (default:\n"
-         "                      this host's name when it resolves off this computer, else the listening\n"
-         "                      address)\n"
+         "                      the listening address; for 0.0.0.0 the default route's address, else this\n"
+         "                      host's name where it resolves off this computer)\n"
          "  --parcel-root DIR   directory below which every friend's parcel box lies\n"
          "  --key-bits N        length of the RSA key pairs made when this user has none yet\n"
          "                      (1024 to 16384 in steps of 256, default 3072)\n",

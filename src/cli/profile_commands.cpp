@@ -137,7 +137,7 @@ std::vector<command> profile_commands() {
          "Usage: quorvel-cli friend-set NAME [--accept|--refuse] [--max-size BYTES|unlimited]\n"
          "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n\n"
          "  --refuse              refuse parcels from this friend\n"
-         "  --address A           the friend's address (dotted IPv4 or host name, at most 31 characters)\n"
+         "  --address A           the friend's address (host name, dotted IPv4 or IPv6, at most 31 characters)\n"
          "  --port N              the friend's listening port (1-65535)\n" PROFILE_OPTIONS_HELP,
          profile_option_defs(true), run_friend_set},
         {"friend-delete",

@@ -55,8 +55,10 @@ std::optional<std::string> parse_friend_policy(const parsed_args& args, app::fri
         }
     }
     if (auto text = args.value("address")) {
-        if (!app::is_valid_friend_address(*text)) {
-            return std::string("--address takes an address of 1 to 31 characters");
+        if (const app::status address = app::check_friend_address(*text); !address) {
+            // The reason is a whole sentence, and the caller adds the full stop of its own.
+            return "--address takes a host name, a dotted IPv4 or an IPv6 address: " +
+                   address.text().substr(0, address.text().size() - 1);
         }
         changes.address = *text;
     }

@@ -178,7 +178,7 @@ void ProfileDialog::showProfile(const friend_profile& profile) {
     m_pReceipt->setChecked(profile.receipt_enabled != 0);
     m_pName->setText(profile.name);
     m_pDirectory->setText(profile.receipt_directory);
-    m_pAddress->setText(profile.address);
+    m_pAddress->setText(QString::fromStdString(app::friend_address_text(profile)));
     m_pPort->setText(QString::number(profile.port));
     m_pUuid->setText(profile.uuid);
     m_pMaxSize->setCurrentIndex(maxSizeIndex(profile.max_file_size));

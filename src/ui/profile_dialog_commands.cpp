@@ -42,9 +42,10 @@ void ProfileDialog::saveChanges() {
     if (!readControls(profile)) {
         return;
     }
-    if (!app::is_valid_friend_address(profile.address)) {
-        (void)m_oQuestions.ask("Give the friend's Internet address: a host name or a dotted address of at most 31 "
-                               "characters.",
+    if (const app::status address = app::check_friend_address(profile.address); !address) {
+        (void)m_oQuestions.ask("Give the friend's Internet address: a host name, a dotted IPv4 or an IPv6 address of "
+                               "at most 31 characters. " +
+                                   sentenceText(address.text()),
                                "Save Profile", MB_OK | MB_ICONERROR);
         return;
     }

@@ -223,6 +223,16 @@ TEST_F(ProfileService, ImportRefusesProfilesThatCouldNeverWork) {
         {"no valid public key", [](std::string& t) { replace(t, "AKEY: 06", "AKEY: 07"); }},
         {"invalid signature key", [](std::string& t) { replace(t, "SKEY: 06", "SKEY: 07"); }},
         {"no listening port", [](std::string& t) { replace(t, "PORT: 20000", "PORT: 70000"); }},
+        {"ADDR: line is refused: the address 'alice\\x1b]0;owned\\x07' holds control",
+         [](std::string& t) { set_line(t, "ADDR: ", "alice\x1b]0;owned\x07"); }},
+        {"'moc.\\u202eelpmaxe' holds control or bidirectional",
+         [](std::string& t) { set_line(t, "ADDR: ", "moc.\u202eelpmaxe"); }},
+        {"longer than 31 characters",
+         [](std::string& t) {
+             set_line(t, "ADDR: ",
+                      "alice.with-a-long-name.example"
+                      ".net");
+         }},
     };
     for (const auto& [reason, edit] : broken) {
         const auto stored = app::import_profile(s_pBob->settings(), alice_file("broken", edit), {});
@@ -309,6 +319,10 @@ TEST_F(ProfileService, EditAndDeleteAFriend) {
     EXPECT_STREQ(alice->address, "10.1.2.3");
     EXPECT_EQ(alice->port, 21000);
     EXPECT_EQ(app::edit_friend(s_pBob->settings(), "Nobody", policy).code(), app::status_code::not_found);
+    policy.address = "10.1.2.4\x1b[2J";
+    EXPECT_EQ(app::edit_friend(s_pBob->settings(), "Alice", policy).text(),
+              "the address '10.1.2.4\\x1b[2J' holds control or bidirectional characters.");
+    EXPECT_STREQ(app::read_friend(s_pBob->settings(), "Alice")->address, "10.1.2.3");
 
     ASSERT_TRUE(app::delete_friend(s_pBob->settings(), "Alice").ok());
     EXPECT_EQ(app::delete_friend(s_pBob->settings(), "Alice").text(), "Failed to delete profile.");

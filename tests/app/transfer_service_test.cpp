@@ -31,6 +31,9 @@ TEST_F(TransferServices, DestinationsThatCanOnlyFailAreRefusedBeforeConnecting) 
     EXPECT_EQ(app::check_destination("127.0.0.1", 0).error().code(), app::status_code::invalid);
     EXPECT_EQ(app::check_destination("255.255.255.255", 20000).error().text(), "cannot resolve '255.255.255.255'.");
     EXPECT_TRUE(app::check_destination("127.0.0.1", 20000).ok());
+    EXPECT_EQ(app::check_destination("bob\x1b]0;owned\x07", 20000).error().text(),
+              "the address 'bob\\x1b]0;owned\\x07' holds control or bidirectional characters.")
+        << "a friend stored before addresses were checked";
 
     app::send_session session(s_pAlice->settings(), s_pAlice->provider());
     EXPECT_EQ(session.set_destination("Bob").code(), app::status_code::not_found);

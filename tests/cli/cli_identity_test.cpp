@@ -44,6 +44,24 @@ TEST_F(CliIdentity, InitWritesDefaultsAppliesOptionsAndPrintsTheIdentity) {
     EXPECT_NE(whoami.out.find(settings.text(text_setting::user_uuid)), std::string::npos);
 }
 
+TEST_F(CliIdentity, FriendsAreGivenTheListeningAddressUnlessTheUserNamedAnother) {
+    const std::string exported = m_oHome.path() + "/alice.prf";
+    const auto exported_address = [&exported] {
+        EXPECT_EQ(run_cli({"export-profile", "--force", exported}).code, 0);
+        const std::string text = read_file_text(exported);
+        const std::size_t start = text.find("\r\nADDR: ") + 8;
+        return text.substr(start, text.find("\r\n", start) - start);
+    };
+    ASSERT_EQ(run_cli({"init", "--address", "127.0.0.1", "--key-bits", "1024"}).code, 0);
+    EXPECT_EQ(exported_address(), "127.0.0.1") << "loopback, since it was chosen";
+    ASSERT_EQ(run_cli({"init", "--address", "127.0.0.2"}).code, 0);
+    EXPECT_EQ(exported_address(), "127.0.0.2");
+    ASSERT_EQ(run_cli({"init", "--external-name", "alice.example.net"}).code, 0);
+    ASSERT_EQ(run_cli({"init", "--address", "127.0.0.1"}).code, 0);
+    EXPECT_EQ(exported_address(), "alice.example.net");
+    EXPECT_EQ(run_cli({"init", "--external-name", "alice\x1b[2J"}).code, 2);
+}
+
 TEST_F(CliIdentity, UsageErrorsExitTwoAndChangeNothing) {
     EXPECT_EQ(run_cli({}).code, 2);
     EXPECT_EQ(run_cli({"frobnicate"}).code, 2);
@@ -80,6 +98,15 @@ TEST_F(CliIdentity, FriendsListsOneLinePerProfile) {
     ASSERT_EQ(listed.code, 0);
     EXPECT_EQ(listed.out, "Bob  10.0.0.2:20001  " + uuid +
                               "  no key  refuses parcels (files up to 0 bytes, at most 0 files, key types 0x000)\n");
+
+    // An address stored before addresses were checked is shown, never acted on; a new one is refused.
+    copy_text_field(bob.address, "bob\x1b]0;owned\x07\u202e");
+    ASSERT_TRUE(save_profile(settings, bob));
+    EXPECT_EQ(run_cli({"friends"}).out.rfind("Bob  bob\\x1b]0;owned\\x07\\u202e:20001  ", 0), 0U);
+    const auto refused = run_cli({"friend-set", "Bob", "--address", "10.0.0.3\x1b[2J"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("'10.0.0.3\\x1b[2J' holds control or bidirectional characters."), std::string::npos)
+        << refused.err;
 }
 
 } // namespace

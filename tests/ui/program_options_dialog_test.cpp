@@ -237,6 +237,21 @@ private slots:
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), 0U);
     }
 
+    void anExternalNameLeftAloneFollowsANewInterfaceUnlessTheUserChoseIt() {
+        const auto external_name = [this] {
+            return read_text_setting(m_pBob->settings().machine_key(), names::external_name).value_or("-");
+        };
+        field("interfaceAddress")->setText("127.0.0.1");
+        apply();
+        QCOMPARE(external_name(), std::string("bob.example"));
+
+        QVERIFY(app::save_setting(m_pBob->settings(), text_setting::external_name, "127.0.0.1").ok());
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pSpine, *m_pAnswers, nullptr, givenNetwork());
+        field("interfaceAddress")->setText("127.0.0.2");
+        apply();
+        QCOMPARE(external_name(), std::string("127.0.0.2"));
+    }
+
     void cancelChangesNeitherTheSettingsNorTheProvider() {
         const std::string before = machineValues();
         const std::uint32_t allowed = m_pBob->provider().allowed_key_types;
