@@ -10,13 +10,6 @@
 namespace tiv::app {
 
 namespace {
-std::string dotted_text(std::uint32_t address_host_order) {
-    in_addr address{};
-    address.s_addr = htonl(address_host_order);
-    char dotted[INET_ADDRSTRLEN] = {};
-    return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
-}
-
 bool is_any_address(const std::string& dotted) {
     in_addr parsed{};
     return ::inet_pton(AF_INET, dotted.c_str(), &parsed) == 1 && parsed.s_addr == htonl(INADDR_ANY);
@@ -51,7 +44,7 @@ std::optional<std::string> following_external_name(const std::string& listening_
         return listening_host;
     }
     if (reach.route_address) {
-        return dotted_text(*reach.route_address);
+        return dotted_ipv4(*reach.route_address);
     }
     if (reach.host_address && !reach.host_name.empty()) {
         return reach.host_name;

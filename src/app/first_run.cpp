@@ -1,10 +1,10 @@
 #include "app/first_run.h"
 
-#include <arpa/inet.h>
 #include <optional>
 #include <string>
 
 #include "app/external_name.h"
+#include "net/net_address.h"
 #include "platform/paths.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"
@@ -14,13 +14,6 @@
 namespace tiv {
 
 namespace {
-std::string dotted_text(std::uint32_t address_host_order) {
-    in_addr address{};
-    address.s_addr = htonl(address_host_order);
-    char dotted[INET_ADDRSTRLEN] = {};
-    return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
-}
-
 struct machine_address_defaults {
     std::string interface_address;
     std::string external_name;
@@ -32,9 +25,9 @@ machine_address_defaults default_machine_addresses() {
     const app::machine_reach reach = app::this_machine_reach();
     machine_address_defaults defaults;
     if (reach.route_address) {
-        defaults.interface_address = dotted_text(*reach.route_address);
+        defaults.interface_address = dotted_ipv4(*reach.route_address);
     } else if (reach.host_address) {
-        defaults.interface_address = dotted_text(*reach.host_address);
+        defaults.interface_address = dotted_ipv4(*reach.host_address);
     } else {
         defaults.interface_address = "127.0.0.1";
     }

@@ -1,7 +1,6 @@
 #include "net/net_address.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <netdb.h>
@@ -84,11 +83,15 @@ bool resolve_address(const char* name, std::uint16_t port, net_address& out) {
     return resolve_name(name, port, out);
 }
 
+std::string dotted_ipv4(std::uint32_t address_host_order) {
+    in_addr address{};
+    address.s_addr = htonl(address_host_order);
+    char dotted[INET_ADDRSTRLEN] = {};
+    return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
+}
+
 bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address_host_order >> 24) & 0xFFu,
-                  (address_host_order >> 16) & 0xFFu, (address_host_order >> 8) & 0xFFu, address_host_order & 0xFFu);
-    return resolve_address(text, port, out);
+    return resolve_address(dotted_ipv4(address_host_order).c_str(), port, out);
 }
 
 } // namespace tiv

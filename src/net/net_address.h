@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <netinet/in.h>
+#include <string>
 
 namespace tiv {
 
@@ -21,6 +22,9 @@ struct net_address {
 // without a lookup and leaves everything but `resolved` as it was. A dotted quad always resolves to itself; its
 // reverse-lookup name, when there is one, becomes `host_name`. Thread-safe.
 [[nodiscard]] bool resolve_address(const char* name, std::uint16_t port, net_address& out);
+
+// The dotted text of an address given in host byte order; empty for none.
+[[nodiscard]] std::string dotted_ipv4(std::uint32_t address_host_order);
 
 // Resolves an address given in host byte order (as an address entry field holds it) through its dotted text.
 [[nodiscard]] bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out);
