@@ -1,5 +1,7 @@
 #include "ui/desktop_program.h"
 
+#include <QCoreApplication>
+
 #include "app/identity_service.h"
 #include "app/key_service.h"
 #include "ui/profile_dialog.h"
@@ -30,6 +32,7 @@ DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& pro
                                Notifier& notifier, unsigned first_key_bits)
     : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_oNotifier(notifier),
       m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {
+    QCoreApplication::instance()->installEventFilter(&m_oScreenFit);
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
             [this](const app::log_event& line) { m_oConsole.appendLine(QString::fromStdString(line.text)); });

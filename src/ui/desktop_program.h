@@ -18,6 +18,7 @@
 #include "ui/send_window.h"
 #include "ui/splash_screen.h"
 #include "ui/window_events.h"
+#include "ui/window_fit.h"
 
 namespace tiv::ui {
 
@@ -80,6 +81,8 @@ private:
     app::questions& m_oQuestions;
     Notifier& m_oNotifier;
     unsigned m_nFirstKeyBits;
+    // Every window of the program opens inside its screen.
+    ScreenFit m_oScreenFit;
     WindowEvents m_oEvents;
     // Created hidden with the program, so lines logged before anyone opens it are there when someone does.
     MessageConsole m_oConsole;

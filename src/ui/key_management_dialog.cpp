@@ -6,6 +6,7 @@
 
 #include "ui/background_job.h"
 #include "ui/message_style.h"
+#include "ui/window_fit.h"
 
 namespace tiv::ui {
 
@@ -63,7 +64,7 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     buttons->addWidget(m_pBusy, 1);
     buttons->addWidget(m_pCreate);
     buttons->addWidget(m_pOk);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
     layout->addLayout(fields);

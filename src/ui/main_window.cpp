@@ -39,9 +39,10 @@ MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget*
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("id102");
     setWindowTitle("Quorvel Receiving - https://quorvel.example.org");
-    setMinimumSize(smallest_size);
     buildMenus();
     setCentralWidget(buildCentre());
+    // Never so small that the buttons under the list cut their captions.
+    setMinimumSize(smallest_size.expandedTo(minimumSizeHint()));
     // Escape quits as the close box does; a main window has no dialog's Escape of its own.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);

@@ -8,6 +8,7 @@
 #include "app/friend_form.h"
 #include "app/profile_service.h"
 #include "ui/profile_limits.h"
+#include "ui/window_fit.h"
 
 namespace tiv::ui {
 
@@ -158,7 +159,7 @@ void ProfileDialog::buildControls() {
     editButtons->addWidget(m_pSave);
     editButtons->addWidget(m_pCancel);
     fields->addRow(editButtons);
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QHBoxLayout(scrollingContent(this));
     layout->addLayout(browse);
     layout->addLayout(fields, 1);
 }

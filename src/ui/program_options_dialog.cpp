@@ -12,6 +12,7 @@
 #include "ui/background_job.h"
 #include "ui/message_style.h"
 #include "ui/session_key_options_dialog.h"
+#include "ui/window_fit.h"
 
 namespace tiv::ui {
 
@@ -128,7 +129,7 @@ void ProgramOptionsDialog::buildControls() {
     auto* columns = new QHBoxLayout;
     columns->addLayout(grid, 3);
     columns->addWidget(adapters, 2);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
     layout->addLayout(columns);
     layout->addWidget(m_pNotice);
     layout->addLayout(buttons);

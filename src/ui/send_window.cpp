@@ -57,6 +57,10 @@ SendWindow::SendWindow(program_spine& spine, app::questions& questions, app::eve
     setAcceptDrops(true);
     buildControls(presetFriend);
     buildContextMenu();
+    // Wide enough for every column of the list; the screen may still ask for less.
+    const QMargins margins = layout()->contentsMargins();
+    resize(std::max(sizeHint().width(), transferTableWidth(*m_pList) + margins.left() + margins.right()),
+           sizeHint().height());
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
     connect(&m_oRefreshTimer, &QTimer::timeout, this, &SendWindow::refresh);

@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <bit>
 
+#include "ui/window_fit.h"
+
 namespace tiv::ui {
 
 namespace {
@@ -70,7 +72,7 @@ SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
     layout->addLayout(grid);
     layout->addWidget(buttons);
 }

@@ -1,6 +1,7 @@
 #include "ui/transfer_table.h"
 
 #include <QHeaderView>
+#include <QStyle>
 #include <vector>
 
 #include "ui/transfer_columns.h"
@@ -21,6 +22,14 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
         table->setColumnWidth(static_cast<int>(column), transfer_columns[column].width);
     }
     return table;
+}
+
+int transferTableWidth(const QTableView& table) {
+    int width = 2 * table.frameWidth() + table.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const transfer_column& column : transfer_columns) {
+        width += column.width;
+    }
+    return width;
 }
 
 void fitTransferColumns(QTableView& table) {

@@ -8,6 +8,9 @@ namespace tiv::ui {
 // width, and the context menu left to the window.
 [[nodiscard]] QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName);
 
+// The width `table` needs to show every column at its opening width without scrolling sideways.
+[[nodiscard]] int transferTableWidth(const QTableView& table);
+
 // Spreads the view's width over its columns by their current shares, none narrower than it opened.
 void fitTransferColumns(QTableView& table);
 

@@ -9,6 +9,7 @@
 
 #include "ui/key_management_dialog.h"
 #include "ui/message_style.h"
+#include "ui/window_fit.h"
 
 namespace tiv::ui {
 
@@ -88,7 +89,7 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     bottom->addWidget(recreate);
     bottom->addStretch();
     bottom->addWidget(buttons);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
     layout->addWidget(typesBox);
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
