@@ -167,9 +167,10 @@ answer() { # title-regex keys...
     press "$box" "$@"
 }
 
-# A window's height in the program's own pixels: controls along a dialog's bottom edge are found from it.
-height_of() { # window
-    local HEIGHT
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep '^HEIGHT=')"
-    echo $((HEIGHT / scale))
+
+# A window's width in the program's own pixels: the controls along a dialog's right edge are found from it.
+width_of() { # window
+    local WIDTH
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep '^WIDTH=')"
+    echo $((WIDTH / scale))
 }

@@ -4,7 +4,6 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -12,7 +11,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "ui/transfer_columns.h"
+#include "ui/transfer_table.h"
 
 namespace tiv::ui {
 
@@ -56,18 +55,7 @@ QWidget* MainWindow::buildCentre() {
     auto* column = new QVBoxLayout(centre);
     column->addWidget(new QLabel("Quorvel Deliveries"));
 
-    m_pList = new QTableView;
-    m_pList->setObjectName("id1001");
-    m_pList->setModel(&m_oTransfers);
-    m_pList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_pList->setSortingEnabled(false);
-    m_pList->verticalHeader()->hide();
-    m_pList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_pList->horizontalHeader()->setSectionsClickable(false);
-    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
-    for (std::size_t column_index = 0; column_index < transfer_columns.size(); ++column_index) {
-        m_pList->setColumnWidth(static_cast<int>(column_index), transfer_columns[column_index].width);
-    }
+    m_pList = makeTransferTable(&m_oTransfers, "id1001");
     column->addWidget(m_pList, 1);
 
     m_pListenStatus = new QLabel;
@@ -178,22 +166,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
     } else {
         event->ignore();
-    }
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    fitColumns();
-}
-
-void MainWindow::fitColumns() {
-    std::vector<int> widths;
-    for (int column = 0; column < m_oTransfers.columnCount(); ++column) {
-        widths.push_back(m_pList->columnWidth(column));
-    }
-    const std::vector<int> fitted = fittedColumnWidths(widths, m_pList->viewport()->width());
-    for (int column = 0; column < static_cast<int>(fitted.size()); ++column) {
-        m_pList->setColumnWidth(column, fitted[column]);
     }
 }
 

@@ -70,7 +70,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void connectNotify(const QMetaMethod& signal) override;
     void disconnectNotify(const QMetaMethod& signal) override;
 
@@ -91,7 +90,6 @@ private:
     // The quit paths' common end: asks about running transfers, then stops everything. False when the user
     // chose to stay.
     bool endProgram();
-    void fitColumns();
     void showListenStatus();
 
     program_spine& m_oSpine;

@@ -396,9 +396,4 @@ void SendWindow::dropEvent(QDropEvent* event) {
         this, [this, paths] { sendFiles(paths); }, Qt::QueuedConnection);
 }
 
-void SendWindow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fitTransferColumns(*m_pList);
-}
-
 } // namespace tiv::ui

@@ -1,5 +1,6 @@
 #include "ui/transfer_table.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QStyle>
 #include <vector>
@@ -7,6 +8,39 @@
 #include "ui/transfer_columns.h"
 
 namespace tiv::ui {
+
+namespace {
+void fitTransferColumns(QTableView& table) {
+    std::vector<int> widths;
+    for (int column = 0; column < table.model()->columnCount(); ++column) {
+        widths.push_back(table.columnWidth(column));
+    }
+    const std::vector<int> fitted = fittedColumnWidths(widths, table.viewport()->width());
+    for (int column = 0; column < static_cast<int>(fitted.size()); ++column) {
+        table.setColumnWidth(column, fitted[column]);
+    }
+}
+
+// Watches the view's viewport, whose size is final only once the window's layout has placed the view: a window's
+// own resize comes before that while it is hidden.
+class ColumnFitter final : public QObject {
+public:
+    explicit ColumnFitter(QTableView* table) : QObject(table), m_pTable(table) {
+        table->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize && watched == m_pTable->viewport()) {
+            fitTransferColumns(*m_pTable);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTableView* m_pTable;
+};
+} // namespace
 
 QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName) {
     auto* table = new QTableView;
@@ -21,6 +55,7 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
     for (std::size_t column = 0; column < transfer_columns.size(); ++column) {
         table->setColumnWidth(static_cast<int>(column), transfer_columns[column].width);
     }
+    new ColumnFitter(table);
     return table;
 }
 
@@ -30,17 +65,6 @@ int transferTableWidth(const QTableView& table) {
         width += column.width;
     }
     return width;
-}
-
-void fitTransferColumns(QTableView& table) {
-    std::vector<int> widths;
-    for (int column = 0; column < table.model()->columnCount(); ++column) {
-        widths.push_back(table.columnWidth(column));
-    }
-    const std::vector<int> fitted = fittedColumnWidths(widths, table.viewport()->width());
-    for (int column = 0; column < static_cast<int>(fitted.size()); ++column) {
-        table.setColumnWidth(column, fitted[column]);
-    }
 }
 
 } // namespace tiv::ui

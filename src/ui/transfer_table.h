@@ -5,13 +5,11 @@
 namespace tiv::ui {
 
 // A transfer list's view over `model`: whole rows selected, headers that do not sort, each column at its opening
-// width, and the context menu left to the window.
+// width and spread over the view's width whenever that changes (by their current shares, none narrower than it
+// opened), and the context menu left to the window.
 [[nodiscard]] QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName);
 
 // The width `table` needs to show every column at its opening width without scrolling sideways.
 [[nodiscard]] int transferTableWidth(const QTableView& table);
-
-// Spreads the view's width over its columns by their current shares, none narrower than it opened.
-void fitTransferColumns(QTableView& table);
 
 } // namespace tiv::ui

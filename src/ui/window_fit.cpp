@@ -11,8 +11,8 @@
 namespace tiv::ui {
 
 namespace {
-// Wants the whole size of its content, so the dialog opens with nothing hidden where the screen has room, and
-// asks for no more than a corner of it as its minimum.
+// Wants the whole size of its content, and asks for no more than a corner of it as its minimum, so the dialog
+// may become as small as the screen needs.
 class FittingScrollArea final : public QScrollArea {
 public:
     [[nodiscard]] QSize sizeHint() const override {
@@ -34,6 +34,8 @@ QWidget* scrollingContent(QWidget* dialog) {
     auto* area = new FittingScrollArea;
     area->setObjectName("scrollingContent");
     area->setFrameShape(QFrame::NoFrame);
+    // The controls take the focus in their order; the area scrolls to the one that has it.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setWidgetResizable(true);
     auto* content = new QWidget;
     area->setWidget(content);
@@ -50,10 +52,14 @@ void fitToScreen(QWidget* window) {
     // The window manager's frame, once there is one, takes room too.
     const QSize frame = window->frameGeometry().size() - window->size();
     const QSize largest = (room.size() - frame).expandedTo(window->minimumSize());
-    // Qt opens a window its code did not size at no more than two thirds of the screen; one that scrolls is
-    // better shown whole where the screen has room for it.
-    const QSize wanted = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
-    window->resize(wanted.expandedTo(window->size()).boundedTo(largest));
+    // Qt opens a window its code did not size at no more than two thirds of the screen; a dialog that scrolls
+    // opens as large as its controls need where the screen has room for that, so it scrolls only where it must.
+    QSize wanted = window->size();
+    if (const auto* area = window->findChild<FittingScrollArea*>("scrollingContent", Qt::FindDirectChildrenOnly);
+        area != nullptr && !window->testAttribute(Qt::WA_Resized)) {
+        wanted = wanted.expandedTo(area->widget()->minimumSizeHint());
+    }
+    window->resize(wanted.boundedTo(largest));
     const QSize outside = window->size() + frame;
     const int x = std::clamp(window->x(), room.left(), std::max(room.left(), room.right() + 1 - outside.width()));
     const int y = std::clamp(window->y(), room.top(), std::max(room.top(), room.bottom() + 1 - outside.height()));
