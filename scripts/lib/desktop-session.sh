@@ -21,7 +21,12 @@ end_session() {
     done
     if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
     wait 2>/dev/null || true
-    rm -rf "$work"
+    # QUORVEL_KEEP_WORK=1 keeps the homes and logs for a look after a failure.
+    if [ "${QUORVEL_KEEP_WORK:-0}" = 1 ]; then
+        echo "$me: kept $work" >&2
+    else
+        rm -rf "$work"
+    fi
 }
 
 # The temporary directory goes with the script, so what the programs said is shown here.
@@ -94,22 +99,30 @@ pick_port() {
     fail "no free port found on 127.0.0.1"
 }
 
-# Runs a command as one user: their own home, settings, keys, log and parcel boxes, and machine settings of their
-# own, as on computers of their own, so each first start sets up its machine.
-as() {
+# One user's environment: their own home, settings, keys, log and parcel boxes, and machine settings of their own,
+# as on computers of their own, so each first start sets up its machine. Sets `user_environment`.
+environment_of() { # who
     local who=$1
-    shift
     mkdir -p "$work/$who/runtime"
     chmod 700 "$work/$who/runtime"
-    env -u DBUS_SESSION_BUS_ADDRESS HOME="$work/$who" XDG_CONFIG_HOME="$work/$who/.config" \
-        XDG_DATA_HOME="$work/$who/.local/share" XDG_STATE_HOME="$work/$who/.local/state" \
-        XDG_CACHE_HOME="$work/$who/.cache" XDG_RUNTIME_DIR="$work/$who/runtime" QUORVEL_HOME="$work/$who/quorvel" \
-        QUORVEL_MACHINE_DB="$work/$who-machine.db" "$@"
+    user_environment=(HOME="$work/$who" XDG_CONFIG_HOME="$work/$who/.config" XDG_DATA_HOME="$work/$who/.local/share"
+        XDG_STATE_HOME="$work/$who/.local/state" XDG_CACHE_HOME="$work/$who/.cache"
+        XDG_RUNTIME_DIR="$work/$who/runtime" QUORVEL_HOME="$work/$who/quorvel"
+        QUORVEL_MACHINE_DB="$work/$who-machine.db")
 }
 
-# The desktop program of one user, in the background; its process is ${programs[who]}.
+# Runs a command as one user.
+as() { # who command...
+    environment_of "$1"
+    shift
+    env -u DBUS_SESSION_BUS_ADDRESS "${user_environment[@]}" "$@"
+}
+
+# The desktop program of one user, in the background; ${programs[who]} is its own process (env becomes it), so
+# a signal sent there reaches the program itself.
 start_program() { # who
-    as "$1" env QT_QPA_PLATFORM=xcb "$gui" >>"$work/$1-quorvel.log" 2>&1 &
+    environment_of "$1"
+    env -u DBUS_SESSION_BUS_ADDRESS "${user_environment[@]}" QT_QPA_PLATFORM=xcb "$gui" >>"$work/$1-quorvel.log" 2>&1 &
     programs[$1]=$!
 }
 
