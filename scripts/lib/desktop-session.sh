@@ -15,12 +15,17 @@ xvfb=
 declare -A programs=()
 
 end_session() {
-    local who
-    for who in "${!programs[@]}"; do
-        kill "${programs[$who]}" 2>/dev/null || true
+    local pid
+    for pid in "${programs[@]}" "$xvfb"; do
+        [ -n "$pid" ] || continue
+        kill "$pid" 2>/dev/null || true
+        # A program stopping its transfers takes a moment; one that hangs is not waited for.
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
     done
-    if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
-    wait 2>/dev/null || true
     # QUORVEL_KEEP_WORK=1 keeps the homes and logs for a look after a failure.
     if [ "${QUORVEL_KEEP_WORK:-0}" = 1 ]; then
         echo "$me: kept $work" >&2
@@ -186,4 +191,11 @@ width_of() { # window
     local WIDTH
     eval "$(xdotool getwindowgeometry --shell "$1" | grep '^WIDTH=')"
     echo $((WIDTH / scale))
+}
+
+# A window's height in the program's own pixels: the controls along a dialog's bottom edge are found from it.
+height_of() { # window
+    local HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep '^HEIGHT=')"
+    echo $((HEIGHT / scale))
 }

@@ -57,7 +57,12 @@ void fitToScreen(QWidget* window) {
     QSize wanted = window->size();
     if (const auto* area = window->findChild<FittingScrollArea*>("scrollingContent", Qt::FindDirectChildrenOnly);
         area != nullptr && !window->testAttribute(Qt::WA_Resized)) {
-        wanted = wanted.expandedTo(area->widget()->minimumSizeHint());
+        const QWidget* content = area->widget();
+        wanted = wanted.expandedTo(content->minimumSizeHint());
+        // The area lays wrapped text out at the height it prefers for the width, and scrolls below that.
+        if (content->hasHeightForWidth()) {
+            wanted.setHeight(std::max(wanted.height(), content->heightForWidth(wanted.width())));
+        }
     }
     window->resize(wanted.boundedTo(largest));
     const QSize outside = window->size() + frame;
