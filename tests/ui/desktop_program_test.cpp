@@ -5,18 +5,24 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <optional>
+#include <stdexcept>
 
 #include "app/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "net/transfer_state.h"
 #include "settings/qvl_settings_data.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
 #include "ui/splash_screen.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
+#include "ui/support/silent_connection.h"
 
 namespace tiv::ui {
 
@@ -44,6 +50,43 @@ QStringList passFirstRun(DesktopProgram& program) {
         step->reject();
     }
     return met;
+}
+
+// A first run on the home, after which the program listens on a port of the system's choosing, with the user's
+// setting `name` set to `value` when given.
+void completeFirstRun(const std::string& home, const char* name = nullptr, const std::string& value = {}) {
+    OneStart start(home);
+    start.program.start();
+    (void)passFirstRun(start.program);
+    QTRY_VERIFY(start.program.mainWindow() != nullptr);
+    QVERIFY(write_dword_setting(start.settings.machine_key(), names::interface_ip_port, 0));
+    if (name != nullptr) {
+        QVERIFY(write_text_setting(start.settings.user_key(), name, value));
+    }
+    QVERIFY(start.program.mainWindow()->close());
+}
+
+// Answers from a script, except that the desktop cannot show the box captioned `failing`.
+class DesktopFailingAt final : public test::answer_script {
+public:
+    explicit DesktopFailingAt(std::string failing) : m_strFailing(std::move(failing)) {}
+    int ask(const std::string& text, const std::string& caption, unsigned style) override {
+        if (caption == m_strFailing) {
+            throw std::runtime_error("no dialog could be made");
+        }
+        return answer_script::ask(text, caption, style);
+    }
+
+protected:
+    void unexpected(const std::string& what) override { QTest::qFail(what.c_str(), __FILE__, __LINE__); }
+
+private:
+    std::string m_strFailing;
+};
+
+std::size_t countAsked(const test::answer_script& answers, const std::string& caption) {
+    return static_cast<std::size_t>(std::count_if(answers.questions_asked().begin(), answers.questions_asked().end(),
+                                                  [&caption](const auto& asked) { return asked.caption == caption; }));
 }
 } // namespace
 
@@ -144,6 +187,68 @@ private slots:
         QCOMPARE(firstEntries, QStringList({"<manual>", "Carol"}));
         QTRY_VERIFY(windows[0].isNull() && windows[1].isNull());
         QVERIFY(program.mainWindow()->close());
+    }
+
+    void quitAsksOnceForEveryWindowThenClosesThemAllOrKeepsThemAll() {
+        completeFirstRun(m_oHome->path());
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
+        QSignalSpy ended(&program, &DesktopProgram::ended);
+        program.start();
+        QPointer<MainWindow> main = program.mainWindow();
+        const unique_fd connection = test::silent_connection(program.spine().incoming().bound_address());
+        QVERIFY(connection.get() >= 0);
+        QTRY_COMPARE(program.spine().incoming().running_count(), std::size_t{1});
+        emit main->newConnectionRequested({});
+        QPointer<SendWindow> sending;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* one = qobject_cast<SendWindow*>(window); one != nullptr && one->isVisible()) {
+                sending = one;
+            }
+        }
+        QVERIFY(sending != nullptr);
+        main->findChild<QAction*>("cmd32791")->trigger();
+        QPointer<FriendListWindow> friends = program.friendList();
+        program.console().show();
+
+        answers.answer_next(IDCANCEL); // "Really quit?"
+        main->exitCommand();
+        answers.answer_next(IDOK);
+        answers.answer_next(IDCANCEL); // the active connections
+        main->exitCommand();
+        QCoreApplication::processEvents();
+        QVERIFY(ended.isEmpty() && main->isVisible() && sending && sending->isVisible());
+        QVERIFY(program.spine().incoming().listening() && program.console().isVisible());
+
+        answers.answer_next(IDOK);
+        answers.answer_next(IDOK);
+        main->exitCommand();
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(sending.isNull() && !main->isVisible() && !friends->isVisible() && !program.console().isVisible());
+        QVERIFY(!program.spine().incoming().listening());
+        QCOMPARE(countAsked(answers, "WARNING: ACTIVE CONNECTIONS"), std::size_t{2});
+        QCOMPARE(answers.questions_asked().size(), std::size_t{5});
+    }
+
+    void aFailingStartUpIsShownWithItsReasonAndEndsTheProgram() {
+        // A parcel box root longer than a path may be is told in a box: the one the desktop fails to show.
+        completeFirstRun(m_oHome->path(), names::parcel_box_directory_root, "/" + std::string(1100, 'p'));
+        qvl_settings_data settings;
+        crypto_provider provider(m_oHome->path() + "/keys", 1024);
+        DesktopFailingAt answers("Could Not Create!");
+        test::RecordingNotifier notifier;
+        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        QSignalSpy ended(&program, &DesktopProgram::ended);
+        answers.answer_next(IDOK);
+        program.start();
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(program.exitCode() != 0);
+        const test::answer_script::asked& shown = answers.questions_asked().back();
+        QCOMPARE(shown.text,
+                 std::string("Weird error in CQuorvelDlg::OnInitDialog. Exiting...\nno dialog could be made"));
+        QCOMPARE(shown.caption, std::string("Quorvel:: Error"));
+        QCOMPARE(shown.style, unsigned{MB_OK | MB_ICONERROR});
+        QVERIFY(program.mainWindow() == nullptr || !program.mainWindow()->isVisible());
     }
 
     void splashGoesAfterThreeSecondsOrAtOnceOnAClickOrAKey() {

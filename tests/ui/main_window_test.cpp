@@ -116,6 +116,15 @@ private slots:
         const QString shown = window.findChild<QLabel*>("listenStatus")->text();
         QVERIFY2(shown.startsWith("Not listening: ") && shown.contains(QString::number(taken)), qPrintable(shown));
         QVERIFY(m_pWindow->findChild<QLabel*>("listenStatus")->text().startsWith("Listening on 127.0.0.1:"));
+
+        // The caption names where friends reach this program, or whose program it is while it cannot be reached.
+        QCOMPARE(window.windowTitle(),
+                 QString::fromStdString("Quorvel Receiving - " + m_pBob->settings().text(text_setting::user_name)));
+        setListeningPort(*m_pBob, 0);
+        QVERIFY(second.restart_listener(app::listen_config_of(m_pBob->settings())));
+        window.refresh();
+        QCOMPARE(window.windowTitle(),
+                 "Quorvel Receiving - " + QString::fromStdString(second.incoming().bound_address()));
     }
 
     void neverSmallerThanItsMinimumNorAColumnNarrowerThanItsOpeningWidth() {
@@ -190,6 +199,28 @@ private slots:
         // Well before the five seconds the receiver gives a silent peer to authenticate.
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+    }
+
+    void cancelIsOfferedWhileASelectedRowRunsAndEscapeClosesAnOpenMenuOnly() {
+        const unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
+        QVERIFY(connection.get() >= 0);
+        TransferListModel& rows = m_pWindow->transfers();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
+        auto* cancel = m_pWindow->findChild<QPushButton*>("id1006");
+        auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        QVERIFY(!cancel->isEnabled());
+        list->selectRow(0);
+        QVERIFY(cancel->isEnabled());
+
+        emit list->customContextMenuRequested(QPoint(5, 5));
+        auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
+        QVERIFY(menu->isVisible() && menu->findChild<QAction*>("cmd32780")->isEnabled());
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QVERIFY(!menu->isVisible() && !m_pWindow->ended() && m_pWindow->isVisible());
+
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
+        QVERIFY(!cancel->isEnabled());
     }
 
 private:

@@ -1,19 +1,25 @@
+#include <QAction>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTest>
 #include <QThreadPool>
+#include <arpa/inet.h>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <sys/socket.h>
 
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/friend_profile.h"
 #include "settings/registry_names.h"
@@ -63,6 +69,22 @@ void drop(SendWindow& window, const std::vector<std::string>& paths) {
     QVERIFY(enter.isAccepted());
     QDropEvent dropped(QPointF(20, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &dropped);
+}
+
+// A loopback port that takes connections and never answers: a send to it runs until it is stopped.
+unique_fd silentListener(int& port) {
+    unique_fd listening(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (!listening || ::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listening.get(), 4) != 0 ||
+        ::getsockname(listening.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return unique_fd(-1);
+    }
+    port = ntohs(address.sin_port);
+    return listening;
 }
 
 // Every regular file below `folder`.
@@ -285,6 +307,45 @@ private slots:
         QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
         QCoreApplication::processEvents();
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
+    }
+
+    void cancelSelectedStopsOneSendWithoutClosingAndEscapeClosesAnOpenListOnly() {
+        int port = 0;
+        const unique_fd silent = silentListener(port);
+        QVERIFY(silent);
+        SendWindow window(*m_pSender, *m_pAnswers);
+        window.show();
+        window.findChild<QSpinBox*>("id1034")->setValue(port);
+        const std::string parcel = m_oHome->path() + "/held.bin";
+        test::write_random_file(parcel, 1000);
+        window.sendFiles({parcel, parcel});
+        TransferListModel& rows = window.transfers();
+        QCOMPARE(rows.rowCount(), 2);
+        auto* list = window.findChild<QTableView*>("id1004");
+        auto* menu = window.findChild<QMenu*>("transferListMenu");
+        auto* cancel = menu->findChild<QAction*>("cmd32780");
+        QVERIFY(!cancel->isEnabled());
+        list->selectRow(1);
+        QVERIFY(cancel->isEnabled() && !menu->findChild<QAction*>("cmd32781")->isEnabled() &&
+                !menu->findChild<QAction*>("cmd32782")->isEnabled());
+        cancel->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(rows.index(1, 1).data().toString().endsWith("(the transfer was stopped)"), 2000);
+        QCOMPARE(window.runningCount(), std::size_t{1});
+        QVERIFY(!cancel->isEnabled() && window.isVisible());
+
+        auto* destinations = window.findChild<QComboBox*>("id1032");
+        destinations->showPopup();
+        QWidget* popup = QApplication::activePopupWidget();
+        QVERIFY(popup != nullptr);
+        QTest::keyClick(popup, Qt::Key_Escape);
+        QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        QVERIFY(window.isVisible());
+
+        // Escape on the window itself is its close box: it asks about the send still running.
+        m_pAnswers->answer_next(IDCANCEL);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QCOMPARE(m_pAnswers->questions_asked().back().text, std::string("Stop the transfer of this window?"));
+        QVERIFY(window.isVisible());
     }
 
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
