@@ -25,6 +25,8 @@ template <typename Refresh> void refreshKeepingNewestInView(QTableView& table, R
     refresh();
     const int after = table.model()->rowCount();
     if (after > before) {
+        // The view lays new rows out later, and would scroll only as far as its old rows reach until then.
+        table.doItemsLayout();
         table.scrollTo(table.model()->index(after - 1, 0));
     }
 }
