@@ -1,6 +1,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 #include "ui/transfer_columns.h"
+#include "ui/transfer_table.h"
 #include "ui/window_events.h"
 
 namespace tiv::ui {
@@ -188,7 +190,10 @@ private slots:
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
         auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        auto* cancel = m_pWindow->findChild<QPushButton*>("id1006");
+        QVERIFY(!cancel->isEnabled());
         list->selectRow(0);
+        QVERIFY(cancel->isEnabled());
         emit list->customContextMenuRequested(QPoint(5, 5));
         auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
         QVERIFY(menu->isVisible());
@@ -199,28 +204,18 @@ private slots:
         // Well before the five seconds the receiver gives a silent peer to authenticate.
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+        QVERIFY(!cancel->isEnabled());
     }
 
-    void cancelIsOfferedWhileASelectedRowRunsAndEscapeClosesAnOpenMenuOnly() {
-        const unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
-        QVERIFY(connection.get() >= 0);
-        TransferListModel& rows = m_pWindow->transfers();
-        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
-        auto* cancel = m_pWindow->findChild<QPushButton*>("id1006");
-        auto* list = m_pWindow->findChild<QTableView*>("id1001");
-        QVERIFY(!cancel->isEnabled());
-        list->selectRow(0);
-        QVERIFY(cancel->isEnabled());
-
-        emit list->customContextMenuRequested(QPoint(5, 5));
-        auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
-        QVERIFY(menu->isVisible() && menu->findChild<QAction*>("cmd32780")->isEnabled());
-        QTest::keyClick(menu, Qt::Key_Escape);
-        QVERIFY(!menu->isVisible() && !m_pWindow->ended() && m_pWindow->isVisible());
-
-        QTest::mouseClick(cancel, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
-        QVERIFY(!cancel->isEnabled());
+    void aRefreshThatAddsRowsBringsTheNewestIntoView() {
+        TransferListModel rows;
+        const std::unique_ptr<QTableView> table(makeTransferTable(&rows, "list"));
+        table->resize(600, 150);
+        table->show();
+        std::vector<transfer_snapshot> transfers(40);
+        std::ranges::for_each(transfers, [id = 0u](transfer_snapshot& transfer) mutable { transfer.id = ++id; });
+        refreshKeepingNewestInView(*table, [&] { rows.refresh(transfers); });
+        QVERIFY(table->viewport()->rect().contains(table->visualRect(rows.index(39, 0))));
     }
 
 private:
