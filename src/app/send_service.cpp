@@ -212,6 +212,10 @@ void send_session::clear_completed() {
     (void)m_oTransfers.clear_completed();
 }
 
+bool send_session::stop_transfer(std::uint64_t id) {
+    return m_oTransfers.stop_transfer(id);
+}
+
 void send_session::stop_all() {
     m_oTransfers.stop_all();
 }

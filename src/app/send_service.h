@@ -80,6 +80,9 @@ public:
     [[nodiscard]] std::size_t running_count() const;
     // Drops the transfers that have ended from the list.
     void clear_completed();
+    // Asks the transfer `id` to stop and returns at once; it ends as a failed transfer saying it was stopped, and
+    // stays listed. False when no running transfer of this session has that id.
+    bool stop_transfer(std::uint64_t id);
     // Stops every transfer and waits for them (a few seconds at most); a receiver removes its partial file.
     // Callable from another thread than the one that started them.
     void stop_all();

@@ -82,7 +82,8 @@ void socket_thread::end(bool completed, int status, std::string status_words) {
     if (status != no_failure) {
         m_oProgress.m_bFailed = true;
         m_oProgress.m_nStatus = status;
-        m_oProgress.m_strStatusWords = std::move(status_words);
+        // Asked to stop, a transfer fails wherever its body noticed: the words say it was stopped, not what broke.
+        m_oProgress.m_strStatusWords = stop_requested() ? "the transfer was stopped" : std::move(status_words);
     }
     m_oProgress.m_nEndTime = calendar_now();
     m_oProgress.m_nElapsed = clock_now() - m_nCreatedAt;

@@ -1,9 +1,11 @@
 #include "ui/desktop_program.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 #include "app/identity_service.h"
 #include "app/key_service.h"
+#include "ui/failure_reason.h"
 #include "ui/profile_dialog.h"
 #include "ui/program_options_dialog.h"
 #include "ui/transfer_texts.h"
@@ -55,13 +57,41 @@ DesktopProgram::~DesktopProgram() {
 }
 
 void DesktopProgram::start() {
-    if (!app::claim_first_run_notice()) {
-        startEngine();
-        return;
+    startUpStep([this] {
+        if (!app::claim_first_run_notice()) {
+            startEngine();
+            return;
+        }
+        auto* notice = new AboutBox;
+        m_pNotice = notice;
+        openDialog(notice, this, [this] { startUpStep([this] { startEngine(); }); });
+    });
+}
+
+// Each step runs from the event loop, which must never see an exception: a step's failure stops here.
+template <typename Step> void DesktopProgram::startUpStep(Step step) {
+    try {
+        step();
+    } catch (...) {
+        startUpFailed(currentFailureReason());
     }
-    auto* notice = new AboutBox;
-    m_pNotice = notice;
-    openDialog(notice, this, [this] { startEngine(); });
+}
+
+void DesktopProgram::startUpFailed(const std::string& reason) {
+    m_nExitCode = 1;
+    try {
+        (void)m_oQuestions.ask("Weird error in CQuorvelDlg::OnInitDialog. Exiting...\n" + reason, "Quorvel:: Error",
+                               MB_OK | MB_ICONERROR);
+    } catch (...) {
+        // The box could not be shown either; ending with the failure's exit code is all that is left.
+    }
+    m_pSplash.reset();
+    if (m_pMainWindow) {
+        m_pMainWindow->hide();
+    }
+    m_oConsole.close();
+    m_bEnded = true;
+    emit ended();
 }
 
 void DesktopProgram::startEngine() {
@@ -89,8 +119,10 @@ void DesktopProgram::setUpMachine() {
     }
     // Cancelled or applied, the machine is set up: the defaults stand where the user changed nothing.
     m_pSetUpStep = openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions), this, [this] {
-        (void)app::mark_setup_complete(m_oSettings.machine_key());
-        setUpUser();
+        startUpStep([this] {
+            (void)app::mark_setup_complete(m_oSettings.machine_key());
+            setUpUser();
+        });
     });
 }
 
@@ -100,8 +132,10 @@ void DesktopProgram::setUpUser() {
         return;
     }
     m_pSetUpStep = openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions), this, [this] {
-        (void)app::mark_setup_complete(m_oSettings.user_key());
-        showMainWindow();
+        startUpStep([this] {
+            (void)app::mark_setup_complete(m_oSettings.user_key());
+            showMainWindow();
+        });
     });
 }
 
@@ -119,18 +153,42 @@ void DesktopProgram::showMainWindow() {
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
     m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
-    connect(m_pMainWindow.get(), &MainWindow::programEnded, this, [this] {
-        if (m_pSplash) {
-            m_pSplash->close();
-        }
-        emit ended();
-    });
+    connect(m_pMainWindow.get(), &MainWindow::programEnded, this, &DesktopProgram::quit);
     // Wide enough for every column of a usual file name; the minimum stays the window's own.
     m_pMainWindow->resize(760, 360);
     m_pMainWindow->show();
     m_pSplash = std::make_unique<SplashScreen>();
     m_pSplash->showCentred();
     emit started();
+}
+
+void DesktopProgram::quit() {
+    if (m_pSplash) {
+        m_pSplash->close();
+    }
+    if (m_pFriendList) {
+        m_pFriendList->close();
+    }
+    m_oConsole.close();
+    // Their stops may take seconds each: they run on workers, and the program ends when the last window is gone.
+    for (const QPointer<SendWindow>& window : m_aSendWindows) {
+        if (window) {
+            connect(window, &QObject::destroyed, this, &DesktopProgram::endOnceSendWindowsAreGone,
+                    Qt::QueuedConnection);
+            window->stopAndClose();
+        }
+    }
+    endOnceSendWindowsAreGone();
+}
+
+void DesktopProgram::endOnceSendWindowsAreGone() {
+    const bool sending =
+        std::any_of(m_aSendWindows.begin(), m_aSendWindows.end(), [](const auto& window) { return !window.isNull(); });
+    if (sending || m_bEnded) {
+        return;
+    }
+    m_bEnded = true;
+    emit ended();
 }
 
 void DesktopProgram::showAbout() {
@@ -156,8 +214,14 @@ void DesktopProgram::showUserSettings() {
     openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
 }
 
+// A dialog that fails to open leaves the program as it was.
 void DesktopProgram::showProgramOptions() {
-    openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
+    try {
+        openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
+    } catch (...) {
+        (void)m_oQuestions.ask("Weird error in creating or operating dialog box...\n" + currentFailureReason(), "ERROR",
+                               MB_OK);
+    }
 }
 
 void DesktopProgram::friendsChanged() {

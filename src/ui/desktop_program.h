@@ -54,13 +54,22 @@ public:
     // The friends were added, changed or deleted: the windows that list them read them again.
     void friendsChanged();
 
+    // What the process ends with once `ended` came: non-zero when start-up failed.
+    [[nodiscard]] int exitCode() const { return m_nExitCode; }
+
 signals:
     // The main window is up; start-up is over.
     void started();
-    // The user quit: the listener and every transfer have stopped.
+    // The user quit, or start-up failed: the listener and every transfer have stopped and every window is closed.
     void ended();
 
 private:
+    // Runs one step of start-up; a failure in it is told to the user and ends the program.
+    template <typename Step> void startUpStep(Step step);
+    void startUpFailed(const std::string& reason);
+    // The user confirmed quitting: every window closes, the send windows once their transfers have let go.
+    void quit();
+    void endOnceSendWindowsAreGone();
     void startEngine();
     // The first-run set-up of the machine (the program options) and of this user (the user settings), each
     // skipped once complete; the main window follows.
@@ -98,6 +107,9 @@ private:
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
     QPointer<FriendListWindow> m_pFriendList;
+    // `ended` was emitted; it is emitted once.
+    bool m_bEnded = false;
+    int m_nExitCode = 0;
 };
 
 } // namespace tiv::ui

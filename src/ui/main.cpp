@@ -29,8 +29,11 @@ int main(int argc, char** argv) {
     tiv::ui::DesktopProgram program(settings, tiv::process_crypto_provider(), questions, notifier);
     QObject::connect(&program, &tiv::ui::DesktopProgram::started,
                      [&questions, &program] { questions.setParent(program.mainWindow()); });
-    QObject::connect(&program, &tiv::ui::DesktopProgram::ended, &application, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    // exit(), not quit(): quit() first offers every window a close it may refuse, and by `ended` the program has
+    // closed what it meant to close.
+    QObject::connect(
+        &program, &tiv::ui::DesktopProgram::ended, &application,
+        [&program] { QCoreApplication::exit(program.exitCode()); }, Qt::QueuedConnection);
     program.start();
     const int code = QApplication::exec();
     // Jobs of the windows may still use the settings and the keys: they end before those do.

@@ -4,9 +4,9 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
@@ -37,14 +37,10 @@ MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget*
       m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("id102");
-    setWindowTitle("Quorvel Receiving - https://quorvel.example.org");
     buildMenus();
     setCentralWidget(buildCentre());
     // Never so small that the buttons under the list cut their captions.
     setMinimumSize(smallest_size.expandedTo(minimumSizeHint()));
-    // Escape quits as the close box does; a main window has no dialog's Escape of its own.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
     connect(&m_oRefreshTimer, &QTimer::timeout, this, &MainWindow::refresh);
     m_oRefreshTimer.start(refresh_period_ms);
     refresh();
@@ -76,13 +72,15 @@ QWidget* MainWindow::buildCentre() {
     auto* buttons = new QHBoxLayout;
     QPushButton* clear = addButton(buttons, "id1005", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
-    // No transfer can be cancelled, paused or resumed on its own yet.
-    addButton(buttons, "id1006", "Cancel", false);
+    m_pCancel = addButton(buttons, "id1006", "Cancel", false);
+    connect(m_pCancel, &QPushButton::clicked, this, &MainWindow::cancelSelected);
+    // No transfer can be paused or resumed yet.
     addButton(buttons, "id1007", "Pause", false);
     addButton(buttons, "id1008", "Resume", false);
     buttons->addStretch(1);
     column->addLayout(buttons);
     buildContextMenu();
+    connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::enableCancelCommands);
     return centre;
 }
 
@@ -94,8 +92,9 @@ void MainWindow::buildContextMenu() {
     // The engine has no pause; the items stay where users look for them, disabled.
     addItem(m_pContextMenu, "Pause Selected", "cmd32781")->setEnabled(false);
     addItem(m_pContextMenu, "Resume Selected", "cmd32782")->setEnabled(false);
-    connect(addItem(m_pContextMenu, "Cancel Selected", "cmd32780"), &QAction::triggered, this,
-            &MainWindow::cancelSelected);
+    m_pCancelSelected = addItem(m_pContextMenu, "Cancel Selected", "cmd32780");
+    m_pCancelSelected->setEnabled(false);
+    connect(m_pCancelSelected, &QAction::triggered, this, &MainWindow::cancelSelected);
     // The position comes in the viewport's coordinates, as for every scroll area.
     connect(m_pList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
@@ -108,7 +107,9 @@ void MainWindow::refresh() {
     try {
         // A new parcel box root waits for the transfers that were running when it was chosen.
         (void)m_oSpine.apply_pending_restart();
-        m_oTransfers.refresh(m_oSpine.incoming().snapshots());
+        refreshKeepingNewestInView(*m_pList, [this] { m_oTransfers.refresh(m_oSpine.incoming().snapshots()); });
+        // A selected row may have ended since.
+        enableCancelCommands();
         showListenStatus();
     } catch (const std::exception& error) {
         m_oRefreshError.report(error.what());
@@ -123,6 +124,19 @@ void MainWindow::showListenStatus() {
     if (m_pListenStatus->text() != text) {
         m_pListenStatus->setText(text);
     }
+    // Friends reach this program at the listening address; without one, the caption names whose program it is.
+    const QString caption =
+        "Quorvel Receiving - " + QString::fromStdString(listening ? m_oSpine.incoming().bound_address()
+                                                                  : m_oSpine.settings().text(text_setting::user_name));
+    if (windowTitle() != caption) {
+        setWindowTitle(caption);
+    }
+}
+
+void MainWindow::enableCancelCommands() {
+    const bool cancellable = !cancellableSelection(*m_pList, m_oTransfers).empty();
+    m_pCancel->setEnabled(cancellable);
+    m_pCancelSelected->setEnabled(cancellable);
 }
 
 void MainWindow::clearCompleted() {
@@ -131,12 +145,9 @@ void MainWindow::clearCompleted() {
 }
 
 void MainWindow::cancelSelected() {
-    for (const QModelIndex& selected : m_pList->selectionModel()->selectedRows()) {
-        const transfer_snapshot& transfer = m_oTransfers.transferAt(selected.row());
-        if (!transfer.finished) {
-            // One that ended meanwhile is simply not found.
-            (void)m_oSpine.incoming().stop_transfer(transfer.id);
-        }
+    for (const std::uint64_t id : cancellableSelection(*m_pList, m_oTransfers)) {
+        // One that ended meanwhile is simply not found.
+        (void)m_oSpine.incoming().stop_transfer(id);
     }
     refresh();
 }
@@ -159,6 +170,16 @@ bool MainWindow::endProgram() {
     m_bEnded = true;
     emit programEnded();
     return true;
+}
+
+// Escape asks as the close box does. Handled here rather than by a shortcut, so an open popup (a menu, a combo
+// box's list) gets the key first and closes alone.
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMetaMethod>
+#include <QPushButton>
 #include <QTableView>
 #include <QTimer>
 #include <functional>
@@ -70,6 +71,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void connectNotify(const QMetaMethod& signal) override;
     void disconnectNotify(const QMetaMethod& signal) override;
 
@@ -90,7 +92,10 @@ private:
     // The quit paths' common end: asks about running transfers, then stops everything. False when the user
     // chose to stay.
     bool endProgram();
+    // The listening line and the caption, which names the address friends reach.
     void showListenStatus();
+    // "Cancel" and "Cancel Selected" are offered while a selected transfer still runs.
+    void enableCancelCommands();
 
     program_spine& m_oSpine;
     app::questions& m_oQuestions;
@@ -101,6 +106,8 @@ private:
     QAction* m_pGenericConnection = nullptr;
     QMenu* m_pParcelBoxMenu = nullptr;
     QMenu* m_pContextMenu = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QAction* m_pCancelSelected = nullptr;
     std::vector<HandledCommand> m_aHandledCommands;
     FolderOpener m_oOpenFolder;
     RunningCounter m_oOtherTransfers;

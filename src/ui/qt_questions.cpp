@@ -33,6 +33,20 @@ QString qtFilterText(const std::vector<app::file_filter>& filters) {
     return parts.join(";;");
 }
 
+QuestionsOver::QuestionsOver(app::questions& questions, QWidget* window)
+    : m_pQuestions(dynamic_cast<QtQuestions*>(&questions)) {
+    if (m_pQuestions) {
+        m_pPrevious = m_pQuestions->m_pParent;
+        m_pQuestions->m_pParent = window;
+    }
+}
+
+QuestionsOver::~QuestionsOver() {
+    if (m_pQuestions) {
+        m_pQuestions->m_pParent = m_pPrevious;
+    }
+}
+
 int QtQuestions::ask(const std::string& text, const std::string& caption, unsigned style) {
     QMessageBox box(iconOf(style), qt(caption), displayText(text), buttonsOf(style), m_pParent);
     return answerOf(static_cast<QMessageBox::StandardButton>(box.exec()));

@@ -23,7 +23,22 @@ public:
     std::optional<std::string> choose_folder(const std::string& title) override;
 
 private:
+    friend class QuestionsOver;
     QPointer<QWidget> m_pParent;
+};
+
+// While it lives, the desktop's questions open over `window`: a question about one window is asked on it. Other
+// questions (a test's script) are left as they are.
+class QuestionsOver {
+public:
+    QuestionsOver(app::questions& questions, QWidget* window);
+    QuestionsOver(const QuestionsOver&) = delete;
+    QuestionsOver& operator=(const QuestionsOver&) = delete;
+    ~QuestionsOver();
+
+private:
+    QtQuestions* m_pQuestions;
+    QPointer<QWidget> m_pPrevious;
 };
 
 // "Profile Files(*.prf) (*.prf);;All Files(*.*) (*)": Qt's filter text for a chooser's filters.

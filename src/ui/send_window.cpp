@@ -6,10 +6,10 @@
 #include <QDropEvent>
 #include <QFutureWatcher>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QRegularExpressionValidator>
-#include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -20,6 +20,7 @@
 #include "app/presence_service.h"
 #include "app/send_destination.h"
 #include "ui/background_job.h"
+#include "ui/qt_questions.h"
 #include "ui/transfer_table.h"
 #include "ui/window_placement.h"
 
@@ -61,8 +62,6 @@ SendWindow::SendWindow(program_spine& spine, app::questions& questions, app::eve
     const QMargins margins = layout()->contentsMargins();
     resize(std::max(sizeHint().width(), transferTableWidth(*m_pList) + margins.left() + margins.right()),
            sizeHint().height());
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
     connect(&m_oRefreshTimer, &QTimer::timeout, this, &SendWindow::refresh);
     m_oRefreshTimer.start(refresh_period_ms);
     move(nextSendWindowPosition());
@@ -147,6 +146,18 @@ void SendWindow::buildContextMenu() {
     QAction* clear = m_pContextMenu->addAction("Clear Completed");
     clear->setObjectName("cmd32783");
     connect(clear, &QAction::triggered, this, &SendWindow::clearCompleted);
+    // Nothing can be paused yet; the items stay where users look for them, disabled.
+    for (const auto& [text, name] :
+         {std::pair{"Pause Selected", "cmd32781"}, std::pair{"Resume Selected", "cmd32782"}}) {
+        QAction* item = m_pContextMenu->addAction(text);
+        item->setObjectName(name);
+        item->setEnabled(false);
+    }
+    m_pCancelSelected = m_pContextMenu->addAction("Cancel Selected");
+    m_pCancelSelected->setObjectName("cmd32780");
+    m_pCancelSelected->setEnabled(false);
+    connect(m_pCancelSelected, &QAction::triggered, this, &SendWindow::cancelSelected);
+    connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SendWindow::enableCancelSelected);
     connect(m_pList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
 }
@@ -331,6 +342,7 @@ void SendWindow::updateControls() {
     } else {
         unsetCursor();
     }
+    enableCancelSelected();
 }
 
 void SendWindow::refresh() {
@@ -338,7 +350,9 @@ void SendWindow::refresh() {
         return;
     }
     try {
-        m_oTransfers.refresh(m_pSession->snapshots());
+        refreshKeepingNewestInView(*m_pList, [this] { m_oTransfers.refresh(m_pSession->snapshots()); });
+        // A selected row may have ended since.
+        enableCancelSelected();
     } catch (const std::exception& error) {
         m_oRefreshError.report(error.what());
     }
@@ -349,17 +363,55 @@ void SendWindow::clearCompleted() {
     refresh();
 }
 
+void SendWindow::cancelSelected() {
+    // Each stop only asks its transfer to end, so the window thread never waits on one.
+    for (const std::uint64_t id : cancellableSelection(*m_pList, m_oTransfers)) {
+        // One that ended meanwhile is simply not found.
+        (void)m_pSession->stop_transfer(id);
+    }
+    refresh();
+}
+
+void SendWindow::enableCancelSelected() {
+    m_pCancelSelected->setEnabled(!m_bClosing && !cancellableSelection(*m_pList, m_oTransfers).empty());
+}
+
 void SendWindow::closeEvent(QCloseEvent* event) {
-    if (m_bStopped || (!m_bClosing && m_pSession->running_count() == 0)) {
+    const std::size_t running = m_pSession->running_count();
+    if (m_bStopped || (!m_bClosing && running == 0)) {
         m_oRefreshTimer.stop();
         event->accept();
         return;
     }
     event->ignore();
-    if (m_bClosing || m_oQuestions.ask("There are still active connections.\nDo you really want to quit?",
-                                       "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+    if (m_bClosing) {
         return;
     }
+    const std::string question = running == 1 ? std::string("Stop the transfer of this window?")
+                                              : "Stop the " + std::to_string(running) + " transfers of this window?";
+    const QuestionsOver overThisWindow(m_oQuestions, this);
+    if (m_oQuestions.ask(question, "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        return;
+    }
+    stopThenClose();
+}
+
+void SendWindow::stopAndClose() {
+    if (!m_bClosing) {
+        stopThenClose();
+    }
+}
+
+void SendWindow::keyPressEvent(QKeyEvent* event) {
+    // Here rather than in a shortcut, so an open popup (the destinations' list) gets Escape first and closes alone.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SendWindow::stopThenClose() {
     // Stopping waits for every transfer to let go of its connection and file, which can take seconds.
     m_bClosing = true;
     updateControls();

@@ -47,6 +47,11 @@ public:
     void selectAndSendFiles();
     void refresh();
     void clearCompleted();
+    // Asks the selected transfers that still run to stop; each ends as a failed row saying it was stopped.
+    void cancelSelected();
+    // The program is quitting and the user already agreed: stops every transfer on a worker, without a question,
+    // and closes once they have let go.
+    void stopAndClose();
     // The friends changed: the list of destinations is read again, unless the destination is already fixed.
     void reloadDestinations();
 
@@ -57,6 +62,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -72,6 +78,10 @@ private:
     void resolveCommand();
     void pingCommand();
     void updateControls();
+    // "Cancel Selected" is offered while a selected transfer still runs.
+    void enableCancelSelected();
+    // Stops every transfer on a worker (it may take seconds), then closes the window.
+    void stopThenClose();
     // Runs `job` on a worker with `running` set and the controls it concerns disabled; `done` gets its result on
     // the window's thread, unless the window is gone by then.
     template <typename Result>
@@ -90,6 +100,7 @@ private:
     QCheckBox* m_pSerial = nullptr;
     QTableView* m_pList = nullptr;
     QMenu* m_pContextMenu = nullptr;
+    QAction* m_pCancelSelected = nullptr;
     QTimer m_oRefreshTimer;
     QFuture<void> m_oStopping;
     QString m_strDestinationName;

@@ -59,6 +59,17 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
     return table;
 }
 
+std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const TransferListModel& rows) {
+    std::vector<std::uint64_t> ids;
+    for (const QModelIndex& selected : table.selectionModel()->selectedRows()) {
+        const transfer_snapshot& transfer = rows.transferAt(selected.row());
+        if (!transfer.finished) {
+            ids.push_back(transfer.id);
+        }
+    }
+    return ids;
+}
+
 int transferTableWidth(const QTableView& table) {
     int width = 2 * table.frameWidth() + table.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (const transfer_column& column : transfer_columns) {

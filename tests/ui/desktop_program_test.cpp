@@ -5,18 +5,23 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <optional>
+#include <stdexcept>
 
 #include "app/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "net/transfer_state.h"
 #include "settings/qvl_settings_data.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
 #include "ui/splash_screen.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
+#include "ui/support/silent_connection.h"
 
 namespace tiv::ui {
 
@@ -45,6 +50,28 @@ QStringList passFirstRun(DesktopProgram& program) {
     }
     return met;
 }
+
+// A first run on the home, after which the program listens on any free port and keeps parcels below `root`.
+void completeFirstRun(const std::string& home, const std::string& root = {}) {
+    OneStart start(home);
+    start.program.start();
+    (void)passFirstRun(start.program);
+    QVERIFY(write_dword_setting(start.settings.machine_key(), names::interface_ip_port, 0));
+    QVERIFY(root.empty() || write_text_setting(start.settings.user_key(), names::parcel_box_directory_root, root));
+    QVERIFY(start.program.mainWindow()->close());
+}
+
+// A desktop that cannot make the box telling that the parcel box root could not be created.
+class FailingDesktop final : public test::answer_script {
+public:
+    int ask(const std::string& text, const std::string& caption, unsigned style) override {
+        return caption == "Could Not Create!" ? throw std::runtime_error("no dialog could be made")
+                                              : answer_script::ask(text, caption, style);
+    }
+
+protected:
+    void unexpected(const std::string& what) override { QTest::qFail(what.c_str(), __FILE__, __LINE__); }
+};
 } // namespace
 
 // The windows of a start, in the order a user meets them, and the splash that ends it.
@@ -144,6 +171,54 @@ private slots:
         QCOMPARE(firstEntries, QStringList({"<manual>", "Carol"}));
         QTRY_VERIFY(windows[0].isNull() && windows[1].isNull());
         QVERIFY(program.mainWindow()->close());
+    }
+
+    void quitAsksOnceForEveryWindowThenClosesThemAllOrKeepsThemAll() {
+        completeFirstRun(m_oHome->path());
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
+        QSignalSpy ended(&program, &DesktopProgram::ended);
+        program.start();
+        const unique_fd connection = test::silent_connection(program.spine().incoming().bound_address());
+        QTRY_COMPARE(program.spine().incoming().running_count(), std::size_t{1});
+        MainWindow* main = program.mainWindow();
+        emit main->newConnectionRequested({});
+        QPointer<SendWindow> sending;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            sending = sending ? sending.data() : qobject_cast<SendWindow*>(window);
+        }
+        main->findChild<QAction*>("cmd32791")->trigger();
+        program.console().show();
+
+        answers.answer_next(IDOK);     // "Really quit?"
+        answers.answer_next(IDCANCEL); // the active connections, once for every window
+        main->exitCommand();
+        QVERIFY(ended.isEmpty() && main->isVisible() && sending->isVisible() && program.spine().incoming().listening());
+
+        answers.answer_next(IDOK);
+        answers.answer_next(IDOK);
+        main->exitCommand();
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(sending.isNull() && !main->isVisible() && !program.friendList()->isVisible());
+        QVERIFY(!program.console().isVisible() && !program.spine().incoming().listening());
+        QCOMPARE(answers.questions_asked().size(), std::size_t{4});
+    }
+
+    void aFailingStartUpIsShownWithItsReasonAndEndsTheProgram() {
+        completeFirstRun(m_oHome->path(), "/" + std::string(1100, 'p')); // longer than a path may be
+        qvl_settings_data settings;
+        crypto_provider provider(m_oHome->path() + "/keys", 1024);
+        FailingDesktop answers;
+        test::RecordingNotifier notifier;
+        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        QSignalSpy ended(&program, &DesktopProgram::ended);
+        answers.answer_next(IDOK);
+        program.start();
+        QVERIFY(ended.size() == 1 && program.exitCode() != 0);
+        const test::answer_script::asked& box = answers.questions_asked().back();
+        QCOMPARE(box.caption + ": " + box.text,
+                 "Quorvel:: Error: Weird error in CQuorvelDlg::OnInitDialog. Exiting...\nno dialog could be made");
+        QCOMPARE(box.style, unsigned{MB_OK | MB_ICONERROR});
     }
 
     void splashGoesAfterThreeSecondsOrAtOnceOnAClickOrAKey() {

@@ -1,6 +1,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 #include "ui/transfer_columns.h"
+#include "ui/transfer_table.h"
 #include "ui/window_events.h"
 
 namespace tiv::ui {
@@ -116,6 +118,15 @@ private slots:
         const QString shown = window.findChild<QLabel*>("listenStatus")->text();
         QVERIFY2(shown.startsWith("Not listening: ") && shown.contains(QString::number(taken)), qPrintable(shown));
         QVERIFY(m_pWindow->findChild<QLabel*>("listenStatus")->text().startsWith("Listening on 127.0.0.1:"));
+
+        // The caption names where friends reach this program, or whose program it is while it cannot be reached.
+        QCOMPARE(window.windowTitle(),
+                 QString::fromStdString("Quorvel Receiving - " + m_pBob->settings().text(text_setting::user_name)));
+        setListeningPort(*m_pBob, 0);
+        QVERIFY(second.restart_listener(app::listen_config_of(m_pBob->settings())));
+        window.refresh();
+        QCOMPARE(window.windowTitle(),
+                 "Quorvel Receiving - " + QString::fromStdString(second.incoming().bound_address()));
     }
 
     void neverSmallerThanItsMinimumNorAColumnNarrowerThanItsOpeningWidth() {
@@ -179,7 +190,10 @@ private slots:
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
         auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        auto* cancel = m_pWindow->findChild<QPushButton*>("id1006");
+        QVERIFY(!cancel->isEnabled());
         list->selectRow(0);
+        QVERIFY(cancel->isEnabled());
         emit list->customContextMenuRequested(QPoint(5, 5));
         auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
         QVERIFY(menu->isVisible());
@@ -190,6 +204,18 @@ private slots:
         // Well before the five seconds the receiver gives a silent peer to authenticate.
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("ERROR: "), 2000);
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+        QVERIFY(!cancel->isEnabled());
+    }
+
+    void aRefreshThatAddsRowsBringsTheNewestIntoView() {
+        TransferListModel rows;
+        const std::unique_ptr<QTableView> table(makeTransferTable(&rows, "list"));
+        table->resize(600, 150);
+        table->show();
+        std::vector<transfer_snapshot> transfers(40);
+        std::ranges::for_each(transfers, [id = 0u](transfer_snapshot& transfer) mutable { transfer.id = ++id; });
+        refreshKeepingNewestInView(*table, [&] { rows.refresh(transfers); });
+        QVERIFY(table->viewport()->rect().contains(table->visualRect(rows.index(39, 0))));
     }
 
 private:

@@ -1,3 +1,4 @@
+#include <QAction>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDropEvent>
@@ -5,15 +6,19 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTest>
 #include <QThreadPool>
+#include <arpa/inet.h>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <sys/socket.h>
 
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/friend_profile.h"
 #include "settings/registry_names.h"
@@ -63,6 +68,18 @@ void drop(SendWindow& window, const std::vector<std::string>& paths) {
     QVERIFY(enter.isAccepted());
     QDropEvent dropped(QPointF(20, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &dropped);
+}
+
+// A loopback port that takes connections and never answers: a send to it runs until it is stopped.
+unique_fd silentListener(int& port) {
+    unique_fd listening(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof(address);
+    (void)::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), length);
+    (void)::listen(listening.get(), 4);
+    (void)::getsockname(listening.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listening;
 }
 
 // Every regular file below `folder`.
@@ -287,6 +304,23 @@ private slots:
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
     }
 
+    void cancelSelectedStopsOneSendAndLeavesTheOthers() {
+        int port = 0;
+        const unique_fd silent = silentListener(port);
+        SendWindow window(*m_pSender, *m_pAnswers);
+        window.show();
+        window.findChild<QSpinBox*>("id1034")->setValue(port);
+        const std::string parcel = m_oHome->path() + "/held.bin";
+        test::write_random_file(parcel, 1000);
+        window.sendFiles({parcel, parcel});
+        auto* cancel = window.findChild<QAction*>("cmd32780");
+        QVERIFY(!cancel->isEnabled());
+        window.findChild<QTableView*>("id1004")->selectRow(1);
+        cancel->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(window.transfers().index(1, 1).data().toString().endsWith("was stopped)"), 2000);
+        QVERIFY(window.runningCount() == 1 && !cancel->isEnabled());
+    }
+
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
         SendWindow window(*m_pSender, *m_pAnswers);
         window.show();
@@ -307,6 +341,7 @@ private slots:
         QVERIFY(!window.close());
         QVERIFY(window.isVisible());
         QCOMPARE(m_pAnswers->questions_asked().back().caption, std::string("WARNING: ACTIVE CONNECTIONS"));
+        QCOMPARE(m_pAnswers->questions_asked().back().text, std::string("Stop the transfer of this window?"));
 
         m_pAnswers->answer_next(IDOK);
         QVERIFY(!window.close());
