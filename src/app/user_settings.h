@@ -51,8 +51,8 @@ struct user_settings_outcome {
     listener_reroot reroot = listener_reroot::unchanged;
 };
 
-// Makes sure of the root, then writes the name and the root, and moves the running listener to a new root that can take
-// parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
+// Makes sure of the root, then writes the name and the root, and moves the running listener to a new root that can
+// take parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
 // machine allows would narrow the user's own choice for good.
 [[nodiscard]] user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice);
 
