@@ -237,7 +237,7 @@ identity_summary describe_identity(const qvl_settings_data& settings, crypto_pro
     identity_summary summary;
     summary.user_name = settings.text(text_setting::user_name);
     summary.uuid = settings.text(text_setting::user_uuid);
-    summary.interface_address = settings.text(text_setting::interface_ip_address);
+    summary.interface_address = listening_host(settings.text(text_setting::interface_ip_address));
     summary.port = settings.number(number_setting::listening_port);
     summary.parcel_root = settings.text(text_setting::parcel_box_directory_root);
     const std::vector<std::uint8_t> blob = provider.exchange_key_blob();

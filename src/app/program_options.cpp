@@ -17,8 +17,8 @@ namespace tiv::app {
 namespace {
 constexpr const char* options_caption = "Options";
 
-std::string entry_text(const reverse_name& named) {
-    return named.address + "  [" + named.host_name + "]";
+interface_entry entry_of(const reverse_name& named) {
+    return {named.address, named.address + "  [" + named.host_name + "]"};
 }
 
 // Whether applying `chosen` moves the listener off the address or port it listens on now.
@@ -50,7 +50,8 @@ status write_options(qvl_settings_data& settings, crypto_provider& provider, con
         return policy;
     }
     if (with_address) {
-        if (status address = save_setting(settings, text_setting::interface_ip_address, chosen.interface_text);
+        if (status address =
+                save_setting(settings, text_setting::interface_ip_address, listening_host(chosen.interface_text));
             !address) {
             return address;
         }
@@ -73,7 +74,7 @@ std::uint32_t offered_block_size(std::uint32_t stored) {
 
 program_options read_program_options(const qvl_settings_data& settings) {
     program_options options;
-    options.interface_text = settings.text(text_setting::interface_ip_address);
+    options.interface_text = listening_host(settings.text(text_setting::interface_ip_address));
     options.port = settings.number(number_setting::listening_port);
     options.block_size = offered_block_size(settings.number(number_setting::io_block_size));
     options.external_name = settings.text(text_setting::external_name);
@@ -102,12 +103,12 @@ status check_program_options(const program_options& options) {
 interface_entries interface_entries_for(const std::vector<reverse_name>& addresses, const std::string& stored) {
     interface_entries list;
     for (const reverse_name& named : addresses) {
-        list.entries.push_back(entry_text(named));
+        list.entries.push_back(entry_of(named));
     }
-    list.entries.emplace_back(loopback_interface_entry);
+    list.entries.push_back({loopback_address, loopback_interface_label});
     const std::string stored_host = listening_host(stored);
     const auto found = std::find_if(list.entries.begin(), list.entries.end(),
-                                    [&](const std::string& entry) { return listening_host(entry) == stored_host; });
+                                    [&](const interface_entry& entry) { return entry.address == stored_host; });
     if (found != list.entries.end()) {
         list.selected = static_cast<std::size_t>(found - list.entries.begin());
         return list;
@@ -116,7 +117,8 @@ interface_entries interface_entries_for(const std::vector<reverse_name>& address
     if (stored.empty()) {
         return list; // nothing stored yet: the loopback entry
     }
-    list.entries.insert(list.entries.begin() + static_cast<std::ptrdiff_t>(list.selected), stored);
+    list.entries.insert(list.entries.begin() + static_cast<std::ptrdiff_t>(list.selected),
+                        interface_entry{stored_host, stored_host});
     return list;
 }
 

@@ -19,7 +19,7 @@ namespace tiv::app {
 
 // The machine-wide options as the options dialog shows and writes them.
 struct program_options {
-    std::string interface_text; // "InterfaceIPAddress": a dotted address, perhaps with "  [host name]" after it
+    std::string interface_text; // "InterfaceIPAddress": a dotted address (an old label's host name is dropped)
     std::uint32_t port = 0;
     std::uint32_t block_size = 8192; // one of offered_block_sizes
     std::string external_name;
@@ -27,7 +27,7 @@ struct program_options {
 };
 
 inline constexpr std::array<std::uint32_t, 4> offered_block_sizes{1024, 2048, 4096, 8192};
-inline constexpr const char* loopback_interface_entry = "127.0.0.1  [local loopback]";
+inline constexpr const char* loopback_interface_label = "127.0.0.1  [local loopback]";
 
 // A stored block size the dialog does not offer (0 included) is shown, and stored again, as the largest.
 [[nodiscard]] std::uint32_t offered_block_size(std::uint32_t stored);
@@ -39,15 +39,22 @@ inline constexpr const char* loopback_interface_entry = "127.0.0.1  [local loopb
 // IPv4 address or the external name is given but is no host name or address (address_text.h).
 [[nodiscard]] status check_program_options(const program_options& options);
 
+// One choice of the interface list: the address stored when it is chosen, and the label shown for it.
+struct interface_entry {
+    std::string address;
+    std::string label;
+};
+
 // The interface list of the dialog, with the entry the stored address selects.
 struct interface_entries {
-    std::vector<std::string> entries;
+    std::vector<interface_entry> entries;
     std::size_t selected = 0;
 };
 
-// "A.B.C.D  [name]" for each address, in order, then the loopback entry last. The entry whose address is the
-// stored one is selected; a stored text that matches none is added before the loopback entry and selected, so
-// opening the dialog never changes the listening address by itself. With nothing stored, loopback is selected.
+// Each address labelled "A.B.C.D  [name]", in order, then the loopback entry last. The entry whose address is the
+// stored one (or the one an old stored label starts with) is selected; a stored address that matches none is added
+// before the loopback entry and selected, so opening the dialog never changes the listening address by itself. With
+// nothing stored, loopback is selected.
 [[nodiscard]] interface_entries interface_entries_for(const std::vector<reverse_name>& addresses,
                                                       const std::string& stored);
 

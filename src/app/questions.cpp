@@ -5,11 +5,11 @@
 namespace tiv::app {
 
 file_chooser export_profile_chooser() {
-    return {"Exporting Profile...", {{"Profile Files(*.prf)", "*.prf"}, {"All Files(*.*)", "*.*"}}};
+    return {"Exporting Profile...", {{"Profile Files", "*.prf"}, {"All Files", "*.*"}}};
 }
 
 file_chooser import_profile_chooser() {
-    return {"Importing Profile...", {{"Profile Files(*.prf)", "*.prf"}, {"All Files(*.*)", "*.*"}}};
+    return {"Importing Profile...", {{"Profile Files", "*.prf"}, {"All Files", "*.*"}}};
 }
 
 file_chooser send_files_chooser() {

@@ -12,7 +12,7 @@ namespace tiv::app {
 class event_sink;
 
 struct file_filter {
-    std::string label;    // "Profile Files(*.prf)"
+    std::string label;    // "Profile Files": Qt adds the patterns
     std::string patterns; // "*.prf", several separated by ';'
 };
 

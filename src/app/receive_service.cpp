@@ -32,7 +32,9 @@ status_code code_of(int error) {
 } // namespace
 
 listen_config listen_config_of(const qvl_settings_data& settings) {
-    return {settings.text(text_setting::interface_ip_address), settings.number(number_setting::listening_port),
+    // An older options dialog stored its list's label; only the address in front of it counts.
+    return {listening_host(settings.text(text_setting::interface_ip_address)),
+            settings.number(number_setting::listening_port),
             static_cast<int>(settings.number(number_setting::io_block_size)),
             settings.text(text_setting::parcel_box_directory_root), settings.number(number_setting::kept_part_days)};
 }

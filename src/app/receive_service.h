@@ -17,10 +17,10 @@ namespace tiv::app {
 
 // What the listener is built from; the options and the user settings change these while the program runs.
 struct listen_config {
-    std::string interface_address; // "InterfaceIPAddress"; a bracketed host name after the address is ignored
-    std::uint32_t port = 0;        // 0 asks the kernel for a free one
-    int block_size = 0;            // "IOBlockSize"
-    std::string parcel_root;       // "ParcelBoxDirectoryRoot"
+    std::string interface_address;                         // the dotted address of "InterfaceIPAddress"
+    std::uint32_t port = 0;                                // 0 asks the kernel for a free one
+    int block_size = 0;                                    // "IOBlockSize"
+    std::string parcel_root;                               // "ParcelBoxDirectoryRoot"
     std::uint32_t kept_part_days = default_kept_part_days; // "KeptPartDays"; 0 keeps no part of a broken transfer
 
     friend bool operator==(const listen_config&, const listen_config&) = default;

@@ -15,8 +15,8 @@ namespace tiv::app {
 // The parcel box root as a private directory of this user that takes new files. A missing root is made first, as
 // every start does, and one of ours that others may enter is brought back to 0700. invalid when it belongs to
 // another user, also through a symbolic link (whoever owns it could plant a friend's box in it before the first
-// parcel, which the receiver refuses: that friend would be locked out); io_failure when it cannot be made, is no
-// directory or refuses a new file.
+// parcel, which the receiver refuses: that friend would be locked out) and for a symbolic link of ours (it could be
+// turned elsewhere later); io_failure when it cannot be made, is no directory or refuses a new file.
 [[nodiscard]] status prepare_parcel_root(const std::string& root);
 
 // The key pairs that authenticate every sender: keys_unavailable naming the key file and what is wrong with it

@@ -28,24 +28,29 @@ user_settings_outcome apply_user_settings(program_spine& spine, const user_setti
     user_settings_outcome outcome;
     identity_choices checked;
     checked.name = choice.user_name;
-    outcome.saved = check_identity_choices(checked);
-    if (outcome.saved) {
-        outcome.saved = save_setting(spine.settings(), text_setting::user_name, choice.user_name);
+    if (outcome.saved = check_identity_choices(checked); !outcome.saved) {
+        return outcome;
     }
+    const std::string stored_root = spine.settings().text(text_setting::parcel_box_directory_root);
+    const bool new_root = !choice.parcel_root.empty() && choice.parcel_root != stored_root;
+    if (!choice.parcel_root.empty()) {
+        outcome.root = prepare_parcel_root(choice.parcel_root);
+    }
+    // A new root that cannot take parcels is not written, nor is anything else: every start would fail on it, and
+    // the user may still pick another or cancel with the old settings whole.
+    if (new_root && !outcome.root) {
+        return outcome;
+    }
+    outcome.saved = save_setting(spine.settings(), text_setting::user_name, choice.user_name);
     if (!outcome.saved || choice.parcel_root.empty()) {
         return outcome;
     }
-    outcome.root = prepare_parcel_root(choice.parcel_root);
-    // Another user's root is not written: every start would refuse it, and nothing would be received at all.
-    if (outcome.root.code() == status_code::invalid) {
-        return outcome;
+    if (new_root) {
+        outcome.saved = save_setting(spine.settings(), text_setting::parcel_box_directory_root, choice.parcel_root);
     }
-    outcome.saved = save_setting(spine.settings(), text_setting::parcel_box_directory_root, choice.parcel_root);
-    if (!outcome.saved) {
-        return outcome;
-    }
-    // A root that cannot take parcels would only stop the listener: it keeps receiving where it can.
-    if (!outcome.root || !spine.started() || spine.intended_config().parcel_root == choice.parcel_root) {
+    // A stored root refused again would only stop the listener: it keeps receiving where it can.
+    if (!outcome.saved || !outcome.root || !spine.started() ||
+        spine.intended_config().parcel_root == choice.parcel_root) {
         return outcome;
     }
     // What is stored is what a start would listen with; the address and port are stored only once in force.

@@ -45,14 +45,14 @@ enum class listener_reroot {
 struct user_settings_outcome {
     // invalid for an empty name (nothing was written), io_failure for a setting the store refused.
     status saved;
-    // Why the root cannot take parcels, naming the path; it stays written, so every start tries it again, unless it
-    // belongs to another user (invalid): that one is refused and not written.
+    // Why the chosen root cannot take parcels, naming the path (prepare_parcel_root). A new root so refused is not
+    // written, and neither is the name; the stored root refused again keeps its place, and the name is written.
     status root;
     listener_reroot reroot = listener_reroot::unchanged;
 };
 
-// Writes the name and the root, makes sure of the root, and moves the running listener to a new root that can take
-// parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
+// Makes sure of the root, then writes the name and the root, and moves the running listener to a new root that can
+// take parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
 // machine allows would narrow the user's own choice for good.
 [[nodiscard]] user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice);
 

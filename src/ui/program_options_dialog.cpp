@@ -91,7 +91,7 @@ void ProgramOptionsDialog::buildControls() {
     grid->addWidget(new QLabel("External Access Name (or IP)"), 2, 0);
     grid->addWidget(m_pExternalName, 2, 1);
     grid->addWidget(wrappedLabel("This is the name or IP address that your friends will use to contact you. This "
-                                 "could be a fixed domain name that resolves to your computers IP address, or just "
+                                 "could be a fixed domain name that resolves to your computer's IP address, or just "
                                  "your externally visible, static, IP address."),
                     3, 0, 1, 2);
     grid->addWidget(new QLabel("Current Cryptographic Service Provider (CSP):"), 4, 0, 1, 2);
@@ -154,8 +154,8 @@ void ProgramOptionsDialog::fillInterfaces(const std::vector<app::reverse_name>& 
     {
         const QSignalBlocker quiet(m_pInterfaces);
         m_pInterfaces->clear();
-        for (const std::string& entry : list.entries) {
-            m_pInterfaces->addItem(QString::fromStdString(entry));
+        for (const app::interface_entry& entry : list.entries) {
+            m_pInterfaces->addItem(QString::fromStdString(entry.label), QString::fromStdString(entry.address));
         }
         m_pInterfaces->setCurrentIndex(static_cast<int>(list.selected));
     }
@@ -184,14 +184,17 @@ void ProgramOptionsDialog::chooseInterface(int index) {
     if (index < 0) {
         return;
     }
-    m_oOptions.interface_text = m_pInterfaces->itemText(index).toStdString();
-    m_pAddress->setText(QString::fromStdString(app::listening_host(m_oOptions.interface_text)));
+    // The label names the address; only the address itself is stored.
+    m_oOptions.interface_text = m_pInterfaces->itemData(index).toString().toStdString();
+    m_pAddress->setText(QString::fromStdString(m_oOptions.interface_text));
 }
 
 void ProgramOptionsDialog::editKeyTypes() {
     const std::uint32_t offered = m_oSpine.settings().number(number_setting::provider_key_types);
     auto* chooser = new SessionKeyOptionsDialog(offered, m_oOptions.key_types, m_oQuestions, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
+    // Apply asks about an empty policy, once, before anything is written.
+    chooser->setAskAboutEmptyChoice(false);
     connect(chooser, &QDialog::accepted, this, [this, chooser, offered] {
         m_oOptions.key_types = chooser->chosen() & offered;
         fillKeyTypes();
@@ -201,10 +204,7 @@ void ProgramOptionsDialog::editKeyTypes() {
 
 app::program_options ProgramOptionsDialog::readControls() const {
     app::program_options chosen = m_oOptions;
-    const std::string typed = m_pAddress->text().trimmed().toStdString();
-    if (typed != app::listening_host(chosen.interface_text)) {
-        chosen.interface_text = typed;
-    }
+    chosen.interface_text = m_pAddress->text().trimmed().toStdString();
     bool number = false;
     const uint port = m_pPort->text().trimmed().toUInt(&number);
     chosen.port = number ? port : 0; // no number is refused as an invalid port

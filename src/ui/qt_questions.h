@@ -41,7 +41,7 @@ private:
     QPointer<QWidget> m_pPrevious;
 };
 
-// "Profile Files(*.prf) (*.prf);;All Files(*.*) (*)": Qt's filter text for a chooser's filters.
+// "Profile Files (*.prf);;All Files (*)": Qt's filter text for a chooser's filters.
 [[nodiscard]] QString qtFilterText(const std::vector<app::file_filter>& filters);
 
 } // namespace tiv::ui

@@ -92,7 +92,7 @@ QCheckBox* SessionKeyOptionsDialog::box(std::uint32_t type_bit) const {
 
 void SessionKeyOptionsDialog::accept() {
     // With no type in common no authentication can succeed, so an empty set is never taken by accident.
-    if (m_nChosen == 0 &&
+    if (m_nChosen == 0 && m_bAskAboutEmpty &&
         m_oQuestions.ask(empty_choice_text, "Data Encryption Methods", MB_YESNO | MB_ICONWARNING) != IDYES) {
         return;
     }

@@ -18,7 +18,8 @@ class SessionKeyOptionsDialog final : public QDialog {
 public:
     // A box is enabled when its type may be chosen and checked when it is chosen; a chosen type that may not be
     // chosen any more stays visible, checked and disabled, so the opener's value is never changed behind the
-    // user's back. An empty choice is asked about through `questions` before it is accepted.
+    // user's back. An empty choice is asked about through `questions` before it is accepted,
+    // unless the opener asks itself (setAskAboutEmptyChoice).
     SessionKeyOptionsDialog(std::uint32_t may_choose, std::uint32_t chosen, app::questions& questions,
                             QWidget* parent = nullptr);
 
@@ -30,11 +31,15 @@ public:
     // The box of one type (a mask of one bit).
     [[nodiscard]] QCheckBox* box(std::uint32_t type_bit) const;
 
+    // An opener that asks about an empty set itself when applying turns this off, so the user is asked once.
+    void setAskAboutEmptyChoice(bool ask) { m_bAskAboutEmpty = ask; }
+
     void accept() override;
 
 private:
     app::questions& m_oQuestions;
     std::uint32_t m_nChosen;
+    bool m_bAskAboutEmpty = true;
     std::array<QCheckBox*, 12> m_aBoxes{}; // by bit
 };
 

@@ -2,6 +2,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "app/key_service.h"
 #include "app/program_spine.h"
@@ -160,6 +162,38 @@ TEST_F(ProgramSpine, ARootOfAnotherUserIsRefusedWhenSetAndWhenListeningStarts) {
         config.parcel_root = root;
         EXPECT_EQ(spine.restart_listener(config).text(), "the parcel box root " + root + why);
     }
+}
+
+// A root that cannot take parcels is refused with what is wrong with it, and neither it nor the name is stored.
+TEST_F(ProgramSpine, AnUnfitRootIsRefusedWithItsReasonAndNothingIsStored) {
+    qvl_settings_data settings;
+    ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
+    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 0));
+    program_spine spine(settings, m_oProvider);
+    spine.start();
+    const auto kept_root = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
+    const auto kept_name = read_text_setting(settings.user_key(), names::user_name);
+    const std::string file = m_oHome.path() + "/plain";
+    const std::string link = m_oHome.path() + "/link";
+    std::ofstream(file) << "x";
+    ASSERT_TRUE(std::filesystem::create_directory(m_oHome.path() + "/mine"));
+    std::filesystem::create_directory_symlink(m_oHome.path() + "/mine", link);
+    std::vector<std::pair<std::string, std::string>> cases{
+        {file, " is not a directory."},
+        {link, " is a symbolic link; choose the folder itself."},
+        {m_oHome.path() + "/nowhere-link", " cannot be created: it is a symbolic link to nothing."},
+    };
+    std::filesystem::create_directory_symlink(m_oHome.path() + "/gone", m_oHome.path() + "/nowhere-link");
+    if (::geteuid() == 0) { // elsewhere /proc/sys belongs to another user, which has its own test
+        cases.emplace_back("/proc/sys", " is not writable: it takes no new files.");
+        cases.emplace_back("/proc/sys/quorvel", " cannot be created: its folder /proc/sys takes no new folders.");
+    }
+    for (const auto& [root, why] : cases) {
+        EXPECT_EQ(app::apply_user_settings(spine, {"Bob", root}).root.text(), "the parcel box root " + root + why);
+        EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), kept_root) << root;
+        EXPECT_EQ(read_text_setting(settings.user_key(), names::user_name), kept_name) << root;
+    }
+    EXPECT_TRUE(spine.listen_status().ok());
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include "app/identity_service.h"
 #include "app/program_spine.h"
+#include "app/receive_service.h"
 #include "core/unique_fd.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -125,7 +126,7 @@ private slots:
         QVERIFY(second.contains("DHCP Server: 192.168.1.1"));
     }
 
-    void opensOnTheStoredValuesAndApplyStoresTheChosenEntryWholeAndEveryValue() {
+    void opensOnTheStoredValuesAndApplyStoresTheChosenAddressAndEveryValue() {
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2")); // before the lookups come back
         QTRY_COMPARE(interfaces()->count(), 3);
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2  [second]"));
@@ -141,7 +142,8 @@ private slots:
         field("externalName")->setText("friends.example");
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
-        QCOMPARE(machineValues(), "127.0.0.1  [local loopback]|" + std::to_string(port) + "|8192|512|friends.example");
+        QCOMPARE(interfaces()->currentText(), QString("127.0.0.1  [local loopback]"));
+        QCOMPARE(machineValues(), "127.0.0.1|" + std::to_string(port) + "|8192|512|friends.example");
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), 0x200U & crypto_provider::available_key_types());
         QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.1:" + std::to_string(port));
     }
@@ -181,8 +183,7 @@ private slots:
         QCOMPARE(m_pSpine->incoming().config().block_size, restarts ? 8192 : 3000);
         const std::string inForce = std::to_string(restarts ? port : m_nPort);
         QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.2:" + inForce);
-        const std::string address = answer == IDNO ? "127.0.0.2" : "127.0.0.2  [second]";
-        QCOMPARE(machineValues(), address + "|" + inForce + "|8192|512|bob.example");
+        QCOMPARE(machineValues(), "127.0.0.2|" + inForce + "|8192|512|bob.example");
         QCOMPARE(m_pSpine->incoming().running_count(), std::size_t(running && !restarts ? 1 : 0));
     }
 
@@ -219,9 +220,9 @@ private slots:
         auto* chooser = m_pDialog->findChild<SessionKeyOptionsDialog*>();
         QVERIFY(chooser != nullptr);
         chooser->box(0x200)->click();
-        m_pAnswers->answer_next(IDYES); // the chooser's own question about an empty choice
-        chooser->findChild<QPushButton*>("id1")->click();
+        chooser->findChild<QPushButton*>("id1")->click(); // Apply asks, not the chooser as well
         QCOMPARE(m_pDialog->findChild<QListWidget*>("keyTypes")->count(), 0);
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{0});
 
         const std::string before = machineValues();
         m_pAnswers->answer_next(IDNO);
@@ -231,10 +232,27 @@ private slots:
         m_pAnswers->answer_next(IDYES);
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{2}); // one for each Apply
         QCOMPARE(QString::fromStdString(m_pAnswers->questions_asked().back().text),
                  QString("No session key type is approved: no parcel can be sent or received. Apply anyway?"));
         QCOMPARE(read_dword_setting(m_pBob->settings().machine_key(), names::enabled_sk_caps), 0U);
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), 0U);
+    }
+
+    // Older versions stored the list's label; it still selects its entry and the core reads only its address.
+    void anOldStoredLabelIsReadAsItsAddressAndApplyStoresTheAddressAlone() {
+        QVERIFY(app::save_setting(m_pBob->settings(), text_setting::interface_ip_address, "127.0.0.3  [third]").ok());
+        QCOMPARE(app::listen_config_of(m_pBob->settings()).interface_address, std::string("127.0.0.3"));
+        QCOMPARE(app::describe_identity(m_pBob->settings(), m_pBob->provider()).interface_address,
+                 std::string("127.0.0.3"));
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pSpine, *m_pAnswers, nullptr, givenNetwork());
+        QTRY_COMPARE(interfaces()->count(), 3);
+        QCOMPARE(interfaces()->currentText(), QString("127.0.0.3  [third]"));
+        QCOMPARE(field("interfaceAddress")->text(), QString("127.0.0.3"));
+        apply();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QCOMPARE(machineValues(), "127.0.0.3|" + std::to_string(m_nPort) + "|8192|512|bob.example");
+        QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.3:" + std::to_string(m_nPort));
     }
 
     void anExternalNameLeftAloneFollowsANewInterfaceUnlessTheUserChoseIt() {

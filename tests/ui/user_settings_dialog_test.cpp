@@ -108,24 +108,31 @@ private slots:
         QVERIFY(m_pSpine->incoming().listening());
     }
 
-    void aRootThatCannotBeMadeIsReportedKeptWrittenAndNotReceivedInto() {
+    void aRootThatCannotBeMadeIsReportedAndCancelKeepsTheOldSettings() {
         // A plain file where a level must go: no one, not even root, can make a directory below it.
         const std::string blocker = m_oHome->path() + "/plain-file";
         std::ofstream(blocker) << "x";
         const std::string root = blocker + "/box";
+        const auto storedName = read_text_setting(settings().user_key(), names::user_name);
         m_pAnswers->choose_next(root);
         button("selectDirectory")->click();
+        m_pDialog->findChild<QLineEdit*>("userName")->setText("Alice Liddell");
         m_pAnswers->answer_next(IDOK);
         button("id1")->click();
 
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
         const auto& box = m_pAnswers->questions_asked().back();
         QCOMPARE(QString::fromStdString(box.caption), QString("Could Not Create!"));
-        QVERIFY(box.text.find(root) != std::string::npos);
+        QVERIFY2(box.text.find(root + " cannot be created: Not a directory") != std::string::npos, box.text.c_str());
         QVERIFY(m_pDialog->isVisible());
-        QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root), std::optional(root));
         QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
         QVERIFY(m_pSpine->incoming().listening());
+
+        button("id2")->click();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
+        QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root),
+                 std::optional(m_strStartRoot));
+        QCOMPARE(read_text_setting(settings().user_key(), names::user_name), storedName);
     }
 
     void anEmptyNameIsRefusedAndCancelWritesNothing() {
