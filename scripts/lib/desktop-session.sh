@@ -78,8 +78,9 @@ start_display() {
         xvfb=$!
         export DISPLAY=:$number
         for _ in $(seq 50); do
-            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+            # Ours, not a server of someone else's that holds the number without a lock file.
             kill -0 "$xvfb" 2>/dev/null || break
+            xdotool getdisplaygeometry >/dev/null 2>&1 && kill -0 "$xvfb" 2>/dev/null && return 0
             sleep 0.1
         done
         kill "$xvfb" 2>/dev/null || true
