@@ -7,6 +7,7 @@
 
 #include "app/friend_form.h"
 #include "app/profile_service.h"
+#include "ui/message_style.h"
 #include "ui/profile_limits.h"
 #include "ui/window_fit.h"
 
@@ -26,9 +27,9 @@ QLineEdit* makeEdit(const char* id, int maxLength, QWidget* parent) {
     edit->setMaxLength(maxLength);
     return edit;
 }
+} // namespace
 
-// What the fields show before any profile exists.
-friend_profile defaultProfile() {
+friend_profile ProfileDialog::defaultProfile() {
     friend_profile profile;
     app::set_friend_name(profile, "Profile name");
     app::friend_policy defaults;
@@ -40,7 +41,6 @@ friend_profile defaultProfile() {
     profile.key_bits = 512;
     return profile;
 }
-} // namespace
 
 ProfileDialog::ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oSettings(settings), m_oQuestions(questions), m_oProfile(defaultProfile()) {
@@ -101,6 +101,14 @@ void ProfileDialog::buildControls() {
     m_pKey->setPlaceholderText("000000000000000000000000");
     m_pEditKey = makeButton("Edit", "id1013", this);
     connect(m_pEditKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
+    m_oKeyPalette = m_pKey->palette();
+    m_pKeyDamage = new QLabel(this);
+    m_pKeyDamage->setObjectName("keyDamage");
+    m_pKeyDamage->setWordWrap(true);
+    QPalette warning = m_pKeyDamage->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x00));
+    m_pKeyDamage->setPalette(warning);
+    m_pKeyDamage->hide();
     m_pKeyBits = makeEdit("id1024", 10, this);
     m_pKeyBits->setEnabled(false);
     m_pDirectory = makeEdit("receiptDirectory", 63, this);
@@ -150,6 +158,7 @@ void ProfileDialog::buildControls() {
     key->addWidget(m_pKey);
     key->addWidget(m_pEditKey, 0, Qt::AlignTop);
     fields->addRow("RSA Public Authentication Key", key);
+    fields->addRow(m_pKeyDamage);
     fields->addRow("KeyBits", m_pKeyBits);
     fields->addRow(new QLabel("Fingerprint", this));
     fields->addRow(m_pFingerprint);
@@ -174,8 +183,9 @@ void ProfileDialog::setEditing(bool editing) {
     }
 }
 
-void ProfileDialog::showProfile(const friend_profile& profile) {
+void ProfileDialog::showProfile(const friend_profile& profile, const std::string& damage) {
     m_oProfile = profile;
+    m_sKeyDamage = damage;
     m_pReceipt->setChecked(profile.receipt_enabled != 0);
     m_pName->setText(profile.name);
     m_pDirectory->setText(profile.receipt_directory);
@@ -201,6 +211,13 @@ void ProfileDialog::showKey() {
     const std::string fingerprint = app::friend_fingerprint(m_oProfile);
     m_pFingerprint->setText(QString::fromStdString(fingerprint));
     m_pCoverage->setText(fingerprint.empty() ? QString() : app::friend_fingerprint_coverage(m_oProfile));
+    QPalette keyPalette = m_oKeyPalette;
+    if (!m_sKeyDamage.empty()) {
+        keyPalette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xE0));
+    }
+    m_pKey->setPalette(keyPalette);
+    m_pKeyDamage->setText(QString::fromStdString(m_sKeyDamage));
+    m_pKeyDamage->setVisible(!m_sKeyDamage.empty());
 }
 
 void ProfileDialog::reloadNames() {
@@ -224,15 +241,23 @@ void ProfileDialog::selectProfile(const QString& name) {
     }
 }
 
+// Whatever the stored profile holds, the fields show the highlighted friend, so "Edit", "Save Changes" and
+// "Delete" all act on the one the user sees.
 void ProfileDialog::showSelected() {
     const QListWidgetItem* selected = m_pNames->currentItem();
     if (selected == nullptr) {
         return;
     }
-    const auto read = app::read_friend(m_oSettings, selected->text().toStdString());
+    const std::string name = selected->text().toStdString();
+    const auto read = app::read_friend_as_is(m_oSettings, name);
     if (read) {
-        showProfile(*read);
+        showProfile(read->record, read->damage);
+        return;
     }
+    // Gone meanwhile, deleted by another program: empty fields under its name rather than the friend shown before.
+    friend_profile blank;
+    app::set_friend_name(blank, name);
+    showProfile(blank, sentenceText(read.error().text()));
 }
 
 bool ProfileDialog::readControls(friend_profile& profile) {
