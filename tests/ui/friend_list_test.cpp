@@ -1,4 +1,6 @@
+#include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
@@ -10,6 +12,7 @@
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/friend_list_window.h"
+#include "ui/message_console.h"
 
 namespace tiv::ui {
 
@@ -109,6 +112,51 @@ private slots:
         QCOMPARE(window.list()->columnWidth(0), 120);
     }
 
+    void columnsShareTheWidthAsAtTheStartWhenTheWindowGrowsOrShrinks() {
+        FriendListWindow window(m_pBob->settings(), held({friend_ping_state::ok, friend_ping_state::ok}));
+        window.resize(FriendListWindow::smallest_size);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const int width : {900, 1300, FriendListWindow::smallest_size.width()}) {
+            window.resize(width, 300);
+            QTRY_COMPARE(columnsWidth(window), std::max(window.list()->viewport()->width(), 400));
+            const QTreeWidget* list = window.list();
+            QVERIFY(list->columnWidth(0) >= 120 && list->columnWidth(2) >= 80);
+            QVERIFY(qAbs(list->columnWidth(0) - list->columnWidth(1)) <= 1);
+            QVERIFY(qAbs(2 * list->columnWidth(0) - 3 * list->columnWidth(2)) <= 3);
+            QVERIFY(qAbs(list->columnWidth(2) - list->columnWidth(3)) <= 3);
+        }
+    }
+
+    void theMenuOpensOverTheEmptyListWithOnlyWhatNeedsNoFriend() {
+        FriendListWindow window(m_pBob->settings(), held({friend_ping_state::ok, friend_ping_state::ok}));
+        window.resize(500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        release();
+        QTRY_VERIFY(!window.pinging());
+        auto* menu = window.findChild<QMenu*>();
+        auto* ping = menu->findChild<QAction*>("cmd32792");
+        auto* message = menu->findChild<QAction*>("cmd32794");
+        QTreeWidget* list = window.list();
+        const QPoint empty(10, list->viewport()->height() - 5);
+        QVERIFY(list->itemAt(empty) == nullptr);
+        emit list->customContextMenuRequested(empty);
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(!ping->isEnabled() && !message->isEnabled());
+        menu->hide();
+        list->setCurrentItem(list->topLevelItem(0));
+        emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(ping->isEnabled() && message->isEnabled());
+        message->trigger();
+        auto* notes = window.findChild<MessageConsole*>();
+        QVERIFY(notes != nullptr);
+        QCOMPARE(notes->windowTitle(), QString("Note about Alice (not sent)"));
+        QCOMPARE(notes->commentButton()->text(), QString("Add Note"));
+        menu->hide();
+    }
+
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.
     void deletingTheWindowWhileARunGoesOnIsClean() {
         auto window = std::make_unique<FriendListWindow>(m_pBob->settings(),
@@ -122,6 +170,14 @@ private slots:
     }
 
 private:
+    static int columnsWidth(const FriendListWindow& window) {
+        int sum = 0;
+        for (int column = 0; column < 4; ++column) {
+            sum += window.list()->columnWidth(column);
+        }
+        return sum;
+    }
+
     app::friend_ping_run held(std::vector<friend_ping_state> outcome) {
         m_pHeld = std::make_unique<HeldRun>();
         m_pHeld->outcome = std::move(outcome);

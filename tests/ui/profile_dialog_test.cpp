@@ -8,8 +8,12 @@
 #include <memory>
 #include <optional>
 
+#include "app/friend_form.h"
 #include "app/profile_service.h"
+#include "platform/registry.h"
 #include "settings/profile_file.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/profile_dialog.h"
@@ -172,7 +176,10 @@ private slots:
         const std::string pinned = fingerprintOf(m_pBob->settings(), "Alice");
         m_pAnswers->answer_next(IDOK);
         importFile(writeProfile(*m_pAlice, "Alice", false));
-        QVERIFY(m_pAnswers->questions_asked().back().text.find("stays pinned") != std::string::npos);
+        const std::string& warning = m_pAnswers->questions_asked().back().text;
+        QVERIFY2(warning.starts_with("The profile name <Alice> is already in the database.\nIf you save"),
+                 warning.c_str());
+        QVERIFY(warning.find("stays pinned") != std::string::npos);
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
         QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
@@ -201,7 +208,70 @@ private slots:
         QCOMPARE(edit("fingerprint")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
     }
 
+    // Beth's stored key lost bytes, as a hand edit of the settings leaves it; she sits between Alice and Carol.
+    void aDamagedFriendIsShownAndOnlyTheHighlightedOneIsActedOn() {
+        storeDamagedBeth();
+        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        list->setFocus();
+        QCOMPARE(edit("id1011")->text(), QString("Alice"));
+        QVERIFY(control("keyDamage")->isHidden());
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(edit("id1011")->text(), QString("Beth"));
+        QCOMPARE(edit("id1044")->text().toStdString(), m_pDave->uuid());
+        const QString damage = control("keyDamage")->property("text").toString();
+        QVERIFY2(!control("keyDamage")->isHidden() &&
+                     damage.startsWith("The stored exchange key of Beth does not parse: "),
+                 qPrintable(damage));
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(edit("id1011")->text(), QString("Carol"));
+        QVERIFY(control("keyDamage")->isHidden());
+        QTest::keyClick(list, Qt::Key_Up);
+        m_pAnswers->answer_next(IDYES);
+        click("id1022");
+        QCOMPARE(m_pAnswers->questions_asked().back().text, std::string("Delete the profile Beth?"));
+        QCOMPARE(names(), QStringList({"Alice", "Carol"}));
+        QCOMPARE(list->currentItem()->text(), QString("Carol"));
+        QCOMPARE(edit("id1011")->text(), QString("Carol"));
+    }
+
+    void anEditedDamagedFriendIsSavedOnceItsKeyIsGiven() {
+        storeDamagedBeth();
+        QTest::keyClick(control("id1009"), Qt::Key_Down);
+        click("id1020");
+        edit("id1012")->setText("beth.example");
+        m_pAnswers->answer_next(IDOK);
+        click("id1016");
+        QVERIFY(m_pAnswers->questions_asked().back().text.starts_with("The stored exchange key of Beth"));
+        QVERIFY(m_pDialog->editing());
+        click("id1013");
+        auto* editor = m_pDialog->findChild<EditPublicKey*>();
+        QVERIFY(editor != nullptr);
+        editor->findChild<QPlainTextEdit*>("id1028")->setPlainText(
+            QString::fromStdString(app::friend_key_text(reachable(*m_pDave))));
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        QVERIFY(control("keyDamage")->isHidden());
+        click("id1016");
+        const auto beth = app::read_friend(m_pBob->settings(), "Beth");
+        QVERIFY(beth);
+        QCOMPARE(std::string(beth->address), std::string("beth.example"));
+        QCOMPARE(app::friend_fingerprint(*beth), app::friend_fingerprint(reachable(*m_pDave)));
+        const auto carol = app::read_friend(m_pBob->settings(), "Carol");
+        QVERIFY(carol);
+        QCOMPARE(std::string(carol->address), std::string(reachable(*m_pCarol).address));
+    }
+
 private:
+    // Dave's keys stored as Beth's, then cut short; the dialog opens again to list her.
+    void storeDamagedBeth() {
+        friend_profile beth = reachable(*m_pDave);
+        app::set_friend_name(beth, "Beth");
+        QVERIFY(save_profile(m_pBob->settings(), beth));
+        reg::key stored;
+        QVERIFY(reg::open_key(m_pBob->settings().profile_list_key(), "Beth", stored) == reg::success);
+        QVERIFY(write_binary_setting(stored, names::public_key, beth.key.data, 20));
+        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
+    }
+
     QWidget* control(const char* id) const {
         auto* found = m_pDialog->findChild<QWidget*>(id);
         if (found == nullptr) {
