@@ -28,12 +28,11 @@ void ProfileDialog::newProfile() {
     setEditing(true);
 }
 
-// The name is where the profile is stored, so an edit keeps it. What is edited is the highlighted friend as stored.
+// The name is where the profile is stored, so an edit keeps it; with no friend highlighted there is none to edit.
 void ProfileDialog::editProfile() {
     if (m_pNames->currentItem() == nullptr) {
         return;
     }
-    showSelected();
     setEditing(true);
     m_pName->setEnabled(false);
 }
