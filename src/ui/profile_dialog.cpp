@@ -104,11 +104,11 @@ void ProfileDialog::buildControls() {
     m_oKeyPalette = m_pKey->palette();
     m_pKeyDamage = new QLabel(this);
     m_pKeyDamage->setObjectName("keyDamage");
-    m_pKeyDamage->setWordWrap(true);
+    // Its room is kept while there is nothing to say, so a damaged friend never moves the fields below it.
+    m_pKeyDamage->setMinimumHeight(2 * m_pKeyDamage->fontMetrics().lineSpacing());
     QPalette warning = m_pKeyDamage->palette();
     warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x00));
     m_pKeyDamage->setPalette(warning);
-    m_pKeyDamage->hide();
     m_pKeyBits = makeEdit("id1024", 10, this);
     m_pKeyBits->setEnabled(false);
     m_pDirectory = makeEdit("receiptDirectory", 63, this);
@@ -184,6 +184,9 @@ void ProfileDialog::setEditing(bool editing) {
 }
 
 void ProfileDialog::showProfile(const friend_profile& profile, const std::string& damage) {
+    // Copying into a record keeps its key buffer when that is larger, so the tail of the friend shown before
+    // would pass for the rest of a damaged key.
+    m_oProfile.key.Delete();
     m_oProfile = profile;
     m_sKeyDamage = damage;
     m_pReceipt->setChecked(profile.receipt_enabled != 0);
@@ -208,7 +211,8 @@ void ProfileDialog::fillKeyTypes() {
 void ProfileDialog::showKey() {
     m_pKey->setPlainText(QString::fromStdString(app::friend_key_text(m_oProfile)));
     m_pKeyBits->setText(QString::number(m_oProfile.key_bits));
-    const std::string fingerprint = app::friend_fingerprint(m_oProfile);
+    // A damaged key authenticates nobody; a fingerprint of its bytes would only be compared in vain.
+    const std::string fingerprint = m_sKeyDamage.empty() ? app::friend_fingerprint(m_oProfile) : std::string();
     m_pFingerprint->setText(QString::fromStdString(fingerprint));
     m_pCoverage->setText(fingerprint.empty() ? QString() : app::friend_fingerprint_coverage(m_oProfile));
     QPalette keyPalette = m_oKeyPalette;
@@ -216,8 +220,9 @@ void ProfileDialog::showKey() {
         keyPalette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xE0));
     }
     m_pKey->setPalette(keyPalette);
-    m_pKeyDamage->setText(QString::fromStdString(m_sKeyDamage));
-    m_pKeyDamage->setVisible(!m_sKeyDamage.empty());
+    // A wrapping label would widen the form's minimum height far beyond the two lines; the reason goes on a
+    // line of its own.
+    m_pKeyDamage->setText(QString::fromStdString(m_sKeyDamage).replace(": ", ":\n"));
 }
 
 void ProfileDialog::reloadNames() {
