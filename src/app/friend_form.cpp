@@ -1,5 +1,6 @@
 #include "app/friend_form.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,9 +42,11 @@ void set_friend_uuid(friend_profile& profile, const std::string& uuid) {
 
 std::string friend_key_text(const friend_profile& profile) {
     std::string text;
-    if (profile.key.data != nullptr && profile.key_bytes > 0 && profile.key_bytes <= profile.key.size) {
+    // Key data shorter than their stored count are shown as far as they go.
+    if (profile.key.data != nullptr && profile.key_bytes > 0) {
         const std::span<const std::uint8_t> key(profile.key.data, static_cast<std::size_t>(profile.key.size));
-        (void)hex_encode(key, static_cast<std::size_t>(profile.key_bytes), key_bytes_per_line, text);
+        const auto shown = static_cast<std::size_t>(std::min(profile.key_bytes, profile.key.size));
+        (void)hex_encode(key, shown, key_bytes_per_line, text);
     }
     return text;
 }

@@ -25,7 +25,8 @@ void set_friend_name(friend_profile& profile, const std::string& name);
 // The UUID as typed; check_friend tells whether it is one.
 void set_friend_uuid(friend_profile& profile, const std::string& uuid);
 
-// The stored public key as upper-case hex, 16 bytes (32 digits) per line.
+// The stored public key as upper-case hex, 16 bytes (32 digits) per line; key data shorter than their count show
+// as far as they go.
 [[nodiscard]] std::string friend_key_text(const friend_profile& profile);
 
 // Reads hex text as the friend's public key: the bytes, their count, and the bit length from bytes 12-15 of the

@@ -304,8 +304,7 @@ result<stored_friend> store_friend(qvl_settings_data& settings, const friend_pro
                                                  " before replacing the keys; nothing was saved.");
     }
     if (stored.replaced) {
-        stored.warnings.push_back("The profile name <" + std::string(profile.name) +
-                                  "> is already in the database. It has been overwritten.");
+        stored.warnings.push_back(profile_name_taken(profile.name) + " It has been overwritten.");
         if (existing.pinned() && !profile.pinned()) {
             stored.warnings.push_back("the stored profile is pinned and stays pinned; a profile file without a "
                                       "signature key cannot undo that.");
@@ -394,6 +393,48 @@ result<friend_profile> read_friend(qvl_settings_data& settings, const std::strin
         break;
     }
     return profile;
+}
+
+namespace {
+std::string damage_sentence(const std::string& name, const char* key, const std::string& reason) {
+    return std::string("The ") + key + " of " + name + " does not parse: " + reason + ".";
+}
+
+std::string key_damage(const friend_profile& profile, const std::string& name, const char* exchange_key,
+                       const char* signature_key) {
+    cryptoapi::rsa_key key;
+    if (!cryptoapi::import_public_key_blob(key_blob(profile), key)) {
+        return damage_sentence(name, exchange_key, "it is no RSA public key");
+    }
+    if (profile.pinned() && !cryptoapi::import_public_key_blob(profile.signature_key, key)) {
+        return damage_sentence(name, signature_key, "it is no RSA public key");
+    }
+    return {};
+}
+} // namespace
+
+result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std::string& name) {
+    readable_friend read;
+    switch (look_up_profile(settings, name, read.record)) {
+    case profile_lookup::missing:
+        return status(status_code::not_found, "there is no friend named '" + name + "'.");
+    case profile_lookup::inconsistent:
+        read.damage =
+            damage_sentence(name, "stored exchange key", "its data disagree with the byte or bit count stored with it");
+        break;
+    case profile_lookup::found:
+        read.damage = key_damage(read.record, name, "stored exchange key", "stored signature key");
+        break;
+    }
+    return read;
+}
+
+std::string friend_key_damage(const friend_profile& profile) {
+    return key_damage(profile, profile.name, "exchange key", "signature key");
+}
+
+std::string profile_name_taken(const std::string& name) {
+    return "The profile name <" + name + "> is already in the database.";
 }
 
 } // namespace tiv::app

@@ -130,4 +130,19 @@ struct friend_summary {
 // The stored friend of that name; not_found when there is none, invalid when its key data are inconsistent.
 [[nodiscard]] result<friend_profile> read_friend(qvl_settings_data& settings, const std::string& name);
 
+// A stored friend as far as it reads, for a form that shows a damaged profile rather than hide it (and with it
+// which friend the user is looking at). `damage` is a sentence naming the friend, the key that cannot be used and
+// why; empty when both keys parse.
+struct readable_friend {
+    friend_profile record;
+    std::string damage;
+};
+[[nodiscard]] result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std::string& name);
+
+// The same sentence for keys a form holds but has not stored (given in a key editor); empty when they parse.
+[[nodiscard]] std::string friend_key_damage(const friend_profile& profile);
+
+// The warning's first sentence when an import brings a name that is stored already, usable or not.
+[[nodiscard]] std::string profile_name_taken(const std::string& name);
+
 } // namespace tiv::app

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -16,6 +17,7 @@ namespace tiv::ui {
 namespace {
 enum Column { NameColumn, AddressColumn, PingColumn, LoginColumn };
 constexpr std::array<int, 4> column_widths{120, 120, 80, 80};
+constexpr int all_column_widths = 120 + 120 + 80 + 80;
 } // namespace
 
 FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger, QWidget* parent)
@@ -35,6 +37,9 @@ FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping
     m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_pList->setSortingEnabled(false);
     m_pList->header()->setSectionsClickable(false);
+    // fitColumns gives the last column its share; stretching it too would take every added pixel for it alone.
+    m_pList->header()->setStretchLastSection(false);
+    m_pList->viewport()->installEventFilter(this);
     for (int column = 0; column < static_cast<int>(column_widths.size()); ++column) {
         m_pList->setColumnWidth(column, column_widths[column]);
     }
@@ -56,8 +61,8 @@ FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping
     m_pPingItem->setObjectName("cmd32792");
     // Nothing can check a login yet; the item says so by being grey.
     m_pContextMenu->addAction("&Check Login")->setEnabled(false);
-    m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage)
-        ->setObjectName("cmd32794");
+    m_pMessageItem = m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage);
+    m_pMessageItem->setObjectName("cmd32794");
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pRefresh, 0, Qt::AlignLeft);
@@ -184,14 +189,34 @@ void FriendListWindow::showStates() {
 
 void FriendListWindow::updateCommands() {
     m_pRefresh->setEnabled(!m_bPinging);
-    m_pPingItem->setEnabled(!m_bPinging);
+    m_pPingItem->setEnabled(!m_bPinging && m_bMenuOverRow);
+    m_pMessageItem->setEnabled(m_bMenuOverRow);
 }
 
+// Over the empty part of the list the menu opens too, so it is found wherever one clicks, but what needs a friend
+// is grey there.
 void FriendListWindow::showContextMenu(const QPoint& at) {
-    if (m_pList->itemAt(at) == nullptr) {
-        return;
-    }
+    m_bMenuOverRow = m_pList->itemAt(at) != nullptr;
+    updateCommands();
     m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at));
+}
+
+void FriendListWindow::fitColumns() {
+    const int width = std::max(m_pList->viewport()->width(), all_column_widths);
+    int given = 0;
+    for (int column = 0; column < static_cast<int>(column_widths.size()) - 1; ++column) {
+        const int share = width * column_widths[column] / all_column_widths;
+        m_pList->setColumnWidth(column, share);
+        given += share;
+    }
+    m_pList->setColumnWidth(static_cast<int>(column_widths.size()) - 1, width - given);
+}
+
+bool FriendListWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pList->viewport() && event->type() == QEvent::Resize) {
+        fitColumns();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void FriendListWindow::openInstantMessage() {
@@ -201,9 +226,9 @@ void FriendListWindow::openInstantMessage() {
     }
     auto* notes = new MessageConsole(MessageConsole::Kind::LocalNotes, this);
     notes->setAttribute(Qt::WA_DeleteOnClose);
-    // The "Send" button sends nothing: the caption says so before anyone types a message for the friend.
-    notes->setWindowTitle(QString("Note to self about %1 (not sent)").arg(selected.first()->text(NameColumn)));
-    notes->commentButton()->setText("Send");
+    // Nothing reaches the friend yet, so neither the button nor the caption may promise a message.
+    notes->setWindowTitle(QString("Note about %1 (not sent)").arg(selected.first()->text(NameColumn)));
+    notes->commentButton()->setText("Add Note");
     notes->show();
 }
 

@@ -61,6 +61,9 @@ private:
     void showStates();
     void showContextMenu(const QPoint& at);
     void updateCommands();
+    // The columns share the list's width in the proportions they start with, never narrower than at the start.
+    void fitColumns();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     qvl_settings_data& m_oSettings;
     app::friend_ping_run m_oPinger;
@@ -70,11 +73,13 @@ private:
     std::vector<std::size_t> m_aPingedRows; // the rows of the run under way, in the order it reports them
     bool m_bPinging = false;
     bool m_bReloadWhenDone = false;
+    bool m_bMenuOverRow = false;
     QTreeWidget* m_pList = nullptr;
     QPushButton* m_pRefresh = nullptr;
     QLabel* m_pProblem = nullptr;
     QMenu* m_pContextMenu = nullptr;
     QAction* m_pPingItem = nullptr;
+    QAction* m_pMessageItem = nullptr;
     QTimer m_oStatusTimer;
 };
 

@@ -7,6 +7,7 @@
 
 #include "app/friend_form.h"
 #include "app/profile_service.h"
+#include "ui/message_style.h"
 #include "ui/profile_limits.h"
 #include "ui/window_fit.h"
 
@@ -26,9 +27,9 @@ QLineEdit* makeEdit(const char* id, int maxLength, QWidget* parent) {
     edit->setMaxLength(maxLength);
     return edit;
 }
+} // namespace
 
-// What the fields show before any profile exists.
-friend_profile defaultProfile() {
+friend_profile ProfileDialog::defaultProfile() {
     friend_profile profile;
     app::set_friend_name(profile, "Profile name");
     app::friend_policy defaults;
@@ -40,7 +41,6 @@ friend_profile defaultProfile() {
     profile.key_bits = 512;
     return profile;
 }
-} // namespace
 
 ProfileDialog::ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oSettings(settings), m_oQuestions(questions), m_oProfile(defaultProfile()) {
@@ -101,6 +101,14 @@ void ProfileDialog::buildControls() {
     m_pKey->setPlaceholderText("000000000000000000000000");
     m_pEditKey = makeButton("Edit", "id1013", this);
     connect(m_pEditKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
+    m_oKeyPalette = m_pKey->palette();
+    m_pKeyDamage = new QLabel(this);
+    m_pKeyDamage->setObjectName("keyDamage");
+    // Its room is kept while there is nothing to say, so a damaged friend never moves the fields below it.
+    m_pKeyDamage->setMinimumHeight(2 * m_pKeyDamage->fontMetrics().lineSpacing());
+    QPalette warning = m_pKeyDamage->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x00));
+    m_pKeyDamage->setPalette(warning);
     m_pKeyBits = makeEdit("id1024", 10, this);
     m_pKeyBits->setEnabled(false);
     m_pDirectory = makeEdit("receiptDirectory", 63, this);
@@ -150,6 +158,7 @@ void ProfileDialog::buildControls() {
     key->addWidget(m_pKey);
     key->addWidget(m_pEditKey, 0, Qt::AlignTop);
     fields->addRow("RSA Public Authentication Key", key);
+    fields->addRow(m_pKeyDamage);
     fields->addRow("KeyBits", m_pKeyBits);
     fields->addRow(new QLabel("Fingerprint", this));
     fields->addRow(m_pFingerprint);
@@ -174,8 +183,12 @@ void ProfileDialog::setEditing(bool editing) {
     }
 }
 
-void ProfileDialog::showProfile(const friend_profile& profile) {
+void ProfileDialog::showProfile(const friend_profile& profile, const std::string& damage) {
+    // Copying into a record keeps its key buffer when that is larger, so the tail of the friend shown before
+    // would pass for the rest of a damaged key.
+    m_oProfile.key.Delete();
     m_oProfile = profile;
+    m_sKeyDamage = damage;
     m_pReceipt->setChecked(profile.receipt_enabled != 0);
     m_pName->setText(profile.name);
     m_pDirectory->setText(profile.receipt_directory);
@@ -198,9 +211,18 @@ void ProfileDialog::fillKeyTypes() {
 void ProfileDialog::showKey() {
     m_pKey->setPlainText(QString::fromStdString(app::friend_key_text(m_oProfile)));
     m_pKeyBits->setText(QString::number(m_oProfile.key_bits));
-    const std::string fingerprint = app::friend_fingerprint(m_oProfile);
+    // A damaged key authenticates nobody; a fingerprint of its bytes would only be compared in vain.
+    const std::string fingerprint = m_sKeyDamage.empty() ? app::friend_fingerprint(m_oProfile) : std::string();
     m_pFingerprint->setText(QString::fromStdString(fingerprint));
     m_pCoverage->setText(fingerprint.empty() ? QString() : app::friend_fingerprint_coverage(m_oProfile));
+    QPalette keyPalette = m_oKeyPalette;
+    if (!m_sKeyDamage.empty()) {
+        keyPalette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xE0));
+    }
+    m_pKey->setPalette(keyPalette);
+    // A wrapping label would widen the form's minimum height far beyond the two lines; the reason goes on a
+    // line of its own.
+    m_pKeyDamage->setText(QString::fromStdString(m_sKeyDamage).replace(": ", ":\n"));
 }
 
 void ProfileDialog::reloadNames() {
@@ -224,15 +246,23 @@ void ProfileDialog::selectProfile(const QString& name) {
     }
 }
 
+// Whatever the stored profile holds, the fields show the highlighted friend, so "Edit", "Save Changes" and
+// "Delete" all act on the one the user sees.
 void ProfileDialog::showSelected() {
     const QListWidgetItem* selected = m_pNames->currentItem();
     if (selected == nullptr) {
         return;
     }
-    const auto read = app::read_friend(m_oSettings, selected->text().toStdString());
+    const std::string name = selected->text().toStdString();
+    const auto read = app::read_friend_as_is(m_oSettings, name);
     if (read) {
-        showProfile(*read);
+        showProfile(read->record, read->damage);
+        return;
     }
+    // Gone meanwhile, deleted by another program: empty fields under its name rather than the friend shown before.
+    friend_profile blank;
+    app::set_friend_name(blank, name);
+    showProfile(blank, sentenceText(read.error().text()));
 }
 
 bool ProfileDialog::readControls(friend_profile& profile) {

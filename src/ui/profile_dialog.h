@@ -38,8 +38,11 @@ public:
     void editKeyTypes();
 
 private:
+    // What the fields show before any profile exists.
+    [[nodiscard]] static friend_profile defaultProfile();
     void buildControls();
-    void showProfile(const friend_profile& profile);
+    // `damage` says which key of the record cannot be used; the fields show such a record all the same.
+    void showProfile(const friend_profile& profile, const std::string& damage = {});
     void selectProfile(const QString& name);
     void showSelected();
     void setEditing(bool editing);
@@ -55,6 +58,7 @@ private:
     // The record the fields show: its keys, pin and key types change only through the key editor, the chooser
     // or an import.
     friend_profile m_oProfile;
+    std::string m_sKeyDamage;
     bool m_bEditing = false;
 
     QListWidget* m_pNames = nullptr;
@@ -72,6 +76,8 @@ private:
     QLineEdit* m_pUuid = nullptr;
     QPlainTextEdit* m_pKey = nullptr;
     QPushButton* m_pEditKey = nullptr;
+    QLabel* m_pKeyDamage = nullptr;
+    QPalette m_oKeyPalette;
     QLineEdit* m_pKeyBits = nullptr;
     QLineEdit* m_pDirectory = nullptr;
     QLineEdit* m_pFingerprint = nullptr;

@@ -1,4 +1,6 @@
 // The commands of the profile dialog: each one the user starts with a button.
+#include <algorithm>
+
 #include "app/friend_form.h"
 #include "app/profile_service.h"
 #include "ui/message_style.h"
@@ -26,18 +28,30 @@ void ProfileDialog::newProfile() {
     setEditing(true);
 }
 
-// The name is where the profile is stored, so an edit keeps it.
+// The name is where the profile is stored, so an edit keeps it; with no friend highlighted there is none to edit.
 void ProfileDialog::editProfile() {
+    if (m_pNames->currentItem() == nullptr) {
+        return;
+    }
     setEditing(true);
     m_pName->setEnabled(false);
 }
 
-// The boxes keep what was typed; the next selection shows the stored profile again.
+// The fields go back to the highlighted friend, so nothing typed for another one stays beside its name.
 void ProfileDialog::cancelEditing() {
     setEditing(false);
+    showSelected();
 }
 
 void ProfileDialog::saveChanges() {
+    // A record whose key cannot be used would be refused anyway; saying which key lets the user mend it first.
+    if (!m_sKeyDamage.empty()) {
+        (void)m_oQuestions.ask(m_sKeyDamage +
+                                   "\nGive the friend's key with the key's \"Edit\", or import their profile "
+                                   "file again, before you save.",
+                               "Save Profile", MB_OK | MB_ICONERROR);
+        return;
+    }
     friend_profile profile;
     if (!readControls(profile)) {
         return;
@@ -93,9 +107,17 @@ void ProfileDialog::deleteProfile() {
         (void)m_oQuestions.ask(deleted.text(), "Deleting Profile", MB_OK | MB_ICONERROR);
         return;
     }
+    // The row that takes the deleted one's place is highlighted and shown, so the fields never show a friend
+    // that is gone.
+    const int row = m_pNames->row(selected);
     const QSignalBlocker quiet(m_pNames);
-    delete m_pNames->takeItem(m_pNames->row(selected));
-    m_pNames->setCurrentItem(nullptr);
+    delete m_pNames->takeItem(row);
+    if (m_pNames->count() == 0) {
+        showProfile(defaultProfile());
+        return;
+    }
+    m_pNames->setCurrentRow(std::min(row, m_pNames->count() - 1));
+    showSelected();
 }
 
 // The file is read and checked here; it is stored only by "Save Changes", which checks it again with the user's
@@ -120,9 +142,8 @@ void ProfileDialog::importProfile() {
     }
     const auto existing = app::read_friend(m_oSettings, record.name);
     if (existing || existing.error().code() != app::status_code::not_found) {
-        notes += "The profile name " + std::string(record.name) +
-                 " is already in the database.\nIf you save the imported profile you will overwrite the existing "
-                 "record.";
+        notes += app::profile_name_taken(record.name) +
+                 "\nIf you save the imported profile you will overwrite the existing record.";
         if (existing && existing->pinned() && !record.pinned()) {
             notes += "\nThe stored profile is pinned to its signature key and stays pinned.";
         }
@@ -140,6 +161,7 @@ void ProfileDialog::editPublicKey() {
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::accepted, this, [this, editor] {
         app::set_friend_key_text(m_oProfile, editor->text().toStdString());
+        m_sKeyDamage = app::friend_key_damage(m_oProfile);
         showKey();
     });
     editor->open();

@@ -1,4 +1,5 @@
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
@@ -107,6 +108,25 @@ private slots:
         QCOMPARE(window.list()->topLevelItem(1)->text(3), QString("unknown"));
         window.list()->setColumnWidth(0, 10);
         QCOMPARE(window.list()->columnWidth(0), 120);
+    }
+
+    void columnsKeepTheirProportionsAndTheMenuOpensOverTheEmptyList() {
+        FriendListWindow window(m_pBob->settings(), held({friend_ping_state::ok, friend_ping_state::ok}));
+        window.show();
+        QTreeWidget* list = window.list();
+        const auto width = [list](int column) { return list->columnWidth(column); };
+        for (const int windowWidth : {1300, FriendListWindow::smallest_size.width()}) {
+            window.resize(windowWidth, 300);
+            QTRY_COMPARE(width(0) + width(1) + width(2) + width(3), std::max(list->viewport()->width(), 400));
+            QVERIFY(qAbs(2 * width(1) - 3 * width(2)) <= 3 && qAbs(width(3) - width(2)) <= 3);
+        }
+        auto* menu = window.findChild<QMenu*>();
+        auto* message = menu->findChild<QAction*>("cmd32794");
+        emit list->customContextMenuRequested(QPoint(10, list->viewport()->height() - 5));
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(!message->isEnabled() && !menu->findChild<QAction*>("cmd32792")->isEnabled());
+        emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
+        QVERIFY(message->isEnabled());
     }
 
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.

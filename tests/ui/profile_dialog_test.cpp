@@ -7,7 +7,9 @@
 #include <QTest>
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "app/friend_form.h"
 #include "app/profile_service.h"
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
@@ -172,7 +174,9 @@ private slots:
         const std::string pinned = fingerprintOf(m_pBob->settings(), "Alice");
         m_pAnswers->answer_next(IDOK);
         importFile(writeProfile(*m_pAlice, "Alice", false));
-        QVERIFY(m_pAnswers->questions_asked().back().text.find("stays pinned") != std::string::npos);
+        const std::string& warning = m_pAnswers->questions_asked().back().text;
+        QVERIFY(warning.starts_with("The profile name <Alice> is already in the database.\nIf you save") &&
+                warning.find("stays pinned") != std::string::npos);
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
         QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
@@ -199,6 +203,37 @@ private slots:
         QCOMPARE(lines.size(), (static_cast<int>(key.size()) / 2 + 15) / 16);
         QCOMPARE(lines.front().trimmed().size(), 32);
         QCOMPARE(edit("fingerprint")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
+    }
+
+    // Beth's stored key data disagree with their bit count; she sits between Alice and Carol.
+    void aDamagedFriendIsShownAndOnlyTheHighlightedOneIsActedOn() {
+        friend_profile beth = reachable(*m_pDave);
+        app::set_friend_name(beth, "Beth");
+        beth.key_bits = 512;
+        QVERIFY(save_profile(m_pBob->settings(), beth));
+        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
+        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        const std::pair<Qt::Key, QString> moves[] = {
+            {Qt::Key_Down, "Beth"}, {Qt::Key_Down, "Carol"}, {Qt::Key_Up, "Beth"}};
+        for (const auto& [key, name] : moves) {
+            QTest::keyClick(list, key);
+            QCOMPARE(edit("id1011")->text(), name);
+            QCOMPARE(control("keyDamage")->property("text").toString().isEmpty(), name == "Carol");
+        }
+        QVERIFY(control("keyDamage")->property("text").toString().startsWith("The stored exchange key of Beth does"));
+        click("id1020");
+        edit("id1012")->setText("beth.example");
+        click("id1013");
+        auto* editor = m_pDialog->findChild<EditPublicKey*>();
+        editor->findChild<QPlainTextEdit*>("id1028")->setPlainText(QString::fromStdString(app::friend_key_text(beth)));
+        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        click("id1016");
+        const auto saved = app::read_friend(m_pBob->settings(), "Beth");
+        QVERIFY(saved && std::string(saved->address) == "beth.example");
+        m_pAnswers->answer_next(IDYES);
+        click("id1022");
+        QCOMPARE(names(), QStringList({"Alice", "Carol"}));
+        QCOMPARE(edit("id1011")->text(), list->currentItem()->text());
     }
 
 private:
