@@ -40,6 +40,51 @@ void socket_thread::set_record(const file_record& record, std::uint64_t size) {
     m_oProgress.m_nSize = size;
 }
 
+void socket_thread::begin_parcel(const file_record& record, std::uint64_t size) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_oRecord = record;
+    m_oProgress.m_nSize = size;
+    m_oProgress.m_nParcelId = next_transfer_id();
+    m_oProgress.m_bInParcel = true;
+    m_oProgress.m_nBytesDone = 0;
+    m_oProgress.m_nBytesKept = 0;
+    m_oProgress.m_strStoredPath.clear();
+}
+
+void socket_thread::end_parcel(bool stored, int status, std::string status_words) {
+    std::lock_guard guard(m_oLock);
+    if (!m_oProgress.m_bInParcel) {
+        return;
+    }
+    transfer_snapshot row = snapshot_locked();
+    row.finished = true;
+    row.state = stored ? COMPLETED : row.state;
+    row.failed = !stored;
+    row.status = stored ? 0 : status;
+    row.status_text = stored ? std::string() : std::move(status_words);
+    if (!stored && row.status_text.empty()) {
+        row.status_text = transfer_status_text(status, direction == transfer_direction::sending);
+    }
+    row.end_time = calendar_now();
+    m_oProgress.m_aEndedParcels.push_back(std::move(row));
+    m_oProgress.m_bInParcel = false;
+}
+
+void socket_thread::set_folder_name(const std::string& name) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_strFolder = name;
+}
+
+void socket_thread::set_bytes_kept(std::uint64_t bytes) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nBytesKept = bytes;
+}
+
+void socket_thread::discard_and_stop() {
+    m_bDiscard = true;
+    request_stop();
+}
+
 void socket_thread::begin() {
     std::lock_guard guard(m_oLock);
     m_oProgress.m_nState = INITIALIZING;
@@ -102,14 +147,40 @@ void socket_thread::body_ended(bool ran) {
 }
 
 transfer_snapshot socket_thread::snapshot() const {
+    std::lock_guard guard(m_oLock);
+    return snapshot_locked();
+}
+
+std::vector<transfer_snapshot> socket_thread::rows() const {
+    std::lock_guard guard(m_oLock);
+    const progress& now = m_oProgress;
+    std::vector<transfer_snapshot> shown = now.m_aEndedParcels;
+    if (now.m_bInParcel || shown.empty()) {
+        shown.push_back(snapshot_locked());
+    }
+    for (transfer_snapshot& row : shown) {
+        row.connection_ended = now.m_bFinished;
+    }
+    return shown;
+}
+
+bool socket_thread::shows(std::uint64_t id) const {
+    std::lock_guard guard(m_oLock);
+    return id == m_nId || (m_oProgress.m_bInParcel && id == m_oProgress.m_nParcelId);
+}
+
+transfer_snapshot socket_thread::snapshot_locked() const {
     transfer_snapshot copy;
-    copy.id = m_nId;
+    const progress& now = m_oProgress;
+    copy.id = now.m_bInParcel || now.m_nParcelId != 0 ? now.m_nParcelId : m_nId;
+    copy.connection = m_nId;
+    copy.connection_ended = now.m_bFinished;
+    copy.folder_name = now.m_strFolder;
     copy.direction = direction;
     if (peer_address.sockaddr.sin_family == AF_INET) {
         copy.peer_address = endpoint_text(peer_address);
     }
-    std::lock_guard guard(m_oLock);
-    const progress& now = m_oProgress;
+    copy.bytes_kept = now.m_nBytesKept;
     copy.friend_name = now.m_strFriendName;
     copy.file_name = now.m_oRecord.file_name;
     copy.stored_path = now.m_strStoredPath;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "crypto/authentycryptor.h"
 #include "net/connection_io.h"
@@ -35,13 +36,25 @@ public:
 
     // Unique in the process and never reused, so a window keeps its row for this transfer whatever else ends.
     [[nodiscard]] std::uint64_t id() const { return m_nId; }
-    // Everything a window shows of this transfer, copied in one piece.
+    // Everything a window shows of this transfer, copied in one piece: the file under way (or the last one).
     [[nodiscard]] transfer_snapshot snapshot() const;
+    // A row for every file of the connection: those that ended, then the one under way; a connection that never
+    // reached a file, or broke inside one, shows that way.
+    [[nodiscard]] std::vector<transfer_snapshot> rows() const;
+    // Whether `id` is this transfer's or the row of the file under way.
+    [[nodiscard]] bool shows(std::uint64_t id) const;
 
     // The record as the owner set it (the name to send) or as it arrived, and the whole file's size (the record
     // carries only its low 32 bits; 0 while unknown).
     [[nodiscard]] file_record record() const;
     void set_record(const file_record& record, std::uint64_t size);
+    // A connection that carries several files gives each a row of its own: begin_parcel() starts the next (with a
+    // new id), end_parcel() closes its row as stored or not, with the status and words of its receipt.
+    void begin_parcel(const file_record& record, std::uint64_t size);
+    void end_parcel(bool stored, int status = no_failure, std::string status_words = {});
+    void set_folder_name(const std::string& name);
+    // A receive that failed left this much on disk for the next send (a kept part).
+    void set_bytes_kept(std::uint64_t bytes);
 
     // The body's reports. begin() is its first action (state INITIALIZING, the start time); end() its last that
     // the snapshot sees: the state it stopped in stays unless `completed`, and a `status` of 0 or more marks the
@@ -55,6 +68,9 @@ public:
     // The friend at the other end, once known (the receiver learns it from the authentication).
     void set_peer_name(const std::string& name);
     static constexpr int no_failure = -1;
+    // The user stopped this one transfer: unlike a stop of the whole program, what arrived of it is not kept.
+    void discard_and_stop();
+    [[nodiscard]] bool discard_requested() const { return m_bDiscard; }
     void end(bool completed, int status = no_failure, std::string status_words = {});
 
     int io_block_size = 2048;
@@ -95,6 +111,11 @@ private:
         int m_nStatus = 0;
         std::string m_strStatusWords;
         std::uint64_t m_nBytesDone = 0;
+        std::uint64_t m_nBytesKept = 0;
+        std::uint64_t m_nParcelId = 0; // the row of the file under way, when the connection carries several
+        bool m_bInParcel = false;
+        std::string m_strFolder;
+        std::vector<transfer_snapshot> m_aEndedParcels;
         std::uint64_t m_nResumedFrom = 0;
         std::int64_t m_nStartTime = 0; // calendar seconds
         std::int64_t m_nEndTime = 0;
@@ -106,10 +127,13 @@ private:
     };
 
     void release_handle();
+    // The snapshot as the lock holder sees it.
+    [[nodiscard]] transfer_snapshot snapshot_locked() const;
 
     const std::uint64_t m_nId;
     const double m_nCreatedAt;  // clock_now() at construction
     mutable std::mutex m_oLock; // guards m_oProgress, and the socket's handle against wake()
+    std::atomic<bool> m_bDiscard{false};
     progress m_oProgress;
 };
 

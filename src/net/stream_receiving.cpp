@@ -158,9 +158,11 @@ stream_receiver::step stream_receiver::skip_data(std::uint64_t announced) {
 
 stream_receiver::step stream_receiver::refuse(const file_frame& header, const parcel_receipt& receipt,
                                               bool data_follows) {
-    log_activity("R::Parcel refused [%s][%s]: %s", m_oTransfer.profile.name, header.path.c_str(),
-                 receipt.text.empty() ? receipt_words(receipt).c_str() : receipt.text.c_str());
-    if (!answer(receipt)) {
+    const std::string why = receipt.text.empty() ? receipt_words(receipt) : receipt.text;
+    log_activity("R::Parcel refused [%s][%s]: %s", m_oTransfer.profile.name, header.path.c_str(), why.c_str());
+    const bool told = answer(receipt);
+    m_oTransfer.end_parcel(false, m_nLastStatus, why);
+    if (!told) {
         return step::broken;
     }
     return data_follows ? skip_data(header.size) : step::next;
@@ -197,6 +199,7 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
                 refusal_receipt(receipt_reason::write_failed, status_file_open, "the receiver cannot make the folder");
         } else {
             m_oFolderSlot.stored();
+            m_oTransfer.set_folder_name(frame->name);
         }
     }
     // The directories come right after the folder; every one is checked even when the folder is refused, so the
@@ -417,10 +420,12 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
             return;
         }
         const std::uint64_t kept = target.kept->length();
-        if (!cut || kept == 0) {
+        // A file the receiving user stopped is one they do not want: nothing of it stays.
+        if (!cut || kept == 0 || m_oTransfer.discard_requested()) {
             (void)target.kept->remove();
             return;
         }
+        m_oTransfer.set_bytes_kept(kept);
         const std::uint32_t largest = m_oTransfer.profile.max_file_size;
         (void)trim_kept_parts(target.kept_directory.get(), m_strBox, target.kept->name(),
                               largest == unlimited ? UINT64_MAX : largest);
@@ -478,7 +483,9 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
             }
             log_activity("%x: R: STORED[%s]", m_oTransfer.log_handle(), path->c_str());
             m_oTransfer.set_stored_path(*path);
-            return answer(stored_receipt()) ? step::next : step::broken;
+            const bool told = answer(stored_receipt());
+            m_oTransfer.end_parcel(true);
+            return told ? step::next : step::broken;
         }
         if (type != frame_type::data) {
             drop(false);
@@ -516,7 +523,7 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
     }
     file_record shown;
     shown.set_name(header->path);
-    m_oTransfer.set_record(shown, header->size);
+    m_oTransfer.begin_parcel(shown, header->size);
     m_oTransfer.set_state(VERIFYING_PERMISSIONS);
     // A refusal is told at once; data follows it unless the sender waits for an offer first.
     const bool data_follows = !header->resumable;

@@ -114,7 +114,9 @@ std::vector<transfer_snapshot> thread_bundle::snapshots() const {
     std::vector<transfer_snapshot> copies;
     copies.reserve(m_pList->threads.size());
     for (const auto& thread : m_pList->threads) {
-        copies.push_back(thread->snapshot());
+        for (transfer_snapshot& row : thread->rows()) {
+            copies.push_back(std::move(row));
+        }
     }
     return copies;
 }
@@ -155,14 +157,14 @@ bool thread_bundle::stop_transfer(std::uint64_t id) {
         std::lock_guard guard(m_pList->lock);
         const transfer_list& threads = m_pList->threads;
         const auto found = std::find_if(threads.begin(), threads.end(),
-                                        [id](const auto& t) { return t->id() == id && !t->body_finished(); });
+                                        [id](const auto& t) { return t->shows(id) && !t->body_finished(); });
         if (found == threads.end()) {
             return false;
         }
         running = *found;
     }
     // Woken outside the lock, as stop_all does: waking closes the body's connection, which nobody need wait for.
-    running->request_stop();
+    running->discard_and_stop();
     return true;
 }
 

@@ -34,14 +34,15 @@ public:
     // Transfers whose thread still runs, and those whose thread has ended; together the whole list.
     [[nodiscard]] std::size_t running_count() const;
     [[nodiscard]] std::size_t finished_count() const;
-    // Every transfer of the list, in order of creation.
+    // Every transfer of the list, in order of creation: a row per file of a connection that carries several.
     [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
     // Unlinks every entry holding `thread`. The object lives on while anyone else holds it.
     void remove_thread(const socket_thread* thread);
     // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.
     std::size_t clear_completed();
-    // Asks the transfer `id` to stop and returns at once: its body ends when it notices (a receiver then removes
-    // its temporary file), and the transfer stays listed with the state it ended in. False when the list holds no
+    // Asks the transfer `id` (or the one whose file under way has that row) to stop and returns at once: its body
+    // ends when it notices (a receiver then removes what arrived, a kept part too), and the transfer stays listed
+    // with the state it ended in. False when the list holds no
     // running transfer of that id.
     bool stop_transfer(std::uint64_t id);
     // Asks every transfer to stop, then waits for all of them together for at most the stop limit, and empties the

@@ -150,7 +150,7 @@ void DesktopProgram::showMainWindow() {
     connect(m_pMainWindow.get(), &MainWindow::userConfigurationRequested, this, &DesktopProgram::showUserSettings);
     connect(m_pMainWindow.get(), &MainWindow::programConfigurationRequested, this, &DesktopProgram::showProgramOptions);
     connect(m_pMainWindow.get(), &MainWindow::activityLogRequested, &m_oConsole, &MessageConsole::toggleShown);
-    connect(&m_pMainWindow->transfers(), &TransferListModel::incomingFinished, this, &DesktopProgram::notifyParcel);
+    connect(&m_pMainWindow->transfers(), &TransferListModel::incomingSendEnded, this, &DesktopProgram::notifySend);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
     m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
     connect(m_pMainWindow.get(), &MainWindow::programEnded, this, &DesktopProgram::quit);
@@ -238,8 +238,8 @@ void DesktopProgram::friendsChanged() {
     }
 }
 
-void DesktopProgram::notifyParcel(const transfer_snapshot& transfer) {
-    if (const std::optional<ParcelNotice> notice = parcelNotice(transfer)) {
+void DesktopProgram::notifySend(const std::vector<transfer_snapshot>& rows) {
+    if (const std::optional<ParcelNotice> notice = parcelNotice(rows)) {
         m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
     }
 }

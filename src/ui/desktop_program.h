@@ -81,7 +81,8 @@ private:
     void showProfileDialog();
     void showUserSettings();
     void showProgramOptions();
-    void notifyParcel(const transfer_snapshot& transfer);
+    // One notice per send, once every file of it has ended.
+    void notifySend(const std::vector<transfer_snapshot>& rows);
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
 

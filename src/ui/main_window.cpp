@@ -59,6 +59,11 @@ QWidget* MainWindow::buildCentre() {
     m_pListenStatus->setWordWrap(true);
     m_pListenStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(m_pListenStatus);
+    m_pStrangerStatus = new QLabel;
+    m_pStrangerStatus->setObjectName("strangerStatus");
+    m_pStrangerStatus->setWordWrap(true);
+    m_pStrangerStatus->hide();
+    column->addWidget(m_pStrangerStatus);
 
     // The log file is opened once, at start: what kept it closed stays true for the window's life.
     if (const app::status& log = m_oSpine.log_status(); !log) {
@@ -107,7 +112,11 @@ void MainWindow::refresh() {
     try {
         // A new parcel box root waits for the transfers that were running when it was chosen.
         (void)m_oSpine.apply_pending_restart();
-        refreshKeepingNewestInView(*m_pList, [this] { m_oTransfers.refresh(m_oSpine.incoming().snapshots()); });
+        refreshKeepingNewestInView(
+            *m_pList, [this] { m_oTransfers.refresh(m_oStrangers.friendsOnly(m_oSpine.incoming().snapshots())); });
+        const QString strangers = QString::fromStdString(m_oStrangers.refusedText());
+        m_pStrangerStatus->setText(strangers);
+        m_pStrangerStatus->setVisible(!strangers.isEmpty());
         // A selected row may have ended since.
         enableCancelCommands();
         showListenStatus();
@@ -141,6 +150,7 @@ void MainWindow::enableCancelCommands() {
 
 void MainWindow::clearCompleted() {
     (void)m_oSpine.incoming().clear_completed();
+    m_oStrangers.reset();
     refresh();
 }
 

@@ -14,6 +14,7 @@
 #include "app/program_spine.h"
 #include "app/questions.h"
 #include "ui/refresh_error_box.h"
+#include "ui/stranger_filter.h"
 #include "ui/transfer_list_model.h"
 
 namespace tiv::ui {
@@ -102,6 +103,9 @@ private:
     TransferListModel m_oTransfers;
     QTableView* m_pList = nullptr;
     QLabel* m_pListenStatus = nullptr;
+    // Under the list: how many connections from unknown senders were turned away (they are not listed).
+    QLabel* m_pStrangerStatus = nullptr;
+    StrangerFilter m_oStrangers;
     QMenu* m_pNewConnectionMenu = nullptr;
     QAction* m_pGenericConnection = nullptr;
     QMenu* m_pParcelBoxMenu = nullptr;

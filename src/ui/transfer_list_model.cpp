@@ -1,7 +1,7 @@
 #include "ui/transfer_list_model.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "ui/transfer_columns.h"
 #include "ui/transfer_texts.h"
@@ -23,8 +23,6 @@ void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers)
     for (const transfer_snapshot& transfer : transfers) {
         const auto found = std::find_if(m_aRows.begin(), m_aRows.end(),
                                         [&transfer](const transfer_snapshot& row) { return row.id == transfer.id; });
-        // A short transfer starts and ends between two refreshes: a row first seen finished has just finished too.
-        const bool was_finished = found != m_aRows.end() && found->finished;
         if (found != m_aRows.end()) {
             *found = transfer;
             const int row = static_cast<int>(found - m_aRows.begin());
@@ -34,8 +32,31 @@ void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers)
             m_aRows.push_back(transfer);
             endInsertRows();
         }
-        if (transfer.direction == transfer_direction::receiving && transfer.finished && !was_finished) {
-            emit incomingFinished(transfer);
+    }
+    announceEndedSends(transfers);
+}
+
+// A row without a connection of its own (one file, one connection) is its own send. A short send starts and ends
+// between two refreshes: rows first seen final have just ended too.
+void TransferListModel::announceEndedSends(const std::vector<transfer_snapshot>& transfers) {
+    std::vector<std::uint64_t> order;
+    std::unordered_map<std::uint64_t, std::vector<transfer_snapshot>> sends;
+    for (const transfer_snapshot& transfer : transfers) {
+        const std::uint64_t send = transfer.connection != 0 ? transfer.connection : transfer.id;
+        auto [entry, added] = sends.try_emplace(send);
+        if (added) {
+            order.push_back(send);
+        }
+        entry->second.push_back(transfer);
+    }
+    std::erase_if(m_aAnnounced, [&sends](std::uint64_t send) { return !sends.contains(send); });
+    for (const std::uint64_t send : order) {
+        const std::vector<transfer_snapshot>& rows = sends[send];
+        const bool ended = std::all_of(rows.begin(), rows.end(), [](const transfer_snapshot& row) {
+            return row.finished && (row.connection == 0 || row.connection_ended);
+        });
+        if (ended && rows.front().direction == transfer_direction::receiving && m_aAnnounced.insert(send).second) {
+            emit incomingSendEnded(rows);
         }
     }
 }
@@ -53,9 +74,14 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const transfer_snapshot& transfer = m_aRows[index.row()];
-    // A failure's reason is longer than any column: the whole status is at hand over every cell of its row.
+    // A failure's reason is longer than any column: the whole status is at hand over every cell of its row, and
+    // over the name, the name it was sent under.
     if (role == Qt::ToolTipRole) {
-        return QString::fromStdString(transferStatusText(transfer));
+        const QString status = QString::fromStdString(transferStatusText(transfer));
+        if (index.column() == 0 && !transfer.file_name.empty()) {
+            return "Sent as " + QString::fromStdString(transfer.file_name) + "\n" + status;
+        }
+        return status;
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -68,7 +94,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case 2:
         return QString::number(transfer.size);
     case 3:
-        return QString::number(transfer.bytes_done);
+        return QString::number(transferBytesShown(transfer));
     case 4:
         return QString::fromStdString(transferPercentText(transfer));
     case 5:

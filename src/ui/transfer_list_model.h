@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <unordered_set>
 #include <vector>
 
 #include "net/transfer_snapshot.h"
@@ -25,12 +26,16 @@ public:
     [[nodiscard]] const transfer_snapshot& transferAt(int row) const { return m_aRows.at(row); }
 
 signals:
-    // An incoming transfer has ended, stored or not: once per transfer, from the refresh that first sees it
-    // finished, which may be the one that first sees it at all.
-    void incomingFinished(const tiv::transfer_snapshot& transfer);
+    // An incoming send has ended, every file of it stored or not: once per connection, with its rows, from the
+    // refresh that first sees them all final, which may be the one that first sees them at all.
+    void incomingSendEnded(const std::vector<tiv::transfer_snapshot>& rows);
 
 private:
+    void announceEndedSends(const std::vector<transfer_snapshot>& transfers);
+
     std::vector<transfer_snapshot> m_aRows;
+    // The connections whose end was announced, while any of their rows is listed.
+    std::unordered_set<std::uint64_t> m_aAnnounced;
 };
 
 } // namespace tiv::ui

@@ -1,6 +1,7 @@
 #include "ui/transfer_texts.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "net/transfer_state.h"
@@ -28,11 +29,21 @@ std::string transferStatusText(const transfer_snapshot& transfer) {
     if (delivered(transfer)) {
         return transfer_state_name(transfer.state);
     }
-    std::string text = std::string("ERROR: ") + transfer_state_name(transfer.state);
-    if (transfer.failed && !transfer.status_text.empty()) {
-        text += " (" + transfer.status_text + ")";
+    // What happened first, then why; a transfer that ended short of COMPLETED without a recorded failure stopped.
+    const char* outcome = "STOPPED";
+    if (transfer.failed && transfer.status == status_refused) {
+        outcome = "REFUSED";
+    } else if (transfer.failed && transfer.status != status_stopped) {
+        outcome = "FAILED";
     }
-    return text;
+    const std::string why = transfer.failed && !transfer.status_text.empty()
+                                ? transfer.status_text
+                                : std::string("at ") + transfer_state_name(transfer.state);
+    return std::string(outcome) + " (" + why + ")";
+}
+
+std::uint64_t transferBytesShown(const transfer_snapshot& transfer) {
+    return transfer.finished && !delivered(transfer) ? transfer.bytes_kept : transfer.bytes_done;
 }
 
 std::string transferPercentText(const transfer_snapshot& transfer) {
@@ -40,7 +51,7 @@ std::string transferPercentText(const transfer_snapshot& transfer) {
     if (transfer.size == 0) {
         percent = delivered(transfer) ? 100.0 : 0.0;
     } else {
-        percent = static_cast<double>(std::min(transfer.bytes_done, transfer.size)) * 100.0 /
+        percent = static_cast<double>(std::min(transferBytesShown(transfer), transfer.size)) * 100.0 /
                   static_cast<double>(transfer.size);
     }
     char text[16];
@@ -49,26 +60,70 @@ std::string transferPercentText(const transfer_snapshot& transfer) {
 }
 
 std::string transferFileName(const transfer_snapshot& transfer) {
+    if (!transfer.stored_path.empty()) {
+        return transfer.stored_path.substr(transfer.stored_path.rfind('/') + 1);
+    }
     const bool known = transfer.direction == transfer_direction::sending || transfer.state >= VERIFYING_PERMISSIONS;
     return known && !transfer.file_name.empty() ? transfer.file_name : "<unknown>";
 }
 
-std::optional<ParcelNotice> parcelNotice(const transfer_snapshot& transfer) {
-    if (transfer.direction != transfer_direction::receiving || !transfer.finished || transfer.friend_name.empty()) {
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes < 1000) {
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    }
+    static constexpr std::array units{"kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    while (value >= 999.95 && unit + 1 < units.size()) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::optional<ParcelNotice> parcelNotice(const std::vector<transfer_snapshot>& send) {
+    if (send.empty() || send.front().direction != transfer_direction::receiving || send.front().friend_name.empty()) {
         return std::nullopt;
     }
-    const std::string from = "Parcel from " + transfer.friend_name;
-    if (!delivered(transfer)) {
-        return ParcelNotice{from + " failed", transfer.failed && !transfer.status_text.empty()
-                                                  ? transfer.status_text
-                                                  : transferStatusText(transfer)};
+    const std::string& from = send.front().friend_name;
+    if (send.size() == 1 && send.front().folder_name.empty()) {
+        const transfer_snapshot& transfer = send.front();
+        if (!delivered(transfer)) {
+            return ParcelNotice{"Parcel from " + from + " failed", transfer.failed && !transfer.status_text.empty()
+                                                                       ? transfer.status_text
+                                                                       : transferStatusText(transfer)};
+        }
+        // The bytes stored are the size, since the record holds only the low 32 bits of a larger file's.
+        return ParcelNotice{"Parcel from " + from, transferFileName(transfer) + " (" +
+                                                       withThousands(transfer.bytes_done) +
+                                                       " bytes) is in your parcel box"};
     }
-    // The box may have stored it under another name than the record's, so as not to replace a file; and the bytes
-    // stored are the size, since the record holds only the low 32 bits of a larger file's.
-    const std::string name = transfer.stored_path.empty()
-                                 ? transfer.file_name
-                                 : transfer.stored_path.substr(transfer.stored_path.rfind('/') + 1);
-    return ParcelNotice{from, name + " (" + withThousands(transfer.bytes_done) + " bytes) is in your parcel box"};
+    std::size_t stored = 0;
+    std::uint64_t bytes = 0;
+    const transfer_snapshot* firstFailure = nullptr;
+    for (const transfer_snapshot& transfer : send) {
+        if (delivered(transfer)) {
+            ++stored;
+            bytes += transfer.bytes_done;
+        } else if (firstFailure == nullptr) {
+            firstFailure = &transfer;
+        }
+    }
+    const std::string count = std::to_string(send.size());
+    const std::string& folder = send.front().folder_name;
+    std::string summary =
+        folder.empty() ? (stored == send.size() ? count : std::to_string(stored) + " of " + count) + " parcels from " +
+                             from + " (" + sizeText(bytes) + ")"
+                       : "Folder '" + folder + "' from " + from + " (" +
+                             (stored == send.size() ? count : std::to_string(stored) + " of " + count) + " files)";
+    if (firstFailure == nullptr) {
+        return ParcelNotice{summary, "Everything is in your parcel box."};
+    }
+    const std::size_t failed = send.size() - stored;
+    return ParcelNotice{summary, std::to_string(failed) + (failed == 1 ? " file" : " files") + " did not arrive: " +
+                                     transferFileName(*firstFailure) + ": " + transferStatusText(*firstFailure)};
 }
 
 } // namespace tiv::ui

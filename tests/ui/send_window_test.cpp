@@ -279,10 +279,9 @@ private slots:
         SendWindow manual(*m_pSender, *m_pAnswers);
         manual.findChild<QSpinBox*>("id1034")->setValue(m_nPort);
         manual.sendFiles({parcel});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            manual.transfers().rowCount() == 1 &&
-                manual.transfers().index(0, 1).data().toString().startsWith("ERROR: AUTHENTICATING"),
-            20000);
+        QTRY_VERIFY_WITH_TIMEOUT(manual.transfers().rowCount() == 1 &&
+                                     manual.transfers().index(0, 1).data().toString().startsWith("FAILED"),
+                                 20000);
         QVERIFY(filesBelow(m_pBob->home() + "/PBoxes").empty());
     }
 

@@ -1,6 +1,7 @@
 #include <QTest>
 
 #include "net/transfer_state.h"
+#include "ui/stranger_filter.h"
 #include "ui/transfer_columns.h"
 #include "ui/transfer_list_model.h"
 #include "ui/transfer_texts.h"
@@ -23,11 +24,22 @@ QString shown(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-transfer_snapshot ended(transfer_snapshot transfer, bool failed, std::string why = {}) {
+transfer_snapshot ended(transfer_snapshot transfer, bool failed, std::string why = {}, int status = status_receive) {
     transfer.finished = true;
     transfer.failed = failed;
+    transfer.status = status;
     transfer.status_text = std::move(why);
     return transfer;
+}
+
+// One file of a send from Alice over the connection `connection`.
+transfer_snapshot fromAlice(std::uint64_t id, std::uint64_t connection, bool stored, std::uint64_t bytes) {
+    transfer_snapshot file = ended(receiving(id, stored ? COMPLETED : VERIFYING_PERMISSIONS, bytes, bytes), !stored,
+                                   stored ? "" : "over the size limit", status_refused);
+    file.friend_name = "Alice";
+    file.connection = connection;
+    file.connection_ended = true;
+    return file;
 }
 } // namespace
 
@@ -38,10 +50,20 @@ private slots:
     void statusNamesFailuresAndNeverCallsAFailedTransferCompleted() {
         QCOMPARE(shown(transferStatusText(receiving(1, RUNNING, 10, 5))), QString("xferring..."));
         QCOMPARE(shown(transferStatusText(ended(receiving(1, COMPLETED, 10, 10), false))), QString("COMPLETED"));
-        QCOMPARE(shown(transferStatusText(ended(receiving(1, COMPLETED, 10, 4), true, "the transfer was stopped"))),
-                 QString("ERROR: COMPLETED (the transfer was stopped)"));
+        QCOMPARE(shown(transferStatusText(
+                     ended(receiving(1, COMPLETED, 10, 4), true, "the transfer was stopped", status_stopped))),
+                 QString("STOPPED (the transfer was stopped)"));
+        QCOMPARE(
+            shown(transferStatusText(ended(receiving(1, COMPLETED, 10, 4), true, "over the limit", status_refused))),
+            QString("REFUSED (over the limit)"));
         QCOMPARE(shown(transferStatusText(ended(receiving(1, AUTHENTICATING, 0, 0), true))),
-                 QString("ERROR: AUTHENTICATING"));
+                 QString("FAILED (at AUTHENTICATING)"));
+        // A refused file counts what the receiver kept of it, not what the sender had sent before hearing.
+        transfer_snapshot refused = ended(receiving(1, RUNNING, 1 << 20, 131072), true, "refused", status_refused);
+        QCOMPARE(transferBytesShown(refused), std::uint64_t{0});
+        QCOMPARE(shown(transferPercentText(refused)), QString("  0%"));
+        refused.bytes_kept = 1 << 19;
+        QCOMPARE(shown(transferPercentText(refused)), QString(" 50%"));
     }
 
     void percentHasThreeDigitsIsClampedAndAnEmptyFileIsWholeOnceDelivered() {
@@ -55,6 +77,9 @@ private slots:
     void receiverLearnsTheNameFromTheRecord() {
         QCOMPARE(shown(transferFileName(receiving(1, AUTHENTICATING, 0, 0))), QString("<unknown>"));
         QCOMPARE(shown(transferFileName(receiving(1, RUNNING, 0, 0))), QString("notes.txt"));
+        transfer_snapshot stored = ended(receiving(1, COMPLETED, 0, 0), false);
+        stored.stored_path = "/home/bob/box/Alice/notes(1).txt";
+        QCOMPARE(shown(transferFileName(stored)), QString("notes(1).txt"));
     }
 
     // Rows follow their transfers by id: a refresh updates in place, appends in list order, drops what is gone.
@@ -65,48 +90,76 @@ private slots:
         QCOMPARE(model.index(0, 2).data().toString(), QString("5368709120"));
         model.refresh({receiving(8, RUNNING, 10, 9), ended(receiving(9, AUTHENTICATING, 10, 0), true, "keys differ")});
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QString("ERROR: AUTHENTICATING (keys differ)"));
+        QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(),
+                 QString("Sent as notes.txt\nFAILED (keys differ)"));
         QVERIFY(model.transferAt(0).id == 8);
         QCOMPARE(model.index(0, 3).data().toString(), QString("9"));
         QVERIFY(model.transferAt(1).id == 9);
         QCOMPARE(model.headerData(6, Qt::Horizontal).toString(), QString("IP:PORT"));
     }
 
-    // The news of an ended parcel is given once: a row seen finished again, or a sender's row, stays quiet.
-    void modelSignalsEachIncomingTransferOnceWhenItFinishes() {
+    // The news of a send is given once, when every file of its connection has ended; a sender's rows stay quiet.
+    void modelAnnouncesEachIncomingSendOnceWhenAllItsFilesEnded() {
         TransferListModel model;
-        std::vector<std::uint64_t> finished;
-        connect(&model, &TransferListModel::incomingFinished,
-                [&finished](const transfer_snapshot& transfer) { finished.push_back(transfer.id); });
+        std::vector<std::size_t> announced;
+        connect(&model, &TransferListModel::incomingSendEnded,
+                [&announced](const std::vector<transfer_snapshot>& rows) { announced.push_back(rows.size()); });
         transfer_snapshot sending = ended(receiving(3, COMPLETED, 10, 10), false);
         sending.direction = transfer_direction::sending;
-        model.refresh({receiving(1, RUNNING, 10, 5), sending, ended(receiving(2, COMPLETED, 10, 10), false)});
-        QVERIFY(finished == std::vector<std::uint64_t>{2});
+        transfer_snapshot underWay = fromAlice(11, 10, true, 5);
+        underWay.connection_ended = false;
+        model.refresh({fromAlice(10, 10, true, 5), underWay, sending});
+        QVERIFY(announced.empty());
         for (int round = 0; round < 2; ++round) {
-            model.refresh(
-                {ended(receiving(1, RUNNING, 10, 5), true), sending, ended(receiving(2, COMPLETED, 10, 10), false)});
+            model.refresh({fromAlice(10, 10, true, 5), fromAlice(11, 10, false, 5), sending});
         }
-        QVERIFY((finished == std::vector<std::uint64_t>{2, 1}));
+        QVERIFY(announced == std::vector<std::size_t>{2});
     }
 
-    void noticeNamesTheStoredFileOrWhyItFailedAndNeverAStranger() {
+    void noticeSaysWhatOneSendBroughtAndNeverNamesAStranger() {
         // 5 GiB stored, of which the record could announce only the low 32 bits.
-        transfer_snapshot stored = ended(receiving(1, COMPLETED, 1ULL << 30, 5ULL << 30), false);
-        stored.friend_name = "Alice";
+        transfer_snapshot stored = fromAlice(1, 0, true, 5ULL << 30);
+        stored.size = 1ULL << 30;
         stored.stored_path = "/home/bob/box/Alice/report(1).pdf";
-        const std::optional<ParcelNotice> kept = parcelNotice(stored);
+        const std::optional<ParcelNotice> kept = parcelNotice({stored});
         QVERIFY(kept.has_value());
         QCOMPARE(shown(kept->summary), QString("Parcel from Alice"));
         QCOMPARE(shown(kept->body), QString("report(1).pdf (5,368,709,120 bytes) is in your parcel box"));
 
-        transfer_snapshot refused = ended(receiving(2, VERIFYING_PERMISSIONS, 10, 0), true, "over the size limit");
-        refused.friend_name = "Alice";
-        const std::optional<ParcelNotice> lost = parcelNotice(refused);
-        QVERIFY(lost.has_value());
+        const std::optional<ParcelNotice> lost = parcelNotice({fromAlice(2, 0, false, 10)});
         QCOMPARE(shown(lost->summary), QString("Parcel from Alice failed"));
         QCOMPARE(shown(lost->body), QString("over the size limit"));
 
-        QVERIFY(!parcelNotice(ended(receiving(3, AUTHENTICATING, 0, 0), true, "not authenticated")).has_value());
+        const std::optional<ParcelNotice> four =
+            parcelNotice({fromAlice(1, 9, true, 12'000'000), fromAlice(2, 9, true, 300'000), fromAlice(3, 9, true, 0),
+                          fromAlice(4, 9, false, 10)});
+        QCOMPARE(shown(four->summary), QString("3 of 4 parcels from Alice (12.3 MB)"));
+        QCOMPARE(shown(four->body), QString("1 file did not arrive: notes.txt: REFUSED (over the size limit)"));
+
+        std::vector<transfer_snapshot> album{fromAlice(1, 9, true, 10), fromAlice(2, 9, true, 10)};
+        for (transfer_snapshot& file : album) {
+            file.folder_name = "album";
+        }
+        QCOMPARE(shown(parcelNotice(album)->summary), QString("Folder 'album' from Alice (2 files)"));
+
+        QVERIFY(!parcelNotice({ended(receiving(3, AUTHENTICATING, 0, 0), true, "not authenticated")}).has_value());
+    }
+
+    // Strangers stay out of the list and are counted once each, however often a refresh sees them.
+    void strangersAreCountedNotListed() {
+        StrangerFilter filter;
+        const std::vector<transfer_snapshot> rows{receiving(1, AUTHENTICATING, 0, 0), fromAlice(2, 0, true, 5),
+                                                  ended(receiving(3, AUTHENTICATING, 0, 0), true, "keys differ")};
+        for (int round = 0; round < 2; ++round) {
+            const std::vector<transfer_snapshot> shownRows = filter.friendsOnly(rows);
+            QCOMPARE(shownRows.size(), std::size_t{1});
+            QCOMPARE(shownRows[0].id, std::uint64_t{2});
+        }
+        QCOMPARE(shown(filter.refusedText()),
+                 QString("1 connection from an unknown sender refused; see the activity log"));
+        (void)filter.friendsOnly({ended(receiving(1, AUTHENTICATING, 0, 0), true)});
+        QCOMPARE(shown(filter.refusedText()),
+                 QString("2 connections from unknown senders refused; see the activity log"));
     }
 
     void fittingKeepsSharesAndNeverGoesBelowTheOpeningWidths() {
