@@ -16,6 +16,7 @@
 #include "support/test_identity.h"
 #include "ui/profile_dialog.h"
 #include "ui/public_key_editor.h"
+#include "ui/qt_questions.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {
@@ -142,6 +143,8 @@ private slots:
         click("id1016");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Dave"), expected);
         QCOMPARE(names(), QStringList({"Alice", "Carol", "Dave"}));
+        // The chooser it came through names each filter once, with its patterns.
+        QCOMPARE(qtFilterText(app::import_profile_chooser().filters), QString("Profile Files (*.prf);;All Files (*)"));
     }
 
     void importWithAUuidAlreadyHeldIsRefusedNamingTheHolder() {

@@ -24,37 +24,27 @@
 namespace tiv::ui {
 
 namespace {
-// The controls a user reads or types into.
-bool isControl(const QWidget* widget) {
-    return qobject_cast<const QLabel*>(widget) || qobject_cast<const QLineEdit*>(widget) ||
-           qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractButton*>(widget) ||
-           qobject_cast<const QAbstractSpinBox*>(widget);
-}
-
-// Every control of `window` shown smaller than its text needs (a field cut through, a button's caption cut),
-// and the window itself when any of it lies off the screen.
+// Every control of `window` (a text, a field, a button) shown smaller than it needs (a field cut through, a
+// caption cut), and the window itself when any of it lies off the screen.
 QStringList faultsOf(const QWidget* window) {
     QStringList faults;
-    const QRect room = window->screen()->availableGeometry();
-    if (!room.contains(window->frameGeometry())) {
-        faults << QString("%1 lies outside the screen").arg(window->windowTitle());
+    if (!window->screen()->availableGeometry().contains(window->frameGeometry())) {
+        faults << window->windowTitle() + " lies outside the screen";
     }
     for (const QWidget* child : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<const QLabel*>(child) || qobject_cast<const QLineEdit*>(child) ||
+                             qobject_cast<const QComboBox*>(child) || qobject_cast<const QAbstractButton*>(child) ||
+                             qobject_cast<const QAbstractSpinBox*>(child);
         // Qt's own parts of a control (a spin box's field) are sized by the control.
-        if (!isControl(child) || !child->isVisibleTo(window) || child->objectName().startsWith("qt_")) {
+        if (!control || !child->isVisibleTo(window) || child->objectName().startsWith("qt_")) {
             continue;
         }
-        QSize needed = child->minimumSizeHint();
-        if (const auto* label = qobject_cast<const QLabel*>(child); label && label->wordWrap()) {
-            needed.setHeight(label->heightForWidth(label->width()));
-        }
-        if (child->width() < needed.width() || child->height() < needed.height()) {
-            faults << QString("%1: %2 \"%3\" is %4x%5, needs %6x%7")
-                          .arg(window->windowTitle(), child->metaObject()->className(), child->objectName())
-                          .arg(child->width())
-                          .arg(child->height())
-                          .arg(needed.width())
-                          .arg(needed.height());
+        const auto* label = qobject_cast<const QLabel*>(child);
+        const int height =
+            label && label->wordWrap() ? label->heightForWidth(child->width()) : child->minimumSizeHint().height();
+        if (child->width() < child->minimumSizeHint().width() || child->height() < height) {
+            faults << window->windowTitle() + ": " + child->metaObject()->className() + " " + child->objectName() +
+                          " is cut";
         }
     }
     return faults;
