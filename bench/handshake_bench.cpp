@@ -10,12 +10,12 @@
 #include <sched.h>
 #include <string>
 
-#include "app/first_run.h"
+#include "app/settings/first_run.h"
 #include "core/text.h"
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
-#include "net/net_socket.h"
-#include "net/socket_link.h"
+#include "net/socket/net_socket.h"
+#include "net/socket/socket_link.h"
 #include "settings/friend_profile.h"
 #include "settings/identity.h"
 #include "settings/qvl_settings_data.h"

@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/identity_service.h"
+#include "app/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
-#include "net/net_address.h"
-#include "net/net_socket.h"
-#include "net/parcel_frames.h"
-#include "net/parcel_link.h"
-#include "net/parcel_receipt.h"
-#include "net/socket_link.h"
+#include "net/socket/net_address.h"
+#include "net/socket/net_socket.h"
+#include "net/socket/socket_link.h"
+#include "net/stream/parcel_frames.h"
+#include "net/stream/parcel_link.h"
+#include "net/transfer/parcel_receipt.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 

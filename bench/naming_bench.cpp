@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "net/parcel_names.h"
+#include "net/box/parcel_names.h"
 
 int main(int argc, char** argv) {
     const int files = argc > 1 ? std::atoi(argv[1]) : 4000;

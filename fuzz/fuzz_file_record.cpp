@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "net/file_record.h"
+#include "net/single_file/file_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using tiv::file_record;

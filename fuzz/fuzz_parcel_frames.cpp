@@ -6,7 +6,7 @@
 #include <span>
 
 #include "fuzz_support.h"
-#include "net/parcel_frames.h"
+#include "net/stream/parcel_frames.h"
 
 namespace {
 template <typename Encoded> void check_same(const Encoded& again, std::span<const std::uint8_t> payload) {

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "fuzz_support.h"
-#include "net/parcel_receipt.h"
+#include "net/transfer/parcel_receipt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

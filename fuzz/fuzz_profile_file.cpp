@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/uuid.h"
 #include "settings/profile_file.h"
 

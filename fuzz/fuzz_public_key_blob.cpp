@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/crypto_backend_public_blob.h"
-#include "platform/crypto_backend_session_types.h"
-#include "platform/crypto_backend_simple_blob.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_session_types.h"
+#include "platform/crypto_backend/crypto_backend_simple_blob.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tiv::cryptoapi;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/uuid.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

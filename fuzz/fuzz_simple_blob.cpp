@@ -12,9 +12,9 @@
 #include <openssl/rsa.h>
 
 #include "fuzz_support.h"
-#include "platform/crypto_backend_blob_format.h"
-#include "platform/crypto_backend_simple_blob.h"
-#include "platform/openssl_util.h"
+#include "platform/crypto_backend/crypto_backend_blob_format.h"
+#include "platform/crypto_backend/crypto_backend_simple_blob.h"
+#include "platform/crypto_backend/openssl_util.h"
 
 namespace {
 

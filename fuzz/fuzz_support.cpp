@@ -8,11 +8,11 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "app/first_run.h"
+#include "app/settings/first_run.h"
 #include "core/text.h"
 #include "fuzz_keys.h"
 #include "log/activity_log.h"
-#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/key_container.h"
 #include "platform/message_box.h"
 #include "settings/identity.h"

@@ -9,7 +9,7 @@
 
 #include "core/unique_fd.h"
 #include "crypto/crypto_provider.h"
-#include "net/socket_link.h"
+#include "net/socket/socket_link.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 

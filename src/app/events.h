@@ -5,8 +5,8 @@
 #include <string>
 
 #include "log/activity_log.h"
-#include "net/thread_bundle.h"
-#include "net/transfer_snapshot.h"
+#include "net/transfer/thread_bundle.h"
+#include "net/transfer/transfer_snapshot.h"
 
 namespace tiv::app {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/identity_service.h"
+#include "app/settings/identity_service.h"
 #include "crypto/fingerprint.h"
 #include "platform/key_container.h"
 #include "settings/setting_value.h"

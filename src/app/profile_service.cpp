@@ -8,7 +8,7 @@
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "crypto/session_key_types.h"
-#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/uuid.h"
 #include "settings/profile_file.h"
 

@@ -1,10 +1,10 @@
 #include "app/program_spine.h"
 
-#include "app/identity_service.h"
 #include "app/provider_report.h"
-#include "app/receiver_readiness.h"
+#include "app/settings/identity_service.h"
+#include "app/settings/receiver_readiness.h"
 #include "log/activity_log.h"
-#include "net/rthread.h"
+#include "net/transfer/rthread.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "settings/registry_names.h"

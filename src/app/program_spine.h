@@ -9,8 +9,8 @@
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
-#include "net/incoming_connection_handler.h"
-#include "net/net_address.h"
+#include "net/socket/net_address.h"
+#include "net/transfer/incoming_connection_handler.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv {

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/identity_service.h"
-#include "app/receiver_readiness.h"
-#include "net/kept_part_sweep.h"
-#include "net/parcel_temporaries.h"
+#include "app/settings/identity_service.h"
+#include "app/settings/receiver_readiness.h"
+#include "net/box/kept_part_sweep.h"
+#include "net/box/parcel_temporaries.h"
 
 namespace tiv::app {
 

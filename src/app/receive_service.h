@@ -8,9 +8,9 @@
 #include "app/events.h"
 #include "app/status.h"
 #include "crypto/authentycryptor.h"
-#include "net/incoming_connection_handler.h"
-#include "net/kept_part_sweep.h"
-#include "net/net_address.h"
+#include "net/box/kept_part_sweep.h"
+#include "net/socket/net_address.h"
+#include "net/transfer/incoming_connection_handler.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {

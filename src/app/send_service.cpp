@@ -4,14 +4,14 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "app/identity_service.h"
 #include "app/profile_service.h"
+#include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/negotiating_authentycryptor.h"
-#include "net/folder_listing.h"
-#include "net/parcel_channel.h"
-#include "net/transfer_state.h"
+#include "net/stream/folder_listing.h"
+#include "net/stream/parcel_channel.h"
+#include "net/transfer/transfer_state.h"
 
 namespace tiv::app {
 

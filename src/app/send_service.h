@@ -12,8 +12,8 @@
 #include "app/events.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
-#include "net/net_address.h"
-#include "net/outgoing_connection_handler.h"
+#include "net/socket/net_address.h"
+#include "net/transfer/outgoing_connection_handler.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 

@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/identity_service.h"
 #include "app/key_service.h"
 #include "app/profile_service.h"
+#include "app/settings/identity_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/identity_service.h"
 #include "app/key_service.h"
+#include "app/settings/identity_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 

@@ -1,5 +1,5 @@
-#include "app/identity_service.h"
 #include "app/profile_service.h"
+#include "app/settings/identity_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "cli/profile_options.h"

@@ -1,4 +1,4 @@
-#include "app/raw_settings.h"
+#include "app/settings/raw_settings.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 

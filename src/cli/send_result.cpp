@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "core/outside_text.h"
-#include "net/transfer_state.h"
+#include "net/transfer/transfer_state.h"
 
 namespace tiv::cli {
 

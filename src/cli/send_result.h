@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "net/transfer_snapshot.h"
+#include "net/transfer/transfer_snapshot.h"
 
 namespace tiv::cli {
 

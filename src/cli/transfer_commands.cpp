@@ -11,9 +11,9 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "app/identity_service.h"
 #include "app/program_spine.h"
 #include "app/send_service.h"
+#include "app/settings/identity_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "cli/send_result.h"

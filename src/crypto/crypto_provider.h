@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto_backend_rsa.h"
-#include "platform/crypto_backend_session_key.h"
+#include "platform/crypto_backend/crypto_backend_rsa.h"
+#include "platform/crypto_backend/crypto_backend_session_key.h"
 #include "platform/key_container.h"
 
 namespace tiv {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/hex_text.h"
-#include "platform/crypto_backend_random.h"
+#include "platform/crypto_backend/crypto_backend_random.h"
 
 namespace tiv {
 

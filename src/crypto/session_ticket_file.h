@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/crypto_backend_random.h"
+#include "platform/crypto_backend/crypto_backend_random.h"
 
 // TLS sessions a sender may resume with a friend, kept on disk in the user's key directory so the next process
 // resumes too. A saved session lets whoever holds it resume as this user, so it is kept like a private key: 0600,

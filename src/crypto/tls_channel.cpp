@@ -11,8 +11,8 @@
 
 #include "crypto/record_link.h"
 #include "crypto/tls_ticket_keys.h"
-#include "platform/openssl_util.h"
-#include "platform/openssl_util_providers.h"
+#include "platform/crypto_backend/openssl_util.h"
+#include "platform/crypto_backend/openssl_util_providers.h"
 
 namespace tiv {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "crypto/session_ticket_file.h"
-#include "platform/crypto_backend_rsa.h"
+#include "platform/crypto_backend/crypto_backend_rsa.h"
 
 struct ssl_st;
 struct ssl_ctx_st;

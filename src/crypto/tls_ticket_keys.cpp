@@ -7,7 +7,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
-#include "platform/openssl_util.h"
+#include "platform/crypto_backend/openssl_util.h"
 
 namespace tiv {
 

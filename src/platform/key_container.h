@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "core/unique_fd.h"
-#include "platform/crypto_backend_rsa.h"
-#include "platform/crypto_backend_status.h"
+#include "platform/crypto_backend/crypto_backend_rsa.h"
+#include "platform/crypto_backend/crypto_backend_status.h"
 
 namespace tiv::cryptoapi {
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "core/regular_file.h"
-#include "platform/crypto_backend_random.h"
+#include "platform/crypto_backend/crypto_backend_random.h"
 
 namespace tiv::cryptoapi {
 

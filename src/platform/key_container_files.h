@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/unique_fd.h"
-#include "platform/crypto_backend_status.h"
-#include "platform/openssl_util.h"
+#include "platform/crypto_backend/crypto_backend_status.h"
+#include "platform/crypto_backend/openssl_util.h"
 
 // Private files inside a key container directory: nothing is used unless only its owner can reach it,
 // and nothing is replaced except whole, on disk, in one rename.

@@ -2,8 +2,8 @@
 
 #include <openssl/evp.h>
 
-#include "platform/openssl_util.h"
-#include "platform/openssl_util_providers.h"
+#include "platform/crypto_backend/openssl_util.h"
+#include "platform/crypto_backend/openssl_util_providers.h"
 
 namespace tiv::cryptoapi {
 

@@ -7,7 +7,7 @@
 
 #include <openssl/types.h>
 
-#include "platform/crypto_backend_random.h"
+#include "platform/crypto_backend/crypto_backend_random.h"
 
 namespace tiv::cryptoapi {
 

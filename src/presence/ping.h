@@ -6,7 +6,7 @@
 #include <functional>
 #include <span>
 
-#include "net/net_address.h"
+#include "net/socket/net_address.h"
 #include "presence/ping_socket.h"
 #include "presence/ping_types.h"
 

@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <span>
 
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 #include "presence/icmp_message.h"
 
 namespace tiv {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "net/net_address.h"
+#include "net/socket/net_address.h"
 
 namespace tiv {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/owned_buffer.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace tiv {
 

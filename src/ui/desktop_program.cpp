@@ -3,13 +3,13 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "app/identity_service.h"
 #include "app/key_service.h"
+#include "app/settings/identity_service.h"
+#include "ui/dialogs/profile_dialog.h"
+#include "ui/dialogs/program_options_dialog.h"
+#include "ui/dialogs/user_settings_dialog.h"
 #include "ui/failure_reason.h"
-#include "ui/profile_dialog.h"
-#include "ui/program_options_dialog.h"
-#include "ui/transfer_texts.h"
-#include "ui/user_settings_dialog.h"
+#include "ui/transfers/transfer_texts.h"
 
 namespace tiv::ui {
 

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "ui/transfer_table.h"
+#include "ui/transfers/transfer_table.h"
 
 namespace tiv::ui {
 

@@ -13,9 +13,9 @@
 
 #include "app/program_spine.h"
 #include "app/questions.h"
-#include "ui/refresh_error_box.h"
+#include "ui/dialogs/refresh_error_box.h"
 #include "ui/stranger_filter.h"
-#include "ui/transfer_list_model.h"
+#include "ui/transfers/transfer_list_model.h"
 
 namespace tiv::ui {
 

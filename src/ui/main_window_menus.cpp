@@ -3,11 +3,11 @@
 #include <QMenuBar>
 
 #include "app/activity_switch.h"
-#include "app/parcel_box_folder.h"
 #include "app/profile_service.h"
+#include "app/settings/parcel_box_folder.h"
+#include "ui/dialogs/profile_export.h"
 #include "ui/main_window.h"
 #include "ui/message_style.h"
-#include "ui/profile_export.h"
 
 namespace tiv::ui {
 

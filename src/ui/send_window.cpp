@@ -21,7 +21,7 @@
 #include "app/send_destination.h"
 #include "ui/background_job.h"
 #include "ui/qt_questions.h"
-#include "ui/transfer_table.h"
+#include "ui/transfers/transfer_table.h"
 #include "ui/window_placement.h"
 
 namespace tiv::ui {

@@ -20,8 +20,8 @@
 #include "app/questions.h"
 #include "app/send_service.h"
 #include "app/status.h"
-#include "ui/refresh_error_box.h"
-#include "ui/transfer_list_model.h"
+#include "ui/dialogs/refresh_error_box.h"
+#include "ui/transfers/transfer_list_model.h"
 
 namespace tiv::ui {
 

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "net/transfer_snapshot.h"
+#include "net/transfer/transfer_snapshot.h"
 
 namespace tiv::ui {
 

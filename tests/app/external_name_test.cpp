@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/external_name.h"
+#include "app/settings/external_name.h"
 
 namespace tiv {
 namespace {

@@ -2,7 +2,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "app/identity_service.h"
+#include "app/settings/identity_service.h"
 
 #include "app/profile_service.h"
 #include "core/text.h"

@@ -7,7 +7,7 @@
 
 #include "app/key_service.h"
 #include "app/program_spine.h"
-#include "app/user_settings.h"
+#include "app/settings/user_settings.h"
 #include "platform/paths.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/send_result.h"
-#include "net/transfer_state.h"
+#include "net/transfer/transfer_state.h"
 #include "support/cli_runner.h"
 #include "support/temp_home.h"
 

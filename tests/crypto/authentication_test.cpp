@@ -3,7 +3,7 @@
 
 #include "crypto/auth_records.h"
 #include "crypto/rsa_authentycryptor.h"
-#include "net/socket_link.h"
+#include "net/socket/socket_link.h"
 #include "platform/uuid.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

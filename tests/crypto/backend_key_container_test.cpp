@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "crypto/backend_test_support.h"
-#include "platform/crypto_backend_public_blob.h"
-#include "platform/crypto_backend_simple_blob.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_simple_blob.h"
 #include "platform/key_container.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"

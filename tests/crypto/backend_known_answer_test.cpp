@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "crypto/backend_test_support.h"
-#include "platform/crypto_backend_random.h"
-#include "platform/crypto_backend_session_key.h"
-#include "platform/openssl_util_providers.h"
+#include "platform/crypto_backend/crypto_backend_random.h"
+#include "platform/crypto_backend/crypto_backend_session_key.h"
+#include "platform/crypto_backend/openssl_util_providers.h"
 
 namespace tiv::cryptoapi {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/crypto_backend_session_key.h"
-#include "platform/openssl_util_providers.h"
+#include "platform/crypto_backend/crypto_backend_session_key.h"
+#include "platform/crypto_backend/openssl_util_providers.h"
 
 namespace tiv::cryptoapi {
 namespace {

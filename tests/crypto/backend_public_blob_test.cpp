@@ -5,8 +5,8 @@
 #include <openssl/core_names.h>
 
 #include "crypto/backend_test_support.h"
-#include "platform/crypto_backend_blob_format.h"
-#include "platform/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_blob_format.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 
 namespace tiv::cryptoapi {
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/backend_test_support.h"
-#include "platform/crypto_backend_session_key.h"
+#include "platform/crypto_backend/crypto_backend_session_key.h"
 
 namespace tiv::cryptoapi {
 namespace {

@@ -8,9 +8,9 @@
 #include <openssl/rsa.h>
 
 #include "crypto/backend_test_support.h"
-#include "platform/crypto_backend_blob_format.h"
-#include "platform/crypto_backend_public_blob.h"
-#include "platform/crypto_backend_simple_blob.h"
+#include "platform/crypto_backend/crypto_backend_blob_format.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
+#include "platform/crypto_backend/crypto_backend_simple_blob.h"
 
 namespace tiv::cryptoapi {
 namespace {

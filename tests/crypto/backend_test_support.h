@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/crypto_backend_rsa.h"
+#include "platform/crypto_backend/crypto_backend_rsa.h"
 
 // Shared by the crypto backend tests: hex conversion and one RSA pair per size, made once per test binary
 // because key generation is the slow part.

@@ -4,7 +4,7 @@
 
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/rsa_authentycryptor.h"
-#include "net/socket_link.h"
+#include "net/socket/socket_link.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/log_capture.h"

@@ -13,8 +13,8 @@
 
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/session_key_types.h"
-#include "net/incoming_connection_handler.h"
-#include "net/outgoing_connection_handler.h"
+#include "net/transfer/incoming_connection_handler.h"
+#include "net/transfer/outgoing_connection_handler.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

@@ -21,7 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 #include "support/temp_home.h"
 
 extern char** environ;

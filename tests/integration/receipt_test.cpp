@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "crypto/session_key_types.h"
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 #include "peer_pair.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"

@@ -2,8 +2,8 @@
 #include <memory>
 #include <vector>
 
-#include "net/admission_gate.h"
-#include "net/socket_thread.h"
+#include "net/socket/admission_gate.h"
+#include "net/transfer/socket_thread.h"
 
 namespace tiv {
 namespace {

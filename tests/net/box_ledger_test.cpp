@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "net/box_ledger.h"
-#include "net/parcel_names.h"
+#include "net/box/box_ledger.h"
+#include "net/box/parcel_names.h"
 #include "support/temp_home.h"
 
 namespace tiv {

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "net/folder_listing.h"
-#include "net/received_folder.h"
+#include "net/stream/folder_listing.h"
+#include "net/stream/received_folder.h"
 #include "support/temp_home.h"
 
 namespace tiv {

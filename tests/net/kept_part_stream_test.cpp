@@ -2,11 +2,11 @@
 #include <functional>
 
 #include "crypto/negotiating_authentycryptor.h"
-#include "net/kept_part.h"
-#include "net/parcel_frames.h"
-#include "net/parcel_link.h"
-#include "net/parcel_names.h"
-#include "net/socket_link.h"
+#include "net/box/kept_part.h"
+#include "net/box/parcel_names.h"
+#include "net/socket/socket_link.h"
+#include "net/stream/parcel_frames.h"
+#include "net/stream/parcel_link.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {

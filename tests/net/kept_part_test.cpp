@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "net/kept_part.h"
-#include "net/kept_part_sweep.h"
-#include "net/parcel_names.h"
+#include "net/box/kept_part.h"
+#include "net/box/kept_part_sweep.h"
+#include "net/box/parcel_names.h"
 #include "platform/sha256_stream.h"
 #include "support/temp_home.h"
 

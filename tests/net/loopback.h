@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 
 namespace tiv::test {
 

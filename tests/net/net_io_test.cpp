@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "loopback.h"
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 #include "support/temp_home.h"
 
 namespace tiv {

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "net/parcel_box.h"
+#include "net/box/parcel_box.h"
 #include "support/temp_home.h"
 #include "transfer_fixture.h"
 

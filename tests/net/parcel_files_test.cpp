@@ -6,11 +6,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "net/box_ledger.h"
-#include "net/file_record.h"
-#include "net/parcel_names.h"
-#include "net/parcel_temporaries.h"
-#include "net/transfer_file.h"
+#include "net/box/box_ledger.h"
+#include "net/box/parcel_names.h"
+#include "net/box/parcel_temporaries.h"
+#include "net/single_file/file_record.h"
+#include "net/single_file/transfer_file.h"
 #include "support/fifo_call.h"
 #include "support/temp_home.h"
 

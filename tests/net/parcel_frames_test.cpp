@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/parcel_frames.h"
+#include "net/stream/parcel_frames.h"
 
 namespace tiv::test {
 namespace {

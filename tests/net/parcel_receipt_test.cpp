@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/parcel_receipt.h"
+#include "net/transfer/parcel_receipt.h"
 
 namespace tiv {
 namespace {

@@ -6,11 +6,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "net/box_ledger.h"
-#include "net/parcel_names.h"
-#include "net/parcel_temporaries.h"
-#include "net/received_folder.h"
-#include "net/transfer_file.h"
+#include "net/box/box_ledger.h"
+#include "net/box/parcel_names.h"
+#include "net/box/parcel_temporaries.h"
+#include "net/single_file/transfer_file.h"
+#include "net/stream/received_folder.h"
 #include "support/temp_home.h"
 
 namespace tiv {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/net_address.h"
+#include "net/socket/net_address.h"
 
 namespace tiv {
 namespace {

@@ -3,8 +3,8 @@
 #include <latch>
 #include <thread>
 
-#include "net/thread_bundle.h"
-#include "net/transfer_slots.h"
+#include "net/transfer/thread_bundle.h"
+#include "net/transfer/transfer_slots.h"
 #include "support/temp_home.h"
 
 namespace tiv {

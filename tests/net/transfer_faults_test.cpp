@@ -2,8 +2,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
-#include "net/socket_link.h"
-#include "net/transfer_state.h"
+#include "net/socket/socket_link.h"
+#include "net/transfer/transfer_state.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {

@@ -1,12 +1,12 @@
 #include "transfer_fixture.h"
-#include "net/socket_link.h"
+#include "net/socket/socket_link.h"
 
 #include <algorithm>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 
-#include "net/file_record.h"
+#include "net/single_file/file_record.h"
 
 namespace tiv::test {
 

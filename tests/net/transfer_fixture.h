@@ -11,8 +11,8 @@
 
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"
-#include "net/incoming_connection_handler.h"
-#include "net/outgoing_connection_handler.h"
+#include "net/transfer/incoming_connection_handler.h"
+#include "net/transfer/outgoing_connection_handler.h"
 #include "settings/friend_profile.h"
 #include "support/log_capture.h"
 #include "support/temp_home.h"

@@ -8,8 +8,8 @@
 
 #include "crypto/auth_records.h"
 #include "crypto/negotiating_authentycryptor.h"
-#include "net/admission_gate.h"
-#include "net/file_record.h"
+#include "net/single_file/file_record.h"
+#include "net/socket/admission_gate.h"
 #include "platform/uuid.h"
 #include "transfer_fixture.h"
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/unique_fd.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "registry_test_util.h"
 #include "support/temp_home.h"
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/unique_fd.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "settings/registry_names.h"
 #include "support/cli_runner.h"
 #include "support/temp_home.h"

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace tiv::test {
 

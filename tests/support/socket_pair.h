@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "net/net_socket.h"
+#include "net/socket/net_socket.h"
 
 namespace tiv::test {
 

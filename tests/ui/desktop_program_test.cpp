@@ -10,15 +10,15 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/identity_service.h"
+#include "app/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
-#include "net/transfer_state.h"
+#include "net/transfer/transfer_state.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
-#include "ui/splash_screen.h"
+#include "ui/dialogs/splash_screen.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"

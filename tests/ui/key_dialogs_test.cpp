@@ -13,8 +13,8 @@
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
-#include "ui/key_management_dialog.h"
-#include "ui/session_key_options_dialog.h"
+#include "ui/dialogs/key_management_dialog.h"
+#include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {

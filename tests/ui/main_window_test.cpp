@@ -21,8 +21,8 @@
 #include "ui/main_window.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
-#include "ui/transfer_columns.h"
-#include "ui/transfer_table.h"
+#include "ui/transfers/transfer_columns.h"
+#include "ui/transfers/transfer_table.h"
 #include "ui/window_events.h"
 
 namespace tiv::ui {

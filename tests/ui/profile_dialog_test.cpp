@@ -14,8 +14,8 @@
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
-#include "ui/profile_dialog.h"
-#include "ui/public_key_editor.h"
+#include "ui/dialogs/profile_dialog.h"
+#include "ui/dialogs/public_key_editor.h"
 #include "ui/qt_questions.h"
 #include "ui/support/scripted_answers.h"
 

@@ -11,16 +11,16 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/identity_service.h"
 #include "app/program_spine.h"
 #include "app/receive_service.h"
+#include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
-#include "ui/program_options_dialog.h"
-#include "ui/session_key_options_dialog.h"
+#include "ui/dialogs/program_options_dialog.h"
+#include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 

@@ -1,10 +1,10 @@
 #include <QTest>
 
-#include "net/transfer_state.h"
+#include "net/transfer/transfer_state.h"
 #include "ui/stranger_filter.h"
-#include "ui/transfer_columns.h"
-#include "ui/transfer_list_model.h"
-#include "ui/transfer_texts.h"
+#include "ui/transfers/transfer_columns.h"
+#include "ui/transfers/transfer_list_model.h"
+#include "ui/transfers/transfer_texts.h"
 
 namespace tiv::ui {
 

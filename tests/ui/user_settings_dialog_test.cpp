@@ -14,19 +14,19 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/identity_service.h"
 #include "app/key_service.h"
 #include "app/program_spine.h"
+#include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
-#include "ui/key_management_dialog.h"
+#include "ui/dialogs/key_management_dialog.h"
+#include "ui/dialogs/user_settings_dialog.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
-#include "ui/user_settings_dialog.h"
 #include "ui/window_events.h"
 
 namespace tiv::ui {

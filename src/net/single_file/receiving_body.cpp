@@ -1,0 +1,268 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "log/activity_log.h"
+#include "net/box/parcel_box.h"
+#include "net/box/parcel_names.h"
+#include "net/box/parcel_policy.h"
+#include "net/box/parcel_temporaries.h"
+#include "net/single_file/receiver_receipts.h"
+#include "net/socket/connection_io.h"
+#include "net/socket/socket_link.h"
+#include "net/stream/parcel_link.h"
+#include "net/stream/stream_receiving.h"
+#include "net/transfer/socket_thread.h"
+#include "net/transfer/transfer_bodies.h"
+#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+
+namespace {
+// An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
+void fail_early(socket_thread& transfer, int status) {
+    transfer.abort_connection();
+    transfer.end(false, status);
+}
+
+// Receives and decrypts the record; false when it did not arrive whole or does not decrypt to one record.
+bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_record& record) {
+    const std::size_t length = transfer.authenticator->encrypted_length(file_record::size);
+    if (length == 0 || length > buffers.wire.size()) {
+        return false;
+    }
+    if (receive_all(*transfer.socket, static_cast<int>(length), buffers.wire.data()) != static_cast<int>(length)) {
+        return false;
+    }
+    buffers.plain.clear();
+    if (!transfer.authenticator->decrypt(std::span(buffers.wire.data(), length), true, buffers.plain) ||
+        buffers.plain.size() != file_record::size) {
+        return false;
+    }
+    record =
+        file_record::decode(std::span<const std::uint8_t, file_record::size>(buffers.plain.data(), file_record::size));
+    return true;
+}
+
+enum class data_outcome { complete, broken, stopped, too_large, write_failed };
+
+// Decrypts the stream into the open file until the sender's end; the plaintext count is the transfer's bytes
+// done, and `stored` on return. A failed write leaves its errno in `write_error`.
+data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, std::uint64_t& stored,
+                          int& write_error) {
+    authentycryptor& cipher = *transfer.authenticator;
+    const std::uint32_t limit = transfer.profile.max_file_size;
+    stored = 0;
+    for (;;) {
+        if (transfer.stop_requested()) {
+            return data_outcome::stopped;
+        }
+        const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
+        if (received < 0) {
+            return data_outcome::broken;
+        }
+        buffers.plain.clear();
+        // The sender's end of stream completes the message: the last block comes out only now, and a cut or
+        // tampered stream shows here as a bad completion.
+        const bool last = received == 0;
+        if (!cipher.decrypt(std::span(buffers.wire.data(), static_cast<std::size_t>(received)), last, buffers.plain)) {
+            return data_outcome::broken;
+        }
+        stored += buffers.plain.size();
+        if (limit != unlimited && stored > limit) {
+            return data_outcome::too_large;
+        }
+        if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
+            write_error = errno;
+            return data_outcome::write_failed;
+        }
+        transfer.set_bytes_done(stored);
+        if (last) {
+            return data_outcome::complete;
+        }
+    }
+}
+
+// The friend's box is one directory right below the root (the file's directory); any other value could store
+// parcels anywhere.
+std::string parcel_box_of(const socket_thread& transfer) {
+    const std::string_view box_name(
+        transfer.profile.receipt_directory,
+        ::strnlen(transfer.profile.receipt_directory, sizeof transfer.profile.receipt_directory));
+    return is_plain_component(box_name) ? transfer.file.directory + "/" + std::string(box_name) : std::string();
+}
+
+// Why nothing can be stored in the friend's box, as the sender is told; none when the box is ready. `parcel` is
+// what arrived first, for the log.
+std::optional<parcel_receipt> parcel_box_refusal(socket_thread& transfer, const std::string& parcel_box,
+                                                 const char* parcel) {
+    if (parcel_box.empty()) {
+        log_activity("R::Parcel refused [%s][%s]: the ReceiptDirectory [%.*s] is not one plain directory name",
+                     transfer.profile.name, parcel, static_cast<int>(sizeof transfer.profile.receipt_directory),
+                     transfer.profile.receipt_directory);
+        return refusal_receipt(receipt_reason::write_failed, status_refused,
+                               "the receiver's parcel box for this sender is not usable");
+    }
+    if (const std::optional<std::string> refused = prepare_parcel_box(transfer.file.directory, parcel_box)) {
+        log_activity("%x: R: PARCEL BOX REFUSED[%s]: %s", transfer.log_handle(), transfer.profile.name,
+                     refused->c_str());
+        return refusal_receipt(receipt_reason::write_failed, status_file_open,
+                               "the receiver's parcel box for you cannot be used");
+    }
+    return std::nullopt;
+}
+
+// Until the peer has proved who it is, the connection costs us and proves nothing: the exchange gets a deadline of
+// its own, far shorter than the time-out a known friend's slow link deserves. It is ample for the largest keys.
+int authentication_time_limit(int io_timeout_ms) {
+    constexpr int authentication_limit_ms = 5000;
+    return std::min(io_timeout_ms, authentication_limit_ms);
+}
+} // namespace
+
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
+    const unsigned handle = transfer.log_handle();
+    transfer.begin();
+    (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
+    (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
+
+    set_receive_deadline(*transfer.socket, authentication_time_limit(transfer.io_timeout_ms));
+    transfer.set_state(AUTHENTICATING);
+    socket_link link(*transfer.socket);
+    if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
+        fail_early(transfer, status_authentication);
+        return;
+    }
+    transfer.set_peer_name(transfer.profile.name);
+    if (may_go_on && !may_go_on()) {
+        log_activity("%x: R: TOO MANY TRANSFERS [%s]", handle, transfer.profile.name);
+        fail_early(transfer, status_refused);
+        return;
+    }
+    // The file record is all that is left before the data; one time-out is its due.
+    set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
+    if (transfer.authenticator->carries_parcel_stream()) {
+        set_receive_deadline(*transfer.socket, 0);
+        transfer.set_state(VERIFYING_PERMISSIONS);
+        const std::string parcel_box = parcel_box_of(transfer);
+        parcel_link link(*transfer.socket, *transfer.authenticator);
+        run_stream_receiving(
+            transfer, link, parcel_box,
+            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
+            transfer.keep_broken_parts);
+        return;
+    }
+
+    file_record record = transfer.record();
+    const std::size_t chunk = std::max(
+        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
+    transfer_buffers buffers;
+    try {
+        buffers.wire.resize(std::max(chunk, transfer.authenticator->encrypted_length(file_record::size)));
+        buffers.plain.reserve(chunk + 64);
+    } catch (const std::bad_alloc&) {
+        fail_early(transfer, status_memory);
+        log_activity("%x: R: MEMALLOC_ERROR[%s]", handle, record.file_name);
+        return;
+    }
+
+    transfer.set_state(GETTING_FILE_RECORD);
+    if (!receive_record(transfer, buffers, record)) {
+        fail_early(transfer, status_receive);
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
+        return;
+    }
+    set_receive_deadline(*transfer.socket, 0);
+    transfer.set_record(record, record.file_size);
+
+    transfer.set_state(VERIFYING_PERMISSIONS);
+    const std::string parcel_box = parcel_box_of(transfer);
+    if (const std::optional<parcel_receipt> refused = parcel_box_refusal(transfer, parcel_box, record.file_name)) {
+        refuse_early(transfer, *refused);
+        return;
+    }
+    const std::optional<std::string> name = parcel_file_name(record.file_name);
+    if (!name) {
+        log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
+                     record.file_name);
+        refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
+        return;
+    }
+    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
+    box_ledger::reservation slot;
+    if (const std::optional<parcel_receipt> refused =
+            parcel_refusal(transfer.profile, ledger, parcel_box, record.file_size, 1, slot)) {
+        log_activity("R::Parcel refused [%s][%s]: %s", transfer.profile.name, name->c_str(), refused->text.c_str());
+        refuse_early(transfer, *refused);
+        return;
+    }
+
+    transfer.set_state(OPENING_WRITE_FILE);
+    transfer.file.directory = parcel_box;
+    temporary_parcel_claim claim;
+    if (!claim.create(transfer.file)) {
+        fail_early(transfer, status_file_open);
+        log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
+        return;
+    }
+    const std::string temporary = transfer.file.path;
+
+    transfer.set_state(RUNNING);
+    std::uint64_t stored_bytes = 0;
+    int write_error = 0;
+    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
+    transfer.set_state(SHUTTING_DOWN);
+    const std::uint64_t written = transfer.file.size;
+    const bool closed = transfer.file.close_file();
+    if (!closed) {
+        write_error = errno;
+    }
+    int status = -1;
+    // What the sender is told, when both ends announced receipts; a broken or stopped stream has no one to tell.
+    std::optional<parcel_receipt> answer;
+    if (transfer.stop_requested()) {
+        status = status_stopped;
+    } else if (outcome == data_outcome::too_large) {
+        status = status_refused;
+        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
+                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
+        answer = refusal_receipt(receipt_reason::over_size, status,
+                                 "more than the maximum of " + std::to_string(transfer.profile.max_file_size) +
+                                     " bytes arrived");
+    } else if (outcome == data_outcome::write_failed || (outcome == data_outcome::complete && !closed)) {
+        status = status_receive;
+        answer = write_failure_receipt(write_error, written);
+    } else if (outcome != data_outcome::complete) {
+        status = status_receive;
+    } else if (static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
+        status = status_receive;
+        answer = refusal_receipt(receipt_reason::changed_size, status,
+                                 "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
+                                     " bytes arrived, " + std::to_string(record.file_size) + " were announced");
+    } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
+        log_activity("%x: R: STORED[%s]", handle, stored->c_str());
+        slot.stored();
+        transfer.set_stored_path(*stored);
+        answer = stored_receipt();
+    } else {
+        log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
+        status = status_receive;
+        answer = refusal_receipt(receipt_reason::rename_failed, status);
+    }
+    if (status >= 0) {
+        ::unlink(temporary.c_str());
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
+        if (answer && !answer->text.empty()) {
+            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, answer->text.c_str());
+        }
+    }
+    answer_sender(transfer, answer, status >= 0 ? status : socket_thread::no_failure);
+    complete_transfer(transfer, "R", status >= 0 ? status : socket_thread::no_failure);
+}
+
+} // namespace tiv

@@ -1,0 +1,308 @@
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <sys/socket.h>
+
+#include "log/activity_log.h"
+#include "net/single_file/sending_steps.h"
+#include "net/socket/connection_io.h"
+#include "net/socket/socket_link.h"
+#include "net/stream/parcel_channel.h"
+#include "net/stream/stream_sending.h"
+#include "net/transfer/receipt_exchange.h"
+#include "net/transfer/socket_thread.h"
+#include "net/transfer/transfer_bodies.h"
+#include "net/transfer/transfer_state.h"
+
+namespace tiv {
+
+void fail_early(socket_thread& transfer, int status, std::string words) {
+    (void)transfer.file.close_file();
+    transfer.abort_connection();
+    transfer.end(false, status, std::move(words));
+}
+
+namespace {
+
+std::string duration_words(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// The authenticator's reason, when it has one, in the words the user sees; else a receiver that said nothing
+// in time is a time-out, which is no failed proof of anything.
+std::string authentication_words(const socket_thread& transfer) {
+    const auth_failure failure = transfer.authenticator->last_failure();
+    const std::string name = transfer.profile.name;
+    const bool timed_out = transfer.socket->last_error == ETIMEDOUT;
+    if (failure == auth_failure::peer_keys_changed) {
+        return name + "'s keys do not match the profile you hold: import " + name + "'s new profile";
+    }
+    // A receiver that stopped answering refused nothing.
+    if (failure == auth_failure::exchange_refused && !timed_out) {
+        return name + " refused the exchange: if " + name + "'s keys changed, import " + name + "'s new profile";
+    }
+    const std::string reason = failure == auth_failure::exchange_refused ? "" : auth_failure_reason(failure);
+    if (!reason.empty()) {
+        return "authentication failed: " + reason;
+    }
+    if (timed_out) {
+        return "time-out: " + endpoint_text(transfer.peer_address) + " did not answer within " +
+               duration_words(transfer.io_timeout_ms);
+    }
+    return {};
+}
+
+std::string connection_words(const socket_thread& transfer) {
+    const int error = transfer.socket->last_error;
+    const std::string where = endpoint_text(transfer.peer_address);
+    if (error == ETIMEDOUT) {
+        return "time-out: no connection to " + where + " within " + duration_words(transfer.io_timeout_ms);
+    }
+    return "cannot connect to " + where + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+}
+
+bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes) {
+    return bytes.empty() ||
+           send_all(*transfer.socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+}
+
+// send_parcel's outcome when the receiver answered before the end of the file.
+constexpr int answered_early = -2;
+
+// Sends the record and the file as one message; the status of the first failure, -1 when all went out, or
+// answered_early when `reader` holds the receiver's receipt before the end.
+int send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers, std::size_t chunk,
+                receipt_reader* reader) {
+    authentycryptor& cipher = *transfer.authenticator;
+    transfer.set_state(SENDING_FILE_RECORD);
+    const auto header = record.encode();
+    if (!cipher.encrypt(header, true, buffers.wire) || !send_bytes(transfer, buffers.wire)) {
+        return status_send;
+    }
+    transfer.set_state(RUNNING);
+    std::uint64_t sent = 0;
+    for (;;) {
+        if (transfer.stop_requested()) {
+            return status_stopped;
+        }
+        // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
+        if (reader != nullptr) {
+            const peer_answer answer = read_arrived(*transfer.socket, reader, 0);
+            if (answer == peer_answer::answered) {
+                return answered_early;
+            }
+            if (answer != peer_answer::nothing) {
+                return status_send;
+            }
+        }
+        const std::int64_t n = transfer.file.read_chunk(buffers.plain.data(), chunk);
+        if (n < 0) {
+            return status_stopped;
+        }
+        buffers.wire.clear();
+        // The end of the file completes the message: its last block and padding go out too.
+        const bool last = n == 0;
+        if (!cipher.encrypt(std::span(buffers.plain.data(), static_cast<std::size_t>(n)), last, buffers.wire) ||
+            !send_bytes(transfer, buffers.wire)) {
+            return status_send;
+        }
+        if (last) {
+            return -1;
+        }
+        sent += static_cast<std::uint64_t>(n);
+        transfer.set_bytes_done(sent);
+    }
+}
+
+// Half-closes: the receiver reads the end of the stream.
+void end_sending(net_socket& socket) {
+    if (::shutdown(socket.handle, SHUT_WR) != 0) {
+        socket.last_error = errno;
+    }
+}
+
+// A receiver that ends in good order has stored the whole file; that is all a peer without receipts can say.
+int verdict_without_receipt(socket_thread& transfer, int status) {
+    if (status >= 0) {
+        transfer.abort_connection();
+        return status;
+    }
+    end_sending(*transfer.socket);
+    const peer_answer ending = await_answer(*transfer.socket, nullptr, transfer.io_timeout_ms);
+    if (ending == peer_answer::closed) {
+        (void)transfer.close_connection();
+    } else {
+        transfer.abort_connection();
+    }
+    if (transfer.stop_requested()) {
+        return status_stopped;
+    }
+    return ending == peer_answer::closed ? -1 : status_send;
+}
+
+// With receipts the receiver's answer decides, also one that came before a failed send: the data may have gone
+// only as far as a receiver that had already refused it. Without an answer nothing counts as stored.
+int verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, int status, std::string& words) {
+    net_socket& socket = *transfer.socket;
+    if (status < 0 && status != answered_early) {
+        end_sending(socket);
+        (void)await_answer(socket, &reader, transfer.io_timeout_ms);
+    } else if (status == status_send) {
+        constexpr int buffered_answer_wait_ms = 500;
+        (void)read_arrived(socket, &reader, buffered_answer_wait_ms);
+    }
+    const std::optional<parcel_receipt>& receipt = reader.receipt();
+    if (!receipt) {
+        transfer.abort_connection();
+        return transfer.stop_requested() ? status_stopped : (status < 0 ? status_send : status);
+    }
+    (void)transfer.close_connection();
+    if (receipt->stored()) {
+        // Stored is only believed of a file that went out whole.
+        return status == -1 ? -1 : (status >= 0 ? status : status_send);
+    }
+    words = receipt_words(*receipt);
+    return status_refused;
+}
+} // namespace
+
+bool open_source(socket_thread& transfer, file_record& record) {
+    transfer.set_state(OPENING_READ_FILE);
+    if (!transfer.file.open_file(record.file_name, transfer_file::reading)) {
+        const int open_error = errno;
+        fail_early(transfer, status_file_open, unopenable_file_words(transfer.file.path, open_error));
+        log_activity("%x: S: OPENFILE_ERROR[%s]", transfer.log_handle(), record.file_name);
+        return false;
+    }
+    record.file_size = static_cast<std::uint32_t>(transfer.file.size);
+    transfer.set_record(record, transfer.file.size);
+    return true;
+}
+
+bool connect_and_authenticate(socket_thread& transfer) {
+    const unsigned handle = transfer.log_handle();
+    transfer.set_state(CREATING_SOCKET);
+    if (!transfer.create_socket()) {
+        fail_early(transfer, status_socket);
+        log_activity("%x: S: socket creation FAILURE", handle);
+        return false;
+    }
+    (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
+    (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
+
+    transfer.set_state(CONNECTING_TO_DESTINATION);
+    if (transfer.stop_requested() || !connect_socket(*transfer.socket, transfer.peer_address)) {
+        fail_early(transfer, status_connect, transfer.stop_requested() ? std::string() : connection_words(transfer));
+        log_activity("%x S: socket ConnectTo FAILURE", handle);
+        return false;
+    }
+
+    transfer.set_state(AUTHENTICATING);
+    socket_link link(*transfer.socket);
+    transfer.socket->last_error = 0;
+    if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
+        fail_early(transfer, status_authentication, authentication_words(transfer));
+        log_activity("%x: S: ATHENTICATION FAILURE", handle);
+        return false;
+    }
+    return true;
+}
+
+// The file is read in large pieces whatever the block size: the stream has no piece boundaries, and fewer reads and
+// sends per byte are most of what separates a transfer from a plain copy.
+std::size_t sending_chunk(const socket_thread& transfer) {
+    return std::max(transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()),
+                    least_receive_size);
+}
+
+std::string stream_path_of(const socket_thread& transfer, const file_record& record) {
+    if (!transfer.stream_path.empty()) {
+        return transfer.stream_path;
+    }
+    // A file sent alone arrives under its last name; where it lives on the sender's disk is none of the receiver's
+    // business.
+    const std::string_view name(record.file_name);
+    const std::size_t cut = name.find_last_of('/');
+    return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}
+
+void finish_stream_file(socket_thread& transfer, const stream_item_outcome& outcome) {
+    (void)transfer.file.close_file();
+    if (outcome.resumed_from > 0) {
+        transfer.set_resumed_from(outcome.resumed_from);
+    }
+    if (outcome.status >= 0) {
+        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), outcome.status);
+        if (!outcome.words.empty()) {
+            log_activity("%x: S: %s", transfer.log_handle(), outcome.words.c_str());
+        }
+    }
+    complete_transfer(transfer, "S", outcome.status, outcome.words);
+}
+
+void send_after_authentication(socket_thread& transfer, file_record& record) {
+    const unsigned handle = transfer.log_handle();
+    const std::size_t chunk = sending_chunk(transfer);
+    if (transfer.authenticator->carries_parcel_stream()) {
+        parcel_link link(*transfer.socket, *transfer.authenticator);
+        stream_answers answers(link);
+        stream_item_outcome outcome =
+            send_stream_file(transfer, link, answers, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk);
+        const bool in_order = outcome.link_sound && end_stream(link, receipt_wait_ms(transfer.io_timeout_ms));
+        if (in_order) {
+            (void)transfer.close_connection();
+        } else {
+            transfer.abort_connection();
+        }
+        if (transfer.stop_requested() && outcome.status == status_send) {
+            outcome.status = status_stopped;
+        }
+        finish_stream_file(transfer, outcome);
+        return;
+    }
+
+    transfer_buffers buffers;
+    try {
+        buffers.plain.resize(chunk);
+        buffers.wire.reserve(chunk + 64);
+    } catch (const std::bad_alloc&) {
+        fail_early(transfer, status_memory);
+        log_activity("SocketWritingThread %x MEMALLOC_ERROR[%s]", handle, record.file_name);
+        return;
+    }
+
+    std::optional<receipt_reader> reader;
+    if (transfer.authenticator->carries_receipts()) {
+        reader.emplace(*transfer.authenticator);
+    }
+    int status = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
+    transfer.set_state(SHUTTING_DOWN);
+    (void)transfer.file.close_file();
+    std::string words;
+    status =
+        reader ? verdict_from_receipt(transfer, *reader, status, words) : verdict_without_receipt(transfer, status);
+    if (status >= 0) {
+        log_activity("%x: S:  STATUS_ERROR [%d]", handle, status);
+        if (!words.empty()) {
+            log_activity("%x: S: %s", handle, words.c_str());
+        }
+    }
+    complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure, std::move(words));
+}
+
+void run_sending_body(socket_thread& transfer) {
+    if (transfer.channel != nullptr) {
+        run_channel_sending(transfer);
+        return;
+    }
+    transfer.begin();
+    file_record record = transfer.record();
+    if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
+        send_after_authentication(transfer, record);
+    }
+}
+
+} // namespace tiv

@@ -1,0 +1,141 @@
+#include "net/transfer/incoming_connection_handler.h"
+
+#include <cerrno>
+#include <thread>
+
+#include "log/activity_log.h"
+#include "net/single_file/transfer_file.h"
+#include "net/transfer/transfer_bodies.h"
+
+namespace tiv {
+
+namespace {
+// After an accept fails for want of descriptors or memory, wait a moment rather than spin on the same failure.
+constexpr std::chrono::milliseconds accept_retry_pause{50};
+} // namespace
+
+incoming_connection_handler::incoming_connection_handler(const std::string& receive_root, const net_address& address,
+                                                         int io_block_size,
+                                                         std::shared_ptr<const authentycryptor> prototype,
+                                                         std::size_t max_receiving, transfer_listener listener)
+    : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
+      m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)),
+      m_pGate(std::make_shared<admission_gate>(admission_gate::limits{})) {
+    // Before the accept thread starts, so not even the first connection goes unannounced.
+    set_listener(std::move(listener));
+    keep_finished(finished_shown);
+    if (!address.resolved) {
+        m_nSetupError = EADDRNOTAVAIL;
+        return;
+    }
+    if (!open_tcp_socket(m_oSocket) || bind_socket(m_oSocket, address) != bind_succeeded || !listen_socket(m_oSocket)) {
+        m_nSetupError = m_oSocket.last_error != 0 ? m_oSocket.last_error : EINVAL;
+        return;
+    }
+    m_oAddress = m_oSocket.address;
+    m_bListening = true;
+    if (start_thread([this] { accept_loop(); }) == 0) {
+        m_bListening = false;
+        m_nSetupError = EAGAIN;
+        close_socket(m_oSocket);
+    }
+}
+
+incoming_connection_handler::~incoming_connection_handler() {
+    stop();
+}
+
+void incoming_connection_handler::wake() {
+    m_pSlots->close();
+    m_pGate->close();
+    if (m_bListening) {
+        interrupt_accept(m_oSocket);
+    }
+}
+
+void incoming_connection_handler::stop() {
+    if (m_bStopped) {
+        return;
+    }
+    m_bStopped = true;
+    // The accept thread ends first, so nothing is appended while the transfers are being stopped.
+    (void)stop_wait();
+    stop_all();
+}
+
+void incoming_connection_handler::accept_loop() {
+    while (!stop_requested()) {
+        net_address peer{};
+        std::unique_ptr<net_socket> connection = accept_connection(m_oSocket, &peer);
+        if (connection == nullptr) {
+            if (!stop_requested()) {
+                std::this_thread::sleep_for(accept_retry_pause);
+            }
+            continue;
+        }
+        start_receiving(std::move(connection), peer);
+    }
+}
+
+void incoming_connection_handler::note_dropped(const char* reason) {
+    ++m_nDropped;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_oLastDropLine < std::chrono::seconds(1)) {
+        return;
+    }
+    log_activity("incoming_connection_handler: dropped %zu connection(s): %s", m_nDropped, reason);
+    m_nDropped = 0;
+    m_oLastDropLine = now;
+}
+
+void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> connection, const net_address& peer) {
+    auto transfer = std::make_shared<socket_thread>();
+    transfer->direction = transfer_direction::receiving;
+    transfer->socket = std::move(connection);
+    const admission_gate::admission admission = m_pGate->admit(peer.sockaddr.sin_addr.s_addr, transfer);
+    if (admission.evicted != nullptr) {
+        admission.evicted->request_stop();
+    }
+    if (!admission.admitted) {
+        transfer->abort_connection();
+        note_dropped(admission.refusal);
+        return;
+    }
+    const auto* octets = reinterpret_cast<const unsigned char*>(&peer.sockaddr.sin_addr.s_addr);
+    log_activity("incoming_connection_handler <-- Receiving connection from [%d.%d.%d.%d]", octets[0], octets[1],
+                 octets[2], octets[3]);
+    transfer->authenticator = m_pPrototype->clone();
+    transfer->io_block_size = m_nBlockSize;
+    transfer->io_timeout_ms = io_timeout_ms;
+    transfer->keep_broken_parts = keep_broken_parts;
+    transfer->peer_address = peer;
+    transfer->file.directory = m_strReceiveRoot;
+    // The body holds its transfer, the gate, the slot count and the ledger, so all outlive any owner that lets go
+    // early.
+    const std::chrono::milliseconds patience(transfer->io_timeout_ms);
+    auto body = [gate = m_pGate, slots = m_pSlots, ledger = m_pLedger, patience](socket_thread& receiving) {
+        if (!gate->wait_for_turn(&receiving, std::chrono::steady_clock::now() + patience)) {
+            receiving.abort_connection();
+            receiving.end(false, status_refused, "too many connections were waiting to authenticate");
+            return;
+        }
+        bool holds_slot = false;
+        run_receiving_body(receiving, *ledger, [&] {
+            // A transfer the gate already let go of, to make room for a newcomer, is being stopped.
+            holds_slot = gate->leave(&receiving) && slots->acquire_within(patience);
+            return holds_slot;
+        });
+        (void)gate->leave(&receiving);
+        if (holds_slot) {
+            slots->release();
+        }
+    };
+    if (transfer->start_thread(announced(transfer, std::move(body))) == 0) {
+        (void)m_pGate->leave(transfer.get());
+        transfer->abort_connection();
+        return;
+    }
+    append(std::move(transfer));
+}
+
+} // namespace tiv

@@ -1,0 +1,251 @@
+#include "net/transfer/socket_thread.h"
+
+#include <ctime>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+#include "net/socket/connection_io.h"
+#include "net/stream/parcel_channel.h"
+
+namespace tiv {
+
+namespace {
+std::uint64_t next_transfer_id() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+std::int64_t calendar_now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+} // namespace
+
+socket_thread::socket_thread()
+    : socket(std::make_unique<net_socket>()), m_nId(next_transfer_id()), m_nCreatedAt(clock_now()) {
+    m_bTransfer = true;
+}
+
+// Only reached once no body runs: the body holds a reference to its own object.
+socket_thread::~socket_thread() = default;
+
+file_record socket_thread::record() const {
+    std::lock_guard guard(m_oLock);
+    return m_oProgress.m_oRecord;
+}
+
+void socket_thread::set_record(const file_record& record, std::uint64_t size) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_oRecord = record;
+    m_oProgress.m_nSize = size;
+}
+
+void socket_thread::begin_parcel(const file_record& record, std::uint64_t size) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_oRecord = record;
+    m_oProgress.m_nSize = size;
+    m_oProgress.m_nParcelId = next_transfer_id();
+    m_oProgress.m_bInParcel = true;
+    m_oProgress.m_nBytesDone = 0;
+    m_oProgress.m_nBytesKept = 0;
+    m_oProgress.m_strStoredPath.clear();
+}
+
+void socket_thread::end_parcel(bool stored, int status, std::string status_words) {
+    std::lock_guard guard(m_oLock);
+    if (!m_oProgress.m_bInParcel) {
+        return;
+    }
+    transfer_snapshot row = snapshot_locked();
+    row.finished = true;
+    row.state = stored ? COMPLETED : row.state;
+    row.failed = !stored;
+    row.status = stored ? 0 : status;
+    row.status_text = stored ? std::string() : std::move(status_words);
+    if (!stored && row.status_text.empty()) {
+        row.status_text = transfer_status_text(status, direction == transfer_direction::sending);
+    }
+    row.end_time = calendar_now();
+    m_oProgress.m_aEndedParcels.push_back(std::move(row));
+    m_oProgress.m_bInParcel = false;
+}
+
+void socket_thread::set_folder_name(const std::string& name) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_strFolder = name;
+}
+
+void socket_thread::set_bytes_kept(std::uint64_t bytes) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nBytesKept = bytes;
+}
+
+void socket_thread::discard_and_stop() {
+    m_bDiscard = true;
+    request_stop();
+}
+
+void socket_thread::begin() {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nState = INITIALIZING;
+    m_oProgress.m_nStartTime = calendar_now();
+}
+
+void socket_thread::set_state(transfer_state state) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nState = state;
+}
+
+void socket_thread::set_bytes_done(std::uint64_t bytes) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nBytesDone = bytes;
+}
+
+void socket_thread::set_stored_path(const std::string& path) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_strStoredPath = path;
+}
+
+void socket_thread::set_resumed_from(std::uint64_t offset) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_nResumedFrom = offset;
+}
+
+void socket_thread::set_peer_name(const std::string& name) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_strFriendName = name;
+}
+
+void socket_thread::end(bool completed, int status, std::string status_words) {
+    std::lock_guard guard(m_oLock);
+    if (m_oProgress.m_bFinished) {
+        return;
+    }
+    if (completed) {
+        m_oProgress.m_nState = COMPLETED;
+    }
+    if (status != no_failure) {
+        m_oProgress.m_bFailed = true;
+        m_oProgress.m_nStatus = status;
+        // Asked to stop, a transfer fails wherever its body noticed: the words say it was stopped, not what broke.
+        m_oProgress.m_strStatusWords = stop_requested() ? "the transfer was stopped" : std::move(status_words);
+    }
+    m_oProgress.m_nEndTime = calendar_now();
+    m_oProgress.m_nElapsed = clock_now() - m_nCreatedAt;
+    m_oProgress.m_bFinished = true;
+}
+
+void socket_thread::body_ended(bool ran) {
+    if (ran) {
+        end(false);
+    } else {
+        end(false, status_memory, "no thread could be started for the transfer");
+    }
+    // A finished transfer may stay listed for a long time; only its record is worth keeping.
+    release_handle();
+    authenticator.reset();
+}
+
+transfer_snapshot socket_thread::snapshot() const {
+    std::lock_guard guard(m_oLock);
+    return snapshot_locked();
+}
+
+std::vector<transfer_snapshot> socket_thread::rows() const {
+    std::lock_guard guard(m_oLock);
+    const progress& now = m_oProgress;
+    std::vector<transfer_snapshot> shown = now.m_aEndedParcels;
+    if (now.m_bInParcel || shown.empty()) {
+        shown.push_back(snapshot_locked());
+    }
+    for (transfer_snapshot& row : shown) {
+        row.connection_ended = now.m_bFinished;
+    }
+    return shown;
+}
+
+bool socket_thread::shows(std::uint64_t id) const {
+    std::lock_guard guard(m_oLock);
+    return id == m_nId || (m_oProgress.m_bInParcel && id == m_oProgress.m_nParcelId);
+}
+
+transfer_snapshot socket_thread::snapshot_locked() const {
+    transfer_snapshot copy;
+    const progress& now = m_oProgress;
+    copy.id = now.m_bInParcel || now.m_nParcelId != 0 ? now.m_nParcelId : m_nId;
+    copy.connection = m_nId;
+    copy.connection_ended = now.m_bFinished;
+    copy.folder_name = now.m_strFolder;
+    copy.direction = direction;
+    if (peer_address.sockaddr.sin_family == AF_INET) {
+        copy.peer_address = endpoint_text(peer_address);
+    }
+    copy.bytes_kept = now.m_nBytesKept;
+    copy.friend_name = now.m_strFriendName;
+    copy.file_name = now.m_oRecord.file_name;
+    copy.stored_path = now.m_strStoredPath;
+    copy.size = now.m_nSize;
+    copy.bytes_done = now.m_nBytesDone;
+    copy.resumed_from = now.m_nResumedFrom;
+    copy.state = now.m_nState;
+    copy.finished = now.m_bFinished;
+    copy.failed = now.m_bFailed;
+    copy.status = now.m_nStatus;
+    if (copy.failed) {
+        copy.status_text = !now.m_strStatusWords.empty()
+                               ? now.m_strStatusWords
+                               : transfer_status_text(copy.status, direction == transfer_direction::sending);
+    }
+    copy.start_time = now.m_nStartTime;
+    copy.end_time = now.m_nEndTime;
+    copy.seconds = copy.finished ? now.m_nElapsed : clock_now() - m_nCreatedAt;
+    copy.rate = copy.seconds > 0 ? static_cast<double>(copy.bytes_done) / copy.seconds : 0.0;
+    return copy;
+}
+
+bool socket_thread::create_socket() {
+    std::lock_guard guard(m_oLock);
+    return open_tcp_socket(*socket);
+}
+
+std::unique_ptr<net_socket> socket_thread::take_socket() {
+    std::lock_guard guard(m_oLock);
+    return std::exchange(socket, std::make_unique<net_socket>());
+}
+
+void socket_thread::wake() {
+    {
+        std::lock_guard guard(m_oLock);
+        // shutdown, not close: the descriptor stays the body's until it lets go of it, so it cannot be reused under
+        // it.
+        if (socket != nullptr && socket->handle >= 0) {
+            ::shutdown(socket->handle, SHUT_RDWR);
+        }
+    }
+    if (channel != nullptr) {
+        channel->interrupt(this);
+    }
+}
+
+void socket_thread::release_handle() {
+    std::lock_guard guard(m_oLock);
+    if (socket->handle >= 0) {
+        ::close(socket->handle);
+        socket->handle = -1;
+    }
+}
+
+peer_ending socket_thread::close_connection() {
+    const peer_ending ending = half_close_and_await_peer(*socket);
+    release_handle();
+    return ending;
+}
+
+void socket_thread::abort_connection() {
+    if (socket->handle >= 0) {
+        set_abortive_close(*socket);
+    }
+    release_handle();
+}
+
+} // namespace tiv

@@ -1,0 +1,31 @@
+#include <algorithm>
+#include <openssl/crypto.h>
+
+#include "log/activity_log.h"
+#include "net/transfer/socket_thread.h"
+#include "net/transfer/transfer_bodies.h"
+
+namespace tiv {
+
+std::size_t transfer_chunk_size(int io_block_size, int allowance) {
+    std::size_t chunk = static_cast<std::size_t>(std::max(io_block_size, 1024));
+    const auto rounding = static_cast<std::size_t>(std::max(allowance, 1));
+    return chunk + chunk % rounding;
+}
+
+transfer_buffers::~transfer_buffers() {
+    for (std::vector<std::uint8_t>* buffer : {&plain, &wire}) {
+        buffer->resize(buffer->capacity());
+        OPENSSL_cleanse(buffer->data(), buffer->size());
+    }
+}
+
+void complete_transfer(socket_thread& transfer, const char* side, int status, std::string status_words) {
+    transfer.end(true, status, std::move(status_words));
+    const transfer_snapshot ended = transfer.snapshot();
+    log_activity("%x: %s: Seconds, Bytes, Throughput(b/s) [%.3f, %llu, %.1f]", transfer.log_handle(), side,
+                 ended.seconds, static_cast<unsigned long long>(ended.bytes_done),
+                 ended.seconds > 0 ? static_cast<double>(ended.bytes_done) / ended.seconds : -1.0);
+}
+
+} // namespace tiv

@@ -1,0 +1,99 @@
+#include "platform/crypto_backend/crypto_backend_simple_blob.h"
+
+#include <algorithm>
+
+#include <openssl/rsa.h>
+
+#include "platform/crypto_backend/crypto_backend_blob_format.h"
+#include "platform/crypto_backend/openssl_util.h"
+#include "platform/crypto_backend/openssl_util_providers.h"
+
+namespace tiv::cryptoapi {
+
+namespace {
+status check_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key) {
+    if (blob.size() > max_simple_blob_size) {
+        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes exceeds " +
+                                   std::to_string(max_simple_blob_size));
+    }
+    if (blob.size() < simple_blob_header_size) {
+        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes is too short");
+    }
+    if (status header = check_blob_header(blob.data(), simpleblob, "SIMPLEBLOB"); !header) {
+        return header;
+    }
+    const std::uint32_t session_alg = get_le32(blob.data() + 4);
+    const auto definitions = session_cipher_table();
+    if (std::none_of(definitions.begin(), definitions.end(),
+                     [session_alg](const session_cipher_params& params) { return params.alg_id == session_alg; })) {
+        return status(bad_algid, "SIMPLEBLOB of an unknown session key algorithm " + std::to_string(session_alg));
+    }
+    if (get_le32(blob.data() + 8) != calg_rsa_keyx) {
+        return status(bad_algid, "SIMPLEBLOB wrapped under something other than an RSA key-exchange key");
+    }
+    if (!private_key || !private_key.has_private()) {
+        return status(bad_key, "no private key to unwrap the SIMPLEBLOB with");
+    }
+    if (blob.size() != simple_blob_size(private_key.modulus_bytes())) {
+        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes for a " +
+                                   std::to_string(private_key.bits()) + "-bit key");
+    }
+    return {};
+}
+} // namespace
+
+status wrap_simple_blob(const session_key& key, const rsa_key& wrapping, std::vector<std::uint8_t>& blob) {
+    load_providers();
+    if (!key) {
+        return status(bad_key, "no session key to export");
+    }
+    if (!wrapping) {
+        return status(bad_key, "no public key to wrap the session key under");
+    }
+    std::size_t size = wrapping.modulus_bytes();
+    std::vector<std::uint8_t> made;
+    made.reserve(simple_blob_size(size));
+    put_blob_header(made, simpleblob, key.params().alg_id);
+    put_le32(made, calg_rsa_keyx);
+    made.resize(simple_blob_size(size));
+    const std::span<const std::uint8_t> plain = key.key_bytes();
+    const pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, wrapping.get(), nullptr));
+    if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_encrypt(ctx.get(), made.data() + simple_blob_header_size, &size, plain.data(), plain.size()) != 1) {
+        return openssl_failure(failure, "encrypting the session key under RSA");
+    }
+    // OpenSSL writes exactly the modulus length, leading zeros included; CryptoAPI wants it reversed.
+    if (size != wrapping.modulus_bytes()) {
+        return status(failure, "RSA encryption gave " + std::to_string(size) + " bytes");
+    }
+    std::reverse(made.begin() + simple_blob_header_size, made.end());
+    blob = std::move(made);
+    return {};
+}
+
+status unwrap_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key, session_key& out) {
+    load_providers();
+    if (status checked = check_simple_blob(blob, private_key); !checked) {
+        return checked;
+    }
+    const std::size_t size = private_key.modulus_bytes();
+    std::vector<std::uint8_t> cipher(blob.begin() + simple_blob_header_size, blob.end());
+    std::reverse(cipher.begin(), cipher.end());
+    secure_bytes plain(size);
+    std::size_t plain_size = plain.size();
+    const pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, private_key.get(), nullptr));
+    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) {
+        return openssl_failure(failure, "preparing RSA decryption");
+    }
+    if (EVP_PKEY_decrypt(ctx.get(), plain.data(), &plain_size, cipher.data(), cipher.size()) != 1) {
+        return openssl_failure(bad_data, "decrypting the SIMPLEBLOB (wrong key or damaged blob)");
+    }
+    // Newer OpenSSL answers bad padding with a random key instead of an error; its length is then most
+    // likely none of the lengths a session key can have, and a wrong key fails the key comparison anyway.
+    plain.truncate(plain_size);
+    return session_key::from_key_bytes(get_le32(blob.data() + 4), {plain.data(), plain.size()}, out);
+}
+
+} // namespace tiv::cryptoapi

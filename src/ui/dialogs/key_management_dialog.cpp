@@ -1,0 +1,145 @@
+#include "ui/dialogs/key_management_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "ui/background_job.h"
+#include "ui/message_style.h"
+#include "ui/window_fit.h"
+
+namespace tiv::ui {
+
+namespace {
+
+const char* const friends_need_profile =
+    "Your friends need your new profile before they can exchange files with you again: export it from the main "
+    "window (\"Export User Profile\") and send it to each of them.";
+
+QLineEdit* readOnlyField(const QString& name) {
+    auto* field = new QLineEdit;
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    return field;
+}
+
+} // namespace
+
+KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider,
+                                         app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions) {
+    setObjectName("KeyManagement");
+    setWindowTitle("Create RSA Keys");
+    setModal(true);
+
+    m_pKeys = new OwnKeyView(provider, "Authentication Key", "Signature Key", this);
+    m_pKeys->keyBits()->setObjectName("currentKeyBits");
+    auto* uuid = readOnlyField("uuid");
+    uuid->setText(QString::fromStdString(m_oSettings.text(text_setting::user_uuid)));
+    m_pLength = new QSlider(Qt::Horizontal);
+    m_pLength->setObjectName("newKeyLength");
+    m_pLength->setRange(4, 64);
+    m_pNewBits = readOnlyField("keyBits");
+    m_pStrength = readOnlyField("estimatedStrength");
+    m_pBusy = new QProgressBar;
+    m_pBusy->setObjectName("busy");
+    m_pBusy->setRange(0, 0); // OpenSSL reports no progress: a moving bar says only that it is working
+    m_pBusy->hide();
+    m_pCreate = new QPushButton("Create New Keys");
+    m_pCreate->setObjectName("createNewKeys");
+    m_pOk = new QPushButton("OK");
+    m_pOk->setObjectName("id1");
+    m_pOk->setDefault(true);
+
+    auto* radios = new QHBoxLayout;
+    radios->addWidget(m_pKeys->exchangeChoice());
+    radios->addWidget(m_pKeys->signatureChoice());
+    auto* fields = new QFormLayout;
+    fields->addRow("Current Key Bits", m_pKeys->keyBits());
+    fields->addRow("UUID", uuid);
+    fields->addRow("New Key Length", m_pLength);
+    fields->addRow("Key Bits", m_pNewBits);
+    fields->addRow("Estimated Strength (effective bits)", m_pStrength);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pBusy, 1);
+    buttons->addWidget(m_pCreate);
+    buttons->addWidget(m_pOk);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
+    layout->addLayout(radios);
+    layout->addWidget(m_pKeys->keyText(), 1);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+
+    connect(m_pLength, &QSlider::valueChanged, this, &KeyManagementDialog::showLength);
+    connect(m_pCreate, &QPushButton::clicked, this, &KeyManagementDialog::createNewKeys);
+    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_pLength->setValue(first_step);
+    showLength(first_step);
+}
+
+void KeyManagementDialog::run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
+                              QWidget* parent) {
+    KeyManagementDialog dialog(settings, provider, questions, parent);
+    dialog.exec();
+}
+
+void KeyManagementDialog::showLength(int step) {
+    const auto bits = static_cast<unsigned>(step * bits_per_step);
+    m_pNewBits->setText(QString::number(bits));
+    m_pStrength->setText(QString::number(app::key_strength(bits)));
+}
+
+void KeyManagementDialog::createNewKeys() {
+    if (m_bGenerating) {
+        return;
+    }
+    const auto bits = static_cast<unsigned>(m_pLength->value() * bits_per_step);
+    const std::vector<key_warning> questions = app::rekey_questions(bits);
+    for (std::size_t i = 0; i < questions.size(); ++i) {
+        // Only the length warnings carry an icon; the first question stands on its own words.
+        const unsigned style = i == 0 ? MB_OKCANCEL : MB_OKCANCEL | MB_ICONINFORMATION;
+        if (m_oQuestions.ask(questions[i].text, questions[i].caption, style) != IDOK) {
+            return;
+        }
+    }
+    setGenerating(true);
+    // The job holds nothing of the dialog, so a dialog deleted meanwhile only drops the outcome.
+    runInBackground<app::rekey_report>(
+        this, [&settings = m_oSettings, &provider = m_oProvider, bits] { return app::rekey(settings, provider, bits); },
+        [this](const app::rekey_report& report) { reportOutcome(report); });
+}
+
+void KeyManagementDialog::reject() {
+    if (!m_bGenerating) {
+        QDialog::reject();
+    }
+}
+
+void KeyManagementDialog::setGenerating(bool on) {
+    m_bGenerating = on;
+    for (QWidget* control : std::initializer_list<QWidget*>{m_pCreate, m_pOk, m_pLength, m_pKeys->exchangeChoice(),
+                                                            m_pKeys->signatureChoice()}) {
+        control->setEnabled(!on);
+    }
+    m_pBusy->setVisible(on);
+    if (on) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void KeyManagementDialog::reportOutcome(const app::rekey_report& report) {
+    setGenerating(false);
+    m_pKeys->showAfresh(true);
+    (void)m_oQuestions.ask(report.signature_message, "Signature Key Generation",
+                           report.signature_bits != 0 ? MB_OK : MB_OK | MB_ICONERROR);
+    m_pKeys->showAfresh(false);
+    std::string text = report.exchange_message + "\n\n";
+    text += report.outcome ? friends_need_profile : sentenceText(report.outcome.text());
+    (void)m_oQuestions.ask(text, "Exchange Key Generation",
+                           report.outcome ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONERROR);
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,289 @@
+#include "ui/dialogs/profile_dialog.h"
+
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "app/friend_form.h"
+#include "app/profile_service.h"
+#include "ui/dialogs/profile_limits.h"
+#include "ui/message_style.h"
+#include "ui/window_fit.h"
+
+namespace tiv::ui {
+
+namespace {
+QPushButton* makeButton(const char* text, const char* id, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(id);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* makeEdit(const char* id, int maxLength, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(id);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+} // namespace
+
+friend_profile ProfileDialog::defaultProfile() {
+    friend_profile profile;
+    app::set_friend_name(profile, "Profile name");
+    app::friend_policy defaults;
+    defaults.max_size = maxSizeValue(0);
+    defaults.max_count = maxCountValue(0);
+    defaults.address = "localhost";
+    defaults.port = 20000;
+    app::apply_friend_policy(defaults, profile);
+    profile.key_bits = 512;
+    return profile;
+}
+
+ProfileDialog::ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oSettings(settings), m_oQuestions(questions), m_oProfile(defaultProfile()) {
+    setWindowTitle("Configure Parcel Box Profiles");
+    buildControls();
+    setEditing(false);
+    showProfile(m_oProfile);
+    reloadNames();
+    if (m_pNames->count() == 0) {
+        return;
+    }
+    m_pNames->setCurrentRow(0);
+    const std::string first = m_pNames->item(0)->text().toStdString();
+    // Only the first profile is checked this way: a user who opens the dialog learns of a damaged friend at once.
+    if (const auto read = app::read_friend(m_oSettings, first);
+        !read && read.error().code() == app::status_code::invalid) {
+        (void)m_oQuestions.ask("The key data for this profile does not\nmatch the expected byte count or key "
+                               "bit\ncount!  The data are probably corrupted!",
+                               "Corrupted Key Data!", MB_OK | MB_ICONINFORMATION);
+    }
+}
+
+void ProfileDialog::buildControls() {
+    m_pNames = new QListWidget(this);
+    m_pNames->setObjectName("id1009");
+    m_pNames->setSortingEnabled(true);
+    connect(m_pNames, &QListWidget::currentRowChanged, this, &ProfileDialog::showSelected);
+    m_pNew = makeButton("New", "id1019", this);
+    m_pEdit = makeButton("Edit", "id1020", this);
+    m_pDelete = makeButton("Delete", "id1022", this);
+    m_pImport = makeButton("Import Profile", "id1062", this);
+    m_pDone = makeButton("Done", "id1", this);
+    m_pDone->setDefault(true);
+    connect(m_pNew, &QPushButton::clicked, this, &ProfileDialog::newProfile);
+    connect(m_pEdit, &QPushButton::clicked, this, &ProfileDialog::editProfile);
+    connect(m_pDelete, &QPushButton::clicked, this, &ProfileDialog::deleteProfile);
+    connect(m_pImport, &QPushButton::clicked, this, &ProfileDialog::importProfile);
+    connect(m_pDone, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_pReceipt = new QCheckBox("Parcel Receipt Enabled", this);
+    m_pReceipt->setObjectName("id1021");
+    m_pName = makeEdit("id1011", static_cast<int>(max_profile_name_length), this);
+    connect(m_pName, &QLineEdit::editingFinished, this, [this] {
+        m_pName->setText(QString::fromStdString(app::friend_profile_name(m_pName->text().toStdString())));
+    });
+    m_pAddress = makeEdit("id1012", static_cast<int>(sizeof(friend_profile::address) - 1), this);
+    m_pPort = makeEdit("id1030", 10, this);
+    m_pKeyTypes = new QListWidget(this);
+    m_pKeyTypes->setObjectName("id1023");
+    m_pKeyTypes->setSelectionMode(QAbstractItemView::NoSelection);
+    m_pEditKeyTypes = makeButton("Edit", "id1054", this);
+    connect(m_pEditKeyTypes, &QPushButton::clicked, this, &ProfileDialog::editKeyTypes);
+    m_pUuid = makeEdit("id1044", static_cast<int>(sizeof(friend_profile::uuid) - 1), this);
+    m_pKey = new QPlainTextEdit(this);
+    m_pKey->setObjectName("id1015");
+    m_pKey->setReadOnly(true);
+    m_pKey->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_pKey->setPlaceholderText("000000000000000000000000");
+    m_pEditKey = makeButton("Edit", "id1013", this);
+    connect(m_pEditKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
+    m_oKeyPalette = m_pKey->palette();
+    m_pKeyDamage = new QLabel(this);
+    m_pKeyDamage->setObjectName("keyDamage");
+    // Its room is kept while there is nothing to say, so a damaged friend never moves the fields below it.
+    m_pKeyDamage->setMinimumHeight(2 * m_pKeyDamage->fontMetrics().lineSpacing());
+    QPalette warning = m_pKeyDamage->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x00));
+    m_pKeyDamage->setPalette(warning);
+    m_pKeyBits = makeEdit("id1024", 10, this);
+    m_pKeyBits->setEnabled(false);
+    m_pDirectory = makeEdit("receiptDirectory", 63, this);
+    m_pDirectory->setReadOnly(true);
+    m_pFingerprint = makeEdit("fingerprint", 200, this);
+    m_pFingerprint->setReadOnly(true);
+    // A friend compares it character by character with their own: all of it stays in view.
+    m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pFingerprint->setMinimumWidth(m_pFingerprint->fontMetrics().horizontalAdvance(QString(79, '0')) + 12);
+    m_pCoverage = new QLabel(this);
+    m_pCoverage->setObjectName("fingerprintCoverage");
+    m_pMaxSize = new QComboBox(this);
+    m_pMaxSize->setObjectName("id1017");
+    m_pMaxSize->addItems(maxSizeItems());
+    m_pMaxCount = new QComboBox(this);
+    m_pMaxCount->setObjectName("id1018");
+    m_pMaxCount->addItems(maxCountItems());
+    m_pSave = makeButton("Save Changes", "id1016", this);
+    m_pCancel = makeButton("Cancel", "id1031", this);
+    connect(m_pSave, &QPushButton::clicked, this, &ProfileDialog::saveChanges);
+    connect(m_pCancel, &QPushButton::clicked, this, &ProfileDialog::cancelEditing);
+
+    m_aEditingControls = {m_pReceipt, m_pName,    m_pAddress,  m_pPort, m_pEditKeyTypes, m_pUuid,
+                          m_pEditKey, m_pMaxSize, m_pMaxCount, m_pSave, m_pCancel};
+    m_aSelectionControls = {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pNames, m_pDone};
+
+    auto* browse = new QVBoxLayout;
+    browse->addWidget(new QLabel("Current Profiles", this));
+    browse->addWidget(m_pNames);
+    for (QPushButton* button : {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pDone}) {
+        browse->addWidget(button);
+    }
+    auto* fields = new QFormLayout;
+    fields->addRow(m_pReceipt);
+    fields->addRow("Profile Name", m_pName);
+    fields->addRow("Parcel Box", m_pDirectory);
+    fields->addRow("Internet Address", m_pAddress);
+    fields->addRow("IP Port", m_pPort);
+    fields->addRow("UUID", m_pUuid);
+    fields->addRow("Max File Size (Kb)", m_pMaxSize);
+    fields->addRow("Max File Count", m_pMaxCount);
+    auto* types = new QHBoxLayout;
+    types->addWidget(m_pKeyTypes);
+    types->addWidget(m_pEditKeyTypes, 0, Qt::AlignTop);
+    fields->addRow("Encryption Methods", types);
+    auto* key = new QHBoxLayout;
+    key->addWidget(m_pKey);
+    key->addWidget(m_pEditKey, 0, Qt::AlignTop);
+    fields->addRow("RSA Public Authentication Key", key);
+    fields->addRow(m_pKeyDamage);
+    fields->addRow("KeyBits", m_pKeyBits);
+    fields->addRow(new QLabel("Fingerprint", this));
+    fields->addRow(m_pFingerprint);
+    fields->addRow(m_pCoverage);
+    auto* editButtons = new QHBoxLayout;
+    editButtons->addStretch();
+    editButtons->addWidget(m_pSave);
+    editButtons->addWidget(m_pCancel);
+    fields->addRow(editButtons);
+    auto* layout = new QHBoxLayout(scrollingContent(this));
+    layout->addLayout(browse);
+    layout->addLayout(fields, 1);
+}
+
+void ProfileDialog::setEditing(bool editing) {
+    m_bEditing = editing;
+    for (QWidget* control : m_aEditingControls) {
+        control->setEnabled(editing);
+    }
+    for (QWidget* control : m_aSelectionControls) {
+        control->setEnabled(!editing);
+    }
+}
+
+void ProfileDialog::showProfile(const friend_profile& profile, const std::string& damage) {
+    // Copying into a record keeps its key buffer when that is larger, so the tail of the friend shown before
+    // would pass for the rest of a damaged key.
+    m_oProfile.key.Delete();
+    m_oProfile = profile;
+    m_sKeyDamage = damage;
+    m_pReceipt->setChecked(profile.receipt_enabled != 0);
+    m_pName->setText(profile.name);
+    m_pDirectory->setText(profile.receipt_directory);
+    m_pAddress->setText(QString::fromStdString(app::friend_address_text(profile)));
+    m_pPort->setText(QString::number(profile.port));
+    m_pUuid->setText(profile.uuid);
+    m_pMaxSize->setCurrentIndex(maxSizeIndex(profile.max_file_size));
+    m_pMaxCount->setCurrentIndex(maxCountIndex(profile.max_file_count));
+    fillKeyTypes();
+    showKey();
+}
+
+void ProfileDialog::fillKeyTypes() {
+    m_pKeyTypes->clear();
+    for (const std::string& name : app::friend_key_type_names(m_oProfile.encryption_methods)) {
+        m_pKeyTypes->addItem(QString::fromStdString(name));
+    }
+}
+
+void ProfileDialog::showKey() {
+    m_pKey->setPlainText(QString::fromStdString(app::friend_key_text(m_oProfile)));
+    m_pKeyBits->setText(QString::number(m_oProfile.key_bits));
+    // A damaged key authenticates nobody; a fingerprint of its bytes would only be compared in vain.
+    const std::string fingerprint = m_sKeyDamage.empty() ? app::friend_fingerprint(m_oProfile) : std::string();
+    m_pFingerprint->setText(QString::fromStdString(fingerprint));
+    m_pCoverage->setText(fingerprint.empty() ? QString() : app::friend_fingerprint_coverage(m_oProfile));
+    QPalette keyPalette = m_oKeyPalette;
+    if (!m_sKeyDamage.empty()) {
+        keyPalette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xE0));
+    }
+    m_pKey->setPalette(keyPalette);
+    // A wrapping label would widen the form's minimum height far beyond the two lines; the reason goes on a
+    // line of its own.
+    m_pKeyDamage->setText(QString::fromStdString(m_sKeyDamage).replace(": ", ":\n"));
+}
+
+void ProfileDialog::reloadNames() {
+    const QSignalBlocker quiet(m_pNames);
+    m_pNames->clear();
+    const auto friends = app::list_friends(m_oSettings);
+    if (!friends) {
+        return;
+    }
+    for (const app::friend_summary& known : *friends) {
+        m_pNames->addItem(QString::fromStdString(known.name));
+    }
+}
+
+void ProfileDialog::selectProfile(const QString& name) {
+    reloadNames();
+    const QList<QListWidgetItem*> found = m_pNames->findItems(name, Qt::MatchFixedString);
+    if (!found.isEmpty()) {
+        const QSignalBlocker quiet(m_pNames);
+        m_pNames->setCurrentItem(found.front());
+    }
+}
+
+// Whatever the stored profile holds, the fields show the highlighted friend, so "Edit", "Save Changes" and
+// "Delete" all act on the one the user sees.
+void ProfileDialog::showSelected() {
+    const QListWidgetItem* selected = m_pNames->currentItem();
+    if (selected == nullptr) {
+        return;
+    }
+    const std::string name = selected->text().toStdString();
+    const auto read = app::read_friend_as_is(m_oSettings, name);
+    if (read) {
+        showProfile(read->record, read->damage);
+        return;
+    }
+    // Gone meanwhile, deleted by another program: empty fields under its name rather than the friend shown before.
+    friend_profile blank;
+    app::set_friend_name(blank, name);
+    showProfile(blank, sentenceText(read.error().text()));
+}
+
+bool ProfileDialog::readControls(friend_profile& profile) {
+    bool isNumber = false;
+    const int port = m_pPort->text().toInt(&isNumber);
+    if (!isNumber) {
+        (void)m_oQuestions.ask("Enter an integer.", "Configure Parcel Box Profiles", MB_OK | MB_ICONWARNING);
+        m_pPort->setFocus();
+        return false;
+    }
+    profile = m_oProfile;
+    app::set_friend_name(profile, app::friend_profile_name(m_pName->text().toStdString()));
+    app::set_friend_uuid(profile, m_pUuid->text().trimmed().toStdString());
+    profile.port = port;
+    app::friend_policy typed;
+    typed.accept = m_pReceipt->isChecked();
+    typed.max_size = maxSizeValue(m_pMaxSize->currentIndex());
+    typed.max_count = maxCountValue(m_pMaxCount->currentIndex());
+    typed.address = m_pAddress->text().trimmed().toStdString();
+    app::apply_friend_policy(typed, profile);
+    return true;
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,232 @@
+#include "ui/dialogs/program_options_dialog.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "app/friend_form.h"
+#include "app/program_spine.h"
+#include "app/settings/identity_service.h"
+#include "ui/background_job.h"
+#include "ui/dialogs/session_key_options_dialog.h"
+#include "ui/message_style.h"
+#include "ui/window_fit.h"
+
+namespace tiv::ui {
+
+namespace {
+constexpr const char* caption = "Options";
+
+QLabel* wrappedLabel(const char* text) {
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    return label;
+}
+
+void addChildren(QTreeWidgetItem* parent, const std::vector<tree_node>& children) {
+    for (const tree_node& node : children) {
+        auto* item = new QTreeWidgetItem(parent, {QString::fromStdString(node.text)});
+        addChildren(item, node.children);
+    }
+}
+} // namespace
+
+ProgramOptionsDialog::ProgramOptionsDialog(program_spine& spine, app::questions& questions, QWidget* parent,
+                                           NetworkSources sources)
+    : QDialog(parent), m_oSpine(spine), m_oQuestions(questions),
+      m_oOptions(app::read_program_options(spine.settings())) {
+    setObjectName("ConfigureOptions");
+    setWindowTitle(caption);
+    setModal(true);
+    buildControls();
+    showOptions();
+    // The stored entry is there at once; the machine's own addresses and adapters follow when their lookups end.
+    runInBackground<std::vector<app::reverse_name>>(
+        this, std::move(sources.addresses),
+        [this](const std::vector<app::reverse_name>& found) { fillInterfaces(found); });
+    runInBackground<std::vector<tree_node>>(this, std::move(sources.adapters),
+                                            [this](const std::vector<tree_node>& found) { fillAdapters(found); });
+}
+
+void ProgramOptionsDialog::buildControls() {
+    m_pInterfaces = new QComboBox;
+    m_pInterfaces->setObjectName("interfaces");
+    m_pAddress = new QLineEdit;
+    m_pAddress->setObjectName("interfaceAddress");
+    m_pPort = new QLineEdit;
+    m_pPort->setObjectName("listenPort");
+    auto* listening = new QGroupBox("Select Listening Interface");
+    auto* listeningGrid = new QGridLayout(listening);
+    listeningGrid->addWidget(m_pAddress, 0, 0);
+    listeningGrid->addWidget(m_pInterfaces, 0, 1);
+    listeningGrid->addWidget(new QLabel("Listen Port:"), 1, 0);
+    listeningGrid->addWidget(m_pPort, 1, 1);
+    listeningGrid->addWidget(wrappedLabel("Applying changes to either the internet (IP) address or port number will "
+                                          "terminate all active incoming file transfers!!"),
+                             2, 0, 1, 2);
+    connect(m_pInterfaces, &QComboBox::currentIndexChanged, this, &ProgramOptionsDialog::chooseInterface);
+
+    m_pBlockSize = new QComboBox;
+    m_pBlockSize->setObjectName("blockSize");
+    for (const std::uint32_t size : app::offered_block_sizes) {
+        m_pBlockSize->addItem(QString("%1 bytes").arg(size), size);
+    }
+    m_pExternalName = new QLineEdit;
+    m_pExternalName->setObjectName("externalName");
+    m_pProvider = new QLineEdit;
+    m_pProvider->setObjectName("providerName");
+    m_pProvider->setReadOnly(true);
+    m_pKeyTypes = new QListWidget;
+    m_pKeyTypes->setObjectName("keyTypes");
+    m_pEditKeyTypes = new QPushButton("Edit List");
+    m_pEditKeyTypes->setObjectName("editKeyTypes");
+    connect(m_pEditKeyTypes, &QPushButton::clicked, this, &ProgramOptionsDialog::editKeyTypes);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(listening, 0, 0, 1, 2);
+    grid->addWidget(new QLabel("IO Block Size"), 1, 0);
+    grid->addWidget(m_pBlockSize, 1, 1);
+    grid->addWidget(new QLabel("External Access Name (or IP)"), 2, 0);
+    grid->addWidget(m_pExternalName, 2, 1);
+    grid->addWidget(wrappedLabel("This is the name or IP address that your friends will use to contact you. This "
+                                 "could be a fixed domain name that resolves to your computer's IP address, or just "
+                                 "your externally visible, static, IP address."),
+                    3, 0, 1, 2);
+    grid->addWidget(new QLabel("Current Cryptographic Service Provider (CSP):"), 4, 0, 1, 2);
+    grid->addWidget(m_pProvider, 5, 0, 1, 2);
+    grid->addWidget(wrappedLabel("The key type list to the right is a global policy applied to all users. Individual "
+                                 "users are allowed to use any key type in the intersection of the keys provided by "
+                                 "the selected Cryptographic Service Provider and this approved key list."),
+                    6, 0, 2, 1);
+    grid->addWidget(new QLabel("CSP Key Types"), 6, 1);
+    auto* keyTypes = new QVBoxLayout;
+    keyTypes->addWidget(m_pKeyTypes);
+    keyTypes->addWidget(m_pEditKeyTypes);
+    grid->addLayout(keyTypes, 7, 1);
+
+    m_pAdapters = new QTreeWidget;
+    m_pAdapters->setObjectName("id1025");
+    m_pAdapters->setHeaderHidden(true);
+    auto* adapters = new QGroupBox("External Network Interfaces");
+    (new QVBoxLayout(adapters))->addWidget(m_pAdapters);
+
+    m_pNotice = wrappedLabel("");
+    m_pNotice->setObjectName("machineNotice");
+    m_pApply = new QPushButton("Apply");
+    m_pApply->setObjectName("apply");
+    m_pApply->setDefault(true);
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("cancel");
+    connect(m_pApply, &QPushButton::clicked, this, &ProgramOptionsDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &ProgramOptionsDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_pApply);
+    buttons->addWidget(cancel);
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(grid, 3);
+    columns->addWidget(adapters, 2);
+    auto* layout = new QVBoxLayout(scrollingContent(this));
+    layout->addLayout(columns);
+    layout->addWidget(m_pNotice);
+    layout->addLayout(buttons);
+}
+
+void ProgramOptionsDialog::showOptions() {
+    fillInterfaces({});
+    m_pPort->setText(QString::number(m_oOptions.port));
+    m_pBlockSize->setCurrentIndex(m_pBlockSize->findData(m_oOptions.block_size));
+    m_pExternalName->setText(QString::fromStdString(m_oOptions.external_name));
+    m_pProvider->setText(QString::fromStdString(m_oSpine.settings().text(text_setting::current_csp)));
+    fillKeyTypes();
+    // Nothing here could be stored, so Apply is offered only where it can work.
+    const std::optional<std::string> notice = m_oSpine.settings().machine_settings_notice();
+    m_pNotice->setText(notice ? QString::fromStdString(sentenceText(*notice)) : QString());
+    m_pNotice->setVisible(notice.has_value());
+    m_pApply->setEnabled(!notice);
+}
+
+void ProgramOptionsDialog::fillInterfaces(const std::vector<app::reverse_name>& addresses) {
+    const app::interface_entries list = app::interface_entries_for(addresses, m_oOptions.interface_text);
+    {
+        const QSignalBlocker quiet(m_pInterfaces);
+        m_pInterfaces->clear();
+        for (const app::interface_entry& entry : list.entries) {
+            m_pInterfaces->addItem(QString::fromStdString(entry.label), QString::fromStdString(entry.address));
+        }
+        m_pInterfaces->setCurrentIndex(static_cast<int>(list.selected));
+    }
+    // An address the user has begun to type while the lookups ran stays as typed.
+    if (!m_pAddress->isModified()) {
+        chooseInterface(static_cast<int>(list.selected));
+    }
+}
+
+void ProgramOptionsDialog::fillAdapters(const std::vector<tree_node>& branches) {
+    m_pAdapters->clear();
+    addChildren(m_pAdapters->invisibleRootItem(), branches);
+    if (m_pAdapters->topLevelItemCount() > 0) {
+        m_pAdapters->topLevelItem(0)->setExpanded(true);
+    }
+}
+
+void ProgramOptionsDialog::fillKeyTypes() {
+    m_pKeyTypes->clear();
+    for (const std::string& name : app::friend_key_type_names(m_oOptions.key_types)) {
+        m_pKeyTypes->addItem(QString::fromStdString(name));
+    }
+}
+
+void ProgramOptionsDialog::chooseInterface(int index) {
+    if (index < 0) {
+        return;
+    }
+    // The label names the address; only the address itself is stored.
+    m_oOptions.interface_text = m_pInterfaces->itemData(index).toString().toStdString();
+    m_pAddress->setText(QString::fromStdString(m_oOptions.interface_text));
+}
+
+void ProgramOptionsDialog::editKeyTypes() {
+    const std::uint32_t offered = m_oSpine.settings().number(number_setting::provider_key_types);
+    auto* chooser = new SessionKeyOptionsDialog(offered, m_oOptions.key_types, m_oQuestions, this);
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    // Apply asks about an empty policy, once, before anything is written.
+    chooser->setAskAboutEmptyChoice(false);
+    connect(chooser, &QDialog::accepted, this, [this, chooser, offered] {
+        m_oOptions.key_types = chooser->chosen() & offered;
+        fillKeyTypes();
+    });
+    chooser->open();
+}
+
+app::program_options ProgramOptionsDialog::readControls() const {
+    app::program_options chosen = m_oOptions;
+    chosen.interface_text = m_pAddress->text().trimmed().toStdString();
+    bool number = false;
+    const uint port = m_pPort->text().trimmed().toUInt(&number);
+    chosen.port = number ? port : 0; // no number is refused as an invalid port
+    chosen.block_size = m_pBlockSize->currentData().toUInt();
+    chosen.external_name = m_pExternalName->text().trimmed().toStdString();
+    return chosen;
+}
+
+void ProgramOptionsDialog::accept() {
+    const app::options_applied done = app::apply_program_options(m_oSpine, m_oQuestions, readControls());
+    if (!done.outcome) {
+        (void)m_oQuestions.ask(sentenceText(done.outcome.text()), caption, MB_OK | MB_ICONERROR);
+    }
+    if (!done.applied) {
+        return;
+    }
+    if (done.restarted && !m_oSpine.listen_status().ok()) {
+        (void)m_oQuestions.ask("The options were stored, but the program is not listening: " +
+                                   m_oSpine.listen_status().text(),
+                               caption, MB_OK | MB_ICONWARNING);
+    }
+    QDialog::accept();
+}
+
+} // namespace tiv::ui

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "app/questions.h"
+#include "app/send_destination.h"
+#include "app/settings/program_options.h"
+
+namespace tiv {
+class program_spine;
+}
+
+namespace tiv::ui {
+
+// Where the dialog learns about the machine's network: the adapters and the named local addresses. Both block,
+// so they run off the window thread; tests give fixed ones.
+struct NetworkSources {
+    std::function<std::vector<tree_node>()> adapters = app::machine_adapter_branches;
+    std::function<std::vector<app::reverse_name>()> addresses = app::named_local_addresses;
+};
+
+// "Options": the machine-wide settings (listening interface and port, IO block size, external name, the key type
+// policy) and the machine's adapters. Apply checks, asks and writes through the app layer, restarting the
+// listener as the running transfers allow; it stays open on anything refused. Opened with open(): the opener
+// hears the end through finished().
+class ProgramOptionsDialog final : public QDialog {
+    Q_OBJECT
+public:
+    ProgramOptionsDialog(program_spine& spine, app::questions& questions, QWidget* parent = nullptr,
+                         NetworkSources sources = {});
+
+    // "Edit List": the session key chooser over this dialog; its OK takes the choice within the provider's types.
+    void editKeyTypes();
+    void accept() override;
+
+private:
+    void buildControls();
+    void showOptions();
+    void fillInterfaces(const std::vector<app::reverse_name>& addresses);
+    void fillAdapters(const std::vector<tree_node>& branches);
+    void fillKeyTypes();
+    void chooseInterface(int index);
+    // What the controls hold now; a typed address replaces the chosen entry's.
+    [[nodiscard]] app::program_options readControls() const;
+
+    program_spine& m_oSpine;
+    app::questions& m_oQuestions;
+    app::program_options m_oOptions;
+
+    QLineEdit* m_pAddress = nullptr;
+    QComboBox* m_pInterfaces = nullptr;
+    QLineEdit* m_pPort = nullptr;
+    QComboBox* m_pBlockSize = nullptr;
+    QLineEdit* m_pExternalName = nullptr;
+    QLineEdit* m_pProvider = nullptr;
+    QListWidget* m_pKeyTypes = nullptr;
+    QPushButton* m_pEditKeyTypes = nullptr;
+    QTreeWidget* m_pAdapters = nullptr;
+    QLabel* m_pNotice = nullptr;
+    QPushButton* m_pApply = nullptr;
+};
+
+} // namespace tiv::ui

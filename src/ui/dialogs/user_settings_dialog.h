@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "app/program_spine.h"
+#include "app/questions.h"
+#include "app/settings/user_settings.h"
+#include "ui/dialogs/own_key_view.h"
+
+namespace tiv::ui {
+
+// "User Settings": the user's name and parcel box root, the session key types they can use, their UUID, public
+// keys and fingerprint, and the way to new keys. OK writes the name and the root and moves the running listener
+// to a new root; Cancel and the close box write nothing. Opened with open(): the opener hears finished().
+class UserSettingsDialog final : public QDialog {
+    Q_OBJECT
+public:
+    UserSettingsDialog(program_spine& spine, app::questions& questions, QWidget* parent = nullptr);
+
+    // "Select...": the folder chooser; a folder chosen becomes the reception directory.
+    void selectDirectory();
+    // "Recreate RSA Keys": the key management dialog over this one; its end shows the keys afresh.
+    void recreateKeys();
+
+    void accept() override;
+
+private:
+    void showFingerprint(const app::user_settings_view& view);
+
+    program_spine& m_oSpine;
+    app::questions& m_oQuestions;
+    QListWidget* m_pKeyTypes = nullptr;
+    OwnKeyView* m_pKeys = nullptr;
+    QLineEdit* m_pFingerprint = nullptr;
+    QLabel* m_pCoverage = nullptr;
+    QLineEdit* m_pDirectory = nullptr;
+    QLineEdit* m_pUserName = nullptr;
+    QLineEdit* m_pUuid = nullptr;
+};
+
+} // namespace tiv::ui

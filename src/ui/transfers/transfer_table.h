@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QTableView>
+#include <cstdint>
+#include <vector>
+
+#include "ui/transfers/transfer_list_model.h"
+
+namespace tiv::ui {
+
+// A transfer list's view over `model`: whole rows selected, headers that do not sort, each column at its opening
+// width and spread over the view's width whenever that changes (by their current shares, none narrower than it
+// opened), and the context menu left to the window.
+[[nodiscard]] QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName);
+
+// The width `table` needs to show every column at its opening width without scrolling sideways.
+[[nodiscard]] int transferTableWidth(const QTableView& table);
+
+// The ids of the selected transfers that have not ended yet: those a cancel can still stop.
+[[nodiscard]] std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const TransferListModel& rows);
+
+// Runs `refresh` on the table's rows and brings the newest row into view when it added rows.
+template <typename Refresh> void refreshKeepingNewestInView(QTableView& table, Refresh refresh) {
+    const int before = table.model()->rowCount();
+    refresh();
+    const int after = table.model()->rowCount();
+    if (after > before) {
+        // The view lays new rows out later, and would scroll only as far as its old rows reach until then.
+        table.doItemsLayout();
+        table.scrollTo(table.model()->index(after - 1, 0));
+    }
+}
+
+} // namespace tiv::ui

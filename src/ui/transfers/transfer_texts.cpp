@@ -1,0 +1,129 @@
+#include "ui/transfers/transfer_texts.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "net/transfer/transfer_state.h"
+
+namespace tiv::ui {
+
+namespace {
+bool delivered(const transfer_snapshot& transfer) {
+    return transfer.finished && !transfer.failed && transfer.state == COMPLETED;
+}
+
+std::string withThousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits;
+}
+} // namespace
+
+std::string transferStatusText(const transfer_snapshot& transfer) {
+    if (!transfer.finished || transfer.state <= UNDEFINED) {
+        return "xferring...";
+    }
+    if (delivered(transfer)) {
+        return transfer_state_name(transfer.state);
+    }
+    // What happened first, then why; a transfer that ended short of COMPLETED without a recorded failure stopped.
+    const char* outcome = "STOPPED";
+    if (transfer.failed && transfer.status == status_refused) {
+        outcome = "REFUSED";
+    } else if (transfer.failed && transfer.status != status_stopped) {
+        outcome = "FAILED";
+    }
+    const std::string why = transfer.failed && !transfer.status_text.empty()
+                                ? transfer.status_text
+                                : std::string("at ") + transfer_state_name(transfer.state);
+    return std::string(outcome) + " (" + why + ")";
+}
+
+std::uint64_t transferBytesShown(const transfer_snapshot& transfer) {
+    return transfer.finished && !delivered(transfer) ? transfer.bytes_kept : transfer.bytes_done;
+}
+
+std::string transferPercentText(const transfer_snapshot& transfer) {
+    double percent = 0.0;
+    if (transfer.size == 0) {
+        percent = delivered(transfer) ? 100.0 : 0.0;
+    } else {
+        percent = static_cast<double>(std::min(transferBytesShown(transfer), transfer.size)) * 100.0 /
+                  static_cast<double>(transfer.size);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%3.0f%%", percent);
+    return text;
+}
+
+std::string transferFileName(const transfer_snapshot& transfer) {
+    if (!transfer.stored_path.empty()) {
+        return transfer.stored_path.substr(transfer.stored_path.rfind('/') + 1);
+    }
+    const bool known = transfer.direction == transfer_direction::sending || transfer.state >= VERIFYING_PERMISSIONS;
+    return known && !transfer.file_name.empty() ? transfer.file_name : "<unknown>";
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes < 1000) {
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    }
+    static constexpr std::array units{"kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    while (value >= 999.95 && unit + 1 < units.size()) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::optional<ParcelNotice> parcelNotice(const std::vector<transfer_snapshot>& send) {
+    if (send.empty() || send.front().direction != transfer_direction::receiving || send.front().friend_name.empty()) {
+        return std::nullopt;
+    }
+    const std::string& from = send.front().friend_name;
+    if (send.size() == 1 && send.front().folder_name.empty()) {
+        const transfer_snapshot& transfer = send.front();
+        if (!delivered(transfer)) {
+            return ParcelNotice{"Parcel from " + from + " failed", transfer.failed && !transfer.status_text.empty()
+                                                                       ? transfer.status_text
+                                                                       : transferStatusText(transfer)};
+        }
+        // The bytes stored are the size, since the record holds only the low 32 bits of a larger file's.
+        return ParcelNotice{"Parcel from " + from, transferFileName(transfer) + " (" +
+                                                       withThousands(transfer.bytes_done) +
+                                                       " bytes) is in your parcel box"};
+    }
+    std::size_t stored = 0;
+    std::uint64_t bytes = 0;
+    const transfer_snapshot* firstFailure = nullptr;
+    for (const transfer_snapshot& transfer : send) {
+        if (delivered(transfer)) {
+            ++stored;
+            bytes += transfer.bytes_done;
+        } else if (firstFailure == nullptr) {
+            firstFailure = &transfer;
+        }
+    }
+    const std::string count = std::to_string(send.size());
+    const std::string& folder = send.front().folder_name;
+    std::string summary =
+        folder.empty() ? (stored == send.size() ? count : std::to_string(stored) + " of " + count) + " parcels from " +
+                             from + " (" + sizeText(bytes) + ")"
+                       : "Folder '" + folder + "' from " + from + " (" +
+                             (stored == send.size() ? count : std::to_string(stored) + " of " + count) + " files)";
+    if (firstFailure == nullptr) {
+        return ParcelNotice{summary, "Everything is in your parcel box."};
+    }
+    const std::size_t failed = send.size() - stored;
+    return ParcelNotice{summary, std::to_string(failed) + (failed == 1 ? " file" : " files") + " did not arrive: " +
+                                     transferFileName(*firstFailure) + ": " + transferStatusText(*firstFailure)};
+}
+
+} // namespace tiv::ui
