@@ -1,5 +1,6 @@
 #include "crypto/key_management.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,21 +10,33 @@
 namespace tiv {
 
 namespace {
-std::string format_seconds(const char* format, unsigned bits, double seconds) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, bits, seconds);
-    return text;
-}
-
-std::string failure_text(const char* which, unsigned bits, std::uint32_t error) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%s of %u bits could not be made (error 0x%08X); the old pair stays in place.",
-                  which, bits, static_cast<unsigned>(error));
-    return text;
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct made_pair {
+    unsigned bits = 0; // 0: not made, the old pair stays
+    double seconds = 0;
+    std::string message;
+};
+
+// `make` makes one pair and returns the length it got, or 0; `which` names the pair as the user reads it.
+template <typename Make>
+made_pair replace_pair(const char* which, unsigned bits, const std::atomic<std::uint32_t>& last_error, Make make) {
+    made_pair pair;
+    const auto start = std::chrono::steady_clock::now();
+    pair.bits = make();
+    pair.seconds = seconds_since(start);
+    char text[160];
+    if (pair.bits != 0) {
+        std::snprintf(text, sizeof text, "%s of %u bits required %.1f seconds to generate.", which, pair.bits,
+                      pair.seconds);
+    } else {
+        std::snprintf(text, sizeof text, "%s of %u bits could not be made (error 0x%08X); the old pair stays in place.",
+                      which, bits, static_cast<unsigned>(last_error));
+    }
+    pair.message = text;
+    return pair;
 }
 } // namespace
 
@@ -57,27 +70,14 @@ std::vector<key_warning> rekey_warnings(unsigned bits) {
 }
 
 rekey_outcome replace_user_keys(crypto_provider& provider, unsigned bits) {
-    rekey_outcome outcome;
-    auto start = std::chrono::steady_clock::now();
-    if (provider.generate_signature_key(bits)) {
-        outcome.signature_bits = provider.signature_key()->bits();
-    }
-    outcome.signature_seconds = seconds_since(start);
-    outcome.signature_message = outcome.signature_made()
-                                    ? format_seconds("Signature Key of %u bits required %.1f seconds to generate.",
-                                                     outcome.signature_bits, outcome.signature_seconds)
-                                    : failure_text("Signature Key", bits, provider.last_error);
-    start = std::chrono::steady_clock::now();
-    if (provider.generate_exchange_key(bits)) {
-        outcome.exchange_bits = provider.exchange_key()->bits();
-    }
-    outcome.exchange_seconds = seconds_since(start);
-    outcome.exchange_message = outcome.exchange_made()
-                                   ? format_seconds("Key Exchange Key of %u bits required %.1f seconds to generate.",
-                                                    outcome.exchange_bits, outcome.exchange_seconds)
-                                   : failure_text("Key Exchange Key", bits, provider.last_error);
+    const made_pair signature = replace_pair("Signature Key", bits, provider.last_error, [&] {
+        return provider.generate_signature_key(bits) ? provider.signature_key()->bits() : 0U;
+    });
+    const made_pair exchange = replace_pair("Key Exchange Key", bits, provider.last_error, [&] {
+        return provider.generate_exchange_key(bits) ? provider.exchange_key()->bits() : 0U;
+    });
     provider.refresh_ready();
-    return outcome;
+    return {signature.bits, exchange.bits, signature.seconds, exchange.seconds, signature.message, exchange.message};
 }
 
 } // namespace tiv
