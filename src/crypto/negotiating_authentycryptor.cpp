@@ -308,15 +308,8 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
     if (m_nChosenType == 0) {
         no_common_type("R");
         result = false;
-    } else {
-        log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
     }
-    // `reserved` goes back as it came: a new sender reads that as the old exchange.
-    cap.key_types = m_nChosenType;
-    if (!connection.send(cap.encode())) {
-        log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
-        result = false;
-    }
+    result = send_legacy_capability_answer(connection, cap, m_nChosenType) && result;
     m_pLegacy = std::make_unique<rsa_authentycryptor>(m_oProvider, m_oSettings);
     return m_pLegacy->receiver_passes(connection, sender, m_nChosenType, result);
 }

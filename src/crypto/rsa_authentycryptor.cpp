@@ -211,6 +211,18 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     return result;
 }
 
+bool send_legacy_capability_answer(record_link& connection, auth::cap_record& cap, std::uint32_t chosen) {
+    if (chosen != 0) {
+        log_activity("R::Key type chosen: [%s]", key_type_name(chosen));
+    }
+    cap.key_types = chosen;
+    if (!connection.send(cap.encode())) {
+        log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
+        return false;
+    }
+    return true;
+}
+
 bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend_profile& sender) {
     begin_authentication();
     bool result = true;
@@ -239,14 +251,8 @@ bool rsa_authentycryptor::AuthenticateAsReceiver(record_link& connection, friend
             log_activity("R::Authenticating FAILED->no mutually acceptable key types");
         }
         result = false;
-    } else {
-        log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
     }
-    cap.key_types = m_nChosenType;
-    if (!connection.send(cap.encode())) {
-        log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
-        result = false;
-    }
+    result = send_legacy_capability_answer(connection, cap, m_nChosenType) && result;
     return conclude(receiver_passes(connection, sender, m_nChosenType, result));
 }
 

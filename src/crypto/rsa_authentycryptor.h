@@ -9,6 +9,10 @@ namespace tiv {
 
 class qvl_settings_data;
 
+// The receiver's answer to a capability offer: `chosen` (logged when there is one) in the offer's key types, the
+// rest as it came, so a new sender reads the old exchange from it. False when it could not be sent.
+[[nodiscard]] bool send_legacy_capability_answer(record_link& connection, auth::cap_record& cap, std::uint32_t chosen);
+
 // The four-record exchange: each side proves it holds the private half of the RSA exchange key the other
 // side has on file for it, and both end with the sender's session key of the agreed type.
 //
