@@ -38,7 +38,7 @@ void answer_sender(socket_thread& transfer, const std::optional<parcel_receipt>&
 
 void refuse_early(socket_thread& transfer, const parcel_receipt& answer) {
     answer_sender(transfer, answer, status_refused);
-    transfer.end(false, status_refused);
+    transfer.end(transfer_outcome::early_failure(status_refused));
 }
 
 } // namespace tiv

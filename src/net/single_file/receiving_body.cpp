@@ -27,7 +27,7 @@ namespace {
 // An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
 void fail_early(socket_thread& transfer, int status) {
     transfer.abort_connection();
-    transfer.end(false, status);
+    end_transfer(transfer, "R", transfer_outcome::early_failure(status));
 }
 
 // Receives and decrypts the record; false when it did not arrive whole or does not decrypt to one record.
@@ -215,54 +215,50 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     transfer.set_state(RUNNING);
     std::uint64_t stored_bytes = 0;
     int write_error = 0;
-    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
+    const data_outcome data = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
     transfer.set_state(SHUTTING_DOWN);
     const std::uint64_t written = transfer.file.size;
     const bool closed = transfer.file.close_file();
     if (!closed) {
         write_error = errno;
     }
-    int status = -1;
-    // What the sender is told, when both ends announced receipts; a broken or stopped stream has no one to tell.
-    std::optional<parcel_receipt> answer;
+    transfer_outcome outcome;
     if (transfer.stop_requested()) {
-        status = status_stopped;
-    } else if (outcome == data_outcome::too_large) {
-        status = status_refused;
+        outcome = transfer_outcome::failure(status_stopped);
+    } else if (data == data_outcome::too_large) {
         log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
                      transfer.profile.name, record.file_name, transfer.profile.max_file_size);
-        answer = refusal_receipt(receipt_reason::over_size, status,
-                                 "more than the maximum of " + std::to_string(transfer.profile.max_file_size) +
-                                     " bytes arrived");
-    } else if (outcome == data_outcome::write_failed || (outcome == data_outcome::complete && !closed)) {
-        status = status_receive;
-        answer = write_failure_receipt(write_error, written);
-    } else if (outcome != data_outcome::complete) {
-        status = status_receive;
+        outcome = transfer_outcome::refusal(refusal_receipt(
+            receipt_reason::over_size, status_refused,
+            "more than the maximum of " + std::to_string(transfer.profile.max_file_size) + " bytes arrived"));
+    } else if (data == data_outcome::write_failed || (data == data_outcome::complete && !closed)) {
+        outcome = transfer_outcome::refusal(write_failure_receipt(write_error, written));
+    } else if (data != data_outcome::complete) {
+        // A broken or stopped stream has no one to tell.
+        outcome = transfer_outcome::failure(status_receive);
     } else if (static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
-        status = status_receive;
-        answer = refusal_receipt(receipt_reason::changed_size, status,
-                                 "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
-                                     " bytes arrived, " + std::to_string(record.file_size) + " were announced");
+        outcome = transfer_outcome::refusal(
+            refusal_receipt(receipt_reason::changed_size, status_receive,
+                            "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
+                                " bytes arrived, " + std::to_string(record.file_size) + " were announced"));
     } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
         log_activity("%x: R: STORED[%s]", handle, stored->c_str());
         slot.stored();
         transfer.set_stored_path(*stored);
-        answer = stored_receipt();
+        outcome.receipt = stored_receipt();
     } else {
         log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
-        status = status_receive;
-        answer = refusal_receipt(receipt_reason::rename_failed, status);
+        outcome = transfer_outcome::refusal(refusal_receipt(receipt_reason::rename_failed, status_receive));
     }
-    if (status >= 0) {
+    if (outcome.failed()) {
         ::unlink(temporary.c_str());
-        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
-        if (answer && !answer->text.empty()) {
-            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, answer->text.c_str());
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, outcome.status);
+        if (outcome.receipt && !outcome.receipt->text.empty()) {
+            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, outcome.receipt->text.c_str());
         }
     }
-    answer_sender(transfer, answer, status >= 0 ? status : socket_thread::no_failure);
-    complete_transfer(transfer, "R", status >= 0 ? status : socket_thread::no_failure);
+    answer_sender(transfer, outcome.receipt, outcome.status);
+    end_transfer(transfer, "R", outcome);
 }
 
 } // namespace tiv

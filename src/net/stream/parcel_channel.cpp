@@ -207,8 +207,8 @@ void run_channel_sending(socket_thread& transfer) {
                                  transfer.file.mtime_ns, sending_chunk(transfer));
             if (!outcome.link_sound) {
                 channel.close_connection(false, 0);
-                if (transfer.stop_requested() && outcome.status == status_send) {
-                    outcome.status = status_stopped;
+                if (transfer.stop_requested() && outcome.ended.status == status_send) {
+                    outcome.ended.status = status_stopped;
                 }
                 // A receiver whose answers no longer match the files is not asked again in this send; and a new
                 // connection would make the receiver start a second folder: the rest of this one fails.

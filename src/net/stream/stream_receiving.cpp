@@ -106,8 +106,8 @@ private:
     bool m_bFolderAllowed = true; // only before the first file
     std::uint32_t m_nFilesSeen = 0;
     std::uint64_t m_nBytesSeen = 0;
-    int m_nLastStatus = socket_thread::no_failure;
-    std::string m_strLastWords;
+    // The stream's outcome: failed as the last file refused, or as the stream broke.
+    transfer_outcome m_oOutcome;
 };
 
 std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& parcel) {
@@ -123,16 +123,15 @@ std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& pa
 bool stream_receiver::answer(const parcel_receipt& receipt) {
     m_bAnsweredStored = receipt.stored();
     if (!receipt.stored()) {
-        m_nLastStatus = receipt.status == parcel_receipt::no_status ? static_cast<int>(status_refused) : receipt.status;
-        m_strLastWords = receipt.text;
+        m_oOutcome = transfer_outcome::refusal(receipt);
+        m_oOutcome.words = receipt.text;
     }
     return m_oLink.send_frame(frame_type::receipt, receipt.encode());
 }
 
 stream_receiver::step stream_receiver::protocol_error(const char* why) {
     log_activity("R::Parcel stream refused [%s]: %s", m_oTransfer.profile.name, why);
-    m_nLastStatus = status_refused;
-    m_strLastWords = why;
+    m_oOutcome = transfer_outcome::failure(status_refused, why);
     return step::broken;
 }
 
@@ -161,7 +160,7 @@ stream_receiver::step stream_receiver::refuse(const file_frame& header, const pa
     const std::string why = receipt.text.empty() ? receipt_words(receipt) : receipt.text;
     log_activity("R::Parcel refused [%s][%s]: %s", m_oTransfer.profile.name, header.path.c_str(), why.c_str());
     const bool told = answer(receipt);
-    m_oTransfer.end_parcel(false, m_nLastStatus, why);
+    m_oTransfer.end_parcel(false, m_oOutcome.status, why);
     if (!told) {
         return step::broken;
     }
@@ -436,14 +435,14 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
     for (;;) {
         if (m_oTransfer.stop_requested()) {
             drop(true);
-            m_nLastStatus = status_stopped;
+            m_oOutcome.status = status_stopped;
             return step::broken;
         }
         frame_type type{};
         std::span<const std::uint8_t> payload;
         if (m_oLink.receive(type, payload, wait_ms()) != parcel_link::arrival::frame) {
             drop(true);
-            m_nLastStatus = status_receive;
+            m_oOutcome.status = status_receive;
             return step::broken;
         }
         if (type == frame_type::file_end) {
@@ -558,8 +557,7 @@ bool stream_receiver::still_a_friend() {
     }
     // Whatever is under way ends here: the friend's trust was withdrawn, and nothing more of it is kept.
     log_activity("R::Parcel stream ended [%s]: the sender is no longer a friend", m_oTransfer.profile.name);
-    m_nLastStatus = status_refused;
-    m_strLastWords = "the sender is no longer a friend";
+    m_oOutcome = transfer_outcome::failure(status_refused, "the sender is no longer a friend");
     return false;
 }
 
@@ -571,7 +569,7 @@ void stream_receiver::run() {
         m_oTransfer.set_state(GETTING_FILE_RECORD);
         const parcel_link::arrival arrival = m_oLink.receive(type, payload, wait_ms());
         if (arrival != parcel_link::arrival::frame) {
-            m_nLastStatus = status_receive;
+            m_oOutcome.status = status_receive;
             break;
         }
         step next = step::next;
@@ -603,18 +601,18 @@ void stream_receiver::run() {
         (void)m_oTransfer.close_connection();
     } else {
         m_oTransfer.abort_connection();
-        if (m_nLastStatus == socket_thread::no_failure) {
-            m_nLastStatus = status_receive;
+        if (!m_oOutcome.failed()) {
+            m_oOutcome.status = status_receive;
         }
     }
-    if (m_nLastStatus == status_receive && m_strLastWords.empty()) {
-        m_strLastWords = link_failure_words(m_oTransfer.socket->last_error);
+    if (m_oOutcome.status == status_receive && m_oOutcome.words.empty()) {
+        m_oOutcome.words = link_failure_words(m_oTransfer.socket->last_error);
     }
-    if (m_nLastStatus != socket_thread::no_failure) {
-        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_nLastStatus,
-                     m_strLastWords.empty() ? "" : ": ", m_strLastWords.c_str());
+    if (m_oOutcome.failed()) {
+        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_oOutcome.status,
+                     m_oOutcome.words.empty() ? "" : ": ", m_oOutcome.words.c_str());
     }
-    complete_transfer(m_oTransfer, "R", m_nLastStatus, m_strLastWords);
+    end_transfer(m_oTransfer, "R", m_oOutcome);
 }
 } // namespace
 

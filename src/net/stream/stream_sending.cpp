@@ -14,7 +14,7 @@ namespace tiv {
 
 namespace {
 stream_item_outcome broken_link(int status, std::string words = {}) {
-    return {.status = status, .words = std::move(words), .link_sound = false};
+    return {.ended = transfer_outcome::failure(status, std::move(words)), .link_sound = false};
 }
 
 std::string silent_receiver_words(const socket_thread& transfer, int wait_ms) {
@@ -27,8 +27,11 @@ stream_item_outcome from_answer(const socket_thread& transfer, const stream_answ
     switch (answer.what) {
     case stream_answers::kind::stored:
         return {};
-    case stream_answers::kind::refused:
-        return {.status = status_refused, .words = receipt_words(answer.receipt)};
+    case stream_answers::kind::refused: {
+        stream_item_outcome refused{.ended = transfer_outcome::failure(status_refused, receipt_words(answer.receipt))};
+        refused.ended.receipt = answer.receipt;
+        return refused;
+    }
     case stream_answers::kind::timed_out:
         return broken_link(status_send, silent_receiver_words(transfer, wait_ms));
     case stream_answers::kind::ended:
@@ -181,7 +184,7 @@ stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link,
     outcome.resumed_from = from;
     if (!complete && outcome.link_sound) {
         // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
-        return {.status = status_stopped, .words = {}, .link_sound = true, .resumed_from = from};
+        return {.ended = transfer_outcome::failure(status_stopped), .link_sound = true, .resumed_from = from};
     }
     return outcome;
 }
