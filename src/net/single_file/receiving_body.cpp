@@ -17,6 +17,7 @@
 #include "net/socket/socket_link.h"
 #include "net/stream/parcel_link.h"
 #include "net/stream/stream_receiving.h"
+#include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
 #include "net/transfer/transfer_bodies.h"
 #include "settings/qvl_settings_data.h"
@@ -49,41 +50,46 @@ bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_rec
     return true;
 }
 
-enum class data_outcome { complete, broken, stopped, too_large, write_failed };
-
-// Decrypts the stream into the open file until the sender's end; the plaintext count is the transfer's bytes
-// done, and `stored` on return. A failed write leaves its errno in `write_error`.
-data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, std::uint64_t& stored,
-                          int& write_error) {
+// Decrypts the stream into the open file until the sender's end, the stream breaks or the transfer stops, and
+// says which in `arrived`; the plaintext count is the transfer's bytes done.
+void receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, received_file& arrived) {
     authentycryptor& cipher = *transfer.authenticator;
     const std::uint32_t limit = transfer.profile.max_file_size;
-    stored = 0;
+    arrived.arrived = 0;
     for (;;) {
         if (transfer.stop_requested()) {
-            return data_outcome::stopped;
+            arrived.end = data_end::stopped;
+            return;
         }
         const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
         if (received < 0) {
-            return data_outcome::broken;
+            arrived.end = data_end::cut;
+            return;
         }
         buffers.plain.clear();
         // The sender's end of stream completes the message: the last block comes out only now, and a cut or
         // tampered stream shows here as a bad completion.
         const bool last = received == 0;
         if (!cipher.decrypt(std::span(buffers.wire.data(), static_cast<std::size_t>(received)), last, buffers.plain)) {
-            return data_outcome::broken;
+            arrived.end = data_end::cut;
+            return;
         }
-        stored += buffers.plain.size();
-        if (limit != unlimited && stored > limit) {
-            return data_outcome::too_large;
+        arrived.arrived += buffers.plain.size();
+        if (limit != unlimited && arrived.arrived > limit) {
+            log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
+                         transfer.profile.name, arrived.shown_name.c_str(), limit);
+            arrived.end = data_end::over_limit;
+            return;
         }
         if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
-            write_error = errno;
-            return data_outcome::write_failed;
+            arrived.write_error = errno;
+            arrived.end = data_end::write_failed;
+            return;
         }
-        transfer.set_bytes_done(stored);
+        transfer.set_bytes_done(arrived.arrived);
         if (last) {
-            return data_outcome::complete;
+            arrived.end = data_end::whole;
+            return;
         }
     }
 }
@@ -213,44 +219,27 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     const std::string temporary = transfer.file.path;
 
     transfer.set_state(RUNNING);
-    std::uint64_t stored_bytes = 0;
-    int write_error = 0;
-    const data_outcome data = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
+    received_file arrived{.announced = record.file_size,
+                          .announced_low_32_bits = true,
+                          .size_limit = transfer.profile.max_file_size,
+                          .log_handle = handle,
+                          .shown_name = record.file_name};
+    receive_data(transfer, buffers, chunk, arrived);
     transfer.set_state(SHUTTING_DOWN);
-    const std::uint64_t written = transfer.file.size;
-    const bool closed = transfer.file.close_file();
-    if (!closed) {
-        write_error = errno;
+    arrived.written = transfer.file.size;
+    arrived.closed = transfer.file.close_file();
+    if (!arrived.closed) {
+        arrived.write_error = errno;
     }
-    transfer_outcome outcome;
     if (transfer.stop_requested()) {
-        outcome = transfer_outcome::failure(status_stopped);
-    } else if (data == data_outcome::too_large) {
-        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
-                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
-        outcome = transfer_outcome::refusal(refusal_receipt(
-            receipt_reason::over_size, status_refused,
-            "more than the maximum of " + std::to_string(transfer.profile.max_file_size) + " bytes arrived"));
-    } else if (data == data_outcome::write_failed || (data == data_outcome::complete && !closed)) {
-        outcome = transfer_outcome::refusal(write_failure_receipt(write_error, written));
-    } else if (data != data_outcome::complete) {
-        // A broken or stopped stream has no one to tell.
-        outcome = transfer_outcome::failure(status_receive);
-    } else if (static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
-        outcome = transfer_outcome::refusal(
-            refusal_receipt(receipt_reason::changed_size, status_receive,
-                            "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
-                                " bytes arrived, " + std::to_string(record.file_size) + " were announced"));
-    } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
-        log_activity("%x: R: STORED[%s]", handle, stored->c_str());
-        slot.stored();
-        transfer.set_stored_path(*stored);
-        outcome.receipt = stored_receipt();
-    } else {
-        log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
-        outcome = transfer_outcome::refusal(refusal_receipt(receipt_reason::rename_failed, status_receive));
+        arrived.end = data_end::stopped;
     }
-    if (outcome.failed()) {
+    const transfer_outcome outcome =
+        received_file_outcome(arrived, [&] { return move_without_replacing(temporary, parcel_box, *name); });
+    if (!outcome.failed()) {
+        slot.stored();
+        transfer.set_stored_path(outcome.stored_path);
+    } else {
         ::unlink(temporary.c_str());
         log_activity("%x: R:  STATUS_ERROR [%d]", handle, outcome.status);
         if (outcome.receipt && !outcome.receipt->text.empty()) {
