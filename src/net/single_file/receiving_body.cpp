@@ -129,11 +129,10 @@ int authentication_time_limit(int io_timeout_ms) {
     constexpr int authentication_limit_ms = 5000;
     return std::min(io_timeout_ms, authentication_limit_ms);
 }
-} // namespace
 
-void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
-    const unsigned handle = transfer.log_handle();
-    transfer.begin();
+// Authenticates the sender within the deadline a stranger gets, then asks whether it may go on; false when the
+// transfer ended here.
+bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_on) {
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
@@ -142,87 +141,84 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
         fail_early(transfer, status_authentication);
-        return;
+        return false;
     }
     transfer.set_peer_name(transfer.profile.name);
     if (may_go_on && !may_go_on()) {
-        log_activity("%x: R: TOO MANY TRANSFERS [%s]", handle, transfer.profile.name);
+        log_activity("%x: R: TOO MANY TRANSFERS [%s]", transfer.log_handle(), transfer.profile.name);
         fail_early(transfer, status_refused);
-        return;
+        return false;
     }
     // The file record is all that is left before the data; one time-out is its due.
     set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
-    if (transfer.authenticator->carries_parcel_stream()) {
-        set_receive_deadline(*transfer.socket, 0);
-        transfer.set_state(VERIFYING_PERMISSIONS);
-        const std::string parcel_box = parcel_box_of(transfer);
-        parcel_link link(*transfer.socket, *transfer.authenticator);
-        run_stream_receiving(
-            transfer, link, parcel_box,
-            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
-            transfer.keep_broken_parts);
-        return;
-    }
+    return true;
+}
 
-    file_record record = transfer.record();
-    const std::size_t chunk = std::max(
-        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
-    transfer_buffers buffers;
+void receive_stream(socket_thread& transfer, box_ledger& ledger) {
+    set_receive_deadline(*transfer.socket, 0);
+    transfer.set_state(VERIFYING_PERMISSIONS);
+    const std::string parcel_box = parcel_box_of(transfer);
+    parcel_link link(*transfer.socket, *transfer.authenticator);
+    run_stream_receiving(
+        transfer, link, parcel_box,
+        [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
+        transfer.keep_broken_parts);
+}
+
+// The buffers for the data, then the record that names the file; false when the transfer ended here.
+bool take_record(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, file_record& record) {
     try {
         buffers.wire.resize(std::max(chunk, transfer.authenticator->encrypted_length(file_record::size)));
         buffers.plain.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
         fail_early(transfer, status_memory);
-        log_activity("%x: R: MEMALLOC_ERROR[%s]", handle, record.file_name);
-        return;
+        log_activity("%x: R: MEMALLOC_ERROR[%s]", transfer.log_handle(), record.file_name);
+        return false;
     }
-
     transfer.set_state(GETTING_FILE_RECORD);
     if (!receive_record(transfer, buffers, record)) {
         fail_early(transfer, status_receive);
-        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
-        return;
+        log_activity("%x: R:  STATUS_ERROR [%d]", transfer.log_handle(), status_receive);
+        return false;
     }
     set_receive_deadline(*transfer.socket, 0);
     transfer.set_record(record, record.file_size);
+    return true;
+}
 
-    transfer.set_state(VERIFYING_PERMISSIONS);
-    const std::string parcel_box = parcel_box_of(transfer);
+// Whether the friend's box takes the file: the name it is to be stored under, its place in the friend's count
+// held in `slot`; none when it was refused (the transfer then ended here).
+std::optional<std::string> admit_file(socket_thread& transfer, box_ledger& ledger, const std::string& parcel_box,
+                                      const file_record& record, box_ledger::reservation& slot) {
     if (const std::optional<parcel_receipt> refused = parcel_box_refusal(transfer, parcel_box, record.file_name)) {
         refuse_early(transfer, *refused);
-        return;
+        return std::nullopt;
     }
     const std::optional<std::string> name = parcel_file_name(record.file_name);
     if (!name) {
         log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
                      record.file_name);
         refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
-        return;
+        return std::nullopt;
     }
-    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
-    box_ledger::reservation slot;
     if (const std::optional<parcel_receipt> refused =
             parcel_refusal(transfer.profile, ledger, parcel_box, record.file_size, 1, slot)) {
         log_activity("R::Parcel refused [%s][%s]: %s", transfer.profile.name, name->c_str(), refused->text.c_str());
         refuse_early(transfer, *refused);
-        return;
+        return std::nullopt;
     }
+    return name;
+}
 
-    transfer.set_state(OPENING_WRITE_FILE);
-    transfer.file.directory = parcel_box;
-    temporary_parcel_claim claim;
-    if (!claim.create(transfer.file)) {
-        fail_early(transfer, status_file_open);
-        log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
-        return;
-    }
-    const std::string temporary = transfer.file.path;
-
+// The data into the open temporary, then what becomes of it: given its name by `give_name` when it may be kept.
+transfer_outcome receive_file_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk,
+                                   const file_record& record,
+                                   const std::function<std::optional<std::string>()>& give_name) {
     transfer.set_state(RUNNING);
     received_file arrived{.announced = record.file_size,
                           .announced_low_32_bits = true,
                           .size_limit = transfer.profile.max_file_size,
-                          .log_handle = handle,
+                          .log_handle = transfer.log_handle(),
                           .shown_name = record.file_name};
     receive_data(transfer, buffers, chunk, arrived);
     transfer.set_state(SHUTTING_DOWN);
@@ -234,8 +230,39 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     if (transfer.stop_requested()) {
         arrived.end = data_end::stopped;
     }
-    const transfer_outcome outcome =
-        received_file_outcome(arrived, [&] { return move_without_replacing(temporary, parcel_box, *name); });
+    return received_file_outcome(arrived, give_name);
+}
+
+// A file sent alone, the old way: its record, the box's and the friend's limits, then its data into a temporary
+// that takes the file's name only once whole.
+void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
+    const unsigned handle = transfer.log_handle();
+    file_record record = transfer.record();
+    const std::size_t chunk = std::max(
+        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
+    transfer_buffers buffers;
+    if (!take_record(transfer, buffers, chunk, record)) {
+        return;
+    }
+    transfer.set_state(VERIFYING_PERMISSIONS);
+    const std::string parcel_box = parcel_box_of(transfer);
+    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
+    box_ledger::reservation slot;
+    const std::optional<std::string> name = admit_file(transfer, ledger, parcel_box, record, slot);
+    if (!name) {
+        return;
+    }
+    transfer.set_state(OPENING_WRITE_FILE);
+    transfer.file.directory = parcel_box;
+    temporary_parcel_claim claim;
+    if (!claim.create(transfer.file)) {
+        fail_early(transfer, status_file_open);
+        log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
+        return;
+    }
+    const std::string temporary = transfer.file.path;
+    const transfer_outcome outcome = receive_file_data(
+        transfer, buffers, chunk, record, [&] { return move_without_replacing(temporary, parcel_box, *name); });
     if (!outcome.failed()) {
         slot.stored();
         transfer.set_stored_path(outcome.stored_path);
@@ -248,6 +275,19 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     }
     answer_sender(transfer, outcome.receipt, outcome.status);
     end_transfer(transfer, "R", outcome);
+}
+} // namespace
+
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
+    transfer.begin();
+    if (!admit_sender(transfer, may_go_on)) {
+        return;
+    }
+    if (transfer.authenticator->carries_parcel_stream()) {
+        receive_stream(transfer, ledger);
+    } else {
+        receive_single_file(transfer, ledger);
+    }
 }
 
 } // namespace tiv
