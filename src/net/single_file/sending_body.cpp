@@ -293,7 +293,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
 
 void run_sending_body(socket_thread& transfer) {
     if (transfer.channel != nullptr) {
-        run_channel_sending(transfer);
+        transfer.channel->send(transfer);
         return;
     }
     transfer.begin();
