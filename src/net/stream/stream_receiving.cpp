@@ -49,10 +49,6 @@ struct file_target {
     std::optional<cryptoapi::sha256_stream> whole; // over the kept bytes and what follows them
     std::uint64_t resumed_from = 0;
     std::string written; // the name it is written under until it is whole (in `directory`, or the kept part's)
-
-    [[nodiscard]] std::string written_name(const transfer_file& file) const {
-        return kept ? kept->name() : file.path.substr(file.path.find_last_of('/') + 1);
-    }
 };
 
 class stream_receiver {
@@ -500,7 +496,8 @@ std::optional<received_file> stream_receiver::take_data(const file_frame& header
 stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
     m_oTransfer.set_bytes_done(target.resumed_from);
     m_oTransfer.set_state(RUNNING);
-    target.written = target.written_name(m_oTransfer.file);
+    const std::string& path = m_oTransfer.file.path;
+    target.written = target.kept ? target.kept->name() : path.substr(path.find_last_of('/') + 1);
     const std::optional<received_file> arrived = take_data(header, target);
     if (!arrived) {
         return step::broken;
