@@ -51,6 +51,116 @@ PING_STATUS send_status(const net_socket& socket) {
     return set_receive_timeout(socket.socket(), timeout_ms);
 }
 
+// One sweep over a job's records: every record not yet replied gets a request, and the replies are matched to them
+// as they come. Every change of a record is told to the caller at once.
+class ping_sweeper {
+public:
+    ping_sweeper(std::span<ping_record> records, ping_socket& socket, const sweep_control& control)
+        : m_aRecords(records), m_oSocket(socket), m_oControl(control) {
+        for (const ping_record& record : records) {
+            m_nUnanswered += record.replied ? 0 : 1;
+        }
+    }
+
+    int run(milliseconds wait, int length) {
+        // Without an ICMP socket every ping ends as a time-to-live failure, in sweeps as in ping_once.
+        if (!m_oSocket.valid()) {
+            mark_unanswered(PING_STATUS::ttl_failed, true);
+            return m_nUnanswered == 0 ? 0 : 1;
+        }
+        if (!drain_then_set_timeout(m_oSocket, static_cast<int>(sweep_receive_slice.count()))) {
+            // A record that has replied keeps its result through the job.
+            mark_unanswered(PING_STATUS::timeout_failed, false);
+            return -1;
+        }
+        mark_unanswered(PING_STATUS::waiting, false);
+        send_requests(clamp_request_length(length));
+        collect_replies(wait);
+        return m_nUnanswered == 0 ? 0 : 1;
+    }
+
+private:
+    [[nodiscard]] bool stopping() const { return m_oControl.stop != nullptr && m_oControl.stop->load(); }
+
+    void publish(std::size_t i) const {
+        if (m_oControl.changed) {
+            m_oControl.changed(i, m_aRecords[i]);
+        }
+    }
+
+    // Every record not yet replied takes `status`; `unsent` ones have no send time.
+    void mark_unanswered(PING_STATUS status, bool unsent) {
+        for (std::size_t i = 0; i < m_aRecords.size(); ++i) {
+            if (!m_aRecords[i].replied) {
+                m_aRecords[i].result.status = status;
+                if (unsent) {
+                    m_aRecords[i].send_time = -1;
+                }
+                publish(i);
+            }
+        }
+    }
+
+    // All requests carry one send time: the sweep's start.
+    void send_requests(std::uint16_t request_length) {
+        const std::int32_t t0 = ping_stopwatch_ms();
+        for (std::size_t i = 0; i < m_aRecords.size() && !stopping(); ++i) {
+            ping_record& record = m_aRecords[i];
+            if (record.replied) {
+                continue;
+            }
+            if (!set_ttl(m_oSocket.socket(), record.time_to_live)) {
+                record.result.status = PING_STATUS::ttl_failed;
+                record.send_time = -1;
+                publish(i);
+                continue;
+            }
+            record.send_time = t0;
+            const echo_fields fields = sweep_request_fields(m_oSocket.kind(), record.identifier);
+            const std::vector<std::uint8_t> message =
+                build_echo_request(fields.identifier, fields.sequence, request_length);
+            // Spacing the requests keeps a long friend list from arriving at the network as one burst.
+            std::this_thread::sleep_for(send_spacing);
+            const int sent = m_oSocket.send_to(message, record.destination.sockaddr);
+            if (sent < static_cast<int>(message.size())) {
+                record.result.status = sent < 0 ? send_status(m_oSocket.socket()) : PING_STATUS::send_failed;
+            }
+            publish(i);
+        }
+    }
+
+    // Until every record has replied, `wait` has passed or the caller stops the sweep.
+    void collect_replies(milliseconds wait) {
+        const auto deadline = steady_clock::now() + wait;
+        icmp_datagram reply;
+        while (m_nUnanswered > 0 && !stopping()) {
+            const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            if (m_oSocket.receive(reply, std::min(left, sweep_receive_slice)) <= 0) {
+                continue;
+            }
+            const std::size_t i = find_replied_record(m_aRecords, reply, m_oSocket.kind());
+            if (i == m_aRecords.size() || m_aRecords[i].replied) {
+                continue;
+            }
+            ping_record& record = m_aRecords[i];
+            record.replied = true;
+            record.result.status = PING_STATUS::replied;
+            record.result.round_trip = ping_stopwatch_ms() - record.send_time;
+            take_reply(record.result, reply);
+            --m_nUnanswered;
+            publish(i);
+        }
+    }
+
+    std::span<ping_record> m_aRecords;
+    ping_socket& m_oSocket;
+    const sweep_control& m_oControl;
+    std::size_t m_nUnanswered = 0;
+};
+
 } // namespace
 
 const char* ping_status_text(PING_STATUS status) {
@@ -180,96 +290,7 @@ ping_result ping_once(const net_address& destination) {
 
 int ping_sweep(std::span<ping_record> records, ping_socket& socket, milliseconds wait, int length,
                const sweep_control& control) {
-    const auto stopping = [&control] { return control.stop != nullptr && control.stop->load(); };
-    const auto publish = [&control, &records](std::size_t i) {
-        if (control.changed) {
-            control.changed(i, records[i]);
-        }
-    };
-    std::size_t unanswered = 0;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        if (!records[i].replied) {
-            ++unanswered;
-        }
-    }
-
-    // Without an ICMP socket every ping ends as a time-to-live failure, in sweeps as in ping_once.
-    if (!socket.valid()) {
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (!records[i].replied) {
-                records[i].result.status = PING_STATUS::ttl_failed;
-                records[i].send_time = -1;
-                publish(i);
-            }
-        }
-        return unanswered == 0 ? 0 : 1;
-    }
-    if (!drain_then_set_timeout(socket, static_cast<int>(sweep_receive_slice.count()))) {
-        // A record that has replied keeps its result through the job.
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            if (!records[i].replied) {
-                records[i].result.status = PING_STATUS::timeout_failed;
-                publish(i);
-            }
-        }
-        return -1;
-    }
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        if (!records[i].replied) {
-            records[i].result.status = PING_STATUS::waiting;
-            publish(i);
-        }
-    }
-
-    const std::uint16_t request_length = clamp_request_length(length);
-    const std::int32_t t0 = ping_stopwatch_ms();
-    for (std::size_t i = 0; i < records.size() && !stopping(); ++i) {
-        ping_record& record = records[i];
-        if (record.replied) {
-            continue;
-        }
-        if (!set_ttl(socket.socket(), record.time_to_live)) {
-            record.result.status = PING_STATUS::ttl_failed;
-            record.send_time = -1;
-            publish(i);
-            continue;
-        }
-        record.send_time = t0;
-        const echo_fields fields = sweep_request_fields(socket.kind(), record.identifier);
-        const std::vector<std::uint8_t> message =
-            build_echo_request(fields.identifier, fields.sequence, request_length);
-        // Spacing the requests keeps a long friend list from arriving at the network as one burst.
-        std::this_thread::sleep_for(send_spacing);
-        const int sent = socket.send_to(message, record.destination.sockaddr);
-        if (sent < static_cast<int>(message.size())) {
-            record.result.status = sent < 0 ? send_status(socket.socket()) : PING_STATUS::send_failed;
-        }
-        publish(i);
-    }
-
-    const auto deadline = steady_clock::now() + wait;
-    icmp_datagram reply;
-    while (unanswered > 0 && !stopping()) {
-        const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        if (socket.receive(reply, std::min(left, sweep_receive_slice)) <= 0) {
-            continue;
-        }
-        const std::size_t i = find_replied_record(records, reply, socket.kind());
-        if (i == records.size() || records[i].replied) {
-            continue;
-        }
-        ping_record& record = records[i];
-        record.replied = true;
-        record.result.status = PING_STATUS::replied;
-        record.result.round_trip = ping_stopwatch_ms() - record.send_time;
-        take_reply(record.result, reply);
-        --unanswered;
-        publish(i);
-    }
-    return unanswered == 0 ? 0 : 1;
+    return ping_sweeper(records, socket, control).run(wait, length);
 }
 
 } // namespace tiv

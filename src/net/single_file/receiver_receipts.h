@@ -10,9 +10,6 @@ namespace tiv {
 
 class socket_thread;
 
-// The receipt for a file that could not be written; `error` is the errno of the failed write or close.
-[[nodiscard]] parcel_receipt write_failure_receipt(int error, std::uint64_t written);
-
 // Ends the connection with the receiver's verdict: `status` (a transfer status, or no_failure for a stored file)
 // and, when both ends announced receipts, `answer` sent first. A sender may still be sending when the answer is a
 // refusal: the receiver then reads and discards for a short while before it closes, so the answer arrives. Without

@@ -17,6 +17,7 @@
 #include "net/socket/socket_link.h"
 #include "net/stream/parcel_link.h"
 #include "net/stream/stream_receiving.h"
+#include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
 #include "net/transfer/transfer_bodies.h"
 #include "settings/qvl_settings_data.h"
@@ -27,7 +28,7 @@ namespace {
 // An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
 void fail_early(socket_thread& transfer, int status) {
     transfer.abort_connection();
-    transfer.end(false, status);
+    end_transfer(transfer, "R", transfer_outcome::early_failure(status));
 }
 
 // Receives and decrypts the record; false when it did not arrive whole or does not decrypt to one record.
@@ -49,41 +50,46 @@ bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_rec
     return true;
 }
 
-enum class data_outcome { complete, broken, stopped, too_large, write_failed };
-
-// Decrypts the stream into the open file until the sender's end; the plaintext count is the transfer's bytes
-// done, and `stored` on return. A failed write leaves its errno in `write_error`.
-data_outcome receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, std::uint64_t& stored,
-                          int& write_error) {
+// Decrypts the stream into the open file until the sender's end, the stream breaks or the transfer stops, and
+// says which in `arrived`; the plaintext count is the transfer's bytes done.
+void receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, received_file& arrived) {
     authentycryptor& cipher = *transfer.authenticator;
     const std::uint32_t limit = transfer.profile.max_file_size;
-    stored = 0;
+    arrived.arrived = 0;
     for (;;) {
         if (transfer.stop_requested()) {
-            return data_outcome::stopped;
+            arrived.end = data_end::stopped;
+            return;
         }
         const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
         if (received < 0) {
-            return data_outcome::broken;
+            arrived.end = data_end::cut;
+            return;
         }
         buffers.plain.clear();
         // The sender's end of stream completes the message: the last block comes out only now, and a cut or
         // tampered stream shows here as a bad completion.
         const bool last = received == 0;
         if (!cipher.decrypt(std::span(buffers.wire.data(), static_cast<std::size_t>(received)), last, buffers.plain)) {
-            return data_outcome::broken;
+            arrived.end = data_end::cut;
+            return;
         }
-        stored += buffers.plain.size();
-        if (limit != unlimited && stored > limit) {
-            return data_outcome::too_large;
+        arrived.arrived += buffers.plain.size();
+        if (limit != unlimited && arrived.arrived > limit) {
+            log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
+                         transfer.profile.name, arrived.shown_name.c_str(), limit);
+            arrived.end = data_end::over_limit;
+            return;
         }
         if (!transfer.file.write_all(buffers.plain.data(), buffers.plain.size())) {
-            write_error = errno;
-            return data_outcome::write_failed;
+            arrived.write_error = errno;
+            arrived.end = data_end::write_failed;
+            return;
         }
-        transfer.set_bytes_done(stored);
+        transfer.set_bytes_done(arrived.arrived);
         if (last) {
-            return data_outcome::complete;
+            arrived.end = data_end::whole;
+            return;
         }
     }
 }
@@ -123,11 +129,10 @@ int authentication_time_limit(int io_timeout_ms) {
     constexpr int authentication_limit_ms = 5000;
     return std::min(io_timeout_ms, authentication_limit_ms);
 }
-} // namespace
 
-void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
-    const unsigned handle = transfer.log_handle();
-    transfer.begin();
+// Authenticates the sender within the deadline a stranger gets, then asks whether it may go on; false when the
+// transfer ended here.
+bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_on) {
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
@@ -136,72 +141,117 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
         fail_early(transfer, status_authentication);
-        return;
+        return false;
     }
     transfer.set_peer_name(transfer.profile.name);
     if (may_go_on && !may_go_on()) {
-        log_activity("%x: R: TOO MANY TRANSFERS [%s]", handle, transfer.profile.name);
+        log_activity("%x: R: TOO MANY TRANSFERS [%s]", transfer.log_handle(), transfer.profile.name);
         fail_early(transfer, status_refused);
-        return;
+        return false;
     }
     // The file record is all that is left before the data; one time-out is its due.
     set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
-    if (transfer.authenticator->carries_parcel_stream()) {
-        set_receive_deadline(*transfer.socket, 0);
-        transfer.set_state(VERIFYING_PERMISSIONS);
-        const std::string parcel_box = parcel_box_of(transfer);
-        parcel_link link(*transfer.socket, *transfer.authenticator);
-        run_stream_receiving(
-            transfer, link, parcel_box,
-            [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
-            transfer.keep_broken_parts);
-        return;
-    }
+    return true;
+}
 
-    file_record record = transfer.record();
-    const std::size_t chunk = std::max(
-        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
-    transfer_buffers buffers;
+void receive_stream(socket_thread& transfer, box_ledger& ledger) {
+    set_receive_deadline(*transfer.socket, 0);
+    transfer.set_state(VERIFYING_PERMISSIONS);
+    const std::string parcel_box = parcel_box_of(transfer);
+    parcel_link link(*transfer.socket, *transfer.authenticator);
+    run_stream_receiving(
+        transfer, link, parcel_box,
+        [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
+        transfer.keep_broken_parts);
+}
+
+// The buffers for the data, then the record that names the file; false when the transfer ended here.
+bool take_record(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk, file_record& record) {
     try {
         buffers.wire.resize(std::max(chunk, transfer.authenticator->encrypted_length(file_record::size)));
         buffers.plain.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
         fail_early(transfer, status_memory);
-        log_activity("%x: R: MEMALLOC_ERROR[%s]", handle, record.file_name);
-        return;
+        log_activity("%x: R: MEMALLOC_ERROR[%s]", transfer.log_handle(), record.file_name);
+        return false;
     }
-
     transfer.set_state(GETTING_FILE_RECORD);
     if (!receive_record(transfer, buffers, record)) {
         fail_early(transfer, status_receive);
-        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status_receive);
-        return;
+        log_activity("%x: R:  STATUS_ERROR [%d]", transfer.log_handle(), status_receive);
+        return false;
     }
     set_receive_deadline(*transfer.socket, 0);
     transfer.set_record(record, record.file_size);
+    return true;
+}
 
-    transfer.set_state(VERIFYING_PERMISSIONS);
-    const std::string parcel_box = parcel_box_of(transfer);
+// Whether the friend's box takes the file: the name it is to be stored under, its place in the friend's count
+// held in `slot`; none when it was refused (the transfer then ended here).
+std::optional<std::string> admit_file(socket_thread& transfer, box_ledger& ledger, const std::string& parcel_box,
+                                      const file_record& record, box_ledger::reservation& slot) {
     if (const std::optional<parcel_receipt> refused = parcel_box_refusal(transfer, parcel_box, record.file_name)) {
         refuse_early(transfer, *refused);
-        return;
+        return std::nullopt;
     }
     const std::optional<std::string> name = parcel_file_name(record.file_name);
     if (!name) {
         log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
                      record.file_name);
         refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
-        return;
+        return std::nullopt;
     }
-    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
-    box_ledger::reservation slot;
     if (const std::optional<parcel_receipt> refused =
             parcel_refusal(transfer.profile, ledger, parcel_box, record.file_size, 1, slot)) {
         log_activity("R::Parcel refused [%s][%s]: %s", transfer.profile.name, name->c_str(), refused->text.c_str());
         refuse_early(transfer, *refused);
+        return std::nullopt;
+    }
+    return name;
+}
+
+// The data into the open temporary, then what becomes of it: given its name by `give_name` when it may be kept.
+transfer_outcome receive_file_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk,
+                                   const file_record& record,
+                                   const std::function<std::optional<std::string>()>& give_name) {
+    transfer.set_state(RUNNING);
+    received_file arrived{.announced = record.file_size,
+                          .announced_low_32_bits = true,
+                          .size_limit = transfer.profile.max_file_size,
+                          .log_handle = transfer.log_handle(),
+                          .shown_name = record.file_name};
+    receive_data(transfer, buffers, chunk, arrived);
+    transfer.set_state(SHUTTING_DOWN);
+    arrived.written = transfer.file.size;
+    arrived.closed = transfer.file.close_file();
+    if (!arrived.closed) {
+        arrived.write_error = errno;
+    }
+    if (transfer.stop_requested()) {
+        arrived.end = data_end::stopped;
+    }
+    return received_file_outcome(arrived, give_name);
+}
+
+// A file sent alone, the old way: its record, the box's and the friend's limits, then its data into a temporary
+// that takes the file's name only once whole.
+void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
+    const unsigned handle = transfer.log_handle();
+    file_record record = transfer.record();
+    const std::size_t chunk = std::max(
+        transfer_chunk_size(transfer.io_block_size, transfer.authenticator->block_allowance()), least_receive_size);
+    transfer_buffers buffers;
+    if (!take_record(transfer, buffers, chunk, record)) {
         return;
     }
-
+    transfer.set_state(VERIFYING_PERMISSIONS);
+    const std::string parcel_box = parcel_box_of(transfer);
+    // Held until the file is stored, so parallel connections cannot pass the friend's count together.
+    box_ledger::reservation slot;
+    const std::optional<std::string> name = admit_file(transfer, ledger, parcel_box, record, slot);
+    if (!name) {
+        return;
+    }
     transfer.set_state(OPENING_WRITE_FILE);
     transfer.file.directory = parcel_box;
     temporary_parcel_claim claim;
@@ -211,58 +261,33 @@ void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::
         return;
     }
     const std::string temporary = transfer.file.path;
-
-    transfer.set_state(RUNNING);
-    std::uint64_t stored_bytes = 0;
-    int write_error = 0;
-    const data_outcome outcome = receive_data(transfer, buffers, chunk, stored_bytes, write_error);
-    transfer.set_state(SHUTTING_DOWN);
-    const std::uint64_t written = transfer.file.size;
-    const bool closed = transfer.file.close_file();
-    if (!closed) {
-        write_error = errno;
-    }
-    int status = -1;
-    // What the sender is told, when both ends announced receipts; a broken or stopped stream has no one to tell.
-    std::optional<parcel_receipt> answer;
-    if (transfer.stop_requested()) {
-        status = status_stopped;
-    } else if (outcome == data_outcome::too_large) {
-        status = status_refused;
-        log_activity("R::Parcel refused [%s][%s]: more data than the maximum of %u bytes arrived",
-                     transfer.profile.name, record.file_name, transfer.profile.max_file_size);
-        answer = refusal_receipt(receipt_reason::over_size, status,
-                                 "more than the maximum of " + std::to_string(transfer.profile.max_file_size) +
-                                     " bytes arrived");
-    } else if (outcome == data_outcome::write_failed || (outcome == data_outcome::complete && !closed)) {
-        status = status_receive;
-        answer = write_failure_receipt(write_error, written);
-    } else if (outcome != data_outcome::complete) {
-        status = status_receive;
-    } else if (static_cast<std::uint32_t>(stored_bytes) != record.file_size) {
-        status = status_receive;
-        answer = refusal_receipt(receipt_reason::changed_size, status,
-                                 "the file changed size while it was being sent: " + std::to_string(stored_bytes) +
-                                     " bytes arrived, " + std::to_string(record.file_size) + " were announced");
-    } else if (const auto stored = move_without_replacing(temporary, parcel_box, *name)) {
-        log_activity("%x: R: STORED[%s]", handle, stored->c_str());
+    const transfer_outcome outcome = receive_file_data(
+        transfer, buffers, chunk, record, [&] { return move_without_replacing(temporary, parcel_box, *name); });
+    if (!outcome.failed()) {
         slot.stored();
-        transfer.set_stored_path(*stored);
-        answer = stored_receipt();
+        transfer.set_stored_path(outcome.stored_path);
     } else {
-        log_activity("%x: R: RENAME FAILURE[%s]", handle, record.file_name);
-        status = status_receive;
-        answer = refusal_receipt(receipt_reason::rename_failed, status);
-    }
-    if (status >= 0) {
         ::unlink(temporary.c_str());
-        log_activity("%x: R:  STATUS_ERROR [%d]", handle, status);
-        if (answer && !answer->text.empty()) {
-            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, answer->text.c_str());
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, outcome.status);
+        if (outcome.receipt && !outcome.receipt->text.empty()) {
+            log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, outcome.receipt->text.c_str());
         }
     }
-    answer_sender(transfer, answer, status >= 0 ? status : socket_thread::no_failure);
-    complete_transfer(transfer, "R", status >= 0 ? status : socket_thread::no_failure);
+    answer_sender(transfer, outcome.receipt, outcome.status);
+    end_transfer(transfer, "R", outcome);
+}
+} // namespace
+
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
+    transfer.begin();
+    if (!admit_sender(transfer, may_go_on)) {
+        return;
+    }
+    if (transfer.authenticator->carries_parcel_stream()) {
+        receive_stream(transfer, ledger);
+    } else {
+        receive_single_file(transfer, ledger);
+    }
 }
 
 } // namespace tiv

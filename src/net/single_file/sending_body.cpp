@@ -22,7 +22,7 @@ namespace tiv {
 void fail_early(socket_thread& transfer, int status, std::string words) {
     (void)transfer.file.close_file();
     transfer.abort_connection();
-    transfer.end(false, status, std::move(words));
+    end_transfer(transfer, "S", transfer_outcome::early_failure(status, std::move(words)));
 }
 
 namespace {
@@ -69,48 +69,48 @@ bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes)
            send_all(*transfer.socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
 }
 
-// send_parcel's outcome when the receiver answered before the end of the file.
-constexpr int answered_early = -2;
-
-// Sends the record and the file as one message; the status of the first failure, -1 when all went out, or
-// answered_early when `reader` holds the receiver's receipt before the end.
-int send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers, std::size_t chunk,
-                receipt_reader* reader) {
+// Sends the record and the file as one message. The outcome is no failure once all went out, else the status of
+// the first failure; a receiver that answered before the end leaves its receipt in `reader` and the outcome.
+transfer_outcome send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers,
+                             std::size_t chunk, receipt_reader* reader) {
     authentycryptor& cipher = *transfer.authenticator;
     transfer.set_state(SENDING_FILE_RECORD);
     const auto header = record.encode();
     if (!cipher.encrypt(header, true, buffers.wire) || !send_bytes(transfer, buffers.wire)) {
-        return status_send;
+        return transfer_outcome::failure(status_send);
     }
     transfer.set_state(RUNNING);
     std::uint64_t sent = 0;
     for (;;) {
         if (transfer.stop_requested()) {
-            return status_stopped;
+            return transfer_outcome::failure(status_stopped);
         }
         // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
         if (reader != nullptr) {
             const peer_answer answer = read_arrived(*transfer.socket, reader, 0);
             if (answer == peer_answer::answered) {
-                return answered_early;
+                // Whatever it says, the file did not go out whole.
+                transfer_outcome answered = transfer_outcome::failure(status_send);
+                answered.receipt = reader->receipt();
+                return answered;
             }
             if (answer != peer_answer::nothing) {
-                return status_send;
+                return transfer_outcome::failure(status_send);
             }
         }
         const std::int64_t n = transfer.file.read_chunk(buffers.plain.data(), chunk);
         if (n < 0) {
-            return status_stopped;
+            return transfer_outcome::failure(status_stopped);
         }
         buffers.wire.clear();
         // The end of the file completes the message: its last block and padding go out too.
         const bool last = n == 0;
         if (!cipher.encrypt(std::span(buffers.plain.data(), static_cast<std::size_t>(n)), last, buffers.wire) ||
             !send_bytes(transfer, buffers.wire)) {
-            return status_send;
+            return transfer_outcome::failure(status_send);
         }
         if (last) {
-            return -1;
+            return {};
         }
         sent += static_cast<std::uint64_t>(n);
         transfer.set_bytes_done(sent);
@@ -125,10 +125,10 @@ void end_sending(net_socket& socket) {
 }
 
 // A receiver that ends in good order has stored the whole file; that is all a peer without receipts can say.
-int verdict_without_receipt(socket_thread& transfer, int status) {
-    if (status >= 0) {
+transfer_outcome verdict_without_receipt(socket_thread& transfer, const transfer_outcome& sent) {
+    if (sent.failed()) {
         transfer.abort_connection();
-        return status;
+        return sent;
     }
     end_sending(*transfer.socket);
     const peer_answer ending = await_answer(*transfer.socket, nullptr, transfer.io_timeout_ms);
@@ -138,34 +138,46 @@ int verdict_without_receipt(socket_thread& transfer, int status) {
         transfer.abort_connection();
     }
     if (transfer.stop_requested()) {
-        return status_stopped;
+        return transfer_outcome::failure(status_stopped);
     }
-    return ending == peer_answer::closed ? -1 : status_send;
+    return ending == peer_answer::closed ? transfer_outcome{} : transfer_outcome::failure(status_send);
 }
 
 // With receipts the receiver's answer decides, also one that came before a failed send: the data may have gone
 // only as far as a receiver that had already refused it. Without an answer nothing counts as stored.
-int verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, int status, std::string& words) {
+transfer_outcome verdict_from_receipt(socket_thread& transfer, receipt_reader& reader, const transfer_outcome& sent) {
     net_socket& socket = *transfer.socket;
-    if (status < 0 && status != answered_early) {
+    if (!sent.failed()) {
         end_sending(socket);
         (void)await_answer(socket, &reader, transfer.io_timeout_ms);
-    } else if (status == status_send) {
+    } else if (sent.status == status_send && !sent.receipt) {
         constexpr int buffered_answer_wait_ms = 500;
         (void)read_arrived(socket, &reader, buffered_answer_wait_ms);
     }
     const std::optional<parcel_receipt>& receipt = reader.receipt();
     if (!receipt) {
         transfer.abort_connection();
-        return transfer.stop_requested() ? status_stopped : (status < 0 ? status_send : status);
+        return transfer_outcome::failure(transfer.stop_requested() ? status_stopped
+                                                                   : (sent.failed() ? sent.status : status_send));
     }
     (void)transfer.close_connection();
-    if (receipt->stored()) {
-        // Stored is only believed of a file that went out whole.
-        return status == -1 ? -1 : (status >= 0 ? status : status_send);
+    transfer_outcome verdict = receipt->stored()
+                                   // Stored is only believed of a file that went out whole.
+                                   ? sent
+                                   : transfer_outcome::failure(status_refused, receipt_words(*receipt));
+    verdict.receipt = receipt;
+    return verdict;
+}
+
+// The end of a sending body that reached its data: a failure and its reason are logged first.
+void finish_sending(socket_thread& transfer, const transfer_outcome& outcome) {
+    if (outcome.failed()) {
+        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), outcome.status);
+        if (!outcome.words.empty()) {
+            log_activity("%x: S: %s", transfer.log_handle(), outcome.words.c_str());
+        }
     }
-    words = receipt_words(*receipt);
-    return status_refused;
+    end_transfer(transfer, "S", outcome);
 }
 } // namespace
 
@@ -234,13 +246,7 @@ void finish_stream_file(socket_thread& transfer, const stream_item_outcome& outc
     if (outcome.resumed_from > 0) {
         transfer.set_resumed_from(outcome.resumed_from);
     }
-    if (outcome.status >= 0) {
-        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), outcome.status);
-        if (!outcome.words.empty()) {
-            log_activity("%x: S: %s", transfer.log_handle(), outcome.words.c_str());
-        }
-    }
-    complete_transfer(transfer, "S", outcome.status, outcome.words);
+    finish_sending(transfer, outcome.ended);
 }
 
 void send_after_authentication(socket_thread& transfer, file_record& record) {
@@ -257,8 +263,8 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
         } else {
             transfer.abort_connection();
         }
-        if (transfer.stop_requested() && outcome.status == status_send) {
-            outcome.status = status_stopped;
+        if (transfer.stop_requested() && outcome.ended.status == status_send) {
+            outcome.ended.status = status_stopped;
         }
         finish_stream_file(transfer, outcome);
         return;
@@ -278,24 +284,16 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
     if (transfer.authenticator->carries_receipts()) {
         reader.emplace(*transfer.authenticator);
     }
-    int status = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
+    const transfer_outcome sent = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
     transfer.set_state(SHUTTING_DOWN);
     (void)transfer.file.close_file();
-    std::string words;
-    status =
-        reader ? verdict_from_receipt(transfer, *reader, status, words) : verdict_without_receipt(transfer, status);
-    if (status >= 0) {
-        log_activity("%x: S:  STATUS_ERROR [%d]", handle, status);
-        if (!words.empty()) {
-            log_activity("%x: S: %s", handle, words.c_str());
-        }
-    }
-    complete_transfer(transfer, "S", status >= 0 ? status : socket_thread::no_failure, std::move(words));
+    finish_sending(transfer,
+                   reader ? verdict_from_receipt(transfer, *reader, sent) : verdict_without_receipt(transfer, sent));
 }
 
 void run_sending_body(socket_thread& transfer) {
     if (transfer.channel != nullptr) {
-        run_channel_sending(transfer);
+        transfer.channel->send(transfer);
         return;
     }
     transfer.begin();

@@ -64,8 +64,7 @@ void parcel_channel::give_turn_back() {
 
 void parcel_channel::refuse_all(int status, std::string words) {
     m_nState = state::refused;
-    m_nRefusedStatus = status;
-    m_strRefusedWords = std::move(words);
+    m_oRefusal = transfer_outcome::early_failure(status, std::move(words));
 }
 
 void parcel_channel::close_connection(bool in_order, int wait_ms) {
@@ -157,74 +156,77 @@ void parcel_channel::open(socket_thread& transfer) {
     }
 }
 
-void run_channel_sending(socket_thread& transfer) {
-    parcel_channel& channel = *transfer.channel;
+void parcel_channel::send(socket_thread& transfer) {
     transfer.begin();
-    if (!channel.take_turn(transfer)) {
-        transfer.end(false, status_stopped);
+    if (!take_turn(transfer)) {
+        transfer.end(transfer_outcome::early_failure(status_stopped));
         // Still counted: the last of the send ends the connection in good order, stopped or not.
-        (void)channel.take_turn(transfer, true);
-        channel.leave(transfer);
+        (void)take_turn(transfer, true);
+        leave(transfer);
         return;
     }
     file_record record = transfer.record();
-    bool sent_alone = false;
-    if (channel.m_nState == parcel_channel::state::closed) {
-        // The file is opened first: one that cannot be read fails on its own, without a connection for nothing.
-        if (open_source(transfer, record)) {
-            channel.open(transfer);
-            if (channel.m_nState == parcel_channel::state::old_peer) {
-                // This connection is already authenticated: the file goes over it the old way.
-                send_after_authentication(transfer, record);
-                sent_alone = true;
-            }
+    prepare(transfer, record);
+    // A transfer that ended already (its file unreadable, or sent to an older receiver) has only to leave.
+    if (!transfer.snapshot().finished) {
+        switch (m_nState) {
+        case state::refused:
+            fail_early(transfer, m_oRefusal.status, m_oRefusal.words);
+            break;
+        case state::old_peer:
+            send_alone(transfer, record);
+            break;
+        case state::open:
+            send_over_stream(transfer, record);
+            break;
+        case state::closed:
+            break; // no connection was opened for it
         }
-    } else if (channel.m_nState == parcel_channel::state::open) {
-        (void)open_source(transfer, record);
     }
+    leave(transfer);
+}
 
-    const transfer_snapshot now = transfer.snapshot();
-    switch (channel.m_nState) {
-    case parcel_channel::state::refused:
-        if (!now.finished) {
-            fail_early(transfer, channel.m_nRefusedStatus, channel.m_strRefusedWords);
-        }
-        break;
-    case parcel_channel::state::old_peer:
-        if (!sent_alone && !now.finished) {
-            // An older receiver: a connection of its own, as before.
-            channel.give_turn_back();
-            if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
-                send_after_authentication(transfer, record);
-            }
-            (void)channel.take_turn(transfer, true);
-        }
-        break;
-    case parcel_channel::state::open:
-        if (!now.finished) {
-            stream_item_outcome outcome =
-                send_stream_file(transfer, *channel.m_pLink, *channel.m_pAnswers, stream_path_of(transfer, record),
-                                 transfer.file.mtime_ns, sending_chunk(transfer));
-            if (!outcome.link_sound) {
-                channel.close_connection(false, 0);
-                if (transfer.stop_requested() && outcome.status == status_send) {
-                    outcome.status = status_stopped;
-                }
-                // A receiver whose answers no longer match the files is not asked again in this send; and a new
-                // connection would make the receiver start a second folder: the rest of this one fails.
-                if (outcome.out_of_turn) {
-                    channel.refuse_all(status_send, out_of_turn_words);
-                } else if (channel.m_oFolder) {
-                    channel.refuse_all(status_send, "the connection broke before the whole folder arrived");
-                }
-            }
-            finish_stream_file(transfer, outcome);
-        }
-        break;
-    case parcel_channel::state::closed:
-        break; // the file could not be opened, or a folder was refused and its connection ended
+void parcel_channel::prepare(socket_thread& transfer, file_record& record) {
+    if (m_nState == state::open) {
+        (void)open_source(transfer, record);
+        return;
     }
-    channel.leave(transfer);
+    // The file is opened first: one that cannot be read fails on its own, without a connection for nothing.
+    if (m_nState != state::closed || !open_source(transfer, record)) {
+        return;
+    }
+    open(transfer);
+    if (m_nState == state::old_peer) {
+        // This connection is already authenticated: the file goes over it the old way.
+        send_after_authentication(transfer, record);
+    }
+}
+
+void parcel_channel::send_over_stream(socket_thread& transfer, const file_record& record) {
+    stream_item_outcome outcome = send_stream_file(transfer, *m_pLink, *m_pAnswers, stream_path_of(transfer, record),
+                                                   transfer.file.mtime_ns, sending_chunk(transfer));
+    if (!outcome.link_sound) {
+        close_connection(false, 0);
+        if (transfer.stop_requested() && outcome.ended.status == status_send) {
+            outcome.ended.status = status_stopped;
+        }
+        // A receiver whose answers no longer match the files is not asked again in this send; and a new
+        // connection would make the receiver start a second folder: the rest of this one fails.
+        if (outcome.out_of_turn) {
+            refuse_all(status_send, out_of_turn_words);
+        } else if (m_oFolder) {
+            refuse_all(status_send, "the connection broke before the whole folder arrived");
+        }
+    }
+    finish_stream_file(transfer, outcome);
+}
+
+void parcel_channel::send_alone(socket_thread& transfer, file_record& record) {
+    give_turn_back();
+    if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
+        send_after_authentication(transfer, record);
+    }
+    (void)take_turn(transfer, true);
 }
 
 void parcel_channel::leave(const socket_thread& transfer) {

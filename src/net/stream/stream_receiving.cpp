@@ -13,8 +13,8 @@
 #include "net/box/parcel_names.h"
 #include "net/box/parcel_policy.h"
 #include "net/box/parcel_temporaries.h"
-#include "net/single_file/receiver_receipts.h"
 #include "net/stream/received_folder.h"
+#include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
 #include "net/transfer/transfer_bodies.h"
 #include "net/transfer/transfer_state.h"
@@ -48,10 +48,7 @@ struct file_target {
     std::optional<kept_part> kept;
     std::optional<cryptoapi::sha256_stream> whole; // over the kept bytes and what follows them
     std::uint64_t resumed_from = 0;
-
-    [[nodiscard]] std::string written_name(const transfer_file& file) const {
-        return kept ? kept->name() : file.path.substr(file.path.find_last_of('/') + 1);
-    }
+    std::string written; // the name it is written under until it is whole (in `directory`, or the kept part's)
 };
 
 class stream_receiver {
@@ -69,6 +66,10 @@ private:
     step on_folder(std::span<const std::uint8_t> payload);
     step on_file(std::span<const std::uint8_t> payload);
     step receive_data(const file_frame& header, file_target& target);
+    [[nodiscard]] std::optional<received_file> take_data(const file_frame& header, file_target& target);
+    [[nodiscard]] bool take_file_end(std::span<const std::uint8_t> payload, file_target& target,
+                                     received_file& arrived);
+    void drop_partial(const file_frame& header, file_target& target, bool cut);
     step refuse(const file_frame& header, const parcel_receipt& receipt, bool data_follows);
     step skip_data(std::uint64_t announced);
     [[nodiscard]] std::optional<parcel_receipt> place_in_folder(const file_frame& header, file_target& target);
@@ -106,8 +107,8 @@ private:
     bool m_bFolderAllowed = true; // only before the first file
     std::uint32_t m_nFilesSeen = 0;
     std::uint64_t m_nBytesSeen = 0;
-    int m_nLastStatus = socket_thread::no_failure;
-    std::string m_strLastWords;
+    // The stream's outcome: failed as the last file refused, or as the stream broke.
+    transfer_outcome m_oOutcome;
 };
 
 std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& parcel) {
@@ -123,16 +124,15 @@ std::optional<parcel_receipt> stream_receiver::box_refusal(const std::string& pa
 bool stream_receiver::answer(const parcel_receipt& receipt) {
     m_bAnsweredStored = receipt.stored();
     if (!receipt.stored()) {
-        m_nLastStatus = receipt.status == parcel_receipt::no_status ? static_cast<int>(status_refused) : receipt.status;
-        m_strLastWords = receipt.text;
+        m_oOutcome = transfer_outcome::refusal(receipt);
+        m_oOutcome.words = receipt.text;
     }
     return m_oLink.send_frame(frame_type::receipt, receipt.encode());
 }
 
 stream_receiver::step stream_receiver::protocol_error(const char* why) {
     log_activity("R::Parcel stream refused [%s]: %s", m_oTransfer.profile.name, why);
-    m_nLastStatus = status_refused;
-    m_strLastWords = why;
+    m_oOutcome = transfer_outcome::failure(status_refused, why);
     return step::broken;
 }
 
@@ -161,7 +161,7 @@ stream_receiver::step stream_receiver::refuse(const file_frame& header, const pa
     const std::string why = receipt.text.empty() ? receipt_words(receipt) : receipt.text;
     log_activity("R::Parcel refused [%s][%s]: %s", m_oTransfer.profile.name, header.path.c_str(), why.c_str());
     const bool told = answer(receipt);
-    m_oTransfer.end_parcel(false, m_nLastStatus, why);
+    m_oTransfer.end_parcel(false, m_oOutcome.status, why);
     if (!told) {
         return step::broken;
     }
@@ -404,112 +404,124 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
     return true;
 }
 
-stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
+// What is left when the data ends early: a temporary goes. A kept part stays for the next send only when the
+// transfer was cut off (`cut`) with something in it; a sender that ends the file itself, or breaks the stream's
+// rules, has nothing to come back for.
+void stream_receiver::drop_partial(const file_frame& header, file_target& target, bool cut) {
+    (void)m_oTransfer.file.close_file();
+    if (!target.kept) {
+        ::unlinkat(target.directory.get(), target.written.c_str(), 0);
+        return;
+    }
+    const std::uint64_t kept = target.kept->length();
+    // A file the receiving user stopped is one they do not want: nothing of it stays.
+    if (!cut || kept == 0 || m_oTransfer.discard_requested()) {
+        (void)target.kept->remove();
+        return;
+    }
+    m_oTransfer.set_bytes_kept(kept);
+    const std::uint32_t largest = m_oTransfer.profile.max_file_size;
+    (void)trim_kept_parts(target.kept_directory.get(), m_strBox, target.kept->name(),
+                          largest == unlimited ? UINT64_MAX : largest);
+    log_activity("%x: R: KEPT[%s]: %llu of %llu bytes, for the next send", m_oTransfer.log_handle(),
+                 target.kept->path().c_str(), static_cast<unsigned long long>(kept),
+                 static_cast<unsigned long long>(header.size));
+}
+
+// The sender's end of the file: whether it sent all of it, and whether what it sent continues the kept part.
+bool stream_receiver::take_file_end(std::span<const std::uint8_t> payload, file_target& target,
+                                    received_file& arrived) {
+    const std::optional<file_end_frame> end = decode_file_end(payload);
+    if (!end) {
+        return false;
+    }
+    arrived.closed = m_oTransfer.file.close_file();
+    arrived.write_error = errno;
+    arrived.written = arrived.arrived;
+    arrived.end = end->complete ? data_end::whole : data_end::abandoned;
+    arrived.matches_kept_part =
+        !target.whole || (end->whole_hash && target.whole->ok() && target.whole->finish() == *end->whole_hash);
+    return true;
+}
+
+// Writes the file's data as it comes, until the sender's end of it, a break or a stop: what arrived, or none when
+// the sender broke the stream's rules (the stream then ends here).
+std::optional<received_file> stream_receiver::take_data(const file_frame& header, file_target& target) {
     transfer_file& file = m_oTransfer.file;
-    std::uint64_t stored = target.resumed_from;
-    m_oTransfer.set_bytes_done(stored);
-    m_oTransfer.set_state(RUNNING);
-    const std::string written = target.written_name(file);
-    // What is left when the data ends early: a temporary goes. A kept part stays for the next send only when the
-    // transfer was cut off (`cut`) with something in it; a sender that ends the file itself, or breaks the stream's
-    // rules, has nothing to come back for.
-    const auto drop = [&](bool cut) {
-        (void)file.close_file();
-        if (!target.kept) {
-            ::unlinkat(target.directory.get(), written.c_str(), 0);
-            return;
-        }
-        const std::uint64_t kept = target.kept->length();
-        // A file the receiving user stopped is one they do not want: nothing of it stays.
-        if (!cut || kept == 0 || m_oTransfer.discard_requested()) {
-            (void)target.kept->remove();
-            return;
-        }
-        m_oTransfer.set_bytes_kept(kept);
-        const std::uint32_t largest = m_oTransfer.profile.max_file_size;
-        (void)trim_kept_parts(target.kept_directory.get(), m_strBox, target.kept->name(),
-                              largest == unlimited ? UINT64_MAX : largest);
-        log_activity("%x: R: KEPT[%s]: %llu of %llu bytes, for the next send", m_oTransfer.log_handle(),
-                     target.kept->path().c_str(), static_cast<unsigned long long>(kept),
-                     static_cast<unsigned long long>(header.size));
+    received_file arrived{.announced = header.size,
+                          .arrived = target.resumed_from,
+                          .log_handle = m_oTransfer.log_handle(),
+                          .shown_name = header.path};
+    const auto broke_rules = [&](const char* why) {
+        drop_partial(header, target, false);
+        (void)protocol_error(why);
+        return std::optional<received_file>();
+    };
+    const auto ended = [&](data_end how) {
+        arrived.end = how;
+        return std::optional(arrived);
     };
     for (;;) {
         if (m_oTransfer.stop_requested()) {
-            drop(true);
-            m_nLastStatus = status_stopped;
-            return step::broken;
+            return ended(data_end::stopped);
         }
         frame_type type{};
         std::span<const std::uint8_t> payload;
         if (m_oLink.receive(type, payload, wait_ms()) != parcel_link::arrival::frame) {
-            drop(true);
-            m_nLastStatus = status_receive;
-            return step::broken;
+            return ended(data_end::cut);
         }
         if (type == frame_type::file_end) {
-            const std::optional<file_end_frame> end = decode_file_end(payload);
-            if (!end) {
-                drop(false);
-                return protocol_error("a malformed end of file");
-            }
-            const bool closed = file.close_file();
-            const int close_error = errno;
-            std::optional<parcel_receipt> refusal;
-            if (!end->complete) {
-                refusal = refusal_receipt(receipt_reason::changed_size, status_receive,
-                                          "the sender stopped before the end of the file");
-            } else if (stored != header.size) {
-                refusal = refusal_receipt(receipt_reason::changed_size, status_receive,
-                                          "the file changed size while it was being sent: " + std::to_string(stored) +
-                                              " bytes arrived, " + std::to_string(header.size) + " were announced");
-            } else if (target.whole &&
-                       (!end->whole_hash || !target.whole->ok() || target.whole->finish() != *end->whole_hash)) {
-                refusal = refusal_receipt(receipt_reason::changed_size, status_receive,
-                                          "the file differs from the part kept of an earlier transfer");
-            } else if (!closed) {
-                refusal = write_failure_receipt(close_error, stored);
-            }
-            if (refusal) {
-                drop(false);
-                return refuse(header, *refusal, false);
-            }
-            const auto path =
-                move_without_replacing_at(target.kept ? target.kept_directory.get() : target.directory.get(), written,
-                                          target.directory.get(), target.directory_path, target.name);
-            if (!path) {
-                drop(false);
-                log_activity("%x: R: RENAME FAILURE[%s]", m_oTransfer.log_handle(), header.path.c_str());
-                return refuse(header, refusal_receipt(receipt_reason::rename_failed, status_receive), false);
-            }
-            log_activity("%x: R: STORED[%s]", m_oTransfer.log_handle(), path->c_str());
-            m_oTransfer.set_stored_path(*path);
-            const bool told = answer(stored_receipt());
-            m_oTransfer.end_parcel(true);
-            return told ? step::next : step::broken;
+            return take_file_end(payload, target, arrived) ? std::optional(arrived)
+                                                           : broke_rules("a malformed end of file");
         }
         if (type != frame_type::data) {
-            drop(false);
-            return protocol_error("a record out of place inside a file's data");
+            return broke_rules("a record out of place inside a file's data");
         }
-        stored += payload.size();
-        if (stored > header.size) {
-            drop(false);
-            return refuse(
-                header,
-                refusal_receipt(receipt_reason::changed_size, status_receive,
-                                "more data arrived than the " + std::to_string(header.size) + " bytes announced"),
-                true);
+        arrived.arrived += payload.size();
+        if (arrived.arrived > header.size) {
+            return ended(data_end::over_announced);
         }
         if (!file.write_all(payload.data(), payload.size())) {
-            const parcel_receipt failed = write_failure_receipt(errno, file.size);
-            drop(false);
-            return refuse(header, failed, true);
+            arrived.write_error = errno;
+            arrived.written = file.size;
+            return ended(data_end::write_failed);
         }
         if (target.whole) {
             target.whole->update(payload);
         }
-        m_oTransfer.set_bytes_done(stored);
+        m_oTransfer.set_bytes_done(arrived.arrived);
     }
+}
+
+stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
+    m_oTransfer.set_bytes_done(target.resumed_from);
+    m_oTransfer.set_state(RUNNING);
+    const std::string& path = m_oTransfer.file.path;
+    target.written = target.kept ? target.kept->name() : path.substr(path.find_last_of('/') + 1);
+    const std::optional<received_file> arrived = take_data(header, target);
+    if (!arrived) {
+        return step::broken;
+    }
+    const transfer_outcome outcome = received_file_outcome(*arrived, [&] {
+        return move_without_replacing_at(target.kept ? target.kept_directory.get() : target.directory.get(),
+                                         target.written, target.directory.get(), target.directory_path, target.name);
+    });
+    if (!outcome.failed()) {
+        m_oTransfer.set_stored_path(outcome.stored_path);
+        const bool told = answer(*outcome.receipt);
+        m_oTransfer.end_parcel(true);
+        return told ? step::next : step::broken;
+    }
+    // A stopped or cut transfer has no one to tell; what it wrote may stay for the next send.
+    const bool cut = !outcome.receipt;
+    drop_partial(header, target, cut);
+    if (cut) {
+        m_oOutcome.status = outcome.status;
+        return step::broken;
+    }
+    // Refused before the sender's end of the file: the rest of its data still comes.
+    const bool data_follows = arrived->end != data_end::whole && arrived->end != data_end::abandoned;
+    return refuse(header, *outcome.receipt, data_follows);
 }
 
 stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> payload) {
@@ -558,8 +570,7 @@ bool stream_receiver::still_a_friend() {
     }
     // Whatever is under way ends here: the friend's trust was withdrawn, and nothing more of it is kept.
     log_activity("R::Parcel stream ended [%s]: the sender is no longer a friend", m_oTransfer.profile.name);
-    m_nLastStatus = status_refused;
-    m_strLastWords = "the sender is no longer a friend";
+    m_oOutcome = transfer_outcome::failure(status_refused, "the sender is no longer a friend");
     return false;
 }
 
@@ -571,7 +582,7 @@ void stream_receiver::run() {
         m_oTransfer.set_state(GETTING_FILE_RECORD);
         const parcel_link::arrival arrival = m_oLink.receive(type, payload, wait_ms());
         if (arrival != parcel_link::arrival::frame) {
-            m_nLastStatus = status_receive;
+            m_oOutcome.status = status_receive;
             break;
         }
         step next = step::next;
@@ -603,18 +614,18 @@ void stream_receiver::run() {
         (void)m_oTransfer.close_connection();
     } else {
         m_oTransfer.abort_connection();
-        if (m_nLastStatus == socket_thread::no_failure) {
-            m_nLastStatus = status_receive;
+        if (!m_oOutcome.failed()) {
+            m_oOutcome.status = status_receive;
         }
     }
-    if (m_nLastStatus == status_receive && m_strLastWords.empty()) {
-        m_strLastWords = link_failure_words(m_oTransfer.socket->last_error);
+    if (m_oOutcome.status == status_receive && m_oOutcome.words.empty()) {
+        m_oOutcome.words = link_failure_words(m_oTransfer.socket->last_error);
     }
-    if (m_nLastStatus != socket_thread::no_failure) {
-        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_nLastStatus,
-                     m_strLastWords.empty() ? "" : ": ", m_strLastWords.c_str());
+    if (m_oOutcome.failed()) {
+        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_oOutcome.status,
+                     m_oOutcome.words.empty() ? "" : ": ", m_oOutcome.words.c_str());
     }
-    complete_transfer(m_oTransfer, "R", m_nLastStatus, m_strLastWords);
+    end_transfer(m_oTransfer, "R", m_oOutcome);
 }
 } // namespace
 

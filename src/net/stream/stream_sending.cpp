@@ -14,7 +14,7 @@ namespace tiv {
 
 namespace {
 stream_item_outcome broken_link(int status, std::string words = {}) {
-    return {.status = status, .words = std::move(words), .link_sound = false};
+    return {.ended = transfer_outcome::failure(status, std::move(words)), .link_sound = false};
 }
 
 std::string silent_receiver_words(const socket_thread& transfer, int wait_ms) {
@@ -27,8 +27,11 @@ stream_item_outcome from_answer(const socket_thread& transfer, const stream_answ
     switch (answer.what) {
     case stream_answers::kind::stored:
         return {};
-    case stream_answers::kind::refused:
-        return {.status = status_refused, .words = receipt_words(answer.receipt)};
+    case stream_answers::kind::refused: {
+        stream_item_outcome refused{.ended = transfer_outcome::failure(status_refused, receipt_words(answer.receipt))};
+        refused.ended.receipt = answer.receipt;
+        return refused;
+    }
     case stream_answers::kind::timed_out:
         return broken_link(status_send, silent_receiver_words(transfer, wait_ms));
     case stream_answers::kind::ended:
@@ -68,6 +71,167 @@ bool rewind(transfer_file& file, cryptoapi::sha256_stream& hash) {
     hash = cryptoapi::sha256_stream();
     return file.seek_to(0);
 }
+
+// One file's turn in the stream: its header, where its data starts (agreed with the receiver for a large file),
+// its data, its end and the receiver's answer. The frames gather in one buffer, so a small file goes out in one
+// send with its header and end; a large one goes out piece by piece.
+class stream_file_sender {
+public:
+    stream_file_sender(socket_thread& transfer, parcel_link& link, stream_answers& answers, std::size_t chunk)
+        : m_oTransfer(transfer), m_oLink(link), m_oAnswers(answers), m_nChunk(chunk),
+          m_nWaitMs(receipt_wait_ms(transfer.io_timeout_ms)) {}
+
+    stream_item_outcome send(const std::string& path, std::int64_t mtime_ns);
+
+private:
+    // Each step returns none when the file goes on, else how it ended.
+    // Asks the receiver what it kept of the file, and starts after it when the file begins with the same bytes.
+    std::optional<stream_item_outcome> agree_on_start(const std::string& path);
+    // The data from the agreed start, until the end of the file (m_bComplete) or a stop.
+    std::optional<stream_item_outcome> send_data();
+    // Adds the next piece of the file as a data frame: its length, 0 at the end, negative when it cannot be read.
+    std::int64_t add_piece();
+    // The file's end, after the data went out whole or not, and the receiver's answer to it.
+    stream_item_outcome finish();
+
+    socket_thread& m_oTransfer;
+    parcel_link& m_oLink;
+    stream_answers& m_oAnswers;
+    const std::size_t m_nChunk;
+    const int m_nWaitMs;
+    std::vector<std::uint8_t> m_aPlain;               // frames not yet sent
+    std::optional<cryptoapi::sha256_stream> m_oWhole; // over the whole file, when it continues a kept part
+    std::uint64_t m_nFrom = 0;                        // where the data starts
+    bool m_bComplete = false;                         // the file was read to its end
+};
+
+stream_item_outcome stream_file_sender::send(const std::string& path, std::int64_t mtime_ns) {
+    const transfer_file& file = m_oTransfer.file;
+    // Nothing is owed before the file goes out: whatever already came is an answer too many for an earlier one.
+    if (const stream_answers::answer early = m_oAnswers.next(0); early.what != stream_answers::kind::none) {
+        return from_answer(m_oTransfer, early, m_nWaitMs);
+    }
+    const file_frame header{
+        .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
+    m_oTransfer.set_state(SENDING_FILE_RECORD);
+    m_aPlain.reserve(m_nChunk + 2 * frame_header_size + 64);
+    append_frame(m_aPlain, frame_type::file, encode_file(header));
+    m_oAnswers.file_started(header.resumable);
+    if (header.resumable) {
+        if (std::optional<stream_item_outcome> ended = agree_on_start(path)) {
+            return std::move(*ended);
+        }
+    }
+    if (std::optional<stream_item_outcome> ended = send_data()) {
+        return std::move(*ended);
+    }
+    return finish();
+}
+
+std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std::string& path) {
+    if (!m_oLink.send(m_aPlain)) {
+        return broken_link(status_send);
+    }
+    m_aPlain.clear();
+    const stream_answers::answer answer = m_oAnswers.next(m_nWaitMs);
+    if (answer.what != stream_answers::kind::offer) {
+        return from_answer(m_oTransfer, answer, m_nWaitMs); // refused before any data, or a broken link
+    }
+    const offer_frame& offer = answer.offer;
+    transfer_file& file = m_oTransfer.file;
+    if (offer.kept > 0 && offer.kept <= file.size) {
+        std::vector<std::uint8_t> buffer(m_nChunk);
+        cryptoapi::sha256_stream hash;
+        if (same_prefix(file, offer.kept, offer.hash, hash, buffer)) {
+            m_nFrom = offer.kept;
+            m_oWhole.emplace(std::move(hash));
+            log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", m_oTransfer.log_handle(), path.c_str(),
+                         static_cast<unsigned long long>(m_nFrom), static_cast<unsigned long long>(file.size));
+        } else {
+            log_activity("%x: S: KEPT PART DIFFERS[%s]: sending the whole file", m_oTransfer.log_handle(),
+                         path.c_str());
+            if (!rewind(file, hash)) {
+                return broken_link(status_stopped, "the file could not be read again from its start");
+            }
+        }
+    }
+    append_frame(m_aPlain, frame_type::resume, encode_resume(m_nFrom));
+    return std::nullopt;
+}
+
+std::optional<stream_item_outcome> stream_file_sender::send_data() {
+    m_oTransfer.set_state(RUNNING);
+    std::uint64_t sent = m_nFrom;
+    m_oTransfer.set_bytes_done(sent);
+    while (!m_oTransfer.stop_requested()) {
+        // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
+        const stream_answers::answer early = m_oAnswers.next(0);
+        if (early.what == stream_answers::kind::refused) {
+            append_frame(m_aPlain, frame_type::file_end, encode_file_end({}));
+            m_oAnswers.item_ended();
+            stream_item_outcome refused = from_answer(m_oTransfer, early, m_nWaitMs);
+            refused.link_sound = m_oLink.send(m_aPlain);
+            return refused;
+        }
+        if (early.what != stream_answers::kind::none) {
+            return from_answer(m_oTransfer, early, m_nWaitMs);
+        }
+        const std::int64_t n = add_piece();
+        if (n <= 0) {
+            m_bComplete = n == 0;
+            return std::nullopt;
+        }
+        if (m_aPlain.size() >= m_nChunk) {
+            if (!m_oLink.send(m_aPlain)) {
+                return broken_link(status_send);
+            }
+            m_aPlain.clear();
+        }
+        sent += static_cast<std::uint64_t>(n);
+        m_oTransfer.set_bytes_done(sent);
+    }
+    return std::nullopt;
+}
+
+std::int64_t stream_file_sender::add_piece() {
+    const std::size_t at = m_aPlain.size();
+    m_aPlain.resize(at + frame_header_size + m_nChunk);
+    std::uint8_t* const data = m_aPlain.data() + at + frame_header_size;
+    const std::int64_t n = m_oTransfer.file.read_chunk(data, m_nChunk);
+    if (n <= 0) {
+        m_aPlain.resize(at);
+        return n;
+    }
+    put_frame_header(m_aPlain.data() + at, frame_type::data, static_cast<std::size_t>(n));
+    m_aPlain.resize(at + frame_header_size + static_cast<std::size_t>(n));
+    if (m_oWhole) {
+        m_oWhole->update(std::span(data, static_cast<std::size_t>(n)));
+    }
+    return n;
+}
+
+stream_item_outcome stream_file_sender::finish() {
+    file_end_frame end{.complete = m_bComplete, .whole_hash = std::nullopt};
+    if (m_bComplete && m_oWhole) {
+        if (!m_oWhole->ok()) {
+            return broken_link(status_memory);
+        }
+        end.whole_hash = m_oWhole->finish();
+    }
+    append_frame(m_aPlain, frame_type::file_end, encode_file_end(end));
+    if (!m_oLink.send(m_aPlain)) {
+        return broken_link(status_send);
+    }
+    m_oAnswers.item_ended();
+    m_oTransfer.set_state(SHUTTING_DOWN);
+    stream_item_outcome outcome = from_answer(m_oTransfer, m_oAnswers.next(m_nWaitMs), m_nWaitMs);
+    outcome.resumed_from = m_nFrom;
+    if (!m_bComplete && outcome.link_sound) {
+        // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
+        return {.ended = transfer_outcome::failure(status_stopped), .link_sound = true, .resumed_from = m_nFrom};
+    }
+    return outcome;
+}
 } // namespace
 
 int receipt_wait_ms(int io_timeout_ms) {
@@ -76,114 +240,7 @@ int receipt_wait_ms(int io_timeout_ms) {
 
 stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
                                      const std::string& path, std::int64_t mtime_ns, std::size_t chunk) {
-    transfer_file& file = transfer.file;
-    const int wait_ms = receipt_wait_ms(transfer.io_timeout_ms);
-    // Nothing is owed before the file goes out: whatever already came is an answer too many for an earlier one.
-    if (const stream_answers::answer early = answers.next(0); early.what != stream_answers::kind::none) {
-        return from_answer(transfer, early, wait_ms);
-    }
-    const file_frame header{
-        .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
-    transfer.set_state(SENDING_FILE_RECORD);
-    std::vector<std::uint8_t> plain;
-    plain.reserve(chunk + 2 * frame_header_size + 64);
-    append_frame(plain, frame_type::file, encode_file(header));
-    answers.file_started(header.resumable);
-
-    std::optional<cryptoapi::sha256_stream> whole;
-    std::uint64_t from = 0;
-    if (header.resumable) {
-        if (!link.send(plain)) {
-            return broken_link(status_send);
-        }
-        plain.clear();
-        const stream_answers::answer answer = answers.next(wait_ms);
-        if (answer.what != stream_answers::kind::offer) {
-            return from_answer(transfer, answer, wait_ms); // refused before any data, or a broken link
-        }
-        const offer_frame& offer = answer.offer;
-        if (offer.kept > 0 && offer.kept <= file.size) {
-            std::vector<std::uint8_t> buffer(chunk);
-            cryptoapi::sha256_stream hash;
-            if (same_prefix(file, offer.kept, offer.hash, hash, buffer)) {
-                from = offer.kept;
-                whole.emplace(std::move(hash));
-                log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", transfer.log_handle(), path.c_str(),
-                             static_cast<unsigned long long>(from), static_cast<unsigned long long>(file.size));
-            } else {
-                log_activity("%x: S: KEPT PART DIFFERS[%s]: sending the whole file", transfer.log_handle(),
-                             path.c_str());
-                if (!rewind(file, hash)) {
-                    return broken_link(status_stopped, "the file could not be read again from its start");
-                }
-            }
-        }
-        append_frame(plain, frame_type::resume, encode_resume(from));
-    }
-
-    transfer.set_state(RUNNING);
-    std::uint64_t sent = from;
-    transfer.set_bytes_done(sent);
-    bool complete = false;
-    for (;;) {
-        if (transfer.stop_requested()) {
-            break;
-        }
-        // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
-        const stream_answers::answer early = answers.next(0);
-        if (early.what == stream_answers::kind::refused) {
-            append_frame(plain, frame_type::file_end, encode_file_end({}));
-            answers.item_ended();
-            stream_item_outcome refused = from_answer(transfer, early, wait_ms);
-            refused.link_sound = link.send(plain);
-            return refused;
-        }
-        if (early.what != stream_answers::kind::none) {
-            return from_answer(transfer, early, wait_ms);
-        }
-        const std::size_t at = plain.size();
-        plain.resize(at + frame_header_size + chunk);
-        const std::int64_t n = file.read_chunk(plain.data() + at + frame_header_size, chunk);
-        if (n <= 0) {
-            plain.resize(at);
-            complete = n == 0;
-            break;
-        }
-        put_frame_header(plain.data() + at, frame_type::data, static_cast<std::size_t>(n));
-        plain.resize(at + frame_header_size + static_cast<std::size_t>(n));
-        if (whole) {
-            whole->update(std::span(plain.data() + at + frame_header_size, static_cast<std::size_t>(n)));
-        }
-        // Small files share one send with their header and end; a large one goes out piece by piece.
-        if (plain.size() >= chunk) {
-            if (!link.send(plain)) {
-                return broken_link(status_send);
-            }
-            plain.clear();
-        }
-        sent += static_cast<std::uint64_t>(n);
-        transfer.set_bytes_done(sent);
-    }
-    file_end_frame end{.complete = complete, .whole_hash = std::nullopt};
-    if (complete && whole) {
-        if (!whole->ok()) {
-            return broken_link(status_memory);
-        }
-        end.whole_hash = whole->finish();
-    }
-    append_frame(plain, frame_type::file_end, encode_file_end(end));
-    if (!link.send(plain)) {
-        return broken_link(status_send);
-    }
-    answers.item_ended();
-    transfer.set_state(SHUTTING_DOWN);
-    stream_item_outcome outcome = from_answer(transfer, answers.next(wait_ms), wait_ms);
-    outcome.resumed_from = from;
-    if (!complete && outcome.link_sound) {
-        // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
-        return {.status = status_stopped, .words = {}, .link_sound = true, .resumed_from = from};
-    }
-    return outcome;
+    return stream_file_sender(transfer, link, answers, chunk).send(path, mtime_ns);
 }
 
 bool end_stream(parcel_link& link, int wait_ms) {

@@ -6,6 +6,7 @@
 
 #include "net/stream/parcel_frames.h"
 #include "net/stream/parcel_link.h"
+#include "net/transfer/transfer_outcome.h"
 
 namespace tiv {
 
@@ -18,8 +19,7 @@ inline constexpr std::uint64_t resume_threshold = std::uint64_t{1} << 20;
 
 // How one file of the parcel stream ended, for the sender.
 struct stream_item_outcome {
-    int status = -1;        // -1 stored, else a transfer status
-    std::string words;      // why, when the status alone does not say
+    transfer_outcome ended; // stored, or why not (with the receiver's receipt when it refused the file)
     bool link_sound = true; // false when the connection can carry no further file
     std::uint64_t resumed_from = 0;
     bool out_of_turn = false; // the receiver's answers no longer match the files: it is not to be believed again

@@ -14,6 +14,7 @@
 #include "net/socket/net_address.h"
 #include "net/socket/net_socket.h"
 #include "net/transfer/rthread.h"
+#include "net/transfer/transfer_outcome.h"
 #include "net/transfer/transfer_snapshot.h"
 #include "net/transfer/transfer_state.h"
 #include "settings/friend_profile.h"
@@ -67,11 +68,12 @@ public:
     void set_resumed_from(std::uint64_t offset);
     // The friend at the other end, once known (the receiver learns it from the authentication).
     void set_peer_name(const std::string& name);
-    static constexpr int no_failure = -1;
+    static constexpr int no_failure = transfer_outcome::no_failure;
     // The user stopped this one transfer: unlike a stop of the whole program, what arrived of it is not kept.
     void discard_and_stop();
     [[nodiscard]] bool discard_requested() const { return m_bDiscard; }
     void end(bool completed, int status = no_failure, std::string status_words = {});
+    void end(const transfer_outcome& outcome) { end(outcome.completed, outcome.status, outcome.words); }
 
     int io_block_size = 2048;
     int io_timeout_ms = 10000;                                  // a peer silent this long is given up

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/transfer/transfer_outcome.h"
+
 namespace tiv {
 
 class box_ledger;
@@ -41,8 +43,8 @@ struct transfer_buffers {
     std::vector<std::uint8_t> wire;
 };
 
-// The end of a body that reached its data phase: state COMPLETED, failed when `status` is a transfer status (with
-// `status_words` when the status alone does not say why), and the throughput line.
-void complete_transfer(socket_thread& transfer, const char* side, int status, std::string status_words = {});
+// The end of a body, from its outcome: one that reached the end of its data is COMPLETED (failed or not) and logs
+// its throughput; one that failed before stays in the state in which it stopped.
+void end_transfer(socket_thread& transfer, const char* side, const transfer_outcome& outcome);
 
 } // namespace tiv

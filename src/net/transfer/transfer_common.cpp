@@ -20,8 +20,11 @@ transfer_buffers::~transfer_buffers() {
     }
 }
 
-void complete_transfer(socket_thread& transfer, const char* side, int status, std::string status_words) {
-    transfer.end(true, status, std::move(status_words));
+void end_transfer(socket_thread& transfer, const char* side, const transfer_outcome& outcome) {
+    transfer.end(outcome);
+    if (!outcome.completed) {
+        return;
+    }
     const transfer_snapshot ended = transfer.snapshot();
     log_activity("%x: %s: Seconds, Bytes, Throughput(b/s) [%.3f, %llu, %.1f]", transfer.log_handle(), side,
                  ended.seconds, static_cast<unsigned long long>(ended.bytes_done),
