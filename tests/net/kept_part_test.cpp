@@ -75,7 +75,7 @@ TEST_F(KeptPart, IsHeldByOneTransferKeptAcrossTransfersAndHashedAsWritten) {
         EXPECT_EQ(first->path(), box + "/" + kept_part_name(key));
         EXPECT_EQ(std::filesystem::status(first->path()).permissions(), std::filesystem::perms(0600));
         for (const std::string_view piece : {"kept ", "bytes"}) {
-            const unique_fd out = first->writer();
+            const unique_fd out = first->writer(real_file_writer());
             ASSERT_TRUE(out);
             ASSERT_EQ(::write(out.get(), piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
         }
