@@ -39,8 +39,9 @@ listen_config listen_config_of(const qvl_settings_data& settings) {
             settings.text(text_setting::parcel_box_directory_root), settings.number(number_setting::kept_part_days)};
 }
 
-receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events)
-    : m_pAuthenticator(std::move(authenticator)), m_pEvents(events) {}
+receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events,
+                   std::shared_ptr<file_writer> files)
+    : m_pAuthenticator(std::move(authenticator)), m_pEvents(events), m_pFiles(std::move(files)) {}
 
 receiver::~receiver() {
     stop();
@@ -64,7 +65,7 @@ status receiver::start(const listen_config& config) {
     m_pListener = std::make_unique<incoming_connection_handler>(
         config.parcel_root, m_oAddress, config.block_size, m_pAuthenticator,
         incoming_connection_handler::default_max_receiving,
-        m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{});
+        m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{}, m_pFiles);
     m_pListener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pListener->listening()) {
         m_pKeptSweep.reset();

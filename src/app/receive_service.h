@@ -7,6 +7,7 @@
 
 #include "app/events.h"
 #include "app/status.h"
+#include "core/file_writer.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/socket/net_address.h"
@@ -29,10 +30,11 @@ struct listen_config {
 [[nodiscard]] listen_config listen_config_of(const qvl_settings_data& settings);
 
 // The listener's life: started from a configuration, restarted on a new one, stopped. Used on the front end's
-// thread; receiving transfers report to `events` (when given) on their own threads.
+// thread; receiving transfers report to `events` (when given) on their own threads and write through `files`.
 class receiver {
 public:
-    explicit receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events = nullptr);
+    explicit receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events = nullptr,
+                      std::shared_ptr<file_writer> files = shared_real_file_writer());
     receiver(const receiver&) = delete;
     receiver& operator=(const receiver&) = delete;
     ~receiver();
@@ -70,6 +72,7 @@ public:
 private:
     std::shared_ptr<const authentycryptor> m_pAuthenticator;
     event_sink* m_pEvents;
+    std::shared_ptr<file_writer> m_pFiles;
     listen_config m_oConfig;
     net_address m_oAddress{};
     std::unique_ptr<incoming_connection_handler> m_pListener;

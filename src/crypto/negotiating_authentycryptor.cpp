@@ -1,8 +1,8 @@
 #include "crypto/negotiating_authentycryptor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 
 #include "crypto/session_key_types.h"
 #include "crypto/session_ticket_cache.h"
@@ -38,13 +38,13 @@ cryptoapi::sha256_digest transcript(const auth::cap_bytes& offer, const auth::ca
 } // namespace
 
 negotiating_authentycryptor::negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
-                                                         version announced)
-    : m_oProvider(provider), m_oSettings(settings), m_nAnnounced(announced) {}
+                                                         version announced, const time_source& clock)
+    : m_oProvider(provider), m_oSettings(settings), m_oClock(clock), m_nAnnounced(announced) {}
 
 negotiating_authentycryptor::~negotiating_authentycryptor() = default;
 
 std::unique_ptr<authentycryptor> negotiating_authentycryptor::clone() const {
-    return std::make_unique<negotiating_authentycryptor>(m_oProvider, m_oSettings, m_nAnnounced);
+    return std::make_unique<negotiating_authentycryptor>(m_oProvider, m_oSettings, m_nAnnounced, m_oClock);
 }
 
 bool negotiating_authentycryptor::legacy_allowed() const {
@@ -85,7 +85,7 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
     const ticket_slot slot = ticket_slot_for(friend_uuid != nullptr ? friend_uuid : "", pinned_blob, own_blob, suite);
     bool offered = false;
     if (m_pTls != nullptr && friend_uuid != nullptr) {
-        if (const auto saved = find_session_ticket(directory, slot, std::time(nullptr))) {
+        if (const auto saved = find_session_ticket(directory, slot, calendar_seconds())) {
             offered = m_pTls->offer_session(saved->session);
         }
     }
@@ -116,7 +116,7 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
     }
     if (friend_uuid != nullptr) {
         if (const auto fresh = m_pTls->take_new_session()) {
-            keep_session_ticket(directory, slot, *fresh, std::time(nullptr));
+            keep_session_ticket(directory, slot, *fresh, calendar_seconds());
         }
     }
     log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/time_source.h"
 #include "crypto/auth_records.h"
 #include "crypto/authentycryptor.h"
 #include "crypto/crypto_provider.h"
@@ -49,8 +50,9 @@ public:
     // announcing less.
     enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2, with_stream = 3 };
 
+    // `clock` tells whether a saved session has expired; it outlives this object and its clones.
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
-                                version announced = version::with_receipt);
+                                version announced = version::with_receipt, const time_source& clock = real_time());
     ~negotiating_authentycryptor() override;
 
     [[nodiscard]] std::unique_ptr<authentycryptor> clone() const override;
@@ -77,6 +79,10 @@ public:
     [[nodiscard]] bool resumed() const { return m_pTls != nullptr && m_bResumed; }
 
 private:
+    // Now, as session expiry dates are written.
+    [[nodiscard]] std::int64_t calendar_seconds() const {
+        return static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(m_oClock.calendar()));
+    }
     [[nodiscard]] bool legacy_allowed() const;
     [[nodiscard]] bool run_tls(record_link& connection, tls_channel::role side,
                                const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
@@ -90,6 +96,7 @@ private:
 
     crypto_provider& m_oProvider;
     qvl_settings_data& m_oSettings;
+    const time_source& m_oClock;
     std::unique_ptr<rsa_authentycryptor> m_pLegacy;
     std::unique_ptr<tls_channel> m_pTls;
     std::uint32_t m_nChosenType = 0;

@@ -119,10 +119,11 @@ std::optional<session_ticket> read_ticket_file(const std::string& key_directory,
     return ticket;
 }
 
-void write_ticket_file(const std::string& key_directory, const ticket_slot& slot, const session_ticket& ticket) {
+void write_ticket_file(const std::string& key_directory, const ticket_slot& slot, const session_ticket& ticket,
+                       file_writer& files) {
     unique_fd directory;
     if (cryptoapi::open_private_directory(key_directory, directory)) {
-        (void)cryptoapi::write_private_file(directory, ticket_file_name(slot), encode_ticket_file(slot, ticket));
+        (void)cryptoapi::write_private_file(directory, ticket_file_name(slot), encode_ticket_file(slot, ticket), files);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_writer.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 
 // TLS sessions a sender may resume with a friend, kept on disk in the user's key directory so the next process
@@ -35,8 +36,10 @@ struct session_ticket {
 // The session saved for `slot`, when it is intact, private, for this slot and not expired at `now`.
 [[nodiscard]] std::optional<session_ticket> read_ticket_file(const std::string& key_directory, const ticket_slot& slot,
                                                              std::int64_t now);
-// Best effort: a session that could not be saved only costs the next process a full handshake.
-void write_ticket_file(const std::string& key_directory, const ticket_slot& slot, const session_ticket& ticket);
+// Best effort: a session that could not be saved only costs the next process a full handshake, and the one saved
+// before stays as it was.
+void write_ticket_file(const std::string& key_directory, const ticket_slot& slot, const session_ticket& ticket,
+                       file_writer& files = real_file_writer());
 void remove_ticket_file(const std::string& key_directory, const ticket_slot& slot);
 
 } // namespace tiv

@@ -40,10 +40,10 @@ status check_private(const struct stat& info, const std::string& shown_path, con
     return {};
 }
 
-status write_all(int fd, std::span<const std::uint8_t> data) {
+status write_all(file_writer& files, int fd, std::span<const std::uint8_t> data) {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t written = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t written = files.write(fd, data.data() + done, data.size() - done);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -132,13 +132,14 @@ status read_private_file(const unique_fd& directory, const std::string& name, co
     return {};
 }
 
-status write_private_file(const unique_fd& directory, const std::string& name, std::span<const std::uint8_t> data) {
+status write_private_file(const unique_fd& directory, const std::string& name, std::span<const std::uint8_t> data,
+                          file_writer& files) {
     std::string temporary;
     if (status named = temporary_name(name, temporary); !named) {
         return named;
     }
-    unique_fd file(
-        ::openat(directory.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    unique_fd file =
+        files.open_at(directory.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (!file) {
         return status(failure, "cannot create a key file: " + errno_text(errno));
     }
@@ -148,23 +149,23 @@ status write_private_file(const unique_fd& directory, const std::string& name, s
         result = status(failure, "cannot set the mode of a key file: " + errno_text(errno));
     }
     if (result) {
-        result = write_all(file.get(), data);
+        result = write_all(files, file.get(), data);
     }
-    if (result && ::fsync(file.get()) != 0) {
+    if (result && files.sync(file.get()) != 0) {
         result = status(failure, "cannot flush a key file to disk: " + errno_text(errno));
     }
-    if (result && ::close(file.release()) != 0) {
+    if (result && files.close(std::move(file)) != 0) {
         result = status(failure, "cannot close a key file: " + errno_text(errno));
     }
     if (result && ::renameat(directory.get(), temporary.c_str(), directory.get(), name.c_str()) != 0) {
         result = status(failure, "cannot put the new key file in place: " + errno_text(errno));
     }
     if (!result) {
-        file.reset();
+        (void)files.close(std::move(file));
         ::unlinkat(directory.get(), temporary.c_str(), 0);
         return result;
     }
-    if (::fsync(directory.get()) != 0) {
+    if (files.sync(directory.get()) != 0) {
         return status(failure, "cannot flush the key container directory: " + errno_text(errno));
     }
     return {};

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "core/file_writer.h"
 #include "core/unique_fd.h"
 #include "platform/crypto_backend/crypto_backend_status.h"
 #include "platform/crypto_backend/openssl_util.h"
@@ -26,7 +27,8 @@ status read_private_file(const unique_fd& directory, const std::string& name, co
 
 // Replaces `name` with `data` so that a crash leaves either the old or the new file: a fresh 0600
 // temporary file (never following a link), written, flushed to disk, renamed over the old name, and the
-// directory flushed so the rename itself survives.
-status write_private_file(const unique_fd& directory, const std::string& name, std::span<const std::uint8_t> data);
+// directory flushed so the rename itself survives. The file is written and flushed through `files`.
+status write_private_file(const unique_fd& directory, const std::string& name, std::span<const std::uint8_t> data,
+                          file_writer& files = real_file_writer());
 
 } // namespace tiv::cryptoapi

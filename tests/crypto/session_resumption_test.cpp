@@ -10,12 +10,14 @@
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "support/log_capture.h"
 #include "support/socket_pair.h"
+#include "support/test_clock.h"
 #include "support/test_identity.h"
 
 namespace tiv {
 namespace {
 
 using test::test_identity;
+using version = negotiating_authentycryptor::version;
 
 // People of their own, so no session saved by another test in this process can make a first connection resume.
 class SessionResumption : public ::testing::Test {
@@ -30,8 +32,8 @@ protected:
 
     // `from` sends to `to`, whom it knows by `destination`; a short record crosses when both accept.
     outcome connect(test_identity& from, test_identity& to, const friend_profile& destination) {
-        negotiating_authentycryptor sender(from.provider(), from.settings());
-        negotiating_authentycryptor receiver(to.provider(), to.settings());
+        negotiating_authentycryptor sender(from.provider(), from.settings(), version::with_receipt, m_oClock);
+        negotiating_authentycryptor receiver(to.provider(), to.settings(), version::with_receipt, m_oClock);
         test::socket_pair pair = test::connect_loopback(3000);
         socket_link server_link(*pair.server);
         socket_link client_link(*pair.client);
@@ -70,6 +72,7 @@ protected:
     test_identity m_oAlice{"Alice"};
     test_identity m_oBob{"Bob"};
     test::log_capture m_oLog;
+    test::test_clock m_oClock;
 };
 
 TEST_F(SessionResumption, SecondConnectionResumesAndIsKeptForThisFriendOnly) {
@@ -98,6 +101,12 @@ TEST_F(SessionResumption, SecondConnectionResumesAndIsKeptForThisFriendOnly) {
         ASSERT_NE(channel, nullptr) << error;
         EXPECT_EQ(channel->offer_session(saved->session), pinned == &m_oBob);
     }
+
+    // Longer than TLS 1.3 lets any session live: the saved one is not offered, and a full handshake follows.
+    m_oClock.advance(std::chrono::days(8));
+    const outcome later = connect(m_oAlice, m_oBob, m_oBob.as_friend(0xE40, true));
+    ASSERT_TRUE(later.sent && later.received);
+    EXPECT_FALSE(later.sender_resumed || later.receiver_resumed);
 }
 
 TEST_F(SessionResumption, AReKeyOnEitherSideEndsResumption) {

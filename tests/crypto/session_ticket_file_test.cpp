@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "crypto/session_ticket_file.h"
+#include "support/limited_disk.h"
 
 namespace tiv {
 namespace {
@@ -39,6 +40,14 @@ TEST_F(SessionTicketFile, OnlyAnIntactPrivateUnexpiredFileOfThisSlotIsRead) {
     EXPECT_EQ(read->session, ticket.session);
     EXPECT_EQ(read->expires, ticket.expires);
     EXPECT_FALSE(read_ticket_file(m_strDir, m_oBob, m_nNow + 60).has_value()) << "expired";
+
+    // A session the disk cannot take leaves the one saved before as it was, and nothing beside it.
+    test::limited_disk full(10);
+    write_ticket_file(m_strDir, m_oBob, {{7, 7, 7}, m_nNow + 120}, full);
+    const auto kept = read_ticket_file(m_strDir, m_oBob, m_nNow);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->session, ticket.session);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_strDir), fs::directory_iterator()), 1);
     EXPECT_FALSE(read_ticket_file(m_strDir, m_oCarol, m_nNow).has_value());
 
     // Bob's file put where Carol's belongs names Bob's slot inside.

@@ -3,7 +3,10 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "app/settings/identity_service.h"
+#include "crypto/negotiating_authentycryptor.h"
 #include "peer_process.h"
+#include "support/temp_home.h"
 
 namespace tiv::test {
 
@@ -33,6 +36,27 @@ void peer_pair_test::SetUp() {
 
 void peer_pair_test::TearDown() {
     std::filesystem::remove_all(m_strWork);
+}
+
+receiver_in_process::receiver_in_process(test_identity& person, std::shared_ptr<file_writer> files)
+    : m_oReceiver(std::make_shared<negotiating_authentycryptor>(person.provider(), person.settings(),
+                                                                negotiating_authentycryptor::version::with_stream),
+                  nullptr, std::move(files)) {
+    // As the program starts: the settings read, the keys opened with the machine's key types.
+    m_oStarted = app::open_identity(person.settings(), person.provider());
+    if (m_oStarted) {
+        app::listen_config config = app::listen_config_of(person.settings());
+        config.port = 0;
+        m_oStarted = m_oReceiver.start(config);
+    }
+}
+
+int receiver_in_process::port() const {
+    return m_oReceiver.listening() ? ntohs(m_oReceiver.listener()->listening_address().sockaddr.sin_port) : 0;
+}
+
+bool receiver_in_process::wait_received(std::size_t count, std::chrono::milliseconds limit) const {
+    return wait_for([&] { return m_oReceiver.snapshots().size() >= count && m_oReceiver.running_count() == 0; }, limit);
 }
 
 } // namespace tiv::test

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/receive_service.h"
+#include "core/file_writer.h"
 #include "support/test_identity.h"
 
 namespace tiv::test {
@@ -19,6 +24,23 @@ protected:
     static test_identity* s_pAlice;
     static test_identity* s_pBob;
     std::string m_strWork;
+};
+
+// A person's listener as `quorvel-cli listen` builds it from their settings, but in this process, on a port the
+// kernel chooses, and writing what it receives through `files`: the test then decides what the disk does.
+class receiver_in_process {
+public:
+    receiver_in_process(test_identity& person, std::shared_ptr<file_writer> files);
+
+    [[nodiscard]] const app::status& started() const { return m_oStarted; }
+    [[nodiscard]] int port() const;
+    // Waits until `count` transfers have arrived and none runs.
+    [[nodiscard]] bool wait_received(std::size_t count, std::chrono::milliseconds limit) const;
+    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const { return m_oReceiver.snapshots(); }
+
+private:
+    app::receiver m_oReceiver;
+    app::status m_oStarted;
 };
 
 } // namespace tiv::test

@@ -1,10 +1,8 @@
 #include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include "peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
+#include "support/limited_disk.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 
@@ -232,30 +231,16 @@ TEST_F(ReceiptThroughRelay, FileThatShrankWhileBeingSentIsNotReportedAsSent) {
     EXPECT_TRUE(bobs_box().empty());
 }
 
-// Writes beyond a file size limit fail as on a full disk; the limit is Bob's process's alone.
+// Bob's disk is full after 1 MiB; he runs in this process, so his writes go to a disk the test controls.
 TEST_F(ReceiptThroughRelay, ParcelTheReceiverCouldNotWriteIsNotReportedAsSent) {
-    constexpr rlim_t limit = 1 << 20;
-    {
-        // Inherited by the listener; a write past the limit then fails instead of raising a signal.
-        struct limited_writes {
-            limited_writes() {
-                (void)::getrlimit(RLIMIT_FSIZE, &previous);
-                rlimit limited = previous;
-                limited.rlim_cur = limit;
-                (void)::setrlimit(RLIMIT_FSIZE, &limited);
-            }
-            ~limited_writes() {
-                (void)::setrlimit(RLIMIT_FSIZE, &previous);
-                std::signal(SIGXFSZ, handler);
-            }
-            rlimit previous{};
-            void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-        } scope;
-        listen();
-    }
+    constexpr std::uint64_t room = 1 << 20;
+    const receiver_in_process bob(*s_pBob, std::make_shared<limited_disk>(room));
+    ASSERT_TRUE(bob.started()) << bob.started().text();
+    m_pRelay = std::make_unique<orderly_relay>(bob.port());
+    ASSERT_NE(m_pRelay->port(), 0);
 
-    EXPECT_EQ(send(file("large.bin", 4 * limit)), 1) << m_strSent;
-    EXPECT_NE(m_strSent.find("(the receiver did not keep the file: the file could not be written after 1048576 bytes"),
+    EXPECT_EQ(send(file("large.bin", 4 * room)), 1) << m_strSent;
+    EXPECT_NE(m_strSent.find("(the receiver did not keep the file: the receiver's disk is full after 1048576 bytes)"),
               std::string::npos)
         << m_strSent;
     EXPECT_TRUE(bobs_box().empty());

@@ -10,6 +10,7 @@
 #include "net/box/parcel_names.h"
 #include "platform/sha256_stream.h"
 #include "support/temp_home.h"
+#include "support/test_clock.h"
 
 namespace tiv {
 namespace {
@@ -22,12 +23,6 @@ std::vector<std::uint8_t> bytes_of(std::string_view text) {
 
 void write_text(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-void age_by_days(const std::string& path, int days) {
-    timespec times[2] = {};
-    times[0].tv_sec = times[1].tv_sec = ::time(nullptr) - days * 86400L;
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
 std::string key_of(std::string_view relative_path) {
@@ -75,7 +70,7 @@ TEST_F(KeptPart, IsHeldByOneTransferKeptAcrossTransfersAndHashedAsWritten) {
         EXPECT_EQ(first->path(), box + "/" + kept_part_name(key));
         EXPECT_EQ(std::filesystem::status(first->path()).permissions(), std::filesystem::perms(0600));
         for (const std::string_view piece : {"kept ", "bytes"}) {
-            const unique_fd out = first->writer();
+            const unique_fd out = first->writer(real_file_writer());
             ASSERT_TRUE(out);
             ASSERT_EQ(::write(out.get(), piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
         }
@@ -127,37 +122,38 @@ TEST_F(KeptPart, SweepRemovesOnlyExpiredUnheldPartsOfTheExactShapeAtAnyFolderDep
         std::filesystem::create_directories(directory);
     }
     std::filesystem::create_directory_symlink(elsewhere, box + "/Linked");
-    const std::string old_in_root = root + "/" + kept_part_name(key_of("1"));
-    const std::string old_deep = deep + "/" + kept_part_name(key_of("2"));
-    const std::string fresh = box + "/" + kept_part_name(key_of("3"));
+    const std::string in_root = root + "/" + kept_part_name(key_of("1"));
+    const std::string in_deep = deep + "/" + kept_part_name(key_of("2"));
     const std::string behind_link = elsewhere + "/" + kept_part_name(key_of("4"));
     const std::string upper_case = box + "/." + std::string(32, 'A') + ".quorvel-keep";
     const std::string undotted = box + "/" + std::string(32, 'a') + ".quorvel-keep";
-    for (const std::string& path : {old_in_root, old_deep, fresh, behind_link, upper_case, undotted}) {
+    for (const std::string& path : {in_root, in_deep, behind_link, upper_case, undotted}) {
         write_text(path, "part");
     }
     std::filesystem::create_directory(box + "/" + kept_part_name(key_of("5")));
-    for (const std::string& path : {old_in_root, old_deep, behind_link, upper_case, undotted}) {
-        age_by_days(path, 8);
-    }
     const unique_fd directory(::open(box.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::string why;
     std::optional<kept_part> held = kept_part::open(directory.get(), box, key_of("6"), why);
     ASSERT_TRUE(held.has_value()) << why;
-    age_by_days(held->path(), 8);
 
     const auto week = std::chrono::seconds(7 * 86400);
-    EXPECT_EQ(remove_expired_kept_parts(root + "/", week), (std::vector<std::string>{old_in_root, old_deep}));
-    for (const std::string& path : {fresh, behind_link, upper_case, undotted, held->path()}) {
+    test::test_clock clock;
+    clock.advance(std::chrono::days(6));
+    EXPECT_TRUE(remove_expired_kept_parts(root, week, clock).empty()) << "six days old is not expired";
+    clock.advance(std::chrono::days(2));
+    EXPECT_EQ(remove_expired_kept_parts(root + "/", week, clock), (std::vector<std::string>{in_root, in_deep}));
+    for (const std::string& path : {behind_link, upper_case, undotted, held->path()}) {
         EXPECT_TRUE(std::filesystem::exists(path)) << path;
     }
     EXPECT_TRUE(std::filesystem::is_directory(box + "/" + kept_part_name(key_of("5"))));
 
+    const std::string fresh = box + "/" + kept_part_name(key_of("3"));
+    write_text(fresh, "part");
     EXPECT_EQ(remove_expired_kept_parts(root, std::chrono::seconds(0)), std::vector<std::string>{fresh})
-        << "no days kept: every part not held goes";
+        << "no days kept: every part not held goes, however young";
     const std::string held_path = held->path();
     held.reset();
-    EXPECT_EQ(remove_expired_kept_parts(root, week), std::vector<std::string>{held_path});
+    EXPECT_EQ(remove_expired_kept_parts(root, week, clock), std::vector<std::string>{held_path});
 }
 
 TEST_F(KeptPart, SweepRunsAgainWhileListeningAndEndsWithoutWaitingOutItsInterval) {
@@ -167,14 +163,13 @@ TEST_F(KeptPart, SweepRunsAgainWhileListeningAndEndsWithoutWaitingOutItsInterval
         // An hour to its next sweep; a stop that did not wake it would hang here.
         const kept_part_sweep hourly(root, std::chrono::days(1));
     }
-    const kept_part_sweep sweep(root, std::chrono::days(1), std::chrono::milliseconds(10));
-    const std::string old_part = root + "/Alice/" + kept_part_name(key_of("old.bin"));
-    const std::string young_part = root + "/Alice/" + kept_part_name(key_of("young.bin"));
-    write_text(young_part, "young");
-    write_text(old_part, "old");
-    age_by_days(old_part, 2);
-    EXPECT_TRUE(test::wait_for([&] { return !std::filesystem::exists(old_part); }, std::chrono::seconds(10)));
-    EXPECT_TRUE(std::filesystem::exists(young_part));
+    const std::string part = root + "/Alice/" + kept_part_name(key_of("old.bin"));
+    write_text(part, "old");
+    test::test_clock clock;
+    const kept_part_sweep sweep(root, std::chrono::days(1), std::chrono::milliseconds(10), clock);
+    EXPECT_TRUE(std::filesystem::exists(part)) << "swept before its day was out";
+    clock.advance(std::chrono::days(2));
+    EXPECT_TRUE(test::wait_for([&] { return !std::filesystem::exists(part); }, std::chrono::seconds(10)));
 }
 
 } // namespace

@@ -1,9 +1,8 @@
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include "net/socket/socket_link.h"
 #include "net/transfer/transfer_state.h"
+#include "support/limited_disk.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {
@@ -92,25 +91,24 @@ TEST_F(TransferFaults, RecordThatDoesNotArriveWholeEndsTheTransferAtOnce) {
     EXPECT_TRUE(names_in(m_strRoot).empty()) << "no parcel box is made for a record that never came";
 }
 
+// A disk that takes at most 1000 bytes a write and is full after 100000: a file that fits arrives whole all the same.
 TEST_F(TransferFaults, FullDiskIsAFailureOnBothSides) {
-    listen();
-    const std::string source = make_file("big.bin", 400000);
-    // A file size limit makes writes fail beyond it, as a full file system does; the source is written already.
-    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit limited = previous;
-    limited.rlim_cur = 100000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const auto sent = send_file(source);
-    const bool done = wait_sent() && wait_received(1);
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previous_handler);
-    ASSERT_TRUE(done);
-    EXPECT_EQ(received(0).status, status_receive);
+    const auto disk = std::make_shared<limited_disk>(100000, 1000);
+    listen(2048, 64, disk);
+    const std::string fits = make_file("fits.bin", 60000, 2);
+    const auto stored = send_file(fits);
+    ASSERT_TRUE(wait_sent() && wait_received(1));
+    EXPECT_FALSE(stored->snapshot().failed) << stored->snapshot().status_text;
+    EXPECT_EQ(read_all(alice_box() + "/fits.bin"), read_all(fits)) << "a short write lost or repeated bytes";
+    std::filesystem::remove(alice_box() + "/fits.bin");
+
+    const auto sent = send_file(make_file("big.bin", 400000));
+    ASSERT_TRUE(wait_sent() && wait_received(2));
+    EXPECT_EQ(received(1).status, status_receive);
     EXPECT_TRUE(sent->snapshot().failed) << "the sender must not report a file the receiver could not store";
     EXPECT_EQ(sent->snapshot().status, status_send);
     EXPECT_BOX_EMPTY();
+    EXPECT_EQ(disk->open_files(), 0U) << "the failed file is still open and holds its room";
 }
 
 // A receiver that gives up after reading part of the data: every failed send counts, so the sender fails.

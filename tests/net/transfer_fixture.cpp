@@ -61,12 +61,13 @@ void transfer_test::bob_accepts_alice(std::uint32_t types, std::int32_t receipt,
     ASSERT_TRUE(save_profile(s_pBob->settings(), alice));
 }
 
-incoming_connection_handler& transfer_test::listen(int io_block_size, std::size_t max_receiving) {
+incoming_connection_handler& transfer_test::listen(int io_block_size, std::size_t max_receiving,
+                                                   std::shared_ptr<file_writer> files) {
     net_address local;
     EXPECT_TRUE(resolve_address("127.0.0.1", 0, local));
     m_pListener = std::make_unique<incoming_connection_handler>(
         m_strRoot, local, io_block_size, std::make_shared<rsa_authentycryptor>(s_pBob->provider(), s_pBob->settings()),
-        max_receiving);
+        max_receiving, thread_bundle::transfer_listener{}, std::move(files));
     EXPECT_TRUE(m_pListener->listening()) << m_pListener->last_error();
     return *m_pListener;
 }

@@ -31,8 +31,9 @@ protected:
     // Bob stores Alice with this policy.
     void bob_accepts_alice(std::uint32_t types = default_key_type_mask_for_tests, std::int32_t receipt = 1,
                            std::uint32_t max_size = unlimited, std::uint32_t max_count = unlimited);
-    // Bob's listener on 127.0.0.1, kernel-chosen port.
-    incoming_connection_handler& listen(int io_block_size = 2048, std::size_t max_receiving = 64);
+    // Bob's listener on 127.0.0.1, kernel-chosen port, writing what it receives through `files`.
+    incoming_connection_handler& listen(int io_block_size = 2048, std::size_t max_receiving = 64,
+                                        std::shared_ptr<file_writer> files = shared_real_file_writer());
     // Alice's handler for Bob.
     outgoing_connection_handler& sender();
     std::shared_ptr<socket_thread> send_file(const std::string& path, int io_block_size = 2048);

@@ -37,19 +37,20 @@ std::string error_text(int error) {
 }
 
 // Compared in whole seconds: the limit may be many years, which nanoseconds cannot hold.
-bool expired(const struct stat& info, std::chrono::seconds max_age) {
+bool expired(const struct stat& info, std::chrono::seconds max_age, std::chrono::system_clock::time_point now) {
     if (max_age <= std::chrono::seconds::zero()) {
         return true;
     }
     const auto written =
         std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - written) >= max_age;
+    return std::chrono::duration_cast<std::chrono::seconds>(now - written) >= max_age;
 }
 
 // The age is judged only under the lock: a transfer that wrote to the part since it was listed made it young again.
-bool remove_if_expired(int directory, const char* name, std::chrono::seconds max_age) {
-    return remove_unheld_file(directory, name, [&](const struct stat& held) { return expired(held, max_age); });
+bool remove_if_expired(int directory, const char* name, std::chrono::seconds max_age, const time_source& clock) {
+    return remove_unheld_file(directory, name,
+                              [&](const struct stat& held) { return expired(held, max_age, clock.calendar()); });
 }
 
 } // namespace
@@ -167,11 +168,12 @@ bool kept_part::discard() {
     return m_oFile && ::ftruncate(m_oFile.get(), 0) == 0;
 }
 
-unique_fd kept_part::writer() const {
+unique_fd kept_part::writer(file_writer& files) const {
     if (!m_oDirectory) {
         return {};
     }
-    unique_fd out(::openat(m_oDirectory.get(), m_strName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    unique_fd out =
+        files.open_at(m_oDirectory.get(), m_strName.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
     if (!out) {
         return {};
     }
@@ -239,12 +241,13 @@ std::vector<std::string> trim_kept_parts(int box_fd, const std::string& box_path
     return removed;
 }
 
-std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age) {
+std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age,
+                                                   const time_source& clock) {
     std::vector<std::string> removed;
     walk_regular_files(open_walk_root(parcel_root), without_trailing_separator(parcel_root),
                        1 + static_cast<int>(max_folder_depth), is_kept_part_name,
                        [&](int directory, const std::string& name, const std::string& shown) {
-                           if (remove_if_expired(directory, name.c_str(), max_age)) {
+                           if (remove_if_expired(directory, name.c_str(), max_age, clock)) {
                                const std::string path = shown + "/" + name;
                                log_activity("Removed the expired kept part of a broken transfer %s", path.c_str());
                                removed.push_back(path);

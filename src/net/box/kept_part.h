@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_writer.h"
+#include "core/time_source.h"
 #include "core/unique_fd.h"
 #include "platform/sha256_stream.h"
 
@@ -43,9 +45,9 @@ public:
     [[nodiscard]] bool hash_into(cryptoapi::sha256_stream& hasher) const;
     // Drops what was kept, for a sender whose hash of the same bytes disagrees.
     [[nodiscard]] bool discard();
-    // A new descriptor of the kept part, open for writing and positioned at its end; none when it cannot be had or
-    // the name no longer leads to this file.
-    [[nodiscard]] unique_fd writer() const;
+    // A new descriptor of the kept part, opened through `files` for writing and positioned at its end; none when
+    // it cannot be had or the name no longer leads to this file.
+    [[nodiscard]] unique_fd writer(file_writer& files) const;
     // Unlinks the kept part, once its file is complete or given up, but only while its name still leads to this very
     // file. The hold stays until this object ends.
     [[nodiscard]] bool remove();
@@ -77,10 +79,11 @@ inline constexpr std::size_t max_kept_parts = 8;
 std::vector<std::string> trim_kept_parts(int box_fd, const std::string& box_path, std::string_view current,
                                          std::uint64_t largest);
 
-// Removes kept parts that are older than `max_age` (since last written) and that no transfer holds, from the
-// parcel box root, each friend's parcel box below it and the folders below those, never through a symbolic link
-// and never deeper than 32 levels. Nothing but a regular file of the kept part's exact shape is touched; each one
-// removed is logged. A max_age of 0 removes every one not held. The paths removed.
-std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age);
+// Removes kept parts that are older than `max_age` (since last written, as `clock` tells the time now) and that no
+// transfer holds, from the parcel box root, each friend's parcel box below it and the folders below those, never
+// through a symbolic link and never deeper than 32 levels. Nothing but a regular file of the kept part's exact shape
+// is touched; each one removed is logged. A max_age of 0 removes every one not held. The paths removed.
+std::vector<std::string> remove_expired_kept_parts(const std::string& parcel_root, std::chrono::seconds max_age,
+                                                   const time_source& clock = real_time());
 
 } // namespace tiv

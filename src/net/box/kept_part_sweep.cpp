@@ -7,9 +7,9 @@
 namespace tiv {
 
 kept_part_sweep::kept_part_sweep(std::string parcel_root, std::chrono::seconds max_age,
-                                 std::chrono::milliseconds interval)
-    : m_strRoot(std::move(parcel_root)), m_nMaxAge(max_age), m_nInterval(interval) {
-    (void)remove_expired_kept_parts(m_strRoot, m_nMaxAge);
+                                 std::chrono::milliseconds interval, const time_source& clock)
+    : m_strRoot(std::move(parcel_root)), m_nMaxAge(max_age), m_nInterval(interval), m_oClock(clock) {
+    (void)remove_expired_kept_parts(m_strRoot, m_nMaxAge, m_oClock);
     m_oThread = std::jthread([this](const std::stop_token& stop) { run(stop); });
 }
 
@@ -23,7 +23,7 @@ void kept_part_sweep::run(const std::stop_token& stop) {
             return;
         }
         lock.unlock();
-        (void)remove_expired_kept_parts(m_strRoot, m_nMaxAge);
+        (void)remove_expired_kept_parts(m_strRoot, m_nMaxAge, m_oClock);
         lock.lock();
     }
 }

@@ -41,7 +41,7 @@ bool temporary_parcel_claim::create_below(int dir_fd, const std::string& prefix,
         const std::string name = temporary_parcel_name();
         const std::string target = prefix + name;
         file.adopt_for_writing(
-            unique_fd(::openat(dir_fd, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)),
+            file.writer().open_at(dir_fd, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
             dir_path + "/" + name, 0);
         if (file.mode != transfer_file::writing) {
             return false;

@@ -17,8 +17,8 @@ public:
     temporary_parcel_claim(const temporary_parcel_claim&) = delete;
     temporary_parcel_claim& operator=(const temporary_parcel_claim&) = delete;
 
-    // Creates a new temporary file (temporary_parcel_name) in `file.directory`, leaves it open for writing in
-    // `file` and holds it. False when no file could be created; nothing is left behind then.
+    // Creates a new temporary file (temporary_parcel_name) in `file.directory` through `file.writer()`, leaves it
+    // open for writing in `file` and holds it. False when no file could be created; nothing is left behind then.
     [[nodiscard]] bool create(transfer_file& file);
     // The same in the directory open as `dir_fd` (a received folder's), looked up through nothing else;
     // `file.path` becomes `dir_path` + "/" + the temporary name, for log lines.

@@ -24,8 +24,9 @@ bool transfer_file::open_file(const std::string& name, int open_mode) {
     }
     path = !name.empty() && name.front() == '/' ? name : directory + "/" + name;
     if (open_mode == writing) {
-        unique_fd created(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        adopt_for_writing(std::move(created), path, 0);
+        adopt_for_writing(
+            m_pWriter->open_at(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600),
+            path, 0);
         return mode == writing;
     }
     struct stat info {};
@@ -91,7 +92,7 @@ bool transfer_file::write_all(const void* buffer, std::size_t n) {
     const auto* bytes = static_cast<const char*>(buffer);
     std::size_t written = 0;
     while (written < n) {
-        const ssize_t count = ::write(m_oHandle.get(), bytes + written, n - written);
+        const ssize_t count = m_pWriter->write(m_oHandle.get(), bytes + written, n - written);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -113,8 +114,11 @@ bool transfer_file::close_file() {
     if (!m_oHandle) {
         return true;
     }
-    const int result = ::close(m_oHandle.release());
-    return !was_writing || result == 0;
+    if (!was_writing) {
+        m_oHandle.reset();
+        return true;
+    }
+    return m_pWriter->close(std::move(m_oHandle)) == 0;
 }
 
 } // namespace tiv

@@ -2,14 +2,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/file_writer.h"
 #include "core/unique_fd.h"
 
 namespace tiv {
 
 // The local file of a transfer: read whole by a sender, written by a receiver. Counts are 64-bit, so files over
-// 4 GiB are read and written like any other. One thread uses an object at a time.
+// 4 GiB are read and written like any other. A written file is opened, written and closed through a file_writer,
+// the real calls unless another was given. One thread uses an object at a time.
 class transfer_file {
 public:
     enum open_mode : int { closed = 0, reading = 1, writing = 2 };
@@ -35,6 +38,10 @@ public:
     [[nodiscard]] bool close_file();
     // Reading: goes back (or on) to `offset`, from where the next read_chunk reads; false when not reading.
     [[nodiscard]] bool seek_to(std::uint64_t offset);
+    // What files are written through from now on; given before a file is opened for writing.
+    void use_writer(std::shared_ptr<file_writer> writer) { m_pWriter = std::move(writer); }
+    // Also what the descriptors given to adopt_for_writing are opened through.
+    [[nodiscard]] file_writer& writer() const { return *m_pWriter; }
 
     std::uint64_t size = 0;      // reading: the size when opened; writing: bytes written so far
     std::uint64_t done = 0;      // reading: bytes read so far
@@ -46,6 +53,7 @@ public:
 
 private:
     unique_fd m_oHandle;
+    std::shared_ptr<file_writer> m_pWriter = shared_real_file_writer();
 };
 
 // `directory` without trailing '/' or '\' (a root of nothing but separators stays "/").

@@ -385,7 +385,7 @@ bool stream_receiver::open_target(const file_frame& header, file_target& target,
         }
     }
     if (target.kept) {
-        unique_fd writer = target.kept->writer();
+        unique_fd writer = target.kept->writer(file.writer());
         if (writer) {
             file.adopt_for_writing(std::move(writer), target.kept->path(), target.resumed_from);
             return true;

@@ -17,9 +17,11 @@ constexpr std::chrono::milliseconds accept_retry_pause{50};
 incoming_connection_handler::incoming_connection_handler(const std::string& receive_root, const net_address& address,
                                                          int io_block_size,
                                                          std::shared_ptr<const authentycryptor> prototype,
-                                                         std::size_t max_receiving, transfer_listener listener)
+                                                         std::size_t max_receiving, transfer_listener listener,
+                                                         std::shared_ptr<file_writer> files)
     : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
-      m_pPrototype(std::move(prototype)), m_pSlots(std::make_shared<transfer_slots>(max_receiving)),
+      m_pPrototype(std::move(prototype)), m_pFiles(std::move(files)),
+      m_pSlots(std::make_shared<transfer_slots>(max_receiving)),
       m_pGate(std::make_shared<admission_gate>(admission_gate::limits{})) {
     // Before the accept thread starts, so not even the first connection goes unannounced.
     set_listener(std::move(listener));
@@ -110,6 +112,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     transfer->keep_broken_parts = keep_broken_parts;
     transfer->peer_address = peer;
     transfer->file.directory = m_strReceiveRoot;
+    transfer->file.use_writer(m_pFiles);
     // The body holds its transfer, the gate, the slot count and the ledger, so all outlive any owner that lets go
     // early.
     const std::chrono::milliseconds patience(transfer->io_timeout_ms);

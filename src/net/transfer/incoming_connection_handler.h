@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/file_writer.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/box_ledger.h"
 #include "net/socket/admission_gate.h"
@@ -21,7 +22,7 @@ namespace tiv {
 // for each, authenticated by a clone of `prototype`. Connections whose peer is not yet known pass the admission
 // gate's limits; once known, at most `max_receiving` transfers receive at a time, and a friend beyond that waits
 // one time-out for a slot. A listener that cannot bind or listen (or start its thread) is not listening(), accepts
-// nothing and tells why through last_error().
+// nothing and tells why through last_error(). Received files are written through `files`.
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;
@@ -30,7 +31,8 @@ public:
 
     incoming_connection_handler(const std::string& receive_root, const net_address& address, int io_block_size,
                                 std::shared_ptr<const authentycryptor> prototype,
-                                std::size_t max_receiving = default_max_receiving, transfer_listener listener = {});
+                                std::size_t max_receiving = default_max_receiving, transfer_listener listener = {},
+                                std::shared_ptr<file_writer> files = shared_real_file_writer());
     ~incoming_connection_handler() override;
 
     // Stops accepting, waits for the accept thread, then stops every transfer (each removes its temporary file).
@@ -58,6 +60,7 @@ private:
     std::string m_strReceiveRoot;
     int m_nBlockSize;
     std::shared_ptr<const authentycryptor> m_pPrototype;
+    std::shared_ptr<file_writer> m_pFiles;
     std::shared_ptr<transfer_slots> m_pSlots;
     std::shared_ptr<admission_gate> m_pGate;
     std::shared_ptr<box_ledger> m_pLedger = std::make_shared<box_ledger>();
