@@ -8,9 +8,6 @@ public:
     [[nodiscard]] std::chrono::system_clock::time_point calendar() const override {
         return std::chrono::system_clock::now();
     }
-    [[nodiscard]] std::chrono::steady_clock::time_point monotonic() const override {
-        return std::chrono::steady_clock::now();
-    }
 };
 } // namespace
 

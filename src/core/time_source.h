@@ -16,8 +16,6 @@ public:
 
     // The calendar time, as file times and expiry dates are written.
     [[nodiscard]] virtual std::chrono::system_clock::time_point calendar() const = 0;
-    // Time that only goes forward, for intervals.
-    [[nodiscard]] virtual std::chrono::steady_clock::time_point monotonic() const = 0;
 };
 
 // The process's real clocks.

@@ -50,6 +50,9 @@ status write_all(file_writer& files, int fd, std::span<const std::uint8_t> data)
             }
             return status(failure, "writing a key file: " + errno_text(errno));
         }
+        if (written == 0) { // nothing taken and no error: retrying would loop for ever
+            return status(failure, "writing a key file: " + errno_text(ENOSPC));
+        }
         done += std::size_t(written);
     }
     return {};

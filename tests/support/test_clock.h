@@ -11,23 +11,17 @@ namespace tiv::test {
 class test_clock final : public time_source {
 public:
     using calendar_clock = std::chrono::system_clock;
-    using monotonic_clock = std::chrono::steady_clock;
 
     [[nodiscard]] calendar_clock::time_point calendar() const override {
         return calendar_clock::time_point(calendar_clock::duration(m_nCalendar.load()));
     }
-    [[nodiscard]] monotonic_clock::time_point monotonic() const override {
-        return monotonic_clock::time_point(monotonic_clock::duration(m_nMonotonic.load()));
-    }
-    // Both clocks go on by `by`.
+    // The clock goes on by `by`.
     void advance(std::chrono::seconds by) {
         m_nCalendar += std::chrono::duration_cast<calendar_clock::duration>(by).count();
-        m_nMonotonic += std::chrono::duration_cast<monotonic_clock::duration>(by).count();
     }
 
 private:
     std::atomic<calendar_clock::rep> m_nCalendar{calendar_clock::now().time_since_epoch().count()};
-    std::atomic<monotonic_clock::rep> m_nMonotonic{monotonic_clock::now().time_since_epoch().count()};
 };
 
 } // namespace tiv::test

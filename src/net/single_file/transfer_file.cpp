@@ -96,6 +96,9 @@ bool transfer_file::write_all(const void* buffer, std::size_t n) {
         if (count < 0 && errno == EINTR) {
             continue;
         }
+        if (count == 0) { // nothing taken and no error: the caller's reason must not be a stale errno
+            errno = ENOSPC;
+        }
         if (count <= 0) {
             return false;
         }
