@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "app/internal/transfer_views.h"
 #include "app/settings/identity_service.h"
 #include "app/settings/receiver_readiness.h"
 #include "net/box/kept_part_sweep.h"
@@ -93,8 +94,8 @@ std::string receiver::bound_address() const {
     return listening() ? dotted(m_pListener->listening_address()) : std::string();
 }
 
-std::vector<transfer_snapshot> receiver::snapshots() const {
-    return m_pListener != nullptr ? m_pListener->snapshots() : std::vector<transfer_snapshot>{};
+std::vector<transfer_view> receiver::snapshots() const {
+    return m_pListener != nullptr ? views_of(m_pListener->snapshots()) : std::vector<transfer_view>{};
 }
 
 std::size_t receiver::running_count() const {

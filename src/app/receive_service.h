@@ -7,6 +7,7 @@
 
 #include "app/events.h"
 #include "app/status.h"
+#include "app/transfer_view.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/socket/net_address.h"
@@ -56,7 +57,7 @@ public:
     // "127.0.0.1:20000" with the port actually bound; empty when not listening.
     [[nodiscard]] std::string bound_address() const;
 
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
+    [[nodiscard]] std::vector<transfer_view> snapshots() const;
     [[nodiscard]] std::size_t running_count() const;
     // Unlinks the finished transfers; how many.
     std::size_t clear_completed();

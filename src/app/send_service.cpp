@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "app/internal/transfer_views.h"
 #include "app/profile_service.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
@@ -168,16 +169,16 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
     return started;
 }
 
-std::vector<transfer_snapshot> send_session::snapshots() const {
-    return m_oTransfers.snapshots();
+std::vector<transfer_view> send_session::snapshots() const {
+    return views_of(m_oTransfers.snapshots());
 }
 
-std::vector<transfer_snapshot> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
+std::vector<transfer_view> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
     const std::vector<transfer_snapshot> all = m_oTransfers.snapshots();
-    std::vector<transfer_snapshot> ordered;
+    std::vector<transfer_view> ordered;
     for (const std::uint64_t id : ids) {
         const auto found = std::find_if(all.begin(), all.end(), [id](const auto& t) { return t.id == id; });
-        ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
+        ordered.push_back(found != all.end() ? view_of(*found) : transfer_view{});
     }
     return ordered;
 }

@@ -11,6 +11,7 @@
 
 #include "app/events.h"
 #include "app/status.h"
+#include "app/transfer_view.h"
 #include "crypto/crypto_provider.h"
 #include "net/socket/net_address.h"
 #include "net/transfer/outgoing_connection_handler.h"
@@ -73,10 +74,10 @@ public:
     // Woken by the transfers as they end, so a caller learns of the last one at once.
     [[nodiscard]] bool wait_until_ended(std::chrono::steady_clock::time_point deadline) const;
 
-    // Every transfer of this session, in order of creation; those of `ids` in that order (a default snapshot for
-    // an id this session does not know).
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots(const std::vector<std::uint64_t>& ids) const;
+    // Every transfer of this session, in order of creation; those of `ids` in that order (a default view for an
+    // id this session does not know).
+    [[nodiscard]] std::vector<transfer_view> snapshots() const;
+    [[nodiscard]] std::vector<transfer_view> snapshots(const std::vector<std::uint64_t>& ids) const;
     [[nodiscard]] std::size_t running_count() const;
     // Drops the transfers that have ended from the list.
     void clear_completed();
