@@ -30,7 +30,7 @@ bool is_manual_destination(const std::string& entry) {
 }
 
 result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name) {
-    result<friend_profile> found = read_friend(settings, name);
+    result<friend_record> found = read_friend(settings, name);
     if (!found) {
         return found.error();
     }

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "app/internal/friend_records.h"
 #include "app/internal/transfer_views.h"
-#include "app/profile_service.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -74,7 +74,7 @@ send_session::~send_session() {
 status send_session::set_destination(const std::string& friend_name, const std::optional<std::string>& host,
                                      std::optional<std::uint32_t> port) {
     m_bDestinationSet = false;
-    result<friend_profile> found = read_friend(m_oSettings, friend_name);
+    result<friend_profile> found = read_friend_profile(m_oSettings, friend_name);
     if (!found) {
         return found.error();
     }

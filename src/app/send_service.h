@@ -88,8 +88,6 @@ public:
     // Callable from another thread than the one that started them.
     void stop_all();
 
-    [[nodiscard]] const friend_profile& destination_friend() const { return m_oFriend; }
-
 private:
     // Where ending transfers wake a waiter. Shared with the transfers' listener, which a body that outlasts the
     // session's stop still calls.
