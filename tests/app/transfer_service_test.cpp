@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "app/internal/destination_check.h"
 #include "app/receive_service.h"
 #include "app/send_service.h"
 #include "crypto/negotiating_authentycryptor.h"
