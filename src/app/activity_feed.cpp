@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "log/activity_log.h"
+
 namespace tiv::app {
 
 activity_feed::activity_feed(event_sink& events) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "app/events.h"
@@ -16,7 +17,7 @@ public:
     ~activity_feed();
 
 private:
-    observer_token m_nToken = 0;
+    std::uint64_t m_nToken = 0; // the activity log's observer
 };
 
 // "==> " and the user's own words among the activity lines: the feeds hear of it, the log file never does.

@@ -2,8 +2,14 @@
 
 #include <cstdio>
 #include <ctime>
+#include <type_traits>
+
+#include "log/activity_log.h"
 
 namespace tiv::app {
+
+// The front ends' headers keep the log's token without the log's header.
+static_assert(std::is_same_v<observer_token, std::uint64_t>);
 
 log_forwarding::log_forwarding(event_sink& events) {
     m_nToken = activity_console().add_observer([&events](const log_line& line) {
@@ -15,10 +21,6 @@ log_forwarding::log_forwarding(event_sink& events) {
 log_forwarding::~log_forwarding() {
     set_activity_logging(false);
     activity_console().remove_observer(m_nToken);
-}
-
-thread_bundle::transfer_listener transfer_changes_to(event_sink& events) {
-    return [&events](const transfer_snapshot& transfer) { events.transfer_changed(transfer); };
 }
 
 std::string format_log_line(const log_event& line) {

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "log/activity_log.h"
-#include "net/transfer/thread_bundle.h"
-#include "net/transfer/transfer_snapshot.h"
+#include "app/transfer_view.h"
 
 namespace tiv::app {
 
@@ -39,8 +37,8 @@ public:
     virtual ~event_sink() = default;
 
     virtual void log(const log_event& line) = 0;
-    // A transfer started or ended; the snapshot is its state at that moment.
-    virtual void transfer_changed(const transfer_snapshot& transfer) = 0;
+    // A transfer started or ended; the view is its state at that moment.
+    virtual void transfer_changed(const transfer_view& transfer) = 0;
     virtual void notice(const app::notice& message) = 0;
 };
 
@@ -53,11 +51,8 @@ public:
     ~log_forwarding();
 
 private:
-    observer_token m_nToken = 0;
+    std::uint64_t m_nToken = 0; // the activity log's observer
 };
-
-// A transfer list's listener that hands each start and end to `events`, which must outlive the list's transfers.
-[[nodiscard]] thread_bundle::transfer_listener transfer_changes_to(event_sink& events);
 
 // "22:51:38.123 [#12] text" in local time; a line that concerns no single transfer has no "[#..]".
 [[nodiscard]] std::string format_log_line(const log_event& line);

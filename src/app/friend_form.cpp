@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
+#include "app/internal/friend_records.h"
 #include "core/hex_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"
@@ -21,52 +23,48 @@ constexpr std::uintmax_t key_file_limit = 64 * 1024;
 
 std::string friend_profile_name(std::string typed) {
     filter_profile_name(typed);
-    if (typed.size() > max_profile_name_length) {
-        typed.resize(max_profile_name_length);
+    if (typed.size() > friend_name_limit) {
+        typed.resize(friend_name_limit);
     }
     return typed;
 }
 
-void set_friend_name(friend_profile& profile, const std::string& name) {
-    copy_text_field(profile.name, name);
-    copy_text_field(profile.receipt_directory, compact_name(profile.name));
+void set_friend_name(friend_record& record, const std::string& name) {
+    record.name = fitted_field(name, friend_name_limit);
+    record.parcel_box = fitted_field(compact_name(record.name), parcel_box_name_limit);
 }
 
-std::string friend_address_text(const friend_profile& profile) {
-    return escaped_text(profile.address);
+std::string friend_address_text(const friend_record& record) {
+    return escaped_text(record.address);
 }
 
-void set_friend_uuid(friend_profile& profile, const std::string& uuid) {
-    copy_text_field(profile.uuid, uuid);
+void set_friend_uuid(friend_record& record, const std::string& uuid) {
+    record.uuid = fitted_field(uuid, friend_uuid_limit);
 }
 
-std::string friend_key_text(const friend_profile& profile) {
+std::string friend_key_text(const friend_record& record) {
     std::string text;
     // Key data shorter than their stored count are shown as far as they go.
-    if (profile.key.data != nullptr && profile.key_bytes > 0) {
-        const std::span<const std::uint8_t> key(profile.key.data, static_cast<std::size_t>(profile.key.size));
-        const auto shown = static_cast<std::size_t>(std::min(profile.key_bytes, profile.key.size));
-        (void)hex_encode(key, shown, key_bytes_per_line, text);
+    if (!record.key.empty() && record.key_bytes > 0) {
+        const auto shown = std::min(static_cast<std::size_t>(record.key_bytes), record.key.size());
+        (void)hex_encode(record.key, shown, key_bytes_per_line, text);
     }
     return text;
 }
 
-void set_friend_key_text(friend_profile& profile, const std::string& text) {
+void set_friend_key_text(friend_record& record, const std::string& text) {
     std::vector<std::uint8_t> bytes;
     (void)hex_decode(text, text.size(), bytes);
-    profile.key.Delete();
-    if (!bytes.empty()) {
-        profile.key.Assign(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    }
-    profile.key_bytes = static_cast<std::int32_t>(bytes.size());
-    profile.key_bits = 0;
+    record.key_bytes = static_cast<std::int32_t>(bytes.size());
+    record.key_bits = 0;
     if (bytes.size() >= key_bits_offset + 4) {
         std::uint32_t bits = 0;
         for (std::size_t i = 0; i < 4; ++i) {
             bits |= static_cast<std::uint32_t>(bytes[key_bits_offset + i]) << (8 * i);
         }
-        profile.key_bits = static_cast<std::int32_t>(bits);
+        record.key_bits = static_cast<std::int32_t>(bits);
     }
+    record.key = std::move(bytes);
 }
 
 file_chooser public_key_chooser() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/internal/friend_records.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"
@@ -10,6 +11,7 @@
 #include "crypto/session_key_types.h"
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/uuid.h"
+#include "settings/friend_profile.h"
 #include "settings/profile_file.h"
 
 namespace tiv::app {
@@ -91,6 +93,79 @@ std::string printable(std::string_view text) {
     }
     return shown;
 }
+
+void apply_policy(const friend_policy& policy, friend_profile& profile) {
+    if (policy.accept) {
+        profile.receipt_enabled = *policy.accept ? 1 : 0;
+    }
+    if (policy.max_size) {
+        profile.max_file_size = *policy.max_size;
+    }
+    if (policy.max_count) {
+        profile.max_file_count = *policy.max_count;
+    }
+    if (policy.types) {
+        profile.encryption_methods = *policy.types;
+    }
+    if (policy.address) {
+        copy_text_field(profile.address, *policy.address);
+    }
+    if (policy.port) {
+        profile.port = static_cast<std::int32_t>(*policy.port);
+    }
+}
+
+status check_profile(const friend_profile& profile) {
+    std::string filtered = profile.name;
+    filter_profile_name(filtered);
+    if (compact_name(profile.name).empty()) {
+        return refused("the profile file holds no usable name");
+    }
+    if (filtered != profile.name) {
+        return refused("the profile name \"" + printable(profile.name) +
+                       "\" holds characters other than letters, digits, blanks, '-' and '_'");
+    }
+    if (!uuid_from_text(profile.uuid)) {
+        return refused("the profile file holds no valid UUID");
+    }
+    cryptoapi::rsa_key key;
+    if (!cryptoapi::import_public_key_blob(key_blob(profile), key)) {
+        return refused("the profile file holds no valid public key");
+    }
+    cryptoapi::rsa_key signature_key;
+    if (profile.pinned() && !cryptoapi::import_public_key_blob(profile.signature_key, signature_key)) {
+        return refused("the profile file holds an invalid signature key (SKEY)");
+    }
+    if (profile.port < 0 || !is_valid_friend_port(static_cast<std::uint32_t>(profile.port))) {
+        return refused("the profile file holds no listening port from 1 to 65535");
+    }
+    if (profile.address[0] != '\0') {
+        if (const std::optional<std::string> fault = friend_address_fault(profile.address)) {
+            return refused(*fault);
+        }
+    }
+    return {};
+}
+
+std::string profile_fingerprint(const friend_profile& profile) {
+    return authentication_fingerprint(key_blob(profile), profile.signature_key);
+}
+
+std::optional<key_change> profile_key_change(const qvl_settings_data& settings, const friend_profile& profile) {
+    friend_profile stored;
+    // A stored profile whose key data are inconsistent authenticates nobody; importing the friend again repairs it.
+    if (look_up_profile(settings, profile.name, stored) != profile_lookup::found) {
+        return std::nullopt;
+    }
+    const friend_profile incoming = with_stored_pin(profile, stored);
+    const std::string old_fingerprint = profile_fingerprint(stored);
+    const std::string new_fingerprint = profile_fingerprint(incoming);
+    if (old_fingerprint == new_fingerprint) {
+        return std::nullopt;
+    }
+    return key_change{stored.name, old_fingerprint, fingerprint_coverage(stored.pinned()), new_fingerprint,
+                      fingerprint_coverage(incoming.pinned())};
+}
 } // namespace
 
 std::string profile_export_path(const std::string& chosen) {
@@ -148,24 +223,24 @@ status check_friend_address(const std::string& address) {
     return {};
 }
 
-void apply_friend_policy(const friend_policy& policy, friend_profile& profile) {
+void apply_friend_policy(const friend_policy& policy, friend_record& record) {
     if (policy.accept) {
-        profile.receipt_enabled = *policy.accept ? 1 : 0;
+        record.receipt_enabled = *policy.accept;
     }
     if (policy.max_size) {
-        profile.max_file_size = *policy.max_size;
+        record.max_file_size = *policy.max_size;
     }
     if (policy.max_count) {
-        profile.max_file_count = *policy.max_count;
+        record.max_file_count = *policy.max_count;
     }
     if (policy.types) {
-        profile.encryption_methods = *policy.types;
+        record.key_types = *policy.types;
     }
     if (policy.address) {
-        copy_text_field(profile.address, *policy.address);
+        record.address = fitted_field(*policy.address, friend_address_limit);
     }
     if (policy.port) {
-        profile.port = static_cast<std::int32_t>(*policy.port);
+        record.port = static_cast<std::int32_t>(*policy.port);
     }
 }
 
@@ -188,11 +263,11 @@ result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const
             return refused("the profile file's ADDR: line is refused: " + *fault);
         }
     }
-    loaded_friend loaded{profile_from_file(fields, settings.number(number_setting::machine_key_types)), {}};
-    friend_profile& profile = loaded.record;
-    if (status checked = check_friend(profile); !checked) {
+    friend_profile profile = profile_from_file(fields, settings.number(number_setting::machine_key_types));
+    if (status checked = check_profile(profile); !checked) {
         return checked;
     }
+    loaded_friend loaded;
     if (fields.name && *fields.name != profile.name) {
         loaded.warnings.push_back("the name \"" + printable(*fields.name) + "\" in the profile file became \"" +
                                   profile.name +
@@ -209,67 +284,29 @@ result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const
             copy_text_field(profile.receipt_directory, stored.receipt_directory);
         }
     }
+    loaded.record = record_of(profile);
     return loaded;
 }
 
-status check_friend(const friend_profile& profile) {
-    std::string filtered = profile.name;
-    filter_profile_name(filtered);
-    if (compact_name(profile.name).empty()) {
-        return refused("the profile file holds no usable name");
-    }
-    if (filtered != profile.name) {
-        return refused("the profile name \"" + printable(profile.name) +
-                       "\" holds characters other than letters, digits, blanks, '-' and '_'");
-    }
-    if (!uuid_from_text(profile.uuid)) {
-        return refused("the profile file holds no valid UUID");
-    }
-    cryptoapi::rsa_key key;
-    if (!cryptoapi::import_public_key_blob(key_blob(profile), key)) {
-        return refused("the profile file holds no valid public key");
-    }
-    cryptoapi::rsa_key signature_key;
-    if (profile.pinned() && !cryptoapi::import_public_key_blob(profile.signature_key, signature_key)) {
-        return refused("the profile file holds an invalid signature key (SKEY)");
-    }
-    if (profile.port < 0 || !is_valid_friend_port(static_cast<std::uint32_t>(profile.port))) {
-        return refused("the profile file holds no listening port from 1 to 65535");
-    }
-    if (profile.address[0] != '\0') {
-        if (const std::optional<std::string> fault = friend_address_fault(profile.address)) {
-            return refused(*fault);
-        }
-    }
-    return {};
+status check_friend(const friend_record& record) {
+    return check_profile(profile_of(record));
 }
 
-std::string friend_fingerprint(const friend_profile& profile) {
-    return authentication_fingerprint(key_blob(profile), profile.signature_key);
+std::string friend_fingerprint(const friend_record& record) {
+    return profile_fingerprint(profile_of(record));
 }
 
-const char* friend_fingerprint_coverage(const friend_profile& profile) {
-    return fingerprint_coverage(profile.pinned());
+const char* friend_fingerprint_coverage(const friend_record& record) {
+    return fingerprint_coverage(record.pinned());
 }
 
-std::optional<key_change> find_key_change(const qvl_settings_data& settings, const friend_profile& profile) {
-    friend_profile stored;
-    // A stored profile whose key data are inconsistent authenticates nobody; importing the friend again repairs it.
-    if (look_up_profile(settings, profile.name, stored) != profile_lookup::found) {
-        return std::nullopt;
-    }
-    const friend_profile incoming = with_stored_pin(profile, stored);
-    const std::string old_fingerprint = friend_fingerprint(stored);
-    const std::string new_fingerprint = friend_fingerprint(incoming);
-    if (old_fingerprint == new_fingerprint) {
-        return std::nullopt;
-    }
-    return key_change{stored.name, old_fingerprint, friend_fingerprint_coverage(stored), new_fingerprint,
-                      friend_fingerprint_coverage(incoming)};
+std::optional<key_change> find_key_change(const qvl_settings_data& settings, const friend_record& record) {
+    return profile_key_change(settings, profile_of(record));
 }
 
-result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile, key_consent consent) {
-    if (status checked = check_friend(profile); !checked) {
+result<stored_friend> store_friend(qvl_settings_data& settings, const friend_record& record, key_consent consent) {
+    const friend_profile profile = profile_of(record);
+    if (status checked = check_profile(profile); !checked) {
         return checked;
     }
     if (holds_own_uuid(settings, profile)) {
@@ -285,15 +322,15 @@ result<stored_friend> store_friend(qvl_settings_data& settings, const friend_pro
     stored_friend stored;
     friend_profile existing;
     stored.replaced = look_up_profile(settings, profile.name, existing) != profile_lookup::missing;
-    stored.record = with_stored_pin(profile, existing);
-    stored.pinned = stored.record.pinned();
+    const friend_profile merged = with_stored_pin(profile, existing);
+    stored.pinned = merged.pinned();
     if (existing.pinned() && !profile.pinned() && !same_exchange_key(profile, existing)) {
         return status(status_code::conflict,
                       "the friend profile '" + std::string(existing.name) +
                           "' is pinned to a signature key, and a profile file without one (no SKEY line) cannot "
                           "change its keys; import their current profile file; nothing was saved.");
     }
-    stored.keys_replaced = find_key_change(settings, profile);
+    stored.keys_replaced = profile_key_change(settings, profile);
     if (stored.keys_replaced && consent != key_consent::replace_keys) {
         const key_change& change = *stored.keys_replaced;
         return status(status_code::conflict, "the keys in this profile differ from the keys stored for '" +
@@ -310,9 +347,10 @@ result<stored_friend> store_friend(qvl_settings_data& settings, const friend_pro
                                       "signature key cannot undo that.");
         }
     }
-    if (!save_profile(settings, stored.record)) {
+    if (!save_profile(settings, merged)) {
         return status(status_code::io_failure, "Some failure in saving record!");
     }
+    stored.record = record_of(merged);
     return stored;
 }
 
@@ -341,7 +379,7 @@ status edit_friend(qvl_settings_data& settings, const std::string& name, const f
             return address;
         }
     }
-    apply_friend_policy(policy, profile);
+    apply_policy(policy, profile);
     if (!save_profile(settings, profile)) {
         return {status_code::io_failure, "Some failure in saving record!"};
     }
@@ -370,8 +408,8 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         summary.port = profile.port;
         summary.uuid = profile.uuid;
         summary.key_bits = profile.key_bits;
-        summary.fingerprint = friend_fingerprint(profile);
-        summary.fingerprint_coverage = friend_fingerprint_coverage(profile);
+        summary.fingerprint = profile_fingerprint(profile);
+        summary.fingerprint_coverage = fingerprint_coverage(profile.pinned());
         summary.pinned = profile.pinned();
         summary.receipt_enabled = profile.receipt_enabled != 0;
         summary.max_file_size = profile.max_file_size;
@@ -382,7 +420,7 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
     return friends;
 }
 
-result<friend_profile> read_friend(qvl_settings_data& settings, const std::string& name) {
+result<friend_profile> read_friend_profile(qvl_settings_data& settings, const std::string& name) {
     friend_profile profile;
     switch (look_up_profile(settings, name, profile)) {
     case profile_lookup::missing:
@@ -393,6 +431,14 @@ result<friend_profile> read_friend(qvl_settings_data& settings, const std::strin
         break;
     }
     return profile;
+}
+
+result<friend_record> read_friend(qvl_settings_data& settings, const std::string& name) {
+    result<friend_profile> found = read_friend_profile(settings, name);
+    if (!found) {
+        return found.error();
+    }
+    return record_of(*found);
 }
 
 namespace {
@@ -414,8 +460,9 @@ std::string key_damage(const friend_profile& profile, const std::string& name, c
 } // namespace
 
 result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std::string& name) {
+    friend_profile profile;
     readable_friend read;
-    switch (look_up_profile(settings, name, read.record)) {
+    switch (look_up_profile(settings, name, profile)) {
     case profile_lookup::missing:
         return status(status_code::not_found, "there is no friend named '" + name + "'.");
     case profile_lookup::inconsistent:
@@ -423,14 +470,15 @@ result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std
             damage_sentence(name, "stored exchange key", "its data disagree with the byte or bit count stored with it");
         break;
     case profile_lookup::found:
-        read.damage = key_damage(read.record, name, "stored exchange key", "stored signature key");
+        read.damage = key_damage(profile, name, "stored exchange key", "stored signature key");
         break;
     }
+    read.record = record_of(profile);
     return read;
 }
 
-std::string friend_key_damage(const friend_profile& profile) {
-    return key_damage(profile, profile.name, "exchange key", "signature key");
+std::string friend_key_damage(const friend_record& record) {
+    return key_damage(profile_of(record), record.name, "exchange key", "signature key");
 }
 
 std::string profile_name_taken(const std::string& name) {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "app/friend_record.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
-#include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
@@ -37,14 +37,15 @@ struct friend_policy {
     std::optional<std::string> address;
     std::optional<std::uint32_t> port;
 };
-void apply_friend_policy(const friend_policy& policy, friend_profile& profile);
+// An address longer than a profile holds is cut to fit.
+void apply_friend_policy(const friend_policy& policy, friend_record& record);
 
 // A profile file read as a friend record, checked, not yet stored, so a dialog can show it and let the user edit it
 // first. A friend not stored yet gets the import's presets; a friend stored under that name keeps the receipt
 // settings the user gave them (accept, size and count limits, key types, parcel box), which a file never carries.
 // `warnings` says, as whole sentences, when the file's name had to change to become a profile name.
 struct loaded_friend {
-    friend_profile record;
+    friend_record record;
     std::vector<std::string> warnings;
 };
 [[nodiscard]] result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const std::string& path);
@@ -53,12 +54,12 @@ struct loaded_friend {
 // profile name cannot (anything but ASCII letters, digits, blank, '-' and '_'), no valid UUID, no valid public key
 // or signature key, no listening port from 1 to 65535, an address that check_friend_address refuses. No address at
 // all is allowed: such a friend can send, and is sent to once they are given one.
-[[nodiscard]] status check_friend(const friend_profile& profile);
+[[nodiscard]] status check_friend(const friend_record& record);
 
 // authentication_fingerprint of the record's keys, as the friend's own `whoami` shows it; empty without a key.
-[[nodiscard]] std::string friend_fingerprint(const friend_profile& profile);
+[[nodiscard]] std::string friend_fingerprint(const friend_record& record);
 // Which keys friend_fingerprint covers, in the words `whoami` uses.
-[[nodiscard]] const char* friend_fingerprint_coverage(const friend_profile& profile);
+[[nodiscard]] const char* friend_fingerprint_coverage(const friend_record& record);
 
 // The keys a stored friend is authenticated with, before and after a record replaces them.
 struct key_change {
@@ -73,8 +74,7 @@ struct key_change {
 // the same keys, or for a file without a signature key over a pinned friend with the same exchange key (the pin
 // stays). A signature key given to a legacy friend is a change: from then on it alone authenticates them. A desktop
 // program asks about the change it returns before it stores the record with consent.
-[[nodiscard]] std::optional<key_change> find_key_change(const qvl_settings_data& settings,
-                                                        const friend_profile& profile);
+[[nodiscard]] std::optional<key_change> find_key_change(const qvl_settings_data& settings, const friend_record& record);
 
 // Key changes are stored only with the user's consent, after they compared the new fingerprint with the friend.
 // No file can be told to be older than the stored keys (a profile file has no date or serial number), so every
@@ -83,7 +83,7 @@ struct key_change {
 enum class key_consent { keep_stored_keys, replace_keys };
 
 struct stored_friend {
-    friend_profile record; // as stored, with a pin kept from the stored profile
+    friend_record record;  // as stored, with a pin kept from the stored profile
     bool replaced = false; // a profile of that name existed (usable or not) and was overwritten
     bool pinned = false;   // the stored profile is pinned, by this record or by a pin stored earlier
     std::optional<key_change> keys_replaced;
@@ -94,7 +94,7 @@ struct stored_friend {
 // profile or this user holds (the receiver finds friends by UUID, so two of them would make one unreachable or
 // let one pose as the other); changed keys without consent; a record without a signature key whose exchange key
 // differs from a pinned friend's (nothing can take a pin away, and the stored signature key would not match).
-[[nodiscard]] result<stored_friend> store_friend(qvl_settings_data& settings, const friend_profile& profile,
+[[nodiscard]] result<stored_friend> store_friend(qvl_settings_data& settings, const friend_record& record,
                                                  key_consent consent = key_consent::keep_stored_keys);
 
 // load_profile_file, the policy, then store_friend: the import without a dialog.
@@ -128,19 +128,19 @@ struct friend_summary {
 [[nodiscard]] result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings);
 
 // The stored friend of that name; not_found when there is none, invalid when its key data are inconsistent.
-[[nodiscard]] result<friend_profile> read_friend(qvl_settings_data& settings, const std::string& name);
+[[nodiscard]] result<friend_record> read_friend(qvl_settings_data& settings, const std::string& name);
 
 // A stored friend as far as it reads, for a form that shows a damaged profile rather than hide it (and with it
 // which friend the user is looking at). `damage` is a sentence naming the friend, the key that cannot be used and
 // why; empty when both keys parse.
 struct readable_friend {
-    friend_profile record;
+    friend_record record;
     std::string damage;
 };
 [[nodiscard]] result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std::string& name);
 
 // The same sentence for keys a form holds but has not stored (given in a key editor); empty when they parse.
-[[nodiscard]] std::string friend_key_damage(const friend_profile& profile);
+[[nodiscard]] std::string friend_key_damage(const friend_record& record);
 
 // The warning's first sentence when an import brings a name that is stored already, usable or not.
 [[nodiscard]] std::string profile_name_taken(const std::string& name);

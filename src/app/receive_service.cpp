@@ -5,10 +5,14 @@
 #include <chrono>
 #include <cstring>
 
+#include "app/internal/transfer_views.h"
 #include "app/settings/identity_service.h"
 #include "app/settings/receiver_readiness.h"
+#include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/box/parcel_temporaries.h"
+#include "net/socket/net_address.h"
+#include "net/transfer/incoming_connection_handler.h"
 
 namespace tiv::app {
 
@@ -39,9 +43,18 @@ listen_config listen_config_of(const qvl_settings_data& settings) {
             settings.text(text_setting::parcel_box_directory_root), settings.number(number_setting::kept_part_days)};
 }
 
+struct receiver::parts {
+    std::shared_ptr<const authentycryptor> authenticator;
+    net_address address{};
+    std::unique_ptr<incoming_connection_handler> listener;
+    std::unique_ptr<kept_part_sweep> kept_sweep; // from start to stop, listening or not
+};
+
 receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events,
                    std::shared_ptr<file_writer> files)
-    : m_pAuthenticator(std::move(authenticator)), m_pEvents(events), m_pFiles(std::move(files)) {}
+    : m_pEvents(events), m_pFiles(std::move(files)), m_pParts(std::make_unique<parts>()) {
+    m_pParts->authenticator = std::move(authenticator);
+}
 
 receiver::~receiver() {
     stop();
@@ -50,7 +63,7 @@ receiver::~receiver() {
 status receiver::start(const listen_config& config) {
     stop();
     m_oConfig = config;
-    m_oAddress = net_address{};
+    m_pParts->address = net_address{};
     if (status root = prepare_parcel_root(config.parcel_root); !root) {
         return root;
     }
@@ -58,18 +71,18 @@ status receiver::start(const listen_config& config) {
     (void)remove_stale_temporaries(config.parcel_root);
     // A part that waited its days for the same file in vain, now and every hour while listening; none is kept at all
     // when the user wants no resume.
-    m_pKeptSweep = std::make_unique<kept_part_sweep>(config.parcel_root,
-                                                     std::chrono::seconds(std::int64_t{config.kept_part_days} * 86400));
+    m_pParts->kept_sweep = std::make_unique<kept_part_sweep>(
+        config.parcel_root, std::chrono::seconds(std::int64_t{config.kept_part_days} * 86400));
     const auto port = static_cast<std::uint16_t>(config.port);
-    (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_oAddress);
-    m_pListener = std::make_unique<incoming_connection_handler>(
-        config.parcel_root, m_oAddress, config.block_size, m_pAuthenticator,
+    (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_pParts->address);
+    m_pParts->listener = std::make_unique<incoming_connection_handler>(
+        config.parcel_root, m_pParts->address, config.block_size, m_pParts->authenticator,
         incoming_connection_handler::default_max_receiving,
         m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{}, m_pFiles);
-    m_pListener->keep_broken_parts = config.kept_part_days > 0;
-    if (!m_pListener->listening()) {
-        m_pKeptSweep.reset();
-        const int error = m_pListener->last_error();
+    m_pParts->listener->keep_broken_parts = config.kept_part_days > 0;
+    if (!m_pParts->listener->listening()) {
+        m_pParts->kept_sweep.reset();
+        const int error = m_pParts->listener->last_error();
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +
                                     ": " + std::strerror(error) + "."};
     }
@@ -77,37 +90,45 @@ status receiver::start(const listen_config& config) {
 }
 
 void receiver::stop() {
-    m_pKeptSweep.reset();
-    if (m_pListener == nullptr) {
+    m_pParts->kept_sweep.reset();
+    if (m_pParts->listener == nullptr) {
         return;
     }
-    (void)m_pListener->clear_completed();
-    m_pListener->stop();
-    m_pListener.reset();
+    (void)m_pParts->listener->clear_completed();
+    m_pParts->listener->stop();
+    m_pParts->listener.reset();
+}
+
+const net_address& receiver::resolved_address() const {
+    return m_pParts->address;
+}
+
+incoming_connection_handler* receiver::listener() const {
+    return m_pParts->listener.get();
 }
 
 bool receiver::listening() const {
-    return m_pListener != nullptr && m_pListener->listening();
+    return m_pParts->listener != nullptr && m_pParts->listener->listening();
 }
 
 std::string receiver::bound_address() const {
-    return listening() ? dotted(m_pListener->listening_address()) : std::string();
+    return listening() ? dotted(m_pParts->listener->listening_address()) : std::string();
 }
 
-std::vector<transfer_snapshot> receiver::snapshots() const {
-    return m_pListener != nullptr ? m_pListener->snapshots() : std::vector<transfer_snapshot>{};
+std::vector<transfer_view> receiver::snapshots() const {
+    return m_pParts->listener != nullptr ? views_of(m_pParts->listener->snapshots()) : std::vector<transfer_view>{};
 }
 
 std::size_t receiver::running_count() const {
-    return m_pListener != nullptr ? m_pListener->running_count() : 0;
+    return m_pParts->listener != nullptr ? m_pParts->listener->running_count() : 0;
 }
 
 std::size_t receiver::clear_completed() {
-    return m_pListener != nullptr ? m_pListener->clear_completed() : 0;
+    return m_pParts->listener != nullptr ? m_pParts->listener->clear_completed() : 0;
 }
 
 bool receiver::stop_transfer(std::uint64_t id) {
-    return m_pListener != nullptr && m_pListener->stop_transfer(id);
+    return m_pParts->listener != nullptr && m_pParts->listener->stop_transfer(id);
 }
 
 } // namespace tiv::app

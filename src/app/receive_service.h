@@ -7,12 +7,16 @@
 
 #include "app/events.h"
 #include "app/status.h"
+#include "app/transfer_view.h"
 #include "core/file_writer.h"
-#include "crypto/authentycryptor.h"
-#include "net/box/kept_part_sweep.h"
-#include "net/socket/net_address.h"
-#include "net/transfer/incoming_connection_handler.h"
 #include "settings/qvl_settings_data.h"
+
+namespace tiv {
+// What the program's start-up hands a receiver and reads back from it.
+class authentycryptor;
+class incoming_connection_handler;
+struct net_address;
+} // namespace tiv
 
 namespace tiv::app {
 
@@ -54,11 +58,11 @@ public:
     [[nodiscard]] bool listening() const;
     [[nodiscard]] const listen_config& config() const { return m_oConfig; }
     // The address as resolved from the configuration, with its failure mark when it did not resolve.
-    [[nodiscard]] const net_address& resolved_address() const { return m_oAddress; }
+    [[nodiscard]] const net_address& resolved_address() const;
     // "127.0.0.1:20000" with the port actually bound; empty when not listening.
     [[nodiscard]] std::string bound_address() const;
 
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
+    [[nodiscard]] std::vector<transfer_view> snapshots() const;
     [[nodiscard]] std::size_t running_count() const;
     // Unlinks the finished transfers; how many.
     std::size_t clear_completed();
@@ -67,16 +71,16 @@ public:
     bool stop_transfer(std::uint64_t id);
 
     // The running listener itself, for start-up's own checks; null when stopped.
-    [[nodiscard]] incoming_connection_handler* listener() const { return m_pListener.get(); }
+    [[nodiscard]] incoming_connection_handler* listener() const;
 
 private:
-    std::shared_ptr<const authentycryptor> m_pAuthenticator;
+    // The authenticator, the resolved address, the listener and the sweep of kept parts.
+    struct parts;
+
     event_sink* m_pEvents;
     std::shared_ptr<file_writer> m_pFiles;
     listen_config m_oConfig;
-    net_address m_oAddress{};
-    std::unique_ptr<incoming_connection_handler> m_pListener;
-    std::unique_ptr<kept_part_sweep> m_pKeptSweep; // from start to stop, listening or not
+    std::unique_ptr<parts> m_pParts;
 };
 
 } // namespace tiv::app

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
+#include "app/internal/destination_check.h"
 #include "app/profile_service.h"
-#include "app/send_service.h"
 #include "settings/friend_profile.h"
 
 namespace tiv::app {
@@ -30,7 +30,7 @@ bool is_manual_destination(const std::string& entry) {
 }
 
 result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name) {
-    result<friend_profile> found = read_friend(settings, name);
+    result<friend_record> found = read_friend(settings, name);
     if (!found) {
         return found.error();
     }

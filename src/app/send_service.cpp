@@ -1,16 +1,21 @@
 #include "app/send_service.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <sys/stat.h>
 
-#include "app/profile_service.h"
+#include "app/internal/destination_check.h"
+#include "app/internal/friend_records.h"
+#include "app/internal/transfer_views.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/stream/folder_listing.h"
 #include "net/stream/parcel_channel.h"
+#include "net/transfer/outgoing_connection_handler.h"
 #include "net/transfer/transfer_state.h"
 
 namespace tiv::app {
@@ -46,34 +51,58 @@ bool is_folder(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Where ending transfers wake a waiter. Shared with the transfers' listener, which a body that outlasts the
+// session's stop still calls.
+struct end_signal {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::size_t started = 0;  // transfers this session started
+    std::size_t finished = 0; // and those heard of as finished
+};
+
+// The friend outlives the transfers, which send to them.
+struct send_session::parts {
+    parts(qvl_settings_data& settings, crypto_provider& provider)
+        : settings(settings), provider(provider),
+          transfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
+                                                                  negotiating_authentycryptor::version::with_stream)) {}
+
+    qvl_settings_data& settings;
+    crypto_provider& provider;
+    std::shared_ptr<end_signal> ends = std::make_shared<end_signal>();
+    friend_profile destination_friend;
+    net_address destination{};
+    bool destination_set = false;
+    outgoing_connection_handler transfers;
+};
+
 send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
-    : m_oSettings(settings), m_oProvider(provider),
-      m_oTransfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                 negotiating_authentycryptor::version::with_stream)) {
+    : m_pParts(std::make_unique<parts>(settings, provider)) {
     thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
-    m_oTransfers.set_listener([ends = m_pEnds, forward = std::move(forward)](const transfer_snapshot& transfer) {
-        if (forward) {
-            forward(transfer);
-        }
-        if (transfer.finished) {
-            {
-                const std::lock_guard guard(ends->lock);
-                ++ends->finished;
+    m_pParts->transfers.set_listener(
+        [ends = m_pParts->ends, forward = std::move(forward)](const transfer_snapshot& transfer) {
+            if (forward) {
+                forward(transfer);
             }
-            ends->ended.notify_all();
-        }
-    });
-    m_oTransfers.profile = &m_oFriend;
+            if (transfer.finished) {
+                {
+                    const std::lock_guard guard(ends->lock);
+                    ++ends->finished;
+                }
+                ends->ended.notify_all();
+            }
+        });
+    m_pParts->transfers.profile = &m_pParts->destination_friend;
 }
 
 send_session::~send_session() {
-    m_oTransfers.stop_all();
+    m_pParts->transfers.stop_all();
 }
 
 status send_session::set_destination(const std::string& friend_name, const std::optional<std::string>& host,
                                      std::optional<std::uint32_t> port) {
-    m_bDestinationSet = false;
-    result<friend_profile> found = read_friend(m_oSettings, friend_name);
+    m_pParts->destination_set = false;
+    result<friend_profile> found = read_friend_profile(m_pParts->settings, friend_name);
     if (!found) {
         return found.error();
     }
@@ -82,29 +111,29 @@ status send_session::set_destination(const std::string& friend_name, const std::
     if (!destination) {
         return destination.error();
     }
-    m_oFriend = std::move(*found);
-    m_oDestination = *destination;
-    m_bDestinationSet = true;
+    m_pParts->destination_friend = std::move(*found);
+    m_pParts->destination = *destination;
+    m_pParts->destination_set = true;
     return {};
 }
 
 status send_session::set_manual_destination(const std::string& host, std::uint32_t port) {
-    m_bDestinationSet = false;
+    m_pParts->destination_set = false;
     result<net_address> destination = check_destination(host, port);
     if (!destination) {
         return destination.error();
     }
-    m_oFriend = friend_profile{};
-    m_oDestination = *destination;
-    m_bDestinationSet = true;
+    m_pParts->destination_friend = friend_profile{};
+    m_pParts->destination = *destination;
+    m_pParts->destination_set = true;
     return {};
 }
 
 result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::string>& files) {
-    if (!m_bDestinationSet) {
+    if (!m_pParts->destination_set) {
         return status(status_code::invalid, "no friend to send to has been chosen.");
     }
-    if (!m_oProvider.ready) {
+    if (!m_pParts->provider.ready) {
         return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
     }
     // Refused before anything connects: the transfer would refuse it too, but only after the others had started.
@@ -115,15 +144,16 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
         }
     }
     std::vector<std::uint64_t> ids;
-    const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    const int block_size = static_cast<int>(m_pParts->settings.number(number_setting::io_block_size));
     // A friend without a pinned key takes the old exchange only, one connection per file.
-    const auto channel = m_oFriend.pinned() ? std::make_shared<parcel_channel>(files.size()) : nullptr;
+    const auto channel =
+        m_pParts->destination_friend.pinned() ? std::make_shared<parcel_channel>(files.size()) : nullptr;
     count_started(files.size());
     for (const std::string& file : files) {
         std::error_code ignored;
         const std::filesystem::path path = std::filesystem::absolute(file, ignored).lexically_normal();
-        ids.push_back(m_oTransfers
-                          .start_outgoing(path.parent_path().string(), path.filename().string(), m_oDestination,
+        ids.push_back(m_pParts->transfers
+                          .start_outgoing(path.parent_path().string(), path.filename().string(), m_pParts->destination,
                                           block_size, channel)
                           ->id());
     }
@@ -131,14 +161,15 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
 }
 
 result<send_session::folder_send> send_session::send_folder(const std::string& folder) {
-    if (!m_bDestinationSet) {
+    if (!m_pParts->destination_set) {
         return status(status_code::invalid, "no friend to send to has been chosen.");
     }
-    if (!m_oProvider.ready) {
+    if (!m_pParts->provider.ready) {
         return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
     }
-    if (!m_oFriend.pinned()) {
-        const std::string name = m_oFriend.name[0] != '\0' ? m_oFriend.name : "this destination";
+    if (!m_pParts->destination_friend.pinned()) {
+        const std::string name =
+            m_pParts->destination_friend.name[0] != '\0' ? m_pParts->destination_friend.name : "this destination";
         return status(status_code::invalid,
                       "folders go only to a friend whose signature key you hold: import " + name + "'s profile first.");
     }
@@ -158,26 +189,28 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
                                            .files = static_cast<std::uint32_t>(listing->files.size()),
                                            .bytes = listing->total_bytes});
     folder_send started{.name = listing->top_name, .ids = {}, .shown = {}, .skipped = std::move(listing->skipped)};
-    const int block_size = static_cast<int>(m_oSettings.number(number_setting::io_block_size));
+    const int block_size = static_cast<int>(m_pParts->settings.number(number_setting::io_block_size));
     count_started(listing->files.size());
     for (const folder_listing::file& file : listing->files) {
         started.ids.push_back(
-            m_oTransfers.start_outgoing(root, file.relative, m_oDestination, block_size, channel, file.relative)->id());
+            m_pParts->transfers
+                .start_outgoing(root, file.relative, m_pParts->destination, block_size, channel, file.relative)
+                ->id());
         started.shown.push_back(listing->top_name + "/" + file.relative);
     }
     return started;
 }
 
-std::vector<transfer_snapshot> send_session::snapshots() const {
-    return m_oTransfers.snapshots();
+std::vector<transfer_view> send_session::snapshots() const {
+    return views_of(m_pParts->transfers.snapshots());
 }
 
-std::vector<transfer_snapshot> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
-    const std::vector<transfer_snapshot> all = m_oTransfers.snapshots();
-    std::vector<transfer_snapshot> ordered;
+std::vector<transfer_view> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
+    const std::vector<transfer_snapshot> all = m_pParts->transfers.snapshots();
+    std::vector<transfer_view> ordered;
     for (const std::uint64_t id : ids) {
         const auto found = std::find_if(all.begin(), all.end(), [id](const auto& t) { return t.id == id; });
-        ordered.push_back(found != all.end() ? *found : transfer_snapshot{});
+        ordered.push_back(found != all.end() ? view_of(*found) : transfer_view{});
     }
     return ordered;
 }
@@ -186,8 +219,9 @@ bool send_session::wait_until_ended(std::chrono::steady_clock::time_point deadli
     {
         // Counting the ends keeps each wake-up cheap, which a thousand ends in a row need. A transfer whose thread
         // never started is never heard of, so once the wait is over the list itself has the last word.
-        std::unique_lock guard(m_pEnds->lock);
-        if (m_pEnds->ended.wait_until(guard, deadline, [this] { return m_pEnds->finished >= m_pEnds->started; })) {
+        std::unique_lock guard(m_pParts->ends->lock);
+        if (m_pParts->ends->ended.wait_until(guard, deadline,
+                                             [this] { return m_pParts->ends->finished >= m_pParts->ends->started; })) {
             return true;
         }
     }
@@ -195,29 +229,29 @@ bool send_session::wait_until_ended(std::chrono::steady_clock::time_point deadli
 }
 
 void send_session::count_started(std::size_t transfers) {
-    const std::lock_guard guard(m_pEnds->lock);
-    m_pEnds->started += transfers;
+    const std::lock_guard guard(m_pParts->ends->lock);
+    m_pParts->ends->started += transfers;
 }
 
 bool send_session::all_ended() const {
-    const std::vector<transfer_snapshot> all = m_oTransfers.snapshots();
+    const std::vector<transfer_snapshot> all = m_pParts->transfers.snapshots();
     return std::all_of(all.begin(), all.end(), [](const auto& t) { return t.finished; });
 }
 
 std::size_t send_session::running_count() const {
-    return m_oTransfers.running_count();
+    return m_pParts->transfers.running_count();
 }
 
 void send_session::clear_completed() {
-    (void)m_oTransfers.clear_completed();
+    (void)m_pParts->transfers.clear_completed();
 }
 
 bool send_session::stop_transfer(std::uint64_t id) {
-    return m_oTransfers.stop_transfer(id);
+    return m_pParts->transfers.stop_transfer(id);
 }
 
 void send_session::stop_all() {
-    m_oTransfers.stop_all();
+    m_pParts->transfers.stop_all();
 }
 
 } // namespace tiv::app

@@ -1,20 +1,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/events.h"
 #include "app/status.h"
+#include "app/transfer_view.h"
 #include "crypto/crypto_provider.h"
-#include "net/socket/net_address.h"
-#include "net/transfer/outgoing_connection_handler.h"
-#include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
@@ -23,10 +19,6 @@ namespace tiv::app {
 // first half (defaults where set-up is not complete, settings, keys, the provider's state shown), and
 // keys_unavailable when the keys cannot be used.
 [[nodiscard]] status open_sender_identity(qvl_settings_data& settings, crypto_provider& provider);
-
-// Resolves where to send, refusing what can only fail at connect time: a name that does not resolve, the
-// "any" address 0.0.0.0 and port 0.
-[[nodiscard]] result<net_address> check_destination(const std::string& host, std::uint32_t port);
 
 // Whether `path` names a folder to send with send_folder (itself, not through a symbolic link).
 [[nodiscard]] bool is_folder(const std::string& path);
@@ -73,10 +65,10 @@ public:
     // Woken by the transfers as they end, so a caller learns of the last one at once.
     [[nodiscard]] bool wait_until_ended(std::chrono::steady_clock::time_point deadline) const;
 
-    // Every transfer of this session, in order of creation; those of `ids` in that order (a default snapshot for
-    // an id this session does not know).
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots(const std::vector<std::uint64_t>& ids) const;
+    // Every transfer of this session, in order of creation; those of `ids` in that order (a default view for an
+    // id this session does not know).
+    [[nodiscard]] std::vector<transfer_view> snapshots() const;
+    [[nodiscard]] std::vector<transfer_view> snapshots(const std::vector<std::uint64_t>& ids) const;
     [[nodiscard]] std::size_t running_count() const;
     // Drops the transfers that have ended from the list.
     void clear_completed();
@@ -87,29 +79,15 @@ public:
     // Callable from another thread than the one that started them.
     void stop_all();
 
-    [[nodiscard]] const friend_profile& destination_friend() const { return m_oFriend; }
-
 private:
-    // Where ending transfers wake a waiter. Shared with the transfers' listener, which a body that outlasts the
-    // session's stop still calls.
-    struct end_signal {
-        std::mutex lock;
-        std::condition_variable ended;
-        std::size_t started = 0;  // transfers this session started
-        std::size_t finished = 0; // and those heard of as finished
-    };
+    // The friend, the destination and the transfers, with what wakes a waiter as they end.
+    struct parts;
 
     [[nodiscard]] bool all_ended() const;
     // Before the transfers start, so a quick one cannot be heard of before it was counted.
     void count_started(std::size_t transfers);
 
-    qvl_settings_data& m_oSettings;
-    crypto_provider& m_oProvider;
-    std::shared_ptr<end_signal> m_pEnds = std::make_shared<end_signal>();
-    friend_profile m_oFriend;
-    net_address m_oDestination{};
-    bool m_bDestinationSet = false;
-    outgoing_connection_handler m_oTransfers;
+    std::unique_ptr<parts> m_pParts;
 };
 
 } // namespace tiv::app

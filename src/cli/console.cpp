@@ -50,7 +50,7 @@ void console::log(const app::log_event& line) {
     }
 }
 
-void console::transfer_changed(const transfer_snapshot&) {
+void console::transfer_changed(const app::transfer_view&) {
     // The send command polls its transfers and listen prints their log lines; a change needs no line of its own.
 }
 

@@ -27,7 +27,7 @@ public:
     std::optional<std::string> choose_folder(const std::string& title) override;
 
     void log(const app::log_event& line) override;
-    void transfer_changed(const transfer_snapshot& transfer) override;
+    void transfer_changed(const app::transfer_view& transfer) override;
     void notice(const app::notice& message) override;
 
 private:

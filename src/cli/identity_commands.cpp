@@ -32,10 +32,10 @@ void print_identity(const app::identity_summary& identity, std::ostream& out) {
 
 // Why a friend's parcels may be refused, in one phrase of the friend's line.
 std::string receipt_settings(const app::friend_summary& entry) {
-    const std::string size = entry.max_file_size == unlimited
+    const std::string size = entry.max_file_size == app::unlimited
                                  ? "files of any size"
                                  : "files up to " + std::to_string(entry.max_file_size) + " bytes";
-    const std::string count = entry.max_file_count == unlimited
+    const std::string count = entry.max_file_count == app::unlimited
                                   ? "any number of files"
                                   : "at most " + std::to_string(entry.max_file_count) + " files";
     char types[16];

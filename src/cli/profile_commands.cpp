@@ -68,7 +68,7 @@ int run_import(const parsed_args& args, command_io& io) {
     for (const std::string& warning : stored->warnings) {
         io.err << "quorvel-cli: warning: " << warning << '\n';
     }
-    const friend_profile& imported = stored->record;
+    const app::friend_record& imported = stored->record;
     if (stored->keys_replaced) {
         io.out << "Replaced the keys of " << imported.name << '\n';
         print_key_change(*stored->keys_replaced, io.out);

@@ -5,10 +5,10 @@ namespace tiv::cli {
 namespace {
 std::optional<std::uint32_t> parse_limit(const std::string& text) {
     if (text == "unlimited") {
-        return unlimited;
+        return app::unlimited;
     }
     auto number = parse_number(text);
-    if (!number || *number == unlimited) {
+    if (!number || *number == app::unlimited) {
         return std::nullopt;
     }
     return number;

@@ -117,10 +117,10 @@ bool parse_destination(const std::string& text, std::string& host, std::uint32_t
     return true;
 }
 
-std::string progress_line(const std::string& shown, const transfer_snapshot& transfer) {
+std::string progress_line(const std::string& shown, const app::transfer_view& transfer) {
     std::ostringstream line;
-    line << escaped_text(shown) << "  " << transfer_state_name(transfer.state) << "  ";
-    if (transfer.state >= RUNNING) {
+    line << escaped_text(shown) << "  " << app::transfer_state_name(transfer.state) << "  ";
+    if (transfer.state >= app::transfer_state::running) {
         line << (transfer.size > 0 ? std::min<std::uint64_t>(100, transfer.bytes_done * 100 / transfer.size) : 100)
              << "%  ";
     }
@@ -130,12 +130,12 @@ std::string progress_line(const std::string& shown, const transfer_snapshot& tra
 
 // On a terminal, one line per file, rewritten in place every progress period until every transfer has ended.
 // Returns the final copies as soon as the last transfer ends.
-std::vector<transfer_snapshot> show_progress(const std::vector<std::string>& shown,
-                                             const std::vector<std::uint64_t>& ids, const app::send_session& session,
-                                             std::ostream& out, bool terminal) {
+std::vector<app::transfer_view> show_progress(const std::vector<std::string>& shown,
+                                              const std::vector<std::uint64_t>& ids, const app::send_session& session,
+                                              std::ostream& out, bool terminal) {
     bool drawn = false;
     for (;;) {
-        const std::vector<transfer_snapshot> now = session.snapshots(ids);
+        const std::vector<app::transfer_view> now = session.snapshots(ids);
         const bool running = std::any_of(now.begin(), now.end(), [](const auto& t) { return !t.finished; });
         if (terminal) {
             if (drawn) {
@@ -209,7 +209,7 @@ int run_send(const parsed_args& args, command_io& io) {
         ids = std::move(*started);
     }
     const bool terminal = &io.out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
-    const std::vector<transfer_snapshot> final = show_progress(files, ids, session, io.out, terminal);
+    const std::vector<app::transfer_view> final = show_progress(files, ids, session, io.out, terminal);
 
     bool all_arrived = true;
     for (std::size_t i = 0; i < files.size(); ++i) {

@@ -238,7 +238,7 @@ void DesktopProgram::friendsChanged() {
     }
 }
 
-void DesktopProgram::notifySend(const std::vector<transfer_snapshot>& rows) {
+void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
     if (const std::optional<ParcelNotice> notice = parcelNotice(rows)) {
         m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
     }

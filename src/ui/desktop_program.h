@@ -82,7 +82,7 @@ private:
     void showUserSettings();
     void showProgramOptions();
     // One notice per send, once every file of it has ended.
-    void notifySend(const std::vector<transfer_snapshot>& rows);
+    void notifySend(const std::vector<app::transfer_view>& rows);
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
 

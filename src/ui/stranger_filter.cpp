@@ -4,9 +4,9 @@
 
 namespace tiv::ui {
 
-std::vector<transfer_snapshot> StrangerFilter::friendsOnly(std::vector<transfer_snapshot> rows) {
+std::vector<app::transfer_view> StrangerFilter::friendsOnly(std::vector<app::transfer_view> rows) {
     std::unordered_set<std::uint64_t> listed;
-    std::erase_if(rows, [this, &listed](const transfer_snapshot& row) {
+    std::erase_if(rows, [this, &listed](const app::transfer_view& row) {
         if (!row.friend_name.empty()) {
             return false;
         }

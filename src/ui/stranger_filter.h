@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "net/transfer/transfer_snapshot.h"
+#include "app/transfer_view.h"
 
 namespace tiv::ui {
 
@@ -15,7 +15,7 @@ namespace tiv::ui {
 class StrangerFilter {
 public:
     // The rows whose sender is known; each stranger's connection that has ended is counted once.
-    [[nodiscard]] std::vector<transfer_snapshot> friendsOnly(std::vector<transfer_snapshot> rows);
+    [[nodiscard]] std::vector<app::transfer_view> friendsOnly(std::vector<app::transfer_view> rows);
     // "12 connections from unknown senders refused; see the activity log"; empty while there are none.
     [[nodiscard]] std::string refusedText() const;
     void reset() { m_nRefused = 0; }

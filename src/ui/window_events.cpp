@@ -10,7 +10,7 @@ void WindowEvents::log(const app::log_event& line) {
         this, [this, line] { emit logged(line); }, Qt::QueuedConnection);
 }
 
-void WindowEvents::transfer_changed(const transfer_snapshot& transfer) {
+void WindowEvents::transfer_changed(const app::transfer_view& transfer) {
     QMetaObject::invokeMethod(
         this, [this, transfer] { emit transferChanged(transfer); }, Qt::QueuedConnection);
 }

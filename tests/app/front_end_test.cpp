@@ -4,6 +4,7 @@
 
 #include "app/events.h"
 #include "app/questions.h"
+#include "log/activity_log.h"
 #include "support/scripted_questions.h"
 
 namespace tiv {

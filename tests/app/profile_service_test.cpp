@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "app/settings/identity_service.h"
 
+#include "app/friend_form.h"
+#include "app/internal/friend_records.h"
 #include "app/profile_service.h"
 #include "core/text.h"
 #include "crypto/fingerprint.h"
@@ -72,9 +75,9 @@ TEST_F(ProfileService, ExportedProfileImportsWithTheImportsPresetsAndThePolicy) 
 
     const auto alice = app::read_friend(s_pBob->settings(), "Alice");
     ASSERT_TRUE(alice.ok());
-    EXPECT_STREQ(alice->uuid, s_pAlice->uuid().c_str());
-    EXPECT_EQ(alice->receipt_enabled, 1);
-    EXPECT_EQ(alice->encryption_methods, 0x200U);
+    EXPECT_EQ(alice->uuid, s_pAlice->uuid());
+    EXPECT_TRUE(alice->receipt_enabled);
+    EXPECT_EQ(alice->key_types, 0x200U);
     EXPECT_EQ(alice->max_file_size, 10240U) << "limits start at the smallest choice";
     EXPECT_EQ(alice->max_file_count, 10U);
     EXPECT_EQ(alice->port, 20000);
@@ -157,7 +160,7 @@ TEST_F(ProfileService, AFileWithoutASignatureKeyNeitherUnpinsNorRekeysAPinnedFri
 TEST_F(ProfileService, ReimportKeepsTheReceiptSettingsTheCommandDoesNotChange) {
     app::friend_policy chosen;
     chosen.accept = true;
-    chosen.max_size = unlimited;
+    chosen.max_size = app::unlimited;
     chosen.max_count = 100;
     chosen.types = 0x200;
     ASSERT_TRUE(app::import_profile(s_pBob->settings(), alice_file(), chosen).ok());
@@ -167,10 +170,10 @@ TEST_F(ProfileService, ReimportKeepsTheReceiptSettingsTheCommandDoesNotChange) {
 
     const auto alice = app::read_friend(s_pBob->settings(), "Alice");
     ASSERT_TRUE(alice.ok());
-    EXPECT_EQ(alice->receipt_enabled, 1);
-    EXPECT_EQ(alice->max_file_size, unlimited);
+    EXPECT_TRUE(alice->receipt_enabled);
+    EXPECT_EQ(alice->max_file_size, app::unlimited);
     EXPECT_EQ(alice->max_file_count, 10U);
-    EXPECT_EQ(alice->encryption_methods, 0x200U);
+    EXPECT_EQ(alice->key_types, 0x200U);
     const auto listed = app::list_friends(s_pBob->settings());
     ASSERT_TRUE(listed.ok());
     ASSERT_EQ(listed->size(), 1U);
@@ -186,7 +189,7 @@ TEST_F(ProfileService, ProfileNamesAreFilteredWithANoteAndBlankOnesRefused) {
                                                           "Al\xE2\x80\xAEice");
                                               }));
     ASSERT_TRUE(tamed.ok()) << tamed.error().text();
-    EXPECT_STREQ(tamed->record.name, "0ownedAlice");
+    EXPECT_EQ(tamed->record.name, "0ownedAlice");
     ASSERT_EQ(tamed->warnings.size(), 1U);
     EXPECT_NE(tamed->warnings[0].find("\"\\x1B]0;owned\\x07Al\\xE2\\x80\\xAEice\" in the profile file became "
                                       "\"0ownedAlice\""),
@@ -200,10 +203,37 @@ TEST_F(ProfileService, ProfileNamesAreFilteredWithANoteAndBlankOnesRefused) {
         EXPECT_EQ(refused.error().code(), app::status_code::invalid) << blank;
     }
     // A record edited by hand is saved under the same rules.
-    friend_profile edited = tamed->record;
-    copy_text_field(edited.name, "Al\tice");
+    app::friend_record edited = tamed->record;
+    edited.name = "Al\tice";
     EXPECT_EQ(app::store_friend(s_pBob->settings(), edited).error().code(), app::status_code::invalid);
     EXPECT_TRUE(list_profiles(s_pBob->settings()).empty());
+}
+
+// What a front end holds of a stored friend goes back as it came, key data that disagree with their counts too, so
+// a damaged friend edited in a form stays the same damaged friend; what is set there is cut as a profile holds it.
+TEST_F(ProfileService, AFriendRecordGoesBackAsTheProfileItCameFrom) {
+    friend_profile damaged = s_pAlice->as_friend(0x240, true);
+    copy_text_field(damaged.receipt_directory, "Elsewhere");
+    damaged.key_bytes += 7;
+    damaged.receipt_enabled = 0;
+    const friend_profile again = app::profile_of(app::record_of(damaged));
+    EXPECT_STREQ(again.name, damaged.name);
+    EXPECT_STREQ(again.receipt_directory, "Elsewhere");
+    EXPECT_EQ(again.receipt_enabled, 0);
+    EXPECT_EQ(again.encryption_methods, 0x240U);
+    ASSERT_EQ(again.key.size, damaged.key.size);
+    EXPECT_TRUE(std::equal(again.key.data, again.key.data + again.key.size, damaged.key.data));
+    EXPECT_EQ(again.key_bytes, damaged.key_bytes);
+    EXPECT_EQ(again.signature_key, damaged.signature_key);
+
+    app::friend_record typed;
+    app::set_friend_name(typed, std::string(70, 'a') + "-b");
+    app::friend_policy longer;
+    longer.address = std::string(40, 'h');
+    app::apply_friend_policy(longer, typed);
+    EXPECT_EQ(typed.name, std::string(app::friend_name_limit, 'a'));
+    EXPECT_EQ(typed.address.size(), app::friend_address_limit);
+    EXPECT_STREQ(app::profile_of(typed).address, typed.address.c_str());
 }
 
 TEST_F(ProfileService, ExportRefusesAListeningPortThatReadAsMissing) {
@@ -315,14 +345,14 @@ TEST_F(ProfileService, EditAndDeleteAFriend) {
     ASSERT_TRUE(app::edit_friend(s_pBob->settings(), "Alice", policy).ok());
     const auto alice = app::read_friend(s_pBob->settings(), "Alice");
     ASSERT_TRUE(alice.ok());
-    EXPECT_EQ(alice->receipt_enabled, 0);
-    EXPECT_STREQ(alice->address, "10.1.2.3");
+    EXPECT_FALSE(alice->receipt_enabled);
+    EXPECT_EQ(alice->address, "10.1.2.3");
     EXPECT_EQ(alice->port, 21000);
     EXPECT_EQ(app::edit_friend(s_pBob->settings(), "Nobody", policy).code(), app::status_code::not_found);
     policy.address = "10.1.2.4\x1b[2J";
     EXPECT_EQ(app::edit_friend(s_pBob->settings(), "Alice", policy).text(),
               "the address '10.1.2.4\\x1b[2J' holds control or bidirectional characters.");
-    EXPECT_STREQ(app::read_friend(s_pBob->settings(), "Alice")->address, "10.1.2.3");
+    EXPECT_EQ(app::read_friend(s_pBob->settings(), "Alice")->address, "10.1.2.3");
 
     ASSERT_TRUE(app::delete_friend(s_pBob->settings(), "Alice").ok());
     EXPECT_EQ(app::delete_friend(s_pBob->settings(), "Alice").text(), "Failed to delete profile.");

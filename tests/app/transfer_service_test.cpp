@@ -2,6 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "app/internal/destination_check.h"
 #include "app/receive_service.h"
 #include "app/send_service.h"
 #include "crypto/negotiating_authentycryptor.h"
@@ -93,15 +94,15 @@ TEST_F(TransferServices, SentFilesArriveAndEachEndOfTheTransferHearsOfItsStartAn
     EXPECT_LT(std::chrono::steady_clock::now() - waited_from, transfer_limit);
     ASSERT_TRUE(test::wait_for([&] { return bob.running_count() == 0; }, transfer_limit));
 
-    const transfer_snapshot sent = session.snapshots(ids).front();
-    EXPECT_EQ(sent.state, COMPLETED) << sent.status_text;
+    const app::transfer_view sent = session.snapshots(ids).front();
+    EXPECT_EQ(sent.state, app::transfer_state::completed) << sent.status_text;
     ASSERT_TRUE(test::wait_for([&] { return bob_events.transfers().size() == 2; }, transfer_limit));
-    const std::vector<transfer_snapshot> received = bob_events.transfers();
+    const std::vector<app::transfer_view> received = bob_events.transfers();
     EXPECT_EQ(received[0].id, received[1].id) << "one start and one end of the same transfer";
-    EXPECT_EQ(received[1].state, COMPLETED);
+    EXPECT_EQ(received[1].state, app::transfer_state::completed);
     EXPECT_FALSE(received[1].stored_path.empty());
 
-    const std::vector<transfer_snapshot> changes = alice_events.transfers();
+    const std::vector<app::transfer_view> changes = alice_events.transfers();
     EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [&](const auto& t) { return t.id == ids[0]; }), 2);
 }
 

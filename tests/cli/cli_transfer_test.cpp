@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "cli/send_result.h"
-#include "net/transfer/transfer_state.h"
 #include "support/cli_runner.h"
 #include "support/temp_home.h"
 
@@ -35,12 +34,12 @@ TEST_F(CliTransfers, ResultLinesEscapeWhatATerminalWouldAct) {
 
 // A file that failed at the end of its data is left in COMPLETED too; its line must not read as a success.
 TEST(SendResultLine, OnlyAFileThatArrivedReadsCompleted) {
-    transfer_snapshot ended;
+    app::transfer_view ended;
     ended.finished = true;
-    ended.state = COMPLETED;
+    ended.state = app::transfer_state::completed;
     EXPECT_EQ(cli::send_result_line("a.txt", ended), "a.txt: COMPLETED");
     ended.failed = true;
-    ended.status = status_send;
+    ended.status = app::transfer_status::send;
     ended.status_text = "the receiver answered out of turn";
     EXPECT_EQ(cli::send_result_line("a.txt", ended), "a.txt: failed, status 5 (the receiver answered out of turn)");
 }

@@ -17,7 +17,7 @@ void recorded_events::log(const app::log_event& line) {
     m_aLines.push_back(line);
 }
 
-void recorded_events::transfer_changed(const transfer_snapshot& transfer) {
+void recorded_events::transfer_changed(const app::transfer_view& transfer) {
     std::lock_guard guard(m_oLock);
     m_aTransfers.push_back(transfer);
 }
@@ -32,7 +32,7 @@ std::vector<app::log_event> recorded_events::lines() const {
     return m_aLines;
 }
 
-std::vector<transfer_snapshot> recorded_events::transfers() const {
+std::vector<app::transfer_view> recorded_events::transfers() const {
     std::lock_guard guard(m_oLock);
     return m_aTransfers;
 }

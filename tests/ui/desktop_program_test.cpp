@@ -12,7 +12,6 @@
 
 #include "app/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
-#include "net/transfer/transfer_state.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -107,10 +106,10 @@ private slots:
         QVERIFY(program.splash()->isVisible());
 
         // A parcel the main window sees stored reaches the desktop.
-        transfer_snapshot stored;
-        stored.direction = transfer_direction::receiving;
+        app::transfer_view stored;
+        stored.direction = app::transfer_direction::receiving;
         stored.friend_name = "Alice";
-        stored.state = COMPLETED;
+        stored.state = app::transfer_state::completed;
         stored.finished = true;
         program.mainWindow()->transfers().refresh({stored});
         QCOMPARE(notifier.shown_so_far().size(), std::size_t{1});

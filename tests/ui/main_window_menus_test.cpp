@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/activity_switch.h"
+#include "app/internal/friend_records.h"
 #include "app/profile_service.h"
 #include "app/program_spine.h"
 #include "core/text.h"
@@ -88,7 +89,7 @@ private slots:
 
         friend_profile erin = m_aFriends[3]->as_friend();
         erin.port = 20000;
-        const auto stored = app::store_friend(m_pBob->settings(), erin);
+        const auto stored = app::store_friend(m_pBob->settings(), app::record_of(erin));
         QVERIFY2(stored.ok(), stored.error().text().c_str());
         // Only a profile written past the dialogs' name rules can hold a '&'.
         copy_text_field(erin.name, "Tom & Jerry");

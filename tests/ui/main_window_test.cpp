@@ -260,8 +260,8 @@ private slots:
         const std::unique_ptr<QTableView> table(makeTransferTable(&rows, "list"));
         table->resize(600, 150);
         table->show();
-        std::vector<transfer_snapshot> transfers(40);
-        std::ranges::for_each(transfers, [id = 0u](transfer_snapshot& transfer) mutable { transfer.id = ++id; });
+        std::vector<app::transfer_view> transfers(40);
+        std::ranges::for_each(transfers, [id = 0u](app::transfer_view& transfer) mutable { transfer.id = ++id; });
         refreshKeepingNewestInView(*table, [&] { rows.refresh(transfers); });
         QVERIFY(table->viewport()->rect().contains(table->visualRect(rows.index(39, 0))));
     }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/friend_form.h"
+#include "app/internal/friend_records.h"
 #include "app/profile_service.h"
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
@@ -27,10 +28,10 @@ const char* const editing_ids[] = {"id1021", "id1011", "id1012", "id1030", "id10
 const char* const selection_ids[] = {"id1019", "id1020", "id1022", "id1062", "id1009", "id1"};
 
 // `who` as a friend would store them, reachable, so the dialog's checks let them be saved again.
-friend_profile reachable(const test::test_identity& who, bool pinned = false) {
-    friend_profile profile = who.as_friend(0xE40, pinned);
-    profile.port = 20000;
-    return profile;
+app::friend_record reachable(const test::test_identity& who, bool pinned = false) {
+    app::friend_record record = app::record_of(who.as_friend(0xE40, pinned));
+    record.port = 20000;
+    return record;
 }
 
 std::string fingerprintOf(qvl_settings_data& settings, const std::string& name) {
@@ -58,8 +59,8 @@ private slots:
         m_pBob = std::make_unique<test::test_identity>("Bob");
         m_pAlice = std::make_unique<test::test_identity>("Alice");
         m_pCarol = std::make_unique<test::test_identity>("Carol");
-        QVERIFY(save_profile(m_pBob->settings(), reachable(*m_pAlice, true)));
-        QVERIFY(save_profile(m_pBob->settings(), reachable(*m_pCarol)));
+        QVERIFY(save_profile(m_pBob->settings(), app::profile_of(reachable(*m_pAlice, true))));
+        QVERIFY(save_profile(m_pBob->settings(), app::profile_of(reachable(*m_pCarol))));
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
     }
@@ -93,10 +94,10 @@ private slots:
     }
 
     void limitsOutsideTheListShowAndSaveAsUnlimited() {
-        friend_profile carol = reachable(*m_pCarol);
+        app::friend_record carol = reachable(*m_pCarol);
         carol.max_file_size = 50000;
         carol.max_file_count = 7;
-        QVERIFY(save_profile(m_pBob->settings(), carol));
+        QVERIFY(save_profile(m_pBob->settings(), app::profile_of(carol)));
         selectFriend("Carol");
         QCOMPARE(combo("id1017")->currentText(), QString("unlimited"));
         QCOMPARE(combo("id1018")->currentText(), QString("unlimited"));
@@ -105,7 +106,7 @@ private slots:
         click("id1016");
         const auto stored = app::read_friend(m_pBob->settings(), "Carol");
         QVERIFY(stored);
-        QCOMPARE(stored->max_file_size, unlimited);
+        QCOMPARE(stored->max_file_size, app::unlimited);
         QCOMPARE(stored->max_file_count, 100U);
     }
 
@@ -131,7 +132,7 @@ private slots:
         click("id1031");
         const auto stored = app::read_friend(m_pBob->settings(), "Carol");
         QVERIFY(stored);
-        QCOMPARE(std::string(stored->address), std::string(reachable(*m_pCarol).address));
+        QCOMPARE(stored->address, reachable(*m_pCarol).address);
         QVERIFY(!app::read_friend(m_pBob->settings(), "Erin"));
     }
 
@@ -210,10 +211,10 @@ private slots:
 
     // Beth's stored key data disagree with their bit count; she sits between Alice and Carol.
     void aDamagedFriendIsShownAndOnlyTheHighlightedOneIsActedOn() {
-        friend_profile beth = reachable(*m_pDave);
+        app::friend_record beth = reachable(*m_pDave);
         app::set_friend_name(beth, "Beth");
         beth.key_bits = 512;
-        QVERIFY(save_profile(m_pBob->settings(), beth));
+        QVERIFY(save_profile(m_pBob->settings(), app::profile_of(beth)));
         m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
         auto* list = qobject_cast<QListWidget*>(control("id1009"));
         const std::pair<Qt::Key, QString> moves[] = {
@@ -232,7 +233,7 @@ private slots:
         QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
         click("id1016");
         const auto saved = app::read_friend(m_pBob->settings(), "Beth");
-        QVERIFY(saved && std::string(saved->address) == "beth.example");
+        QVERIFY(saved && saved->address == "beth.example");
         m_pAnswers->answer_next(IDYES);
         click("id1022");
         QCOMPARE(names(), QStringList({"Alice", "Carol"}));

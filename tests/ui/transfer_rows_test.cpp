@@ -1,6 +1,5 @@
 #include <QTest>
 
-#include "net/transfer/transfer_state.h"
 #include "ui/stranger_filter.h"
 #include "ui/transfers/transfer_columns.h"
 #include "ui/transfers/transfer_list_model.h"
@@ -9,10 +8,13 @@
 namespace tiv::ui {
 
 namespace {
-transfer_snapshot receiving(std::uint64_t id, int state, std::uint64_t size, std::uint64_t done) {
-    transfer_snapshot transfer;
+using app::transfer_state;
+using app::transfer_status;
+
+app::transfer_view receiving(std::uint64_t id, transfer_state state, std::uint64_t size, std::uint64_t done) {
+    app::transfer_view transfer;
     transfer.id = id;
-    transfer.direction = transfer_direction::receiving;
+    transfer.direction = app::transfer_direction::receiving;
     transfer.state = state;
     transfer.size = size;
     transfer.bytes_done = done;
@@ -24,7 +26,8 @@ QString shown(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-transfer_snapshot ended(transfer_snapshot transfer, bool failed, std::string why = {}, int status = status_receive) {
+app::transfer_view ended(app::transfer_view transfer, bool failed, std::string why = {},
+                         transfer_status status = transfer_status::receive) {
     transfer.finished = true;
     transfer.failed = failed;
     transfer.status = status;
@@ -33,9 +36,10 @@ transfer_snapshot ended(transfer_snapshot transfer, bool failed, std::string why
 }
 
 // One file of a send from Alice over the connection `connection`.
-transfer_snapshot fromAlice(std::uint64_t id, std::uint64_t connection, bool stored, std::uint64_t bytes) {
-    transfer_snapshot file = ended(receiving(id, stored ? COMPLETED : VERIFYING_PERMISSIONS, bytes, bytes), !stored,
-                                   stored ? "" : "over the size limit", status_refused);
+app::transfer_view fromAlice(std::uint64_t id, std::uint64_t connection, bool stored, std::uint64_t bytes) {
+    app::transfer_view file =
+        ended(receiving(id, stored ? transfer_state::completed : transfer_state::verifying_permissions, bytes, bytes),
+              !stored, stored ? "" : "over the size limit", transfer_status::refused);
     file.friend_name = "Alice";
     file.connection = connection;
     file.connection_ended = true;
@@ -48,18 +52,20 @@ class TransferRows : public QObject {
     Q_OBJECT
 private slots:
     void statusNamesFailuresAndNeverCallsAFailedTransferCompleted() {
-        QCOMPARE(shown(transferStatusText(receiving(1, RUNNING, 10, 5))), QString("xferring..."));
-        QCOMPARE(shown(transferStatusText(ended(receiving(1, COMPLETED, 10, 10), false))), QString("COMPLETED"));
-        QCOMPARE(shown(transferStatusText(
-                     ended(receiving(1, COMPLETED, 10, 4), true, "the transfer was stopped", status_stopped))),
+        QCOMPARE(shown(transferStatusText(receiving(1, transfer_state::running, 10, 5))), QString("xferring..."));
+        QCOMPARE(shown(transferStatusText(ended(receiving(1, transfer_state::completed, 10, 10), false))),
+                 QString("COMPLETED"));
+        QCOMPARE(shown(transferStatusText(ended(receiving(1, transfer_state::completed, 10, 4), true,
+                                                "the transfer was stopped", transfer_status::stopped))),
                  QString("STOPPED (the transfer was stopped)"));
-        QCOMPARE(
-            shown(transferStatusText(ended(receiving(1, COMPLETED, 10, 4), true, "over the limit", status_refused))),
-            QString("REFUSED (over the limit)"));
-        QCOMPARE(shown(transferStatusText(ended(receiving(1, AUTHENTICATING, 0, 0), true))),
+        QCOMPARE(shown(transferStatusText(ended(receiving(1, transfer_state::completed, 10, 4), true, "over the limit",
+                                                transfer_status::refused))),
+                 QString("REFUSED (over the limit)"));
+        QCOMPARE(shown(transferStatusText(ended(receiving(1, transfer_state::authenticating, 0, 0), true))),
                  QString("FAILED (at AUTHENTICATING)"));
         // A refused file counts what the receiver kept of it, not what the sender had sent before hearing.
-        transfer_snapshot refused = ended(receiving(1, RUNNING, 1 << 20, 131072), true, "refused", status_refused);
+        app::transfer_view refused =
+            ended(receiving(1, transfer_state::running, 1 << 20, 131072), true, "refused", transfer_status::refused);
         QCOMPARE(transferBytesShown(refused), std::uint64_t{0});
         QCOMPARE(shown(transferPercentText(refused)), QString("  0%"));
         refused.bytes_kept = 1 << 19;
@@ -67,17 +73,19 @@ private slots:
     }
 
     void percentHasThreeDigitsIsClampedAndAnEmptyFileIsWholeOnceDelivered() {
-        QCOMPARE(shown(transferPercentText(receiving(1, RUNNING, 200, 50))), QString(" 25%"));
-        QCOMPARE(shown(transferPercentText(receiving(1, RUNNING, 100, 300))), QString("100%"));
-        QCOMPARE(shown(transferPercentText(ended(receiving(1, COMPLETED, 0, 0), false))), QString("100%"));
-        QCOMPARE(shown(transferPercentText(ended(receiving(1, COMPLETED, 0, 0), true))), QString("  0%"));
-        QCOMPARE(shown(transferPercentText(receiving(1, RUNNING, 0, 0))), QString("  0%"));
+        QCOMPARE(shown(transferPercentText(receiving(1, transfer_state::running, 200, 50))), QString(" 25%"));
+        QCOMPARE(shown(transferPercentText(receiving(1, transfer_state::running, 100, 300))), QString("100%"));
+        QCOMPARE(shown(transferPercentText(ended(receiving(1, transfer_state::completed, 0, 0), false))),
+                 QString("100%"));
+        QCOMPARE(shown(transferPercentText(ended(receiving(1, transfer_state::completed, 0, 0), true))),
+                 QString("  0%"));
+        QCOMPARE(shown(transferPercentText(receiving(1, transfer_state::running, 0, 0))), QString("  0%"));
     }
 
     void receiverLearnsTheNameFromTheRecord() {
-        QCOMPARE(shown(transferFileName(receiving(1, AUTHENTICATING, 0, 0))), QString("<unknown>"));
-        QCOMPARE(shown(transferFileName(receiving(1, RUNNING, 0, 0))), QString("notes.txt"));
-        transfer_snapshot stored = ended(receiving(1, COMPLETED, 0, 0), false);
+        QCOMPARE(shown(transferFileName(receiving(1, transfer_state::authenticating, 0, 0))), QString("<unknown>"));
+        QCOMPARE(shown(transferFileName(receiving(1, transfer_state::running, 0, 0))), QString("notes.txt"));
+        app::transfer_view stored = ended(receiving(1, transfer_state::completed, 0, 0), false);
         stored.stored_path = "/home/bob/box/Alice/notes(1).txt";
         QCOMPARE(shown(transferFileName(stored)), QString("notes(1).txt"));
     }
@@ -85,10 +93,12 @@ private slots:
     // Rows follow their transfers by id: a refresh updates in place, appends in list order, drops what is gone.
     void modelKeepsRowsBoundToTheirTransfers() {
         TransferListModel model;
-        model.refresh({receiving(7, RUNNING, 5ULL << 30, 1), receiving(8, RUNNING, 10, 1)});
+        model.refresh(
+            {receiving(7, transfer_state::running, 5ULL << 30, 1), receiving(8, transfer_state::running, 10, 1)});
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.index(0, 2).data().toString(), QString("5368709120"));
-        model.refresh({receiving(8, RUNNING, 10, 9), ended(receiving(9, AUTHENTICATING, 10, 0), true, "keys differ")});
+        model.refresh({receiving(8, transfer_state::running, 10, 9),
+                       ended(receiving(9, transfer_state::authenticating, 10, 0), true, "keys differ")});
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(),
                  QString("Sent as notes.txt\nFAILED (keys differ)"));
@@ -103,10 +113,10 @@ private slots:
         TransferListModel model;
         std::vector<std::size_t> announced;
         connect(&model, &TransferListModel::incomingSendEnded,
-                [&announced](const std::vector<transfer_snapshot>& rows) { announced.push_back(rows.size()); });
-        transfer_snapshot sending = ended(receiving(3, COMPLETED, 10, 10), false);
-        sending.direction = transfer_direction::sending;
-        transfer_snapshot underWay = fromAlice(11, 10, true, 5);
+                [&announced](const std::vector<app::transfer_view>& rows) { announced.push_back(rows.size()); });
+        app::transfer_view sending = ended(receiving(3, transfer_state::completed, 10, 10), false);
+        sending.direction = app::transfer_direction::sending;
+        app::transfer_view underWay = fromAlice(11, 10, true, 5);
         underWay.connection_ended = false;
         model.refresh({fromAlice(10, 10, true, 5), underWay, sending});
         QVERIFY(announced.empty());
@@ -118,7 +128,7 @@ private slots:
 
     void noticeSaysWhatOneSendBroughtAndNeverNamesAStranger() {
         // 5 GiB stored, of which the record could announce only the low 32 bits.
-        transfer_snapshot stored = fromAlice(1, 0, true, 5ULL << 30);
+        app::transfer_view stored = fromAlice(1, 0, true, 5ULL << 30);
         stored.size = 1ULL << 30;
         stored.stored_path = "/home/bob/box/Alice/report(1).pdf";
         const std::optional<ParcelNotice> kept = parcelNotice({stored});
@@ -136,28 +146,30 @@ private slots:
         QCOMPARE(shown(four->summary), QString("3 of 4 parcels from Alice (12.3 MB)"));
         QCOMPARE(shown(four->body), QString("1 file did not arrive: notes.txt: REFUSED (over the size limit)"));
 
-        std::vector<transfer_snapshot> album{fromAlice(1, 9, true, 10), fromAlice(2, 9, true, 10)};
-        for (transfer_snapshot& file : album) {
+        std::vector<app::transfer_view> album{fromAlice(1, 9, true, 10), fromAlice(2, 9, true, 10)};
+        for (app::transfer_view& file : album) {
             file.folder_name = "album";
         }
         QCOMPARE(shown(parcelNotice(album)->summary), QString("Folder 'album' from Alice (2 files)"));
 
-        QVERIFY(!parcelNotice({ended(receiving(3, AUTHENTICATING, 0, 0), true, "not authenticated")}).has_value());
+        QVERIFY(!parcelNotice({ended(receiving(3, transfer_state::authenticating, 0, 0), true, "not authenticated")})
+                     .has_value());
     }
 
     // Strangers stay out of the list and are counted once each, however often a refresh sees them.
     void strangersAreCountedNotListed() {
         StrangerFilter filter;
-        const std::vector<transfer_snapshot> rows{receiving(1, AUTHENTICATING, 0, 0), fromAlice(2, 0, true, 5),
-                                                  ended(receiving(3, AUTHENTICATING, 0, 0), true, "keys differ")};
+        const std::vector<app::transfer_view> rows{
+            receiving(1, transfer_state::authenticating, 0, 0), fromAlice(2, 0, true, 5),
+            ended(receiving(3, transfer_state::authenticating, 0, 0), true, "keys differ")};
         for (int round = 0; round < 2; ++round) {
-            const std::vector<transfer_snapshot> shownRows = filter.friendsOnly(rows);
+            const std::vector<app::transfer_view> shownRows = filter.friendsOnly(rows);
             QCOMPARE(shownRows.size(), std::size_t{1});
             QCOMPARE(shownRows[0].id, std::uint64_t{2});
         }
         QCOMPARE(shown(filter.refusedText()),
                  QString("1 connection from an unknown sender refused; see the activity log"));
-        (void)filter.friendsOnly({ended(receiving(1, AUTHENTICATING, 0, 0), true)});
+        (void)filter.friendsOnly({ended(receiving(1, transfer_state::authenticating, 0, 0), true)});
         QCOMPARE(shown(filter.refusedText()),
                  QString("2 connections from unknown senders refused; see the activity log"));
     }

@@ -79,10 +79,10 @@ private slots:
         connect(&events, &WindowEvents::logged, this,
                 [&deliveredOn](const app::log_event&) { deliveredOn.push_back(QThread::currentThread()); });
         connect(&events, &WindowEvents::transferChanged, this,
-                [&deliveredOn](const transfer_snapshot&) { deliveredOn.push_back(QThread::currentThread()); });
+                [&deliveredOn](const app::transfer_view&) { deliveredOn.push_back(QThread::currentThread()); });
         QVERIFY(returnsWithoutTheWindow([&events] {
             events.log({std::chrono::system_clock::now(), 3, "R: stored"});
-            transfer_snapshot ended;
+            app::transfer_view ended;
             ended.id = 3;
             events.transfer_changed(ended);
         }));

@@ -29,8 +29,8 @@ QLineEdit* makeEdit(const char* id, int maxLength, QWidget* parent) {
 }
 } // namespace
 
-friend_profile ProfileDialog::defaultProfile() {
-    friend_profile profile;
+app::friend_record ProfileDialog::defaultProfile() {
+    app::friend_record profile;
     app::set_friend_name(profile, "Profile name");
     app::friend_policy defaults;
     defaults.max_size = maxSizeValue(0);
@@ -82,18 +82,18 @@ void ProfileDialog::buildControls() {
 
     m_pReceipt = new QCheckBox("Parcel Receipt Enabled", this);
     m_pReceipt->setObjectName("id1021");
-    m_pName = makeEdit("id1011", static_cast<int>(max_profile_name_length), this);
+    m_pName = makeEdit("id1011", static_cast<int>(app::friend_name_limit), this);
     connect(m_pName, &QLineEdit::editingFinished, this, [this] {
         m_pName->setText(QString::fromStdString(app::friend_profile_name(m_pName->text().toStdString())));
     });
-    m_pAddress = makeEdit("id1012", static_cast<int>(sizeof(friend_profile::address) - 1), this);
+    m_pAddress = makeEdit("id1012", static_cast<int>(app::friend_address_limit), this);
     m_pPort = makeEdit("id1030", 10, this);
     m_pKeyTypes = new QListWidget(this);
     m_pKeyTypes->setObjectName("id1023");
     m_pKeyTypes->setSelectionMode(QAbstractItemView::NoSelection);
     m_pEditKeyTypes = makeButton("Edit", "id1054", this);
     connect(m_pEditKeyTypes, &QPushButton::clicked, this, &ProfileDialog::editKeyTypes);
-    m_pUuid = makeEdit("id1044", static_cast<int>(sizeof(friend_profile::uuid) - 1), this);
+    m_pUuid = makeEdit("id1044", static_cast<int>(app::friend_uuid_limit), this);
     m_pKey = new QPlainTextEdit(this);
     m_pKey->setObjectName("id1015");
     m_pKey->setReadOnly(true);
@@ -111,7 +111,7 @@ void ProfileDialog::buildControls() {
     m_pKeyDamage->setPalette(warning);
     m_pKeyBits = makeEdit("id1024", 10, this);
     m_pKeyBits->setEnabled(false);
-    m_pDirectory = makeEdit("receiptDirectory", 63, this);
+    m_pDirectory = makeEdit("receiptDirectory", static_cast<int>(app::parcel_box_name_limit), this);
     m_pDirectory->setReadOnly(true);
     m_pFingerprint = makeEdit("fingerprint", 200, this);
     m_pFingerprint->setReadOnly(true);
@@ -183,18 +183,15 @@ void ProfileDialog::setEditing(bool editing) {
     }
 }
 
-void ProfileDialog::showProfile(const friend_profile& profile, const std::string& damage) {
-    // Copying into a record keeps its key buffer when that is larger, so the tail of the friend shown before
-    // would pass for the rest of a damaged key.
-    m_oProfile.key.Delete();
+void ProfileDialog::showProfile(const app::friend_record& profile, const std::string& damage) {
     m_oProfile = profile;
     m_sKeyDamage = damage;
-    m_pReceipt->setChecked(profile.receipt_enabled != 0);
-    m_pName->setText(profile.name);
-    m_pDirectory->setText(profile.receipt_directory);
+    m_pReceipt->setChecked(profile.receipt_enabled);
+    m_pName->setText(QString::fromStdString(profile.name));
+    m_pDirectory->setText(QString::fromStdString(profile.parcel_box));
     m_pAddress->setText(QString::fromStdString(app::friend_address_text(profile)));
     m_pPort->setText(QString::number(profile.port));
-    m_pUuid->setText(profile.uuid);
+    m_pUuid->setText(QString::fromStdString(profile.uuid));
     m_pMaxSize->setCurrentIndex(maxSizeIndex(profile.max_file_size));
     m_pMaxCount->setCurrentIndex(maxCountIndex(profile.max_file_count));
     fillKeyTypes();
@@ -203,7 +200,7 @@ void ProfileDialog::showProfile(const friend_profile& profile, const std::string
 
 void ProfileDialog::fillKeyTypes() {
     m_pKeyTypes->clear();
-    for (const std::string& name : app::friend_key_type_names(m_oProfile.encryption_methods)) {
+    for (const std::string& name : app::friend_key_type_names(m_oProfile.key_types)) {
         m_pKeyTypes->addItem(QString::fromStdString(name));
     }
 }
@@ -260,12 +257,12 @@ void ProfileDialog::showSelected() {
         return;
     }
     // Gone meanwhile, deleted by another program: empty fields under its name rather than the friend shown before.
-    friend_profile blank;
+    app::friend_record blank;
     app::set_friend_name(blank, name);
     showProfile(blank, sentenceText(read.error().text()));
 }
 
-bool ProfileDialog::readControls(friend_profile& profile) {
+bool ProfileDialog::readControls(app::friend_record& profile) {
     bool isNumber = false;
     const int port = m_pPort->text().toInt(&isNumber);
     if (!isNumber) {

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <vector>
 
+#include "app/friend_record.h"
 #include "app/questions.h"
-#include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::ui {
@@ -39,25 +39,25 @@ public:
 
 private:
     // What the fields show before any profile exists.
-    [[nodiscard]] static friend_profile defaultProfile();
+    [[nodiscard]] static app::friend_record defaultProfile();
     void buildControls();
     // `damage` says which key of the record cannot be used; the fields show such a record all the same.
-    void showProfile(const friend_profile& profile, const std::string& damage = {});
+    void showProfile(const app::friend_record& profile, const std::string& damage = {});
     void selectProfile(const QString& name);
     void showSelected();
     void setEditing(bool editing);
     void fillKeyTypes();
     void showKey();
     // The shown record with what the fields hold now; false (after saying why) when the port is no number.
-    [[nodiscard]] bool readControls(friend_profile& profile);
-    [[nodiscard]] bool confirmKeyChange(const friend_profile& profile, bool& replace);
+    [[nodiscard]] bool readControls(app::friend_record& profile);
+    [[nodiscard]] bool confirmKeyChange(const app::friend_record& profile, bool& replace);
     void reloadNames();
 
     qvl_settings_data& m_oSettings;
     app::questions& m_oQuestions;
     // The record the fields show: its keys, pin and key types change only through the key editor, the chooser
     // or an import.
-    friend_profile m_oProfile;
+    app::friend_record m_oProfile;
     std::string m_sKeyDamage;
     bool m_bEditing = false;
 

@@ -17,12 +17,12 @@ constexpr const char* import_caption = "Importing Profile...";
 // A new friend starts as a copy of the one shown, but never with that friend's pin: the new friend could never
 // sign with someone else's key.
 void ProfileDialog::newProfile() {
-    friend_profile profile;
+    app::friend_record profile;
     if (!readControls(profile)) {
         return;
     }
     profile.signature_key.clear();
-    profile.receipt_enabled = 0;
+    profile.receipt_enabled = false;
     app::set_friend_name(profile, "New Profile");
     showProfile(profile);
     setEditing(true);
@@ -52,7 +52,7 @@ void ProfileDialog::saveChanges() {
                                "Save Profile", MB_OK | MB_ICONERROR);
         return;
     }
-    friend_profile profile;
+    app::friend_record profile;
     if (!readControls(profile)) {
         return;
     }
@@ -79,7 +79,7 @@ void ProfileDialog::saveChanges() {
 }
 
 // Keys change only with a yes, after the user saw the fingerprint they must compare with the friend's own.
-bool ProfileDialog::confirmKeyChange(const friend_profile& profile, bool& replace) {
+bool ProfileDialog::confirmKeyChange(const app::friend_record& profile, bool& replace) {
     const std::optional<app::key_change> change = app::find_key_change(m_oSettings, profile);
     if (!change) {
         return true;
@@ -135,7 +135,7 @@ void ProfileDialog::importProfile() {
                                import_caption, MB_OK | MB_ICONERROR);
         return;
     }
-    const friend_profile& record = loaded->record;
+    const app::friend_record& record = loaded->record;
     std::string notes;
     for (const std::string& warning : loaded->warnings) {
         notes += sentenceText(warning) + "\n";
@@ -169,10 +169,10 @@ void ProfileDialog::editPublicKey() {
 
 void ProfileDialog::editKeyTypes() {
     auto* chooser = new SessionKeyOptionsDialog(m_oSettings.number(number_setting::provider_key_types),
-                                                m_oProfile.encryption_methods, m_oQuestions, this);
+                                                m_oProfile.key_types, m_oQuestions, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     connect(chooser, &QDialog::accepted, this, [this, chooser] {
-        m_oProfile.encryption_methods = chooser->chosen();
+        m_oProfile.key_types = chooser->chosen();
         fillKeyTypes();
     });
     chooser->open();

@@ -4,14 +4,14 @@
 #include <array>
 #include <cstdint>
 
-#include "settings/friend_profile.h"
+#include "app/friend_record.h"
 
 namespace tiv::ui {
 
 // The receipt limits a profile offers, as the drop-down lists show them. A stored value that is none of the
 // first three shows as "unlimited", so saving it stores unlimited: the lists can show no other value.
-inline constexpr std::array<std::uint32_t, 4> max_size_values{10240, 102400, 1024000, unlimited};
-inline constexpr std::array<std::uint32_t, 4> max_count_values{10, 100, 1000, unlimited};
+inline constexpr std::array<std::uint32_t, 4> max_size_values{10240, 102400, 1024000, app::unlimited};
+inline constexpr std::array<std::uint32_t, 4> max_count_values{10, 100, 1000, app::unlimited};
 
 [[nodiscard]] inline QStringList maxSizeItems() {
     return {"10", "100", "1000 (1Mb)", "unlimited"};

@@ -8,9 +8,9 @@
 
 namespace tiv::ui {
 
-void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers) {
+void TransferListModel::refresh(const std::vector<app::transfer_view>& transfers) {
     std::unordered_set<std::uint64_t> seen;
-    for (const transfer_snapshot& transfer : transfers) {
+    for (const app::transfer_view& transfer : transfers) {
         seen.insert(transfer.id);
     }
     for (int row = rowCount() - 1; row >= 0; --row) {
@@ -20,9 +20,9 @@ void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers)
             endRemoveRows();
         }
     }
-    for (const transfer_snapshot& transfer : transfers) {
+    for (const app::transfer_view& transfer : transfers) {
         const auto found = std::find_if(m_aRows.begin(), m_aRows.end(),
-                                        [&transfer](const transfer_snapshot& row) { return row.id == transfer.id; });
+                                        [&transfer](const app::transfer_view& row) { return row.id == transfer.id; });
         if (found != m_aRows.end()) {
             *found = transfer;
             const int row = static_cast<int>(found - m_aRows.begin());
@@ -38,10 +38,10 @@ void TransferListModel::refresh(const std::vector<transfer_snapshot>& transfers)
 
 // A row without a connection of its own (one file, one connection) is its own send. A short send starts and ends
 // between two refreshes: rows first seen final have just ended too.
-void TransferListModel::announceEndedSends(const std::vector<transfer_snapshot>& transfers) {
+void TransferListModel::announceEndedSends(const std::vector<app::transfer_view>& transfers) {
     std::vector<std::uint64_t> order;
-    std::unordered_map<std::uint64_t, std::vector<transfer_snapshot>> sends;
-    for (const transfer_snapshot& transfer : transfers) {
+    std::unordered_map<std::uint64_t, std::vector<app::transfer_view>> sends;
+    for (const app::transfer_view& transfer : transfers) {
         const std::uint64_t send = transfer.connection != 0 ? transfer.connection : transfer.id;
         auto [entry, added] = sends.try_emplace(send);
         if (added) {
@@ -51,11 +51,11 @@ void TransferListModel::announceEndedSends(const std::vector<transfer_snapshot>&
     }
     std::erase_if(m_aAnnounced, [&sends](std::uint64_t send) { return !sends.contains(send); });
     for (const std::uint64_t send : order) {
-        const std::vector<transfer_snapshot>& rows = sends[send];
-        const bool ended = std::all_of(rows.begin(), rows.end(), [](const transfer_snapshot& row) {
+        const std::vector<app::transfer_view>& rows = sends[send];
+        const bool ended = std::all_of(rows.begin(), rows.end(), [](const app::transfer_view& row) {
             return row.finished && (row.connection == 0 || row.connection_ended);
         });
-        if (ended && rows.front().direction == transfer_direction::receiving && m_aAnnounced.insert(send).second) {
+        if (ended && rows.front().direction == app::transfer_direction::receiving && m_aAnnounced.insert(send).second) {
             emit incomingSendEnded(rows);
         }
     }
@@ -73,7 +73,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) {
         return {};
     }
-    const transfer_snapshot& transfer = m_aRows[index.row()];
+    const app::transfer_view& transfer = m_aRows[index.row()];
     // A failure's reason is longer than any column: the whole status is at hand over every cell of its row, and
     // over the name, the name it was sent under.
     if (role == Qt::ToolTipRole) {

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "net/transfer/transfer_snapshot.h"
+#include "app/transfer_view.h"
 
 namespace tiv::ui {
 
@@ -15,7 +15,7 @@ class TransferListModel final : public QAbstractTableModel {
 public:
     explicit TransferListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
-    void refresh(const std::vector<transfer_snapshot>& transfers);
+    void refresh(const std::vector<app::transfer_view>& transfers);
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -23,17 +23,17 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role = Qt::DisplayRole) const override;
 
-    [[nodiscard]] const transfer_snapshot& transferAt(int row) const { return m_aRows.at(row); }
+    [[nodiscard]] const app::transfer_view& transferAt(int row) const { return m_aRows.at(row); }
 
 signals:
     // An incoming send has ended, every file of it stored or not: once per connection, with its rows, from the
     // refresh that first sees them all final, which may be the one that first sees them at all.
-    void incomingSendEnded(const std::vector<tiv::transfer_snapshot>& rows);
+    void incomingSendEnded(const std::vector<tiv::app::transfer_view>& rows);
 
 private:
-    void announceEndedSends(const std::vector<transfer_snapshot>& transfers);
+    void announceEndedSends(const std::vector<app::transfer_view>& transfers);
 
-    std::vector<transfer_snapshot> m_aRows;
+    std::vector<app::transfer_view> m_aRows;
     // The connections whose end was announced, while any of their rows is listed.
     std::unordered_set<std::uint64_t> m_aAnnounced;
 };

@@ -62,7 +62,7 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
 std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const TransferListModel& rows) {
     std::vector<std::uint64_t> ids;
     for (const QModelIndex& selected : table.selectionModel()->selectedRows()) {
-        const transfer_snapshot& transfer = rows.transferAt(selected.row());
+        const app::transfer_view& transfer = rows.transferAt(selected.row());
         if (!transfer.finished) {
             ids.push_back(transfer.id);
         }

@@ -4,13 +4,15 @@
 #include <array>
 #include <cstdio>
 
-#include "net/transfer/transfer_state.h"
-
 namespace tiv::ui {
 
 namespace {
-bool delivered(const transfer_snapshot& transfer) {
-    return transfer.finished && !transfer.failed && transfer.state == COMPLETED;
+using app::transfer_direction;
+using app::transfer_state;
+using app::transfer_status;
+
+bool delivered(const app::transfer_view& transfer) {
+    return transfer.finished && !transfer.failed && transfer.state == transfer_state::completed;
 }
 
 std::string withThousands(std::uint64_t number) {
@@ -22,31 +24,31 @@ std::string withThousands(std::uint64_t number) {
 }
 } // namespace
 
-std::string transferStatusText(const transfer_snapshot& transfer) {
-    if (!transfer.finished || transfer.state <= UNDEFINED) {
+std::string transferStatusText(const app::transfer_view& transfer) {
+    if (!transfer.finished || transfer.state == transfer_state::undefined) {
         return "xferring...";
     }
     if (delivered(transfer)) {
-        return transfer_state_name(transfer.state);
+        return app::transfer_state_name(transfer.state);
     }
     // What happened first, then why; a transfer that ended short of COMPLETED without a recorded failure stopped.
     const char* outcome = "STOPPED";
-    if (transfer.failed && transfer.status == status_refused) {
+    if (transfer.failed && transfer.status == transfer_status::refused) {
         outcome = "REFUSED";
-    } else if (transfer.failed && transfer.status != status_stopped) {
+    } else if (transfer.failed && transfer.status != transfer_status::stopped) {
         outcome = "FAILED";
     }
     const std::string why = transfer.failed && !transfer.status_text.empty()
                                 ? transfer.status_text
-                                : std::string("at ") + transfer_state_name(transfer.state);
+                                : std::string("at ") + app::transfer_state_name(transfer.state);
     return std::string(outcome) + " (" + why + ")";
 }
 
-std::uint64_t transferBytesShown(const transfer_snapshot& transfer) {
+std::uint64_t transferBytesShown(const app::transfer_view& transfer) {
     return transfer.finished && !delivered(transfer) ? transfer.bytes_kept : transfer.bytes_done;
 }
 
-std::string transferPercentText(const transfer_snapshot& transfer) {
+std::string transferPercentText(const app::transfer_view& transfer) {
     double percent = 0.0;
     if (transfer.size == 0) {
         percent = delivered(transfer) ? 100.0 : 0.0;
@@ -59,11 +61,12 @@ std::string transferPercentText(const transfer_snapshot& transfer) {
     return text;
 }
 
-std::string transferFileName(const transfer_snapshot& transfer) {
+std::string transferFileName(const app::transfer_view& transfer) {
     if (!transfer.stored_path.empty()) {
         return transfer.stored_path.substr(transfer.stored_path.rfind('/') + 1);
     }
-    const bool known = transfer.direction == transfer_direction::sending || transfer.state >= VERIFYING_PERMISSIONS;
+    const bool known =
+        transfer.direction == transfer_direction::sending || transfer.state >= transfer_state::verifying_permissions;
     return known && !transfer.file_name.empty() ? transfer.file_name : "<unknown>";
 }
 
@@ -83,13 +86,13 @@ std::string sizeText(std::uint64_t bytes) {
     return text;
 }
 
-std::optional<ParcelNotice> parcelNotice(const std::vector<transfer_snapshot>& send) {
+std::optional<ParcelNotice> parcelNotice(const std::vector<app::transfer_view>& send) {
     if (send.empty() || send.front().direction != transfer_direction::receiving || send.front().friend_name.empty()) {
         return std::nullopt;
     }
     const std::string& from = send.front().friend_name;
     if (send.size() == 1 && send.front().folder_name.empty()) {
-        const transfer_snapshot& transfer = send.front();
+        const app::transfer_view& transfer = send.front();
         if (!delivered(transfer)) {
             return ParcelNotice{"Parcel from " + from + " failed", transfer.failed && !transfer.status_text.empty()
                                                                        ? transfer.status_text
@@ -102,8 +105,8 @@ std::optional<ParcelNotice> parcelNotice(const std::vector<transfer_snapshot>& s
     }
     std::size_t stored = 0;
     std::uint64_t bytes = 0;
-    const transfer_snapshot* firstFailure = nullptr;
-    for (const transfer_snapshot& transfer : send) {
+    const app::transfer_view* firstFailure = nullptr;
+    for (const app::transfer_view& transfer : send) {
         if (delivered(transfer)) {
             ++stored;
             bytes += transfer.bytes_done;

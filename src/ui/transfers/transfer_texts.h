@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "net/transfer/transfer_snapshot.h"
+#include "app/transfer_view.h"
 
 namespace tiv::ui {
 
@@ -13,19 +13,19 @@ namespace tiv::ui {
 // "xferring..." while it runs; "COMPLETED" only for a transfer that ended whole and unfailed; otherwise what
 // happened, with why: "STOPPED (the transfer was stopped)", "REFUSED (over the size limit)", "FAILED (keys
 // differ)". A stopped or refused transfer must never read as a delivered one.
-[[nodiscard]] std::string transferStatusText(const transfer_snapshot& transfer);
+[[nodiscard]] std::string transferStatusText(const app::transfer_view& transfer);
 
 // The bytes a row counts: those done while it runs or once delivered; of a transfer that failed, only what the
 // receiver kept of it (a part for the next send), since nothing else of it arrived.
-[[nodiscard]] std::uint64_t transferBytesShown(const transfer_snapshot& transfer);
+[[nodiscard]] std::uint64_t transferBytesShown(const app::transfer_view& transfer);
 
 // "%3.0f%%" of the bytes shown. An empty file is 100 % once delivered (0 % before); the count is clamped to the
 // size, since the receiver only learns the low 32 bits of a size from the record.
-[[nodiscard]] std::string transferPercentText(const transfer_snapshot& transfer);
+[[nodiscard]] std::string transferPercentText(const app::transfer_view& transfer);
 
 // The name the file was stored under once stored ("photo2(1).jpg"); before, the record's name once the receiver
 // has it (from VERIFYING_PERMISSIONS on), "<unknown>" before that; a sender knows its own file's name from the start.
-[[nodiscard]] std::string transferFileName(const transfer_snapshot& transfer);
+[[nodiscard]] std::string transferFileName(const app::transfer_view& transfer);
 
 // "950 bytes", "12.3 MB": decimal units, as file managers show sizes.
 [[nodiscard]] std::string sizeText(std::uint64_t bytes);
@@ -41,6 +41,6 @@ struct ParcelNotice {
 // 'album' from Alice (3 files)" for a folder, counting what failed ("3 of 4 parcels ...") and naming the first
 // failure's reason. Nothing for a sender who never proved who they are: a stranger turned away at the door is no
 // news for the user.
-[[nodiscard]] std::optional<ParcelNotice> parcelNotice(const std::vector<transfer_snapshot>& send);
+[[nodiscard]] std::optional<ParcelNotice> parcelNotice(const std::vector<app::transfer_view>& send);
 
 } // namespace tiv::ui
