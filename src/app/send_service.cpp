@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "app/profile_service.h"
+#include "app/program_parts.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -41,6 +42,10 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
     return destination;
 }
 
+status open_sender_identity(program& p) {
+    return open_sender_identity(settings_of(p), provider_of(p));
+}
+
 bool is_folder(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -65,6 +70,8 @@ send_session::send_session(qvl_settings_data& settings, crypto_provider& provide
     });
     m_oTransfers.profile = &m_oFriend;
 }
+
+send_session::send_session(program& p, event_sink* events) : send_session(settings_of(p), provider_of(p), events) {}
 
 send_session::~send_session() {
     m_oTransfers.stop_all();
