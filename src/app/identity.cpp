@@ -1,6 +1,8 @@
 #include "app/identity.h"
 
+#include "app/profile_service.h"
 #include "app/program_parts.h"
+#include "app/settings/identity_service.h"
 
 namespace tiv::app {
 
@@ -40,6 +42,10 @@ identity_summary describe_identity(program& p) {
 
 std::string user_name(program& p) {
     return settings_of(p).text(text_setting::user_name);
+}
+
+result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite) {
+    return export_profile(settings_of(p), provider_of(p), chosen, overwrite);
 }
 
 } // namespace tiv::app

@@ -1,5 +1,6 @@
 #include "app/keys.h"
 
+#include "app/key_service.h"
 #include "app/program_parts.h"
 #include "app/settings/identity_service.h"
 

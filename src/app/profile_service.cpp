@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/identity.h"
 #include "app/program_parts.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -436,10 +437,6 @@ std::string friend_key_damage(const friend_profile& profile) {
 
 std::string profile_name_taken(const std::string& name) {
     return "The profile name <" + name + "> is already in the database.";
-}
-
-result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite) {
-    return export_profile(settings_of(p), provider_of(p), chosen, overwrite);
 }
 
 result<loaded_friend> load_profile_file(program& p, const std::string& path) {

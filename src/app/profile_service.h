@@ -18,8 +18,6 @@ namespace tiv::app {
 // never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
                                                  const std::string& chosen, bool overwrite = false);
-// The file export_profile writes for `chosen`.
-[[nodiscard]] std::string profile_export_path(const std::string& chosen);
 
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);
@@ -147,7 +145,6 @@ struct readable_friend {
 
 // The same, on a program's own settings and keys: what the front ends call.
 class program;
-[[nodiscard]] result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite = false);
 [[nodiscard]] result<loaded_friend> load_profile_file(program& p, const std::string& path);
 [[nodiscard]] std::optional<key_change> find_key_change(program& p, const friend_profile& profile);
 [[nodiscard]] result<stored_friend> store_friend(program& p, const friend_profile& profile,

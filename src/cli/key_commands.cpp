@@ -41,7 +41,7 @@ int run_rekey(const parsed_args& args, command_io& io) {
     if (app::status opened = app::open_keys_for_rekey(program); !opened) {
         return fail(io, exit_failure, opened.text());
     }
-    for (const auto& warning : app::rekey_questions(bits)) {
+    for (const app::key_question& warning : app::rekey_questions(bits)) {
         io.err << "quorvel-cli: warning: " << warning.caption << " " << warning.text << "\n\n";
     }
     if (!args.has("yes") && !confirmed_on_terminal(io)) {

@@ -94,7 +94,7 @@ void KeyManagementDialog::createNewKeys() {
         return;
     }
     const auto bits = static_cast<unsigned>(m_pLength->value() * bits_per_step);
-    const std::vector<key_warning> questions = app::rekey_questions(bits);
+    const std::vector<app::key_question> questions = app::rekey_questions(bits);
     for (std::size_t i = 0; i < questions.size(); ++i) {
         // Only the length warnings carry an icon; the first question stands on its own words.
         const unsigned style = i == 0 ? MB_OKCANCEL : MB_OKCANCEL | MB_ICONINFORMATION;

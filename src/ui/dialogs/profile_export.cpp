@@ -1,7 +1,7 @@
 #include "ui/dialogs/profile_export.h"
 
+#include "app/identity.h"
 #include "app/keys.h"
-#include "app/profile_service.h"
 #include "ui/message_style.h"
 
 namespace tiv::ui {
