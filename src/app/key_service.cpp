@@ -4,6 +4,7 @@
 
 #include "app/settings/identity_service.h"
 #include "crypto/fingerprint.h"
+#include "crypto/key_management.h"
 #include "platform/key_container.h"
 #include "settings/setting_value.h"
 
@@ -158,8 +159,12 @@ unsigned key_strength(unsigned bits) {
     return estimated_strength(bits);
 }
 
-std::vector<key_warning> rekey_questions(unsigned bits) {
-    return rekey_warnings(bits);
+std::vector<key_question> rekey_questions(unsigned bits) {
+    std::vector<key_question> questions;
+    for (const key_warning& warning : rekey_warnings(bits)) {
+        questions.push_back({warning.caption, warning.text});
+    }
+    return questions;
 }
 
 status open_keys_for_rekey(qvl_settings_data& settings, crypto_provider& provider) {

@@ -5,20 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "app/keys.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
-#include "crypto/key_management.h"
 #include "settings/qvl_settings_data.h"
 
+// The user's keys on settings and a provider of their own; the front ends reach them through keys.h.
 namespace tiv::app {
-
-// Key lengths the key management offers: 1024 to 16384 bits in steps of 256.
-[[nodiscard]] bool is_offered_key_length(unsigned bits);
-// The effective strength shown beside a key length.
-[[nodiscard]] unsigned key_strength(unsigned bits);
-// The questions to ask, in order, before both pairs are replaced (each with OK and Cancel; Cancel at any of them
-// leaves the keys alone).
-[[nodiscard]] std::vector<key_warning> rekey_questions(unsigned bits);
 
 // The user's keys opened for every use but making them: nothing is ever created here. keys_unavailable, naming
 // the file, the reason and the way out, when a key file is missing, damaged or open to others; a missing file
@@ -44,14 +37,6 @@ namespace tiv::app {
 // opened.
 [[nodiscard]] status open_keys_for_rekey(qvl_settings_data& settings, crypto_provider& provider);
 
-struct rekey_report {
-    unsigned signature_bits = 0; // the lengths actually made (the exchange pair may have fallen back)
-    unsigned exchange_bits = 0;
-    std::string signature_message; // the time each took, or why none was made
-    std::string exchange_message;
-    status outcome; // ok only when both pairs were replaced
-};
-
 // Replaces both key pairs of `bits`; the provider's readiness is recomputed and the new fingerprints recorded in
 // the user settings. keys_unavailable in the outcome when the container is not open (nothing was tried) or a pair
 // could not be made (its old pair stays in place); io_failure when the fingerprints could not be recorded.
@@ -61,11 +46,6 @@ struct rekey_report {
 // offer here), so the next authentication uses it.
 [[nodiscard]] status set_key_type_policy(qvl_settings_data& settings, crypto_provider& provider, std::uint32_t mask);
 
-// A public key as upper-case hex of its PUBLICKEYBLOB, `bytes_per_line` per line (0: one line), and its bits.
-struct public_key_text {
-    unsigned bits = 0; // 0 (and no text) when there is no such key
-    std::string text;
-};
 [[nodiscard]] public_key_text exchange_key_text(crypto_provider& provider, std::size_t bytes_per_line);
 [[nodiscard]] public_key_text signature_key_text(crypto_provider& provider, std::size_t bytes_per_line);
 

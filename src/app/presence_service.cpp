@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/program_parts.h"
 #include "core/outside_text.h"
 #include "platform/adapters.h"
 #include "presence/icmp_message.h"
@@ -53,7 +54,8 @@ ping_reply ping_outcome(const ping_result& result) {
     return reply;
 }
 
-result<friends_ping> ping_friends(qvl_settings_data& settings) {
+result<friends_ping> ping_friends(program& p) {
+    qvl_settings_data& settings = settings_of(p);
     if (!settings.profile_list_key()) {
         return status(status_code::io_failure,
                       "cannot open the friend profiles at " + reg::hive_location(reg::root::user) + ".");

@@ -6,9 +6,10 @@
 
 #include "app/status.h"
 #include "presence/ping_types.h"
-#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
+
+class program;
 
 // One echo request and what came of it.
 struct ping_reply {
@@ -36,7 +37,7 @@ struct friends_ping {
 };
 
 // Pings every friend's address in the background, up to four sweeps, and waits for the job to end.
-[[nodiscard]] result<friends_ping> ping_friends(qvl_settings_data& settings);
+[[nodiscard]] result<friends_ping> ping_friends(program& p);
 
 // The machine's network adapters as an indented tree, one item a line.
 [[nodiscard]] std::string adapters_text();

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "app/internal/friend_records.h"
+#include "app/identity.h"
+#include "app/program_parts.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"
@@ -483,6 +485,43 @@ std::string friend_key_damage(const friend_record& record) {
 
 std::string profile_name_taken(const std::string& name) {
     return "The profile name <" + name + "> is already in the database.";
+}
+
+result<loaded_friend> load_profile_file(program& p, const std::string& path) {
+    return load_profile_file(settings_of(p), path);
+}
+
+std::optional<key_change> find_key_change(program& p, const friend_record& profile) {
+    return find_key_change(settings_of(p), profile);
+}
+
+result<stored_friend> store_friend(program& p, const friend_record& profile, key_consent consent) {
+    return store_friend(settings_of(p), profile, consent);
+}
+
+result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
+                                     key_consent consent) {
+    return import_profile(settings_of(p), path, policy, consent);
+}
+
+status edit_friend(program& p, const std::string& name, const friend_policy& policy) {
+    return edit_friend(settings_of(p), name, policy);
+}
+
+status delete_friend(program& p, const std::string& name) {
+    return delete_friend(settings_of(p), name);
+}
+
+result<std::vector<friend_summary>> list_friends(program& p) {
+    return list_friends(settings_of(p));
+}
+
+result<friend_record> read_friend(program& p, const std::string& name) {
+    return read_friend(settings_of(p), name);
+}
+
+result<readable_friend> read_friend_as_is(program& p, const std::string& name) {
+    return read_friend_as_is(settings_of(p), name);
 }
 
 } // namespace tiv::app

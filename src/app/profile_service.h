@@ -18,8 +18,6 @@ namespace tiv::app {
 // never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
                                                  const std::string& chosen, bool overwrite = false);
-// The file export_profile writes for `chosen`.
-[[nodiscard]] std::string profile_export_path(const std::string& chosen);
 
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);
@@ -144,5 +142,19 @@ struct readable_friend {
 
 // The warning's first sentence when an import brings a name that is stored already, usable or not.
 [[nodiscard]] std::string profile_name_taken(const std::string& name);
+
+// The same, on a program's own settings and keys: what the front ends call.
+class program;
+[[nodiscard]] result<loaded_friend> load_profile_file(program& p, const std::string& path);
+[[nodiscard]] std::optional<key_change> find_key_change(program& p, const friend_record& profile);
+[[nodiscard]] result<stored_friend> store_friend(program& p, const friend_record& profile,
+                                                 key_consent consent = key_consent::keep_stored_keys);
+[[nodiscard]] result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
+                                                   key_consent consent = key_consent::keep_stored_keys);
+[[nodiscard]] status edit_friend(program& p, const std::string& name, const friend_policy& policy);
+[[nodiscard]] status delete_friend(program& p, const std::string& name);
+[[nodiscard]] result<std::vector<friend_summary>> list_friends(program& p);
+[[nodiscard]] result<friend_record> read_friend(program& p, const std::string& name);
+[[nodiscard]] result<readable_friend> read_friend_as_is(program& p, const std::string& name);
 
 } // namespace tiv::app

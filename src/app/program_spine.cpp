@@ -102,11 +102,3 @@ void program_spine::shutdown() {
 }
 
 } // namespace tiv
-
-namespace tiv::app {
-
-void wait_for_transfers() {
-    wait_for_transfer_threads();
-}
-
-} // namespace tiv::app

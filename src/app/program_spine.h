@@ -20,8 +20,8 @@ namespace tiv {
 [[nodiscard]] std::string activity_log_path(const qvl_settings_data& settings);
 
 // The program's start-up and orderly shutdown without windows: identity and keys, the listener with the
-// process-wide authenticator, the parcel box root and the activity log file. A front end starts it, shows what it
-// holds, restarts the listener when the options change, and shuts it down (or lets the destructor do so).
+// process-wide authenticator, the parcel box root and the activity log file. The program (program.h) holds one and
+// starts it, restarts the listener when the options change, and shuts it down (or lets the destructor do so).
 // Questions it raises go through the message box hook, so a front end routes that hook first.
 class program_spine {
 public:
@@ -55,14 +55,10 @@ public:
     // an address that does not resolve, each with the path or address at fault.
     [[nodiscard]] const app::status& listen_status() const { return m_oListenStatus; }
     [[nodiscard]] app::receiver& incoming() { return m_oReceiver; }
-    // What the spine was made with, for the commands a front end runs beside it (friends, export, folders).
-    [[nodiscard]] qvl_settings_data& settings() const { return m_oSettings; }
-    [[nodiscard]] crypto_provider& provider() const { return m_oProvider; }
 
     [[nodiscard]] incoming_connection_handler* listener() const { return m_oReceiver.listener(); }
     // The resolved listening address, with its failure mark when it did not resolve.
     [[nodiscard]] const net_address& listening_address() const { return m_oReceiver.resolved_address(); }
-    [[nodiscard]] const std::shared_ptr<negotiating_authentycryptor>& authenticator() const { return m_pAuthenticator; }
     [[nodiscard]] const std::string& log_path() const { return m_strLogPath; }
     [[nodiscard]] bool log_open() const { return m_bLogOpen; }
     // Why start() could not open the log file, as a front end says it once; ok when it is open.
@@ -82,11 +78,3 @@ private:
 };
 
 } // namespace tiv
-
-namespace tiv::app {
-
-// Waits until every transfer thread of the process has released what it holds (a few seconds at most); a program
-// calls it last, after stopping its transfers, so none is cut off half way through.
-void wait_for_transfers();
-
-} // namespace tiv::app

@@ -5,6 +5,8 @@
 
 #include "app/internal/destination_check.h"
 #include "app/profile_service.h"
+#include "app/program_parts.h"
+#include "app/send_service.h"
 #include "settings/friend_profile.h"
 
 namespace tiv::app {
@@ -53,6 +55,14 @@ result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t po
         return status(status_code::unreachable, "cannot resolve '" + address + "'.");
     }
     return reverse_name{dotted(resolved), resolved.host_name};
+}
+
+std::vector<std::string> destination_choices(program& p) {
+    return destination_choices(settings_of(p));
+}
+
+result<friend_address> stored_friend_address(program& p, const std::string& name) {
+    return stored_friend_address(settings_of(p), name);
 }
 
 } // namespace tiv::app

@@ -40,4 +40,9 @@ struct reverse_name {
 };
 [[nodiscard]] result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port);
 
+// The same, on a program's own settings: what the front ends call.
+class program;
+[[nodiscard]] std::vector<std::string> destination_choices(program& p);
+[[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
+
 } // namespace tiv::app

@@ -9,6 +9,8 @@
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
 #include "app/internal/transfer_views.h"
+#include "app/profile_service.h"
+#include "app/program_parts.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -44,6 +46,10 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
                       "'" + host + "' is the address 0.0.0.0, which names no computer to send to.");
     }
     return destination;
+}
+
+status open_sender_identity(program& p) {
+    return open_sender_identity(settings_of(p), provider_of(p));
 }
 
 bool is_folder(const std::string& path) {
@@ -94,6 +100,8 @@ send_session::send_session(qvl_settings_data& settings, crypto_provider& provide
         });
     m_pParts->transfers.profile = &m_pParts->destination_friend;
 }
+
+send_session::send_session(program& p, event_sink* events) : send_session(settings_of(p), provider_of(p), events) {}
 
 send_session::~send_session() {
     m_pParts->transfers.stop_all();

@@ -1,8 +1,9 @@
 #include "cli/cli.h"
 
-#include "app/key_service.h"
-#include "app/program_spine.h"
+#include "app/keys.h"
+#include "app/program.h"
 #include "app/questions.h"
+#include "app/settings/program_options.h"
 #include "cli/command.h"
 #include "core/version.h"
 
@@ -41,14 +42,14 @@ int fail(command_io& io, int code, const std::string& sentence) {
     return code;
 }
 
-void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings) {
-    if (const std::optional<std::string> notice = settings.machine_settings_notice()) {
+void warn_about_machine_settings(command_io& io, app::program& program) {
+    if (const std::optional<std::string> notice = app::machine_settings_notice(program)) {
         io.err << "quorvel-cli: warning: " << *notice << '\n';
     }
 }
 
-void warn_about_keys(command_io& io, const qvl_settings_data& settings, crypto_provider& provider) {
-    if (const std::optional<std::string> notice = app::keys_unlike_record(settings, provider)) {
+void warn_about_keys(command_io& io, app::program& program) {
+    if (const std::optional<std::string> notice = app::keys_unlike_record(program)) {
         io.err << "quorvel-cli: warning: " << *notice << '\n';
     }
 }

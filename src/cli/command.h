@@ -7,10 +7,9 @@
 #include "cli/console.h"
 #include "cli/options.h"
 
-namespace tiv {
-class crypto_provider;
-class qvl_settings_data;
-} // namespace tiv
+namespace tiv::app {
+class program;
+} // namespace tiv::app
 
 namespace tiv::cli {
 
@@ -40,8 +39,8 @@ std::vector<command> presence_commands();
 int fail(command_io& io, int code, const std::string& sentence);
 // Warns, naming the file, when the machine settings are read-only or unusable: their values then come from defaults
 // or stay as they are, which explains a port or key types the user did not expect.
-void warn_about_machine_settings(command_io& io, const qvl_settings_data& settings);
+void warn_about_machine_settings(command_io& io, app::program& program);
 // Says so when the keys found are not the ones this user made last.
-void warn_about_keys(command_io& io, const qvl_settings_data& settings, crypto_provider& provider);
+void warn_about_keys(command_io& io, app::program& program);
 
 } // namespace tiv::cli

@@ -1,9 +1,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/key_service.h"
+#include "app/identity.h"
+#include "app/keys.h"
 #include "app/profile_service.h"
-#include "app/settings/identity_service.h"
+#include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 
@@ -78,24 +79,23 @@ std::optional<std::string> parse_init_options(const parsed_args& args, app::iden
 
 int run_init(const parsed_args& args, command_io& io) {
     app::identity_choices choices;
-    unsigned key_bits = crypto_provider::default_key_bits;
+    unsigned key_bits = app::default_key_bits;
     if (auto problem = parse_init_options(args, choices, key_bits)) {
         return fail(io, exit_usage, *problem);
     }
-    qvl_settings_data settings;
+    app::program program;
     std::vector<std::string> warnings;
-    const app::status set_up = app::set_up_identity(settings, choices, warnings);
+    const app::status set_up = app::set_up_identity(program, choices, warnings);
     for (const std::string& warning : warnings) {
         io.err << "quorvel-cli: warning: " << warning << '\n';
     }
     if (!set_up) {
         return fail(io, exit_failure, set_up.text());
     }
-    crypto_provider& provider = process_crypto_provider();
-    if (app::status keys = app::make_first_keys(settings, provider, key_bits); !keys) {
+    if (app::status keys = app::make_first_keys(program, key_bits); !keys) {
         return fail(io, exit_failure, keys.text());
     }
-    print_identity(app::describe_identity(settings, provider), io.out);
+    print_identity(app::describe_identity(program), io.out);
     return exit_success;
 }
 
@@ -103,17 +103,16 @@ int run_whoami(const parsed_args& args, command_io& io) {
     if (!args.positional.empty()) {
         return fail(io, exit_usage, "whoami takes no arguments.");
     }
-    qvl_settings_data settings;
-    if (app::status known = app::require_identity(settings); !known) {
+    app::program program;
+    if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
-    warn_about_machine_settings(io, settings);
-    crypto_provider& provider = process_crypto_provider();
-    if (app::status keys = app::open_keys(settings, provider); !keys) {
+    warn_about_machine_settings(io, program);
+    if (app::status keys = app::open_keys(program); !keys) {
         return fail(io, exit_failure, keys.text());
     }
-    warn_about_keys(io, settings, provider);
-    print_identity(app::describe_identity(settings, provider), io.out);
+    warn_about_keys(io, program);
+    print_identity(app::describe_identity(program), io.out);
     return exit_success;
 }
 
@@ -121,8 +120,8 @@ int run_friends(const parsed_args& args, command_io& io) {
     if (!args.positional.empty()) {
         return fail(io, exit_usage, "friends takes no arguments.");
     }
-    qvl_settings_data settings;
-    const auto friends = app::list_friends(settings);
+    app::program program;
+    const auto friends = app::list_friends(program);
     if (!friends) {
         return fail(io, exit_failure, friends.error().text());
     }

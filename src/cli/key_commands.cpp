@@ -2,8 +2,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/key_service.h"
-#include "app/settings/identity_service.h"
+#include "app/keys.h"
+#include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 
@@ -24,7 +24,7 @@ int run_rekey(const parsed_args& args, command_io& io) {
     if (!args.positional.empty()) {
         return fail(io, exit_usage, "rekey takes no arguments besides --bits and --yes.");
     }
-    unsigned bits = crypto_provider::default_key_bits;
+    unsigned bits = app::default_key_bits;
     if (auto text = args.value("bits")) {
         const auto number = parse_number(*text);
         if (!number || !app::is_offered_key_length(*number)) {
@@ -37,12 +37,11 @@ int run_rekey(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage,
                     "rekey replaces your keys for good; confirm at a terminal, or pass --yes. Nothing was replaced.");
     }
-    qvl_settings_data settings;
-    crypto_provider& provider = process_crypto_provider();
-    if (app::status opened = app::open_keys_for_rekey(settings, provider); !opened) {
+    app::program program;
+    if (app::status opened = app::open_keys_for_rekey(program); !opened) {
         return fail(io, exit_failure, opened.text());
     }
-    for (const key_warning& warning : app::rekey_questions(bits)) {
+    for (const app::key_question& warning : app::rekey_questions(bits)) {
         io.err << "quorvel-cli: warning: " << warning.caption << " " << warning.text << "\n\n";
     }
     if (!args.has("yes") && !confirmed_on_terminal(io)) {
@@ -50,7 +49,7 @@ int run_rekey(const parsed_args& args, command_io& io) {
     }
     io.out << "Making two " << bits << "-bit key pairs (estimated strength " << app::key_strength(bits)
            << " effective bits)...\n";
-    const app::rekey_report report = app::rekey(settings, provider, bits);
+    const app::rekey_report report = app::rekey(program, bits);
     io.out << report.signature_message << '\n' << report.exchange_message << '\n';
     if (!report.outcome) {
         return fail(io, exit_failure, report.outcome.text());

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/presence_service.h"
+#include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 
@@ -29,8 +30,8 @@ int run_ping_address(const std::string& address, command_io& io) {
 }
 
 int run_ping_friends(command_io& io) {
-    qvl_settings_data settings;
-    const auto pinged = app::ping_friends(settings);
+    app::program program;
+    const auto pinged = app::ping_friends(program);
     if (!pinged) {
         return fail(io, exit_failure, pinged.error().text());
     }

@@ -1,5 +1,7 @@
+#include "app/identity.h"
+#include "app/keys.h"
 #include "app/profile_service.h"
-#include "app/settings/identity_service.h"
+#include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "cli/profile_options.h"
@@ -11,15 +13,14 @@ int run_export(const parsed_args& args, command_io& io) {
     if (args.positional.size() != 1) {
         return fail(io, exit_usage, "export-profile needs exactly one file name.");
     }
-    qvl_settings_data settings;
-    if (app::status known = app::require_identity(settings); !known) {
+    app::program program;
+    if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
-    crypto_provider& provider = process_crypto_provider();
-    if (app::status keys = app::open_keys(settings, provider); !keys) {
+    if (app::status keys = app::open_keys(program); !keys) {
         return fail(io, exit_failure, keys.text());
     }
-    const auto exported = app::export_profile(settings, provider, args.positional[0], args.has("force"));
+    const auto exported = app::export_profile(program, args.positional[0], args.has("force"));
     if (!exported) {
         const bool exists = exported.error().code() == app::status_code::conflict;
         return fail(io, exit_failure, exported.error().text() + (exists ? " Give --force to replace it." : ""));
@@ -41,15 +42,15 @@ int run_import(const parsed_args& args, command_io& io) {
     if (auto problem = parse_friend_policy(args, policy)) {
         return fail(io, exit_usage, *problem + ".");
     }
-    qvl_settings_data settings;
-    settings.load_settings();
-    auto loaded = app::load_profile_file(settings, args.positional[0]);
+    app::program program;
+    app::load_settings(program);
+    auto loaded = app::load_profile_file(program, args.positional[0]);
     if (!loaded) {
         return fail(io, exit_failure, loaded.error().text());
     }
     app::apply_friend_policy(policy, loaded->record);
     const bool replace_keys = args.has("replace-keys");
-    if (const auto change = app::find_key_change(settings, loaded->record); change && !replace_keys) {
+    if (const auto change = app::find_key_change(program, loaded->record); change && !replace_keys) {
         io.err << "quorvel-cli: the keys in " << args.positional[0] << " differ from the keys stored for '"
                << change->name << "'; nothing was saved.\n";
         print_key_change(*change, io.err);
@@ -58,7 +59,7 @@ int run_import(const parsed_args& args, command_io& io) {
         return exit_failure;
     }
     const auto stored = app::store_friend(
-        settings, loaded->record, replace_keys ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
+        program, loaded->record, replace_keys ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
     if (!stored) {
         return fail(io, exit_failure, stored.error().text());
     }
@@ -89,8 +90,8 @@ int run_friend_set(const parsed_args& args, command_io& io) {
     if (auto problem = parse_friend_policy(args, policy)) {
         return fail(io, exit_usage, *problem + ".");
     }
-    qvl_settings_data settings;
-    if (app::status edited = app::edit_friend(settings, args.positional[0], policy); !edited) {
+    app::program program;
+    if (app::status edited = app::edit_friend(program, args.positional[0], policy); !edited) {
         return fail(io, exit_failure, edited.text());
     }
     return exit_success;
@@ -100,13 +101,13 @@ int run_friend_delete(const parsed_args& args, command_io& io) {
     if (args.positional.size() != 1) {
         return fail(io, exit_usage, "friend-delete needs exactly one profile name.");
     }
-    qvl_settings_data settings;
+    app::program program;
     // A name that names nobody is worth its own sentence: most often it is mistyped.
-    if (const auto known = app::read_friend(settings, args.positional[0]);
+    if (const auto known = app::read_friend(program, args.positional[0]);
         !known && known.error().code() == app::status_code::not_found) {
         return fail(io, exit_failure, known.error().text());
     }
-    if (app::status deleted = app::delete_friend(settings, args.positional[0]); !deleted) {
+    if (app::status deleted = app::delete_friend(program, args.positional[0]); !deleted) {
         return fail(io, exit_failure, deleted.text());
     }
     return exit_success;

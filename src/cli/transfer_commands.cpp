@@ -11,9 +11,11 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "app/program_spine.h"
+#include "app/identity.h"
+#include "app/keys.h"
+#include "app/program.h"
+#include "app/receive_service.h"
 #include "app/send_service.h"
-#include "app/settings/identity_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 #include "cli/send_result.h"
@@ -70,35 +72,34 @@ int run_listen(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage, "listen takes no arguments.");
     }
     const stop_signals signals;
-    qvl_settings_data settings;
-    if (app::status known = app::require_identity(settings); !known) {
+    app::program program(&io.terminal);
+    if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
-    warn_about_machine_settings(io, settings);
+    warn_about_machine_settings(io, program);
     const log_printer printer(io.terminal, io.out);
-    program_spine spine(settings, process_crypto_provider(), &io.terminal);
-    spine.start();
-    if (!spine.log_status()) {
+    program.start();
+    if (!program.log_status()) {
         // Once, on stderr, which is also where systemd's journal takes it from.
         std::lock_guard guard(io.terminal.print_lock());
-        io.err << "quorvel-cli: warning: " << spine.log_status().text() << std::endl;
+        io.err << "quorvel-cli: warning: " << program.log_status().text() << std::endl;
     }
-    if (!spine.listen_status()) {
-        const app::status why = spine.listen_status();
-        spine.shutdown();
+    if (!program.listen_status()) {
+        const app::status why = program.listen_status();
+        program.shutdown();
         return fail(io, exit_failure, why.text());
     }
     {
         std::lock_guard guard(io.terminal.print_lock());
-        io.out << "Listening on " << spine.incoming().bound_address() << "; parcels go below "
-               << settings.text(text_setting::parcel_box_directory_root) << "/<friend>. Stop with Ctrl-C." << std::endl;
+        io.out << "Listening on " << program.incoming().bound_address() << "; parcels go below "
+               << app::describe_identity(program).parcel_root << "/<friend>. Stop with Ctrl-C." << std::endl;
     }
     const int received = signals.wait();
     {
         std::lock_guard guard(io.terminal.print_lock());
         io.out << "Stopping (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")." << std::endl;
     }
-    spine.shutdown();
+    program.shutdown();
     return exit_success;
 }
 
@@ -170,14 +171,13 @@ int run_send(const parsed_args& args, command_io& io) {
         host = name;
         port = number;
     }
-    qvl_settings_data settings;
-    crypto_provider& provider = process_crypto_provider();
-    if (app::status opened = app::open_sender_identity(settings, provider); !opened) {
+    app::program program;
+    if (app::status opened = app::open_sender_identity(program); !opened) {
         return fail(io, exit_failure, opened.text());
     }
-    warn_about_machine_settings(io, settings);
-    warn_about_keys(io, settings, provider);
-    app::send_session session(settings, provider, &io.terminal);
+    warn_about_machine_settings(io, program);
+    warn_about_keys(io, program);
+    app::send_session session(program, &io.terminal);
     if (app::status destination = session.set_destination(args.positional.front(), host, port); !destination) {
         return fail(io, exit_failure, destination.text());
     }

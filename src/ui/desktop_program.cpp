@@ -3,8 +3,9 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "app/key_service.h"
-#include "app/settings/identity_service.h"
+#include "app/identity.h"
+#include "app/keys.h"
+#include "app/settings/program_options.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/program_options_dialog.h"
 #include "ui/dialogs/user_settings_dialog.h"
@@ -30,17 +31,24 @@ QDialog* openDialog(QDialog* dialog) {
 }
 } // namespace
 
-DesktopProgram::DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
+DesktopProgram::DesktopProgram(app::questions& questions, Notifier& notifier, unsigned first_key_bits)
+    : DesktopProgram(nullptr, questions, notifier, first_key_bits) {}
+
+DesktopProgram::DesktopProgram(const app::program_environment& environment, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
-    : m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions), m_oNotifier(notifier),
-      m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents), m_oSpine(settings, provider, &m_oEvents) {
+    : DesktopProgram(&environment, questions, notifier, first_key_bits) {}
+
+DesktopProgram::DesktopProgram(const app::program_environment* environment, app::questions& questions,
+                               Notifier& notifier, unsigned first_key_bits)
+    : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents),
+      m_oProgram(environment != nullptr ? app::program(*environment, &m_oEvents) : app::program(&m_oEvents)) {
     QCoreApplication::instance()->installEventFilter(&m_oScreenFit);
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
             [this](const app::log_event& line) { m_oConsole.appendLine(QString::fromStdString(line.text)); });
 }
 
-// The main window goes before the spine, whose shutdown it may still have to run.
+// The main window goes before the engine, whose shutdown it may still have to run.
 DesktopProgram::~DesktopProgram() {
     for (const QPointer<SendWindow>& window : m_aSendWindows) {
         delete window.data();
@@ -53,7 +61,7 @@ DesktopProgram::~DesktopProgram() {
     }
     m_pSplash.reset();
     m_pMainWindow.reset();
-    m_oSpine.shutdown();
+    m_oProgram.shutdown();
 }
 
 void DesktopProgram::start() {
@@ -96,51 +104,51 @@ void DesktopProgram::startUpFailed(const std::string& reason) {
 
 void DesktopProgram::startEngine() {
     // A new user's keys are made before the engine opens them, so a first start reports no missing keys.
-    if (!app::setup_complete(m_oSettings.user_key())) {
-        app::load_settings_with_defaults(m_oSettings);
+    if (!app::setup_complete(m_oProgram, app::hive::user)) {
+        app::load_settings_with_defaults(m_oProgram);
         // What stops the keys also stops the listener, which then says why.
-        (void)app::make_first_keys(m_oSettings, m_oProvider, m_nFirstKeyBits);
+        (void)app::make_first_keys(m_oProgram, m_nFirstKeyBits);
     }
-    m_oSpine.start();
+    m_oProgram.start();
     setUpMachine();
 }
 
 void DesktopProgram::setUpMachine() {
-    if (app::setup_complete(m_oSettings.machine_key())) {
+    if (app::setup_complete(m_oProgram, app::hive::machine)) {
         setUpUser();
         return;
     }
     // A machine settings file this user cannot write would bring the set-up back at every start: say why once
     // instead, and leave the machine's set-up to whoever may write it.
-    if (const std::optional<std::string> notice = m_oSettings.machine_settings_notice()) {
+    if (const std::optional<std::string> notice = app::machine_settings_notice(m_oProgram)) {
         (void)m_oQuestions.ask(*notice, "Quorvel", MB_OK | MB_ICONWARNING);
         setUpUser();
         return;
     }
     // Cancelled or applied, the machine is set up: the defaults stand where the user changed nothing.
-    m_pSetUpStep = openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions), this, [this] {
+    m_pSetUpStep = openDialog(new ProgramOptionsDialog(m_oProgram, m_oQuestions), this, [this] {
         startUpStep([this] {
-            (void)app::mark_setup_complete(m_oSettings.machine_key());
+            (void)app::mark_setup_complete(m_oProgram, app::hive::machine);
             setUpUser();
         });
     });
 }
 
 void DesktopProgram::setUpUser() {
-    if (app::setup_complete(m_oSettings.user_key())) {
+    if (app::setup_complete(m_oProgram, app::hive::user)) {
         showMainWindow();
         return;
     }
-    m_pSetUpStep = openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions), this, [this] {
+    m_pSetUpStep = openDialog(new UserSettingsDialog(m_oProgram, m_oQuestions), this, [this] {
         startUpStep([this] {
-            (void)app::mark_setup_complete(m_oSettings.user_key());
+            (void)app::mark_setup_complete(m_oProgram, app::hive::user);
             showMainWindow();
         });
     });
 }
 
 void DesktopProgram::showMainWindow() {
-    m_pMainWindow = std::make_unique<MainWindow>(m_oSpine, m_oQuestions);
+    m_pMainWindow = std::make_unique<MainWindow>(m_oProgram, m_oQuestions);
     // The window owns it: notices end with the window that shows them.
     m_pNotices = new NoticePresenter(m_pMainWindow.get());
     connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
@@ -198,7 +206,7 @@ void DesktopProgram::showAbout() {
 // Made once and kept (hidden when closed) until the main window goes, so its rows and states stay.
 void DesktopProgram::showFriendList() {
     if (!m_pFriendList) {
-        m_pFriendList = new FriendListWindow(m_oSettings, app::ping_friend_addresses, m_pMainWindow.get());
+        m_pFriendList = new FriendListWindow(m_oProgram, app::ping_friend_addresses, m_pMainWindow.get());
     }
     m_pFriendList->show();
     m_pFriendList->raise();
@@ -207,17 +215,17 @@ void DesktopProgram::showFriendList() {
 
 // Whatever the dialog ended with, saves and deletes may have happened before it closed.
 void DesktopProgram::showProfileDialog() {
-    openDialog(new ProfileDialog(m_oSettings, m_oQuestions, m_pMainWindow.get()), this, [this] { friendsChanged(); });
+    openDialog(new ProfileDialog(m_oProgram, m_oQuestions, m_pMainWindow.get()), this, [this] { friendsChanged(); });
 }
 
 void DesktopProgram::showUserSettings() {
-    openDialog(new UserSettingsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
+    openDialog(new UserSettingsDialog(m_oProgram, m_oQuestions, m_pMainWindow.get()));
 }
 
 // A dialog that fails to open leaves the program as it was.
 void DesktopProgram::showProgramOptions() {
     try {
-        openDialog(new ProgramOptionsDialog(m_oSpine, m_oQuestions, m_pMainWindow.get()));
+        openDialog(new ProgramOptionsDialog(m_oProgram, m_oQuestions, m_pMainWindow.get()));
     } catch (...) {
         (void)m_oQuestions.ask("Weird error in creating or operating dialog box...\n" + currentFailureReason(), "ERROR",
                                MB_OK);
@@ -246,7 +254,7 @@ void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
 
 void DesktopProgram::openSendWindow(const QString& profile) {
     std::erase_if(m_aSendWindows, [](const QPointer<SendWindow>& window) { return window.isNull(); });
-    auto* window = new SendWindow(m_oSpine, m_oQuestions, &m_oEvents, profile);
+    auto* window = new SendWindow(m_oProgram, m_oQuestions, &m_oEvents, profile);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_aSendWindows.emplace_back(window);
     window->show();

@@ -5,10 +5,8 @@
 #include <memory>
 
 #include "app/activity_feed.h"
-#include "app/program_spine.h"
+#include "app/program.h"
 #include "app/questions.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
 #include "ui/desktop_notifier.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/splash_screen.h"
@@ -34,8 +32,10 @@ class DesktopProgram final : public QObject {
 public:
     // The first run makes the user's keys of `first_key_bits` (tests ask for small ones, which are quick).
     // Parcels that arrive, or fail once their sender is known, are told to `notifier`.
-    DesktopProgram(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                   Notifier& notifier, unsigned first_key_bits = 3072);
+    DesktopProgram(app::questions& questions, Notifier& notifier, unsigned first_key_bits = 3072);
+    // On settings and keys of the caller's own (tests bring them, for homes of their own).
+    DesktopProgram(const app::program_environment& environment, app::questions& questions, Notifier& notifier,
+                   unsigned first_key_bits);
     ~DesktopProgram() override;
 
     void start();
@@ -47,7 +47,7 @@ public:
     [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
     [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
-    [[nodiscard]] program_spine& spine() { return m_oSpine; }
+    [[nodiscard]] app::program& program() { return m_oProgram; }
     [[nodiscard]] MessageConsole& console() { return m_oConsole; }
     [[nodiscard]] FriendListWindow* friendList() const { return m_pFriendList; }
 
@@ -64,6 +64,8 @@ signals:
     void ended();
 
 private:
+    DesktopProgram(const app::program_environment* environment, app::questions& questions, Notifier& notifier,
+                   unsigned first_key_bits);
     // Runs one step of start-up; a failure in it is told to the user and ends the program.
     template <typename Step> void startUpStep(Step step);
     void startUpFailed(const std::string& reason);
@@ -86,8 +88,6 @@ private:
     void openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
 
-    qvl_settings_data& m_oSettings;
-    crypto_provider& m_oProvider;
     app::questions& m_oQuestions;
     Notifier& m_oNotifier;
     unsigned m_nFirstKeyBits;
@@ -98,7 +98,7 @@ private:
     MessageConsole m_oConsole;
     app::activity_feed m_oActivityFeed{m_oEvents};
     app::question_routing m_oRouting;
-    program_spine m_oSpine;
+    app::program m_oProgram;
     QPointer<AboutBox> m_pNotice;
     // The first-run options or user settings dialog while it is open.
     QPointer<QDialog> m_pSetUpStep;

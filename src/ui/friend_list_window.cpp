@@ -20,8 +20,8 @@ constexpr std::array<int, 4> column_widths{120, 120, 80, 80};
 constexpr int all_column_widths = 120 + 120 + 80 + 80;
 } // namespace
 
-FriendListWindow::FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger, QWidget* parent)
-    : QDialog(parent), m_oSettings(settings), m_oPinger(std::move(pinger)) {
+FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run pinger, QWidget* parent)
+    : QDialog(parent), m_oProgram(program), m_oPinger(std::move(pinger)) {
     setWindowTitle("Friend List");
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setMinimumSize(smallest_size);
@@ -83,7 +83,7 @@ void FriendListWindow::loadFriends() {
     // A friend still at the same address keeps what the last ping found.
     const std::vector<FriendRow> previous = std::exchange(m_aRows, {});
     m_pList->clear();
-    auto friends = app::list_friends(m_oSettings);
+    auto friends = app::list_friends(m_oProgram);
     if (!friends) {
         m_pProblem->setText(QString::fromStdString(friends.error().text()));
         m_pProblem->show();

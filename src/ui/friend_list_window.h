@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/friend_ping.h"
-#include "settings/qvl_settings_data.h"
+#include "app/program.h"
 
 namespace tiv::ui {
 
@@ -26,7 +26,7 @@ public:
     static constexpr QSize smallest_size{440, 200};
 
     // `pinger` runs on a worker thread; tests give one whose results they choose.
-    explicit FriendListWindow(qvl_settings_data& settings, app::friend_ping_run pinger = app::ping_friend_addresses,
+    explicit FriendListWindow(app::program& program, app::friend_ping_run pinger = app::ping_friend_addresses,
                               QWidget* parent = nullptr);
     ~FriendListWindow() override;
 
@@ -65,7 +65,7 @@ private:
     void fitColumns();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    qvl_settings_data& m_oSettings;
+    app::program& m_oProgram;
     app::friend_ping_run m_oPinger;
     // Set when the window goes, so a real run stops sweeping for nobody.
     std::shared_ptr<std::atomic<bool>> m_pStop = std::make_shared<std::atomic<bool>>(false);

@@ -4,8 +4,6 @@
 #include <iostream>
 
 #include "core/version.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
 #include "ui/desktop_notifier.h"
 #include "ui/desktop_program.h"
 #include "ui/program_resources.h"
@@ -23,10 +21,9 @@ int main(int argc, char** argv) {
     // The program ends by its quit paths only: closing the first-run notice, the last window on screen for a
     // moment, must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    tiv::qvl_settings_data settings;
     tiv::ui::QtQuestions questions;
     tiv::ui::DesktopNotifier notifier;
-    tiv::ui::DesktopProgram program(settings, tiv::process_crypto_provider(), questions, notifier);
+    tiv::ui::DesktopProgram program(questions, notifier);
     QObject::connect(&program, &tiv::ui::DesktopProgram::started,
                      [&questions, &program] { questions.setParent(program.mainWindow()); });
     // exit(), not quit(): quit() first offers every window a close it may refuse, and by `ended` the program has

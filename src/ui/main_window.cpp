@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/identity.h"
+#include "app/receive_service.h"
 #include "ui/transfers/transfer_table.h"
 
 namespace tiv::ui {
@@ -32,8 +34,8 @@ QAction* addItem(QMenu* menu, const char* text, const char* objectName) {
 }
 } // namespace
 
-MainWindow::MainWindow(program_spine& spine, app::questions& questions, QWidget* parent)
-    : QMainWindow(parent), m_oSpine(spine), m_oQuestions(questions),
+MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget* parent)
+    : QMainWindow(parent), m_oProgram(program), m_oQuestions(questions),
       m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("id102");
@@ -66,7 +68,7 @@ QWidget* MainWindow::buildCentre() {
     column->addWidget(m_pStrangerStatus);
 
     // The log file is opened once, at start: what kept it closed stays true for the window's life.
-    if (const app::status& log = m_oSpine.log_status(); !log) {
+    if (const app::status& log = m_oProgram.log_status(); !log) {
         auto* logStatus = new QLabel("No log file: " + QString::fromStdString(log.text()));
         logStatus->setObjectName("logFileStatus");
         logStatus->setWordWrap(true);
@@ -111,9 +113,9 @@ void MainWindow::refresh() {
     }
     try {
         // A new parcel box root waits for the transfers that were running when it was chosen.
-        (void)m_oSpine.apply_pending_restart();
+        (void)m_oProgram.apply_pending_restart();
         refreshKeepingNewestInView(
-            *m_pList, [this] { m_oTransfers.refresh(m_oStrangers.friendsOnly(m_oSpine.incoming().snapshots())); });
+            *m_pList, [this] { m_oTransfers.refresh(m_oStrangers.friendsOnly(m_oProgram.incoming().snapshots())); });
         const QString strangers = QString::fromStdString(m_oStrangers.refusedText());
         m_pStrangerStatus->setText(strangers);
         m_pStrangerStatus->setVisible(!strangers.isEmpty());
@@ -126,17 +128,17 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::showListenStatus() {
-    const app::status& why = m_oSpine.listen_status();
-    const bool listening = why.ok() && m_oSpine.incoming().listening();
-    const QString text = listening ? "Listening on " + QString::fromStdString(m_oSpine.incoming().bound_address())
+    const app::status& why = m_oProgram.listen_status();
+    const bool listening = why.ok() && m_oProgram.incoming().listening();
+    const QString text = listening ? "Listening on " + QString::fromStdString(m_oProgram.incoming().bound_address())
                                    : "Not listening: " + QString::fromStdString(why.ok() ? "stopped." : why.text());
     if (m_pListenStatus->text() != text) {
         m_pListenStatus->setText(text);
     }
     // Friends reach this program at the listening address; without one, the caption names whose program it is.
     const QString caption =
-        "Quorvel Receiving - " + QString::fromStdString(listening ? m_oSpine.incoming().bound_address()
-                                                                  : m_oSpine.settings().text(text_setting::user_name));
+        "Quorvel Receiving - " +
+        QString::fromStdString(listening ? m_oProgram.incoming().bound_address() : app::user_name(m_oProgram));
     if (windowTitle() != caption) {
         setWindowTitle(caption);
     }
@@ -149,7 +151,7 @@ void MainWindow::enableCancelCommands() {
 }
 
 void MainWindow::clearCompleted() {
-    (void)m_oSpine.incoming().clear_completed();
+    (void)m_oProgram.incoming().clear_completed();
     m_oStrangers.reset();
     refresh();
 }
@@ -157,7 +159,7 @@ void MainWindow::clearCompleted() {
 void MainWindow::cancelSelected() {
     for (const std::uint64_t id : cancellableSelection(*m_pList, m_oTransfers)) {
         // One that ended meanwhile is simply not found.
-        (void)m_oSpine.incoming().stop_transfer(id);
+        (void)m_oProgram.incoming().stop_transfer(id);
     }
     refresh();
 }
@@ -170,13 +172,13 @@ void MainWindow::exitCommand() {
 }
 
 bool MainWindow::endProgram() {
-    const std::size_t running = m_oSpine.incoming().running_count() + (m_oOtherTransfers ? m_oOtherTransfers() : 0);
+    const std::size_t running = m_oProgram.incoming().running_count() + (m_oOtherTransfers ? m_oOtherTransfers() : 0);
     if (running > 0 && m_oQuestions.ask("There are still active connections. Do you really want to quit?",
                                         "WARNING: ACTIVE CONNECTIONS", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
         return false;
     }
     m_oRefreshTimer.stop();
-    m_oSpine.shutdown();
+    m_oProgram.shutdown();
     m_bEnded = true;
     emit programEnded();
     return true;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_spine.h"
+#include "app/program.h"
 #include "app/questions.h"
 #include "ui/dialogs/refresh_error_box.h"
 #include "ui/stranger_filter.h"
@@ -34,7 +34,7 @@ public:
     static constexpr int refresh_period_ms = 500;
     static constexpr QSize smallest_size{350, 250};
 
-    MainWindow(program_spine& spine, app::questions& questions, QWidget* parent = nullptr);
+    MainWindow(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
     // One refresh of the rows and the listening line, as the timer runs it.
     void refresh();
@@ -98,7 +98,7 @@ private:
     // "Cancel" and "Cancel Selected" are offered while a selected transfer still runs.
     void enableCancelCommands();
 
-    program_spine& m_oSpine;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     TransferListModel m_oTransfers;
     QTableView* m_pList = nullptr;

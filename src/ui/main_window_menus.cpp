@@ -71,8 +71,7 @@ void MainWindow::buildToolsMenu() {
     addRequest(tools, "&User Configuration...", 32787, &MainWindow::userConfigurationRequested);
     QAction* exportProfile = tools->addAction("&Export User Profile");
     exportProfile->setObjectName(commandName(32789));
-    connect(exportProfile, &QAction::triggered, this,
-            [this] { exportUserProfile(m_oQuestions, m_oSpine.settings(), m_oSpine.provider()); });
+    connect(exportProfile, &QAction::triggered, this, [this] { exportUserProfile(m_oQuestions, m_oProgram); });
     tools->addSeparator();
     addRequest(tools, "Program &Configuration...", 32777, &MainWindow::programConfigurationRequested);
 }
@@ -119,7 +118,7 @@ void MainWindow::rebuildProfileMenus() {
     dropItems(m_pNewConnectionMenu, m_pGenericConnection);
     dropItems(m_pParcelBoxMenu);
     std::vector<app::friend_summary> friends;
-    if (auto listed = app::list_friends(m_oSpine.settings())) {
+    if (auto listed = app::list_friends(m_oProgram)) {
         friends = std::move(*listed);
     } else {
         app::note_in_activity_log("The friend menus are empty: " + listed.error().text());
@@ -137,7 +136,7 @@ void MainWindow::rebuildProfileMenus() {
 }
 
 void MainWindow::openParcelBoxFolder(const QString& friendName) {
-    const auto folder = app::parcel_box_folder(m_oSpine.settings(), friendName.toStdString());
+    const auto folder = app::parcel_box_folder(m_oProgram, friendName.toStdString());
     if (!folder) {
         (void)m_oQuestions.ask(sentenceText(folder.error().text()), "Parcel Box Directory", MB_OK | MB_ICONERROR);
         return;

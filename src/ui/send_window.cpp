@@ -46,10 +46,9 @@ QLineEdit* makeAddressField() {
 }
 } // namespace
 
-SendWindow::SendWindow(program_spine& spine, app::questions& questions, app::event_sink* events,
+SendWindow::SendWindow(app::program& program, app::questions& questions, app::event_sink* events,
                        const QString& presetFriend)
-    : m_oSpine(spine), m_oQuestions(questions),
-      m_pSession(std::make_unique<app::send_session>(spine.settings(), spine.provider(), events)),
+    : m_oProgram(program), m_oQuestions(questions), m_pSession(std::make_unique<app::send_session>(program, events)),
       m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()),
       m_oRefreshError(questions, "Outgoing update error") {
     setObjectName("id130");
@@ -119,7 +118,7 @@ void SendWindow::buildControls(const QString& presetFriend) {
 }
 
 void SendWindow::addDestinationChoices() {
-    for (const std::string& choice : app::destination_choices(m_oSpine.settings())) {
+    for (const std::string& choice : app::destination_choices(m_oProgram)) {
         m_pDestinations->addItem(QString::fromStdString(choice));
     }
 }
@@ -175,7 +174,7 @@ void SendWindow::destinationChosen(int index) {
         return;
     }
     m_strDestinationName = QString::fromStdString(entry);
-    const app::result<app::friend_address> stored = app::stored_friend_address(m_oSpine.settings(), entry);
+    const app::result<app::friend_address> stored = app::stored_friend_address(m_oProgram, entry);
     if (!stored) {
         m_oDestinationProblem = stored.error();
         updateControls();

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/events.h"
-#include "app/program_spine.h"
+#include "app/program.h"
 #include "app/questions.h"
 #include "app/send_service.h"
 #include "app/status.h"
@@ -36,7 +36,7 @@ public:
     static constexpr QSize smallest_size{329, 250};
 
     // Opens at the next send window position. With `presetFriend` the window sends only to that friend.
-    SendWindow(program_spine& spine, app::questions& questions, app::event_sink* events = nullptr,
+    SendWindow(app::program& program, app::questions& questions, app::event_sink* events = nullptr,
                const QString& presetFriend = {});
     ~SendWindow() override;
 
@@ -87,7 +87,7 @@ private:
     template <typename Result>
     void runJob(bool SendWindow::*running, std::function<Result()> job, std::function<void(const Result&)> done);
 
-    program_spine& m_oSpine;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     std::unique_ptr<app::send_session> m_pSession;
     TransferListModel m_oTransfers;

@@ -4,6 +4,7 @@
 #include "app/key_service.h"
 #include "app/profile_service.h"
 #include "core/regular_file.h"
+#include "crypto/key_management.h"
 #include "settings/profile_file.h"
 #include "support/test_identity.h"
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/key_service.h"
+#include "app/program_parts.h"
 #include "app/program_spine.h"
 #include "app/settings/user_settings.h"
 #include "platform/paths.h"
@@ -150,13 +151,14 @@ TEST_F(ProgramSpine, ARootOfAnotherUserIsRefusedWhenSetAndWhenListeningStarts) {
     std::filesystem::create_directory_symlink(foreign, link);
     qvl_settings_data settings;
     ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
-    program_spine spine(settings, m_oProvider);
+    app::program program({settings, m_oProvider});
+    program_spine& spine = app::spine_of(program);
     spine.start();
     const auto kept = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
     for (const auto& [root, why] :
          {std::pair{foreign, " belongs to another user (uid 65534)."},
           std::pair{link, " is a symbolic link to a directory of another user (uid 65534)."}}) {
-        EXPECT_EQ(app::apply_user_settings(spine, {"Bob", root}).root.text(), "the parcel box root " + root + why);
+        EXPECT_EQ(app::apply_user_settings(program, {"Bob", root}).root.text(), "the parcel box root " + root + why);
         EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), kept) << "never written";
         app::listen_config config = spine.intended_config();
         config.parcel_root = root;
@@ -169,8 +171,8 @@ TEST_F(ProgramSpine, AnUnfitRootIsRefusedWithItsReasonAndNothingIsStored) {
     qvl_settings_data settings;
     ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
     ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 0));
-    program_spine spine(settings, m_oProvider);
-    spine.start();
+    app::program program({settings, m_oProvider});
+    program.start();
     const auto kept_root = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
     const auto kept_name = read_text_setting(settings.user_key(), names::user_name);
     const std::string file = m_oHome.path() + "/plain";
@@ -189,11 +191,11 @@ TEST_F(ProgramSpine, AnUnfitRootIsRefusedWithItsReasonAndNothingIsStored) {
         cases.emplace_back("/proc/sys/quorvel", " cannot be created: its folder /proc/sys takes no new folders.");
     }
     for (const auto& [root, why] : cases) {
-        EXPECT_EQ(app::apply_user_settings(spine, {"Bob", root}).root.text(), "the parcel box root " + root + why);
+        EXPECT_EQ(app::apply_user_settings(program, {"Bob", root}).root.text(), "the parcel box root " + root + why);
         EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), kept_root) << root;
         EXPECT_EQ(read_text_setting(settings.user_key(), names::user_name), kept_name) << root;
     }
-    EXPECT_TRUE(spine.listen_status().ok());
+    EXPECT_TRUE(program.listen_status().ok());
 }
 
 } // namespace

@@ -44,9 +44,17 @@ test_identity::test_identity(const std::string& name, unsigned key_bits) : m_str
 }
 
 test_identity::~test_identity() {
+    m_pProgram.reset();
     m_pProvider.reset();
     m_pSettings.reset();
     remove_tree(m_strHome);
+}
+
+app::program& test_identity::program() {
+    if (!m_pProgram) {
+        m_pProgram = std::make_unique<app::program>(environment());
+    }
+    return *m_pProgram;
 }
 
 friend_profile test_identity::as_friend(std::uint32_t allowed_types, bool pinned) const {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/program_parts.h"
 #include "crypto/crypto_provider.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
@@ -22,6 +23,10 @@ public:
     [[nodiscard]] std::string uuid() const { return m_pSettings->text(text_setting::user_uuid); }
     qvl_settings_data& settings() { return *m_pSettings; }
     crypto_provider& provider() { return *m_pProvider; }
+    // This user's settings and keys, for a program of a test's own making.
+    app::program_environment environment() { return {*m_pSettings, *m_pProvider}; }
+    // A program on this user's settings and keys, made at the first call and kept while the user lives.
+    app::program& program();
 
     // A profile of this user as a friend would store it; `pinned` adds the signature key.
     [[nodiscard]] friend_profile as_friend(std::uint32_t allowed_types = 0xE40, bool pinned = false) const;
@@ -33,6 +38,7 @@ private:
     std::string m_strHome;
     std::unique_ptr<qvl_settings_data> m_pSettings;
     std::unique_ptr<crypto_provider> m_pProvider;
+    std::unique_ptr<app::program> m_pProgram;
 };
 
 } // namespace tiv::test

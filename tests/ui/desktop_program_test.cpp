@@ -10,6 +10,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/program_parts.h"
+#include "app/receive_service.h"
 #include "app/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
@@ -29,7 +31,7 @@ namespace {
 // and a notifier that records.
 struct OneStart {
     explicit OneStart(const std::string& home)
-        : provider(home + "/keys", 1024), program(settings, provider, answers, notifier, 1024) {}
+        : provider(home + "/keys", 1024), program({settings, provider}, answers, notifier, 1024) {}
 
     qvl_settings_data settings;
     crypto_provider provider;
@@ -178,8 +180,8 @@ private slots:
         auto& [settings, provider, answers, notifier, program] = start;
         QSignalSpy ended(&program, &DesktopProgram::ended);
         program.start();
-        const unique_fd connection = test::silent_connection(program.spine().incoming().bound_address());
-        QTRY_COMPARE(program.spine().incoming().running_count(), std::size_t{1});
+        const unique_fd connection = test::silent_connection(program.program().incoming().bound_address());
+        QTRY_COMPARE(program.program().incoming().running_count(), std::size_t{1});
         MainWindow* main = program.mainWindow();
         emit main->newConnectionRequested({});
         QPointer<SendWindow> sending;
@@ -192,14 +194,15 @@ private slots:
         answers.answer_next(IDOK);     // "Really quit?"
         answers.answer_next(IDCANCEL); // the active connections, once for every window
         main->exitCommand();
-        QVERIFY(ended.isEmpty() && main->isVisible() && sending->isVisible() && program.spine().incoming().listening());
+        QVERIFY(ended.isEmpty() && main->isVisible() && sending->isVisible() &&
+                program.program().incoming().listening());
 
         answers.answer_next(IDOK);
         answers.answer_next(IDOK);
         main->exitCommand();
         QTRY_COMPARE(ended.size(), 1);
         QVERIFY(sending.isNull() && !main->isVisible() && !program.friendList()->isVisible());
-        QVERIFY(!program.console().isVisible() && !program.spine().incoming().listening());
+        QVERIFY(!program.console().isVisible() && !program.program().incoming().listening());
         QCOMPARE(answers.questions_asked().size(), std::size_t{4});
     }
 
@@ -209,7 +212,7 @@ private slots:
         crypto_provider provider(m_oHome->path() + "/keys", 1024);
         FailingDesktop answers;
         test::RecordingNotifier notifier;
-        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        DesktopProgram program({settings, provider}, answers, notifier, 1024);
         QSignalSpy ended(&program, &DesktopProgram::ended);
         answers.answer_next(IDOK);
         program.start();

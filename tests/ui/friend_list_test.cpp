@@ -74,7 +74,7 @@ private slots:
     }
 
     void aLoopbackFriendGoesFromPendingToOk() {
-        FriendListWindow window(m_pBob->settings());
+        FriendListWindow window(m_pBob->program());
         window.show();
         QCOMPARE(pingColumn(window), QStringList({"PENDING", "PENDING"}));
         QTRY_VERIFY_WITH_TIMEOUT(!window.pinging(), 15000);
@@ -85,7 +85,7 @@ private slots:
     }
 
     void injectedResultsShowTimeoutAndErrorAlsoAfterBeingHiddenMeanwhile() {
-        FriendListWindow window(m_pBob->settings(), held({friend_ping_state::timeout, friend_ping_state::error}));
+        FriendListWindow window(m_pBob->program(), held({friend_ping_state::timeout, friend_ping_state::error}));
         auto* refresh = window.findChild<QPushButton*>("id1063");
         window.show();
         QVERIFY(window.pinging());
@@ -111,7 +111,7 @@ private slots:
     }
 
     void columnsKeepTheirProportionsAndTheMenuOpensOverTheEmptyList() {
-        FriendListWindow window(m_pBob->settings(), held({friend_ping_state::ok, friend_ping_state::ok}));
+        FriendListWindow window(m_pBob->program(), held({friend_ping_state::ok, friend_ping_state::ok}));
         window.show();
         QTreeWidget* list = window.list();
         const auto width = [list](int column) { return list->columnWidth(column); };
@@ -131,8 +131,8 @@ private slots:
 
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.
     void deletingTheWindowWhileARunGoesOnIsClean() {
-        auto window = std::make_unique<FriendListWindow>(m_pBob->settings(),
-                                                         held({friend_ping_state::ok, friend_ping_state::ok}));
+        auto window =
+            std::make_unique<FriendListWindow>(m_pBob->program(), held({friend_ping_state::ok, friend_ping_state::ok}));
         window->show();
         QVERIFY(window->pinging());
         window.reset();

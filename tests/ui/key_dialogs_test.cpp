@@ -136,8 +136,9 @@ private slots:
 
         const auto& asked = m_pAnswers->questions_asked();
         const auto made = [this](bool signature) {
+            app::program& program = m_pUser->program();
             return std::to_string(
-                (signature ? app::signature_key_text : app::exchange_key_text)(m_pUser->provider(), 0).bits);
+                (signature ? app::signature_key_text(program, 0) : app::exchange_key_text(program, 0)).bits);
         };
         QVERIFY(asked.at(2).text.starts_with("Signature Key of " + made(true) + " bits required"));
         QVERIFY(asked.at(3).text.starts_with("Key Exchange Key of " + made(false) + " bits required"));
@@ -182,7 +183,7 @@ private slots:
 private:
     // The key management dialog shown at slider `step`, with `oks` questions to be answered OK.
     void startKeys(int step, int oks) {
-        m_pDialog = std::make_unique<KeyManagementDialog>(m_pUser->settings(), m_pUser->provider(), *m_pAnswers);
+        m_pDialog = std::make_unique<KeyManagementDialog>(m_pUser->program(), *m_pAnswers);
         m_pDialog->show();
         m_pDialog->findChild<QSlider*>("newKeyLength")->setValue(step);
         for (int i = 0; i < oks; ++i) {

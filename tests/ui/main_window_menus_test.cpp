@@ -11,7 +11,8 @@
 #include "app/activity_switch.h"
 #include "app/internal/friend_records.h"
 #include "app/profile_service.h"
-#include "app/program_spine.h"
+#include "app/program_parts.h"
+#include "app/receive_service.h"
 #include "core/text.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -63,8 +64,8 @@ private slots:
             m_pBob->befriend(*m_aFriends[i]);
         }
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pSpine = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider());
-        m_pWindow = std::make_unique<MainWindow>(*m_pSpine, *m_pAnswers);
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
+        m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_aOpened.clear();
         m_pWindow->setFolderOpener([this](const QString& path) {
             m_aOpened << path;
@@ -76,7 +77,7 @@ private slots:
 
     void cleanup() {
         m_pWindow.reset();
-        m_pSpine.reset();
+        m_pProgram.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pBob.reset();
@@ -180,7 +181,7 @@ private:
     std::optional<test::temp_home> m_oHome;
     std::unique_ptr<test::test_identity> m_pBob;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
-    std::unique_ptr<program_spine> m_pSpine;
+    std::unique_ptr<app::program> m_pProgram;
     std::unique_ptr<MainWindow> m_pWindow;
     QMenu* m_pBoxes = nullptr;
     QMenu* m_pSends = nullptr;

@@ -10,8 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/program_spine.h"
+#include "app/program_parts.h"
 #include "app/questions.h"
+#include "app/receive_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
@@ -78,9 +79,9 @@ private slots:
         setListeningPort(*m_pBob, 0);
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pSpine = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider(), &m_oEvents);
-        m_pSpine->start();
-        m_pWindow = std::make_unique<MainWindow>(*m_pSpine, *m_pAnswers);
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), &m_oEvents);
+        m_pProgram->start();
+        m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_pWindow->show();
         m_pWindow->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_pWindow.get()));
@@ -88,7 +89,7 @@ private slots:
 
     void cleanup() {
         m_pWindow.reset();
-        m_pSpine.reset();
+        m_pProgram.reset();
         m_oRouting.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
@@ -96,8 +97,8 @@ private slots:
     }
 
     void receivedParcelEndsCompletedARefusedOneShowsItsErrorAndClearCompletedRemovesBoth() {
-        QVERIFY(m_pSpine->listen_status().ok());
-        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pSpine->incoming().bound_address()));
+        QVERIFY(m_pProgram->listen_status().ok());
+        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
         const std::string parcel = m_oHome->path() + "/parcel.bin";
         test::write_random_file(parcel, 70000);
 
@@ -128,9 +129,9 @@ private slots:
     }
 
     void portInUseShowsNotListeningWithTheReason() {
-        const int taken = portOf(m_pSpine->incoming().bound_address());
+        const int taken = portOf(m_pProgram->incoming().bound_address());
         setListeningPort(*m_pBob, static_cast<std::uint32_t>(taken));
-        program_spine second(m_pBob->settings(), m_pBob->provider());
+        app::program second(m_pBob->environment());
         second.start();
         MainWindow window(second, *m_pAnswers);
         const QString shown = window.findChild<QLabel*>("listenStatus")->text();
@@ -141,7 +142,7 @@ private slots:
         QCOMPARE(window.windowTitle(),
                  QString::fromStdString("Quorvel Receiving - " + m_pBob->settings().text(text_setting::user_name)));
         setListeningPort(*m_pBob, 0);
-        QVERIFY(second.restart_listener(app::listen_config_of(m_pBob->settings())));
+        QVERIFY(app::spine_of(second).restart_listener(app::listen_config_of(m_pBob->settings())));
         window.refresh();
         QCOMPARE(window.windowTitle(),
                  "Quorvel Receiving - " + QString::fromStdString(second.incoming().bound_address()));
@@ -171,25 +172,26 @@ private slots:
 
         QVERIFY(m_pWindow->close());
         QVERIFY(m_pWindow->ended());
-        QVERIFY(!m_pSpine->incoming().listening());
+        QVERIFY(!m_pProgram->incoming().listening());
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
     }
 
     void runningTransfersAskASecondQuestionAndCancelOnEitherStays() {
-        const unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
+        const unique_fd connection = test::silent_connection(m_pProgram->incoming().bound_address());
         QVERIFY(connection.get() >= 0);
-        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
+        QVERIFY(
+            test::wait_for([this] { return m_pProgram->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         m_pAnswers->answer_next(IDOK);
         m_pAnswers->answer_next(IDCANCEL);
         m_pWindow->exitCommand();
-        QVERIFY(!m_pWindow->ended() && m_pSpine->incoming().listening());
+        QVERIFY(!m_pWindow->ended() && m_pProgram->incoming().listening());
         QCOMPARE(QString::fromStdString(m_pAnswers->questions_asked().back().caption),
                  QString("WARNING: ACTIVE CONNECTIONS"));
 
         m_pAnswers->answer_next(IDOK);
         QTest::keyClick(m_pWindow.get(), Qt::Key_Escape);
         QVERIFY(m_pWindow->ended());
-        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+        QCOMPARE(m_pProgram->incoming().running_count(), std::size_t{0});
     }
 
     void sendsOfOtherWindowsCountAsActiveConnectionsToo() {
@@ -204,7 +206,7 @@ private slots:
 
     // Every file of one send gets its row, under the name it was stored as.
     void aSendOfSeveralFilesShowsARowForEach() {
-        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pSpine->incoming().bound_address()));
+        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
         std::vector<std::string> command{"send", "Bob"};
         for (const char* name : {"one.txt", "two.txt", "parcel.bin"}) {
             command.push_back(m_oHome->path() + "/" + name);
@@ -228,7 +230,7 @@ private slots:
 
     // A cancel by the receiving user throws away what arrived: no file, no part kept for a later send.
     void cancelSelectedStopsARunningTransferAndKeepsNothingOfIt() {
-        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pSpine->incoming().bound_address()));
+        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
         const std::string large = m_oHome->path() + "/large.bin";
         std::filesystem::resize_file((std::ofstream(large), large), 20ULL << 30);
         const QStringList before = filesIn(m_pBob->home() + "/PBoxes");
@@ -250,7 +252,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("STOPPED"), 10000);
         QCOMPARE(rows.index(0, 3).data().toString(), QString("0"));
         QVERIFY(alice.wait(60000) != 0);
-        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{0});
+        QCOMPARE(m_pProgram->incoming().running_count(), std::size_t{0});
         QVERIFY(!cancel->isEnabled());
         QCOMPARE(filesIn(m_pBob->home() + "/PBoxes"), before);
     }
@@ -274,7 +276,7 @@ private:
     WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::optional<app::question_routing> m_oRouting;
-    std::unique_ptr<program_spine> m_pSpine;
+    std::unique_ptr<app::program> m_pProgram;
     std::unique_ptr<MainWindow> m_pWindow;
 };
 

@@ -62,7 +62,7 @@ private slots:
         QVERIFY(save_profile(m_pBob->settings(), app::profile_of(reachable(*m_pAlice, true))));
         QVERIFY(save_profile(m_pBob->settings(), app::profile_of(reachable(*m_pCarol))));
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
+        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->program(), *m_pAnswers);
     }
 
     void cleanup() {
@@ -215,7 +215,7 @@ private slots:
         app::set_friend_name(beth, "Beth");
         beth.key_bits = 512;
         QVERIFY(save_profile(m_pBob->settings(), app::profile_of(beth)));
-        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->settings(), *m_pAnswers);
+        m_pDialog = std::make_unique<ProfileDialog>(m_pBob->program(), *m_pAnswers);
         auto* list = qobject_cast<QListWidget*>(control("id1009"));
         const std::pair<Qt::Key, QString> moves[] = {
             {Qt::Key_Down, "Beth"}, {Qt::Key_Down, "Carol"}, {Qt::Key_Up, "Beth"}};

@@ -11,7 +11,7 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/program_spine.h"
+#include "app/program_parts.h"
 #include "app/receive_service.h"
 #include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
@@ -95,17 +95,17 @@ private slots:
         QVERIFY(write_dword_setting(machine, names::enabled_sk_caps, 0x201));
         QVERIFY(write_dword_setting(machine, names::current_csp_sk_caps, 0xE40));
         QVERIFY(write_text_setting(machine, names::external_name, "bob.example"));
-        m_pSpine = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider());
-        m_pSpine->start();
-        QVERIFY2(m_pSpine->listen_status().ok(), m_pSpine->listen_status().text().c_str());
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
+        m_pProgram->start();
+        QVERIFY2(m_pProgram->listen_status().ok(), m_pProgram->listen_status().text().c_str());
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pSpine, *m_pAnswers, nullptr, givenNetwork());
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
         m_pDialog->show();
     }
 
     void cleanup() {
         m_pDialog.reset();
-        m_pSpine.reset();
+        m_pProgram.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pBob.reset();
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.1  [local loopback]"));
         QCOMPARE(machineValues(), "127.0.0.1|" + std::to_string(port) + "|8192|512|friends.example");
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), 0x200U & crypto_provider::available_key_types());
-        QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.1:" + std::to_string(port));
+        QCOMPARE(m_pProgram->incoming().bound_address(), "127.0.0.1:" + std::to_string(port));
     }
 
     void listenerRestartsAsTheRunningTransfersAllow_data() {
@@ -167,9 +167,9 @@ private slots:
         QTRY_COMPARE(interfaces()->count(), 3);
         unique_fd connection;
         if (running) {
-            connection = test::silent_connection(m_pSpine->incoming().bound_address());
-            QVERIFY(
-                test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
+            connection = test::silent_connection(m_pProgram->incoming().bound_address());
+            QVERIFY(test::wait_for([this] { return m_pProgram->incoming().running_count() == 1; },
+                                   std::chrono::seconds(5)));
         }
         const int port = newPort ? freePort() : m_nPort;
         field("listenPort")->setText(QString::number(port));
@@ -180,11 +180,11 @@ private slots:
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t(answer != 0 ? 1 : 0));
         // The listener's block size shows whether it was rebuilt from what Apply stored.
-        QCOMPARE(m_pSpine->incoming().config().block_size, restarts ? 8192 : 3000);
+        QCOMPARE(m_pProgram->incoming().config().block_size, restarts ? 8192 : 3000);
         const std::string inForce = std::to_string(restarts ? port : m_nPort);
-        QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.2:" + inForce);
+        QCOMPARE(m_pProgram->incoming().bound_address(), "127.0.0.2:" + inForce);
         QCOMPARE(machineValues(), "127.0.0.2|" + inForce + "|8192|512|bob.example");
-        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t(running && !restarts ? 1 : 0));
+        QCOMPARE(m_pProgram->incoming().running_count(), std::size_t(running && !restarts ? 1 : 0));
     }
 
     void refusedValuesKeepTheDialogOpenAndWriteNothing_data() {
@@ -245,14 +245,14 @@ private slots:
         QCOMPARE(app::listen_config_of(m_pBob->settings()).interface_address, std::string("127.0.0.3"));
         QCOMPARE(app::describe_identity(m_pBob->settings(), m_pBob->provider()).interface_address,
                  std::string("127.0.0.3"));
-        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pSpine, *m_pAnswers, nullptr, givenNetwork());
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
         QTRY_COMPARE(interfaces()->count(), 3);
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.3  [third]"));
         QCOMPARE(field("interfaceAddress")->text(), QString("127.0.0.3"));
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(machineValues(), "127.0.0.3|" + std::to_string(m_nPort) + "|8192|512|bob.example");
-        QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.3:" + std::to_string(m_nPort));
+        QCOMPARE(m_pProgram->incoming().bound_address(), "127.0.0.3:" + std::to_string(m_nPort));
     }
 
     void anExternalNameLeftAloneFollowsANewInterfaceUnlessTheUserChoseIt() {
@@ -264,7 +264,7 @@ private slots:
         QCOMPARE(external_name(), std::string("bob.example"));
 
         QVERIFY(app::save_setting(m_pBob->settings(), text_setting::external_name, "127.0.0.1").ok());
-        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pSpine, *m_pAnswers, nullptr, givenNetwork());
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
         field("interfaceAddress")->setText("127.0.0.2");
         apply();
         QCOMPARE(external_name(), std::string("127.0.0.2"));
@@ -284,7 +284,7 @@ private slots:
         QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
         QCOMPARE(machineValues(), before);
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), allowed);
-        QCOMPARE(m_pSpine->incoming().bound_address(), "127.0.0.2:" + std::to_string(m_nPort));
+        QCOMPARE(m_pProgram->incoming().bound_address(), "127.0.0.2:" + std::to_string(m_nPort));
     }
 
     void aPortInUseIsStoredAndReportedAsNotListening() {
@@ -298,14 +298,14 @@ private slots:
         QVERIFY2(warning.startsWith("The options were stored, but the program is not listening: ") &&
                      warning.contains(QString::number(taken)),
                  qPrintable(warning));
-        QVERIFY(!m_pSpine->incoming().listening());
+        QVERIFY(!m_pProgram->incoming().listening());
     }
 
     void unwritableMachineSettingsAreReportedAndNothingRestarts() {
         ::setenv("QUORVEL_MACHINE_DB", "/proc/quorvel-nowhere/machine.db", 1);
         qvl_settings_data settings;
-        program_spine spine(settings, m_pBob->provider());
-        ProgramOptionsDialog dialog(spine, *m_pAnswers, nullptr, givenNetwork());
+        app::program program({settings, m_pBob->provider()});
+        ProgramOptionsDialog dialog(program, *m_pAnswers, nullptr, givenNetwork());
         dialog.findChild<QLineEdit*>("listenPort")->setText("20000");
         QVERIFY(!dialog.findChild<QPushButton*>("apply")->isEnabled());
         QVERIFY(dialog.findChild<QLabel*>("machineNotice")->text().contains("/proc/quorvel-nowhere/machine.db"));
@@ -313,7 +313,7 @@ private slots:
         dialog.accept(); // Return or a stray call must not get past the disabled button
         QVERIFY(m_pAnswers->questions_asked().back().text.find("cannot be used") != std::string::npos);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QVERIFY(spine.listener() == nullptr);
+        QVERIFY(app::spine_of(program).listener() == nullptr);
         ::unsetenv("QUORVEL_MACHINE_DB");
     }
 
@@ -334,7 +334,7 @@ private:
 
     std::optional<test::temp_home> m_oHome;
     std::unique_ptr<test::test_identity> m_pBob;
-    std::unique_ptr<program_spine> m_pSpine;
+    std::unique_ptr<app::program> m_pProgram;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::unique_ptr<ProgramOptionsDialog> m_pDialog;
     int m_nPort = 0;

@@ -15,8 +15,9 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/program_spine.h"
+#include "app/program_parts.h"
 #include "app/questions.h"
+#include "app/receive_service.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
@@ -120,12 +121,12 @@ private slots:
         m_oHome.emplace();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pReceiver = std::make_unique<program_spine>(m_pBob->settings(), m_pBob->provider());
+        m_pReceiver = std::make_unique<app::program>(m_pBob->environment());
         m_pReceiver->start();
         QVERIFY(m_pReceiver->listen_status().ok());
         const std::string bound = m_pReceiver->incoming().bound_address();
         m_nPort = std::stoi(bound.substr(bound.rfind(':') + 1));
-        m_pSender = std::make_unique<program_spine>(m_pAlice->settings(), m_pAlice->provider());
+        m_pSender = std::make_unique<app::program>(m_pAlice->environment());
         m_pSender->start();
         storeFriend(*m_pAlice, *m_pBob, "Bob", "127.0.0.1", m_nPort);
         storeFriend(*m_pAlice, *m_pBob, "Local", "localhost", m_nPort);
@@ -357,8 +358,8 @@ private:
     WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::optional<app::question_routing> m_oRouting;
-    std::unique_ptr<program_spine> m_pReceiver;
-    std::unique_ptr<program_spine> m_pSender;
+    std::unique_ptr<app::program> m_pReceiver;
+    std::unique_ptr<app::program> m_pSender;
     int m_nPort = 0;
 };
 

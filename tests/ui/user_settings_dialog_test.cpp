@@ -15,7 +15,8 @@
 #include <sys/socket.h>
 
 #include "app/key_service.h"
-#include "app/program_spine.h"
+#include "app/program_parts.h"
+#include "app/receive_service.h"
 #include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
@@ -48,10 +49,11 @@ private slots:
         settings().load_settings();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pSpine = std::make_unique<program_spine>(settings(), m_pAlice->provider(), &m_oEvents);
-        m_pSpine->start();
-        QVERIFY(m_pSpine->incoming().listening());
-        m_strStartRoot = m_pSpine->incoming().config().parcel_root;
+        m_pProgram =
+            std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()}, &m_oEvents);
+        m_pProgram->start();
+        QVERIFY(m_pProgram->incoming().listening());
+        m_strStartRoot = m_pProgram->incoming().config().parcel_root;
         openDialog();
     }
 
@@ -59,7 +61,7 @@ private slots:
         m_pDialog.reset();
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        m_pSpine.reset();
+        m_pProgram.reset();
         m_oRouting.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
@@ -104,8 +106,8 @@ private slots:
         QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root), std::optional(root));
         QCOMPARE(read_text_setting(settings().user_key(), names::user_name),
                  std::optional<std::string>("Alice Liddell"));
-        QCOMPARE(m_pSpine->incoming().config().parcel_root, root);
-        QVERIFY(m_pSpine->incoming().listening());
+        QCOMPARE(m_pProgram->incoming().config().parcel_root, root);
+        QVERIFY(m_pProgram->incoming().listening());
     }
 
     void aRootThatCannotBeMadeIsReportedAndCancelKeepsTheOldSettings() {
@@ -125,8 +127,8 @@ private slots:
         QCOMPARE(QString::fromStdString(box.caption), QString("Could Not Create!"));
         QVERIFY2(box.text.find(root + " cannot be created: Not a directory") != std::string::npos, box.text.c_str());
         QVERIFY(m_pDialog->isVisible());
-        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
-        QVERIFY(m_pSpine->incoming().listening());
+        QCOMPARE(m_pProgram->incoming().config().parcel_root, m_strStartRoot);
+        QVERIFY(m_pProgram->incoming().listening());
 
         button("id2")->click();
         QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
@@ -153,13 +155,14 @@ private slots:
         QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root),
                  std::optional(m_strStartRoot));
         QVERIFY(!std::filesystem::exists(root));
-        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
+        QCOMPARE(m_pProgram->incoming().config().parcel_root, m_strStartRoot);
     }
 
     void aNewRootWaitsForTheTransfersUnderWay() {
-        unique_fd connection = test::silent_connection(m_pSpine->incoming().bound_address());
+        unique_fd connection = test::silent_connection(m_pProgram->incoming().bound_address());
         QVERIFY(connection);
-        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 1; }, std::chrono::seconds(5)));
+        QVERIFY(
+            test::wait_for([this] { return m_pProgram->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         const std::string root = m_oHome->path() + "/later";
         m_pAnswers->choose_next(root);
         button("selectDirectory")->click();
@@ -169,15 +172,16 @@ private slots:
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
         QVERIFY(m_pAnswers->questions_asked().back().text.find("old parcel box root") != std::string::npos);
-        QVERIFY(!m_pSpine->apply_pending_restart());
-        QCOMPARE(m_pSpine->incoming().config().parcel_root, m_strStartRoot);
-        QCOMPARE(m_pSpine->incoming().running_count(), std::size_t{1});
+        QVERIFY(!m_pProgram->apply_pending_restart());
+        QCOMPARE(m_pProgram->incoming().config().parcel_root, m_strStartRoot);
+        QCOMPARE(m_pProgram->incoming().running_count(), std::size_t{1});
 
         connection = unique_fd();
-        QVERIFY(test::wait_for([this] { return m_pSpine->incoming().running_count() == 0; }, std::chrono::seconds(10)));
-        QVERIFY(m_pSpine->apply_pending_restart());
-        QCOMPARE(m_pSpine->incoming().config().parcel_root, root);
-        QVERIFY(m_pSpine->incoming().listening() && !m_pSpine->restart_pending());
+        QVERIFY(
+            test::wait_for([this] { return m_pProgram->incoming().running_count() == 0; }, std::chrono::seconds(10)));
+        QVERIFY(m_pProgram->apply_pending_restart());
+        QCOMPARE(m_pProgram->incoming().config().parcel_root, root);
+        QVERIFY(m_pProgram->incoming().listening() && !m_pProgram->restart_pending());
     }
 
     void recreatedKeysAreShownWithTheirNewLength() {
@@ -206,7 +210,7 @@ private:
     qvl_settings_data& settings() { return m_pAlice->settings(); }
 
     void openDialog() {
-        m_pDialog = std::make_unique<UserSettingsDialog>(*m_pSpine, *m_pAnswers);
+        m_pDialog = std::make_unique<UserSettingsDialog>(*m_pProgram, *m_pAnswers);
         m_pDialog->open();
     }
 
@@ -222,7 +226,7 @@ private:
     WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::optional<app::question_routing> m_oRouting;
-    std::unique_ptr<program_spine> m_pSpine;
+    std::unique_ptr<app::program> m_pProgram;
     std::string m_strStartRoot;
     std::unique_ptr<UserSettingsDialog> m_pDialog;
 };

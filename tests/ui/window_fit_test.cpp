@@ -14,6 +14,7 @@
 #include <QTest>
 #include <optional>
 
+#include "app/program_parts.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "support/temp_home.h"
@@ -72,7 +73,7 @@ private slots:
         crypto_provider provider(home.path() + "/keys", 1024);
         test::ScriptedAnswers answers;
         test::RecordingNotifier notifier;
-        DesktopProgram program(settings, provider, answers, notifier, 1024);
+        DesktopProgram program({settings, provider}, answers, notifier, 1024);
         program.start();
         QStringList faults;
         faults << faultsOfWindowsShown();

@@ -85,6 +85,8 @@ status mark_setup_complete(const reg::key& k) {
     return {};
 }
 
+// The first-run notice is claimed when "FirstRun V1.2" of the user's program key is missing, not a DWORD or 0: it
+// is written as 1 then.
 bool claim_first_run_notice() {
     reg::key root;
     reg::key program;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/program_parts.h"
 #include "core/outside_text.h"
 #include "net/box/parcel_box.h"
 #include "net/box/parcel_names.h"
@@ -10,7 +11,8 @@
 
 namespace tiv::app {
 
-result<std::string> parcel_box_folder(const qvl_settings_data& settings, const std::string& friend_name) {
+result<std::string> parcel_box_folder(program& p, const std::string& friend_name) {
+    const qvl_settings_data& settings = settings_of(p);
     friend_profile profile;
     // Key data that disagree with their counts do not matter here: only the receipt directory is used.
     if (look_up_profile(settings, friend_name, profile) == profile_lookup::missing) {

@@ -4,7 +4,7 @@
 #include <arpa/inet.h>
 
 #include "app/key_service.h"
-#include "app/program_spine.h"
+#include "app/program_parts.h"
 #include "app/receive_service.h"
 #include "app/settings/external_name.h"
 #include "app/settings/identity_service.h"
@@ -64,15 +64,7 @@ status write_options(qvl_settings_data& settings, crypto_provider& provider, con
     }
     return save_setting(settings, text_setting::external_name, chosen.external_name);
 }
-} // namespace
-
-std::uint32_t offered_block_size(std::uint32_t stored) {
-    const bool offered =
-        std::find(offered_block_sizes.begin(), offered_block_sizes.end(), stored) != offered_block_sizes.end();
-    return offered ? stored : offered_block_sizes.back();
-}
-
-program_options read_program_options(const qvl_settings_data& settings) {
+program_options stored_options(const qvl_settings_data& settings) {
     program_options options;
     options.interface_text = listening_host(settings.text(text_setting::interface_ip_address));
     options.port = settings.number(number_setting::listening_port);
@@ -81,6 +73,29 @@ program_options read_program_options(const qvl_settings_data& settings) {
     options.key_types =
         settings.number(number_setting::machine_key_types) & settings.number(number_setting::provider_key_types);
     return options;
+}
+} // namespace
+
+std::uint32_t offered_block_size(std::uint32_t stored) {
+    const bool offered =
+        std::find(offered_block_sizes.begin(), offered_block_sizes.end(), stored) != offered_block_sizes.end();
+    return offered ? stored : offered_block_sizes.back();
+}
+
+program_options read_program_options(program& p) {
+    return stored_options(settings_of(p));
+}
+
+std::string provider_name(program& p) {
+    return settings_of(p).text(text_setting::current_csp);
+}
+
+std::uint32_t offered_key_types(program& p) {
+    return settings_of(p).number(number_setting::provider_key_types);
+}
+
+std::optional<std::string> machine_settings_notice(program& p) {
+    return settings_of(p).machine_settings_notice();
 }
 
 status check_program_options(const program_options& options) {
@@ -151,9 +166,10 @@ std::vector<tree_node> machine_adapter_branches() {
     return adapter_branches(get_adapters_info());
 }
 
-options_applied apply_program_options(program_spine& spine, questions& questions, const program_options& chosen) {
+options_applied apply_program_options(program& p, questions& questions, const program_options& chosen) {
     options_applied done;
-    qvl_settings_data& settings = spine.settings();
+    qvl_settings_data& settings = settings_of(p);
+    program_spine& spine = spine_of(p);
     if (const std::optional<std::string> notice = settings.machine_settings_notice()) {
         done.outcome = status(status_code::io_failure, *notice + " Nothing was changed.");
         return done;
@@ -175,9 +191,9 @@ options_applied apply_program_options(program_spine& spine, questions& questions
     }
     program_options written = chosen;
     if (with_address) {
-        written.external_name = external_name_to_store(read_program_options(settings), chosen);
+        written.external_name = external_name_to_store(stored_options(settings), chosen);
     }
-    if (done.outcome = write_options(settings, spine.provider(), written, with_address); !done.outcome) {
+    if (done.outcome = write_options(settings, provider_of(p), written, with_address); !done.outcome) {
         return done;
     }
     done.applied = true;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,9 @@
 #include "platform/adapters.h"
 #include "settings/qvl_settings_data.h"
 
-namespace tiv {
-class program_spine;
-}
-
 namespace tiv::app {
+
+class program;
 
 // The machine-wide options as the options dialog shows and writes them.
 struct program_options {
@@ -33,7 +32,16 @@ inline constexpr const char* loopback_interface_label = "127.0.0.1  [local loopb
 [[nodiscard]] std::uint32_t offered_block_size(std::uint32_t stored);
 
 // The options as stored; the key types are the policy AND the provider's types ("CurrentCSPSKCaps").
-[[nodiscard]] program_options read_program_options(const qvl_settings_data& settings);
+[[nodiscard]] program_options read_program_options(program& p);
+
+// The key provider's name ("CurrentCSP") and the session key types it offers: a key type policy, the machine's or
+// a friend's, is chosen within them.
+[[nodiscard]] std::string provider_name(program& p);
+[[nodiscard]] std::uint32_t offered_key_types(program& p);
+
+// What a user must be told about the machine settings: a file that cannot be used (every machine value then reads
+// as missing) or one this user may not write (no option can be applied). Names the file; none when all is well.
+[[nodiscard]] std::optional<std::string> machine_settings_notice(program& p);
 
 // invalid, saying why, when the port is outside 1 to 65535, the interface text does not start with a dotted
 // IPv4 address or the external name is given but is no host name or address (address_text.h).
@@ -79,7 +87,7 @@ inline constexpr const char* empty_policy_question =
 struct options_applied {
     status outcome;         // why nothing (or not everything) was written; ok when all went through
     bool applied = false;   // written as far as the user agreed; false on a refusal or a declined question
-    bool restarted = false; // the listener was rebuilt: listen_status() says whether it listens
+    bool restarted = false; // the listener was rebuilt: the program's listen_status() says whether it listens
 };
 
 // Checks `chosen`, asks about an empty key type policy, decides whether the listener restarts (always when no
@@ -88,7 +96,6 @@ struct options_applied {
 // block size and the external name. An external name left as stored, or emptied, follows a new listening address
 // when the stored one followed the old (external_name.h); this may wait on a lookup of this host's name. A machine
 // settings file that cannot be written is reported before anything is written or restarted.
-[[nodiscard]] options_applied apply_program_options(program_spine& spine, questions& questions,
-                                                    const program_options& chosen);
+[[nodiscard]] options_applied apply_program_options(program& p, questions& questions, const program_options& chosen);
 
 } // namespace tiv::app

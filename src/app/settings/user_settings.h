@@ -4,31 +4,27 @@
 #include <string>
 #include <vector>
 
-#include "app/key_service.h"
-#include "app/program_spine.h"
 #include "app/status.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
 
 // The settings of the user who runs the program: who they are, where their parcels land, which session key
 // types they can use and their own public keys.
 namespace tiv::app {
 
-// The session key types this user can actually use: those the machine allows, the provider offers and the user
-// approved.
-[[nodiscard]] std::uint32_t usable_key_types(const qvl_settings_data& settings);
+class program;
 
 struct user_settings_view {
     std::string user_name;
     std::string uuid;
     std::string parcel_root;
-    std::vector<std::string> usable_key_types; // names, the strongest first
+    // The session key types this user can actually use, by name, the strongest first: those the machine allows,
+    // the provider offers and the user approved.
+    std::vector<std::string> usable_key_types;
     // What a friend compares after importing this user's profile (describe_identity); empty without keys.
     std::string fingerprint;
     std::string fingerprint_coverage;
 };
 
-[[nodiscard]] user_settings_view read_user_settings(const qvl_settings_data& settings, crypto_provider& provider);
+[[nodiscard]] user_settings_view read_user_settings(program& p);
 
 struct user_settings_choice {
     std::string user_name;
@@ -38,7 +34,7 @@ struct user_settings_choice {
 // What the listener does about a new parcel box root.
 enum class listener_reroot {
     unchanged, // the root is the one it receives into already
-    restarted, // it receives into the new root from now on (listen_status() says whether it listens)
+    restarted, // it receives into the new root from now on (the program's listen_status() says whether it listens)
     waiting,   // it restarts once the incoming transfers under way have ended
 };
 
@@ -54,6 +50,6 @@ struct user_settings_outcome {
 // Makes sure of the root, then writes the name and the root, and moves the running listener to a new root that can
 // take parcels. The approved key types are not written: they are shown here, not chosen, and writing back what the
 // machine allows would narrow the user's own choice for good.
-[[nodiscard]] user_settings_outcome apply_user_settings(program_spine& spine, const user_settings_choice& choice);
+[[nodiscard]] user_settings_outcome apply_user_settings(program& p, const user_settings_choice& choice);
 
 } // namespace tiv::app

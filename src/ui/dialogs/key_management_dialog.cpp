@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/identity.h"
 #include "ui/background_job.h"
 #include "ui/message_style.h"
 #include "ui/window_fit.h"
@@ -25,17 +26,16 @@ QLineEdit* readOnlyField(const QString& name) {
 
 } // namespace
 
-KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider,
-                                         app::questions& questions, QWidget* parent)
-    : QDialog(parent), m_oSettings(settings), m_oProvider(provider), m_oQuestions(questions) {
+KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oProgram(program), m_oQuestions(questions) {
     setObjectName("KeyManagement");
     setWindowTitle("Create RSA Keys");
     setModal(true);
 
-    m_pKeys = new OwnKeyView(provider, "Authentication Key", "Signature Key", this);
+    m_pKeys = new OwnKeyView(program, "Authentication Key", "Signature Key", this);
     m_pKeys->keyBits()->setObjectName("currentKeyBits");
     auto* uuid = readOnlyField("uuid");
-    uuid->setText(QString::fromStdString(m_oSettings.text(text_setting::user_uuid)));
+    uuid->setText(QString::fromStdString(app::describe_identity(program).uuid));
     m_pLength = new QSlider(Qt::Horizontal);
     m_pLength->setObjectName("newKeyLength");
     m_pLength->setRange(4, 64);
@@ -78,9 +78,8 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     showLength(first_step);
 }
 
-void KeyManagementDialog::run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                              QWidget* parent) {
-    KeyManagementDialog dialog(settings, provider, questions, parent);
+void KeyManagementDialog::run(app::program& program, app::questions& questions, QWidget* parent) {
+    KeyManagementDialog dialog(program, questions, parent);
     dialog.exec();
 }
 
@@ -95,7 +94,7 @@ void KeyManagementDialog::createNewKeys() {
         return;
     }
     const auto bits = static_cast<unsigned>(m_pLength->value() * bits_per_step);
-    const std::vector<key_warning> questions = app::rekey_questions(bits);
+    const std::vector<app::key_question> questions = app::rekey_questions(bits);
     for (std::size_t i = 0; i < questions.size(); ++i) {
         // Only the length warnings carry an icon; the first question stands on its own words.
         const unsigned style = i == 0 ? MB_OKCANCEL : MB_OKCANCEL | MB_ICONINFORMATION;
@@ -106,7 +105,7 @@ void KeyManagementDialog::createNewKeys() {
     setGenerating(true);
     // The job holds nothing of the dialog, so a dialog deleted meanwhile only drops the outcome.
     runInBackground<app::rekey_report>(
-        this, [&settings = m_oSettings, &provider = m_oProvider, bits] { return app::rekey(settings, provider, bits); },
+        this, [&program = m_oProgram, bits] { return app::rekey(program, bits); },
         [this](const app::rekey_report& report) { reportOutcome(report); });
 }
 

@@ -6,10 +6,9 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "app/key_service.h"
+#include "app/keys.h"
+#include "app/program.h"
 #include "app/questions.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
 #include "ui/dialogs/own_key_view.h"
 
 namespace tiv::ui {
@@ -23,13 +22,11 @@ public:
     static constexpr int bits_per_step = 256;
     static constexpr int first_step = 12; // 3072 bits
 
-    // `settings` and `provider` are the program's own, which outlive every dialog and every generation one
-    // started: a dialog deleted while its keys are being made leaves the worker to finish alone.
-    KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                        QWidget* parent = nullptr);
+    // `program` outlives every dialog and every generation one started: a dialog deleted while its keys are being
+    // made leaves the worker to finish alone.
+    KeyManagementDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
-    static void run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                    QWidget* parent = nullptr);
+    static void run(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
     // Asks the questions for the length shown and, when all are answered OK, starts making the keys.
     void createNewKeys();
@@ -44,8 +41,7 @@ private:
     // On the window thread, once both pairs were tried.
     void reportOutcome(const app::rekey_report& report);
 
-    qvl_settings_data& m_oSettings;
-    crypto_provider& m_oProvider;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     bool m_bGenerating = false;
     OwnKeyView* m_pKeys = nullptr;

@@ -4,7 +4,7 @@
 #include <QFontDatabase>
 #include <QStyle>
 
-#include "app/key_service.h"
+#include "app/keys.h"
 #include "ui/message_style.h"
 
 namespace tiv::ui {
@@ -13,9 +13,9 @@ namespace {
 constexpr std::size_t key_bytes_per_line = 32;
 } // namespace
 
-OwnKeyView::OwnKeyView(crypto_provider& provider, const QString& exchangeLabel, const QString& signatureLabel,
+OwnKeyView::OwnKeyView(app::program& program, const QString& exchangeLabel, const QString& signatureLabel,
                        QWidget* parent)
-    : QObject(parent), m_oProvider(provider), m_pExchangeChoice(new QRadioButton(exchangeLabel, parent)),
+    : QObject(parent), m_oProgram(program), m_pExchangeChoice(new QRadioButton(exchangeLabel, parent)),
       m_pSignatureChoice(new QRadioButton(signatureLabel, parent)), m_pKeyText(new QPlainTextEdit(parent)),
       m_pKeyBits(new QLineEdit(parent)) {
     m_pExchangeChoice->setObjectName("authenticationKey");
@@ -59,8 +59,8 @@ void OwnKeyView::showAfresh(bool signature) {
 }
 
 void OwnKeyView::show(bool signature) {
-    const app::public_key_text key = signature ? app::signature_key_text(m_oProvider, key_bytes_per_line)
-                                               : app::exchange_key_text(m_oProvider, key_bytes_per_line);
+    const app::public_key_text key = signature ? app::signature_key_text(m_oProgram, key_bytes_per_line)
+                                               : app::exchange_key_text(m_oProgram, key_bytes_per_line);
     // A key that cannot be read leaves the last one shown rather than a blank that looks like a key of 0 bits.
     if (key.bits == 0) {
         return;

@@ -6,7 +6,7 @@
 #include <QRadioButton>
 #include <QString>
 
-#include "crypto/crypto_provider.h"
+#include "app/program.h"
 
 namespace tiv::ui {
 
@@ -15,7 +15,7 @@ namespace tiv::ui {
 // parts out as each needs; the parts belong to `parent`.
 class OwnKeyView final : public QObject {
 public:
-    OwnKeyView(crypto_provider& provider, const QString& exchangeLabel, const QString& signatureLabel, QWidget* parent);
+    OwnKeyView(app::program& program, const QString& exchangeLabel, const QString& signatureLabel, QWidget* parent);
 
     [[nodiscard]] QRadioButton* exchangeChoice() const { return m_pExchangeChoice; }
     [[nodiscard]] QRadioButton* signatureChoice() const { return m_pSignatureChoice; }
@@ -28,7 +28,7 @@ public:
 private:
     void show(bool signature);
 
-    crypto_provider& m_oProvider;
+    app::program& m_oProgram;
     QRadioButton* m_pExchangeChoice;
     QRadioButton* m_pSignatureChoice;
     QPlainTextEdit* m_pKeyText;

@@ -42,8 +42,8 @@ app::friend_record ProfileDialog::defaultProfile() {
     return profile;
 }
 
-ProfileDialog::ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent)
-    : QDialog(parent), m_oSettings(settings), m_oQuestions(questions), m_oProfile(defaultProfile()) {
+ProfileDialog::ProfileDialog(app::program& program, app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oProgram(program), m_oQuestions(questions), m_oProfile(defaultProfile()) {
     setWindowTitle("Configure Parcel Box Profiles");
     buildControls();
     setEditing(false);
@@ -55,7 +55,7 @@ ProfileDialog::ProfileDialog(qvl_settings_data& settings, app::questions& questi
     m_pNames->setCurrentRow(0);
     const std::string first = m_pNames->item(0)->text().toStdString();
     // Only the first profile is checked this way: a user who opens the dialog learns of a damaged friend at once.
-    if (const auto read = app::read_friend(m_oSettings, first);
+    if (const auto read = app::read_friend(m_oProgram, first);
         !read && read.error().code() == app::status_code::invalid) {
         (void)m_oQuestions.ask("The key data for this profile does not\nmatch the expected byte count or key "
                                "bit\ncount!  The data are probably corrupted!",
@@ -225,7 +225,7 @@ void ProfileDialog::showKey() {
 void ProfileDialog::reloadNames() {
     const QSignalBlocker quiet(m_pNames);
     m_pNames->clear();
-    const auto friends = app::list_friends(m_oSettings);
+    const auto friends = app::list_friends(m_oProgram);
     if (!friends) {
         return;
     }
@@ -251,7 +251,7 @@ void ProfileDialog::showSelected() {
         return;
     }
     const std::string name = selected->text().toStdString();
-    const auto read = app::read_friend_as_is(m_oSettings, name);
+    const auto read = app::read_friend_as_is(m_oProgram, name);
     if (read) {
         showProfile(read->record, read->damage);
         return;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/friend_record.h"
+#include "app/program.h"
 #include "app/questions.h"
-#include "settings/qvl_settings_data.h"
 
 namespace tiv::ui {
 
@@ -23,7 +23,7 @@ namespace tiv::ui {
 class ProfileDialog final : public QDialog {
     Q_OBJECT
 public:
-    ProfileDialog(qvl_settings_data& settings, app::questions& questions, QWidget* parent = nullptr);
+    ProfileDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
     [[nodiscard]] bool editing() const { return m_bEditing; }
 
@@ -53,7 +53,7 @@ private:
     [[nodiscard]] bool confirmKeyChange(const app::friend_record& profile, bool& replace);
     void reloadNames();
 
-    qvl_settings_data& m_oSettings;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     // The record the fields show: its keys, pin and key types change only through the key editor, the chooser
     // or an import.

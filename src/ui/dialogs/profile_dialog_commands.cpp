@@ -3,6 +3,7 @@
 
 #include "app/friend_form.h"
 #include "app/profile_service.h"
+#include "app/settings/program_options.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/public_key_editor.h"
 #include "ui/dialogs/session_key_options_dialog.h"
@@ -68,7 +69,7 @@ void ProfileDialog::saveChanges() {
         return;
     }
     const auto stored = app::store_friend(
-        m_oSettings, profile, replace ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
+        m_oProgram, profile, replace ? app::key_consent::replace_keys : app::key_consent::keep_stored_keys);
     if (!stored) {
         (void)m_oQuestions.ask(sentenceText(stored.error().text()), "Save Profile", MB_OK | MB_ICONERROR);
         return;
@@ -80,7 +81,7 @@ void ProfileDialog::saveChanges() {
 
 // Keys change only with a yes, after the user saw the fingerprint they must compare with the friend's own.
 bool ProfileDialog::confirmKeyChange(const app::friend_record& profile, bool& replace) {
-    const std::optional<app::key_change> change = app::find_key_change(m_oSettings, profile);
+    const std::optional<app::key_change> change = app::find_key_change(m_oProgram, profile);
     if (!change) {
         return true;
     }
@@ -103,7 +104,7 @@ void ProfileDialog::deleteProfile() {
     if (m_oQuestions.ask("Delete the profile " + name + "?", "Deleting Profile", MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return;
     }
-    if (const app::status deleted = app::delete_friend(m_oSettings, name); !deleted) {
+    if (const app::status deleted = app::delete_friend(m_oProgram, name); !deleted) {
         (void)m_oQuestions.ask(deleted.text(), "Deleting Profile", MB_OK | MB_ICONERROR);
         return;
     }
@@ -127,7 +128,7 @@ void ProfileDialog::importProfile() {
     if (!path) {
         return;
     }
-    const auto loaded = app::load_profile_file(m_oSettings, *path);
+    const auto loaded = app::load_profile_file(m_oProgram, *path);
     if (!loaded) {
         const bool unreadable = loaded.error().code() == app::status_code::not_found;
         (void)m_oQuestions.ask((unreadable ? "Could not open the requested file!\n" : "") +
@@ -140,7 +141,7 @@ void ProfileDialog::importProfile() {
     for (const std::string& warning : loaded->warnings) {
         notes += sentenceText(warning) + "\n";
     }
-    const auto existing = app::read_friend(m_oSettings, record.name);
+    const auto existing = app::read_friend(m_oProgram, record.name);
     if (existing || existing.error().code() != app::status_code::not_found) {
         notes += app::profile_name_taken(record.name) +
                  "\nIf you save the imported profile you will overwrite the existing record.";
@@ -168,8 +169,8 @@ void ProfileDialog::editPublicKey() {
 }
 
 void ProfileDialog::editKeyTypes() {
-    auto* chooser = new SessionKeyOptionsDialog(m_oSettings.number(number_setting::provider_key_types),
-                                                m_oProfile.key_types, m_oQuestions, this);
+    auto* chooser = new SessionKeyOptionsDialog(app::offered_key_types(m_oProgram), m_oProfile.key_types,
+                                                m_oQuestions, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     connect(chooser, &QDialog::accepted, this, [this, chooser] {
         m_oProfile.key_types = chooser->chosen();

@@ -1,7 +1,7 @@
 #include "ui/dialogs/profile_export.h"
 
-#include "app/key_service.h"
-#include "app/profile_service.h"
+#include "app/identity.h"
+#include "app/keys.h"
 #include "ui/message_style.h"
 
 namespace tiv::ui {
@@ -10,8 +10,8 @@ namespace {
 constexpr const char* export_caption = "Exporting Profile...";
 } // namespace
 
-void exportUserProfile(app::questions& questions, const qvl_settings_data& settings, crypto_provider& provider) {
-    if (const app::status keys = app::check_user_keys(settings, provider); !keys) {
+void exportUserProfile(app::questions& questions, app::program& program) {
+    if (const app::status keys = app::check_user_keys(program); !keys) {
         (void)questions.ask(sentenceText(keys.text()), export_caption, MB_OK | MB_ICONERROR);
         return;
     }
@@ -22,7 +22,7 @@ void exportUserProfile(app::questions& questions, const qvl_settings_data& setti
     // The chooser asked before the name it returned was replaced; a name that gets ".prf" appended was never
     // shown to the user, so a file of that name is left alone and the box says so.
     const bool replaceConfirmed = app::profile_export_path(*chosen) == *chosen;
-    const auto written = app::export_profile(settings, provider, *chosen, replaceConfirmed);
+    const auto written = app::export_profile(program, *chosen, replaceConfirmed);
     if (!written) {
         (void)questions.ask("Could not open the requested file!\n" + sentenceText(written.error().text()),
                             export_caption, MB_OK | MB_ICONERROR);

@@ -7,8 +7,6 @@
 #include <QVBoxLayout>
 
 #include "app/friend_form.h"
-#include "app/program_spine.h"
-#include "app/settings/identity_service.h"
 #include "ui/background_job.h"
 #include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/message_style.h"
@@ -33,10 +31,9 @@ void addChildren(QTreeWidgetItem* parent, const std::vector<tree_node>& children
 }
 } // namespace
 
-ProgramOptionsDialog::ProgramOptionsDialog(program_spine& spine, app::questions& questions, QWidget* parent,
+ProgramOptionsDialog::ProgramOptionsDialog(app::program& program, app::questions& questions, QWidget* parent,
                                            NetworkSources sources)
-    : QDialog(parent), m_oSpine(spine), m_oQuestions(questions),
-      m_oOptions(app::read_program_options(spine.settings())) {
+    : QDialog(parent), m_oProgram(program), m_oQuestions(questions), m_oOptions(app::read_program_options(program)) {
     setObjectName("ConfigureOptions");
     setWindowTitle(caption);
     setModal(true);
@@ -140,10 +137,10 @@ void ProgramOptionsDialog::showOptions() {
     m_pPort->setText(QString::number(m_oOptions.port));
     m_pBlockSize->setCurrentIndex(m_pBlockSize->findData(m_oOptions.block_size));
     m_pExternalName->setText(QString::fromStdString(m_oOptions.external_name));
-    m_pProvider->setText(QString::fromStdString(m_oSpine.settings().text(text_setting::current_csp)));
+    m_pProvider->setText(QString::fromStdString(app::provider_name(m_oProgram)));
     fillKeyTypes();
     // Nothing here could be stored, so Apply is offered only where it can work.
-    const std::optional<std::string> notice = m_oSpine.settings().machine_settings_notice();
+    const std::optional<std::string> notice = app::machine_settings_notice(m_oProgram);
     m_pNotice->setText(notice ? QString::fromStdString(sentenceText(*notice)) : QString());
     m_pNotice->setVisible(notice.has_value());
     m_pApply->setEnabled(!notice);
@@ -190,7 +187,7 @@ void ProgramOptionsDialog::chooseInterface(int index) {
 }
 
 void ProgramOptionsDialog::editKeyTypes() {
-    const std::uint32_t offered = m_oSpine.settings().number(number_setting::provider_key_types);
+    const std::uint32_t offered = app::offered_key_types(m_oProgram);
     auto* chooser = new SessionKeyOptionsDialog(offered, m_oOptions.key_types, m_oQuestions, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     // Apply asks about an empty policy, once, before anything is written.
@@ -214,16 +211,16 @@ app::program_options ProgramOptionsDialog::readControls() const {
 }
 
 void ProgramOptionsDialog::accept() {
-    const app::options_applied done = app::apply_program_options(m_oSpine, m_oQuestions, readControls());
+    const app::options_applied done = app::apply_program_options(m_oProgram, m_oQuestions, readControls());
     if (!done.outcome) {
         (void)m_oQuestions.ask(sentenceText(done.outcome.text()), caption, MB_OK | MB_ICONERROR);
     }
     if (!done.applied) {
         return;
     }
-    if (done.restarted && !m_oSpine.listen_status().ok()) {
+    if (done.restarted && !m_oProgram.listen_status().ok()) {
         (void)m_oQuestions.ask("The options were stored, but the program is not listening: " +
-                                   m_oSpine.listen_status().text(),
+                                   m_oProgram.listen_status().text(),
                                caption, MB_OK | MB_ICONWARNING);
     }
     QDialog::accept();

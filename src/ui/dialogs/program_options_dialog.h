@@ -11,13 +11,10 @@
 #include <functional>
 #include <vector>
 
+#include "app/program.h"
 #include "app/questions.h"
 #include "app/send_destination.h"
 #include "app/settings/program_options.h"
-
-namespace tiv {
-class program_spine;
-}
 
 namespace tiv::ui {
 
@@ -35,7 +32,7 @@ struct NetworkSources {
 class ProgramOptionsDialog final : public QDialog {
     Q_OBJECT
 public:
-    ProgramOptionsDialog(program_spine& spine, app::questions& questions, QWidget* parent = nullptr,
+    ProgramOptionsDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr,
                          NetworkSources sources = {});
 
     // "Edit List": the session key chooser over this dialog; its OK takes the choice within the provider's types.
@@ -52,7 +49,7 @@ private:
     // What the controls hold now; a typed address replaces the chosen entry's.
     [[nodiscard]] app::program_options readControls() const;
 
-    program_spine& m_oSpine;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     app::program_options m_oOptions;
 

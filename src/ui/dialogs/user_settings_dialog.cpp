@@ -35,8 +35,8 @@ QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
 }
 } // namespace
 
-UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& questions, QWidget* parent)
-    : QDialog(parent), m_oSpine(spine), m_oQuestions(questions) {
+UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& questions, QWidget* parent)
+    : QDialog(parent), m_oProgram(program), m_oQuestions(questions) {
     setObjectName("UserSettings");
     setWindowTitle(caption);
     setModal(true);
@@ -48,7 +48,7 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     QPushButton* configure = makeButton("Configure", "configureKeyTypes", this);
     configure->setEnabled(false);
 
-    m_pKeys = new OwnKeyView(m_oSpine.provider(), "Authentication", "Signature", this);
+    m_pKeys = new OwnKeyView(m_oProgram, "Authentication", "Signature", this);
     m_pFingerprint = readOnlyField("fingerprint", this);
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -101,7 +101,7 @@ UserSettingsDialog::UserSettingsDialog(program_spine& spine, app::questions& que
     connect(buttons, &QDialogButtonBox::accepted, this, &UserSettingsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    const app::user_settings_view view = app::read_user_settings(m_oSpine.settings(), m_oSpine.provider());
+    const app::user_settings_view view = app::read_user_settings(m_oProgram);
     for (const std::string& name : view.usable_key_types) {
         m_pKeyTypes->addItem(QString::fromStdString(name));
     }
@@ -123,18 +123,18 @@ void UserSettingsDialog::selectDirectory() {
 }
 
 void UserSettingsDialog::recreateKeys() {
-    auto* keys = new KeyManagementDialog(m_oSpine.settings(), m_oSpine.provider(), m_oQuestions, this);
+    auto* keys = new KeyManagementDialog(m_oProgram, m_oQuestions, this);
     keys->setAttribute(Qt::WA_DeleteOnClose);
     connect(keys, &QDialog::finished, this, [this] {
         m_pKeys->showAfresh(false);
-        showFingerprint(app::read_user_settings(m_oSpine.settings(), m_oSpine.provider()));
+        showFingerprint(app::read_user_settings(m_oProgram));
     });
     keys->open();
 }
 
 void UserSettingsDialog::accept() {
     const app::user_settings_outcome outcome =
-        app::apply_user_settings(m_oSpine, {m_pUserName->text().toStdString(), m_pDirectory->text().toStdString()});
+        app::apply_user_settings(m_oProgram, {m_pUserName->text().toStdString(), m_pDirectory->text().toStdString()});
     if (!outcome.saved) {
         (void)m_oQuestions.ask(sentenceText(outcome.saved.text()), caption, MB_OK | MB_ICONWARNING);
         return;
@@ -145,9 +145,9 @@ void UserSettingsDialog::accept() {
     }
     if (outcome.reroot == app::listener_reroot::waiting) {
         (void)m_oQuestions.ask(root_waits, caption, MB_OK | MB_ICONINFORMATION);
-    } else if (outcome.reroot == app::listener_reroot::restarted && !m_oSpine.listen_status()) {
+    } else if (outcome.reroot == app::listener_reroot::restarted && !m_oProgram.listen_status()) {
         (void)m_oQuestions.ask("The listener could not start again on the new parcel box root: " +
-                                   m_oSpine.listen_status().text(),
+                                   m_oProgram.listen_status().text(),
                                caption, MB_OK | MB_ICONWARNING);
     }
     QDialog::accept();

@@ -6,7 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/program_spine.h"
+#include "app/program.h"
 #include "app/questions.h"
 #include "app/settings/user_settings.h"
 #include "ui/dialogs/own_key_view.h"
@@ -19,7 +19,7 @@ namespace tiv::ui {
 class UserSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
-    UserSettingsDialog(program_spine& spine, app::questions& questions, QWidget* parent = nullptr);
+    UserSettingsDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
     // "Select...": the folder chooser; a folder chosen becomes the reception directory.
     void selectDirectory();
@@ -31,7 +31,7 @@ public:
 private:
     void showFingerprint(const app::user_settings_view& view);
 
-    program_spine& m_oSpine;
+    app::program& m_oProgram;
     app::questions& m_oQuestions;
     QListWidget* m_pKeyTypes = nullptr;
     OwnKeyView* m_pKeys = nullptr;

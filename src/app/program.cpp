@@ -1,0 +1,65 @@
+#include "app/program.h"
+
+#include "app/program_parts.h"
+#include "net/transfer/rthread.h"
+
+namespace tiv::app {
+
+namespace {
+std::unique_ptr<program_parts> own_parts(event_sink* events) {
+    auto settings = std::make_unique<qvl_settings_data>();
+    qvl_settings_data& own = *settings;
+    return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()},
+                                           events);
+}
+} // namespace
+
+program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
+                             event_sink* events)
+    : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider),
+      spine(environment.settings, environment.provider, events) {}
+
+program::program(event_sink* events) : m_pParts(own_parts(events)) {}
+
+program::program(const program_environment& environment, event_sink* events)
+    : m_pParts(std::make_unique<program_parts>(nullptr, environment, events)) {}
+
+program::~program() = default;
+
+void program::start() {
+    m_pParts->spine.start();
+}
+
+void program::shutdown() {
+    m_pParts->spine.shutdown();
+}
+
+bool program::started() const {
+    return m_pParts->spine.started();
+}
+
+const status& program::listen_status() const {
+    return m_pParts->spine.listen_status();
+}
+
+const status& program::log_status() const {
+    return m_pParts->spine.log_status();
+}
+
+bool program::apply_pending_restart() {
+    return m_pParts->spine.apply_pending_restart();
+}
+
+bool program::restart_pending() const {
+    return m_pParts->spine.restart_pending();
+}
+
+receiver& program::incoming() {
+    return m_pParts->spine.incoming();
+}
+
+void wait_for_transfers() {
+    wait_for_transfer_threads();
+}
+
+} // namespace tiv::app

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+
+#include "app/program.h"
+#include "app/program_spine.h"
+#include "crypto/crypto_provider.h"
+#include "settings/qvl_settings_data.h"
+
+// Inside this layer only (and its tests): what a program is made of. The front ends see program.h alone.
+namespace tiv::app {
+
+// The settings and the key provider a program runs on: the process's own unless a test brings its own, each with
+// its own home and keys, to hold two users in one process.
+struct program_environment {
+    qvl_settings_data& settings;
+    crypto_provider& provider;
+};
+
+struct program_parts {
+    program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment,
+                  event_sink* events);
+
+    // The settings the program made for itself, when it was given none.
+    std::unique_ptr<qvl_settings_data> own_settings;
+    qvl_settings_data& settings;
+    crypto_provider& provider;
+    program_spine spine;
+};
+
+[[nodiscard]] inline qvl_settings_data& settings_of(program& p) {
+    return p.parts().settings;
+}
+[[nodiscard]] inline crypto_provider& provider_of(program& p) {
+    return p.parts().provider;
+}
+[[nodiscard]] inline program_spine& spine_of(program& p) {
+    return p.parts().spine;
+}
+
+} // namespace tiv::app
