@@ -9,13 +9,12 @@
 #include "core/outside_text.h"
 #include "core/text.h"
 #include "crypto/session_key_types.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 
 namespace tiv::app {
 
 namespace {
 constexpr std::size_t key_bytes_per_line = 16;
-// The key data's bit-length field, little-endian, after the blob and RSA headers.
-constexpr std::size_t key_bits_offset = 12;
 constexpr std::uintmax_t key_file_limit = 64 * 1024;
 } // namespace
 
@@ -60,12 +59,8 @@ void set_friend_key_text(friend_profile& profile, const std::string& text) {
     }
     profile.key_bytes = static_cast<std::int32_t>(bytes.size());
     profile.key_bits = 0;
-    if (bytes.size() >= key_bits_offset + 4) {
-        std::uint32_t bits = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            bits |= static_cast<std::uint32_t>(bytes[key_bits_offset + i]) << (8 * i);
-        }
-        profile.key_bits = static_cast<std::int32_t>(bits);
+    if (const std::optional<std::uint32_t> bits = cryptoapi::claimed_key_bits(bytes)) {
+        profile.key_bits = static_cast<std::int32_t>(*bits);
     }
 }
 

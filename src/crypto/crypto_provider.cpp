@@ -7,7 +7,6 @@
 #include "crypto/session_key_types.h"
 #include "crypto/tls_ticket_keys.h"
 #include "log/activity_log.h"
-#include "platform/crypto_backend/crypto_backend_blob_format.h"
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 #include "platform/crypto_backend/crypto_backend_simple_blob.h"
@@ -17,10 +16,8 @@
 namespace tiv {
 
 namespace {
-constexpr std::size_t blob_bit_length_offset = 12;
-
 unsigned blob_bits(const std::vector<std::uint8_t>& blob) {
-    return blob.size() >= blob_bit_length_offset + 4 ? cryptoapi::get_le32(blob.data() + blob_bit_length_offset) : 0;
+    return cryptoapi::claimed_key_bits(blob).value_or(0);
 }
 
 void report_open_failure(const std::string& container, std::uint32_t error) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,5 +27,9 @@ status export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::ve
 // Reads exactly `blob`: its length must be the one its bit length implies, and nothing past it is read.
 // Accepts either RSA algorithm identifier; `key_alg`, when given, receives the one found.
 status import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, std::uint32_t* key_alg = nullptr);
+
+// The bit length a PUBLICKEYBLOB claims, read without checking anything else: profiles keep it beside the blob and
+// compare the two. None when the blob is too short to hold it.
+[[nodiscard]] std::optional<std::uint32_t> claimed_key_bits(std::span<const std::uint8_t> blob);
 
 } // namespace tiv::cryptoapi
