@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     session_key key;
-    const status unwrapped = unwrap_simple_blob(blob, *own, key);
+    const outcome unwrapped = unwrap_simple_blob(blob, *own, key);
     FUZZ_CHECK(static_cast<bool>(unwrapped) == static_cast<bool>(key));
     if (!unwrapped) {
         return 0;

@@ -60,7 +60,7 @@ setting_place place_of(number_setting which) {
     return {reg::root::machine, names::io_block_size};
 }
 
-reg::key open_version_key(reg::root which, reg::status& result) {
+reg::key open_version_key(reg::root which, reg::error_code& result) {
     reg::key root_key;
     if (result = reg::open_root(which, root_key); result != reg::success) {
         return {};
@@ -76,7 +76,7 @@ reg::key open_version_key(reg::root which, reg::status& result) {
 }
 
 reg::key open_version_key(reg::root which) {
-    reg::status ignored = reg::success;
+    reg::error_code ignored = reg::success;
     return open_version_key(which, ignored);
 }
 

@@ -15,7 +15,7 @@ namespace tiv {
 // Opens (creating when missing) Software\Velmora\Quorvel\Version 1.2 below a root. In a read-only hive the key
 // is opened as it stands and never created. A key that cannot be opened is none: reads from it count as missing,
 // writes have no effect; `result` says why.
-[[nodiscard]] reg::key open_version_key(reg::root which, reg::status& result);
+[[nodiscard]] reg::key open_version_key(reg::root which, reg::error_code& result);
 [[nodiscard]] reg::key open_version_key(reg::root which);
 
 class registry_manager {
@@ -38,7 +38,7 @@ public:
 protected:
     reg::key m_oMachineKey;
     reg::key m_oUserKey;
-    reg::status m_nMachineOpenResult = reg::success;
+    reg::error_code m_nMachineOpenResult = reg::success;
 };
 
 enum class text_setting : std::size_t {

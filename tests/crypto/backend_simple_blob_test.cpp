@@ -59,7 +59,7 @@ std::vector<std::uint8_t> wrap_raw(std::uint32_t session_alg, const std::vector<
 
 session_key generated(const session_cipher_params& params) {
     session_key key;
-    const status made = session_key::generate(params.alg_id, params.key_bits, key);
+    const outcome made = session_key::generate(params.alg_id, params.key_bits, key);
     EXPECT_TRUE(made) << made.text();
     return key;
 }
@@ -133,7 +133,7 @@ TEST(BackendSimpleBlob, KeyLengthMustBeOneOfTheType) {
     };
     for (const raw_case& c : cases) {
         session_key out;
-        const status result =
+        const outcome result =
             unwrap_simple_blob(wrap_raw(c.alg, std::vector<std::uint8_t>(c.bytes, 0x5A)), receiver(), out);
         EXPECT_EQ(static_cast<bool>(result), c.accepted) << c.alg << "/" << c.bytes << ": " << result.text();
         EXPECT_EQ(static_cast<bool>(out), c.accepted);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/byte_fields.h"
-#include "platform/crypto_backend/crypto_backend_status.h"
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 
 // The CryptoAPI blob header that the public key and session key blobs share.
 namespace tiv::cryptoapi {
@@ -40,12 +40,13 @@ struct blob_header {
 }
 
 // The type, the current version and a zero reserved field, as CryptImportKey checks them.
-inline status check_blob_header(const blob_header& header, std::uint8_t type, const char* blob_name) {
+inline outcome check_blob_header(const blob_header& header, std::uint8_t type, const char* blob_name) {
     if (header.type != type) {
-        return status(bad_type, std::string("not a ") + blob_name + " (blob type " + std::to_string(header.type) + ")");
+        return outcome(bad_type,
+                       std::string("not a ") + blob_name + " (blob type " + std::to_string(header.type) + ")");
     }
     if (header.version != cur_blob_version || header.reserved != 0) {
-        return status(bad_data, std::string(blob_name) + " of an unknown version or with a non-zero reserved field");
+        return outcome(bad_data, std::string(blob_name) + " of an unknown version or with a non-zero reserved field");
     }
     return {};
 }

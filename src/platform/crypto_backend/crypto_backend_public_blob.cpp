@@ -9,7 +9,7 @@
 namespace tiv::cryptoapi {
 
 namespace {
-status get_parameter(const rsa_key& key, const char* name, bignum_ptr& out) {
+outcome get_parameter(const rsa_key& key, const char* name, bignum_ptr& out) {
     BIGNUM* value = nullptr;
     if (EVP_PKEY_get_bn_param(key.get(), name, &value) != 1 || value == nullptr) {
         return openssl_failure(bad_key, std::string("reading the RSA parameter ") + name);
@@ -24,59 +24,59 @@ struct public_key_fields {
     std::span<const std::uint8_t> modulus; // least significant byte first
 };
 
-status read_public_key_blob(std::span<const std::uint8_t> blob, public_key_fields& fields) {
+outcome read_public_key_blob(std::span<const std::uint8_t> blob, public_key_fields& fields) {
     field_reader in(blob);
     blob_header header;
     std::uint32_t magic = 0;
     std::uint32_t bits = 0;
     if (!read_blob_header(in, header) || !in.le32(magic) || !in.le32(bits) || !in.le32(fields.exponent)) {
-        return status(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes is too short");
+        return outcome(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes is too short");
     }
-    if (status checked = check_blob_header(header, publickeyblob, "PUBLICKEYBLOB"); !checked) {
+    if (outcome checked = check_blob_header(header, publickeyblob, "PUBLICKEYBLOB"); !checked) {
         return checked;
     }
     fields.key_alg = header.key_alg;
     if (fields.key_alg != calg_rsa_keyx && fields.key_alg != calg_rsa_sign) {
-        return status(bad_algid, "PUBLICKEYBLOB of an algorithm other than RSA");
+        return outcome(bad_algid, "PUBLICKEYBLOB of an algorithm other than RSA");
     }
     if (magic != rsa1_magic) {
-        return status(bad_data, "PUBLICKEYBLOB without the RSA1 magic");
+        return outcome(bad_data, "PUBLICKEYBLOB without the RSA1 magic");
     }
     if (bits % 8 != 0 || bits < min_rsa_bits || bits > max_rsa_bits) {
-        return status(bad_data, "PUBLICKEYBLOB with an unusable bit length of " + std::to_string(bits));
+        return outcome(bad_data, "PUBLICKEYBLOB with an unusable bit length of " + std::to_string(bits));
     }
     if (!in.take(bits / 8, fields.modulus) || !in.at_end()) {
-        return status(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes for a " +
-                                   std::to_string(bits) + "-bit key");
+        return outcome(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes for a " +
+                                    std::to_string(bits) + "-bit key");
     }
     if (fields.exponent < 3 || fields.exponent % 2 == 0) {
-        return status(bad_data, "PUBLICKEYBLOB with the public exponent " + std::to_string(fields.exponent));
+        return outcome(bad_data, "PUBLICKEYBLOB with the public exponent " + std::to_string(fields.exponent));
     }
     // The modulus must be odd and fill its bit length, or every ciphertext length derived from it is wrong.
     if (fields.modulus.front() % 2 == 0 || fields.modulus.back() < 0x80) {
-        return status(bad_data, "PUBLICKEYBLOB whose modulus is even or shorter than its bit length");
+        return outcome(bad_data, "PUBLICKEYBLOB whose modulus is even or shorter than its bit length");
     }
     return {};
 }
 } // namespace
 
-status export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::vector<std::uint8_t>& blob) {
+outcome export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::vector<std::uint8_t>& blob) {
     if (!key) {
-        return status(bad_key, "no key to export");
+        return outcome(bad_key, "no key to export");
     }
     if (key_alg != calg_rsa_keyx && key_alg != calg_rsa_sign) {
-        return status(bad_algid, "a public key is exported as RSA key exchange or RSA signature");
+        return outcome(bad_algid, "a public key is exported as RSA key exchange or RSA signature");
     }
     bignum_ptr modulus;
     bignum_ptr exponent;
-    if (status got = get_parameter(key, OSSL_PKEY_PARAM_RSA_N, modulus); !got) {
+    if (outcome got = get_parameter(key, OSSL_PKEY_PARAM_RSA_N, modulus); !got) {
         return got;
     }
-    if (status got = get_parameter(key, OSSL_PKEY_PARAM_RSA_E, exponent); !got) {
+    if (outcome got = get_parameter(key, OSSL_PKEY_PARAM_RSA_E, exponent); !got) {
         return got;
     }
     if (BN_num_bits(exponent.get()) > 32) {
-        return status(bad_key, "the public exponent does not fit the 32 bits of a PUBLICKEYBLOB");
+        return outcome(bad_key, "the public exponent does not fit the 32 bits of a PUBLICKEYBLOB");
     }
     const std::size_t size = key.modulus_bytes();
     std::vector<std::uint8_t> made;
@@ -105,10 +105,10 @@ std::optional<std::uint32_t> claimed_key_bits(std::span<const std::uint8_t> blob
     return bits;
 }
 
-status import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, std::uint32_t* key_alg) {
+outcome import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, std::uint32_t* key_alg) {
     load_providers();
     public_key_fields fields;
-    if (status checked = read_public_key_blob(blob, fields); !checked) {
+    if (outcome checked = read_public_key_blob(blob, fields); !checked) {
         return checked;
     }
     const bignum_ptr modulus(BN_lebin2bn(fields.modulus.data(), int(fields.modulus.size()), nullptr));

@@ -16,48 +16,48 @@ struct simple_blob_fields {
     std::span<const std::uint8_t> cipher; // least significant byte first
 };
 
-status read_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key, simple_blob_fields& fields) {
+outcome read_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key, simple_blob_fields& fields) {
     if (blob.size() > max_simple_blob_size) {
-        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes exceeds " +
-                                   std::to_string(max_simple_blob_size));
+        return outcome(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes exceeds " +
+                                    std::to_string(max_simple_blob_size));
     }
     field_reader in(blob);
     blob_header header;
     std::uint32_t wrapping_alg = 0;
     if (!read_blob_header(in, header) || !in.le32(wrapping_alg)) {
-        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes is too short");
+        return outcome(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes is too short");
     }
-    if (status checked = check_blob_header(header, simpleblob, "SIMPLEBLOB"); !checked) {
+    if (outcome checked = check_blob_header(header, simpleblob, "SIMPLEBLOB"); !checked) {
         return checked;
     }
     fields.session_alg = header.key_alg;
     const auto definitions = session_cipher_table();
     if (std::none_of(definitions.begin(), definitions.end(),
                      [&fields](const session_cipher_params& params) { return params.alg_id == fields.session_alg; })) {
-        return status(bad_algid,
-                      "SIMPLEBLOB of an unknown session key algorithm " + std::to_string(fields.session_alg));
+        return outcome(bad_algid,
+                       "SIMPLEBLOB of an unknown session key algorithm " + std::to_string(fields.session_alg));
     }
     if (wrapping_alg != calg_rsa_keyx) {
-        return status(bad_algid, "SIMPLEBLOB wrapped under something other than an RSA key-exchange key");
+        return outcome(bad_algid, "SIMPLEBLOB wrapped under something other than an RSA key-exchange key");
     }
     if (!private_key || !private_key.has_private()) {
-        return status(bad_key, "no private key to unwrap the SIMPLEBLOB with");
+        return outcome(bad_key, "no private key to unwrap the SIMPLEBLOB with");
     }
     if (!in.take(private_key.modulus_bytes(), fields.cipher) || !in.at_end()) {
-        return status(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes for a " +
-                                   std::to_string(private_key.bits()) + "-bit key");
+        return outcome(bad_len, "SIMPLEBLOB of " + std::to_string(blob.size()) + " bytes for a " +
+                                    std::to_string(private_key.bits()) + "-bit key");
     }
     return {};
 }
 } // namespace
 
-status wrap_simple_blob(const session_key& key, const rsa_key& wrapping, std::vector<std::uint8_t>& blob) {
+outcome wrap_simple_blob(const session_key& key, const rsa_key& wrapping, std::vector<std::uint8_t>& blob) {
     load_providers();
     if (!key) {
-        return status(bad_key, "no session key to export");
+        return outcome(bad_key, "no session key to export");
     }
     if (!wrapping) {
-        return status(bad_key, "no public key to wrap the session key under");
+        return outcome(bad_key, "no public key to wrap the session key under");
     }
     std::size_t size = wrapping.modulus_bytes();
     std::vector<std::uint8_t> made;
@@ -74,17 +74,17 @@ status wrap_simple_blob(const session_key& key, const rsa_key& wrapping, std::ve
     }
     // OpenSSL writes exactly the modulus length, leading zeros included; CryptoAPI wants it reversed.
     if (size != wrapping.modulus_bytes()) {
-        return status(failure, "RSA encryption gave " + std::to_string(size) + " bytes");
+        return outcome(failure, "RSA encryption gave " + std::to_string(size) + " bytes");
     }
     std::reverse(made.begin() + simple_blob_header_size, made.end());
     blob = std::move(made);
     return {};
 }
 
-status unwrap_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key, session_key& out) {
+outcome unwrap_simple_blob(std::span<const std::uint8_t> blob, const rsa_key& private_key, session_key& out) {
     load_providers();
     simple_blob_fields fields;
-    if (status checked = read_simple_blob(blob, private_key, fields); !checked) {
+    if (outcome checked = read_simple_blob(blob, private_key, fields); !checked) {
         return checked;
     }
     const std::size_t size = private_key.modulus_bytes();
