@@ -78,12 +78,6 @@ KeyManagementDialog::KeyManagementDialog(qvl_settings_data& settings, crypto_pro
     showLength(first_step);
 }
 
-void KeyManagementDialog::run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                              QWidget* parent) {
-    KeyManagementDialog dialog(settings, provider, questions, parent);
-    dialog.exec();
-}
-
 void KeyManagementDialog::showLength(int step) {
     const auto bits = static_cast<unsigned>(step * bits_per_step);
     m_pNewBits->setText(QString::number(bits));

@@ -28,9 +28,6 @@ public:
     KeyManagementDialog(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
                         QWidget* parent = nullptr);
 
-    static void run(qvl_settings_data& settings, crypto_provider& provider, app::questions& questions,
-                    QWidget* parent = nullptr);
-
     // Asks the questions for the length shown and, when all are answered OK, starts making the keys.
     void createNewKeys();
     [[nodiscard]] bool generating() const { return m_bGenerating; }
