@@ -88,11 +88,4 @@ std::vector<std::string> friend_key_type_names(std::uint32_t mask) {
     return key_type_names(mask);
 }
 
-std::string friend_key_type_name(std::uint32_t type_bit) {
-    if ((type_bit & all_session_key_types) == 0 || (type_bit & (type_bit - 1)) != 0) {
-        return {};
-    }
-    return key_type_name(type_bit);
-}
-
 } // namespace tiv::app
