@@ -26,7 +26,7 @@ bool wrap_plain(std::uint32_t session_alg, std::span<const std::uint8_t> plain, 
     std::size_t size = wrapping.modulus_bytes();
     blob.clear();
     put_blob_header(blob, simpleblob, session_alg);
-    put_le32(blob, calg_rsa_keyx);
+    tiv::append_le32(blob, calg_rsa_keyx);
     blob.resize(simple_blob_size(size));
     const pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, wrapping.get(), nullptr));
     if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
@@ -55,18 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         plain = rest.subspan(4);
-        if (!wrap_plain(get_le32(rest.data()), plain, *own, blob)) {
+        if (!wrap_plain(tiv::get_le32(rest.data()), plain, *own, blob)) {
             return 0;
         }
     }
 
     session_key key;
-    const status unwrapped = unwrap_simple_blob(blob, *own, key);
+    const outcome unwrapped = unwrap_simple_blob(blob, *own, key);
     FUZZ_CHECK(static_cast<bool>(unwrapped) == static_cast<bool>(key));
     if (!unwrapped) {
         return 0;
     }
-    FUZZ_CHECK(key.params().alg_id == get_le32(blob.data() + 4));
+    FUZZ_CHECK(key.params().alg_id == tiv::get_le32(blob.data() + 4));
     FUZZ_CHECK(key.key_bytes().size() == key.params().key_bytes);
     if (data[0] % 2 == 1) {
         FUZZ_CHECK(std::equal(plain.begin(), plain.end(), key.key_bytes().begin(), key.key_bytes().end()));

@@ -66,7 +66,7 @@ const std::string& fuzz_home() {
 
 cryptoapi::rsa_key load_pem(const char* pem) {
     cryptoapi::rsa_key key;
-    if (const cryptoapi::status loaded = cryptoapi::rsa_key::from_private_pem(pem, key); !loaded) {
+    if (const cryptoapi::outcome loaded = cryptoapi::rsa_key::from_private_pem(pem, key); !loaded) {
         give_up("a fixed key does not load: " + loaded.text());
     }
     return key;
@@ -74,7 +74,7 @@ cryptoapi::rsa_key load_pem(const char* pem) {
 
 std::vector<std::uint8_t> public_blob_of(const cryptoapi::rsa_key& key) {
     std::vector<std::uint8_t> blob;
-    if (const cryptoapi::status made = cryptoapi::export_public_key_blob(key, cryptoapi::calg_rsa_keyx, blob); !made) {
+    if (const cryptoapi::outcome made = cryptoapi::export_public_key_blob(key, cryptoapi::calg_rsa_keyx, blob); !made) {
         give_up("a public key blob cannot be made: " + made.text());
     }
     return blob;
@@ -99,12 +99,12 @@ fuzz_identity::fuzz_identity() {
     // The container is made here with the fixed exchange pair in it, so runs stay reproducible.
     const std::string key_root = home + "/keys";
     cryptoapi::key_container container;
-    if (const cryptoapi::status made =
+    if (const cryptoapi::outcome made =
             cryptoapi::key_container::create_in(key_root, crypto_provider::default_container_name, container);
         !made) {
         give_up("cannot create the key container: " + made.text());
     }
-    if (const cryptoapi::status stored =
+    if (const cryptoapi::outcome stored =
             container.replace_key(cryptoapi::key_pair_kind::exchange, load_pem(own_exchange_pem));
         !stored) {
         give_up("cannot store the fixed key pair: " + stored.text());

@@ -11,13 +11,12 @@
 #include "core/outside_text.h"
 #include "core/text.h"
 #include "crypto/session_key_types.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 
 namespace tiv::app {
 
 namespace {
 constexpr std::size_t key_bytes_per_line = 16;
-// The key data's bit-length field, little-endian, after the blob and RSA headers.
-constexpr std::size_t key_bits_offset = 12;
 constexpr std::uintmax_t key_file_limit = 64 * 1024;
 } // namespace
 
@@ -57,12 +56,8 @@ void set_friend_key_text(friend_record& record, const std::string& text) {
     (void)hex_decode(text, text.size(), bytes);
     record.key_bytes = static_cast<std::int32_t>(bytes.size());
     record.key_bits = 0;
-    if (bytes.size() >= key_bits_offset + 4) {
-        std::uint32_t bits = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            bits |= static_cast<std::uint32_t>(bytes[key_bits_offset + i]) << (8 * i);
-        }
-        record.key_bits = static_cast<std::int32_t>(bits);
+    if (const std::optional<std::uint32_t> bits = cryptoapi::claimed_key_bits(bytes)) {
+        record.key_bits = static_cast<std::int32_t>(*bits);
     }
     record.key = std::move(bytes);
 }
@@ -89,13 +84,6 @@ result<std::string> read_key_text_file(const std::string& path) {
 
 std::vector<std::string> friend_key_type_names(std::uint32_t mask) {
     return key_type_names(mask);
-}
-
-std::string friend_key_type_name(std::uint32_t type_bit) {
-    if ((type_bit & all_session_key_types) == 0 || (type_bit & (type_bit - 1)) != 0) {
-        return {};
-    }
-    return key_type_name(type_bit);
 }
 
 } // namespace tiv::app

@@ -40,7 +40,5 @@ void set_friend_key_text(friend_record& record, const std::string& text);
 
 // The names of the session key types in `mask`, from bit 11 down.
 [[nodiscard]] std::vector<std::string> friend_key_type_names(std::uint32_t mask);
-// The name of one type bit (1 << n, n from 0 to 11); empty for any other value.
-[[nodiscard]] std::string friend_key_type_name(std::uint32_t type_bit);
 
 } // namespace tiv::app

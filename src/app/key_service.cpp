@@ -58,7 +58,7 @@ status missing_key(const std::string& what, bool made_before) {
 }
 
 status unusable_key_file(const cryptoapi::key_container& container, cryptoapi::key_pair_kind kind,
-                         const cryptoapi::status& found) {
+                         const cryptoapi::outcome& found) {
     const std::string path = container.key_file_path(kind);
     if (found.code() == cryptoapi::permission || found.code() == cryptoapi::failure) {
         return {status_code::keys_unavailable, "the key file cannot be used: " + found.text() + "." + rekey_way_out};
@@ -70,7 +70,7 @@ status unusable_key_file(const cryptoapi::key_container& container, cryptoapi::k
 key_diagnosis diagnose_keys(const qvl_settings_data& settings, const crypto_provider& provider) {
     const bool made_before = !recorded_fingerprints(settings).empty();
     cryptoapi::key_container container;
-    const cryptoapi::status opened =
+    const cryptoapi::outcome opened =
         cryptoapi::key_container::open_in(provider.key_root(), crypto_provider::default_container_name, container);
     if (opened.code() == cryptoapi::bad_keyset) {
         const std::string directory =
@@ -83,7 +83,7 @@ key_diagnosis diagnose_keys(const qvl_settings_data& settings, const crypto_prov
     std::string missing;
     for (const auto kind : {cryptoapi::key_pair_kind::exchange, cryptoapi::key_pair_kind::signature}) {
         cryptoapi::rsa_key pair;
-        const cryptoapi::status found = container.get_key(kind, pair);
+        const cryptoapi::outcome found = container.get_key(kind, pair);
         if (found.code() == cryptoapi::no_key) {
             missing = missing.empty() ? container.key_file_path(kind) : missing;
         } else if (!found) {
@@ -99,7 +99,7 @@ key_diagnosis diagnose_keys(const qvl_settings_data& settings, const crypto_prov
 
 status container_failure(const crypto_provider& provider) {
     cryptoapi::key_container container;
-    const cryptoapi::status opened =
+    const cryptoapi::outcome opened =
         cryptoapi::key_container::open_in(provider.key_root(), crypto_provider::default_container_name, container);
     return {status_code::keys_unavailable,
             "the key container cannot be opened (" + opened.text() + "), so no keys were replaced."};

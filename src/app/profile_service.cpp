@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/internal/friend_records.h"
 #include "app/identity.h"
+#include "app/internal/friend_records.h"
 #include "app/program_parts.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"

@@ -50,8 +50,6 @@ public:
     // listener holds the address and port, unreachable when the address does not resolve; the text says where and
     // why, as a window shows it.
     [[nodiscard]] status start(const listen_config& config);
-    // start() with a new configuration; a window calls it after the options or the parcel box root changed.
-    [[nodiscard]] status restart(const listen_config& config) { return start(config); }
     // Stops listening and every receiving transfer; blocks until they have ended (a few seconds at most).
     void stop();
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/little_endian.h"
+#include "core/byte_fields.h"
 
 namespace tiv::auth {
 

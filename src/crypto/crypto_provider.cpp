@@ -7,7 +7,6 @@
 #include "crypto/session_key_types.h"
 #include "crypto/tls_ticket_keys.h"
 #include "log/activity_log.h"
-#include "platform/crypto_backend/crypto_backend_blob_format.h"
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 #include "platform/crypto_backend/crypto_backend_simple_blob.h"
@@ -17,10 +16,8 @@
 namespace tiv {
 
 namespace {
-constexpr std::size_t blob_bit_length_offset = 12;
-
 unsigned blob_bits(const std::vector<std::uint8_t>& blob) {
-    return blob.size() >= blob_bit_length_offset + 4 ? cryptoapi::get_le32(blob.data() + blob_bit_length_offset) : 0;
+    return cryptoapi::claimed_key_bits(blob).value_or(0);
 }
 
 void report_open_failure(const std::string& container, std::uint32_t error) {
@@ -36,7 +33,7 @@ crypto_provider::crypto_provider(std::string key_root, unsigned initial_key_bits
 
 crypto_provider::~crypto_provider() = default;
 
-bool crypto_provider::record(const cryptoapi::status& result) {
+bool crypto_provider::record(const cryptoapi::outcome& result) {
     if (!result) {
         last_error = result.code();
     }
@@ -57,7 +54,7 @@ std::uint32_t crypto_provider::available_key_types() {
 
 bool crypto_provider::open_container(bool create) {
     cryptoapi::key_container container;
-    cryptoapi::status opened = cryptoapi::key_container::open_in(m_strKeyRoot, m_strContainerName, container);
+    cryptoapi::outcome opened = cryptoapi::key_container::open_in(m_strKeyRoot, m_strContainerName, container);
     if (!opened && opened.code() == cryptoapi::bad_keyset && create) {
         opened = cryptoapi::key_container::create_in(m_strKeyRoot, m_strContainerName, container);
         container_created = static_cast<bool>(opened);
@@ -103,17 +100,17 @@ cryptoapi::key_file_stamp& crypto_provider::held_stamp(cryptoapi::key_pair_kind 
     return kind == cryptoapi::key_pair_kind::exchange ? m_oExchangeStamp : m_oSignatureStamp;
 }
 
-cryptoapi::status crypto_provider::reload_pair(cryptoapi::key_pair_kind kind) {
+cryptoapi::outcome crypto_provider::reload_pair(cryptoapi::key_pair_kind kind) {
     held_stamp(kind) = m_oContainer.stamp(kind);
     cryptoapi::rsa_key pair;
-    const cryptoapi::status found = m_oContainer.get_key(kind, pair);
+    const cryptoapi::outcome found = m_oContainer.get_key(kind, pair);
     held_pair(kind) = found ? std::make_shared<const cryptoapi::rsa_key>(std::move(pair)) : nullptr;
     return found;
 }
 
 void crypto_provider::load_pairs() {
     for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
-        cryptoapi::status found;
+        cryptoapi::outcome found;
         {
             std::lock_guard guard(m_oLock);
             found = reload_pair(kind);
@@ -132,7 +129,7 @@ bool crypto_provider::take_up_replaced_keys() {
     bool replaced = false;
     for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
         rsa_key_ptr retired;
-        cryptoapi::status found;
+        cryptoapi::outcome found;
         {
             std::lock_guard guard(m_oLock);
             if (m_oContainer.stamp(kind) == held_stamp(kind)) {

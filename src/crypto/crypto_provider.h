@@ -108,7 +108,7 @@ public:
     std::atomic<bool> exchange_key_created{false};
 
 private:
-    bool record(const cryptoapi::status& result);
+    bool record(const cryptoapi::outcome& result);
     bool open_container(bool create);
     void load_pairs();
     unsigned key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line, std::string& text);
@@ -119,7 +119,7 @@ private:
     cryptoapi::key_file_stamp& held_stamp(cryptoapi::key_pair_kind kind);
     // The pair's file read again, under m_oLock, with the stamp taken before the read: a file replaced during the
     // read is then seen as replaced at the next look. The pair is empty when the file cannot be used.
-    cryptoapi::status reload_pair(cryptoapi::key_pair_kind kind);
+    cryptoapi::outcome reload_pair(cryptoapi::key_pair_kind kind);
 
     std::string m_strKeyRoot;
     bool m_bDefaultRoot;

@@ -92,8 +92,8 @@ bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoa
     }
     std::vector<std::uint8_t> encrypted;
     std::vector<std::uint8_t> decrypted;
-    const cryptoapi::status sealed = encrypting->encrypt(plain, true, encrypted);
-    const cryptoapi::status opened = decrypting->decrypt(encrypted, true, decrypted);
+    const cryptoapi::outcome sealed = encrypting->encrypt(plain, true, encrypted);
+    const cryptoapi::outcome opened = decrypting->decrypt(encrypted, true, decrypted);
     if (!sealed) {
         m_oProvider.last_error = sealed.code();
     }
@@ -332,7 +332,7 @@ bool rsa_authentycryptor::encrypt(std::span<const std::uint8_t> data, bool final
     if (m_pSessionKey == nullptr) {
         return false;
     }
-    const cryptoapi::status done = m_pSessionKey->encrypt(data, final, out);
+    const cryptoapi::outcome done = m_pSessionKey->encrypt(data, final, out);
     if (!done) {
         m_oProvider.last_error = done.code();
     }
@@ -343,7 +343,7 @@ bool rsa_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final
     if (m_pSessionKey == nullptr) {
         return false;
     }
-    const cryptoapi::status done = m_pSessionKey->decrypt(data, final, out);
+    const cryptoapi::outcome done = m_pSessionKey->decrypt(data, final, out);
     if (!done) {
         m_oProvider.last_error = done.code();
     }

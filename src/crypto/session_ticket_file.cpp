@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/byte_fields.h"
 #include "core/unique_fd.h"
 #include "platform/key_container_files.h"
 
@@ -16,23 +17,9 @@ constexpr std::size_t max_session_size = 16 * 1024;
 constexpr std::size_t header_size = sizeof file_magic + 32 + 8 + 4;
 constexpr std::size_t checksum_size = 32;
 
-void put_le(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-std::uint64_t get_le(const std::uint8_t* in, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = value << 8 | in[i];
-    }
-    return value;
-}
-
 void put_length_prefixed(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
-    put_le(out, bytes.size(), 4);
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    append_le32(out, static_cast<std::uint32_t>(bytes.size()));
+    append_bytes(out, bytes);
 }
 } // namespace
 
@@ -51,45 +38,42 @@ ticket_slot ticket_slot_for(std::string_view friend_uuid, std::span<const std::u
 }
 
 std::vector<std::uint8_t> encode_ticket_file(const ticket_slot& slot, const session_ticket& ticket) {
-    // Byte by byte: GCC 12 at -O3 takes a range insert into the fresh vector for an overflow that cannot happen.
     std::vector<std::uint8_t> out;
     out.reserve(header_size + ticket.session.size() + checksum_size);
-    for (const std::uint8_t byte : file_magic) {
-        out.push_back(byte);
-    }
-    for (const std::uint8_t byte : slot) {
-        out.push_back(byte);
-    }
-    put_le(out, static_cast<std::uint64_t>(ticket.expires), 8);
+    append_bytes(out, file_magic);
+    append_bytes(out, slot);
+    append_le64(out, static_cast<std::uint64_t>(ticket.expires));
     put_length_prefixed(out, ticket.session);
     cryptoapi::sha256_digest checksum{};
     (void)cryptoapi::sha256(out, checksum);
-    out.insert(out.end(), checksum.begin(), checksum.end());
+    append_bytes(out, checksum);
     return out;
 }
 
 std::optional<session_ticket> decode_ticket_file(std::span<const std::uint8_t> bytes, const ticket_slot& slot) {
-    if (bytes.size() < header_size + checksum_size ||
-        !std::equal(std::begin(file_magic), std::end(file_magic), bytes.begin())) {
+    field_reader in(bytes);
+    std::span<const std::uint8_t> magic;
+    std::span<const std::uint8_t> written_for;
+    std::uint64_t expires = 0;
+    std::uint32_t length = 0;
+    std::span<const std::uint8_t> session;
+    std::span<const std::uint8_t> written_checksum;
+    if (!in.take(sizeof file_magic, magic) || !std::ranges::equal(magic, file_magic) ||
+        !in.take(slot.size(), written_for) || !std::ranges::equal(written_for, slot)) {
+        return std::nullopt; // not a ticket file, or one written for another friend or key
+    }
+    if (!in.le64(expires) || !in.le32(length) || length == 0 || length > max_session_size ||
+        !in.take(length, session) || !in.take(checksum_size, written_checksum) || !in.at_end()) {
         return std::nullopt;
     }
-    const std::uint8_t* at = bytes.data() + sizeof file_magic;
-    if (!std::equal(slot.begin(), slot.end(), at)) {
-        return std::nullopt; // written for another friend or key
-    }
-    const std::size_t length = get_le(at + 32 + 8, 4);
-    if (length == 0 || length > max_session_size || bytes.size() != header_size + length + checksum_size) {
-        return std::nullopt;
-    }
-    const auto body = bytes.first(header_size + length);
     cryptoapi::sha256_digest checksum{};
-    if (!cryptoapi::sha256(body, checksum) ||
-        !std::equal(checksum.begin(), checksum.end(), bytes.begin() + static_cast<std::ptrdiff_t>(body.size()))) {
+    if (!cryptoapi::sha256(bytes.first(header_size + length), checksum) ||
+        !std::ranges::equal(checksum, written_checksum)) {
         return std::nullopt;
     }
     session_ticket ticket;
-    ticket.expires = static_cast<std::int64_t>(get_le(at + 32, 8));
-    ticket.session.assign(body.begin() + header_size, body.end());
+    ticket.expires = static_cast<std::int64_t>(expires);
+    ticket.session.assign(session.begin(), session.end());
     return ticket;
 }
 

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "core/byte_fields.h"
 #include "crypto/record_link.h"
 #include "crypto/tls_ticket_keys.h"
 #include "platform/crypto_backend/openssl_util.h"
@@ -273,7 +274,7 @@ bool tls_channel::read_record(record_link& link) {
     if (!link.receive_bytes(header)) {
         return false;
     }
-    const std::size_t length = static_cast<std::size_t>(header[3]) << 8 | header[4];
+    const std::size_t length = get_be16(header + 3);
     if (length == 0 || length > max_record_body) {
         return false;
     }

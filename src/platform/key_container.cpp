@@ -39,45 +39,45 @@ std::string container_directory_name(std::string_view container_name) {
     return encoded.size() <= max_directory_name ? encoded : std::string();
 }
 
-status key_container::open(std::string_view container_name, key_container& out) {
+outcome key_container::open(std::string_view container_name, key_container& out) {
     return open_in(paths::key_container_root(), container_name, out);
 }
 
-status key_container::create(std::string_view container_name, key_container& out) {
+outcome key_container::create(std::string_view container_name, key_container& out) {
     return create_in(paths::key_container_root(), container_name, out);
 }
 
-status key_container::open_in(const std::string& root, std::string_view container_name, key_container& out) {
+outcome key_container::open_in(const std::string& root, std::string_view container_name, key_container& out) {
     return open_directory(root, container_name, false, out);
 }
 
-status key_container::create_in(const std::string& root, std::string_view container_name, key_container& out) {
+outcome key_container::create_in(const std::string& root, std::string_view container_name, key_container& out) {
     return open_directory(root, container_name, true, out);
 }
 
-status key_container::open_directory(const std::string& root, std::string_view container_name, bool create,
-                                     key_container& out) {
+outcome key_container::open_directory(const std::string& root, std::string_view container_name, bool create,
+                                      key_container& out) {
     const std::string directory_name = container_directory_name(container_name);
     if (directory_name.empty()) {
-        return status(bad_keyset_name, "unusable key container name \"" + std::string(container_name) + "\"");
+        return outcome(bad_keyset_name, "unusable key container name \"" + std::string(container_name) + "\"");
     }
     const std::string path = root + "/" + directory_name;
     if (create) {
         if (!paths::make_directories(root)) {
-            return status(failure, "cannot create the key container root " + root);
+            return outcome(failure, "cannot create the key container root " + root);
         }
         if (::mkdir(path.c_str(), 0700) != 0) {
             const int error = errno;
-            return error == EEXIST ? status(exists, "key container \"" + std::string(container_name) +
-                                                        "\" exists already (" + path + ")")
-                                   : status(failure, "cannot create " + path + ": " + std::strerror(error));
+            return error == EEXIST ? outcome(exists, "key container \"" + std::string(container_name) +
+                                                         "\" exists already (" + path + ")")
+                                   : outcome(failure, "cannot create " + path + ": " + std::strerror(error));
         }
     }
     key_container made;
-    if (status opened = open_private_directory(path, made.m_oDirectory); !opened) {
+    if (outcome opened = open_private_directory(path, made.m_oDirectory); !opened) {
         if (opened.code() == bad_keyset) {
-            return status(bad_keyset,
-                          "key container \"" + std::string(container_name) + "\" does not exist (" + path + ")");
+            return outcome(bad_keyset,
+                           "key container \"" + std::string(container_name) + "\" does not exist (" + path + ")");
         }
         return opened;
     }
@@ -105,48 +105,49 @@ key_file_stamp key_container::stamp(key_pair_kind kind) const {
             static_cast<std::int64_t>(seen.st_size)};
 }
 
-status key_container::get_key(key_pair_kind kind, rsa_key& out) const {
+outcome key_container::get_key(key_pair_kind kind, rsa_key& out) const {
     if (!m_oDirectory) {
-        return status(bad_keyset, "no key container is open");
+        return outcome(bad_keyset, "no key container is open");
     }
     secure_bytes pem;
-    if (status read = read_private_file(m_oDirectory, key_file_name(kind), key_file_path(kind), pem); !read) {
+    if (outcome read = read_private_file(m_oDirectory, key_file_name(kind), key_file_path(kind), pem); !read) {
         return read;
     }
     const std::string_view text(reinterpret_cast<const char*>(pem.data()), pem.size());
-    if (status parsed = rsa_key::from_private_pem(text, out); !parsed) {
-        return status(parsed.code(), key_file_path(kind) + ": " + parsed.text());
+    if (outcome parsed = rsa_key::from_private_pem(text, out); !parsed) {
+        return outcome(parsed.code(), key_file_path(kind) + ": " + parsed.text());
     }
     return {};
 }
 
-status key_container::generate_key(key_pair_kind kind, unsigned bits, rsa_key& out) {
+outcome key_container::generate_key(key_pair_kind kind, unsigned bits, rsa_key& out) {
     if (!m_oDirectory) {
-        return status(bad_keyset, "no key container is open");
+        return outcome(bad_keyset, "no key container is open");
     }
     if (!is_user_key_bits(bits)) {
-        return status(bad_flags, "a user key pair has 1024 to 16384 bits in steps of 256, not " + std::to_string(bits));
+        return outcome(bad_flags,
+                       "a user key pair has 1024 to 16384 bits in steps of 256, not " + std::to_string(bits));
     }
     rsa_key made;
-    if (status generated = rsa_key::generate(bits, made); !generated) {
+    if (outcome generated = rsa_key::generate(bits, made); !generated) {
         return generated;
     }
-    if (status stored = replace_key(kind, made); !stored) {
+    if (outcome stored = replace_key(kind, made); !stored) {
         return stored;
     }
     out = std::move(made);
     return {};
 }
 
-status key_container::replace_key(key_pair_kind kind, const rsa_key& key) {
+outcome key_container::replace_key(key_pair_kind kind, const rsa_key& key) {
     if (!m_oDirectory) {
-        return status(bad_keyset, "no key container is open");
+        return outcome(bad_keyset, "no key container is open");
     }
     if (!key.has_private()) {
-        return status(bad_key, "only a full key pair can be stored");
+        return outcome(bad_key, "only a full key pair can be stored");
     }
     secure_bytes pem;
-    if (status written = key.to_private_pem(pem); !written) {
+    if (outcome written = key.to_private_pem(pem); !written) {
         return written;
     }
     return write_private_file(m_oDirectory, key_file_name(kind), {pem.data(), pem.size()});

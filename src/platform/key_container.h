@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "core/unique_fd.h"
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 #include "platform/crypto_backend/crypto_backend_rsa.h"
-#include "platform/crypto_backend/crypto_backend_status.h"
 
 namespace tiv::cryptoapi {
 
@@ -39,13 +39,13 @@ public:
     key_container() = default;
 
     // The container must exist (bad_keyset otherwise, as CryptAcquireContext reports it).
-    static status open(std::string_view container_name, key_container& out);
+    static outcome open(std::string_view container_name, key_container& out);
     // Makes the container, which must not exist yet (exists otherwise), and the root as needed.
-    static status create(std::string_view container_name, key_container& out);
+    static outcome create(std::string_view container_name, key_container& out);
     // The same under an explicit root instead of paths::key_container_root(), so one process can hold
     // several independent identities.
-    static status open_in(const std::string& root, std::string_view container_name, key_container& out);
-    static status create_in(const std::string& root, std::string_view container_name, key_container& out);
+    static outcome open_in(const std::string& root, std::string_view container_name, key_container& out);
+    static outcome create_in(const std::string& root, std::string_view container_name, key_container& out);
 
     explicit operator bool() const { return static_cast<bool>(m_oDirectory); }
     [[nodiscard]] const std::string& name() const { return m_strName; }
@@ -59,15 +59,15 @@ public:
     [[nodiscard]] key_file_stamp stamp(key_pair_kind kind) const;
     // CryptGetUserKey. no_key only when the file is absent; a file that is not private (permission) or
     // not a key (bad_data, bad_key) is a different failure, and must not be taken as room for a new pair.
-    status get_key(key_pair_kind kind, rsa_key& out) const;
+    outcome get_key(key_pair_kind kind, rsa_key& out) const;
     // CryptGenKey for a user pair: a new pair of `bits` (is_user_key_bits), stored in place of any old one.
-    status generate_key(key_pair_kind kind, unsigned bits, rsa_key& out);
+    outcome generate_key(key_pair_kind kind, unsigned bits, rsa_key& out);
     // Stores `key` (a full pair) in place of the pair of that kind.
-    status replace_key(key_pair_kind kind, const rsa_key& key);
+    outcome replace_key(key_pair_kind kind, const rsa_key& key);
 
 private:
-    static status open_directory(const std::string& root, std::string_view container_name, bool create,
-                                 key_container& out);
+    static outcome open_directory(const std::string& root, std::string_view container_name, bool create,
+                                  key_container& out);
 
     std::string m_strName;
     std::string m_strDirectory;

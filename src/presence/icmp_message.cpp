@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/byte_fields.h"
+
 namespace tiv {
 
 namespace {
@@ -11,55 +13,90 @@ constexpr std::size_t icmp_header_size = 8;
 constexpr std::size_t min_ip_header_size = 20;
 constexpr std::uint8_t protocol_icmp = 1;
 
-std::uint16_t read_u16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
-}
-
-std::uint32_t read_word(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    std::uint32_t word = 0;
-    std::memcpy(&word, bytes.data() + offset, sizeof word);
-    return word;
-}
-
 // Error messages that report the fate of a datagram quote its IP header and first 8 bytes. A redirect is left
 // out: the gateway that sends it has still forwarded the request.
 bool quotes_datagram(std::uint8_t type) {
     return type == 3 || type == 4 || type == icmp_time_exceeded || type == 12;
 }
 
-// Length of a well-formed IPv4 header at the start of `bytes`, or 0.
-std::size_t ip_header_length(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < min_ip_header_size || (bytes[0] >> 4) != 4) {
-        return 0;
+// What the program needs of an IPv4 header.
+struct ip_header {
+    std::size_t length = 0;
+    std::uint8_t protocol = 0;
+    in_addr source = {};
+    in_addr destination = {};
+};
+
+// A well-formed IPv4 header at the reader's position, which then stands after it (options included).
+bool read_ip_header(field_reader& in, ip_header& out) {
+    std::uint8_t version_and_length = 0;
+    std::span<const std::uint8_t> fixed;
+    if (!in.u8(version_and_length) || !in.take(min_ip_header_size - 1, fixed) || (version_and_length >> 4) != 4) {
+        return false;
     }
-    const std::size_t length = static_cast<std::size_t>(bytes[0] & 15) * 4;
-    return length >= min_ip_header_size && length <= bytes.size() ? length : 0;
+    out.length = static_cast<std::size_t>(version_and_length & 15) * 4;
+    if (out.length < min_ip_header_size || !in.skip(out.length - min_ip_header_size)) {
+        return false;
+    }
+    // Addresses stay in network order, as the socket calls give them.
+    field_reader header(fixed);
+    std::span<const std::uint8_t> source;
+    std::span<const std::uint8_t> destination;
+    if (!header.skip(8) || !header.u8(out.protocol) || !header.skip(2) || !header.take(sizeof out.source, source) ||
+        !header.take(sizeof out.destination, destination)) {
+        return false;
+    }
+    std::memcpy(&out.source, source.data(), sizeof out.source);
+    std::memcpy(&out.destination, destination.data(), sizeof out.destination);
+    return true;
+}
+
+// An ICMP header: its bytes as received, the type, and the identifier and sequence of an echo message (host order).
+struct icmp_header {
+    std::span<const std::uint8_t> bytes;
+    std::uint8_t type = 0;
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+};
+
+bool read_icmp_header(field_reader& in, icmp_header& out) {
+    if (!in.take(icmp_header_size, out.bytes)) {
+        return false;
+    }
+    field_reader fields(out.bytes);
+    return fields.u8(out.type) && fields.skip(3) && fields.be16(out.identifier) && fields.be16(out.sequence);
 }
 
 // Fills the ICMP part of `out` from a message of at least icmp_header_size bytes.
 void take_icmp(std::span<const std::uint8_t> message, icmp_datagram& out) {
-    out.type = message[0];
-    out.icmp_word1 = read_word(message, 0);
-    out.icmp_word2 = read_word(message, 4);
+    field_reader in(message);
+    icmp_header header;
+    if (!read_icmp_header(in, header)) {
+        return;
+    }
+    // The two words as received, for a caller that reports them as they came.
+    std::memcpy(&out.icmp_word1, header.bytes.data(), sizeof out.icmp_word1);
+    std::memcpy(&out.icmp_word2, header.bytes.data() + sizeof out.icmp_word1, sizeof out.icmp_word2);
+    out.type = header.type;
     out.names_request = false;
     if (out.type == icmp_echo_reply) {
         out.names_request = true;
-        out.identifier = read_u16(message, 4);
-        out.sequence = read_u16(message, 6);
+        out.identifier = header.identifier;
+        out.sequence = header.sequence;
         return;
     }
     if (!quotes_datagram(out.type)) {
         return;
     }
-    const std::span<const std::uint8_t> quoted = message.subspan(icmp_header_size);
-    const std::size_t quoted_header = ip_header_length(quoted);
-    if (quoted_header == 0 || quoted[9] != protocol_icmp || quoted.size() < quoted_header + icmp_header_size ||
-        quoted[quoted_header] != icmp_echo_request) {
+    ip_header quoted;
+    icmp_header request;
+    if (!read_ip_header(in, quoted) || quoted.protocol != protocol_icmp || !read_icmp_header(in, request) ||
+        request.type != icmp_echo_request) {
         return;
     }
     out.names_request = true;
-    out.identifier = read_u16(quoted, quoted_header + 4);
-    out.sequence = read_u16(quoted, quoted_header + 6);
+    out.identifier = request.identifier;
+    out.sequence = request.sequence;
 }
 
 } // namespace
@@ -72,7 +109,7 @@ std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes) {
     std::uint32_t sum = 0;
     std::size_t i = 0;
     for (; i + 1 < bytes.size(); i += 2) {
-        sum += read_u16(bytes, i);
+        sum += get_be16(bytes.data() + i);
     }
     if (i < bytes.size()) {
         sum += static_cast<std::uint32_t>(bytes[i]) << 8;
@@ -86,26 +123,23 @@ std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes) {
 std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence, std::uint16_t length) {
     std::vector<std::uint8_t> message(std::max<std::size_t>(length, icmp_header_size), 0);
     message[0] = icmp_echo_request;
-    message[4] = static_cast<std::uint8_t>(identifier >> 8);
-    message[5] = static_cast<std::uint8_t>(identifier);
-    message[6] = static_cast<std::uint8_t>(sequence >> 8);
-    message[7] = static_cast<std::uint8_t>(sequence);
-    const std::uint16_t checksum = internet_checksum(message);
-    message[2] = static_cast<std::uint8_t>(checksum >> 8);
-    message[3] = static_cast<std::uint8_t>(checksum);
+    put_be16(message.data() + 4, identifier);
+    put_be16(message.data() + 6, sequence);
+    put_be16(message.data() + 2, internet_checksum(message));
     return message;
 }
 
 bool parse_ip_datagram(std::span<const std::uint8_t> bytes, icmp_datagram& out) {
-    const std::size_t header = ip_header_length(bytes);
-    if (header == 0 || bytes.size() < header + icmp_header_size) {
+    field_reader in(bytes);
+    ip_header header;
+    if (!read_ip_header(in, header) || in.remaining() < icmp_header_size) {
         return false;
     }
-    std::memcpy(&out.source, bytes.data() + 12, sizeof out.source);
-    std::memcpy(&out.destination, bytes.data() + 16, sizeof out.destination);
-    out.header_length = static_cast<int>(header);
+    out.source = header.source;
+    out.destination = header.destination;
+    out.header_length = static_cast<int>(header.length);
     out.length = static_cast<int>(bytes.size());
-    take_icmp(bytes.subspan(header), out);
+    take_icmp(bytes.subspan(header.length), out);
     return true;
 }
 

@@ -1,7 +1,7 @@
 #include "settings/friend_profile.h"
 
-#include "core/little_endian.h"
 #include "core/text.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -10,7 +10,6 @@ namespace tiv {
 
 namespace {
 constexpr std::uint32_t name_buffer_size = 64;
-constexpr std::size_t blob_bit_length_offset = 12;
 
 std::uint32_t read_number(const reg::key& k, const char* name) {
     return read_dword_setting(k, name).value_or(0);
@@ -63,11 +62,10 @@ profile_lookup look_up_profile(const qvl_settings_data& settings, const std::str
     record.key.Assign(blob.data(), static_cast<std::int32_t>(blob.size()));
     // Without the RSA header there is no bit length to compare: such a key can only be consistent when it
     // claims nothing, and is never usable.
-    const bool has_bit_length = blob.size() >= blob_bit_length_offset + 4;
+    const std::optional<std::uint32_t> bit_length = cryptoapi::claimed_key_bits(blob);
     const bool consistent =
         static_cast<std::size_t>(record.key_bytes) == blob.size() &&
-        (has_bit_length ? get_le32(blob.data() + blob_bit_length_offset) == static_cast<std::uint32_t>(record.key_bits)
-                        : record.key_bits == 0);
+        (bit_length ? *bit_length == static_cast<std::uint32_t>(record.key_bits) : record.key_bits == 0);
 
     read_text_field(profile, names::receipt_directory, record.receipt_directory);
     read_text_field(profile, names::ip_address, record.address);

@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include "core/hex_text.h"
-#include "core/little_endian.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/paths.h"
 
 namespace tiv {
@@ -18,7 +18,6 @@ namespace tiv {
 namespace {
 constexpr std::size_t key_length = 5;
 constexpr std::size_t value_offset = 6;
-constexpr std::size_t blob_bit_length_offset = 12;
 
 bool write_all(int fd, const std::string& data) {
     std::size_t done = 0;
@@ -149,8 +148,8 @@ friend_profile profile_from_file(const profile_file_fields& fields, std::uint32_
         std::vector<std::uint8_t> blob;
         hex_decode(*fields.key_text, fields.key_text->size(), blob);
         profile.key_bytes = static_cast<std::int32_t>(blob.size());
-        if (blob.size() >= blob_bit_length_offset + 4) {
-            profile.key_bits = static_cast<std::int32_t>(get_le32(blob.data() + blob_bit_length_offset));
+        if (const std::optional<std::uint32_t> bits = cryptoapi::claimed_key_bits(blob)) {
+            profile.key_bits = static_cast<std::int32_t>(*bits);
         }
         profile.key.Assign(blob.data(), static_cast<std::int32_t>(blob.size()));
     }

@@ -22,7 +22,45 @@ bool is_separator(char c) {
 }
 } // namespace
 
-reg::key open_version_key(reg::root which, reg::status& result) {
+setting_place place_of(text_setting which) {
+    switch (which) {
+    case text_setting::current_csp:
+        return {reg::root::machine, names::current_csp};
+    case text_setting::external_name:
+        return {reg::root::machine, names::external_name};
+    case text_setting::interface_ip_address:
+        return {reg::root::machine, names::interface_ip_address};
+    case text_setting::user_uuid:
+        return {reg::root::user, names::user_uuid};
+    case text_setting::user_name:
+        return {reg::root::user, names::user_name};
+    case text_setting::parcel_box_directory_root:
+    case text_setting::count_:
+        break;
+    }
+    return {reg::root::user, names::parcel_box_directory_root};
+}
+
+setting_place place_of(number_setting which) {
+    switch (which) {
+    case number_setting::machine_key_types:
+        return {reg::root::machine, names::enabled_sk_caps};
+    case number_setting::user_key_types:
+        return {reg::root::user, names::enabled_sk_caps};
+    case number_setting::provider_key_types:
+        return {reg::root::machine, names::current_csp_sk_caps};
+    case number_setting::listening_port:
+        return {reg::root::machine, names::interface_ip_port};
+    case number_setting::kept_part_days:
+        return {reg::root::user, names::kept_part_days};
+    case number_setting::io_block_size:
+    case number_setting::count_:
+        break;
+    }
+    return {reg::root::machine, names::io_block_size};
+}
+
+reg::key open_version_key(reg::root which, reg::error_code& result) {
     reg::key root_key;
     if (result = reg::open_root(which, root_key); result != reg::success) {
         return {};
@@ -38,7 +76,7 @@ reg::key open_version_key(reg::root which, reg::status& result) {
 }
 
 reg::key open_version_key(reg::root which) {
-    reg::status ignored = reg::success;
+    reg::error_code ignored = reg::success;
     return open_version_key(which, ignored);
 }
 
@@ -119,8 +157,28 @@ void qvl_settings_data::set_number(number_setting which, std::uint32_t value) {
     m_aNumbers[index(which)].store(value);
 }
 
-void qvl_settings_data::load_text(const reg::key& k, const char* name, text_setting which, bool clear_when_missing) {
-    if (auto value = read_text_setting(k, name)) {
+std::optional<std::string> qvl_settings_data::stored_text(text_setting which) const {
+    const setting_place place = place_of(which);
+    return read_text_setting(key_of(place.hive), place.name);
+}
+
+std::optional<std::uint32_t> qvl_settings_data::stored_number(number_setting which) const {
+    const setting_place place = place_of(which);
+    return read_dword_setting(key_of(place.hive), place.name);
+}
+
+bool qvl_settings_data::store(text_setting which, const std::string& value) const {
+    const setting_place place = place_of(which);
+    return write_text_setting(key_of(place.hive), place.name, value);
+}
+
+bool qvl_settings_data::store(number_setting which, std::uint32_t value) const {
+    const setting_place place = place_of(which);
+    return write_dword_setting(key_of(place.hive), place.name, value);
+}
+
+void qvl_settings_data::load_text(text_setting which, bool clear_when_missing) {
+    if (auto value = stored_text(which)) {
         set_text(which, *value);
     } else if (clear_when_missing) {
         set_text(which, "");
@@ -128,23 +186,21 @@ void qvl_settings_data::load_text(const reg::key& k, const char* name, text_sett
 }
 
 void qvl_settings_data::load_settings() {
-    load_text(m_oUserKey, names::parcel_box_directory_root, text_setting::parcel_box_directory_root, false);
+    load_text(text_setting::parcel_box_directory_root, false);
     set_number(number_setting::kept_part_days,
-               read_dword_setting(m_oUserKey, names::kept_part_days).value_or(default_kept_part_days));
-    load_text(m_oMachineKey, names::interface_ip_address, text_setting::interface_ip_address, false);
-    const std::uint32_t port = read_dword_setting(m_oMachineKey, names::interface_ip_port).value_or(0);
+               stored_number(number_setting::kept_part_days).value_or(default_kept_part_days));
+    load_text(text_setting::interface_ip_address, false);
+    const std::uint32_t port = stored_number(number_setting::listening_port).value_or(0);
     set_number(number_setting::listening_port, is_valid_listening_port(port) ? port : 0);
-    load_text(m_oUserKey, names::user_name, text_setting::user_name, true);
-    load_text(m_oUserKey, names::user_uuid, text_setting::user_uuid, true);
-    set_number(number_setting::provider_key_types,
-               read_dword_setting(m_oMachineKey, names::current_csp_sk_caps).value_or(0));
-    set_number(number_setting::machine_key_types,
-               read_dword_setting(m_oMachineKey, names::enabled_sk_caps).value_or(0));
-    set_number(number_setting::user_key_types, read_dword_setting(m_oUserKey, names::enabled_sk_caps).value_or(0));
-    load_text(m_oMachineKey, names::external_name, text_setting::external_name, false);
-    load_text(m_oMachineKey, names::current_csp, text_setting::current_csp, true);
+    load_text(text_setting::user_name, true);
+    load_text(text_setting::user_uuid, true);
+    set_number(number_setting::provider_key_types, stored_number(number_setting::provider_key_types).value_or(0));
+    set_number(number_setting::machine_key_types, stored_number(number_setting::machine_key_types).value_or(0));
+    set_number(number_setting::user_key_types, stored_number(number_setting::user_key_types).value_or(0));
+    load_text(text_setting::external_name, false);
+    load_text(text_setting::current_csp, true);
     // Missing stays 0: the transfers then take their own smallest chunk.
-    const auto block_size = read_dword_setting(m_oMachineKey, names::io_block_size);
+    const auto block_size = stored_number(number_setting::io_block_size);
     set_number(number_setting::io_block_size, block_size ? clamped_io_block_size(*block_size) : 0);
 }
 

@@ -15,7 +15,7 @@ namespace tiv {
 // Opens (creating when missing) Software\Velmora\Quorvel\Version 1.2 below a root. In a read-only hive the key
 // is opened as it stands and never created. A key that cannot be opened is none: reads from it count as missing,
 // writes have no effect; `result` says why.
-[[nodiscard]] reg::key open_version_key(reg::root which, reg::status& result);
+[[nodiscard]] reg::key open_version_key(reg::root which, reg::error_code& result);
 [[nodiscard]] reg::key open_version_key(reg::root which);
 
 class registry_manager {
@@ -27,6 +27,9 @@ public:
 
     [[nodiscard]] const reg::key& machine_key() const { return m_oMachineKey; }
     [[nodiscard]] const reg::key& user_key() const { return m_oUserKey; }
+    [[nodiscard]] const reg::key& key_of(reg::root hive) const {
+        return hive == reg::root::machine ? m_oMachineKey : m_oUserKey;
+    }
 
     // What a user must be told about the machine settings: a file that cannot be used (missing, damaged or
     // unreadable, so every machine value reads as missing) or one that is read-only for this user. Names the file.
@@ -35,7 +38,7 @@ public:
 protected:
     reg::key m_oMachineKey;
     reg::key m_oUserKey;
-    reg::status m_nMachineOpenResult = reg::success;
+    reg::error_code m_nMachineOpenResult = reg::success;
 };
 
 enum class text_setting : std::size_t {
@@ -57,6 +60,15 @@ enum class number_setting : std::size_t {
     kept_part_days,
     count_
 };
+
+// Where a setting is stored: the hive and the value's name in its "Version 1.2" key. The load, the saves and the
+// first-run defaults all look here, so no setting is written where it is never read.
+struct setting_place {
+    reg::root hive;
+    const char* name;
+};
+[[nodiscard]] setting_place place_of(text_setting which);
+[[nodiscard]] setting_place place_of(number_setting which);
 
 // What the load accepts of the machine's numbers. A transfer allocates about twice its block size, so a block size
 // outside these bounds is brought to the nearer one; a port outside 1 to 65535 reads as missing, since a listener
@@ -90,11 +102,18 @@ public:
     [[nodiscard]] std::uint32_t number(number_setting which) const;
     void set_number(number_setting which, std::uint32_t value);
 
+    // The value in the registry, leaving the copy in memory alone; none when it is missing or of another type.
+    [[nodiscard]] std::optional<std::string> stored_text(text_setting which) const;
+    [[nodiscard]] std::optional<std::uint32_t> stored_number(number_setting which) const;
+    // Writes the value to the registry only; false when its key refuses it.
+    [[nodiscard]] bool store(text_setting which, const std::string& value) const;
+    [[nodiscard]] bool store(number_setting which, std::uint32_t value) const;
+
     // Set by the last profile read when its stored key disagrees with its byte or bit count.
     std::atomic<int> profile_key_mismatch{0};
 
 private:
-    void load_text(const reg::key& k, const char* name, text_setting which, bool clear_when_missing);
+    void load_text(text_setting which, bool clear_when_missing);
 
     reg::key m_oProfileListKey;
     mutable std::mutex m_oTextLock;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/little_endian.h"
+#include "core/byte_fields.h"
 
 namespace tiv {
 
@@ -25,10 +25,10 @@ std::optional<setting_value> read_setting_value(const reg::key& k, std::string_v
     value.type = type;
     value.size = size;
     if (type == reg::REG_DWORD) {
-        if (size != 4) {
+        field_reader in(std::span(buffer.data(), size));
+        if (!in.le32(value.number) || !in.at_end()) {
             return std::nullopt;
         }
-        value.number = get_le32(buffer.data());
         return value;
     }
     buffer.resize(size);

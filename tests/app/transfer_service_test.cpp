@@ -64,7 +64,7 @@ TEST_F(TransferServices, ReceiverRestartsOnANewConfigurationAndNamesAPortInUse) 
 
     first.stop();
     EXPECT_FALSE(first.listening());
-    ASSERT_TRUE(second.restart({"127.0.0.1  [local loopback]", taken, 8192, m_oFiles.path() + "/two"}).ok())
+    ASSERT_TRUE(second.start({"127.0.0.1  [local loopback]", taken, 8192, m_oFiles.path() + "/two"}).ok())
         << "the port is free again";
     EXPECT_EQ(second.bound_address(), bound);
     EXPECT_EQ(second.config().block_size, 8192);

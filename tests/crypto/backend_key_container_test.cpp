@@ -149,7 +149,7 @@ TEST_F(BackendKeyContainer, KeyFilesOthersCanReachAreRefused) {
     rsa_key key;
     for (const mode_t mode : {0644, 0640, 0604, 0620}) {
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-        const status refused = container.get_key(key_pair_kind::exchange, key);
+        const outcome refused = container.get_key(key_pair_kind::exchange, key);
         EXPECT_EQ(refused.code(), permission) << std::oct << mode;
         EXPECT_NE(refused.text().find("group or others"), std::string::npos) << refused.text();
         // Present but unusable: not the "absent" answer that would invite generating a new pair.
@@ -159,7 +159,7 @@ TEST_F(BackendKeyContainer, KeyFilesOthersCanReachAreRefused) {
     EXPECT_TRUE(container.get_key(key_pair_kind::exchange, key));
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-        const status foreign = container.get_key(key_pair_kind::exchange, key);
+        const outcome foreign = container.get_key(key_pair_kind::exchange, key);
         EXPECT_EQ(foreign.code(), permission);
         EXPECT_NE(foreign.text().find("another user"), std::string::npos) << foreign.text();
     }

@@ -17,13 +17,13 @@ const rsa_key& pair_1024() {
 
 std::vector<std::uint8_t> export_keyx(const rsa_key& key) {
     std::vector<std::uint8_t> blob;
-    const status exported = export_public_key_blob(key, calg_rsa_keyx, blob);
+    const outcome exported = export_public_key_blob(key, calg_rsa_keyx, blob);
     EXPECT_TRUE(exported) << exported.text();
     return blob;
 }
 
 // Imports from a heap copy of exactly the given length, so a read past it shows under AddressSanitizer.
-status import_exact(const std::vector<std::uint8_t>& bytes, std::size_t length, rsa_key& out) {
+outcome import_exact(const std::vector<std::uint8_t>& bytes, std::size_t length, rsa_key& out) {
     const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[length]);
     std::copy(bytes.begin(), bytes.begin() + std::ptrdiff_t(length), copy.get());
     return import_public_key_blob({copy.get(), length}, out);
@@ -112,7 +112,7 @@ TEST(BackendPublicBlob, MalformedFieldsAreRefused) {
         std::vector<std::uint8_t> blob = good;
         blob[c.offset] = c.value;
         rsa_key out;
-        const status result = import_public_key_blob(blob, out);
+        const outcome result = import_public_key_blob(blob, out);
         EXPECT_EQ(result.code(), c.expected) << c.what << ": " << result.text();
         EXPECT_FALSE(out) << c.what;
     }

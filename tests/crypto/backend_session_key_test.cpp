@@ -16,7 +16,7 @@ std::string type_name(const session_cipher_params& params) {
 
 session_key generated(const session_cipher_params& params) {
     session_key key;
-    const status made = session_key::generate(params.alg_id, params.key_bits, key);
+    const outcome made = session_key::generate(params.alg_id, params.key_bits, key);
     EXPECT_TRUE(made) << made.text();
     return key;
 }
@@ -48,7 +48,7 @@ std::vector<std::uint8_t> run_in_pieces(session_key& key, bool encrypting, const
         const std::size_t piece = std::min(choices[rng() % std::size(choices)], data.size() - at);
         const bool last = at + piece == data.size() && rng() % 2 == 0;
         const std::span<const std::uint8_t> chunk(data.data() + at, piece);
-        const status result = encrypting ? key.encrypt(chunk, last, out) : key.decrypt(chunk, last, out);
+        const outcome result = encrypting ? key.encrypt(chunk, last, out) : key.decrypt(chunk, last, out);
         EXPECT_TRUE(result) << result.text();
         at += piece;
         if (last || !result) {
@@ -159,7 +159,7 @@ TEST(BackendSessionKey, DamagedOrShortMessagesFailAndTheKeyRecovers) {
         std::vector<std::uint8_t> flipped = cipher;
         flipped.back() ^= 0x01;
         std::vector<std::uint8_t> plain;
-        const status damaged = key.decrypt(flipped, true, plain);
+        const outcome damaged = key.decrypt(flipped, true, plain);
         if (damaged) {
             EXPECT_NE(plain, text);
         } else {
@@ -168,7 +168,7 @@ TEST(BackendSessionKey, DamagedOrShortMessagesFailAndTheKeyRecovers) {
 
         // A stream cut short: not a whole number of blocks, or nothing at all.
         std::vector<std::uint8_t> nothing;
-        const status cut = key.decrypt({cipher.data(), cipher.size() - 1}, true, nothing);
+        const outcome cut = key.decrypt({cipher.data(), cipher.size() - 1}, true, nothing);
         EXPECT_EQ(cut.code(), bad_data);
         EXPECT_TRUE(nothing.empty());
         EXPECT_EQ(key.decrypt({}, true, nothing).code(), bad_data);

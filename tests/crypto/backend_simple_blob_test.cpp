@@ -46,7 +46,7 @@ std::vector<std::uint8_t> raw_block(const std::vector<std::uint8_t>& blob) {
 std::vector<std::uint8_t> wrap_raw(std::uint32_t session_alg, const std::vector<std::uint8_t>& key) {
     std::vector<std::uint8_t> blob;
     put_blob_header(blob, simpleblob, session_alg);
-    put_le32(blob, calg_rsa_keyx);
+    append_le32(blob, calg_rsa_keyx);
     std::size_t size = receiver().modulus_bytes();
     blob.resize(12 + size);
     const pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, receiver().get(), nullptr));
@@ -59,7 +59,7 @@ std::vector<std::uint8_t> wrap_raw(std::uint32_t session_alg, const std::vector<
 
 session_key generated(const session_cipher_params& params) {
     session_key key;
-    const status made = session_key::generate(params.alg_id, params.key_bits, key);
+    const outcome made = session_key::generate(params.alg_id, params.key_bits, key);
     EXPECT_TRUE(made) << made.text();
     return key;
 }
@@ -74,7 +74,7 @@ TEST(BackendSimpleBlob, EverySessionTypeWrapsAndUnwraps) {
         ASSERT_EQ(blob.size(), 140u);
         std::vector<std::uint8_t> header;
         put_blob_header(header, simpleblob, params.alg_id);
-        put_le32(header, calg_rsa_keyx);
+        append_le32(header, calg_rsa_keyx);
         EXPECT_TRUE(std::equal(header.begin(), header.end(), blob.begin()));
 
         // The body reversed is a PKCS#1 v1.5 type 2 block around exactly the key bytes, no salt.
@@ -133,7 +133,7 @@ TEST(BackendSimpleBlob, KeyLengthMustBeOneOfTheType) {
     };
     for (const raw_case& c : cases) {
         session_key out;
-        const status result =
+        const outcome result =
             unwrap_simple_blob(wrap_raw(c.alg, std::vector<std::uint8_t>(c.bytes, 0x5A)), receiver(), out);
         EXPECT_EQ(static_cast<bool>(result), c.accepted) << c.alg << "/" << c.bytes << ": " << result.text();
         EXPECT_EQ(static_cast<bool>(out), c.accepted);

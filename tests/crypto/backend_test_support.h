@@ -46,7 +46,7 @@ inline const cryptoapi::rsa_key& shared_rsa_1024(int which = 0) {
     static const std::array<cryptoapi::rsa_key, 2> keys = [] {
         std::array<cryptoapi::rsa_key, 2> made;
         for (cryptoapi::rsa_key& key : made) {
-            const cryptoapi::status generated = cryptoapi::rsa_key::generate(1024, key);
+            const cryptoapi::outcome generated = cryptoapi::rsa_key::generate(1024, key);
             EXPECT_TRUE(generated) << generated.text();
         }
         return made;

@@ -203,7 +203,7 @@ TEST_F(registry_concurrency_test, threads_share_keys_and_hives) {
                 // Another thread's value is either not there yet or whole.
                 const std::string other = "t" + std::to_string((t + 1) % threads) + "-" + std::to_string(i);
                 std::uint32_t size = 0;
-                const status asked = query_value(shared, other, nullptr, nullptr, &size);
+                const error_code asked = query_value(shared, other, nullptr, nullptr, &size);
                 if (asked == success) {
                     const auto read = read_value(shared, other);
                     if (!read.has_value() || read->data != pattern_for(other, 8 + i)) {

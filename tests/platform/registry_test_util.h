@@ -37,8 +37,8 @@ inline std::optional<stored_value> read_value(const reg::key& k, std::string_vie
     return value;
 }
 
-inline reg::status write_bytes(const reg::key& k, std::string_view name, std::uint32_t type,
-                               const std::vector<std::uint8_t>& data) {
+inline reg::error_code write_bytes(const reg::key& k, std::string_view name, std::uint32_t type,
+                                   const std::vector<std::uint8_t>& data) {
     return reg::set_value(k, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 

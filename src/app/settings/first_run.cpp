@@ -39,58 +39,57 @@ machine_address_defaults default_machine_addresses() {
 // Every user has a parcel box root of their own below their home, whoever set the machine up. A root the user
 // already has stays.
 void set_parcel_box_root_default(qvl_settings_data& settings) {
-    const std::optional<std::string> stored = read_text_setting(settings.user_key(), names::parcel_box_directory_root);
+    const std::optional<std::string> stored = settings.stored_text(text_setting::parcel_box_directory_root);
     if (stored && !stored->empty()) {
         return;
     }
     const std::string parcel_root = paths::default_parcel_box_root();
     settings.set_text(text_setting::parcel_box_directory_root, parcel_root);
-    write_text_setting(settings.user_key(), names::parcel_box_directory_root, parcel_root);
+    (void)settings.store(text_setting::parcel_box_directory_root, parcel_root);
 }
 
 // Stored where the parcel box root is, so a user sees and changes it there; a choice already made stays.
 void set_kept_part_days_default(qvl_settings_data& settings) {
-    if (read_dword_setting(settings.user_key(), names::kept_part_days)) {
+    if (settings.stored_number(number_setting::kept_part_days)) {
         return;
     }
     settings.set_number(number_setting::kept_part_days, default_kept_part_days);
-    write_dword_setting(settings.user_key(), names::kept_part_days, default_kept_part_days);
+    (void)settings.store(number_setting::kept_part_days, default_kept_part_days);
 }
 
 // A new user starts with exactly the key types the machine approves. When the machine settings cannot be read, the
 // user's stored value stays: a zero written now would refuse every session key for good.
 void set_user_key_types_default(qvl_settings_data& settings) {
-    const std::optional<std::uint32_t> machine_types =
-        read_dword_setting(settings.machine_key(), names::enabled_sk_caps);
+    const std::optional<std::uint32_t> machine_types = settings.stored_number(number_setting::machine_key_types);
     if (!machine_types) {
         settings.set_number(number_setting::user_key_types,
-                            read_dword_setting(settings.user_key(), names::enabled_sk_caps).value_or(0));
+                            settings.stored_number(number_setting::user_key_types).value_or(0));
         return;
     }
     settings.set_number(number_setting::machine_key_types, *machine_types);
     settings.set_number(number_setting::user_key_types, *machine_types);
-    write_dword_setting(settings.user_key(), names::enabled_sk_caps, *machine_types);
+    (void)settings.store(number_setting::user_key_types, *machine_types);
 }
 } // namespace
 
 void set_machine_defaults(qvl_settings_data& settings) {
-    write_text_setting(settings.machine_key(), names::current_csp, names::default_provider_name);
+    (void)settings.store(text_setting::current_csp, names::default_provider_name);
     settings.set_number(number_setting::provider_key_types, default_key_type_mask);
-    write_dword_setting(settings.machine_key(), names::current_csp_sk_caps, default_key_type_mask);
+    (void)settings.store(number_setting::provider_key_types, default_key_type_mask);
     settings.set_number(number_setting::machine_key_types, default_key_type_mask);
-    write_dword_setting(settings.machine_key(), names::enabled_sk_caps, default_key_type_mask);
+    (void)settings.store(number_setting::machine_key_types, default_key_type_mask);
 
     const machine_address_defaults addresses = default_machine_addresses();
     settings.set_text(text_setting::external_name, addresses.external_name);
-    write_text_setting(settings.machine_key(), names::external_name, addresses.external_name);
+    (void)settings.store(text_setting::external_name, addresses.external_name);
 
     write_dword_setting(settings.machine_key(), names::legacy_exchange, 1);
 
     settings.set_number(number_setting::listening_port, default_listening_port);
-    write_dword_setting(settings.machine_key(), names::interface_ip_port, default_listening_port);
+    (void)settings.store(number_setting::listening_port, default_listening_port);
 
     settings.set_text(text_setting::interface_ip_address, addresses.interface_address);
-    write_text_setting(settings.machine_key(), names::interface_ip_address, addresses.interface_address);
+    (void)settings.store(text_setting::interface_ip_address, addresses.interface_address);
 }
 
 void set_user_defaults(qvl_settings_data& settings) {
@@ -98,13 +97,13 @@ void set_user_defaults(qvl_settings_data& settings) {
     set_parcel_box_root_default(settings);
     set_kept_part_days_default(settings);
 
-    if (!read_text_setting(settings.user_key(), names::user_uuid)) {
-        write_text_setting(settings.user_key(), names::user_uuid, create_uuid_text());
+    if (!settings.stored_text(text_setting::user_uuid)) {
+        (void)settings.store(text_setting::user_uuid, create_uuid_text());
     }
 
     const std::string name = login_name();
     settings.set_text(text_setting::user_name, name);
-    write_text_setting(settings.user_key(), names::user_name, name);
+    (void)settings.store(text_setting::user_name, name);
 }
 
 } // namespace tiv

@@ -14,61 +14,6 @@
 
 namespace tiv::app {
 
-namespace {
-struct setting_place {
-    bool machine;
-    const char* name;
-};
-
-setting_place place_of(text_setting which) {
-    switch (which) {
-    case text_setting::current_csp:
-        return {true, names::current_csp};
-    case text_setting::external_name:
-        return {true, names::external_name};
-    case text_setting::interface_ip_address:
-        return {true, names::interface_ip_address};
-    case text_setting::user_uuid:
-        return {false, names::user_uuid};
-    case text_setting::user_name:
-        return {false, names::user_name};
-    case text_setting::parcel_box_directory_root:
-    case text_setting::count_:
-        break;
-    }
-    return {false, names::parcel_box_directory_root};
-}
-
-setting_place place_of(number_setting which) {
-    switch (which) {
-    case number_setting::machine_key_types:
-        return {true, names::enabled_sk_caps};
-    case number_setting::user_key_types:
-        return {false, names::enabled_sk_caps};
-    case number_setting::provider_key_types:
-        return {true, names::current_csp_sk_caps};
-    case number_setting::listening_port:
-        return {true, names::interface_ip_port};
-    case number_setting::kept_part_days:
-        return {false, names::kept_part_days};
-    case number_setting::io_block_size:
-    case number_setting::count_:
-        break;
-    }
-    return {true, names::io_block_size};
-}
-
-const reg::key& key_of(const qvl_settings_data& settings, setting_place place) {
-    return place.machine ? settings.machine_key() : settings.user_key();
-}
-
-status unwritable(setting_place place) {
-    const reg::root which = place.machine ? reg::root::machine : reg::root::user;
-    return {status_code::io_failure, std::string("the ") + (place.machine ? "machine" : "user") + " settings at " +
-                                         reg::hive_location(which) + " could not be written."};
-}
-} // namespace
-
 bool is_dotted_ipv4(const std::string& text) {
     in_addr parsed{};
     return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
@@ -128,19 +73,22 @@ status open_identity(qvl_settings_data& settings, crypto_provider& provider) {
     return open_keys(settings, provider);
 }
 
+status unwritable_settings(reg::root hive) {
+    return {status_code::io_failure, std::string("the ") + (hive == reg::root::machine ? "machine" : "user") +
+                                         " settings at " + reg::hive_location(hive) + " could not be written."};
+}
+
 status save_setting(qvl_settings_data& settings, text_setting which, const std::string& value) {
-    const setting_place place = place_of(which);
-    if (!write_text_setting(key_of(settings, place), place.name, value)) {
-        return unwritable(place);
+    if (!settings.store(which, value)) {
+        return unwritable_settings(place_of(which).hive);
     }
     settings.set_text(which, value);
     return {};
 }
 
 status save_setting(qvl_settings_data& settings, number_setting which, std::uint32_t value) {
-    const setting_place place = place_of(which);
-    if (!write_dword_setting(key_of(settings, place), place.name, value)) {
-        return unwritable(place);
+    if (!settings.store(which, value)) {
+        return unwritable_settings(place_of(which).hive);
     }
     settings.set_number(which, value);
     return {};

@@ -30,6 +30,9 @@ void load_settings_with_defaults(qvl_settings_data& settings);
 // Start-up's first half: the defaults where set-up is not complete, every setting, and the keys.
 [[nodiscard]] status open_identity(qvl_settings_data& settings, crypto_provider& provider);
 
+// io_failure: the settings of `hive` could not be written, naming their file.
+[[nodiscard]] status unwritable_settings(reg::root hive);
+
 // One setting changed in memory and written to its key in one call; io_failure when the key refuses it (the
 // value in memory then stays as it was).
 [[nodiscard]] status save_setting(qvl_settings_data& settings, text_setting which, const std::string& value);

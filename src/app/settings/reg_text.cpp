@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/byte_fields.h"
+
 namespace tiv::app {
 
 namespace {
@@ -58,11 +60,10 @@ std::string format_reg_value(std::uint32_t type, const std::vector<std::uint8_t>
     if (type == reg::REG_SZ && is_plain_text(data)) {
         return quoted(std::string(data.begin(), data.end() - 1));
     }
-    if (type == reg::REG_DWORD && data.size() == 4) {
+    field_reader number_in(data);
+    std::uint32_t number = 0;
+    if (type == reg::REG_DWORD && number_in.le32(number) && number_in.at_end()) {
         char text[16];
-        const std::uint32_t number = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                                     static_cast<std::uint32_t>(data[2]) << 16 |
-                                     static_cast<std::uint32_t>(data[3]) << 24;
         std::snprintf(text, sizeof text, "dword:%08x", number);
         return text;
     }

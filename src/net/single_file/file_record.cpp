@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/little_endian.h"
+#include "core/byte_fields.h"
 
 #include "core/text.h"
 

@@ -1,104 +1,27 @@
 #include "net/stream/parcel_frames.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "core/little_endian.h"
+#include "core/byte_fields.h"
 
 namespace tiv {
 
 namespace {
-// Grows the vector first and copies after: GCC 12 at -O3 takes a range insert of a few bytes into a vector for an
-// overflow that cannot happen.
-void put_bytes(std::vector<std::uint8_t>& out, const void* bytes, std::size_t n) {
-    if (n == 0) {
-        return;
-    }
-    const std::size_t at = out.size();
-    out.resize(at + n);
-    std::memcpy(out.data() + at, bytes, n);
-}
-
-void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    std::uint8_t bytes[4];
-    put_le32(bytes, value);
-    put_bytes(out, bytes, sizeof bytes);
-}
-
 void put_text(std::vector<std::uint8_t>& out, const std::string& text) {
     const std::size_t length = std::min(text.size(), max_sent_path);
-    std::uint8_t bytes[2];
-    put_le16(bytes, static_cast<std::uint16_t>(length));
-    put_bytes(out, bytes, sizeof bytes);
-    put_bytes(out, text.data(), length);
+    append_le16(out, static_cast<std::uint16_t>(length));
+    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), length));
 }
 
-// Reads fields front to back; once a read runs past the end every later one fails too.
-class field_reader {
-public:
-    explicit field_reader(std::span<const std::uint8_t> bytes) : m_aBytes(bytes) {}
-
-    bool u8(std::uint8_t& value) {
-        if (!room(1)) {
-            return false;
-        }
-        value = m_aBytes[m_nAt++];
-        return true;
+bool read_text(field_reader& in, std::string& value) {
+    std::uint16_t length = 0;
+    std::span<const std::uint8_t> bytes;
+    if (!in.le16(length) || length > max_sent_path || !in.take(length, bytes)) {
+        return false;
     }
-    bool u32(std::uint32_t& value) {
-        if (!room(4)) {
-            return false;
-        }
-        value = get_le32(m_aBytes.data() + m_nAt);
-        m_nAt += 4;
-        return true;
-    }
-    bool u64(std::uint64_t& value) {
-        if (!room(8)) {
-            return false;
-        }
-        value = 0;
-        for (int i = 7; i >= 0; --i) {
-            value = value << 8 | m_aBytes[m_nAt + static_cast<std::size_t>(i)];
-        }
-        m_nAt += 8;
-        return true;
-    }
-    bool text(std::string& value) {
-        if (!room(2)) {
-            return false;
-        }
-        const std::size_t length = get_le16(m_aBytes.data() + m_nAt);
-        m_nAt += 2;
-        if (length > max_sent_path || !room(length)) {
-            return false;
-        }
-        value.assign(reinterpret_cast<const char*>(m_aBytes.data() + m_nAt), length);
-        m_nAt += length;
-        return true;
-    }
-    bool digest(frame_digest& value) {
-        if (!room(value.size())) {
-            return false;
-        }
-        std::copy_n(m_aBytes.begin() + static_cast<std::ptrdiff_t>(m_nAt), value.size(), value.begin());
-        m_nAt += value.size();
-        return true;
-    }
-    [[nodiscard]] bool at_end() const { return m_nAt == m_aBytes.size(); }
-
-private:
-    [[nodiscard]] bool room(std::size_t n) const { return m_aBytes.size() - m_nAt >= n; }
-
-    std::span<const std::uint8_t> m_aBytes;
-    std::size_t m_nAt = 0;
-};
+    value.assign(bytes.begin(), bytes.end());
+    return true;
+}
 } // namespace
 
 void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length) {
@@ -109,15 +32,15 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length) {
 void append_frame(std::vector<std::uint8_t>& out, frame_type type, std::span<const std::uint8_t> payload) {
     std::uint8_t header[frame_header_size];
     put_frame_header(header, type, payload.size());
-    put_bytes(out, header, sizeof header);
-    put_bytes(out, payload.data(), payload.size());
+    append_bytes(out, header);
+    append_bytes(out, payload);
 }
 
 std::vector<std::uint8_t> encode_folder(const folder_frame& frame) {
     std::vector<std::uint8_t> out;
-    put_u32(out, frame.files);
-    put_u32(out, frame.directories);
-    put_u64(out, frame.bytes);
+    append_le32(out, frame.files);
+    append_le32(out, frame.directories);
+    append_le64(out, frame.bytes);
     put_text(out, frame.name);
     return out;
 }
@@ -130,8 +53,8 @@ std::vector<std::uint8_t> encode_directory(const std::string& path) {
 
 std::vector<std::uint8_t> encode_file(const file_frame& frame) {
     std::vector<std::uint8_t> out;
-    put_u64(out, frame.size);
-    put_u64(out, static_cast<std::uint64_t>(frame.mtime_ns));
+    append_le64(out, frame.size);
+    append_le64(out, static_cast<std::uint64_t>(frame.mtime_ns));
     out.push_back(frame.resumable ? 1 : 0);
     put_text(out, frame.path);
     return out;
@@ -142,28 +65,28 @@ std::vector<std::uint8_t> encode_file_end(const file_end_frame& frame) {
     out.push_back(frame.complete ? 1 : 0);
     out.push_back(frame.whole_hash ? 1 : 0);
     if (frame.whole_hash) {
-        put_bytes(out, frame.whole_hash->data(), frame.whole_hash->size());
+        append_bytes(out, *frame.whole_hash);
     }
     return out;
 }
 
 std::vector<std::uint8_t> encode_resume(std::uint64_t from) {
     std::vector<std::uint8_t> out;
-    put_u64(out, from);
+    append_le64(out, from);
     return out;
 }
 
 std::vector<std::uint8_t> encode_offer(const offer_frame& frame) {
     std::vector<std::uint8_t> out;
-    put_u64(out, frame.kept);
-    put_bytes(out, frame.hash.data(), frame.hash.size());
+    append_le64(out, frame.kept);
+    append_bytes(out, frame.hash);
     return out;
 }
 
 std::optional<folder_frame> decode_folder(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     folder_frame frame;
-    if (!in.u32(frame.files) || !in.u32(frame.directories) || !in.u64(frame.bytes) || !in.text(frame.name) ||
+    if (!in.le32(frame.files) || !in.le32(frame.directories) || !in.le64(frame.bytes) || !read_text(in, frame.name) ||
         !in.at_end()) {
         return std::nullopt;
     }
@@ -173,7 +96,7 @@ std::optional<folder_frame> decode_folder(std::span<const std::uint8_t> payload)
 std::optional<std::string> decode_directory(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     std::string path;
-    if (!in.text(path) || !in.at_end()) {
+    if (!read_text(in, path) || !in.at_end()) {
         return std::nullopt;
     }
     return path;
@@ -184,7 +107,7 @@ std::optional<file_frame> decode_file(std::span<const std::uint8_t> payload) {
     file_frame frame;
     std::uint64_t mtime = 0;
     std::uint8_t resumable = 0;
-    if (!in.u64(frame.size) || !in.u64(mtime) || !in.u8(resumable) || resumable > 1 || !in.text(frame.path) ||
+    if (!in.le64(frame.size) || !in.le64(mtime) || !in.u8(resumable) || resumable > 1 || !read_text(in, frame.path) ||
         !in.at_end()) {
         return std::nullopt;
     }
@@ -204,7 +127,7 @@ std::optional<file_end_frame> decode_file_end(std::span<const std::uint8_t> payl
     frame.complete = complete == 1;
     if (hashed == 1) {
         frame_digest hash{};
-        if (!in.digest(hash)) {
+        if (!in.copy(hash)) {
             return std::nullopt;
         }
         frame.whole_hash = hash;
@@ -215,13 +138,13 @@ std::optional<file_end_frame> decode_file_end(std::span<const std::uint8_t> payl
 std::optional<std::uint64_t> decode_resume(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     std::uint64_t from = 0;
-    return in.u64(from) && in.at_end() ? std::optional(from) : std::nullopt;
+    return in.le64(from) && in.at_end() ? std::optional(from) : std::nullopt;
 }
 
 std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     offer_frame frame;
-    return in.u64(frame.kept) && in.digest(frame.hash) && in.at_end() ? std::optional(frame) : std::nullopt;
+    return in.le64(frame.kept) && in.copy(frame.hash) && in.at_end() ? std::optional(frame) : std::nullopt;
 }
 
 frame_splitter::result frame_splitter::next(frame_type& type, std::span<const std::uint8_t>& payload) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/byte_fields.h"
+
 namespace tiv {
 
 namespace {
@@ -132,35 +134,40 @@ std::vector<std::uint8_t> parcel_receipt::encode() const {
     bytes[3] = stored() ? verdict_stored : verdict_refused;
     bytes[4] = stored() ? no_status : status;
     bytes[5] = static_cast<std::uint8_t>(reason);
-    bytes[6] = static_cast<std::uint8_t>(clean.size() & 0xFF);
-    bytes[7] = static_cast<std::uint8_t>(clean.size() >> 8);
+    put_le16(bytes.data() + 6, static_cast<std::uint16_t>(clean.size()));
     std::copy(clean.begin(), clean.end(), bytes.begin() + header_size);
     return bytes;
 }
 
 receipt_parse decode_receipt(std::span<const std::uint8_t> bytes, parcel_receipt& receipt, std::size_t& used) {
     used = 0;
+    field_reader in(bytes);
     // Each byte is judged as soon as it is there: a stream that can never become a receipt is refused at once.
-    if ((bytes.size() > 0 && bytes[0] != magic[0]) || (bytes.size() > 1 && bytes[1] != magic[1]) ||
-        (bytes.size() > 2 && bytes[2] != layout_version)) {
-        return receipt_parse::malformed;
+    for (const std::uint8_t expected : {magic[0], magic[1], layout_version}) {
+        std::uint8_t byte = 0;
+        if (!in.u8(byte)) {
+            return receipt_parse::incomplete;
+        }
+        if (byte != expected) {
+            return receipt_parse::malformed;
+        }
     }
-    if (bytes.size() < parcel_receipt::header_size) {
+    std::uint8_t verdict = 0;
+    std::uint8_t status = 0;
+    std::uint8_t reason = 0;
+    std::uint16_t length = 0;
+    if (!in.u8(verdict) || !in.u8(status) || !in.u8(reason) || !in.le16(length)) {
         return receipt_parse::incomplete;
     }
-    const std::uint8_t verdict = bytes[3];
-    const std::uint8_t status = bytes[4];
-    const std::uint8_t reason = bytes[5];
-    const std::size_t length = static_cast<std::size_t>(bytes[6]) | static_cast<std::size_t>(bytes[7]) << 8;
     const bool stored = reason == static_cast<std::uint8_t>(receipt_reason::stored);
     if (verdict > verdict_refused || reason > last_reason || stored != (verdict == verdict_stored) ||
         (stored ? status != parcel_receipt::no_status : status > last_status) || length > parcel_receipt::max_text) {
         return receipt_parse::malformed;
     }
-    if (bytes.size() - parcel_receipt::header_size < length) {
+    std::span<const std::uint8_t> text;
+    if (!in.take(length, text)) {
         return receipt_parse::incomplete;
     }
-    const std::span<const std::uint8_t> text = bytes.subspan(parcel_receipt::header_size, length);
     if (!printable(text)) {
         return receipt_parse::malformed;
     }

@@ -9,7 +9,7 @@
 namespace tiv::cryptoapi {
 
 namespace {
-status get_parameter(const rsa_key& key, const char* name, bignum_ptr& out) {
+outcome get_parameter(const rsa_key& key, const char* name, bignum_ptr& out) {
     BIGNUM* value = nullptr;
     if (EVP_PKEY_get_bn_param(key.get(), name, &value) != 1 || value == nullptr) {
         return openssl_failure(bad_key, std::string("reading the RSA parameter ") + name);
@@ -18,66 +18,73 @@ status get_parameter(const rsa_key& key, const char* name, bignum_ptr& out) {
     return {};
 }
 
-status check_public_key_blob(std::span<const std::uint8_t> blob) {
-    if (blob.size() < public_key_blob_header_size) {
-        return status(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes is too short");
+struct public_key_fields {
+    std::uint32_t key_alg = 0;
+    std::uint32_t exponent = 0;
+    std::span<const std::uint8_t> modulus; // least significant byte first
+};
+
+outcome read_public_key_blob(std::span<const std::uint8_t> blob, public_key_fields& fields) {
+    field_reader in(blob);
+    blob_header header;
+    std::uint32_t magic = 0;
+    std::uint32_t bits = 0;
+    if (!read_blob_header(in, header) || !in.le32(magic) || !in.le32(bits) || !in.le32(fields.exponent)) {
+        return outcome(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes is too short");
     }
-    const std::uint8_t* p = blob.data();
-    if (status header = check_blob_header(p, publickeyblob, "PUBLICKEYBLOB"); !header) {
-        return header;
+    if (outcome checked = check_blob_header(header, publickeyblob, "PUBLICKEYBLOB"); !checked) {
+        return checked;
     }
-    const std::uint32_t key_alg = get_le32(p + 4);
-    if (key_alg != calg_rsa_keyx && key_alg != calg_rsa_sign) {
-        return status(bad_algid, "PUBLICKEYBLOB of an algorithm other than RSA");
+    fields.key_alg = header.key_alg;
+    if (fields.key_alg != calg_rsa_keyx && fields.key_alg != calg_rsa_sign) {
+        return outcome(bad_algid, "PUBLICKEYBLOB of an algorithm other than RSA");
     }
-    if (get_le32(p + 8) != rsa1_magic) {
-        return status(bad_data, "PUBLICKEYBLOB without the RSA1 magic");
+    if (magic != rsa1_magic) {
+        return outcome(bad_data, "PUBLICKEYBLOB without the RSA1 magic");
     }
-    const std::uint32_t bits = get_le32(p + 12);
     if (bits % 8 != 0 || bits < min_rsa_bits || bits > max_rsa_bits) {
-        return status(bad_data, "PUBLICKEYBLOB with an unusable bit length of " + std::to_string(bits));
+        return outcome(bad_data, "PUBLICKEYBLOB with an unusable bit length of " + std::to_string(bits));
     }
-    if (blob.size() != public_key_blob_size(bits)) {
-        return status(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes for a " +
-                                   std::to_string(bits) + "-bit key");
+    if (!in.take(bits / 8, fields.modulus) || !in.at_end()) {
+        return outcome(bad_len, "PUBLICKEYBLOB of " + std::to_string(blob.size()) + " bytes for a " +
+                                    std::to_string(bits) + "-bit key");
     }
-    const std::uint32_t exponent = get_le32(p + 16);
-    if (exponent < 3 || exponent % 2 == 0) {
-        return status(bad_data, "PUBLICKEYBLOB with the public exponent " + std::to_string(exponent));
+    if (fields.exponent < 3 || fields.exponent % 2 == 0) {
+        return outcome(bad_data, "PUBLICKEYBLOB with the public exponent " + std::to_string(fields.exponent));
     }
     // The modulus must be odd and fill its bit length, or every ciphertext length derived from it is wrong.
-    if (p[public_key_blob_header_size] % 2 == 0 || p[blob.size() - 1] < 0x80) {
-        return status(bad_data, "PUBLICKEYBLOB whose modulus is even or shorter than its bit length");
+    if (fields.modulus.front() % 2 == 0 || fields.modulus.back() < 0x80) {
+        return outcome(bad_data, "PUBLICKEYBLOB whose modulus is even or shorter than its bit length");
     }
     return {};
 }
 } // namespace
 
-status export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::vector<std::uint8_t>& blob) {
+outcome export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::vector<std::uint8_t>& blob) {
     if (!key) {
-        return status(bad_key, "no key to export");
+        return outcome(bad_key, "no key to export");
     }
     if (key_alg != calg_rsa_keyx && key_alg != calg_rsa_sign) {
-        return status(bad_algid, "a public key is exported as RSA key exchange or RSA signature");
+        return outcome(bad_algid, "a public key is exported as RSA key exchange or RSA signature");
     }
     bignum_ptr modulus;
     bignum_ptr exponent;
-    if (status got = get_parameter(key, OSSL_PKEY_PARAM_RSA_N, modulus); !got) {
+    if (outcome got = get_parameter(key, OSSL_PKEY_PARAM_RSA_N, modulus); !got) {
         return got;
     }
-    if (status got = get_parameter(key, OSSL_PKEY_PARAM_RSA_E, exponent); !got) {
+    if (outcome got = get_parameter(key, OSSL_PKEY_PARAM_RSA_E, exponent); !got) {
         return got;
     }
     if (BN_num_bits(exponent.get()) > 32) {
-        return status(bad_key, "the public exponent does not fit the 32 bits of a PUBLICKEYBLOB");
+        return outcome(bad_key, "the public exponent does not fit the 32 bits of a PUBLICKEYBLOB");
     }
     const std::size_t size = key.modulus_bytes();
     std::vector<std::uint8_t> made;
     made.reserve(public_key_blob_header_size + size);
     put_blob_header(made, publickeyblob, key_alg);
-    put_le32(made, rsa1_magic);
-    put_le32(made, std::uint32_t(8 * size));
-    put_le32(made, std::uint32_t(BN_get_word(exponent.get())));
+    append_le32(made, rsa1_magic);
+    append_le32(made, std::uint32_t(8 * size));
+    append_le32(made, std::uint32_t(BN_get_word(exponent.get())));
     made.resize(public_key_blob_header_size + size);
     // CryptoAPI keeps big numbers least significant byte first, zero-padded to the modulus length.
     if (BN_bn2lebinpad(modulus.get(), made.data() + public_key_blob_header_size, int(size)) != int(size)) {
@@ -87,17 +94,27 @@ status export_public_key_blob(const rsa_key& key, std::uint32_t key_alg, std::ve
     return {};
 }
 
-status import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, std::uint32_t* key_alg) {
+std::optional<std::uint32_t> claimed_key_bits(std::span<const std::uint8_t> blob) {
+    field_reader in(blob);
+    blob_header header;
+    std::uint32_t magic = 0;
+    std::uint32_t bits = 0;
+    if (!read_blob_header(in, header) || !in.le32(magic) || !in.le32(bits)) {
+        return std::nullopt;
+    }
+    return bits;
+}
+
+outcome import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, std::uint32_t* key_alg) {
     load_providers();
-    if (status checked = check_public_key_blob(blob); !checked) {
+    public_key_fields fields;
+    if (outcome checked = read_public_key_blob(blob, fields); !checked) {
         return checked;
     }
-    const std::uint8_t* p = blob.data();
-    const int modulus_size = int(blob.size() - public_key_blob_header_size);
-    const bignum_ptr modulus(BN_lebin2bn(p + public_key_blob_header_size, modulus_size, nullptr));
+    const bignum_ptr modulus(BN_lebin2bn(fields.modulus.data(), int(fields.modulus.size()), nullptr));
     const param_bld_ptr builder(OSSL_PARAM_BLD_new());
     if (!modulus || !builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, modulus.get()) != 1 ||
-        OSSL_PARAM_BLD_push_uint32(builder.get(), OSSL_PKEY_PARAM_RSA_E, get_le32(p + 16)) != 1) {
+        OSSL_PARAM_BLD_push_uint32(builder.get(), OSSL_PKEY_PARAM_RSA_E, fields.exponent) != 1) {
         return openssl_failure(failure, "building the RSA parameters");
     }
     const param_ptr params(OSSL_PARAM_BLD_to_param(builder.get()));
@@ -109,7 +126,7 @@ status import_public_key_blob(std::span<const std::uint8_t> blob, rsa_key& out, 
     }
     rsa_key key{pkey_ptr(made)};
     if (key_alg != nullptr) {
-        *key_alg = get_le32(p + 4);
+        *key_alg = fields.key_alg;
     }
     out = std::move(key);
     return {};

@@ -9,7 +9,7 @@
 
 namespace tiv::cryptoapi {
 
-status random_bytes(std::span<std::uint8_t> out) {
+outcome random_bytes(std::span<std::uint8_t> out) {
     load_providers();
     std::size_t done = 0;
     while (done < out.size()) {
@@ -22,7 +22,7 @@ status random_bytes(std::span<std::uint8_t> out) {
     return {};
 }
 
-status sha256(std::span<const std::uint8_t> data, sha256_digest& out) {
+outcome sha256(std::span<const std::uint8_t> data, sha256_digest& out) {
     load_providers();
     const md_ptr md(EVP_MD_fetch(nullptr, "SHA256", nullptr));
     if (!md) {

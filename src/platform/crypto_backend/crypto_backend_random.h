@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/crypto_backend/crypto_backend_status.h"
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 
 namespace tiv::cryptoapi {
 
 // Fills `out` from OpenSSL's generator (CryptGenRandom's place).
-status random_bytes(std::span<std::uint8_t> out);
+outcome random_bytes(std::span<std::uint8_t> out);
 
 using sha256_digest = std::array<std::uint8_t, 32>;
-status sha256(std::span<const std::uint8_t> data, sha256_digest& out);
+outcome sha256(std::span<const std::uint8_t> data, sha256_digest& out);
 
 } // namespace tiv::cryptoapi

@@ -24,10 +24,10 @@ bool is_user_key_bits(unsigned bits) {
     return bits >= 1024 && bits <= max_rsa_bits && bits % 256 == 0;
 }
 
-status rsa_key::generate(unsigned bits, rsa_key& out) {
+outcome rsa_key::generate(unsigned bits, rsa_key& out) {
     load_providers();
     if (bits < min_rsa_bits || bits > max_rsa_bits || bits % 8 != 0) {
-        return status(bad_flags, "RSA key length " + std::to_string(bits) + " bits is not supported");
+        return outcome(bad_flags, "RSA key length " + std::to_string(bits) + " bits is not supported");
     }
     const pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     const bignum_ptr exponent(BN_new());
@@ -44,10 +44,10 @@ status rsa_key::generate(unsigned bits, rsa_key& out) {
     return {};
 }
 
-status rsa_key::from_private_pem(std::string_view pem, rsa_key& out) {
+outcome rsa_key::from_private_pem(std::string_view pem, rsa_key& out) {
     load_providers();
     if (pem.size() > INT_MAX) {
-        return status(bad_len, "private key text is too long");
+        return outcome(bad_len, "private key text is too long");
     }
     const bio_ptr bio(BIO_new_mem_buf(pem.data(), int(pem.size())));
     if (!bio) {
@@ -58,19 +58,19 @@ status rsa_key::from_private_pem(std::string_view pem, rsa_key& out) {
         return openssl_failure(bad_data, "reading a PEM private key");
     }
     if (EVP_PKEY_is_a(key.get(), "RSA") != 1) {
-        return status(bad_key, "the private key is not an RSA key");
+        return outcome(bad_key, "the private key is not an RSA key");
     }
     rsa_key made(std::move(key));
     if (made.bits() < min_rsa_bits || made.bits() > max_rsa_bits || !made.has_private()) {
-        return status(bad_key, "the RSA key has an unsupported length or no private part");
+        return outcome(bad_key, "the RSA key has an unsupported length or no private part");
     }
     out = std::move(made);
     return {};
 }
 
-status rsa_key::to_private_pem(secure_bytes& pem) const {
+outcome rsa_key::to_private_pem(secure_bytes& pem) const {
     if (!m_pKey) {
-        return status(bad_key, "no key to write");
+        return outcome(bad_key, "no key to write");
     }
     // Secure memory so the buffer OpenSSL writes the key into is wiped when freed.
     const bio_ptr bio(BIO_new(BIO_s_secmem()));

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/crypto_backend/crypto_backend_status.h"
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 #include "platform/crypto_backend/openssl_util.h"
 
 namespace tiv::cryptoapi {
@@ -33,12 +33,12 @@ public:
     ~rsa_key() = default;
 
     // A new pair with e = 65537; `bits` from min_rsa_bits to max_rsa_bits, a multiple of 8.
-    static status generate(unsigned bits, rsa_key& out);
+    static outcome generate(unsigned bits, rsa_key& out);
     // Reads an unencrypted PKCS#8 PEM private key; anything but RSA is refused.
-    static status from_private_pem(std::string_view pem, rsa_key& out);
+    static outcome from_private_pem(std::string_view pem, rsa_key& out);
 
     // The pair as unencrypted PKCS#8 PEM, in memory that is wiped when released.
-    status to_private_pem(secure_bytes& pem) const;
+    outcome to_private_pem(secure_bytes& pem) const;
 
     explicit operator bool() const { return m_pKey != nullptr; }
     [[nodiscard]] EVP_PKEY* get() const { return m_pKey.get(); }

@@ -28,12 +28,12 @@ void set_odd_parity(secure_bytes& key) {
 }
 } // namespace
 
-status session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_key& out) {
+outcome session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_key& out) {
     load_providers();
     const session_cipher_params* params = find_session_cipher(alg_id, key_bits);
     if (params == nullptr) {
-        return status(bad_algid, "no session key type with algorithm " + std::to_string(alg_id) + " and " +
-                                     std::to_string(key_bits) + " bits");
+        return outcome(bad_algid, "no session key type with algorithm " + std::to_string(alg_id) + " and " +
+                                      std::to_string(key_bits) + " bits");
     }
     secure_bytes key(params->key_bytes);
     if (RAND_priv_bytes(key.data(), int(key.size())) != 1) {
@@ -43,22 +43,22 @@ status session_key::generate(std::uint32_t alg_id, unsigned key_bits, session_ke
         set_odd_parity(key);
     }
     session_key made;
-    if (status ready = made.make(*params, {key.data(), key.size()}); !ready) {
+    if (outcome ready = made.make(*params, {key.data(), key.size()}); !ready) {
         return ready;
     }
     out = std::move(made);
     return {};
 }
 
-status session_key::from_key_bytes(std::uint32_t alg_id, std::span<const std::uint8_t> key, session_key& out) {
+outcome session_key::from_key_bytes(std::uint32_t alg_id, std::span<const std::uint8_t> key, session_key& out) {
     load_providers();
     const session_cipher_params* params = find_session_cipher_by_key_bytes(alg_id, key.size());
     if (params == nullptr) {
-        return status(bad_data, "a key of " + std::to_string(key.size()) + " bytes fits no session key type of " +
-                                    "algorithm " + std::to_string(alg_id));
+        return outcome(bad_data, "a key of " + std::to_string(key.size()) + " bytes fits no session key type of " +
+                                     "algorithm " + std::to_string(alg_id));
     }
     session_key made;
-    if (status ready = made.make(*params, key); !ready) {
+    if (outcome ready = made.make(*params, key); !ready) {
         return ready;
     }
     out = std::move(made);
@@ -70,10 +70,10 @@ std::size_t session_key::encrypted_length(std::size_t plain_bytes) const {
     return block == 1 ? plain_bytes : (plain_bytes / block + 1) * block;
 }
 
-status session_key::make(const session_cipher_params& params, std::span<const std::uint8_t> key) {
+outcome session_key::make(const session_cipher_params& params, std::span<const std::uint8_t> key) {
     std::string why;
     if (!session_cipher_available(params, &why)) {
-        return status(bad_algid, why);
+        return outcome(bad_algid, why);
     }
     m_pCipher.reset(EVP_CIPHER_fetch(nullptr, params.openssl_name, nullptr));
     m_pEncrypt.reset(EVP_CIPHER_CTX_new());
@@ -83,13 +83,13 @@ status session_key::make(const session_cipher_params& params, std::span<const st
     }
     m_pSpec = &params;
     m_aKey = secure_bytes(key.data(), key.size());
-    if (status ready = restart(m_pEncrypt.get(), 1); !ready) {
+    if (outcome ready = restart(m_pEncrypt.get(), 1); !ready) {
         return ready;
     }
     return restart(m_pDecrypt.get(), 0);
 }
 
-status session_key::restart(EVP_CIPHER_CTX* ctx, int encrypting) {
+outcome session_key::restart(EVP_CIPHER_CTX* ctx, int encrypting) {
     static constexpr std::uint8_t zero_iv[16] = {};
     secure_bytes keyed(m_aKey.size() + m_pSpec->salt_bytes);
     std::copy(m_aKey.data(), m_aKey.data() + m_aKey.size(), keyed.data());
@@ -107,10 +107,10 @@ status session_key::restart(EVP_CIPHER_CTX* ctx, int encrypting) {
     return {};
 }
 
-status session_key::run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
-                        std::vector<std::uint8_t>& out) {
+outcome session_key::run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
+                         std::vector<std::uint8_t>& out) {
     if (m_pSpec == nullptr) {
-        return status(bad_key, "no session key");
+        return outcome(bad_key, "no session key");
     }
     const std::size_t start = out.size();
     const std::size_t block = m_pSpec->block_size;
@@ -121,7 +121,7 @@ status session_key::run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std
         int written = 0;
         if (EVP_CipherUpdate(ctx, out.data() + at, &written, data.data() + done, int(piece)) != 1) {
             out.resize(start);
-            status failed = openssl_failure(failure, encrypting != 0 ? "encrypting" : "decrypting");
+            outcome failed = openssl_failure(failure, encrypting != 0 ? "encrypting" : "decrypting");
             (void)restart(ctx, encrypting);
             return failed;
         }
@@ -136,22 +136,22 @@ status session_key::run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std
     int written = 0;
     const bool completed = EVP_CipherFinal_ex(ctx, out.data() + at, &written) == 1;
     out.resize(completed ? at + std::size_t(written) : start);
-    status result = completed ? status()
-                              : openssl_failure(encrypting != 0 ? failure : bad_data,
-                                                encrypting != 0 ? "completing the encryption"
-                                                                : "completing the decryption (padding or length)");
+    outcome result = completed ? outcome()
+                               : openssl_failure(encrypting != 0 ? failure : bad_data,
+                                                 encrypting != 0 ? "completing the encryption"
+                                                                 : "completing the decryption (padding or length)");
     // Completion restarts the key whether or not it succeeded, as CryptDecrypt does after bad padding.
-    if (status restarted = restart(ctx, encrypting); !restarted && result) {
+    if (outcome restarted = restart(ctx, encrypting); !restarted && result) {
         return restarted;
     }
     return result;
 }
 
-status session_key::encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+outcome session_key::encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
     return run(m_pEncrypt.get(), 1, data, final, out);
 }
 
-status session_key::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+outcome session_key::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
     return run(m_pDecrypt.get(), 0, data, final, out);
 }
 

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 #include "platform/crypto_backend/crypto_backend_session_types.h"
-#include "platform/crypto_backend/crypto_backend_status.h"
 #include "platform/crypto_backend/openssl_util.h"
 
 namespace tiv::cryptoapi {
@@ -33,9 +33,9 @@ public:
 
     // CryptGenKey: a random key of the type named by algorithm and key length (see session_cipher_table).
     // An unknown pair, or a cipher OpenSSL cannot run here, gives bad_algid.
-    static status generate(std::uint32_t alg_id, unsigned key_bits, session_key& out);
+    static outcome generate(std::uint32_t alg_id, unsigned key_bits, session_key& out);
     // A key from its bytes as a SIMPLEBLOB carries them; the count selects the type (bad_data if none fits).
-    static status from_key_bytes(std::uint32_t alg_id, std::span<const std::uint8_t> key, session_key& out);
+    static outcome from_key_bytes(std::uint32_t alg_id, std::span<const std::uint8_t> key, session_key& out);
 
     explicit operator bool() const { return m_pSpec != nullptr; }
     // Only for a key that is not none.
@@ -46,14 +46,14 @@ public:
 
     // Append what the call yields to `out`. A failed decryption completion (bad padding, a total that is
     // not a whole number of blocks, nothing to decrypt) gives bad_data and appends nothing.
-    status encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
-    status decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
+    outcome encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
+    outcome decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
 
 private:
-    status make(const session_cipher_params& params, std::span<const std::uint8_t> key);
-    status restart(EVP_CIPHER_CTX* ctx, int encrypting);
-    status run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
-               std::vector<std::uint8_t>& out);
+    outcome make(const session_cipher_params& params, std::span<const std::uint8_t> key);
+    outcome restart(EVP_CIPHER_CTX* ctx, int encrypting);
+    outcome run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
+                std::vector<std::uint8_t>& out);
 
     const session_cipher_params* m_pSpec = nullptr;
     secure_bytes m_aKey;

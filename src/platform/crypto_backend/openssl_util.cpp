@@ -18,8 +18,8 @@ std::string openssl_error_text() {
     return text.empty() ? std::string("none recorded") : text;
 }
 
-status openssl_failure(error_code code, std::string_view what) {
-    return status(code, std::string(what) + " failed (OpenSSL: " + openssl_error_text() + ")");
+outcome openssl_failure(error_code code, std::string_view what) {
+    return outcome(code, std::string(what) + " failed (OpenSSL: " + openssl_error_text() + ")");
 }
 
 secure_bytes::secure_bytes(secure_bytes&& other) noexcept : m_aBytes(std::move(other.m_aBytes)) {

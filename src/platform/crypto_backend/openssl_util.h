@@ -12,9 +12,9 @@
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
-#include "platform/crypto_backend/crypto_backend_status.h"
+#include "platform/crypto_backend/crypto_backend_outcome.h"
 
-// Owners for the OpenSSL objects the backend uses, and the one way a failed OpenSSL call becomes a status.
+// Owners for the OpenSSL objects the backend uses, and the one way a failed OpenSSL call becomes an outcome.
 namespace tiv::cryptoapi {
 
 namespace detail {
@@ -48,8 +48,8 @@ void release_thread_state();
 // failure never leaves stale entries behind for the next caller to misread.
 [[nodiscard]] std::string openssl_error_text();
 
-// The status for a failed OpenSSL call: `what` names the step, the queue says why.
-[[nodiscard]] status openssl_failure(error_code code, std::string_view what);
+// The outcome for a failed OpenSSL call: `what` names the step, the queue says why.
+[[nodiscard]] outcome openssl_failure(error_code code, std::string_view what);
 
 // Bytes that hold key material: never copied by accident, wiped when they are released.
 class secure_bytes {

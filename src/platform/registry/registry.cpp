@@ -14,7 +14,7 @@ namespace {
 
 // Splits "A\B\C" into its key names. Every name must be 1 to max_key_name characters without a NUL;
 // an empty path means the key itself.
-status split_levels(std::string_view subkey, std::vector<std::string_view>& levels) {
+error_code split_levels(std::string_view subkey, std::vector<std::string_view>& levels) {
     levels.clear();
     if (subkey.empty()) {
         return success;
@@ -56,10 +56,10 @@ bool is_read_only(const key& k) {
     return k && k.owner()->read_only();
 }
 
-status open_root(root which, key& out) {
+error_code open_root(root which, key& out) {
     std::shared_ptr<hive> opened;
     const std::string location = hive_location(which);
-    const status result = hive::open(location, opened);
+    const error_code result = hive::open(location, opened);
     // A user hive made before hives were private is closed to other users now; a machine hive stays as its owner
     // set it, since a shared one is meant to be read by every user.
     if (result == success && which == root::user) {
@@ -75,12 +75,12 @@ status open_root(root which, key& out) {
     return result;
 }
 
-status open_key(const key& parent, std::string_view subkey, key& out) {
+error_code open_key(const key& parent, std::string_view subkey, key& out) {
     if (!parent) {
         return invalid_handle;
     }
     std::vector<std::string_view> levels;
-    status result = split_levels(subkey, levels);
+    error_code result = split_levels(subkey, levels);
     std::int64_t id = 0;
     if (result == success) {
         result = parent.owner()->find_key(parent.id(), levels, id);
@@ -90,12 +90,12 @@ status open_key(const key& parent, std::string_view subkey, key& out) {
     return result;
 }
 
-status create_key(const key& parent, std::string_view subkey, key& out, bool* created) {
+error_code create_key(const key& parent, std::string_view subkey, key& out, bool* created) {
     if (!parent) {
         return invalid_handle;
     }
     std::vector<std::string_view> levels;
-    status result = split_levels(subkey, levels);
+    error_code result = split_levels(subkey, levels);
     std::int64_t id = 0;
     bool made = false;
     if (result == success) {
@@ -108,7 +108,7 @@ status create_key(const key& parent, std::string_view subkey, key& out, bool* cr
     return result;
 }
 
-status query_value(const key& k, std::string_view name, std::uint32_t* type, void* data, std::uint32_t* size) {
+error_code query_value(const key& k, std::string_view name, std::uint32_t* type, void* data, std::uint32_t* size) {
     if (!k) {
         return invalid_handle;
     }
@@ -118,7 +118,7 @@ status query_value(const key& k, std::string_view name, std::uint32_t* type, voi
     const std::uint32_t capacity = size != nullptr ? *size : 0;
     std::uint32_t stored_type = REG_NONE;
     std::uint32_t stored_size = 0;
-    const status result = k.owner()->read_value(k.id(), name, stored_type, stored_size, data, capacity);
+    const error_code result = k.owner()->read_value(k.id(), name, stored_type, stored_size, data, capacity);
     if (result != success) {
         return result;
     }
@@ -131,7 +131,7 @@ status query_value(const key& k, std::string_view name, std::uint32_t* type, voi
     return data != nullptr && stored_size > capacity ? more_data : success;
 }
 
-status set_value(const key& k, std::string_view name, std::uint32_t type, const void* data, std::uint32_t size) {
+error_code set_value(const key& k, std::string_view name, std::uint32_t type, const void* data, std::uint32_t size) {
     if (!k) {
         return invalid_handle;
     }
@@ -141,7 +141,7 @@ status set_value(const key& k, std::string_view name, std::uint32_t type, const 
     return k.owner()->write_value(k.id(), name, type, data, size);
 }
 
-status delete_value(const key& k, std::string_view name) {
+error_code delete_value(const key& k, std::string_view name) {
     if (!k) {
         return invalid_handle;
     }
@@ -151,7 +151,7 @@ status delete_value(const key& k, std::string_view name) {
     return k.owner()->delete_value(k.id(), name);
 }
 
-status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size) {
+error_code enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size) {
     if (!k) {
         return invalid_handle;
     }
@@ -159,7 +159,7 @@ status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* na
         return invalid_parameter;
     }
     std::string found;
-    if (const status result = k.owner()->subkey_at(k.id(), index, found); result != success) {
+    if (const error_code result = k.owner()->subkey_at(k.id(), index, found); result != success) {
         return result;
     }
     // As RegEnumKeyEx: the capacity counts the NUL, and on more_data *name_size is left as it was.
@@ -172,26 +172,26 @@ status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* na
     return success;
 }
 
-status enum_values(const key& k, std::vector<value_entry>& out) {
+error_code enum_values(const key& k, std::vector<value_entry>& out) {
     if (!k) {
         return invalid_handle;
     }
     return k.owner()->values(k.id(), out);
 }
 
-status enum_key_names(const key& k, std::vector<std::string>& out) {
+error_code enum_key_names(const key& k, std::vector<std::string>& out) {
     if (!k) {
         return invalid_handle;
     }
     return k.owner()->subkey_names(k.id(), out);
 }
 
-status delete_key(const key& parent, std::string_view subkey) {
+error_code delete_key(const key& parent, std::string_view subkey) {
     if (!parent) {
         return invalid_handle;
     }
     std::vector<std::string_view> levels;
-    if (const status result = split_levels(subkey, levels); result != success) {
+    if (const error_code result = split_levels(subkey, levels); result != success) {
         return result;
     }
     // The key itself (an empty path) is not deleted through this call: only named subkeys are.

@@ -12,18 +12,18 @@
 // Results are Windows error codes so callers read like the code they stand in for.
 namespace tiv::reg {
 
-using status = long;
-inline constexpr status success = 0;
-inline constexpr status file_not_found = 2;
-inline constexpr status access_denied = 5;
-inline constexpr status invalid_handle = 6;
-inline constexpr status invalid_parameter = 87;
-inline constexpr status more_data = 234;
-inline constexpr status no_more_items = 259;
-inline constexpr status key_deleted = 1018;
-inline constexpr status cannot_open_hive = 1009; // ERROR_BADDB
-inline constexpr status registry_corrupt = 1015; // ERROR_REGISTRY_CORRUPT: the database is damaged
-inline constexpr status io_failure = 1016;       // ERROR_REGISTRY_IO_FAILED: disk full, lock time-out, I/O error
+using error_code = long;
+inline constexpr error_code success = 0;
+inline constexpr error_code file_not_found = 2;
+inline constexpr error_code access_denied = 5;
+inline constexpr error_code invalid_handle = 6;
+inline constexpr error_code invalid_parameter = 87;
+inline constexpr error_code more_data = 234;
+inline constexpr error_code no_more_items = 259;
+inline constexpr error_code key_deleted = 1018;
+inline constexpr error_code cannot_open_hive = 1009; // ERROR_BADDB
+inline constexpr error_code registry_corrupt = 1015; // ERROR_REGISTRY_CORRUPT: the database is damaged
+inline constexpr error_code io_failure = 1016;       // ERROR_REGISTRY_IO_FAILED: disk full, lock time-out, I/O error
 
 // Limits the Windows registry has too; longer names give invalid_parameter.
 inline constexpr std::size_t max_key_name = 255;
@@ -75,25 +75,25 @@ private:
 // After fork() the child opens its own connection; keys it inherited must not be used (nor closed) there.
 // Hives are locked by open file description (see registry_locks.h): any other descriptor this process opens and
 // closes on a hive file leaves them in place. A hive fails to open (cannot_open_hive) when SQLite cannot lock so.
-[[nodiscard]] status open_root(root which, key& out);
+[[nodiscard]] error_code open_root(root which, key& out);
 
 // `subkey` may name several levels separated by '\'; an empty subkey opens the key itself again.
-[[nodiscard]] status open_key(const key& parent, std::string_view subkey, key& out);
-[[nodiscard]] status create_key(const key& parent, std::string_view subkey, key& out, bool* created = nullptr);
+[[nodiscard]] error_code open_key(const key& parent, std::string_view subkey, key& out);
+[[nodiscard]] error_code create_key(const key& parent, std::string_view subkey, key& out, bool* created = nullptr);
 
 // RegQueryValueEx: `data` may be null to ask for the size; a buffer smaller than the value gives
 // more_data with the needed size in *size. `type` may be null.
-[[nodiscard]] status query_value(const key& k, std::string_view name, std::uint32_t* type, void* data,
-                                 std::uint32_t* size);
+[[nodiscard]] error_code query_value(const key& k, std::string_view name, std::uint32_t* type, void* data,
+                                     std::uint32_t* size);
 // RegSetValueEx: stores exactly `size` bytes under `type`, replacing any value of that name, in one transaction.
-[[nodiscard]] status set_value(const key& k, std::string_view name, std::uint32_t type, const void* data,
-                               std::uint32_t size);
-[[nodiscard]] status delete_value(const key& k, std::string_view name);
+[[nodiscard]] error_code set_value(const key& k, std::string_view name, std::uint32_t type, const void* data,
+                                   std::uint32_t size);
+[[nodiscard]] error_code delete_value(const key& k, std::string_view name);
 
 // RegEnumKeyEx: subkey `index` in a stable order (case-insensitive name order). *name_size is the
 // buffer's capacity in characters on entry and the name's length on success; a name that does not fit
 // with its NUL gives more_data and leaves *name_size as it was. Past the end: no_more_items.
-[[nodiscard]] status enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size);
+[[nodiscard]] error_code enum_key(const key& k, std::uint32_t index, char* name, std::uint32_t* name_size);
 
 // Every value of a key in a stable order (case-insensitive name order), for export.
 struct value_entry {
@@ -101,12 +101,12 @@ struct value_entry {
     std::uint32_t type = REG_NONE;
     std::vector<std::uint8_t> data;
 };
-[[nodiscard]] status enum_values(const key& k, std::vector<value_entry>& out);
+[[nodiscard]] error_code enum_values(const key& k, std::vector<value_entry>& out);
 // Every direct subkey name in enumeration order.
-[[nodiscard]] status enum_key_names(const key& k, std::vector<std::string>& out);
+[[nodiscard]] error_code enum_key_names(const key& k, std::vector<std::string>& out);
 
 // RegDeleteKey: deletes a subkey that has no subkeys of its own, with its values.
-[[nodiscard]] status delete_key(const key& parent, std::string_view subkey);
+[[nodiscard]] error_code delete_key(const key& parent, std::string_view subkey);
 
 // True when the key's hive was opened read-only because this user may not write its file.
 [[nodiscard]] bool is_read_only(const key& k);

@@ -78,7 +78,7 @@ bool is_permission_error(int error) {
 
 // Settings are this user's own: a new database is made readable by its owner only, before SQLite opens it, and
 // SQLite gives its journal files the mode of the database.
-status create_private_file(const std::string& path) {
+error_code create_private_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);
@@ -108,7 +108,7 @@ std::string uri_path(const std::string& path) {
 
 } // namespace
 
-status status_from_sqlite(int rc) {
+error_code status_from_sqlite(int rc) {
     switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_ROW:
@@ -133,7 +133,7 @@ status status_from_sqlite(int rc) {
 hive::hive(std::string path, sqlite::connection db, bool read_only)
     : m_strPath(std::move(path)), m_pDb(std::move(db)), m_nProcess(::getpid()), m_bReadOnly(read_only) {}
 
-status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
+error_code hive::open(const std::string& path, std::shared_ptr<hive>& out) {
     open_hives& hives = cache();
     const std::lock_guard lock(hives.oMutex);
     for (auto it = hives.aByPath.begin(); it != hives.aByPath.end();) {
@@ -152,7 +152,7 @@ status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
     }
     sqlite::connection db;
     bool read_only = false;
-    if (const status result = open_database(path, db, read_only); result != success) {
+    if (const error_code result = open_database(path, db, read_only); result != success) {
         return result;
     }
     std::shared_ptr<hive> opened(new hive(path, std::move(db), read_only));
@@ -161,7 +161,7 @@ status hive::open(const std::string& path, std::shared_ptr<hive>& out) {
     return success;
 }
 
-status hive::open_database(const std::string& path, sqlite::connection& db, bool& read_only) {
+error_code hive::open_database(const std::string& path, sqlite::connection& db, bool& read_only) {
     read_only = false;
     const std::string directory = paths::parent_directory(path);
     if (!directory.empty() && !paths::make_directories(directory)) {
@@ -176,7 +176,7 @@ status hive::open_database(const std::string& path, sqlite::connection& db, bool
         read_only = true;
         return open_read_only(path, db);
     }
-    if (const status created = create_private_file(path); created != success) {
+    if (const error_code created = create_private_file(path); created != success) {
         return created;
     }
 
@@ -234,7 +234,7 @@ status hive::open_database(const std::string& path, sqlite::connection& db, bool
     return success;
 }
 
-status hive::open_read_only(const std::string& path, sqlite::connection& db) {
+error_code hive::open_read_only(const std::string& path, sqlite::connection& db) {
     // A reader of a WAL database needs its shared-memory file; in a directory the user may not write, where it
     // cannot be made, only an immutable open reads the file. The first query shows which of the two works.
     for (const char* parameter : {"?mode=ro", "?immutable=1"}) {
@@ -261,14 +261,14 @@ status hive::open_read_only(const std::string& path, sqlite::connection& db) {
     return cannot_open_hive;
 }
 
-status hive::begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id) {
+error_code hive::begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id) {
     if (transaction.begun() != SQLITE_OK) {
         return status_from_sqlite(transaction.begun());
     }
     return key_status(id);
 }
 
-status hive::key_status(std::int64_t id) {
+error_code hive::key_status(std::int64_t id) {
     sqlite::statement stmt(m_pDb.get(), "SELECT 1 FROM reg_keys WHERE id = ?1");
     if (const int rc = bind_all(stmt, id); rc != SQLITE_OK) {
         return status_from_sqlite(rc);
@@ -280,7 +280,7 @@ status hive::key_status(std::int64_t id) {
     return rc == SQLITE_DONE ? key_deleted : status_from_sqlite(rc);
 }
 
-status hive::child(std::int64_t parent, std::string_view name, std::int64_t& id) {
+error_code hive::child(std::int64_t parent, std::string_view name, std::int64_t& id) {
     sqlite::statement stmt(m_pDb.get(), "SELECT id FROM reg_keys WHERE parent = ?1 AND name = ?2");
     if (const int rc = bind_all(stmt, parent, name); rc != SQLITE_OK) {
         return status_from_sqlite(rc);
@@ -293,13 +293,13 @@ status hive::child(std::int64_t parent, std::string_view name, std::int64_t& id)
     return rc == SQLITE_DONE ? file_not_found : status_from_sqlite(rc);
 }
 
-status hive::walk(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id) {
-    if (const status result = key_status(start); result != success) {
+error_code hive::walk(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id) {
+    if (const error_code result = key_status(start); result != success) {
         return result;
     }
     std::int64_t current = start;
     for (const std::string_view level : levels) {
-        if (const status result = child(current, level, current); result != success) {
+        if (const error_code result = child(current, level, current); result != success) {
             return result;
         }
     }
@@ -307,23 +307,23 @@ status hive::walk(std::int64_t start, const std::vector<std::string_view>& level
     return success;
 }
 
-status hive::find_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id) {
+error_code hive::find_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id) {
     const std::lock_guard lock(m_oMutex);
     return walk(start, levels, id);
 }
 
-status hive::create_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id,
-                        bool& created) {
+error_code hive::create_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id,
+                            bool& created) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (const status result = begun_on_live_key(transaction, start); result != success) {
+    if (const error_code result = begun_on_live_key(transaction, start); result != success) {
         return result;
     }
     std::int64_t current = start;
     bool made_last = false;
     for (const std::string_view level : levels) {
         std::int64_t next = 0;
-        const status found = child(current, level, next);
+        const error_code found = child(current, level, next);
         made_last = found == file_not_found;
         if (made_last) {
             sqlite::statement insert(m_pDb.get(), "INSERT INTO reg_keys(parent, name) VALUES(?1, ?2)");
@@ -347,14 +347,14 @@ status hive::create_key(std::int64_t start, const std::vector<std::string_view>&
     return success;
 }
 
-status hive::delete_key(std::int64_t start, const std::vector<std::string_view>& levels) {
+error_code hive::delete_key(std::int64_t start, const std::vector<std::string_view>& levels) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
     if (transaction.begun() != SQLITE_OK) {
         return status_from_sqlite(transaction.begun());
     }
     std::int64_t target = 0;
-    if (const status result = walk(start, levels, target); result != success) {
+    if (const error_code result = walk(start, levels, target); result != success) {
         return result;
     }
     if (target == root_id) {
@@ -390,8 +390,8 @@ status hive::delete_key(std::int64_t start, const std::vector<std::string_view>&
     return status_from_sqlite(transaction.commit());
 }
 
-status hive::read_value(std::int64_t id, std::string_view name, std::uint32_t& type, std::uint32_t& size,
-                        void* destination, std::uint32_t capacity) {
+error_code hive::read_value(std::int64_t id, std::string_view name, std::uint32_t& type, std::uint32_t& size,
+                            void* destination, std::uint32_t capacity) {
     const std::lock_guard lock(m_oMutex);
     sqlite::statement stmt(m_pDb.get(), "SELECT type, data FROM reg_values WHERE key_id = ?1 AND name = ?2");
     if (const int rc = bind_all(stmt, id, name); rc != SQLITE_OK) {
@@ -400,7 +400,7 @@ status hive::read_value(std::int64_t id, std::string_view name, std::uint32_t& t
     const int rc = stmt.step();
     if (rc == SQLITE_DONE) {
         // Values go with their key in one transaction, so only a missing value needs the key checked.
-        const status key_state = key_status(id);
+        const error_code key_state = key_status(id);
         return key_state == success ? file_not_found : key_state;
     }
     if (rc != SQLITE_ROW) {
@@ -414,11 +414,11 @@ status hive::read_value(std::int64_t id, std::string_view name, std::uint32_t& t
     return success;
 }
 
-status hive::write_value(std::int64_t id, std::string_view name, std::uint32_t type, const void* data,
-                         std::uint32_t size) {
+error_code hive::write_value(std::int64_t id, std::string_view name, std::uint32_t type, const void* data,
+                             std::uint32_t size) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (const status result = begun_on_live_key(transaction, id); result != success) {
+    if (const error_code result = begun_on_live_key(transaction, id); result != success) {
         return result;
     }
     // An existing value keeps the spelling of its name, as the Windows registry does.
@@ -437,10 +437,10 @@ status hive::write_value(std::int64_t id, std::string_view name, std::uint32_t t
     return status_from_sqlite(transaction.commit());
 }
 
-status hive::delete_value(std::int64_t id, std::string_view name) {
+error_code hive::delete_value(std::int64_t id, std::string_view name) {
     const std::lock_guard lock(m_oMutex);
     sqlite::write_transaction transaction(m_pDb.get());
-    if (const status result = begun_on_live_key(transaction, id); result != success) {
+    if (const error_code result = begun_on_live_key(transaction, id); result != success) {
         return result;
     }
     sqlite::statement stmt(m_pDb.get(), "DELETE FROM reg_values WHERE key_id = ?1 AND name = ?2");
@@ -456,7 +456,7 @@ status hive::delete_value(std::int64_t id, std::string_view name) {
     return status_from_sqlite(transaction.commit());
 }
 
-status hive::subkey_at(std::int64_t id, std::uint32_t index, std::string& name) {
+error_code hive::subkey_at(std::int64_t id, std::uint32_t index, std::string& name) {
     const std::lock_guard lock(m_oMutex);
     sqlite::statement stmt(m_pDb.get(), "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
     if (const int rc = bind_all(stmt, id, static_cast<std::int64_t>(index)); rc != SQLITE_OK) {
@@ -470,13 +470,13 @@ status hive::subkey_at(std::int64_t id, std::uint32_t index, std::string& name) 
     if (rc != SQLITE_DONE) {
         return status_from_sqlite(rc);
     }
-    const status key_state = key_status(id);
+    const error_code key_state = key_status(id);
     return key_state == success ? no_more_items : key_state;
 }
 
-status hive::subkey_names(std::int64_t id, std::vector<std::string>& names) {
+error_code hive::subkey_names(std::int64_t id, std::vector<std::string>& names) {
     const std::lock_guard lock(m_oMutex);
-    if (const status result = key_status(id); result != success) {
+    if (const error_code result = key_status(id); result != success) {
         return result;
     }
     sqlite::statement stmt(m_pDb.get(), "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY name");
@@ -495,9 +495,9 @@ status hive::subkey_names(std::int64_t id, std::vector<std::string>& names) {
     return success;
 }
 
-status hive::values(std::int64_t id, std::vector<value_entry>& entries) {
+error_code hive::values(std::int64_t id, std::vector<value_entry>& entries) {
     const std::lock_guard lock(m_oMutex);
-    if (const status result = key_status(id); result != success) {
+    if (const error_code result = key_status(id); result != success) {
         return result;
     }
     sqlite::statement stmt(m_pDb.get(), "SELECT name, type, data FROM reg_values WHERE key_id = ?1 ORDER BY name");

@@ -23,7 +23,7 @@ public:
 
     // The open hive for `path`, shared by every key of this process that uses it; opened (and created
     // with its directory when missing) on first use.
-    [[nodiscard]] static status open(const std::string& path, std::shared_ptr<hive>& out);
+    [[nodiscard]] static error_code open(const std::string& path, std::shared_ptr<hive>& out);
 
     hive(const hive&) = delete;
     hive& operator=(const hive&) = delete;
@@ -34,36 +34,37 @@ public:
     [[nodiscard]] bool read_only() const { return m_bReadOnly; }
 
     // `levels` are already-checked key names below `start`.
-    [[nodiscard]] status find_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id);
-    [[nodiscard]] status create_key(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id,
-                                    bool& created);
+    [[nodiscard]] error_code find_key(std::int64_t start, const std::vector<std::string_view>& levels,
+                                      std::int64_t& id);
+    [[nodiscard]] error_code create_key(std::int64_t start, const std::vector<std::string_view>& levels,
+                                        std::int64_t& id, bool& created);
     // Deletes the key at `levels` below `start` with its values, unless it has subkeys.
-    [[nodiscard]] status delete_key(std::int64_t start, const std::vector<std::string_view>& levels);
+    [[nodiscard]] error_code delete_key(std::int64_t start, const std::vector<std::string_view>& levels);
 
     // Reports the value's type and size; copies the data into `destination` only when it is not null
     // and `capacity` holds the whole value.
-    [[nodiscard]] status read_value(std::int64_t id, std::string_view name, std::uint32_t& type, std::uint32_t& size,
-                                    void* destination, std::uint32_t capacity);
-    [[nodiscard]] status write_value(std::int64_t id, std::string_view name, std::uint32_t type, const void* data,
-                                     std::uint32_t size);
-    [[nodiscard]] status delete_value(std::int64_t id, std::string_view name);
+    [[nodiscard]] error_code read_value(std::int64_t id, std::string_view name, std::uint32_t& type,
+                                        std::uint32_t& size, void* destination, std::uint32_t capacity);
+    [[nodiscard]] error_code write_value(std::int64_t id, std::string_view name, std::uint32_t type, const void* data,
+                                         std::uint32_t size);
+    [[nodiscard]] error_code delete_value(std::int64_t id, std::string_view name);
 
-    [[nodiscard]] status subkey_at(std::int64_t id, std::uint32_t index, std::string& name);
-    [[nodiscard]] status subkey_names(std::int64_t id, std::vector<std::string>& names);
-    [[nodiscard]] status values(std::int64_t id, std::vector<value_entry>& entries);
+    [[nodiscard]] error_code subkey_at(std::int64_t id, std::uint32_t index, std::string& name);
+    [[nodiscard]] error_code subkey_names(std::int64_t id, std::vector<std::string>& names);
+    [[nodiscard]] error_code values(std::int64_t id, std::vector<value_entry>& entries);
 
 private:
     hive(std::string path, sqlite::connection db, bool read_only);
 
-    [[nodiscard]] static status open_database(const std::string& path, sqlite::connection& db, bool& read_only);
-    [[nodiscard]] static status open_read_only(const std::string& path, sqlite::connection& db);
+    [[nodiscard]] static error_code open_database(const std::string& path, sqlite::connection& db, bool& read_only);
+    [[nodiscard]] static error_code open_read_only(const std::string& path, sqlite::connection& db);
 
     // The following expect m_oMutex to be held.
-    [[nodiscard]] status key_status(std::int64_t id);
+    [[nodiscard]] error_code key_status(std::int64_t id);
     // A write starts only when its transaction has begun and the key it changes still exists.
-    [[nodiscard]] status begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id);
-    [[nodiscard]] status child(std::int64_t parent, std::string_view name, std::int64_t& id);
-    [[nodiscard]] status walk(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id);
+    [[nodiscard]] error_code begun_on_live_key(const sqlite::write_transaction& transaction, std::int64_t id);
+    [[nodiscard]] error_code child(std::int64_t parent, std::string_view name, std::int64_t& id);
+    [[nodiscard]] error_code walk(std::int64_t start, const std::vector<std::string_view>& levels, std::int64_t& id);
 
     std::string m_strPath;
     sqlite::connection m_pDb;
@@ -74,7 +75,7 @@ private:
     std::mutex m_oMutex;
 };
 
-// SQLite's result code as the status callers see.
-[[nodiscard]] status status_from_sqlite(int rc);
+// SQLite's result code as the error code callers see.
+[[nodiscard]] error_code status_from_sqlite(int rc);
 
 } // namespace tiv::reg

@@ -78,11 +78,6 @@ KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& 
     showLength(first_step);
 }
 
-void KeyManagementDialog::run(app::program& program, app::questions& questions, QWidget* parent) {
-    KeyManagementDialog dialog(program, questions, parent);
-    dialog.exec();
-}
-
 void KeyManagementDialog::showLength(int step) {
     const auto bits = static_cast<unsigned>(step * bits_per_step);
     m_pNewBits->setText(QString::number(bits));

@@ -26,8 +26,6 @@ public:
     // made leaves the worker to finish alone.
     KeyManagementDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr);
 
-    static void run(app::program& program, app::questions& questions, QWidget* parent = nullptr);
-
     // Asks the questions for the length shown and, when all are answered OK, starts making the keys.
     void createNewKeys();
     [[nodiscard]] bool generating() const { return m_bGenerating; }

@@ -169,8 +169,8 @@ void ProfileDialog::editPublicKey() {
 }
 
 void ProfileDialog::editKeyTypes() {
-    auto* chooser = new SessionKeyOptionsDialog(app::offered_key_types(m_oProgram), m_oProfile.key_types,
-                                                m_oQuestions, this);
+    auto* chooser =
+        new SessionKeyOptionsDialog(app::offered_key_types(m_oProgram), m_oProfile.key_types, m_oQuestions, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     connect(chooser, &QDialog::accepted, this, [this, chooser] {
         m_oProfile.key_types = chooser->chosen();

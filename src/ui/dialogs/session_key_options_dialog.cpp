@@ -77,15 +77,6 @@ SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::
     layout->addWidget(buttons);
 }
 
-std::optional<std::uint32_t> SessionKeyOptionsDialog::run(std::uint32_t may_choose, std::uint32_t chosen,
-                                                          app::questions& questions, QWidget* parent) {
-    SessionKeyOptionsDialog dialog(may_choose, chosen, questions, parent);
-    if (dialog.exec() != QDialog::Accepted) {
-        return std::nullopt;
-    }
-    return dialog.chosen();
-}
-
 QCheckBox* SessionKeyOptionsDialog::box(std::uint32_t type_bit) const {
     return m_aBoxes.at(static_cast<std::size_t>(std::countr_zero(type_bit)));
 }

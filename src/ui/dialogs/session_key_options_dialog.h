@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <array>
 #include <cstdint>
-#include <optional>
 
 #include "app/questions.h"
 
@@ -22,10 +21,6 @@ public:
     // unless the opener asks itself (setAskAboutEmptyChoice).
     SessionKeyOptionsDialog(std::uint32_t may_choose, std::uint32_t chosen, app::questions& questions,
                             QWidget* parent = nullptr);
-
-    // The choice after OK; none after Cancel.
-    [[nodiscard]] static std::optional<std::uint32_t> run(std::uint32_t may_choose, std::uint32_t chosen,
-                                                          app::questions& questions, QWidget* parent = nullptr);
 
     [[nodiscard]] std::uint32_t chosen() const { return m_nChosen; }
     // The box of one type (a mask of one bit).

@@ -24,10 +24,10 @@ inline constexpr error_code bad_keyset = 0x80090016;      // NTE_BAD_KEYSET: no 
 inline constexpr error_code bad_keyset_name = 0x8009001F; // NTE_BAD_KEYSET_PARAM: unusable container name
 inline constexpr error_code failure = 0x80090020;         // NTE_FAIL: the library or the system failed
 
-class [[nodiscard]] status {
+class [[nodiscard]] outcome {
 public:
-    status() = default;
-    status(error_code code, std::string text) : m_nCode(code), m_strText(std::move(text)) {}
+    outcome() = default;
+    outcome(error_code code, std::string text) : m_nCode(code), m_strText(std::move(text)) {}
 
     explicit operator bool() const { return m_nCode == success; }
     [[nodiscard]] error_code code() const { return m_nCode; }
