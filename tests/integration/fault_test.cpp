@@ -46,7 +46,7 @@ TEST_F(FullParcelBox, TransferFailsOnBothSidesAndLeavesTheSpaceFree) {
     EXPECT_EQ(send(big, bob.port(), output), 1) << output;
     EXPECT_NE(output.find("failed, status 5"), std::string::npos) << output;
     ASSERT_TRUE(bob.wait_received(1, std::chrono::seconds(10)));
-    EXPECT_EQ(bob.snapshots().at(0).status, status_receive);
+    EXPECT_EQ(bob.snapshots().at(0).status, app::transfer_status::receive);
 
     const std::string box = s_pBob->home() + "/PBoxes/Alice";
     std::error_code error;

@@ -1,10 +1,12 @@
 #include "peer_pair.h"
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <unistd.h>
 
 #include "app/settings/identity_service.h"
 #include "crypto/negotiating_authentycryptor.h"
+#include "net/transfer/incoming_connection_handler.h"
 #include "peer_process.h"
 #include "support/temp_home.h"
 

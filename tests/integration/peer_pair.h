@@ -36,7 +36,7 @@ public:
     [[nodiscard]] int port() const;
     // Waits until `count` transfers have arrived and none runs.
     [[nodiscard]] bool wait_received(std::size_t count, std::chrono::milliseconds limit) const;
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const { return m_oReceiver.snapshots(); }
+    [[nodiscard]] std::vector<app::transfer_view> snapshots() const { return m_oReceiver.snapshots(); }
 
 private:
     app::receiver m_oReceiver;
