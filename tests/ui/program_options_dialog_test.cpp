@@ -13,6 +13,7 @@
 
 #include "app/program_parts.h"
 #include "app/receive_service.h"
+#include "app/settings/adapter_branches.h"
 #include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "settings/registry_names.h"
