@@ -4,6 +4,7 @@
 
 #include "app/events.h"
 #include "app/questions.h"
+#include "platform/message_box.h"
 #include "support/scripted_questions.h"
 
 namespace tiv {

@@ -22,6 +22,7 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/program_options_dialog.h"
 #include "ui/dialogs/session_key_options_dialog.h"
+#include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 
