@@ -72,8 +72,6 @@ struct interface_entries {
 struct tree_item {
     std::string text;
     std::vector<tree_item> children;
-
-    bool operator==(const tree_item&) const = default;
 };
 
 // The machine's adapters as tree items, one branch each (type, hardware address, addresses, DHCP lease, DNS
