@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/ping_outcome.h"
 #include "app/program_parts.h"
 #include "core/outside_text.h"
 #include "platform/adapters.h"

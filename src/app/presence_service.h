@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/status.h"
-#include "presence/ping_types.h"
 
 namespace tiv::app {
 
@@ -21,9 +20,6 @@ struct ping_reply {
 
 // Blocks until the reply or the time-out (5 seconds).
 [[nodiscard]] ping_reply ping_address(const std::string& address);
-// What one echo request's result tells the user: only an echo reply is a success, so a Time Exceeded about the
-// request (which the ping itself accepts as an answer) is a failure.
-[[nodiscard]] ping_reply ping_outcome(const ping_result& result);
 
 struct friend_ping {
     std::string name;

@@ -1,8 +1,22 @@
 #include "app/questions.h"
 
 #include "app/events.h"
+#include "platform/message_box.h"
 
 namespace tiv::app {
+
+namespace {
+// The core's message boxes are answered through these questions as they come.
+constexpr bool same_value(unsigned ours, unsigned core) {
+    return ours == core;
+}
+static_assert(same_value(MB_OK, tiv::MB_OK) && same_value(MB_OKCANCEL, tiv::MB_OKCANCEL) &&
+              same_value(MB_YESNO, tiv::MB_YESNO) && same_value(MB_ICONERROR, tiv::MB_ICONERROR) &&
+              same_value(MB_ICONQUESTION, tiv::MB_ICONQUESTION) && same_value(MB_ICONWARNING, tiv::MB_ICONWARNING) &&
+              same_value(MB_ICONINFORMATION, tiv::MB_ICONINFORMATION));
+static_assert(same_value(IDOK, tiv::IDOK) && same_value(IDCANCEL, tiv::IDCANCEL) && same_value(IDYES, tiv::IDYES) &&
+              same_value(IDNO, tiv::IDNO));
+} // namespace
 
 file_chooser export_profile_chooser() {
     return {"Exporting Profile...", {{"Profile Files", "*.prf"}, {"All Files", "*.*"}}};

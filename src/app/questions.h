@@ -1,15 +1,27 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/message_box.h"
-
 namespace tiv::app {
 
 class event_sink;
+
+// The buttons and the icon of a message box, and its answers. They keep the values of the Windows message box, so
+// a front end maps them one to one, and a message box the core raises on its own arrives with the same values.
+enum question_style : unsigned {
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_YESNO = 0x4,
+    MB_ICONERROR = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONWARNING = 0x30,
+    MB_ICONINFORMATION = 0x40,
+};
+enum question_answer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 struct file_filter {
     std::string label;    // "Profile Files": Qt adds the patterns
@@ -58,7 +70,7 @@ public:
     ~question_routing();
 
 private:
-    message_box_hook m_oPrevious;
+    std::function<int(const std::string& text, const std::string& caption, unsigned style)> m_oPrevious;
 };
 
 } // namespace tiv::app

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/reverse_name.h"
 #include "app/status.h"
 #include "settings/qvl_settings_data.h"
 
@@ -34,10 +35,6 @@ struct friend_address {
 [[nodiscard]] result<std::string> resolve_destination(const std::string& host, std::uint32_t port);
 
 // A dotted quad and the name its reverse lookup gives (its own dotted text when there is none). May block.
-struct reverse_name {
-    std::string address;
-    std::string host_name;
-};
 [[nodiscard]] result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port);
 
 // The same, on a program's own settings: what the front ends call.

@@ -23,7 +23,7 @@ void console::print_message(const std::string& text, const std::string& caption)
 
 int console::ask(const std::string& text, const std::string& caption, unsigned) {
     print_message(text, caption);
-    return IDOK;
+    return app::IDOK;
 }
 
 std::optional<std::string> console::choose_save_file(const app::file_chooser&) {

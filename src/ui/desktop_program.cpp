@@ -10,6 +10,7 @@
 #include "ui/dialogs/program_options_dialog.h"
 #include "ui/dialogs/user_settings_dialog.h"
 #include "ui/failure_reason.h"
+#include "ui/message_style.h"
 #include "ui/transfers/transfer_texts.h"
 
 namespace tiv::ui {

@@ -13,6 +13,7 @@
 
 #include "app/identity.h"
 #include "app/receive_service.h"
+#include "ui/message_style.h"
 #include "ui/transfers/transfer_table.h"
 
 namespace tiv::ui {

@@ -8,6 +8,10 @@
 
 namespace tiv::ui {
 
+// The styles and answers of the program's questions, by the names every window uses.
+using enum app::question_style;
+using enum app::question_answer;
+
 // The core's message box styles and answers keep the Windows values; these map them onto Qt's, both ways.
 [[nodiscard]] inline QMessageBox::Icon iconOf(unsigned style) {
     switch (style & 0xF0U) {

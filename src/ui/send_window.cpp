@@ -20,6 +20,7 @@
 #include "app/presence_service.h"
 #include "app/send_destination.h"
 #include "ui/background_job.h"
+#include "ui/message_style.h"
 #include "ui/qt_questions.h"
 #include "ui/transfers/transfer_table.h"
 #include "ui/window_placement.h"

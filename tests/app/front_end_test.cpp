@@ -5,6 +5,7 @@
 #include "app/events.h"
 #include "app/questions.h"
 #include "log/activity_log.h"
+#include "platform/message_box.h"
 #include "support/scripted_questions.h"
 
 namespace tiv {

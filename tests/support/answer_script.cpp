@@ -6,7 +6,7 @@ int answer_script::ask(const std::string& text, const std::string& caption, unsi
     m_aAsked.push_back({text, caption, style});
     if (m_aAnswers.empty()) {
         unexpected("unexpected question \"" + caption + "\": " + text);
-        return IDCANCEL;
+        return app::IDCANCEL;
     }
     const int answer = m_aAnswers.front();
     m_aAnswers.pop_front();

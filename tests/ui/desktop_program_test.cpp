@@ -20,6 +20,7 @@
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
 #include "ui/dialogs/splash_screen.h"
+#include "ui/message_style.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"

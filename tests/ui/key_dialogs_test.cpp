@@ -15,6 +15,7 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/key_management_dialog.h"
 #include "ui/dialogs/session_key_options_dialog.h"
+#include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {

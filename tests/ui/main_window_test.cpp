@@ -20,6 +20,7 @@
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/main_window.h"
+#include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 #include "ui/transfers/transfer_columns.h"

@@ -17,6 +17,7 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/public_key_editor.h"
+#include "ui/message_style.h"
 #include "ui/qt_questions.h"
 #include "ui/support/scripted_answers.h"
 

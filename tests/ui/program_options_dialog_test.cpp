@@ -13,6 +13,7 @@
 
 #include "app/program_parts.h"
 #include "app/receive_service.h"
+#include "app/settings/adapter_branches.h"
 #include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "settings/registry_names.h"
@@ -21,6 +22,7 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/program_options_dialog.h"
 #include "ui/dialogs/session_key_options_dialog.h"
+#include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 

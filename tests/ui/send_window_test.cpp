@@ -26,6 +26,7 @@
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
+#include "ui/message_style.h"
 #include "ui/send_window.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/window_events.h"

@@ -26,6 +26,7 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/key_management_dialog.h"
 #include "ui/dialogs/user_settings_dialog.h"
+#include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 #include "ui/window_events.h"

@@ -6,6 +6,8 @@
 #include "app/key_service.h"
 #include "app/program_parts.h"
 #include "app/receive_service.h"
+#include "app/send_destination.h"
+#include "app/settings/adapter_branches.h"
 #include "app/settings/external_name.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
@@ -73,6 +75,14 @@ program_options stored_options(const qvl_settings_data& settings) {
     options.key_types =
         settings.number(number_setting::machine_key_types) & settings.number(number_setting::provider_key_types);
     return options;
+}
+std::vector<tree_item> items_of(const std::vector<tree_node>& nodes) {
+    std::vector<tree_item> items;
+    items.reserve(nodes.size());
+    for (const tree_node& node : nodes) {
+        items.push_back({node.text, items_of(node.children)});
+    }
+    return items;
 }
 } // namespace
 
@@ -156,13 +166,13 @@ std::vector<reverse_name> named_local_addresses() {
     return named;
 }
 
-std::vector<tree_node> adapter_branches(const std::vector<adapter_info>& adapters) {
+std::vector<tree_item> adapter_branches(const std::vector<adapter_info>& adapters) {
     tree_node root;
     fill_adapter_tree(root, adapters);
-    return root.children;
+    return items_of(root.children);
 }
 
-std::vector<tree_node> machine_adapter_branches() {
+std::vector<tree_item> machine_adapter_branches() {
     return adapter_branches(get_adapters_info());
 }
 

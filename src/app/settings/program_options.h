@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "app/questions.h"
-#include "app/send_destination.h"
+#include "app/reverse_name.h"
 #include "app/status.h"
-#include "platform/adapters.h"
-#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
 
@@ -70,11 +68,15 @@ struct interface_entries {
 // the loopback address is left to its own entry. Blocks on the lookups: callers off the window thread.
 [[nodiscard]] std::vector<reverse_name> named_local_addresses();
 
-// The adapters as tree items, one branch each.
-[[nodiscard]] std::vector<tree_node> adapter_branches(const std::vector<adapter_info>& adapters);
-// The machine's adapters so; none when they cannot be read. Reads files and the interface list: callers off the
-// window thread.
-[[nodiscard]] std::vector<tree_node> machine_adapter_branches();
+// One item of a tree control with the items below it: the adapters are described so, as data, for a window to show.
+struct tree_item {
+    std::string text;
+    std::vector<tree_item> children;
+};
+
+// The machine's adapters as tree items, one branch each (type, hardware address, addresses, DHCP lease, DNS
+// servers); none when they cannot be read. Reads files and the interface list: callers off the window thread.
+[[nodiscard]] std::vector<tree_item> machine_adapter_branches();
 
 // The question asked before a new address or port ends the running incoming transfers.
 inline constexpr const char* restart_question_text =

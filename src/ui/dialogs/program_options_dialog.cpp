@@ -23,8 +23,8 @@ QLabel* wrappedLabel(const char* text) {
     return label;
 }
 
-void addChildren(QTreeWidgetItem* parent, const std::vector<tree_node>& children) {
-    for (const tree_node& node : children) {
+void addChildren(QTreeWidgetItem* parent, const std::vector<app::tree_item>& children) {
+    for (const app::tree_item& node : children) {
         auto* item = new QTreeWidgetItem(parent, {QString::fromStdString(node.text)});
         addChildren(item, node.children);
     }
@@ -43,8 +43,8 @@ ProgramOptionsDialog::ProgramOptionsDialog(app::program& program, app::questions
     runInBackground<std::vector<app::reverse_name>>(
         this, std::move(sources.addresses),
         [this](const std::vector<app::reverse_name>& found) { fillInterfaces(found); });
-    runInBackground<std::vector<tree_node>>(this, std::move(sources.adapters),
-                                            [this](const std::vector<tree_node>& found) { fillAdapters(found); });
+    runInBackground<std::vector<app::tree_item>>(
+        this, std::move(sources.adapters), [this](const std::vector<app::tree_item>& found) { fillAdapters(found); });
 }
 
 void ProgramOptionsDialog::buildControls() {
@@ -162,7 +162,7 @@ void ProgramOptionsDialog::fillInterfaces(const std::vector<app::reverse_name>& 
     }
 }
 
-void ProgramOptionsDialog::fillAdapters(const std::vector<tree_node>& branches) {
+void ProgramOptionsDialog::fillAdapters(const std::vector<app::tree_item>& branches) {
     m_pAdapters->clear();
     addChildren(m_pAdapters->invisibleRootItem(), branches);
     if (m_pAdapters->topLevelItemCount() > 0) {

@@ -13,7 +13,6 @@
 
 #include "app/program.h"
 #include "app/questions.h"
-#include "app/send_destination.h"
 #include "app/settings/program_options.h"
 
 namespace tiv::ui {
@@ -21,7 +20,7 @@ namespace tiv::ui {
 // Where the dialog learns about the machine's network: the adapters and the named local addresses. Both block,
 // so they run off the window thread; tests give fixed ones.
 struct NetworkSources {
-    std::function<std::vector<tree_node>()> adapters = app::machine_adapter_branches;
+    std::function<std::vector<app::tree_item>()> adapters = app::machine_adapter_branches;
     std::function<std::vector<app::reverse_name>()> addresses = app::named_local_addresses;
 };
 
@@ -43,7 +42,7 @@ private:
     void buildControls();
     void showOptions();
     void fillInterfaces(const std::vector<app::reverse_name>& addresses);
-    void fillAdapters(const std::vector<tree_node>& branches);
+    void fillAdapters(const std::vector<app::tree_item>& branches);
     void fillKeyTypes();
     void chooseInterface(int index);
     // What the controls hold now; a typed address replaces the chosen entry's.

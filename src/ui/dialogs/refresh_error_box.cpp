@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "app/activity_switch.h"
+#include "ui/message_style.h"
 
 namespace tiv::ui {
 

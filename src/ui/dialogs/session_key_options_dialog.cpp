@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <bit>
 
+#include "ui/message_style.h"
 #include "ui/window_fit.h"
 
 namespace tiv::ui {
