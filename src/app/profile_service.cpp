@@ -9,12 +9,14 @@
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"
+#include "crypto/crypto_provider.h"
 #include "crypto/fingerprint.h"
 #include "crypto/session_key_types.h"
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/uuid.h"
 #include "settings/friend_profile.h"
 #include "settings/profile_file.h"
+#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
 

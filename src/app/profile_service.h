@@ -7,8 +7,12 @@
 
 #include "app/friend_record.h"
 #include "app/status.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
+class qvl_settings_data;
+class crypto_provider;
+} // namespace tiv
 
 namespace tiv::app {
 

@@ -13,8 +13,11 @@
 #include "net/box/parcel_temporaries.h"
 #include "net/socket/net_address.h"
 #include "net/transfer/incoming_connection_handler.h"
+#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
+
+static_assert(listen_config{}.kept_part_days == default_kept_part_days);
 
 namespace {
 std::string dotted(const net_address& address) {

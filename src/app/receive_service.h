@@ -9,7 +9,11 @@
 #include "app/status.h"
 #include "app/transfer_view.h"
 #include "core/file_writer.h"
-#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
+class qvl_settings_data;
+} // namespace tiv
 
 namespace tiv {
 // What the program's start-up hands a receiver and reads back from it.
@@ -22,11 +26,12 @@ namespace tiv::app {
 
 // What the listener is built from; the options and the user settings change these while the program runs.
 struct listen_config {
-    std::string interface_address;                         // the dotted address of "InterfaceIPAddress"
-    std::uint32_t port = 0;                                // 0 asks the kernel for a free one
-    int block_size = 0;                                    // "IOBlockSize"
-    std::string parcel_root;                               // "ParcelBoxDirectoryRoot"
-    std::uint32_t kept_part_days = default_kept_part_days; // "KeptPartDays"; 0 keeps no part of a broken transfer
+    std::string interface_address; // the dotted address of "InterfaceIPAddress"
+    std::uint32_t port = 0;        // 0 asks the kernel for a free one
+    int block_size = 0;            // "IOBlockSize"
+    std::string parcel_root;       // "ParcelBoxDirectoryRoot"
+    // "KeptPartDays"; 0 keeps no part of a broken transfer. The settings' default, which receive_service.cpp checks.
+    std::uint32_t kept_part_days = 7;
 
     friend bool operator==(const listen_config&, const listen_config&) = default;
 };

@@ -8,6 +8,7 @@
 #include "app/program_parts.h"
 #include "app/send_service.h"
 #include "settings/friend_profile.h"
+#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
 

@@ -6,7 +6,11 @@
 
 #include "app/reverse_name.h"
 #include "app/status.h"
-#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
+class qvl_settings_data;
+} // namespace tiv
 
 namespace tiv::app {
 

@@ -14,11 +14,13 @@
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
+#include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/stream/folder_listing.h"
 #include "net/stream/parcel_channel.h"
 #include "net/transfer/outgoing_connection_handler.h"
 #include "net/transfer/transfer_state.h"
+#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
 

@@ -10,8 +10,12 @@
 #include "app/events.h"
 #include "app/status.h"
 #include "app/transfer_view.h"
-#include "crypto/crypto_provider.h"
-#include "settings/qvl_settings_data.h"
+
+namespace tiv {
+// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
+class qvl_settings_data;
+class crypto_provider;
+} // namespace tiv
 
 namespace tiv::app {
 

@@ -5,18 +5,23 @@
 #include "app/settings/identity_service.h"
 #include "app/settings/reg_text.h"
 #include "core/text.h"
+#include "platform/registry/registry.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/setting_value.h"
 
 namespace tiv::app {
 
 namespace {
+reg::root root_of(hive which) {
+    return which == hive::machine ? reg::root::machine : reg::root::user;
+}
+
 const char* word_of(hive which) {
     return which == hive::machine ? "machine" : "user";
 }
 
 status written(bool done, hive which) {
-    return done ? status() : unwritable_settings(which);
+    return done ? status() : unwritable_settings(root_of(which));
 }
 // The machine's numbers that the program bounds when it reads them: a value it would not take as written is
 // refused here, with the range, rather than stored to be quietly changed.
@@ -37,7 +42,7 @@ status check_machine_number(const std::string& name, std::uint32_t number) {
 } // namespace
 
 result<std::string> read_raw_setting(hive which, const std::string& name) {
-    const reg::key k = open_version_key(which);
+    const reg::key k = open_version_key(root_of(which));
     std::uint32_t type = reg::REG_NONE;
     std::uint32_t size = 0;
     if (!k || reg::query_value(k, name, &type, nullptr, &size) != reg::success) {
@@ -58,15 +63,15 @@ status write_raw_dword(hive which, const std::string& name, std::uint32_t number
             return in_range;
         }
     }
-    return written(write_dword_setting(open_version_key(which), name, number), which);
+    return written(write_dword_setting(open_version_key(root_of(which)), name, number), which);
 }
 
 status write_raw_text(hive which, const std::string& name, const std::string& text) {
-    return written(write_text_setting(open_version_key(which), name, text), which);
+    return written(write_text_setting(open_version_key(root_of(which)), name, text), which);
 }
 
 status write_raw_binary(hive which, const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    return written(write_binary_setting(open_version_key(which), name, bytes.data(), bytes.size()), which);
+    return written(write_binary_setting(open_version_key(root_of(which)), name, bytes.data(), bytes.size()), which);
 }
 
 result<std::string> export_raw_settings(const std::vector<hive>& hives) {
@@ -74,9 +79,9 @@ result<std::string> export_raw_settings(const std::vector<hive>& hives) {
     text << "Windows Registry Editor Version 5.00\n\n";
     for (hive which : hives) {
         reg::key root_key;
-        if (reg::open_root(which, root_key) != reg::success) {
+        if (reg::open_root(root_of(which), root_key) != reg::success) {
             return status(status_code::io_failure, std::string("cannot open the ") + word_of(which) + " settings at " +
-                                                       reg::hive_location(which) + ".");
+                                                       reg::hive_location(root_of(which)) + ".");
         }
         std::vector<std::string> subkeys;
         if (reg::enum_key_names(root_key, subkeys) != reg::success) {
@@ -85,7 +90,7 @@ result<std::string> export_raw_settings(const std::vector<hive>& hives) {
         for (const std::string& name : subkeys) {
             reg::key child;
             if (reg::open_key(root_key, name, child) == reg::success) {
-                export_key_tree(child, std::string(root_name(which)) + '\\' + name, text);
+                export_key_tree(child, std::string(root_name(root_of(which))) + '\\' + name, text);
             }
         }
     }

@@ -5,13 +5,12 @@
 #include <vector>
 
 #include "app/status.h"
-#include "platform/registry/registry.h"
 
 namespace tiv::app {
 
 // Raw access to the settings key "Version 1.2" of either hive, for administrators and for values the program
 // never writes itself (such as "InstallationDirectory").
-using hive = reg::root;
+enum class hive { machine, user };
 
 // One value as a .reg line's right-hand side ("text", dword:0000abcd, hex:..); not_found when it is missing.
 [[nodiscard]] result<std::string> read_raw_setting(hive which, const std::string& name);
