@@ -1,6 +1,6 @@
 #include "app/identity.h"
 
-#include "app/profile_service.h"
+#include "app/friends/profile_service.h"
 #include "app/program_parts.h"
 #include "app/settings/identity_service.h"
 

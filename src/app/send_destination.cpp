@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
+#include "app/friends/profile_service.h"
 #include "app/internal/destination_check.h"
-#include "app/profile_service.h"
 #include "app/program_parts.h"
 #include "app/send_service.h"
 #include "settings/friend_profile.h"

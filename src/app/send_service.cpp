@@ -6,10 +6,10 @@
 #include <mutex>
 #include <sys/stat.h>
 
+#include "app/friends/profile_service.h"
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
 #include "app/internal/transfer_views.h"
-#include "app/profile_service.h"
 #include "app/program_parts.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"

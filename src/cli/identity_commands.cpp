@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/friends/profile_service.h"
 #include "app/identity.h"
 #include "app/keys.h"
-#include "app/profile_service.h"
 #include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"

@@ -1,6 +1,6 @@
+#include "app/friends/profile_service.h"
 #include "app/identity.h"
 #include "app/keys.h"
-#include "app/profile_service.h"
 #include "app/program.h"
 #include "cli/cli.h"
 #include "cli/command.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile_service.h"
+#include "app/friends/profile_service.h"
 #include "cli/options.h"
 
 namespace tiv::cli {

@@ -9,7 +9,7 @@
 #include <array>
 #include <utility>
 
-#include "app/profile_service.h"
+#include "app/friends/profile_service.h"
 #include "ui/message_console.h"
 
 namespace tiv::ui {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/friend_ping.h"
+#include "app/friends/friend_ping.h"
 #include "app/program.h"
 
 namespace tiv::ui {

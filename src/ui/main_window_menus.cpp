@@ -3,7 +3,7 @@
 #include <QMenuBar>
 
 #include "app/activity_switch.h"
-#include "app/profile_service.h"
+#include "app/friends/profile_service.h"
 #include "app/settings/parcel_box_folder.h"
 #include "ui/dialogs/profile_export.h"
 #include "ui/main_window.h"

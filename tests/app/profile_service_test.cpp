@@ -5,9 +5,9 @@
 
 #include "app/settings/identity_service.h"
 
-#include "app/friend_form.h"
+#include "app/friends/friend_form.h"
+#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
-#include "app/profile_service.h"
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "settings/profile_file.h"

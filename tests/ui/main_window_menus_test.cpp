@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/activity_switch.h"
+#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
-#include "app/profile_service.h"
 #include "app/program_parts.h"
 #include "app/receive_service.h"
 #include "core/text.h"

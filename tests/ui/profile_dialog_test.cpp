@@ -9,9 +9,9 @@
 #include <optional>
 #include <utility>
 
-#include "app/friend_form.h"
+#include "app/friends/friend_form.h"
+#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
-#include "app/profile_service.h"
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 #include "app/status.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"

@@ -5,8 +5,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/friend_form.h"
-#include "app/profile_service.h"
+#include "app/friends/friend_form.h"
+#include "app/friends/profile_service.h"
 #include "ui/dialogs/profile_limits.h"
 #include "ui/message_style.h"
 #include "ui/window_fit.h"

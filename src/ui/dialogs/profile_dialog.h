@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <vector>
 
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 #include "app/program.h"
 #include "app/questions.h"
 

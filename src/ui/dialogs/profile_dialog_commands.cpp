@@ -1,8 +1,8 @@
 // The commands of the profile dialog: each one the user starts with a button.
 #include <algorithm>
 
-#include "app/friend_form.h"
-#include "app/profile_service.h"
+#include "app/friends/friend_form.h"
+#include "app/friends/profile_service.h"
 #include "app/settings/program_options.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/public_key_editor.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 
 namespace tiv::ui {
 

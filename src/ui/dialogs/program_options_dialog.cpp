@@ -6,7 +6,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "app/friend_form.h"
+#include "app/friends/friend_form.h"
 #include "ui/background_job.h"
 #include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/message_style.h"

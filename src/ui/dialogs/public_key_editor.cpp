@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/friend_form.h"
+#include "app/friends/friend_form.h"
 #include "ui/message_style.h"
 
 namespace tiv::ui {

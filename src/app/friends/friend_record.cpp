@@ -1,4 +1,4 @@
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 
 #include "app/internal/friend_records.h"
 #include "core/text.h"

@@ -1,4 +1,4 @@
-#include "app/friend_ping.h"
+#include "app/friends/friend_ping.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 #include "app/status.h"
 
 namespace tiv {

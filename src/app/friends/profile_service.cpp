@@ -1,4 +1,4 @@
-#include "app/profile_service.h"
+#include "app/friends/profile_service.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "app/friend_form.h"
+#include "app/friends/friend_form.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/friend_record.h"
+#include "app/friends/friend_record.h"
 #include "app/questions.h"
 #include "app/status.h"
 
