@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_objects.h"
 #include "app/events.h"
 #include "app/status.h"
 #include "app/transfer_view.h"
 #include "core/file_writer.h"
-
-namespace tiv {
-// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
-class qvl_settings_data;
-} // namespace tiv
 
 namespace tiv {
 // What the program's start-up hands a receiver and reads back from it.

@@ -4,13 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_objects.h"
 #include "app/reverse_name.h"
 #include "app/status.h"
-
-namespace tiv {
-// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
-class qvl_settings_data;
-} // namespace tiv
 
 namespace tiv::app {
 

@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_objects.h"
 #include "app/events.h"
 #include "app/status.h"
 #include "app/transfer_view.h"
-
-namespace tiv {
-// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
-class qvl_settings_data;
-class crypto_provider;
-} // namespace tiv
 
 namespace tiv::app {
 

@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_objects.h"
 #include "app/friends/friend_record.h"
 #include "app/status.h"
-
-namespace tiv {
-// The settings object and the provider, for app code and tests that hold their own (front ends pass the program).
-class qvl_settings_data;
-class crypto_provider;
-} // namespace tiv
 
 namespace tiv::app {
 
