@@ -17,7 +17,7 @@
 
 namespace tiv::app {
 
-static_assert(listen_config{}.kept_part_days == default_kept_part_days);
+static_assert(app::default_kept_part_days == tiv::default_kept_part_days);
 
 namespace {
 std::string dotted(const net_address& address) {

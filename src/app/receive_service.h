@@ -20,14 +20,16 @@ struct net_address;
 
 namespace tiv::app {
 
+// The settings' default "KeptPartDays", which receive_service.cpp checks against them.
+inline constexpr std::uint32_t default_kept_part_days = 7;
+
 // What the listener is built from; the options and the user settings change these while the program runs.
 struct listen_config {
-    std::string interface_address; // the dotted address of "InterfaceIPAddress"
-    std::uint32_t port = 0;        // 0 asks the kernel for a free one
-    int block_size = 0;            // "IOBlockSize"
-    std::string parcel_root;       // "ParcelBoxDirectoryRoot"
-    // "KeptPartDays"; 0 keeps no part of a broken transfer. The settings' default, which receive_service.cpp checks.
-    std::uint32_t kept_part_days = 7;
+    std::string interface_address;                         // the dotted address of "InterfaceIPAddress"
+    std::uint32_t port = 0;                                // 0 asks the kernel for a free one
+    int block_size = 0;                                    // "IOBlockSize"
+    std::string parcel_root;                               // "ParcelBoxDirectoryRoot"
+    std::uint32_t kept_part_days = default_kept_part_days; // "KeptPartDays"; 0 keeps no part of a broken transfer
 
     friend bool operator==(const listen_config&, const listen_config&) = default;
 };
