@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <utility>
+
+#include "core/coded_status.h"
 
 // Results of the crypto backend. The codes are those CryptoAPI reports for the same failure, so the
 // provider layer can keep them as its last error exactly as the Windows program did; the text says
@@ -24,18 +24,6 @@ inline constexpr error_code bad_keyset = 0x80090016;      // NTE_BAD_KEYSET: no 
 inline constexpr error_code bad_keyset_name = 0x8009001F; // NTE_BAD_KEYSET_PARAM: unusable container name
 inline constexpr error_code failure = 0x80090020;         // NTE_FAIL: the library or the system failed
 
-class [[nodiscard]] outcome {
-public:
-    outcome() = default;
-    outcome(error_code code, std::string text) : m_nCode(code), m_strText(std::move(text)) {}
-
-    explicit operator bool() const { return m_nCode == success; }
-    [[nodiscard]] error_code code() const { return m_nCode; }
-    [[nodiscard]] const std::string& text() const { return m_strText; }
-
-private:
-    error_code m_nCode = success;
-    std::string m_strText;
-};
+using outcome = coded_status<error_code, success>;
 
 } // namespace tiv::cryptoapi
