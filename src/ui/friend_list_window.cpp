@@ -26,11 +26,11 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setMinimumSize(smallest_size);
     m_pRefresh = new QPushButton("Refresh All", this);
-    m_pRefresh->setObjectName("id1063");
+    m_pRefresh->setObjectName("refreshAllButton");
     m_pRefresh->setAutoDefault(false);
     connect(m_pRefresh, &QPushButton::clicked, this, &FriendListWindow::refreshAll);
     m_pList = new QTreeWidget(this);
-    m_pList->setObjectName("id1066");
+    m_pList->setObjectName("friendsList");
     m_pList->setColumnCount(4);
     m_pList->setHeaderLabels({"Friend Name", "Internet Address", "Ping Status", "Login Status"});
     m_pList->setRootIsDecorated(false);
@@ -52,17 +52,17 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_pList, &QWidget::customContextMenuRequested, this, &FriendListWindow::showContextMenu);
     m_pProblem = new QLabel(this);
-    m_pProblem->setObjectName("pingProblem");
+    m_pProblem->setObjectName("pingProblemLabel");
     m_pProblem->setWordWrap(true);
     m_pProblem->hide();
 
     m_pContextMenu = new QMenu(this);
     m_pPingItem = m_pContextMenu->addAction("&Ping", this, &FriendListWindow::pingSelected);
-    m_pPingItem->setObjectName("cmd32792");
+    m_pPingItem->setObjectName("pingAction");
     // Nothing can check a login yet; the item says so by being grey.
     m_pContextMenu->addAction("&Check Login")->setEnabled(false);
     m_pMessageItem = m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage);
-    m_pMessageItem->setObjectName("cmd32794");
+    m_pMessageItem->setObjectName("instantMessageAction");
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pRefresh, 0, Qt::AlignLeft);

@@ -39,7 +39,7 @@ MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget
     : QMainWindow(parent), m_oProgram(program), m_oQuestions(questions),
       m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
-    setObjectName("id102");
+    setObjectName("mainWindow");
     buildMenus();
     setCentralWidget(buildCentre());
     // Never so small that the buttons under the list cut their captions.
@@ -54,16 +54,16 @@ QWidget* MainWindow::buildCentre() {
     auto* column = new QVBoxLayout(centre);
     column->addWidget(new QLabel("Quorvel Deliveries"));
 
-    m_pList = makeTransferTable(&m_oTransfers, "id1001");
+    m_pList = makeTransferTable(&m_oTransfers, "incomingList");
     column->addWidget(m_pList, 1);
 
     m_pListenStatus = new QLabel;
-    m_pListenStatus->setObjectName("listenStatus");
+    m_pListenStatus->setObjectName("listenStatusLabel");
     m_pListenStatus->setWordWrap(true);
     m_pListenStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(m_pListenStatus);
     m_pStrangerStatus = new QLabel;
-    m_pStrangerStatus->setObjectName("strangerStatus");
+    m_pStrangerStatus->setObjectName("strangerStatusLabel");
     m_pStrangerStatus->setWordWrap(true);
     m_pStrangerStatus->hide();
     column->addWidget(m_pStrangerStatus);
@@ -71,20 +71,20 @@ QWidget* MainWindow::buildCentre() {
     // The log file is opened once, at start: what kept it closed stays true for the window's life.
     if (const app::status& log = m_oProgram.log_status(); !log) {
         auto* logStatus = new QLabel("No log file: " + QString::fromStdString(log.text()));
-        logStatus->setObjectName("logFileStatus");
+        logStatus->setObjectName("logFileStatusLabel");
         logStatus->setWordWrap(true);
         logStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
         column->addWidget(logStatus);
     }
 
     auto* buttons = new QHBoxLayout;
-    QPushButton* clear = addButton(buttons, "id1005", "Clear Completed", true);
+    QPushButton* clear = addButton(buttons, "clearCompletedButton", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
-    m_pCancel = addButton(buttons, "id1006", "Cancel", false);
+    m_pCancel = addButton(buttons, "cancelButton", "Cancel", false);
     connect(m_pCancel, &QPushButton::clicked, this, &MainWindow::cancelSelected);
     // No transfer can be paused or resumed yet.
-    addButton(buttons, "id1007", "Pause", false);
-    addButton(buttons, "id1008", "Resume", false);
+    addButton(buttons, "pauseButton", "Pause", false);
+    addButton(buttons, "resumeButton", "Resume", false);
     buttons->addStretch(1);
     column->addLayout(buttons);
     buildContextMenu();
@@ -95,12 +95,12 @@ QWidget* MainWindow::buildCentre() {
 void MainWindow::buildContextMenu() {
     m_pContextMenu = new QMenu(this);
     m_pContextMenu->setObjectName("transferListMenu");
-    connect(addItem(m_pContextMenu, "Clear Completed", "cmd32783"), &QAction::triggered, this,
+    connect(addItem(m_pContextMenu, "Clear Completed", "clearCompletedAction"), &QAction::triggered, this,
             &MainWindow::clearCompleted);
     // The engine has no pause; the items stay where users look for them, disabled.
-    addItem(m_pContextMenu, "Pause Selected", "cmd32781")->setEnabled(false);
-    addItem(m_pContextMenu, "Resume Selected", "cmd32782")->setEnabled(false);
-    m_pCancelSelected = addItem(m_pContextMenu, "Cancel Selected", "cmd32780");
+    addItem(m_pContextMenu, "Pause Selected", "pauseSelectedAction")->setEnabled(false);
+    addItem(m_pContextMenu, "Resume Selected", "resumeSelectedAction")->setEnabled(false);
+    m_pCancelSelected = addItem(m_pContextMenu, "Cancel Selected", "cancelSelectedAction");
     m_pCancelSelected->setEnabled(false);
     connect(m_pCancelSelected, &QAction::triggered, this, &MainWindow::cancelSelected);
     // The position comes in the viewport's coordinates, as for every scroll area.

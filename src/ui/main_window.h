@@ -86,7 +86,7 @@ private:
     void buildMenus();
     void buildToolsMenu();
     void buildViewMenu();
-    QAction* addRequest(QMenu* menu, const char* text, int id, void (MainWindow::*signal)());
+    QAction* addRequest(QMenu* menu, const char* text, const char* objectName, void (MainWindow::*signal)());
     void enableHandledCommands();
     QWidget* buildCentre();
     void buildContextMenu();

@@ -12,10 +12,6 @@
 namespace tiv::ui {
 
 namespace {
-QString commandName(int id) {
-    return "cmd" + QString::number(id);
-}
-
 // '&' marks a mnemonic in an item's text; a friend's name shows as it is.
 QString itemText(QString name) {
     return name.replace('&', "&&");
@@ -35,7 +31,7 @@ void dropItems(QMenu* menu, const QAction* keep = nullptr) {
 void MainWindow::buildMenus() {
     QMenu* files = menuBar()->addMenu("&Files");
     QAction* exit = files->addAction("&Exit");
-    exit->setObjectName(commandName(32772));
+    exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, &MainWindow::exitCommand);
 
     buildToolsMenu();
@@ -43,7 +39,7 @@ void MainWindow::buildMenus() {
 
     // "Contents", "Search" and "Index" would have nothing to show: there is no help to open.
     QMenu* help = menuBar()->addMenu("&Help");
-    addRequest(help, "&About Quorvel", 32773, &MainWindow::aboutRequested);
+    addRequest(help, "&About Quorvel", "aboutAction", &MainWindow::aboutRequested);
 
     // A receiver that is destroyed takes its connection along without telling this window: each menu checks
     // again as it opens.
@@ -59,21 +55,22 @@ void MainWindow::buildToolsMenu() {
     m_pNewConnectionMenu = tools->addMenu("&New Connection");
     m_pNewConnectionMenu->setObjectName("newConnectionMenu");
     m_pGenericConnection = m_pNewConnectionMenu->addAction("&Generic Connection...");
-    m_pGenericConnection->setObjectName(commandName(32779));
+    m_pGenericConnection->setObjectName("genericConnectionAction");
     connect(m_pGenericConnection, &QAction::triggered, this, [this] { emit newConnectionRequested(QString()); });
     // The whole submenu goes with its signal: every item of it opens a send window.
     m_aHandledCommands.push_back(
         {QMetaMethod::fromSignal(&MainWindow::newConnectionRequested), m_pNewConnectionMenu->menuAction()});
     tools->addSeparator();
-    addRequest(tools, "&Friend Status...", 32791, &MainWindow::friendStatusRequested);
-    addRequest(tools, "Friend &Profiles...", 32771, &MainWindow::friendProfilesRequested);
+    addRequest(tools, "&Friend Status...", "friendStatusAction", &MainWindow::friendStatusRequested);
+    addRequest(tools, "Friend &Profiles...", "friendProfilesAction", &MainWindow::friendProfilesRequested);
     tools->addSeparator();
-    addRequest(tools, "&User Configuration...", 32787, &MainWindow::userConfigurationRequested);
+    addRequest(tools, "&User Configuration...", "userConfigurationAction", &MainWindow::userConfigurationRequested);
     QAction* exportProfile = tools->addAction("&Export User Profile");
-    exportProfile->setObjectName(commandName(32789));
+    exportProfile->setObjectName("exportProfileAction");
     connect(exportProfile, &QAction::triggered, this, [this] { exportUserProfile(m_oQuestions, m_oProgram); });
     tools->addSeparator();
-    addRequest(tools, "Program &Configuration...", 32777, &MainWindow::programConfigurationRequested);
+    addRequest(tools, "Program &Configuration...", "programConfigurationAction",
+               &MainWindow::programConfigurationRequested);
 }
 
 void MainWindow::buildViewMenu() {
@@ -81,16 +78,16 @@ void MainWindow::buildViewMenu() {
     m_pParcelBoxMenu = view->addMenu("&Parcel Box Directory");
     m_pParcelBoxMenu->setObjectName("parcelBoxMenu");
     QAction* logging = view->addAction("Activity &Logging");
-    logging->setObjectName(commandName(32786));
+    logging->setObjectName("activityLoggingAction");
     logging->setCheckable(true);
     logging->setChecked(app::activity_logging_on());
     connect(logging, &QAction::triggered, this, [logging] { logging->setChecked(app::toggle_activity_logging()); });
-    addRequest(view, "&Activity Log...", 32785, &MainWindow::activityLogRequested);
+    addRequest(view, "&Activity Log...", "activityLogAction", &MainWindow::activityLogRequested);
 }
 
-QAction* MainWindow::addRequest(QMenu* menu, const char* text, int id, void (MainWindow::*signal)()) {
+QAction* MainWindow::addRequest(QMenu* menu, const char* text, const char* objectName, void (MainWindow::*signal)()) {
     QAction* item = menu->addAction(QString::fromLatin1(text));
-    item->setObjectName(commandName(id));
+    item->setObjectName(objectName);
     connect(item, &QAction::triggered, this, signal);
     m_aHandledCommands.push_back({QMetaMethod::fromSignal(signal), item});
     return item;

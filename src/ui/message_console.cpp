@@ -13,15 +13,15 @@ MessageConsole::MessageConsole(Kind kind, QWidget* parent) : QDialog(parent), m_
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
     setMinimumSize(smallest_size);
     m_pText = new QPlainTextEdit(this);
-    m_pText->setObjectName("id1045");
+    m_pText->setObjectName("logText");
     m_pText->setReadOnly(true);
     m_pText->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pText->setMaximumBlockCount(kept_lines);
     m_pCommentButton = new QPushButton("Comment", this);
-    m_pCommentButton->setObjectName("id1068");
+    m_pCommentButton->setObjectName("commentButton");
     m_pCommentButton->setDefault(true);
     m_pComment = new QLineEdit(this);
-    m_pComment->setObjectName("id1067");
+    m_pComment->setObjectName("commentEdit");
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_pCommentButton);

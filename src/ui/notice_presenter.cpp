@@ -36,7 +36,7 @@ void NoticePresenter::showNext() {
     m_aWaiting.pop_front();
     auto* box = new QMessageBox(iconOf(m_oShownNotice.style), QString::fromStdString(m_oShownNotice.caption),
                                 displayText(m_oShownNotice.text), QMessageBox::Ok, m_pParent);
-    box->setObjectName("notice");
+    box->setObjectName("noticeBox");
     box->setModal(false);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QObject::destroyed, this, [this] {

@@ -39,7 +39,7 @@ QPushButton* makeButton(const char* objectName, const char* text) {
 
 QLineEdit* makeAddressField() {
     auto* field = new QLineEdit(QString::fromLatin1(app::loopback_address));
-    field->setObjectName("id1033");
+    field->setObjectName("addressEdit");
     const QString octet = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])";
     field->setValidator(new QRegularExpressionValidator(
         QRegularExpression("^" + octet + "\\." + octet + "\\." + octet + "\\." + octet + "$"), field));
@@ -52,7 +52,7 @@ SendWindow::SendWindow(app::program& program, app::questions& questions, app::ev
     : m_oProgram(program), m_oQuestions(questions), m_pSession(std::make_unique<app::send_session>(program, events)),
       m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()),
       m_oRefreshError(questions, "Outgoing update error") {
-    setObjectName("id130");
+    setObjectName("sendWindow");
     setWindowTitle(send_caption);
     setMinimumSize(smallest_size);
     setAcceptDrops(true);
@@ -75,27 +75,27 @@ SendWindow::~SendWindow() {
 
 void SendWindow::buildControls(const QString& presetFriend) {
     m_pSerial = new QCheckBox("Serial Transmission");
-    m_pSerial->setObjectName("id1037");
+    m_pSerial->setObjectName("serialTransmissionCheck");
     // Files always go all at once; the box is kept where users know it, without effect.
     m_pSerial->setEnabled(false);
-    m_pSend = makeButton("id1009", "Select && Send Files");
+    m_pSend = makeButton("sendFilesButton", "Select && Send Files");
     connect(m_pSend, &QPushButton::clicked, this, &SendWindow::selectAndSendFiles);
 
     m_pDestinations = new QComboBox;
-    m_pDestinations->setObjectName("id1032");
+    m_pDestinations->setObjectName("destinationCombo");
     if (m_bPreset) {
         m_pDestinations->addItem(presetFriend);
     } else {
         addDestinationChoices();
     }
     connect(m_pDestinations, &QComboBox::activated, this, &SendWindow::destinationChosen);
-    m_pResolve = makeButton("id1038", "Resolve");
+    m_pResolve = makeButton("resolveButton", "Resolve");
     connect(m_pResolve, &QPushButton::clicked, this, &SendWindow::resolveCommand);
-    m_pPing = makeButton("id1039", "Ping");
+    m_pPing = makeButton("pingButton", "Ping");
     connect(m_pPing, &QPushButton::clicked, this, &SendWindow::pingCommand);
     m_pAddress = makeAddressField();
     m_pPort = new QSpinBox;
-    m_pPort->setObjectName("id1034");
+    m_pPort->setObjectName("portSpin");
     m_pPort->setRange(1, 65535);
     m_pPort->setValue(static_cast<int>(app::default_send_port));
 
@@ -112,7 +112,7 @@ void SendWindow::buildControls(const QString& presetFriend) {
     grid->addWidget(m_pPort, 4, 1, 1, 2);
     grid->setColumnStretch(0, 1);
 
-    m_pList = makeTransferTable(&m_oTransfers, "id1004");
+    m_pList = makeTransferTable(&m_oTransfers, "outgoingList");
     auto* column = new QVBoxLayout(this);
     column->addLayout(grid);
     column->addWidget(m_pList, 1);
@@ -144,17 +144,17 @@ void SendWindow::buildContextMenu() {
     m_pContextMenu = new QMenu(this);
     m_pContextMenu->setObjectName("transferListMenu");
     QAction* clear = m_pContextMenu->addAction("Clear Completed");
-    clear->setObjectName("cmd32783");
+    clear->setObjectName("clearCompletedAction");
     connect(clear, &QAction::triggered, this, &SendWindow::clearCompleted);
     // Nothing can be paused yet; the items stay where users look for them, disabled.
     for (const auto& [text, name] :
-         {std::pair{"Pause Selected", "cmd32781"}, std::pair{"Resume Selected", "cmd32782"}}) {
+         {std::pair{"Pause Selected", "pauseSelectedAction"}, std::pair{"Resume Selected", "resumeSelectedAction"}}) {
         QAction* item = m_pContextMenu->addAction(text);
         item->setObjectName(name);
         item->setEnabled(false);
     }
     m_pCancelSelected = m_pContextMenu->addAction("Cancel Selected");
-    m_pCancelSelected->setObjectName("cmd32780");
+    m_pCancelSelected->setObjectName("cancelSelectedAction");
     m_pCancelSelected->setEnabled(false);
     connect(m_pCancelSelected, &QAction::triggered, this, &SendWindow::cancelSelected);
     connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SendWindow::enableCancelSelected);

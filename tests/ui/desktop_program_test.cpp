@@ -45,7 +45,7 @@ struct OneStart {
 // the order they came.
 QStringList passFirstRun(DesktopProgram& program) {
     QStringList met;
-    QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("id1"), Qt::LeftButton);
+    QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("okButton"), Qt::LeftButton);
     while (QDialog* step = program.setUpStep()) {
         met << step->windowTitle();
         step->reject();
@@ -119,22 +119,22 @@ private slots:
         QCOMPARE(notifier.shown_so_far()[0].summary, QString("Parcel from Alice"));
 
         // "&Friend Status..." makes the friend list once; "&Activity Log..." shows and hides the console.
-        auto* friendStatus = program.mainWindow()->findChild<QAction*>("cmd32791");
+        auto* friendStatus = program.mainWindow()->findChild<QAction*>("friendStatusAction");
         friendStatus->trigger();
         QPointer<FriendListWindow> friends = program.friendList();
         QVERIFY(friends != nullptr && friends->isVisible());
         friends->close();
         friendStatus->trigger();
         QVERIFY(program.friendList() == friends && friends->isVisible());
-        auto* activityLog = program.mainWindow()->findChild<QAction*>("cmd32785");
+        auto* activityLog = program.mainWindow()->findChild<QAction*>("activityLogAction");
         activityLog->trigger();
         QVERIFY(program.console().isVisible());
         activityLog->trigger();
         QVERIFY(!program.console().isVisible());
 
         // The settings dialogs the first run showed are the Tools menu's too.
-        for (const auto& [command, caption] :
-             {std::pair{"cmd32787", "User Settings"}, std::pair{"cmd32777", "Options"}}) {
+        for (const auto& [command, caption] : {std::pair{"userConfigurationAction", "User Settings"},
+                                               std::pair{"programConfigurationAction", "Options"}}) {
             QAction* item = program.mainWindow()->findChild<QAction*>(command);
             QTRY_VERIFY(item->isEnabled());
             item->trigger();
@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(answers.questions_asked().back().caption, std::string("WEIRD ERROR!"));
         QStringList firstEntries;
         for (const QPointer<SendWindow>& window : windows) {
-            firstEntries << window->findChild<QComboBox*>("id1032")->itemText(0);
+            firstEntries << window->findChild<QComboBox*>("destinationCombo")->itemText(0);
             QVERIFY(window->close());
         }
         firstEntries.sort();
@@ -189,7 +189,7 @@ private slots:
         for (QWidget* window : QApplication::topLevelWidgets()) {
             sending = sending ? sending.data() : qobject_cast<SendWindow*>(window);
         }
-        main->findChild<QAction*>("cmd32791")->trigger();
+        main->findChild<QAction*>("friendStatusAction")->trigger();
         program.console().show();
 
         answers.answer_next(IDOK);     // "Really quit?"

@@ -78,7 +78,7 @@ private slots:
         window.show();
         QCOMPARE(pingColumn(window), QStringList({"PENDING", "PENDING"}));
         QTRY_VERIFY_WITH_TIMEOUT(!window.pinging(), 15000);
-        if (QLabel* problem = window.findChild<QLabel*>("pingProblem"); problem->isVisible()) {
+        if (QLabel* problem = window.findChild<QLabel*>("pingProblemLabel"); problem->isVisible()) {
             QSKIP(qPrintable("no ICMP socket here: " + problem->text()));
         }
         QTRY_COMPARE(pingColumn(window), QStringList({"OK", "OK"}));
@@ -86,7 +86,7 @@ private slots:
 
     void injectedResultsShowTimeoutAndErrorAlsoAfterBeingHiddenMeanwhile() {
         FriendListWindow window(m_pBob->program(), held({friend_ping_state::timeout, friend_ping_state::error}));
-        auto* refresh = window.findChild<QPushButton*>("id1063");
+        auto* refresh = window.findChild<QPushButton*>("refreshAllButton");
         window.show();
         QVERIFY(window.pinging());
         QVERIFY(!refresh->isEnabled());
@@ -121,10 +121,10 @@ private slots:
             QVERIFY(qAbs(2 * width(1) - 3 * width(2)) <= 3 && qAbs(width(3) - width(2)) <= 3);
         }
         auto* menu = window.findChild<QMenu*>();
-        auto* message = menu->findChild<QAction*>("cmd32794");
+        auto* message = menu->findChild<QAction*>("instantMessageAction");
         emit list->customContextMenuRequested(QPoint(10, list->viewport()->height() - 5));
         QTRY_VERIFY(menu->isVisible());
-        QVERIFY(!message->isEnabled() && !menu->findChild<QAction*>("cmd32792")->isEnabled());
+        QVERIFY(!message->isEnabled() && !menu->findChild<QAction*>("pingAction")->isEnabled());
         emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
         QVERIFY(message->isEnabled());
     }

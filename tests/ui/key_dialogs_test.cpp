@@ -85,22 +85,22 @@ private slots:
         for (std::uint32_t bit : {0x800U, 0x200U, 0x100U}) { // 0x100 is not offered: stays off
             dialog.box(bit)->click();
         }
-        dialog.findChild<QPushButton*>("id1")->click();
+        dialog.findChild<QPushButton*>("okButton")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.chosen(), std::uint32_t{0x200});
 
         dialog.show();
         dialog.box(0x200)->click();
         m_pAnswers->answer_next(IDNO);
-        dialog.findChild<QPushButton*>("id1")->click();
+        dialog.findChild<QPushButton*>("okButton")->click();
         QVERIFY(dialog.isVisible());
         m_pAnswers->answer_next(IDYES);
-        dialog.findChild<QPushButton*>("id1")->click();
+        dialog.findChild<QPushButton*>("okButton")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.chosen(), std::uint32_t{0});
 
         dialog.show();
-        dialog.findChild<QPushButton*>("id2")->click();
+        dialog.findChild<QPushButton*>("cancelButton")->click();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
@@ -131,8 +131,8 @@ private slots:
         m_pDialog->createNewKeys();
         // Back on the window thread before the keys exist: they are being made elsewhere.
         QVERIFY(m_pDialog->generating());
-        QVERIFY(m_pDialog->findChild<QProgressBar*>("busy")->isVisible());
-        QVERIFY(!m_pDialog->findChild<QPushButton*>("id1")->isEnabled());
+        QVERIFY(m_pDialog->findChild<QProgressBar*>("busyBar")->isVisible());
+        QVERIFY(!m_pDialog->findChild<QPushButton*>("okButton")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!m_pDialog->generating(), generation_wait_ms);
 
         const auto& asked = m_pAnswers->questions_asked();
@@ -186,7 +186,7 @@ private:
     void startKeys(int step, int oks) {
         m_pDialog = std::make_unique<KeyManagementDialog>(m_pUser->program(), *m_pAnswers);
         m_pDialog->show();
-        m_pDialog->findChild<QSlider*>("newKeyLength")->setValue(step);
+        m_pDialog->findChild<QSlider*>("newKeyLengthSlider")->setValue(step);
         for (int i = 0; i < oks; ++i) {
             m_pAnswers->answer_next(IDOK);
         }

@@ -102,7 +102,7 @@ private slots:
     }
 
     void commandsWithoutAHandlerAreDisabledAndActivityLoggingFlipsTheProgramsSwitch() {
-        auto* status = m_pWindow->findChild<QAction*>("cmd32791");
+        auto* status = m_pWindow->findChild<QAction*>("friendStatusAction");
         QVERIFY(!status->isEnabled() && !m_pSends->menuAction()->isEnabled());
         {
             QSignalSpy heard(m_pWindow.get(), &MainWindow::friendStatusRequested);
@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened[0][0].toString(), QString("Carol"));
 
-        auto* logging = m_pWindow->findChild<QAction*>("cmd32786");
+        auto* logging = m_pWindow->findChild<QAction*>("activityLoggingAction");
         for (const bool on : {true, false}) {
             logging->trigger();
             QVERIFY(logging->isChecked() == on && app::activity_logging_on() == on);
@@ -144,7 +144,7 @@ private slots:
     }
 
     void exportWritesTheProfileFileAndSpeaksOnlyWhenItCouldNot() {
-        auto* exportItem = m_pWindow->findChild<QAction*>("cmd32789");
+        auto* exportItem = m_pWindow->findChild<QAction*>("exportProfileAction");
         const std::string directory = m_oHome->path();
         for (const char* chosen : {"/bob", "/bob.prf.txt"}) {
             m_pAnswers->choose_next(directory + chosen);

@@ -118,13 +118,13 @@ private slots:
         // listing her.
         test::peer_process mallory(m_pMallory->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/mallory.out");
         QVERIFY(mallory.wait(60000) != 0);
-        auto* strangers = m_pWindow->findChild<QLabel*>("strangerStatus");
+        auto* strangers = m_pWindow->findChild<QLabel*>("strangerStatusLabel");
         QTRY_COMPARE_WITH_TIMEOUT(strangers->text(),
                                   QString("1 connection from an unknown sender refused; see the activity log"), 5000);
         QVERIFY(strangers->isVisibleTo(m_pWindow.get()));
         QCOMPARE(rows.rowCount(), 1);
 
-        QTest::mouseClick(m_pWindow->findChild<QPushButton*>("id1005"), Qt::LeftButton);
+        QTest::mouseClick(m_pWindow->findChild<QPushButton*>("clearCompletedButton"), Qt::LeftButton);
         QCOMPARE(rows.rowCount(), 0);
         QVERIFY(!strangers->isVisibleTo(m_pWindow.get()));
     }
@@ -135,9 +135,9 @@ private slots:
         app::program second(m_pBob->environment());
         second.start();
         MainWindow window(second, *m_pAnswers);
-        const QString shown = window.findChild<QLabel*>("listenStatus")->text();
+        const QString shown = window.findChild<QLabel*>("listenStatusLabel")->text();
         QVERIFY2(shown.startsWith("Not listening: ") && shown.contains(QString::number(taken)), qPrintable(shown));
-        QVERIFY(m_pWindow->findChild<QLabel*>("listenStatus")->text().startsWith("Listening on 127.0.0.1:"));
+        QVERIFY(m_pWindow->findChild<QLabel*>("listenStatusLabel")->text().startsWith("Listening on 127.0.0.1:"));
 
         // The caption names where friends reach this program, or whose program it is while it cannot be reached.
         QCOMPARE(window.windowTitle(),
@@ -154,7 +154,7 @@ private slots:
         m_pWindow->resize(100, 100);
         QCOMPARE(m_pWindow->size(), m_pWindow->minimumSize());
         QVERIFY(m_pWindow->size().expandedTo(MainWindow::smallest_size) == m_pWindow->size());
-        auto* list = m_pWindow->findChild<QTableView*>("id1001");
+        auto* list = m_pWindow->findChild<QTableView*>("incomingList");
         for (const QSize size : {QSize(350, 250), QSize(1400, 600), QSize(400, 300)}) {
             m_pWindow->resize(size);
             QCoreApplication::processEvents();
@@ -226,7 +226,7 @@ private slots:
         names.sort();
         // A parcel.bin is in the box already: this one was stored beside it.
         QCOMPARE(names, QStringList({"one.txt", "parcel(1).bin", "two.txt"}));
-        QTest::mouseClick(m_pWindow->findChild<QPushButton*>("id1005"), Qt::LeftButton);
+        QTest::mouseClick(m_pWindow->findChild<QPushButton*>("clearCompletedButton"), Qt::LeftButton);
     }
 
     // A cancel by the receiving user throws away what arrived: no file, no part kept for a later send.
@@ -238,17 +238,17 @@ private slots:
         test::peer_process alice(m_pAlice->home(), {"send", "Bob", large, to}, m_oHome->path() + "/alice.out");
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_VERIFY_WITH_TIMEOUT(rows.rowCount() == 1 && rows.index(0, 3).data().toLongLong() > 0, 20000);
-        auto* list = m_pWindow->findChild<QTableView*>("id1001");
-        auto* cancel = m_pWindow->findChild<QPushButton*>("id1006");
+        auto* list = m_pWindow->findChild<QTableView*>("incomingList");
+        auto* cancel = m_pWindow->findChild<QPushButton*>("cancelButton");
         QVERIFY(!cancel->isEnabled());
         list->selectRow(0);
         QVERIFY(cancel->isEnabled());
         emit list->customContextMenuRequested(QPoint(5, 5));
         auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
         QVERIFY(menu->isVisible());
-        QVERIFY(!menu->findChild<QAction*>("cmd32781")->isEnabled() &&
-                !menu->findChild<QAction*>("cmd32782")->isEnabled());
-        menu->findChild<QAction*>("cmd32780")->trigger();
+        QVERIFY(!menu->findChild<QAction*>("pauseSelectedAction")->isEnabled() &&
+                !menu->findChild<QAction*>("resumeSelectedAction")->isEnabled());
+        menu->findChild<QAction*>("cancelSelectedAction")->trigger();
         menu->hide();
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("STOPPED"), 10000);
         QCOMPARE(rows.index(0, 3).data().toString(), QString("0"));

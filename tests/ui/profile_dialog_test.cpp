@@ -17,16 +17,18 @@
 #include "support/test_identity.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/public_key_editor.h"
+#include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/message_style.h"
 #include "ui/qt_questions.h"
+#include "ui/support/control_ids.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {
 
 namespace {
-const char* const editing_ids[] = {"id1021", "id1011", "id1012", "id1030", "id1054", "id1044",
-                                   "id1013", "id1017", "id1018", "id1016", "id1031"};
-const char* const selection_ids[] = {"id1019", "id1020", "id1022", "id1062", "id1009", "id1"};
+// The controls each state enables, as the old dialog's ids name them.
+constexpr int editing_ids[] = {1021, 1011, 1012, 1030, 1054, 1044, 1013, 1017, 1018, 1016, 1031};
+constexpr int selection_ids[] = {1019, 1020, 1022, 1062, 1009, 1};
 
 // `who` as a friend would store them, reachable, so the dialog's checks let them be saved again.
 app::friend_record reachable(const test::test_identity& who, bool pinned = false) {
@@ -78,20 +80,20 @@ private slots:
 
     void eachStateEnablesItsOwnControlsAndEditingKeepsTheName() {
         verifyBrowsing();
-        QVERIFY(!control("id1024")->isEnabled());
-        click("id1020");
-        for (const char* id : editing_ids) {
-            QVERIFY2(control(id)->isEnabled() == (std::string(id) != "id1011"), id);
+        QVERIFY(!control("keyBitsEdit")->isEnabled());
+        click("editButton");
+        for (const int id : editing_ids) {
+            QVERIFY2(controlWithId(id)->isEnabled() == (id != 1011), nameOf(id));
         }
-        for (const char* id : selection_ids) {
-            QVERIFY2(!control(id)->isEnabled(), id);
+        for (const int id : selection_ids) {
+            QVERIFY2(!controlWithId(id)->isEnabled(), nameOf(id));
         }
-        QVERIFY(!control("id1024")->isEnabled());
-        click("id1031");
+        QVERIFY(!control("keyBitsEdit")->isEnabled());
+        click("cancelButton");
         verifyBrowsing();
-        click("id1019");
-        QVERIFY(control("id1011")->isEnabled());
-        QCOMPARE(edit("id1011")->text(), QString("New Profile"));
+        click("newButton");
+        QVERIFY(control("profileNameEdit")->isEnabled());
+        QCOMPARE(edit("profileNameEdit")->text(), QString("New Profile"));
     }
 
     void limitsOutsideTheListShowAndSaveAsUnlimited() {
@@ -100,37 +102,52 @@ private slots:
         carol.max_file_count = 7;
         QVERIFY(save_profile(m_pBob->settings(), app::profile_of(carol)));
         selectFriend("Carol");
-        QCOMPARE(combo("id1017")->currentText(), QString("unlimited"));
-        QCOMPARE(combo("id1018")->currentText(), QString("unlimited"));
-        click("id1020");
-        combo("id1018")->setCurrentIndex(1);
-        click("id1016");
+        QCOMPARE(combo("maxSizeCombo")->currentText(), QString("unlimited"));
+        QCOMPARE(combo("maxCountCombo")->currentText(), QString("unlimited"));
+        click("editButton");
+        combo("maxCountCombo")->setCurrentIndex(1);
+        click("saveButton");
         const auto stored = app::read_friend(m_pBob->settings(), "Carol");
         QVERIFY(stored);
         QCOMPARE(stored->max_file_size, app::unlimited);
         QCOMPARE(stored->max_file_count, 100U);
     }
 
+    void theChosenKeyTypesAreSavedAsChosen() {
+        selectFriend("Carol"); // 0xE40
+        click("editButton");
+        click("editKeyTypesButton");
+        auto* chooser = m_pDialog->findChild<SessionKeyOptionsDialog*>();
+        QVERIFY(chooser != nullptr);
+        chooser->box(0x200)->click();
+        chooser->findChild<QPushButton*>("okButton")->click();
+        QCOMPARE(qobject_cast<QListWidget*>(control("keyTypesList"))->count(), 3);
+        click("saveButton");
+        const auto stored = app::read_friend(m_pBob->settings(), "Carol");
+        QVERIFY(stored);
+        QCOMPARE(stored->key_types, 0xC40U);
+    }
+
     void deleteAsksFirstAndNoKeepsTheFriend() {
         selectFriend("Carol");
         m_pAnswers->answer_next(IDNO);
-        click("id1022");
+        click("deleteButton");
         QVERIFY(app::read_friend(m_pBob->settings(), "Carol"));
         QCOMPARE(m_pAnswers->questions_asked().back().text, std::string("Delete the profile Carol?"));
         m_pAnswers->answer_next(IDYES);
-        click("id1022");
+        click("deleteButton");
         QVERIFY(!app::read_friend(m_pBob->settings(), "Carol"));
         QCOMPARE(names(), QStringList{"Alice"});
     }
 
     void cancelLeavesTheSettingsAsTheyWere() {
         selectFriend("Carol");
-        click("id1020");
-        edit("id1012")->setText("elsewhere.example");
-        click("id1031");
-        click("id1019");
-        edit("id1011")->setText("Erin");
-        click("id1031");
+        click("editButton");
+        edit("addressEdit")->setText("elsewhere.example");
+        click("cancelButton");
+        click("newButton");
+        edit("profileNameEdit")->setText("Erin");
+        click("cancelButton");
         const auto stored = app::read_friend(m_pBob->settings(), "Carol");
         QVERIFY(stored);
         QCOMPARE(stored->address, reachable(*m_pCarol).address);
@@ -141,8 +158,8 @@ private slots:
         importFile(writeProfile(*m_pDave, "Dave", true));
         QVERIFY(m_pDialog->editing());
         const std::string expected = app::friend_fingerprint(reachable(*m_pDave, true));
-        QCOMPARE(edit("fingerprint")->text().toStdString(), expected);
-        click("id1016");
+        QCOMPARE(edit("fingerprintEdit")->text().toStdString(), expected);
+        click("saveButton");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Dave"), expected);
         QCOMPARE(names(), QStringList({"Alice", "Carol", "Dave"}));
         // The chooser it came through names each filter once, with its patterns.
@@ -152,7 +169,7 @@ private slots:
     void importWithAUuidAlreadyHeldIsRefusedNamingTheHolder() {
         importFile(writeProfile(*m_pAlice, "Alicia", true));
         m_pAnswers->answer_next(IDOK);
-        click("id1016");
+        click("saveButton");
         const std::string& refusal = m_pAnswers->questions_asked().back().text;
         QVERIFY2(refusal.find("'Alice'") != std::string::npos, refusal.c_str());
         QVERIFY(m_pDialog->editing());
@@ -165,13 +182,13 @@ private slots:
         m_pAnswers->answer_next(IDOK); // the name is in the database already
         importFile(writeProfile(*m_pNewCarol, "Carol", true));
         m_pAnswers->answer_next(IDNO);
-        click("id1016");
+        click("saveButton");
         const std::string& question = m_pAnswers->questions_asked().back().text;
         QVERIFY2(question.find(before) != std::string::npos && question.find(after) != std::string::npos,
                  question.c_str());
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), before);
         m_pAnswers->answer_next(IDYES);
-        click("id1016");
+        click("saveButton");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Carol"), after);
     }
 
@@ -182,9 +199,9 @@ private slots:
         const std::string& warning = m_pAnswers->questions_asked().back().text;
         QVERIFY(warning.starts_with("The profile name <Alice> is already in the database.\nIf you save") &&
                 warning.find("stays pinned") != std::string::npos);
-        click("id1016");
+        click("saveButton");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Alice"), pinned);
-        QCOMPARE(control("fingerprintCoverage")->property("text").toString(),
+        QCOMPARE(control("fingerprintCoverageLabel")->property("text").toString(),
                  QString("pinned: exchange and signature keys"));
     }
 
@@ -196,18 +213,18 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(key.c_str()) > 0);
         file.close();
         selectFriend("Carol");
-        click("id1020");
-        click("id1013");
+        click("editButton");
+        click("editKeyButton");
         auto* editor = m_pDialog->findChild<EditPublicKey*>();
         QVERIFY(editor != nullptr);
         m_pAnswers->choose_next(path);
-        QTest::mouseClick(editor->findChild<QPushButton*>("id1030"), Qt::LeftButton);
-        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
-        QCOMPARE(edit("id1024")->text(), QString("1024"));
-        const QStringList lines = qobject_cast<QPlainTextEdit*>(control("id1015"))->toPlainText().split('\n');
+        QTest::mouseClick(editor->findChild<QPushButton*>("loadFileButton"), Qt::LeftButton);
+        QTest::mouseClick(editor->findChild<QPushButton*>("doneButton"), Qt::LeftButton);
+        QCOMPARE(edit("keyBitsEdit")->text(), QString("1024"));
+        const QStringList lines = qobject_cast<QPlainTextEdit*>(control("keyText"))->toPlainText().split('\n');
         QCOMPARE(lines.size(), (static_cast<int>(key.size()) / 2 + 15) / 16);
         QCOMPARE(lines.front().trimmed().size(), 32);
-        QCOMPARE(edit("fingerprint")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
+        QCOMPARE(edit("fingerprintEdit")->text().toStdString(), app::friend_fingerprint(reachable(*m_pDave)));
     }
 
     // Beth's stored key data disagree with their bit count; she sits between Alice and Carol.
@@ -217,44 +234,53 @@ private slots:
         beth.key_bits = 512;
         QVERIFY(save_profile(m_pBob->settings(), app::profile_of(beth)));
         m_pDialog = std::make_unique<ProfileDialog>(m_pBob->program(), *m_pAnswers);
-        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        auto* list = qobject_cast<QListWidget*>(control("profileNamesList"));
         const std::pair<Qt::Key, QString> moves[] = {
             {Qt::Key_Down, "Beth"}, {Qt::Key_Down, "Carol"}, {Qt::Key_Up, "Beth"}};
         for (const auto& [key, name] : moves) {
             QTest::keyClick(list, key);
-            QCOMPARE(edit("id1011")->text(), name);
-            QCOMPARE(control("keyDamage")->property("text").toString().isEmpty(), name == "Carol");
+            QCOMPARE(edit("profileNameEdit")->text(), name);
+            QCOMPARE(control("keyDamageLabel")->property("text").toString().isEmpty(), name == "Carol");
         }
-        QVERIFY(control("keyDamage")->property("text").toString().startsWith("The stored exchange key of Beth does"));
-        click("id1020");
-        edit("id1012")->setText("beth.example");
-        click("id1013");
+        QVERIFY(
+            control("keyDamageLabel")->property("text").toString().startsWith("The stored exchange key of Beth does"));
+        click("editButton");
+        edit("addressEdit")->setText("beth.example");
+        click("editKeyButton");
         auto* editor = m_pDialog->findChild<EditPublicKey*>();
-        editor->findChild<QPlainTextEdit*>("id1028")->setPlainText(QString::fromStdString(app::friend_key_text(beth)));
-        QTest::mouseClick(editor->findChild<QPushButton*>("id1"), Qt::LeftButton);
-        click("id1016");
+        editor->findChild<QPlainTextEdit*>("keyText")->setPlainText(QString::fromStdString(app::friend_key_text(beth)));
+        QTest::mouseClick(editor->findChild<QPushButton*>("doneButton"), Qt::LeftButton);
+        click("saveButton");
         const auto saved = app::read_friend(m_pBob->settings(), "Beth");
         QVERIFY(saved && saved->address == "beth.example");
         m_pAnswers->answer_next(IDYES);
-        click("id1022");
+        click("deleteButton");
         QCOMPARE(names(), QStringList({"Alice", "Carol"}));
-        QCOMPARE(edit("id1011")->text(), list->currentItem()->text());
+        QCOMPARE(edit("profileNameEdit")->text(), list->currentItem()->text());
     }
 
 private:
-    QWidget* control(const char* id) const {
-        auto* found = m_pDialog->findChild<QWidget*>(id);
+    QWidget* control(const char* name) const {
+        auto* found = m_pDialog->findChild<QWidget*>(name);
         if (found == nullptr) {
-            qFatal("no control %s", id);
+            qFatal("no control %s", name);
         }
         return found;
     }
-    QLineEdit* edit(const char* id) const { return qobject_cast<QLineEdit*>(control(id)); }
-    QComboBox* combo(const char* id) const { return qobject_cast<QComboBox*>(control(id)); }
-    void click(const char* id) const { QTest::mouseClick(qobject_cast<QPushButton*>(control(id)), Qt::LeftButton); }
+    const char* nameOf(int id) const {
+        const char* name = test::control_name(m_pDialog->objectName().toStdString(), id);
+        if (name == nullptr) {
+            qFatal("no control with id %d", id);
+        }
+        return name;
+    }
+    QWidget* controlWithId(int id) const { return control(nameOf(id)); }
+    QLineEdit* edit(const char* name) const { return qobject_cast<QLineEdit*>(control(name)); }
+    QComboBox* combo(const char* name) const { return qobject_cast<QComboBox*>(control(name)); }
+    void click(const char* name) const { QTest::mouseClick(qobject_cast<QPushButton*>(control(name)), Qt::LeftButton); }
 
     QStringList names() const {
-        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        auto* list = qobject_cast<QListWidget*>(control("profileNamesList"));
         QStringList shown;
         for (int row = 0; row < list->count(); ++row) {
             shown << list->item(row)->text();
@@ -263,16 +289,16 @@ private:
     }
 
     void selectFriend(const QString& name) const {
-        auto* list = qobject_cast<QListWidget*>(control("id1009"));
+        auto* list = qobject_cast<QListWidget*>(control("profileNamesList"));
         list->setCurrentItem(list->findItems(name, Qt::MatchExactly).front());
     }
 
     void verifyBrowsing() const {
-        for (const char* id : editing_ids) {
-            QVERIFY2(!control(id)->isEnabled(), id);
+        for (const int id : editing_ids) {
+            QVERIFY2(!controlWithId(id)->isEnabled(), nameOf(id));
         }
-        for (const char* id : selection_ids) {
-            QVERIFY2(control(id)->isEnabled(), id);
+        for (const int id : selection_ids) {
+            QVERIFY2(controlWithId(id)->isEnabled(), nameOf(id));
         }
     }
 
@@ -293,7 +319,7 @@ private:
 
     void importFile(const std::string& path) {
         m_pAnswers->choose_next(path);
-        click("id1062");
+        click("importButton");
     }
 
     std::unique_ptr<test::test_identity> m_pDave;

@@ -115,7 +115,7 @@ private slots:
     }
 
     void adapterTreeShowsTheGivenAdaptersWithTheFirstExpanded() {
-        const QTreeWidget* tree = m_pDialog->findChild<QTreeWidget*>("id1025");
+        const QTreeWidget* tree = m_pDialog->findChild<QTreeWidget*>("adaptersTree");
         QTRY_COMPARE(tree->topLevelItemCount(), 2);
         const QTreeWidgetItem* first = tree->topLevelItem(0);
         QVERIFY(first->isExpanded() && !tree->topLevelItem(1)->isExpanded());
@@ -132,16 +132,16 @@ private slots:
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2")); // before the lookups come back
         QTRY_COMPARE(interfaces()->count(), 3);
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2  [second]"));
-        QCOMPARE(m_pDialog->findChild<QComboBox*>("blockSize")->currentText(), QString("8192 bytes"));
-        const QListWidget* keyTypes = m_pDialog->findChild<QListWidget*>("keyTypes");
+        QCOMPARE(m_pDialog->findChild<QComboBox*>("blockSizeCombo")->currentText(), QString("8192 bytes"));
+        const QListWidget* keyTypes = m_pDialog->findChild<QListWidget*>("keyTypesList");
         QCOMPARE(keyTypes->count(), 1);
         QCOMPARE(keyTypes->item(0)->text(), QString("AES (CBC)  128 bit"));
 
         interfaces()->setCurrentIndex(2);
-        QCOMPARE(field("interfaceAddress")->text(), QString("127.0.0.1"));
+        QCOMPARE(field("interfaceAddressEdit")->text(), QString("127.0.0.1"));
         const int port = freePort();
-        field("listenPort")->setText(QString::number(port));
-        field("externalName")->setText("friends.example");
+        field("listenPortEdit")->setText(QString::number(port));
+        field("externalNameEdit")->setText("friends.example");
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.1  [local loopback]"));
@@ -174,7 +174,7 @@ private slots:
                                    std::chrono::seconds(5)));
         }
         const int port = newPort ? freePort() : m_nPort;
-        field("listenPort")->setText(QString::number(port));
+        field("listenPortEdit")->setText(QString::number(port));
         if (answer != 0) {
             m_pAnswers->answer_next(answer);
         }
@@ -208,8 +208,8 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QString, reason);
         const std::string before = machineValues();
-        field("listenPort")->setText(port);
-        field("interfaceAddress")->setText(address);
+        field("listenPortEdit")->setText(port);
+        field("interfaceAddressEdit")->setText(address);
         m_pAnswers->answer_next(IDOK);
         apply();
         QVERIFY(m_pDialog->isVisible());
@@ -218,12 +218,12 @@ private slots:
     }
 
     void anEmptyPolicyIsAskedAboutBeforeItIsApplied() {
-        m_pDialog->editKeyTypes();
+        m_pDialog->findChild<QPushButton*>("editKeyTypesButton")->click();
         auto* chooser = m_pDialog->findChild<SessionKeyOptionsDialog*>();
         QVERIFY(chooser != nullptr);
         chooser->box(0x200)->click();
-        chooser->findChild<QPushButton*>("id1")->click(); // Apply asks, not the chooser as well
-        QCOMPARE(m_pDialog->findChild<QListWidget*>("keyTypes")->count(), 0);
+        chooser->findChild<QPushButton*>("okButton")->click(); // Apply asks, not the chooser as well
+        QCOMPARE(m_pDialog->findChild<QListWidget*>("keyTypesList")->count(), 0);
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{0});
 
         const std::string before = machineValues();
@@ -250,7 +250,7 @@ private slots:
         m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
         QTRY_COMPARE(interfaces()->count(), 3);
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.3  [third]"));
-        QCOMPARE(field("interfaceAddress")->text(), QString("127.0.0.3"));
+        QCOMPARE(field("interfaceAddressEdit")->text(), QString("127.0.0.3"));
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(machineValues(), "127.0.0.3|" + std::to_string(m_nPort) + "|8192|512|bob.example");
@@ -261,13 +261,13 @@ private slots:
         const auto external_name = [this] {
             return read_text_setting(m_pBob->settings().machine_key(), names::external_name).value_or("-");
         };
-        field("interfaceAddress")->setText("127.0.0.1");
+        field("interfaceAddressEdit")->setText("127.0.0.1");
         apply();
         QCOMPARE(external_name(), std::string("bob.example"));
 
         QVERIFY(app::save_setting(m_pBob->settings(), text_setting::external_name, "127.0.0.1").ok());
         m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
-        field("interfaceAddress")->setText("127.0.0.2");
+        field("interfaceAddressEdit")->setText("127.0.0.2");
         apply();
         QCOMPARE(external_name(), std::string("127.0.0.2"));
     }
@@ -275,14 +275,14 @@ private slots:
     void cancelChangesNeitherTheSettingsNorTheProvider() {
         const std::string before = machineValues();
         const std::uint32_t allowed = m_pBob->provider().allowed_key_types;
-        field("listenPort")->setText("20001");
-        field("externalName")->setText("elsewhere.example");
-        m_pDialog->findChild<QComboBox*>("blockSize")->setCurrentIndex(0);
-        m_pDialog->editKeyTypes();
+        field("listenPortEdit")->setText("20001");
+        field("externalNameEdit")->setText("elsewhere.example");
+        m_pDialog->findChild<QComboBox*>("blockSizeCombo")->setCurrentIndex(0);
+        m_pDialog->findChild<QPushButton*>("editKeyTypesButton")->click();
         auto* chooser = m_pDialog->findChild<SessionKeyOptionsDialog*>();
         chooser->box(0x800)->click();
-        chooser->findChild<QPushButton*>("id1")->click();
-        m_pDialog->findChild<QPushButton*>("cancel")->click();
+        chooser->findChild<QPushButton*>("okButton")->click();
+        m_pDialog->findChild<QPushButton*>("cancelButton")->click();
         QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
         QCOMPARE(machineValues(), before);
         QCOMPARE(m_pBob->provider().allowed_key_types.load(), allowed);
@@ -292,7 +292,7 @@ private slots:
     void aPortInUseIsStoredAndReportedAsNotListening() {
         int taken = 0;
         const unique_fd holder = portHolder(taken);
-        field("listenPort")->setText(QString::number(taken));
+        field("listenPortEdit")->setText(QString::number(taken));
         m_pAnswers->answer_next(IDOK);
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
@@ -308,9 +308,9 @@ private slots:
         qvl_settings_data settings;
         app::program program({settings, m_pBob->provider()});
         ProgramOptionsDialog dialog(program, *m_pAnswers, nullptr, givenNetwork());
-        dialog.findChild<QLineEdit*>("listenPort")->setText("20000");
-        QVERIFY(!dialog.findChild<QPushButton*>("apply")->isEnabled());
-        QVERIFY(dialog.findChild<QLabel*>("machineNotice")->text().contains("/proc/quorvel-nowhere/machine.db"));
+        dialog.findChild<QLineEdit*>("listenPortEdit")->setText("20000");
+        QVERIFY(!dialog.findChild<QPushButton*>("applyButton")->isEnabled());
+        QVERIFY(dialog.findChild<QLabel*>("machineNoticeLabel")->text().contains("/proc/quorvel-nowhere/machine.db"));
         m_pAnswers->answer_next(IDOK);
         dialog.accept(); // Return or a stray call must not get past the disabled button
         QVERIFY(m_pAnswers->questions_asked().back().text.find("cannot be used") != std::string::npos);
@@ -320,9 +320,9 @@ private slots:
     }
 
 private:
-    QComboBox* interfaces() const { return m_pDialog->findChild<QComboBox*>("interfaces"); }
+    QComboBox* interfaces() const { return m_pDialog->findChild<QComboBox*>("interfacesCombo"); }
     QLineEdit* field(const char* name) const { return m_pDialog->findChild<QLineEdit*>(name); }
-    void apply() const { m_pDialog->findChild<QPushButton*>("apply")->click(); }
+    void apply() const { m_pDialog->findChild<QPushButton*>("applyButton")->click(); }
 
     // Every machine value the dialog writes, as stored.
     std::string machineValues() const {

@@ -49,7 +49,7 @@ void storeFriend(test::test_identity& owner, const test::test_identity& other, c
 }
 
 void choose(SendWindow& window, const QString& entry) {
-    auto* destinations = window.findChild<QComboBox*>("id1032");
+    auto* destinations = window.findChild<QComboBox*>("destinationCombo");
     const int index = destinations->findText(entry);
     QVERIFY(index >= 0);
     destinations->setCurrentIndex(index);
@@ -157,15 +157,15 @@ private slots:
 
     void friendsFollowTheTwoManualEntriesAndAreLookedUpBeforeAnySend() {
         SendWindow window(*m_pSender, *m_pAnswers);
-        auto* destinations = window.findChild<QComboBox*>("id1032");
+        auto* destinations = window.findChild<QComboBox*>("destinationCombo");
         QStringList entries;
         for (int i = 0; i < destinations->count(); ++i) {
             entries << destinations->itemText(i);
         }
         QCOMPARE(entries, QStringList({"<manual>", "127.0.0.1 [local loopback]", "Bob", "Local", "Nowhere"}));
 
-        auto* address = window.findChild<QLineEdit*>("id1033");
-        auto* port = window.findChild<QSpinBox*>("id1034");
+        auto* address = window.findChild<QLineEdit*>("addressEdit");
+        auto* port = window.findChild<QSpinBox*>("portSpin");
         address->setText("10.1.2.3");
         choose(window, "Local");
         QCOMPARE(address->text(), QString("127.0.0.1"));
@@ -193,10 +193,10 @@ private slots:
         window.reloadDestinations();
         QTRY_VERIFY_WITH_TIMEOUT(!window.busy(), 10000);
         QVERIFY(delete_profile(m_pAlice->settings(), "Carol"));
-        auto* destinations = window.findChild<QComboBox*>("id1032");
+        auto* destinations = window.findChild<QComboBox*>("destinationCombo");
         QVERIFY(destinations->findText("Carol") >= 0);
         QCOMPARE(destinations->currentText(), QString("Local"));
-        QVERIFY(!window.findChild<QLineEdit*>("id1033")->isEnabled());
+        QVERIFY(!window.findChild<QLineEdit*>("addressEdit")->isEnabled());
     }
 
     void droppedFilesArriveWholeAndFixTheDestinationButAFolderIsRefused() {
@@ -221,7 +221,7 @@ private slots:
                      test::file_sha256(m_oHome->path() + "/" + file.filename().string()));
         }
         QCOMPARE(window.windowTitle(), QString("Sending to Bob"));
-        for (const char* control : {"id1032", "id1033", "id1034"}) {
+        for (const char* control : {"destinationCombo", "addressEdit", "portSpin"}) {
             QVERIFY(!window.findChild<QWidget*>(control)->isEnabled());
         }
 
@@ -272,14 +272,14 @@ private slots:
         const std::string parcel = m_oHome->path() + "/chosen.bin";
         test::write_random_file(parcel, 5000);
         m_pAnswers->choose_next(parcel);
-        QTest::mouseClick(chosen.findChild<QPushButton*>("id1009"), Qt::LeftButton);
+        QTest::mouseClick(chosen.findChild<QPushButton*>("sendFilesButton"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(chosen.transfers().index(0, 1).data().toString(), QString("COMPLETED"), 20000);
         QCOMPARE(chosen.transfers().index(0, 0).data().toString(), QString("chosen.bin"));
         std::filesystem::remove_all(m_pBob->home() + "/PBoxes");
 
         // No friend's key to authenticate with: the transfer fails there instead of going out in plain text.
         SendWindow manual(*m_pSender, *m_pAnswers);
-        manual.findChild<QSpinBox*>("id1034")->setValue(m_nPort);
+        manual.findChild<QSpinBox*>("portSpin")->setValue(m_nPort);
         manual.sendFiles({parcel});
         QTRY_VERIFY_WITH_TIMEOUT(manual.transfers().rowCount() == 1 &&
                                      manual.transfers().index(0, 1).data().toString().startsWith("FAILED"),
@@ -289,7 +289,7 @@ private slots:
 
     void resolveRunsOffTheWindowThreadAndAWindowClosedMeanwhileHearsNothing() {
         auto window = std::make_unique<SendWindow>(*m_pSender, *m_pAnswers);
-        auto* resolve = window->findChild<QPushButton*>("id1038");
+        auto* resolve = window->findChild<QPushButton*>("resolveButton");
         m_pAnswers->answer_next(IDOK);
         QTest::mouseClick(resolve, Qt::LeftButton);
         QVERIFY(!resolve->isEnabled() && window->busy());
@@ -310,13 +310,13 @@ private slots:
         const unique_fd silent = silentListener(port);
         SendWindow window(*m_pSender, *m_pAnswers);
         window.show();
-        window.findChild<QSpinBox*>("id1034")->setValue(port);
+        window.findChild<QSpinBox*>("portSpin")->setValue(port);
         const std::string parcel = m_oHome->path() + "/held.bin";
         test::write_random_file(parcel, 1000);
         window.sendFiles({parcel, parcel});
-        auto* cancel = window.findChild<QAction*>("cmd32780");
+        auto* cancel = window.findChild<QAction*>("cancelSelectedAction");
         QVERIFY(!cancel->isEnabled());
-        window.findChild<QTableView*>("id1004")->selectRow(1);
+        window.findChild<QTableView*>("outgoingList")->selectRow(1);
         cancel->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(window.transfers().index(1, 1).data().toString().endsWith("was stopped)"), 2000);
         QVERIFY(window.runningCount() == 1 && !cancel->isEnabled());

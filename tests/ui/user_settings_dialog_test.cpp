@@ -77,19 +77,19 @@ private slots:
         QVERIFY(write_dword_setting(settings().user_key(), names::enabled_sk_caps, 0x300));
         settings().load_settings();
         openDialog();
-        auto* types = m_pDialog->findChild<QListWidget*>("approvedKeyTypes");
+        auto* types = m_pDialog->findChild<QListWidget*>("keyTypesList");
         QCOMPARE(types->count(), 1);
         QCOMPARE(types->item(0)->text(), QString("AES (CBC)  128 bit"));
-        QVERIFY(!types->isEnabled() && !button("configureKeyTypes")->isEnabled());
+        QVERIFY(!types->isEnabled() && !button("editKeyTypesButton")->isEnabled());
 
         const app::identity_summary identity = app::describe_identity(settings(), m_pAlice->provider());
-        QCOMPARE(field("keyBits")->text(), QString::number(identity.key_bits));
-        QCOMPARE(field("fingerprint")->text().toStdString(), identity.fingerprint);
-        QCOMPARE(field("uuid")->text().toStdString(), m_pAlice->uuid());
-        m_pDialog->findChild<QRadioButton*>("signatureKey")->click();
+        QCOMPARE(field("keyBitsEdit")->text(), QString::number(identity.key_bits));
+        QCOMPARE(field("fingerprintEdit")->text().toStdString(), identity.fingerprint);
+        QCOMPARE(field("uuidEdit")->text().toStdString(), m_pAlice->uuid());
+        m_pDialog->findChild<QRadioButton*>("signatureKeyRadio")->click();
         QCOMPARE(text("keyText"), app::signature_key_text(m_pAlice->provider(), 32).text);
 
-        button("id1")->click();
+        button("okButton")->click();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(read_dword_setting(settings().user_key(), names::enabled_sk_caps),
                  std::optional<std::uint32_t>(0x300));
@@ -98,9 +98,9 @@ private slots:
     void aNewRootIsCreatedWithItsParentsStoredAndReceivedInto() {
         const std::string root = m_oHome->path() + "/new/parcels/box";
         m_pAnswers->choose_next(root);
-        button("selectDirectory")->click();
-        m_pDialog->findChild<QLineEdit*>("userName")->setText("Alice Liddell");
-        button("id1")->click();
+        button("selectDirectoryButton")->click();
+        m_pDialog->findChild<QLineEdit*>("userNameEdit")->setText("Alice Liddell");
+        button("okButton")->click();
 
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QVERIFY(std::filesystem::is_directory(root));
@@ -118,10 +118,10 @@ private slots:
         const std::string root = blocker + "/box";
         const auto storedName = read_text_setting(settings().user_key(), names::user_name);
         m_pAnswers->choose_next(root);
-        button("selectDirectory")->click();
-        m_pDialog->findChild<QLineEdit*>("userName")->setText("Alice Liddell");
+        button("selectDirectoryButton")->click();
+        m_pDialog->findChild<QLineEdit*>("userNameEdit")->setText("Alice Liddell");
         m_pAnswers->answer_next(IDOK);
-        button("id1")->click();
+        button("okButton")->click();
 
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
         const auto& box = m_pAnswers->questions_asked().back();
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(m_pProgram->incoming().config().parcel_root, m_strStartRoot);
         QVERIFY(m_pProgram->incoming().listening());
 
-        button("id2")->click();
+        button("cancelButton")->click();
         QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
         QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root),
                  std::optional(m_strStartRoot));
@@ -142,15 +142,15 @@ private slots:
         const auto storedName = read_text_setting(settings().user_key(), names::user_name);
         const std::string root = m_oHome->path() + "/never";
         m_pAnswers->choose_next(root);
-        button("selectDirectory")->click();
-        m_pDialog->findChild<QLineEdit*>("userName")->clear();
+        button("selectDirectoryButton")->click();
+        m_pDialog->findChild<QLineEdit*>("userNameEdit")->clear();
         m_pAnswers->answer_next(IDOK);
-        button("id1")->click();
+        button("okButton")->click();
         QVERIFY(m_pDialog->isVisible());
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
         QVERIFY(m_pAnswers->questions_asked().back().text.find("user name") != std::string::npos);
 
-        button("id2")->click();
+        button("cancelButton")->click();
         QCOMPARE(m_pDialog->result(), int(QDialog::Rejected));
         QCOMPARE(read_text_setting(settings().user_key(), names::user_name), storedName);
         QCOMPARE(read_text_setting(settings().user_key(), names::parcel_box_directory_root),
@@ -166,9 +166,9 @@ private slots:
             test::wait_for([this] { return m_pProgram->incoming().running_count() == 1; }, std::chrono::seconds(5)));
         const std::string root = m_oHome->path() + "/later";
         m_pAnswers->choose_next(root);
-        button("selectDirectory")->click();
+        button("selectDirectoryButton")->click();
         m_pAnswers->answer_next(IDOK);
-        button("id1")->click();
+        button("okButton")->click();
 
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{1});
@@ -186,25 +186,26 @@ private slots:
     }
 
     void recreatedKeysAreShownWithTheirNewLength() {
-        m_pDialog->findChild<QRadioButton*>("signatureKey")->click();
-        const QString fingerprint = field("fingerprint")->text();
-        button("recreateKeys")->click();
+        m_pDialog->findChild<QRadioButton*>("signatureKeyRadio")->click();
+        const QString fingerprint = field("fingerprintEdit")->text();
+        button("recreateKeysButton")->click();
         auto* keys = m_pDialog->findChild<KeyManagementDialog*>();
         QVERIFY(keys != nullptr && keys->isVisible());
-        keys->findChild<QSlider*>("newKeyLength")->setValue(5); // 1280 bits: the length question, the weak key one
-        for (int i = 0; i < 2 + 2; ++i) {                       // and the two outcomes
+        keys->findChild<QSlider*>("newKeyLengthSlider")
+            ->setValue(5);                // 1280 bits: the length question, the weak key one
+        for (int i = 0; i < 2 + 2; ++i) { // and the two outcomes
             m_pAnswers->answer_next(IDOK);
         }
         keys->createNewKeys();
         QTRY_VERIFY_WITH_TIMEOUT(!keys->generating(), generation_wait_ms);
-        keys->findChild<QPushButton*>("id1")->click();
+        keys->findChild<QPushButton*>("okButton")->click();
 
         const unsigned made = app::exchange_key_text(m_pAlice->provider(), 0).bits;
         QVERIFY(made != 0 && made != 1024);
-        QVERIFY(m_pDialog->findChild<QRadioButton*>("authenticationKey")->isChecked());
-        QCOMPARE(field("keyBits")->text(), QString::number(made));
+        QVERIFY(m_pDialog->findChild<QRadioButton*>("authenticationKeyRadio")->isChecked());
+        QCOMPARE(field("keyBitsEdit")->text(), QString::number(made));
         QCOMPARE(text("keyText"), app::exchange_key_text(m_pAlice->provider(), 32).text);
-        QVERIFY(field("fingerprint")->text() != fingerprint);
+        QVERIFY(field("fingerprintEdit")->text() != fingerprint);
     }
 
 private:

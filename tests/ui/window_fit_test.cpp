@@ -77,7 +77,7 @@ private slots:
         program.start();
         QStringList faults;
         faults << faultsOfWindowsShown();
-        QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("id1"), Qt::LeftButton);
+        QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("okButton"), Qt::LeftButton);
         while (QDialog* step = program.setUpStep()) {
             faults << faultsOfWindowsShown();
             step->reject();
@@ -88,11 +88,12 @@ private slots:
         main.resize(main.minimumSize());
         faults << faultsOf(&main);
 
-        main.findChild<QAction*>("cmd32779")->trigger();
-        main.findChild<QAction*>("cmd32791")->trigger();
-        main.findChild<QAction*>("cmd32785")->trigger();
+        main.findChild<QAction*>("genericConnectionAction")->trigger();
+        main.findChild<QAction*>("friendStatusAction")->trigger();
+        main.findChild<QAction*>("activityLogAction")->trigger();
         faults << faultsOfWindowsShown();
-        for (const char* command : {"cmd32771", "cmd32787", "cmd32777", "cmd32773"}) {
+        for (const char* command :
+             {"friendProfilesAction", "userConfigurationAction", "programConfigurationAction", "aboutAction"}) {
             QAction* item = main.findChild<QAction*>(command);
             QTRY_VERIFY(item->isEnabled());
             item->trigger();

@@ -4,7 +4,6 @@
 #include "app/receive_service.h"
 #include "app/settings/identity_service.h"
 #include "app/settings/receiver_readiness.h"
-#include "crypto/session_key_types.h"
 
 namespace tiv::app {
 
@@ -22,7 +21,7 @@ user_settings_view read_user_settings(program& p) {
     view.user_name = identity.user_name;
     view.uuid = identity.uuid;
     view.parcel_root = identity.parcel_root;
-    view.usable_key_types = key_type_names(usable_key_types(settings));
+    view.usable_key_types = usable_key_types(settings);
     view.fingerprint = identity.fingerprint;
     view.fingerprint_coverage = identity.fingerprint_coverage;
     return view;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "app/status.h"
 
@@ -16,9 +15,9 @@ struct user_settings_view {
     std::string user_name;
     std::string uuid;
     std::string parcel_root;
-    // The session key types this user can actually use, by name, the strongest first: those the machine allows,
-    // the provider offers and the user approved.
-    std::vector<std::string> usable_key_types;
+    // The session key types this user can actually use: those the machine allows, the provider offers and the user
+    // approved.
+    std::uint32_t usable_key_types = 0;
     // What a friend compares after importing this user's profile (describe_identity); empty without keys.
     std::string fingerprint;
     std::string fingerprint_coverage;

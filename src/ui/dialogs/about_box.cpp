@@ -27,7 +27,7 @@ QLabel* iconLabel() {
 } // namespace
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
-    setObjectName("id100");
+    setObjectName("aboutBox");
     setWindowTitle("About Quorvel");
     setModal(true);
 
@@ -46,12 +46,12 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     top->addWidget(iconLabel());
 
     auto* licence = new QTextBrowser;
-    licence->setObjectName("id1059");
+    licence->setObjectName("licenceText");
     licence->setReadOnly(true);
     licence->setMarkdown(licenceText());
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("id1");
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("okButton");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);

@@ -28,27 +28,27 @@ QLineEdit* readOnlyField(const QString& name) {
 
 KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oProgram(program), m_oQuestions(questions) {
-    setObjectName("KeyManagement");
+    setObjectName("keyManagementDialog");
     setWindowTitle("Create RSA Keys");
     setModal(true);
 
     m_pKeys = new OwnKeyView(program, "Authentication Key", "Signature Key", this);
-    m_pKeys->keyBits()->setObjectName("currentKeyBits");
-    auto* uuid = readOnlyField("uuid");
+    m_pKeys->keyBits()->setObjectName("currentKeyBitsEdit");
+    auto* uuid = readOnlyField("uuidEdit");
     uuid->setText(QString::fromStdString(app::describe_identity(program).uuid));
     m_pLength = new QSlider(Qt::Horizontal);
-    m_pLength->setObjectName("newKeyLength");
+    m_pLength->setObjectName("newKeyLengthSlider");
     m_pLength->setRange(4, 64);
-    m_pNewBits = readOnlyField("keyBits");
-    m_pStrength = readOnlyField("estimatedStrength");
+    m_pNewBits = readOnlyField("newKeyBitsEdit");
+    m_pStrength = readOnlyField("estimatedStrengthEdit");
     m_pBusy = new QProgressBar;
-    m_pBusy->setObjectName("busy");
+    m_pBusy->setObjectName("busyBar");
     m_pBusy->setRange(0, 0); // OpenSSL reports no progress: a moving bar says only that it is working
     m_pBusy->hide();
     m_pCreate = new QPushButton("Create New Keys");
-    m_pCreate->setObjectName("createNewKeys");
+    m_pCreate->setObjectName("createNewKeysButton");
     m_pOk = new QPushButton("OK");
-    m_pOk->setObjectName("id1");
+    m_pOk->setObjectName("okButton");
     m_pOk->setDefault(true);
 
     auto* radios = new QHBoxLayout;

@@ -18,8 +18,8 @@ OwnKeyView::OwnKeyView(app::program& program, const QString& exchangeLabel, cons
     : QObject(parent), m_oProgram(program), m_pExchangeChoice(new QRadioButton(exchangeLabel, parent)),
       m_pSignatureChoice(new QRadioButton(signatureLabel, parent)), m_pKeyText(new QPlainTextEdit(parent)),
       m_pKeyBits(new QLineEdit(parent)) {
-    m_pExchangeChoice->setObjectName("authenticationKey");
-    m_pSignatureChoice->setObjectName("signatureKey");
+    m_pExchangeChoice->setObjectName("authenticationKeyRadio");
+    m_pSignatureChoice->setObjectName("signatureKeyRadio");
     auto* choices = new QButtonGroup(this);
     choices->addButton(m_pExchangeChoice);
     choices->addButton(m_pSignatureChoice);
@@ -30,7 +30,7 @@ OwnKeyView::OwnKeyView(app::program& program, const QString& exchangeLabel, cons
     // A line of 32 bytes in hex stays whole in view, beside the scroll bar.
     m_pKeyText->setMinimumWidth(m_pKeyText->fontMetrics().horizontalAdvance(QString(2 * key_bytes_per_line, '0')) +
                                 m_pKeyText->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
-    m_pKeyBits->setObjectName("keyBits");
+    m_pKeyBits->setObjectName("keyBitsEdit");
     m_pKeyBits->setReadOnly(true);
     m_pKeyBits->setText("0");
 

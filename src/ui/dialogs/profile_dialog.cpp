@@ -14,16 +14,16 @@
 namespace tiv::ui {
 
 namespace {
-QPushButton* makeButton(const char* text, const char* id, QWidget* parent) {
+QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
+    button->setObjectName(name);
     button->setAutoDefault(false);
     return button;
 }
 
-QLineEdit* makeEdit(const char* id, int maxLength, QWidget* parent) {
+QLineEdit* makeEdit(const char* name, int maxLength, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
-    edit->setObjectName(id);
+    edit->setObjectName(name);
     edit->setMaxLength(maxLength);
     return edit;
 }
@@ -44,6 +44,7 @@ app::friend_record ProfileDialog::defaultProfile() {
 
 ProfileDialog::ProfileDialog(app::program& program, app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oProgram(program), m_oQuestions(questions), m_oProfile(defaultProfile()) {
+    setObjectName("profileDialog");
     setWindowTitle("Configure Parcel Box Profiles");
     buildControls();
     setEditing(false);
@@ -65,14 +66,14 @@ ProfileDialog::ProfileDialog(app::program& program, app::questions& questions, Q
 
 void ProfileDialog::buildControls() {
     m_pNames = new QListWidget(this);
-    m_pNames->setObjectName("id1009");
+    m_pNames->setObjectName("profileNamesList");
     m_pNames->setSortingEnabled(true);
     connect(m_pNames, &QListWidget::currentRowChanged, this, &ProfileDialog::showSelected);
-    m_pNew = makeButton("New", "id1019", this);
-    m_pEdit = makeButton("Edit", "id1020", this);
-    m_pDelete = makeButton("Delete", "id1022", this);
-    m_pImport = makeButton("Import Profile", "id1062", this);
-    m_pDone = makeButton("Done", "id1", this);
+    m_pNew = makeButton("New", "newButton", this);
+    m_pEdit = makeButton("Edit", "editButton", this);
+    m_pDelete = makeButton("Delete", "deleteButton", this);
+    m_pImport = makeButton("Import Profile", "importButton", this);
+    m_pDone = makeButton("Done", "doneButton", this);
     m_pDone->setDefault(true);
     connect(m_pNew, &QPushButton::clicked, this, &ProfileDialog::newProfile);
     connect(m_pEdit, &QPushButton::clicked, this, &ProfileDialog::editProfile);
@@ -81,58 +82,59 @@ void ProfileDialog::buildControls() {
     connect(m_pDone, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pReceipt = new QCheckBox("Parcel Receipt Enabled", this);
-    m_pReceipt->setObjectName("id1021");
-    m_pName = makeEdit("id1011", static_cast<int>(app::friend_name_limit), this);
+    m_pReceipt->setObjectName("receiptCheck");
+    m_pName = makeEdit("profileNameEdit", static_cast<int>(app::friend_name_limit), this);
     connect(m_pName, &QLineEdit::editingFinished, this, [this] {
         m_pName->setText(QString::fromStdString(app::friend_profile_name(m_pName->text().toStdString())));
     });
-    m_pAddress = makeEdit("id1012", static_cast<int>(app::friend_address_limit), this);
-    m_pPort = makeEdit("id1030", 10, this);
-    m_pKeyTypes = new QListWidget(this);
-    m_pKeyTypes->setObjectName("id1023");
-    m_pKeyTypes->setSelectionMode(QAbstractItemView::NoSelection);
-    m_pEditKeyTypes = makeButton("Edit", "id1054", this);
-    connect(m_pEditKeyTypes, &QPushButton::clicked, this, &ProfileDialog::editKeyTypes);
-    m_pUuid = makeEdit("id1044", static_cast<int>(app::friend_uuid_limit), this);
+    m_pAddress = makeEdit("addressEdit", static_cast<int>(app::friend_address_limit), this);
+    m_pPort = makeEdit("portEdit", 10, this);
+    m_pKeyTypes = new KeyTypesBox(m_oProgram, m_oQuestions, "Edit", KeyTypesBox::ButtonPlace::beside, this);
+    // The profile takes the choice as it stands, a type the provider dropped since included.
+    connect(m_pKeyTypes, &KeyTypesBox::chosen, this, [this](std::uint32_t types) {
+        m_oProfile.key_types = types;
+        m_pKeyTypes->showTypes(types);
+    });
+    m_pUuid = makeEdit("uuidEdit", static_cast<int>(app::friend_uuid_limit), this);
     m_pKey = new QPlainTextEdit(this);
-    m_pKey->setObjectName("id1015");
+    m_pKey->setObjectName("keyText");
     m_pKey->setReadOnly(true);
     m_pKey->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pKey->setPlaceholderText("000000000000000000000000");
-    m_pEditKey = makeButton("Edit", "id1013", this);
+    m_pEditKey = makeButton("Edit", "editKeyButton", this);
     connect(m_pEditKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
     m_oKeyPalette = m_pKey->palette();
     m_pKeyDamage = new QLabel(this);
-    m_pKeyDamage->setObjectName("keyDamage");
+    m_pKeyDamage->setObjectName("keyDamageLabel");
     // Its room is kept while there is nothing to say, so a damaged friend never moves the fields below it.
     m_pKeyDamage->setMinimumHeight(2 * m_pKeyDamage->fontMetrics().lineSpacing());
     QPalette warning = m_pKeyDamage->palette();
     warning.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x00));
     m_pKeyDamage->setPalette(warning);
-    m_pKeyBits = makeEdit("id1024", 10, this);
+    m_pKeyBits = makeEdit("keyBitsEdit", 10, this);
     m_pKeyBits->setEnabled(false);
-    m_pDirectory = makeEdit("receiptDirectory", static_cast<int>(app::parcel_box_name_limit), this);
+    m_pDirectory = makeEdit("receiptDirectoryEdit", static_cast<int>(app::parcel_box_name_limit), this);
     m_pDirectory->setReadOnly(true);
-    m_pFingerprint = makeEdit("fingerprint", 200, this);
+    m_pFingerprint = makeEdit("fingerprintEdit", 200, this);
     m_pFingerprint->setReadOnly(true);
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_pFingerprint->setMinimumWidth(m_pFingerprint->fontMetrics().horizontalAdvance(QString(79, '0')) + 12);
     m_pCoverage = new QLabel(this);
-    m_pCoverage->setObjectName("fingerprintCoverage");
+    m_pCoverage->setObjectName("fingerprintCoverageLabel");
     m_pMaxSize = new QComboBox(this);
-    m_pMaxSize->setObjectName("id1017");
+    m_pMaxSize->setObjectName("maxSizeCombo");
     m_pMaxSize->addItems(maxSizeItems());
     m_pMaxCount = new QComboBox(this);
-    m_pMaxCount->setObjectName("id1018");
+    m_pMaxCount->setObjectName("maxCountCombo");
     m_pMaxCount->addItems(maxCountItems());
-    m_pSave = makeButton("Save Changes", "id1016", this);
-    m_pCancel = makeButton("Cancel", "id1031", this);
+    m_pSave = makeButton("Save Changes", "saveButton", this);
+    m_pCancel = makeButton("Cancel", "cancelButton", this);
     connect(m_pSave, &QPushButton::clicked, this, &ProfileDialog::saveChanges);
     connect(m_pCancel, &QPushButton::clicked, this, &ProfileDialog::cancelEditing);
 
-    m_aEditingControls = {m_pReceipt, m_pName,    m_pAddress,  m_pPort, m_pEditKeyTypes, m_pUuid,
-                          m_pEditKey, m_pMaxSize, m_pMaxCount, m_pSave, m_pCancel};
+    m_aEditingControls = {m_pReceipt, m_pName,     m_pAddress, m_pPort,  m_pKeyTypes->editButton(), m_pUuid, m_pEditKey,
+                          m_pMaxSize, m_pMaxCount, m_pSave,    m_pCancel};
     m_aSelectionControls = {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pNames, m_pDone};
 
     auto* browse = new QVBoxLayout;
@@ -150,10 +152,7 @@ void ProfileDialog::buildControls() {
     fields->addRow("UUID", m_pUuid);
     fields->addRow("Max File Size (Kb)", m_pMaxSize);
     fields->addRow("Max File Count", m_pMaxCount);
-    auto* types = new QHBoxLayout;
-    types->addWidget(m_pKeyTypes);
-    types->addWidget(m_pEditKeyTypes, 0, Qt::AlignTop);
-    fields->addRow("Encryption Methods", types);
+    fields->addRow("Encryption Methods", m_pKeyTypes);
     auto* key = new QHBoxLayout;
     key->addWidget(m_pKey);
     key->addWidget(m_pEditKey, 0, Qt::AlignTop);
@@ -194,15 +193,8 @@ void ProfileDialog::showProfile(const app::friend_record& profile, const std::st
     m_pUuid->setText(QString::fromStdString(profile.uuid));
     m_pMaxSize->setCurrentIndex(maxSizeIndex(profile.max_file_size));
     m_pMaxCount->setCurrentIndex(maxCountIndex(profile.max_file_count));
-    fillKeyTypes();
+    m_pKeyTypes->showTypes(profile.key_types);
     showKey();
-}
-
-void ProfileDialog::fillKeyTypes() {
-    m_pKeyTypes->clear();
-    for (const std::string& name : app::friend_key_type_names(m_oProfile.key_types)) {
-        m_pKeyTypes->addItem(QString::fromStdString(name));
-    }
 }
 
 void ProfileDialog::showKey() {

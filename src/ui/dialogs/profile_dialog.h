@@ -13,6 +13,7 @@
 #include "app/friends/friend_record.h"
 #include "app/program.h"
 #include "app/questions.h"
+#include "ui/dialogs/key_types_box.h"
 
 namespace tiv::ui {
 
@@ -33,9 +34,8 @@ public:
     void cancelEditing();
     void deleteProfile();
     void importProfile();
-    // Open the key editor or the key type chooser over this dialog; their OK takes the result.
+    // Open the key editor over this dialog; its OK takes the key.
     void editPublicKey();
-    void editKeyTypes();
 
 private:
     // What the fields show before any profile exists.
@@ -46,7 +46,6 @@ private:
     void selectProfile(const QString& name);
     void showSelected();
     void setEditing(bool editing);
-    void fillKeyTypes();
     void showKey();
     // The shown record with what the fields hold now; false (after saying why) when the port is no number.
     [[nodiscard]] bool readControls(app::friend_record& profile);
@@ -71,8 +70,7 @@ private:
     QLineEdit* m_pName = nullptr;
     QLineEdit* m_pAddress = nullptr;
     QLineEdit* m_pPort = nullptr;
-    QListWidget* m_pKeyTypes = nullptr;
-    QPushButton* m_pEditKeyTypes = nullptr;
+    KeyTypesBox* m_pKeyTypes = nullptr;
     QLineEdit* m_pUuid = nullptr;
     QPlainTextEdit* m_pKey = nullptr;
     QPushButton* m_pEditKey = nullptr;

@@ -6,7 +6,6 @@
 #include "app/settings/program_options.h"
 #include "ui/dialogs/profile_dialog.h"
 #include "ui/dialogs/public_key_editor.h"
-#include "ui/dialogs/session_key_options_dialog.h"
 #include "ui/message_style.h"
 
 namespace tiv::ui {
@@ -166,17 +165,6 @@ void ProfileDialog::editPublicKey() {
         showKey();
     });
     editor->open();
-}
-
-void ProfileDialog::editKeyTypes() {
-    auto* chooser =
-        new SessionKeyOptionsDialog(app::offered_key_types(m_oProgram), m_oProfile.key_types, m_oQuestions, this);
-    chooser->setAttribute(Qt::WA_DeleteOnClose);
-    connect(chooser, &QDialog::accepted, this, [this, chooser] {
-        m_oProfile.key_types = chooser->chosen();
-        fillKeyTypes();
-    });
-    chooser->open();
 }
 
 } // namespace tiv::ui

@@ -6,9 +6,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "app/friends/friend_form.h"
 #include "ui/background_job.h"
-#include "ui/dialogs/session_key_options_dialog.h"
+#include "ui/dialogs/key_types_box.h"
 #include "ui/message_style.h"
 #include "ui/window_fit.h"
 
@@ -34,7 +33,7 @@ void addChildren(QTreeWidgetItem* parent, const std::vector<app::tree_item>& chi
 ProgramOptionsDialog::ProgramOptionsDialog(app::program& program, app::questions& questions, QWidget* parent,
                                            NetworkSources sources)
     : QDialog(parent), m_oProgram(program), m_oQuestions(questions), m_oOptions(app::read_program_options(program)) {
-    setObjectName("ConfigureOptions");
+    setObjectName("programOptionsDialog");
     setWindowTitle(caption);
     setModal(true);
     buildControls();
@@ -49,11 +48,11 @@ ProgramOptionsDialog::ProgramOptionsDialog(app::program& program, app::questions
 
 void ProgramOptionsDialog::buildControls() {
     m_pInterfaces = new QComboBox;
-    m_pInterfaces->setObjectName("interfaces");
+    m_pInterfaces->setObjectName("interfacesCombo");
     m_pAddress = new QLineEdit;
-    m_pAddress->setObjectName("interfaceAddress");
+    m_pAddress->setObjectName("interfaceAddressEdit");
     m_pPort = new QLineEdit;
-    m_pPort->setObjectName("listenPort");
+    m_pPort->setObjectName("listenPortEdit");
     auto* listening = new QGroupBox("Select Listening Interface");
     auto* listeningGrid = new QGridLayout(listening);
     listeningGrid->addWidget(m_pAddress, 0, 0);
@@ -66,20 +65,22 @@ void ProgramOptionsDialog::buildControls() {
     connect(m_pInterfaces, &QComboBox::currentIndexChanged, this, &ProgramOptionsDialog::chooseInterface);
 
     m_pBlockSize = new QComboBox;
-    m_pBlockSize->setObjectName("blockSize");
+    m_pBlockSize->setObjectName("blockSizeCombo");
     for (const std::uint32_t size : app::offered_block_sizes) {
         m_pBlockSize->addItem(QString("%1 bytes").arg(size), size);
     }
     m_pExternalName = new QLineEdit;
-    m_pExternalName->setObjectName("externalName");
+    m_pExternalName->setObjectName("externalNameEdit");
     m_pProvider = new QLineEdit;
-    m_pProvider->setObjectName("providerName");
+    m_pProvider->setObjectName("providerNameEdit");
     m_pProvider->setReadOnly(true);
-    m_pKeyTypes = new QListWidget;
-    m_pKeyTypes->setObjectName("keyTypes");
-    m_pEditKeyTypes = new QPushButton("Edit List");
-    m_pEditKeyTypes->setObjectName("editKeyTypes");
-    connect(m_pEditKeyTypes, &QPushButton::clicked, this, &ProgramOptionsDialog::editKeyTypes);
+    m_pKeyTypes = new KeyTypesBox(m_oProgram, m_oQuestions, "Edit List", KeyTypesBox::ButtonPlace::below);
+    // Apply asks about an empty policy, once, before anything is written.
+    m_pKeyTypes->setAskAboutEmptyChoice(false);
+    connect(m_pKeyTypes, &KeyTypesBox::chosen, this, [this](std::uint32_t types) {
+        m_oOptions.key_types = types & app::offered_key_types(m_oProgram);
+        m_pKeyTypes->showTypes(m_oOptions.key_types);
+    });
 
     auto* grid = new QGridLayout;
     grid->addWidget(listening, 0, 0, 1, 2);
@@ -98,24 +99,21 @@ void ProgramOptionsDialog::buildControls() {
                                  "the selected Cryptographic Service Provider and this approved key list."),
                     6, 0, 2, 1);
     grid->addWidget(new QLabel("CSP Key Types"), 6, 1);
-    auto* keyTypes = new QVBoxLayout;
-    keyTypes->addWidget(m_pKeyTypes);
-    keyTypes->addWidget(m_pEditKeyTypes);
-    grid->addLayout(keyTypes, 7, 1);
+    grid->addWidget(m_pKeyTypes, 7, 1);
 
     m_pAdapters = new QTreeWidget;
-    m_pAdapters->setObjectName("id1025");
+    m_pAdapters->setObjectName("adaptersTree");
     m_pAdapters->setHeaderHidden(true);
     auto* adapters = new QGroupBox("External Network Interfaces");
     (new QVBoxLayout(adapters))->addWidget(m_pAdapters);
 
     m_pNotice = wrappedLabel("");
-    m_pNotice->setObjectName("machineNotice");
+    m_pNotice->setObjectName("machineNoticeLabel");
     m_pApply = new QPushButton("Apply");
-    m_pApply->setObjectName("apply");
+    m_pApply->setObjectName("applyButton");
     m_pApply->setDefault(true);
     auto* cancel = new QPushButton("Cancel");
-    cancel->setObjectName("cancel");
+    cancel->setObjectName("cancelButton");
     connect(m_pApply, &QPushButton::clicked, this, &ProgramOptionsDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &ProgramOptionsDialog::reject);
     auto* buttons = new QHBoxLayout;
@@ -138,7 +136,7 @@ void ProgramOptionsDialog::showOptions() {
     m_pBlockSize->setCurrentIndex(m_pBlockSize->findData(m_oOptions.block_size));
     m_pExternalName->setText(QString::fromStdString(m_oOptions.external_name));
     m_pProvider->setText(QString::fromStdString(app::provider_name(m_oProgram)));
-    fillKeyTypes();
+    m_pKeyTypes->showTypes(m_oOptions.key_types);
     // Nothing here could be stored, so Apply is offered only where it can work.
     const std::optional<std::string> notice = app::machine_settings_notice(m_oProgram);
     m_pNotice->setText(notice ? QString::fromStdString(sentenceText(*notice)) : QString());
@@ -170,13 +168,6 @@ void ProgramOptionsDialog::fillAdapters(const std::vector<app::tree_item>& branc
     }
 }
 
-void ProgramOptionsDialog::fillKeyTypes() {
-    m_pKeyTypes->clear();
-    for (const std::string& name : app::friend_key_type_names(m_oOptions.key_types)) {
-        m_pKeyTypes->addItem(QString::fromStdString(name));
-    }
-}
-
 void ProgramOptionsDialog::chooseInterface(int index) {
     if (index < 0) {
         return;
@@ -184,19 +175,6 @@ void ProgramOptionsDialog::chooseInterface(int index) {
     // The label names the address; only the address itself is stored.
     m_oOptions.interface_text = m_pInterfaces->itemData(index).toString().toStdString();
     m_pAddress->setText(QString::fromStdString(m_oOptions.interface_text));
-}
-
-void ProgramOptionsDialog::editKeyTypes() {
-    const std::uint32_t offered = app::offered_key_types(m_oProgram);
-    auto* chooser = new SessionKeyOptionsDialog(offered, m_oOptions.key_types, m_oQuestions, this);
-    chooser->setAttribute(Qt::WA_DeleteOnClose);
-    // Apply asks about an empty policy, once, before anything is written.
-    chooser->setAskAboutEmptyChoice(false);
-    connect(chooser, &QDialog::accepted, this, [this, chooser, offered] {
-        m_oOptions.key_types = chooser->chosen() & offered;
-        fillKeyTypes();
-    });
-    chooser->open();
 }
 
 app::program_options ProgramOptionsDialog::readControls() const {

@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "app/program.h"
 #include "app/questions.h"
 #include "app/settings/program_options.h"
+#include "ui/dialogs/key_types_box.h"
 
 namespace tiv::ui {
 
@@ -34,8 +34,6 @@ public:
     ProgramOptionsDialog(app::program& program, app::questions& questions, QWidget* parent = nullptr,
                          NetworkSources sources = {});
 
-    // "Edit List": the session key chooser over this dialog; its OK takes the choice within the provider's types.
-    void editKeyTypes();
     void accept() override;
 
 private:
@@ -43,7 +41,6 @@ private:
     void showOptions();
     void fillInterfaces(const std::vector<app::reverse_name>& addresses);
     void fillAdapters(const std::vector<app::tree_item>& branches);
-    void fillKeyTypes();
     void chooseInterface(int index);
     // What the controls hold now; a typed address replaces the chosen entry's.
     [[nodiscard]] app::program_options readControls() const;
@@ -58,8 +55,8 @@ private:
     QComboBox* m_pBlockSize = nullptr;
     QLineEdit* m_pExternalName = nullptr;
     QLineEdit* m_pProvider = nullptr;
-    QListWidget* m_pKeyTypes = nullptr;
-    QPushButton* m_pEditKeyTypes = nullptr;
+    // "Edit List": the chooser's OK takes the choice within the provider's types.
+    KeyTypesBox* m_pKeyTypes = nullptr;
     QTreeWidget* m_pAdapters = nullptr;
     QLabel* m_pNotice = nullptr;
     QPushButton* m_pApply = nullptr;

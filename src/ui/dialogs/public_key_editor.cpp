@@ -11,19 +11,19 @@ namespace tiv::ui {
 
 EditPublicKey::EditPublicKey(app::questions& questions, const QString& text, QWidget* parent)
     : QDialog(parent), m_oQuestions(questions) {
-    setObjectName("EditPublicKey");
+    setObjectName("publicKeyEditor");
     setWindowTitle("Edit Public Key");
     m_pText = new QPlainTextEdit(text, this);
-    m_pText->setObjectName("id1028");
+    m_pText->setObjectName("keyText");
     m_pText->setLineWrapMode(QPlainTextEdit::NoWrap);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* done = buttons->addButton("Done", QDialogButtonBox::AcceptRole);
-    done->setObjectName("id1");
-    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("id2");
+    done->setObjectName("doneButton");
+    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("cancelButton");
     QPushButton* clear = buttons->addButton("Clear", QDialogButtonBox::ActionRole);
-    clear->setObjectName("id1029");
+    clear->setObjectName("clearButton");
     QPushButton* load = buttons->addButton("Load File", QDialogButtonBox::ActionRole);
-    load->setObjectName("id1030");
+    load->setObjectName("loadFileButton");
     // Return belongs to the text, which takes several lines.
     for (QPushButton* button : buttons->findChildren<QPushButton*>()) {
         button->setAutoDefault(false);

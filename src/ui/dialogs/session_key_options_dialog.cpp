@@ -44,7 +44,7 @@ const char* const empty_choice_text =
 SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::uint32_t chosen,
                                                  app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oQuestions(questions), m_nChosen(chosen & every_key_type) {
-    setObjectName("SessionKeyOptions");
+    setObjectName("sessionKeyOptionsDialog");
     setWindowTitle("Data Encryption Methods");
     setModal(true);
 
@@ -57,7 +57,7 @@ SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::
     for (const KeyTypeRow& type : key_type_rows) {
         const std::uint32_t mask = 1U << type.bit;
         auto* box = new QCheckBox(type.label);
-        box->setObjectName(QString("keyType%1").arg(mask, 3, 16, QChar('0')));
+        box->setObjectName(QString("keyType%1Check").arg(mask, 3, 16, QChar('0')));
         box->setFont(fixed);
         box->setChecked((m_nChosen & mask) != 0);
         box->setEnabled((may_choose & mask) != 0);
@@ -68,8 +68,8 @@ SessionKeyOptionsDialog::SessionKeyOptionsDialog(std::uint32_t may_choose, std::
     }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("id1");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("id2");
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("okButton");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancelButton");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

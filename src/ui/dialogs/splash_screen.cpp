@@ -11,7 +11,7 @@ namespace tiv::ui {
 
 SplashScreen::SplashScreen(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setObjectName("id144");
+    setObjectName("splashScreen");
     setFixedSize(picture_size);
     setFocusPolicy(Qt::StrongFocus);
     m_oTimer.setSingleShot(true);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/dialogs/key_management_dialog.h"
+#include "ui/dialogs/key_types_box.h"
 #include "ui/message_style.h"
 #include "ui/window_fit.h"
 
@@ -37,39 +38,34 @@ QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
 
 UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& questions, QWidget* parent)
     : QDialog(parent), m_oProgram(program), m_oQuestions(questions) {
-    setObjectName("UserSettings");
+    setObjectName("userSettingsDialog");
     setWindowTitle(caption);
     setModal(true);
 
     // Shown, never chosen here: the list and its button stay disabled.
-    m_pKeyTypes = new QListWidget(this);
-    m_pKeyTypes->setObjectName("approvedKeyTypes");
-    m_pKeyTypes->setEnabled(false);
-    QPushButton* configure = makeButton("Configure", "configureKeyTypes", this);
-    configure->setEnabled(false);
+    auto* keyTypes = new KeyTypesBox(m_oProgram, m_oQuestions, "Configure", KeyTypesBox::ButtonPlace::beside, this);
+    keyTypes->setEnabled(false);
 
     m_pKeys = new OwnKeyView(m_oProgram, "Authentication", "Signature", this);
-    m_pFingerprint = readOnlyField("fingerprint", this);
+    m_pFingerprint = readOnlyField("fingerprintEdit", this);
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_pFingerprint->setMinimumWidth(m_pFingerprint->fontMetrics().horizontalAdvance(QString(79, '0')) + 12);
     m_pCoverage = new QLabel(this);
-    m_pCoverage->setObjectName("fingerprintCoverage");
+    m_pCoverage->setObjectName("fingerprintCoverageLabel");
 
-    m_pDirectory = readOnlyField("receptionDirectory", this);
-    QPushButton* select = makeButton("Select...", "selectDirectory", this);
+    m_pDirectory = readOnlyField("receptionDirectoryEdit", this);
+    QPushButton* select = makeButton("Select...", "selectDirectoryButton", this);
     m_pUserName = new QLineEdit(this);
-    m_pUserName->setObjectName("userName");
-    m_pUuid = readOnlyField("uuid", this);
-    QPushButton* recreate = makeButton("Recreate RSA Keys", "recreateKeys", this);
+    m_pUserName->setObjectName("userNameEdit");
+    m_pUuid = readOnlyField("uuidEdit", this);
+    QPushButton* recreate = makeButton("Recreate RSA Keys", "recreateKeysButton", this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("id1");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("id2");
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("okButton");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancelButton");
 
     auto* typesBox = new QGroupBox("User's Approved Symmetric Key Types", this);
-    auto* types = new QHBoxLayout(typesBox);
-    types->addWidget(m_pKeyTypes);
-    types->addWidget(configure, 0, Qt::AlignTop);
+    (new QHBoxLayout(typesBox))->addWidget(keyTypes);
     auto* radios = new QHBoxLayout;
     radios->addWidget(m_pKeys->exchangeChoice());
     radios->addWidget(m_pKeys->signatureChoice());
@@ -102,9 +98,7 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     const app::user_settings_view view = app::read_user_settings(m_oProgram);
-    for (const std::string& name : view.usable_key_types) {
-        m_pKeyTypes->addItem(QString::fromStdString(name));
-    }
+    keyTypes->showTypes(view.usable_key_types);
     m_pDirectory->setText(QString::fromStdString(view.parcel_root));
     m_pUserName->setText(QString::fromStdString(view.user_name));
     m_pUuid->setText(QString::fromStdString(view.uuid));

@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 
 #include "app/program.h"
@@ -33,7 +32,6 @@ private:
 
     app::program& m_oProgram;
     app::questions& m_oQuestions;
-    QListWidget* m_pKeyTypes = nullptr;
     OwnKeyView* m_pKeys = nullptr;
     QLineEdit* m_pFingerprint = nullptr;
     QLabel* m_pCoverage = nullptr;
