@@ -22,7 +22,6 @@ public:
                 QWidget* parent = nullptr);
 
     void showTypes(std::uint32_t types);
-    [[nodiscard]] std::uint32_t types() const { return m_nTypes; }
     [[nodiscard]] QPushButton* editButton() const { return m_pEdit; }
 
     // An opener that asks about an empty set itself when applying turns this off, so the user is asked once.
