@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,6 +22,23 @@ public:
 private:
     Code m_nCode = Success;
     std::string m_strText;
+};
+
+// A value, or the status that says why there is none.
+template <typename T, typename Status> class [[nodiscard]] status_or {
+public:
+    status_or(T value) : m_oValue(std::move(value)) {}
+    status_or(Status failure) : m_oStatus(std::move(failure)) {}
+
+    [[nodiscard]] bool ok() const { return m_oValue.has_value(); }
+    explicit operator bool() const { return ok(); }
+    [[nodiscard]] T& value() { return *m_oValue; }
+    [[nodiscard]] const T& value() const { return *m_oValue; }
+    [[nodiscard]] const Status& status() const { return m_oStatus; }
+
+private:
+    std::optional<T> m_oValue;
+    Status m_oStatus;
 };
 
 // A system call's outcome: errno and what was being done ("connect to 10.0.0.2:2502: Connection refused").
