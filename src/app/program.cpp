@@ -6,23 +6,23 @@
 namespace tiv::app {
 
 namespace {
-std::unique_ptr<program_parts> own_parts(event_sink* events) {
+std::unique_ptr<program_parts> own_parts(questions& answers, event_sink* events) {
     auto settings = std::make_unique<qvl_settings_data>();
     qvl_settings_data& own = *settings;
     return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()},
-                                           events);
+                                           answers, events);
 }
 } // namespace
 
 program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
-                             event_sink* events)
-    : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider),
-      spine(environment.settings, environment.provider, events) {}
+                             questions& answers, event_sink* events)
+    : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider), answers(answers),
+      spine(environment.settings, environment.provider, answers, events) {}
 
-program::program(event_sink* events) : m_pParts(own_parts(events)) {}
+program::program(questions& answers, event_sink* events) : m_pParts(own_parts(answers, events)) {}
 
-program::program(const program_environment& environment, event_sink* events)
-    : m_pParts(std::make_unique<program_parts>(nullptr, environment, events)) {}
+program::program(const program_environment& environment, questions& answers, event_sink* events)
+    : m_pParts(std::make_unique<program_parts>(nullptr, environment, answers, events)) {}
 
 program::~program() = default;
 

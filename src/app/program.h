@@ -7,6 +7,7 @@
 namespace tiv::app {
 
 class event_sink;
+class questions;
 class receiver;
 struct program_environment;
 struct program_parts;
@@ -17,18 +18,18 @@ struct program_parts;
 class program {
 public:
     // The settings of this user and this machine as they are stored now, and the process's key provider.
-    // `events`, when given, hears of every receiving transfer's start and end; it must outlive the program.
-    explicit program(event_sink* events = nullptr);
+    // `answers` is asked, on the front end's thread, what start-up and the openings of the keys must tell the user.
+    // `events`, when given, hears of every receiving transfer's start and end. Both must outlive the program.
+    explicit program(questions& answers, event_sink* events = nullptr);
     // On settings and keys of the caller's own (program_parts.h), which must outlive the program.
-    explicit program(const program_environment& environment, event_sink* events = nullptr);
+    program(const program_environment& environment, questions& answers, event_sink* events = nullptr);
     program(const program&) = delete;
     program& operator=(const program&) = delete;
     // Shuts the engine down when it still runs.
     ~program();
 
     // Start-up without windows: the defaults where set-up is not complete, identity and keys, the parcel box root,
-    // the activity log file, then the listener. Questions it raises go through the message box hook, so a front
-    // end routes that hook first.
+    // the activity log file, then the listener. What it must tell the user goes to the program's questions.
     void start();
     // Clears the finished transfers, stops the listener and every transfer (temporary files are removed), closes
     // the log file. Does nothing a second time.

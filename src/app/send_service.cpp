@@ -11,6 +11,7 @@
 #include "app/internal/friend_records.h"
 #include "app/internal/transfer_views.h"
 #include "app/program_parts.h"
+#include "app/provider_report.h"
 #include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -51,7 +52,9 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
 }
 
 status open_sender_identity(program& p) {
-    return open_sender_identity(settings_of(p), provider_of(p));
+    status opened = open_sender_identity(settings_of(p), provider_of(p));
+    report_open_failure(provider_of(p), questions_of(p));
+    return opened;
 }
 
 bool is_folder(const std::string& path) {

@@ -74,9 +74,9 @@ cryptoapi::outcome crypto_provider::open_container(bool create) {
     return opened;
 }
 
-cryptoapi::outcome crypto_provider::open_failure() const {
+cryptoapi::outcome crypto_provider::take_open_failure() {
     std::lock_guard guard(m_oLock);
-    return m_oOpenFailure;
+    return std::exchange(m_oOpenFailure, cryptoapi::outcome());
 }
 
 void crypto_provider::open(std::uint32_t machine_key_types) {

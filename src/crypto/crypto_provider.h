@@ -49,9 +49,10 @@ public:
     // first thing that kept it from being so.
     [[nodiscard]] cryptoapi::outcome make_missing_pairs();
     // Why the container could not be opened at the last attempt, worded for the user as the program's unexpected
-    // errors are ("Unexpected Error", the container, the error number); ok when it opened or simply does not exist
-    // yet, which the caller words itself (keys never made, or lost).
-    [[nodiscard]] cryptoapi::outcome open_failure() const;
+    // errors are ("Unexpected Error", the container, the error number). Handed out once, so the user is told once
+    // per attempt; ok afterwards, and when the container opened or simply does not exist yet, which the caller
+    // words itself (keys never made, or lost).
+    [[nodiscard]] cryptoapi::outcome take_open_failure();
     // The length of pairs that make_missing_pairs() makes.
     void set_initial_key_bits(unsigned bits) { m_nInitialKeyBits = bits; }
     // The key container root the last open() used, so a caller can say which key file is at fault.

@@ -41,8 +41,9 @@ DesktopProgram::DesktopProgram(const app::program_environment& environment, app:
 
 DesktopProgram::DesktopProgram(const app::program_environment* environment, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
-    : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents),
-      m_oProgram(environment != nullptr ? app::program(*environment, &m_oEvents) : app::program(&m_oEvents)) {
+    : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits),
+      m_oProgram(environment != nullptr ? app::program(*environment, questions, &m_oEvents)
+                                        : app::program(questions, &m_oEvents)) {
     QCoreApplication::instance()->installEventFilter(&m_oScreenFit);
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
