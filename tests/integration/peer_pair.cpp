@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/transfer/incoming_connection_handler.h"
 #include "peer_process.h"

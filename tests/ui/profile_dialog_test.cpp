@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "app/friends/friend_form.h"
-#include "app/friends/profile_service.h"
+#include "app/internal/profile_service.h"
 #include "app/internal/friend_records.h"
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
