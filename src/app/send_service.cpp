@@ -8,9 +8,9 @@
 
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
-#include "app/internal/transfer_views.h"
 #include "app/internal/program_parts.h"
 #include "app/internal/settings/identity_service.h"
+#include "app/internal/transfer_views.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/crypto_provider.h"

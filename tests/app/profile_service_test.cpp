@@ -6,8 +6,8 @@
 #include "app/internal/settings/identity_service.h"
 
 #include "app/friends/friend_form.h"
-#include "app/internal/profile_service.h"
 #include "app/internal/friend_records.h"
+#include "app/internal/profile_service.h"
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "settings/profile_file.h"

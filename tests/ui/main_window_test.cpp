@@ -10,9 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/internal/listen_config.h"
 #include "app/internal/program_parts.h"
 #include "app/questions.h"
-#include "app/receive_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"

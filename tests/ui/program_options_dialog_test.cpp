@@ -11,8 +11,8 @@
 #include <optional>
 #include <sys/socket.h>
 
+#include "app/internal/listen_config.h"
 #include "app/internal/program_parts.h"
-#include "app/receive_service.h"
 #include "app/internal/settings/adapter_branches.h"
 #include "app/internal/settings/identity_service.h"
 #include "core/unique_fd.h"

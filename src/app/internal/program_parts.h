@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "app/program.h"
 #include "app/internal/program_spine.h"
+#include "app/program.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/internal/transfer_views.h"
 #include "app/internal/settings/identity_service.h"
 #include "app/internal/settings/receiver_readiness.h"
+#include "app/internal/transfer_views.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/box/parcel_temporaries.h"

@@ -4,12 +4,12 @@
 #include <arpa/inet.h>
 
 #include "app/internal/key_service.h"
-#include "app/internal/program_parts.h"
 #include "app/internal/listen_config.h"
-#include "app/send_destination.h"
+#include "app/internal/program_parts.h"
 #include "app/internal/settings/adapter_branches.h"
-#include "app/settings/external_name.h"
 #include "app/internal/settings/identity_service.h"
+#include "app/send_destination.h"
+#include "app/settings/external_name.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "net/socket/net_socket.h"

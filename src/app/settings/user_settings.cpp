@@ -1,7 +1,7 @@
 #include "app/settings/user_settings.h"
 
-#include "app/internal/program_parts.h"
 #include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
 #include "app/internal/settings/identity_service.h"
 #include "app/internal/settings/receiver_readiness.h"
 

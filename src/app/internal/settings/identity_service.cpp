@@ -3,9 +3,9 @@
 #include <arpa/inet.h>
 
 #include "app/internal/key_service.h"
-#include "app/settings/external_name.h"
 #include "app/internal/settings/first_run.h"
 #include "app/internal/settings/receiver_readiness.h"
+#include "app/settings/external_name.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/fingerprint.h"
