@@ -1,28 +1,28 @@
 #include "app/program.h"
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "net/transfer/rthread.h"
 
 namespace tiv::app {
 
 namespace {
-std::unique_ptr<program_parts> own_parts(questions& answers, event_sink* events) {
+std::unique_ptr<program_parts> own_parts(questions& answers) {
     auto settings = std::make_unique<qvl_settings_data>();
     qvl_settings_data& own = *settings;
     return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()},
-                                           answers, events);
+                                           answers);
 }
 } // namespace
 
 program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
-                             questions& answers, event_sink* events)
+                             questions& answers)
     : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider), answers(answers),
-      spine(environment.settings, environment.provider, answers, events) {}
+      spine(environment.settings, environment.provider, answers) {}
 
-program::program(questions& answers, event_sink* events) : m_pParts(own_parts(answers, events)) {}
+program::program(questions& answers) : m_pParts(own_parts(answers)) {}
 
-program::program(const program_environment& environment, questions& answers, event_sink* events)
-    : m_pParts(std::make_unique<program_parts>(nullptr, environment, answers, events)) {}
+program::program(const program_environment& environment, questions& answers)
+    : m_pParts(std::make_unique<program_parts>(nullptr, environment, answers)) {}
 
 program::~program() = default;
 
@@ -54,7 +54,7 @@ bool program::restart_pending() const {
     return m_pParts->spine.restart_pending();
 }
 
-receiver& program::incoming() {
+incoming_parcels& program::incoming() {
     return m_pParts->spine.incoming();
 }
 

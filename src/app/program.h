@@ -6,9 +6,8 @@
 
 namespace tiv::app {
 
-class event_sink;
+class incoming_parcels;
 class questions;
-class receiver;
 struct program_environment;
 struct program_parts;
 
@@ -18,11 +17,11 @@ struct program_parts;
 class program {
 public:
     // The settings of this user and this machine as they are stored now, and the process's key provider.
-    // `answers` is asked, on the front end's thread, what start-up and the openings of the keys must tell the user.
-    // `events`, when given, hears of every receiving transfer's start and end. Both must outlive the program.
-    explicit program(questions& answers, event_sink* events = nullptr);
-    // On settings and keys of the caller's own (program_parts.h), which must outlive the program.
-    program(const program_environment& environment, questions& answers, event_sink* events = nullptr);
+    // `answers` is asked, on the front end's thread, what start-up and the openings of the keys must tell the user;
+    // it must outlive the program.
+    explicit program(questions& answers);
+    // On settings and keys of the caller's own (internal/program_parts.h), which must outlive the program.
+    program(const program_environment& environment, questions& answers);
     program(const program&) = delete;
     program& operator=(const program&) = delete;
     // Shuts the engine down when it still runs.
@@ -47,9 +46,9 @@ public:
     bool apply_pending_restart();
     [[nodiscard]] bool restart_pending() const;
     // The parcels arriving: the listener's transfers, its address and its state.
-    [[nodiscard]] receiver& incoming();
+    [[nodiscard]] incoming_parcels& incoming();
 
-    // What the program is made of, for the services of this layer (program_parts.h).
+    // What the program is made of, for the services of this layer (internal/program_parts.h).
     [[nodiscard]] program_parts& parts() { return *m_pParts; }
 
 private:

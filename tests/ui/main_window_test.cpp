@@ -10,9 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/program_parts.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
 #include "app/questions.h"
-#include "app/receive_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
@@ -25,7 +25,6 @@
 #include "ui/support/silent_connection.h"
 #include "ui/transfers/transfer_columns.h"
 #include "ui/transfers/transfer_table.h"
-#include "ui/window_events.h"
 
 namespace tiv::ui {
 
@@ -79,7 +78,7 @@ private slots:
         m_oHome.emplace();
         setListeningPort(*m_pBob, 0);
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers, &m_oEvents);
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pProgram->start();
         m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_pWindow->show();
@@ -272,7 +271,6 @@ private:
     std::unique_ptr<test::test_identity> m_pBob;
     std::unique_ptr<test::test_identity> m_pMallory;
     std::optional<test::temp_home> m_oHome;
-    WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::unique_ptr<app::program> m_pProgram;
     std::unique_ptr<MainWindow> m_pWindow;

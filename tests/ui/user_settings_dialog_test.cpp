@@ -14,10 +14,10 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/key_service.h"
-#include "app/program_parts.h"
+#include "app/internal/key_service.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
 #include "app/receive_service.h"
-#include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
@@ -29,7 +29,6 @@
 #include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
-#include "ui/window_events.h"
 
 namespace tiv::ui {
 
@@ -49,8 +48,8 @@ private slots:
         QVERIFY(write_dword_setting(settings().machine_key(), names::interface_ip_port, 0));
         settings().load_settings();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pProgram = std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()},
-                                                    *m_pAnswers, &m_oEvents);
+        m_pProgram =
+            std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()}, *m_pAnswers);
         m_pProgram->start();
         QVERIFY(m_pProgram->incoming().listening());
         m_strStartRoot = m_pProgram->incoming().config().parcel_root;
@@ -223,7 +222,6 @@ private:
 
     std::optional<test::temp_home> m_oHome;
     std::unique_ptr<test::test_identity> m_pAlice;
-    WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
     std::unique_ptr<app::program> m_pProgram;
     std::string m_strStartRoot;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include <memory>
 
+#include "app/internal/program_spine.h"
 #include "app/program.h"
-#include "app/program_spine.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 
@@ -19,7 +21,7 @@ struct program_environment {
 
 struct program_parts {
     program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment,
-                  questions& answers, event_sink* events);
+                  questions& answers);
 
     // The settings the program made for itself, when it was given none.
     std::unique_ptr<qvl_settings_data> own_settings;

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "app/events.h"
+#include "app/internal/receiver.h"
 #include "app/questions.h"
-#include "app/receive_service.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
@@ -26,10 +27,8 @@ namespace tiv {
 // Start-up asks `answers` what it must tell the user, on the thread that starts it.
 class program_spine {
 public:
-    // `events`, when given, hears of every receiving transfer's start and end; it and `answers` must outlive the
-    // spine.
-    program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers,
-                  app::event_sink* events = nullptr);
+    // `answers` must outlive the spine.
+    program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers);
     program_spine(const program_spine&) = delete;
     program_spine& operator=(const program_spine&) = delete;
     ~program_spine();
