@@ -12,14 +12,6 @@
 
 namespace tiv::app {
 
-namespace {
-std::string dotted(const net_address& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
-    return text;
-}
-} // namespace
-
 std::vector<std::string> destination_choices(qvl_settings_data& settings) {
     std::vector<std::string> friends = list_profiles(settings);
     std::sort(friends.begin(), friends.end());
@@ -45,7 +37,7 @@ result<std::string> resolve_destination(const std::string& host, std::uint32_t p
     if (!destination) {
         return destination.error();
     }
-    return dotted(*destination);
+    return dotted_address(*destination);
 }
 
 result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port) {
@@ -55,7 +47,7 @@ result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t po
         !resolve_ipv4(ntohl(parsed.s_addr), static_cast<std::uint16_t>(port), resolved)) {
         return status(status_code::unreachable, "cannot resolve '" + address + "'.");
     }
-    return reverse_name{dotted(resolved), resolved.host_name};
+    return reverse_name{dotted_address(resolved), resolved.host_name};
 }
 
 std::vector<std::string> destination_choices(program& p) {
