@@ -250,8 +250,8 @@ ping_result ping_once(ping_socket& socket, const net_address& destination, milli
         const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
         const status_or<bool, sys_status> got = socket.receive(reply, std::max(left, milliseconds{0}));
         if (!got) {
-            result.status = got.status().code() == ETIMEDOUT ? PING_STATUS::receive_timed_out
-                                                              : PING_STATUS::receive_failed;
+            result.status =
+                got.status().code() == ETIMEDOUT ? PING_STATUS::receive_timed_out : PING_STATUS::receive_failed;
             return result;
         }
         if (got.value() && answers_request(reply, request, socket.kind())) {

@@ -61,7 +61,8 @@ void receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_
             arrived.end = data_end::stopped;
             return;
         }
-        const status_or<int, sys_status> got = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
+        const status_or<int, sys_status> got =
+            receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
         if (!got) {
             arrived.end = data_end::cut;
             return;

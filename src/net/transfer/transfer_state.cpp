@@ -4,7 +4,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-
 namespace tiv {
 
 const char* transfer_state_name(int state) {
