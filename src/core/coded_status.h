@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tiv {
@@ -27,8 +28,9 @@ private:
 // A system call's outcome: errno and what was being done ("cannot connect to 10.0.0.2:2502: Connection refused").
 using sys_status = coded_status<int, 0>;
 
-// The failure of `what` with `error` (an errno value), worded as "what: strerror".
-[[nodiscard]] sys_status sys_failure(int error, const std::string& what);
+// The failure of `what` with `error` (an errno value), worded as "what: strerror". A literal `what` costs no
+// allocation that could touch errno before an `errno` argument is read; a built one must follow a saved errno.
+[[nodiscard]] sys_status sys_failure(int error, std::string_view what);
 
 // What an operation that yields something hands back: the thing, or the failed status that says why there is none.
 // value() of a failure throws std::bad_optional_access rather than hand out nothing.

@@ -107,7 +107,8 @@ sys_status set_socket_option(net_socket& socket, int option, int value) {
         result = ::setsockopt(socket.handle, SOL_SOCKET, option, &value, sizeof value);
     }
     if (result != 0) {
-        return sys_failure(errno, option_words(option, value));
+        const int error = errno;
+        return sys_failure(error, option_words(option, value));
     }
     return {};
 }
@@ -145,7 +146,8 @@ sys_status bind_socket(net_socket& socket, const net_address& address) {
         ::bind(socket.handle, reinterpret_cast<const ::sockaddr*>(&address.sockaddr), sizeof address.sockaddr) != 0) {
         // The close steps meet failures of their own (a socket that never connected cannot half-close); the
         // caller needs the bind's reason.
-        sys_status failed = sys_failure(errno, "cannot bind to " + endpoint_text(address));
+        const int error = errno;
+        sys_status failed = sys_failure(error, "cannot bind to " + endpoint_text(address));
         (void)shut_drain_close(socket);
         return failed;
     }
@@ -163,7 +165,8 @@ sys_status bind_socket(net_socket& socket, const net_address& address) {
 sys_status listen_socket(net_socket& socket) {
     socket.listening = ::listen(socket.handle, SOMAXCONN) == 0;
     if (!socket.listening) {
-        return sys_failure(errno, "cannot listen on " + endpoint_text(socket.address));
+        const int error = errno;
+        return sys_failure(error, "cannot listen on " + endpoint_text(socket.address));
     }
     return {};
 }
