@@ -10,7 +10,7 @@
 #include <sched.h>
 #include <string>
 
-#include "app/settings/first_run.h"
+#include "app/internal/settings/first_run.h"
 #include "core/text.h"
 #include "crypto/rsa_authentycryptor.h"
 #include "crypto/session_key_types.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/socket/net_address.h"

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "app/settings/first_run.h"
+#include "app/internal/settings/first_run.h"
 #include "core/text.h"
 #include "fuzz_keys.h"
 #include "log/activity_log.h"

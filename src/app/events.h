@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/transfer_view.h"
-
 namespace tiv::app {
 
 // One activity log line: when it was logged and, when it concerns a single transfer, that transfer's id (0
@@ -37,8 +35,6 @@ public:
     virtual ~event_sink() = default;
 
     virtual void log(const log_event& line) = 0;
-    // A transfer started or ended; the view is its state at that moment.
-    virtual void transfer_changed(const transfer_view& transfer) = 0;
     virtual void notice(const app::notice& message) = 0;
 };
 

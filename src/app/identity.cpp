@@ -1,8 +1,8 @@
 #include "app/identity.h"
 
-#include "app/friends/profile_service.h"
-#include "app/program_parts.h"
-#include "app/settings/identity_service.h"
+#include "app/internal/profile_service.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
 
 namespace tiv::app {
 

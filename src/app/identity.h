@@ -68,8 +68,10 @@ struct identity_summary {
 // The name friends know this user by, as loaded.
 [[nodiscard]] std::string user_name(program& p);
 
-// Writes this user's profile file, for friends to import (profile_service.h: export_profile): the path written, or
-// why none was.
+// Writes this user's profile file, for friends to import (name, UUID, external name, port, exchange key and the
+// signature key's "SKEY:" line) to `chosen` (".prf" appended unless the name contains it). The path written, or why
+// none was: a directory is invalid, and an existing file is a conflict unless `overwrite` says to replace it, so a
+// slip of the file name never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite = false);
 // The file export_profile writes for `chosen`: ".prf" appended unless the name contains it.
 [[nodiscard]] std::string profile_export_path(const std::string& chosen);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/ping_outcome.h"
-#include "app/program_parts.h"
+#include "app/internal/ping_outcome.h"
+#include "app/internal/program_parts.h"
 #include "core/outside_text.h"
 #include "platform/adapters.h"
 #include "presence/icmp_message.h"

@@ -1,28 +1,26 @@
 #include "app/program.h"
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "net/transfer/rthread.h"
 
 namespace tiv::app {
 
 namespace {
-std::unique_ptr<program_parts> own_parts(event_sink* events) {
+std::unique_ptr<program_parts> own_parts() {
     auto settings = std::make_unique<qvl_settings_data>();
     qvl_settings_data& own = *settings;
-    return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()},
-                                           events);
+    return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()});
 }
 } // namespace
 
-program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
-                             event_sink* events)
+program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment)
     : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider),
-      spine(environment.settings, environment.provider, events) {}
+      spine(environment.settings, environment.provider) {}
 
-program::program(event_sink* events) : m_pParts(own_parts(events)) {}
+program::program() : m_pParts(own_parts()) {}
 
-program::program(const program_environment& environment, event_sink* events)
-    : m_pParts(std::make_unique<program_parts>(nullptr, environment, events)) {}
+program::program(const program_environment& environment)
+    : m_pParts(std::make_unique<program_parts>(nullptr, environment)) {}
 
 program::~program() = default;
 
@@ -54,7 +52,7 @@ bool program::restart_pending() const {
     return m_pParts->spine.restart_pending();
 }
 
-receiver& program::incoming() {
+incoming_parcels& program::incoming() {
     return m_pParts->spine.incoming();
 }
 

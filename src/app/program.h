@@ -6,8 +6,7 @@
 
 namespace tiv::app {
 
-class event_sink;
-class receiver;
+class incoming_parcels;
 struct program_environment;
 struct program_parts;
 
@@ -17,10 +16,9 @@ struct program_parts;
 class program {
 public:
     // The settings of this user and this machine as they are stored now, and the process's key provider.
-    // `events`, when given, hears of every receiving transfer's start and end; it must outlive the program.
-    explicit program(event_sink* events = nullptr);
-    // On settings and keys of the caller's own (program_parts.h), which must outlive the program.
-    explicit program(const program_environment& environment, event_sink* events = nullptr);
+    program();
+    // On settings and keys of the caller's own (internal/program_parts.h), which must outlive the program.
+    explicit program(const program_environment& environment);
     program(const program&) = delete;
     program& operator=(const program&) = delete;
     // Shuts the engine down when it still runs.
@@ -46,9 +44,9 @@ public:
     bool apply_pending_restart();
     [[nodiscard]] bool restart_pending() const;
     // The parcels arriving: the listener's transfers, its address and its state.
-    [[nodiscard]] receiver& incoming();
+    [[nodiscard]] incoming_parcels& incoming();
 
-    // What the program is made of, for the services of this layer (program_parts.h).
+    // What the program is made of, for the services of this layer (internal/program_parts.h).
     [[nodiscard]] program_parts& parts() { return *m_pParts; }
 
 private:

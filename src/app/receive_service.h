@@ -1,26 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/engine_objects.h"
-#include "app/events.h"
-#include "app/status.h"
 #include "app/transfer_view.h"
-#include "core/file_writer.h"
-
-namespace tiv {
-// What the program's start-up hands a receiver and reads back from it.
-class authentycryptor;
-class incoming_connection_handler;
-struct net_address;
-} // namespace tiv
 
 namespace tiv::app {
 
-// The settings' default "KeptPartDays", which receive_service.cpp checks against them.
+// The settings' default "KeptPartDays", which listen_config.cpp checks against them.
 inline constexpr std::uint32_t default_kept_part_days = 7;
 
 // What the listener is built from; the options and the user settings change these while the program runs.
@@ -34,54 +23,30 @@ struct listen_config {
     friend bool operator==(const listen_config&, const listen_config&) = default;
 };
 
-[[nodiscard]] listen_config listen_config_of(const qvl_settings_data& settings);
-
-// The listener's life: started from a configuration, restarted on a new one, stopped. Used on the front end's
-// thread; receiving transfers report to `events` (when given) on their own threads and write through `files`.
-class receiver {
+// The parcels arriving, as a front end reaches them through program::incoming(): the listener's state and address
+// and its transfers. The program starts, restarts and stops the listener itself. Used on the front end's thread.
+class incoming_parcels {
 public:
-    explicit receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events = nullptr,
-                      std::shared_ptr<file_writer> files = shared_real_file_writer());
-    receiver(const receiver&) = delete;
-    receiver& operator=(const receiver&) = delete;
-    ~receiver();
+    incoming_parcels(const incoming_parcels&) = delete;
+    incoming_parcels& operator=(const incoming_parcels&) = delete;
 
-    // Stops any listener first (its transfers are stopped and their temporary files removed), makes sure of the
-    // parcel box root (prepare_parcel_root), removes the temporary files that crashed receivers left in it and
-    // the kept parts of broken transfers older than `kept_part_days` (again every hour while listening), then listens
-    // as `config` says. A root that cannot take parcels is refused before anything listens; in_use when another
-    // listener holds the address and port, unreachable when the address does not resolve; the text says where and
-    // why, as a window shows it.
-    [[nodiscard]] status start(const listen_config& config);
-    // Stops listening and every receiving transfer; blocks until they have ended (a few seconds at most).
-    void stop();
-
-    [[nodiscard]] bool listening() const;
-    [[nodiscard]] const listen_config& config() const { return m_oConfig; }
-    // The address as resolved from the configuration, with its failure mark when it did not resolve.
-    [[nodiscard]] const net_address& resolved_address() const;
+    [[nodiscard]] virtual bool listening() const = 0;
+    // What the listener was last started with.
+    [[nodiscard]] virtual const listen_config& config() const = 0;
     // "127.0.0.1:20000" with the port actually bound; empty when not listening.
-    [[nodiscard]] std::string bound_address() const;
+    [[nodiscard]] virtual std::string bound_address() const = 0;
 
-    [[nodiscard]] std::vector<transfer_view> snapshots() const;
-    [[nodiscard]] std::size_t running_count() const;
+    [[nodiscard]] virtual std::vector<transfer_view> snapshots() const = 0;
+    [[nodiscard]] virtual std::size_t running_count() const = 0;
     // Unlinks the finished transfers; how many.
-    std::size_t clear_completed();
+    virtual std::size_t clear_completed() = 0;
     // Asks the running receiving transfer `id` to stop, without waiting: it ends failed, its temporary file
     // removed, and stays listed until cleared. False when no running transfer has that id.
-    bool stop_transfer(std::uint64_t id);
+    virtual bool stop_transfer(std::uint64_t id) = 0;
 
-    // The running listener itself, for start-up's own checks; null when stopped.
-    [[nodiscard]] incoming_connection_handler* listener() const;
-
-private:
-    // The authenticator, the resolved address, the listener and the sweep of kept parts.
-    struct parts;
-
-    event_sink* m_pEvents;
-    std::shared_ptr<file_writer> m_pFiles;
-    listen_config m_oConfig;
-    std::unique_ptr<parts> m_pParts;
+protected:
+    incoming_parcels() = default;
+    ~incoming_parcels() = default;
 };
 
 } // namespace tiv::app

@@ -5,15 +5,14 @@
 
 #include "app/friends/profile_service.h"
 #include "app/internal/destination_check.h"
-#include "app/program_parts.h"
-#include "app/send_service.h"
+#include "app/internal/program_parts.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
 
-std::vector<std::string> destination_choices(qvl_settings_data& settings) {
-    std::vector<std::string> friends = list_profiles(settings);
+std::vector<std::string> destination_choices(program& p) {
+    std::vector<std::string> friends = list_profiles(settings_of(p));
     std::sort(friends.begin(), friends.end());
     std::vector<std::string> choices{manual_destination, loopback_destination};
     choices.insert(choices.end(), friends.begin(), friends.end());
@@ -24,8 +23,8 @@ bool is_manual_destination(const std::string& entry) {
     return entry == manual_destination || entry == loopback_destination;
 }
 
-result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name) {
-    result<friend_record> found = read_friend(settings, name);
+result<friend_address> stored_friend_address(program& p, const std::string& name) {
+    result<friend_record> found = read_friend(p, name);
     if (!found) {
         return found.error();
     }
@@ -48,14 +47,6 @@ result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t po
         return status(status_code::unreachable, "cannot resolve '" + address + "'.");
     }
     return reverse_name{dotted_address(resolved), resolved.host_name};
-}
-
-std::vector<std::string> destination_choices(program& p) {
-    return destination_choices(settings_of(p));
-}
-
-result<friend_address> stored_friend_address(program& p, const std::string& name) {
-    return stored_friend_address(settings_of(p), name);
 }
 
 } // namespace tiv::app

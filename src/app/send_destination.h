@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_objects.h"
 #include "app/reverse_name.h"
 #include "app/status.h"
 
 namespace tiv::app {
+
+class program;
 
 // The send window's destination list: these two first, then the stored friends.
 inline constexpr const char* manual_destination = "<manual>";
@@ -17,7 +18,7 @@ inline constexpr const char* loopback_address = "127.0.0.1";
 inline constexpr std::uint32_t default_send_port = 20000;
 
 // "<manual>", the loopback entry, then every friend's name in sorted order.
-[[nodiscard]] std::vector<std::string> destination_choices(qvl_settings_data& settings);
+[[nodiscard]] std::vector<std::string> destination_choices(program& p);
 
 // The two entries that name no friend: the user gives the address and port.
 [[nodiscard]] bool is_manual_destination(const std::string& entry);
@@ -28,7 +29,7 @@ struct friend_address {
     std::uint32_t port = 0;
 };
 // The friend's stored address; read from the settings, so on the front end's thread.
-[[nodiscard]] result<friend_address> stored_friend_address(qvl_settings_data& settings, const std::string& name);
+[[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
 
 // The dotted quad `host` resolves to, refusing what no send could reach (check_destination). May block on a name
 // lookup: callers off the window thread.
@@ -36,10 +37,5 @@ struct friend_address {
 
 // A dotted quad and the name its reverse lookup gives (its own dotted text when there is none). May block.
 [[nodiscard]] result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port);
-
-// The same, on a program's own settings: what the front ends call.
-class program;
-[[nodiscard]] std::vector<std::string> destination_choices(program& p);
-[[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
 
 } // namespace tiv::app

@@ -6,12 +6,11 @@
 #include <mutex>
 #include <sys/stat.h>
 
-#include "app/friends/profile_service.h"
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
 #include "app/internal/transfer_views.h"
-#include "app/program_parts.h"
-#include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/crypto_provider.h"
@@ -24,11 +23,12 @@
 
 namespace tiv::app {
 
-status open_sender_identity(qvl_settings_data& settings, crypto_provider& provider) {
+status open_sender_identity(program& p) {
+    qvl_settings_data& settings = settings_of(p);
     if (status known = require_identity(settings); !known) {
         return known;
     }
-    return open_identity(settings, provider);
+    return open_identity(settings, provider_of(p));
 }
 
 result<net_address> check_destination(const std::string& host, std::uint32_t port) {
@@ -48,10 +48,6 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
                       "'" + host + "' is the address 0.0.0.0, which names no computer to send to.");
     }
     return destination;
-}
-
-status open_sender_identity(program& p) {
-    return open_sender_identity(settings_of(p), provider_of(p));
 }
 
 bool is_folder(const std::string& path) {
@@ -84,26 +80,18 @@ struct send_session::parts {
     outgoing_connection_handler transfers;
 };
 
-send_session::send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events)
-    : m_pParts(std::make_unique<parts>(settings, provider)) {
-    thread_bundle::transfer_listener forward = events != nullptr ? transfer_changes_to(*events) : nullptr;
-    m_pParts->transfers.set_listener(
-        [ends = m_pParts->ends, forward = std::move(forward)](const transfer_snapshot& transfer) {
-            if (forward) {
-                forward(transfer);
+send_session::send_session(program& p) : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p))) {
+    m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_snapshot& transfer) {
+        if (transfer.finished) {
+            {
+                const std::lock_guard guard(ends->lock);
+                ++ends->finished;
             }
-            if (transfer.finished) {
-                {
-                    const std::lock_guard guard(ends->lock);
-                    ++ends->finished;
-                }
-                ends->ended.notify_all();
-            }
-        });
+            ends->ended.notify_all();
+        }
+    });
     m_pParts->transfers.profile = &m_pParts->destination_friend;
 }
-
-send_session::send_session(program& p, event_sink* events) : send_session(settings_of(p), provider_of(p), events) {}
 
 send_session::~send_session() {
     m_pParts->transfers.stop_all();

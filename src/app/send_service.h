@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_objects.h"
-#include "app/events.h"
 #include "app/status.h"
 #include "app/transfer_view.h"
 
@@ -19,19 +17,17 @@ class program;
 // The identity and keys a send needs: no_identity before set-up (nothing is written then), otherwise start-up's
 // first half (defaults where set-up is not complete, settings, keys, the provider's state shown), and
 // keys_unavailable when the keys cannot be used.
-[[nodiscard]] status open_sender_identity(qvl_settings_data& settings, crypto_provider& provider);
 [[nodiscard]] status open_sender_identity(program& p);
 
 // Whether `path` names a folder to send with send_folder (itself, not through a symbolic link).
 [[nodiscard]] bool is_folder(const std::string& path);
 
 // One friend's outgoing transfers, as one send window or one send command holds them: a connection and a thread
-// per file. Used on the front end's thread; the transfers report to `events` on their own threads.
+// per file. Used on the front end's thread.
 class send_session {
 public:
-    send_session(qvl_settings_data& settings, crypto_provider& provider, event_sink* events = nullptr);
     // On the program's own settings and keys, which outlive the session.
-    explicit send_session(program& p, event_sink* events = nullptr);
+    explicit send_session(program& p);
     send_session(const send_session&) = delete;
     send_session& operator=(const send_session&) = delete;
     // Stops the transfers still running.

@@ -83,8 +83,4 @@ std::vector<transfer_view> views_of(const std::vector<transfer_snapshot>& snapsh
     return views;
 }
 
-thread_bundle::transfer_listener transfer_changes_to(event_sink& events) {
-    return [&events](const transfer_snapshot& transfer) { events.transfer_changed(view_of(transfer)); };
-}
-
 } // namespace tiv::app

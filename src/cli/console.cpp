@@ -50,10 +50,6 @@ void console::log(const app::log_event& line) {
     }
 }
 
-void console::transfer_changed(const app::transfer_view&) {
-    // The send command polls its transfers and listen prints their log lines; a change needs no line of its own.
-}
-
 void console::notice(const app::notice& message) {
     print_message(message.text, message.caption);
 }

@@ -27,7 +27,6 @@ public:
     std::optional<std::string> choose_folder(const std::string& title) override;
 
     void log(const app::log_event& line) override;
-    void transfer_changed(const app::transfer_view& transfer) override;
     void notice(const app::notice& message) override;
 
 private:

@@ -72,7 +72,7 @@ int run_listen(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage, "listen takes no arguments.");
     }
     const stop_signals signals;
-    app::program program(&io.terminal);
+    app::program program;
     if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
@@ -177,7 +177,7 @@ int run_send(const parsed_args& args, command_io& io) {
     }
     warn_about_machine_settings(io, program);
     warn_about_keys(io, program);
-    app::send_session session(program, &io.terminal);
+    app::send_session session(program);
     if (app::status destination = session.set_destination(args.positional.front(), host, port); !destination) {
         return fail(io, exit_failure, destination.text());
     }

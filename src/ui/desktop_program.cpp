@@ -42,7 +42,7 @@ DesktopProgram::DesktopProgram(const app::program_environment& environment, app:
 DesktopProgram::DesktopProgram(const app::program_environment* environment, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
     : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents),
-      m_oProgram(environment != nullptr ? app::program(*environment, &m_oEvents) : app::program(&m_oEvents)) {
+      m_oProgram(environment != nullptr ? app::program(*environment) : app::program()) {
     QCoreApplication::instance()->installEventFilter(&m_oScreenFit);
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
@@ -255,7 +255,7 @@ void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
 
 void DesktopProgram::openSendWindow(const QString& profile) {
     std::erase_if(m_aSendWindows, [](const QPointer<SendWindow>& window) { return window.isNull(); });
-    auto* window = new SendWindow(m_oProgram, m_oQuestions, &m_oEvents, profile);
+    auto* window = new SendWindow(m_oProgram, m_oQuestions, profile);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_aSendWindows.emplace_back(window);
     window->show();

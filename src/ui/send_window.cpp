@@ -47,9 +47,8 @@ QLineEdit* makeAddressField() {
 }
 } // namespace
 
-SendWindow::SendWindow(app::program& program, app::questions& questions, app::event_sink* events,
-                       const QString& presetFriend)
-    : m_oProgram(program), m_oQuestions(questions), m_pSession(std::make_unique<app::send_session>(program, events)),
+SendWindow::SendWindow(app::program& program, app::questions& questions, const QString& presetFriend)
+    : m_oProgram(program), m_oQuestions(questions), m_pSession(std::make_unique<app::send_session>(program)),
       m_strDestinationName(QString::fromLatin1(app::manual_destination)), m_bPreset(!presetFriend.isEmpty()),
       m_oRefreshError(questions, "Outgoing update error") {
     setObjectName("sendWindow");

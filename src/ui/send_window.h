@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/events.h"
 #include "app/program.h"
 #include "app/questions.h"
 #include "app/send_service.h"
@@ -36,8 +35,7 @@ public:
     static constexpr QSize smallest_size{329, 250};
 
     // Opens at the next send window position. With `presetFriend` the window sends only to that friend.
-    SendWindow(app::program& program, app::questions& questions, app::event_sink* events = nullptr,
-               const QString& presetFriend = {});
+    SendWindow(app::program& program, app::questions& questions, const QString& presetFriend = {});
     ~SendWindow() override;
 
     // Sends each file over a connection of its own, all at once, fixing the destination first. Refused, with a

@@ -10,11 +10,6 @@ void WindowEvents::log(const app::log_event& line) {
         this, [this, line] { emit logged(line); }, Qt::QueuedConnection);
 }
 
-void WindowEvents::transfer_changed(const app::transfer_view& transfer) {
-    QMetaObject::invokeMethod(
-        this, [this, transfer] { emit transferChanged(transfer); }, Qt::QueuedConnection);
-}
-
 void WindowEvents::notice(const app::notice& message) {
     QMetaObject::invokeMethod(
         this, [this, message] { emit noticeRaised(message); }, Qt::QueuedConnection);

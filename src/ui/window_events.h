@@ -15,12 +15,10 @@ public:
     explicit WindowEvents(QObject* parent = nullptr) : QObject(parent) {}
 
     void log(const app::log_event& line) override;
-    void transfer_changed(const app::transfer_view& transfer) override;
     void notice(const app::notice& message) override;
 
 signals:
     void logged(const tiv::app::log_event& line);
-    void transferChanged(const tiv::app::transfer_view& transfer);
     void noticeRaised(const tiv::app::notice& message);
 };
 

@@ -2,7 +2,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"

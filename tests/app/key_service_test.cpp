@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "app/key_service.h"
+#include "app/internal/key_service.h"
 #include "crypto/fingerprint.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"

@@ -1,8 +1,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "app/friends/profile_service.h"
-#include "app/key_service.h"
+#include "app/internal/key_service.h"
+#include "app/internal/profile_service.h"
 #include "core/regular_file.h"
 #include "crypto/key_management.h"
 #include "settings/profile_file.h"

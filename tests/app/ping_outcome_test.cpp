@@ -1,7 +1,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "app/ping_outcome.h"
+#include "app/internal/ping_outcome.h"
 #include "presence/icmp_message.h"
 
 namespace tiv {

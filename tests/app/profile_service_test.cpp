@@ -3,11 +3,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 
 #include "app/friends/friend_form.h"
-#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
+#include "app/internal/profile_service.h"
 #include "core/text.h"
 #include "crypto/fingerprint.h"
 #include "settings/profile_file.h"

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/key_service.h"
-#include "app/program_parts.h"
-#include "app/program_spine.h"
+#include "app/internal/key_service.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/program_spine.h"
 #include "app/settings/user_settings.h"
 #include "platform/paths.h"
 #include "settings/registry_names.h"

@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "app/provider_report.h"
+#include "app/internal/provider_report.h"
 #include "crypto/key_management.h"
 #include "support/log_capture.h"
 #include "support/temp_home.h"

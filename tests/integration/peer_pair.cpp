@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/settings/identity_service.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/transfer/incoming_connection_handler.h"
 #include "peer_process.h"
@@ -43,7 +44,7 @@ void peer_pair_test::TearDown() {
 receiver_in_process::receiver_in_process(test_identity& person, std::shared_ptr<file_writer> files)
     : m_oReceiver(std::make_shared<negotiating_authentycryptor>(person.provider(), person.settings(),
                                                                 negotiating_authentycryptor::version::with_stream),
-                  nullptr, std::move(files)) {
+                  std::move(files)) {
     // As the program starts: the settings read, the keys opened with the machine's key types.
     m_oStarted = app::open_identity(person.settings(), person.provider());
     if (m_oStarted) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/receive_service.h"
+#include "app/internal/receiver.h"
 #include "core/file_writer.h"
 #include "support/test_identity.h"
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "peer_pair.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

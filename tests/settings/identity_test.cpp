@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/settings/first_run.h"
+#include "app/internal/settings/first_run.h"
 #include "core/text.h"
 #include "platform/uuid.h"
 #include "settings/identity.h"

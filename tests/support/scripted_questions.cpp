@@ -17,11 +17,6 @@ void recorded_events::log(const app::log_event& line) {
     m_aLines.push_back(line);
 }
 
-void recorded_events::transfer_changed(const app::transfer_view& transfer) {
-    std::lock_guard guard(m_oLock);
-    m_aTransfers.push_back(transfer);
-}
-
 void recorded_events::notice(const app::notice& message) {
     std::lock_guard guard(m_oLock);
     m_aNotices.push_back(message);
@@ -30,11 +25,6 @@ void recorded_events::notice(const app::notice& message) {
 std::vector<app::log_event> recorded_events::lines() const {
     std::lock_guard guard(m_oLock);
     return m_aLines;
-}
-
-std::vector<app::transfer_view> recorded_events::transfers() const {
-    std::lock_guard guard(m_oLock);
-    return m_aTransfers;
 }
 
 std::vector<app::notice> recorded_events::notices() const {

@@ -23,17 +23,14 @@ protected:
 class recorded_events final : public app::event_sink {
 public:
     void log(const app::log_event& line) override;
-    void transfer_changed(const app::transfer_view& transfer) override;
     void notice(const app::notice& message) override;
 
     [[nodiscard]] std::vector<app::log_event> lines() const;
-    [[nodiscard]] std::vector<app::transfer_view> transfers() const;
     [[nodiscard]] std::vector<app::notice> notices() const;
 
 private:
     mutable std::mutex m_oLock;
     std::vector<app::log_event> m_aLines;
-    std::vector<app::transfer_view> m_aTransfers;
     std::vector<app::notice> m_aNotices;
 };
 

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <stdlib.h>
 
-#include "app/key_service.h"
-#include "app/settings/first_run.h"
+#include "app/internal/key_service.h"
+#include "app/internal/settings/first_run.h"
 #include "core/text.h"
 #include "settings/identity.h"
 #include "support/temp_home.h"

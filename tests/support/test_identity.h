@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "crypto/crypto_provider.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"

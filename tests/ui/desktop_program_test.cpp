@@ -10,9 +10,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
 #include "app/receive_service.h"
-#include "app/settings/identity_service.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "settings/registry_names.h"

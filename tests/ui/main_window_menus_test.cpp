@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/activity_switch.h"
-#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
-#include "app/program_parts.h"
+#include "app/internal/profile_service.h"
+#include "app/internal/program_parts.h"
 #include "app/receive_service.h"
 #include "core/text.h"
 #include "settings/registry_names.h"

@@ -10,9 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/program_parts.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
 #include "app/questions.h"
-#include "app/receive_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
@@ -80,7 +80,7 @@ private slots:
         setListeningPort(*m_pBob, 0);
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), &m_oEvents);
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
         m_pProgram->start();
         m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_pWindow->show();

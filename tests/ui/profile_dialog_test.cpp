@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "app/friends/friend_form.h"
-#include "app/friends/profile_service.h"
 #include "app/internal/friend_records.h"
+#include "app/internal/profile_service.h"
 #include "settings/profile_file.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"

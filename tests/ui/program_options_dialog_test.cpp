@@ -11,10 +11,10 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/program_parts.h"
-#include "app/receive_service.h"
-#include "app/settings/adapter_branches.h"
-#include "app/settings/identity_service.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/adapter_branches.h"
+#include "app/internal/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"

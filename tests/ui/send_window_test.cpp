@@ -15,7 +15,7 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "app/questions.h"
 #include "app/receive_service.h"
 #include "core/text.h"

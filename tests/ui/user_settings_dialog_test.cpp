@@ -14,10 +14,10 @@
 #include <optional>
 #include <sys/socket.h>
 
-#include "app/key_service.h"
-#include "app/program_parts.h"
+#include "app/internal/key_service.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
 #include "app/receive_service.h"
-#include "app/settings/identity_service.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
@@ -50,8 +50,7 @@ private slots:
         settings().load_settings();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pProgram =
-            std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()}, &m_oEvents);
+        m_pProgram = std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()});
         m_pProgram->start();
         QVERIFY(m_pProgram->incoming().listening());
         m_strStartRoot = m_pProgram->incoming().config().parcel_root;

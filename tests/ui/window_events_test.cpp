@@ -78,13 +78,11 @@ private slots:
         std::vector<QThread*> deliveredOn;
         connect(&events, &WindowEvents::logged, this,
                 [&deliveredOn](const app::log_event&) { deliveredOn.push_back(QThread::currentThread()); });
-        connect(&events, &WindowEvents::transferChanged, this,
-                [&deliveredOn](const app::transfer_view&) { deliveredOn.push_back(QThread::currentThread()); });
+        connect(&events, &WindowEvents::noticeRaised, this,
+                [&deliveredOn](const app::notice&) { deliveredOn.push_back(QThread::currentThread()); });
         QVERIFY(returnsWithoutTheWindow([&events] {
             events.log({std::chrono::system_clock::now(), 3, "R: stored"});
-            app::transfer_view ended;
-            ended.id = 3;
-            events.transfer_changed(ended);
+            events.notice({"No common key caps", "Session key", MB_OK | MB_ICONERROR});
         }));
         QVERIFY(deliveredOn.empty());
         QTRY_COMPARE(deliveredOn.size(), std::size_t{2});

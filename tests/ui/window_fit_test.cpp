@@ -14,7 +14,7 @@
 #include <QTest>
 #include <optional>
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 #include "support/temp_home.h"

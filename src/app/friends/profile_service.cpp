@@ -1,11 +1,11 @@
-#include "app/friends/profile_service.h"
+#include "app/internal/profile_service.h"
 
 #include <algorithm>
 #include <filesystem>
 
 #include "app/identity.h"
 #include "app/internal/friend_records.h"
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"

@@ -5,18 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/engine_objects.h"
 #include "app/friends/friend_record.h"
 #include "app/status.h"
 
 namespace tiv::app {
 
-// Writes this user's profile file (name, UUID, external name, port, exchange key and the signature key's "SKEY:"
-// line) to `chosen` (".prf" appended unless the name contains it). The path written, or why none was: a directory
-// is invalid, and an existing file is a conflict unless `overwrite` says to replace it, so a slip of the file name
-// never destroys a friend's profile kept beside one's own.
-[[nodiscard]] result<std::string> export_profile(const qvl_settings_data& settings, crypto_provider& provider,
-                                                 const std::string& chosen, bool overwrite = false);
+class program;
 
 // Rules a friend's profile must meet, for the options and dialogs that edit one.
 [[nodiscard]] bool is_valid_key_type_mask(std::uint32_t mask);
@@ -45,7 +39,7 @@ struct loaded_friend {
     friend_record record;
     std::vector<std::string> warnings;
 };
-[[nodiscard]] result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const std::string& path);
+[[nodiscard]] result<loaded_friend> load_profile_file(program& p, const std::string& path);
 
 // invalid, with the reason, for a record the program could never use: a name that is blank or holds characters a
 // profile name cannot (anything but ASCII letters, digits, blank, '-' and '_'), no valid UUID, no valid public key
@@ -71,7 +65,7 @@ struct key_change {
 // the same keys, or for a file without a signature key over a pinned friend with the same exchange key (the pin
 // stays). A signature key given to a legacy friend is a change: from then on it alone authenticates them. A desktop
 // program asks about the change it returns before it stores the record with consent.
-[[nodiscard]] std::optional<key_change> find_key_change(const qvl_settings_data& settings, const friend_record& record);
+[[nodiscard]] std::optional<key_change> find_key_change(program& p, const friend_record& record);
 
 // Key changes are stored only with the user's consent, after they compared the new fingerprint with the friend.
 // No file can be told to be older than the stored keys (a profile file has no date or serial number), so every
@@ -91,18 +85,17 @@ struct stored_friend {
 // profile or this user holds (the receiver finds friends by UUID, so two of them would make one unreachable or
 // let one pose as the other); changed keys without consent; a record without a signature key whose exchange key
 // differs from a pinned friend's (nothing can take a pin away, and the stored signature key would not match).
-[[nodiscard]] result<stored_friend> store_friend(qvl_settings_data& settings, const friend_record& record,
+[[nodiscard]] result<stored_friend> store_friend(program& p, const friend_record& record,
                                                  key_consent consent = key_consent::keep_stored_keys);
 
 // load_profile_file, the policy, then store_friend: the import without a dialog.
-[[nodiscard]] result<stored_friend> import_profile(qvl_settings_data& settings, const std::string& path,
-                                                   const friend_policy& policy,
+[[nodiscard]] result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
                                                    key_consent consent = key_consent::keep_stored_keys);
 
 // Changes a stored friend; not_found when there is no profile of that name, invalid for an address that
 // check_friend_address refuses.
-[[nodiscard]] status edit_friend(qvl_settings_data& settings, const std::string& name, const friend_policy& policy);
-[[nodiscard]] status delete_friend(const qvl_settings_data& settings, const std::string& name);
+[[nodiscard]] status edit_friend(program& p, const std::string& name, const friend_policy& policy);
+[[nodiscard]] status delete_friend(program& p, const std::string& name);
 
 // One friend as a list shows it.
 struct friend_summary {
@@ -122,10 +115,10 @@ struct friend_summary {
     std::uint32_t key_types = 0;
 };
 
-[[nodiscard]] result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings);
+[[nodiscard]] result<std::vector<friend_summary>> list_friends(program& p);
 
 // The stored friend of that name; not_found when there is none, invalid when its key data are inconsistent.
-[[nodiscard]] result<friend_record> read_friend(qvl_settings_data& settings, const std::string& name);
+[[nodiscard]] result<friend_record> read_friend(program& p, const std::string& name);
 
 // A stored friend as far as it reads, for a form that shows a damaged profile rather than hide it (and with it
 // which friend the user is looking at). `damage` is a sentence naming the friend, the key that cannot be used and
@@ -134,26 +127,12 @@ struct readable_friend {
     friend_record record;
     std::string damage;
 };
-[[nodiscard]] result<readable_friend> read_friend_as_is(qvl_settings_data& settings, const std::string& name);
+[[nodiscard]] result<readable_friend> read_friend_as_is(program& p, const std::string& name);
 
 // The same sentence for keys a form holds but has not stored (given in a key editor); empty when they parse.
 [[nodiscard]] std::string friend_key_damage(const friend_record& record);
 
 // The warning's first sentence when an import brings a name that is stored already, usable or not.
 [[nodiscard]] std::string profile_name_taken(const std::string& name);
-
-// The same, on a program's own settings and keys: what the front ends call.
-class program;
-[[nodiscard]] result<loaded_friend> load_profile_file(program& p, const std::string& path);
-[[nodiscard]] std::optional<key_change> find_key_change(program& p, const friend_record& profile);
-[[nodiscard]] result<stored_friend> store_friend(program& p, const friend_record& profile,
-                                                 key_consent consent = key_consent::keep_stored_keys);
-[[nodiscard]] result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
-                                                   key_consent consent = key_consent::keep_stored_keys);
-[[nodiscard]] status edit_friend(program& p, const std::string& name, const friend_policy& policy);
-[[nodiscard]] status delete_friend(program& p, const std::string& name);
-[[nodiscard]] result<std::vector<friend_summary>> list_friends(program& p);
-[[nodiscard]] result<friend_record> read_friend(program& p, const std::string& name);
-[[nodiscard]] result<readable_friend> read_friend_as_is(program& p, const std::string& name);
 
 } // namespace tiv::app

@@ -1,6 +1,6 @@
 #pragma once
 
-// Only src/app includes this header.
+#include "app/internal/only.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,8 @@
 #pragma once
 
-// Between the stored friend profiles below src/app and the records it hands to front ends; only src/app includes
-// this header.
+#include "app/internal/only.h"
+
+// Between the stored friend profiles below src/app and the records it hands to front ends.
 
 #include <string>
 #include <string_view>

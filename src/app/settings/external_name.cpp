@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
-#include "app/settings/first_run.h"
+#include "app/internal/settings/first_run.h"
 #include "net/socket/net_address.h"
 #include "platform/adapter_default_route.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/program_parts.h"
+#include "app/internal/program_parts.h"
 #include "core/outside_text.h"
 #include "net/box/parcel_box.h"
 #include "net/box/parcel_names.h"

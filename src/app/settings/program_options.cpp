@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
-#include "app/key_service.h"
-#include "app/program_parts.h"
-#include "app/receive_service.h"
+#include "app/internal/key_service.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/adapter_branches.h"
+#include "app/internal/settings/identity_service.h"
 #include "app/send_destination.h"
-#include "app/settings/adapter_branches.h"
 #include "app/settings/external_name.h"
-#include "app/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "net/socket/net_socket.h"

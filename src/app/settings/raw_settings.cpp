@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "app/settings/identity_service.h"
-#include "app/settings/reg_text.h"
+#include "app/internal/settings/identity_service.h"
+#include "app/internal/settings/reg_text.h"
 #include "core/text.h"
 #include "platform/registry/registry.h"
 #include "settings/qvl_settings_data.h"

@@ -1,9 +1,9 @@
 #include "app/settings/user_settings.h"
 
-#include "app/program_parts.h"
-#include "app/receive_service.h"
-#include "app/settings/identity_service.h"
-#include "app/settings/receiver_readiness.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/program_parts.h"
+#include "app/internal/settings/identity_service.h"
+#include "app/internal/settings/receiver_readiness.h"
 
 namespace tiv::app {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include "app/presence_service.h"
 #include "presence/ping_types.h"
 

@@ -1,4 +1,4 @@
-#include "app/settings/first_run.h"
+#include "app/internal/settings/first_run.h"
 
 #include <optional>
 #include <string>

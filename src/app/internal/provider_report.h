@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include "app/status.h"
 
 namespace tiv {

@@ -1,4 +1,4 @@
-#include "app/settings/receiver_readiness.h"
+#include "app/internal/settings/receiver_readiness.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/key_service.h"
+#include "app/internal/key_service.h"
 #include "core/unique_fd.h"
 #include "log/activity_log.h"
 #include "net/box/parcel_names.h"

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include <memory>
 
+#include "app/internal/program_spine.h"
 #include "app/program.h"
-#include "app/program_spine.h"
 #include "crypto/crypto_provider.h"
 #include "settings/qvl_settings_data.h"
 
@@ -18,8 +20,7 @@ struct program_environment {
 };
 
 struct program_parts {
-    program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment,
-                  event_sink* events);
+    program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment);
 
     // The settings the program made for itself, when it was given none.
     std::unique_ptr<qvl_settings_data> own_settings;

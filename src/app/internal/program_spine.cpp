@@ -1,8 +1,9 @@
-#include "app/program_spine.h"
+#include "app/internal/program_spine.h"
 
-#include "app/provider_report.h"
-#include "app/settings/identity_service.h"
-#include "app/settings/receiver_readiness.h"
+#include "app/internal/listen_config.h"
+#include "app/internal/provider_report.h"
+#include "app/internal/settings/identity_service.h"
+#include "app/internal/settings/receiver_readiness.h"
 #include "log/activity_log.h"
 #include "net/transfer/rthread.h"
 #include "platform/message_box.h"
@@ -18,11 +19,11 @@ std::string activity_log_path(const qvl_settings_data& settings) {
     return directory ? *directory + "/QVLLogfile.txt" : std::string();
 }
 
-program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::event_sink* events)
+program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider)
     : m_oSettings(settings), m_oProvider(provider),
       m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(
           provider, settings, negotiating_authentycryptor::version::with_stream)),
-      m_oReceiver(m_pAuthenticator, events) {}
+      m_oReceiver(m_pAuthenticator) {}
 
 program_spine::~program_spine() {
     shutdown();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include <vector>
 
 #include "app/settings/program_options.h"

@@ -1,4 +1,4 @@
-#include "app/settings/reg_text.h"
+#include "app/internal/settings/reg_text.h"
 
 #include <cstdio>
 

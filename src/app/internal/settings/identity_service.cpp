@@ -1,11 +1,11 @@
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 
 #include <arpa/inet.h>
 
-#include "app/key_service.h"
+#include "app/internal/key_service.h"
+#include "app/internal/settings/first_run.h"
+#include "app/internal/settings/receiver_readiness.h"
 #include "app/settings/external_name.h"
-#include "app/settings/first_run.h"
-#include "app/settings/receiver_readiness.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/fingerprint.h"

@@ -1,4 +1,4 @@
-#include "app/provider_report.h"
+#include "app/internal/provider_report.h"
 
 #include "crypto/crypto_provider.h"
 #include "platform/message_box.h"

@@ -1,8 +1,8 @@
-#include "app/key_service.h"
+#include "app/internal/key_service.h"
 
 #include <cstdio>
 
-#include "app/settings/identity_service.h"
+#include "app/internal/settings/identity_service.h"
 #include "crypto/fingerprint.h"
 #include "crypto/key_management.h"
 #include "platform/key_container.h"

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "app/internal/only.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "app/events.h"
-#include "app/receive_service.h"
+#include "app/internal/receiver.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
@@ -25,8 +26,7 @@ namespace tiv {
 // Questions it raises go through the message box hook, so a front end routes that hook first.
 class program_spine {
 public:
-    // `events`, when given, hears of every receiving transfer's start and end; it must outlive the spine.
-    program_spine(qvl_settings_data& settings, crypto_provider& provider, app::event_sink* events = nullptr);
+    program_spine(qvl_settings_data& settings, crypto_provider& provider);
     program_spine(const program_spine&) = delete;
     program_spine& operator=(const program_spine&) = delete;
     ~program_spine();

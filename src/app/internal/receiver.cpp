@@ -1,22 +1,19 @@
-#include "app/receive_service.h"
+#include "app/internal/receiver.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "app/internal/settings/identity_service.h"
+#include "app/internal/settings/receiver_readiness.h"
 #include "app/internal/transfer_views.h"
-#include "app/settings/identity_service.h"
-#include "app/settings/receiver_readiness.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/box/parcel_temporaries.h"
 #include "net/socket/net_address.h"
 #include "net/transfer/incoming_connection_handler.h"
-#include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
-
-static_assert(app::default_kept_part_days == tiv::default_kept_part_days);
 
 namespace {
 status_code code_of(int error) {
@@ -31,14 +28,6 @@ status_code code_of(int error) {
 }
 } // namespace
 
-listen_config listen_config_of(const qvl_settings_data& settings) {
-    // An older options dialog stored its list's label; only the address in front of it counts.
-    return {listening_host(settings.text(text_setting::interface_ip_address)),
-            settings.number(number_setting::listening_port),
-            static_cast<int>(settings.number(number_setting::io_block_size)),
-            settings.text(text_setting::parcel_box_directory_root), settings.number(number_setting::kept_part_days)};
-}
-
 struct receiver::parts {
     std::shared_ptr<const authentycryptor> authenticator;
     net_address address{};
@@ -46,9 +35,8 @@ struct receiver::parts {
     std::unique_ptr<kept_part_sweep> kept_sweep; // from start to stop, listening or not
 };
 
-receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, event_sink* events,
-                   std::shared_ptr<file_writer> files)
-    : m_pEvents(events), m_pFiles(std::move(files)), m_pParts(std::make_unique<parts>()) {
+receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, std::shared_ptr<file_writer> files)
+    : m_pFiles(std::move(files)), m_pParts(std::make_unique<parts>()) {
     m_pParts->authenticator = std::move(authenticator);
 }
 
@@ -73,8 +61,7 @@ status receiver::start(const listen_config& config) {
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_pParts->address);
     m_pParts->listener = std::make_unique<incoming_connection_handler>(
         config.parcel_root, m_pParts->address, config.block_size, m_pParts->authenticator,
-        incoming_connection_handler::default_max_receiving,
-        m_pEvents != nullptr ? transfer_changes_to(*m_pEvents) : thread_bundle::transfer_listener{}, m_pFiles);
+        incoming_connection_handler::default_max_receiving, thread_bundle::transfer_listener{}, m_pFiles);
     m_pParts->listener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pParts->listener->listening()) {
         m_pParts->kept_sweep.reset();
