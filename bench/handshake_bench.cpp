@@ -82,8 +82,7 @@ int main(int argc, char** argv) {
     tiv::net_address local{};
     local.sockaddr.sin_family = AF_INET;
     local.sockaddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (!tiv::open_tcp_socket(listener) || tiv::bind_socket(listener, local) != tiv::bind_succeeded ||
-        !tiv::listen_socket(listener)) {
+    if (!tiv::open_tcp_socket(listener) || !tiv::bind_socket(listener, local) || !tiv::listen_socket(listener)) {
         std::fprintf(stderr, "cannot listen on loopback\n");
         return 1;
     }
@@ -95,7 +94,12 @@ int main(int argc, char** argv) {
         if (!tiv::open_tcp_socket(client) || !tiv::connect_socket(client, listener.address)) {
             return 1;
         }
-        std::unique_ptr<tiv::net_socket> server = tiv::accept_connection(listener, nullptr);
+        auto accepted = tiv::accept_connection(listener, nullptr);
+        if (!accepted) {
+            std::fprintf(stderr, "%s\n", accepted.status().text().c_str());
+            return 1;
+        }
+        const std::unique_ptr<tiv::net_socket> server = std::move(accepted.value());
         tiv::socket_link server_link(*server);
         tiv::socket_link client_link(client);
         tiv::rsa_authentycryptor sender(*alice.provider, *alice.settings);

@@ -37,7 +37,7 @@ ping_reply ping_address(const std::string& address) {
     ping_reply reply = ping_outcome(ping_once(socket, destination));
     if (!socket.valid()) {
         reply.no_socket = true;
-        reply.socket_error = socket.open_error();
+        reply.socket_error = socket.open_status().code();
     }
     return reply;
 }
@@ -83,7 +83,7 @@ result<friends_ping> ping_friends(program& p) {
     }
     if (job->socket_kind() == icmp_socket_kind::none) {
         pinged.no_socket = true;
-        pinged.socket_error = job->socket_open_error();
+        pinged.socket_error = job->socket_open_status().code();
     }
     // Each sweep sends 25 ms apart and then waits; four sweeps at most.
     const auto sweep = options.wait + std::chrono::milliseconds(100 + 25 * static_cast<int>(records.size()));

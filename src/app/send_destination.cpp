@@ -11,14 +11,6 @@
 
 namespace tiv::app {
 
-namespace {
-std::string dotted(const net_address& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
-    return text;
-}
-} // namespace
-
 std::vector<std::string> destination_choices(program& p) {
     std::vector<std::string> friends = list_profiles(settings_of(p));
     std::sort(friends.begin(), friends.end());
@@ -44,7 +36,7 @@ result<std::string> resolve_destination(const std::string& host, std::uint32_t p
     if (!destination) {
         return destination.error();
     }
-    return dotted(*destination);
+    return dotted_address(*destination);
 }
 
 result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port) {
@@ -54,7 +46,7 @@ result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t po
         !resolve_ipv4(ntohl(parsed.s_addr), static_cast<std::uint16_t>(port), resolved)) {
         return status(status_code::unreachable, "cannot resolve '" + address + "'.");
     }
-    return reverse_name{dotted(resolved), resolved.host_name};
+    return reverse_name{dotted_address(resolved), resolved.host_name};
 }
 
 } // namespace tiv::app

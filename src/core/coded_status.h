@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tiv {
@@ -24,27 +25,30 @@ private:
     std::string m_strText;
 };
 
-// A value, or the status that says why there is none.
+// A system call's outcome: errno and what was being done ("cannot connect to 10.0.0.2:2502: Connection refused").
+using sys_status = coded_status<int, 0>;
+
+// The failure of `what` with `error` (an errno value), worded as "what: strerror". A literal `what` costs no
+// allocation that could touch errno before an `errno` argument is read; a built one must follow a saved errno.
+[[nodiscard]] sys_status sys_failure(int error, std::string_view what);
+
+// What an operation that yields something hands back: the thing, or the failed status that says why there is none.
+// value() of a failure throws std::bad_optional_access rather than hand out nothing.
 template <typename T, typename Status> class [[nodiscard]] status_or {
 public:
     status_or(T value) : m_oValue(std::move(value)) {}
+    // `failure` must not be ok(): a success always carries its value.
     status_or(Status failure) : m_oStatus(std::move(failure)) {}
 
     [[nodiscard]] bool ok() const { return m_oValue.has_value(); }
     explicit operator bool() const { return ok(); }
-    [[nodiscard]] T& value() { return *m_oValue; }
-    [[nodiscard]] const T& value() const { return *m_oValue; }
+    [[nodiscard]] T& value() { return m_oValue.value(); }
+    [[nodiscard]] const T& value() const { return m_oValue.value(); }
     [[nodiscard]] const Status& status() const { return m_oStatus; }
 
 private:
     std::optional<T> m_oValue;
     Status m_oStatus;
 };
-
-// A system call's outcome: errno and what was being done ("connect to 10.0.0.2:2502: Connection refused").
-using sys_status = coded_status<int, 0>;
-
-// The failure of `what` with `error` (an errno value), worded as "what: strerror".
-[[nodiscard]] sys_status sys_failure(int error, const std::string& what);
 
 } // namespace tiv

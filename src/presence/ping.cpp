@@ -24,11 +24,7 @@ constexpr milliseconds send_spacing{25};
 std::atomic<std::uint32_t> once_sequence{1};
 
 void set_address_text(char (&text)[ping_address_text_size], in_addr address) {
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address, dotted, sizeof dotted) == nullptr) {
-        dotted[0] = '\0';
-    }
-    std::snprintf(text, sizeof text, "%-19s", dotted);
+    std::snprintf(text, sizeof text, "%-19s", dotted_ipv4(ntohl(address.s_addr)).c_str());
 }
 
 void take_reply(ping_result& result, const icmp_datagram& reply) {
@@ -39,16 +35,16 @@ void take_reply(ping_result& result, const icmp_datagram& reply) {
     set_address_text(result.reply_destination, reply.destination);
 }
 
-PING_STATUS send_status(const net_socket& socket) {
-    return socket.last_error == ETIMEDOUT ? PING_STATUS::send_timed_out : PING_STATUS::send_failed;
+PING_STATUS send_status(const sys_status& sent) {
+    return sent.code() == ETIMEDOUT ? PING_STATUS::send_timed_out : PING_STATUS::send_failed;
 }
 
 // Throws away what is already waiting so that the reads that follow see fresh messages first.
 [[nodiscard]] bool drain_then_set_timeout(ping_socket& socket, int timeout_ms) {
     if (set_receive_timeout(socket.socket(), drain_timeout_ms)) {
-        drain(socket.socket());
+        (void)drain(socket.socket());
     }
-    return set_receive_timeout(socket.socket(), timeout_ms);
+    return set_receive_timeout(socket.socket(), timeout_ms).ok();
 }
 
 // One sweep over a job's records: every record not yet replied gets a request, and the replies are matched to them
@@ -121,9 +117,8 @@ private:
                 build_echo_request(fields.identifier, fields.sequence, request_length);
             // Spacing the requests keeps a long friend list from arriving at the network as one burst.
             std::this_thread::sleep_for(send_spacing);
-            const int sent = m_oSocket.send_to(message, record.destination.sockaddr);
-            if (sent < static_cast<int>(message.size())) {
-                record.result.status = sent < 0 ? send_status(m_oSocket.socket()) : PING_STATUS::send_failed;
+            if (const sys_status sent = m_oSocket.send_to(message, record.destination.sockaddr); !sent) {
+                record.result.status = send_status(sent);
             }
             publish(i);
         }
@@ -138,7 +133,8 @@ private:
             if (left.count() <= 0) {
                 break;
             }
-            if (m_oSocket.receive(reply, std::min(left, sweep_receive_slice)) <= 0) {
+            const status_or<bool, sys_status> got = m_oSocket.receive(reply, std::min(left, sweep_receive_slice));
+            if (!got || !got.value()) {
                 continue;
             }
             const std::size_t i = find_replied_record(m_aRecords, reply, m_oSocket.kind());
@@ -243,9 +239,8 @@ ping_result ping_once(ping_socket& socket, const net_address& destination, milli
         build_echo_request(request.identifier, request.sequence, ping_once_length);
     const auto start = steady_clock::now();
     const std::int32_t start_ms = ping_stopwatch_ms();
-    const int sent = socket.send_to(message, destination.sockaddr);
-    if (sent < static_cast<int>(message.size())) {
-        result.status = sent < 0 ? send_status(socket.socket()) : PING_STATUS::send_failed;
+    if (const sys_status sent = socket.send_to(message, destination.sockaddr); !sent) {
+        result.status = send_status(sent);
         return result;
     }
 
@@ -253,13 +248,13 @@ ping_result ping_once(ping_socket& socket, const net_address& destination, milli
     icmp_datagram reply;
     for (;;) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
-        const int got = socket.receive(reply, std::max(left, milliseconds{0}));
-        if (got < 0) {
+        const status_or<bool, sys_status> got = socket.receive(reply, std::max(left, milliseconds{0}));
+        if (!got) {
             result.status =
-                socket.socket().last_error == ETIMEDOUT ? PING_STATUS::receive_timed_out : PING_STATUS::receive_failed;
+                got.status().code() == ETIMEDOUT ? PING_STATUS::receive_timed_out : PING_STATUS::receive_failed;
             return result;
         }
-        if (got > 0 && answers_request(reply, request, socket.kind())) {
+        if (got.value() && answers_request(reply, request, socket.kind())) {
             break;
         }
         if (steady_clock::now() >= deadline) {

@@ -36,7 +36,8 @@ public:
     [[nodiscard]] int result() const { return m_nResult.load(); }
     [[nodiscard]] int sweeps() const { return m_nSweeps.load(); }
     [[nodiscard]] icmp_socket_kind socket_kind() const { return m_oSocket.kind(); }
-    [[nodiscard]] int socket_open_error() const { return m_oSocket.open_error(); }
+    // Why no ICMP socket could be opened; ok when socket_kind() names one.
+    [[nodiscard]] const sys_status& socket_open_status() const { return m_oSocket.open_status(); }
     // Blocks until the job is done or `timeout` has passed; true when done.
     [[nodiscard]] bool wait_until_done(std::chrono::milliseconds timeout) const;
 

@@ -6,6 +6,7 @@
 #include <linux/errqueue.h>
 #include <netinet/ip.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 
 namespace tiv {
@@ -64,8 +65,9 @@ ping_socket::~ping_socket() {
 
 bool ping_socket::open_kind(icmp_socket_kind kind) {
     const int type = kind == icmp_socket_kind::raw ? SOCK_RAW : SOCK_DGRAM;
-    if (!open_socket(m_oSocket, type, IPPROTO_ICMP)) {
-        m_nOpenError = m_oSocket.last_error;
+    const std::string what = std::string("cannot open the ") + icmp_socket_kind_text(kind);
+    if (const sys_status opened = open_socket(m_oSocket, type, IPPROTO_ICMP); !opened) {
+        m_oOpenStatus = sys_failure(opened.code(), what);
         return false;
     }
     if (kind == icmp_socket_kind::datagram) {
@@ -74,49 +76,49 @@ bool ping_socket::open_kind(icmp_socket_kind kind) {
         const int on = 1;
         if (::setsockopt(m_oSocket.handle, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0 ||
             ::setsockopt(m_oSocket.handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
-            m_nOpenError = errno;
+            m_oOpenStatus = sys_failure(errno, what);
             close_socket(m_oSocket);
             return false;
         }
     }
     m_nKind = kind;
-    m_nOpenError = 0;
+    m_oOpenStatus = {};
     return true;
 }
 
-int ping_socket::send_to(std::span<const std::uint8_t> message, const sockaddr_in& destination) {
+sys_status ping_socket::send_to(std::span<const std::uint8_t> message, const sockaddr_in& destination) {
+    const char* what = "cannot send an ICMP message";
     // The kernel takes a zeroed address (an unresolved friend) as this very host and would answer for it.
     if (destination.sin_family != AF_INET || destination.sin_addr.s_addr == INADDR_ANY) {
-        m_oSocket.last_error = EDESTADDRREQ;
-        return -1;
+        return sys_failure(EDESTADDRREQ, what);
     }
     for (;;) {
         const ssize_t sent = ::sendto(m_oSocket.handle, message.data(), message.size(), MSG_NOSIGNAL,
                                       reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
         if (sent >= 0) {
-            return static_cast<int>(sent);
+            return static_cast<std::size_t>(sent) == message.size()
+                       ? sys_status()
+                       : sys_failure(EMSGSIZE, std::string(what) + " whole: " + std::to_string(sent) + " of " +
+                                                   std::to_string(message.size()) + " bytes went out");
         }
         if (errno != EINTR) {
-            m_oSocket.last_error = (errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno;
-            return -1;
+            return sys_failure((errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno, what);
         }
     }
 }
 
-int ping_socket::receive(icmp_datagram& out, std::chrono::milliseconds wait) {
+status_or<bool, sys_status> ping_socket::receive(icmp_datagram& out, std::chrono::milliseconds wait) {
+    const char* what = "cannot receive an ICMP message";
     pollfd waiting = {m_oSocket.handle, POLLIN, 0};
     const int ready = ::poll(&waiting, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
     if (ready < 0) {
-        m_oSocket.last_error = errno;
-        return -1;
+        return sys_failure(errno, what);
     }
     if (ready == 0) {
-        m_oSocket.last_error = ETIMEDOUT;
-        return -1;
+        return sys_failure(ETIMEDOUT, what);
     }
     if ((waiting.revents & POLLNVAL) != 0) {
-        m_oSocket.last_error = EBADF;
-        return -1;
+        return sys_failure(EBADF, what);
     }
     if ((waiting.revents & POLLERR) != 0 && m_nKind == icmp_socket_kind::datagram) {
         return receive_error_report(out);
@@ -135,21 +137,19 @@ int ping_socket::receive(icmp_datagram& out, std::chrono::milliseconds wait) {
     message.msg_controllen = control.size();
     const ssize_t count = ::recvmsg(m_oSocket.handle, &message, MSG_DONTWAIT);
     if (count < 0) {
-        m_oSocket.last_error = (errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno;
-        return -1;
+        return sys_failure((errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno, what);
     }
     // A datagram cut short by the buffer is no reply of ours: our requests are at most 128 bytes.
     if ((message.msg_flags & MSG_TRUNC) != 0) {
-        return 0;
+        return false;
     }
     const std::span<const std::uint8_t> bytes(buffer.data(), static_cast<std::size_t>(count));
-    const bool parsed = m_nKind == icmp_socket_kind::raw
-                            ? parse_ip_datagram(bytes, out)
-                            : parse_icmp_message(bytes, from.sin_addr, packet_destination(message), out);
-    return parsed ? 1 : 0;
+    return m_nKind == icmp_socket_kind::raw
+               ? parse_ip_datagram(bytes, out)
+               : parse_icmp_message(bytes, from.sin_addr, packet_destination(message), out);
 }
 
-int ping_socket::receive_error_report(icmp_datagram& out) {
+status_or<bool, sys_status> ping_socket::receive_error_report(icmp_datagram& out) {
     // The kernel queues the header of our own request that the error message quoted.
     std::array<std::uint8_t, receive_capacity> quoted{};
     alignas(cmsghdr) std::array<char, control_capacity> control{};
@@ -161,8 +161,7 @@ int ping_socket::receive_error_report(icmp_datagram& out) {
     message.msg_controllen = control.size();
     const ssize_t count = ::recvmsg(m_oSocket.handle, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (count < 0) {
-        m_oSocket.last_error = errno;
-        return -1;
+        return sys_failure(errno, "cannot receive an ICMP error report");
     }
     const sock_extended_err* report = nullptr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
@@ -172,7 +171,7 @@ int ping_socket::receive_error_report(icmp_datagram& out) {
         }
     }
     if (report == nullptr || report->ee_origin != SO_EE_ORIGIN_ICMP || count < 8) {
-        return 0;
+        return false;
     }
     // Rebuild what a raw socket would have read: an IP header, the error message's own 8 bytes, then the quoted
     // IP header and the 8 bytes of our request. The checksum was not handed over and stays zero.
@@ -189,7 +188,7 @@ int ping_socket::receive_error_report(icmp_datagram& out) {
     rebuilt[quoted_at] = 0x45;
     rebuilt[quoted_at + 9] = IPPROTO_ICMP;
     std::memcpy(&rebuilt[quoted_at + min_ip_header_size], quoted.data(), 8);
-    return parse_ip_datagram(rebuilt, out) ? 1 : 0;
+    return parse_ip_datagram(rebuilt, out);
 }
 
 } // namespace tiv

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <span>
 
+#include "core/coded_status.h"
 #include "net/socket/net_socket.h"
 #include "presence/icmp_message.h"
 
@@ -33,27 +34,27 @@ public:
 
     [[nodiscard]] bool valid() const { return m_nKind != icmp_socket_kind::none; }
     [[nodiscard]] icmp_socket_kind kind() const { return m_nKind; }
-    // errno of the refused opening (of the last kind tried), 0 when the socket is valid.
-    [[nodiscard]] int open_error() const { return m_nOpenError; }
+    // Why the opening was refused (of the last kind tried); ok when the socket is valid.
+    [[nodiscard]] const sys_status& open_status() const { return m_oOpenStatus; }
     [[nodiscard]] net_socket& socket() { return m_oSocket; }
 
-    // Sends one ICMP message: the bytes sent, or -1 with the error in last_error (ETIMEDOUT when the send time-out
-    // expired, EDESTADDRREQ for a destination that is no IPv4 address or is 0.0.0.0).
-    [[nodiscard]] int send_to(std::span<const std::uint8_t> message, const sockaddr_in& destination);
+    // Sends one whole ICMP message. ETIMEDOUT when the send time-out expired, EDESTADDRREQ for a destination that
+    // is no IPv4 address or is 0.0.0.0, EMSGSIZE when only part of it went out.
+    [[nodiscard]] sys_status send_to(std::span<const std::uint8_t> message, const sockaddr_in& destination);
 
-    // Waits up to `wait` for one ICMP message. 1: `out` holds it; 0: something arrived that is no ICMP message
-    // (dropped); -1: nothing arrived (last_error ETIMEDOUT) or receiving failed (the error in last_error).
+    // Waits up to `wait` for one ICMP message: true when `out` holds it, false when something arrived that is no
+    // ICMP message (dropped). ETIMEDOUT when nothing arrived.
     // On the datagram socket an ICMP error about one of our requests comes out like the message a raw socket
     // would have read.
-    [[nodiscard]] int receive(icmp_datagram& out, std::chrono::milliseconds wait);
+    [[nodiscard]] status_or<bool, sys_status> receive(icmp_datagram& out, std::chrono::milliseconds wait);
 
 private:
     bool open_kind(icmp_socket_kind kind);
-    int receive_error_report(icmp_datagram& out);
+    status_or<bool, sys_status> receive_error_report(icmp_datagram& out);
 
     net_socket m_oSocket;
     icmp_socket_kind m_nKind = icmp_socket_kind::none;
-    int m_nOpenError = 0;
+    sys_status m_oOpenStatus;
 };
 
 } // namespace tiv

@@ -73,7 +73,7 @@ TEST_F(ProgramSpine, ConfiguredAddressIsBoundAndAFailedBindIsNoMessage) {
     program_spine second(settings, m_oProvider, m_oQuestions);
     second.start();
     EXPECT_FALSE(second.listener()->listening());
-    EXPECT_EQ(second.listener()->last_error(), EADDRINUSE);
+    EXPECT_EQ(second.listener()->setup_status().code(), EADDRINUSE);
     EXPECT_TRUE(m_oQuestions.questions_asked().empty());
 }
 

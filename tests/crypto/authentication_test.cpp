@@ -151,13 +151,13 @@ public:
         cap.key_types = offer;
         cap.user_uuid = uuid_to_guid_bytes(id);
         const auto bytes = cap.encode();
-        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())).ok();
     }
     template <std::size_t N> bool receive(std::array<std::uint8_t, N>& bytes) {
-        return receive_all(m_oSocket, static_cast<int>(N), bytes.data()) == static_cast<int>(N);
+        return receive_all(m_oSocket, static_cast<int>(N), bytes.data()).ok();
     }
     template <std::size_t N> bool send(const std::array<std::uint8_t, N>& bytes) {
-        return send_all(m_oSocket, bytes.data(), static_cast<int>(N)) == static_cast<int>(N);
+        return send_all(m_oSocket, bytes.data(), static_cast<int>(N)).ok();
     }
 
 private:
@@ -179,7 +179,7 @@ TEST_F(Authentication, CapabilityRecordAndPassTwoBytes) {
         auto sending = std::async(std::launch::async,
                                   [&] { return sender.AuthenticateAsSender(client_link, s_pBob->as_friend()); });
         auth::cap_bytes cap{};
-        ASSERT_EQ(receive_all(*pair.server, static_cast<int>(cap.size()), cap.data()), 152);
+        ASSERT_TRUE(receive_all(*pair.server, static_cast<int>(cap.size()), cap.data()));
         const std::array<std::uint8_t, 8> start = {0x00, 0x00, 0x98, 0x00, 0x40, 0x0E, 0x00, 0x00};
         EXPECT_TRUE(std::equal(start.begin(), start.end(), cap.begin()));
         const std::array<std::uint8_t, 16> guid = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
@@ -271,7 +271,7 @@ TEST_F(Authentication, RecordCutShortAndPeerClosingMidway) {
         auto receiving =
             std::async(std::launch::async, [&] { return receiver.AuthenticateAsReceiver(server_link, found); });
         const std::array<std::uint8_t, 100> part{};
-        ASSERT_EQ(send_all(*pair.client, part.data(), 100), 100);
+        ASSERT_TRUE(send_all(*pair.client, part.data(), 100));
         close_socket(*pair.client);
         EXPECT_FALSE(receiving.get());
         EXPECT_TRUE(m_oLog.contains("R::Authenticating FAILED->bad recv oSessionKeyCapRecord record length (-1/152)"));
@@ -285,8 +285,8 @@ TEST_F(Authentication, RecordCutShortAndPeerClosingMidway) {
         auto sending = std::async(std::launch::async,
                                   [&] { return sender.AuthenticateAsSender(client_link, s_pBob->as_friend()); });
         auth::cap_bytes cap{};
-        ASSERT_EQ(receive_all(*pair.server, 152, cap.data()), 152);
-        ASSERT_EQ(send_all(*pair.server, cap.data(), 152), 152);
+        ASSERT_TRUE(receive_all(*pair.server, 152, cap.data()));
+        ASSERT_TRUE(send_all(*pair.server, cap.data(), 152));
         close_socket(*pair.server);
         EXPECT_FALSE(sending.get());
         EXPECT_TRUE(m_oLog.contains("S::Authenticating FAILED->bad ARPass2 record length"));

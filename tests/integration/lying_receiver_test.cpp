@@ -25,7 +25,7 @@ public:
         : m_oCipher(bob.provider(), bob.settings(), negotiating_authentycryptor::version::with_stream) {
         net_address local{};
         EXPECT_TRUE(resolve_address("127.0.0.1", 0, local) && open_tcp_socket(m_oListener) &&
-                    bind_socket(m_oListener, local) == bind_succeeded && listen_socket(m_oListener));
+                    bind_socket(m_oListener, local) && listen_socket(m_oListener));
     }
     ~lying_receiver() { close_socket(m_oListener); }
 
@@ -33,10 +33,14 @@ public:
 
     bool accept() {
         pollfd waiting{m_oListener.handle, POLLIN, 0};
-        m_pConnection = ::poll(&waiting, 1, 20000) == 1 ? accept_connection(m_oListener, nullptr) : nullptr;
-        if (m_pConnection == nullptr) {
+        if (::poll(&waiting, 1, 20000) != 1) {
             return false;
         }
+        auto accepted = accept_connection(m_oListener, nullptr);
+        if (!accepted) {
+            return false;
+        }
+        m_pConnection = std::move(accepted.value());
         socket_link link(*m_pConnection);
         friend_profile sender;
         m_pLink = std::make_unique<parcel_link>(*m_pConnection, m_oCipher);

@@ -170,8 +170,7 @@ int peer_process::wait(int timeout_ms) {
 int free_loopback_port() {
     net_socket probe;
     net_address local;
-    if (!resolve_address("127.0.0.1", 0, local) || !open_tcp_socket(probe) ||
-        bind_socket(probe, local) != bind_succeeded) {
+    if (!resolve_address("127.0.0.1", 0, local) || !open_tcp_socket(probe) || !bind_socket(probe, local)) {
         return 0;
     }
     return ntohs(probe.address.sockaddr.sin_port);

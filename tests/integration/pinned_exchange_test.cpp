@@ -213,7 +213,7 @@ TEST_F(PinnedPeers, ClimbingFileNameLandsInsideTheParcelBox) {
     ASSERT_TRUE(sender.encrypt(record.encode(), true, wire));
     ASSERT_TRUE(sender.encrypt(content, false, wire));
     ASSERT_TRUE(sender.encrypt({}, true, wire));
-    ASSERT_EQ(send_all(connection, wire.data(), static_cast<int>(wire.size())), static_cast<int>(wire.size()));
+    ASSERT_TRUE(send_all(connection, wire.data(), static_cast<int>(wire.size())));
     ::shutdown(connection.handle, SHUT_WR);
     receipt_reader verdict(sender);
     ASSERT_EQ(await_answer(connection, &verdict, 10000), peer_answer::answered);
@@ -246,25 +246,25 @@ public:
         cap.user_uuid = uuid_to_guid_bytes(*uuid_from_text(claimed));
         const auto bytes = cap.encode();
         auth::cap_bytes answer{};
-        if (send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size()) ||
-            receive_all(m_oSocket, static_cast<int>(answer.size()), answer.data()) != static_cast<int>(answer.size())) {
+        if (!send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())) ||
+            !receive_all(m_oSocket, static_cast<int>(answer.size()), answer.data())) {
             return std::nullopt;
         }
         return auth::cap_record::decode(answer).key_types;
     }
     bool send_pass(const auth::pass_record& pass) {
         const auto bytes = pass.encode();
-        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())).ok();
     }
     std::optional<auth::pass_record> receive_pass() {
         auth::pass_bytes bytes{};
-        if (receive_all(m_oSocket, static_cast<int>(bytes.size()), bytes.data()) != static_cast<int>(bytes.size())) {
+        if (!receive_all(m_oSocket, static_cast<int>(bytes.size()), bytes.data())) {
             return std::nullopt;
         }
         return auth::pass_record::decode(bytes);
     }
     bool send_bytes(const std::vector<std::uint8_t>& bytes) {
-        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+        return send_all(m_oSocket, bytes.data(), static_cast<int>(bytes.size())).ok();
     }
     void half_close() { ::shutdown(m_oSocket.handle, SHUT_WR); }
 

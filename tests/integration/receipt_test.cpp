@@ -31,7 +31,7 @@ public:
     explicit orderly_relay(int target_port) : m_nTarget(target_port) {
         net_address local;
         if (!resolve_address("127.0.0.1", 0, local) || !open_tcp_socket(m_oListener) ||
-            bind_socket(m_oListener, local) != bind_succeeded || !listen_socket(m_oListener)) {
+            !bind_socket(m_oListener, local) || !listen_socket(m_oListener)) {
             return;
         }
         m_oAccepting = std::thread([this] { accept_loop(); });
@@ -68,17 +68,16 @@ private:
             if (::poll(&waiting, 1, 100) <= 0) {
                 continue;
             }
-            std::unique_ptr<net_socket> from_sender = accept_connection(m_oListener, nullptr);
+            auto accepted = accept_connection(m_oListener, nullptr);
             auto to_receiver = std::make_unique<net_socket>();
             net_address target;
-            if (from_sender == nullptr ||
-                !resolve_address("127.0.0.1", static_cast<std::uint16_t>(m_nTarget), target) ||
+            if (!accepted || !resolve_address("127.0.0.1", static_cast<std::uint16_t>(m_nTarget), target) ||
                 !open_tcp_socket(*to_receiver) || !set_send_timeout(*to_receiver, 10000) ||
                 !connect_socket(*to_receiver, target)) {
                 continue;
             }
             std::lock_guard guard(m_oLock);
-            m_aPumps.emplace_back([this, sender = std::move(from_sender), receiver = std::move(to_receiver)] {
+            m_aPumps.emplace_back([this, sender = std::move(accepted.value()), receiver = std::move(to_receiver)] {
                 pump(*sender, *receiver);
             });
         }
@@ -111,7 +110,7 @@ private:
                 const ssize_t got = ::recv(sender.handle, piece, sizeof piece, 0);
                 if (got > 0) {
                     forwarded += static_cast<std::uint64_t>(got);
-                    receiver_writable = receiver_writable && send_all(receiver, piece, static_cast<int>(got)) == got;
+                    receiver_writable = receiver_writable && send_all(receiver, piece, static_cast<int>(got)).ok();
                 } else {
                     sender_open = false;
                     ::shutdown(receiver.handle, SHUT_WR);

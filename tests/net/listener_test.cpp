@@ -71,7 +71,9 @@ TEST_F(Listener, AddressInUseLeavesAFailedListenerThatStopsAtOnce) {
     incoming_connection_handler second(m_strRoot, first.listening_address(), 2048,
                                        std::make_shared<rsa_authentycryptor>(s_pBob->provider(), s_pBob->settings()));
     EXPECT_FALSE(second.listening());
-    EXPECT_EQ(second.last_error(), EADDRINUSE);
+    EXPECT_EQ(second.setup_status().code(), EADDRINUSE);
+    EXPECT_EQ(second.setup_status().text().rfind("cannot bind to " + endpoint_text(first.listening_address()), 0), 0U)
+        << "the failure names the address it was for: " << second.setup_status().text();
     const auto started = std::chrono::steady_clock::now();
     second.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));

@@ -35,16 +35,19 @@ inline void open_listener(net_socket& listener, std::uint16_t port = 0) {
     net_address local;
     ASSERT_TRUE(resolve_address("127.0.0.1", port, local));
     ASSERT_TRUE(open_tcp_socket(listener));
-    ASSERT_EQ(bind_socket(listener, local), bind_succeeded) << listener.last_error;
+    const sys_status bound = bind_socket(listener, local);
+    ASSERT_TRUE(bound) << bound.text();
     ASSERT_TRUE(listen_socket(listener));
 }
 
 inline void connect_pair(loopback_pair& pair) {
     ASSERT_NO_FATAL_FAILURE(open_listener(pair.listener));
     ASSERT_TRUE(open_tcp_socket(pair.client));
-    ASSERT_TRUE(connect_socket(pair.client, pair.listener.address)) << pair.client.last_error;
-    pair.server = accept_connection(pair.listener, &pair.peer);
-    ASSERT_NE(pair.server, nullptr) << pair.listener.last_error;
+    const sys_status connected = connect_socket(pair.client, pair.listener.address);
+    ASSERT_TRUE(connected) << connected.text();
+    auto accepted = accept_connection(pair.listener, &pair.peer);
+    ASSERT_TRUE(accepted) << accepted.status().text();
+    pair.server = std::move(accepted.value());
 }
 
 } // namespace tiv::test

@@ -72,16 +72,16 @@ TEST(receive_all, assembles_a_record_that_arrives_in_pieces) {
         // Each piece goes out only after the reader has taken the previous one, so every piece is its own recv.
         std::size_t offset = 0;
         for (std::size_t piece : {1u, 7u, 100u, 392u, 500u}) {
-            ASSERT_EQ(send_all(pair.client, record.data() + offset, static_cast<int>(piece)), static_cast<int>(piece));
+            ASSERT_TRUE(send_all(pair.client, record.data() + offset, static_cast<int>(piece)));
             offset += piece;
             ASSERT_TRUE(wait_for([&] { return bytes_waiting(pair.server->handle) == 0; }, 5s));
         }
     });
     std::vector<std::uint8_t> received(record.size());
-    EXPECT_EQ(receive_all(*pair.server, static_cast<int>(received.size()), received.data()), 1000);
+    EXPECT_TRUE(receive_all(*pair.server, static_cast<int>(received.size()), received.data()));
     sender.join();
     EXPECT_EQ(received, record);
-    EXPECT_EQ(receive_all(*pair.server, 0, received.data()), 0);
+    EXPECT_TRUE(receive_all(*pair.server, 0, received.data()));
 }
 
 TEST(receive_all, fails_when_the_peer_closes_early_or_stays_silent) {
@@ -89,14 +89,11 @@ TEST(receive_all, fails_when_the_peer_closes_early_or_stays_silent) {
     ASSERT_NO_FATAL_FAILURE(connect_pair(pair));
     ASSERT_TRUE(set_receive_timeout(*pair.server, 100));
     std::uint8_t buffer[20] = {};
-    EXPECT_EQ(receive_all(*pair.server, 4, buffer), -1);
-    EXPECT_EQ(pair.server->last_error, ETIMEDOUT);
+    EXPECT_EQ(receive_all(*pair.server, 4, buffer).code(), ETIMEDOUT);
 
-    pair.server->last_error = 0;
-    ASSERT_EQ(send_all(pair.client, buffer, 10), 10);
+    ASSERT_TRUE(send_all(pair.client, buffer, 10));
     ASSERT_EQ(::shutdown(pair.client.handle, SHUT_WR), 0);
-    EXPECT_EQ(receive_all(*pair.server, 20, buffer), -1);
-    EXPECT_EQ(pair.server->last_error, 0) << "an early close is no socket error";
+    EXPECT_EQ(receive_all(*pair.server, 20, buffer).code(), ECONNRESET) << "an early close is no silent peer";
 }
 
 TEST(receive_all, resumes_after_a_signal) {
@@ -104,20 +101,20 @@ TEST(receive_all, resumes_after_a_signal) {
     loopback_pair pair;
     ASSERT_NO_FATAL_FAILURE(connect_pair(pair));
     std::atomic<pid_t> tid = 0;
-    std::atomic<int> result = 0;
+    std::atomic<bool> whole = false;
     std::uint8_t buffer[8] = {};
     std::thread reader([&] {
         tid = ::gettid();
-        result = receive_all(*pair.server, 8, buffer);
+        whole = receive_all(*pair.server, 8, buffer).ok();
     });
     EXPECT_TRUE(wait_for([&] { return tid != 0 && thread_sleeps(tid); }, 5s));
     const int before = interrupting_signal::s_nDelivered;
     ::pthread_kill(reader.native_handle(), SIGUSR1);
     EXPECT_TRUE(wait_for([&] { return interrupting_signal::s_nDelivered > before && thread_sleeps(tid); }, 5s));
     const auto record = pattern(8);
-    EXPECT_EQ(send_all(pair.client, record.data(), 8), 8);
+    EXPECT_TRUE(send_all(pair.client, record.data(), 8));
     reader.join();
-    EXPECT_EQ(result, 8);
+    EXPECT_TRUE(whole);
     EXPECT_TRUE(std::equal(record.begin(), record.end(), buffer));
 }
 
@@ -128,10 +125,10 @@ TEST(send_all, delivers_a_large_buffer_whole_through_short_sends) {
     ASSERT_TRUE(set_send_timeout(pair.client, 10000));
     const auto data = pattern(8 << 20);
     std::atomic<pid_t> tid = 0;
-    std::atomic<int> result = 0;
+    std::atomic<bool> whole = false;
     std::thread writer([&] {
         tid = ::gettid();
-        result = send_all(pair.client, data.data(), static_cast<int>(data.size()));
+        whole = send_all(pair.client, data.data(), static_cast<int>(data.size())).ok();
     });
     // The reader is slow: nothing is read until the writer is stuck on full buffers and has been interrupted,
     // which cuts its send short.
@@ -142,13 +139,13 @@ TEST(send_all, delivers_a_large_buffer_whole_through_short_sends) {
     std::size_t offset = 0;
     while (offset < received.size()) {
         const int piece = static_cast<int>(std::min<std::size_t>(4096, received.size() - offset));
-        if (receive_all(*pair.server, piece, received.data() + offset) != piece) {
+        if (!receive_all(*pair.server, piece, received.data() + offset)) {
             break;
         }
         offset += static_cast<std::size_t>(piece);
     }
     writer.join();
-    EXPECT_EQ(result, static_cast<int>(data.size()));
+    EXPECT_TRUE(whole);
     EXPECT_TRUE(received == data);
 }
 
@@ -158,27 +155,33 @@ TEST(send_all, reports_a_closed_peer_instead_of_raising_sigpipe) {
     ASSERT_TRUE(set_receive_timeout(*pair.server, 50));
     close_socket(*pair.server);
     const auto piece = pattern(4096);
-    EXPECT_TRUE(wait_for([&] { return send_all(pair.client, piece.data(), 4096) == -1; }, 5s));
-    EXPECT_TRUE(pair.client.last_error == EPIPE || pair.client.last_error == ECONNRESET) << pair.client.last_error;
+    sys_status sent;
+    EXPECT_TRUE(wait_for(
+        [&] {
+            sent = send_all(pair.client, piece.data(), 4096);
+            return !sent;
+        },
+        5s));
+    EXPECT_TRUE(sent.code() == EPIPE || sent.code() == ECONNRESET) << sent.text();
 }
 
 TEST(close_socket, lets_the_peer_read_everything_sent_before_the_close) {
     loopback_pair pair;
     ASSERT_NO_FATAL_FAILURE(connect_pair(pair));
     const auto data = pattern(1 << 20);
+    sys_status closed;
     std::thread sender([&] {
-        EXPECT_EQ(send_all(pair.client, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
-        close_socket_keep_errors(pair.client);
+        EXPECT_TRUE(send_all(pair.client, data.data(), static_cast<int>(data.size())));
+        closed = close_socket_reporting(pair.client);
     });
     std::vector<std::uint8_t> received(data.size());
-    EXPECT_EQ(receive_all(*pair.server, static_cast<int>(received.size()), received.data()),
-              static_cast<int>(data.size()));
+    EXPECT_TRUE(receive_all(*pair.server, static_cast<int>(received.size()), received.data()));
     std::uint8_t extra = 0;
-    EXPECT_EQ(receive_all(*pair.server, 1, &extra), -1) << "the half-close ends the stream";
+    EXPECT_FALSE(receive_all(*pair.server, 1, &extra)) << "the half-close ends the stream";
     close_socket(*pair.server);
     sender.join();
     EXPECT_TRUE(received == data);
-    EXPECT_EQ(pair.client.last_error, 0) << "the drain saw the peer's end, not a time-out";
+    EXPECT_TRUE(closed) << "the drain saw the peer's end, not a time-out: " << closed.text();
 }
 
 TEST(drain, gives_up_on_a_peer_that_never_closes) {
@@ -188,16 +191,16 @@ TEST(drain, gives_up_on_a_peer_that_never_closes) {
     std::atomic<bool> stop = false;
     std::thread chatter([&] {
         const auto piece = pattern(64);
-        while (!stop && send_all(pair.client, piece.data(), 64) == 64) {
+        while (!stop && send_all(pair.client, piece.data(), 64)) {
         }
     });
     const auto started = std::chrono::steady_clock::now();
-    close_socket_keep_errors(*pair.server);
+    const sys_status closed = close_socket_reporting(*pair.server);
     const auto took = std::chrono::steady_clock::now() - started;
     stop = true;
     chatter.join();
     EXPECT_LT(took, 5s);
-    EXPECT_EQ(pair.server->last_error, ETIMEDOUT);
+    EXPECT_EQ(closed.code(), ETIMEDOUT);
 }
 
 TEST(receive_datagram, reads_one_datagram_with_its_sender) {
@@ -207,8 +210,8 @@ TEST(receive_datagram, reads_one_datagram_with_its_sender) {
     net_socket sender;
     ASSERT_TRUE(open_socket(receiver, SOCK_DGRAM, 0));
     ASSERT_TRUE(open_socket(sender, SOCK_DGRAM, 0));
-    ASSERT_EQ(bind_socket(receiver, local), bind_succeeded);
-    ASSERT_EQ(bind_socket(sender, local), bind_succeeded);
+    ASSERT_TRUE(bind_socket(receiver, local));
+    ASSERT_TRUE(bind_socket(sender, local));
     const auto data = pattern(200);
     const auto* to = reinterpret_cast<const ::sockaddr*>(&receiver.address.sockaddr);
     ASSERT_EQ(::sendto(sender.handle, data.data(), 200, 0, to, sizeof(sockaddr_in)), 200);
@@ -216,21 +219,24 @@ TEST(receive_datagram, reads_one_datagram_with_its_sender) {
 
     std::vector<std::uint8_t> buffer(512);
     sockaddr_in from = {};
-    EXPECT_EQ(receive_datagram(receiver, buffer, &from), static_cast<int>(max_datagram_size));
+    const auto cut = receive_datagram(receiver, buffer, &from);
+    ASSERT_TRUE(cut) << cut.status().text();
+    EXPECT_EQ(cut.value(), static_cast<int>(max_datagram_size));
     EXPECT_EQ(from.sin_port, sender.address.sockaddr.sin_port);
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + max_datagram_size, buffer.begin()));
-    EXPECT_EQ(receive_datagram(receiver, buffer, nullptr), 30) << "the rest of a long datagram is dropped";
+    const auto next = receive_datagram(receiver, buffer, nullptr);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next.value(), 30) << "the rest of a long datagram is dropped";
 
     ASSERT_TRUE(set_receive_timeout(receiver, 50));
-    EXPECT_EQ(receive_datagram(receiver, buffer, &from), -1);
-    EXPECT_EQ(receiver.last_error, ETIMEDOUT);
+    EXPECT_EQ(receive_datagram(receiver, buffer, &from).status().code(), ETIMEDOUT);
 
     // Datagrams already waiting are thrown away by a drain, as before a ping.
     ASSERT_EQ(::sendto(sender.handle, data.data(), 10, 0, to, sizeof(sockaddr_in)), 10);
     ASSERT_EQ(::sendto(sender.handle, data.data(), 10, 0, to, sizeof(sockaddr_in)), 10);
     ASSERT_TRUE(wait_for([&] { return bytes_waiting(receiver.handle) > 0; }, 5s));
-    drain(receiver);
-    EXPECT_EQ(receive_datagram(receiver, buffer, &from), -1);
+    (void)drain(receiver);
+    EXPECT_FALSE(receive_datagram(receiver, buffer, &from));
 }
 
 } // namespace

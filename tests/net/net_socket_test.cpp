@@ -29,7 +29,7 @@ bool closes_on_exec(int fd) {
     return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
 }
 
-TEST(net_socket, bind_to_an_address_in_use_returns_4_and_closes_the_socket) {
+TEST(net_socket, bind_to_an_address_in_use_fails_with_its_reason_and_closes_the_socket) {
     net_socket first;
     ASSERT_NO_FATAL_FAILURE(open_listener(first));
     EXPECT_NE(first.address.sockaddr.sin_port, 0) << "the chosen port is recorded";
@@ -39,10 +39,9 @@ TEST(net_socket, bind_to_an_address_in_use_returns_4_and_closes_the_socket) {
     net_socket second;
     ASSERT_TRUE(open_tcp_socket(second));
     const int fd = second.handle;
-    EXPECT_EQ(bind_socket(second, first.address), bind_failed);
+    EXPECT_EQ(bind_socket(second, first.address).code(), EADDRINUSE);
     EXPECT_EQ(second.handle, -1);
     EXPECT_FALSE(is_open(fd));
-    EXPECT_EQ(second.last_error, EADDRINUSE);
 }
 
 TEST(net_socket, listener_rebinds_its_port_while_old_connections_wait_out_time_wait) {
@@ -52,14 +51,15 @@ TEST(net_socket, listener_rebinds_its_port_while_old_connections_wait_out_time_w
     // The accepted side closes first, so its end of the connection stays in TIME_WAIT on the listener's port.
     std::thread closer([&] { close_socket(*pair.server); });
     char byte = 0;
-    EXPECT_EQ(receive_all(pair.client, 1, &byte), -1);
+    EXPECT_FALSE(receive_all(pair.client, 1, &byte));
     close_socket(pair.client);
     closer.join();
     close_socket(pair.listener);
 
     net_socket again;
     ASSERT_TRUE(open_tcp_socket(again));
-    EXPECT_EQ(bind_socket(again, local), bind_succeeded) << again.last_error;
+    const sys_status bound = bind_socket(again, local);
+    EXPECT_TRUE(bound) << bound.text();
 }
 
 bool sends_without_delay(int fd) {
@@ -77,9 +77,9 @@ TEST(net_socket, both_ends_of_a_connection_send_without_waiting_for_acknowledgem
     ASSERT_TRUE(open_tcp_socket(pair.client));
     EXPECT_TRUE(sends_without_delay(pair.client.handle));
     ASSERT_TRUE(connect_socket(pair.client, pair.listener.address));
-    pair.server = accept_connection(pair.listener, nullptr);
-    ASSERT_NE(pair.server, nullptr);
-    EXPECT_TRUE(sends_without_delay(pair.server->handle));
+    const auto accepted = accept_connection(pair.listener, nullptr);
+    ASSERT_TRUE(accepted);
+    EXPECT_TRUE(sends_without_delay(accepted.value()->handle));
 }
 
 TEST(net_socket, accept_fills_the_peer_address_and_hands_over_close_on_exec_descriptors) {
@@ -98,25 +98,23 @@ TEST(net_socket, accept_fills_the_peer_address_and_hands_over_close_on_exec_desc
     net_socket second;
     ASSERT_TRUE(open_tcp_socket(second));
     ASSERT_TRUE(connect_socket(second, pair.listener.address));
-    const auto accepted = accept_connection(pair.listener, nullptr);
-    EXPECT_NE(accepted, nullptr);
+    EXPECT_TRUE(accept_connection(pair.listener, nullptr));
     EXPECT_EQ(::shutdown(second.handle, SHUT_WR), 0);
 }
 
-TEST(net_socket, interrupted_accept_returns_null) {
+TEST(net_socket, interrupted_accept_fails) {
     net_socket listener;
     ASSERT_NO_FATAL_FAILURE(open_listener(listener));
     std::atomic<bool> done = false;
-    std::unique_ptr<net_socket> accepted;
+    bool accepted = true;
     std::thread acceptor([&] {
-        accepted = accept_connection(listener, nullptr);
+        accepted = accept_connection(listener, nullptr).ok();
         done = true;
     });
     interrupt_accept(listener);
     EXPECT_TRUE(wait_for([&] { return done.load(); }, 5s));
     acceptor.join();
-    EXPECT_EQ(accepted, nullptr);
-    EXPECT_NE(listener.last_error, 0);
+    EXPECT_FALSE(accepted);
 }
 
 TEST(net_socket, failed_connect_and_accept_record_their_errors) {
@@ -126,11 +124,8 @@ TEST(net_socket, failed_connect_and_accept_record_their_errors) {
     close_socket(listener);
     net_socket client;
     ASSERT_TRUE(open_tcp_socket(client));
-    EXPECT_FALSE(connect_socket(client, gone));
-    EXPECT_EQ(client.last_error, ECONNREFUSED);
-
-    EXPECT_EQ(accept_connection(client, nullptr), nullptr);
-    EXPECT_EQ(client.last_error, EINVAL);
+    EXPECT_EQ(connect_socket(client, gone).code(), ECONNREFUSED);
+    EXPECT_EQ(accept_connection(client, nullptr).status().code(), EINVAL);
 }
 
 long timeout_ms(const net_socket& socket, int option) {
@@ -150,44 +145,42 @@ TEST(net_socket, ttl_round_trip_and_mismatch) {
     EXPECT_EQ(held, 32);
     // -1 asks the kernel for its default, so the value read back differs from the one set.
     EXPECT_FALSE(set_ttl(socket, -1));
-    EXPECT_FALSE(set_ttl(socket, 300));
-    EXPECT_EQ(socket.last_error, EINVAL);
+    EXPECT_EQ(set_ttl(socket, 300).code(), EINVAL);
 }
 
 TEST(net_socket, time_outs_are_given_in_milliseconds) {
     net_socket socket;
     ASSERT_TRUE(open_tcp_socket(socket));
-    EXPECT_EQ(set_socket_option(socket, SO_RCVTIMEO, 10250), 1);
+    EXPECT_TRUE(set_socket_option(socket, SO_RCVTIMEO, 10250));
     EXPECT_TRUE(set_send_timeout(socket, 10));
     // The kernel keeps time-outs in clock ticks, so what it reports back may be rounded up a little.
     EXPECT_GE(timeout_ms(socket, SO_RCVTIMEO), 10250);
     EXPECT_LT(timeout_ms(socket, SO_RCVTIMEO), 10300);
     EXPECT_GE(timeout_ms(socket, SO_SNDTIMEO), 10);
     EXPECT_LT(timeout_ms(socket, SO_SNDTIMEO), 60);
-    EXPECT_EQ(set_socket_option(socket, SO_RCVTIMEO, -5), -1);
-    EXPECT_EQ(set_socket_option(socket, SO_KEEPALIVE, 1), 1);
+    EXPECT_EQ(set_socket_option(socket, SO_RCVTIMEO, -5).code(), EINVAL);
+    EXPECT_TRUE(set_socket_option(socket, SO_KEEPALIVE, 1));
 
     close_socket(socket);
-    EXPECT_EQ(set_socket_option(socket, SO_KEEPALIVE, 1), -1);
-    EXPECT_EQ(socket.last_error, EBADF);
+    EXPECT_EQ(set_socket_option(socket, SO_KEEPALIVE, 1).code(), EBADF);
 }
 
-TEST(net_socket, close_variants_differ_only_in_the_errors_they_keep) {
+TEST(net_socket, closing_a_listener_ends_it_at_once_and_reports_the_failed_half_close) {
     net_socket plain;
     ASSERT_NO_FATAL_FAILURE(open_listener(plain));
     close_socket(plain);
     EXPECT_EQ(plain.handle, -1);
-    EXPECT_EQ(plain.last_error, 0);
     EXPECT_FALSE(plain.listening);
 
-    // A listener cannot half-close: the error of that step stays with the keeping variant.
-    net_socket keeping;
-    ASSERT_NO_FATAL_FAILURE(open_listener(keeping));
+    // A listener cannot half-close: the reporting close says so.
+    net_socket reporting;
+    ASSERT_NO_FATAL_FAILURE(open_listener(reporting));
     const auto started = std::chrono::steady_clock::now();
-    close_socket_keep_errors(keeping);
+    const sys_status closed = close_socket_reporting(reporting);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << "a listener's drain fails at once";
-    EXPECT_EQ(keeping.handle, -1);
-    EXPECT_EQ(keeping.last_error, ENOTCONN);
+    EXPECT_EQ(reporting.handle, -1);
+    EXPECT_FALSE(reporting.listening);
+    EXPECT_EQ(closed.code(), ENOTCONN);
 }
 
 TEST(net_socket, destruction_closes_the_descriptor) {

@@ -68,7 +68,7 @@ incoming_connection_handler& transfer_test::listen(int io_block_size, std::size_
     m_pListener = std::make_unique<incoming_connection_handler>(
         m_strRoot, local, io_block_size, std::make_shared<rsa_authentycryptor>(s_pBob->provider(), s_pBob->settings()),
         max_receiving, thread_bundle::transfer_listener{}, std::move(files));
-    EXPECT_TRUE(m_pListener->listening()) << m_pListener->last_error();
+    EXPECT_TRUE(m_pListener->listening()) << m_pListener->setup_status().text();
     return *m_pListener;
 }
 
@@ -151,8 +151,7 @@ manual_peer::~manual_peer() {
 }
 
 bool manual_peer::send_raw(const std::vector<std::uint8_t>& bytes) {
-    return bytes.empty() ||
-           send_all(socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+    return bytes.empty() || send_all(socket, bytes.data(), static_cast<int>(bytes.size())).ok();
 }
 
 std::vector<std::uint8_t> manual_peer::encrypt(const std::vector<std::uint8_t>& plain, bool final) {

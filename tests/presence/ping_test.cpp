@@ -42,7 +42,7 @@ std::vector<ping_record> records_for(std::initializer_list<const char*> addresse
     do {                                                                                                               \
         const ping_socket probe;                                                                                       \
         if (!probe.valid()) {                                                                                          \
-            GTEST_SKIP() << "no ICMP socket here (" << std::strerror(probe.open_error())                               \
+            GTEST_SKIP() << "no ICMP socket here (" << std::strerror(probe.open_status().code())                       \
                          << "): no CAP_NET_RAW and net.ipv4.ping_group_range excludes our groups";                     \
         }                                                                                                              \
     } while (false)
@@ -233,7 +233,7 @@ TEST(PingPrivateNetwork, DatagramSocketServesWithoutTheRawRight) {
 TEST(PingPrivateNetwork, NeitherSocketKindGivesTheStatusAndTheAdvice) {
     expect_private_run(test::run_in_private_network({.drop_raw_right = true}, [] {
         ping_socket socket;
-        if (socket.valid() || socket.open_error() == 0) {
+        if (socket.valid() || socket.open_status().ok()) {
             return 1;
         }
         if (ping_once(socket, address_of("127.0.0.1"), 100ms).status != PING_STATUS::ttl_failed) {

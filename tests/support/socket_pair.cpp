@@ -19,7 +19,7 @@ socket_pair connect_loopback(int receive_timeout_ms) {
     net_address local{};
     local.sockaddr.sin_family = AF_INET;
     local.sockaddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (!open_tcp_socket(listener) || bind_socket(listener, local) != bind_succeeded || !listen_socket(listener)) {
+    if (!open_tcp_socket(listener) || !bind_socket(listener, local) || !listen_socket(listener)) {
         throw std::runtime_error("cannot listen on loopback");
     }
     socket_pair pair;
@@ -27,8 +27,12 @@ socket_pair connect_loopback(int receive_timeout_ms) {
     if (!open_tcp_socket(*pair.client) || !connect_socket(*pair.client, listener.address)) {
         throw std::runtime_error("cannot connect on loopback");
     }
-    pair.server = accept_connection(listener, nullptr);
-    if (pair.server == nullptr || !set_receive_timeout(*pair.client, receive_timeout_ms) ||
+    auto accepted = accept_connection(listener, nullptr);
+    if (!accepted) {
+        throw std::runtime_error("cannot accept on loopback");
+    }
+    pair.server = std::move(accepted.value());
+    if (!set_receive_timeout(*pair.client, receive_timeout_ms) ||
         !set_receive_timeout(*pair.server, receive_timeout_ms)) {
         throw std::runtime_error("cannot accept on loopback");
     }

@@ -71,7 +71,8 @@ void ping_friend_addresses(const std::vector<std::string>& addresses, const ping
         return;
     }
     if (job->socket_kind() == icmp_socket_kind::none) {
-        progress.problem = std::string("No ICMP socket can be opened: ") + std::strerror(job->socket_open_error()) +
+        progress.problem = std::string("No ICMP socket can be opened: ") +
+                           std::strerror(job->socket_open_status().code()) +
                            ". Pinging needs CAP_NET_RAW or a group in net.ipv4.ping_group_range.";
     }
     // Reading the job's snapshot on a short period keeps the window's column moving while the sweeps wait.

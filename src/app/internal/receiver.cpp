@@ -1,6 +1,5 @@
 #include "app/internal/receiver.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,12 +16,6 @@
 namespace tiv::app {
 
 namespace {
-std::string dotted(const net_address& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
-}
-
 status_code code_of(int error) {
     switch (error) {
     case EADDRINUSE:
@@ -72,7 +65,8 @@ status receiver::start(const listen_config& config) {
     m_pParts->listener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pParts->listener->listening()) {
         m_pParts->kept_sweep.reset();
-        const int error = m_pParts->listener->last_error();
+        // Named as the user configured it, which the resolved address need not show.
+        const int error = m_pParts->listener->setup_status().code();
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +
                                     ": " + std::strerror(error) + "."};
     }
@@ -102,7 +96,7 @@ bool receiver::listening() const {
 }
 
 std::string receiver::bound_address() const {
-    return listening() ? dotted(m_pParts->listener->listening_address()) : std::string();
+    return listening() ? endpoint_text(m_pParts->listener->listening_address()) : std::string();
 }
 
 std::vector<transfer_view> receiver::snapshots() const {

@@ -37,7 +37,7 @@ bool receive_record(socket_thread& transfer, transfer_buffers& buffers, file_rec
     if (length == 0 || length > buffers.wire.size()) {
         return false;
     }
-    if (receive_all(*transfer.socket, static_cast<int>(length), buffers.wire.data()) != static_cast<int>(length)) {
+    if (!receive_all(*transfer.socket, static_cast<int>(length), buffers.wire.data())) {
         return false;
     }
     buffers.plain.clear();
@@ -61,11 +61,13 @@ void receive_data(socket_thread& transfer, transfer_buffers& buffers, std::size_
             arrived.end = data_end::stopped;
             return;
         }
-        const int received = receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
-        if (received < 0) {
+        const status_or<int, sys_status> got =
+            receive_some(*transfer.socket, buffers.wire.data(), static_cast<int>(chunk));
+        if (!got) {
             arrived.end = data_end::cut;
             return;
         }
+        const int received = got.value();
         buffers.plain.clear();
         // The sender's end of stream completes the message: the last block comes out only now, and a cut or
         // tampered stream shows here as a bad completion.

@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -32,11 +31,12 @@ std::string duration_words(int ms) {
 }
 
 // The authenticator's reason, when it has one, in the words the user sees; else a receiver that said nothing
-// in time is a time-out, which is no failed proof of anything.
-std::string authentication_words(const socket_thread& transfer) {
+// in time is a time-out, which is no failed proof of anything. `link_failure` is why the connection failed under
+// the exchange, if it did.
+std::string authentication_words(const socket_thread& transfer, const sys_status& link_failure) {
     const auth_failure failure = transfer.authenticator->last_failure();
     const std::string name = transfer.profile.name;
-    const bool timed_out = transfer.socket->last_error == ETIMEDOUT;
+    const bool timed_out = link_failure.code() == ETIMEDOUT;
     if (failure == auth_failure::peer_keys_changed) {
         return name + "'s keys do not match the profile you hold: import " + name + "'s new profile";
     }
@@ -55,18 +55,16 @@ std::string authentication_words(const socket_thread& transfer) {
     return {};
 }
 
-std::string connection_words(const socket_thread& transfer) {
-    const int error = transfer.socket->last_error;
-    const std::string where = endpoint_text(transfer.peer_address);
-    if (error == ETIMEDOUT) {
-        return "time-out: no connection to " + where + " within " + duration_words(transfer.io_timeout_ms);
+std::string connection_words(const socket_thread& transfer, const sys_status& connected) {
+    if (connected.code() == ETIMEDOUT) {
+        return "time-out: no connection to " + endpoint_text(transfer.peer_address) + " within " +
+               duration_words(transfer.io_timeout_ms);
     }
-    return "cannot connect to " + where + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+    return connected.text();
 }
 
 bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes) {
-    return bytes.empty() ||
-           send_all(*transfer.socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+    return bytes.empty() || send_all(*transfer.socket, bytes.data(), static_cast<int>(bytes.size())).ok();
 }
 
 // Sends the record and the file as one message. The outcome is no failure once all went out, else the status of
@@ -117,11 +115,10 @@ transfer_outcome send_parcel(socket_thread& transfer, const file_record& record,
     }
 }
 
-// Half-closes: the receiver reads the end of the stream.
-void end_sending(net_socket& socket) {
-    if (::shutdown(socket.handle, SHUT_WR) != 0) {
-        socket.last_error = errno;
-    }
+// Half-closes: the receiver reads the end of the stream. A half-close that fails shows in the wait for the
+// receiver's answer that follows.
+void end_sending(const net_socket& socket) {
+    (void)::shutdown(socket.handle, SHUT_WR);
 }
 
 // A receiver that ends in good order has stored the whole file; that is all a peer without receipts can say.
@@ -206,17 +203,19 @@ bool connect_and_authenticate(socket_thread& transfer) {
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
     transfer.set_state(CONNECTING_TO_DESTINATION);
-    if (transfer.stop_requested() || !connect_socket(*transfer.socket, transfer.peer_address)) {
-        fail_early(transfer, status_connect, transfer.stop_requested() ? std::string() : connection_words(transfer));
+    const bool stopped = transfer.stop_requested();
+    const sys_status connected = stopped ? sys_status() : connect_socket(*transfer.socket, transfer.peer_address);
+    if (stopped || !connected) {
+        fail_early(transfer, status_connect,
+                   transfer.stop_requested() ? std::string() : connection_words(transfer, connected));
         log_activity("%x S: socket ConnectTo FAILURE", handle);
         return false;
     }
 
     transfer.set_state(AUTHENTICATING);
     socket_link link(*transfer.socket);
-    transfer.socket->last_error = 0;
     if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
-        fail_early(transfer, status_authentication, authentication_words(transfer));
+        fail_early(transfer, status_authentication, authentication_words(transfer, link.failure()));
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
         return false;
     }

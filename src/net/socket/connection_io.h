@@ -7,9 +7,9 @@ namespace tiv {
 // What the peer did after our half-close.
 enum class peer_ending { closed, reset, timed_out };
 
-// Receives what has arrived, at most n bytes: the count, 0 at the peer's end of stream, or -1 (errno in
-// last_error; ETIMEDOUT for a peer that stayed silent past the receive time-out).
-[[nodiscard]] int receive_some(net_socket& socket, void* buffer, int n);
+// Receives what has arrived, at most n bytes: the count, 0 at the peer's end of stream; ETIMEDOUT for a peer that
+// stayed silent past the receive time-out.
+[[nodiscard]] status_or<int, sys_status> receive_some(net_socket& socket, void* buffer, int n);
 
 // Half-closes and reads until the peer ends too. A clean end means the peer read everything we sent and closed
 // in good order; a reset means it gave up on the connection. Bounded by the receive time-out (10 s when none).

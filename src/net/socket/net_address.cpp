@@ -90,6 +90,14 @@ std::string dotted_ipv4(std::uint32_t address_host_order) {
     return ::inet_ntop(AF_INET, &address, dotted, sizeof dotted) != nullptr ? std::string(dotted) : std::string();
 }
 
+std::string dotted_address(const net_address& address) {
+    return dotted_ipv4(ntohl(address.sockaddr.sin_addr.s_addr));
+}
+
+std::string endpoint_text(const net_address& address) {
+    return dotted_address(address) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
+}
+
 bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out) {
     return resolve_address(dotted_ipv4(address_host_order).c_str(), port, out);
 }

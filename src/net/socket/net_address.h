@@ -26,6 +26,12 @@ struct net_address {
 // The dotted text of an address given in host byte order; empty for none.
 [[nodiscard]] std::string dotted_ipv4(std::uint32_t address_host_order);
 
+// "127.0.0.1": a resolved address without its port.
+[[nodiscard]] std::string dotted_address(const net_address& address);
+
+// "127.0.0.1:8001": an endpoint as a user can check it.
+[[nodiscard]] std::string endpoint_text(const net_address& address);
+
 // Resolves an address given in host byte order (as an address entry field holds it) through its dotted text.
 [[nodiscard]] bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out);
 

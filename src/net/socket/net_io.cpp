@@ -4,23 +4,23 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 
 namespace tiv {
 
 namespace {
 
-// Waits for something to read until the socket's deadline, if it has one; false (ETIMEDOUT) once it has passed.
-bool wait_before_deadline(net_socket& socket) {
+// Waits for something to read until the socket's deadline, if it has one; ETIMEDOUT once it has passed.
+sys_status wait_before_deadline(const net_socket& socket) {
     if (socket.receive_deadline == std::chrono::steady_clock::time_point{}) {
-        return true;
+        return {};
     }
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(socket.receive_deadline -
                                                                                 std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            socket.last_error = ETIMEDOUT;
-            return false;
+            return sys_failure(ETIMEDOUT, "cannot receive");
         }
         // The time-out of a single receive still applies within the deadline.
         long long wait_ms = left.count();
@@ -33,11 +33,10 @@ bool wait_before_deadline(net_socket& socket) {
         pollfd readable{socket.handle, POLLIN, 0};
         const int ready = ::poll(&readable, 1, static_cast<int>(std::clamp<long long>(wait_ms, 1, 60000)));
         if (ready > 0) {
-            return true;
+            return {};
         }
         if (ready == 0 || errno != EINTR) {
-            socket.last_error = ready == 0 ? ETIMEDOUT : errno;
-            return false;
+            return sys_failure(ready == 0 ? ETIMEDOUT : errno, "cannot receive");
         }
     }
 }
@@ -105,27 +104,26 @@ drain_bounds drain_bounds_of(int fd) {
 
 } // namespace
 
-bool connect_socket(net_socket& socket, const net_address& destination) {
+sys_status connect_socket(net_socket& socket, const net_address& destination) {
     if (::connect(socket.handle, reinterpret_cast<const ::sockaddr*>(&destination.sockaddr),
                   sizeof destination.sockaddr) == 0) {
-        return true;
+        return {};
     }
     int error = errno;
     if (error == EINTR) {
         error = finish_interrupted_connect(socket.handle);
     }
     if (error == 0) {
-        return true;
+        return {};
     }
     // A blocking connect that outlives SO_SNDTIMEO returns EINPROGRESS.
-    socket.last_error = error == EINPROGRESS ? ETIMEDOUT : timeout_or(error);
-    return false;
+    return sys_failure(error == EINPROGRESS ? ETIMEDOUT : timeout_or(error),
+                       "cannot connect to " + endpoint_text(destination));
 }
 
-int send_all(net_socket& socket, const void* buffer, int n) {
+sys_status send_all(net_socket& socket, const void* buffer, int n) {
     if (n < 0) {
-        socket.last_error = EINVAL;
-        return -1;
+        return sys_failure(EINVAL, "cannot send");
     }
     const auto* bytes = static_cast<const char*>(buffer);
     int sent = 0;
@@ -135,12 +133,11 @@ int send_all(net_socket& socket, const void* buffer, int n) {
             if (errno == EINTR) {
                 continue;
             }
-            socket.last_error = timeout_or(errno);
-            return -1;
+            return sys_failure(timeout_or(errno), "cannot send");
         }
         sent += static_cast<int>(count);
     }
-    return sent;
+    return {};
 }
 
 void set_receive_deadline(net_socket& socket, int milliseconds) {
@@ -149,34 +146,33 @@ void set_receive_deadline(net_socket& socket, int milliseconds) {
                                   : std::chrono::steady_clock::time_point{};
 }
 
-int receive_all(net_socket& socket, int n, void* buffer) {
+sys_status receive_all(net_socket& socket, int n, void* buffer) {
     if (n < 0) {
-        socket.last_error = EINVAL;
-        return -1;
+        return sys_failure(EINVAL, "cannot receive");
     }
     auto* bytes = static_cast<char*>(buffer);
     int received = 0;
     while (received < n) {
-        if (!wait_before_deadline(socket)) {
-            return -1;
+        if (sys_status ready = wait_before_deadline(socket); !ready) {
+            return ready;
         }
         const ssize_t count = ::recv(socket.handle, bytes + received, static_cast<std::size_t>(n - received), 0);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            socket.last_error = timeout_or(errno);
-            return -1;
+            return sys_failure(timeout_or(errno), "cannot receive");
         }
         if (count == 0) {
-            return -1;
+            return {ECONNRESET, "the peer ended the connection after " + std::to_string(received) + " of " +
+                                    std::to_string(n) + " bytes"};
         }
         received += static_cast<int>(count);
     }
-    return received;
+    return {};
 }
 
-int receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+status_or<int, sys_status> receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer, sockaddr_in* from) {
     const std::size_t capacity = std::min(buffer.size(), max_datagram_size);
     for (;;) {
         sockaddr_in sender = {};
@@ -191,13 +187,12 @@ int receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer, sockadd
             return static_cast<int>(count);
         }
         if (errno != EINTR) {
-            socket.last_error = timeout_or(errno);
-            return -1;
+            return sys_failure(timeout_or(errno), "cannot receive a datagram");
         }
     }
 }
 
-void drain(net_socket& socket) {
+sys_status drain(net_socket& socket) {
     const drain_bounds bounds = drain_bounds_of(socket.handle);
     const auto deadline = steady_clock::now() + bounds.total;
     char scratch[drain_piece];
@@ -205,31 +200,27 @@ void drain(net_socket& socket) {
         // Peeking without waiting first makes a socket that never connected (or listens) fail at once.
         const ssize_t peeked = ::recv(socket.handle, scratch, sizeof scratch, MSG_PEEK | MSG_DONTWAIT);
         if (peeked == 0) {
-            return;
+            return {};
         }
         const bool nothing_queued = peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         if (peeked < 0 && errno != EINTR && !nothing_queued) {
-            socket.last_error = errno;
-            return;
+            return sys_failure(errno, "cannot drain the connection");
         }
         if (nothing_queued && !bounds.waits) {
-            return;
+            return {};
         }
         if (peeked > 0 && ::recv(socket.handle, scratch, sizeof scratch, MSG_DONTWAIT) < 0 && errno != EINTR &&
             errno != EAGAIN && errno != EWOULDBLOCK) {
-            socket.last_error = errno;
-            return;
+            return sys_failure(errno, "cannot drain the connection");
         }
         const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
         if (left.count() <= 0) {
-            socket.last_error = ETIMEDOUT;
-            return;
+            return sys_failure(ETIMEDOUT, "the peer did not end the connection in time");
         }
         if (nothing_queued) {
             pollfd waiting = {socket.handle, POLLIN, 0};
             if (::poll(&waiting, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-                socket.last_error = errno;
-                return;
+                return sys_failure(errno, "cannot drain the connection");
             }
         }
     }

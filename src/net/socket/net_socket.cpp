@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netinet/tcp.h>
 #include <new>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,21 +15,26 @@ namespace tiv {
 
 namespace {
 
-// The three steps every close variant shares. Closing first lets the peer read all we sent: the half-close tells it
-// the stream has ended, and the drain waits for its own end before the descriptor goes.
-void shut_drain_close(net_socket& socket, bool keep_close_error) {
+// The three steps every close variant shares; the last failure met is the outcome. Closing first lets the peer
+// read all we sent: the half-close tells it the stream has ended, and the drain waits for its own end before the
+// descriptor goes.
+sys_status shut_drain_close(net_socket& socket) {
     if (socket.handle < 0) {
-        return;
+        return {};
     }
+    sys_status outcome;
     if (::shutdown(socket.handle, SHUT_WR) != 0) {
-        socket.last_error = errno;
+        outcome = sys_failure(errno, "cannot half-close the connection");
     }
-    drain(socket);
+    if (sys_status drained = drain(socket); !drained) {
+        outcome = std::move(drained);
+    }
     // On Linux the descriptor is gone even when close reports an error, so it is never retried.
-    if (::close(socket.handle) != 0 && keep_close_error) {
-        socket.last_error = errno;
+    if (::close(socket.handle) != 0) {
+        outcome = sys_failure(errno, "cannot close the socket");
     }
     socket.handle = -1;
+    return outcome;
 }
 
 int read_int_option(int fd, int level, int option) {
@@ -47,42 +53,51 @@ bool send_without_delay(int fd) {
     return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
+std::string option_words(int option, int value) {
+    switch (option) {
+    case SO_RCVTIMEO:
+        return "cannot set the receive time-out to " + std::to_string(value) + " ms";
+    case SO_SNDTIMEO:
+        return "cannot set the send time-out to " + std::to_string(value) + " ms";
+    default:
+        return "cannot set socket option " + std::to_string(option) + " to " + std::to_string(value);
+    }
+}
+
 } // namespace
 
 net_socket::~net_socket() {
-    shut_drain_close(*this, false);
+    (void)shut_drain_close(*this);
 }
 
-bool open_socket(net_socket& socket, int type, int protocol) {
+sys_status open_socket(net_socket& socket, int type, int protocol) {
     close_socket(socket);
     socket.handle = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
     if (socket.handle < 0) {
-        socket.last_error = errno;
-        return false;
+        return sys_failure(errno, "cannot create a socket");
     }
-    return true;
+    return {};
 }
 
-bool open_tcp_socket(net_socket& socket) {
-    if (!open_socket(socket, SOCK_STREAM, 0)) {
-        return false;
+sys_status open_tcp_socket(net_socket& socket) {
+    if (sys_status opened = open_socket(socket, SOCK_STREAM, 0); !opened) {
+        return opened;
     }
     if (!send_without_delay(socket.handle)) {
-        socket.last_error = errno;
+        sys_status failed = sys_failure(errno, "cannot make the socket send without delay");
         ::close(socket.handle);
         socket.handle = -1;
-        return false;
+        return failed;
     }
-    return true;
+    return {};
 }
 
-int set_socket_option(net_socket& socket, int option, int value) {
+sys_status set_socket_option(net_socket& socket, int option, int value) {
     int result = 0;
     if (option == SO_RCVTIMEO || option == SO_SNDTIMEO) {
         // Time-outs are given in milliseconds; the kernel takes a timeval.
         if (value < 0) {
-            socket.last_error = EINVAL;
-            return -1;
+            return sys_failure(EINVAL, option_words(option, value));
         }
         timeval limit = {};
         limit.tv_sec = value / 1000;
@@ -92,47 +107,49 @@ int set_socket_option(net_socket& socket, int option, int value) {
         result = ::setsockopt(socket.handle, SOL_SOCKET, option, &value, sizeof value);
     }
     if (result != 0) {
-        socket.last_error = errno;
-        return -1;
+        const int error = errno;
+        return sys_failure(error, option_words(option, value));
     }
-    return 1;
+    return {};
 }
 
-bool set_receive_timeout(net_socket& socket, int milliseconds) {
-    return set_socket_option(socket, SO_RCVTIMEO, milliseconds) == 1;
+sys_status set_receive_timeout(net_socket& socket, int milliseconds) {
+    return set_socket_option(socket, SO_RCVTIMEO, milliseconds);
 }
 
-bool set_send_timeout(net_socket& socket, int milliseconds) {
-    return set_socket_option(socket, SO_SNDTIMEO, milliseconds) == 1;
+sys_status set_send_timeout(net_socket& socket, int milliseconds) {
+    return set_socket_option(socket, SO_SNDTIMEO, milliseconds);
 }
 
-bool set_ttl(net_socket& socket, int value) {
+sys_status set_ttl(net_socket& socket, int value) {
+    const std::string what = "cannot set the time to live to " + std::to_string(value);
     if (::setsockopt(socket.handle, IPPROTO_IP, IP_TTL, &value, sizeof value) != 0) {
-        socket.last_error = errno;
-        return false;
+        return sys_failure(errno, what);
     }
     int held = 0;
     socklen_t length = sizeof held;
     if (::getsockopt(socket.handle, IPPROTO_IP, IP_TTL, &held, &length) != 0) {
-        socket.last_error = errno;
-        return false;
+        return sys_failure(errno, what);
     }
-    return held == value;
+    if (held != value) {
+        return {EINVAL, what + ": the kernel holds " + std::to_string(held)};
+    }
+    return {};
 }
 
-int bind_socket(net_socket& socket, const net_address& address) {
+sys_status bind_socket(net_socket& socket, const net_address& address) {
     socket.address = address;
     // Without SO_REUSEADDR a listener restarted after serving connections could not bind its port again until
     // their TIME_WAIT ends; an active listener on the port still makes the bind fail.
     const int reuse = 1;
     if (::setsockopt(socket.handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
         ::bind(socket.handle, reinterpret_cast<const ::sockaddr*>(&address.sockaddr), sizeof address.sockaddr) != 0) {
-        // The close steps record their own failures (a socket that never connected cannot half-close); the
+        // The close steps meet failures of their own (a socket that never connected cannot half-close); the
         // caller needs the bind's reason.
         const int error = errno;
-        shut_drain_close(socket, true);
-        socket.last_error = error;
-        return bind_failed;
+        sys_status failed = sys_failure(error, "cannot bind to " + endpoint_text(address));
+        (void)shut_drain_close(socket);
+        return failed;
     }
     sockaddr_in bound = {};
     socklen_t length = sizeof bound;
@@ -142,18 +159,19 @@ int bind_socket(net_socket& socket, const net_address& address) {
     socket.max_message_size = 0;
     socket.receive_buffer_size = read_int_option(socket.handle, SOL_SOCKET, SO_RCVBUF);
     socket.send_buffer_size = read_int_option(socket.handle, SOL_SOCKET, SO_SNDBUF);
-    return bind_succeeded;
+    return {};
 }
 
-bool listen_socket(net_socket& socket) {
+sys_status listen_socket(net_socket& socket) {
     socket.listening = ::listen(socket.handle, SOMAXCONN) == 0;
     if (!socket.listening) {
-        socket.last_error = errno;
+        const int error = errno;
+        return sys_failure(error, "cannot listen on " + endpoint_text(socket.address));
     }
-    return socket.listening;
+    return {};
 }
 
-std::unique_ptr<net_socket> accept_connection(net_socket& listener, net_address* peer) {
+status_or<std::unique_ptr<net_socket>, sys_status> accept_connection(net_socket& listener, net_address* peer) {
     sockaddr_in from = {};
     socklen_t length = sizeof from;
     unique_fd accepted(::accept4(listener.handle, peer != nullptr ? reinterpret_cast<::sockaddr*>(&from) : nullptr,
@@ -161,13 +179,11 @@ std::unique_ptr<net_socket> accept_connection(net_socket& listener, net_address*
     // The listener's own setting would be inherited, but the accepted socket must not depend on how the listener
     // was made.
     if (!accepted || !send_without_delay(accepted.get())) {
-        listener.last_error = errno;
-        return nullptr;
+        return sys_failure(errno, "cannot accept a connection");
     }
     std::unique_ptr<net_socket> connection(new (std::nothrow) net_socket);
     if (connection == nullptr) {
-        listener.last_error = ENOMEM;
-        return nullptr;
+        return sys_failure(ENOMEM, "cannot accept a connection");
     }
     connection->handle = accepted.release();
     if (peer != nullptr) {
@@ -184,20 +200,19 @@ void interrupt_accept(const net_socket& listener) {
 }
 
 void close_socket(net_socket& socket) {
-    shut_drain_close(socket, false);
-    socket.last_error = 0;
+    (void)close_socket_reporting(socket);
+}
+
+sys_status close_socket_reporting(net_socket& socket) {
+    sys_status outcome = shut_drain_close(socket);
     socket.listening = false;
+    return outcome;
 }
 
-void close_socket_keep_errors(net_socket& socket) {
-    shut_drain_close(socket, true);
-}
-
-bool query_address_list(net_socket& socket) {
+sys_status query_address_list(net_socket& socket) {
     ifaddrs* raw = nullptr;
     if (::getifaddrs(&raw) != 0) {
-        socket.last_error = errno;
-        return false;
+        return sys_failure(errno, "cannot list the interface addresses");
     }
     const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(raw, ::freeifaddrs);
     std::vector<sockaddr_in> found;
@@ -210,7 +225,7 @@ bool query_address_list(net_socket& socket) {
         found.push_back(address);
     }
     socket.address_list = std::move(found);
-    return true;
+    return {};
 }
 
 } // namespace tiv

@@ -37,10 +37,21 @@ parcel_link::~parcel_link() {
     }
 }
 
+void parcel_link::note_failure(int error) {
+    m_oFailure = sys_failure(error, "the connection broke");
+}
+
+bool parcel_link::sent(const sys_status& outcome) {
+    if (!outcome) {
+        note_failure(outcome.code());
+    }
+    return outcome.ok();
+}
+
 bool parcel_link::send(std::span<const std::uint8_t> frames) {
     m_aWire.clear();
     return m_oCipher.encrypt(frames, false, m_aWire) &&
-           send_all(m_oSocket, m_aWire.data(), static_cast<int>(m_aWire.size())) == static_cast<int>(m_aWire.size());
+           sent(send_all(m_oSocket, m_aWire.data(), static_cast<int>(m_aWire.size())));
 }
 
 bool parcel_link::send_frame(frame_type type, std::span<const std::uint8_t> payload) {
@@ -52,7 +63,7 @@ bool parcel_link::send_frame(frame_type type, std::span<const std::uint8_t> payl
 bool parcel_link::close_stream() {
     m_aWire.clear();
     return m_oCipher.encrypt({}, true, m_aWire) &&
-           send_all(m_oSocket, m_aWire.data(), static_cast<int>(m_aWire.size())) == static_cast<int>(m_aWire.size());
+           sent(send_all(m_oSocket, m_aWire.data(), static_cast<int>(m_aWire.size())));
 }
 
 parcel_link::fill parcel_link::read_more(int wait_ms) {
@@ -61,7 +72,7 @@ parcel_link::fill parcel_link::read_more(int wait_ms) {
     }
     if (!wait_readable(m_oSocket.handle, wait_ms)) {
         if (wait_ms > 0) {
-            m_oSocket.last_error = ETIMEDOUT;
+            note_failure(ETIMEDOUT);
             return fill::timed_out;
         }
         return fill::nothing;
@@ -72,14 +83,14 @@ parcel_link::fill parcel_link::read_more(int wait_ms) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
             return fill::nothing;
         }
-        m_oSocket.last_error = errno;
+        note_failure(errno);
         return fill::broken;
     }
     // The end of the connection proves an end of stream only after the peer's close_notify.
     const bool ended = count == 0;
     if (!m_oCipher.decrypt(std::span(m_aIncoming.data(), static_cast<std::size_t>(count)), ended,
                            m_oSplitter.input())) {
-        m_oSocket.last_error = ended ? ECONNRESET : EPROTO;
+        note_failure(ended ? ECONNRESET : EPROTO);
         return fill::broken;
     }
     // The peer's close_notify ends its stream even while its connection stays open, as it does until it has heard
@@ -98,7 +109,7 @@ parcel_link::arrival parcel_link::receive(frame_type& type, std::span<const std:
         case frame_splitter::result::frame:
             return arrival::frame;
         case frame_splitter::result::malformed:
-            m_oSocket.last_error = EPROTO;
+            note_failure(EPROTO);
             return arrival::broken;
         case frame_splitter::result::incomplete:
             break;

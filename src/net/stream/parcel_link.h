@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "core/coded_status.h"
 #include "crypto/authentycryptor.h"
 #include "net/socket/net_socket.h"
 #include "net/stream/parcel_frames.h"
@@ -35,9 +36,17 @@ public:
     // payload stays valid until the next call.
     [[nodiscard]] arrival receive(frame_type& type, std::span<const std::uint8_t>& payload, int wait_ms);
 
+    // Why the link last failed, worded "the connection broke: ...": the socket's error, ETIMEDOUT for a wait that
+    // ran out, EPROTO for bytes that are forged or no frame of ours, ECONNRESET for a stream cut off at the end of
+    // the connection. Ok while nothing failed; a peer that merely ended early is no failure of the link.
+    [[nodiscard]] const sys_status& failure() const { return m_oFailure; }
+
 private:
     enum class fill { more, nothing, closed, broken, timed_out };
     fill read_more(int wait_ms);
+    void note_failure(int error);
+    // Whether a send went out; a failed one becomes the link's failure.
+    bool sent(const sys_status& outcome);
 
     net_socket& m_oSocket;
     authentycryptor& m_oCipher;
@@ -45,6 +54,7 @@ private:
     std::vector<std::uint8_t> m_aWire;
     std::vector<std::uint8_t> m_aIncoming;
     bool m_bPeerClosed = false;
+    sys_status m_oFailure;
 };
 
 } // namespace tiv

@@ -1,7 +1,6 @@
 #include "net/stream/stream_receiving.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
@@ -25,8 +24,8 @@ namespace tiv {
 
 namespace {
 // Why the stream broke off, from what the link last failed on, for an end that named no reason of its own.
-std::string link_failure_words(int error) {
-    switch (error) {
+std::string link_failure_words(const sys_status& failure) {
+    switch (failure.code()) {
     case 0:
         return "the connection ended before the sender's end";
     case EPROTO:
@@ -34,7 +33,7 @@ std::string link_failure_words(int error) {
     case ETIMEDOUT:
         return "the sender fell silent";
     default:
-        return std::string("the connection broke: ") + std::strerror(error);
+        return failure.text();
     }
 }
 
@@ -619,7 +618,7 @@ void stream_receiver::run() {
         }
     }
     if (m_oOutcome.status == status_receive && m_oOutcome.words.empty()) {
-        m_oOutcome.words = link_failure_words(m_oTransfer.socket->last_error);
+        m_oOutcome.words = link_failure_words(m_oLink.failure());
     }
     if (m_oOutcome.failed()) {
         log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_oOutcome.status,

@@ -12,6 +12,16 @@ namespace tiv {
 namespace {
 // After an accept fails for want of descriptors or memory, wait a moment rather than spin on the same failure.
 constexpr std::chrono::milliseconds accept_retry_pause{50};
+
+sys_status listen_at(net_socket& socket, const net_address& address) {
+    if (sys_status opened = open_tcp_socket(socket); !opened) {
+        return opened;
+    }
+    if (sys_status bound = bind_socket(socket, address); !bound) {
+        return bound;
+    }
+    return listen_socket(socket);
+}
 } // namespace
 
 incoming_connection_handler::incoming_connection_handler(const std::string& receive_root, const net_address& address,
@@ -27,18 +37,18 @@ incoming_connection_handler::incoming_connection_handler(const std::string& rece
     set_listener(std::move(listener));
     keep_finished(finished_shown);
     if (!address.resolved) {
-        m_nSetupError = EADDRNOTAVAIL;
+        m_oSetup = sys_failure(EADDRNOTAVAIL, "cannot listen on an address that did not resolve");
         return;
     }
-    if (!open_tcp_socket(m_oSocket) || bind_socket(m_oSocket, address) != bind_succeeded || !listen_socket(m_oSocket)) {
-        m_nSetupError = m_oSocket.last_error != 0 ? m_oSocket.last_error : EINVAL;
+    m_oSetup = listen_at(m_oSocket, address);
+    if (!m_oSetup) {
         return;
     }
     m_oAddress = m_oSocket.address;
     m_bListening = true;
     if (start_thread([this] { accept_loop(); }) == 0) {
         m_bListening = false;
-        m_nSetupError = EAGAIN;
+        m_oSetup = sys_failure(EAGAIN, "cannot start the listener's thread");
         close_socket(m_oSocket);
     }
 }
@@ -68,14 +78,14 @@ void incoming_connection_handler::stop() {
 void incoming_connection_handler::accept_loop() {
     while (!stop_requested()) {
         net_address peer{};
-        std::unique_ptr<net_socket> connection = accept_connection(m_oSocket, &peer);
-        if (connection == nullptr) {
+        status_or<std::unique_ptr<net_socket>, sys_status> connection = accept_connection(m_oSocket, &peer);
+        if (!connection) {
             if (!stop_requested()) {
                 std::this_thread::sleep_for(accept_retry_pause);
             }
             continue;
         }
-        start_receiving(std::move(connection), peer);
+        start_receiving(std::move(connection.value()), peer);
     }
 }
 

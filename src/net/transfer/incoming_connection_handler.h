@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/coded_status.h"
 #include "core/file_writer.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/box_ledger.h"
@@ -22,7 +23,7 @@ namespace tiv {
 // for each, authenticated by a clone of `prototype`. Connections whose peer is not yet known pass the admission
 // gate's limits; once known, at most `max_receiving` transfers receive at a time, and a friend beyond that waits
 // one time-out for a slot. A listener that cannot bind or listen (or start its thread) is not listening(), accepts
-// nothing and tells why through last_error(). Received files are written through `files`.
+// nothing and tells why through setup_status(). Received files are written through `files`.
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;
@@ -41,8 +42,8 @@ public:
     [[nodiscard]] bool listening() const { return m_bListening; }
     // The bound address, with the port the kernel chose when 0 was asked for.
     [[nodiscard]] const net_address& listening_address() const { return m_oAddress; }
-    // errno of the failed set-up step; 0 when listening.
-    [[nodiscard]] int last_error() const { return m_nSetupError; }
+    // Why the listener is not listening (the errno of the failed set-up step); ok when it is.
+    [[nodiscard]] const sys_status& setup_status() const { return m_oSetup; }
     // How long a receiving transfer waits for a silent sender before it gives the connection up.
     std::atomic<int> io_timeout_ms{10000};
     // Whether a large file whose transfer breaks leaves its part for the next send of it to continue.
@@ -69,7 +70,7 @@ private:
     net_socket m_oSocket; // the accept thread's; set up before it starts
     net_address m_oAddress;
     bool m_bListening = false;
-    int m_nSetupError = 0;
+    sys_status m_oSetup;
     bool m_bStopped = false;
 };
 

@@ -34,7 +34,7 @@ bool wait_readable(const net_socket& socket, int wait_ms) {
 }
 
 // One read of what has arrived; `nothing` when there is nothing yet.
-peer_answer read_once(net_socket& socket, receipt_reader* reader) {
+peer_answer read_once(const net_socket& socket, receipt_reader* reader) {
     std::uint8_t piece[4096];
     const ssize_t count = ::recv(socket.handle, piece, sizeof piece, MSG_DONTWAIT);
     if (count == 0) {
@@ -44,14 +44,12 @@ peer_answer read_once(net_socket& socket, receipt_reader* reader) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
             return peer_answer::nothing;
         }
-        socket.last_error = errno;
         return peer_answer::reset;
     }
     if (reader == nullptr) {
         return peer_answer::nothing; // a peer without receipts has nothing to say; its end is the answer
     }
     if (!reader->take(std::span(piece, static_cast<std::size_t>(count)))) {
-        socket.last_error = EPROTO;
         return peer_answer::reset;
     }
     return reader->receipt() ? peer_answer::answered : peer_answer::nothing;
@@ -62,7 +60,7 @@ bool send_receipt(net_socket& socket, authentycryptor& cipher, const parcel_rece
     std::vector<std::uint8_t> wire;
     const std::vector<std::uint8_t> plain = receipt.encode();
     return cipher.encrypt(plain, false, wire) && cipher.encrypt({}, true, wire) &&
-           send_all(socket, wire.data(), static_cast<int>(wire.size())) == static_cast<int>(wire.size());
+           send_all(socket, wire.data(), static_cast<int>(wire.size())).ok();
 }
 
 bool receipt_reader::take(std::span<const std::uint8_t> wire) {
@@ -90,7 +88,7 @@ bool receipt_reader::take(std::span<const std::uint8_t> wire) {
     return true;
 }
 
-peer_answer read_arrived(net_socket& socket, receipt_reader* reader, int wait_ms) {
+peer_answer read_arrived(const net_socket& socket, receipt_reader* reader, int wait_ms) {
     if (!wait_readable(socket, wait_ms)) {
         return peer_answer::nothing;
     }
@@ -102,7 +100,7 @@ peer_answer read_arrived(net_socket& socket, receipt_reader* reader, int wait_ms
     }
 }
 
-peer_answer await_answer(net_socket& socket, receipt_reader* reader, int quiet_ms) {
+peer_answer await_answer(const net_socket& socket, receipt_reader* reader, int quiet_ms) {
     const milliseconds quiet{std::max(quiet_ms, 1000)};
     const milliseconds finishing = quiet * finishing_quiet_periods;
     auto last_progress = steady_clock::now();
@@ -116,7 +114,6 @@ peer_answer await_answer(net_socket& socket, receipt_reader* reader, int quiet_m
         queued = still_queued;
         const auto left = std::chrono::ceil<milliseconds>(last_progress + (queued > 0 ? quiet : finishing) - now);
         if (left.count() <= 0) {
-            socket.last_error = ETIMEDOUT;
             return peer_answer::timed_out;
         }
         if (!wait_readable(socket, static_cast<int>(std::min(left, poll_slice).count()))) {

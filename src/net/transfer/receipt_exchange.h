@@ -39,13 +39,13 @@ enum class peer_answer { nothing, answered, closed, reset, timed_out };
 
 // Reads whatever the receiver has sent, waiting up to `wait_ms` for it to begin, without blocking after that.
 // `answered` once a receipt is complete, `closed` or `reset` when the receiver's stream ended without one.
-[[nodiscard]] peer_answer read_arrived(net_socket& socket, receipt_reader* reader, int wait_ms);
+[[nodiscard]] peer_answer read_arrived(const net_socket& socket, receipt_reader* reader, int wait_ms);
 
 // After the sender's end of file: waits for the receipt, or with a peer that sends none (reader null) for the end
 // of its stream. The wait grows with the data still in flight: while the receiver takes in what is unacknowledged
 // it may pause up to `quiet_ms` between steps; once everything is acknowledged it has several times that to
 // finish (write out, rename), as a slow disk needs, before the sender gives up.
-[[nodiscard]] peer_answer await_answer(net_socket& socket, receipt_reader* reader, int quiet_ms);
+[[nodiscard]] peer_answer await_answer(const net_socket& socket, receipt_reader* reader, int quiet_ms);
 
 // How many quiet periods a receiver has to finish once it holds every byte.
 inline constexpr int finishing_quiet_periods = 6;

@@ -203,7 +203,7 @@ transfer_snapshot socket_thread::snapshot_locked() const {
     return copy;
 }
 
-bool socket_thread::create_socket() {
+sys_status socket_thread::create_socket() {
     std::lock_guard guard(m_oLock);
     return open_tcp_socket(*socket);
 }

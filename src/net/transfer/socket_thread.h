@@ -91,7 +91,7 @@ public:
     bool keep_broken_parts = true;
 
     // Creates the body's socket; guarded against a concurrent wake().
-    [[nodiscard]] bool create_socket();
+    [[nodiscard]] sys_status create_socket();
     // Hands the connection over (to the transfer's channel); the transfer is left with a socket never opened.
     [[nodiscard]] std::unique_ptr<net_socket> take_socket();
     // Ends the connection: in good order (half-close, then the peer's end) or with a reset that tells the peer

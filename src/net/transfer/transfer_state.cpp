@@ -1,11 +1,8 @@
 #include "net/transfer/transfer_state.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
-
-#include "net/socket/net_address.h"
 
 namespace tiv {
 
@@ -71,14 +68,6 @@ std::string unopenable_file_words(const std::string& path, int open_error) {
         return path + " is a socket; only files can be sent";
     }
     return path + " cannot be read" + (open_error != 0 ? std::string(": ") + std::strerror(open_error) : std::string());
-}
-
-std::string endpoint_text(const net_address& address) {
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address.sockaddr.sin_addr, dotted, sizeof dotted) == nullptr) {
-        return "an unknown address";
-    }
-    return std::string(dotted) + ":" + std::to_string(ntohs(address.sockaddr.sin_port));
 }
 
 } // namespace tiv

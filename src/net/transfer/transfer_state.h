@@ -4,8 +4,6 @@
 
 namespace tiv {
 
-struct net_address;
-
 // Where a transfer is; a failed one stays in the state in which it failed.
 enum transfer_state : int {
     UNDEFINED = 0,
@@ -45,8 +43,5 @@ enum transfer_status : int {
 // Why the file at `path` could not be opened for sending, naming it and what it is: missing, a directory, a
 // device, a pipe or a socket; for a regular file the error of the open (`open_error`, an errno value).
 [[nodiscard]] std::string unopenable_file_words(const std::string& path, int open_error);
-
-// "127.0.0.1:8001": the address a transfer connected to, as a user can check it.
-[[nodiscard]] std::string endpoint_text(const net_address& address);
 
 } // namespace tiv
