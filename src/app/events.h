@@ -14,14 +14,6 @@ struct log_event {
     std::string text;
 };
 
-// Something the user should read that nobody waits on: a message the core raised on a worker thread, where
-// asking would hold the transfer (or the listener's slot) until someone clicked.
-struct notice {
-    std::string text;
-    std::string caption;
-    unsigned style = 0; // the message box style it was raised with, for the icon
-};
-
 // Where the program's discrete events go. A window turns each call into a queued call to its own thread; the
 // command line prints them under one lock.
 //
@@ -35,7 +27,6 @@ public:
     virtual ~event_sink() = default;
 
     virtual void log(const log_event& line) = 0;
-    virtual void notice(const app::notice& message) = 0;
 };
 
 // While it lives, activity logging is on and every line reaches `events`.

@@ -50,8 +50,4 @@ void console::log(const app::log_event& line) {
     }
 }
 
-void console::notice(const app::notice& message) {
-    print_message(message.text, message.caption);
-}
-
 } // namespace tiv::cli

@@ -9,8 +9,8 @@
 namespace tiv::cli {
 
 // The command line's answers and events. Nobody sits at a command line to click OK, so every question is printed
-// on the error stream and answered OK, and no file is ever chosen; a notice from a worker thread is printed the
-// same way. Log lines are printed (with their time and transfer) only where a command asks for them.
+// on the error stream and answered OK, and no file is ever chosen. Log lines are printed (with their time and transfer)
+// only where a command asks for them.
 class console final : public app::questions, public app::event_sink {
 public:
     explicit console(std::ostream& err) : m_oErr(err) {}
@@ -27,7 +27,6 @@ public:
     std::optional<std::string> choose_folder(const std::string& title) override;
 
     void log(const app::log_event& line) override;
-    void notice(const app::notice& message) override;
 
 private:
     void print_message(const std::string& text, const std::string& caption);

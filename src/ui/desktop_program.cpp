@@ -150,9 +150,6 @@ void DesktopProgram::setUpUser() {
 
 void DesktopProgram::showMainWindow() {
     m_pMainWindow = std::make_unique<MainWindow>(m_oProgram, m_oQuestions);
-    // The window owns it: notices end with the window that shows them.
-    m_pNotices = new NoticePresenter(m_pMainWindow.get());
-    connect(&m_oEvents, &WindowEvents::noticeRaised, m_pNotices, &NoticePresenter::present);
     connect(m_pMainWindow.get(), &MainWindow::aboutRequested, this, &DesktopProgram::showAbout);
     connect(m_pMainWindow.get(), &MainWindow::friendStatusRequested, this, &DesktopProgram::showFriendList);
     connect(m_pMainWindow.get(), &MainWindow::friendProfilesRequested, this, &DesktopProgram::showProfileDialog);

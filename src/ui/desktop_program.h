@@ -13,7 +13,6 @@
 #include "ui/friend_list_window.h"
 #include "ui/main_window.h"
 #include "ui/message_console.h"
-#include "ui/notice_presenter.h"
 #include "ui/send_window.h"
 #include "ui/window_events.h"
 #include "ui/window_fit.h"
@@ -25,8 +24,7 @@ namespace tiv::ui {
 // then the main window with the splash over it. A step that waits for the user goes on when its window closes,
 // so no step runs an event loop of its own.
 //
-// Made on the window thread, the one thread where questions are asked: workers tell the windows through notices,
-// shown without holding the worker that raised them.
+// Made on the window thread, the one thread where questions are asked.
 class DesktopProgram final : public QObject {
     Q_OBJECT
 public:
@@ -45,7 +43,6 @@ public:
     [[nodiscard]] QDialog* setUpStep() const { return m_pSetUpStep; }
     [[nodiscard]] MainWindow* mainWindow() const { return m_pMainWindow.get(); }
     [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
-    [[nodiscard]] NoticePresenter* notices() const { return m_pNotices; }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
     [[nodiscard]] app::program& program() { return m_oProgram; }
     [[nodiscard]] MessageConsole& console() { return m_oConsole; }
@@ -103,7 +100,6 @@ private:
     QPointer<QDialog> m_pSetUpStep;
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
-    QPointer<NoticePresenter> m_pNotices;
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
     QPointer<FriendListWindow> m_pFriendList;

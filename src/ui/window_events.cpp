@@ -10,9 +10,4 @@ void WindowEvents::log(const app::log_event& line) {
         this, [this, line] { emit logged(line); }, Qt::QueuedConnection);
 }
 
-void WindowEvents::notice(const app::notice& message) {
-    QMetaObject::invokeMethod(
-        this, [this, message] { emit noticeRaised(message); }, Qt::QueuedConnection);
-}
-
 } // namespace tiv::ui

@@ -15,11 +15,9 @@ public:
     explicit WindowEvents(QObject* parent = nullptr) : QObject(parent) {}
 
     void log(const app::log_event& line) override;
-    void notice(const app::notice& message) override;
 
 signals:
     void logged(const tiv::app::log_event& line);
-    void noticeRaised(const tiv::app::notice& message);
 };
 
 } // namespace tiv::ui

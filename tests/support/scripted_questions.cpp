@@ -17,19 +17,9 @@ void recorded_events::log(const app::log_event& line) {
     m_aLines.push_back(line);
 }
 
-void recorded_events::notice(const app::notice& message) {
-    std::lock_guard guard(m_oLock);
-    m_aNotices.push_back(message);
-}
-
 std::vector<app::log_event> recorded_events::lines() const {
     std::lock_guard guard(m_oLock);
     return m_aLines;
-}
-
-std::vector<app::notice> recorded_events::notices() const {
-    std::lock_guard guard(m_oLock);
-    return m_aNotices;
 }
 
 } // namespace tiv::test

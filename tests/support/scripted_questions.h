@@ -23,15 +23,12 @@ protected:
 class recorded_events final : public app::event_sink {
 public:
     void log(const app::log_event& line) override;
-    void notice(const app::notice& message) override;
 
     [[nodiscard]] std::vector<app::log_event> lines() const;
-    [[nodiscard]] std::vector<app::notice> notices() const;
 
 private:
     mutable std::mutex m_oLock;
     std::vector<app::log_event> m_aLines;
-    std::vector<app::notice> m_aNotices;
 };
 
 } // namespace tiv::test
