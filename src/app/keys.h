@@ -14,6 +14,9 @@ class program;
 
 // The length of the key pairs a first run makes unless told otherwise, and that a rekey offers first.
 inline constexpr unsigned default_key_bits = 3072;
+inline constexpr unsigned smallest_key_bits = 1024;
+inline constexpr unsigned largest_key_bits = 16384;
+inline constexpr unsigned key_bits_step = 256;
 // Key lengths the key management offers: 1024 to 16384 bits in steps of 256.
 [[nodiscard]] bool is_offered_key_length(unsigned bits);
 // The effective strength shown beside a key length.
@@ -24,7 +27,8 @@ struct key_question {
     std::string caption;
     std::string text;
 };
-// The questions to ask, in order; Cancel at any of them leaves the keys alone.
+// The questions to ask, in order: always the first, then one for a length under 2048 bits or one for a length over
+// 4096 bits. Cancel at any of them leaves the keys alone.
 [[nodiscard]] std::vector<key_question> rekey_questions(unsigned bits);
 
 // Opens the key container as start-up does, never making keys; what is wrong with them comes back with the file,

@@ -8,24 +8,6 @@ namespace tiv {
 
 class crypto_provider;
 
-inline constexpr unsigned min_user_key_bits = 1024;
-inline constexpr unsigned max_user_key_bits = 16384;
-inline constexpr unsigned user_key_bits_step = 256;
-
-[[nodiscard]] bool is_valid_user_key_length(unsigned bits);
-
-// The effective strength shown beside a key length: floor(4.2338 * bits^0.426 + 0.5).
-[[nodiscard]] unsigned estimated_strength(unsigned bits);
-
-struct key_warning {
-    std::string caption;
-    std::string text;
-};
-
-// The questions asked before both key pairs are replaced, in order: always the first, then one for a length
-// under 2048 bits or one for a length over 4096 bits.
-[[nodiscard]] std::vector<key_warning> rekey_warnings(unsigned bits);
-
 struct rekey_outcome {
     // The length of each pair actually made (the exchange pair may have fallen back to 3072 bits); 0 when that
     // pair could not be made and the old one stays.

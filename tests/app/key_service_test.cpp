@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/internal/key_service.h"
+#include "app/keys.h"
 #include "crypto/fingerprint.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
@@ -12,6 +13,26 @@ namespace {
 
 std::string recorded_fingerprints(const qvl_settings_data& settings) {
     return read_text_setting(settings.user_key(), "KeyFingerprints").value_or("");
+}
+
+TEST(KeyLengths, StrengthFormulaMatchesTheTable) {
+    const std::pair<unsigned, unsigned> table[] = {{1024, 81},  {2048, 109}, {3072, 130}, {4096, 146},
+                                                   {5120, 161}, {8192, 197}, {16384, 264}};
+    for (const auto& [bits, strength] : table) {
+        EXPECT_EQ(app::key_strength(bits), strength) << bits;
+    }
+}
+
+TEST(KeyLengths, WarningsDependOnTheLength) {
+    EXPECT_EQ(app::rekey_questions(2048).size(), 1U);
+    EXPECT_EQ(app::rekey_questions(4096).size(), 1U);
+    ASSERT_EQ(app::rekey_questions(1792).size(), 2U);
+    EXPECT_EQ(app::rekey_questions(1792)[1].caption, "WHOA! Hold on there....");
+    ASSERT_EQ(app::rekey_questions(4352).size(), 2U);
+    EXPECT_EQ(app::rekey_questions(4352)[1].caption, "This could take some time!");
+    EXPECT_TRUE(app::is_offered_key_length(1024));
+    EXPECT_FALSE(app::is_offered_key_length(1280 + 8));
+    EXPECT_FALSE(app::is_offered_key_length(16640));
 }
 
 TEST(KeyService, RekeyReportsTheOutcomeRecordsItAndNeedsAnOpenContainer) {

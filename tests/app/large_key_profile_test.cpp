@@ -3,8 +3,8 @@
 
 #include "app/internal/key_service.h"
 #include "app/internal/profile_service.h"
+#include "app/keys.h"
 #include "core/regular_file.h"
-#include "crypto/key_management.h"
 #include "settings/profile_file.h"
 #include "support/test_identity.h"
 
@@ -25,7 +25,7 @@ TEST(LargeKeyProfile, TheLongestOfferedKeysSurviveExportAndImport) {
     test::test_identity alice("Alice");
     test::test_identity bob("Bob");
     const cryptoapi::rsa_key key = longest_offered_key();
-    ASSERT_EQ(key.bits(), max_user_key_bits);
+    ASSERT_EQ(key.bits(), app::largest_key_bits);
     cryptoapi::key_container container;
     ASSERT_TRUE(cryptoapi::key_container::open_in(alice.provider().key_root(), crypto_provider::default_container_name,
                                                   container));

@@ -10,26 +10,6 @@
 namespace tiv {
 namespace {
 
-TEST(KeyManagement, StrengthFormulaMatchesTheTable) {
-    const std::pair<unsigned, unsigned> table[] = {{1024, 81},  {2048, 109}, {3072, 130}, {4096, 146},
-                                                   {5120, 161}, {8192, 197}, {16384, 264}};
-    for (const auto& [bits, strength] : table) {
-        EXPECT_EQ(estimated_strength(bits), strength) << bits;
-    }
-}
-
-TEST(KeyManagement, WarningsDependOnTheLength) {
-    EXPECT_EQ(rekey_warnings(2048).size(), 1U);
-    EXPECT_EQ(rekey_warnings(4096).size(), 1U);
-    ASSERT_EQ(rekey_warnings(1792).size(), 2U);
-    EXPECT_EQ(rekey_warnings(1792)[1].caption, "WHOA! Hold on there....");
-    ASSERT_EQ(rekey_warnings(4352).size(), 2U);
-    EXPECT_EQ(rekey_warnings(4352)[1].caption, "This could take some time!");
-    EXPECT_TRUE(is_valid_user_key_length(1024));
-    EXPECT_FALSE(is_valid_user_key_length(1280 + 8));
-    EXPECT_FALSE(is_valid_user_key_length(16640));
-}
-
 TEST(KeyManagement, ReplacingKeysReportsWhatWasMadeAndKeepsOldPairsOnFailure) {
     test::test_identity alice("Alice");
     const rsa_key_ptr old_exchange = alice.provider().exchange_key();

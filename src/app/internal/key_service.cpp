@@ -148,22 +148,6 @@ status check_user_keys(const qvl_settings_data& settings, const crypto_provider&
     return provider.ready ? status() : diagnose_keys(settings, provider).reason;
 }
 
-bool is_offered_key_length(unsigned bits) {
-    return is_valid_user_key_length(bits);
-}
-
-unsigned key_strength(unsigned bits) {
-    return estimated_strength(bits);
-}
-
-std::vector<key_question> rekey_questions(unsigned bits) {
-    std::vector<key_question> questions;
-    for (const key_warning& warning : rekey_warnings(bits)) {
-        questions.push_back({warning.caption, warning.text});
-    }
-    return questions;
-}
-
 status open_keys_for_rekey(qvl_settings_data& settings, crypto_provider& provider) {
     if (status known = require_identity(settings); !known) {
         return known;
