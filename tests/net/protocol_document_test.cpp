@@ -241,14 +241,14 @@ TEST(ProtocolDocument, StreamExampleIsWhatTheFrameCodecsMakeOfAResumedFile) {
 TEST(ProtocolDocument, ReceiptExampleIsARefusalBothCodecsAgreeOn) {
     const bytes example = read_example(protocol_document(), "receipt-refused").all;
     const std::string text = "the file of 2097152 bytes is larger than the maximum of 1048576 bytes";
-    EXPECT_EQ(hex(refusal_receipt(receipt_reason::over_size, status_refused, text).encode()), hex(example));
+    EXPECT_EQ(hex(refusal_receipt(receipt_reason::over_size, transfer_status::refused, text).encode()), hex(example));
 
     parcel_receipt receipt;
     std::size_t used = 0;
     ASSERT_EQ(decode_receipt(example, receipt, used), receipt_parse::complete);
     EXPECT_EQ(used, example.size());
     EXPECT_EQ(receipt.reason, receipt_reason::over_size);
-    EXPECT_EQ(receipt.status, status_refused);
+    EXPECT_EQ(receipt.status, number_of(transfer_status::refused));
     EXPECT_EQ(receipt.text, text);
 }
 
