@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/transfer_view.h"
 #include "crypto/auth_records.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/record_link.h"
@@ -16,7 +17,6 @@
 #include "net/stream/received_folder.h"
 #include "net/stream/stream_sending.h"
 #include "net/transfer/parcel_receipt.h"
-#include "net/transfer/transfer_state.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 #include "platform/uuid.h"
 #include "support/test_identity.h"

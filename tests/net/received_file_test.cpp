@@ -1,8 +1,8 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 
+#include "core/transfer_view.h"
 #include "net/transfer/received_file.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 namespace {

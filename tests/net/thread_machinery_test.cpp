@@ -5,6 +5,7 @@
 
 #include "net/transfer/thread_bundle.h"
 #include "net/transfer/transfer_slots.h"
+#include "net/transfer/transfer_state.h"
 #include "support/temp_home.h"
 
 namespace tiv {

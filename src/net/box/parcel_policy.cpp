@@ -1,6 +1,6 @@
 #include "net/box/parcel_policy.h"
 
-#include "net/transfer/transfer_state.h"
+#include "core/transfer_view.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {

@@ -2,13 +2,13 @@
 
 #include <sys/socket.h>
 
+#include "core/transfer_view.h"
 #include "log/activity_log.h"
 #include "net/single_file/sending_steps.h"
 #include "net/socket/connection_io.h"
 #include "net/stream/stream_answers.h"
 #include "net/transfer/parcel_receipt.h"
 #include "net/transfer/socket_thread.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 

@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/transfer_view.h"
 #include "log/activity_log.h"
 #include "net/box/kept_part.h"
 #include "net/box/parcel_names.h"
@@ -16,7 +17,6 @@
 #include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
 #include "net/transfer/transfer_bodies.h"
-#include "net/transfer/transfer_state.h"
 #include "platform/sha256_stream.h"
 #include "settings/friend_profile.h"
 

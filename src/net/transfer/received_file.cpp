@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/transfer_view.h"
 #include "log/activity_log.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 

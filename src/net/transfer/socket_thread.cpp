@@ -7,6 +7,7 @@
 
 #include "net/socket/connection_io.h"
 #include "net/stream/parcel_channel.h"
+#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 

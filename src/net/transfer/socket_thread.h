@@ -17,7 +17,6 @@
 #include "net/socket/net_socket.h"
 #include "net/transfer/rthread.h"
 #include "net/transfer/transfer_outcome.h"
-#include "net/transfer/transfer_state.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {

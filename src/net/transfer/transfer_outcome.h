@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "core/transfer_view.h"
 #include "net/transfer/parcel_receipt.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 
