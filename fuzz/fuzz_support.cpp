@@ -14,7 +14,6 @@
 #include "log/activity_log.h"
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/key_container.h"
-#include "platform/message_box.h"
 #include "settings/identity.h"
 
 namespace tiv::fuzz {
@@ -88,7 +87,6 @@ fuzz_identity& fuzz_identity::instance() {
 
 fuzz_identity::fuzz_identity() {
     const std::string& home = fuzz_home();
-    set_message_box_hook([](const std::string&, const std::string&, unsigned) { return static_cast<int>(IDOK); });
     set_activity_logging(true);
 
     m_pSettings = std::make_unique<qvl_settings_data>();

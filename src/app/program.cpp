@@ -6,21 +6,23 @@
 namespace tiv::app {
 
 namespace {
-std::unique_ptr<program_parts> own_parts() {
+std::unique_ptr<program_parts> own_parts(questions& answers) {
     auto settings = std::make_unique<qvl_settings_data>();
     qvl_settings_data& own = *settings;
-    return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()});
+    return std::make_unique<program_parts>(std::move(settings), program_environment{own, process_crypto_provider()},
+                                           answers);
 }
 } // namespace
 
-program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment)
-    : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider),
-      spine(environment.settings, environment.provider) {}
+program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
+                             questions& answers)
+    : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider), answers(answers),
+      spine(environment.settings, environment.provider, answers) {}
 
-program::program() : m_pParts(own_parts()) {}
+program::program(questions& answers) : m_pParts(own_parts(answers)) {}
 
-program::program(const program_environment& environment)
-    : m_pParts(std::make_unique<program_parts>(nullptr, environment)) {}
+program::program(const program_environment& environment, questions& answers)
+    : m_pParts(std::make_unique<program_parts>(nullptr, environment, answers)) {}
 
 program::~program() = default;
 

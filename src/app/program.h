@@ -7,6 +7,7 @@
 namespace tiv::app {
 
 class incoming_parcels;
+class questions;
 struct program_environment;
 struct program_parts;
 
@@ -16,17 +17,18 @@ struct program_parts;
 class program {
 public:
     // The settings of this user and this machine as they are stored now, and the process's key provider.
-    program();
+    // `answers` is asked, on the front end's thread, what start-up and the openings of the keys must tell the user;
+    // it must outlive the program.
+    explicit program(questions& answers);
     // On settings and keys of the caller's own (internal/program_parts.h), which must outlive the program.
-    explicit program(const program_environment& environment);
+    program(const program_environment& environment, questions& answers);
     program(const program&) = delete;
     program& operator=(const program&) = delete;
     // Shuts the engine down when it still runs.
     ~program();
 
     // Start-up without windows: the defaults where set-up is not complete, identity and keys, the parcel box root,
-    // the activity log file, then the listener. Questions it raises go through the message box hook, so a front
-    // end routes that hook first.
+    // the activity log file, then the listener. What it must tell the user goes to the program's questions.
     void start();
     // Clears the finished transfers, stops the listener and every transfer (temporary files are removed), closes
     // the log file. Does nothing a second time.

@@ -1,17 +1,13 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tiv::app {
 
-class event_sink;
-
 // The buttons and the icon of a message box, and its answers. They keep the values of the Windows message box, so
-// a front end maps them one to one, and a message box the core raises on its own arrives with the same values.
+// a front end maps them one to one.
 enum question_style : unsigned {
     MB_OK = 0x0,
     MB_OKCANCEL = 0x1,
@@ -41,7 +37,7 @@ inline constexpr const char* parcel_root_folder_title = "Select a default root d
 
 // Everything the program asks the user: each front end implements it once (the desktop program with its
 // dialogs, the command line without anyone to ask, tests with scripted answers). Called only on the front end's
-// own thread; workers never ask (see question_routing).
+// own thread; workers never ask, they tell the front end through its event sink.
 class questions {
 public:
     questions() = default;
@@ -57,20 +53,6 @@ public:
     // Empty when the user cancels.
     [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser) = 0;
     [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
-};
-
-// While it lives, every message box the core raises goes to `answers` when it is raised on the thread that made
-// this object (the front end's), and to `events` as a notice, answered OK at once, when it is raised on any other
-// thread: no transfer ever waits for a click. The previous hook comes back afterwards.
-class question_routing {
-public:
-    question_routing(questions& answers, event_sink& events);
-    question_routing(const question_routing&) = delete;
-    question_routing& operator=(const question_routing&) = delete;
-    ~question_routing();
-
-private:
-    std::function<int(const std::string& text, const std::string& caption, unsigned style)> m_oPrevious;
 };
 
 } // namespace tiv::app

@@ -9,6 +9,7 @@
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
 #include "app/internal/program_parts.h"
+#include "app/internal/provider_report.h"
 #include "app/internal/settings/identity_service.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
@@ -27,7 +28,9 @@ status open_sender_identity(program& p) {
     if (status known = require_identity(settings); !known) {
         return known;
     }
-    return open_identity(settings, provider_of(p));
+    status opened = open_identity(settings, provider_of(p));
+    report_open_failure(provider_of(p), questions_of(p));
+    return opened;
 }
 
 result<net_address> check_destination(const std::string& host, std::uint32_t port) {

@@ -2,7 +2,6 @@
 
 #include "app/keys.h"
 #include "app/program.h"
-#include "app/questions.h"
 #include "app/settings/program_options.h"
 #include "cli/command.h"
 #include "core/version.h"
@@ -55,10 +54,8 @@ void warn_about_keys(command_io& io, app::program& program) {
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    // Every question a command's program asks is printed and answered OK.
     console terminal(err);
-    // Every question the core asks on this thread is printed and answered OK; one raised on a transfer's thread
-    // becomes a notice, printed the same way.
-    const app::question_routing questions(terminal, terminal);
     command_io io{out, err, terminal};
     const std::vector<command> commands = all_commands();
     if (argc < 2) {

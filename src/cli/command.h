@@ -16,7 +16,7 @@ namespace tiv::cli {
 struct command_io {
     std::ostream& out;
     std::ostream& err;
-    console& terminal; // the answers to the core's questions and the sink of its events
+    console& terminal; // the answers to the program's questions and the sink of its events
 };
 
 struct command {

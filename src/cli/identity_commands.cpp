@@ -83,7 +83,7 @@ int run_init(const parsed_args& args, command_io& io) {
     if (auto problem = parse_init_options(args, choices, key_bits)) {
         return fail(io, exit_usage, *problem);
     }
-    app::program program;
+    app::program program(io.terminal);
     std::vector<std::string> warnings;
     const app::status set_up = app::set_up_identity(program, choices, warnings);
     for (const std::string& warning : warnings) {
@@ -103,7 +103,7 @@ int run_whoami(const parsed_args& args, command_io& io) {
     if (!args.positional.empty()) {
         return fail(io, exit_usage, "whoami takes no arguments.");
     }
-    app::program program;
+    app::program program(io.terminal);
     if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
@@ -120,7 +120,7 @@ int run_friends(const parsed_args& args, command_io& io) {
     if (!args.positional.empty()) {
         return fail(io, exit_usage, "friends takes no arguments.");
     }
-    app::program program;
+    app::program program(io.terminal);
     const auto friends = app::list_friends(program);
     if (!friends) {
         return fail(io, exit_failure, friends.error().text());

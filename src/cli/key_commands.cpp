@@ -37,7 +37,7 @@ int run_rekey(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage,
                     "rekey replaces your keys for good; confirm at a terminal, or pass --yes. Nothing was replaced.");
     }
-    app::program program;
+    app::program program(io.terminal);
     if (app::status opened = app::open_keys_for_rekey(program); !opened) {
         return fail(io, exit_failure, opened.text());
     }

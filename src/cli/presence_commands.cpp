@@ -30,7 +30,7 @@ int run_ping_address(const std::string& address, command_io& io) {
 }
 
 int run_ping_friends(command_io& io) {
-    app::program program;
+    app::program program(io.terminal);
     const auto pinged = app::ping_friends(program);
     if (!pinged) {
         return fail(io, exit_failure, pinged.error().text());

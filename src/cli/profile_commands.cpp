@@ -13,7 +13,7 @@ int run_export(const parsed_args& args, command_io& io) {
     if (args.positional.size() != 1) {
         return fail(io, exit_usage, "export-profile needs exactly one file name.");
     }
-    app::program program;
+    app::program program(io.terminal);
     if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
@@ -42,7 +42,7 @@ int run_import(const parsed_args& args, command_io& io) {
     if (auto problem = parse_friend_policy(args, policy)) {
         return fail(io, exit_usage, *problem + ".");
     }
-    app::program program;
+    app::program program(io.terminal);
     app::load_settings(program);
     auto loaded = app::load_profile_file(program, args.positional[0]);
     if (!loaded) {
@@ -90,7 +90,7 @@ int run_friend_set(const parsed_args& args, command_io& io) {
     if (auto problem = parse_friend_policy(args, policy)) {
         return fail(io, exit_usage, *problem + ".");
     }
-    app::program program;
+    app::program program(io.terminal);
     if (app::status edited = app::edit_friend(program, args.positional[0], policy); !edited) {
         return fail(io, exit_failure, edited.text());
     }
@@ -101,7 +101,7 @@ int run_friend_delete(const parsed_args& args, command_io& io) {
     if (args.positional.size() != 1) {
         return fail(io, exit_usage, "friend-delete needs exactly one profile name.");
     }
-    app::program program;
+    app::program program(io.terminal);
     // A name that names nobody is worth its own sentence: most often it is mistyped.
     if (const auto known = app::read_friend(program, args.positional[0]);
         !known && known.error().code() == app::status_code::not_found) {

@@ -72,7 +72,7 @@ int run_listen(const parsed_args& args, command_io& io) {
         return fail(io, exit_usage, "listen takes no arguments.");
     }
     const stop_signals signals;
-    app::program program;
+    app::program program(io.terminal);
     if (app::status known = app::require_identity(program); !known) {
         return fail(io, exit_failure, known.text());
     }
@@ -171,7 +171,7 @@ int run_send(const parsed_args& args, command_io& io) {
         host = name;
         port = number;
     }
-    app::program program;
+    app::program program(io.terminal);
     if (app::status opened = app::open_sender_identity(program); !opened) {
         return fail(io, exit_failure, opened.text());
     }

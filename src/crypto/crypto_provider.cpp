@@ -1,6 +1,7 @@
 #include "crypto/crypto_provider.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "core/hex_text.h"
@@ -10,7 +11,6 @@
 #include "platform/crypto_backend/crypto_backend_public_blob.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 #include "platform/crypto_backend/crypto_backend_simple_blob.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 
 namespace tiv {
@@ -20,11 +20,17 @@ unsigned blob_bits(const std::vector<std::uint8_t>& blob) {
     return cryptoapi::claimed_key_bits(blob).value_or(0);
 }
 
-void report_open_failure(const std::string& container, std::uint32_t error) {
+// A container that failed to open as the program has always worded it: the provider, the container, the provider
+// type and the error number as GetLastError() gave it.
+cryptoapi::outcome unexpected_open_failure(const std::string& container, cryptoapi::error_code error) {
     char text[512];
     std::snprintf(text, sizeof text, "Unexpected Error\r\nP[%s]\r\nC[%s] type %d\r\nGetLastError() returns: %d[0x%08x]",
                   "(null)", container.c_str(), 24, static_cast<int>(error), error);
-    show_message_box(text, "Special Debugging", MB_OK | MB_ICONWARNING);
+    return {error, text};
+}
+
+cryptoapi::outcome no_open_container() {
+    return {cryptoapi::bad_keyset, "no key container is open"};
 }
 } // namespace
 
@@ -32,13 +38,6 @@ crypto_provider::crypto_provider(std::string key_root, unsigned initial_key_bits
     : m_strKeyRoot(std::move(key_root)), m_bDefaultRoot(m_strKeyRoot.empty()), m_nInitialKeyBits(initial_key_bits) {}
 
 crypto_provider::~crypto_provider() = default;
-
-bool crypto_provider::record(const cryptoapi::outcome& result) {
-    if (!result) {
-        last_error = result.code();
-    }
-    return static_cast<bool>(result);
-}
 
 std::uint32_t crypto_provider::available_key_types() {
     std::uint32_t mask = 0;
@@ -52,26 +51,32 @@ std::uint32_t crypto_provider::available_key_types() {
     return mask;
 }
 
-bool crypto_provider::open_container(bool create) {
+cryptoapi::outcome crypto_provider::open_container(bool create) {
     cryptoapi::key_container container;
     cryptoapi::outcome opened = cryptoapi::key_container::open_in(m_strKeyRoot, m_strContainerName, container);
     if (!opened && opened.code() == cryptoapi::bad_keyset && create) {
         opened = cryptoapi::key_container::create_in(m_strKeyRoot, m_strContainerName, container);
         container_created = static_cast<bool>(opened);
     }
-    acquire_error = opened.code();
     provider_acquired = static_cast<bool>(opened);
-    if (!opened) {
+    {
+        std::lock_guard guard(m_oLock);
         // A container that is not there yet is no surprise: the caller says whether keys are lost or never made.
-        if (opened.code() != cryptoapi::bad_keyset) {
-            report_open_failure(m_strContainerName, opened.code());
+        m_oOpenFailure = opened || opened.code() == cryptoapi::bad_keyset
+                             ? cryptoapi::outcome()
+                             : unexpected_open_failure(m_strContainerName, opened.code());
+        if (opened) {
+            m_oContainer = std::move(container);
+            return {};
         }
-        log_activity("Key container [%s] cannot be opened: %s", m_strContainerName.c_str(), opened.text().c_str());
-        return false;
     }
+    log_activity("Key container [%s] cannot be opened: %s", m_strContainerName.c_str(), opened.text().c_str());
+    return opened;
+}
+
+cryptoapi::outcome crypto_provider::take_open_failure() {
     std::lock_guard guard(m_oLock);
-    m_oContainer = std::move(container);
-    return true;
+    return std::exchange(m_oOpenFailure, cryptoapi::outcome());
 }
 
 void crypto_provider::open(std::uint32_t machine_key_types) {
@@ -85,7 +90,7 @@ void crypto_provider::open(std::uint32_t machine_key_types) {
         m_strKeyRoot = paths::key_container_root();
     }
     set_key_type_policy(machine_key_types);
-    container_open = open_container(false);
+    container_open = static_cast<bool>(open_container(false));
     if (container_open) {
         load_pairs();
     }
@@ -116,7 +121,6 @@ void crypto_provider::load_pairs() {
             found = reload_pair(kind);
         }
         if (!found) {
-            record(found);
             log_activity("Key pair file cannot be used: %s", found.text().c_str());
         }
     }
@@ -143,7 +147,6 @@ bool crypto_provider::take_up_replaced_keys() {
         if (found) {
             log_activity("Key pair [%s] was replaced on disk; the new pair is in use", name);
         } else {
-            record(found);
             log_activity("Key pair [%s] was replaced on disk and cannot be used: %s", name, found.text().c_str());
         }
         if (kind == cryptoapi::key_pair_kind::signature && retired != nullptr) {
@@ -156,34 +159,47 @@ bool crypto_provider::take_up_replaced_keys() {
     return replaced;
 }
 
-bool crypto_provider::open_or_create_container() {
-    if (!container_open) {
-        container_open = open_container(true);
+cryptoapi::outcome crypto_provider::open_or_create_container() {
+    if (container_open) {
+        return {};
     }
-    return container_open;
+    cryptoapi::outcome opened = open_container(true);
+    container_open = static_cast<bool>(opened);
+    return opened;
 }
 
-bool crypto_provider::make_missing_pairs() {
-    if (!open_or_create_container()) {
-        return false;
+cryptoapi::outcome crypto_provider::make_missing_pairs() {
+    if (cryptoapi::outcome opened = open_or_create_container(); !opened) {
+        return opened;
     }
+    cryptoapi::outcome first_failure;
     for (auto kind : {cryptoapi::key_pair_kind::signature, cryptoapi::key_pair_kind::exchange}) {
-        bool present = false;
+        bool held = false;
+        std::string unusable_file;
         {
             std::lock_guard guard(m_oLock);
-            present = (kind == cryptoapi::key_pair_kind::exchange ? m_pExchangeKey : m_pSignatureKey) != nullptr ||
-                      m_oContainer.has_key(kind);
+            held = held_pair(kind) != nullptr;
+            unusable_file = !held && m_oContainer.has_key(kind) ? m_oContainer.key_file_path(kind) : std::string();
         }
-        // A damaged or exposed file is there too: it is the user's to replace, never silently ours.
-        if (present) {
+        if (held) {
             continue;
         }
-        const bool made = kind == cryptoapi::key_pair_kind::exchange ? generate_exchange_key(m_nInitialKeyBits)
-                                                                     : generate_signature_key(m_nInitialKeyBits);
-        (kind == cryptoapi::key_pair_kind::exchange ? exchange_key_created : signature_key_created) = made;
+        cryptoapi::outcome made;
+        if (!unusable_file.empty()) {
+            // A damaged or exposed file: it is the user's to replace, never silently ours.
+            made = cryptoapi::outcome(cryptoapi::bad_key, "the key file " + unusable_file + " cannot be used");
+        } else {
+            made = kind == cryptoapi::key_pair_kind::exchange ? generate_exchange_key(m_nInitialKeyBits)
+                                                              : generate_signature_key(m_nInitialKeyBits);
+            (kind == cryptoapi::key_pair_kind::exchange ? exchange_key_created : signature_key_created) =
+                static_cast<bool>(made);
+        }
+        if (!made && first_failure) {
+            first_failure = made;
+        }
     }
     refresh_ready();
-    return ready;
+    return first_failure;
 }
 
 void crypto_provider::set_key_type_policy(std::uint32_t machine_key_types) {
@@ -211,24 +227,24 @@ void crypto_provider::close() {
     container_open = false;
 }
 
-bool crypto_provider::generate_pair(cryptoapi::key_pair_kind kind, unsigned bits) {
+cryptoapi::outcome crypto_provider::generate_pair(cryptoapi::key_pair_kind kind, unsigned bits) {
     if (!container_open) {
-        return false;
+        return no_open_container();
     }
     if (!cryptoapi::is_user_key_bits(bits)) {
-        last_error = cryptoapi::bad_flags;
-        return false;
+        return {cryptoapi::bad_flags,
+                "a user key pair has 1024 to 16384 bits in steps of 256, not " + std::to_string(bits)};
     }
     // Generation takes seconds at these lengths; only storing the pair holds the lock.
     cryptoapi::rsa_key pair;
-    if (!record(cryptoapi::rsa_key::generate(bits, pair))) {
-        return false;
+    if (cryptoapi::outcome generated = cryptoapi::rsa_key::generate(bits, pair); !generated) {
+        return generated;
     }
     rsa_key_ptr retired;
     {
         std::lock_guard guard(m_oLock);
-        if (!record(m_oContainer.replace_key(kind, pair))) {
-            return false;
+        if (cryptoapi::outcome stored = m_oContainer.replace_key(kind, pair); !stored) {
+            return stored;
         }
         held_stamp(kind) = m_oContainer.stamp(kind);
         retired = std::exchange(held_pair(kind), std::make_shared<const cryptoapi::rsa_key>(std::move(pair)));
@@ -236,15 +252,17 @@ bool crypto_provider::generate_pair(cryptoapi::key_pair_kind kind, unsigned bits
     if (kind == cryptoapi::key_pair_kind::signature && retired != nullptr) {
         forget_ticket_keys(retired->get());
     }
-    return true;
+    return {};
 }
 
-bool crypto_provider::generate_exchange_key(unsigned bits) {
-    return generate_pair(cryptoapi::key_pair_kind::exchange, bits) ||
-           generate_pair(cryptoapi::key_pair_kind::exchange, default_key_bits);
+cryptoapi::outcome crypto_provider::generate_exchange_key(unsigned bits) {
+    if (cryptoapi::outcome made = generate_pair(cryptoapi::key_pair_kind::exchange, bits); made) {
+        return made;
+    }
+    return generate_pair(cryptoapi::key_pair_kind::exchange, default_key_bits);
 }
 
-bool crypto_provider::generate_signature_key(unsigned bits) {
+cryptoapi::outcome crypto_provider::generate_signature_key(unsigned bits) {
     return generate_pair(cryptoapi::key_pair_kind::signature, bits);
 }
 
@@ -258,53 +276,66 @@ rsa_key_ptr crypto_provider::signature_key() const {
     return m_pSignatureKey;
 }
 
-session_key_ptr crypto_provider::generate_session_key(std::uint32_t type_bit) {
-    if ((type_bit & allowed_key_types) == 0 || !container_open) {
-        return nullptr;
+session_key_or crypto_provider::generate_session_key(std::uint32_t type_bit) {
+    if ((type_bit & allowed_key_types) == 0) {
+        return cryptoapi::outcome(cryptoapi::bad_algid, "the session key type is not allowed here");
+    }
+    if (!container_open) {
+        return no_open_container();
     }
     const session_key_type& type = session_key_types[key_type_index(type_bit)];
     auto key = std::make_unique<cryptoapi::session_key>();
-    if (!record(cryptoapi::session_key::generate(type.algorithm, type.key_bits, *key))) {
-        return nullptr;
+    if (cryptoapi::outcome made = cryptoapi::session_key::generate(type.algorithm, type.key_bits, *key); !made) {
+        return made;
     }
     return key;
 }
 
-rsa_key_ptr crypto_provider::import_public_key(std::span<const std::uint8_t> blob) {
-    if (!container_open || blob.empty()) {
-        return nullptr;
+rsa_key_or crypto_provider::import_public_key(std::span<const std::uint8_t> blob) {
+    if (!container_open) {
+        return no_open_container();
+    }
+    if (blob.empty()) {
+        return cryptoapi::outcome(cryptoapi::bad_len, "the public key blob is empty");
     }
     cryptoapi::rsa_key key;
-    if (!record(cryptoapi::import_public_key_blob(blob, key))) {
-        return nullptr;
+    if (cryptoapi::outcome imported = cryptoapi::import_public_key_blob(blob, key); !imported) {
+        return imported;
     }
     return std::make_shared<const cryptoapi::rsa_key>(std::move(key));
 }
 
-session_key_ptr crypto_provider::import_session_key(std::span<const std::uint8_t> blob) {
+session_key_or crypto_provider::import_session_key(std::span<const std::uint8_t> blob) {
     const rsa_key_ptr exchange = exchange_key();
-    if (!container_open || blob.empty() || exchange == nullptr) {
-        return nullptr;
+    if (!container_open) {
+        return no_open_container();
+    }
+    if (blob.empty()) {
+        return cryptoapi::outcome(cryptoapi::bad_len, "the session key blob is empty");
+    }
+    if (exchange == nullptr) {
+        return cryptoapi::outcome(cryptoapi::no_key, "there is no exchange key to unwrap the session key with");
     }
     auto key = std::make_unique<cryptoapi::session_key>();
-    if (!record(cryptoapi::unwrap_simple_blob(blob, *exchange, *key))) {
-        return nullptr;
+    if (cryptoapi::outcome unwrapped = cryptoapi::unwrap_simple_blob(blob, *exchange, *key); !unwrapped) {
+        return unwrapped;
     }
     return key;
 }
 
-bool crypto_provider::export_public_key(const cryptoapi::rsa_key& key, std::uint32_t key_alg,
-                                        std::vector<std::uint8_t>& blob) {
-    return record(cryptoapi::export_public_key_blob(key, key_alg, blob));
+cryptoapi::outcome crypto_provider::export_public_key(const cryptoapi::rsa_key& key, std::uint32_t key_alg,
+                                                      std::vector<std::uint8_t>& blob) {
+    return cryptoapi::export_public_key_blob(key, key_alg, blob);
 }
 
-bool crypto_provider::export_session_key(const cryptoapi::session_key& key, const cryptoapi::rsa_key& wrapping,
-                                         std::vector<std::uint8_t>& blob) {
-    return record(cryptoapi::wrap_simple_blob(key, wrapping, blob));
+cryptoapi::outcome crypto_provider::export_session_key(const cryptoapi::session_key& key,
+                                                       const cryptoapi::rsa_key& wrapping,
+                                                       std::vector<std::uint8_t>& blob) {
+    return cryptoapi::wrap_simple_blob(key, wrapping, blob);
 }
 
-bool crypto_provider::random(std::span<std::uint8_t> out) {
-    return record(cryptoapi::random_bytes(out));
+cryptoapi::outcome crypto_provider::random(std::span<std::uint8_t> out) {
+    return cryptoapi::random_bytes(out);
 }
 
 unsigned crypto_provider::key_text(const rsa_key_ptr& key, std::uint32_t key_alg, std::size_t bytes_per_line,

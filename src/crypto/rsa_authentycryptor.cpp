@@ -38,8 +38,9 @@ rsa_key_ptr rsa_authentycryptor::import_profile_key(const friend_profile& profil
         profile.key_bytes > profile.key.size) {
         return nullptr;
     }
-    return m_oProvider.import_public_key(
+    rsa_key_or imported = m_oProvider.import_public_key(
         std::span<const std::uint8_t>(profile.key.data, static_cast<std::size_t>(profile.key_bytes)));
+    return imported ? std::move(imported.value()) : nullptr;
 }
 
 auth::pass_record rsa_authentycryptor::fresh_pass_record(std::uint16_t pass) {
@@ -54,7 +55,7 @@ auth::pass_record rsa_authentycryptor::fresh_pass_record(std::uint16_t pass) {
 bool rsa_authentycryptor::export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping,
                                       auth::key_block& block) {
     std::vector<std::uint8_t> blob;
-    if (key == nullptr || wrapping == nullptr || !m_oProvider.export_session_key(*key, *wrapping, blob) ||
+    if (key == nullptr || wrapping == nullptr || !m_oProvider.export_session_key(*key, *wrapping, blob).ok() ||
         blob.size() > auth::blob_area_size) {
         return false;
     }
@@ -70,8 +71,9 @@ session_key_ptr rsa_authentycryptor::import_block(const auth::key_block& block, 
     if (!m_oProvider.container_open || block.blob_length == 0 || block.blob_length > auth::blob_area_size) {
         return nullptr;
     }
-    session_key_ptr key =
+    session_key_or imported =
         m_oProvider.import_session_key(std::span<const std::uint8_t>(block.blob.data(), block.blob_length));
+    session_key_ptr key = imported ? std::move(imported.value()) : nullptr;
     // The blob names its own cipher; taking it at its word would let a peer pick a type that neither the friend's
     // key types nor this machine's policy allow.
     if (key != nullptr && !is_agreed_type(*key, m_nChosenType)) {
@@ -80,6 +82,14 @@ session_key_ptr rsa_authentycryptor::import_block(const auth::key_block& block, 
         return nullptr;
     }
     return key;
+}
+
+session_key_ptr rsa_authentycryptor::new_session_key(std::uint32_t chosen) {
+    if (chosen == 0) {
+        return nullptr;
+    }
+    session_key_or made = m_oProvider.generate_session_key(chosen);
+    return made ? std::move(made.value()) : nullptr;
 }
 
 bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting) {
@@ -94,12 +104,6 @@ bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoa
     std::vector<std::uint8_t> decrypted;
     const cryptoapi::outcome sealed = encrypting->encrypt(plain, true, encrypted);
     const cryptoapi::outcome opened = decrypting->decrypt(encrypted, true, decrypted);
-    if (!sealed) {
-        m_oProvider.last_error = sealed.code();
-    }
-    if (!opened) {
-        m_oProvider.last_error = opened.code();
-    }
     return sealed && opened && decrypted == plain;
 }
 
@@ -150,7 +154,7 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     m_nChosenType = chosen;
     auth::pass_record pass1 = fresh_pass_record(1);
     m_nAllowance = key_type_allowance(m_nChosenType);
-    session_key_ptr own_key = m_nChosenType != 0 ? m_oProvider.generate_session_key(m_nChosenType) : nullptr;
+    session_key_ptr own_key = new_session_key(m_nChosenType);
     if (own_key == nullptr) {
         log_activity("S::Authenticating FAILED->create session key");
         result = false;
@@ -271,7 +275,7 @@ bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_
         result = false;
     }
     m_nAllowance = key_type_allowance(m_nChosenType);
-    session_key_ptr own_key = m_nChosenType != 0 ? m_oProvider.generate_session_key(m_nChosenType) : nullptr;
+    session_key_ptr own_key = new_session_key(m_nChosenType);
     if (own_key == nullptr) {
         log_activity("R::Authenticating FAILED->creating session key");
         result = false;
@@ -332,22 +336,14 @@ bool rsa_authentycryptor::encrypt(std::span<const std::uint8_t> data, bool final
     if (m_pSessionKey == nullptr) {
         return false;
     }
-    const cryptoapi::outcome done = m_pSessionKey->encrypt(data, final, out);
-    if (!done) {
-        m_oProvider.last_error = done.code();
-    }
-    return static_cast<bool>(done);
+    return m_pSessionKey->encrypt(data, final, out).ok();
 }
 
 bool rsa_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
     if (m_pSessionKey == nullptr) {
         return false;
     }
-    const cryptoapi::outcome done = m_pSessionKey->decrypt(data, final, out);
-    if (!done) {
-        m_oProvider.last_error = done.code();
-    }
-    return static_cast<bool>(done);
+    return m_pSessionKey->decrypt(data, final, out).ok();
 }
 
 std::size_t rsa_authentycryptor::encrypted_length(std::size_t plain_bytes) const {

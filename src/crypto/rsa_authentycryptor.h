@@ -50,6 +50,8 @@ private:
     bool export_into(const cryptoapi::session_key* key, const cryptoapi::rsa_key* wrapping, auth::key_block& block);
     // None when the block cannot be unwrapped or holds a key of another type than the agreed one.
     session_key_ptr import_block(const auth::key_block& block, const char* side);
+    // A session key of the agreed type; none when no type was agreed or it could not be made.
+    session_key_ptr new_session_key(std::uint32_t chosen);
     bool keys_match(cryptoapi::session_key* encrypting, cryptoapi::session_key* decrypting);
 
     crypto_provider& m_oProvider;

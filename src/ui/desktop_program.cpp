@@ -41,8 +41,8 @@ DesktopProgram::DesktopProgram(const app::program_environment& environment, app:
 
 DesktopProgram::DesktopProgram(const app::program_environment* environment, app::questions& questions,
                                Notifier& notifier, unsigned first_key_bits)
-    : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits), m_oRouting(questions, m_oEvents),
-      m_oProgram(environment != nullptr ? app::program(*environment) : app::program()) {
+    : m_oQuestions(questions), m_oNotifier(notifier), m_nFirstKeyBits(first_key_bits),
+      m_oProgram(environment != nullptr ? app::program(*environment, questions) : app::program(questions)) {
     QCoreApplication::instance()->installEventFilter(&m_oScreenFit);
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,

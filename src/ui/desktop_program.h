@@ -25,8 +25,8 @@ namespace tiv::ui {
 // then the main window with the splash over it. A step that waits for the user goes on when its window closes,
 // so no step runs an event loop of its own.
 //
-// Made on the window thread, which it makes the one thread where questions are asked: one raised anywhere else
-// becomes a notice, shown without holding the worker that raised it.
+// Made on the window thread, the one thread where questions are asked: workers tell the windows through notices,
+// shown without holding the worker that raised them.
 class DesktopProgram final : public QObject {
     Q_OBJECT
 public:
@@ -97,7 +97,6 @@ private:
     // Created hidden with the program, so lines logged before anyone opens it are there when someone does.
     MessageConsole m_oConsole;
     app::activity_feed m_oActivityFeed{m_oEvents};
-    app::question_routing m_oRouting;
     app::program m_oProgram;
     QPointer<AboutBox> m_pNotice;
     // The first-run options or user settings dialog while it is open.

@@ -3,33 +3,11 @@
 #include <thread>
 
 #include "app/events.h"
-#include "app/questions.h"
 #include "log/activity_log.h"
-#include "platform/message_box.h"
 #include "support/scripted_questions.h"
 
 namespace tiv {
 namespace {
-
-TEST(QuestionRouting, TheFrontEndIsAskedAndWorkersOnlyNotify) {
-    test::scripted_questions answers;
-    test::recorded_events events;
-    {
-        const app::question_routing routing(answers, events);
-        answers.answer_next(IDCANCEL);
-        EXPECT_EQ(show_message_box("Really quit?", "Quorvel", MB_OKCANCEL | MB_ICONQUESTION), IDCANCEL);
-
-        int worker_answer = 0;
-        std::thread worker([&] { worker_answer = show_message_box("No common key caps", "Error", MB_ICONERROR); });
-        worker.join();
-        EXPECT_EQ(worker_answer, IDOK) << "a worker never waits for a click";
-    }
-    ASSERT_EQ(answers.questions_asked().size(), 1U);
-    EXPECT_EQ(answers.questions_asked()[0].caption, "Quorvel");
-    ASSERT_EQ(events.notices().size(), 1U);
-    EXPECT_EQ(events.notices()[0].text, "No common key caps");
-    EXPECT_EQ(events.notices()[0].style, static_cast<unsigned>(MB_ICONERROR));
-}
 
 TEST(LogLines, ReachTheSinkWithTheTransferTheyConcern) {
     test::recorded_events events;

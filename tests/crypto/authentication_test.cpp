@@ -240,10 +240,10 @@ TEST_F(Authentication, SessionKeyOfAnotherTypeThanAgreedIsRefused) {
     // An AES 192 key, properly wrapped for Bob, in a block whose header claims the agreed AES 256.
     rsa_authentycryptor alice(s_pAlice->provider(), s_pAlice->settings());
     const rsa_key_ptr bob_key = alice.import_profile_key(s_pBob->as_friend());
-    const session_key_ptr other = s_pAlice->provider().generate_session_key(0x400);
-    ASSERT_TRUE(bob_key != nullptr && other != nullptr);
+    const session_key_or other = s_pAlice->provider().generate_session_key(0x400);
+    ASSERT_TRUE(bob_key != nullptr && other.ok());
     std::vector<std::uint8_t> blob;
-    ASSERT_TRUE(s_pAlice->provider().export_session_key(*other, *bob_key, blob));
+    ASSERT_TRUE(s_pAlice->provider().export_session_key(*other.value(), *bob_key, blob));
     auth::pass_record pass1;
     pass1.pass = 1;
     pass1.a.type_index = 11;

@@ -44,21 +44,4 @@ std::size_t log_capture::count_starting_with(const std::string& prefix) const {
                                                   [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
 }
 
-message_box_recorder::message_box_recorder() {
-    m_oPrevious = set_message_box_hook([this](const std::string& text, const std::string& caption, unsigned style) {
-        std::lock_guard guard(m_oLock);
-        m_aQuestions.push_back({text, caption, style});
-        return static_cast<int>(IDOK);
-    });
-}
-
-message_box_recorder::~message_box_recorder() {
-    set_message_box_hook(std::move(m_oPrevious));
-}
-
-std::vector<message_box_recorder::question> message_box_recorder::questions() const {
-    std::lock_guard guard(m_oLock);
-    return m_aQuestions;
-}
-
 } // namespace tiv::test

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "log/activity_log.h"
-#include "platform/message_box.h"
 
 namespace tiv::test {
 
@@ -29,27 +28,6 @@ private:
     std::vector<std::string> m_aLines;
     std::vector<std::uint64_t> m_aTransfers; // the transfer of each line, 0 for none
     observer_token m_nToken = 0;
-};
-
-// Answers every message box with OK and remembers what was asked.
-class message_box_recorder {
-public:
-    struct question {
-        std::string text;
-        std::string caption;
-        unsigned style;
-    };
-    message_box_recorder();
-    message_box_recorder(const message_box_recorder&) = delete;
-    message_box_recorder& operator=(const message_box_recorder&) = delete;
-    ~message_box_recorder();
-
-    [[nodiscard]] std::vector<question> questions() const;
-
-private:
-    mutable std::mutex m_oLock;
-    std::vector<question> m_aQuestions;
-    message_box_hook m_oPrevious;
 };
 
 } // namespace tiv::test

@@ -52,7 +52,7 @@ test_identity::~test_identity() {
 
 app::program& test_identity::program() {
     if (!m_pProgram) {
-        m_pProgram = std::make_unique<app::program>(environment());
+        m_pProgram = std::make_unique<app::program>(environment(), m_oAnswers);
     }
     return *m_pProgram;
 }

@@ -7,6 +7,7 @@
 #include "crypto/crypto_provider.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
+#include "support/scripted_questions.h"
 
 namespace tiv::test {
 
@@ -25,7 +26,8 @@ public:
     crypto_provider& provider() { return *m_pProvider; }
     // This user's settings and keys, for a program of a test's own making.
     app::program_environment environment() { return {*m_pSettings, *m_pProvider}; }
-    // A program on this user's settings and keys, made at the first call and kept while the user lives.
+    // A program on this user's settings and keys, made at the first call and kept while the user lives. A question
+    // it asks fails the test: nobody scripted one.
     app::program& program();
 
     // A profile of this user as a friend would store it; `pinned` adds the signature key.
@@ -38,6 +40,7 @@ private:
     std::string m_strHome;
     std::unique_ptr<qvl_settings_data> m_pSettings;
     std::unique_ptr<crypto_provider> m_pProvider;
+    scripted_questions m_oAnswers; // the program's, which nobody scripts
     std::unique_ptr<app::program> m_pProgram;
 };
 

@@ -65,7 +65,7 @@ private slots:
             m_pBob->befriend(*m_aFriends[i]);
         }
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_aOpened.clear();
         m_pWindow->setFolderOpener([this](const QString& path) {

@@ -25,7 +25,6 @@
 #include "ui/support/silent_connection.h"
 #include "ui/transfers/transfer_columns.h"
 #include "ui/transfers/transfer_table.h"
-#include "ui/window_events.h"
 
 namespace tiv::ui {
 
@@ -79,8 +78,7 @@ private slots:
         m_oHome.emplace();
         setListeningPort(*m_pBob, 0);
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pProgram->start();
         m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
         m_pWindow->show();
@@ -91,7 +89,6 @@ private slots:
     void cleanup() {
         m_pWindow.reset();
         m_pProgram.reset();
-        m_oRouting.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_oHome.reset();
@@ -132,7 +129,7 @@ private slots:
     void portInUseShowsNotListeningWithTheReason() {
         const int taken = portOf(m_pProgram->incoming().bound_address());
         setListeningPort(*m_pBob, static_cast<std::uint32_t>(taken));
-        app::program second(m_pBob->environment());
+        app::program second(m_pBob->environment(), *m_pAnswers);
         second.start();
         MainWindow window(second, *m_pAnswers);
         const QString shown = window.findChild<QLabel*>("listenStatusLabel")->text();
@@ -274,9 +271,7 @@ private:
     std::unique_ptr<test::test_identity> m_pBob;
     std::unique_ptr<test::test_identity> m_pMallory;
     std::optional<test::temp_home> m_oHome;
-    WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
-    std::optional<app::question_routing> m_oRouting;
     std::unique_ptr<app::program> m_pProgram;
     std::unique_ptr<MainWindow> m_pWindow;
 };

@@ -97,10 +97,10 @@ private slots:
         QVERIFY(write_dword_setting(machine, names::enabled_sk_caps, 0x201));
         QVERIFY(write_dword_setting(machine, names::current_csp_sk_caps, 0xE40));
         QVERIFY(write_text_setting(machine, names::external_name, "bob.example"));
-        m_pProgram = std::make_unique<app::program>(m_pBob->environment());
+        m_pAnswers = std::make_unique<test::ScriptedAnswers>();
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pProgram->start();
         QVERIFY2(m_pProgram->listen_status().ok(), m_pProgram->listen_status().text().c_str());
-        m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
         m_pDialog->show();
     }
@@ -306,7 +306,7 @@ private slots:
     void unwritableMachineSettingsAreReportedAndNothingRestarts() {
         ::setenv("QUORVEL_MACHINE_DB", "/proc/quorvel-nowhere/machine.db", 1);
         qvl_settings_data settings;
-        app::program program({settings, m_pBob->provider()});
+        app::program program({settings, m_pBob->provider()}, *m_pAnswers);
         ProgramOptionsDialog dialog(program, *m_pAnswers, nullptr, givenNetwork());
         dialog.findChild<QLineEdit*>("listenPortEdit")->setText("20000");
         QVERIFY(!dialog.findChild<QPushButton*>("applyButton")->isEnabled());

@@ -29,7 +29,6 @@
 #include "ui/message_style.h"
 #include "ui/send_window.h"
 #include "ui/support/scripted_answers.h"
-#include "ui/window_events.h"
 
 namespace tiv::ui {
 
@@ -121,13 +120,12 @@ private slots:
     void init() {
         m_oHome.emplace();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pReceiver = std::make_unique<app::program>(m_pBob->environment());
+        m_pReceiver = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pReceiver->start();
         QVERIFY(m_pReceiver->listen_status().ok());
         const std::string bound = m_pReceiver->incoming().bound_address();
         m_nPort = std::stoi(bound.substr(bound.rfind(':') + 1));
-        m_pSender = std::make_unique<app::program>(m_pAlice->environment());
+        m_pSender = std::make_unique<app::program>(m_pAlice->environment(), *m_pAnswers);
         m_pSender->start();
         storeFriend(*m_pAlice, *m_pBob, "Bob", "127.0.0.1", m_nPort);
         storeFriend(*m_pAlice, *m_pBob, "Local", "localhost", m_nPort);
@@ -137,7 +135,6 @@ private slots:
     void cleanup() {
         m_pSender.reset();
         m_pReceiver.reset();
-        m_oRouting.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         std::filesystem::remove_all(m_pBob->home() + "/PBoxes");
@@ -356,9 +353,7 @@ private:
     std::unique_ptr<test::test_identity> m_pAlice;
     std::unique_ptr<test::test_identity> m_pBob;
     std::optional<test::temp_home> m_oHome;
-    WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
-    std::optional<app::question_routing> m_oRouting;
     std::unique_ptr<app::program> m_pReceiver;
     std::unique_ptr<app::program> m_pSender;
     int m_nPort = 0;

@@ -29,7 +29,6 @@
 #include "ui/message_style.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
-#include "ui/window_events.h"
 
 namespace tiv::ui {
 
@@ -49,8 +48,8 @@ private slots:
         QVERIFY(write_dword_setting(settings().machine_key(), names::interface_ip_port, 0));
         settings().load_settings();
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
-        m_oRouting.emplace(*m_pAnswers, m_oEvents);
-        m_pProgram = std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()});
+        m_pProgram =
+            std::make_unique<app::program>(app::program_environment{settings(), m_pAlice->provider()}, *m_pAnswers);
         m_pProgram->start();
         QVERIFY(m_pProgram->incoming().listening());
         m_strStartRoot = m_pProgram->incoming().config().parcel_root;
@@ -62,7 +61,6 @@ private slots:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         m_pProgram.reset();
-        m_oRouting.reset();
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         m_pAlice.reset();
@@ -224,9 +222,7 @@ private:
 
     std::optional<test::temp_home> m_oHome;
     std::unique_ptr<test::test_identity> m_pAlice;
-    WindowEvents m_oEvents;
     std::unique_ptr<test::ScriptedAnswers> m_pAnswers;
-    std::optional<app::question_routing> m_oRouting;
     std::unique_ptr<app::program> m_pProgram;
     std::string m_strStartRoot;
     std::unique_ptr<UserSettingsDialog> m_pDialog;

@@ -6,11 +6,9 @@
 #include <optional>
 #include <thread>
 
-#include "app/questions.h"
-#include "platform/message_box.h"
 #include "support/temp_home.h"
+#include "ui/message_style.h"
 #include "ui/notice_presenter.h"
-#include "ui/support/scripted_answers.h"
 #include "ui/window_events.h"
 
 namespace tiv::ui {
@@ -35,42 +33,30 @@ bool returnsWithoutTheWindow(const std::function<void()>& work) {
 }
 } // namespace
 
-// Worker threads reach the windows only by queued calls: their events and their questions.
+// Worker threads reach the windows only by queued calls: their events and their notices.
 class WindowEventsTest : public QObject {
     Q_OBJECT
 private slots:
     void init() { m_oHome.emplace(); }
     void cleanup() { m_oHome.reset(); }
 
-    void workerQuestionIsShownAsOneNoticeWithoutHoldingTheWorker() {
-        test::ScriptedAnswers answers;
+    void workerNoticeIsShownOnceWithoutHoldingTheWorker() {
         WindowEvents events;
-        const app::question_routing routing(answers, events);
         QWidget window;
         NoticePresenter notices(&window);
         connect(&events, &WindowEvents::noticeRaised, &notices, &NoticePresenter::present);
 
-        std::atomic<int> answer{0};
-        const auto ask = [&answer] {
-            answer = show_message_box("No common key caps", "Session key", MB_OK | MB_ICONERROR);
-        };
-        QVERIFY(returnsWithoutTheWindow(ask));
-        QCOMPARE(answer.load(), static_cast<int>(IDOK));
-        QVERIFY(answers.questions_asked().empty());
+        const auto tell = [&events] { events.notice({"No common key caps", "Session key", MB_OK | MB_ICONERROR}); };
+        QVERIFY(returnsWithoutTheWindow(tell));
         QVERIFY(notices.shownBox() == nullptr);
 
         QTRY_VERIFY(notices.shownBox() != nullptr);
         QCOMPARE(notices.shownBox()->text(), QString("No common key caps"));
         QVERIFY(!notices.shownBox()->isModal());
         // The same notice again, while it is on screen, adds nothing.
-        QVERIFY(returnsWithoutTheWindow(ask));
+        QVERIFY(returnsWithoutTheWindow(tell));
         QTest::qWait(50);
         QCOMPARE(notices.waitingCount(), std::size_t{0});
-
-        // On the window thread the question is asked for real.
-        answers.answer_next(IDCANCEL);
-        QCOMPARE(show_message_box("Really quit?", "Quorvel", MB_OKCANCEL), static_cast<int>(IDCANCEL));
-        QCOMPARE(answers.questions_asked().size(), std::size_t{1});
     }
 
     void eventsFromAWorkerArriveLaterOnTheWindowThread() {

@@ -97,10 +97,7 @@ key_diagnosis diagnose_keys(const qvl_settings_data& settings, const crypto_prov
     return {{status_code::keys_unavailable, "the keys were not ready when the program started."}};
 }
 
-status container_failure(const crypto_provider& provider) {
-    cryptoapi::key_container container;
-    const cryptoapi::outcome opened =
-        cryptoapi::key_container::open_in(provider.key_root(), crypto_provider::default_container_name, container);
+status container_failure(const cryptoapi::outcome& opened) {
     return {status_code::keys_unavailable,
             "the key container cannot be opened (" + opened.text() + "), so no keys were replaced."};
 }
@@ -138,9 +135,9 @@ status make_first_keys(const qvl_settings_data& settings, crypto_provider& provi
         return opened;
     }
     provider.set_initial_key_bits(bits);
-    if (!provider.make_missing_pairs()) {
+    if (const cryptoapi::outcome made = provider.make_missing_pairs(); !made) {
         char error[16];
-        std::snprintf(error, sizeof error, "0x%08X", static_cast<unsigned>(provider.last_error));
+        std::snprintf(error, sizeof error, "0x%08X", static_cast<unsigned>(made.code()));
         return {status_code::keys_unavailable,
                 "this user's keys could not be made under " + provider.key_root() + " (error " + error + ")."};
     }
@@ -172,8 +169,8 @@ status open_keys_for_rekey(qvl_settings_data& settings, crypto_provider& provide
         return known;
     }
     provider.open(settings.number(number_setting::machine_key_types));
-    if (!provider.open_or_create_container()) {
-        return container_failure(provider);
+    if (const cryptoapi::outcome opened = provider.open_or_create_container(); !opened) {
+        return container_failure(opened);
     }
     return {};
 }

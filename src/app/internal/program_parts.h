@@ -20,12 +20,15 @@ struct program_environment {
 };
 
 struct program_parts {
-    program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment);
+    program_parts(std::unique_ptr<qvl_settings_data> own_settings, const program_environment& environment,
+                  questions& answers);
 
     // The settings the program made for itself, when it was given none.
     std::unique_ptr<qvl_settings_data> own_settings;
     qvl_settings_data& settings;
     crypto_provider& provider;
+    // Whom the program asks, on the front end's thread.
+    questions& answers;
     program_spine spine;
 };
 
@@ -34,6 +37,9 @@ struct program_parts {
 }
 [[nodiscard]] inline crypto_provider& provider_of(program& p) {
     return p.parts().provider;
+}
+[[nodiscard]] inline questions& questions_of(program& p) {
+    return p.parts().answers;
 }
 [[nodiscard]] inline program_spine& spine_of(program& p) {
     return p.parts().spine;

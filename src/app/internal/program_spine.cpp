@@ -6,7 +6,6 @@
 #include "app/internal/settings/receiver_readiness.h"
 #include "log/activity_log.h"
 #include "net/transfer/rthread.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -19,8 +18,8 @@ std::string activity_log_path(const qvl_settings_data& settings) {
     return directory ? *directory + "/QVLLogfile.txt" : std::string();
 }
 
-program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider)
-    : m_oSettings(settings), m_oProvider(provider),
+program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers)
+    : m_oSettings(settings), m_oProvider(provider), m_oAnswers(answers),
       m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(
           provider, settings, negotiating_authentycryptor::version::with_stream)),
       m_oReceiver(m_pAuthenticator) {}
@@ -34,11 +33,11 @@ void program_spine::start() {
     // A start shows the provider's state once; keys that cannot be used also keep the listener from starting,
     // below, with the file, the reason and the way out.
     (void)app::open_identity(m_oSettings, m_oProvider);
-    (void)report_provider_state(m_oProvider);
+    (void)report_provider_state(m_oProvider, m_oAnswers);
 
     const std::string root = m_oSettings.text(text_setting::parcel_box_directory_root);
     if (!create_directory_path(root)) {
-        show_message_box(root, "Could Not Create!", MB_OK | MB_ICONERROR);
+        (void)m_oAnswers.ask(root, "Could Not Create!", app::MB_OK | app::MB_ICONERROR);
     }
 
     // Opened before the listener, so the sweep of leftovers and the first transfer are on record.

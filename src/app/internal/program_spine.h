@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/internal/receiver.h"
+#include "app/questions.h"
 #include "app/status.h"
 #include "crypto/crypto_provider.h"
 #include "crypto/negotiating_authentycryptor.h"
@@ -23,10 +24,11 @@ namespace tiv {
 // The program's start-up and orderly shutdown without windows: identity and keys, the listener with the
 // process-wide authenticator, the parcel box root and the activity log file. The program (program.h) holds one and
 // starts it, restarts the listener when the options change, and shuts it down (or lets the destructor do so).
-// Questions it raises go through the message box hook, so a front end routes that hook first.
+// Start-up asks `answers` what it must tell the user, on the thread that starts it.
 class program_spine {
 public:
-    program_spine(qvl_settings_data& settings, crypto_provider& provider);
+    // `answers` must outlive the spine.
+    program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers);
     program_spine(const program_spine&) = delete;
     program_spine& operator=(const program_spine&) = delete;
     ~program_spine();
@@ -67,6 +69,7 @@ public:
 private:
     qvl_settings_data& m_oSettings;
     crypto_provider& m_oProvider;
+    app::questions& m_oAnswers;
     std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
     app::receiver m_oReceiver;
     app::status m_oListenStatus;

@@ -1,7 +1,7 @@
 #include "app/internal/provider_report.h"
 
+#include "app/questions.h"
 #include "crypto/crypto_provider.h"
-#include "platform/message_box.h"
 
 namespace tiv {
 
@@ -27,14 +27,21 @@ app::status provider_state(const crypto_provider& provider) {
     return {};
 }
 
-bool report_provider_state(const crypto_provider& provider) {
+void report_open_failure(crypto_provider& provider, app::questions& answers) {
+    if (const cryptoapi::outcome failure = provider.take_open_failure(); !failure) {
+        (void)answers.ask(failure.text(), "Special Debugging", app::MB_OK | app::MB_ICONWARNING);
+    }
+}
+
+bool report_provider_state(crypto_provider& provider, app::questions& answers) {
+    report_open_failure(provider, answers);
     const app::status state = provider_state(provider);
     if (state.ok()) {
         return provider.ready;
     }
     // A provider that cannot be had at all gets a plain box; a missing part of it a warning.
-    const unsigned style = provider.provider_acquired ? MB_OK | MB_ICONWARNING : MB_OK;
-    show_message_box(state.text(), "Security System Error", style);
+    const unsigned style = provider.provider_acquired ? app::MB_OK | app::MB_ICONWARNING : app::MB_OK;
+    (void)answers.ask(state.text(), "Security System Error", style);
     return false;
 }
 

@@ -5,8 +5,8 @@
 #include "core/coded_status.h"
 
 // Results of the crypto backend. The codes are those CryptoAPI reports for the same failure, so the
-// provider layer can keep them as its last error exactly as the Windows program did; the text says
-// what went wrong for the log and for tests.
+// error numbers the program shows are those the Windows program showed; the text says what went wrong
+// for the log and for tests.
 namespace tiv::cryptoapi {
 
 using error_code = std::uint32_t;
