@@ -203,7 +203,7 @@ void text_seeds(const cryptoapi::rsa_key& friend_key) {
 
     write_seed("fuzz_parcel_receipt", "stored", stored_receipt().encode());
     write_seed("fuzz_parcel_receipt", "over_size",
-               refusal_receipt(receipt_reason::over_size, 4,
+               refusal_receipt(receipt_reason::over_size, transfer_status::refused,
                                "the file of 5000 bytes is larger than the maximum of "
                                "1000 bytes")
                    .encode());

@@ -11,7 +11,6 @@
 #include "app/internal/program_parts.h"
 #include "app/internal/provider_report.h"
 #include "app/internal/settings/identity_service.h"
-#include "app/internal/transfer_views.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "crypto/crypto_provider.h"
@@ -84,7 +83,7 @@ struct send_session::parts {
 };
 
 send_session::send_session(program& p) : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p))) {
-    m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_snapshot& transfer) {
+    m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_view& transfer) {
         if (transfer.finished) {
             {
                 const std::lock_guard guard(ends->lock);
@@ -203,15 +202,15 @@ result<send_session::folder_send> send_session::send_folder(const std::string& f
 }
 
 std::vector<transfer_view> send_session::snapshots() const {
-    return views_of(m_pParts->transfers.snapshots());
+    return m_pParts->transfers.snapshots();
 }
 
 std::vector<transfer_view> send_session::snapshots(const std::vector<std::uint64_t>& ids) const {
-    const std::vector<transfer_snapshot> all = m_pParts->transfers.snapshots();
+    const std::vector<transfer_view> all = m_pParts->transfers.snapshots();
     std::vector<transfer_view> ordered;
     for (const std::uint64_t id : ids) {
         const auto found = std::find_if(all.begin(), all.end(), [id](const auto& t) { return t.id == id; });
-        ordered.push_back(found != all.end() ? view_of(*found) : transfer_view{});
+        ordered.push_back(found != all.end() ? *found : transfer_view{});
     }
     return ordered;
 }
@@ -235,7 +234,7 @@ void send_session::count_started(std::size_t transfers) {
 }
 
 bool send_session::all_ended() const {
-    const std::vector<transfer_snapshot> all = m_pParts->transfers.snapshots();
+    const std::vector<transfer_view> all = m_pParts->transfers.snapshots();
     return std::all_of(all.begin(), all.end(), [](const auto& t) { return t.finished; });
 }
 

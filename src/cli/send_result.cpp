@@ -27,7 +27,7 @@ std::string send_result_line(const std::string& shown, const app::transfer_view&
         line << app::transfer_state_name(transfer.state) << ": ";
     }
     // The reason may quote the receiver's own words.
-    line << "failed, status " << static_cast<int>(transfer.status) << " (" << escaped_text(transfer.status_text) << ")";
+    line << "failed, status " << number_of(transfer.status) << " (" << escaped_text(transfer.status_text) << ")";
     return line.str();
 }
 

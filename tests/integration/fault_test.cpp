@@ -1,8 +1,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "core/transfer_view.h"
 #include "crypto/session_key_types.h"
-#include "net/transfer/transfer_state.h"
 #include "peer_pair.h"
 #include "peer_process.h"
 #include "support/limited_disk.h"

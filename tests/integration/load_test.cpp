@@ -269,7 +269,7 @@ TEST_F(LoadTest, TwoHundredTransfersAtOnceArriveWholeAndLeaveNothingBehind) {
     }
     ASSERT_TRUE(all_sent(30s));
     for (load_sender* warm : {&m_aSenders[0], &m_aSenders[2]}) {
-        const std::vector<transfer_snapshot> warmed = warm->handler->snapshots();
+        const std::vector<transfer_view> warmed = warm->handler->snapshots();
         ASSERT_EQ(warmed.size(), 1U);
         ASSERT_FALSE(warmed[0].failed) << warm->name << "\n" << m_pListener->output();
         EXPECT_EQ(warm->handler->clear_completed(), 1U);
@@ -307,7 +307,7 @@ TEST_F(LoadTest, TwoHundredTransfersAtOnceArriveWholeAndLeaveNothingBehind) {
 
     std::size_t arrived = 0;
     for (const planned& entry : plan) {
-        const transfer_snapshot sent = entry.transfer->snapshot();
+        const transfer_view sent = entry.transfer->snapshot();
         EXPECT_FALSE(sent.failed) << entry.sender->name << " " << entry.name << ": state "
                                   << transfer_state_name(sent.state) << ", " << sent.status_text;
         const std::string stored = s_pBob->home() + "/PBoxes/" + entry.sender->name + "/" + entry.name;
@@ -428,7 +428,7 @@ TEST_F(LoadTest, AThousandSmallParcelsGiveBackTheirMemory) {
             (void)send(ann, name);
         }
         ASSERT_TRUE(all_sent(120s)) << "round " << round;
-        for (const transfer_snapshot& sent : ann.handler->snapshots()) {
+        for (const transfer_view& sent : ann.handler->snapshots()) {
             ASSERT_FALSE(sent.failed) << sent.file_name << ": " << sent.status_text;
         }
         EXPECT_EQ(ann.handler->clear_completed(), per_round);

@@ -143,7 +143,8 @@ TEST_F(LyingReceiver, AnAnswerOutOfTurnFailsTheSendAndNoFileTakesAnotherOnesVerd
         ASSERT_TRUE(bob.answer(stored));
     });
     // One answer too many for the first file, then a refusal and a receipt that would each be the next file's.
-    const frames refused{{frame_type::receipt, refusal_receipt(receipt_reason::disk_full, 6, "full disk").encode()}};
+    const frames refused{{frame_type::receipt,
+                          refusal_receipt(receipt_reason::disk_full, transfer_status::receive, "full disk").encode()}};
     expect_out_of_turn({{"first", 100}, {"second", 200}, {"third", 300}}, [&](lying_receiver& bob) {
         for (const frames& answers : {frames{stored[0], stored[0]}, refused, stored}) {
             if (!bob.read_to(frame_type::file_end) || !bob.answer(answers)) {

@@ -16,7 +16,7 @@ TEST_F(Listener, BurstLargerThanTheLimitAllArrives) {
     }
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(30));
-    for (const transfer_snapshot& sent : sender().snapshots()) {
+    for (const transfer_view& sent : sender().snapshots()) {
         EXPECT_FALSE(sent.failed) << sent.file_name;
     }
     EXPECT_EQ(names_in(alice_box()).size(), 30U);
@@ -29,7 +29,7 @@ TEST_F(Listener, SilentConnectionIsDroppedAtItsTimeOut) {
     ASSERT_TRUE(open_tcp_socket(silent));
     ASSERT_TRUE(connect_socket(silent, listener.listening_address()));
     ASSERT_TRUE(wait_received(1, std::chrono::seconds(5)));
-    EXPECT_EQ(received(0).status, status_authentication);
+    EXPECT_EQ(received(0).status, transfer_status::authentication);
     // The slot is free again: a real transfer gets through.
     const auto sent = send_file(make_file("after.bin", 100));
     ASSERT_TRUE(wait_sent());
@@ -42,10 +42,10 @@ TEST_F(Listener, StopDuringDataEndsPromptlyAndRemovesTheTemporaryFile) {
     // The stopped transfer leaves the list; its end notification is what is left to read.
     struct last_seen {
         std::mutex lock;
-        transfer_snapshot transfer;
+        transfer_view transfer;
     };
     const auto seen = std::make_shared<last_seen>();
-    listener.set_listener([seen](const transfer_snapshot& transfer) {
+    listener.set_listener([seen](const transfer_view& transfer) {
         std::lock_guard guard(seen->lock);
         seen->transfer = transfer;
     });
@@ -62,8 +62,8 @@ TEST_F(Listener, StopDuringDataEndsPromptlyAndRemovesTheTemporaryFile) {
     EXPECT_TRUE(names_in(alice_box()).empty());
     std::lock_guard guard(seen->lock);
     EXPECT_TRUE(seen->transfer.finished) << "the last notification is the end, and says so";
-    EXPECT_EQ(seen->transfer.state, COMPLETED);
-    EXPECT_EQ(seen->transfer.status, status_stopped);
+    EXPECT_EQ(seen->transfer.state, transfer_state::completed);
+    EXPECT_EQ(seen->transfer.status, transfer_status::stopped);
 }
 
 TEST_F(Listener, AddressInUseLeavesAFailedListenerThatStopsAtOnce) {

@@ -7,7 +7,8 @@ namespace {
 
 // The bytes the sender reads come from the other end: every length is checked before it is read.
 TEST(ParcelReceipt, RoundTripsAndRefusesWhatNoReceiverSends) {
-    const parcel_receipt refused = refusal_receipt(receipt_reason::over_count, 4, "box full: 10 files");
+    const parcel_receipt refused =
+        refusal_receipt(receipt_reason::over_count, transfer_status::refused, "box full: 10 files");
     std::vector<std::uint8_t> bytes = refused.encode();
     ASSERT_EQ(bytes.size(), parcel_receipt::header_size + refused.text.size());
     parcel_receipt read;
@@ -37,7 +38,8 @@ TEST(ParcelReceipt, RoundTripsAndRefusesWhatNoReceiverSends) {
     EXPECT_TRUE(malformed(8, 0xC0)); // not UTF-8
 
     // What the receiver puts in is made printable and bounded before it goes out.
-    const parcel_receipt noisy = refusal_receipt(receipt_reason::write_failed, 6, "a\x1b[2Jb" + std::string(400, 'z'));
+    const parcel_receipt noisy =
+        refusal_receipt(receipt_reason::write_failed, transfer_status::receive, "a\x1b[2Jb" + std::string(400, 'z'));
     ASSERT_EQ(decode_receipt(noisy.encode(), read, used), receipt_parse::complete);
     EXPECT_EQ(read.text.substr(0, 6), "a [2Jb");
     EXPECT_EQ(read.text.size(), parcel_receipt::max_text);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/transfer_view.h"
 #include "crypto/auth_records.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "crypto/record_link.h"
@@ -16,7 +17,6 @@
 #include "net/stream/received_folder.h"
 #include "net/stream/stream_sending.h"
 #include "net/transfer/parcel_receipt.h"
-#include "net/transfer/transfer_state.h"
 #include "platform/crypto_backend/crypto_backend_random.h"
 #include "platform/uuid.h"
 #include "support/test_identity.h"
@@ -241,14 +241,14 @@ TEST(ProtocolDocument, StreamExampleIsWhatTheFrameCodecsMakeOfAResumedFile) {
 TEST(ProtocolDocument, ReceiptExampleIsARefusalBothCodecsAgreeOn) {
     const bytes example = read_example(protocol_document(), "receipt-refused").all;
     const std::string text = "the file of 2097152 bytes is larger than the maximum of 1048576 bytes";
-    EXPECT_EQ(hex(refusal_receipt(receipt_reason::over_size, status_refused, text).encode()), hex(example));
+    EXPECT_EQ(hex(refusal_receipt(receipt_reason::over_size, transfer_status::refused, text).encode()), hex(example));
 
     parcel_receipt receipt;
     std::size_t used = 0;
     ASSERT_EQ(decode_receipt(example, receipt, used), receipt_parse::complete);
     EXPECT_EQ(used, example.size());
     EXPECT_EQ(receipt.reason, receipt_reason::over_size);
-    EXPECT_EQ(receipt.status, status_refused);
+    EXPECT_EQ(receipt.status, number_of(transfer_status::refused));
     EXPECT_EQ(receipt.text, text);
 }
 

@@ -1,8 +1,8 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 
+#include "core/transfer_view.h"
 #include "net/transfer/received_file.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 namespace {
@@ -25,34 +25,36 @@ TEST(ReceivedFileOutcome, EachEndOfTheDataHasOneStatusAndReceipt) {
     struct row {
         const char* what;
         received_file file;
-        int status;
+        std::optional<transfer_status> status;
         std::optional<receipt_reason> reason;
         std::string text;
         bool renames = true;
     };
     const row rows[] = {
-        {"stored", whole(100), transfer_outcome::no_failure, receipt_reason::stored, ""},
-        {"rename failed", whole(100), status_receive, receipt_reason::rename_failed, "", false},
-        {"stopped", ended(data_end::stopped), status_stopped, std::nullopt, ""},
-        {"cut", ended(data_end::cut), status_receive, std::nullopt, ""},
-        {"over the limit", with(ended(data_end::over_limit), [](auto& f) { f.size_limit = 30; }), status_refused,
-         receipt_reason::over_size, "more than the maximum of 30 bytes arrived"},
-        {"over the announced size", ended(data_end::over_announced), status_receive, receipt_reason::changed_size,
-         "more data arrived than the 100 bytes announced"},
-        {"disk full", with(ended(data_end::write_failed), [](auto& f) { f.write_error = ENOSPC; }), status_receive,
-         receipt_reason::disk_full, "the receiver's disk is full after 40 bytes"},
-        {"write failed", with(ended(data_end::write_failed), [](auto& f) { f.write_error = EIO; }), status_receive,
-         receipt_reason::write_failed, "the file could not be written after 40 bytes: Input/output error"},
-        {"sender stopped", ended(data_end::abandoned), status_receive, receipt_reason::changed_size,
+        {"stored", whole(100), std::nullopt, receipt_reason::stored, ""},
+        {"rename failed", whole(100), transfer_status::receive, receipt_reason::rename_failed, "", false},
+        {"stopped", ended(data_end::stopped), transfer_status::stopped, std::nullopt, ""},
+        {"cut", ended(data_end::cut), transfer_status::receive, std::nullopt, ""},
+        {"over the limit", with(ended(data_end::over_limit), [](auto& f) { f.size_limit = 30; }),
+         transfer_status::refused, receipt_reason::over_size, "more than the maximum of 30 bytes arrived"},
+        {"over the announced size", ended(data_end::over_announced), transfer_status::receive,
+         receipt_reason::changed_size, "more data arrived than the 100 bytes announced"},
+        {"disk full", with(ended(data_end::write_failed), [](auto& f) { f.write_error = ENOSPC; }),
+         transfer_status::receive, receipt_reason::disk_full, "the receiver's disk is full after 40 bytes"},
+        {"write failed", with(ended(data_end::write_failed), [](auto& f) { f.write_error = EIO; }),
+         transfer_status::receive, receipt_reason::write_failed,
+         "the file could not be written after 40 bytes: Input/output error"},
+        {"sender stopped", ended(data_end::abandoned), transfer_status::receive, receipt_reason::changed_size,
          "the sender stopped before the end of the file"},
-        {"changed size", whole(90), status_receive, receipt_reason::changed_size,
+        {"changed size", whole(90), transfer_status::receive, receipt_reason::changed_size,
          "the file changed size while it was being sent: 90 bytes arrived, 100 were announced"},
         {"only the low 32 bits announced", with(whole(four_gib + 100), [](auto& f) { f.announced_low_32_bits = true; }),
-         transfer_outcome::no_failure, receipt_reason::stored, ""},
-        {"all 64 bits announced", whole(four_gib + 100), status_receive, receipt_reason::changed_size,
+         std::nullopt, receipt_reason::stored, ""},
+        {"all 64 bits announced", whole(four_gib + 100), transfer_status::receive, receipt_reason::changed_size,
          "the file changed size while it was being sent: 4294967396 bytes arrived, 100 were announced"},
-        {"differs from the kept part", with(whole(100), [](auto& f) { f.matches_kept_part = false; }), status_receive,
-         receipt_reason::changed_size, "the file differs from the part kept of an earlier transfer"},
+        {"differs from the kept part", with(whole(100), [](auto& f) { f.matches_kept_part = false; }),
+         transfer_status::receive, receipt_reason::changed_size,
+         "the file differs from the part kept of an earlier transfer"},
         {"close failed",
          with(whole(100),
               [](auto& f) {
@@ -60,7 +62,7 @@ TEST(ReceivedFileOutcome, EachEndOfTheDataHasOneStatusAndReceipt) {
                   f.write_error = EDQUOT;
                   f.written = 100;
               }),
-         status_receive, receipt_reason::disk_full, "the receiver's disk is full after 100 bytes"},
+         transfer_status::receive, receipt_reason::disk_full, "the receiver's disk is full after 100 bytes"},
         // The sender's fault is told before our own disk's.
         {"changed size and close failed",
          with(whole(90),
@@ -68,7 +70,7 @@ TEST(ReceivedFileOutcome, EachEndOfTheDataHasOneStatusAndReceipt) {
                   f.closed = false;
                   f.write_error = EIO;
               }),
-         status_receive, receipt_reason::changed_size,
+         transfer_status::receive, receipt_reason::changed_size,
          "the file changed size while it was being sent: 90 bytes arrived, 100 were announced"},
     };
     for (const row& expected : rows) {
@@ -88,7 +90,7 @@ TEST(ReceivedFileOutcome, EachEndOfTheDataHasOneStatusAndReceipt) {
         if (outcome.receipt) {
             EXPECT_EQ(outcome.receipt->reason, *expected.reason);
             EXPECT_EQ(outcome.receipt->text, expected.text);
-            EXPECT_EQ(outcome.receipt->stored() ? transfer_outcome::no_failure : outcome.receipt->status,
+            EXPECT_EQ(outcome.receipt->stored() ? std::nullopt : transfer_status_numbered(outcome.receipt->status),
                       expected.status);
         }
     }

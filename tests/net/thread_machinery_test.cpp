@@ -5,6 +5,7 @@
 
 #include "net/transfer/thread_bundle.h"
 #include "net/transfer/transfer_slots.h"
+#include "net/transfer/transfer_state.h"
 #include "support/temp_home.h"
 
 namespace tiv {
@@ -57,7 +58,7 @@ TEST(ThreadMachinery, BundleCountsRemovesAndReleases) {
     }
     EXPECT_EQ(bundle.size(), 3U);
     EXPECT_EQ(bundle.running_count(), 3U);
-    const std::vector<transfer_snapshot> listed = bundle.snapshots();
+    const std::vector<transfer_view> listed = bundle.snapshots();
     ASSERT_EQ(listed.size(), 3U);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(listed[i].id, threads[i]->id()) << "in order of creation";
@@ -161,22 +162,22 @@ TEST(ThreadMachinery, SnapshotCopiesTheProgressInOnePiece) {
     transfer->set_record(record, (std::uint64_t{1} << 32) + 1);
     transfer->begin();
     transfer->set_bytes_done(5000000000);
-    transfer_snapshot running = transfer->snapshot();
+    transfer_view running = transfer->snapshot();
     EXPECT_EQ(running.file_name, "big.iso");
     EXPECT_EQ(running.size, (std::uint64_t{1} << 32) + 1) << "the whole size, not the record's low 32 bits";
     EXPECT_EQ(running.bytes_done, 5000000000U);
-    EXPECT_EQ(running.state, INITIALIZING);
+    EXPECT_EQ(running.state, transfer_state::initializing);
     EXPECT_FALSE(running.finished);
     EXPECT_GT(running.start_time, 0);
     EXPECT_GT(running.rate, 0.0);
 
-    transfer->end(false, status_authentication, "authentication failed: why");
+    transfer->end(false, transfer_status::authentication, "authentication failed: why");
     transfer->end(true); // a second end changes nothing
-    const transfer_snapshot ended = transfer->snapshot();
+    const transfer_view ended = transfer->snapshot();
     EXPECT_TRUE(ended.finished);
-    EXPECT_EQ(ended.state, INITIALIZING) << "a failed transfer stays where it failed";
+    EXPECT_EQ(ended.state, transfer_state::initializing) << "a failed transfer stays where it failed";
     EXPECT_TRUE(ended.failed);
-    EXPECT_EQ(ended.status, status_authentication);
+    EXPECT_EQ(ended.status, transfer_status::authentication);
     EXPECT_EQ(ended.status_text, "authentication failed: why");
     EXPECT_GE(ended.end_time, ended.start_time);
     EXPECT_EQ(transfer->snapshot().seconds, ended.seconds) << "the time stops at the end";
@@ -185,13 +186,13 @@ TEST(ThreadMachinery, SnapshotCopiesTheProgressInOnePiece) {
 }
 
 TEST(TransferStates, NamesAndStatusWords) {
-    EXPECT_STREQ(transfer_state_name(UNDEFINED), "UNDEFINED");
-    EXPECT_STREQ(transfer_state_name(CONNECTING_TO_DESTINATION), "CONNECTING_TO_DESTINATION");
-    EXPECT_STREQ(transfer_state_name(VERIFYING_PERMISSIONS), "VERIFYING_PERMISSIONS");
-    EXPECT_STREQ(transfer_state_name(COMPLETED), "COMPLETED");
-    EXPECT_STREQ(transfer_state_name(13), "UNDEFINED");
-    EXPECT_STREQ(transfer_status_text(status_file_open, true), "the file cannot be opened for reading");
-    EXPECT_STREQ(transfer_status_text(status_file_open, false), "the temporary file cannot be created");
+    EXPECT_STREQ(transfer_state_name(transfer_state::undefined), "UNDEFINED");
+    EXPECT_STREQ(transfer_state_name(transfer_state::connecting_to_destination), "CONNECTING_TO_DESTINATION");
+    EXPECT_STREQ(transfer_state_name(transfer_state::verifying_permissions), "VERIFYING_PERMISSIONS");
+    EXPECT_STREQ(transfer_state_name(transfer_state::completed), "COMPLETED");
+    EXPECT_STREQ(transfer_state_name(static_cast<transfer_state>(13)), "UNDEFINED");
+    EXPECT_STREQ(transfer_status_text(transfer_status::file_open, true), "the file cannot be opened for reading");
+    EXPECT_STREQ(transfer_status_text(transfer_status::file_open, false), "the temporary file cannot be created");
 }
 
 } // namespace

@@ -35,9 +35,9 @@ TEST_F(TransferFaults, SenderThatStopsMidFileIsAReceiveFailure) {
         peer.half_close();
         ASSERT_TRUE(wait_received(1));
     }
-    const transfer_snapshot cut = received(0);
+    const transfer_view cut = received(0);
     EXPECT_TRUE(cut.failed);
-    EXPECT_EQ(cut.status, status_receive);
+    EXPECT_EQ(cut.status, transfer_status::receive);
     EXPECT_TRUE(log_has_line_ending("R:  STATUS_ERROR [6]"));
     EXPECT_BOX_EMPTY();
 }
@@ -55,7 +55,7 @@ TEST_F(TransferFaults, CleanStreamOfTheWrongLengthIsAReceiveFailure) {
     }
     ASSERT_TRUE(wait_received(2));
     for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(received(i).status, status_receive);
+        EXPECT_EQ(received(i).status, transfer_status::receive);
         EXPECT_TRUE(received(i).failed);
     }
     EXPECT_BOX_EMPTY();
@@ -72,7 +72,7 @@ TEST_F(TransferFaults, TamperedLastBlockFailsTheCompletion) {
     ASSERT_TRUE(peer.send_raw(sealed));
     peer.half_close();
     ASSERT_TRUE(wait_received(1));
-    EXPECT_EQ(received(0).status, status_receive);
+    EXPECT_EQ(received(0).status, transfer_status::receive);
     EXPECT_BOX_EMPTY();
 }
 
@@ -84,9 +84,9 @@ TEST_F(TransferFaults, RecordThatDoesNotArriveWholeEndsTheTransferAtOnce) {
     peer.half_close();
     EXPECT_TRUE(peer.peer_closed_within(std::chrono::seconds(2))) << "the connection is closed, not left open";
     ASSERT_TRUE(wait_received(1));
-    const transfer_snapshot broken = received(0);
-    EXPECT_EQ(broken.state, GETTING_FILE_RECORD);
-    EXPECT_EQ(broken.status, status_receive);
+    const transfer_view broken = received(0);
+    EXPECT_EQ(broken.state, transfer_state::getting_file_record);
+    EXPECT_EQ(broken.status, transfer_status::receive);
     EXPECT_EQ(broken.file_name, "<unknown>");
     EXPECT_TRUE(names_in(m_strRoot).empty()) << "no parcel box is made for a record that never came";
 }
@@ -104,9 +104,9 @@ TEST_F(TransferFaults, FullDiskIsAFailureOnBothSides) {
 
     const auto sent = send_file(make_file("big.bin", 400000));
     ASSERT_TRUE(wait_sent() && wait_received(2));
-    EXPECT_EQ(received(1).status, status_receive);
+    EXPECT_EQ(received(1).status, transfer_status::receive);
     EXPECT_TRUE(sent->snapshot().failed) << "the sender must not report a file the receiver could not store";
-    EXPECT_EQ(sent->snapshot().status, status_send);
+    EXPECT_EQ(sent->snapshot().status, transfer_status::send);
     EXPECT_BOX_EMPTY();
     EXPECT_EQ(disk->open_files(), 0U) << "the failed file is still open and holds its room";
 }
@@ -136,10 +136,10 @@ TEST_F(TransferFaults, ReceiverThatResetsMakesTheSenderFail) {
     ::close(accepted->handle);
     accepted->handle = -1;
     ASSERT_TRUE(wait_sent());
-    const transfer_snapshot reset = sent->snapshot();
+    const transfer_view reset = sent->snapshot();
     EXPECT_TRUE(reset.failed);
-    EXPECT_EQ(reset.status, status_send);
-    EXPECT_EQ(reset.state, COMPLETED);
+    EXPECT_EQ(reset.status, transfer_status::send);
+    EXPECT_EQ(reset.state, transfer_state::completed);
 }
 
 // The last piece fits the socket buffers, so every send succeeds; only the receiver's reset tells of the failure.
@@ -149,7 +149,7 @@ TEST_F(TransferFaults, SenderWaitsForTheReceiversVerdict) {
     const auto sent = send_file(make_file("small.bin", 11));
     ASSERT_TRUE(wait_sent());
     EXPECT_TRUE(sent->snapshot().failed);
-    EXPECT_EQ(sent->snapshot().status, status_send);
+    EXPECT_EQ(sent->snapshot().status, transfer_status::send);
 }
 
 TEST_F(TransferFaults, UnknownSenderIsClosedAtOnce) {
@@ -160,9 +160,9 @@ TEST_F(TransferFaults, UnknownSenderIsClosedAtOnce) {
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "no time-out was waited out";
-    EXPECT_EQ(sent->snapshot().status, status_authentication);
-    EXPECT_EQ(sent->snapshot().state, AUTHENTICATING);
-    EXPECT_EQ(received(0).status, status_authentication);
+    EXPECT_EQ(sent->snapshot().status, transfer_status::authentication);
+    EXPECT_EQ(sent->snapshot().state, transfer_state::authenticating);
+    EXPECT_EQ(received(0).status, transfer_status::authentication);
     EXPECT_TRUE(m_oLog.contains("R::Authenticating FAILED->profile retrieval"));
     EXPECT_TRUE(names_in(m_strRoot).empty());
 }
@@ -180,14 +180,14 @@ TEST_F(TransferFaults, NoCommonKeyTypeIsTheSendersReasonAndTheReceiversLogLine) 
     const auto sent = send_file(make_file("nokey.bin", 10));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
-    const transfer_snapshot refused = sent->snapshot();
-    EXPECT_EQ(refused.status, status_authentication);
+    const transfer_view refused = sent->snapshot();
+    EXPECT_EQ(refused.status, transfer_status::authentication);
     EXPECT_EQ(refused.status_text,
               "authentication failed: no session key type that both sides allow, or the receiver does not know this "
               "sender");
     EXPECT_TRUE(m_oLog.contains(refused.id, "S::Authenticating FAILED->no mutually acceptable key types"));
-    const transfer_snapshot receiving = received(0);
-    EXPECT_EQ(receiving.status, status_authentication);
+    const transfer_view receiving = received(0);
+    EXPECT_EQ(receiving.status, transfer_status::authentication);
     EXPECT_TRUE(m_oLog.contains(receiving.id, "R::Authenticating FAILED->no mutually acceptable key types"));
     EXPECT_TRUE(names_in(m_strRoot).empty());
 }
@@ -201,16 +201,16 @@ TEST_F(TransferFaults, DestinationWithoutListenerFailsToConnect) {
     make_file("x", 1);
     const auto sent = sender().start_outgoing(source_dir(), "x", closed_port.address, 2048);
     ASSERT_TRUE(wait_sent());
-    const transfer_snapshot refused = sent->snapshot();
-    EXPECT_EQ(refused.state, CONNECTING_TO_DESTINATION);
-    EXPECT_EQ(refused.status, status_connect);
+    const transfer_view refused = sent->snapshot();
+    EXPECT_EQ(refused.state, transfer_state::connecting_to_destination);
+    EXPECT_EQ(refused.status, transfer_status::connect);
     EXPECT_TRUE(refused.failed);
     EXPECT_EQ(refused.status_text, "cannot connect to " + endpoint_text(closed_port.address) + ": Connection refused");
     EXPECT_EQ(endpoint_text(closed_port.address).rfind("127.0.0.1:", 0), 0U);
     const auto missing = sender().start_outgoing(source_dir(), "missing", closed_port.address, 2048);
     ASSERT_TRUE(wait_sent());
-    EXPECT_EQ(missing->snapshot().state, OPENING_READ_FILE);
-    EXPECT_EQ(missing->snapshot().status, status_file_open);
+    EXPECT_EQ(missing->snapshot().state, transfer_state::opening_read_file);
+    EXPECT_EQ(missing->snapshot().status, transfer_status::file_open);
     EXPECT_EQ(missing->snapshot().status_text, source_dir() + "/missing does not exist");
     EXPECT_TRUE(m_oLog.contains(std::string("outgoing_connection_handler -->") + source_dir() + "[missing]"));
 }
@@ -226,8 +226,8 @@ TEST_F(TransferFaults, ReceiverThatNeverAnswersIsATimeOutNotAFailedAuthenticatio
     sender().io_timeout_ms = 300;
     const auto sent = sender().start_outgoing(source_dir(), "x", silent.address, 2048);
     ASSERT_TRUE(wait_sent());
-    const transfer_snapshot waited = sent->snapshot();
-    EXPECT_EQ(waited.state, AUTHENTICATING);
+    const transfer_view waited = sent->snapshot();
+    EXPECT_EQ(waited.state, transfer_state::authenticating);
     EXPECT_EQ(waited.status_text, "time-out: " + endpoint_text(silent.address) + " did not answer within 300 ms");
 }
 

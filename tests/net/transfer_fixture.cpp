@@ -114,8 +114,8 @@ std::vector<std::string> transfer_test::names_in(const std::string& directory) {
     return names;
 }
 
-transfer_snapshot transfer_test::received(std::size_t i) const {
-    const std::vector<transfer_snapshot> all = m_pListener->snapshots();
+transfer_view transfer_test::received(std::size_t i) const {
+    const std::vector<transfer_view> all = m_pListener->snapshots();
     if (i >= all.size()) {
         ADD_FAILURE() << "no received transfer " << i << " of " << all.size();
         return {};

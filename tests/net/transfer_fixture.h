@@ -46,7 +46,7 @@ protected:
     // Every file name in a directory (empty when it does not exist).
     [[nodiscard]] static std::vector<std::string> names_in(const std::string& directory);
     // The listener's i-th transfer as it is now; an i past the end fails the test.
-    [[nodiscard]] transfer_snapshot received(std::size_t i) const;
+    [[nodiscard]] transfer_view received(std::size_t i) const;
     // Waits until the listener's list holds n transfers and all have finished.
     bool wait_received(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     bool wait_sent(std::chrono::milliseconds timeout = std::chrono::seconds(30));

@@ -27,8 +27,8 @@ TEST_F(TransferPolicy, ReceiptDisabledIsRefusedWithItsReason) {
     const auto sent = send_file(make_file("no.txt", 100));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
-    EXPECT_EQ(received(0).status, status_refused);
-    EXPECT_EQ(received(0).state, VERIFYING_PERMISSIONS);
+    EXPECT_EQ(received(0).status, transfer_status::refused);
+    EXPECT_EQ(received(0).state, transfer_state::verifying_permissions);
     EXPECT_TRUE(m_oLog.contains("R::Parcel refused [Alice][no.txt]: parcel receipt is disabled for this friend"));
     EXPECT_TRUE(sent->snapshot().failed);
     EXPECT_TRUE(names_in(alice_box()).empty());
@@ -43,7 +43,7 @@ TEST_F(TransferPolicy, MaximumSizeHoldsUnlessUnlimited) {
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(2));
     EXPECT_FALSE(received(0).failed);
-    EXPECT_EQ(received(1).status, status_refused);
+    EXPECT_EQ(received(1).status, transfer_status::refused);
     EXPECT_TRUE(m_oLog.contains(
         "R::Parcel refused [Alice][large.bin]: the file of 1001 bytes is larger than the maximum of 1000 bytes"));
     EXPECT_EQ(names_in(alice_box()), std::vector<std::string>{"fits.bin"});
@@ -51,7 +51,7 @@ TEST_F(TransferPolicy, MaximumSizeHoldsUnlessUnlimited) {
     // A record that understates the size does not get round the limit.
     send_named("liar.bin", pattern_bytes(5000, 1));
     ASSERT_TRUE(wait_received(3));
-    EXPECT_EQ(received(2).status, status_refused);
+    EXPECT_EQ(received(2).status, transfer_status::refused);
     EXPECT_EQ(names_in(alice_box()), std::vector<std::string>{"fits.bin"});
 }
 
@@ -63,7 +63,7 @@ TEST_F(TransferPolicy, MaximumCountCountsTheFilesAlreadyInTheBox) {
         ASSERT_TRUE(wait_sent());
     }
     ASSERT_TRUE(wait_received(3));
-    EXPECT_EQ(received(2).status, status_refused);
+    EXPECT_EQ(received(2).status, transfer_status::refused);
     EXPECT_TRUE(
         m_oLog.contains("R::Parcel refused [Alice][three]: the parcel box already holds 2 files, the maximum is 2"));
     EXPECT_EQ(names_in(alice_box()), (std::vector<std::string>{"one", "two"}));
@@ -90,7 +90,7 @@ TEST_F(TransferPolicy, NamesThatNameNoFileAreRefused) {
     }
     ASSERT_TRUE(wait_received(6));
     for (std::size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(received(i).status, status_refused) << i;
+        EXPECT_EQ(received(i).status, transfer_status::refused) << i;
     }
     EXPECT_TRUE(names_in(alice_box()).empty());
 }
@@ -109,8 +109,8 @@ TEST_F(TransferPolicy, ReceiptDirectoryThatIsNotOnePlainNameIsRefused) {
         send_named("x.txt", pattern_bytes(10, 1));
     }
     ASSERT_TRUE(wait_received(2));
-    EXPECT_EQ(received(0).status, status_refused);
-    EXPECT_EQ(received(1).status, status_refused);
+    EXPECT_EQ(received(0).status, transfer_status::refused);
+    EXPECT_EQ(received(1).status, transfer_status::refused);
     EXPECT_TRUE(m_oLog.contains(
         "R::Parcel refused [Alice][x.txt]: the ReceiptDirectory [../escaped] is not one plain directory name"));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_strRoot).parent_path() / "escaped"));

@@ -76,9 +76,9 @@ TEST_F(TransferReceipts, ReceiverThatTakesFifteenSecondsToFinishIsStillASuccess)
     const std::string source = make_file("slow.bin", 300000);
     const auto sent = send_file(source);
     ASSERT_TRUE(wait_sent(std::chrono::seconds(90)));
-    const transfer_snapshot done = sent->snapshot();
+    const transfer_view done = sent->snapshot();
     EXPECT_FALSE(done.failed) << done.status_text;
-    EXPECT_EQ(done.state, COMPLETED);
+    EXPECT_EQ(done.state, transfer_state::completed);
     EXPECT_GE(done.seconds, 15.0) << "the receiver was not slow";
     EXPECT_EQ(read_all(alice_box() + "/slow.bin"), read_all(source));
 }

@@ -9,9 +9,9 @@ namespace {
 // itself and to the copies before it, however the bodies move on meanwhile.
 class TransferSnapshots : public transfer_test {
 protected:
-    void check(const std::vector<transfer_snapshot>& list) {
+    void check(const std::vector<transfer_view>& list) {
         for (std::size_t i = 0; i < list.size(); ++i) {
-            const transfer_snapshot& now = list[i];
+            const transfer_view& now = list[i];
             SCOPED_TRACE(now.id);
             if (i > 0) {
                 EXPECT_GT(now.id, list[i - 1].id) << "ids unique, in order of creation";
@@ -20,13 +20,13 @@ protected:
                 EXPECT_LE(now.bytes_done, now.size);
             }
             if (now.finished) {
-                EXPECT_EQ(now.state, COMPLETED) << now.status_text;
+                EXPECT_EQ(now.state, transfer_state::completed) << now.status_text;
                 EXPECT_FALSE(now.failed) << now.status_text;
                 EXPECT_EQ(now.bytes_done, now.size) << "finished with the final count";
             }
             const auto seen = m_aSeen.find(now.id);
             if (seen != m_aSeen.end()) {
-                const transfer_snapshot& before = seen->second;
+                const transfer_view& before = seen->second;
                 EXPECT_GE(now.state, before.state);
                 EXPECT_GE(now.bytes_done, before.bytes_done);
                 if (before.finished) {
@@ -43,7 +43,7 @@ protected:
         }
     }
 
-    std::map<std::uint64_t, transfer_snapshot> m_aSeen;
+    std::map<std::uint64_t, transfer_view> m_aSeen;
 };
 
 TEST_F(TransferSnapshots, FiftyTransfersReadWhileTheyRun) {
@@ -66,16 +66,16 @@ TEST_F(TransferSnapshots, FiftyTransfersReadWhileTheyRun) {
     }
     ASSERT_TRUE(done) << "after " << rounds << " rounds of reading";
 
-    const std::vector<transfer_snapshot> sent = sender().snapshots();
-    const std::vector<transfer_snapshot> arrived = m_pListener->snapshots();
+    const std::vector<transfer_view> sent = sender().snapshots();
+    const std::vector<transfer_view> arrived = m_pListener->snapshots();
     ASSERT_EQ(sent.size(), count);
     ASSERT_EQ(arrived.size(), count);
-    for (const transfer_snapshot& transfer : sent) {
+    for (const transfer_view& transfer : sent) {
         EXPECT_TRUE(transfer.finished);
         EXPECT_EQ(transfer.size, read_all(sources.at(transfer.file_name)).size());
         EXPECT_EQ(transfer.peer_address, endpoint_text(m_pListener->listening_address()));
     }
-    for (const transfer_snapshot& transfer : arrived) {
+    for (const transfer_view& transfer : arrived) {
         EXPECT_TRUE(transfer.finished);
         EXPECT_EQ(transfer.friend_name, "Alice");
         EXPECT_TRUE(transfer.peer_address.starts_with("127.0.0.1:")) << transfer.peer_address;

@@ -82,13 +82,13 @@ protected:
 
     // The last bytes went out just now: the transfer must still wait a while, then give up with `status` in
     // `state`, close the connection, end its thread and free the slot.
-    void expect_given_up(incoming_connection_handler& listener, const std::function<bool()>& closed_by_peer, int status,
-                         int state) {
+    void expect_given_up(incoming_connection_handler& listener, const std::function<bool()>& closed_by_peer,
+                         transfer_status status, transfer_state state) {
         ASSERT_TRUE(wait_for([&] { return listener.size() == 1; }, 5s));
         EXPECT_FALSE(wait_for([&] { return received(0).finished; }, std::chrono::milliseconds(stall_timeout_ms / 2)))
             << "gave up before its time-out";
         ASSERT_TRUE(wait_for([&] { return received(0).finished; }, 5s)) << "the time-out never fired";
-        const transfer_snapshot stalled = received(0);
+        const transfer_view stalled = received(0);
         EXPECT_TRUE(stalled.failed);
         EXPECT_EQ(stalled.status, status);
         EXPECT_EQ(stalled.state, state);
@@ -117,7 +117,8 @@ TEST_F(StalledPeer, InTheCapabilityRecord) {
     ASSERT_TRUE(peer.connected);
     ASSERT_TRUE(peer.send_prefix(offer_from(*s_pAlice, 0xE40, false), 60));
     expect_given_up(
-        listener, [&] { return peer.closed_by_peer(); }, status_authentication, AUTHENTICATING);
+        listener, [&] { return peer.closed_by_peer(); }, transfer_status::authentication,
+        transfer_state::authenticating);
     expect_slot_free_and_box_empty(listener);
     EXPECT_EQ(m_oLog.count_starting_with("R::Authenticating FAILED->bad recv oSessionKeyCapRecord"), 1U);
 }
@@ -135,7 +136,8 @@ TEST_F(StalledPeer, InAPassRecordOfTheOldExchange) {
     first.pass = 1;
     ASSERT_TRUE(peer.send_prefix(first.encode(), 3000)); // past block A, into block B
     expect_given_up(
-        listener, [&] { return peer.closed_by_peer(); }, status_authentication, AUTHENTICATING);
+        listener, [&] { return peer.closed_by_peer(); }, transfer_status::authentication,
+        transfer_state::authenticating);
     expect_slot_free_and_box_empty(listener);
 }
 
@@ -152,7 +154,8 @@ TEST_F(StalledPeer, InTheFileRecord) {
     ASSERT_GT(sealed.size(), 2U);
     ASSERT_TRUE(authenticated.send_raw(std::vector<std::uint8_t>(sealed.begin(), sealed.begin() + sealed.size() / 2)));
     expect_given_up(
-        listener, [&] { return authenticated.peer_closed_within(0ms); }, status_receive, GETTING_FILE_RECORD);
+        listener, [&] { return authenticated.peer_closed_within(0ms); }, transfer_status::receive,
+        transfer_state::getting_file_record);
     EXPECT_TRUE(names_in(m_strRoot).empty()) << "no parcel box is made for a record that never came";
     expect_slot_free_and_box_empty(listener);
 }
@@ -166,7 +169,7 @@ TEST_F(StalledPeer, InTheDataAfterTheTemporaryFileWasMade) {
     ASSERT_TRUE(wait_for([&] { return listener.size() == 1 && received(0).bytes_done > 0; }, 5s));
     EXPECT_EQ(names_in(alice_box()).size(), 1U) << "the temporary file exists while data arrives";
     expect_given_up(
-        listener, [&] { return peer.peer_closed_within(0ms); }, status_receive, COMPLETED);
+        listener, [&] { return peer.peer_closed_within(0ms); }, transfer_status::receive, transfer_state::completed);
     expect_slot_free_and_box_empty(listener);
 }
 
@@ -206,7 +209,8 @@ TEST_F(StalledTlsPeer, InAHandshakeRecord) {
     partial.resize(partial.size() + 100, 0x01);
     ASSERT_TRUE(peer.send_prefix(partial, partial.size()));
     expect_given_up(
-        *m_pListener, [&] { return peer.closed_by_peer(); }, status_authentication, AUTHENTICATING);
+        *m_pListener, [&] { return peer.closed_by_peer(); }, transfer_status::authentication,
+        transfer_state::authenticating);
     EXPECT_TRUE(
         m_oLog.contains("R::Authenticating FAILED->TLS handshake: the connection ended during the TLS handshake"));
     EXPECT_TRUE(names_in(m_strRoot).empty());

@@ -16,8 +16,8 @@ std::size_t cipher_block(std::uint32_t type_bit) {
     return name.find("AES") != std::string::npos ? 16 : 8;
 }
 
-std::optional<transfer_snapshot> received_as(const incoming_connection_handler& listener, const std::string& name) {
-    for (const transfer_snapshot& transfer : listener.snapshots()) {
+std::optional<transfer_view> received_as(const incoming_connection_handler& listener, const std::string& name) {
+    for (const transfer_view& transfer : listener.snapshots()) {
         if (transfer.file_name == name) {
             return transfer;
         }
@@ -55,7 +55,7 @@ TEST_F(TransferStream, EveryKeyTypeCarriesEveryEdgeSize) {
             const auto received = received_as(listener, name);
             ASSERT_TRUE(received.has_value());
             EXPECT_FALSE(received->failed) << received->status_text;
-            EXPECT_EQ(received->state, COMPLETED);
+            EXPECT_EQ(received->state, transfer_state::completed);
             // The type the receiver agreed on, from the lines its own transfer logged.
             const std::string chosen = std::string("R::Key type chosen: [") + key_type_name(type) + "]";
             EXPECT_TRUE(m_oLog.contains(received->id, chosen)) << chosen;
@@ -64,9 +64,9 @@ TEST_F(TransferStream, EveryKeyTypeCarriesEveryEdgeSize) {
             EXPECT_TRUE(read_all(alice_box() + "/" + name) == sent) << "content differs";
         }
     }
-    for (const transfer_snapshot& sent : sender().snapshots()) {
+    for (const transfer_view& sent : sender().snapshots()) {
         EXPECT_FALSE(sent.failed) << sent.file_name << ": " << sent.status_text;
-        EXPECT_EQ(sent.state, COMPLETED);
+        EXPECT_EQ(sent.state, transfer_state::completed);
         EXPECT_EQ(sent.bytes_done, sent.size);
     }
 }
@@ -99,14 +99,14 @@ TEST_F(TransferStream, SnapshotsOfAFinishedTransfer) {
     const auto sent = send_file(make_file("stats.bin", 100000));
     ASSERT_TRUE(wait_sent());
     ASSERT_TRUE(wait_received(1));
-    const transfer_snapshot done = sent->snapshot();
+    const transfer_view done = sent->snapshot();
     EXPECT_EQ(transfer_state_name(done.state), std::string("COMPLETED"));
     EXPECT_TRUE(done.finished);
     EXPECT_EQ(done.bytes_done, 100000U);
     EXPECT_GT(done.seconds, 0.0);
     EXPECT_NEAR(done.rate, 100000.0 / done.seconds, 1.0);
     EXPECT_GE(done.end_time, done.start_time);
-    const transfer_snapshot arrived = received(0);
+    const transfer_view arrived = received(0);
     EXPECT_EQ(arrived.friend_name, "Alice");
     EXPECT_EQ(arrived.stored_path, alice_box() + "/stats.bin");
     EXPECT_NE(arrived.id, done.id);

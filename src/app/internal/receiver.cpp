@@ -6,7 +6,6 @@
 
 #include "app/internal/settings/identity_service.h"
 #include "app/internal/settings/receiver_readiness.h"
-#include "app/internal/transfer_views.h"
 #include "crypto/authentycryptor.h"
 #include "net/box/kept_part_sweep.h"
 #include "net/box/parcel_temporaries.h"
@@ -100,7 +99,7 @@ std::string receiver::bound_address() const {
 }
 
 std::vector<transfer_view> receiver::snapshots() const {
-    return m_pParts->listener != nullptr ? views_of(m_pParts->listener->snapshots()) : std::vector<transfer_view>{};
+    return m_pParts->listener != nullptr ? m_pParts->listener->snapshots() : std::vector<transfer_view>{};
 }
 
 std::size_t receiver::running_count() const {

@@ -1,6 +1,6 @@
 #include "net/box/parcel_policy.h"
 
-#include "net/transfer/transfer_state.h"
+#include "core/transfer_view.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
@@ -9,12 +9,12 @@ std::optional<parcel_receipt> parcel_refusal(const friend_profile& sender, box_l
                                              const std::string& parcel_box, std::uint64_t file_size,
                                              std::uint64_t entries, box_ledger::reservation& slot) {
     if (sender.receipt_enabled == 0) {
-        return refusal_receipt(receipt_reason::receipt_off, status_refused,
+        return refusal_receipt(receipt_reason::receipt_off, transfer_status::refused,
                                "parcel receipt is disabled for this friend");
     }
     const std::string what = entries == 1 ? "the file" : "the folder";
     if (sender.max_file_size != unlimited && file_size > sender.max_file_size) {
-        return refusal_receipt(receipt_reason::over_size, status_refused,
+        return refusal_receipt(receipt_reason::over_size, transfer_status::refused,
                                what + " of " + std::to_string(file_size) + " bytes is larger than the maximum of " +
                                    std::to_string(sender.max_file_size) + " bytes");
     }
@@ -22,7 +22,7 @@ std::optional<parcel_receipt> parcel_refusal(const friend_profile& sender, box_l
     std::optional<box_ledger::reservation> reserved = ledger.reserve(parcel_box, entries, sender.max_file_count, held);
     if (!reserved) {
         return refusal_receipt(
-            receipt_reason::over_count, status_refused,
+            receipt_reason::over_count, transfer_status::refused,
             "the parcel box already holds " + std::to_string(held) + " files, the maximum is " +
                 std::to_string(sender.max_file_count) +
                 (entries == 1 ? std::string() : " (the folder holds " + std::to_string(entries) + " entries)"));

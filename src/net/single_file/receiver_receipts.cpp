@@ -7,7 +7,8 @@
 
 namespace tiv {
 
-void answer_sender(socket_thread& transfer, const std::optional<parcel_receipt>& answer, int status) {
+void answer_sender(socket_thread& transfer, const std::optional<parcel_receipt>& answer,
+                   std::optional<transfer_status> status) {
     if (answer && transfer.authenticator->carries_receipts() &&
         send_receipt(*transfer.socket, *transfer.authenticator, *answer)) {
         if (!answer->stored()) {
@@ -16,7 +17,7 @@ void answer_sender(socket_thread& transfer, const std::optional<parcel_receipt>&
         (void)transfer.close_connection();
         return;
     }
-    if (status != socket_thread::no_failure) {
+    if (status) {
         transfer.abort_connection();
     } else {
         (void)transfer.close_connection();
@@ -24,8 +25,8 @@ void answer_sender(socket_thread& transfer, const std::optional<parcel_receipt>&
 }
 
 void refuse_early(socket_thread& transfer, const parcel_receipt& answer) {
-    answer_sender(transfer, answer, status_refused);
-    transfer.end(transfer_outcome::early_failure(status_refused));
+    answer_sender(transfer, answer, transfer_status::refused);
+    transfer.end(transfer_outcome::early_failure(transfer_status::refused));
 }
 
 } // namespace tiv

@@ -26,7 +26,7 @@ namespace tiv {
 
 namespace {
 // An early failure: the connection is reset at once, so the sender learns of it and nothing waits on it.
-void fail_early(socket_thread& transfer, int status) {
+void fail_early(socket_thread& transfer, transfer_status status) {
     transfer.abort_connection();
     end_transfer(transfer, "R", transfer_outcome::early_failure(status));
 }
@@ -113,13 +113,13 @@ std::optional<parcel_receipt> parcel_box_refusal(socket_thread& transfer, const 
         log_activity("R::Parcel refused [%s][%s]: the ReceiptDirectory [%.*s] is not one plain directory name",
                      transfer.profile.name, parcel, static_cast<int>(sizeof transfer.profile.receipt_directory),
                      transfer.profile.receipt_directory);
-        return refusal_receipt(receipt_reason::write_failed, status_refused,
+        return refusal_receipt(receipt_reason::write_failed, transfer_status::refused,
                                "the receiver's parcel box for this sender is not usable");
     }
     if (const std::optional<std::string> refused = prepare_parcel_box(transfer.file.directory, parcel_box)) {
         log_activity("%x: R: PARCEL BOX REFUSED[%s]: %s", transfer.log_handle(), transfer.profile.name,
                      refused->c_str());
-        return refusal_receipt(receipt_reason::write_failed, status_file_open,
+        return refusal_receipt(receipt_reason::write_failed, transfer_status::file_open,
                                "the receiver's parcel box for you cannot be used");
     }
     return std::nullopt;
@@ -139,16 +139,16 @@ bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_o
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
     set_receive_deadline(*transfer.socket, authentication_time_limit(transfer.io_timeout_ms));
-    transfer.set_state(AUTHENTICATING);
+    transfer.set_state(transfer_state::authenticating);
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsReceiver(link, transfer.profile)) {
-        fail_early(transfer, status_authentication);
+        fail_early(transfer, transfer_status::authentication);
         return false;
     }
     transfer.set_peer_name(transfer.profile.name);
     if (may_go_on && !may_go_on()) {
         log_activity("%x: R: TOO MANY TRANSFERS [%s]", transfer.log_handle(), transfer.profile.name);
-        fail_early(transfer, status_refused);
+        fail_early(transfer, transfer_status::refused);
         return false;
     }
     // The file record is all that is left before the data; one time-out is its due.
@@ -158,7 +158,7 @@ bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_o
 
 void receive_stream(socket_thread& transfer, box_ledger& ledger) {
     set_receive_deadline(*transfer.socket, 0);
-    transfer.set_state(VERIFYING_PERMISSIONS);
+    transfer.set_state(transfer_state::verifying_permissions);
     const std::string parcel_box = parcel_box_of(transfer);
     parcel_link link(*transfer.socket, *transfer.authenticator);
     run_stream_receiving(
@@ -173,14 +173,14 @@ bool take_record(socket_thread& transfer, transfer_buffers& buffers, std::size_t
         buffers.wire.resize(std::max(chunk, transfer.authenticator->encrypted_length(file_record::size)));
         buffers.plain.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
-        fail_early(transfer, status_memory);
+        fail_early(transfer, transfer_status::memory);
         log_activity("%x: R: MEMALLOC_ERROR[%s]", transfer.log_handle(), record.file_name);
         return false;
     }
-    transfer.set_state(GETTING_FILE_RECORD);
+    transfer.set_state(transfer_state::getting_file_record);
     if (!receive_record(transfer, buffers, record)) {
-        fail_early(transfer, status_receive);
-        log_activity("%x: R:  STATUS_ERROR [%d]", transfer.log_handle(), status_receive);
+        fail_early(transfer, transfer_status::receive);
+        log_activity("%x: R:  STATUS_ERROR [%d]", transfer.log_handle(), number_of(transfer_status::receive));
         return false;
     }
     set_receive_deadline(*transfer.socket, 0);
@@ -200,7 +200,7 @@ std::optional<std::string> admit_file(socket_thread& transfer, box_ledger& ledge
     if (!name) {
         log_activity("R::Parcel refused [%s][%s]: the name does not name a file", transfer.profile.name,
                      record.file_name);
-        refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, status_refused));
+        refuse_early(transfer, refusal_receipt(receipt_reason::name_refused, transfer_status::refused));
         return std::nullopt;
     }
     if (const std::optional<parcel_receipt> refused =
@@ -216,14 +216,14 @@ std::optional<std::string> admit_file(socket_thread& transfer, box_ledger& ledge
 transfer_outcome receive_file_data(socket_thread& transfer, transfer_buffers& buffers, std::size_t chunk,
                                    const file_record& record,
                                    const std::function<std::optional<std::string>()>& give_name) {
-    transfer.set_state(RUNNING);
+    transfer.set_state(transfer_state::running);
     received_file arrived{.announced = record.file_size,
                           .announced_low_32_bits = true,
                           .size_limit = transfer.profile.max_file_size,
                           .log_handle = transfer.log_handle(),
                           .shown_name = record.file_name};
     receive_data(transfer, buffers, chunk, arrived);
-    transfer.set_state(SHUTTING_DOWN);
+    transfer.set_state(transfer_state::shutting_down);
     arrived.written = transfer.file.size;
     arrived.closed = transfer.file.close_file();
     if (!arrived.closed) {
@@ -246,7 +246,7 @@ void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
     if (!take_record(transfer, buffers, chunk, record)) {
         return;
     }
-    transfer.set_state(VERIFYING_PERMISSIONS);
+    transfer.set_state(transfer_state::verifying_permissions);
     const std::string parcel_box = parcel_box_of(transfer);
     // Held until the file is stored, so parallel connections cannot pass the friend's count together.
     box_ledger::reservation slot;
@@ -254,11 +254,11 @@ void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
     if (!name) {
         return;
     }
-    transfer.set_state(OPENING_WRITE_FILE);
+    transfer.set_state(transfer_state::opening_write_file);
     transfer.file.directory = parcel_box;
     temporary_parcel_claim claim;
     if (!claim.create(transfer.file)) {
-        fail_early(transfer, status_file_open);
+        fail_early(transfer, transfer_status::file_open);
         log_activity("%x: R: OPENFAILURE[%s]", handle, record.file_name);
         return;
     }
@@ -270,7 +270,7 @@ void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
         transfer.set_stored_path(outcome.stored_path);
     } else {
         ::unlink(temporary.c_str());
-        log_activity("%x: R:  STATUS_ERROR [%d]", handle, outcome.status);
+        log_activity("%x: R:  STATUS_ERROR [%d]", handle, number_of(*outcome.status));
         if (outcome.receipt && !outcome.receipt->text.empty()) {
             log_activity("%x: R: NOT KEPT[%s]: %s", handle, record.file_name, outcome.receipt->text.c_str());
         }

@@ -18,7 +18,7 @@
 
 namespace tiv {
 
-void fail_early(socket_thread& transfer, int status, std::string words) {
+void fail_early(socket_thread& transfer, transfer_status status, std::string words) {
     (void)transfer.file.close_file();
     transfer.abort_connection();
     end_transfer(transfer, "S", transfer_outcome::early_failure(status, std::move(words)));
@@ -72,40 +72,40 @@ bool send_bytes(socket_thread& transfer, const std::vector<std::uint8_t>& bytes)
 transfer_outcome send_parcel(socket_thread& transfer, const file_record& record, transfer_buffers& buffers,
                              std::size_t chunk, receipt_reader* reader) {
     authentycryptor& cipher = *transfer.authenticator;
-    transfer.set_state(SENDING_FILE_RECORD);
+    transfer.set_state(transfer_state::sending_file_record);
     const auto header = record.encode();
     if (!cipher.encrypt(header, true, buffers.wire) || !send_bytes(transfer, buffers.wire)) {
-        return transfer_outcome::failure(status_send);
+        return transfer_outcome::failure(transfer_status::send);
     }
-    transfer.set_state(RUNNING);
+    transfer.set_state(transfer_state::running);
     std::uint64_t sent = 0;
     for (;;) {
         if (transfer.stop_requested()) {
-            return transfer_outcome::failure(status_stopped);
+            return transfer_outcome::failure(transfer_status::stopped);
         }
         // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
         if (reader != nullptr) {
             const peer_answer answer = read_arrived(*transfer.socket, reader, 0);
             if (answer == peer_answer::answered) {
                 // Whatever it says, the file did not go out whole.
-                transfer_outcome answered = transfer_outcome::failure(status_send);
+                transfer_outcome answered = transfer_outcome::failure(transfer_status::send);
                 answered.receipt = reader->receipt();
                 return answered;
             }
             if (answer != peer_answer::nothing) {
-                return transfer_outcome::failure(status_send);
+                return transfer_outcome::failure(transfer_status::send);
             }
         }
         const std::int64_t n = transfer.file.read_chunk(buffers.plain.data(), chunk);
         if (n < 0) {
-            return transfer_outcome::failure(status_stopped);
+            return transfer_outcome::failure(transfer_status::stopped);
         }
         buffers.wire.clear();
         // The end of the file completes the message: its last block and padding go out too.
         const bool last = n == 0;
         if (!cipher.encrypt(std::span(buffers.plain.data(), static_cast<std::size_t>(n)), last, buffers.wire) ||
             !send_bytes(transfer, buffers.wire)) {
-            return transfer_outcome::failure(status_send);
+            return transfer_outcome::failure(transfer_status::send);
         }
         if (last) {
             return {};
@@ -135,9 +135,9 @@ transfer_outcome verdict_without_receipt(socket_thread& transfer, const transfer
         transfer.abort_connection();
     }
     if (transfer.stop_requested()) {
-        return transfer_outcome::failure(status_stopped);
+        return transfer_outcome::failure(transfer_status::stopped);
     }
-    return ending == peer_answer::closed ? transfer_outcome{} : transfer_outcome::failure(status_send);
+    return ending == peer_answer::closed ? transfer_outcome{} : transfer_outcome::failure(transfer_status::send);
 }
 
 // With receipts the receiver's answer decides, also one that came before a failed send: the data may have gone
@@ -147,21 +147,21 @@ transfer_outcome verdict_from_receipt(socket_thread& transfer, receipt_reader& r
     if (!sent.failed()) {
         end_sending(socket);
         (void)await_answer(socket, &reader, transfer.io_timeout_ms);
-    } else if (sent.status == status_send && !sent.receipt) {
+    } else if (sent.status == transfer_status::send && !sent.receipt) {
         constexpr int buffered_answer_wait_ms = 500;
         (void)read_arrived(socket, &reader, buffered_answer_wait_ms);
     }
     const std::optional<parcel_receipt>& receipt = reader.receipt();
     if (!receipt) {
         transfer.abort_connection();
-        return transfer_outcome::failure(transfer.stop_requested() ? status_stopped
-                                                                   : (sent.failed() ? sent.status : status_send));
+        return transfer_outcome::failure(transfer.stop_requested() ? transfer_status::stopped
+                                                                   : sent.status.value_or(transfer_status::send));
     }
     (void)transfer.close_connection();
     transfer_outcome verdict = receipt->stored()
                                    // Stored is only believed of a file that went out whole.
                                    ? sent
-                                   : transfer_outcome::failure(status_refused, receipt_words(*receipt));
+                                   : transfer_outcome::failure(transfer_status::refused, receipt_words(*receipt));
     verdict.receipt = receipt;
     return verdict;
 }
@@ -169,7 +169,7 @@ transfer_outcome verdict_from_receipt(socket_thread& transfer, receipt_reader& r
 // The end of a sending body that reached its data: a failure and its reason are logged first.
 void finish_sending(socket_thread& transfer, const transfer_outcome& outcome) {
     if (outcome.failed()) {
-        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), outcome.status);
+        log_activity("%x: S:  STATUS_ERROR [%d]", transfer.log_handle(), number_of(*outcome.status));
         if (!outcome.words.empty()) {
             log_activity("%x: S: %s", transfer.log_handle(), outcome.words.c_str());
         }
@@ -179,10 +179,10 @@ void finish_sending(socket_thread& transfer, const transfer_outcome& outcome) {
 } // namespace
 
 bool open_source(socket_thread& transfer, file_record& record) {
-    transfer.set_state(OPENING_READ_FILE);
+    transfer.set_state(transfer_state::opening_read_file);
     if (!transfer.file.open_file(record.file_name, transfer_file::reading)) {
         const int open_error = errno;
-        fail_early(transfer, status_file_open, unopenable_file_words(transfer.file.path, open_error));
+        fail_early(transfer, transfer_status::file_open, unopenable_file_words(transfer.file.path, open_error));
         log_activity("%x: S: OPENFILE_ERROR[%s]", transfer.log_handle(), record.file_name);
         return false;
     }
@@ -193,29 +193,29 @@ bool open_source(socket_thread& transfer, file_record& record) {
 
 bool connect_and_authenticate(socket_thread& transfer) {
     const unsigned handle = transfer.log_handle();
-    transfer.set_state(CREATING_SOCKET);
+    transfer.set_state(transfer_state::creating_socket);
     if (!transfer.create_socket()) {
-        fail_early(transfer, status_socket);
+        fail_early(transfer, transfer_status::socket);
         log_activity("%x: S: socket creation FAILURE", handle);
         return false;
     }
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
-    transfer.set_state(CONNECTING_TO_DESTINATION);
+    transfer.set_state(transfer_state::connecting_to_destination);
     const bool stopped = transfer.stop_requested();
     const sys_status connected = stopped ? sys_status() : connect_socket(*transfer.socket, transfer.peer_address);
     if (stopped || !connected) {
-        fail_early(transfer, status_connect,
+        fail_early(transfer, transfer_status::connect,
                    transfer.stop_requested() ? std::string() : connection_words(transfer, connected));
         log_activity("%x S: socket ConnectTo FAILURE", handle);
         return false;
     }
 
-    transfer.set_state(AUTHENTICATING);
+    transfer.set_state(transfer_state::authenticating);
     socket_link link(*transfer.socket);
     if (!transfer.authenticator->AuthenticateAsSender(link, transfer.profile)) {
-        fail_early(transfer, status_authentication, authentication_words(transfer, link.failure()));
+        fail_early(transfer, transfer_status::authentication, authentication_words(transfer, link.failure()));
         log_activity("%x: S: ATHENTICATION FAILURE", handle);
         return false;
     }
@@ -262,8 +262,8 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
         } else {
             transfer.abort_connection();
         }
-        if (transfer.stop_requested() && outcome.ended.status == status_send) {
-            outcome.ended.status = status_stopped;
+        if (transfer.stop_requested() && outcome.ended.status == transfer_status::send) {
+            outcome.ended.status = transfer_status::stopped;
         }
         finish_stream_file(transfer, outcome);
         return;
@@ -274,7 +274,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
         buffers.plain.resize(chunk);
         buffers.wire.reserve(chunk + 64);
     } catch (const std::bad_alloc&) {
-        fail_early(transfer, status_memory);
+        fail_early(transfer, transfer_status::memory);
         log_activity("SocketWritingThread %x MEMALLOC_ERROR[%s]", handle, record.file_name);
         return;
     }
@@ -284,7 +284,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
         reader.emplace(*transfer.authenticator);
     }
     const transfer_outcome sent = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
-    transfer.set_state(SHUTTING_DOWN);
+    transfer.set_state(transfer_state::shutting_down);
     (void)transfer.file.close_file();
     finish_sending(transfer,
                    reader ? verdict_from_receipt(transfer, *reader, sent) : verdict_without_receipt(transfer, sent));

@@ -21,7 +21,7 @@ class socket_thread;
 // ends announced it), ends the connection and the transfer.
 void send_after_authentication(socket_thread& transfer, file_record& record);
 // Fails the transfer where it stands: the file closed, the connection reset.
-void fail_early(socket_thread& transfer, int status, std::string words = {});
+void fail_early(socket_thread& transfer, transfer_status status, std::string words = {});
 
 // How much of the file goes out in one piece.
 [[nodiscard]] std::size_t sending_chunk(const socket_thread& transfer);

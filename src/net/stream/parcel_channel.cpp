@@ -2,13 +2,13 @@
 
 #include <sys/socket.h>
 
+#include "core/transfer_view.h"
 #include "log/activity_log.h"
 #include "net/single_file/sending_steps.h"
 #include "net/socket/connection_io.h"
 #include "net/stream/stream_answers.h"
 #include "net/transfer/parcel_receipt.h"
 #include "net/transfer/socket_thread.h"
-#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 
@@ -62,7 +62,7 @@ void parcel_channel::give_turn_back() {
     m_oTurnFree.notify_one();
 }
 
-void parcel_channel::refuse_all(int status, std::string words) {
+void parcel_channel::refuse_all(transfer_status status, std::string words) {
     m_nState = state::refused;
     m_oRefusal = transfer_outcome::early_failure(status, std::move(words));
 }
@@ -100,7 +100,7 @@ bool parcel_channel::announce_folder(socket_thread& transfer) {
         append_frame(plain, frame_type::directory, encode_directory(directory));
     }
     if (!m_pLink->send(plain)) {
-        refuse_all(status_send, "the receiver did not answer the folder");
+        refuse_all(transfer_status::send, "the receiver did not answer the folder");
         return false;
     }
     m_pAnswers->item_ended();
@@ -109,13 +109,13 @@ bool parcel_channel::announce_folder(socket_thread& transfer) {
     case stream_answers::kind::stored:
         break;
     case stream_answers::kind::refused:
-        refuse_all(status_refused, receipt_words(answer.receipt));
+        refuse_all(transfer_status::refused, receipt_words(answer.receipt));
         return false;
     case stream_answers::kind::out_of_turn:
-        refuse_all(status_send, out_of_turn_words);
+        refuse_all(transfer_status::send, out_of_turn_words);
         return false;
     default:
-        refuse_all(status_send, "the receiver did not answer the folder");
+        refuse_all(transfer_status::send, "the receiver did not answer the folder");
         return false;
     }
     log_activity("%x: S: FOLDER[%s] accepted", transfer.log_handle(), m_oFolder->name.c_str());
@@ -125,7 +125,7 @@ bool parcel_channel::announce_folder(socket_thread& transfer) {
 void parcel_channel::open(socket_thread& transfer) {
     if (!connect_and_authenticate(transfer)) {
         // Every other file would meet the same: no receiver, or one that does not take us.
-        const transfer_snapshot failed = transfer.snapshot();
+        const transfer_view failed = transfer.snapshot();
         refuse_all(failed.status, failed.status_text);
         return;
     }
@@ -135,8 +135,8 @@ void parcel_channel::open(socket_thread& transfer) {
                                       transfer.profile.name + " needs a newer version of Quorvel";
             log_activity("%x: S: FOLDER REFUSED[%s]: the receiver does not take folders", transfer.log_handle(),
                          m_oFolder->name.c_str());
-            refuse_all(status_refused, words);
-            fail_early(transfer, status_refused, words);
+            refuse_all(transfer_status::refused, words);
+            fail_early(transfer, transfer_status::refused, words);
             return;
         }
         m_nState = state::old_peer;
@@ -159,7 +159,7 @@ void parcel_channel::open(socket_thread& transfer) {
 void parcel_channel::send(socket_thread& transfer) {
     transfer.begin();
     if (!take_turn(transfer)) {
-        transfer.end(transfer_outcome::early_failure(status_stopped));
+        transfer.end(transfer_outcome::early_failure(transfer_status::stopped));
         // Still counted: the last of the send ends the connection in good order, stopped or not.
         (void)take_turn(transfer, true);
         leave(transfer);
@@ -171,7 +171,7 @@ void parcel_channel::send(socket_thread& transfer) {
     if (!transfer.snapshot().finished) {
         switch (m_nState) {
         case state::refused:
-            fail_early(transfer, m_oRefusal.status, m_oRefusal.words);
+            fail_early(transfer, *m_oRefusal.status, m_oRefusal.words);
             break;
         case state::old_peer:
             send_alone(transfer, record);
@@ -207,15 +207,15 @@ void parcel_channel::send_over_stream(socket_thread& transfer, const file_record
                                                    transfer.file.mtime_ns, sending_chunk(transfer));
     if (!outcome.link_sound) {
         close_connection(false, 0);
-        if (transfer.stop_requested() && outcome.ended.status == status_send) {
-            outcome.ended.status = status_stopped;
+        if (transfer.stop_requested() && outcome.ended.status == transfer_status::send) {
+            outcome.ended.status = transfer_status::stopped;
         }
         // A receiver whose answers no longer match the files is not asked again in this send; and a new
         // connection would make the receiver start a second folder: the rest of this one fails.
         if (outcome.out_of_turn) {
-            refuse_all(status_send, out_of_turn_words);
+            refuse_all(transfer_status::send, out_of_turn_words);
         } else if (m_oFolder) {
-            refuse_all(status_send, "the connection broke before the whole folder arrived");
+            refuse_all(transfer_status::send, "the connection broke before the whole folder arrived");
         }
     }
     finish_stream_file(transfer, outcome);

@@ -86,7 +86,7 @@ private:
     // The file over a connection of the transfer's own, to an older receiver, without the turn.
     void send_alone(socket_thread& transfer, file_record& record);
     void close_connection(bool in_order, int wait_ms);
-    void refuse_all(int status, std::string words);
+    void refuse_all(transfer_status status, std::string words);
 
     // One transfer at a time uses the connection. A flag under a plain mutex rather than a mutex of its own: the
     // wait must end on a stop (interrupt() wakes it).
@@ -102,7 +102,7 @@ private:
     std::unique_ptr<authentycryptor> m_pCipher;
     std::unique_ptr<parcel_link> m_pLink;
     std::unique_ptr<stream_answers> m_pAnswers; // the receiver's answers on m_pLink, matched to the files sent
-    transfer_outcome m_oRefusal;                // what every later transfer meets, once refused
+    transfer_outcome m_oRefusal;                // what every later transfer meets, once refused: always a failure
     std::size_t m_nLeft;
 };
 

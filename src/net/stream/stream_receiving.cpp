@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/transfer_view.h"
 #include "log/activity_log.h"
 #include "net/box/kept_part.h"
 #include "net/box/parcel_names.h"
@@ -16,7 +17,6 @@
 #include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
 #include "net/transfer/transfer_bodies.h"
-#include "net/transfer/transfer_state.h"
 #include "platform/sha256_stream.h"
 #include "settings/friend_profile.h"
 
@@ -131,7 +131,7 @@ bool stream_receiver::answer(const parcel_receipt& receipt) {
 
 stream_receiver::step stream_receiver::protocol_error(const char* why) {
     log_activity("R::Parcel stream refused [%s]: %s", m_oTransfer.profile.name, why);
-    m_oOutcome = transfer_outcome::failure(status_refused, why);
+    m_oOutcome = transfer_outcome::failure(transfer_status::refused, why);
     return step::broken;
 }
 
@@ -160,7 +160,7 @@ stream_receiver::step stream_receiver::refuse(const file_frame& header, const pa
     const std::string why = receipt.text.empty() ? receipt_words(receipt) : receipt.text;
     log_activity("R::Parcel refused [%s][%s]: %s", m_oTransfer.profile.name, header.path.c_str(), why.c_str());
     const bool told = answer(receipt);
-    m_oTransfer.end_parcel(false, m_oOutcome.status, why);
+    m_oTransfer.end_parcel(m_oOutcome.status, why);
     if (!told) {
         return step::broken;
     }
@@ -184,18 +184,19 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
         // Refused as it stands.
     } else if (!is_plain_component(frame->name) || is_kept_part_name(frame->name) ||
                is_temporary_parcel_name(frame->name)) {
-        refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "the folder's name is refused");
+        refusal =
+            refusal_receipt(receipt_reason::name_refused, transfer_status::refused, "the folder's name is refused");
     } else {
         // The folder's own directory, those inside it and its files.
         const std::uint64_t entries = 1ULL + frame->directories + frame->files;
         refusal = parcel_refusal(sender, m_oLedger, m_strBox, frame->bytes, entries, m_oFolderSlot);
     }
-    m_oTransfer.set_state(GETTING_FILE_RECORD);
+    m_oTransfer.set_state(transfer_state::getting_file_record);
     if (!refusal) {
         m_oFolder = received_folder::create(m_strBox, frame->name, why);
         if (!m_oFolder) {
-            refusal =
-                refusal_receipt(receipt_reason::write_failed, status_file_open, "the receiver cannot make the folder");
+            refusal = refusal_receipt(receipt_reason::write_failed, transfer_status::file_open,
+                                      "the receiver cannot make the folder");
         } else {
             m_oFolderSlot.stored();
             m_oTransfer.set_folder_name(frame->name);
@@ -219,7 +220,8 @@ stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> p
         }
         const auto components = parcel_path_components(*path, why);
         if (!components || !folder_directory(*components, 1, why)) {
-            refusal = refusal_receipt(receipt_reason::name_refused, status_refused, "a directory is refused: " + why);
+            refusal = refusal_receipt(receipt_reason::name_refused, transfer_status::refused,
+                                      "a directory is refused: " + why);
         }
     }
     if (refusal && m_oFolder) {
@@ -247,16 +249,16 @@ std::optional<parcel_receipt> stream_receiver::place_in_folder(const file_frame&
     std::string why;
     const auto components = parcel_path_components(header.path, why);
     if (!components) {
-        return refusal_receipt(receipt_reason::name_refused, status_refused, why);
+        return refusal_receipt(receipt_reason::name_refused, transfer_status::refused, why);
     }
     if (m_nFilesSeen + 1 > m_oAnnounced.files || m_nBytesSeen + header.size > m_oAnnounced.bytes ||
         m_nBytesSeen + header.size < m_nBytesSeen) {
-        return refusal_receipt(receipt_reason::over_size, status_refused, "more than the folder announced");
+        return refusal_receipt(receipt_reason::over_size, transfer_status::refused, "more than the folder announced");
     }
     const std::span<const std::string> parents(components->data(), components->size() - 1);
     target.directory = folder_directory(parents, 0, why);
     if (!target.directory) {
-        return refusal_receipt(receipt_reason::write_failed, status_file_open, why);
+        return refusal_receipt(receipt_reason::write_failed, transfer_status::file_open, why);
     }
     target.directory_path = m_oFolder->path();
     for (const std::string& parent : parents) {
@@ -301,7 +303,7 @@ std::optional<parcel_receipt> stream_receiver::place_loose(const file_frame& hea
                                                            box_ledger::reservation& slot) {
     const std::optional<std::string> name = parcel_file_name(header.path);
     if (!name) {
-        return refusal_receipt(receipt_reason::name_refused, status_refused);
+        return refusal_receipt(receipt_reason::name_refused, transfer_status::refused);
     }
     if (std::optional<parcel_receipt> refused =
             parcel_refusal(m_oTransfer.profile, m_oLedger, m_strBox, header.size, 1, slot)) {
@@ -494,7 +496,7 @@ std::optional<received_file> stream_receiver::take_data(const file_frame& header
 
 stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
     m_oTransfer.set_bytes_done(target.resumed_from);
-    m_oTransfer.set_state(RUNNING);
+    m_oTransfer.set_state(transfer_state::running);
     const std::string& path = m_oTransfer.file.path;
     target.written = target.kept ? target.kept->name() : path.substr(path.find_last_of('/') + 1);
     const std::optional<received_file> arrived = take_data(header, target);
@@ -508,7 +510,7 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
     if (!outcome.failed()) {
         m_oTransfer.set_stored_path(outcome.stored_path);
         const bool told = answer(*outcome.receipt);
-        m_oTransfer.end_parcel(true);
+        m_oTransfer.end_parcel();
         return told ? step::next : step::broken;
     }
     // A stopped or cut transfer has no one to tell; what it wrote may stay for the next send.
@@ -535,7 +537,7 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
     file_record shown;
     shown.set_name(header->path);
     m_oTransfer.begin_parcel(shown, header->size);
-    m_oTransfer.set_state(VERIFYING_PERMISSIONS);
+    m_oTransfer.set_state(transfer_state::verifying_permissions);
     // A refusal is told at once; data follows it unless the sender waits for an offer first.
     const bool data_follows = !header->resumable;
     file_target target;
@@ -550,7 +552,7 @@ stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> pay
     }
     ++m_nFilesSeen;
     m_nBytesSeen += header->size;
-    m_oTransfer.set_state(OPENING_WRITE_FILE);
+    m_oTransfer.set_state(transfer_state::opening_write_file);
     step failed = step::next;
     if (!open_target(*header, target, failed)) {
         return failed;
@@ -569,7 +571,7 @@ bool stream_receiver::still_a_friend() {
     }
     // Whatever is under way ends here: the friend's trust was withdrawn, and nothing more of it is kept.
     log_activity("R::Parcel stream ended [%s]: the sender is no longer a friend", m_oTransfer.profile.name);
-    m_oOutcome = transfer_outcome::failure(status_refused, "the sender is no longer a friend");
+    m_oOutcome = transfer_outcome::failure(transfer_status::refused, "the sender is no longer a friend");
     return false;
 }
 
@@ -578,10 +580,10 @@ void stream_receiver::run() {
     for (bool going = true; going;) {
         frame_type type{};
         std::span<const std::uint8_t> payload;
-        m_oTransfer.set_state(GETTING_FILE_RECORD);
+        m_oTransfer.set_state(transfer_state::getting_file_record);
         const parcel_link::arrival arrival = m_oLink.receive(type, payload, wait_ms());
         if (arrival != parcel_link::arrival::frame) {
-            m_oOutcome.status = status_receive;
+            m_oOutcome.status = transfer_status::receive;
             break;
         }
         step next = step::next;
@@ -602,7 +604,7 @@ void stream_receiver::run() {
         going = next == step::next;
         in_order = next == step::finished;
     }
-    m_oTransfer.set_state(SHUTTING_DOWN);
+    m_oTransfer.set_state(transfer_state::shutting_down);
     if (in_order) {
         // The sender's close_notify follows its end; ours answers it.
         frame_type type{};
@@ -614,14 +616,14 @@ void stream_receiver::run() {
     } else {
         m_oTransfer.abort_connection();
         if (!m_oOutcome.failed()) {
-            m_oOutcome.status = status_receive;
+            m_oOutcome.status = transfer_status::receive;
         }
     }
-    if (m_oOutcome.status == status_receive && m_oOutcome.words.empty()) {
+    if (m_oOutcome.status == transfer_status::receive && m_oOutcome.words.empty()) {
         m_oOutcome.words = link_failure_words(m_oLink.failure());
     }
     if (m_oOutcome.failed()) {
-        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), m_oOutcome.status,
+        log_activity("%x: R:  STATUS_ERROR [%d]%s%s", m_oTransfer.log_handle(), number_of(*m_oOutcome.status),
                      m_oOutcome.words.empty() ? "" : ": ", m_oOutcome.words.c_str());
     }
     end_transfer(m_oTransfer, "R", m_oOutcome);

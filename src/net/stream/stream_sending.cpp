@@ -13,7 +13,7 @@
 namespace tiv {
 
 namespace {
-stream_item_outcome broken_link(int status, std::string words = {}) {
+stream_item_outcome broken_link(transfer_status status, std::string words = {}) {
     return {.ended = transfer_outcome::failure(status, std::move(words)), .link_sound = false};
 }
 
@@ -28,16 +28,17 @@ stream_item_outcome from_answer(const socket_thread& transfer, const stream_answ
     case stream_answers::kind::stored:
         return {};
     case stream_answers::kind::refused: {
-        stream_item_outcome refused{.ended = transfer_outcome::failure(status_refused, receipt_words(answer.receipt))};
+        stream_item_outcome refused{
+            .ended = transfer_outcome::failure(transfer_status::refused, receipt_words(answer.receipt))};
         refused.ended.receipt = answer.receipt;
         return refused;
     }
     case stream_answers::kind::timed_out:
-        return broken_link(status_send, silent_receiver_words(transfer, wait_ms));
+        return broken_link(transfer_status::send, silent_receiver_words(transfer, wait_ms));
     case stream_answers::kind::ended:
-        return broken_link(status_send, "the receiver ended the connection before it answered");
+        return broken_link(transfer_status::send, "the receiver ended the connection before it answered");
     case stream_answers::kind::out_of_turn: {
-        stream_item_outcome lied = broken_link(status_send, out_of_turn_words);
+        stream_item_outcome lied = broken_link(transfer_status::send, out_of_turn_words);
         lied.out_of_turn = true;
         return lied;
     }
@@ -46,7 +47,7 @@ stream_item_outcome from_answer(const socket_thread& transfer, const stream_answ
     case stream_answers::kind::malformed:
         break;
     }
-    return broken_link(status_send, "the receiver's answer was malformed");
+    return broken_link(transfer_status::send, "the receiver's answer was malformed");
 }
 
 // Whether the first `length` bytes of the file hash to `expected`; the hasher then holds them, and the file is
@@ -113,7 +114,7 @@ stream_item_outcome stream_file_sender::send(const std::string& path, std::int64
     }
     const file_frame header{
         .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
-    m_oTransfer.set_state(SENDING_FILE_RECORD);
+    m_oTransfer.set_state(transfer_state::sending_file_record);
     m_aPlain.reserve(m_nChunk + 2 * frame_header_size + 64);
     append_frame(m_aPlain, frame_type::file, encode_file(header));
     m_oAnswers.file_started(header.resumable);
@@ -130,7 +131,7 @@ stream_item_outcome stream_file_sender::send(const std::string& path, std::int64
 
 std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std::string& path) {
     if (!m_oLink.send(m_aPlain)) {
-        return broken_link(status_send);
+        return broken_link(transfer_status::send);
     }
     m_aPlain.clear();
     const stream_answers::answer answer = m_oAnswers.next(m_nWaitMs);
@@ -151,7 +152,7 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
             log_activity("%x: S: KEPT PART DIFFERS[%s]: sending the whole file", m_oTransfer.log_handle(),
                          path.c_str());
             if (!rewind(file, hash)) {
-                return broken_link(status_stopped, "the file could not be read again from its start");
+                return broken_link(transfer_status::stopped, "the file could not be read again from its start");
             }
         }
     }
@@ -160,7 +161,7 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
 }
 
 std::optional<stream_item_outcome> stream_file_sender::send_data() {
-    m_oTransfer.set_state(RUNNING);
+    m_oTransfer.set_state(transfer_state::running);
     std::uint64_t sent = m_nFrom;
     m_oTransfer.set_bytes_done(sent);
     while (!m_oTransfer.stop_requested()) {
@@ -183,7 +184,7 @@ std::optional<stream_item_outcome> stream_file_sender::send_data() {
         }
         if (m_aPlain.size() >= m_nChunk) {
             if (!m_oLink.send(m_aPlain)) {
-                return broken_link(status_send);
+                return broken_link(transfer_status::send);
             }
             m_aPlain.clear();
         }
@@ -214,21 +215,22 @@ stream_item_outcome stream_file_sender::finish() {
     file_end_frame end{.complete = m_bComplete, .whole_hash = std::nullopt};
     if (m_bComplete && m_oWhole) {
         if (!m_oWhole->ok()) {
-            return broken_link(status_memory);
+            return broken_link(transfer_status::memory);
         }
         end.whole_hash = m_oWhole->finish();
     }
     append_frame(m_aPlain, frame_type::file_end, encode_file_end(end));
     if (!m_oLink.send(m_aPlain)) {
-        return broken_link(status_send);
+        return broken_link(transfer_status::send);
     }
     m_oAnswers.item_ended();
-    m_oTransfer.set_state(SHUTTING_DOWN);
+    m_oTransfer.set_state(transfer_state::shutting_down);
     stream_item_outcome outcome = from_answer(m_oTransfer, m_oAnswers.next(m_nWaitMs), m_nWaitMs);
     outcome.resumed_from = m_nFrom;
     if (!m_bComplete && outcome.link_sound) {
         // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
-        return {.ended = transfer_outcome::failure(status_stopped), .link_sound = true, .resumed_from = m_nFrom};
+        return {
+            .ended = transfer_outcome::failure(transfer_status::stopped), .link_sound = true, .resumed_from = m_nFrom};
     }
     return outcome;
 }

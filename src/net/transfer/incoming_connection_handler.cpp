@@ -129,7 +129,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     auto body = [gate = m_pGate, slots = m_pSlots, ledger = m_pLedger, patience](socket_thread& receiving) {
         if (!gate->wait_for_turn(&receiving, std::chrono::steady_clock::now() + patience)) {
             receiving.abort_connection();
-            receiving.end(false, status_refused, "too many connections were waiting to authenticate");
+            receiving.end(false, transfer_status::refused, "too many connections were waiting to authenticate");
             return;
         }
         bool holds_slot = false;

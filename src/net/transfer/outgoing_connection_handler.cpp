@@ -33,7 +33,7 @@ outgoing_connection_handler::start_outgoing(const std::string& directory, const 
         constexpr std::chrono::milliseconds stop_check(100);
         while (!turns->acquire_within(stop_check)) {
             if (sending.stop_requested()) {
-                sending.end(false, status_stopped);
+                sending.end(false, transfer_status::stopped);
                 return;
             }
         }

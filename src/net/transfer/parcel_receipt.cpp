@@ -13,8 +13,6 @@ constexpr std::uint8_t layout_version = 1;
 constexpr std::uint8_t verdict_stored = 0;
 constexpr std::uint8_t verdict_refused = 1;
 constexpr std::uint8_t last_reason = static_cast<std::uint8_t>(receipt_reason::write_failed);
-// The receiver's transfer statuses run from 0 to 8.
-constexpr std::uint8_t last_status = 8;
 
 // The length of the UTF-8 sequence at `at` that a terminal may print: 0 for a malformed sequence (overlong,
 // surrogate, beyond U+10FFFF, cut short) and for a control character of either range.
@@ -99,11 +97,10 @@ parcel_receipt stored_receipt() {
     return {};
 }
 
-parcel_receipt refusal_receipt(receipt_reason reason, int status, std::string text) {
+parcel_receipt refusal_receipt(receipt_reason reason, transfer_status status, std::string text) {
     parcel_receipt receipt;
     receipt.reason = reason;
-    receipt.status =
-        status >= 0 && status <= last_status ? static_cast<std::uint8_t>(status) : parcel_receipt::no_status;
+    receipt.status = static_cast<std::uint8_t>(number_of(status));
     receipt.text = std::move(text);
     return receipt;
 }
@@ -161,7 +158,8 @@ receipt_parse decode_receipt(std::span<const std::uint8_t> bytes, parcel_receipt
     }
     const bool stored = reason == static_cast<std::uint8_t>(receipt_reason::stored);
     if (verdict > verdict_refused || reason > last_reason || stored != (verdict == verdict_stored) ||
-        (stored ? status != parcel_receipt::no_status : status > last_status) || length > parcel_receipt::max_text) {
+        (stored ? status != parcel_receipt::no_status : !transfer_status_numbered(status)) ||
+        length > parcel_receipt::max_text) {
         return receipt_parse::malformed;
     }
     std::span<const std::uint8_t> text;

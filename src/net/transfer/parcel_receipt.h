@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/transfer_view.h"
+
 namespace tiv {
 
 // Why a receiver did not keep a parcel, as both ends number it on the wire.
@@ -45,7 +47,7 @@ struct parcel_receipt {
 };
 
 [[nodiscard]] parcel_receipt stored_receipt();
-[[nodiscard]] parcel_receipt refusal_receipt(receipt_reason reason, int status, std::string text = {});
+[[nodiscard]] parcel_receipt refusal_receipt(receipt_reason reason, transfer_status status, std::string text = {});
 
 enum class receipt_parse { incomplete, complete, malformed };
 

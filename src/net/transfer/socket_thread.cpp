@@ -7,6 +7,7 @@
 
 #include "net/socket/connection_io.h"
 #include "net/stream/parcel_channel.h"
+#include "net/transfer/transfer_state.h"
 
 namespace tiv {
 
@@ -51,19 +52,19 @@ void socket_thread::begin_parcel(const file_record& record, std::uint64_t size) 
     m_oProgress.m_strStoredPath.clear();
 }
 
-void socket_thread::end_parcel(bool stored, int status, std::string status_words) {
+void socket_thread::end_parcel(std::optional<transfer_status> failure, std::string status_words) {
     std::lock_guard guard(m_oLock);
     if (!m_oProgress.m_bInParcel) {
         return;
     }
-    transfer_snapshot row = snapshot_locked();
+    transfer_view row = snapshot_locked();
     row.finished = true;
-    row.state = stored ? COMPLETED : row.state;
-    row.failed = !stored;
-    row.status = stored ? 0 : status;
-    row.status_text = stored ? std::string() : std::move(status_words);
-    if (!stored && row.status_text.empty()) {
-        row.status_text = transfer_status_text(status, direction == transfer_direction::sending);
+    row.state = failure ? row.state : transfer_state::completed;
+    row.failed = failure.has_value();
+    row.status = failure.value_or(transfer_status::file_open);
+    row.status_text = failure ? std::move(status_words) : std::string();
+    if (failure && row.status_text.empty()) {
+        row.status_text = transfer_status_text(*failure, direction == transfer_direction::sending);
     }
     row.end_time = calendar_now();
     m_oProgress.m_aEndedParcels.push_back(std::move(row));
@@ -87,7 +88,7 @@ void socket_thread::discard_and_stop() {
 
 void socket_thread::begin() {
     std::lock_guard guard(m_oLock);
-    m_oProgress.m_nState = INITIALIZING;
+    m_oProgress.m_nState = transfer_state::initializing;
     m_oProgress.m_nStartTime = calendar_now();
 }
 
@@ -116,17 +117,17 @@ void socket_thread::set_peer_name(const std::string& name) {
     m_oProgress.m_strFriendName = name;
 }
 
-void socket_thread::end(bool completed, int status, std::string status_words) {
+void socket_thread::end(bool completed, std::optional<transfer_status> status, std::string status_words) {
     std::lock_guard guard(m_oLock);
     if (m_oProgress.m_bFinished) {
         return;
     }
     if (completed) {
-        m_oProgress.m_nState = COMPLETED;
+        m_oProgress.m_nState = transfer_state::completed;
     }
-    if (status != no_failure) {
+    if (status) {
         m_oProgress.m_bFailed = true;
-        m_oProgress.m_nStatus = status;
+        m_oProgress.m_nStatus = *status;
         // Asked to stop, a transfer fails wherever its body noticed: the words say it was stopped, not what broke.
         m_oProgress.m_strStatusWords = stop_requested() ? "the transfer was stopped" : std::move(status_words);
     }
@@ -139,26 +140,26 @@ void socket_thread::body_ended(bool ran) {
     if (ran) {
         end(false);
     } else {
-        end(false, status_memory, "no thread could be started for the transfer");
+        end(false, transfer_status::memory, "no thread could be started for the transfer");
     }
     // A finished transfer may stay listed for a long time; only its record is worth keeping.
     release_handle();
     authenticator.reset();
 }
 
-transfer_snapshot socket_thread::snapshot() const {
+transfer_view socket_thread::snapshot() const {
     std::lock_guard guard(m_oLock);
     return snapshot_locked();
 }
 
-std::vector<transfer_snapshot> socket_thread::rows() const {
+std::vector<transfer_view> socket_thread::rows() const {
     std::lock_guard guard(m_oLock);
     const progress& now = m_oProgress;
-    std::vector<transfer_snapshot> shown = now.m_aEndedParcels;
+    std::vector<transfer_view> shown = now.m_aEndedParcels;
     if (now.m_bInParcel || shown.empty()) {
         shown.push_back(snapshot_locked());
     }
-    for (transfer_snapshot& row : shown) {
+    for (transfer_view& row : shown) {
         row.connection_ended = now.m_bFinished;
     }
     return shown;
@@ -169,8 +170,8 @@ bool socket_thread::shows(std::uint64_t id) const {
     return id == m_nId || (m_oProgress.m_bInParcel && id == m_oProgress.m_nParcelId);
 }
 
-transfer_snapshot socket_thread::snapshot_locked() const {
-    transfer_snapshot copy;
+transfer_view socket_thread::snapshot_locked() const {
+    transfer_view copy;
     const progress& now = m_oProgress;
     copy.id = now.m_bInParcel || now.m_nParcelId != 0 ? now.m_nParcelId : m_nId;
     copy.connection = m_nId;

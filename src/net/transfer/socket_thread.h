@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/transfer_view.h"
 #include "crypto/authentycryptor.h"
 #include "net/single_file/file_record.h"
 #include "net/single_file/transfer_file.h"
@@ -15,8 +17,6 @@
 #include "net/socket/net_socket.h"
 #include "net/transfer/rthread.h"
 #include "net/transfer/transfer_outcome.h"
-#include "net/transfer/transfer_snapshot.h"
-#include "net/transfer/transfer_state.h"
 #include "settings/friend_profile.h"
 
 namespace tiv {
@@ -38,10 +38,10 @@ public:
     // Unique in the process and never reused, so a window keeps its row for this transfer whatever else ends.
     [[nodiscard]] std::uint64_t id() const { return m_nId; }
     // Everything a window shows of this transfer, copied in one piece: the file under way (or the last one).
-    [[nodiscard]] transfer_snapshot snapshot() const;
+    [[nodiscard]] transfer_view snapshot() const;
     // A row for every file of the connection: those that ended, then the one under way; a connection that never
     // reached a file, or broke inside one, shows that way.
-    [[nodiscard]] std::vector<transfer_snapshot> rows() const;
+    [[nodiscard]] std::vector<transfer_view> rows() const;
     // Whether `id` is this transfer's or the row of the file under way.
     [[nodiscard]] bool shows(std::uint64_t id) const;
 
@@ -50,16 +50,17 @@ public:
     [[nodiscard]] file_record record() const;
     void set_record(const file_record& record, std::uint64_t size);
     // A connection that carries several files gives each a row of its own: begin_parcel() starts the next (with a
-    // new id), end_parcel() closes its row as stored or not, with the status and words of its receipt.
+    // new id), end_parcel() closes its row as stored, or, given a `failure`, as not stored, with the status and words
+    // of its receipt.
     void begin_parcel(const file_record& record, std::uint64_t size);
-    void end_parcel(bool stored, int status = no_failure, std::string status_words = {});
+    void end_parcel(std::optional<transfer_status> failure = std::nullopt, std::string status_words = {});
     void set_folder_name(const std::string& name);
     // A receive that failed left this much on disk for the next send (a kept part).
     void set_bytes_kept(std::uint64_t bytes);
 
     // The body's reports. begin() is its first action (state INITIALIZING, the start time); end() its last that
-    // the snapshot sees: the state it stopped in stays unless `completed`, and a `status` of 0 or more marks the
-    // transfer failed, with `status_words` saying why when the status alone would not.
+    // the snapshot sees: the state it stopped in stays unless `completed`, and a `status` marks the transfer failed,
+    // with `status_words` saying why when the status alone would not.
     void begin();
     void set_state(transfer_state state);
     void set_bytes_done(std::uint64_t bytes);
@@ -68,11 +69,10 @@ public:
     void set_resumed_from(std::uint64_t offset);
     // The friend at the other end, once known (the receiver learns it from the authentication).
     void set_peer_name(const std::string& name);
-    static constexpr int no_failure = transfer_outcome::no_failure;
     // The user stopped this one transfer: unlike a stop of the whole program, what arrived of it is not kept.
     void discard_and_stop();
     [[nodiscard]] bool discard_requested() const { return m_bDiscard; }
-    void end(bool completed, int status = no_failure, std::string status_words = {});
+    void end(bool completed, std::optional<transfer_status> status = std::nullopt, std::string status_words = {});
     void end(const transfer_outcome& outcome) { end(outcome.completed, outcome.status, outcome.words); }
 
     int io_block_size = 2048;
@@ -107,17 +107,17 @@ protected:
 private:
     // The transfer's progress, as end() and the other reports leave it.
     struct progress {
-        int m_nState = UNDEFINED;
+        transfer_state m_nState = transfer_state::undefined;
         bool m_bFinished = false;
         bool m_bFailed = false;
-        int m_nStatus = 0;
+        transfer_status m_nStatus = transfer_status::file_open;
         std::string m_strStatusWords;
         std::uint64_t m_nBytesDone = 0;
         std::uint64_t m_nBytesKept = 0;
         std::uint64_t m_nParcelId = 0; // the row of the file under way, when the connection carries several
         bool m_bInParcel = false;
         std::string m_strFolder;
-        std::vector<transfer_snapshot> m_aEndedParcels;
+        std::vector<transfer_view> m_aEndedParcels;
         std::uint64_t m_nResumedFrom = 0;
         std::int64_t m_nStartTime = 0; // calendar seconds
         std::int64_t m_nEndTime = 0;
@@ -130,7 +130,7 @@ private:
 
     void release_handle();
     // The snapshot as the lock holder sees it.
-    [[nodiscard]] transfer_snapshot snapshot_locked() const;
+    [[nodiscard]] transfer_view snapshot_locked() const;
 
     const std::uint64_t m_nId;
     const double m_nCreatedAt;  // clock_now() at construction

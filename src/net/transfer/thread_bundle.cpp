@@ -109,12 +109,12 @@ std::size_t thread_bundle::finished_count() const {
         std::count_if(threads.begin(), threads.end(), [](const auto& t) { return t->body_finished(); }));
 }
 
-std::vector<transfer_snapshot> thread_bundle::snapshots() const {
+std::vector<transfer_view> thread_bundle::snapshots() const {
     std::lock_guard guard(m_pList->lock);
-    std::vector<transfer_snapshot> copies;
+    std::vector<transfer_view> copies;
     copies.reserve(m_pList->threads.size());
     for (const auto& thread : m_pList->threads) {
-        for (transfer_snapshot& row : thread->rows()) {
+        for (transfer_view& row : thread->rows()) {
             copies.push_back(std::move(row));
         }
     }

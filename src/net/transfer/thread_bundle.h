@@ -18,7 +18,7 @@ class thread_bundle {
 public:
     // Hears of each transfer of this list when its body starts and when it has ended (the snapshot then says
     // finished, in its final state). Called on the transfer's own thread: only enqueue.
-    using transfer_listener = std::function<void(const transfer_snapshot& transfer)>;
+    using transfer_listener = std::function<void(const transfer_view& transfer)>;
 
     thread_bundle();
     thread_bundle(const thread_bundle&) = delete;
@@ -35,7 +35,7 @@ public:
     [[nodiscard]] std::size_t running_count() const;
     [[nodiscard]] std::size_t finished_count() const;
     // Every transfer of the list, in order of creation: a row per file of a connection that carries several.
-    [[nodiscard]] std::vector<transfer_snapshot> snapshots() const;
+    [[nodiscard]] std::vector<transfer_view> snapshots() const;
     // Unlinks every entry holding `thread`. The object lives on while anyone else holds it.
     void remove_thread(const socket_thread* thread);
     // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.

@@ -25,7 +25,7 @@ void end_transfer(socket_thread& transfer, const char* side, const transfer_outc
     if (!outcome.completed) {
         return;
     }
-    const transfer_snapshot ended = transfer.snapshot();
+    const transfer_view ended = transfer.snapshot();
     log_activity("%x: %s: Seconds, Bytes, Throughput(b/s) [%.3f, %llu, %.1f]", transfer.log_handle(), side,
                  ended.seconds, static_cast<unsigned long long>(ended.bytes_done),
                  ended.seconds > 0 ? static_cast<double>(ended.bytes_done) / ended.seconds : -1.0);

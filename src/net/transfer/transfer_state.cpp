@@ -6,44 +6,25 @@
 
 namespace tiv {
 
-const char* transfer_state_name(int state) {
-    static const char* const names[] = {
-        "UNDEFINED",
-        "INITIALIZING",
-        "OPENING_READ_FILE",
-        "CREATING_SOCKET",
-        "CONNECTING_TO_DESTINATION",
-        "AUTHENTICATING",
-        "SENDING_FILE_RECORD",
-        "GETTING_FILE_RECORD",
-        "VERIFYING_PERMISSIONS",
-        "OPENING_WRITE_FILE",
-        "RUNNING",
-        "SHUTTING_DOWN",
-        "COMPLETED",
-    };
-    return state >= 0 && state <= COMPLETED ? names[state] : names[UNDEFINED];
-}
-
-const char* transfer_status_text(int status, bool sending) {
+const char* transfer_status_text(transfer_status status, bool sending) {
     switch (status) {
-    case status_file_open:
+    case transfer_status::file_open:
         return sending ? "the file cannot be opened for reading" : "the temporary file cannot be created";
-    case status_socket:
+    case transfer_status::socket:
         return "the socket cannot be created";
-    case status_connect:
+    case transfer_status::connect:
         return "the connection to the destination failed";
-    case status_authentication:
+    case transfer_status::authentication:
         return "the authentication failed";
-    case status_refused:
+    case transfer_status::refused:
         return "the receiver refused the file";
-    case status_send:
+    case transfer_status::send:
         return sending ? "the connection failed before the receiver confirmed the whole file" : "a send failed";
-    case status_receive:
+    case transfer_status::receive:
         return "the file did not arrive whole";
-    case status_stopped:
+    case transfer_status::stopped:
         return sending ? "the file was not read to its end" : "the transfer was stopped";
-    case status_memory:
+    case transfer_status::memory:
         return "the data buffer cannot be allocated";
     default:
         return "unknown status";
