@@ -77,27 +77,8 @@ fail() {
     echo "distance_bench: $*" >&2
     exit 1
 }
-wait_for_line() {
-    local tries=0
-    until grep -q "$2" "$1" 2>/dev/null; do
-        tries=$((tries + 1))
-        [ $tries -le 200 ] || fail "no '$2' in $1 after 20 s: $(tail -n 5 "$1")"
-        sleep 0.1
-    done
-}
-free_port() {
-    local port
-    while :; do
-        port=$((20000 + RANDOM % 40000))
-        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-            echo "$port"
-            return
-        fi
-    done
-}
-now() { echo "$EPOCHREALTIME"; }
-since() { awk -v start="$1" -v end="$EPOCHREALTIME" 'BEGIN { printf "%.6f\n", end - start }'; }
-record() { echo "$2" >>"$work/series/$1"; }
+# shellcheck source=bench/bench_common.sh
+. "$(dirname "$0")/bench_common.sh"
 median_of() {
     sort -g "$work/series/$1" | awk '{ v[NR] = $1 } END { printf "%.3f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
