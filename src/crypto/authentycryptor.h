@@ -69,6 +69,9 @@ public:
     // Whether both ends announced the parcel stream: many files and folders over this connection, framed, with
     // a receipt for each (see net/parcel_frames.h).
     [[nodiscard]] virtual bool carries_parcel_stream() const { return false; }
+    // Whether both ends announced that the sender may send further files of the stream before the receipts of
+    // earlier ones have come back.
+    [[nodiscard]] virtual bool carries_pipelining() const { return false; }
     // Brings `sender`, the friend this connection authenticated, up to date with its stored profile, so a change
     // reaches a connection that carries many files. False, with `sender` as it was, when the friend is gone: deleted,
     // or pinned to a key other than the one proved. One that keeps no profiles has nothing newer to tell.

@@ -9,7 +9,6 @@
 #include "net/single_file/sending_steps.h"
 #include "net/socket/connection_io.h"
 #include "net/socket/socket_link.h"
-#include "net/stream/parcel_channel.h"
 #include "net/stream/stream_sending.h"
 #include "net/transfer/receipt_exchange.h"
 #include "net/transfer/socket_thread.h"
@@ -254,8 +253,14 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
     if (transfer.authenticator->carries_parcel_stream()) {
         parcel_link link(*transfer.socket, *transfer.authenticator);
         stream_answers answers(link);
+        // The one file of its connection: nothing is owed to any earlier one.
+        const earlier_answers none_earlier = [](const stream_answers::answer&) {};
+        const stream_file_progress progress = send_stream_file(
+            transfer, link, answers, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk, none_earlier);
         stream_item_outcome outcome =
-            send_stream_file(transfer, link, answers, stream_path_of(transfer, record), transfer.file.mtime_ns, chunk);
+            progress.ended
+                ? *progress.ended
+                : stream_verdict(transfer, progress.sent, answers.next(receipt_wait_ms(transfer.io_timeout_ms)));
         const bool in_order = outcome.link_sound && end_stream(link, receipt_wait_ms(transfer.io_timeout_ms));
         if (in_order) {
             (void)transfer.close_connection();
@@ -291,10 +296,6 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
 }
 
 void run_sending_body(socket_thread& transfer) {
-    if (transfer.channel != nullptr) {
-        transfer.channel->send(transfer);
-        return;
-    }
     transfer.begin();
     file_record record = transfer.record();
     if (open_source(transfer, record) && connect_and_authenticate(transfer)) {

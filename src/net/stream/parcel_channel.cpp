@@ -6,16 +6,22 @@
 #include "log/activity_log.h"
 #include "net/single_file/sending_steps.h"
 #include "net/socket/connection_io.h"
-#include "net/stream/stream_answers.h"
 #include "net/transfer/parcel_receipt.h"
+#include "net/transfer/rthread.h"
 #include "net/transfer/socket_thread.h"
 
 namespace tiv {
 
-parcel_channel::parcel_channel(std::size_t transfers, std::optional<folder_plan> folder)
-    : m_oFolder(std::move(folder)), m_nLeft(transfers) {}
+// The send's one thread; counted among the transfer threads, so a program's exit waits for it to let go.
+class parcel_channel::worker : public rthread {
+public:
+    worker() { m_bTransfer = true; }
+};
 
-// The last transfer ends the connection; one that outlived its send (never started) leaves it to be reset here.
+parcel_channel::parcel_channel(std::size_t transfers, std::optional<folder_plan> folder)
+    : m_nTransfers(transfers), m_oFolder(std::move(folder)) {}
+
+// The worker ends the connection; a send whose worker never ran leaves it to be reset here.
 parcel_channel::~parcel_channel() {
     if (m_pSocket != nullptr && m_pSocket->handle >= 0) {
         set_abortive_close(*m_pSocket);
@@ -23,43 +29,116 @@ parcel_channel::~parcel_channel() {
     }
 }
 
+void parcel_channel::enqueue(std::shared_ptr<socket_thread> transfer, thread_bundle::body_announcer announcer) {
+    transfer->begin_hosted();
+    bool first = false;
+    {
+        const std::lock_guard guard(m_oQueueLock);
+        first = m_pWorker == nullptr;
+        if (first) {
+            m_pWorker = std::make_unique<worker>();
+        }
+        m_aQueue.push_back({std::move(transfer), std::move(announcer)});
+    }
+    m_oQueued.notify_one();
+    if (first && m_pWorker->start_thread([self = shared_from_this()] { self->run(); }) == 0) {
+        // No thread for the send: every file of it ends as it comes, failed, so no window waits for it.
+        std::deque<queued> orphans;
+        {
+            const std::lock_guard guard(m_oQueueLock);
+            orphans.swap(m_aQueue);
+        }
+        for (queued& entry : orphans) {
+            entry.transfer->end(false, transfer_status::memory, "no thread could be started for the send");
+            let_go(entry);
+        }
+    }
+}
+
 void parcel_channel::interrupt(const socket_thread* transfer) {
-    {
-        std::lock_guard guard(m_oHolderLock);
-        if (m_pHolder == transfer && m_pSocket != nullptr && m_pSocket->handle >= 0) {
-            ::shutdown(m_pSocket->handle, SHUT_RDWR);
-        }
+    if (transfer->discard_requested()) {
+        return; // the worker gives that file up when it looks, and the others go on
     }
-    // A transfer waiting for its turn learns of its stop; the lock orders this after its look at the flag.
-    { const std::lock_guard guard(m_oTurnLock); }
-    m_oTurnFree.notify_all();
+    std::lock_guard guard(m_oSocketLock);
+    if (m_pSocket != nullptr && m_pSocket->handle >= 0) {
+        ::shutdown(m_pSocket->handle, SHUT_RDWR);
+    }
 }
 
-bool parcel_channel::take_turn(socket_thread& transfer, bool until_given) {
-    {
-        std::unique_lock guard(m_oTurnLock);
-        // A stop wakes the wait (interrupt()).
-        m_oTurnFree.wait(guard, [&] { return !m_bTurnTaken || (!until_given && transfer.stop_requested()); });
-        if (m_bTurnTaken) {
-            return false;
-        }
-        m_bTurnTaken = true;
-    }
-    std::lock_guard guard(m_oHolderLock);
-    m_pHolder = &transfer;
-    return true;
+parcel_channel::queued parcel_channel::next_queued() {
+    std::unique_lock guard(m_oQueueLock);
+    m_oQueued.wait(guard, [this] { return !m_aQueue.empty(); });
+    queued entry = std::move(m_aQueue.front());
+    m_aQueue.pop_front();
+    return entry;
 }
 
-void parcel_channel::give_turn_back() {
-    {
-        std::lock_guard guard(m_oHolderLock);
-        m_pHolder = nullptr;
+void parcel_channel::run() {
+    for (std::size_t left = m_nTransfers; left > 0; --left) {
+        queued entry = next_queued();
+        const transfer_log_scope scope(entry.transfer->id());
+        entry.transfer->hosted_here();
+        entry.announcer.started();
+        take_up(entry);
     }
-    {
-        std::lock_guard guard(m_oTurnLock);
-        m_bTurnTaken = false;
+    const int wait_ms = m_aAwaiting.empty() ? 0 : receipt_wait_ms(m_aAwaiting.front().entry.transfer->io_timeout_ms);
+    while (!m_aAwaiting.empty()) {
+        (void)settle_next(*m_aAwaiting.front().entry.transfer, wait_ms);
     }
-    m_oTurnFree.notify_one();
+    close_connection(m_nState == state::open, wait_ms);
+}
+
+void parcel_channel::take_up(queued& entry) {
+    socket_thread& transfer = *entry.transfer;
+    transfer.begin();
+    if (transfer.stop_requested()) {
+        transfer.end(transfer_outcome::early_failure(transfer_status::stopped));
+        let_go(entry);
+        return;
+    }
+    if (m_nState == state::open) {
+        make_room(transfer);
+    }
+    switch (m_nState) {
+    case state::refused:
+        fail_early(transfer, *m_oRefusal.status, m_oRefusal.words);
+        let_go(entry);
+        return;
+    case state::old_peer:
+        send_alone(entry);
+        return;
+    case state::closed:
+    case state::open:
+        break;
+    }
+    file_record record = transfer.record();
+    // The file is opened first: one that cannot be read fails on its own, without a connection for nothing.
+    if (!open_source(transfer, record)) {
+        let_go(entry);
+        return;
+    }
+    if (m_nState == state::closed) {
+        open(transfer);
+    }
+    if (transfer.snapshot().finished) {
+        let_go(entry);
+        return;
+    }
+    switch (m_nState) {
+    case state::open:
+        send_over_stream(entry, record);
+        return;
+    case state::old_peer:
+        // This connection is already authenticated: the file goes over it the old way.
+        send_after_authentication(transfer, record);
+        break;
+    case state::refused:
+        fail_early(transfer, *m_oRefusal.status, m_oRefusal.words);
+        break;
+    case state::closed:
+        break;
+    }
+    let_go(entry);
 }
 
 void parcel_channel::refuse_all(transfer_status status, std::string words) {
@@ -74,7 +153,7 @@ void parcel_channel::close_connection(bool in_order, int wait_ms) {
     m_pAnswers.reset();
     m_pLink.reset();
     if (m_pSocket != nullptr) {
-        std::lock_guard guard(m_oHolderLock);
+        std::lock_guard guard(m_oSocketLock);
         if (in_order) {
             (void)half_close_and_await_peer(*m_pSocket);
         } else {
@@ -87,6 +166,10 @@ void parcel_channel::close_connection(bool in_order, int wait_ms) {
     if (m_nState == state::open) {
         m_nState = state::closed;
     }
+}
+
+bool parcel_channel::pipelining() const {
+    return m_pCipher != nullptr && m_pCipher->carries_pipelining();
 }
 
 bool parcel_channel::announce_folder(socket_thread& transfer) {
@@ -103,7 +186,7 @@ bool parcel_channel::announce_folder(socket_thread& transfer) {
         refuse_all(transfer_status::send, "the receiver did not answer the folder");
         return false;
     }
-    m_pAnswers->item_ended();
+    (void)m_pAnswers->folder_announced();
     const stream_answers::answer answer = m_pAnswers->next(receipt_wait_ms(transfer.io_timeout_ms));
     switch (answer.what) {
     case stream_answers::kind::stored:
@@ -143,7 +226,7 @@ void parcel_channel::open(socket_thread& transfer) {
         return;
     }
     {
-        std::lock_guard guard(m_oHolderLock);
+        std::lock_guard guard(m_oSocketLock);
         m_pSocket = transfer.take_socket();
     }
     m_pCipher = std::move(transfer.authenticator);
@@ -156,84 +239,104 @@ void parcel_channel::open(socket_thread& transfer) {
     }
 }
 
-void parcel_channel::send(socket_thread& transfer) {
-    transfer.begin();
-    if (!take_turn(transfer)) {
-        transfer.end(transfer_outcome::early_failure(transfer_status::stopped));
-        // Still counted: the last of the send ends the connection in good order, stopped or not.
-        (void)take_turn(transfer, true);
-        leave(transfer);
-        return;
+void parcel_channel::make_room(const socket_thread& current) {
+    const std::size_t files = pipelining() ? files_ahead : 1;
+    while (m_nState == state::open && !m_aAwaiting.empty() &&
+           (m_aAwaiting.size() >= files || m_nBytesAwaiting >= bytes_ahead)) {
+        settle_next(current, receipt_wait_ms(current.io_timeout_ms));
     }
-    file_record record = transfer.record();
-    prepare(transfer, record);
-    // A transfer that ended already (its file unreadable, or sent to an older receiver) has only to leave.
-    if (!transfer.snapshot().finished) {
-        switch (m_nState) {
-        case state::refused:
-            fail_early(transfer, *m_oRefusal.status, m_oRefusal.words);
-            break;
-        case state::old_peer:
-            send_alone(transfer, record);
-            break;
-        case state::open:
-            send_over_stream(transfer, record);
-            break;
-        case state::closed:
-            break; // no connection was opened for it
-        }
-    }
-    leave(transfer);
-}
-
-void parcel_channel::prepare(socket_thread& transfer, file_record& record) {
-    if (m_nState == state::open) {
-        (void)open_source(transfer, record);
-        return;
-    }
-    // The file is opened first: one that cannot be read fails on its own, without a connection for nothing.
-    if (m_nState != state::closed || !open_source(transfer, record)) {
-        return;
-    }
-    open(transfer);
-    if (m_nState == state::old_peer) {
-        // This connection is already authenticated: the file goes over it the old way.
-        send_after_authentication(transfer, record);
+    // Whatever has come already: the receipts of earlier files, or an answer nobody is owed.
+    while (m_nState == state::open && settle_next(current, 0)) {
     }
 }
 
-void parcel_channel::send_over_stream(socket_thread& transfer, const file_record& record) {
-    stream_item_outcome outcome = send_stream_file(transfer, *m_pLink, *m_pAnswers, stream_path_of(transfer, record),
-                                                   transfer.file.mtime_ns, sending_chunk(transfer));
-    if (!outcome.link_sound) {
-        close_connection(false, 0);
-        if (transfer.stop_requested() && outcome.ended.status == transfer_status::send) {
-            outcome.ended.status = transfer_status::stopped;
-        }
-        // A receiver whose answers no longer match the files is not asked again in this send; and a new
-        // connection would make the receiver start a second folder: the rest of this one fails.
-        if (outcome.out_of_turn) {
-            refuse_all(transfer_status::send, out_of_turn_words);
-        } else if (m_oFolder) {
-            refuse_all(transfer_status::send, "the connection broke before the whole folder arrived");
-        }
+bool parcel_channel::settle_next(const socket_thread& current, int wait_ms) {
+    const stream_answers::answer answer = m_pAnswers->next(wait_ms);
+    switch (answer.what) {
+    case stream_answers::kind::none:
+        return false;
+    case stream_answers::kind::stored:
+    case stream_answers::kind::refused:
+        settle(answer);
+        return true;
+    default:
+        // Whatever else came, the connection can carry nothing more.
+        break_link(stream_verdict(current, {.complete = true}, answer));
+        return false;
+    }
+}
+
+void parcel_channel::settle(const stream_answers::answer& answer) {
+    if (m_aAwaiting.empty() || m_aAwaiting.front().sent.item != answer.item) {
+        // The answers settle items oldest first; one for anything else cannot be matched to its file.
+        break_link({.ended = transfer_outcome::failure(transfer_status::send, out_of_turn_words),
+                    .link_sound = false,
+                    .out_of_turn = true});
+        return;
+    }
+    awaiting settled = std::move(m_aAwaiting.front());
+    m_aAwaiting.pop_front();
+    m_nBytesAwaiting -= settled.sent.data_bytes;
+    const transfer_log_scope scope(settled.entry.transfer->id());
+    conclude(settled.entry, stream_verdict(*settled.entry.transfer, settled.sent, answer));
+}
+
+void parcel_channel::break_link(const stream_item_outcome& outcome) {
+    close_connection(false, 0);
+    std::deque<awaiting> unconfirmed;
+    unconfirmed.swap(m_aAwaiting);
+    m_nBytesAwaiting = 0;
+    for (awaiting& file : unconfirmed) {
+        const transfer_log_scope scope(file.entry.transfer->id());
+        conclude(file.entry, outcome);
+    }
+    // A receiver whose answers no longer match the files is not asked again in this send; and a new connection
+    // would make the receiver start a second folder: the rest of this one fails.
+    if (outcome.out_of_turn) {
+        refuse_all(transfer_status::send, out_of_turn_words);
+    } else if (m_oFolder) {
+        refuse_all(transfer_status::send, "the connection broke before the whole folder arrived");
+    }
+}
+
+void parcel_channel::conclude(queued& entry, stream_item_outcome outcome) {
+    socket_thread& transfer = *entry.transfer;
+    if (transfer.stop_requested() && outcome.ended.status == transfer_status::send) {
+        outcome.ended.status = transfer_status::stopped;
     }
     finish_stream_file(transfer, outcome);
+    let_go(entry);
 }
 
-void parcel_channel::send_alone(socket_thread& transfer, file_record& record) {
-    give_turn_back();
+void parcel_channel::let_go(queued& entry) {
+    entry.announcer.ended();
+    entry.transfer->end_hosted();
+}
+
+void parcel_channel::send_over_stream(queued& entry, const file_record& record) {
+    socket_thread& transfer = *entry.transfer;
+    const earlier_answers earlier = [this](const stream_answers::answer& answer) { settle(answer); };
+    stream_file_progress progress = send_stream_file(transfer, *m_pLink, *m_pAnswers, stream_path_of(transfer, record),
+                                                     transfer.file.mtime_ns, sending_chunk(transfer), earlier);
+    if (!progress.ended) {
+        (void)transfer.file.close_file();
+        m_nBytesAwaiting += progress.sent.data_bytes;
+        m_aAwaiting.push_back({.entry = std::move(entry), .sent = progress.sent});
+        return;
+    }
+    if (!progress.ended->link_sound) {
+        break_link(*progress.ended);
+    }
+    conclude(entry, std::move(*progress.ended));
+}
+
+void parcel_channel::send_alone(queued& entry) {
+    socket_thread& transfer = *entry.transfer;
+    file_record record = transfer.record();
     if (open_source(transfer, record) && connect_and_authenticate(transfer)) {
         send_after_authentication(transfer, record);
     }
-    (void)take_turn(transfer, true);
-}
-
-void parcel_channel::leave(const socket_thread& transfer) {
-    if (--m_nLeft == 0) {
-        close_connection(m_nState == state::open, receipt_wait_ms(transfer.io_timeout_ms));
-    }
-    give_turn_back();
+    let_go(entry);
 }
 
 } // namespace tiv

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,8 @@
 #include "net/socket/net_socket.h"
 #include "net/stream/parcel_link.h"
 #include "net/stream/stream_answers.h"
+#include "net/stream/stream_sending.h"
+#include "net/transfer/thread_bundle.h"
 #include "net/transfer/transfer_outcome.h"
 
 namespace tiv {
@@ -29,81 +32,108 @@ struct folder_plan {
     std::uint64_t bytes = 0;
 };
 
-// One connection shared by the transfers of one send, for a receiver that takes the parcel stream: the first
-// transfer to run connects and authenticates, and each then sends its file over the same connection in turn, so a
-// thousand small files cost one handshake instead of a thousand. A receiver of an older version sends each file
-// over a connection of its own, as before; a folder needs the stream and is refused by such a receiver with that
-// reason.
+// The transfers of one send, run by one worker thread over one connection, for a receiver that takes the parcel
+// stream: a thousand small files cost one handshake and one thread instead of a thousand. A receiver of an older
+// version gets each file over a connection of its own, one after the other; a folder needs the stream and is
+// refused by such a receiver with that reason.
 //
-// How the transfers take turns:
-// - One transfer at a time holds the turn, and only the holder uses the connection; the others wait for it.
-// - A holder that finds no connection opens one, after its file: a file that cannot be read fails on its own,
+// How the worker goes through the send, in the order the transfers came:
+// - The first file opens the connection, after the file itself: a file that cannot be read fails on its own,
 //   without a connection for nothing. What answers decides for the rest of the send:
-//   - a receiver that takes the stream: every holder sends its file over the one connection;
-//   - an older receiver: the first holder sends over the connection it opened, and each later one over a connection
-//     of its own, without the turn, so that they run side by side as they always did;
-//   - no receiver, one that does not take us, or one that refused the folder: every later transfer fails with the
+//   - a receiver that takes the stream: every file goes over the one connection;
+//   - an older receiver: the first file goes over the connection it opened, each later one over one of its own;
+//   - no receiver, one that does not take us, or one that refused the folder: every later file fails with the
 //     same reason, without trying.
-// - A transfer that breaks the connection closes it, and the next holder connects again; but the rest of a folder
-//   fails (a new connection would start a second folder), and so does the rest of a send whose receiver answered
-//   out of turn (it is not to be believed again).
-// - A stop interrupts the holder's use of the connection, or ends a transfer's wait for the turn; a transfer stopped
-//   while it waited still waits, unstoppably, for the turn to leave.
-// - Every transfer leaves once, holding the turn; the last to leave ends the connection, in good order while it is
+// - A receiver that takes pipelining gets further files while the receipts of earlier ones are on their way, up to
+//   a window of files and bytes; one that does not gets the next file once the last one's receipt has come. Each
+//   file keeps its own verdict, matched to it by the order of the receipts.
+// - A broken connection fails every file not yet confirmed, and the next file connects again; but the rest of a
+//   folder fails (a new connection would start a second folder), and so does the rest of a send whose receiver
+//   answered out of turn (it is not to be believed again).
+// - A stop of one file gives up that file only (the receiver is told it is incomplete); a file stopped before its
+//   turn ends when its turn comes. A stop of the whole send breaks the connection.
+// - Once every file has had its turn and its verdict, the worker ends the connection, in good order while it is
 //   sound.
-class parcel_channel {
+class parcel_channel : public std::enable_shared_from_this<parcel_channel> {
 public:
+    // The window of a pipelining sender: the files whose receipts it awaits, and their bytes.
+    static constexpr std::size_t files_ahead = 256;
+    static constexpr std::uint64_t bytes_ahead = std::uint64_t{8} << 20;
+
     // For `transfers` transfers; with `folder`, they are that folder's files.
     explicit parcel_channel(std::size_t transfers, std::optional<folder_plan> folder = std::nullopt);
     parcel_channel(const parcel_channel&) = delete;
     parcel_channel& operator=(const parcel_channel&) = delete;
     ~parcel_channel();
 
-    // The body of a transfer of this send, on its thread: its file in its turn, as the rules above say.
-    void send(socket_thread& transfer);
+    // Hands the next transfer of the send to the worker, which the first one starts. From now on the transfer's
+    // body is under way: `announcer` hears when the worker takes it up and when it has ended.
+    void enqueue(std::shared_ptr<socket_thread> transfer, thread_bundle::body_announcer announcer);
 
-    // On `transfer`'s stop: interrupts the connection when `transfer` is the one using it, and ends its wait for its
-    // turn otherwise, so that a stop is not held up by a wait.
+    // On `transfer`'s stop: a stop of the whole send (not one discarded file) breaks the connection, so that no
+    // wait holds it up.
     void interrupt(const socket_thread* transfer);
 
 private:
-    // What a holder finds: no connection (none yet, or the last one broke), a stream, an older receiver, or a send
-    // refused for good.
+    // What the worker finds for a file: no connection (none yet, or the last one broke), a stream, an older
+    // receiver, or a send refused for good.
     enum class state { closed, open, old_peer, refused };
+    struct queued {
+        std::shared_ptr<socket_thread> transfer;
+        thread_bundle::body_announcer announcer;
+    };
+    struct awaiting {
+        queued entry;
+        stream_file_sent sent;
+    };
+    class worker;
 
-    // The transfer's turn on the connection: false once it was asked to stop while it waited (unless `until_given`).
-    [[nodiscard]] bool take_turn(socket_thread& transfer, bool until_given = false);
-    void give_turn_back();
-    // The end of a transfer's part, with its turn: the last one ends the connection. Gives the turn back.
-    void leave(const socket_thread& transfer);
-    // The holder's file, and the connection when there is none; a first file to an older receiver goes out here.
-    void prepare(socket_thread& transfer, file_record& record);
+    void run();
+    [[nodiscard]] queued next_queued();
+    // The file's turn: it ends, or its frames go out and it awaits its verdict.
+    void take_up(queued& entry);
+    void send_over_stream(queued& entry, const file_record& record);
+    // Over a connection of the file's own, to an older receiver.
+    void send_alone(queued& entry);
     // Connects and authenticates with the transfer's own socket and authenticator; a stream connection is kept.
     void open(socket_thread& transfer);
     [[nodiscard]] bool announce_folder(socket_thread& transfer);
-    // The holder's file over the shared connection; one that breaks it closes it.
-    void send_over_stream(socket_thread& transfer, const file_record& record);
-    // The file over a connection of the transfer's own, to an older receiver, without the turn.
-    void send_alone(socket_thread& transfer, file_record& record);
+
+    // Makes room in the window for one more file: the receipts already there, and while the window is full, the
+    // next one waited for.
+    void make_room(const socket_thread& current);
+    // Waits up to `wait_ms` for the next answer and settles what it decides (`current` names the receiver in a
+    // time-out); false when no receipt came.
+    bool settle_next(const socket_thread& current, int wait_ms);
+    void settle(const stream_answers::answer& answer);
+    // The connection can carry nothing more: every file awaiting its verdict fails with `outcome`'s reason.
+    void break_link(const stream_item_outcome& outcome);
+    // Ends the transfer with the outcome of its file in the stream, then lets it go.
+    void conclude(queued& entry, stream_item_outcome outcome);
+    void let_go(queued& entry);
+
     void close_connection(bool in_order, int wait_ms);
     void refuse_all(transfer_status status, std::string words);
+    [[nodiscard]] bool pipelining() const;
 
-    // One transfer at a time uses the connection. A flag under a plain mutex rather than a mutex of its own: the
-    // wait must end on a stop (interrupt() wakes it).
-    std::mutex m_oTurnLock;
-    std::condition_variable m_oTurnFree;
-    bool m_bTurnTaken = false;
-    std::mutex m_oHolderLock; // guards m_pHolder and the socket's handle against interrupt()
-    const socket_thread* m_pHolder = nullptr;
-    // The rest belongs to the holder of the turn.
+    const std::size_t m_nTransfers;
     const std::optional<folder_plan> m_oFolder;
+    std::unique_ptr<worker> m_pWorker;
+
+    std::mutex m_oQueueLock; // guards m_aQueue against enqueue()
+    std::condition_variable m_oQueued;
+    std::deque<queued> m_aQueue;
+
+    std::mutex m_oSocketLock; // guards the socket's handle against interrupt()
+    // The rest belongs to the worker.
     state m_nState = state::closed;
     std::unique_ptr<net_socket> m_pSocket;
     std::unique_ptr<authentycryptor> m_pCipher;
     std::unique_ptr<parcel_link> m_pLink;
     std::unique_ptr<stream_answers> m_pAnswers; // the receiver's answers on m_pLink, matched to the files sent
-    transfer_outcome m_oRefusal;                // what every later transfer meets, once refused: always a failure
-    std::size_t m_nLeft;
+    std::deque<awaiting> m_aAwaiting;           // oldest first
+    std::uint64_t m_nBytesAwaiting = 0;
+    transfer_outcome m_oRefusal; // what every later transfer meets, once refused: always a failure
 };
 
 } // namespace tiv

@@ -10,27 +10,45 @@ stream_answers::answer only(stream_answers::kind what) {
 }
 } // namespace
 
-void stream_answers::file_started(bool resumable) {
-    m_nStage = resumable ? stage::offer_due : stage::sending;
+std::uint64_t stream_answers::file_started(bool resumable) {
+    m_aItems.push_back({.number = m_nNextItem, .now = resumable ? stage::offer_due : stage::sending});
+    return m_nNextItem++;
 }
 
-void stream_answers::item_ended() {
+std::uint64_t stream_answers::folder_announced() {
+    m_aItems.push_back({.number = m_nNextItem, .now = stage::receipt_due});
+    return m_nNextItem++;
+}
+
+void stream_answers::file_ended() {
+    if (m_aItems.empty()) {
+        return;
+    }
     // After an early refusal the file's end still goes out, but nothing more is owed for it.
-    m_nStage = m_nStage == stage::answered ? stage::idle : stage::receipt_due;
+    if (m_aItems.back().now == stage::answered) {
+        m_aItems.pop_back();
+    } else {
+        m_aItems.back().now = stage::receipt_due;
+    }
 }
 
 stream_answers::answer stream_answers::judge(frame_type type, std::span<const std::uint8_t> payload) {
+    if (m_aItems.empty()) {
+        return only(kind::out_of_turn);
+    }
+    item& oldest = m_aItems.front();
     if (type == frame_type::offer) {
-        if (m_nStage != stage::offer_due) {
+        if (oldest.now != stage::offer_due) {
             return only(kind::out_of_turn);
         }
         const std::optional<offer_frame> offer = decode_offer(payload);
         if (!offer) {
             return only(kind::malformed);
         }
-        m_nStage = stage::sending;
+        oldest.now = stage::sending;
         answer offered = only(kind::offer);
         offered.offer = *offer;
+        offered.item = oldest.number;
         return offered;
     }
     if (type != frame_type::receipt) {
@@ -41,23 +59,27 @@ stream_answers::answer stream_answers::judge(frame_type type, std::span<const st
     if (decode_receipt(payload, receipt, used) != receipt_parse::complete || used != payload.size()) {
         return only(kind::malformed);
     }
-    if (m_nStage == stage::idle || m_nStage == stage::answered ||
-        (receipt.stored() && m_nStage != stage::receipt_due)) {
+    if (oldest.now == stage::answered || (receipt.stored() && oldest.now != stage::receipt_due)) {
         return only(kind::out_of_turn);
     }
-    m_nStage = m_nStage == stage::receipt_due ? stage::idle : stage::answered;
+    const std::uint64_t number = oldest.number;
+    if (oldest.now == stage::receipt_due) {
+        m_aItems.pop_front();
+    } else {
+        oldest.now = stage::answered;
+    }
     // A receiver of ours says nothing more until the next record reaches it.
     frame_type after{};
     std::span<const std::uint8_t> more;
-    if (m_oLink.receive(after, more, 0) == parcel_link::arrival::frame) {
+    if (m_aItems.empty() && m_oLink.receive(after, more, 0) == parcel_link::arrival::frame) {
         return only(kind::out_of_turn);
     }
-    if (receipt.stored()) {
-        return only(kind::stored);
+    answer settled = only(receipt.stored() ? kind::stored : kind::refused);
+    settled.item = number;
+    if (!receipt.stored()) {
+        settled.receipt = std::move(receipt);
     }
-    answer refused = only(kind::refused);
-    refused.receipt = std::move(receipt);
-    return refused;
+    return settled;
 }
 
 stream_answers::answer stream_answers::next(int wait_ms) {

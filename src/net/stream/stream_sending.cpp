@@ -73,16 +73,17 @@ bool rewind(transfer_file& file, cryptoapi::sha256_stream& hash) {
     return file.seek_to(0);
 }
 
-// One file's turn in the stream: its header, where its data starts (agreed with the receiver for a large file),
-// its data, its end and the receiver's answer. The frames gather in one buffer, so a small file goes out in one
-// send with its header and end; a large one goes out piece by piece.
+// One file's frames in the stream: its header, where its data starts (agreed with the receiver for a large file),
+// its data and its end. The frames gather in one buffer, so a small file goes out in one send with its header and
+// end; a large one goes out piece by piece. Answers owed to earlier files may come meanwhile; they go to their own.
 class stream_file_sender {
 public:
-    stream_file_sender(socket_thread& transfer, parcel_link& link, stream_answers& answers, std::size_t chunk)
-        : m_oTransfer(transfer), m_oLink(link), m_oAnswers(answers), m_nChunk(chunk),
+    stream_file_sender(socket_thread& transfer, parcel_link& link, stream_answers& answers, std::size_t chunk,
+                       const earlier_answers& earlier)
+        : m_oTransfer(transfer), m_oLink(link), m_oAnswers(answers), m_fEarlier(earlier), m_nChunk(chunk),
           m_nWaitMs(receipt_wait_ms(transfer.io_timeout_ms)) {}
 
-    stream_item_outcome send(const std::string& path, std::int64_t mtime_ns);
+    stream_file_progress send(const std::string& path, std::int64_t mtime_ns);
 
 private:
     // Each step returns none when the file goes on, else how it ended.
@@ -92,41 +93,61 @@ private:
     std::optional<stream_item_outcome> send_data();
     // Adds the next piece of the file as a data frame: its length, 0 at the end, negative when it cannot be read.
     std::int64_t add_piece();
-    // The file's end, after the data went out whole or not, and the receiver's answer to it.
-    stream_item_outcome finish();
+    // The file's end, after the data went out whole or not.
+    std::optional<stream_item_outcome> finish();
+    // The next answer owed to this file, handing those owed to earlier files on; `none` when none came in time.
+    stream_answers::answer next_own(int wait_ms);
 
     socket_thread& m_oTransfer;
     parcel_link& m_oLink;
     stream_answers& m_oAnswers;
+    const earlier_answers& m_fEarlier;
     const std::size_t m_nChunk;
     const int m_nWaitMs;
+    std::uint64_t m_nItem = 0;
     std::vector<std::uint8_t> m_aPlain;               // frames not yet sent
     std::optional<cryptoapi::sha256_stream> m_oWhole; // over the whole file, when it continues a kept part
     std::uint64_t m_nFrom = 0;                        // where the data starts
+    std::uint64_t m_nSent = 0;                        // data bytes sent
     bool m_bComplete = false;                         // the file was read to its end
 };
 
-stream_item_outcome stream_file_sender::send(const std::string& path, std::int64_t mtime_ns) {
-    const transfer_file& file = m_oTransfer.file;
-    // Nothing is owed before the file goes out: whatever already came is an answer too many for an earlier one.
-    if (const stream_answers::answer early = m_oAnswers.next(0); early.what != stream_answers::kind::none) {
-        return from_answer(m_oTransfer, early, m_nWaitMs);
+stream_answers::answer stream_file_sender::next_own(int wait_ms) {
+    for (;;) {
+        stream_answers::answer answer = m_oAnswers.next(wait_ms);
+        const bool settles_earlier =
+            (answer.what == stream_answers::kind::stored || answer.what == stream_answers::kind::refused) &&
+            answer.item != m_nItem;
+        if (!settles_earlier) {
+            return answer;
+        }
+        m_fEarlier(answer);
     }
+}
+
+stream_file_progress stream_file_sender::send(const std::string& path, std::int64_t mtime_ns) {
+    const transfer_file& file = m_oTransfer.file;
     const file_frame header{
         .path = path, .size = file.size, .mtime_ns = mtime_ns, .resumable = file.size >= resume_threshold};
     m_oTransfer.set_state(transfer_state::sending_file_record);
     m_aPlain.reserve(m_nChunk + 2 * frame_header_size + 64);
     append_frame(m_aPlain, frame_type::file, encode_file(header));
-    m_oAnswers.file_started(header.resumable);
+    m_nItem = m_oAnswers.file_started(header.resumable);
+    std::optional<stream_item_outcome> ended;
     if (header.resumable) {
-        if (std::optional<stream_item_outcome> ended = agree_on_start(path)) {
-            return std::move(*ended);
-        }
+        ended = agree_on_start(path);
     }
-    if (std::optional<stream_item_outcome> ended = send_data()) {
-        return std::move(*ended);
+    if (!ended) {
+        ended = send_data();
     }
-    return finish();
+    if (!ended) {
+        ended = finish();
+    }
+    if (ended) {
+        ended->resumed_from = m_nFrom;
+    }
+    return {.ended = std::move(ended),
+            .sent = {.item = m_nItem, .resumed_from = m_nFrom, .data_bytes = m_nSent, .complete = m_bComplete}};
 }
 
 std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std::string& path) {
@@ -134,7 +155,7 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
         return broken_link(transfer_status::send);
     }
     m_aPlain.clear();
-    const stream_answers::answer answer = m_oAnswers.next(m_nWaitMs);
+    const stream_answers::answer answer = next_own(m_nWaitMs);
     if (answer.what != stream_answers::kind::offer) {
         return from_answer(m_oTransfer, answer, m_nWaitMs); // refused before any data, or a broken link
     }
@@ -162,14 +183,14 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
 
 std::optional<stream_item_outcome> stream_file_sender::send_data() {
     m_oTransfer.set_state(transfer_state::running);
-    std::uint64_t sent = m_nFrom;
-    m_oTransfer.set_bytes_done(sent);
+    std::uint64_t done = m_nFrom;
+    m_oTransfer.set_bytes_done(done);
     while (!m_oTransfer.stop_requested()) {
         // A receiver that refuses while the data still comes says so at once; the rest need not be sent.
-        const stream_answers::answer early = m_oAnswers.next(0);
+        const stream_answers::answer early = next_own(0);
         if (early.what == stream_answers::kind::refused) {
             append_frame(m_aPlain, frame_type::file_end, encode_file_end({}));
-            m_oAnswers.item_ended();
+            m_oAnswers.file_ended();
             stream_item_outcome refused = from_answer(m_oTransfer, early, m_nWaitMs);
             refused.link_sound = m_oLink.send(m_aPlain);
             return refused;
@@ -188,8 +209,9 @@ std::optional<stream_item_outcome> stream_file_sender::send_data() {
             }
             m_aPlain.clear();
         }
-        sent += static_cast<std::uint64_t>(n);
-        m_oTransfer.set_bytes_done(sent);
+        done += static_cast<std::uint64_t>(n);
+        m_nSent += static_cast<std::uint64_t>(n);
+        m_oTransfer.set_bytes_done(done);
     }
     return std::nullopt;
 }
@@ -211,7 +233,7 @@ std::int64_t stream_file_sender::add_piece() {
     return n;
 }
 
-stream_item_outcome stream_file_sender::finish() {
+std::optional<stream_item_outcome> stream_file_sender::finish() {
     file_end_frame end{.complete = m_bComplete, .whole_hash = std::nullopt};
     if (m_bComplete && m_oWhole) {
         if (!m_oWhole->ok()) {
@@ -223,16 +245,9 @@ stream_item_outcome stream_file_sender::finish() {
     if (!m_oLink.send(m_aPlain)) {
         return broken_link(transfer_status::send);
     }
-    m_oAnswers.item_ended();
+    m_oAnswers.file_ended();
     m_oTransfer.set_state(transfer_state::shutting_down);
-    stream_item_outcome outcome = from_answer(m_oTransfer, m_oAnswers.next(m_nWaitMs), m_nWaitMs);
-    outcome.resumed_from = m_nFrom;
-    if (!m_bComplete && outcome.link_sound) {
-        // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
-        return {
-            .ended = transfer_outcome::failure(transfer_status::stopped), .link_sound = true, .resumed_from = m_nFrom};
-    }
-    return outcome;
+    return std::nullopt;
 }
 } // namespace
 
@@ -240,9 +255,23 @@ int receipt_wait_ms(int io_timeout_ms) {
     return std::max(io_timeout_ms, 1000) * finishing_quiet_periods;
 }
 
-stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
-                                     const std::string& path, std::int64_t mtime_ns, std::size_t chunk) {
-    return stream_file_sender(transfer, link, answers, chunk).send(path, mtime_ns);
+stream_file_progress send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
+                                      const std::string& path, std::int64_t mtime_ns, std::size_t chunk,
+                                      const earlier_answers& earlier) {
+    return stream_file_sender(transfer, link, answers, chunk, earlier).send(path, mtime_ns);
+}
+
+stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_file_sent& sent,
+                                   const stream_answers::answer& answer) {
+    stream_item_outcome outcome = from_answer(transfer, answer, receipt_wait_ms(transfer.io_timeout_ms));
+    outcome.resumed_from = sent.resumed_from;
+    if (!sent.complete && outcome.link_sound) {
+        // The receiver refuses what the sender abandoned; the sender's own reason is the one to show.
+        return {.ended = transfer_outcome::failure(transfer_status::stopped),
+                .link_sound = true,
+                .resumed_from = sent.resumed_from};
+    }
+    return outcome;
 }
 
 bool end_stream(parcel_link& link, int wait_ms) {

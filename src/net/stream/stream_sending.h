@@ -2,16 +2,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "net/stream/parcel_frames.h"
 #include "net/stream/parcel_link.h"
+#include "net/stream/stream_answers.h"
 #include "net/transfer/transfer_outcome.h"
 
 namespace tiv {
 
 class socket_thread;
-class stream_answers;
 
 // A file at least this large is offered for resuming: the sender waits for the receiver to say what it kept. A
 // smaller one costs less to send again than the round trip.
@@ -25,11 +27,34 @@ struct stream_item_outcome {
     bool out_of_turn = false; // the receiver's answers no longer match the files: it is not to be believed again
 };
 
+// A file whose frames all went out: the item whose answer is its verdict, and how it went.
+struct stream_file_sent {
+    std::uint64_t item = 0;
+    std::uint64_t resumed_from = 0;
+    std::uint64_t data_bytes = 0; // what went out of the file itself
+    bool complete = false;        // read to its end, else given up (stopped)
+};
+
+// How sending a file's frames went: it ended already (`ended`), or all its frames went out (`sent`) and the answer to
+// its item, still to come, is its verdict.
+struct stream_file_progress {
+    std::optional<stream_item_outcome> ended;
+    stream_file_sent sent;
+};
+
+// Answers to files sent earlier that arrive while a file goes out (a stored or refused receipt each).
+using earlier_answers = std::function<void(const stream_answers::answer&)>;
+
 // Sends the file open for reading in `transfer.file` as the stream's file `path` (a bare name, or a path relative to
-// the folder the stream carries) and waits for the receiver's receipt, heard through `answers`, the link's. The
-// transfer's state and bytes done follow.
-[[nodiscard]] stream_item_outcome send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
-                                                   const std::string& path, std::int64_t mtime_ns, std::size_t chunk);
+// the folder the stream carries), heard through `answers`, the link's. The transfer's state and bytes done follow.
+// A large file waits for the receiver's offer, and so for every answer owed before it; those go to `earlier`.
+[[nodiscard]] stream_file_progress send_stream_file(socket_thread& transfer, parcel_link& link, stream_answers& answers,
+                                                    const std::string& path, std::int64_t mtime_ns, std::size_t chunk,
+                                                    const earlier_answers& earlier);
+
+// A sent file's verdict from the answer to its item (or what came instead: a time-out, a broken connection).
+[[nodiscard]] stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_file_sent& sent,
+                                                 const stream_answers::answer& answer);
 
 // The end of the stream: the `end` frame and this side's close_notify, then the receiver's own end in good order.
 // False when the receiver did not end in good order.

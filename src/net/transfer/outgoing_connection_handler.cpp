@@ -2,6 +2,7 @@
 
 #include "log/activity_log.h"
 #include "net/single_file/transfer_file.h"
+#include "net/stream/parcel_channel.h"
 #include "net/transfer/transfer_bodies.h"
 
 namespace tiv {
@@ -28,6 +29,14 @@ outgoing_connection_handler::start_outgoing(const std::string& directory, const 
     file_record record;
     record.set_name(name);
     transfer->set_record(record, 0);
+    const transfer_log_scope scope(transfer->id());
+    log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
+    if (transfer->channel != nullptr) {
+        // Listed first: the send's worker may end it at once.
+        append(transfer);
+        transfer->channel->enqueue(transfer, announcer_for(transfer));
+        return transfer;
+    }
     // A transfer whose thread cannot start stays in the list, failed and finished, so it is shown like any other.
     auto body = [turns = m_pTurns](socket_thread& sending) {
         constexpr std::chrono::milliseconds stop_check(100);
@@ -41,8 +50,6 @@ outgoing_connection_handler::start_outgoing(const std::string& directory, const 
         turns->release();
     };
     transfer->start_thread(announced(transfer, std::move(body)));
-    const transfer_log_scope scope(transfer->id());
-    log_activity("outgoing_connection_handler -->%s[%s]", directory.c_str(), name.c_str());
     append(transfer);
     return transfer;
 }

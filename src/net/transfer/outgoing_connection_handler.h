@@ -12,9 +12,10 @@
 
 namespace tiv {
 
-// The sending transfers of one send window (or one send command): one connection and thread per file. A few
-// connect at a time and the rest wait their turn: a thousand handshakes at once would only slow each other down, and
-// the receiver lets one address authenticate only a few connections at a time.
+// The sending transfers of one send window (or one send command). The files of a send that shares a connection
+// go to its channel, whose one worker runs them all; any other file gets a connection and thread of its own. A few
+// of those connect at a time and the rest wait their turn: a thousand handshakes at once would only slow each other
+// down, and the receiver lets one address authenticate only a few connections at a time.
 class outgoing_connection_handler : public thread_bundle {
 public:
     static constexpr std::size_t connections_at_once = 8;

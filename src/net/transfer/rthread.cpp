@@ -125,6 +125,24 @@ std::uintptr_t rthread::start_thread(std::function<void()> body) {
     return handle;
 }
 
+void rthread::begin_hosted() {
+    std::lock_guard guard(m_oLock);
+    m_bFinished = false;
+    m_bStarted = true;
+    m_bThreadMade = true;
+}
+
+void rthread::hosted_here() {
+    m_nHandle = static_cast<std::uintptr_t>(::pthread_self());
+}
+
+void rthread::end_hosted() {
+    body_ended(true);
+    std::lock_guard guard(m_oLock);
+    m_bFinished = true;
+    m_oChanged.notify_all();
+}
+
 void rthread::request_stop() {
     m_bStopRequested = true;
     wake();

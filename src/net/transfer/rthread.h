@@ -43,6 +43,13 @@ public:
     // The stop wait: request_stop, then wait_finished for at most stop_limit.
     bool stop_wait();
 
+    // For a body that another thread runs on this object's behalf (one worker runs every file of a send):
+    // begin_hosted() marks the body under way, as start_thread does; hosted_here() names the thread now running it
+    // in log lines; end_hosted() ends it as the body's return would, and is the host's last touch of the object.
+    void begin_hosted();
+    void hosted_here();
+    void end_hosted();
+
     // Polled by the body.
     [[nodiscard]] bool stop_requested() const { return m_bStopRequested; }
     // False exactly while the body runs; once true, the body's thread touches nothing of this object any more

@@ -52,34 +52,48 @@ void thread_bundle::keep_finished(std::size_t count) {
     m_pList->unlink_excess_finished(released);
 }
 
-std::function<void()> thread_bundle::announced(std::shared_ptr<socket_thread> transfer,
-                                               std::function<void(socket_thread&)> body) const {
-    // The listener goes into the body by value, so a list destroyed before its transfers end leaves it intact.
+thread_bundle::body_announcer::body_announcer(std::shared_ptr<const transfer_listener> listener,
+                                              std::weak_ptr<shared_list> list, std::shared_ptr<socket_thread> transfer)
+    : m_pListener(std::move(listener)), m_pList(std::move(list)), m_pTransfer(std::move(transfer)) {}
+
+void thread_bundle::body_announcer::started() const {
+    if (m_pListener != nullptr) {
+        (*m_pListener)(m_pTransfer->snapshot());
+    }
+}
+
+void thread_bundle::body_announcer::ended() const {
+    m_pTransfer->end(false); // for a body that did not end itself
+    if (m_pListener != nullptr) {
+        (*m_pListener)(m_pTransfer->snapshot());
+    }
+    // body_finished() turns true only after this returns, so this transfer is unlinked by the next one to end
+    // (or the next append); a list never keeps more than one finished transfer beyond its number.
+    if (const std::shared_ptr<shared_list> owner = m_pList.lock()) {
+        transfer_list released;
+        std::lock_guard guard(owner->lock);
+        owner->unlink_excess_finished(released);
+    }
+}
+
+thread_bundle::body_announcer thread_bundle::announcer_for(std::shared_ptr<socket_thread> transfer) const {
+    // The listener goes with the announcer by value, so a list destroyed before its transfers end leaves it intact.
     // A listener's accept thread makes bodies while its owner may still be setting the listener: hence the lock.
     std::shared_ptr<const transfer_listener> listener;
     {
         std::lock_guard guard(m_pList->lock);
         listener = m_pList->listener;
     }
-    std::weak_ptr<shared_list> list = m_pList;
-    return [listener = std::move(listener), list = std::move(list), transfer = std::move(transfer),
-            body = std::move(body)] {
+    return {std::move(listener), m_pList, std::move(transfer)};
+}
+
+std::function<void()> thread_bundle::announced(std::shared_ptr<socket_thread> transfer,
+                                               std::function<void(socket_thread&)> body) const {
+    return [announcer = announcer_for(transfer), transfer, body = std::move(body)] {
         const transfer_log_scope scope(transfer->id());
-        if (listener != nullptr) {
-            (*listener)(transfer->snapshot());
-        }
+        announcer.started();
         body(*transfer);
-        transfer->end(false); // for a body that did not end itself
-        if (listener != nullptr) {
-            (*listener)(transfer->snapshot());
-        }
-        // body_finished() turns true only after this returns, so this transfer is unlinked by the next one to end
-        // (or the next append); a list never keeps more than one finished transfer beyond its number.
-        if (const std::shared_ptr<shared_list> owner = list.lock()) {
-            transfer_list released;
-            std::lock_guard guard(owner->lock);
-            owner->unlink_excess_finished(released);
-        }
+        announcer.ended();
     };
 }
 

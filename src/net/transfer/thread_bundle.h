@@ -49,15 +49,35 @@ public:
     // list. A body that takes longer keeps its object until it ends.
     void stop_all();
 
+    struct shared_list;
+
+    // What the thread running a transfer's body tells the list around it: the listener hears of the start and the
+    // end, and the end lets the list unlink what it no longer keeps.
+    class body_announcer {
+    public:
+        body_announcer() = default;
+        body_announcer(std::shared_ptr<const transfer_listener> listener, std::weak_ptr<shared_list> list,
+                       std::shared_ptr<socket_thread> transfer);
+
+        void started() const;
+        // Ends the transfer, if its body did not, before the listener hears of it.
+        void ended() const;
+
+    private:
+        std::shared_ptr<const transfer_listener> m_pListener;
+        std::weak_ptr<shared_list> m_pList;
+        std::shared_ptr<socket_thread> m_pTransfer;
+    };
+
 protected:
     // Runs `body` for `transfer`, telling the listener before and after; every line the body logs names the
     // transfer.
     [[nodiscard]] std::function<void()> announced(std::shared_ptr<socket_thread> transfer,
                                                   std::function<void(socket_thread&)> body) const;
+    // The same announcements, for a body run by a thread that is not the transfer's own.
+    [[nodiscard]] body_announcer announcer_for(std::shared_ptr<socket_thread> transfer) const;
 
 private:
-    struct shared_list;
-
     // Shared with the bodies, which unlink themselves through it when they end, unless the list is gone by then.
     std::shared_ptr<shared_list> m_pList;
 };
