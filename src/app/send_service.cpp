@@ -71,7 +71,7 @@ struct send_session::parts {
     parts(qvl_settings_data& settings, crypto_provider& provider)
         : settings(settings), provider(provider),
           transfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                  negotiating_authentycryptor::version::with_stream)) {}
+                                                                  negotiating_authentycryptor::version::pipelined)) {}
 
     qvl_settings_data& settings;
     crypto_provider& provider;

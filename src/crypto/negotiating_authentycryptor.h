@@ -19,6 +19,8 @@ class qvl_settings_data;
 // a receiver that chooses it answers with its own; an old receiver echoes the field unchanged, which the sender
 // recognises as the old exchange. Markers only select: pins enforce.
 //
+// Version 4 lets the sender of a parcel stream send further files before the receipts of earlier ones are back.
+//
 // Version 3 adds the parcel stream (see net/parcel_frames.h): many files and folders over one connection, and
 // resuming a broken file.
 //
@@ -34,10 +36,14 @@ inline constexpr std::uint8_t sender_with_receipt[6] = {'Q', 'V', 'T', 'S', 2, 0
 inline constexpr std::uint8_t receiver_with_receipt[6] = {'Q', 'V', 'T', 'R', 2, 0};
 inline constexpr std::uint8_t sender_with_stream[6] = {'Q', 'V', 'T', 'S', 3, 0};
 inline constexpr std::uint8_t receiver_with_stream[6] = {'Q', 'V', 'T', 'R', 3, 0};
+inline constexpr std::uint8_t sender_pipelined[6] = {'Q', 'V', 'T', 'S', 4, 0};
+inline constexpr std::uint8_t receiver_pipelined[6] = {'Q', 'V', 'T', 'R', 4, 0};
 // Where a sender announces version 2; the answer's version is always at the start.
 inline constexpr std::size_t second_slot = 6;
 // Where a sender announces version 3, so that a receiver of version 2 still finds version 2 in its slot.
 inline constexpr std::size_t third_slot = 12;
+// Where a sender announces version 4, each older version keeping its own slot.
+inline constexpr std::size_t fourth_slot = 18;
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
@@ -48,7 +54,7 @@ class negotiating_authentycryptor : public authentycryptor {
 public:
     // What this side announces. The program announces the parcel stream; a peer of an older version is played by
     // announcing less.
-    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2, with_stream = 3 };
+    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2, with_stream = 3, pipelined = 4 };
 
     // `clock` tells whether a saved session has expired; it outlives this object and its clones.
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
@@ -69,6 +75,10 @@ public:
     // True after a TLS exchange in which both sides announced version 3.
     [[nodiscard]] bool carries_parcel_stream() const override {
         return m_pTls != nullptr && m_nAgreed >= version::with_stream;
+    }
+    // True after a TLS exchange in which both sides announced version 4.
+    [[nodiscard]] bool carries_pipelining() const override {
+        return m_pTls != nullptr && m_nAgreed >= version::pipelined;
     }
     [[nodiscard]] bool reread_sender(friend_profile& sender) const override;
 

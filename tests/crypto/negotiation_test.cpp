@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -92,19 +93,26 @@ TEST_F(Negotiation, PinnedFriendsRunTlsAndTheStreamEndsOnlyWithCloseNotify) {
     EXPECT_TRUE(nothing.empty());
 }
 
-// A peer of version 1 compares whole markers, so receipts count only when both sides announced them.
-TEST_F(Negotiation, ReceiptsOnlyWhenBothSidesAnnounceThemOverTls) {
+// A peer compares whole markers, each in its own slot, so what a version adds counts only when both sides
+// announced it: both run the lower of the two versions.
+TEST_F(Negotiation, EachVersionCountsOnlyWhenBothSidesAnnounceItOverTls) {
     using version = negotiating_authentycryptor::version;
     s_pBob->befriend(*s_pAlice, 0xE40, true);
-    for (const version alice : {version::with_receipt, version::without_receipt}) {
-        for (const version bob : {version::with_receipt, version::without_receipt}) {
+    constexpr version all[] = {version::without_receipt, version::with_receipt, version::with_stream,
+                               version::pipelined};
+    for (const version alice : all) {
+        for (const version bob : all) {
             negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings(), alice);
             negotiating_authentycryptor receiver(s_pBob->provider(), s_pBob->settings(), bob);
             const auto [sent, received] = exchange(sender, receiver, s_pBob->as_friend(0xE40, true));
             ASSERT_TRUE(sent && received);
-            const bool both = alice == version::with_receipt && bob == version::with_receipt;
-            EXPECT_EQ(sender.carries_receipts(), both);
-            EXPECT_EQ(receiver.carries_receipts(), both);
+            const version agreed = std::min(alice, bob);
+            for (const negotiating_authentycryptor* side : {&sender, &receiver}) {
+                EXPECT_EQ(side->carries_receipts(), agreed >= version::with_receipt);
+                EXPECT_EQ(side->carries_parcel_stream(), agreed >= version::with_stream);
+                EXPECT_EQ(side->carries_pipelining(), agreed >= version::pipelined)
+                    << static_cast<int>(alice) << " to " << static_cast<int>(bob);
+            }
         }
     }
 }

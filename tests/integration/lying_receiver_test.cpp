@@ -18,11 +18,13 @@ namespace {
 
 using frames = std::vector<std::pair<frame_type, std::vector<std::uint8_t>>>;
 
-// Plays a receiver that lies about what it stored: it authenticates as Bob, then answers by hand.
+// Plays a receiver of the version given that answers by hand, when it likes and what it likes, lies included: it
+// authenticates as Bob, then reads and answers frame by frame.
 class lying_receiver {
 public:
-    explicit lying_receiver(test_identity& bob)
-        : m_oCipher(bob.provider(), bob.settings(), negotiating_authentycryptor::version::with_stream) {
+    explicit lying_receiver(test_identity& bob, negotiating_authentycryptor::version version =
+                                                    negotiating_authentycryptor::version::with_stream)
+        : m_oCipher(bob.provider(), bob.settings(), version) {
         net_address local{};
         EXPECT_TRUE(resolve_address("127.0.0.1", 0, local) && open_tcp_socket(m_oListener) &&
                     bind_socket(m_oListener, local) && listen_socket(m_oListener));
@@ -61,6 +63,14 @@ public:
             data += type == frame_type::data ? payload.size() : 0;
         }
         return true;
+    }
+
+    // Whether the sender sends nothing more for `wait_ms`.
+    bool quiet_for(int wait_ms) {
+        frame_type type{};
+        std::span<const std::uint8_t> payload;
+        pollfd more{m_pConnection->handle, POLLIN, 0};
+        return m_pLink->receive(type, payload, 0) == parcel_link::arrival::nothing && ::poll(&more, 1, wait_ms) == 0;
     }
 
     // The answers go out together, as one piece of the stream.
@@ -126,8 +136,36 @@ protected:
         }
     }
 
+    // Alice sends files of these names to a receiver of `version` that answers as `script` does; what the send
+    // said of each file.
+    template <typename Script>
+    std::vector<std::string> send_to(negotiating_authentycryptor::version version,
+                                     const std::vector<std::string>& names, Script script) {
+        lying_receiver bob(*s_pBob, version);
+        std::vector<std::string> arguments{"send", "Bob", "--to=127.0.0.1:" + std::to_string(bob.port())};
+        for (const std::string& name : names) {
+            arguments.push_back(m_strWork + "/" + name);
+            write_random_file(arguments.back(), 1000);
+        }
+        peer_process sending(s_pAlice->home(), arguments, m_strWork + "/send-" + names.front() + ".out");
+        EXPECT_TRUE(bob.accept()) << sending.output();
+        script(bob);
+        bob.hang_up();
+        (void)sending.wait(60000);
+        std::vector<std::string> said;
+        for (const std::string& name : names) {
+            const std::string output = sending.output();
+            const std::size_t line = output.find(m_strWork + "/" + name + ":");
+            said.push_back(line == std::string::npos ? output : output.substr(line, output.find('\n', line) - line));
+        }
+        return said;
+    }
+
     std::string m_strSent;
 };
+
+const frames refused{
+    {frame_type::receipt, refusal_receipt(receipt_reason::disk_full, transfer_status::receive, "full disk").encode()}};
 
 TEST_F(LyingReceiver, AnAnswerOutOfTurnFailsTheSendAndNoFileTakesAnotherOnesVerdict) {
     // "Stored" where the offer of a kept part belongs, before a byte of the file.
@@ -143,8 +181,6 @@ TEST_F(LyingReceiver, AnAnswerOutOfTurnFailsTheSendAndNoFileTakesAnotherOnesVerd
         ASSERT_TRUE(bob.answer(stored));
     });
     // One answer too many for the first file, then a refusal and a receipt that would each be the next file's.
-    const frames refused{{frame_type::receipt,
-                          refusal_receipt(receipt_reason::disk_full, transfer_status::receive, "full disk").encode()}};
     expect_out_of_turn({{"first", 100}, {"second", 200}, {"third", 300}}, [&](lying_receiver& bob) {
         for (const frames& answers : {frames{stored[0], stored[0]}, refused, stored}) {
             if (!bob.read_to(frame_type::file_end) || !bob.answer(answers)) {
@@ -153,6 +189,35 @@ TEST_F(LyingReceiver, AnAnswerOutOfTurnFailsTheSendAndNoFileTakesAnotherOnesVerd
         }
     });
     EXPECT_EQ(m_strSent.find("full disk"), std::string::npos) << m_strSent;
+}
+
+// A receiver of the pipelined version gets every file before it answers any: the sender does not wait, and each
+// file still takes the verdict answered for it, in order.
+TEST_F(LyingReceiver, APipelinedSenderGoesOnBeforeTheReceiptsAndEachFileKeepsItsOwnVerdict) {
+    const std::vector<std::string> said =
+        send_to(negotiating_authentycryptor::version::pipelined, {"one", "two", "three"}, [](lying_receiver& bob) {
+            for (int file = 0; file < 3; ++file) {
+                ASSERT_TRUE(bob.read_to(frame_type::file_end)) << "file " << file << " did not come before a receipt";
+            }
+            ASSERT_TRUE(bob.answer({stored[0], refused[0], stored[0]}));
+        });
+    EXPECT_NE(said[0].find("COMPLETED"), std::string::npos) << said[0];
+    EXPECT_NE(said[1].find("full disk"), std::string::npos) << said[1];
+    EXPECT_NE(said[2].find("COMPLETED"), std::string::npos) << said[2];
+}
+
+// A receiver of the version before sees what it always saw: the next file only after the last one's receipt.
+TEST_F(LyingReceiver, AVersion3ReceiverGetsTheNextFileOnlyOnceTheLastOneIsAnswered) {
+    const std::vector<std::string> said =
+        send_to(negotiating_authentycryptor::version::with_stream, {"first", "second"}, [](lying_receiver& bob) {
+            ASSERT_TRUE(bob.read_to(frame_type::file_end));
+            EXPECT_TRUE(bob.quiet_for(500)) << "the second file came before the first one's receipt";
+            ASSERT_TRUE(bob.answer(stored));
+            ASSERT_TRUE(bob.read_to(frame_type::file_end));
+            ASSERT_TRUE(bob.answer(refused));
+        });
+    EXPECT_NE(said[0].find("COMPLETED"), std::string::npos) << said[0];
+    EXPECT_NE(said[1].find("full disk"), std::string::npos) << said[1];
 }
 
 } // namespace

@@ -122,8 +122,8 @@ private:
 
 TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     const std::string document = protocol_document();
-    const bytes offer = read_example(document, "capability-v3-offer").all;
-    const bytes answer = read_example(document, "capability-v3-answer").all;
+    const bytes offer = read_example(document, "capability-v4-offer").all;
+    const bytes answer = read_example(document, "capability-v4-answer").all;
     ASSERT_EQ(offer.size(), auth::cap_record_size);
     ASSERT_EQ(answer.size(), auth::cap_record_size);
 
@@ -138,12 +138,12 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
 
     // Each side is cut off right after its record, so the record is all it sends.
     scripted_link to_bob;
-    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::with_stream);
+    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::pipelined);
     EXPECT_FALSE(sender.AuthenticateAsSender(to_bob, bob.as_friend(0xE40, true)));
     EXPECT_EQ(hex(to_bob.sent), hex(offer));
 
     scripted_link from_alice(offer);
-    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::with_stream);
+    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::pipelined);
     friend_profile found;
     EXPECT_FALSE(receiver.AuthenticateAsReceiver(from_alice, found));
     EXPECT_STREQ(found.name, "Alice") << "the offer's UUID names the sender";
@@ -154,8 +154,8 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     std::copy(answer.begin(), answer.end(), decoded.begin());
     const auth::cap_record reply = auth::cap_record::decode(decoded);
     EXPECT_EQ(reply.key_types, 0x800U);
-    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_with_stream),
-                           std::end(exchange_marker::receiver_with_stream), reply.reserved.begin()));
+    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_pipelined),
+                           std::end(exchange_marker::receiver_pipelined), reply.reserved.begin()));
     EXPECT_EQ(reply.user_uuid, uuid_to_guid_bytes(*uuid_from_text(uuid)));
 }
 
