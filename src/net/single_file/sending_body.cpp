@@ -261,7 +261,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
             progress.ended
                 ? *progress.ended
                 : stream_verdict(transfer, progress.sent, answers.next(receipt_wait_ms(transfer.io_timeout_ms)));
-        const bool in_order = outcome.link_sound && end_stream(link, receipt_wait_ms(transfer.io_timeout_ms));
+        const bool in_order = outcome.link_sound && end_stream(link);
         if (in_order) {
             (void)transfer.close_connection();
         } else {

@@ -85,7 +85,7 @@ void parcel_channel::run() {
     while (!m_aAwaiting.empty()) {
         (void)settle_next(*m_aAwaiting.front().entry.transfer, wait_ms);
     }
-    close_connection(m_nState == state::open, wait_ms);
+    close_connection(m_nState == state::open);
 }
 
 void parcel_channel::take_up(queued& entry) {
@@ -146,16 +146,16 @@ void parcel_channel::refuse_all(transfer_status status, std::string words) {
     m_oRefusal = transfer_outcome::early_failure(status, std::move(words));
 }
 
-void parcel_channel::close_connection(bool in_order, int wait_ms) {
+void parcel_channel::close_connection(bool in_order) {
     if (m_pLink != nullptr && in_order) {
-        in_order = end_stream(*m_pLink, wait_ms);
+        in_order = end_stream(*m_pLink);
     }
     m_pAnswers.reset();
     m_pLink.reset();
     if (m_pSocket != nullptr) {
         std::lock_guard guard(m_oSocketLock);
         if (in_order) {
-            (void)half_close_and_await_peer(*m_pSocket);
+            (void)::shutdown(m_pSocket->handle, SHUT_WR);
         } else {
             set_abortive_close(*m_pSocket);
         }
@@ -235,7 +235,7 @@ void parcel_channel::open(socket_thread& transfer) {
     m_pAnswers = std::make_unique<stream_answers>(*m_pLink);
     m_nState = state::open;
     if (m_oFolder && !announce_folder(transfer)) {
-        close_connection(true, receipt_wait_ms(transfer.io_timeout_ms));
+        close_connection(true);
     }
 }
 
@@ -282,7 +282,7 @@ void parcel_channel::settle(const stream_answers::answer& answer) {
 }
 
 void parcel_channel::break_link(const stream_item_outcome& outcome) {
-    close_connection(false, 0);
+    close_connection(false);
     std::deque<awaiting> unconfirmed;
     unconfirmed.swap(m_aAwaiting);
     m_nBytesAwaiting = 0;

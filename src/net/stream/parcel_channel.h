@@ -112,7 +112,7 @@ private:
     void conclude(queued& entry, stream_item_outcome outcome);
     void let_go(queued& entry);
 
-    void close_connection(bool in_order, int wait_ms);
+    void close_connection(bool in_order);
     void refuse_all(transfer_status status, std::string words);
     [[nodiscard]] bool pipelining() const;
 

@@ -274,13 +274,8 @@ stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_f
     return outcome;
 }
 
-bool end_stream(parcel_link& link, int wait_ms) {
-    if (!link.send_frame(frame_type::end, {}) || !link.close_stream()) {
-        return false;
-    }
-    frame_type type{};
-    std::span<const std::uint8_t> payload;
-    return link.receive(type, payload, wait_ms) == parcel_link::arrival::closed;
+bool end_stream(parcel_link& link) {
+    return link.send_frame(frame_type::end, {}) && link.close_stream();
 }
 
 } // namespace tiv

@@ -56,9 +56,10 @@ using earlier_answers = std::function<void(const stream_answers::answer&)>;
 [[nodiscard]] stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_file_sent& sent,
                                                  const stream_answers::answer& answer);
 
-// The end of the stream: the `end` frame and this side's close_notify, then the receiver's own end in good order.
-// False when the receiver did not end in good order.
-[[nodiscard]] bool end_stream(parcel_link& link, int wait_ms);
+// The end of the stream: the `end` frame and this side's close_notify. The sender does not wait for the receiver's
+// own end: the receipts were the verdict, and waiting would cost every send a round trip. False when they did not
+// go out.
+[[nodiscard]] bool end_stream(parcel_link& link);
 
 // How long the sender waits for a receipt once the receiver holds everything: it may still be writing and
 // renaming on a slow disk.
