@@ -66,46 +66,64 @@ bool negotiating_authentycryptor::confirm_transcript(record_link& connection, co
 
 // The sender (`friend_uuid` given) offers the session saved with this friend under these keys, and saves the one
 // the receiver hands out; the receiver's side of resumption lives in the TLS server itself.
-bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::role side,
-                                          const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
-                                          const auth::cap_bytes& answer, const char* prefix, const char* friend_uuid) {
+bool negotiating_authentycryptor::prepare_tls(tls_channel::role side, const std::vector<std::uint8_t>& pinned_blob,
+                                              const char* suites, const char* prefix, const char* friend_uuid,
+                                              const char* saved_suite) {
     m_bResumed = false;
+    m_oOfferedSlot.reset();
+    m_strFriendUuid = friend_uuid != nullptr ? friend_uuid : "";
+    m_aPinnedBlob = pinned_blob;
+    m_aOwnBlob.clear();
     cryptoapi::rsa_key pinned;
     const rsa_key_ptr own = m_oProvider.signature_key();
-    std::vector<std::uint8_t> own_blob;
     if (own == nullptr || !cryptoapi::import_public_key_blob(pinned_blob, pinned) ||
-        !cryptoapi::export_public_key_blob(*own, cryptoapi::calg_rsa_sign, own_blob)) {
+        !cryptoapi::export_public_key_blob(*own, cryptoapi::calg_rsa_sign, m_aOwnBlob)) {
         log_activity("%s::Authenticating FAILED->pinned signature key unusable", prefix);
         return false;
     }
     std::string error;
-    const char* suite = tls_suite_for(m_nChosenType);
-    m_pTls = tls_channel::make(side, *own, pinned, suite, error);
-    const std::string directory = friend_uuid != nullptr ? m_oProvider.key_directory() : std::string{};
-    const ticket_slot slot = ticket_slot_for(friend_uuid != nullptr ? friend_uuid : "", pinned_blob, own_blob, suite);
-    bool offered = false;
-    if (m_pTls != nullptr && friend_uuid != nullptr) {
-        if (const auto saved = find_session_ticket(directory, slot, calendar_seconds())) {
-            offered = m_pTls->offer_session(saved->session);
+    m_pTls = tls_channel::make(side, *own, pinned, suites, error);
+    if (m_pTls == nullptr) {
+        log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
+        return false;
+    }
+    if (!m_strFriendUuid.empty()) {
+        m_strTicketDirectory = m_oProvider.key_directory();
+        const ticket_slot slot = ticket_slot_for(m_strFriendUuid, m_aPinnedBlob, m_aOwnBlob, saved_suite);
+        if (const auto saved = find_session_ticket(m_strTicketDirectory, slot, calendar_seconds())) {
+            if (m_pTls->offer_session(saved->session)) {
+                m_oOfferedSlot = slot;
+            }
         }
     }
-    if (m_pTls == nullptr || !m_pTls->handshake(connection, error)) {
+    return true;
+}
+
+bool negotiating_authentycryptor::run_tls(record_link& connection, const auth::cap_bytes& offer,
+                                          const auth::cap_bytes& answer, const char* prefix) {
+    std::string error;
+    const std::string suite = tls_suite_for(m_nChosenType);
+    const bool shook = m_pTls->handshake(connection, error);
+    if (shook && m_pTls->negotiated_suite() != suite) {
+        error = "the peer chose " + m_pTls->negotiated_suite() + " where the agreed key type runs " + suite;
+    }
+    if (!shook || !error.empty()) {
         log_activity("%s::Authenticating FAILED->TLS handshake: %s", prefix, error.c_str());
         // The sender can act on this one: the profile it holds is out of date.
-        if (side == tls_channel::role::client && m_pTls != nullptr && m_pTls->peer_key_refused()) {
+        if (!m_strFriendUuid.empty() && m_pTls->peer_key_refused()) {
             fail_because(auth_failure::peer_keys_changed);
             log_activity("%s::Authenticating FAILED->the receiver's signature key is not the pinned one", prefix);
         }
-        if (offered) {
-            forget_session_ticket(directory, slot);
+        if (m_oOfferedSlot) {
+            forget_session_ticket(m_strTicketDirectory, *m_oOfferedSlot);
         }
         m_pTls.reset();
         return false;
     }
     if (!confirm_transcript(connection, offer, answer)) {
         log_activity("%s::Authenticating FAILED->capability records differ", prefix);
-        if (offered) {
-            forget_session_ticket(directory, slot);
+        if (m_oOfferedSlot) {
+            forget_session_ticket(m_strTicketDirectory, *m_oOfferedSlot);
         }
         m_pTls.reset();
         return false;
@@ -114,20 +132,45 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, tls_channel::
     if (m_bResumed) {
         log_activity("%s::TLS session resumed", prefix);
     }
-    if (friend_uuid != nullptr) {
+    if (!m_strFriendUuid.empty()) {
         if (const auto fresh = m_pTls->take_new_session()) {
-            keep_session_ticket(directory, slot, *fresh, calendar_seconds());
+            keep_session_ticket(m_strTicketDirectory,
+                                ticket_slot_for(m_strFriendUuid, m_aPinnedBlob, m_aOwnBlob, suite.c_str()), *fresh,
+                                calendar_seconds());
         }
     }
-    log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite);
+    log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite.c_str());
     return true;
+}
+
+bool negotiating_authentycryptor::send_offer(record_link& connection, const auth::cap_bytes& offer,
+                                             const friend_profile& destination) {
+    std::vector<std::uint8_t> flight(offer.begin(), offer.end());
+    if (destination.pinned()) {
+        // Every suite an agreed AES type may select; the session kept is the one of the type this side would pick.
+        const std::uint32_t likely = choose_key_type(m_oProvider.allowed_key_types & aes_session_key_types);
+        std::vector<std::uint8_t> hello;
+        if (!prepare_tls(tls_channel::role::client, destination.signature_key,
+                         "TLS_AES_256_GCM_SHA384:TLS_AES_128_GCM_SHA256", "S", destination.uuid,
+                         tls_suite_for(likely)) ||
+            !m_pTls->start(hello)) {
+            m_pTls.reset();
+        } else {
+            flight.insert(flight.end(), hello.begin(), hello.end());
+        }
+    }
+    return connection.send_bytes(flight);
 }
 
 bool negotiating_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
     begin_authentication();
     // A rekey by another process counts from this connection on, not from this program's next start.
     m_oProvider.take_up_replaced_keys();
-    return conclude(sender_exchange(connection, destination));
+    const bool succeeded = sender_exchange(connection, destination);
+    if (!succeeded) {
+        m_pTls.reset(); // a side prepared with the offer carries nothing once the exchange failed
+    }
+    return conclude(succeeded);
 }
 
 bool negotiating_authentycryptor::sender_exchange(record_link& connection, const friend_profile& destination) {
@@ -156,7 +199,7 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     }
     const auth::cap_bytes offer = cap.encode();
     auth::cap_bytes answer{};
-    if (!connection.send(offer)) {
+    if (!send_offer(connection, offer, destination)) {
         log_activity("S::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
         return false;
     }
@@ -185,11 +228,12 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
             return false;
         }
         log_activity("S::Key type chosen: [%s]", key_type_name(m_nChosenType));
-        return run_tls(connection, tls_channel::role::client, destination.signature_key, offer, answer, "S",
-                       destination.uuid);
+        // Prepared with the offer; a pinned key that cannot be used was logged then.
+        return m_pTls != nullptr && run_tls(connection, offer, answer, "S");
     }
 
     // The receiver answered with the old exchange.
+    m_pTls.reset();
     if (destination.pinned()) {
         log_activity("S::Authenticating FAILED->[%s] is pinned; the legacy exchange is refused", destination.name);
         return false;
@@ -307,7 +351,8 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
             return false;
         }
         return m_nChosenType != 0 &&
-               run_tls(connection, tls_channel::role::server, sender.signature_key, offer, answer, "R");
+               prepare_tls(tls_channel::role::server, sender.signature_key, tls_suite_for(m_nChosenType), "R") &&
+               run_tls(connection, offer, answer, "R");
     }
 
     if (!legacy_allowed()) {

@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "core/time_source.h"
 #include "crypto/auth_records.h"
@@ -94,9 +97,19 @@ private:
         return static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(m_oClock.calendar()));
     }
     [[nodiscard]] bool legacy_allowed() const;
-    [[nodiscard]] bool run_tls(record_link& connection, tls_channel::role side,
-                               const std::vector<std::uint8_t>& pinned_blob, const auth::cap_bytes& offer,
-                               const auth::cap_bytes& answer, const char* prefix, const char* friend_uuid = nullptr);
+    // The TLS side of the connection, made before the handshake runs: `suites` are those offered (the receiver
+    // offers the one of the chosen type); a sender (`friend_uuid` given) offers the session saved with this friend
+    // for `saved_suite`.
+    [[nodiscard]] bool prepare_tls(tls_channel::role side, const std::vector<std::uint8_t>& pinned_blob,
+                                   const char* suites, const char* prefix, const char* friend_uuid = nullptr,
+                                   const char* saved_suite = nullptr);
+    // The handshake on the prepared side, which must end in the chosen type's suite, and the transcript confirmed.
+    [[nodiscard]] bool run_tls(record_link& connection, const auth::cap_bytes& offer, const auth::cap_bytes& answer,
+                               const char* prefix);
+    // The sender's first flight: its offer and, for a pinned friend, its ClientHello right behind it, so the
+    // handshake does not wait a round trip for the answer. False when nothing went out.
+    [[nodiscard]] bool send_offer(record_link& connection, const auth::cap_bytes& offer,
+                                  const friend_profile& destination);
     [[nodiscard]] bool confirm_transcript(record_link& connection, const auth::cap_bytes& offer,
                                           const auth::cap_bytes& answer);
     [[nodiscard]] bool sender_exchange(record_link& connection, const friend_profile& destination);
@@ -113,6 +126,12 @@ private:
     const version m_nAnnounced;
     version m_nAgreed = version::without_receipt;
     bool m_bResumed = false;
+    // Where the session a sender offers, and the one it is handed, are kept.
+    std::string m_strTicketDirectory;
+    std::optional<cryptoapi::sha256_digest> m_oOfferedSlot;
+    std::string m_strFriendUuid; // empty for a receiver, which keeps no sessions
+    std::vector<std::uint8_t> m_aOwnBlob;
+    std::vector<std::uint8_t> m_aPinnedBlob;
 };
 
 } // namespace tiv

@@ -287,6 +287,20 @@ bool tls_channel::read_record(record_link& link) {
            static_cast<int>(record.size());
 }
 
+bool tls_channel::start(std::vector<std::uint8_t>& wire) {
+    const int result = SSL_do_handshake(m_pSsl);
+    if (result != 1 && SSL_get_error(m_pSsl, result) != SSL_ERROR_WANT_READ) {
+        ERR_clear_error();
+        return false;
+    }
+    return drain_output(wire);
+}
+
+std::string tls_channel::negotiated_suite() const {
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(m_pSsl);
+    return cipher != nullptr ? SSL_CIPHER_get_name(cipher) : "";
+}
+
 bool tls_channel::handshake(record_link& link, std::string& error) {
     for (;;) {
         const int result = SSL_do_handshake(m_pSsl);

@@ -39,7 +39,8 @@ public:
     tls_channel(const tls_channel&) = delete;
     tls_channel& operator=(const tls_channel&) = delete;
 
-    // `suite` is a TLS 1.3 cipher suite name; the only one offered or accepted.
+    // `suite` is a TLS 1.3 cipher suite name, the only one offered or accepted; a client may offer several, separated
+    // by ':', and then checks negotiated_suite() itself.
     [[nodiscard]] static std::unique_ptr<tls_channel> make(role side, const cryptoapi::rsa_key& own,
                                                            const cryptoapi::rsa_key& pinned_peer, const char* suite,
                                                            std::string& error);
@@ -47,7 +48,12 @@ public:
     // Client, before the handshake: offers a session saved with take_new_session(). A session that does not parse
     // or was not made with the pinned peer is not offered (false).
     [[nodiscard]] bool offer_session(std::span<const std::uint8_t> saved);
+    // Client: the first flight of the handshake (the ClientHello), to send with what goes before it; handshake()
+    // then goes on from there.
+    [[nodiscard]] bool start(std::vector<std::uint8_t>& wire);
     [[nodiscard]] bool handshake(record_link& link, std::string& error);
+    // After the handshake: the cipher suite it runs.
+    [[nodiscard]] std::string negotiated_suite() const;
     // After the handshake: whether it resumed an earlier session instead of running in full.
     [[nodiscard]] bool resumed() const;
     // Client: the session the server handed out on this connection (it arrives with the server's first message
