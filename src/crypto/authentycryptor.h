@@ -72,6 +72,9 @@ public:
     // Whether both ends announced that the sender may send further files of the stream before the receipts of
     // earlier ones have come back.
     [[nodiscard]] virtual bool carries_pipelining() const { return false; }
+    // A sender sends its first data right behind its side of the exchange: true until the receiver's confirmation
+    // that it took the exchange has come. A connection that ends before it was refused by the receiver.
+    [[nodiscard]] virtual bool awaiting_peer_confirmation() const { return false; }
     // Brings `sender`, the friend this connection authenticated, up to date with its stored profile, so a change
     // reaches a connection that carries many files. False, with `sender` as it was, when the friend is gone: deleted,
     // or pinned to a key other than the one proved. One that keeps no profiles has nothing newer to tell.

@@ -71,6 +71,7 @@ bool negotiating_authentycryptor::prepare_tls(tls_channel::role side, const std:
                                               const char* saved_suite) {
     m_bResumed = false;
     m_oOfferedSlot.reset();
+    m_oAwaitedConfirmation.reset();
     m_strFriendUuid = friend_uuid != nullptr ? friend_uuid : "";
     m_aPinnedBlob = pinned_blob;
     m_aOwnBlob.clear();
@@ -120,24 +121,32 @@ bool negotiating_authentycryptor::run_tls(record_link& connection, const auth::c
         m_pTls.reset();
         return false;
     }
-    if (!confirm_transcript(connection, offer, answer)) {
-        log_activity("%s::Authenticating FAILED->capability records differ", prefix);
+    // The sender's data follows its confirmation at once; the receiver's confirmation is checked when it comes,
+    // before the receipt it precedes. Without receipts nothing the receiver sends is read: the sender waits for it.
+    const bool sender = !m_strFriendUuid.empty() && m_nAgreed >= version::with_receipt;
+    const bool confirmed = sender ? m_pTls->send_message(connection, transcript(offer, answer))
+                                  : confirm_transcript(connection, offer, answer);
+    if (!confirmed) {
+        if (sender) {
+            // Its side of the handshake was done: the receiver hung up on it, refusing the exchange.
+            fail_because(auth_failure::exchange_refused);
+            log_activity("%s::Authenticating FAILED->the receiver ended the connection", prefix);
+        } else {
+            log_activity("%s::Authenticating FAILED->capability records differ", prefix);
+        }
         if (m_oOfferedSlot) {
             forget_session_ticket(m_strTicketDirectory, *m_oOfferedSlot);
         }
         m_pTls.reset();
         return false;
     }
+    if (sender) {
+        m_oAwaitedConfirmation = transcript(offer, answer);
+        m_aConfirmationSoFar.clear();
+    }
     m_bResumed = m_pTls->resumed();
     if (m_bResumed) {
         log_activity("%s::TLS session resumed", prefix);
-    }
-    if (!m_strFriendUuid.empty()) {
-        if (const auto fresh = m_pTls->take_new_session()) {
-            keep_session_ticket(m_strTicketDirectory,
-                                ticket_slot_for(m_strFriendUuid, m_aPinnedBlob, m_aOwnBlob, suite.c_str()), *fresh,
-                                calendar_seconds());
-        }
     }
     log_activity("%s::Authenticating SUCCEEDED (TLS 1.3, %s)", prefix, suite.c_str());
     return true;
@@ -383,14 +392,46 @@ bool negotiating_authentycryptor::encrypt(std::span<const std::uint8_t> data, bo
     return m_pLegacy != nullptr && m_pLegacy->encrypt(data, final, out);
 }
 
+void negotiating_authentycryptor::keep_new_session() {
+    if (const auto fresh = m_pTls->take_new_session()) {
+        keep_session_ticket(m_strTicketDirectory,
+                            ticket_slot_for(m_strFriendUuid, m_aPinnedBlob, m_aOwnBlob, tls_suite_for(m_nChosenType)),
+                            *fresh, calendar_seconds());
+    }
+}
+
+bool negotiating_authentycryptor::take_confirmation(std::vector<std::uint8_t>& plain, std::size_t from) {
+    const std::size_t wanted = m_oAwaitedConfirmation->size() - m_aConfirmationSoFar.size();
+    const std::size_t taken = std::min(wanted, plain.size() - from);
+    const auto first = plain.begin() + static_cast<std::ptrdiff_t>(from);
+    m_aConfirmationSoFar.insert(m_aConfirmationSoFar.end(), first, first + static_cast<std::ptrdiff_t>(taken));
+    plain.erase(first, first + static_cast<std::ptrdiff_t>(taken));
+    if (m_aConfirmationSoFar.size() < m_oAwaitedConfirmation->size()) {
+        return true;
+    }
+    if (!std::equal(m_aConfirmationSoFar.begin(), m_aConfirmationSoFar.end(), m_oAwaitedConfirmation->begin(),
+                    m_oAwaitedConfirmation->end())) {
+        // Still awaited: nothing of this connection counts.
+        log_activity("S::Authenticating FAILED->capability records differ");
+        if (m_oOfferedSlot) {
+            forget_session_ticket(m_strTicketDirectory, *m_oOfferedSlot);
+        }
+        return false;
+    }
+    m_oAwaitedConfirmation.reset();
+    keep_new_session();
+    return true;
+}
+
 bool negotiating_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final,
                                           std::vector<std::uint8_t>& out) {
     if (m_pTls != nullptr) {
-        if (!m_pTls->open(data, out)) {
+        const std::size_t from = out.size();
+        if (!m_pTls->open(data, out) || (m_oAwaitedConfirmation && !take_confirmation(out, from))) {
             return false;
         }
-        // At the end of the stream only a close_notify proves nothing was cut off.
-        return !(final && data.empty()) || m_pTls->peer_closed();
+        // At the end of the stream only a close_notify proves nothing was cut off, and only after the confirmation.
+        return !(final && data.empty()) || (m_pTls->peer_closed() && !m_oAwaitedConfirmation);
     }
     return m_pLegacy != nullptr && m_pLegacy->decrypt(data, final, out);
 }

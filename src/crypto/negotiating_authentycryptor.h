@@ -84,6 +84,7 @@ public:
         return m_pTls != nullptr && m_nAgreed >= version::pipelined;
     }
     [[nodiscard]] bool reread_sender(friend_profile& sender) const override;
+    [[nodiscard]] bool awaiting_peer_confirmation() const override { return m_oAwaitedConfirmation.has_value(); }
 
     // Which exchange the last authentication ran.
     [[nodiscard]] bool used_tls() const { return m_pTls != nullptr; }
@@ -112,6 +113,11 @@ private:
                                   const friend_profile& destination);
     [[nodiscard]] bool confirm_transcript(record_link& connection, const auth::cap_bytes& offer,
                                           const auth::cap_bytes& answer);
+    // The sender's check of the receiver's confirmation, the first plaintext the receiver sends: moved out of
+    // `plain` from `from` on. False when it differs.
+    [[nodiscard]] bool take_confirmation(std::vector<std::uint8_t>& plain, std::size_t from);
+    // The session the receiver handed out, kept for the next connection.
+    void keep_new_session();
     [[nodiscard]] bool sender_exchange(record_link& connection, const friend_profile& destination);
     [[nodiscard]] bool receiver_exchange(record_link& connection, friend_profile& sender);
     // Logged on both sides; the sender's transfer reports it as its reason.
@@ -132,6 +138,10 @@ private:
     std::string m_strFriendUuid; // empty for a receiver, which keeps no sessions
     std::vector<std::uint8_t> m_aOwnBlob;
     std::vector<std::uint8_t> m_aPinnedBlob;
+    // A sender does not wait for the receiver's confirmation before it sends: it checks it in the first bytes the
+    // receiver sends, before any of them counts.
+    std::optional<cryptoapi::sha256_digest> m_oAwaitedConfirmation;
+    std::vector<std::uint8_t> m_aConfirmationSoFar;
 };
 
 } // namespace tiv

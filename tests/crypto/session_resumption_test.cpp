@@ -51,6 +51,14 @@ protected:
         result.receiver_resumed = receiver.resumed();
         result.sender_failure = sender.last_failure();
         if (result.sent && result.received) {
+            // As a transfer does, the sender reads what the receiver sent: its confirmation, then its end.
+            std::vector<std::uint8_t> arrived(4096);
+            std::vector<std::uint8_t> confirmation;
+            const ssize_t n = ::recv(pair.client->handle, arrived.data(), arrived.size(), MSG_WAITALL);
+            arrived.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            EXPECT_TRUE(sender.decrypt(arrived, false, confirmation));
+            EXPECT_TRUE(confirmation.empty()) << "the confirmation is the sender's own to check";
+            EXPECT_FALSE(sender.awaiting_peer_confirmation());
             const std::vector<std::uint8_t> record(264, 0x5A);
             std::vector<std::uint8_t> wire;
             std::vector<std::uint8_t> plain;

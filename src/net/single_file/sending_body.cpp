@@ -23,6 +23,19 @@ void fail_early(socket_thread& transfer, transfer_status status, std::string wor
     end_transfer(transfer, "S", transfer_outcome::early_failure(status, std::move(words)));
 }
 
+std::string refused_exchange_words(const socket_thread& transfer) {
+    const std::string name = transfer.profile.name;
+    return name + " refused the exchange: if " + name + "'s keys changed, import " + name + "'s new profile";
+}
+
+transfer_outcome as_refused_exchange(const socket_thread& transfer, const authentycryptor& cipher,
+                                     transfer_outcome outcome) {
+    if (outcome.failed() && cipher.awaiting_peer_confirmation()) {
+        return transfer_outcome::failure(transfer_status::authentication, refused_exchange_words(transfer));
+    }
+    return outcome;
+}
+
 namespace {
 
 std::string duration_words(int ms) {
@@ -41,7 +54,7 @@ std::string authentication_words(const socket_thread& transfer, const sys_status
     }
     // A receiver that stopped answering refused nothing.
     if (failure == auth_failure::exchange_refused && !timed_out) {
-        return name + " refused the exchange: if " + name + "'s keys changed, import " + name + "'s new profile";
+        return refused_exchange_words(transfer);
     }
     const std::string reason = failure == auth_failure::exchange_refused ? "" : auth_failure_reason(failure);
     if (!reason.empty()) {
@@ -270,6 +283,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
         if (transfer.stop_requested() && outcome.ended.status == transfer_status::send) {
             outcome.ended.status = transfer_status::stopped;
         }
+        outcome.ended = as_refused_exchange(transfer, *transfer.authenticator, std::move(outcome.ended));
         finish_stream_file(transfer, outcome);
         return;
     }
@@ -291,8 +305,9 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
     const transfer_outcome sent = send_parcel(transfer, record, buffers, chunk, reader ? &*reader : nullptr);
     transfer.set_state(transfer_state::shutting_down);
     (void)transfer.file.close_file();
-    finish_sending(transfer,
-                   reader ? verdict_from_receipt(transfer, *reader, sent) : verdict_without_receipt(transfer, sent));
+    finish_sending(transfer, reader ? as_refused_exchange(transfer, *transfer.authenticator,
+                                                          verdict_from_receipt(transfer, *reader, sent))
+                                    : verdict_without_receipt(transfer, sent));
 }
 
 void run_sending_body(socket_thread& transfer) {

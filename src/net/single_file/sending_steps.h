@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "crypto/authentycryptor.h"
 #include "net/single_file/file_record.h"
 #include "net/stream/stream_sending.h"
 
@@ -20,6 +21,12 @@ class socket_thread;
 // Sends the open file over the transfer's authenticated connection (as the one file of a parcel stream when both
 // ends announced it), ends the connection and the transfer.
 void send_after_authentication(socket_thread& transfer, file_record& record);
+// A connection that ended before the receiver confirmed the exchange, which the sender does not wait for before it
+// sends: the receiver refused it, and why the file was not sent is that, whatever broke after.
+[[nodiscard]] std::string refused_exchange_words(const socket_thread& transfer);
+// `outcome`, or that refusal when it failed before `cipher` heard the receiver's confirmation.
+[[nodiscard]] transfer_outcome as_refused_exchange(const socket_thread& transfer, const authentycryptor& cipher,
+                                                   transfer_outcome outcome);
 // Fails the transfer where it stands: the file closed, the connection reset.
 void fail_early(socket_thread& transfer, transfer_status status, std::string words = {});
 

@@ -30,7 +30,9 @@ parcel_channel::~parcel_channel() {
 }
 
 void parcel_channel::enqueue(std::shared_ptr<socket_thread> transfer, thread_bundle::body_announcer announcer) {
+    // Under way from now on, as a transfer with a thread of its own would be while it waited for its turn.
     transfer->begin_hosted();
+    transfer->begin();
     bool first = false;
     {
         const std::lock_guard guard(m_oQueueLock);
@@ -90,7 +92,6 @@ void parcel_channel::run() {
 
 void parcel_channel::take_up(queued& entry) {
     socket_thread& transfer = *entry.transfer;
-    transfer.begin();
     if (transfer.stop_requested()) {
         transfer.end(transfer_outcome::early_failure(transfer_status::stopped));
         let_go(entry);
@@ -281,7 +282,13 @@ void parcel_channel::settle(const stream_answers::answer& answer) {
     conclude(settled.entry, stream_verdict(*settled.entry.transfer, settled.sent, answer));
 }
 
-void parcel_channel::break_link(const stream_item_outcome& outcome) {
+void parcel_channel::break_link(stream_item_outcome outcome) {
+    // Before the receiver confirmed the exchange, nothing it did counts but that it refused it: so for every file,
+    // and for the rest of the send, which would meet the same.
+    const bool refused = m_pCipher != nullptr && m_pCipher->awaiting_peer_confirmation();
+    if (refused && !m_aAwaiting.empty()) {
+        outcome.ended = as_refused_exchange(*m_aAwaiting.front().entry.transfer, *m_pCipher, std::move(outcome.ended));
+    }
     close_connection(false);
     std::deque<awaiting> unconfirmed;
     unconfirmed.swap(m_aAwaiting);
@@ -292,7 +299,9 @@ void parcel_channel::break_link(const stream_item_outcome& outcome) {
     }
     // A receiver whose answers no longer match the files is not asked again in this send; and a new connection
     // would make the receiver start a second folder: the rest of this one fails.
-    if (outcome.out_of_turn) {
+    if (refused && outcome.ended.status == transfer_status::authentication) {
+        refuse_all(transfer_status::authentication, outcome.ended.words);
+    } else if (outcome.out_of_turn) {
         refuse_all(transfer_status::send, out_of_turn_words);
     } else if (m_oFolder) {
         refuse_all(transfer_status::send, "the connection broke before the whole folder arrived");
@@ -325,6 +334,7 @@ void parcel_channel::send_over_stream(queued& entry, const file_record& record) 
         return;
     }
     if (!progress.ended->link_sound) {
+        progress.ended->ended = as_refused_exchange(transfer, *m_pCipher, std::move(progress.ended->ended));
         break_link(*progress.ended);
     }
     conclude(entry, std::move(*progress.ended));

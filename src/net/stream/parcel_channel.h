@@ -107,7 +107,7 @@ private:
     bool settle_next(const socket_thread& current, int wait_ms);
     void settle(const stream_answers::answer& answer);
     // The connection can carry nothing more: every file awaiting its verdict fails with `outcome`'s reason.
-    void break_link(const stream_item_outcome& outcome);
+    void break_link(stream_item_outcome outcome);
     // Ends the transfer with the outcome of its file in the stream, then lets it go.
     void conclude(queued& entry, stream_item_outcome outcome);
     void let_go(queued& entry);
