@@ -3,6 +3,7 @@
 #include <set>
 
 #include "crypto/session_key_types.h"
+#include "net/stream/parcel_channel.h"
 #include "transfer_fixture.h"
 
 namespace tiv::test {
@@ -26,6 +27,14 @@ std::optional<transfer_view> received_as(const incoming_connection_handler& list
 }
 
 using TransferStream = transfer_test;
+
+std::size_t threads_of_this_process() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
 
 // Every byte arrives, whatever the cipher and wherever the file ends against its blocks and the data pieces.
 TEST_F(TransferStream, EveryKeyTypeCarriesEveryEdgeSize) {
@@ -111,6 +120,33 @@ TEST_F(TransferStream, SnapshotsOfAFinishedTransfer) {
     EXPECT_EQ(arrived.stored_path, alice_box() + "/stats.bin");
     EXPECT_NE(arrived.id, done.id);
     EXPECT_EQ(m_oLog.count_starting_with("incoming_connection_handler <-- Receiving connection from [127.0.0.1]"), 1U);
+}
+
+// The files of one send are run by one worker, not a thread each: a send of many files starts no more threads than
+// a send of one, and every file still arrives with its own verdict.
+TEST_F(TransferStream, ASendOfManyFilesStartsOneWorkerNotAThreadPerFile) {
+    bob_accepts_alice();
+    listen();
+    constexpr std::size_t files = 100;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < files; ++i) {
+        names.push_back("many" + std::to_string(i));
+        make_file(names.back(), 100 + i, static_cast<unsigned>(i));
+    }
+    const std::size_t before = threads_of_this_process();
+    const auto channel = std::make_shared<parcel_channel>(files);
+    for (const std::string& name : names) {
+        (void)sender().start_outgoing(source_dir(), name, m_pListener->listening_address(), 2048, channel);
+    }
+    // The worker, and the receiver's thread for the connection under way.
+    EXPECT_LE(threads_of_this_process(), before + 3);
+    ASSERT_TRUE(wait_sent());
+    for (const transfer_view& sent : sender().snapshots()) {
+        EXPECT_FALSE(sent.failed) << sent.file_name << ": " << sent.status_text;
+    }
+    for (const std::string& name : names) {
+        EXPECT_EQ(read_all(alice_box() + "/" + name), read_all(source_dir() + "/" + name)) << name;
+    }
 }
 
 } // namespace
