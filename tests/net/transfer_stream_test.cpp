@@ -149,5 +149,26 @@ TEST_F(TransferStream, ASendOfManyFilesStartsOneWorkerNotAThreadPerFile) {
     }
 }
 
+// A file stopped while the files before it still take their time ends at once, as the window asking expects.
+TEST_F(TransferStream, AFileStoppedBeforeItsTurnEndsAtOnce) {
+    net_socket silent; // listens, and never answers: the first file waits in its exchange
+    net_address local{};
+    ASSERT_TRUE(resolve_address("127.0.0.1", 0, local) && open_tcp_socket(silent) && bind_socket(silent, local) &&
+                listen_socket(silent));
+    make_file("first", 10);
+    make_file("second", 10);
+    sender().io_timeout_ms = 3000;
+    const auto channel = std::make_shared<parcel_channel>(2);
+    (void)sender().start_outgoing(source_dir(), "first", silent.address, 2048, channel);
+    const std::shared_ptr<socket_thread> second =
+        sender().start_outgoing(source_dir(), "second", silent.address, 2048, channel);
+    ASSERT_TRUE(sender().stop_transfer(second->id()));
+    const transfer_view stopped = second->snapshot();
+    EXPECT_TRUE(stopped.finished);
+    EXPECT_EQ(stopped.status, transfer_status::stopped);
+    sender().stop_all();
+    close_socket(silent);
+}
+
 } // namespace
 } // namespace tiv::test

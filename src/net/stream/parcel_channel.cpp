@@ -1,6 +1,8 @@
 #include "net/stream/parcel_channel.h"
 
+#include <algorithm>
 #include <sys/socket.h>
+#include <utility>
 
 #include "core/transfer_view.h"
 #include "log/activity_log.h"
@@ -58,6 +60,21 @@ void parcel_channel::enqueue(std::shared_ptr<socket_thread> transfer, thread_bun
 }
 
 void parcel_channel::interrupt(const socket_thread* transfer) {
+    // One still waiting for its turn ends at once, however long the files before it take; the worker passes over
+    // what is left of it in the queue.
+    queued stopped;
+    {
+        const std::lock_guard guard(m_oQueueLock);
+        const auto waiting = std::find_if(m_aQueue.begin(), m_aQueue.end(),
+                                          [transfer](const queued& entry) { return entry.transfer.get() == transfer; });
+        if (waiting != m_aQueue.end()) {
+            stopped = std::exchange(*waiting, queued{});
+        }
+    }
+    if (stopped.transfer != nullptr) {
+        stopped.transfer->end(transfer_outcome::early_failure(transfer_status::stopped));
+        let_go(stopped);
+    }
     if (transfer->discard_requested()) {
         return; // the worker gives that file up when it looks, and the others go on
     }
@@ -78,6 +95,9 @@ parcel_channel::queued parcel_channel::next_queued() {
 void parcel_channel::run() {
     for (std::size_t left = m_nTransfers; left > 0; --left) {
         queued entry = next_queued();
+        if (entry.transfer == nullptr) {
+            continue; // stopped while it waited, and ended then
+        }
         const transfer_log_scope scope(entry.transfer->id());
         entry.transfer->hosted_here();
         entry.announcer.started();

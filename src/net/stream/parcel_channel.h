@@ -51,7 +51,7 @@ struct folder_plan {
 //   folder fails (a new connection would start a second folder), and so does the rest of a send whose receiver
 //   answered out of turn (it is not to be believed again).
 // - A stop of one file gives up that file only (the receiver is told it is incomplete); a file stopped before its
-//   turn ends when its turn comes. A stop of the whole send breaks the connection.
+//   turn ends at once. A stop of the whole send breaks the connection.
 // - Once every file has had its turn and its verdict, the worker ends the connection, in good order while it is
 //   sound.
 class parcel_channel : public std::enable_shared_from_this<parcel_channel> {
@@ -70,8 +70,8 @@ public:
     // body is under way: `announcer` hears when the worker takes it up and when it has ended.
     void enqueue(std::shared_ptr<socket_thread> transfer, thread_bundle::body_announcer announcer);
 
-    // On `transfer`'s stop: a stop of the whole send (not one discarded file) breaks the connection, so that no
-    // wait holds it up.
+    // On `transfer`'s stop, on the stopping thread: one still waiting for its turn ends at once; a stop of the whole
+    // send (not one discarded file) breaks the connection, so that no wait holds it up.
     void interrupt(const socket_thread* transfer);
 
 private:
