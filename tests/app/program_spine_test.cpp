@@ -237,7 +237,7 @@ TEST_F(ProgramSpine, AnUnfitRootIsRefusedWithItsReasonAndNothingIsStored) {
         EXPECT_EQ(read_text_setting(settings.user_key(), names::parcel_box_directory_root), kept_root) << root;
         EXPECT_EQ(read_text_setting(settings.user_key(), names::user_name), kept_name) << root;
     }
-    EXPECT_TRUE(program.listen_status().ok());
+    EXPECT_TRUE(program.listen_status().ok()) << program.listen_status().text();
 }
 
 } // namespace
