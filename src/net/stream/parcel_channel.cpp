@@ -278,7 +278,10 @@ bool parcel_channel::settle_next(const socket_thread& current, int wait_ms) {
         return false;
     case stream_answers::kind::stored:
     case stream_answers::kind::refused:
-        settle(answer);
+        if (!settle(answer)) {
+            break_link(lost_answers());
+            return false;
+        }
         return true;
     default:
         // Whatever else came, the connection can carry nothing more.
@@ -287,19 +290,23 @@ bool parcel_channel::settle_next(const socket_thread& current, int wait_ms) {
     }
 }
 
-void parcel_channel::settle(const stream_answers::answer& answer) {
+stream_item_outcome parcel_channel::lost_answers() {
+    return {.ended = transfer_outcome::failure(transfer_status::send, out_of_turn_words),
+            .link_sound = false,
+            .out_of_turn = true};
+}
+
+bool parcel_channel::settle(const stream_answers::answer& answer) {
+    // The answers settle items oldest first; one for anything else cannot be matched to its file.
     if (m_aAwaiting.empty() || m_aAwaiting.front().sent.item != answer.item) {
-        // The answers settle items oldest first; one for anything else cannot be matched to its file.
-        break_link({.ended = transfer_outcome::failure(transfer_status::send, out_of_turn_words),
-                    .link_sound = false,
-                    .out_of_turn = true});
-        return;
+        return false;
     }
     awaiting settled = std::move(m_aAwaiting.front());
     m_aAwaiting.pop_front();
     m_nBytesAwaiting -= settled.sent.data_bytes;
     const transfer_log_scope scope(settled.entry.transfer->id());
     conclude(settled.entry, stream_verdict(*settled.entry.transfer, settled.sent, answer));
+    return true;
 }
 
 void parcel_channel::break_link(stream_item_outcome outcome) {
@@ -344,9 +351,16 @@ void parcel_channel::let_go(queued& entry) {
 
 void parcel_channel::send_over_stream(queued& entry, const file_record& record) {
     socket_thread& transfer = *entry.transfer;
-    const earlier_answers earlier = [this](const stream_answers::answer& answer) { settle(answer); };
+    // The link stays whole while the file goes out: an answer that matches no file only marks it.
+    bool lost = false;
+    const earlier_answers earlier = [this, &lost](const stream_answers::answer& answer) {
+        lost = lost || !settle(answer);
+    };
     stream_file_progress progress = send_stream_file(transfer, *m_pLink, *m_pAnswers, stream_path_of(transfer, record),
                                                      transfer.file.mtime_ns, sending_chunk(transfer), earlier);
+    if (lost) {
+        progress.ended = lost_answers();
+    }
     if (!progress.ended) {
         (void)transfer.file.close_file();
         m_nBytesAwaiting += progress.sent.data_bytes;

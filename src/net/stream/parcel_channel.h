@@ -105,7 +105,9 @@ private:
     // Waits up to `wait_ms` for the next answer and settles what it decides (`current` names the receiver in a
     // time-out); false when no receipt came.
     bool settle_next(const socket_thread& current, int wait_ms);
-    void settle(const stream_answers::answer& answer);
+    // False when the answer is not the oldest file's: the answers can no longer be matched to the files.
+    [[nodiscard]] bool settle(const stream_answers::answer& answer);
+    [[nodiscard]] static stream_item_outcome lost_answers();
     // The connection can carry nothing more: every file awaiting its verdict fails with `outcome`'s reason.
     void break_link(stream_item_outcome outcome);
     // Ends the transfer with the outcome of its file in the stream, then lets it go.
