@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
 
     tiv::net_socket listener;
     tiv::net_address local{};
-    local.sockaddr.sin_family = AF_INET;
-    local.sockaddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.endpoint.v4.sin_family = AF_INET;
+    local.endpoint.v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (!tiv::open_tcp_socket(listener) || !tiv::bind_socket(listener, local) || !tiv::listen_socket(listener)) {
         std::fprintf(stderr, "cannot listen on loopback\n");
         return 1;

@@ -17,6 +17,7 @@ std::unique_ptr<program_parts> own_parts(questions& answers) {
 program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const program_environment& environment,
                              questions& answers)
     : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider), answers(answers),
+      resolve(environment.resolve ? environment.resolve : name_resolver(resolve_all)),
       spine(environment.settings, environment.provider, answers) {}
 
 program::program(questions& answers) : m_pParts(own_parts(answers)) {}

@@ -6,6 +6,7 @@
 #include "app/friends/profile_service.h"
 #include "app/internal/destination_check.h"
 #include "app/internal/program_parts.h"
+#include "core/address_text.h"
 #include "settings/friend_profile.h"
 #include "settings/qvl_settings_data.h"
 
@@ -32,21 +33,22 @@ result<friend_address> stored_friend_address(program& p, const std::string& name
 }
 
 result<std::string> resolve_destination(const std::string& host, std::uint32_t port) {
-    const result<net_address> destination = check_destination(host, port);
+    const result<std::vector<net_address>> destination = check_destination(host, port, resolve_all);
     if (!destination) {
         return destination.error();
     }
-    return dotted_address(*destination);
+    return host_text(destination->front());
 }
 
 result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port) {
     in_addr parsed{};
     net_address resolved;
-    if (port > 65535 || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1 ||
-        !resolve_ipv4(ntohl(parsed.s_addr), static_cast<std::uint16_t>(port), resolved)) {
+    const bool literal = ::inet_pton(AF_INET, address.c_str(), &parsed) == 1 ||
+                         (address.find(':') != std::string::npos && !address_fault(address));
+    if (port > 65535 || !literal || !resolve_address(address.c_str(), static_cast<std::uint16_t>(port), resolved)) {
         return status(status_code::unreachable, "cannot resolve '" + address + "'.");
     }
-    return reverse_name{dotted_address(resolved), resolved.host_name};
+    return reverse_name{host_text(resolved), resolved.host_name};
 }
 
 } // namespace tiv::app

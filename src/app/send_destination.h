@@ -31,11 +31,12 @@ struct friend_address {
 // The friend's stored address; read from the settings, so on the front end's thread.
 [[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
 
-// The dotted quad `host` resolves to, refusing what no send could reach (check_destination). May block on a name
+// The address (dotted quad or IPv6) `host` resolves to first, refusing what no send could reach (check_destination). May block on a name
 // lookup: callers off the window thread.
 [[nodiscard]] result<std::string> resolve_destination(const std::string& host, std::uint32_t port);
 
-// A dotted quad and the name its reverse lookup gives (its own dotted text when there is none). May block.
+// An address (dotted quad or IPv6) and the name its reverse lookup gives (its own text when there is none). May
+// block.
 [[nodiscard]] result<reverse_name> reverse_lookup(const std::string& address, std::uint32_t port);
 
 } // namespace tiv::app

@@ -33,7 +33,8 @@ status open_sender_identity(program& p) {
     return opened;
 }
 
-result<net_address> check_destination(const std::string& host, std::uint32_t port) {
+result<std::vector<net_address>> check_destination(const std::string& host, std::uint32_t port,
+                                                   const name_resolver& resolve) {
     if (port == 0 || port > 65535) {
         return status(status_code::invalid, "port " + std::to_string(port) + " names no listener to send to.");
     }
@@ -41,15 +42,21 @@ result<net_address> check_destination(const std::string& host, std::uint32_t por
     if (const std::optional<std::string> fault = address_fault(host)) {
         return status(status_code::invalid, "the address '" + escaped_text(host) + "' " + *fault + ".");
     }
-    net_address destination;
-    if (!resolve_address(host.c_str(), static_cast<std::uint16_t>(port), destination)) {
+    resolved_names found = resolve(host, static_cast<std::uint16_t>(port));
+    if (found.addresses.empty()) {
         return status(status_code::unreachable, "cannot resolve '" + host + "'.");
     }
-    if (destination.sockaddr.sin_addr.s_addr == htonl(INADDR_ANY)) {
-        return status(status_code::invalid,
-                      "'" + host + "' is the address 0.0.0.0, which names no computer to send to.");
+    if (lacks_zone(found.addresses.front())) {
+        return status(status_code::invalid, "'" + host +
+                                                "' is a link-local address, which needs the interface it is reached "
+                                                "through: add it after a '%', as in " +
+                                                host + "%eth0.");
     }
-    return destination;
+    if (is_unspecified(found.addresses.front())) {
+        return status(status_code::invalid, "'" + host + "' is the address " + host_text(found.addresses.front()) +
+                                                ", which names no computer to send to.");
+    }
+    return std::move(found.addresses);
 }
 
 bool is_folder(const std::string& path) {
@@ -68,21 +75,23 @@ struct end_signal {
 
 // The friend outlives the transfers, which send to them.
 struct send_session::parts {
-    parts(qvl_settings_data& settings, crypto_provider& provider)
-        : settings(settings), provider(provider),
+    parts(qvl_settings_data& settings, crypto_provider& provider, name_resolver resolve)
+        : settings(settings), provider(provider), resolve(std::move(resolve)),
           transfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
                                                                   negotiating_authentycryptor::version::pipelined)) {}
 
     qvl_settings_data& settings;
     crypto_provider& provider;
+    name_resolver resolve;
     std::shared_ptr<end_signal> ends = std::make_shared<end_signal>();
     friend_profile destination_friend;
-    net_address destination{};
+    std::vector<net_address> destination; // every address of it, in the order they are tried
     bool destination_set = false;
     outgoing_connection_handler transfers;
 };
 
-send_session::send_session(program& p) : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p))) {
+send_session::send_session(program& p)
+    : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p), resolver_of(p))) {
     m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_view& transfer) {
         if (transfer.finished) {
             {
@@ -106,25 +115,26 @@ status send_session::set_destination(const std::string& friend_name, const std::
     if (!found) {
         return found.error();
     }
-    result<net_address> destination =
-        check_destination(host.value_or(found->address), port.value_or(static_cast<std::uint32_t>(found->port)));
+    result<std::vector<net_address>> destination =
+        check_destination(host.value_or(found->address), port.value_or(static_cast<std::uint32_t>(found->port)),
+                          m_pParts->resolve);
     if (!destination) {
         return destination.error();
     }
     m_pParts->destination_friend = std::move(*found);
-    m_pParts->destination = *destination;
+    m_pParts->destination = std::move(*destination);
     m_pParts->destination_set = true;
     return {};
 }
 
 status send_session::set_manual_destination(const std::string& host, std::uint32_t port) {
     m_pParts->destination_set = false;
-    result<net_address> destination = check_destination(host, port);
+    result<std::vector<net_address>> destination = check_destination(host, port, m_pParts->resolve);
     if (!destination) {
         return destination.error();
     }
     m_pParts->destination_friend = friend_profile{};
-    m_pParts->destination = *destination;
+    m_pParts->destination = std::move(*destination);
     m_pParts->destination_set = true;
     return {};
 }

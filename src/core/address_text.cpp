@@ -10,6 +10,7 @@ namespace tiv {
 namespace {
 constexpr std::size_t max_host_name_length = 253;
 constexpr std::size_t max_label_length = 63;
+constexpr std::size_t max_zone_length = 15; // IFNAMSIZ without its terminating zero
 
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
@@ -17,6 +18,10 @@ bool is_ascii_digit(char c) {
 
 bool is_label_character(char c) {
     return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+bool is_zone_character(char c) {
+    return is_label_character(c) || c == '.';
 }
 
 bool parses_as(int family, std::string_view text) {
@@ -42,7 +47,15 @@ std::optional<std::string> address_fault(std::string_view text) {
         return "holds a blank";
     }
     if (text.find(':') != std::string_view::npos) {
-        return parses_as(AF_INET6, text) ? std::nullopt : std::optional<std::string>("is not an IPv6 address");
+        // A link-local address names the interface it is reached through after a '%' ("fe80::1%eth0").
+        const std::size_t percent = text.find('%');
+        const std::string_view zone = percent == std::string_view::npos ? "" : text.substr(percent + 1);
+        if (percent != std::string_view::npos &&
+            (zone.empty() || zone.size() > max_zone_length || !std::all_of(zone.begin(), zone.end(), is_zone_character))) {
+            return "does not name an interface after its '%'";
+        }
+        return parses_as(AF_INET6, text.substr(0, percent)) ? std::nullopt
+                                                            : std::optional<std::string>("is not an IPv6 address");
     }
     std::string_view name = text;
     if (name.back() == '.') {

@@ -117,7 +117,7 @@ private:
                 build_echo_request(fields.identifier, fields.sequence, request_length);
             // Spacing the requests keeps a long friend list from arriving at the network as one burst.
             std::this_thread::sleep_for(send_spacing);
-            if (const sys_status sent = m_oSocket.send_to(message, record.destination.sockaddr); !sent) {
+            if (const sys_status sent = m_oSocket.send_to(message, record.destination.endpoint.v4); !sent) {
                 record.result.status = send_status(sent);
             }
             publish(i);
@@ -213,7 +213,7 @@ std::size_t find_replied_record(std::span<const ping_record> records, const icmp
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
         const ping_record& record = records[i];
-        if (record.destination.sockaddr.sin_addr.s_addr == reply.source.s_addr &&
+        if (record.destination.endpoint.v4.sin_addr.s_addr == reply.source.s_addr &&
             answers_request(reply, sweep_request_fields(kind, record.identifier), kind)) {
             return i;
         }
@@ -239,7 +239,7 @@ ping_result ping_once(ping_socket& socket, const net_address& destination, milli
         build_echo_request(request.identifier, request.sequence, ping_once_length);
     const auto start = steady_clock::now();
     const std::int32_t start_ms = ping_stopwatch_ms();
-    if (const sys_status sent = socket.send_to(message, destination.sockaddr); !sent) {
+    if (const sys_status sent = socket.send_to(message, destination.endpoint.v4); !sent) {
         result.status = send_status(sent);
         return result;
     }

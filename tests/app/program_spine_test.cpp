@@ -44,7 +44,7 @@ TEST_F(ProgramSpine, FirstStartWritesDefaultsListensAndOpensTheLog) {
     // The machine defaults set the interface from the host's name; this machine's default may not be loopback, so
     // only a listener that could bind is checked further.
     if (spine.listener()->listening()) {
-        EXPECT_EQ(spine.listener()->listening_address().sockaddr.sin_port, spine.listening_address().sockaddr.sin_port);
+        EXPECT_EQ(spine.listener()->listening_address().endpoint.v4.sin_port, spine.listening_address().endpoint.v4.sin_port);
     }
     EXPECT_EQ(spine.log_path(), m_oHome.path() + "/logs/QVLLogfile.txt");
     EXPECT_TRUE(spine.log_open());
@@ -65,10 +65,10 @@ TEST_F(ProgramSpine, ConfiguredAddressIsBoundAndAFailedBindIsNoMessage) {
     program_spine first(settings, m_oProvider, m_oQuestions);
     first.start();
     ASSERT_TRUE(first.listener()->listening());
-    EXPECT_EQ(first.listening_address().sockaddr.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(first.listening_address().endpoint.v4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     EXPECT_EQ(activity_log_path(settings), paths::default_log_directory() + "/QVLLogfile.txt");
 
-    const std::uint16_t taken = ntohs(first.listener()->listening_address().sockaddr.sin_port);
+    const std::uint16_t taken = ntohs(first.listener()->listening_address().endpoint.v4.sin_port);
     ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, taken));
     program_spine second(settings, m_oProvider, m_oQuestions);
     second.start();

@@ -26,11 +26,19 @@ protected:
 };
 
 TEST_F(TransferServices, DestinationsThatCanOnlyFailAreRefusedBeforeConnecting) {
-    EXPECT_EQ(app::check_destination("0.0.0.0", 20000).error().code(), app::status_code::invalid);
-    EXPECT_EQ(app::check_destination("127.0.0.1", 0).error().code(), app::status_code::invalid);
-    EXPECT_EQ(app::check_destination("255.255.255.255", 20000).error().text(), "cannot resolve '255.255.255.255'.");
-    EXPECT_TRUE(app::check_destination("127.0.0.1", 20000).ok());
-    EXPECT_EQ(app::check_destination("bob\x1b]0;owned\x07", 20000).error().text(),
+    const auto check = [](const std::string& host, std::uint32_t port) {
+        return app::check_destination(host, port, resolve_all);
+    };
+    EXPECT_EQ(check("0.0.0.0", 20000).error().code(), app::status_code::invalid);
+    EXPECT_EQ(check("::", 20000).error().code(), app::status_code::invalid);
+    EXPECT_EQ(check("127.0.0.1", 0).error().code(), app::status_code::invalid);
+    EXPECT_EQ(check("255.255.255.255", 20000).error().text(), "cannot resolve '255.255.255.255'.");
+    EXPECT_EQ(check("fe80::1", 20000).error().text(),
+              "'fe80::1' is a link-local address, which needs the interface it is reached through: add it after a "
+              "'%', as in fe80::1%eth0.");
+    EXPECT_EQ(check("fe80::1%lo", 20000)->front().endpoint.v6.sin6_scope_id, 1U) << "the zone names the interface";
+    EXPECT_TRUE(check("127.0.0.1", 20000).ok());
+    EXPECT_EQ(check("bob\x1b]0;owned\x07", 20000).error().text(),
               "the address 'bob\\x1b]0;owned\\x07' holds control or bidirectional characters.")
         << "a friend stored before addresses were checked";
 

@@ -232,7 +232,7 @@ protected:
         return m_strWork + "/" + sender.name + "/" + name;
     }
     std::shared_ptr<socket_thread> send(load_sender& sender, const std::string& name) {
-        return sender.handler->start_outgoing(m_strWork + "/" + sender.name, name, m_oDestination, sender.block_size);
+        return sender.handler->start_outgoing(m_strWork + "/" + sender.name, name, {m_oDestination}, sender.block_size);
     }
     // Waits for every sender's transfers to end; `sample` runs at every look.
     bool all_sent(

@@ -31,7 +31,7 @@ public:
     }
     ~lying_receiver() { close_socket(m_oListener); }
 
-    [[nodiscard]] int port() const { return ntohs(m_oListener.address.sockaddr.sin_port); }
+    [[nodiscard]] int port() const { return ntohs(m_oListener.address.endpoint.v4.sin_port); }
 
     bool accept() {
         pollfd waiting{m_oListener.handle, POLLIN, 0};

@@ -332,7 +332,7 @@ TEST_F(ParcelStream, AnOlderReceiverGetsFilesAsBeforeAndRefusesAFolderWithTheRea
         std::make_shared<negotiating_authentycryptor>(s_pBob->provider(), s_pBob->settings(), version::with_receipt),
         8);
     ASSERT_TRUE(old_bob.listening());
-    const int port = ntohs(old_bob.listening_address().sockaddr.sin_port);
+    const int port = ntohs(old_bob.listening_address().endpoint.v4.sin_port);
 
     std::vector<std::string> files;
     for (int i = 0; i < 3; ++i) {

@@ -55,7 +55,7 @@ receiver_in_process::receiver_in_process(test_identity& person, std::shared_ptr<
 }
 
 int receiver_in_process::port() const {
-    return m_oReceiver.listening() ? ntohs(m_oReceiver.listener()->listening_address().sockaddr.sin_port) : 0;
+    return m_oReceiver.listening() ? ntohs(m_oReceiver.listener()->listening_address().endpoint.v4.sin_port) : 0;
 }
 
 bool receiver_in_process::wait_received(std::size_t count, std::chrono::milliseconds limit) const {

@@ -173,7 +173,7 @@ int free_loopback_port() {
     if (!resolve_address("127.0.0.1", 0, local) || !open_tcp_socket(probe) || !bind_socket(probe, local)) {
         return 0;
     }
-    return ntohs(probe.address.sockaddr.sin_port);
+    return ntohs(probe.address.endpoint.v4.sin_port);
 }
 
 std::string file_sha256(const std::string& path) {

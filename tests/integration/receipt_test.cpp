@@ -51,7 +51,7 @@ public:
     }
 
     [[nodiscard]] int port() const {
-        return m_oListener.handle >= 0 ? ntohs(m_oListener.address.sockaddr.sin_port) : 0;
+        return m_oListener.handle >= 0 ? ntohs(m_oListener.address.endpoint.v4.sin_port) : 0;
     }
     // The sender's data stops passing once this many bytes have gone through.
     void hold_after(std::uint64_t bytes) { m_nHoldAfter = bytes; }

@@ -10,8 +10,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t friend_address = 0x0100007F; // 127.0.0.1 as it travels
-constexpr std::uint32_t stranger_address = 0x0200007F;
+constexpr connection_source friend_address{.bits = 0x0100007F, .ipv6 = false}; // 127.0.0.1 as it travels
+constexpr connection_source stranger_address{.bits = 0x0200007F, .ipv6 = false};
 
 std::shared_ptr<socket_thread> connection() {
     return std::make_shared<socket_thread>();
@@ -19,6 +19,19 @@ std::shared_ptr<socket_thread> connection() {
 
 std::chrono::steady_clock::time_point soon() {
     return std::chrono::steady_clock::now() + 50ms;
+}
+
+net_address address(const char* text) {
+    net_address resolved;
+    EXPECT_TRUE(resolve_address(text, 20000, resolved)) << text;
+    return resolved;
+}
+
+TEST(AdmissionGate, AnIpv6SourceIsItsSlash64AndAMappedIpv4PeerItsIpv4Address) {
+    EXPECT_EQ(source_of(address("2001:db8:1:2::5")), source_of(address("2001:db8:1:2:ffff::9")));
+    EXPECT_NE(source_of(address("2001:db8:1:2::5")), source_of(address("2001:db8:1:3::5")));
+    EXPECT_EQ(source_of(address("::ffff:127.0.0.2")), source_of(address("127.0.0.2")));
+    EXPECT_EQ(source_of(address("127.0.0.1")), friend_address);
 }
 
 TEST(AdmissionGate, ASourcesBurstWaitsItsTurnInOrderWithinItsBounds) {
@@ -56,7 +69,8 @@ TEST(AdmissionGate, AtTheCapANewSourceTakesTheOldestPlaceOfTheBusiestAndOthersAr
     ASSERT_TRUE(gate.admit(stranger_address, strangers.back()).admitted);
     for (std::uint32_t i = 1; i < 4; ++i) { // below the drop threshold, then from new addresses
         strangers.push_back(connection());
-        ASSERT_TRUE(gate.admit(i < 3 ? stranger_address : stranger_address + (i << 24), strangers.back()).admitted)
+        ASSERT_TRUE(gate.admit(i < 3 ? stranger_address : connection_source{.bits = stranger_address.bits + (i << 24)},
+                               strangers.back()).admitted)
             << i;
     }
     EXPECT_FALSE(gate.admit(stranger_address, connection()).admitted) << "a held source is dropped at the cap";

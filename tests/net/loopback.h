@@ -31,10 +31,20 @@ struct loopback_pair {
     net_address peer;
 };
 
-inline void open_listener(net_socket& listener, std::uint16_t port = 0) {
+// Whether ::1 can be bound here: a container may run with IPv6 switched off, and IPv6 tests then skip, saying so.
+inline bool has_ipv6_loopback() {
     net_address local;
-    ASSERT_TRUE(resolve_address("127.0.0.1", port, local));
-    ASSERT_TRUE(open_tcp_socket(listener));
+    net_socket probe;
+    return resolve_address("::1", 0, local) && open_tcp_socket(probe, AF_INET6) && bind_socket(probe, local);
+}
+#define SKIP_WITHOUT_IPV6()                                                                                            \
+    if (!::tiv::test::has_ipv6_loopback())                                                                             \
+    GTEST_SKIP() << "this machine has no IPv6 loopback (::1): IPv6 is switched off"
+
+inline void open_listener(net_socket& listener, std::uint16_t port = 0, const char* host = "127.0.0.1") {
+    net_address local;
+    ASSERT_TRUE(resolve_address(host, port, local));
+    ASSERT_TRUE(open_tcp_socket(listener, local.family()));
     const sys_status bound = bind_socket(listener, local);
     ASSERT_TRUE(bound) << bound.text();
     ASSERT_TRUE(listen_socket(listener));

@@ -213,16 +213,16 @@ TEST(receive_datagram, reads_one_datagram_with_its_sender) {
     ASSERT_TRUE(bind_socket(receiver, local));
     ASSERT_TRUE(bind_socket(sender, local));
     const auto data = pattern(200);
-    const auto* to = reinterpret_cast<const ::sockaddr*>(&receiver.address.sockaddr);
+    const auto* to = reinterpret_cast<const ::sockaddr*>(&receiver.address.endpoint.v4);
     ASSERT_EQ(::sendto(sender.handle, data.data(), 200, 0, to, sizeof(sockaddr_in)), 200);
     ASSERT_EQ(::sendto(sender.handle, data.data(), 30, 0, to, sizeof(sockaddr_in)), 30);
 
     std::vector<std::uint8_t> buffer(512);
-    sockaddr_in from = {};
+    net_address from;
     const auto cut = receive_datagram(receiver, buffer, &from);
     ASSERT_TRUE(cut) << cut.status().text();
     EXPECT_EQ(cut.value(), static_cast<int>(max_datagram_size));
-    EXPECT_EQ(from.sin_port, sender.address.sockaddr.sin_port);
+    EXPECT_EQ(from.port(), sender.address.port());
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + max_datagram_size, buffer.begin()));
     const auto next = receive_datagram(receiver, buffer, nullptr);
     ASSERT_TRUE(next);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -32,7 +33,7 @@ bool closes_on_exec(int fd) {
 TEST(net_socket, bind_to_an_address_in_use_fails_with_its_reason_and_closes_the_socket) {
     net_socket first;
     ASSERT_NO_FATAL_FAILURE(open_listener(first));
-    EXPECT_NE(first.address.sockaddr.sin_port, 0) << "the chosen port is recorded";
+    EXPECT_NE(first.address.endpoint.v4.sin_port, 0) << "the chosen port is recorded";
     EXPECT_GT(first.receive_buffer_size, 0);
     EXPECT_GT(first.send_buffer_size, 0);
 
@@ -88,9 +89,9 @@ TEST(net_socket, accept_fills_the_peer_address_and_hands_over_close_on_exec_desc
     sockaddr_in client_side = {};
     socklen_t length = sizeof client_side;
     ASSERT_EQ(::getsockname(pair.client.handle, reinterpret_cast<::sockaddr*>(&client_side), &length), 0);
-    EXPECT_EQ(pair.peer.sockaddr.sin_family, AF_INET);
-    EXPECT_EQ(pair.peer.sockaddr.sin_port, client_side.sin_port);
-    EXPECT_EQ(pair.peer.sockaddr.sin_addr.s_addr, client_side.sin_addr.s_addr);
+    EXPECT_EQ(pair.peer.endpoint.v4.sin_family, AF_INET);
+    EXPECT_EQ(pair.peer.endpoint.v4.sin_port, client_side.sin_port);
+    EXPECT_EQ(pair.peer.endpoint.v4.sin_addr.s_addr, client_side.sin_addr.s_addr);
     EXPECT_TRUE(closes_on_exec(pair.client.handle));
     EXPECT_TRUE(closes_on_exec(pair.server->handle));
     EXPECT_FALSE(pair.server->listening);
@@ -194,16 +195,17 @@ TEST(net_socket, destruction_closes_the_descriptor) {
     EXPECT_FALSE(is_open(fd));
 }
 
-TEST(net_socket, address_list_holds_the_loopback_interface) {
+TEST(net_socket, address_list_holds_the_loopback_interface_of_both_families) {
     net_socket socket;
     ASSERT_TRUE(open_tcp_socket(socket));
     ASSERT_TRUE(query_address_list(socket));
-    bool found = false;
-    for (const sockaddr_in& entry : socket.address_list) {
-        EXPECT_EQ(entry.sin_family, AF_INET);
-        found = found || entry.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+    std::vector<std::string> texts;
+    for (const net_address& entry : socket.address_list) {
+        texts.push_back(host_text(entry));
     }
-    EXPECT_TRUE(found);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "127.0.0.1"), texts.end());
+    SKIP_WITHOUT_IPV6();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "::1"), texts.end());
 }
 
 } // namespace

@@ -13,7 +13,7 @@ namespace {
 
 std::string dotted(const net_address& address) {
     char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sockaddr.sin_addr, text, sizeof text);
+    ::inet_ntop(AF_INET, &address.endpoint.v4.sin_addr, text, sizeof text);
     return text;
 }
 
@@ -28,20 +28,20 @@ TEST(resolve, broadcast_is_refused_and_keeps_the_previous_endpoint) {
     const net_address before = address;
     EXPECT_FALSE(resolve_address("255.255.255.255", 20000, address));
     EXPECT_FALSE(address.resolved);
-    EXPECT_EQ(std::memcmp(&address.sockaddr, &before.sockaddr, sizeof before.sockaddr), 0);
+    EXPECT_EQ(std::memcmp(&address.endpoint, &before.endpoint, sizeof before.endpoint), 0);
     EXPECT_STREQ(address.host_name, before.host_name);
 
     EXPECT_FALSE(resolve_ipv4(0xFFFFFFFFu, 20000, address));
-    EXPECT_EQ(std::memcmp(&address.sockaddr, &before.sockaddr, sizeof before.sockaddr), 0);
+    EXPECT_EQ(std::memcmp(&address.endpoint, &before.endpoint, sizeof before.endpoint), 0);
 }
 
 TEST(resolve, dotted_quad_gives_family_port_and_address_in_network_order) {
     net_address address;
     ASSERT_TRUE(resolve_address("127.0.0.1", 20000, address));
     EXPECT_TRUE(address.resolved);
-    EXPECT_EQ(address.sockaddr.sin_family, AF_INET);
-    EXPECT_EQ(address.sockaddr.sin_port, htons(20000));
-    EXPECT_EQ(address.sockaddr.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(address.endpoint.v4.sin_family, AF_INET);
+    EXPECT_EQ(address.endpoint.v4.sin_port, htons(20000));
+    EXPECT_EQ(address.endpoint.v4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     EXPECT_GT(std::strlen(address.host_name), 0u);
 }
 
@@ -51,7 +51,7 @@ TEST(resolve, dotted_quad_without_reverse_entry_still_resolves) {
         net_address address;
         ASSERT_TRUE(resolve_address(text, 40000, address)) << text;
         EXPECT_EQ(dotted(address), text);
-        EXPECT_EQ(address.sockaddr.sin_port, htons(40000));
+        EXPECT_EQ(address.endpoint.v4.sin_port, htons(40000));
         EXPECT_GT(std::strlen(address.host_name), 0u);
     }
 }
@@ -60,7 +60,7 @@ TEST(resolve, host_order_value_goes_through_its_dotted_text) {
     net_address address;
     ASSERT_TRUE(resolve_ipv4(0x7F000001u, 80, address));
     EXPECT_EQ(dotted(address), "127.0.0.1");
-    EXPECT_EQ(address.sockaddr.sin_port, htons(80));
+    EXPECT_EQ(address.endpoint.v4.sin_port, htons(80));
 }
 
 TEST(resolve, name_from_hosts_file_resolves) {
@@ -76,12 +76,12 @@ TEST(resolve, unknown_name_fails_with_zero_endpoint_and_empty_name) {
     EXPECT_FALSE(address.resolved);
     EXPECT_NE(address.error, 0);
     const sockaddr_in zero = {};
-    EXPECT_EQ(std::memcmp(&address.sockaddr, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&address.endpoint.v4, &zero, sizeof zero), 0);
     EXPECT_STREQ(address.host_name, "");
 
     address = resolved_loopback();
     EXPECT_FALSE(resolve_address(nullptr, 1, address));
-    EXPECT_EQ(std::memcmp(&address.sockaddr, &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&address.endpoint.v4, &zero, sizeof zero), 0);
 }
 
 TEST(resolve, concurrent_callers_get_their_own_results) {
@@ -101,7 +101,7 @@ TEST(resolve, concurrent_callers_get_their_own_results) {
     for (std::size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(dotted(results[i]), "127.0.0.1");
         EXPECT_STREQ(results[i].host_name, "localhost");
-        EXPECT_EQ(results[i].sockaddr.sin_port, htons(static_cast<std::uint16_t>(i)));
+        EXPECT_EQ(results[i].endpoint.v4.sin_port, htons(static_cast<std::uint16_t>(i)));
     }
 }
 

@@ -120,7 +120,7 @@ TEST_F(TransferFaults, ReceiverThatResetsMakesTheSenderFail) {
     ASSERT_TRUE(bind_socket(listening, local));
     ASSERT_TRUE(listen_socket(listening));
     const std::string source = make_file("reset.bin", 3000000);
-    const auto sent = sender().start_outgoing(source_dir(), "reset.bin", listening.address, 2048);
+    const auto sent = sender().start_outgoing(source_dir(), "reset.bin", {listening.address}, 2048);
     auto connection = accept_connection(listening, nullptr);
     ASSERT_TRUE(connection);
     const std::unique_ptr<net_socket> accepted = std::move(connection.value());
@@ -199,7 +199,7 @@ TEST_F(TransferFaults, DestinationWithoutListenerFailsToConnect) {
     ASSERT_TRUE(open_tcp_socket(closed_port));
     ASSERT_TRUE(bind_socket(closed_port, local)); // bound, never listening: connections are refused
     make_file("x", 1);
-    const auto sent = sender().start_outgoing(source_dir(), "x", closed_port.address, 2048);
+    const auto sent = sender().start_outgoing(source_dir(), "x", {closed_port.address}, 2048);
     ASSERT_TRUE(wait_sent());
     const transfer_view refused = sent->snapshot();
     EXPECT_EQ(refused.state, transfer_state::connecting_to_destination);
@@ -207,7 +207,7 @@ TEST_F(TransferFaults, DestinationWithoutListenerFailsToConnect) {
     EXPECT_TRUE(refused.failed);
     EXPECT_EQ(refused.status_text, "cannot connect to " + endpoint_text(closed_port.address) + ": Connection refused");
     EXPECT_EQ(endpoint_text(closed_port.address).rfind("127.0.0.1:", 0), 0U);
-    const auto missing = sender().start_outgoing(source_dir(), "missing", closed_port.address, 2048);
+    const auto missing = sender().start_outgoing(source_dir(), "missing", {closed_port.address}, 2048);
     ASSERT_TRUE(wait_sent());
     EXPECT_EQ(missing->snapshot().state, transfer_state::opening_read_file);
     EXPECT_EQ(missing->snapshot().status, transfer_status::file_open);
@@ -224,7 +224,7 @@ TEST_F(TransferFaults, ReceiverThatNeverAnswersIsATimeOutNotAFailedAuthenticatio
     ASSERT_TRUE(listen_socket(silent)); // the kernel completes the connection; nobody ever reads or writes
     make_file("x", 1);
     sender().io_timeout_ms = 300;
-    const auto sent = sender().start_outgoing(source_dir(), "x", silent.address, 2048);
+    const auto sent = sender().start_outgoing(source_dir(), "x", {silent.address}, 2048);
     ASSERT_TRUE(wait_sent());
     const transfer_view waited = sent->snapshot();
     EXPECT_EQ(waited.state, transfer_state::authenticating);

@@ -84,7 +84,7 @@ outgoing_connection_handler& transfer_test::sender() {
 std::shared_ptr<socket_thread> transfer_test::send_file(const std::string& path, int io_block_size) {
     const std::filesystem::path file(path);
     return sender().start_outgoing(file.parent_path().string(), file.filename().string(),
-                                   m_pListener->listening_address(), io_block_size);
+                                   {m_pListener->listening_address()}, io_block_size);
 }
 
 std::string transfer_test::alice_box() const {

@@ -136,7 +136,7 @@ TEST_F(TransferStream, ASendOfManyFilesStartsOneWorkerNotAThreadPerFile) {
     const std::size_t before = threads_of_this_process();
     const auto channel = std::make_shared<parcel_channel>(files);
     for (const std::string& name : names) {
-        (void)sender().start_outgoing(source_dir(), name, m_pListener->listening_address(), 2048, channel);
+        (void)sender().start_outgoing(source_dir(), name, {m_pListener->listening_address()}, 2048, channel);
     }
     // The worker, and the receiver's thread for the connection under way.
     EXPECT_LE(threads_of_this_process(), before + 3);
@@ -159,9 +159,9 @@ TEST_F(TransferStream, AFileStoppedBeforeItsTurnEndsAtOnce) {
     make_file("second", 10);
     sender().io_timeout_ms = 3000;
     const auto channel = std::make_shared<parcel_channel>(2);
-    (void)sender().start_outgoing(source_dir(), "first", silent.address, 2048, channel);
+    (void)sender().start_outgoing(source_dir(), "first", {silent.address}, 2048, channel);
     const std::shared_ptr<socket_thread> second =
-        sender().start_outgoing(source_dir(), "second", silent.address, 2048, channel);
+        sender().start_outgoing(source_dir(), "second", {silent.address}, 2048, channel);
     ASSERT_TRUE(sender().stop_transfer(second->id()));
     const transfer_view stopped = second->snapshot();
     EXPECT_TRUE(stopped.finished);

@@ -139,8 +139,8 @@ TEST(PingMatching, SweepRepliesGoToTheirRecord) {
     const char* addresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.2"};
     for (std::size_t i = 0; i < records.size(); ++i) {
         records[i].identifier = ping_identifier_for_row(i);
-        records[i].destination.sockaddr.sin_family = AF_INET;
-        records[i].destination.sockaddr.sin_addr = ip(addresses[i]);
+        records[i].destination.endpoint.v4.sin_family = AF_INET;
+        records[i].destination.endpoint.v4.sin_addr = ip(addresses[i]);
     }
     const auto reply_for = [](const char* source, echo_fields fields) {
         icmp_datagram parsed;

@@ -119,7 +119,7 @@ TEST(PingJob, AnsweringFriendsNeedOneSweep) {
         EXPECT_GE(record.result.round_trip, 0);
         EXPECT_EQ(record.send_time, records[0].send_time) << "one send time for the whole sweep";
         char dotted[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &record.destination.sockaddr.sin_addr, dotted, sizeof dotted);
+        ::inet_ntop(AF_INET, &record.destination.endpoint.v4.sin_addr, dotted, sizeof dotted);
         EXPECT_EQ(trimmed(record.result.reply_source), dotted) << "each reply went to its own record";
     }
 }
@@ -150,7 +150,7 @@ TEST(PingJob, TwoJobsAtOnceKeepTheirOwnRecords) {
         EXPECT_EQ(job->result(), 0);
         for (const ping_record& record : job->records()) {
             char dotted[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &record.destination.sockaddr.sin_addr, dotted, sizeof dotted);
+            ::inet_ntop(AF_INET, &record.destination.endpoint.v4.sin_addr, dotted, sizeof dotted);
             EXPECT_EQ(record.result.status, PING_STATUS::replied) << dotted;
             EXPECT_EQ(trimmed(record.result.reply_source), dotted);
         }
@@ -221,7 +221,7 @@ TEST(PingPrivateNetwork, DatagramSocketServesWithoutTheRawRight) {
         }
         for (const ping_record& record : job->records()) {
             char dotted[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &record.destination.sockaddr.sin_addr, dotted, sizeof dotted);
+            ::inet_ntop(AF_INET, &record.destination.endpoint.v4.sin_addr, dotted, sizeof dotted);
             if (trimmed(record.result.reply_source) != dotted) {
                 return 4;
             }

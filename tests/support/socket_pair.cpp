@@ -17,8 +17,8 @@ socket_pair::~socket_pair() {
 socket_pair connect_loopback(int receive_timeout_ms) {
     net_socket listener;
     net_address local{};
-    local.sockaddr.sin_family = AF_INET;
-    local.sockaddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.endpoint.v4.sin_family = AF_INET;
+    local.endpoint.v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (!open_tcp_socket(listener) || !bind_socket(listener, local) || !listen_socket(listener)) {
         throw std::runtime_error("cannot listen on loopback");
     }

@@ -198,7 +198,7 @@ private slots:
                                           << "127.0.0.2" << port;
         QTest::newRow("port 0") << "0"
                                 << "127.0.0.2" << port;
-        const QString name = "The listening interface 'example.org' does not start with a dotted IPv4 address.";
+        const QString name = "The listening interface 'example.org' does not start with an IPv4 or IPv6 address.";
         QTest::newRow("typed name") << "20000"
                                     << "example.org" << name;
     }

@@ -7,6 +7,7 @@
 #include "app/internal/program_spine.h"
 #include "app/program.h"
 #include "crypto/crypto_provider.h"
+#include "net/socket/net_address.h"
 #include "settings/qvl_settings_data.h"
 
 // Inside this layer only (and its tests): what a program is made of. The front ends see program.h alone.
@@ -14,9 +15,11 @@ namespace tiv::app {
 
 // The settings and the key provider a program runs on: the process's own unless a test brings its own, each with
 // its own home and keys, to hold two users in one process.
+// Tests may answer name lookups in the resolver's place too, so that a name of several addresses needs no hosts file.
 struct program_environment {
     qvl_settings_data& settings;
     crypto_provider& provider;
+    name_resolver resolve = resolve_all;
 };
 
 struct program_parts {
@@ -29,6 +32,7 @@ struct program_parts {
     crypto_provider& provider;
     // Whom the program asks, on the front end's thread.
     questions& answers;
+    name_resolver resolve;
     program_spine spine;
 };
 
@@ -40,6 +44,9 @@ struct program_parts {
 }
 [[nodiscard]] inline questions& questions_of(program& p) {
     return p.parts().answers;
+}
+[[nodiscard]] inline const name_resolver& resolver_of(program& p) {
+    return p.parts().resolve;
 }
 [[nodiscard]] inline program_spine& spine_of(program& p) {
     return p.parts().spine;

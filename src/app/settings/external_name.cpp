@@ -10,9 +10,11 @@
 namespace tiv::app {
 
 namespace {
-bool is_any_address(const std::string& dotted) {
+bool is_any_address(const std::string& host) {
     in_addr parsed{};
-    return ::inet_pton(AF_INET, dotted.c_str(), &parsed) == 1 && parsed.s_addr == htonl(INADDR_ANY);
+    in6_addr parsed6{};
+    return (::inet_pton(AF_INET, host.c_str(), &parsed) == 1 && parsed.s_addr == htonl(INADDR_ANY)) ||
+           (::inet_pton(AF_INET6, host.c_str(), &parsed6) == 1 && IN6_IS_ADDR_UNSPECIFIED(&parsed6));
 }
 } // namespace
 
@@ -32,8 +34,8 @@ machine_reach this_machine_reach() {
         reach.host_name = local.host_name;
     }
     // On many systems the host's name resolves to 127.0.1.1, which no friend can reach.
-    const std::uint32_t resolved = ntohl(local.sockaddr.sin_addr.s_addr);
-    if (resolved != INADDR_ANY && (resolved >> 24) != 127) {
+    const std::uint32_t resolved = ntohl(local.endpoint.v4.sin_addr.s_addr);
+    if (local.family() == AF_INET && resolved != INADDR_ANY && (resolved >> 24) != 127) {
         reach.host_address = resolved;
     }
     return reach;

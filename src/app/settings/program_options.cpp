@@ -112,9 +112,9 @@ status check_program_options(const program_options& options) {
     if (!is_valid_listening_port(options.port)) {
         return {status_code::invalid, "the listen port must be a number from 1 to 65535."};
     }
-    if (!is_dotted_ipv4(listening_host(options.interface_text))) {
+    if (!is_listening_address(listening_host(options.interface_text))) {
         return {status_code::invalid, "the listening interface '" + escaped_text(options.interface_text) +
-                                          "' does not start with a dotted IPv4 address."};
+                                          "' does not start with an IPv4 or IPv6 address."};
     }
     if (!options.external_name.empty()) {
         if (const std::optional<std::string> fault = address_fault(options.external_name)) {
@@ -153,10 +153,9 @@ std::vector<reverse_name> named_local_addresses() {
     if (!query_address_list(probe)) {
         return named;
     }
-    for (const sockaddr_in& address : probe.address_list) {
-        char text[INET_ADDRSTRLEN] = {};
-        if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr ||
-            std::string(text) == loopback_address) {
+    for (const net_address& address : probe.address_list) {
+        const std::string text = host_text(address);
+        if (text.empty() || text == loopback_address) {
             continue;
         }
         // An address whose lookup fails is still offered, under its own text, as one without a name is.

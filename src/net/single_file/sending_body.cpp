@@ -205,24 +205,18 @@ bool open_source(socket_thread& transfer, file_record& record) {
 
 bool connect_and_authenticate(socket_thread& transfer) {
     const unsigned handle = transfer.log_handle();
-    transfer.set_state(transfer_state::creating_socket);
-    if (!transfer.create_socket()) {
-        fail_early(transfer, transfer_status::socket);
-        log_activity("%x: S: socket creation FAILURE", handle);
-        return false;
-    }
-    (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
-    (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
-
     transfer.set_state(transfer_state::connecting_to_destination);
     const bool stopped = transfer.stop_requested();
-    const sys_status connected = stopped ? sys_status() : connect_socket(*transfer.socket, transfer.peer_address);
+    const sys_status connected = stopped ? sys_status() : transfer.connect_to_peer();
     if (stopped || !connected) {
         fail_early(transfer, transfer_status::connect,
                    transfer.stop_requested() ? std::string() : connection_words(transfer, connected));
         log_activity("%x S: socket ConnectTo FAILURE", handle);
         return false;
     }
+    (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
+    (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
+    log_activity("%x: S: connected to %s", handle, endpoint_text(transfer.peer_address).c_str());
 
     transfer.set_state(transfer_state::authenticating);
     socket_link link(*transfer.socket);

@@ -5,9 +5,21 @@
 
 namespace tiv {
 
+connection_source source_of(const net_address& peer) {
+    const net_address plain = unmapped(peer);
+    if (!plain.is_ipv6()) {
+        return {.bits = plain.endpoint.v4.sin_addr.s_addr, .ipv6 = false};
+    }
+    std::uint64_t prefix = 0;
+    for (int i = 0; i < 8; ++i) {
+        prefix = (prefix << 8) | plain.endpoint.v6.sin6_addr.s6_addr[i];
+    }
+    return {.bits = prefix, .ipv6 = true};
+}
+
 admission_gate::admission_gate(limits bounds) : m_oLimits(bounds), m_oRandom(std::random_device{}()) {}
 
-admission_gate::holdings admission_gate::held_by(std::uint32_t source) const {
+admission_gate::holdings admission_gate::held_by(connection_source source) const {
     holdings held;
     for (const entry& e : m_aEntries) {
         if (e.source == source) {
@@ -28,7 +40,7 @@ std::list<admission_gate::entry>::iterator admission_gate::find(const socket_thr
 }
 
 std::list<admission_gate::entry>::iterator admission_gate::oldest_of_busiest_source() {
-    std::map<std::uint32_t, std::size_t> held;
+    std::map<connection_source, std::size_t> held;
     for (const entry& e : m_aEntries) {
         held[e.source] += e.in_phase ? 1 : 0;
     }
@@ -53,7 +65,7 @@ bool admission_gate::drop_at_random(std::size_t in_phase_now) {
 }
 
 void admission_gate::erase(std::list<entry>::iterator it) {
-    const std::uint32_t source = it->source;
+    const connection_source source = it->source;
     const bool had_turn = it->in_phase;
     m_aEntries.erase(it);
     if (!had_turn) {
@@ -67,7 +79,7 @@ void admission_gate::erase(std::list<entry>::iterator it) {
     }
 }
 
-admission_gate::admission admission_gate::admit(std::uint32_t source, std::shared_ptr<socket_thread> transfer) {
+admission_gate::admission admission_gate::admit(connection_source source, std::shared_ptr<socket_thread> transfer) {
     admission result;
     std::lock_guard guard(m_oLock);
     if (m_bClosed) {

@@ -9,9 +9,20 @@
 #include <mutex>
 #include <random>
 
+#include "net/socket/net_address.h"
+
 namespace tiv {
 
 class socket_thread;
+
+// Where a connection comes from, as the limits count it: an IPv4 address, or an IPv6 /64. One host owns a whole
+// /64 and may pick any address in it, so counting single IPv6 addresses would let it slip past every cap.
+struct connection_source {
+    std::uint64_t bits = 0; // the IPv4 address as it travels, or the /64 prefix
+    bool ipv6 = false;
+    auto operator<=>(const connection_source&) const = default;
+};
+[[nodiscard]] connection_source source_of(const net_address& peer);
 
 // The connections whose peer has not yet proved who it is. A stranger can open connections faster than any
 // exchange ends, so this phase has limits of its own and a friend never queues behind strangers:
@@ -44,8 +55,8 @@ public:
     admission_gate(const admission_gate&) = delete;
     admission_gate& operator=(const admission_gate&) = delete;
 
-    // `source` is the peer's IPv4 address as it travels (network order); `transfer` serves the connection.
-    [[nodiscard]] admission admit(std::uint32_t source, std::shared_ptr<socket_thread> transfer);
+    // `transfer` serves the connection from `source`.
+    [[nodiscard]] admission admit(connection_source source, std::shared_ptr<socket_thread> transfer);
     // Waits until the transfer's connection is in the phase; false when it lost its place, the gate closed or the
     // deadline passed first (it is then no longer counted).
     [[nodiscard]] bool wait_for_turn(const socket_thread* transfer, std::chrono::steady_clock::time_point deadline);
@@ -60,7 +71,7 @@ public:
 
 private:
     struct entry {
-        std::uint32_t source;
+        connection_source source;
         std::shared_ptr<socket_thread> transfer;
         bool in_phase;
     };
@@ -69,7 +80,7 @@ private:
         std::size_t queued = 0;
     };
 
-    [[nodiscard]] holdings held_by(std::uint32_t source) const;
+    [[nodiscard]] holdings held_by(connection_source source) const;
     [[nodiscard]] std::size_t count_in_phase() const;
     [[nodiscard]] std::list<entry>::iterator find(const socket_thread* transfer);
     // The oldest connection in the phase of the source holding the most; entries are kept oldest first.

@@ -105,8 +105,7 @@ drain_bounds drain_bounds_of(int fd) {
 } // namespace
 
 sys_status connect_socket(net_socket& socket, const net_address& destination) {
-    if (::connect(socket.handle, reinterpret_cast<const ::sockaddr*>(&destination.sockaddr),
-                  sizeof destination.sockaddr) == 0) {
+    if (::connect(socket.handle, destination.socket_address(), destination.socket_length()) == 0) {
         return {};
     }
     int error = errno;
@@ -172,17 +171,17 @@ sys_status receive_all(net_socket& socket, int n, void* buffer) {
     return {};
 }
 
-status_or<int, sys_status> receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer, sockaddr_in* from) {
+status_or<int, sys_status> receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer, net_address* from) {
     const std::size_t capacity = std::min(buffer.size(), max_datagram_size);
     for (;;) {
-        sockaddr_in sender = {};
+        sockaddr_storage sender = {};
         socklen_t length = sizeof sender;
         const ssize_t count = ::recvfrom(socket.handle, buffer.data(), capacity, 0,
                                          from != nullptr ? reinterpret_cast<::sockaddr*>(&sender) : nullptr,
                                          from != nullptr ? &length : nullptr);
         if (count >= 0) {
             if (from != nullptr) {
-                *from = sender;
+                *from = address_from(sender);
             }
             return static_cast<int>(count);
         }

@@ -1,6 +1,7 @@
 #include "net/socket/net_socket.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/tcp.h>
@@ -70,17 +71,17 @@ net_socket::~net_socket() {
     (void)shut_drain_close(*this);
 }
 
-sys_status open_socket(net_socket& socket, int type, int protocol) {
+sys_status open_socket(net_socket& socket, int type, int protocol, int family) {
     close_socket(socket);
-    socket.handle = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+    socket.handle = ::socket(family, type | SOCK_CLOEXEC, protocol);
     if (socket.handle < 0) {
         return sys_failure(errno, "cannot create a socket");
     }
     return {};
 }
 
-sys_status open_tcp_socket(net_socket& socket) {
-    if (sys_status opened = open_socket(socket, SOCK_STREAM, 0); !opened) {
+sys_status open_tcp_socket(net_socket& socket, int family) {
+    if (sys_status opened = open_socket(socket, SOCK_STREAM, 0, family); !opened) {
         return opened;
     }
     if (!send_without_delay(socket.handle)) {
@@ -142,8 +143,11 @@ sys_status bind_socket(net_socket& socket, const net_address& address) {
     // Without SO_REUSEADDR a listener restarted after serving connections could not bind its port again until
     // their TIME_WAIT ends; an active listener on the port still makes the bind fail.
     const int reuse = 1;
+    const int both_families = 0;
     if (::setsockopt(socket.handle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        ::bind(socket.handle, reinterpret_cast<const ::sockaddr*>(&address.sockaddr), sizeof address.sockaddr) != 0) {
+        (address.is_ipv6() &&
+         ::setsockopt(socket.handle, IPPROTO_IPV6, IPV6_V6ONLY, &both_families, sizeof both_families) != 0) ||
+        ::bind(socket.handle, address.socket_address(), address.socket_length()) != 0) {
         // The close steps meet failures of their own (a socket that never connected cannot half-close); the
         // caller needs the bind's reason.
         const int error = errno;
@@ -151,10 +155,10 @@ sys_status bind_socket(net_socket& socket, const net_address& address) {
         (void)shut_drain_close(socket);
         return failed;
     }
-    sockaddr_in bound = {};
+    sockaddr_storage bound = {};
     socklen_t length = sizeof bound;
     if (::getsockname(socket.handle, reinterpret_cast<::sockaddr*>(&bound), &length) == 0) {
-        socket.address.sockaddr = bound;
+        socket.address.endpoint = address_from(bound).endpoint;
     }
     socket.max_message_size = 0;
     socket.receive_buffer_size = read_int_option(socket.handle, SOL_SOCKET, SO_RCVBUF);
@@ -172,7 +176,7 @@ sys_status listen_socket(net_socket& socket) {
 }
 
 status_or<std::unique_ptr<net_socket>, sys_status> accept_connection(net_socket& listener, net_address* peer) {
-    sockaddr_in from = {};
+    sockaddr_storage from = {};
     socklen_t length = sizeof from;
     unique_fd accepted(::accept4(listener.handle, peer != nullptr ? reinterpret_cast<::sockaddr*>(&from) : nullptr,
                                  peer != nullptr ? &length : nullptr, SOCK_CLOEXEC));
@@ -187,7 +191,8 @@ status_or<std::unique_ptr<net_socket>, sys_status> accept_connection(net_socket&
     }
     connection->handle = accepted.release();
     if (peer != nullptr) {
-        peer->sockaddr = from;
+        peer->endpoint = unmapped(address_from(from)).endpoint;
+        peer->resolved = true;
     }
     return connection;
 }
@@ -215,13 +220,19 @@ sys_status query_address_list(net_socket& socket) {
         return sys_failure(errno, "cannot list the interface addresses");
     }
     const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(raw, ::freeifaddrs);
-    std::vector<sockaddr_in> found;
+    std::vector<net_address> found;
     for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET || (entry->ifa_flags & IFF_UP) == 0) {
+        if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0) {
             continue;
         }
-        sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-        address.sin_port = 0;
+        sockaddr_storage copy = {};
+        const int family = entry->ifa_addr->sa_family;
+        if (family != AF_INET && family != AF_INET6) {
+            continue;
+        }
+        std::memcpy(&copy, entry->ifa_addr, family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
+        net_address address = address_from(copy);
+        address.set_port(0);
         found.push_back(address);
     }
     socket.address_list = std::move(found);

@@ -24,7 +24,7 @@ struct net_socket {
     int receive_buffer_size = 0; // SO_RCVBUF read after binding
     int send_buffer_size = 0;    // SO_SNDBUF read after binding
     bool listening = false;
-    std::vector<sockaddr_in> address_list; // filled by query_address_list
+    std::vector<net_address> address_list; // filled by query_address_list
     // When set, receive_all fails with ETIMEDOUT once this moment has passed, however the bytes trickle in: a
     // time-out per receive alone lets a peer hold the connection by sending one byte just inside each one.
     std::chrono::steady_clock::time_point receive_deadline{};
@@ -38,11 +38,12 @@ struct net_socket {
 // Largest datagram receive_datagram reads: an echo reply with its IP header fits.
 inline constexpr std::size_t max_datagram_size = 140;
 
-// Creates an IPv4 socket (close-on-exec) in `socket.handle`. An open handle is closed first, as close_socket does.
-[[nodiscard]] sys_status open_socket(net_socket& socket, int type, int protocol);
+// Creates a socket of `family` (close-on-exec) in `socket.handle`. An open handle is closed first, as close_socket
+// does.
+[[nodiscard]] sys_status open_socket(net_socket& socket, int type, int protocol, int family = AF_INET);
 // A TCP socket sends without waiting to fill a segment (TCP_NODELAY), as do the connections accept_connection hands
 // over.
-[[nodiscard]] sys_status open_tcp_socket(net_socket& socket);
+[[nodiscard]] sys_status open_tcp_socket(net_socket& socket, int family = AF_INET);
 
 // Sets a SOL_SOCKET option of integer width. SO_RCVTIMEO and SO_SNDTIMEO take milliseconds here, 0 meaning no
 // time-out; a negative one is refused (EINVAL).
@@ -55,14 +56,15 @@ inline constexpr std::size_t max_datagram_size = 140;
 [[nodiscard]] sys_status set_ttl(net_socket& socket, int value);
 
 // Binds to `address` (copied into socket.address). A failed bind closes the socket; its status is the bind's own
-// error. Local addresses in TIME_WAIT do not block a re-bind.
+// error. Local addresses in TIME_WAIT do not block a re-bind. An IPv6 socket bound to "::" takes IPv4 peers too,
+// whatever the system's default (net.ipv6.bindv6only).
 [[nodiscard]] sys_status bind_socket(net_socket& socket, const net_address& address);
 
 // listen with SOMAXCONN; sets `listening` to the outcome.
 [[nodiscard]] sys_status listen_socket(net_socket& socket);
 
-// Accepts one connection. The peer's socket address goes into peer->sockaddr when `peer` is given. An accepted
-// descriptor is never leaked.
+// Accepts one connection. The peer's socket address goes into peer->endpoint when `peer` is given, an IPv4 peer
+// of a dual-stack listener as its IPv4 address. An accepted descriptor is never leaked.
 [[nodiscard]] status_or<std::unique_ptr<net_socket>, sys_status> accept_connection(net_socket& listener,
                                                                                    net_address* peer);
 
@@ -70,7 +72,7 @@ inline constexpr std::size_t max_datagram_size = 140;
 // Closing the descriptor does not do this on Linux. Must not run while another thread closes the listener.
 void interrupt_accept(const net_socket& listener);
 
-// Connects to destination.sockaddr. A send time-out set before bounds the wait (ETIMEDOUT). The failure reads
+// Connects to destination.endpoint. A send time-out set before bounds the wait (ETIMEDOUT). The failure reads
 // "cannot connect to 10.0.0.2:2502: Connection refused".
 [[nodiscard]] sys_status connect_socket(net_socket& socket, const net_address& destination);
 
@@ -87,7 +89,7 @@ void set_receive_deadline(net_socket& socket, int milliseconds);
 // One datagram of at most max_datagram_size bytes (and at most buffer.size()): its byte count. Its sender goes
 // into `from` when given. ETIMEDOUT when the receive time-out expired.
 [[nodiscard]] status_or<int, sys_status> receive_datagram(net_socket& socket, std::span<std::uint8_t> buffer,
-                                                          sockaddr_in* from);
+                                                          net_address* from);
 
 // Reads and discards whatever arrives until the peer closes, an error, or the receive time-out (10 s when none is
 // set) has passed in total (ETIMEDOUT), so a peer that never closes cannot hold a close forever. Ok when the peer
@@ -100,7 +102,8 @@ void close_socket(net_socket& socket);
 // close_socket for a caller that wants to know how it went: the last failure met on the way, ok for none.
 [[nodiscard]] sys_status close_socket_reporting(net_socket& socket);
 
-// Fills address_list with the IPv4 addresses of the machine's interfaces that are up (ports 0).
+// Fills address_list with the IPv4 and IPv6 addresses of the machine's interfaces that are up (ports 0; a
+// link-local IPv6 address with its zone).
 [[nodiscard]] sys_status query_address_list(net_socket& socket);
 
 } // namespace tiv

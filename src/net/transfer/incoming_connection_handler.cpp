@@ -14,7 +14,7 @@ namespace {
 constexpr std::chrono::milliseconds accept_retry_pause{50};
 
 sys_status listen_at(net_socket& socket, const net_address& address) {
-    if (sys_status opened = open_tcp_socket(socket); !opened) {
+    if (sys_status opened = open_tcp_socket(socket, address.family() == AF_INET6 ? AF_INET6 : AF_INET); !opened) {
         return opened;
     }
     if (sys_status bound = bind_socket(socket, address); !bound) {
@@ -104,7 +104,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     auto transfer = std::make_shared<socket_thread>();
     transfer->direction = transfer_direction::receiving;
     transfer->socket = std::move(connection);
-    const admission_gate::admission admission = m_pGate->admit(peer.sockaddr.sin_addr.s_addr, transfer);
+    const admission_gate::admission admission = m_pGate->admit(source_of(peer), transfer);
     if (admission.evicted != nullptr) {
         admission.evicted->request_stop();
     }
@@ -113,9 +113,7 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
         note_dropped(admission.refusal);
         return;
     }
-    const auto* octets = reinterpret_cast<const unsigned char*>(&peer.sockaddr.sin_addr.s_addr);
-    log_activity("incoming_connection_handler <-- Receiving connection from [%d.%d.%d.%d]", octets[0], octets[1],
-                 octets[2], octets[3]);
+    log_activity("incoming_connection_handler <-- Receiving connection from [%s]", host_text(peer).c_str());
     transfer->authenticator = m_pPrototype->clone();
     transfer->io_block_size = m_nBlockSize;
     transfer->io_timeout_ms = io_timeout_ms;

@@ -12,7 +12,7 @@ outgoing_connection_handler::outgoing_connection_handler(std::shared_ptr<const a
 
 std::shared_ptr<socket_thread>
 outgoing_connection_handler::start_outgoing(const std::string& directory, const std::string& name,
-                                            const net_address& destination, int io_block_size,
+                                            const std::vector<net_address>& destination, int io_block_size,
                                             std::shared_ptr<parcel_channel> channel, std::string stream_path) {
     auto transfer = std::make_shared<socket_thread>();
     transfer->channel = std::move(channel);
@@ -24,7 +24,10 @@ outgoing_connection_handler::start_outgoing(const std::string& directory, const 
     }
     transfer->io_block_size = io_block_size;
     transfer->io_timeout_ms = io_timeout_ms;
-    transfer->peer_address = destination;
+    transfer->peer_candidates = destination;
+    if (!destination.empty()) {
+        transfer->peer_address = destination.front();
+    }
     transfer->file.directory = without_trailing_separator(directory);
     file_record record;
     record.set_name(name);

@@ -22,12 +22,13 @@ public:
 
     explicit outgoing_connection_handler(std::shared_ptr<const authentycryptor> prototype);
 
-    // Starts sending `name` (found below `directory`; a name starting with '/' stands alone) to `destination`.
+    // Starts sending `name` (found below `directory`; a name starting with '/' stands alone) to the first address of
+    // `destination` that answers (connect_first).
     // The transfer carries a copy of `profile` when one is set. With `channel` it shares that connection with the
     // other transfers of its send, and the stream names the file `stream_path` (relative to the folder sent) when
     // that is not empty.
     std::shared_ptr<socket_thread> start_outgoing(const std::string& directory, const std::string& name,
-                                                  const net_address& destination, int io_block_size,
+                                                  const std::vector<net_address>& destination, int io_block_size,
                                                   std::shared_ptr<parcel_channel> channel = nullptr,
                                                   std::string stream_path = {});
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "net/socket/connect_first.h"
 #include "net/socket/connection_io.h"
 #include "net/stream/parcel_channel.h"
 #include "net/transfer/transfer_state.h"
@@ -178,7 +179,7 @@ transfer_view socket_thread::snapshot_locked() const {
     copy.connection_ended = now.m_bFinished;
     copy.folder_name = now.m_strFolder;
     copy.direction = direction;
-    if (peer_address.sockaddr.sin_family == AF_INET) {
+    if (peer_address.family() != AF_UNSPEC) {
         copy.peer_address = endpoint_text(peer_address);
     }
     copy.bytes_kept = now.m_nBytesKept;
@@ -204,9 +205,23 @@ transfer_view socket_thread::snapshot_locked() const {
     return copy;
 }
 
-sys_status socket_thread::create_socket() {
+sys_status socket_thread::connect_to_peer() {
+    net_socket connected;
+    std::size_t winner = 0;
+    const std::vector<net_address> one{peer_address};
+    const std::span<const net_address> candidates = peer_candidates.empty() ? std::span(one) : std::span(peer_candidates);
+    sys_status outcome = connect_first(connected, candidates, io_timeout_ms, winner);
+    if (!outcome) {
+        return outcome;
+    }
     std::lock_guard guard(m_oLock);
-    return open_tcp_socket(*socket);
+    if (stop_requested()) {
+        return sys_failure(ECANCELED, "the transfer was stopped");
+    }
+    close_socket(*socket);
+    socket->handle = std::exchange(connected.handle, -1);
+    peer_address = candidates[winner];
+    return {};
 }
 
 std::unique_ptr<net_socket> socket_thread::take_socket() {

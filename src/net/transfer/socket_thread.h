@@ -29,7 +29,8 @@ class parcel_channel;
 // What the transfer has done so far is the body's to write, through the narrow methods below, and anyone's to
 // read through snapshot(); one lock covers all of it, so a snapshot never mixes two moments of the transfer.
 // The public members below are set by the owner before the start and belong to the body from then on, except
-// `direction` and `peer_address`, which nobody writes once the thread runs: snapshot() reads them without the lock.
+// `direction`, which nobody writes once the thread runs, and `peer_address`, which the body changes only under the
+// lock (connect_to_peer): snapshot() reads both.
 class socket_thread : public rthread, public std::enable_shared_from_this<socket_thread> {
 public:
     socket_thread();
@@ -78,7 +79,9 @@ public:
     int io_block_size = 2048;
     int io_timeout_ms = 10000;                                  // a peer silent this long is given up
     transfer_direction direction = transfer_direction::sending; // never changes once started
-    net_address peer_address;                                   // never changes once started
+    net_address peer_address; // the address connected to (a sender's first candidate until it connected)
+    // Sending: every address of the destination, in the order connect_to_peer tries them.
+    std::vector<net_address> peer_candidates;
     transfer_file file;
     std::unique_ptr<authentycryptor> authenticator;
     friend_profile profile;
@@ -90,8 +93,9 @@ public:
     // Receiving: whether a large file whose transfer breaks leaves its part for the next send to continue.
     bool keep_broken_parts = true;
 
-    // Creates the body's socket; guarded against a concurrent wake().
-    [[nodiscard]] sys_status create_socket();
+    // Connects the body's socket to the first of `peer_candidates` to answer, and makes it the `peer_address`;
+    // guarded against a concurrent wake().
+    [[nodiscard]] sys_status connect_to_peer();
     // Hands the connection over (to the transfer's channel); the transfer is left with a socket never opened.
     [[nodiscard]] std::unique_ptr<net_socket> take_socket();
     // Ends the connection: in good order (half-close, then the peer's end) or with a reset that tells the peer

@@ -14,9 +14,10 @@
 
 namespace tiv::app {
 
-bool is_dotted_ipv4(const std::string& text) {
+bool is_listening_address(const std::string& text) {
     in_addr parsed{};
-    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1 ||
+           (text.find(':') != std::string::npos && !address_fault(text));
 }
 
 bool setup_complete(const reg::key& k) {
@@ -102,8 +103,8 @@ status check_identity_choices(const identity_choices& choices) {
     if (choices.name && choices.name->empty()) {
         return {status_code::invalid, "the user name must not be empty."};
     }
-    if (choices.address && !is_dotted_ipv4(*choices.address)) {
-        return {status_code::invalid, "'" + *choices.address + "' is not a dotted IPv4 address."};
+    if (choices.address && !is_listening_address(*choices.address)) {
+        return {status_code::invalid, "'" + *choices.address + "' is not a dotted IPv4 address nor an IPv6 address."};
     }
     if (choices.port && (*choices.port == 0 || *choices.port > 65535)) {
         return {status_code::invalid, "the port must be a number from 1 to 65535."};

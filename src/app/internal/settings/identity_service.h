@@ -40,11 +40,12 @@ void load_settings_with_defaults(qvl_settings_data& settings);
 [[nodiscard]] status save_setting(qvl_settings_data& settings, text_setting which, const std::string& value);
 [[nodiscard]] status save_setting(qvl_settings_data& settings, number_setting which, std::uint32_t value);
 
-// The dotted address at the start of "InterfaceIPAddress", which may carry a bracketed host name after it
+// The address at the start of "InterfaceIPAddress", which may carry a bracketed host name after it
 // ("127.0.0.1  [local loopback]").
 [[nodiscard]] std::string listening_host(const std::string& interface_text);
-// "127.0.0.1", not "localhost" nor "127.1".
-[[nodiscard]] bool is_dotted_ipv4(const std::string& text);
+// An address to listen on: a dotted IPv4 address ("127.0.0.1", not "localhost" nor "127.1") or an IPv6 one ("::",
+// "::1", "fe80::1%eth0").
+[[nodiscard]] bool is_listening_address(const std::string& text);
 
 // The first-run set-up on these settings (identity.h).
 [[nodiscard]] status set_up_identity(qvl_settings_data& settings, const identity_choices& choices,
