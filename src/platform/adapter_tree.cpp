@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -42,6 +43,34 @@ const char* adapter_type_name(std::uint32_t type) {
     default:
         return "[unknown interface type]";
     }
+}
+
+ipv6_scope ipv6_scope_of(std::span<const std::uint8_t, 16> address) {
+    constexpr std::uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    if (std::equal(address.begin(), address.end(), std::begin(loopback))) {
+        return ipv6_scope::loopback;
+    }
+    if (address[0] == 0xfe && (address[1] & 0xc0) == 0x80) { // fe80::/10
+        return ipv6_scope::link_local;
+    }
+    if ((address[0] & 0xfe) == 0xfc) { // fc00::/7
+        return ipv6_scope::unique_local;
+    }
+    return ipv6_scope::global;
+}
+
+const char* ipv6_scope_name(ipv6_scope scope) {
+    switch (scope) {
+    case ipv6_scope::unique_local:
+        return "unique local";
+    case ipv6_scope::link_local:
+        return "link-local";
+    case ipv6_scope::loopback:
+        return "loopback";
+    case ipv6_scope::global:
+        break;
+    }
+    return "global";
 }
 
 std::string adapter_hw_address_text(std::span<const std::uint8_t> address) {
@@ -97,6 +126,14 @@ void fill_adapter_tree(tree_node& parent, std::span<const adapter_info> adapters
             addresses.children.push_back(leaf(std::string(unassigned_address) + " - Mask: " + unassigned_address));
         }
         branch.children.push_back(std::move(addresses));
+        if (!adapter.ipv6_addresses.empty()) {
+            tree_node ipv6 = leaf("IPv6 Addresses");
+            for (const adapter_ipv6_address& entry : adapter.ipv6_addresses) {
+                ipv6.children.push_back(leaf(entry.address + " - Prefix: /" + std::to_string(entry.prefix_length) +
+                                             " - " + ipv6_scope_name(entry.scope)));
+            }
+            branch.children.push_back(std::move(ipv6));
+        }
 
         if (adapter.dhcp) {
             tree_node server = leaf("DHCP Server: " + adapter.dhcp->server);

@@ -27,6 +27,15 @@ struct adapter_address {
     std::string mask;
 };
 
+// What reach an IPv6 address has, which tells a user which one a friend elsewhere could use.
+enum class ipv6_scope { global, unique_local, link_local, loopback };
+
+struct adapter_ipv6_address {
+    std::string address; // a link-local one names its interface after a '%': "fe80::1%eth0"
+    unsigned prefix_length = 0;
+    ipv6_scope scope = ipv6_scope::global;
+};
+
 struct adapter_lease {
     std::string server;        // dotted text of the DHCP server
     std::int64_t obtained = 0; // seconds since 1 January 1970
@@ -41,7 +50,8 @@ struct adapter_info {
     std::uint32_t type = adapter_type_other;
     std::vector<std::uint8_t> hardware_address; // at most max_hardware_address_length bytes
     std::vector<adapter_address> ip_addresses;  // IPv4 only; empty when the adapter has none
-    std::optional<adapter_lease> dhcp;          // present when the adapter holds a DHCP lease
+    std::vector<adapter_ipv6_address> ipv6_addresses;
+    std::optional<adapter_lease> dhcp; // present when the adapter holds a DHCP lease
     // Absent when the resolver configuration cannot be read (the branch then has no "DNS Servers" item).
     std::optional<std::vector<std::string>> dns_servers;
 };
@@ -56,6 +66,10 @@ struct tree_node {
 
 [[nodiscard]] const char* adapter_type_name(std::uint32_t type);
 
+// The scope of an address given as the 16 bytes of an in6_addr, and the words the adapter tree shows for it.
+[[nodiscard]] ipv6_scope ipv6_scope_of(std::span<const std::uint8_t, 16> address);
+[[nodiscard]] const char* ipv6_scope_name(ipv6_scope scope);
+
 // The address's own bytes (eight at most) as colon-separated "%02x" pairs; "xx:xx:xx:xx:xx:xx:" for an empty
 // address.
 [[nodiscard]] std::string adapter_hw_address_text(std::span<const std::uint8_t> address);
@@ -69,8 +83,9 @@ void fill_adapter_tree(tree_node& parent, std::span<const adapter_info> adapters
 // The tree as text: one line per item, children indented by `indent` spaces more than their parent.
 [[nodiscard]] std::string tree_text(const std::vector<tree_node>& nodes, int indent = 2);
 
-// The machine's adapters from getifaddrs and /sys/class/net, in interface index order, with DHCP leases where the
-// DHCP client's lease file can be read and the DNS servers of /etc/resolv.conf. Empty when the list cannot be had.
+// The machine's adapters from getifaddrs and /sys/class/net, in interface index order, with their addresses of both
+// families, DHCP leases where the DHCP client's lease file can be read and the DNS servers (IPv4 and IPv6) of
+// /etc/resolv.conf. Empty when the list cannot be had.
 [[nodiscard]] std::vector<adapter_info> get_adapters_info();
 
 // The interface type number for a kernel hardware type (ARPHRD_*); wireless Ethernet has a number of its own.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <dirent.h>
@@ -8,6 +9,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +62,33 @@ std::string address_text(const sockaddr* address) {
         return "0.0.0.0";
     }
     return text;
+}
+
+unsigned prefix_length_of(const sockaddr* mask) {
+    if (mask == nullptr || mask->sa_family != AF_INET6) {
+        return 0;
+    }
+    unsigned length = 0;
+    for (const std::uint8_t byte : reinterpret_cast<const sockaddr_in6*>(mask)->sin6_addr.s6_addr) {
+        length += static_cast<unsigned>(std::popcount(byte));
+    }
+    return length;
+}
+
+// A link-local address is ambiguous without its interface, so its text carries the interface's name after a '%',
+// as a user would type it to reach that address.
+std::optional<adapter_ipv6_address> ipv6_entry(const ifaddrs& entry, const std::string& interface_name) {
+    const auto* address = reinterpret_cast<const sockaddr_in6*>(entry.ifa_addr);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET6, &address->sin6_addr, text, sizeof text) == nullptr) {
+        return std::nullopt;
+    }
+    const ipv6_scope scope = ipv6_scope_of(std::span<const std::uint8_t, 16>(address->sin6_addr.s6_addr));
+    std::string shown = text;
+    if (scope == ipv6_scope::link_local) {
+        shown += "%" + interface_name;
+    }
+    return adapter_ipv6_address{std::move(shown), prefix_length_of(entry.ifa_netmask), scope};
 }
 
 // Entries named "eth0:1" are further addresses of eth0.
@@ -180,6 +209,11 @@ std::vector<adapter_info> get_adapters_info() {
         } else if (entry->ifa_addr->sa_family == AF_INET) {
             adapter_info& adapter = adapter_named(adapters, base_name(entry->ifa_name));
             adapter.ip_addresses.push_back({address_text(entry->ifa_addr), address_text(entry->ifa_netmask)});
+        } else if (entry->ifa_addr->sa_family == AF_INET6) {
+            adapter_info& adapter = adapter_named(adapters, base_name(entry->ifa_name));
+            if (auto address = ipv6_entry(*entry, adapter.name)) {
+                adapter.ipv6_addresses.push_back(std::move(*address));
+            }
         }
     }
     std::stable_sort(adapters.begin(), adapters.end(),

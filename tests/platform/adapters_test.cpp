@@ -1,10 +1,13 @@
 #include <algorithm>
+#include <arpa/inet.h>
+#include <array>
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <limits>
 #include <net/if_arp.h>
 
+#include "net/loopback.h"
 #include "platform/adapter_sources.h"
 #include "platform/adapters.h"
 
@@ -70,8 +73,11 @@ TEST_F(AdapterTree, FullAdapterListsEveryItemInOrder) {
     eth.type = adapter_type_ethernet;
     eth.hardware_address = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
     eth.ip_addresses = {{"192.168.1.10", "255.255.255.0"}, {"10.0.0.5", "255.0.0.0"}};
+    eth.ipv6_addresses = {{"2001:db8::10", 64, ipv6_scope::global},
+                          {"fd00::10", 64, ipv6_scope::unique_local},
+                          {"fe80::21a:2bff:fe3c:4d5e%eth0", 64, ipv6_scope::link_local}};
     eth.dhcp = adapter_lease{"192.168.1.1", 0, 1700000000};
-    eth.dns_servers = std::vector<std::string>{"192.168.1.1", "9.9.9.9"};
+    eth.dns_servers = std::vector<std::string>{"192.168.1.1", "fe80::1%eth0"};
     tree_node root = leaf("existing");
     root.children.push_back(leaf("first child"));
     fill_adapter_tree(root, std::span(&eth, 1));
@@ -84,12 +90,16 @@ TEST_F(AdapterTree, FullAdapterListsEveryItemInOrder) {
                                         "  IP Addresses\n"
                                         "    192.168.1.10 - Mask: 255.255.255.0\n"
                                         "    10.0.0.5 - Mask: 255.0.0.0\n"
+                                        "  IPv6 Addresses\n"
+                                        "    2001:db8::10 - Prefix: /64 - global\n"
+                                        "    fd00::10 - Prefix: /64 - unique local\n"
+                                        "    fe80::21a:2bff:fe3c:4d5e%eth0 - Prefix: /64 - link-local\n"
                                         "  DHCP Server: 192.168.1.1\n"
                                         "    Lease Obtained: Thu Jan  1 00:00:00 1970\n"
                                         "    Lease Expires: Tue Nov 14 22:13:20 2023\n"
                                         "  DNS Servers\n"
                                         "    192.168.1.1\n"
-                                        "    9.9.9.9\n");
+                                        "    fe80::1%eth0\n");
 }
 
 TEST_F(AdapterTree, MissingDataKeepsTheFirstListEntries) {
@@ -126,6 +136,21 @@ TEST_F(AdapterTree, TextsOfSingleFields) {
     EXPECT_EQ(adapter_hw_address_text(std::vector<std::uint8_t>{0xab}), "ab");
     EXPECT_EQ(adapter_hw_address_text(std::vector<std::uint8_t>{0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}), "00:1a:2b:3c:4d:5e")
         << "a MAC shows its six bytes, not eight";
+
+    const auto scope = [](const char* text) {
+        std::array<std::uint8_t, 16> bytes{};
+        EXPECT_EQ(::inet_pton(AF_INET6, text, bytes.data()), 1) << text;
+        return ipv6_scope_of(bytes);
+    };
+    EXPECT_EQ(scope("::1"), ipv6_scope::loopback);
+    EXPECT_EQ(scope("fe80::1"), ipv6_scope::link_local);
+    EXPECT_EQ(scope("febf:ffff::1"), ipv6_scope::link_local) << "fe80::/10 reaches to febf";
+    EXPECT_EQ(scope("fec0::1"), ipv6_scope::global);
+    EXPECT_EQ(scope("fc00::1"), ipv6_scope::unique_local);
+    EXPECT_EQ(scope("fdff::1"), ipv6_scope::unique_local);
+    EXPECT_EQ(scope("fbff::1"), ipv6_scope::global);
+    EXPECT_EQ(scope("2001:db8::1"), ipv6_scope::global);
+    EXPECT_EQ(scope("::2"), ipv6_scope::global);
 
     EXPECT_EQ(adapter_lease_text(86400 * 5 + 3600), "Tue Jan  6 01:00:00 1970");
     EXPECT_EQ(adapter_lease_text(253402300800), "[invalid asctime]") << "year 10000 does not fit the form";
@@ -262,6 +287,27 @@ TEST(MachineAdapters, LoopbackShowsUpWithItsTexts) {
     EXPECT_EQ(items[1].text, "HW Addr: 00:00:00:00:00:00") << "the kernel gives loopback six bytes";
     EXPECT_EQ(items[2].text, "OS Name: lo");
     EXPECT_EQ(items[3].text, "IP Addresses");
+}
+
+TEST(MachineAdapters, LoopbackListsItsIPv6Address) {
+    SKIP_WITHOUT_IPV6();
+    const std::vector<adapter_info> adapters = get_adapters_info();
+    const auto lo =
+        std::find_if(adapters.begin(), adapters.end(), [](const adapter_info& a) { return a.name == "lo"; });
+    ASSERT_NE(lo, adapters.end());
+    tree_node root;
+    fill_adapter_tree(root, std::span(&*lo, 1));
+    EXPECT_NE(tree_text(root.children).find("\n  IPv6 Addresses\n    ::1 - Prefix: /128 - loopback\n"),
+              std::string::npos)
+        << tree_text(root.children);
+    // A link-local address anywhere names the interface that holds it.
+    for (const adapter_info& adapter : adapters) {
+        for (const adapter_ipv6_address& address : adapter.ipv6_addresses) {
+            if (address.scope == ipv6_scope::link_local) {
+                EXPECT_TRUE(address.address.ends_with("%" + adapter.name)) << address.address;
+            }
+        }
+    }
 }
 
 } // namespace
