@@ -16,6 +16,7 @@
 #include "app/internal/settings/adapter_branches.h"
 #include "app/internal/settings/identity_service.h"
 #include "core/unique_fd.h"
+#include "net/loopback.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
@@ -58,13 +59,19 @@ int freePort() {
     return port;
 }
 
-// Two named addresses, and two adapters: a loopback one without DHCP, and one of a type the tree does not name.
+// Named addresses of both families as the machine lists them (IPv6 ones among the IPv4), and two adapters: a
+// loopback one without DHCP, and one of a type the tree does not name.
 NetworkSources givenNetwork() {
     NetworkSources given;
-    given.addresses = [] { return std::vector<app::reverse_name>{{"127.0.0.3", "third"}, {"127.0.0.2", "second"}}; };
+    given.addresses = [] {
+        return std::vector<app::reverse_name>{
+            {"127.0.0.3", "third"}, {"::1", "::1"}, {"fe80::1%eth0", "fe80::1%eth0"}, {"127.0.0.2", "second"}};
+    };
     given.adapters = [] {
-        adapter_info local{"lo", "lo", 1, adapter_type_loopback, {}, {{"127.0.0.1", "255.0.0.0"}}, {}, {}};
-        adapter_info radio{"wlan0", "wlan0", 2, adapter_type_wireless, {2, 0x11, 0x22, 0x33, 0x44, 0x55}, {}, {}, {}};
+        adapter_info local{"lo", "lo", 1, adapter_type_loopback, {}, {{"127.0.0.1", "255.0.0.0"}}, {}, {}, {}};
+        local.ipv6_addresses = {{"::1", 128, ipv6_scope::loopback}};
+        adapter_info radio{"wlan0", "wlan0", 2, adapter_type_wireless, {2, 0x11, 0x22, 0x33, 0x44, 0x55}, {},
+                           {},      {},      {}};
         radio.dhcp = adapter_lease{"192.168.1.1", 0, 0};
         return app::adapter_branches({local, radio});
     };
@@ -123,6 +130,7 @@ private slots:
         QVERIFY(childTexts(first).contains("HW Addr: xx:xx:xx:xx:xx:xx:"));
         QVERIFY(!childTexts(first).filter("DHCP Server").size());
         QCOMPARE(first->child(3)->child(0)->text(0), QString("127.0.0.1 - Mask: 255.0.0.0"));
+        QCOMPARE(first->child(4)->child(0)->text(0), QString("::1 - Prefix: /128 - loopback"));
         const QStringList second = childTexts(tree->topLevelItem(1));
         QVERIFY(second.contains("Type: [unknown interface type]"));
         QVERIFY(second.contains("DHCP Server: 192.168.1.1"));
@@ -130,14 +138,17 @@ private slots:
 
     void opensOnTheStoredValuesAndApplyStoresTheChosenAddressAndEveryValue() {
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2")); // before the lookups come back
-        QTRY_COMPARE(interfaces()->count(), 3);
+        QTRY_COMPARE(interfaces()->count(), 6);
+        QCOMPARE(interfaceLabels(), QStringList({"127.0.0.3  [third]", "127.0.0.2  [second]",
+                                                 "fe80::1%eth0  [fe80::1%eth0]", "::  [every address, IPv6 and IPv4]",
+                                                 "127.0.0.1  [local loopback]", "::1  [IPv6 loopback]"}));
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2  [second]"));
         QCOMPARE(m_pDialog->findChild<QComboBox*>("blockSizeCombo")->currentText(), QString("8192 bytes"));
         const QListWidget* keyTypes = m_pDialog->findChild<QListWidget*>("keyTypesList");
         QCOMPARE(keyTypes->count(), 1);
         QCOMPARE(keyTypes->item(0)->text(), QString("AES (CBC)  128 bit"));
 
-        interfaces()->setCurrentIndex(2);
+        interfaces()->setCurrentIndex(4);
         QCOMPARE(field("interfaceAddressEdit")->text(), QString("127.0.0.1"));
         const int port = freePort();
         field("listenPortEdit")->setText(QString::number(port));
@@ -166,7 +177,7 @@ private slots:
         QFETCH(bool, newPort);
         QFETCH(int, answer);
         QFETCH(bool, restarts);
-        QTRY_COMPARE(interfaces()->count(), 3);
+        QTRY_COMPARE(interfaces()->count(), 6);
         unique_fd connection;
         if (running) {
             connection = test::silent_connection(m_pProgram->incoming().bound_address());
@@ -248,13 +259,31 @@ private slots:
         QCOMPARE(app::describe_identity(m_pBob->settings(), m_pBob->provider()).interface_address,
                  std::string("127.0.0.3"));
         m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
-        QTRY_COMPARE(interfaces()->count(), 3);
+        QTRY_COMPARE(interfaces()->count(), 6);
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.3  [third]"));
         QCOMPARE(field("interfaceAddressEdit")->text(), QString("127.0.0.3"));
         apply();
         QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
         QCOMPARE(machineValues(), "127.0.0.3|" + std::to_string(m_nPort) + "|8192|512|bob.example");
         QCOMPARE(m_pProgram->incoming().bound_address(), "127.0.0.3:" + std::to_string(m_nPort));
+    }
+
+    void theIPv6LoopbackIsStoredAndChosenAgainWhenTheDialogReopens() {
+        if (!test::has_ipv6_loopback()) {
+            QSKIP("this machine has no IPv6 loopback (::1): IPv6 is switched off");
+        }
+        QTRY_COMPARE(interfaces()->count(), 6);
+        interfaces()->setCurrentIndex(interfaces()->findText("::1  [IPv6 loopback]"));
+        QCOMPARE(field("interfaceAddressEdit")->text(), QString("::1"));
+        apply();
+        QCOMPARE(m_pDialog->result(), int(QDialog::Accepted));
+        QCOMPARE(machineValues(), "::1|" + std::to_string(m_nPort) + "|8192|512|bob.example");
+        QCOMPARE(m_pProgram->incoming().bound_address(), "[::1]:" + std::to_string(m_nPort));
+
+        m_pDialog = std::make_unique<ProgramOptionsDialog>(*m_pProgram, *m_pAnswers, nullptr, givenNetwork());
+        QCOMPARE(field("interfaceAddressEdit")->text(), QString("::1")); // before the lookups come back
+        QTRY_COMPARE(interfaces()->count(), 6);
+        QCOMPARE(interfaces()->currentText(), QString("::1  [IPv6 loopback]"));
     }
 
     void anExternalNameLeftAloneFollowsANewInterfaceUnlessTheUserChoseIt() {
@@ -323,6 +352,13 @@ private:
     QComboBox* interfaces() const { return m_pDialog->findChild<QComboBox*>("interfacesCombo"); }
     QLineEdit* field(const char* name) const { return m_pDialog->findChild<QLineEdit*>(name); }
     void apply() const { m_pDialog->findChild<QPushButton*>("applyButton")->click(); }
+    QStringList interfaceLabels() const {
+        QStringList labels;
+        for (int i = 0; i < interfaces()->count(); ++i) {
+            labels << interfaces()->itemText(i);
+        }
+        return labels;
+    }
 
     // Every machine value the dialog writes, as stored.
     std::string machineValues() const {

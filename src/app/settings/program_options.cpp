@@ -19,6 +19,10 @@ namespace tiv::app {
 namespace {
 constexpr const char* options_caption = "Options";
 
+bool is_ipv6_text(const std::string& address) {
+    return address.find(':') != std::string::npos;
+}
+
 interface_entry entry_of(const reverse_name& named) {
     return {named.address, named.address + "  [" + named.host_name + "]"};
 }
@@ -127,10 +131,27 @@ status check_program_options(const program_options& options) {
 
 interface_entries interface_entries_for(const std::vector<reverse_name>& addresses, const std::string& stored) {
     interface_entries list;
+    bool has_ipv6 = false;
+    bool has_ipv6_loopback = false;
     for (const reverse_name& named : addresses) {
-        list.entries.push_back(entry_of(named));
+        has_ipv6 = has_ipv6 || is_ipv6_text(named.address);
+        if (named.address == ipv6_loopback_address) {
+            has_ipv6_loopback = true;
+        } else {
+            list.entries.push_back(entry_of(named));
+        }
+    }
+    std::stable_partition(list.entries.begin(), list.entries.end(),
+                          [](const interface_entry& entry) { return !is_ipv6_text(entry.address); });
+    const auto own_addresses = static_cast<std::ptrdiff_t>(list.entries.size());
+    if (has_ipv6) {
+        list.entries.push_back({every_address, every_address_label});
     }
     list.entries.push_back({loopback_address, loopback_interface_label});
+    const std::size_t loopback = list.entries.size() - 1;
+    if (has_ipv6_loopback) {
+        list.entries.push_back({ipv6_loopback_address, ipv6_loopback_interface_label});
+    }
     const std::string stored_host = listening_host(stored);
     const auto found = std::find_if(list.entries.begin(), list.entries.end(),
                                     [&](const interface_entry& entry) { return entry.address == stored_host; });
@@ -138,12 +159,12 @@ interface_entries interface_entries_for(const std::vector<reverse_name>& address
         list.selected = static_cast<std::size_t>(found - list.entries.begin());
         return list;
     }
-    list.selected = list.entries.size() - 1;
     if (stored.empty()) {
-        return list; // nothing stored yet: the loopback entry
+        list.selected = loopback; // nothing stored yet
+        return list;
     }
-    list.entries.insert(list.entries.begin() + static_cast<std::ptrdiff_t>(list.selected),
-                        interface_entry{stored_host, stored_host});
+    list.entries.insert(list.entries.begin() + own_addresses, interface_entry{stored_host, stored_host});
+    list.selected = static_cast<std::size_t>(own_addresses);
     return list;
 }
 
@@ -156,6 +177,10 @@ std::vector<reverse_name> named_local_addresses() {
     for (const net_address& address : probe.address_list) {
         const std::string text = host_text(address);
         if (text.empty() || text == loopback_address) {
+            continue;
+        }
+        if (text == ipv6_loopback_address) {
+            named.push_back({text, text}); // its entry has a label of its own
             continue;
         }
         // An address whose lookup fails is still offered, under its own text, as one without a name is.

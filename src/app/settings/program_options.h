@@ -25,6 +25,11 @@ struct program_options {
 
 inline constexpr std::array<std::uint32_t, 4> offered_block_sizes{1024, 2048, 4096, 8192};
 inline constexpr const char* loopback_interface_label = "127.0.0.1  [local loopback]";
+inline constexpr const char* ipv6_loopback_address = "::1";
+inline constexpr const char* ipv6_loopback_interface_label = "::1  [IPv6 loopback]";
+// Listening on "::" takes connections to every address of both families.
+inline constexpr const char* every_address = "::";
+inline constexpr const char* every_address_label = "::  [every address, IPv6 and IPv4]";
 
 // A stored block size the dialog does not offer (0 included) is shown, and stored again, as the largest.
 [[nodiscard]] std::uint32_t offered_block_size(std::uint32_t stored);
@@ -57,15 +62,18 @@ struct interface_entries {
     std::size_t selected = 0;
 };
 
-// Each address labelled "A.B.C.D  [name]", in order, then the loopback entry last. The entry whose address is the
-// stored one (or the one an old stored label starts with) is selected; a stored address that matches none is added
-// before the loopback entry and selected, so opening the dialog never changes the listening address by itself. With
-// nothing stored, loopback is selected.
+// Each address labelled "address  [name]", the IPv4 ones first, then, where the machine has IPv6 (`addresses` holds
+// ::1 or another IPv6 address), the entry for every address ("::"), then the loopback entry, then the IPv6 loopback
+// entry when ::1 is among `addresses`. The entry whose address is the stored one (or the one an old stored label
+// starts with) is selected; a stored address that matches none is added after the machine's own addresses and
+// selected, so opening the dialog never changes the listening address by itself. With nothing stored, loopback is
+// selected.
 [[nodiscard]] interface_entries interface_entries_for(const std::vector<reverse_name>& addresses,
                                                       const std::string& stored);
 
-// The machine's IPv4 addresses with the names their reverse lookups give (their own text when there is none);
-// the loopback address is left to its own entry. Blocks on the lookups: callers off the window thread.
+// The machine's addresses of both families (a link-local one with its zone, "fe80::1%eth0") with the names their
+// reverse lookups give (their own text when there is none); 127.0.0.1 is left to its own entry, and ::1, when the
+// machine has it, is given unnamed. Blocks on the lookups: callers off the window thread.
 [[nodiscard]] std::vector<reverse_name> named_local_addresses();
 
 // One item of a tree control with the items below it: the adapters are described so, as data, for a window to show.
