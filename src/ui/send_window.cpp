@@ -37,12 +37,13 @@ QPushButton* makeButton(const char* objectName, const char* text) {
     return button;
 }
 
+// A dotted IPv4 address, an IPv6 one (with the interface of a link-local one: "fe80::1%eth0") or a host name. While
+// it is typed, digits may begin a name as well as an address, so the field only keeps out characters none of them
+// can hold; the send says why a whole text is refused.
 QLineEdit* makeAddressField() {
     auto* field = new QLineEdit(QString::fromLatin1(app::loopback_address));
     field->setObjectName("addressEdit");
-    const QString octet = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])";
-    field->setValidator(new QRegularExpressionValidator(
-        QRegularExpression("^" + octet + "\\." + octet + "\\." + octet + "\\." + octet + "$"), field));
+    field->setValidator(new QRegularExpressionValidator(QRegularExpression("^[A-Za-z0-9._:%-]{0,254}$"), field));
     return field;
 }
 } // namespace

@@ -21,6 +21,7 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "integration/peer_process.h"
+#include "net/loopback.h"
 #include "settings/friend_profile.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
@@ -181,6 +182,27 @@ private slots:
         QCOMPARE(window.transfers().rowCount(), 0);
         QCOMPARE(window.windowTitle(), QString("Quorvel Sending"));
         QVERIFY(destinations->isEnabled());
+    }
+
+    void theAddressTakesIPv6AndNamesAsWellAsDottedQuads() {
+        SendWindow window(*m_pSender, *m_pAnswers);
+        auto* address = window.findChild<QLineEdit*>("addressEdit");
+        for (const QString typed : {"10.1.2.3", "fe80::1%eth0", "friend-1.example.org", "::1"}) {
+            address->clear();
+            QTest::keyClicks(address, typed);
+            QCOMPARE(address->text(), typed);
+        }
+        QTest::keyClicks(address, " /[]");
+        QCOMPARE(address->text(), QString("::1"));
+
+        if (!test::has_ipv6_loopback()) {
+            QSKIP("this machine has no IPv6 loopback (::1): IPv6 is switched off");
+        }
+        m_pAnswers->answer_next(IDOK);
+        QTest::mouseClick(window.findChild<QPushButton*>("resolveButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.busy(), 10000);
+        QVERIFY2(m_pAnswers->questions_asked().back().text.starts_with("Resolved:  ::1  ["),
+                 m_pAnswers->questions_asked().back().text.c_str());
     }
 
     void aFriendAddedElsewhereIsOfferedWhileTheChoiceStays() {
