@@ -141,14 +141,14 @@ private slots:
         QTRY_COMPARE(interfaces()->count(), 6);
         QCOMPARE(interfaceLabels(), QStringList({"127.0.0.3  [third]", "127.0.0.2  [second]",
                                                  "fe80::1%eth0  [fe80::1%eth0]", "::  [every address, IPv6 and IPv4]",
-                                                 "127.0.0.1  [local loopback]", "::1  [IPv6 loopback]"}));
+                                                 "::1  [IPv6 loopback]", "127.0.0.1  [local loopback]"}));
         QCOMPARE(interfaces()->currentText(), QString("127.0.0.2  [second]"));
         QCOMPARE(m_pDialog->findChild<QComboBox*>("blockSizeCombo")->currentText(), QString("8192 bytes"));
         const QListWidget* keyTypes = m_pDialog->findChild<QListWidget*>("keyTypesList");
         QCOMPARE(keyTypes->count(), 1);
         QCOMPARE(keyTypes->item(0)->text(), QString("AES (CBC)  128 bit"));
 
-        interfaces()->setCurrentIndex(4);
+        interfaces()->setCurrentIndex(5);
         QCOMPARE(field("interfaceAddressEdit")->text(), QString("127.0.0.1"));
         const int port = freePort();
         field("listenPortEdit")->setText(QString::number(port));

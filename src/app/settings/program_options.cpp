@@ -147,11 +147,10 @@ interface_entries interface_entries_for(const std::vector<reverse_name>& address
     if (has_ipv6) {
         list.entries.push_back({every_address, every_address_label});
     }
-    list.entries.push_back({loopback_address, loopback_interface_label});
-    const std::size_t loopback = list.entries.size() - 1;
     if (has_ipv6_loopback) {
         list.entries.push_back({ipv6_loopback_address, ipv6_loopback_interface_label});
     }
+    list.entries.push_back({loopback_address, loopback_interface_label});
     const std::string stored_host = listening_host(stored);
     const auto found = std::find_if(list.entries.begin(), list.entries.end(),
                                     [&](const interface_entry& entry) { return entry.address == stored_host; });
@@ -160,7 +159,7 @@ interface_entries interface_entries_for(const std::vector<reverse_name>& address
         return list;
     }
     if (stored.empty()) {
-        list.selected = loopback; // nothing stored yet
+        list.selected = list.entries.size() - 1; // nothing stored yet: the loopback entry
         return list;
     }
     list.entries.insert(list.entries.begin() + own_addresses, interface_entry{stored_host, stored_host});

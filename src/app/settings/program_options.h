@@ -63,8 +63,8 @@ struct interface_entries {
 };
 
 // Each address labelled "address  [name]", the IPv4 ones first, then, where the machine has IPv6 (`addresses` holds
-// ::1 or another IPv6 address), the entry for every address ("::"), then the loopback entry, then the IPv6 loopback
-// entry when ::1 is among `addresses`. The entry whose address is the stored one (or the one an old stored label
+// ::1 or another IPv6 address), the entry for every address ("::"), the IPv6 loopback entry when ::1 is among
+// `addresses`, and the loopback entry last. The entry whose address is the stored one (or the one an old stored label
 // starts with) is selected; a stored address that matches none is added after the machine's own addresses and
 // selected, so opening the dialog never changes the listening address by itself. With nothing stored, loopback is
 // selected.
