@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -55,13 +56,14 @@ void ProgramOptionsDialog::buildControls() {
     m_pPort->setObjectName("listenPortEdit");
     auto* listening = new QGroupBox("Select Listening Interface");
     auto* listeningGrid = new QGridLayout(listening);
-    listeningGrid->addWidget(m_pAddress, 0, 0);
-    listeningGrid->addWidget(m_pInterfaces, 0, 1);
-    listeningGrid->addWidget(new QLabel("Listen Port:"), 1, 0);
-    listeningGrid->addWidget(m_pPort, 1, 1);
+    // Each on a row of its own: an IPv6 address with its zone, and its name beside it in the list, needs the width.
+    listeningGrid->addWidget(m_pAddress, 0, 0, 1, 2);
+    listeningGrid->addWidget(m_pInterfaces, 1, 0, 1, 2);
+    listeningGrid->addWidget(new QLabel("Listen Port:"), 2, 0);
+    listeningGrid->addWidget(m_pPort, 2, 1);
     listeningGrid->addWidget(wrappedLabel("Applying changes to either the internet (IP) address or port number will "
                                           "terminate all active incoming file transfers!!"),
-                             2, 0, 1, 2);
+                             3, 0, 1, 2);
     connect(m_pInterfaces, &QComboBox::currentIndexChanged, this, &ProgramOptionsDialog::chooseInterface);
 
     m_pBlockSize = new QComboBox;
@@ -104,6 +106,9 @@ void ProgramOptionsDialog::buildControls() {
     m_pAdapters = new QTreeWidget;
     m_pAdapters->setObjectName("adaptersTree");
     m_pAdapters->setHeaderHidden(true);
+    // A long line (an IPv6 address with its zone, a lease's times) scrolls sideways rather than being cut short.
+    m_pAdapters->header()->setStretchLastSection(false);
+    m_pAdapters->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     auto* adapters = new QGroupBox("External Network Interfaces");
     (new QVBoxLayout(adapters))->addWidget(m_pAdapters);
 
