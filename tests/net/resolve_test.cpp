@@ -107,3 +107,40 @@ TEST(resolve, concurrent_callers_get_their_own_results) {
 
 } // namespace
 } // namespace tiv
+
+namespace tiv {
+namespace {
+
+net_address literal(const char* text) {
+    net_address address;
+    EXPECT_TRUE(resolve_address(text, 20000, address)) << text;
+    return address;
+}
+
+TEST(resolve, ipv6_literals_keep_their_zone_and_print_in_brackets_with_a_port) {
+    const net_address loopback = literal("::1");
+    EXPECT_TRUE(loopback.is_ipv6());
+    EXPECT_EQ(endpoint_text(loopback), "[::1]:20000");
+    const net_address zoned = literal("fe80::1%lo");
+    EXPECT_EQ(host_text(zoned), "fe80::1%lo");
+    EXPECT_FALSE(lacks_zone(zoned));
+    EXPECT_TRUE(lacks_zone(literal("fe80::1")));
+    net_address bad;
+    EXPECT_FALSE(resolve_address("fe80::1%no-such-interface", 1, bad));
+    EXPECT_FALSE(resolve_address("1::2::3", 1, bad));
+    EXPECT_TRUE(same_host(literal("::ffff:127.0.0.1"), literal("127.0.0.1")));
+}
+
+TEST(resolve, families_take_turns_ipv6_first_each_in_its_own_order) {
+    const std::vector<net_address> turns =
+        interleave_families({literal("127.0.0.1"), literal("127.0.0.2"), literal("127.0.0.3"), literal("::1"),
+                             literal("fe80::1%lo")});
+    std::vector<std::string> texts;
+    for (const net_address& address : turns) {
+        texts.push_back(host_text(address));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"::1", "127.0.0.1", "fe80::1%lo", "127.0.0.2", "127.0.0.3"}));
+}
+
+} // namespace
+} // namespace tiv
