@@ -151,8 +151,9 @@ int run_send(const parsed_args& args, command_io& io) {
         const std::optional<app::endpoint> parsed = app::parse_endpoint(*to);
         if (!parsed) {
             return fail(io, exit_usage,
-                        "'" + *to + "' is not ADDRESS:PORT with a port from 1 to 65535 (an IPv6 address in brackets: "
-                                    "[2001:db8::5]:20000).");
+                        "'" + *to +
+                            "' is not ADDRESS:PORT with a port from 1 to 65535 (an IPv6 address in brackets: "
+                            "[2001:db8::5]:20000).");
         }
         host = parsed->host;
         port = parsed->port;

@@ -5,9 +5,9 @@
 #include "app/send_service.h"
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/loopback.h"
+#include "support/scripted_questions.h"
 #include "support/temp_home.h"
 #include "support/three_people.h"
-#include "support/scripted_questions.h"
 
 namespace tiv {
 namespace {

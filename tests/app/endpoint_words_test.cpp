@@ -13,8 +13,8 @@ TEST(EndpointWords, AnIpv6AddressTakesBracketsBeforeItsPortBothWays) {
         ASSERT_TRUE(parsed) << written;
         EXPECT_EQ(app::endpoint_words(parsed->host, parsed->port), written);
     }
-    for (const char* refused : {"::1:20000", "[::1]", "[]:20000", "[::1:20000", "host:0", "host:65536", "host:2x",
-                                ":20000", "host:"}) {
+    for (const char* refused :
+         {"::1:20000", "[::1]", "[]:20000", "[::1:20000", "host:0", "host:65536", "host:2x", ":20000", "host:"}) {
         EXPECT_FALSE(app::parse_endpoint(refused)) << refused;
     }
 }
