@@ -31,8 +31,8 @@ struct friend_address {
 // The friend's stored address; read from the settings, so on the front end's thread.
 [[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
 
-// The address (dotted quad or IPv6) `host` resolves to first, refusing what no send could reach (check_destination). May block on a name
-// lookup: callers off the window thread.
+// The address (dotted quad or IPv6) `host` resolves to first, refusing what no send could reach (check_destination).
+// May block on a name lookup: callers off the window thread.
 [[nodiscard]] result<std::string> resolve_destination(const std::string& host, std::uint32_t port);
 
 // An address (dotted quad or IPv6) and the name its reverse lookup gives (its own text when there is none). May

@@ -115,9 +115,8 @@ status send_session::set_destination(const std::string& friend_name, const std::
     if (!found) {
         return found.error();
     }
-    result<std::vector<net_address>> destination =
-        check_destination(host.value_or(found->address), port.value_or(static_cast<std::uint32_t>(found->port)),
-                          m_pParts->resolve);
+    result<std::vector<net_address>> destination = check_destination(
+        host.value_or(found->address), port.value_or(static_cast<std::uint32_t>(found->port)), m_pParts->resolve);
     if (!destination) {
         return destination.error();
     }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/endpoint_words.h"
 #include "app/friends/profile_service.h"
 #include "app/identity.h"
 #include "app/keys.h"
@@ -20,7 +21,7 @@ std::string absolute_path(const std::string& path) {
 void print_identity(const app::identity_summary& identity, std::ostream& out) {
     out << "User name:       " << identity.user_name << '\n'
         << "UUID:            " << identity.uuid << '\n'
-        << "Listening on:    " << identity.interface_address << ':' << identity.port << '\n'
+        << "Listening on:    " << app::endpoint_words(identity.interface_address, identity.port) << '\n'
         << "Parcel box root: " << identity.parcel_root << '\n';
     if (identity.key_bits == 0) {
         out << "Key:             none (see the security warning)\n";
@@ -126,7 +127,7 @@ int run_friends(const parsed_args& args, command_io& io) {
         return fail(io, exit_failure, friends.error().text());
     }
     for (const app::friend_summary& entry : *friends) {
-        io.out << entry.name << "  " << entry.address << ':' << entry.port << "  " << entry.uuid;
+        io.out << entry.name << "  " << app::endpoint_words(entry.address, entry.port) << "  " << entry.uuid;
         if (!entry.consistent) {
             io.out << "  (stored key data are inconsistent)";
         } else if (!entry.fingerprint.empty()) {
@@ -150,11 +151,12 @@ std::vector<command> identity_commands() {
          "Writes the machine and user first-run defaults where set-up is not complete, applies the given\n"
          "options, marks set-up complete and prints the identity.\n\n"
          "  --name NAME         the user name friends see\n"
-         "  --address A         dotted IPv4 address of the interface to listen on\n"
+         "  --address A         address of the interface to listen on: dotted IPv4 or IPv6 (\"::\" for every\n"
+         "                      address of both families, \"0.0.0.0\" for every IPv4 one)\n"
          "  --port N            TCP port to listen on (1-65535, default 20000)\n"
          "  --external-name HOST\n"
          "                      the host name or address friends connect to, exported as ADDR: (default:\n"
-         "                      the listening address; for 0.0.0.0 the default route's address, else this\n"
+         "                      the listening address; for 0.0.0.0 or :: the default route's address, else this\n"
          "                      host's name where it resolves off this computer)\n"
          "  --parcel-root DIR   directory below which every friend's parcel box lies\n"
          "  --key-bits N        length of the RSA key pairs made when this user has none yet\n"

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "app/endpoint_words.h"
 #include "app/identity.h"
 #include "app/keys.h"
 #include "app/program.h"
@@ -103,21 +103,6 @@ int run_listen(const parsed_args& args, command_io& io) {
     return exit_success;
 }
 
-// ADDRESS:PORT of --to; false when it is not one.
-bool parse_destination(const std::string& text, std::string& host, std::uint32_t& port) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) {
-        return false;
-    }
-    const auto number = parse_number(text.substr(colon + 1));
-    if (!number || *number == 0 || *number > 65535) {
-        return false;
-    }
-    host = text.substr(0, colon);
-    port = *number;
-    return true;
-}
-
 std::string progress_line(const std::string& shown, const app::transfer_view& transfer) {
     std::ostringstream line;
     line << escaped_text(shown) << "  " << app::transfer_state_name(transfer.state) << "  ";
@@ -163,13 +148,15 @@ int run_send(const parsed_args& args, command_io& io) {
     std::optional<std::string> host;
     std::optional<std::uint32_t> port;
     if (const std::optional<std::string> to = args.value("to")) {
-        std::uint32_t number = 0;
-        std::string name;
-        if (!parse_destination(*to, name, number)) {
-            return fail(io, exit_usage, "'" + *to + "' is not ADDRESS:PORT with a port from 1 to 65535.");
+        const std::optional<app::endpoint> parsed = app::parse_endpoint(*to);
+        if (!parsed) {
+            return fail(io, exit_usage,
+                        "'" + *to +
+                            "' is not ADDRESS:PORT with a port from 1 to 65535 (an IPv6 address in brackets: "
+                            "[2001:db8::5]:20000).");
         }
-        host = name;
-        port = number;
+        host = parsed->host;
+        port = parsed->port;
     }
     app::program program(io.terminal);
     if (app::status opened = app::open_sender_identity(program); !opened) {
@@ -245,7 +232,7 @@ std::vector<command> transfer_commands() {
          "are not followed but listed as skipped. On a terminal a progress line per file is kept up to date; then\n"
          "one line per file reads COMPLETED for a file that arrived, or says that it failed and why (and the state\n"
          "it stopped in, when that was before the end of its data). Exits with 0 only when every file arrived.\n\n"
-         "  --to ADDRESS:PORT   send there instead of the friend's stored address\n"
+         "  --to ADDRESS:PORT   send there instead of the friend's stored address ([ADDRESS]:PORT for IPv6)\n"
          "  --verbose           print the activity log lines on stderr\n",
          {{"to", true}, {"verbose", false}},
          run_send},

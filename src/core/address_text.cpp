@@ -50,8 +50,8 @@ std::optional<std::string> address_fault(std::string_view text) {
         // A link-local address names the interface it is reached through after a '%' ("fe80::1%eth0").
         const std::size_t percent = text.find('%');
         const std::string_view zone = percent == std::string_view::npos ? "" : text.substr(percent + 1);
-        if (percent != std::string_view::npos &&
-            (zone.empty() || zone.size() > max_zone_length || !std::all_of(zone.begin(), zone.end(), is_zone_character))) {
+        if (percent != std::string_view::npos && (zone.empty() || zone.size() > max_zone_length ||
+                                                  !std::all_of(zone.begin(), zone.end(), is_zone_character))) {
             return "does not name an interface after its '%'";
         }
         return parses_as(AF_INET6, text.substr(0, percent)) ? std::nullopt

@@ -44,7 +44,8 @@ TEST_F(ProgramSpine, FirstStartWritesDefaultsListensAndOpensTheLog) {
     // The machine defaults set the interface from the host's name; this machine's default may not be loopback, so
     // only a listener that could bind is checked further.
     if (spine.listener()->listening()) {
-        EXPECT_EQ(spine.listener()->listening_address().endpoint.v4.sin_port, spine.listening_address().endpoint.v4.sin_port);
+        EXPECT_EQ(spine.listener()->listening_address().endpoint.v4.sin_port,
+                  spine.listening_address().endpoint.v4.sin_port);
     }
     EXPECT_EQ(spine.log_path(), m_oHome.path() + "/logs/QVLLogfile.txt");
     EXPECT_TRUE(spine.log_open());

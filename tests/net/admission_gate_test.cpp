@@ -70,7 +70,8 @@ TEST(AdmissionGate, AtTheCapANewSourceTakesTheOldestPlaceOfTheBusiestAndOthersAr
     for (std::uint32_t i = 1; i < 4; ++i) { // below the drop threshold, then from new addresses
         strangers.push_back(connection());
         ASSERT_TRUE(gate.admit(i < 3 ? stranger_address : connection_source{.bits = stranger_address.bits + (i << 24)},
-                               strangers.back()).admitted)
+                               strangers.back())
+                        .admitted)
             << i;
     }
     EXPECT_FALSE(gate.admit(stranger_address, connection()).admitted) << "a held source is dropped at the cap";

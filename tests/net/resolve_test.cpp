@@ -30,9 +30,6 @@ TEST(resolve, broadcast_is_refused_and_keeps_the_previous_endpoint) {
     EXPECT_FALSE(address.resolved);
     EXPECT_EQ(std::memcmp(&address.endpoint, &before.endpoint, sizeof before.endpoint), 0);
     EXPECT_STREQ(address.host_name, before.host_name);
-
-    EXPECT_FALSE(resolve_ipv4(0xFFFFFFFFu, 20000, address));
-    EXPECT_EQ(std::memcmp(&address.endpoint, &before.endpoint, sizeof before.endpoint), 0);
 }
 
 TEST(resolve, dotted_quad_gives_family_port_and_address_in_network_order) {
@@ -54,13 +51,6 @@ TEST(resolve, dotted_quad_without_reverse_entry_still_resolves) {
         EXPECT_EQ(address.endpoint.v4.sin_port, htons(40000));
         EXPECT_GT(std::strlen(address.host_name), 0u);
     }
-}
-
-TEST(resolve, host_order_value_goes_through_its_dotted_text) {
-    net_address address;
-    ASSERT_TRUE(resolve_ipv4(0x7F000001u, 80, address));
-    EXPECT_EQ(dotted(address), "127.0.0.1");
-    EXPECT_EQ(address.endpoint.v4.sin_port, htons(80));
 }
 
 TEST(resolve, name_from_hosts_file_resolves) {
@@ -103,6 +93,42 @@ TEST(resolve, concurrent_callers_get_their_own_results) {
         EXPECT_STREQ(results[i].host_name, "localhost");
         EXPECT_EQ(results[i].endpoint.v4.sin_port, htons(static_cast<std::uint16_t>(i)));
     }
+}
+
+} // namespace
+} // namespace tiv
+
+namespace tiv {
+namespace {
+
+net_address literal(const char* text) {
+    net_address address;
+    EXPECT_TRUE(resolve_address(text, 20000, address)) << text;
+    return address;
+}
+
+TEST(resolve, ipv6_literals_keep_their_zone_and_print_in_brackets_with_a_port) {
+    const net_address loopback = literal("::1");
+    EXPECT_TRUE(loopback.is_ipv6());
+    EXPECT_EQ(endpoint_text(loopback), "[::1]:20000");
+    const net_address zoned = literal("fe80::1%lo");
+    EXPECT_EQ(host_text(zoned), "fe80::1%lo");
+    EXPECT_FALSE(lacks_zone(zoned));
+    EXPECT_TRUE(lacks_zone(literal("fe80::1")));
+    net_address bad;
+    EXPECT_FALSE(resolve_address("fe80::1%no-such-interface", 1, bad));
+    EXPECT_FALSE(resolve_address("1::2::3", 1, bad));
+    EXPECT_EQ(endpoint_text(unmapped(literal("::ffff:127.0.0.1"))), "127.0.0.1:20000");
+}
+
+TEST(resolve, families_take_turns_ipv6_first_each_in_its_own_order) {
+    const std::vector<net_address> turns = interleave_families(
+        {literal("127.0.0.1"), literal("127.0.0.2"), literal("127.0.0.3"), literal("::1"), literal("fe80::1%lo")});
+    std::vector<std::string> texts;
+    for (const net_address& address : turns) {
+        texts.push_back(host_text(address));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"::1", "127.0.0.1", "fe80::1%lo", "127.0.0.2", "127.0.0.3"}));
 }
 
 } // namespace

@@ -17,6 +17,8 @@ namespace {
 using clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+constexpr milliseconds stop_poll_interval{100};
+
 // A losing attempt is closed at once (unique_fd): the orderly close of a socket still connecting would wait for
 // nothing.
 struct attempt {
@@ -52,8 +54,9 @@ int milliseconds_until(clock::time_point moment) {
 
 class racing_connect {
 public:
-    racing_connect(std::span<const net_address> candidates, int timeout_ms)
-        : m_aCandidates(candidates), m_tDeadline(clock::now() + milliseconds(std::max(timeout_ms, 1))) {}
+    racing_connect(std::span<const net_address> candidates, int timeout_ms, const std::function<bool()>& stopped)
+        : m_aCandidates(candidates), m_fStopped(stopped),
+          m_tDeadline(clock::now() + milliseconds(std::max(timeout_ms, 1))) {}
 
     sys_status run(net_socket& socket, std::size_t& winner);
 
@@ -64,6 +67,7 @@ private:
     sys_status win(attempt& won, net_socket& socket, std::size_t& winner);
 
     std::span<const net_address> m_aCandidates;
+    const std::function<bool()>& m_fStopped;
     clock::time_point m_tDeadline;
     clock::time_point m_tNextStart = clock::now();
     std::size_t m_nNext = 0;
@@ -119,6 +123,9 @@ sys_status racing_connect::run(net_socket& socket, std::size_t& winner) {
             }
             continue; // the last attempt failed at once: the next starts now
         }
+        if (m_fStopped && m_fStopped()) {
+            return sys_failure(ECANCELED, "the connection was given up");
+        }
         if (clock::now() >= m_tDeadline) {
             return sys_failure(ETIMEDOUT, "cannot connect to " + endpoint_text(m_aCandidates[m_aRunning[0].index]));
         }
@@ -126,8 +133,9 @@ sys_status racing_connect::run(net_socket& socket, std::size_t& winner) {
         for (const attempt& running : m_aRunning) {
             watched.push_back({running.socket.get(), POLLOUT, 0});
         }
-        const clock::time_point wake =
-            m_nNext < m_aCandidates.size() ? std::min(m_tNextStart, m_tDeadline) : m_tDeadline;
+        // A stop is looked at this often while the attempts wait.
+        const clock::time_point wake = std::min({m_nNext < m_aCandidates.size() ? m_tNextStart : m_tDeadline,
+                                                 m_tDeadline, clock::now() + stop_poll_interval});
         const int ready = ::poll(watched.data(), watched.size(), milliseconds_until(wake));
         if (ready < 0 && errno != EINTR) {
             return sys_failure(errno, "cannot connect");
@@ -149,8 +157,8 @@ sys_status racing_connect::run(net_socket& socket, std::size_t& winner) {
 } // namespace
 
 sys_status connect_first(net_socket& socket, std::span<const net_address> candidates, int timeout_ms,
-                         std::size_t& winner) {
-    return racing_connect(candidates, timeout_ms).run(socket, winner);
+                         std::size_t& winner, const std::function<bool()>& stopped) {
+    return racing_connect(candidates, timeout_ms, stopped).run(socket, winner);
 }
 
 } // namespace tiv

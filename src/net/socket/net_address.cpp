@@ -249,10 +249,6 @@ std::string endpoint_text(const net_address& address) {
     return address.is_ipv6() ? "[" + host_text(address) + "]:" + port : host_text(address) + ":" + port;
 }
 
-bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out) {
-    return resolve_address(dotted_ipv4(address_host_order).c_str(), port, out);
-}
-
 bool lacks_zone(const net_address& address) {
     return address.is_ipv6() && IN6_IS_ADDR_LINKLOCAL(&address.endpoint.v6.sin6_addr) &&
            address.endpoint.v6.sin6_scope_id == 0;
@@ -274,20 +270,6 @@ net_address unmapped(const net_address& address) {
     plain.endpoint.v4.sin_port = address.endpoint.v6.sin6_port;
     std::memcpy(&plain.endpoint.v4.sin_addr, &address.endpoint.v6.sin6_addr.s6_addr[12], sizeof(in_addr));
     return plain;
-}
-
-bool same_host(const net_address& a, const net_address& b) {
-    const net_address left = unmapped(a);
-    const net_address right = unmapped(b);
-    if (left.family() != right.family()) {
-        return false;
-    }
-    if (left.family() == AF_INET) {
-        return left.endpoint.v4.sin_addr.s_addr == right.endpoint.v4.sin_addr.s_addr;
-    }
-    return left.family() == AF_INET6 &&
-           IN6_ARE_ADDR_EQUAL(&left.endpoint.v6.sin6_addr, &right.endpoint.v6.sin6_addr) &&
-           left.endpoint.v6.sin6_scope_id == right.endpoint.v6.sin6_scope_id;
 }
 
 } // namespace tiv

@@ -76,14 +76,8 @@ using name_resolver = std::function<resolved_names(const std::string& name, std:
 // "127.0.0.1:8001" or "[::1]:8001": an endpoint as a user can check it.
 [[nodiscard]] std::string endpoint_text(const net_address& address);
 
-// Resolves an address given in host byte order (as an address entry field holds it) through its dotted text.
-[[nodiscard]] bool resolve_ipv4(std::uint32_t address_host_order, std::uint16_t port, net_address& out);
-
-// True when both name the same host: the same family and address (and zone), whatever the ports. An IPv4 address
-// mapped into IPv6 ("::ffff:127.0.0.1", as a dual-stack listener sees IPv4 peers) is the same as the IPv4 one.
-[[nodiscard]] bool same_host(const net_address& a, const net_address& b);
-
-// An IPv4-mapped IPv6 address as the IPv4 address it stands for; any other address as it is.
+// An IPv4 address mapped into IPv6 ("::ffff:127.0.0.1", as a dual-stack listener sees IPv4 peers) as the IPv4
+// address it stands for; any other address as it is.
 [[nodiscard]] net_address unmapped(const net_address& address);
 
 } // namespace tiv

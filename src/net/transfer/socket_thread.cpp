@@ -209,8 +209,10 @@ sys_status socket_thread::connect_to_peer() {
     net_socket connected;
     std::size_t winner = 0;
     const std::vector<net_address> one{peer_address};
-    const std::span<const net_address> candidates = peer_candidates.empty() ? std::span(one) : std::span(peer_candidates);
-    sys_status outcome = connect_first(connected, candidates, io_timeout_ms, winner);
+    const std::span<const net_address> candidates =
+        peer_candidates.empty() ? std::span(one) : std::span(peer_candidates);
+    sys_status outcome =
+        connect_first(connected, candidates, io_timeout_ms, winner, [this] { return stop_requested(); });
     if (!outcome) {
         return outcome;
     }
