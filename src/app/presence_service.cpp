@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/internal/destination_check.h"
 #include "app/internal/ping_outcome.h"
 #include "app/internal/program_parts.h"
 #include "core/outside_text.h"
@@ -33,6 +34,11 @@ ping_reply ping_address(const std::string& address) {
         unresolved.outcome = {status_code::unreachable, "cannot resolve '" + escaped_text(address) + "'."};
         return unresolved;
     }
+    if (std::optional<status> refused = missing_zone(escaped_text(address), destination)) {
+        ping_reply unreachable;
+        unreachable.outcome = std::move(*refused);
+        return unreachable;
+    }
     ping_socket socket;
     ping_reply reply = ping_outcome(ping_once(socket, destination));
     if (!socket.valid()) {
@@ -46,7 +52,7 @@ ping_reply ping_outcome(const ping_result& result) {
     ping_reply reply;
     if (result.status != PING_STATUS::replied) {
         reply.outcome = {status_code::unreachable, "Ping failed! " + status_words(result.status) + "."};
-    } else if (reply_type(result) == icmp_time_exceeded) {
+    } else if (reply_type(result) == (result.over_ipv6 ? icmpv6_time_exceeded : icmp_time_exceeded)) {
         // A router that dropped the request answers for it; the host itself was never reached.
         reply.outcome = {status_code::unreachable, "Ping failed! time-to-live exceeded."};
     } else {

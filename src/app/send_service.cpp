@@ -33,6 +33,16 @@ status open_sender_identity(program& p) {
     return opened;
 }
 
+std::optional<status> missing_zone(const std::string& host, const net_address& address) {
+    if (!lacks_zone(address)) {
+        return std::nullopt;
+    }
+    return status(status_code::invalid, "'" + host +
+                                            "' is a link-local address, which needs the interface it is reached "
+                                            "through: add it after a '%', as in " +
+                                            host + "%eth0.");
+}
+
 result<std::vector<net_address>> check_destination(const std::string& host, std::uint32_t port,
                                                    const name_resolver& resolve) {
     if (port == 0 || port > 65535) {
@@ -46,11 +56,8 @@ result<std::vector<net_address>> check_destination(const std::string& host, std:
     if (found.addresses.empty()) {
         return status(status_code::unreachable, "cannot resolve '" + host + "'.");
     }
-    if (lacks_zone(found.addresses.front())) {
-        return status(status_code::invalid, "'" + host +
-                                                "' is a link-local address, which needs the interface it is reached "
-                                                "through: add it after a '%', as in " +
-                                                host + "%eth0.");
+    if (std::optional<status> refused = missing_zone(host, found.addresses.front())) {
+        return std::move(*refused);
     }
     if (is_unspecified(found.addresses.front())) {
         return status(status_code::invalid, "'" + host + "' is the address " + host_text(found.addresses.front()) +

@@ -67,8 +67,24 @@ bool read_icmp_header(field_reader& in, icmp_header& out) {
     return fields.u8(out.type) && fields.skip(3) && fields.be16(out.identifier) && fields.be16(out.sequence);
 }
 
+constexpr std::size_t ipv6_header_size = 40;
+constexpr std::uint8_t next_header_icmpv6 = 58;
+
+// The quoted IPv6 header of an ICMPv6 error message, which stands right in front of our request only when the
+// request carried no extension header (ours never do).
+bool read_quoted_ipv6_header(field_reader& in) {
+    std::span<const std::uint8_t> header;
+    return in.take(ipv6_header_size, header) && (header[0] >> 4) == 6 && header[6] == next_header_icmpv6;
+}
+
+// ICMPv6 errors that report the fate of a packet quote as much of it as fits: destination unreachable, packet too
+// big, time exceeded and parameter problem.
+bool quotes_packet_v6(std::uint8_t type) {
+    return type >= 1 && type <= 4;
+}
+
 // Fills the ICMP part of `out` from a message of at least icmp_header_size bytes.
-void take_icmp(std::span<const std::uint8_t> message, icmp_datagram& out) {
+void take_icmp(std::span<const std::uint8_t> message, bool v6, icmp_datagram& out) {
     field_reader in(message);
     icmp_header header;
     if (!read_icmp_header(in, header)) {
@@ -79,24 +95,34 @@ void take_icmp(std::span<const std::uint8_t> message, icmp_datagram& out) {
     std::memcpy(&out.icmp_word2, header.bytes.data() + sizeof out.icmp_word1, sizeof out.icmp_word2);
     out.type = header.type;
     out.names_request = false;
-    if (out.type == icmp_echo_reply) {
+    if (out.type == (v6 ? icmpv6_echo_reply : icmp_echo_reply)) {
         out.names_request = true;
         out.identifier = header.identifier;
         out.sequence = header.sequence;
         return;
     }
-    if (!quotes_datagram(out.type)) {
+    if (!(v6 ? quotes_packet_v6(out.type) : quotes_datagram(out.type))) {
         return;
     }
     ip_header quoted;
     icmp_header request;
-    if (!read_ip_header(in, quoted) || quoted.protocol != protocol_icmp || !read_icmp_header(in, request) ||
-        request.type != icmp_echo_request) {
+    const bool quotes_echo_request =
+        v6 ? read_quoted_ipv6_header(in) && read_icmp_header(in, request) && request.type == icmpv6_echo_request
+           : read_ip_header(in, quoted) && quoted.protocol == protocol_icmp && read_icmp_header(in, request) &&
+                 request.type == icmp_echo_request;
+    if (!quotes_echo_request) {
         return;
     }
     out.names_request = true;
     out.identifier = request.identifier;
     out.sequence = request.sequence;
+}
+
+ip_endpoint endpoint_of(in_addr address) {
+    ip_endpoint endpoint = {};
+    endpoint.v4.sin_family = AF_INET;
+    endpoint.v4.sin_addr = address;
+    return endpoint;
 }
 
 } // namespace
@@ -120,12 +146,15 @@ std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence, std::uint16_t length) {
+std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence, std::uint16_t length,
+                                             int family) {
     std::vector<std::uint8_t> message(std::max<std::size_t>(length, icmp_header_size), 0);
-    message[0] = icmp_echo_request;
+    message[0] = family == AF_INET6 ? icmpv6_echo_request : icmp_echo_request;
     put_be16(message.data() + 4, identifier);
     put_be16(message.data() + 6, sequence);
-    put_be16(message.data() + 2, internet_checksum(message));
+    if (family != AF_INET6) {
+        put_be16(message.data() + 2, internet_checksum(message));
+    }
     return message;
 }
 
@@ -135,11 +164,11 @@ bool parse_ip_datagram(std::span<const std::uint8_t> bytes, icmp_datagram& out) 
     if (!read_ip_header(in, header) || in.remaining() < icmp_header_size) {
         return false;
     }
-    out.source = header.source;
-    out.destination = header.destination;
+    out.source = endpoint_of(header.source);
+    out.destination = endpoint_of(header.destination);
     out.header_length = static_cast<int>(header.length);
     out.length = static_cast<int>(bytes.size());
-    take_icmp(bytes.subspan(header.length), out);
+    take_icmp(bytes.subspan(header.length), false, out);
     return true;
 }
 
@@ -147,11 +176,29 @@ bool parse_icmp_message(std::span<const std::uint8_t> bytes, in_addr source, in_
     if (bytes.size() < icmp_header_size) {
         return false;
     }
-    out.source = source;
-    out.destination = destination;
+    out.source = endpoint_of(source);
+    out.destination = endpoint_of(destination);
     out.header_length = static_cast<int>(min_ip_header_size);
     out.length = static_cast<int>(min_ip_header_size + bytes.size());
-    take_icmp(bytes, out);
+    take_icmp(bytes, false, out);
+    return true;
+}
+
+bool parse_icmpv6_message(std::span<const std::uint8_t> bytes, const sockaddr_in6& source, const in6_addr& destination,
+                          icmp_datagram& out) {
+    if (bytes.size() < icmp_header_size) {
+        return false;
+    }
+    out.source = {};
+    out.source.v6 = source;
+    out.source.v6.sin6_family = AF_INET6;
+    out.source.v6.sin6_port = 0;
+    out.destination = {};
+    out.destination.v6.sin6_family = AF_INET6;
+    out.destination.v6.sin6_addr = destination;
+    out.header_length = static_cast<int>(ipv6_header_size);
+    out.length = static_cast<int>(ipv6_header_size + bytes.size());
+    take_icmp(bytes, true, out);
     return true;
 }
 

@@ -5,11 +5,17 @@
 #include <span>
 #include <vector>
 
+#include "net/socket/net_address.h"
+
 namespace tiv {
 
 inline constexpr std::uint8_t icmp_echo_reply = 0;
 inline constexpr std::uint8_t icmp_echo_request = 8;
 inline constexpr std::uint8_t icmp_time_exceeded = 11;
+// ICMPv6 numbers the same messages its own way.
+inline constexpr std::uint8_t icmpv6_echo_request = 128;
+inline constexpr std::uint8_t icmpv6_echo_reply = 129;
+inline constexpr std::uint8_t icmpv6_time_exceeded = 3;
 
 inline constexpr std::uint16_t min_request_length = 12;
 inline constexpr std::uint16_t max_request_length = 128;
@@ -20,15 +26,16 @@ inline constexpr std::uint16_t max_request_length = 128;
 // The Internet checksum (RFC 1071) of `bytes`, in host order.
 [[nodiscard]] std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes);
 
-// An echo request of `length` bytes (at least 8) with zero data; identifier and sequence in host order.
+// An echo request of `length` bytes (at least 8) with zero data; identifier and sequence in host order. An ICMPv6
+// one leaves its checksum to the kernel, which alone knows the source address the checksum covers.
 [[nodiscard]] std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence,
-                                                           std::uint16_t length);
+                                                           std::uint16_t length, int family = AF_INET);
 
-// One ICMP message as a ping socket delivered it, taken apart.
+// One ICMP or ICMPv6 message as a ping socket delivered it, taken apart.
 struct icmp_datagram {
-    in_addr source = {};
-    in_addr destination = {};
-    int header_length = 0; // IP header bytes in front of the ICMP message
+    ip_endpoint source = {}; // ports zero
+    ip_endpoint destination = {};
+    int header_length = 0; // IP header bytes in front of the ICMP message (40 counted for IPv6)
     int length = 0;        // bytes received, IP header included
     std::uint8_t type = 0;
     std::uint32_t icmp_word1 = 0; // as received
@@ -38,6 +45,10 @@ struct icmp_datagram {
     bool names_request = false;
     std::uint16_t identifier = 0;
     std::uint16_t sequence = 0;
+
+    [[nodiscard]] bool ipv6() const { return source.any.sa_family == AF_INET6; }
+    [[nodiscard]] bool is_echo_reply() const { return type == (ipv6() ? icmpv6_echo_reply : icmp_echo_reply); }
+    [[nodiscard]] bool is_time_exceeded() const { return type == (ipv6() ? icmpv6_time_exceeded : icmp_time_exceeded); }
 };
 
 // A datagram of a raw socket: IPv4 header, then the ICMP message. False when it is not IPv4 or too short to hold
@@ -48,5 +59,10 @@ struct icmp_datagram {
 // receive call. The stripped header is counted as a plain 20-byte one so lengths mean the same for both kinds.
 [[nodiscard]] bool parse_icmp_message(std::span<const std::uint8_t> bytes, in_addr source, in_addr destination,
                                       icmp_datagram& out);
+
+// An ICMPv6 message: both kinds of socket deliver it without the IPv6 header, so the addresses come from the
+// receive call. The header is counted as 40 bytes so lengths mean what they mean for IPv4.
+[[nodiscard]] bool parse_icmpv6_message(std::span<const std::uint8_t> bytes, const sockaddr_in6& source,
+                                        const in6_addr& destination, icmp_datagram& out);
 
 } // namespace tiv

@@ -17,34 +17,40 @@ using std::chrono::steady_clock;
 // Taken during static initialisation, so it is in place before any thread can ask.
 const steady_clock::time_point program_start = steady_clock::now();
 
-constexpr int drain_timeout_ms = 10;
 constexpr milliseconds sweep_receive_slice{100};
 constexpr milliseconds send_spacing{25};
 
 std::atomic<std::uint32_t> once_sequence{1};
 
-void set_address_text(char (&text)[ping_address_text_size], in_addr address) {
-    std::snprintf(text, sizeof text, "%-19s", dotted_ipv4(ntohl(address.s_addr)).c_str());
+void set_address_text(char (&text)[ping_address_text_size], const ip_endpoint& endpoint) {
+    net_address address;
+    address.endpoint = endpoint;
+    std::snprintf(text, sizeof text, "%-19s", host_text(address).c_str());
+}
+
+// The same host: the family, the address and, where both name one, the interface of a link-local address.
+bool same_host(const ip_endpoint& a, const ip_endpoint& b) {
+    if (a.any.sa_family != b.any.sa_family) {
+        return false;
+    }
+    if (a.any.sa_family == AF_INET) {
+        return a.v4.sin_addr.s_addr == b.v4.sin_addr.s_addr;
+    }
+    return a.any.sa_family == AF_INET6 && IN6_ARE_ADDR_EQUAL(&a.v6.sin6_addr, &b.v6.sin6_addr) &&
+           (a.v6.sin6_scope_id == 0 || b.v6.sin6_scope_id == 0 || a.v6.sin6_scope_id == b.v6.sin6_scope_id);
 }
 
 void take_reply(ping_result& result, const icmp_datagram& reply) {
     result.icmp_word1 = reply.icmp_word1;
     result.icmp_word2 = reply.icmp_word2;
     result.bytes_received = reply.length;
+    result.over_ipv6 = reply.ipv6();
     set_address_text(result.reply_source, reply.source);
     set_address_text(result.reply_destination, reply.destination);
 }
 
 PING_STATUS send_status(const sys_status& sent) {
     return sent.code() == ETIMEDOUT ? PING_STATUS::send_timed_out : PING_STATUS::send_failed;
-}
-
-// Throws away what is already waiting so that the reads that follow see fresh messages first.
-[[nodiscard]] bool drain_then_set_timeout(ping_socket& socket, int timeout_ms) {
-    if (set_receive_timeout(socket.socket(), drain_timeout_ms)) {
-        (void)drain(socket.socket());
-    }
-    return set_receive_timeout(socket.socket(), timeout_ms).ok();
 }
 
 // One sweep over a job's records: every record not yet replied gets a request, and the replies are matched to them
@@ -64,7 +70,7 @@ public:
             mark_unanswered(PING_STATUS::ttl_failed, true);
             return m_nUnanswered == 0 ? 0 : 1;
         }
-        if (!drain_then_set_timeout(m_oSocket, static_cast<int>(sweep_receive_slice.count()))) {
+        if (!m_oSocket.drain_then_set_timeout(static_cast<int>(sweep_receive_slice.count()))) {
             // A record that has replied keeps its result through the job.
             mark_unanswered(PING_STATUS::timeout_failed, false);
             return -1;
@@ -105,7 +111,8 @@ private:
             if (record.replied) {
                 continue;
             }
-            if (!set_ttl(m_oSocket.socket(), record.time_to_live)) {
+            const int family = record.destination.family();
+            if (!m_oSocket.set_ttl(family, record.time_to_live)) {
                 record.result.status = PING_STATUS::ttl_failed;
                 record.send_time = -1;
                 publish(i);
@@ -114,10 +121,10 @@ private:
             record.send_time = t0;
             const echo_fields fields = sweep_request_fields(m_oSocket.kind(), record.identifier);
             const std::vector<std::uint8_t> message =
-                build_echo_request(fields.identifier, fields.sequence, request_length);
+                build_echo_request(fields.identifier, fields.sequence, request_length, family);
             // Spacing the requests keeps a long friend list from arriving at the network as one burst.
             std::this_thread::sleep_for(send_spacing);
-            if (const sys_status sent = m_oSocket.send_to(message, record.destination.endpoint.v4); !sent) {
+            if (const sys_status sent = m_oSocket.send_to(message, record.destination); !sent) {
                 record.result.status = send_status(sent);
             }
             publish(i);
@@ -208,12 +215,12 @@ bool answers_request(const icmp_datagram& message, echo_fields request, icmp_soc
 
 std::size_t find_replied_record(std::span<const ping_record> records, const icmp_datagram& reply,
                                 icmp_socket_kind kind) {
-    if (reply.type != icmp_echo_reply) {
+    if (!reply.is_echo_reply()) {
         return records.size();
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
         const ping_record& record = records[i];
-        if (record.destination.endpoint.v4.sin_addr.s_addr == reply.source.s_addr &&
+        if (same_host(record.destination.endpoint, reply.source) &&
             answers_request(reply, sweep_request_fields(kind, record.identifier), kind)) {
             return i;
         }
@@ -224,22 +231,22 @@ std::size_t find_replied_record(std::span<const ping_record> records, const icmp
 ping_result ping_once(ping_socket& socket, const net_address& destination, milliseconds reply_wait) {
     ping_result result;
     result.round_trip = -1;
-    if (!set_ttl(socket.socket(), ping_once_ttl)) {
+    if (!socket.set_ttl(destination.family(), ping_once_ttl)) {
         result.status = PING_STATUS::ttl_failed;
         return result;
     }
     const int wait_ms = static_cast<int>(std::max<milliseconds::rep>(reply_wait.count(), 0));
-    if (!drain_then_set_timeout(socket, wait_ms)) {
+    if (!socket.drain_then_set_timeout(wait_ms)) {
         result.status = PING_STATUS::timeout_failed;
         return result;
     }
 
     const echo_fields request{ping_process_tag(), static_cast<std::uint16_t>(once_sequence.fetch_add(1))};
     const std::vector<std::uint8_t> message =
-        build_echo_request(request.identifier, request.sequence, ping_once_length);
+        build_echo_request(request.identifier, request.sequence, ping_once_length, destination.family());
     const auto start = steady_clock::now();
     const std::int32_t start_ms = ping_stopwatch_ms();
-    if (const sys_status sent = socket.send_to(message, destination.endpoint.v4); !sent) {
+    if (const sys_status sent = socket.send_to(message, destination); !sent) {
         result.status = send_status(sent);
         return result;
     }
@@ -267,7 +274,7 @@ ping_result ping_once(ping_socket& socket, const net_address& destination, milli
     take_reply(result, reply);
     if (reply.length < reply.header_length + 12) {
         result.status = PING_STATUS::reply_too_short;
-    } else if (reply.type != icmp_echo_reply && reply.type != icmp_time_exceeded) {
+    } else if (!reply.is_echo_reply() && !reply.is_time_exceeded()) {
         result.status = PING_STATUS::reply_other_type;
     } else {
         result.status = PING_STATUS::replied;

@@ -23,8 +23,9 @@ enum class PING_STATUS : std::int32_t {
 // A few words for the status, as the command line prints it.
 [[nodiscard]] const char* ping_status_text(PING_STATUS status);
 
-// Size of the address texts of a result: "%-19s" plus the terminating zero.
-inline constexpr std::size_t ping_address_text_size = 20;
+// Size of the address texts of a result: room for the longest IPv6 address with its zone; an IPv4 address is
+// padded to 19 characters ("%-19s").
+inline constexpr std::size_t ping_address_text_size = 64;
 
 struct ping_result {
     char reply_source[ping_address_text_size] = {};
@@ -34,6 +35,7 @@ struct ping_result {
     std::uint32_t icmp_word2 = 0; // identifier and sequence number as received (network order)
     std::int32_t round_trip = -1; // milliseconds from sending to receiving
     std::int32_t bytes_received = 0;
+    bool over_ipv6 = false; // the answer is an ICMPv6 message, which numbers its types its own way
 };
 
 // One friend in a ping job.

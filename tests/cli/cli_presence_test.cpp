@@ -51,6 +51,10 @@ TEST_F(CliPresence, PingShowsTheRoundTripOrTheFailure) {
     EXPECT_EQ(loopback.out.rfind("Ping succeeded! Round trip of ", 0), 0U) << loopback.out;
     EXPECT_NE(loopback.out.find(" milliseconds.\n"), std::string::npos);
 
+    const auto zoneless = run_cli({"ping", "fe80::1"});
+    EXPECT_EQ(zoneless.code, 1);
+    EXPECT_NE(zoneless.err.find("needs the interface it is reached through"), std::string::npos) << zoneless.err;
+
     const auto nowhere = run_cli({"ping", "0.0.0.0"});
     EXPECT_EQ(nowhere.code, 1);
     EXPECT_NE(nowhere.err.find("Ping failed! sending failed (status -3)."), std::string::npos) << nowhere.err;

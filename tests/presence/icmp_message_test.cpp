@@ -70,8 +70,8 @@ TEST(IcmpMessage, EchoReplyIsTakenApartBehindHeadersOfAnyLength) {
             ip_datagram("127.0.0.2", "127.0.0.1", echo_reply(0x0401, 0x2a2b), options);
         icmp_datagram parsed;
         ASSERT_TRUE(parse_ip_datagram(bytes, parsed)) << options;
-        EXPECT_EQ(parsed.source.s_addr, ip("127.0.0.2").s_addr);
-        EXPECT_EQ(parsed.destination.s_addr, ip("127.0.0.1").s_addr);
+        EXPECT_EQ(parsed.source.v4.sin_addr.s_addr, ip("127.0.0.2").s_addr);
+        EXPECT_EQ(parsed.destination.v4.sin_addr.s_addr, ip("127.0.0.1").s_addr);
         EXPECT_EQ(parsed.header_length, static_cast<int>(20 + options));
         EXPECT_EQ(parsed.length, static_cast<int>(bytes.size()));
         EXPECT_EQ(parsed.type, icmp_echo_reply);
@@ -130,8 +130,38 @@ TEST(IcmpMessage, DatagramSocketMessagesCountAPlainHeader) {
     ASSERT_TRUE(parse_icmp_message(reply, ip("127.0.0.3"), ip("127.0.0.1"), parsed));
     EXPECT_EQ(parsed.header_length, 20);
     EXPECT_EQ(parsed.length, 84);
-    EXPECT_EQ(parsed.source.s_addr, ip("127.0.0.3").s_addr);
+    EXPECT_EQ(parsed.source.v4.sin_addr.s_addr, ip("127.0.0.3").s_addr);
     EXPECT_FALSE(parse_icmp_message(std::span(reply).first(7), {}, {}, parsed));
+}
+
+TEST(IcmpMessage, Icmpv6MessagesAreReadWithTheirOwnTypesAndQuotes) {
+    sockaddr_in6 from = {};
+    from.sin6_family = AF_INET6;
+    from.sin6_addr = in6addr_loopback;
+    icmp_datagram parsed;
+    std::vector<std::uint8_t> reply = build_echo_request(9, 10, 64, AF_INET6);
+    EXPECT_EQ(reply[0], icmpv6_echo_request);
+    reply[0] = icmpv6_echo_reply;
+    ASSERT_TRUE(parse_icmpv6_message(reply, from, in6addr_loopback, parsed));
+    EXPECT_TRUE(parsed.ipv6() && parsed.is_echo_reply() && parsed.names_request);
+    EXPECT_EQ(parsed.length, 104) << "a 40-byte IPv6 header counted in front";
+    EXPECT_EQ(parsed.sequence, 10);
+
+    // Time exceeded quoting the IPv6 header and the first 8 bytes of our request; with another next header in
+    // the quote the request cannot be found.
+    std::vector<std::uint8_t> exceeded = {icmpv6_time_exceeded, 0, 0, 0, 0, 0, 0, 0};
+    exceeded.resize(8 + 40);
+    exceeded[8] = 0x60;
+    exceeded[8 + 6] = 58;
+    const std::vector<std::uint8_t> request = build_echo_request(0x0401, 0x2a2b, 64, AF_INET6);
+    exceeded.insert(exceeded.end(), request.begin(), request.begin() + 8);
+    ASSERT_TRUE(parse_icmpv6_message(exceeded, from, in6addr_loopback, parsed));
+    EXPECT_TRUE(parsed.is_time_exceeded() && !parsed.is_echo_reply() && parsed.names_request);
+    EXPECT_EQ(parsed.identifier, 0x0401);
+    exceeded[8 + 6] = 0; // a hop-by-hop options header
+    ASSERT_TRUE(parse_icmpv6_message(exceeded, from, in6addr_loopback, parsed));
+    EXPECT_FALSE(parsed.names_request);
+    EXPECT_FALSE(parse_icmpv6_message(std::span(reply).first(7), from, in6addr_loopback, parsed));
 }
 
 TEST(PingMatching, SweepRepliesGoToTheirRecord) {

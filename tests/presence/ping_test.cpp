@@ -3,6 +3,7 @@
 #include <future>
 #include <gtest/gtest.h>
 
+#include "net/loopback.h"
 #include "presence/ping.h"
 #include "presence/ping_job.h"
 #include "presence/private_network.h"
@@ -64,6 +65,13 @@ TEST(PingOnce, LoopbackAnswersOnEverySocketKindThatOpens) {
         EXPECT_EQ(trimmed(result.reply_source), "127.0.0.1");
         EXPECT_EQ(trimmed(result.reply_destination), "127.0.0.1");
         EXPECT_EQ(result.icmp_word1 & 0xFF, icmp_echo_reply) << "the first byte is the type";
+        if (test::has_ipv6_loopback()) {
+            const ping_result v6 = ping_once(socket, address_of("::1"), 2000ms);
+            ASSERT_EQ(v6.status, PING_STATUS::replied);
+            EXPECT_EQ(v6.bytes_received, 104) << "64 bytes of echo reply behind a 40-byte header";
+            EXPECT_EQ(trimmed(v6.reply_source), "::1");
+            EXPECT_EQ(v6.icmp_word1 & 0xFF, icmpv6_echo_reply);
+        }
     }
     if (opened == 0) {
         GTEST_SKIP() << "neither a raw nor a datagram ICMP socket can be opened here";
@@ -121,6 +129,19 @@ TEST(PingJob, AnsweringFriendsNeedOneSweep) {
         char dotted[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &record.destination.endpoint.v4.sin_addr, dotted, sizeof dotted);
         EXPECT_EQ(trimmed(record.result.reply_source), dotted) << "each reply went to its own record";
+    }
+}
+
+TEST(PingJob, FriendsOfBothFamiliesAnswerInOneSweep) {
+    REQUIRE_ICMP_SOCKET();
+    SKIP_WITHOUT_IPV6();
+    const auto job = start_ping_job(records_for({"::1", "127.0.0.1"}));
+    ASSERT_NE(job, nullptr);
+    ASSERT_TRUE(job->wait_until_done(5s));
+    EXPECT_EQ(job->sweeps(), 1);
+    for (const ping_record& record : job->records()) {
+        EXPECT_EQ(record.result.status, PING_STATUS::replied) << host_text(record.destination);
+        EXPECT_EQ(trimmed(record.result.reply_source), host_text(record.destination));
     }
 }
 
@@ -211,7 +232,9 @@ TEST(PingPrivateNetwork, DatagramSocketServesWithoutTheRawRight) {
         if (socket.kind() != icmp_socket_kind::datagram) {
             return 1;
         }
-        if (ping_once(socket, address_of("127.0.0.1"), 2000ms).status != PING_STATUS::replied) {
+        if (ping_once(socket, address_of("127.0.0.1"), 2000ms).status != PING_STATUS::replied ||
+            (test::has_ipv6_loopback() &&
+             ping_once(socket, address_of("::1"), 2000ms).status != PING_STATUS::replied)) {
             return 2;
         }
         // The kernel owns the identifier of this socket kind; the records must still get their own replies.

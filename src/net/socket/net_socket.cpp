@@ -124,12 +124,20 @@ sys_status set_send_timeout(net_socket& socket, int milliseconds) {
 
 sys_status set_ttl(net_socket& socket, int value) {
     const std::string what = "cannot set the time to live to " + std::to_string(value);
-    if (::setsockopt(socket.handle, IPPROTO_IP, IP_TTL, &value, sizeof value) != 0) {
+    int family = AF_INET;
+    socklen_t family_length = sizeof family;
+    if (::getsockopt(socket.handle, SOL_SOCKET, SO_DOMAIN, &family, &family_length) != 0) {
+        return sys_failure(errno, what);
+    }
+    // IPv6 calls the same count the hop limit.
+    const int level = family == AF_INET6 ? IPPROTO_IPV6 : IPPROTO_IP;
+    const int option = family == AF_INET6 ? IPV6_UNICAST_HOPS : IP_TTL;
+    if (::setsockopt(socket.handle, level, option, &value, sizeof value) != 0) {
         return sys_failure(errno, what);
     }
     int held = 0;
     socklen_t length = sizeof held;
-    if (::getsockopt(socket.handle, IPPROTO_IP, IP_TTL, &held, &length) != 0) {
+    if (::getsockopt(socket.handle, level, option, &held, &length) != 0) {
         return sys_failure(errno, what);
     }
     if (held != value) {

@@ -51,8 +51,8 @@ inline constexpr std::size_t max_datagram_size = 140;
 [[nodiscard]] sys_status set_receive_timeout(net_socket& socket, int milliseconds);
 [[nodiscard]] sys_status set_send_timeout(net_socket& socket, int milliseconds);
 
-// Sets IP_TTL and reads it back: ok only when the kernel holds the value that was set (EINVAL when it holds
-// another).
+// Sets IP_TTL (IPV6_UNICAST_HOPS on an IPv6 socket) and reads it back: ok only when the kernel holds the value
+// that was set (EINVAL when it holds another).
 [[nodiscard]] sys_status set_ttl(net_socket& socket, int value);
 
 // Binds to `address` (copied into socket.address). A failed bind closes the socket; its status is the bind's own
