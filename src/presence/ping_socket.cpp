@@ -179,9 +179,12 @@ sys_status ping_socket::send_to(std::span<const std::uint8_t> message, const net
         return sys_failure(EDESTADDRREQ, what);
     }
     const net_socket& socket = destination.is_ipv6() ? m_oSocket6 : m_oSocket;
+    // A raw IPv6 socket reads the port as a protocol number and refuses any but its own; ICMP has no ports.
+    net_address to = destination;
+    to.set_port(0);
     for (;;) {
-        const ssize_t sent = ::sendto(socket.handle, message.data(), message.size(), MSG_NOSIGNAL,
-                                      destination.socket_address(), destination.socket_length());
+        const ssize_t sent = ::sendto(socket.handle, message.data(), message.size(), MSG_NOSIGNAL, to.socket_address(),
+                                      to.socket_length());
         if (sent >= 0) {
             return static_cast<std::size_t>(sent) == message.size()
                        ? sys_status()
