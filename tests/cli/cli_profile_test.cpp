@@ -65,6 +65,21 @@ TEST_F(CliProfiles, ExportImportBetweenTwoUsers) {
     EXPECT_NE(gone.err.find("there is no friend named 'Alice Smith'"), std::string::npos) << gone.err;
 }
 
+TEST_F(CliProfiles, AnIPv6AddressTravelsWithoutBracketsAndIsShownWithThem) {
+    ASSERT_EQ(run_cli({"init", "--name", "Alice", "--address", "::1", "--port", "20556", "--key-bits", "1024"}).code,
+              0);
+    const std::string file = m_oHome.path() + "/alice";
+    ASSERT_EQ(run_cli({"export-profile", file}).code, 0);
+    std::string text;
+    ASSERT_EQ(read_regular_file(file + ".prf", profile_file_limit, text), file_read::ok);
+    EXPECT_NE(text.find("\r\nADDR: ::1\r\nPORT: 20556\r\n"), std::string::npos) << text;
+
+    test::temp_home bob_home;
+    ASSERT_EQ(run_cli({"init", "--name", "Bob", "--key-bits", "1024"}).code, 0);
+    ASSERT_EQ(run_cli({"import-profile", file + ".prf"}).code, 0);
+    EXPECT_NE(run_cli({"friends"}).out.find("Alice  [::1]:20556  "), std::string::npos);
+}
+
 TEST_F(CliProfiles, ChangedKeysNeedReplaceKeysAndExportsNeedForce) {
     ASSERT_EQ(run_cli({"init", "--name", "Alice", "--key-bits", "1024"}).code, 0);
     const std::string file = m_oHome.path() + "/alice.prf";
