@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/adapter_default_route.h"
+#include "platform/ipv6_reach.h"
 
 namespace tiv {
 namespace {
@@ -35,6 +36,20 @@ TEST(DefaultRoute, FriendsReachTheDefaultInterfaceElseTheFirstUpNonLoopbackAddre
     EXPECT_EQ(reachable_ipv4(std::nullopt, addresses), ip(10, 0, 0, 5)) << "docker0 is down";
     EXPECT_EQ(reachable_ipv4(std::string("lo"), addresses), ip(10, 0, 0, 5));
     EXPECT_EQ(reachable_ipv4(std::nullopt, {{"lo", ip(127, 0, 0, 1), true, true}}), std::nullopt);
+}
+
+TEST(DefaultRoute, OnlyALastingGlobalIPv6AddressIsOffered) {
+    const std::string table = "00000000000000000000000000000001 01 80 10 80       lo\n"
+                              "fe800000000000000000000000000001 02 40 20 80     eth0\n"
+                              "fd000000000000000000000000000005 02 40 00 00     eth0\n"
+                              "20010db8000000000000000000000007 02 40 00 01     eth0\n" // temporary
+                              "20010db8000000000000000000000008 02 40 00 20     eth0\n" // deprecated
+                              "20010db8000000000000000000000009 02 40 00 40     eth0\n" // tentative
+                              "20010db80000000000000000000000aa 03 40 00 80    wlan0\n"
+                              "20010db8000000000000000000000005 02 40 00 80     eth0\n";
+    EXPECT_EQ(lasting_global_ipv6(table, std::string("eth0")), "2001:db8::5");
+    EXPECT_EQ(lasting_global_ipv6(table, std::nullopt), "2001:db8::aa");
+    EXPECT_EQ(lasting_global_ipv6(table.substr(0, table.find("2001")), std::nullopt), std::nullopt);
 }
 
 } // namespace

@@ -6,21 +6,26 @@
 #include "app/internal/settings/first_run.h"
 #include "net/socket/net_address.h"
 #include "platform/adapter_default_route.h"
+#include "platform/ipv6_reach.h"
 
 namespace tiv::app {
 
 namespace {
-bool is_any_address(const std::string& host) {
+bool is_any_ipv4(const std::string& host) {
     in_addr parsed{};
-    in6_addr parsed6{};
-    return (::inet_pton(AF_INET, host.c_str(), &parsed) == 1 && parsed.s_addr == htonl(INADDR_ANY)) ||
-           (::inet_pton(AF_INET6, host.c_str(), &parsed6) == 1 && IN6_IS_ADDR_UNSPECIFIED(&parsed6));
+    return ::inet_pton(AF_INET, host.c_str(), &parsed) == 1 && parsed.s_addr == htonl(INADDR_ANY);
+}
+
+bool is_any_ipv6(const std::string& host) {
+    in6_addr parsed{};
+    return ::inet_pton(AF_INET6, host.c_str(), &parsed) == 1 && IN6_IS_ADDR_UNSPECIFIED(&parsed);
 }
 } // namespace
 
 machine_reach this_machine_reach() {
     machine_reach reach;
     reach.route_address = reachable_ipv4_of_this_machine();
+    reach.global_ipv6 = lasting_global_ipv6_of_this_machine();
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
         return reach;
@@ -42,8 +47,12 @@ machine_reach this_machine_reach() {
 }
 
 std::optional<std::string> following_external_name(const std::string& listening_host, const machine_reach& reach) {
-    if (!is_any_address(listening_host)) {
+    const bool any_ipv6 = is_any_ipv6(listening_host);
+    if (!any_ipv6 && !is_any_ipv4(listening_host)) {
         return listening_host;
+    }
+    if (any_ipv6 && reach.global_ipv6) {
+        return reach.global_ipv6;
     }
     if (reach.route_address) {
         return dotted_ipv4(*reach.route_address);

@@ -12,16 +12,18 @@ struct machine_reach {
                                                 // non-loopback address that is up
     std::string host_name;                      // the resolver's name for this host, else its own name
     std::optional<std::uint32_t> host_address;  // what host_name resolves to, only when that is off this computer
+    std::optional<std::string> global_ipv6;     // a lasting global IPv6 address, the default route's interface first
 };
 
 // Reads the routing table and the interfaces, and resolves this host's name: callers off the window thread, or
 // where a name lookup may wait.
 [[nodiscard]] machine_reach this_machine_reach();
 
-// The "ExternalName" of a user who has not named one: the listening address (dotted, as listening_host gives it)
-// when it is a specific one, loopback too, since then loopback is what was chosen; for any (0.0.0.0) the default
-// route's address, else this host's name where it resolves off this computer. None when "any" finds neither: no
-// loopback name is ever exported in its place.
+// The "ExternalName" of a user who has not named one: the listening address (as listening_host gives it) when it is
+// a specific one, loopback too, since then loopback is what was chosen; for any (0.0.0.0) the default route's
+// address, else this host's name where it resolves off this computer. Listening on every address of both families
+// ("::"), a global IPv6 address comes first: friends reach it from anywhere, without the forwarding an IPv4 address
+// behind a home router needs. None when "any" finds nothing: no loopback name is ever exported in its place.
 [[nodiscard]] std::optional<std::string> following_external_name(const std::string& listening_host,
                                                                  const machine_reach& reach);
 
