@@ -95,12 +95,6 @@ TEST(resolve, concurrent_callers_get_their_own_results) {
     }
 }
 
-} // namespace
-} // namespace tiv
-
-namespace tiv {
-namespace {
-
 net_address literal(const char* text) {
     net_address address;
     EXPECT_TRUE(resolve_address(text, 20000, address)) << text;
