@@ -58,6 +58,41 @@ const sock_extended_err* icmp_error_report(msghdr& message, int level, int type,
     return report != nullptr && report->ee_origin == origin ? report : nullptr;
 }
 
+// Rebuilds what a raw socket would have read for a queued error: an IP header, the error message's own 8 bytes,
+// then the quoted IP header and the 8 bytes of our request. The checksum was not handed over and stays zero.
+bool parse_ipv4_error_report(const sock_extended_err& report, std::span<const std::uint8_t, 8> request,
+                             in_addr destination, icmp_datagram& out) {
+    std::array<std::uint8_t, 2 * min_ip_header_size + 16> rebuilt{};
+    rebuilt[0] = 0x45;
+    rebuilt[9] = IPPROTO_ICMP;
+    sockaddr_in offender = {};
+    std::memcpy(&offender, SO_EE_OFFENDER(&report), sizeof offender);
+    std::memcpy(&rebuilt[12], &offender.sin_addr, sizeof offender.sin_addr);
+    std::memcpy(&rebuilt[16], &destination, sizeof destination);
+    rebuilt[min_ip_header_size] = report.ee_type;
+    rebuilt[min_ip_header_size + 1] = report.ee_code;
+    const std::size_t quoted_at = min_ip_header_size + 8;
+    rebuilt[quoted_at] = 0x45;
+    rebuilt[quoted_at + 9] = IPPROTO_ICMP;
+    std::memcpy(&rebuilt[quoted_at + min_ip_header_size], request.data(), request.size());
+    return parse_ip_datagram(rebuilt, out);
+}
+
+// The ICMPv6 message a raw socket would have read: the error's own 8 bytes, then the quoted IPv6 header and the
+// 8 bytes of our request.
+bool parse_ipv6_error_report(const sock_extended_err& report, std::span<const std::uint8_t, 8> request,
+                             const in6_addr& destination, icmp_datagram& out) {
+    std::array<std::uint8_t, 8 + ipv6_header_size + 8> rebuilt{};
+    rebuilt[0] = report.ee_type;
+    rebuilt[1] = report.ee_code;
+    rebuilt[8] = 0x60;
+    rebuilt[8 + 6] = next_header_icmpv6;
+    std::memcpy(&rebuilt[8 + ipv6_header_size], request.data(), request.size());
+    sockaddr_in6 offender = {};
+    std::memcpy(&offender, SO_EE_OFFENDER(&report), sizeof offender);
+    return parse_icmpv6_message(rebuilt, offender, destination, out);
+}
+
 bool set_on(net_socket& socket, int level, int option) {
     const int on = 1;
     return ::setsockopt(socket.handle, level, option, &on, sizeof on) == 0;
@@ -215,7 +250,7 @@ status_or<bool, sys_status> ping_socket::receive(icmp_datagram& out, std::chrono
         return sys_failure(EBADF, what);
     }
     if ((events & POLLERR) != 0 && m_nKind == icmp_socket_kind::datagram) {
-        return first_ready ? receive_error_report(out) : receive_error_report6(out);
+        return receive_error_report(first_ready ? AF_INET : AF_INET6, out);
     }
     return first_ready ? receive_from(m_oSocket, AF_INET, out) : receive_from(m_oSocket6, AF_INET6, out);
 }
@@ -250,7 +285,7 @@ status_or<bool, sys_status> ping_socket::receive_from(net_socket& socket, int fa
                : parse_icmp_message(bytes, from.v4.sin_addr, packet_destination(message), out);
 }
 
-status_or<bool, sys_status> ping_socket::receive_error_report(icmp_datagram& out) {
+status_or<bool, sys_status> ping_socket::receive_error_report(int family, icmp_datagram& out) {
     // The kernel queues the header of our own request that the error message quoted.
     std::array<std::uint8_t, receive_capacity> quoted{};
     alignas(cmsghdr) std::array<char, control_capacity> control{};
@@ -260,62 +295,20 @@ status_or<bool, sys_status> ping_socket::receive_error_report(icmp_datagram& out
     message.msg_iovlen = 1;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    const ssize_t count = ::recvmsg(m_oSocket.handle, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+    const bool v6 = family == AF_INET6;
+    const ssize_t count = ::recvmsg((v6 ? m_oSocket6 : m_oSocket).handle, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (count < 0) {
-        return sys_failure(errno, "cannot receive an ICMP error report");
+        return sys_failure(errno, v6 ? "cannot receive an ICMPv6 error report" : "cannot receive an ICMP error report");
     }
     const sock_extended_err* report =
-        icmp_error_report(message, IPPROTO_IP, IP_RECVERR, SO_EE_ORIGIN_ICMP, sizeof(sockaddr_in));
+        v6 ? icmp_error_report(message, IPPROTO_IPV6, IPV6_RECVERR, SO_EE_ORIGIN_ICMP6, sizeof(sockaddr_in6))
+           : icmp_error_report(message, IPPROTO_IP, IP_RECVERR, SO_EE_ORIGIN_ICMP, sizeof(sockaddr_in));
     if (report == nullptr || count < 8) {
         return false;
     }
-    // Rebuild what a raw socket would have read: an IP header, the error message's own 8 bytes, then the quoted
-    // IP header and the 8 bytes of our request. The checksum was not handed over and stays zero.
-    std::array<std::uint8_t, 2 * min_ip_header_size + 16> rebuilt{};
-    rebuilt[0] = 0x45;
-    rebuilt[9] = IPPROTO_ICMP;
-    const sockaddr_in offender = *reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(report));
-    std::memcpy(&rebuilt[12], &offender.sin_addr, sizeof offender.sin_addr);
-    const in_addr destination = packet_destination(message);
-    std::memcpy(&rebuilt[16], &destination, sizeof destination);
-    rebuilt[min_ip_header_size] = report->ee_type;
-    rebuilt[min_ip_header_size + 1] = report->ee_code;
-    const std::size_t quoted_at = min_ip_header_size + 8;
-    rebuilt[quoted_at] = 0x45;
-    rebuilt[quoted_at + 9] = IPPROTO_ICMP;
-    std::memcpy(&rebuilt[quoted_at + min_ip_header_size], quoted.data(), 8);
-    return parse_ip_datagram(rebuilt, out);
-}
-
-status_or<bool, sys_status> ping_socket::receive_error_report6(icmp_datagram& out) {
-    std::array<std::uint8_t, receive_capacity> quoted{};
-    alignas(cmsghdr) std::array<char, control_capacity> control{};
-    iovec piece = {quoted.data(), quoted.size()};
-    msghdr message = {};
-    message.msg_iov = &piece;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    const ssize_t count = ::recvmsg(m_oSocket6.handle, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (count < 0) {
-        return sys_failure(errno, "cannot receive an ICMPv6 error report");
-    }
-    const sock_extended_err* report =
-        icmp_error_report(message, IPPROTO_IPV6, IPV6_RECVERR, SO_EE_ORIGIN_ICMP6, sizeof(sockaddr_in6));
-    if (report == nullptr || count < 8) {
-        return false;
-    }
-    // Rebuild the ICMPv6 message a raw socket would have read: the error's own 8 bytes, then the quoted IPv6
-    // header and the 8 bytes of our request. The checksum was not handed over and stays zero.
-    std::array<std::uint8_t, 8 + ipv6_header_size + 8> rebuilt{};
-    rebuilt[0] = report->ee_type;
-    rebuilt[1] = report->ee_code;
-    rebuilt[8] = 0x60;
-    rebuilt[8 + 6] = next_header_icmpv6;
-    std::memcpy(&rebuilt[8 + ipv6_header_size], quoted.data(), 8);
-    sockaddr_in6 offender = {};
-    std::memcpy(&offender, SO_EE_OFFENDER(report), sizeof offender);
-    return parse_icmpv6_message(rebuilt, offender, packet_destination6(message), out);
+    const std::span<const std::uint8_t, 8> request(quoted.data(), 8);
+    return v6 ? parse_ipv6_error_report(*report, request, packet_destination6(message), out)
+              : parse_ipv4_error_report(*report, request, packet_destination(message), out);
 }
 
 } // namespace tiv

@@ -60,8 +60,7 @@ private:
     bool open_kind(icmp_socket_kind kind);
     void open_ipv6(icmp_socket_kind kind);
     status_or<bool, sys_status> receive_from(net_socket& socket, int family, icmp_datagram& out);
-    status_or<bool, sys_status> receive_error_report(icmp_datagram& out);
-    status_or<bool, sys_status> receive_error_report6(icmp_datagram& out);
+    status_or<bool, sys_status> receive_error_report(int family, icmp_datagram& out);
 
     net_socket m_oSocket;
     net_socket m_oSocket6; // not open on a machine without IPv6
