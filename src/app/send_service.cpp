@@ -8,6 +8,7 @@
 
 #include "app/internal/destination_check.h"
 #include "app/internal/friend_records.h"
+#include "app/internal/lan/lan_neighbours.h"
 #include "app/internal/program_parts.h"
 #include "app/internal/provider_report.h"
 #include "app/internal/settings/identity_service.h"
@@ -19,6 +20,7 @@
 #include "net/stream/parcel_channel.h"
 #include "net/transfer/outgoing_connection_handler.h"
 #include "net/transfer/transfer_state.h"
+#include "platform/uuid.h"
 #include "settings/qvl_settings_data.h"
 
 namespace tiv::app {
@@ -94,8 +96,21 @@ struct send_session::parts {
     friend_profile destination_friend;
     std::vector<net_address> destination; // every address of it, in the order they are tried
     bool destination_set = false;
+    // Watching the LAN from the choice of a friend on, so that its announcements are in when the stored address
+    // fails.
+    std::shared_ptr<lan_neighbours> lan;
     outgoing_connection_handler transfers;
 };
+
+namespace {
+// A stale address costs a send no more than this wait for the friend's announcement on the LAN.
+constexpr std::chrono::milliseconds lan_answer_bound{3000};
+
+std::function<std::vector<net_address>()> lan_fallback(const std::shared_ptr<lan_neighbours>& lan,
+                                                       const std::string& uuid) {
+    return [lan, uuid] { return lan->wait_for(uuid, lan_answer_bound); };
+}
+} // namespace
 
 send_session::send_session(program& p)
     : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p), resolver_of(p))) {
@@ -130,6 +145,13 @@ status send_session::set_destination(const std::string& friend_name, const std::
     m_pParts->destination_friend = std::move(*found);
     m_pParts->destination = std::move(*destination);
     m_pParts->destination_set = true;
+    m_pParts->transfers.fallback_candidates = nullptr;
+    if (!host && uuid_from_text(m_pParts->destination_friend.uuid)) {
+        if (m_pParts->lan == nullptr) {
+            m_pParts->lan = std::make_shared<lan_neighbours>();
+        }
+        m_pParts->transfers.fallback_candidates = lan_fallback(m_pParts->lan, m_pParts->destination_friend.uuid);
+    }
     return {};
 }
 
@@ -140,6 +162,7 @@ status send_session::set_manual_destination(const std::string& host, std::uint32
         return destination.error();
     }
     m_pParts->destination_friend = friend_profile{};
+    m_pParts->transfers.fallback_candidates = nullptr;
     m_pParts->destination = std::move(*destination);
     m_pParts->destination_set = true;
     return {};

@@ -58,10 +58,14 @@ void program_spine::start() {
 }
 
 app::status program_spine::restart_listener(const app::listen_config& config) {
+    m_pAnnouncement.reset();
     m_oReceiver.stop();
     m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);
+    }
+    if (m_oListenStatus && m_oReceiver.listener() != nullptr) {
+        m_pAnnouncement = app::lan_announcement::make(m_oSettings, m_oReceiver.listener()->listening_address());
     }
     // Last: `config` may be the waiting one itself.
     m_oPendingConfig.reset();
@@ -95,6 +99,7 @@ void program_spine::shutdown() {
     }
     m_bStarted = false;
     m_oPendingConfig.reset();
+    m_pAnnouncement.reset();
     m_oReceiver.stop();
     // The listener has stopped every transfer; let their threads finish releasing what they hold.
     wait_for_transfer_threads();

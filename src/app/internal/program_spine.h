@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/internal/lan/lan_announcement.h"
 #include "app/internal/receiver.h"
 #include "app/questions.h"
 #include "app/status.h"
@@ -72,6 +73,7 @@ private:
     app::questions& m_oAnswers;
     std::shared_ptr<negotiating_authentycryptor> m_pAuthenticator;
     app::receiver m_oReceiver;
+    std::unique_ptr<app::lan_announcement> m_pAnnouncement; // while listening
     app::status m_oListenStatus;
     std::optional<app::listen_config> m_oPendingConfig;
     app::status m_oLogStatus;

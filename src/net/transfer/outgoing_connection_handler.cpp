@@ -25,6 +25,7 @@ outgoing_connection_handler::start_outgoing(const std::string& directory, const 
     transfer->io_block_size = io_block_size;
     transfer->io_timeout_ms = io_timeout_ms;
     transfer->peer_candidates = destination;
+    transfer->fallback_candidates = fallback_candidates;
     if (!destination.empty()) {
         transfer->peer_address = destination.front();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,7 +34,9 @@ public:
                                                   std::string stream_path = {});
 
     const friend_profile* profile = nullptr; // the destination friend, not owned
-    int io_timeout_ms = 10000;               // a receiver silent this long is given up
+    // Given to every transfer: where else the friend may be when the destination does not connect.
+    std::function<std::vector<net_address>()> fallback_candidates;
+    int io_timeout_ms = 10000; // a receiver silent this long is given up
 
 private:
     std::shared_ptr<const authentycryptor> m_pPrototype;

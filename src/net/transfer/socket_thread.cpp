@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "log/activity_log.h"
 #include "net/socket/connect_first.h"
 #include "net/socket/connection_io.h"
 #include "net/stream/parcel_channel.h"
@@ -208,11 +209,20 @@ transfer_view socket_thread::snapshot_locked() const {
 sys_status socket_thread::connect_to_peer() {
     net_socket connected;
     std::size_t winner = 0;
-    const std::vector<net_address> one{peer_address};
-    const std::span<const net_address> candidates =
-        peer_candidates.empty() ? std::span(one) : std::span(peer_candidates);
-    sys_status outcome =
-        connect_first(connected, candidates, io_timeout_ms, winner, [this] { return stop_requested(); });
+    std::vector<net_address> candidates = peer_candidates.empty() ? std::vector{peer_address} : peer_candidates;
+    const auto stopped = [this] { return stop_requested(); };
+    sys_status outcome = connect_first(connected, candidates, io_timeout_ms, winner, stopped);
+    if (!outcome && !stop_requested() && fallback_candidates) {
+        // The stored address has gone stale; where the friend is now is only a claim, which the authentication that
+        // follows checks like any other.
+        std::vector<net_address> elsewhere = fallback_candidates();
+        if (!elsewhere.empty()) {
+            log_activity("%s: trying %s, announced on the LAN for %s.", outcome.text().c_str(),
+                         endpoint_text(elsewhere.front()).c_str(), profile.name);
+            candidates = std::move(elsewhere);
+            outcome = connect_first(connected, candidates, io_timeout_ms, winner, stopped);
+        }
+    }
     if (!outcome) {
         return outcome;
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,6 +83,8 @@ public:
     net_address peer_address; // the address connected to (a sender's first candidate until it connected)
     // Sending: every address of the destination, in the order connect_to_peer tries them.
     std::vector<net_address> peer_candidates;
+    // Sending: where else the friend may be, asked only when none of `peer_candidates` connected.
+    std::function<std::vector<net_address>()> fallback_candidates;
     transfer_file file;
     std::unique_ptr<authentycryptor> authenticator;
     friend_profile profile;
