@@ -6,6 +6,8 @@
 #include <cstring>
 #include <net/if.h>
 
+#include "core/text.h"
+
 namespace tiv {
 
 namespace {
@@ -57,8 +59,7 @@ net_address address_of(const AvahiAddress& found, std::uint16_t port, AvahiIfInd
     }
     address.set_port(port);
     address.resolved = true;
-    const std::string text = host_text(address);
-    std::snprintf(address.host_name, sizeof address.host_name, "%s", text.c_str());
+    copy_text_field(address.host_name, host_text(address));
     return address;
 }
 } // namespace
