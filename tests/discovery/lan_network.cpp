@@ -134,9 +134,9 @@ bool lan_network::start_daemons(std::size_t index, const std::string& veth, std:
     }
     // `ip netns exec` gives the daemon a mount namespace of its own, where its fixed pid file and socket directory
     // can be private to it.
-    const std::string command = "mount -t tmpfs tmpfs /run/avahi-daemon && DBUS_SYSTEM_BUS_ADDRESS=" +
-                                m_aSides[index].bus + " exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f " +
-                                m_strWork + "/avahi-" + n + ".conf";
+    const std::string command =
+        "mount -t tmpfs tmpfs /run/avahi-daemon && DBUS_SYSTEM_BUS_ADDRESS=" + m_aSides[index].bus +
+        " exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f " + m_strWork + "/avahi-" + n + ".conf";
     m_aDaemons[index * 2 + 1] = std::make_unique<spawned_daemon>(
         std::vector<std::string>{"ip", "netns", "exec", m_aSides[index].netns, "sh", "-c", command},
         m_strWork + "/avahi-" + n + ".out");
