@@ -29,10 +29,14 @@ program::~program() = default;
 
 void program::start() {
     m_pParts->spine.start();
+    if (m_pParts->lan == nullptr) {
+        m_pParts->lan = std::make_shared<lan_neighbours>();
+    }
 }
 
 void program::shutdown() {
     m_pParts->spine.shutdown();
+    m_pParts->lan.reset();
 }
 
 bool program::started() const {

@@ -17,8 +17,12 @@ inline constexpr const char* loopback_destination = "127.0.0.1 [local loopback]"
 inline constexpr const char* loopback_address = "127.0.0.1";
 inline constexpr std::uint32_t default_send_port = 20000;
 
-// "<manual>", the loopback entry, then every friend's name in sorted order.
+// "<manual>", the loopback entry, every friend's name in sorted order, then the friends announced on the LAN now,
+// as "Bob [on the LAN at 192.168.1.23]".
 [[nodiscard]] std::vector<std::string> destination_choices(program& p);
+
+// The friend an entry of the list names: the entry itself, or the friend of a LAN entry.
+[[nodiscard]] std::string destination_friend(program& p, const std::string& entry);
 
 // The two entries that name no friend: the user gives the address and port.
 [[nodiscard]] bool is_manual_destination(const std::string& entry);
@@ -28,7 +32,8 @@ struct friend_address {
     std::string host;
     std::uint32_t port = 0;
 };
-// The friend's stored address; read from the settings, so on the front end's thread.
+// The friend's stored address, or for a LAN entry the address announced; read from the settings, so on the front
+// end's thread.
 [[nodiscard]] result<friend_address> stored_friend_address(program& p, const std::string& name);
 
 // The address (dotted quad or IPv6) `host` resolves to first, refusing what no send could reach (check_destination).

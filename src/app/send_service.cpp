@@ -114,6 +114,7 @@ std::function<std::vector<net_address>()> lan_fallback(const std::shared_ptr<lan
 
 send_session::send_session(program& p)
     : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p), resolver_of(p))) {
+    m_pParts->lan = lan_of(p);
     m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_view& transfer) {
         if (transfer.finished) {
             {
@@ -146,7 +147,8 @@ status send_session::set_destination(const std::string& friend_name, const std::
     m_pParts->destination = std::move(*destination);
     m_pParts->destination_set = true;
     m_pParts->transfers.fallback_candidates = nullptr;
-    if (!host && uuid_from_text(m_pParts->destination_friend.uuid)) {
+    // Also when the front end names the address: it is the stored one, resolved (the send window's way).
+    if (uuid_from_text(m_pParts->destination_friend.uuid)) {
         if (m_pParts->lan == nullptr) {
             m_pParts->lan = std::make_shared<lan_neighbours>();
         }

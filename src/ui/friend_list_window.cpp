@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/friends/profile_service.h"
+#include "app/lan_friends.h"
 #include "ui/message_console.h"
 
 namespace tiv::ui {
@@ -100,10 +101,20 @@ void FriendListWindow::loadFriends() {
         item->setText(NameColumn, row.name);
         item->setText(AddressColumn, row.address);
         item->setText(PingColumn, app::friend_ping_text(row.state));
-        item->setText(LoginColumn, "unknown");
         m_aRows.push_back(row);
     }
+    showLanPresence();
     updateCommands();
+}
+
+void FriendListWindow::showLanPresence() {
+    const std::vector<app::lan_friend> on_lan = app::friends_on_lan(m_oProgram);
+    for (std::size_t i = 0; i < m_aRows.size(); ++i) {
+        const std::string name = m_aRows[i].name.toStdString();
+        const auto found = std::find_if(on_lan.begin(), on_lan.end(), [&](const auto& f) { return f.name == name; });
+        m_pList->topLevelItem(static_cast<int>(i))
+            ->setText(LoginColumn, found != on_lan.end() ? QString::fromStdString(app::lan_words(*found)) : "unknown");
+    }
 }
 
 void FriendListWindow::reloadFriends() {
@@ -118,6 +129,7 @@ void FriendListWindow::refreshAll() {
     if (m_bPinging || m_aRows.empty()) {
         return;
     }
+    showLanPresence();
     std::vector<std::size_t> rows(m_aRows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i] = i;

@@ -55,6 +55,8 @@ private:
     };
 
     void loadFriends();
+    // "on the LAN at 192.168.1.23" in the login column for a friend announced there now, as of the last refresh.
+    void showLanPresence();
     void startPing(std::vector<std::size_t> rows);
     // On the window thread, from the worker's queued reports.
     void takeProgress(const app::friend_ping_progress& progress);

@@ -174,7 +174,7 @@ void SendWindow::destinationChosen(int index) {
         updateControls();
         return;
     }
-    m_strDestinationName = QString::fromStdString(entry);
+    m_strDestinationName = QString::fromStdString(app::destination_friend(m_oProgram, entry));
     const app::result<app::friend_address> stored = app::stored_friend_address(m_oProgram, entry);
     if (!stored) {
         m_oDestinationProblem = stored.error();

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/internal/lan/lan_neighbours.h"
 #include "app/internal/program_spine.h"
 #include "app/program.h"
 #include "crypto/crypto_provider.h"
@@ -34,6 +35,8 @@ struct program_parts {
     questions& answers;
     name_resolver resolve;
     program_spine spine;
+    // Who is announced on the LAN, watched from start() on; null before.
+    std::shared_ptr<lan_neighbours> lan;
 };
 
 [[nodiscard]] inline qvl_settings_data& settings_of(program& p) {
@@ -50,6 +53,9 @@ struct program_parts {
 }
 [[nodiscard]] inline program_spine& spine_of(program& p) {
     return p.parts().spine;
+}
+[[nodiscard]] inline std::shared_ptr<lan_neighbours> lan_of(program& p) {
+    return p.parts().lan;
 }
 
 } // namespace tiv::app
