@@ -1,5 +1,11 @@
+#include <csignal>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "app/lan_friends.h"
+#include "app/program.h"
+#include "app/send_destination.h"
 
 #include "core/text.h"
 #include "crypto/session_key_types.h"
@@ -7,6 +13,7 @@
 #include "integration/peer_process.h"
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
+#include "support/temp_home.h"
 #include "support/test_identity.h"
 
 namespace tiv::test {
@@ -92,6 +99,26 @@ TEST_F(LanDiscovery, StrangerAnnouncingAFriendsUuidFailsAuthentication) {
     EXPECT_NE(output.find("announced on the LAN for Bob"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(m_oMallory.home() + "/PBoxes/Alice/parcel.bin"));
     EXPECT_NE(output.find("FAILED->the receiver's signature key is not the pinned one"), std::string::npos) << output;
+}
+
+TEST_F(LanDiscovery, FriendIsListedOnTheLanWhileListening) {
+    listen_on_lan(m_oBob);
+    const inside lan(m_pNetwork->at(0));
+    app::program& alice = m_oAlice.program();
+    alice.start();
+    std::vector<app::lan_friend> found;
+    ASSERT_TRUE(wait_for([&] { return !(found = app::friends_on_lan(alice)).empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(found.front().name, "Bob");
+    EXPECT_EQ(found.front().port, listening_port);
+    EXPECT_EQ(app::lan_words(found.front()), "on the LAN at " + m_pNetwork->at(1).address);
+    EXPECT_THAT(app::destination_choices(alice),
+                ::testing::Contains("Bob [on the LAN at " + m_pNetwork->at(1).address + "]"));
+
+    // A listener that stops takes its announcement with it.
+    m_pListener->signal(SIGINT);
+    EXPECT_EQ(m_pListener->wait(5000), 0);
+    EXPECT_TRUE(wait_for([&] { return app::friends_on_lan(alice).empty(); }, std::chrono::seconds(5)));
+    alice.shutdown();
 }
 
 } // namespace

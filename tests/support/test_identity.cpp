@@ -9,6 +9,8 @@
 #include "app/internal/settings/first_run.h"
 #include "core/text.h"
 #include "settings/identity.h"
+#include "settings/registry_names.h"
+#include "settings/setting_value.h"
 #include "support/temp_home.h"
 
 namespace tiv::test {
@@ -35,6 +37,8 @@ test_identity::test_identity(const std::string& name, unsigned key_bits) : m_str
         ::setenv("QUORVEL_MACHINE_DB", saved_machine.c_str(), 1);
     }
     set_machine_defaults(*m_pSettings);
+    // A test user never announces itself on the LAN the tests run on; the LAN tests turn it on in their namespaces.
+    (void)write_dword_setting(m_pSettings->machine_key(), names::lan_announce, 0);
     set_user_defaults(*m_pSettings);
     m_pSettings->load_settings();
     m_pProvider = std::make_unique<crypto_provider>(m_strHome + "/keys", key_bits);
