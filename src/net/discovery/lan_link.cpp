@@ -7,6 +7,7 @@
 #include <net/if.h>
 
 #include "core/text.h"
+#include "log/activity_log.h"
 
 namespace tiv {
 
@@ -66,7 +67,16 @@ net_address address_of(const AvahiAddress& found, std::uint16_t port, AvahiIfInd
 
 struct lan_link::callbacks {
     static void client_changed(AvahiClient*, AvahiClientState, void*) {}
-    static void group_changed(AvahiEntryGroup*, AvahiEntryGroupState, void*) {}
+    // Only the name of an announcement can clash, and it carries the user's UUID: the same user listens on
+    // another computer of this LAN. Both stay reachable at their stored addresses.
+    static void group_changed(AvahiEntryGroup* group, AvahiEntryGroupState state, void*) {
+        if (state == AVAHI_ENTRY_GROUP_COLLISION || state == AVAHI_ENTRY_GROUP_FAILURE) {
+            log_activity("Not announced on the LAN: %s.",
+                         state == AVAHI_ENTRY_GROUP_COLLISION
+                             ? "another computer announces this user already"
+                             : avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(group))));
+        }
+    }
 
     static void resolved(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiProtocol,
                          AvahiResolverEvent event, const char* name, const char*, const char*, const char*,
