@@ -80,12 +80,15 @@ std::string avahi_config(const std::string& host, const std::string& veth) {
 }
 } // namespace
 
-lan_network::lan_network(std::string& why) {
+lan_network::lan_network(std::string& why, bool& unavailable) {
+    unavailable = true;
     if (::geteuid() != 0) {
         why = "LAN discovery tests need root to make network namespaces";
         return;
     }
     if (!run("command -v avahi-daemon") || !run("command -v dbus-daemon")) {
+        // Missing, they are a failure: the test command installs them.
+        unavailable = false;
         why = "avahi-daemon and dbus-daemon are not installed (scripts/install-deps installs them)";
         return;
     }
@@ -99,6 +102,7 @@ lan_network::lan_network(std::string& why) {
         why = "this process may not make network namespaces (ip netns add failed)";
         return;
     }
+    unavailable = false;
     if (!run("ip link add " + veth[0] + " type veth peer name " + veth[1])) {
         why = "no veth pair could be made";
         return;

@@ -18,8 +18,9 @@ public:
         std::string bus; // what DBUS_SYSTEM_BUS_ADDRESS names
     };
 
-    // Empty `why` when both daemons are up; otherwise the reason (not root, no namespaces, no avahi-daemon).
-    explicit lan_network(std::string& why);
+    // Empty `why` when both daemons are up; otherwise the reason. `unavailable` tells a machine that cannot have
+    // such a network (not root, no namespaces) from a network that failed to come up.
+    lan_network(std::string& why, bool& unavailable);
     lan_network(const lan_network&) = delete;
     lan_network& operator=(const lan_network&) = delete;
     ~lan_network();
