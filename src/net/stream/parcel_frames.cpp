@@ -7,6 +7,9 @@
 namespace tiv {
 
 namespace {
+// Small enough that the buffer stays in the cache it was just written through.
+constexpr std::size_t compact_after = std::size_t{256} << 10;
+
 void put_text(std::vector<std::uint8_t>& out, const std::string& text) {
     const std::size_t length = std::min(text.size(), max_sent_path);
     append_le16(out, static_cast<std::uint16_t>(length));
@@ -148,9 +151,13 @@ std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
 }
 
 frame_splitter::result frame_splitter::next(frame_type& type, std::span<const std::uint8_t>& payload) {
-    // What was handed out last is no longer needed: drop it once it is most of the buffer, so the buffer neither
-    // grows without end nor is moved for every small frame.
-    if (m_nConsumed > 0 && m_nConsumed * 2 >= m_aBuffer.size()) {
+    // What was handed out is no longer needed. Dropping it moves the bytes behind it, so that waits until it is
+    // all of the buffer (and nothing moves) or a quarter megabyte: the buffer stays bounded, and the part of a frame
+    // behind it is moved once in several frames, not once a frame.
+    if (m_nConsumed == m_aBuffer.size()) {
+        m_aBuffer.clear();
+        m_nConsumed = 0;
+    } else if (m_nConsumed >= compact_after) {
         m_aBuffer.erase(m_aBuffer.begin(), m_aBuffer.begin() + static_cast<std::ptrdiff_t>(m_nConsumed));
         m_nConsumed = 0;
     }
