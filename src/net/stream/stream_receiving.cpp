@@ -496,6 +496,9 @@ std::optional<received_file> stream_receiver::take_data(const file_frame& header
 
 stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
     m_oTransfer.set_bytes_done(target.resumed_from);
+    if (target.resumed_from > 0) {
+        m_oTransfer.set_resumed_from(target.resumed_from);
+    }
     m_oTransfer.set_state(transfer_state::running);
     const std::string& path = m_oTransfer.file.path;
     target.written = target.kept ? target.kept->name() : path.substr(path.find_last_of('/') + 1);

@@ -166,6 +166,7 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
         cryptoapi::sha256_stream hash;
         if (same_prefix(file, offer.kept, offer.hash, hash, buffer)) {
             m_nFrom = offer.kept;
+            m_oTransfer.set_resumed_from(m_nFrom);
             m_oWhole.emplace(std::move(hash));
             log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", m_oTransfer.log_handle(), path.c_str(),
                          static_cast<unsigned long long>(m_nFrom), static_cast<unsigned long long>(file.size));
