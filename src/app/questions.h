@@ -53,6 +53,9 @@ public:
     // Empty when the user cancels.
     [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser) = 0;
     [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
+    // One of `items`, which is never empty; none when the user cancels.
+    [[nodiscard]] virtual std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
+                                                                const std::vector<std::string>& items) = 0;
 };
 
 } // namespace tiv::app

@@ -3,9 +3,12 @@
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -13,6 +16,7 @@
 
 #include "app/identity.h"
 #include "app/receive_service.h"
+#include "ui/dropped_files.h"
 #include "ui/message_style.h"
 #include "ui/transfers/transfer_table.h"
 
@@ -40,6 +44,7 @@ MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget
       m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("mainWindow");
+    setAcceptDrops(true);
     buildMenus();
     setCentralWidget(buildCentre());
     // Never so small that the buttons under the list cut their captions.
@@ -78,6 +83,8 @@ QWidget* MainWindow::buildCentre() {
     }
 
     auto* buttons = new QHBoxLayout;
+    QPushButton* send = addButton(buttons, "sendFilesButton", "Send Files...", true);
+    connect(send, &QPushButton::clicked, this, [this] { emit newConnectionRequested(QString()); });
     QPushButton* clear = addButton(buttons, "clearCompletedButton", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
     m_pCancel = addButton(buttons, "cancelButton", "Cancel", false);
@@ -201,6 +208,26 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedLocalPaths(*event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const std::string& path : droppedLocalPaths(*event->mimeData())) {
+        paths << QString::fromStdString(path);
+    }
+    if (paths.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // After the drop has ended: choosing a friend must not start while the file manager still drags.
+    QMetaObject::invokeMethod(
+        this, [this, paths] { emit filesDropped(paths); }, Qt::QueuedConnection);
 }
 
 } // namespace tiv::ui

@@ -16,10 +16,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "app/presence_service.h"
 #include "app/send_destination.h"
 #include "ui/background_job.h"
+#include "ui/dropped_files.h"
 #include "ui/message_style.h"
 #include "ui/qt_questions.h"
 #include "ui/transfers/transfer_table.h"
@@ -197,10 +199,11 @@ void SendWindow::destinationResolved(const app::result<std::string>& address) {
     if (m_bClosing) {
         return;
     }
+    std::vector<std::string> waiting = std::exchange(m_aWaitingFiles, {});
     if (!address) {
-        m_oDestinationProblem =
-            app::status(address.error().code(),
-                        "Cannot send to " + m_strDestinationName.toStdString() + ": " + address.error().text());
+        m_oDestinationProblem = app::status(address.error().code(),
+                                            "Cannot send to " + m_strDestinationName.toStdString() + ": " +
+                                                address.error().text() + (waiting.empty() ? "" : " Nothing was sent."));
         (void)m_oQuestions.ask(m_oDestinationProblem.text(), "WARNING", MB_OK | MB_ICONWARNING);
         return;
     }
@@ -209,6 +212,7 @@ void SendWindow::destinationResolved(const app::result<std::string>& address) {
     if (m_bPreset) {
         (void)prepareDestination();
     }
+    sendFiles(waiting);
 }
 
 bool SendWindow::prepareDestination() {
@@ -236,7 +240,15 @@ bool SendWindow::prepareDestination() {
 }
 
 void SendWindow::sendFiles(const std::vector<std::string>& paths) {
-    if (paths.empty() || m_bClosing || !prepareDestination()) {
+    if (paths.empty() || m_bClosing) {
+        return;
+    }
+    // Files handed over while the friend's address is looked up go once it is known.
+    if (m_bResolvingDestination && !m_bLocked) {
+        m_aWaitingFiles.insert(m_aWaitingFiles.end(), paths.begin(), paths.end());
+        return;
+    }
+    if (!prepareDestination()) {
         return;
     }
     std::vector<std::string> files;
@@ -429,18 +441,15 @@ void SendWindow::stopThenClose() {
 }
 
 void SendWindow::dragEnterEvent(QDragEnterEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); })) {
+    if (!droppedLocalPaths(*event->mimeData()).empty()) {
         event->acceptProposedAction();
     }
 }
 
 void SendWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            paths.push_back(url.toLocalFile().toStdString());
-        }
+    const std::vector<std::string> paths = droppedLocalPaths(*event->mimeData());
+    if (paths.empty()) {
+        return;
     }
     event->acceptProposedAction();
     // After the drop has ended: a question about the files must not open while the file manager still drags.

@@ -108,6 +108,8 @@ private:
     bool m_bFriendChosen = false;
     bool m_bLocked = false;
     bool m_bResolvingDestination = false;
+    // Handed over while the destination was still being looked up; sent once it is known.
+    std::vector<std::string> m_aWaitingFiles;
     bool m_bResolving = false;
     bool m_bPinging = false;
     bool m_bClosing = false;
