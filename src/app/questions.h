@@ -34,6 +34,7 @@ struct file_chooser {
 [[nodiscard]] file_chooser import_profile_chooser();
 [[nodiscard]] file_chooser send_files_chooser();
 inline constexpr const char* parcel_root_folder_title = "Select a default root directory";
+inline constexpr const char* send_folder_title = "Select a folder to send";
 
 // Everything the program asks the user: each front end implements it once (the desktop program with its
 // dialogs, the command line without anyone to ask, tests with scripted answers). Called only on the front end's

@@ -61,6 +61,12 @@ QWidget* MainWindow::buildCentre() {
 
     m_pList = makeTransferTable(&m_oTransfers, "incomingList");
     column->addWidget(m_pList, 1);
+    // A new user's first question is what to do: the list says it until the first parcel comes.
+    m_pEmptyHint = new QLabel("No parcels yet. Give your friends your profile (Tools > Export User Profile) and "
+                              "import theirs.");
+    m_pEmptyHint->setObjectName("emptyListHint");
+    m_pEmptyHint->setWordWrap(true);
+    column->addWidget(m_pEmptyHint);
 
     m_pListenStatus = new QLabel;
     m_pListenStatus->setObjectName("listenStatusLabel");
@@ -124,6 +130,7 @@ void MainWindow::refresh() {
         (void)m_oProgram.apply_pending_restart();
         refreshKeepingNewestInView(
             *m_pList, [this] { m_oTransfers.refresh(m_oStrangers.friendsOnly(m_oProgram.incoming().snapshots())); });
+        m_pEmptyHint->setVisible(m_oTransfers.rowCount() == 0);
         const QString strangers = QString::fromStdString(m_oStrangers.refusedText());
         m_pStrangerStatus->setText(strangers);
         m_pStrangerStatus->setVisible(!strangers.isEmpty());

@@ -106,6 +106,7 @@ private:
     app::questions& m_oQuestions;
     TransferListModel m_oTransfers;
     QTableView* m_pList = nullptr;
+    QLabel* m_pEmptyHint = nullptr;
     QLabel* m_pListenStatus = nullptr;
     // Under the list: how many connections from unknown senders were turned away (they are not listed).
     QLabel* m_pStrangerStatus = nullptr;

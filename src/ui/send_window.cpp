@@ -81,7 +81,10 @@ void SendWindow::buildControls(const QString& presetFriend) {
     // Files always go all at once; the box is kept where users know it, without effect.
     m_pSerial->setEnabled(false);
     m_pSend = makeButton("sendFilesButton", "Select && Send Files");
+    m_pSend->setShortcut(QKeySequence::Open);
     connect(m_pSend, &QPushButton::clicked, this, &SendWindow::selectAndSendFiles);
+    m_pSendFolder = makeButton("sendFolderButton", "Select Folder");
+    connect(m_pSendFolder, &QPushButton::clicked, this, &SendWindow::selectAndSendFolder);
 
     m_pDestinations = new QComboBox;
     m_pDestinations->setObjectName("destinationCombo");
@@ -103,7 +106,8 @@ void SendWindow::buildControls(const QString& presetFriend) {
 
     auto* grid = new QGridLayout;
     grid->addWidget(m_pSerial, 0, 0);
-    grid->addWidget(m_pSend, 0, 1, 1, 2);
+    grid->addWidget(m_pSend, 0, 1);
+    grid->addWidget(m_pSendFolder, 0, 2);
     grid->addWidget(new QLabel("Select Destination"), 1, 0);
     grid->addWidget(m_pDestinations, 2, 0);
     grid->addWidget(m_pResolve, 2, 1);
@@ -293,6 +297,12 @@ void SendWindow::selectAndSendFiles() {
     sendFiles(m_oQuestions.choose_open_files(app::send_files_chooser()));
 }
 
+void SendWindow::selectAndSendFolder() {
+    if (const std::optional<std::string> folder = m_oQuestions.choose_folder(app::send_folder_title)) {
+        sendFiles({*folder});
+    }
+}
+
 void SendWindow::resolveCommand() {
     runJob<app::result<app::reverse_name>>(
         &SendWindow::m_bResolving,
@@ -347,6 +357,7 @@ void SendWindow::updateControls() {
     m_pAddress->setEnabled(choosing && !m_bFriendChosen);
     m_pPort->setEnabled(choosing && !m_bFriendChosen);
     m_pSend->setEnabled(!m_bClosing && !m_bResolvingDestination);
+    m_pSendFolder->setEnabled(m_pSend->isEnabled());
     m_pResolve->setEnabled(!m_bClosing && !m_bResolving);
     m_pPing->setEnabled(!m_bClosing && !m_bPinging);
     if (busy()) {

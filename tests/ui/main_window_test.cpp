@@ -99,11 +99,14 @@ private slots:
         const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
         const std::string parcel = m_oHome->path() + "/parcel.bin";
         test::write_random_file(parcel, 70000);
+        const auto* hint = m_pWindow->findChild<QLabel*>("emptyListHint");
+        QVERIFY(hint->isVisibleTo(m_pWindow.get()));
 
         test::peer_process alice(m_pAlice->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/alice.out");
         QCOMPARE(alice.wait(60000), 0);
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
+        QVERIFY(!hint->isVisibleTo(m_pWindow.get()));
         QTRY_COMPARE_WITH_TIMEOUT(rows.index(0, 1).data().toString(), QString("COMPLETED"), 5000);
         QCOMPARE(rows.index(0, 0).data().toString(), QString("parcel.bin"));
         QCOMPARE(rows.index(0, columnIndex(TransferColumn::size)).data().toString(), QString("70.0 kB"));
