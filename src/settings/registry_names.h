@@ -38,6 +38,8 @@ inline constexpr const char* first_run = "FirstRun V1.2";
 inline constexpr const char* signature_key = "SignatureKey";
 // Machine policy: 0 refuses the old four-record exchange from everyone; missing counts as 1.
 inline constexpr const char* legacy_exchange = "LegacyExchange";
+// User policy: 0 keeps a friend's stored address when the friend says it changed; missing counts as 1.
+inline constexpr const char* follow_friend_addresses = "FollowFriendAddresses";
 
 // The provider layer that stands in for the Windows cryptographic service provider.
 inline constexpr const char* default_provider_name = "Quorvel OpenSSL RSA and AES Provider";

@@ -86,5 +86,19 @@ TEST(ParcelFrames, FramesCutAcrossArrivalsComeOutWholeWhileTheBufferIsCompacted)
     EXPECT_FALSE(splitter.holds_partial());
 }
 
+TEST(ParcelFrames, AnAddressClaimIsReadOnlyWhenItIsANameOrAnAddressWithAPort) {
+    const std::vector<std::uint8_t> good = encode_whereabouts({.host = "2001:db8::5", .port = 20000});
+    ASSERT_TRUE(decode_whereabouts(good));
+    EXPECT_EQ(decode_whereabouts(good)->host, "2001:db8::5");
+    std::vector<std::uint8_t> longer = good;
+    longer.push_back('x');
+    EXPECT_FALSE(decode_whereabouts(longer)) << "a byte beyond the host";
+    EXPECT_FALSE(decode_whereabouts(std::span(good).first(good.size() - 1)));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "bob.example.org", .port = 0})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "", .port = 20000})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "bob\x1b[2J", .port = 20000})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "evil host", .port = 20000})));
+}
+
 } // namespace
 } // namespace tiv::test

@@ -21,7 +21,7 @@ std::string activity_log_path(const qvl_settings_data& settings) {
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers)
     : m_oSettings(settings), m_oProvider(provider), m_oAnswers(answers),
       m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                     negotiating_authentycryptor::version::pipelined)),
+                                                                     negotiating_authentycryptor::version::following)),
       m_oReceiver(m_pAuthenticator) {}
 
 program_spine::~program_spine() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/address_text.h"
 #include "core/byte_fields.h"
 
 namespace tiv {
@@ -144,6 +145,28 @@ std::optional<std::uint64_t> decode_resume(std::span<const std::uint8_t> payload
     return in.le64(from) && in.at_end() ? std::optional(from) : std::nullopt;
 }
 
+std::vector<std::uint8_t> encode_whereabouts(const whereabouts& frame) {
+    std::vector<std::uint8_t> out;
+    append_le16(out, frame.port);
+    const std::size_t length = std::min(frame.host.size(), max_whereabouts_host);
+    out.push_back(static_cast<std::uint8_t>(length));
+    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(frame.host.data()), length));
+    return out;
+}
+
+std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payload) {
+    field_reader in(payload);
+    whereabouts frame;
+    std::uint8_t length = 0;
+    std::span<const std::uint8_t> host;
+    if (!in.le16(frame.port) || frame.port == 0 || !in.u8(length) || length == 0 || !in.take(length, host) ||
+        !in.at_end()) {
+        return std::nullopt;
+    }
+    frame.host.assign(host.begin(), host.end());
+    return address_fault(frame.host) ? std::nullopt : std::optional(frame);
+}
+
 std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     offer_frame frame;
@@ -168,9 +191,10 @@ frame_splitter::result frame_splitter::next(frame_type& type, std::span<const st
     const std::uint8_t* header = m_aBuffer.data() + m_nConsumed;
     const std::uint8_t kind = header[0];
     const std::size_t length = get_le32(header + 1);
-    const bool known =
-        (kind >= static_cast<std::uint8_t>(frame_type::folder) && kind <= static_cast<std::uint8_t>(frame_type::end)) ||
-        kind == static_cast<std::uint8_t>(frame_type::receipt) || kind == static_cast<std::uint8_t>(frame_type::offer);
+    const bool known = (kind >= static_cast<std::uint8_t>(frame_type::folder) &&
+                        kind <= static_cast<std::uint8_t>(frame_type::whereabouts)) ||
+                       kind == static_cast<std::uint8_t>(frame_type::receipt) ||
+                       kind == static_cast<std::uint8_t>(frame_type::offer);
     if (!known || length > max_frame_payload) {
         return result::malformed;
     }

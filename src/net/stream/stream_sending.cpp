@@ -275,6 +275,11 @@ stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_f
     return outcome;
 }
 
+bool tell_whereabouts(parcel_link& link, const authentycryptor& cipher) {
+    const std::optional<whereabouts> here = cipher.own_whereabouts();
+    return !here || link.send_frame(frame_type::whereabouts, encode_whereabouts(*here));
+}
+
 bool end_stream(parcel_link& link) {
     return link.send_frame(frame_type::end, {}) && link.close_stream();
 }
