@@ -47,7 +47,9 @@ void negotiating_authentycryptor::follow_sender(const friend_profile& sender, co
         log_activity("R::%s's address stays %s: the profile could not be stored", stored.name, before.c_str());
         return;
     }
-    log_activity("%s's address changed from %s to %s", stored.name, before.c_str(), now.c_str());
+    const std::string words = std::string(stored.name) + "'s address changed from " + before + " to " + now;
+    log_activity("%s", words.c_str());
+    (void)note_address_change(m_oSettings, stored.name, words); // only Friend Status misses it
 }
 
 } // namespace tiv

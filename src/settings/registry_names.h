@@ -40,6 +40,9 @@ inline constexpr const char* signature_key = "SignatureKey";
 inline constexpr const char* legacy_exchange = "LegacyExchange";
 // User policy: 0 keeps a friend's stored address when the friend says it changed; missing counts as 1.
 inline constexpr const char* follow_friend_addresses = "FollowFriendAddresses";
+// Beside a friend's profile: the words of the last change of its address the friend told ("Bob's address changed
+// from A:P to B:Q"), for Friend Status.
+inline constexpr const char* address_change = "AddressChange";
 
 // The provider layer that stands in for the Windows cryptographic service provider.
 inline constexpr const char* default_provider_name = "Quorvel OpenSSL RSA and AES Provider";

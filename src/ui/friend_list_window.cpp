@@ -99,6 +99,7 @@ void FriendListWindow::loadFriends() {
         auto* item = new QTreeWidgetItem(m_pList);
         item->setText(NameColumn, row.name);
         item->setText(AddressColumn, row.address);
+        item->setToolTip(AddressColumn, QString::fromStdString(one.address_change));
         item->setText(PingColumn, app::friend_ping_text(row.state));
         item->setText(LoginColumn, "unknown");
         m_aRows.push_back(row);

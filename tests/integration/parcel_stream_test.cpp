@@ -401,6 +401,8 @@ TEST_F(ParcelStream, AFriendsNewAddressFollowsHerParcelUnlessTheUserSaysNo) {
         "Alice's address changed from 127.0.0.1:9 to 127.0.0.1:" + std::to_string(moved), 5000))
         << m_pListener->output();
     EXPECT_EQ(stored_port(), moved);
+    EXPECT_EQ(address_change_of(s_pBob->settings(), "Alice"),
+              "Alice's address changed from 127.0.0.1:9 to 127.0.0.1:" + std::to_string(moved));
 
     peer_process alice_listens(s_pAlice->home(), {"listen"}, m_strWork + "/alice-listen.out");
     ASSERT_TRUE(alice_listens.wait_for_output("Listening on 127.0.0.1:" + std::to_string(moved), 15000));

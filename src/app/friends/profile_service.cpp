@@ -419,6 +419,7 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         summary.max_file_size = profile.max_file_size;
         summary.max_file_count = profile.max_file_count;
         summary.key_types = profile.encryption_methods;
+        summary.address_change = escaped_text(address_change_of(settings, name));
         friends.push_back(std::move(summary));
     }
     return friends;
