@@ -4,11 +4,6 @@
 
 namespace tiv::app {
 
-std::string endpoint_words(const std::string& host, std::uint32_t port) {
-    const bool ipv6 = host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 std::optional<endpoint> parse_endpoint(const std::string& text) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) {

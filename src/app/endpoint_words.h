@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "core/address_text.h"
+
 namespace tiv::app {
 
 // Where a program listens or is reached: a host name or address, and a port.
@@ -12,8 +14,7 @@ struct endpoint {
     std::uint32_t port = 0;
 };
 
-// "10.0.0.2:20000", or "[2001:db8::5]:20000" for an IPv6 address, whose own colons would swallow the port.
-[[nodiscard]] std::string endpoint_words(const std::string& host, std::uint32_t port);
+using tiv::endpoint_words;
 
 // ADDRESS:PORT as a user writes it: "10.0.0.2:20000", "bob.example.org:20000" or "[2001:db8::5]:20000" (an IPv6
 // address needs its brackets there). None when it is not one, or the port is not 1 to 65535.

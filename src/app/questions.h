@@ -34,6 +34,7 @@ struct file_chooser {
 [[nodiscard]] file_chooser import_profile_chooser();
 [[nodiscard]] file_chooser send_files_chooser();
 inline constexpr const char* parcel_root_folder_title = "Select a default root directory";
+inline constexpr const char* send_folder_title = "Select a folder to send";
 
 // Everything the program asks the user: each front end implements it once (the desktop program with its
 // dialogs, the command line without anyone to ask, tests with scripted answers). Called only on the front end's
@@ -53,6 +54,9 @@ public:
     // Empty when the user cancels.
     [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser) = 0;
     [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
+    // One of `items`, which is never empty; none when the user cancels.
+    [[nodiscard]] virtual std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
+                                                                const std::vector<std::string>& items) = 0;
 };
 
 } // namespace tiv::app

@@ -19,6 +19,8 @@ struct listen_config {
     int block_size = 0;                                    // "IOBlockSize"
     std::string parcel_root;                               // "ParcelBoxDirectoryRoot"
     std::uint32_t kept_part_days = default_kept_part_days; // "KeptPartDays"; 0 keeps no part of a broken transfer
+    bool port_mapping = false;                             // "PortMapping": ask the router to forward the port
+    std::uint32_t port_mapping_lifetime = 3600;            // "PortMappingLifetime": seconds asked of the router
 
     friend bool operator==(const listen_config&, const listen_config&) = default;
 };
@@ -35,6 +37,9 @@ public:
     [[nodiscard]] virtual const listen_config& config() const = 0;
     // "127.0.0.1:20000" with the port actually bound; empty when not listening.
     [[nodiscard]] virtual std::string bound_address() const = 0;
+    // Whether friends outside reach the listener through the router: "Reachable from the internet at
+    // 203.0.113.7:20000 (UPnP, router 192.168.1.1)", or why not. Empty when not listening.
+    [[nodiscard]] virtual std::string reachability() const = 0;
 
     [[nodiscard]] virtual std::vector<transfer_view> snapshots() const = 0;
     [[nodiscard]] virtual std::size_t running_count() const = 0;

@@ -42,6 +42,11 @@ std::optional<std::string> console::choose_folder(const std::string&) {
     return std::nullopt;
 }
 
+std::optional<std::string> console::choose_one(const std::string&, const std::string&,
+                                               const std::vector<std::string>&) {
+    return std::nullopt;
+}
+
 void console::log(const app::log_event& line) {
     std::lock_guard guard(m_oLock);
     if (m_pLogOut != nullptr) {

@@ -25,6 +25,8 @@ public:
     std::optional<std::string> choose_open_file(const app::file_chooser& chooser) override;
     std::vector<std::string> choose_open_files(const app::file_chooser& chooser) override;
     std::optional<std::string> choose_folder(const std::string& title) override;
+    std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
+                                          const std::vector<std::string>& items) override;
 
     void log(const app::log_event& line) override;
 

@@ -6,6 +6,7 @@
 #include "app/identity.h"
 #include "app/keys.h"
 #include "app/program.h"
+#include "app/reachability.h"
 #include "cli/cli.h"
 #include "cli/command.h"
 
@@ -114,6 +115,7 @@ int run_whoami(const parsed_args& args, command_io& io) {
     }
     warn_about_keys(io, program);
     print_identity(app::describe_identity(program), io.out);
+    io.out << app::reachability_now(program) << '\n';
     return exit_success;
 }
 

@@ -80,4 +80,9 @@ std::optional<std::string> address_fault(std::string_view text) {
     return std::nullopt;
 }
 
+std::string endpoint_words(const std::string& host, std::uint32_t port) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 } // namespace tiv

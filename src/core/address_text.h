@@ -15,4 +15,7 @@ namespace tiv {
 // control or bidirectional characters").
 [[nodiscard]] std::optional<std::string> address_fault(std::string_view text);
 
+// "10.0.0.2:20000", or "[2001:db8::5]:20000" for an IPv6 address, whose own colons would swallow the port.
+[[nodiscard]] std::string endpoint_words(const std::string& host, std::uint32_t port);
+
 } // namespace tiv

@@ -59,7 +59,7 @@ struct transfer_view {
     std::uint64_t size = 0;   // the whole file's size, once known
     std::uint64_t bytes_done = 0;
     std::uint64_t bytes_kept = 0;   // a failed receive: what stays on disk for the next send to continue (else 0)
-    std::uint64_t resumed_from = 0; // a sent file that continued a part the receiver kept: where it went on
+    std::uint64_t resumed_from = 0; // a file that went on from a part the receiver kept: where it went on
     transfer_state state = transfer_state::undefined;
     bool finished = false;
     bool failed = false;

@@ -3,9 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "crypto/whereabouts.h"
 
 namespace tiv {
 
@@ -72,6 +75,17 @@ public:
     // Whether both ends announced that the sender may send further files of the stream before the receipts of
     // earlier ones have come back.
     [[nodiscard]] virtual bool carries_pipelining() const { return false; }
+    // Whether both ends announced that a sender tells where it can be reached now.
+    [[nodiscard]] virtual bool carries_whereabouts() const { return false; }
+    // Where this side, as a sender, says it can be reached: what its exported profile would say. None when it
+    // cannot honestly say (no name and a wildcard address, no valid port), or the exchange does not carry it.
+    [[nodiscard]] virtual std::optional<whereabouts> own_whereabouts() const { return std::nullopt; }
+    // A receiver heard where `sender` can be reached now: the stored profile follows where the user allows it.
+    // One that keeps no profiles has nothing to follow.
+    virtual void follow_sender(const friend_profile& sender, const whereabouts& claim) const {
+        (void)sender;
+        (void)claim;
+    }
     // A sender sends its first data right behind its side of the exchange: true until the receiver's confirmation
     // that it took the exchange has come. A connection that ends before it was refused by the receiver.
     [[nodiscard]] virtual bool awaiting_peer_confirmation() const { return false; }

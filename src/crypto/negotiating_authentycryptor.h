@@ -22,6 +22,8 @@ class qvl_settings_data;
 // a receiver that chooses it answers with its own; an old receiver echoes the field unchanged, which the sender
 // recognises as the old exchange. Markers only select: pins enforce.
 //
+// Version 5 lets a sender tell where it can be reached now, so that the receiver's stored profile follows it.
+//
 // Version 4 lets the sender of a parcel stream send further files before the receipts of earlier ones are back.
 //
 // Version 3 adds the parcel stream (see net/parcel_frames.h): many files and folders over one connection, and
@@ -41,12 +43,15 @@ inline constexpr std::uint8_t sender_with_stream[6] = {'Q', 'V', 'T', 'S', 3, 0}
 inline constexpr std::uint8_t receiver_with_stream[6] = {'Q', 'V', 'T', 'R', 3, 0};
 inline constexpr std::uint8_t sender_pipelined[6] = {'Q', 'V', 'T', 'S', 4, 0};
 inline constexpr std::uint8_t receiver_pipelined[6] = {'Q', 'V', 'T', 'R', 4, 0};
+inline constexpr std::uint8_t sender_following[6] = {'Q', 'V', 'T', 'S', 5, 0};
+inline constexpr std::uint8_t receiver_following[6] = {'Q', 'V', 'T', 'R', 5, 0};
 // Where a sender announces version 2; the answer's version is always at the start.
 inline constexpr std::size_t second_slot = 6;
 // Where a sender announces version 3, so that a receiver of version 2 still finds version 2 in its slot.
 inline constexpr std::size_t third_slot = 12;
 // Where a sender announces version 4, each older version keeping its own slot.
 inline constexpr std::size_t fourth_slot = 18;
+inline constexpr std::size_t fifth_slot = 24;
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
@@ -57,7 +62,13 @@ class negotiating_authentycryptor : public authentycryptor {
 public:
     // What this side announces. The program announces the parcel stream; a peer of an older version is played by
     // announcing less.
-    enum class version : std::uint8_t { without_receipt = 1, with_receipt = 2, with_stream = 3, pipelined = 4 };
+    enum class version : std::uint8_t {
+        without_receipt = 1,
+        with_receipt = 2,
+        with_stream = 3,
+        pipelined = 4,
+        following = 5,
+    };
 
     // `clock` tells whether a saved session has expired; it outlives this object and its clones.
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
@@ -83,6 +94,12 @@ public:
     [[nodiscard]] bool carries_pipelining() const override {
         return m_pTls != nullptr && m_nAgreed >= version::pipelined;
     }
+    // True after a TLS exchange in which both sides announced version 5.
+    [[nodiscard]] bool carries_whereabouts() const override {
+        return m_pTls != nullptr && m_nAgreed >= version::following;
+    }
+    [[nodiscard]] std::optional<whereabouts> own_whereabouts() const override;
+    void follow_sender(const friend_profile& sender, const whereabouts& claim) const override;
     [[nodiscard]] bool reread_sender(friend_profile& sender) const override;
     [[nodiscard]] bool awaiting_peer_confirmation() const override { return m_oAwaitedConfirmation.has_value(); }
 

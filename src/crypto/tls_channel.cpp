@@ -20,7 +20,8 @@ namespace tiv {
 namespace {
 constexpr std::size_t record_header_size = 5;
 // A TLS 1.3 record carries at most 2^14 bytes of plaintext plus 256 of expansion.
-constexpr std::size_t max_record_body = 16384 + 256;
+constexpr std::size_t max_record_plaintext = 16384;
+constexpr std::size_t max_record_body = max_record_plaintext + 256;
 constexpr long certificate_days = 1;
 // How long a session handed out stays good; the server's ticket keys live only as long as its process anyway.
 constexpr long session_lifetime_seconds = 12 * 3600;
@@ -145,17 +146,15 @@ std::unique_ptr<tls_channel> tls_channel::make(role side, const cryptoapi::rsa_k
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, verify_pinned);
     channel->m_pSsl = SSL_new(context);
-    BIO* incoming = BIO_new(BIO_s_mem());
-    BIO* outgoing = BIO_new(BIO_s_mem());
-    if (channel->m_pSsl == nullptr || incoming == nullptr || outgoing == nullptr ||
+    BIO* wire = channel->m_oWire.give_bio();
+    if (channel->m_pSsl == nullptr || wire == nullptr ||
         SSL_set_ex_data(channel->m_pSsl, pinned_key_index(), channel->m_pPinned.get()) != 1 ||
         SSL_set_ex_data(channel->m_pSsl, channel_index(), channel.get()) != 1) {
-        BIO_free(incoming);
-        BIO_free(outgoing);
+        BIO_free(wire);
         error = "cannot start TLS: " + cryptoapi::openssl_error_text();
         return nullptr;
     }
-    SSL_set_bio(channel->m_pSsl, incoming, outgoing);
+    SSL_set_bio(channel->m_pSsl, wire, wire);
     if (side == role::client) {
         SSL_set_connect_state(channel->m_pSsl);
     } else {
@@ -248,24 +247,9 @@ bool tls_channel::peer_is_pinned() const {
     return is_key(SSL_get0_peer_certificate(m_pSsl), m_pPinned.get());
 }
 
-bool tls_channel::drain_output(std::vector<std::uint8_t>& wire) {
-    BIO* outgoing = SSL_get_wbio(m_pSsl);
-    const std::size_t pending = BIO_ctrl_pending(outgoing);
-    if (pending == 0) {
-        return true;
-    }
-    const std::size_t at = wire.size();
-    wire.resize(at + pending);
-    const int got = BIO_read(outgoing, wire.data() + at, static_cast<int>(pending));
-    wire.resize(at + (got > 0 ? static_cast<std::size_t>(got) : 0));
-    return got == static_cast<int>(pending);
-}
-
 bool tls_channel::flush(record_link& link) {
     std::vector<std::uint8_t> wire;
-    if (!drain_output(wire)) {
-        return false;
-    }
+    m_oWire.take_output(wire);
     return wire.empty() || link.send_bytes(wire);
 }
 
@@ -278,13 +262,13 @@ bool tls_channel::read_record(record_link& link) {
     if (length == 0 || length > max_record_body) {
         return false;
     }
-    std::vector<std::uint8_t> record(record_header_size + length);
-    std::copy(header, header + record_header_size, record.begin());
-    if (!link.receive_bytes(std::span(record).subspan(record_header_size))) {
+    std::vector<std::uint8_t> body(length);
+    if (!link.receive_bytes(body)) {
         return false;
     }
-    return BIO_write(SSL_get_rbio(m_pSsl), record.data(), static_cast<int>(record.size())) ==
-           static_cast<int>(record.size());
+    m_oWire.queue(header);
+    m_oWire.queue(body);
+    return true;
 }
 
 bool tls_channel::start(std::vector<std::uint8_t>& wire) {
@@ -293,7 +277,8 @@ bool tls_channel::start(std::vector<std::uint8_t>& wire) {
         ERR_clear_error();
         return false;
     }
-    return drain_output(wire);
+    m_oWire.take_output(wire);
+    return true;
 }
 
 std::string tls_channel::negotiated_suite() const {
@@ -361,7 +346,8 @@ bool tls_channel::seal(std::span<const std::uint8_t> plain, std::vector<std::uin
         }
         done += written;
     }
-    return drain_output(wire);
+    m_oWire.take_output(wire);
+    return true;
 }
 
 bool tls_channel::close(std::vector<std::uint8_t>& wire) {
@@ -370,24 +356,23 @@ bool tls_channel::close(std::vector<std::uint8_t>& wire) {
         ERR_clear_error();
         return false;
     }
-    return drain_output(wire);
+    m_oWire.take_output(wire);
+    return true;
 }
 
 bool tls_channel::open(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>& plain) {
-    if (!wire.empty()) {
-        if (m_bPeerClosed) {
-            return false; // nothing may follow the end of the stream
-        }
-        if (BIO_write(SSL_get_rbio(m_pSsl), wire.data(), static_cast<int>(wire.size())) !=
-            static_cast<int>(wire.size())) {
-            return false;
-        }
+    if (!wire.empty() && m_bPeerClosed) {
+        return false; // nothing may follow the end of the stream
     }
-    std::uint8_t chunk[16384];
+    const tls_wire::loan lent(m_oWire, wire);
     for (;;) {
+        // Records open straight into the caller's buffer.
+        const std::size_t at = plain.size();
+        plain.resize(at + max_record_plaintext);
         std::size_t got = 0;
-        if (SSL_read_ex(m_pSsl, chunk, sizeof chunk, &got) == 1) {
-            plain.insert(plain.end(), chunk, chunk + got);
+        const bool opened = SSL_read_ex(m_pSsl, plain.data() + at, max_record_plaintext, &got) == 1;
+        plain.resize(at + (opened ? got : 0));
+        if (opened) {
             continue;
         }
         const int reason = SSL_get_error(m_pSsl, 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crypto/session_ticket_file.h"
+#include "crypto/tls_wire.h"
 #include "platform/crypto_backend/crypto_backend_rsa.h"
 
 struct ssl_st;
@@ -81,13 +82,13 @@ private:
     tls_channel() = default;
     bool flush(record_link& link);
     bool read_record(record_link& link);
-    bool drain_output(std::vector<std::uint8_t>& wire);
     bool configure_sessions(role side, const cryptoapi::rsa_key& own, std::string& error);
     [[nodiscard]] bool peer_is_pinned() const;
     static int on_new_session(ssl_st* ssl, ssl_session_st* session);
 
     ssl_ctx_st* m_pContext = nullptr;
     ssl_st* m_pSsl = nullptr;
+    tls_wire m_oWire;
     cryptoapi::pkey_ptr m_pPinned;
     ssl_session_st* m_pNewSession = nullptr;
     bool m_bPeerClosed = false;

@@ -133,4 +133,18 @@ bool delete_profile(const qvl_settings_data& settings, const std::string& name) 
     return !name.empty() && reg::delete_key(settings.profile_list_key(), name) == reg::success;
 }
 
+bool note_address_change(const qvl_settings_data& settings, const std::string& name, const std::string& words) {
+    reg::key profile;
+    return !name.empty() && reg::open_key(settings.profile_list_key(), name, profile) == reg::success &&
+           write_text_setting(profile, names::address_change, words);
+}
+
+std::string address_change_of(const qvl_settings_data& settings, const std::string& name) {
+    reg::key profile;
+    if (name.empty() || reg::open_key(settings.profile_list_key(), name, profile) != reg::success) {
+        return {};
+    }
+    return read_text_setting(profile, names::address_change).value_or(std::string());
+}
+
 } // namespace tiv

@@ -64,4 +64,9 @@ enum class profile_lookup { found, missing, inconsistent };
 
 [[nodiscard]] bool delete_profile(const qvl_settings_data& settings, const std::string& name);
 
+// The words of the last address change a friend told, kept beside its profile; empty when there was none.
+[[nodiscard]] bool note_address_change(const qvl_settings_data& settings, const std::string& name,
+                                       const std::string& words);
+[[nodiscard]] std::string address_change_of(const qvl_settings_data& settings, const std::string& name);
+
 } // namespace tiv

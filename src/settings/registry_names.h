@@ -38,6 +38,15 @@ inline constexpr const char* first_run = "FirstRun V1.2";
 inline constexpr const char* signature_key = "SignatureKey";
 // Machine policy: 0 refuses the old four-record exchange from everyone; missing counts as 1.
 inline constexpr const char* legacy_exchange = "LegacyExchange";
+// Machine policy: 0 never asks the home router to forward the listening port; missing counts as 1.
+inline constexpr const char* port_mapping = "PortMapping";
+// Machine: the seconds a router is asked to keep the mapping (missing means 3600); it is renewed at half of them.
+inline constexpr const char* port_mapping_lifetime = "PortMappingLifetime";
+// User policy: 0 keeps a friend's stored address when the friend says it changed; missing counts as 1.
+inline constexpr const char* follow_friend_addresses = "FollowFriendAddresses";
+// Beside a friend's profile: the words of the last change of its address the friend told ("Bob's address changed
+// from A:P to B:Q"), for Friend Status.
+inline constexpr const char* address_change = "AddressChange";
 // Machine policy: 0 keeps the listener from announcing itself on the LAN (DNS-SD); missing counts as 1.
 inline constexpr const char* lan_announce = "LanAnnounce";
 

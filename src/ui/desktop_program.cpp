@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 
+#include "app/friends/profile_service.h"
 #include "app/identity.h"
 #include "app/keys.h"
 #include "app/settings/program_options.h"
@@ -11,6 +12,7 @@
 #include "ui/dialogs/user_settings_dialog.h"
 #include "ui/failure_reason.h"
 #include "ui/message_style.h"
+#include "ui/qt_questions.h"
 #include "ui/transfers/transfer_texts.h"
 
 namespace tiv::ui {
@@ -158,6 +160,7 @@ void DesktopProgram::showMainWindow() {
     connect(m_pMainWindow.get(), &MainWindow::activityLogRequested, &m_oConsole, &MessageConsole::toggleShown);
     connect(&m_pMainWindow->transfers(), &TransferListModel::incomingSendEnded, this, &DesktopProgram::notifySend);
     connect(m_pMainWindow.get(), &MainWindow::newConnectionRequested, this, &DesktopProgram::openSendWindow);
+    connect(m_pMainWindow.get(), &MainWindow::filesDropped, this, &DesktopProgram::sendToChosenFriend);
     m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
     connect(m_pMainWindow.get(), &MainWindow::programEnded, this, &DesktopProgram::quit);
     // Wide enough for every column of a usual file name; the minimum stays the window's own.
@@ -250,12 +253,42 @@ void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
     }
 }
 
-void DesktopProgram::openSendWindow(const QString& profile) {
+SendWindow* DesktopProgram::openSendWindow(const QString& profile) {
     std::erase_if(m_aSendWindows, [](const QPointer<SendWindow>& window) { return window.isNull(); });
     auto* window = new SendWindow(m_oProgram, m_oQuestions, profile);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_aSendWindows.emplace_back(window);
     window->show();
+    return window;
+}
+
+void DesktopProgram::sendToChosenFriend(const QStringList& paths) {
+    const app::result<std::vector<app::friend_summary>> friends = app::list_friends(m_oProgram);
+    std::vector<std::string> names;
+    for (const app::friend_summary& summary : friends ? *friends : std::vector<app::friend_summary>{}) {
+        names.push_back(summary.name);
+    }
+    std::optional<std::string> chosen;
+    if (names.size() == 1) {
+        chosen = names.front();
+    } else if (!names.empty()) {
+        const QuestionsOver over(m_oQuestions, m_pMainWindow.get());
+        chosen = m_oQuestions.choose_one("Send " + std::to_string(paths.size()) +
+                                             (paths.size() == 1 ? " item to:" : " items to:"),
+                                         "Send Files", names);
+    } else {
+        // Without a friend there is no one to send to; the generic window takes an address by hand.
+        (void)openSendWindow(QString());
+        return;
+    }
+    if (!chosen) {
+        return;
+    }
+    std::vector<std::string> files;
+    for (const QString& path : paths) {
+        files.push_back(path.toStdString());
+    }
+    openSendWindow(QString::fromStdString(*chosen))->sendFiles(files);
 }
 
 std::size_t DesktopProgram::sendWindowTransfers() const {

@@ -78,11 +78,13 @@ private:
     void showAbout();
     void showFriendList();
     void showProfileDialog();
+    // Dropped files go to the one friend there is, or to the friend the user chooses.
+    void sendToChosenFriend(const QStringList& paths);
     void showUserSettings();
     void showProgramOptions();
     // One notice per send, once every file of it has ended.
     void notifySend(const std::vector<app::transfer_view>& rows);
-    void openSendWindow(const QString& profile);
+    SendWindow* openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
 
     app::questions& m_oQuestions;

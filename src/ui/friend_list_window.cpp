@@ -100,6 +100,7 @@ void FriendListWindow::loadFriends() {
         auto* item = new QTreeWidgetItem(m_pList);
         item->setText(NameColumn, row.name);
         item->setText(AddressColumn, row.address);
+        item->setToolTip(AddressColumn, QString::fromStdString(one.address_change));
         item->setText(PingColumn, app::friend_ping_text(row.state));
         m_aRows.push_back(row);
     }

@@ -3,9 +3,12 @@
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -13,6 +16,7 @@
 
 #include "app/identity.h"
 #include "app/receive_service.h"
+#include "ui/dropped_files.h"
 #include "ui/message_style.h"
 #include "ui/transfers/transfer_table.h"
 
@@ -40,6 +44,7 @@ MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget
       m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("mainWindow");
+    setAcceptDrops(true);
     buildMenus();
     setCentralWidget(buildCentre());
     // Never so small that the buttons under the list cut their captions.
@@ -56,6 +61,12 @@ QWidget* MainWindow::buildCentre() {
 
     m_pList = makeTransferTable(&m_oTransfers, "incomingList");
     column->addWidget(m_pList, 1);
+    // A new user's first question is what to do: the list says it until the first parcel comes.
+    m_pEmptyHint = new QLabel("No parcels yet. Give your friends your profile (Tools > Export User Profile) and "
+                              "import theirs.");
+    m_pEmptyHint->setObjectName("emptyListHint");
+    m_pEmptyHint->setWordWrap(true);
+    column->addWidget(m_pEmptyHint);
 
     m_pListenStatus = new QLabel;
     m_pListenStatus->setObjectName("listenStatusLabel");
@@ -78,6 +89,8 @@ QWidget* MainWindow::buildCentre() {
     }
 
     auto* buttons = new QHBoxLayout;
+    QPushButton* send = addButton(buttons, "sendFilesButton", "Send Files...", true);
+    connect(send, &QPushButton::clicked, this, [this] { emit newConnectionRequested(QString()); });
     QPushButton* clear = addButton(buttons, "clearCompletedButton", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
     m_pCancel = addButton(buttons, "cancelButton", "Cancel", false);
@@ -117,6 +130,7 @@ void MainWindow::refresh() {
         (void)m_oProgram.apply_pending_restart();
         refreshKeepingNewestInView(
             *m_pList, [this] { m_oTransfers.refresh(m_oStrangers.friendsOnly(m_oProgram.incoming().snapshots())); });
+        m_pEmptyHint->setVisible(m_oTransfers.rowCount() == 0);
         const QString strangers = QString::fromStdString(m_oStrangers.refusedText());
         m_pStrangerStatus->setText(strangers);
         m_pStrangerStatus->setVisible(!strangers.isEmpty());
@@ -201,6 +215,26 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedLocalPaths(*event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const std::string& path : droppedLocalPaths(*event->mimeData())) {
+        paths << QString::fromStdString(path);
+    }
+    if (paths.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // After the drop has ended: choosing a friend must not start while the file manager still drags.
+    QMetaObject::invokeMethod(
+        this, [this, paths] { emit filesDropped(paths); }, Qt::QueuedConnection);
 }
 
 } // namespace tiv::ui

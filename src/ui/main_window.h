@@ -61,6 +61,8 @@ signals:
     // The commands whose windows live elsewhere. Each menu item stays disabled until something handles its
     // signal, so the menu never offers a command that does nothing.
     void newConnectionRequested(const QString& profile); // empty for a send window without a destination
+    // Files and folders were dropped on the window, to be sent to a friend yet to be chosen.
+    void filesDropped(const QStringList& paths);
     void friendStatusRequested();
     void friendProfilesRequested();
     void userConfigurationRequested();
@@ -73,6 +75,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void connectNotify(const QMetaMethod& signal) override;
     void disconnectNotify(const QMetaMethod& signal) override;
 
@@ -102,6 +106,7 @@ private:
     app::questions& m_oQuestions;
     TransferListModel m_oTransfers;
     QTableView* m_pList = nullptr;
+    QLabel* m_pEmptyHint = nullptr;
     QLabel* m_pListenStatus = nullptr;
     // Under the list: how many connections from unknown senders were turned away (they are not listed).
     QLabel* m_pStrangerStatus = nullptr;

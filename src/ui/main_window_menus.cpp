@@ -30,8 +30,13 @@ void dropItems(QMenu* menu, const QAction* keep = nullptr) {
 
 void MainWindow::buildMenus() {
     QMenu* files = menuBar()->addMenu("&Files");
+    QAction* send = files->addAction("&Send Files...");
+    send->setObjectName("sendFilesAction");
+    send->setShortcut(QKeySequence::New);
+    connect(send, &QAction::triggered, this, [this] { emit newConnectionRequested(QString()); });
     QAction* exit = files->addAction("&Exit");
     exit->setObjectName("exitAction");
+    exit->setShortcut(QKeySequence::Quit);
     connect(exit, &QAction::triggered, this, &MainWindow::exitCommand);
 
     buildToolsMenu();

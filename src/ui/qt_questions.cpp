@@ -1,6 +1,7 @@
 #include "ui/qt_questions.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -81,6 +82,17 @@ std::optional<std::string> QtQuestions::choose_folder(const std::string& title) 
     const QString path = QFileDialog::getExistingDirectory(
         m_pParent, qt(title), QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     return path.isEmpty() ? std::nullopt : std::optional<std::string>(plain(path));
+}
+
+std::optional<std::string> QtQuestions::choose_one(const std::string& text, const std::string& caption,
+                                                   const std::vector<std::string>& items) {
+    QStringList choices;
+    for (const std::string& item : items) {
+        choices << qt(item);
+    }
+    bool chosen = false;
+    const QString choice = QInputDialog::getItem(m_pParent, qt(caption), qt(text), choices, 0, false, &chosen);
+    return chosen ? std::optional<std::string>(plain(choice)) : std::nullopt;
 }
 
 } // namespace tiv::ui

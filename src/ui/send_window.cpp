@@ -16,10 +16,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "app/presence_service.h"
 #include "app/send_destination.h"
 #include "ui/background_job.h"
+#include "ui/dropped_files.h"
 #include "ui/message_style.h"
 #include "ui/qt_questions.h"
 #include "ui/transfers/transfer_table.h"
@@ -79,7 +81,10 @@ void SendWindow::buildControls(const QString& presetFriend) {
     // Files always go all at once; the box is kept where users know it, without effect.
     m_pSerial->setEnabled(false);
     m_pSend = makeButton("sendFilesButton", "Select && Send Files");
+    m_pSend->setShortcut(QKeySequence::Open);
     connect(m_pSend, &QPushButton::clicked, this, &SendWindow::selectAndSendFiles);
+    m_pSendFolder = makeButton("sendFolderButton", "Select Folder");
+    connect(m_pSendFolder, &QPushButton::clicked, this, &SendWindow::selectAndSendFolder);
 
     m_pDestinations = new QComboBox;
     m_pDestinations->setObjectName("destinationCombo");
@@ -101,7 +106,8 @@ void SendWindow::buildControls(const QString& presetFriend) {
 
     auto* grid = new QGridLayout;
     grid->addWidget(m_pSerial, 0, 0);
-    grid->addWidget(m_pSend, 0, 1, 1, 2);
+    grid->addWidget(m_pSend, 0, 1);
+    grid->addWidget(m_pSendFolder, 0, 2);
     grid->addWidget(new QLabel("Select Destination"), 1, 0);
     grid->addWidget(m_pDestinations, 2, 0);
     grid->addWidget(m_pResolve, 2, 1);
@@ -197,10 +203,11 @@ void SendWindow::destinationResolved(const app::result<std::string>& address) {
     if (m_bClosing) {
         return;
     }
+    std::vector<std::string> waiting = std::exchange(m_aWaitingFiles, {});
     if (!address) {
-        m_oDestinationProblem =
-            app::status(address.error().code(),
-                        "Cannot send to " + m_strDestinationName.toStdString() + ": " + address.error().text());
+        m_oDestinationProblem = app::status(address.error().code(),
+                                            "Cannot send to " + m_strDestinationName.toStdString() + ": " +
+                                                address.error().text() + (waiting.empty() ? "" : " Nothing was sent."));
         (void)m_oQuestions.ask(m_oDestinationProblem.text(), "WARNING", MB_OK | MB_ICONWARNING);
         return;
     }
@@ -209,6 +216,7 @@ void SendWindow::destinationResolved(const app::result<std::string>& address) {
     if (m_bPreset) {
         (void)prepareDestination();
     }
+    sendFiles(waiting);
 }
 
 bool SendWindow::prepareDestination() {
@@ -236,7 +244,15 @@ bool SendWindow::prepareDestination() {
 }
 
 void SendWindow::sendFiles(const std::vector<std::string>& paths) {
-    if (paths.empty() || m_bClosing || !prepareDestination()) {
+    if (paths.empty() || m_bClosing) {
+        return;
+    }
+    // Files handed over while the friend's address is looked up go once it is known.
+    if (m_bResolvingDestination && !m_bLocked) {
+        m_aWaitingFiles.insert(m_aWaitingFiles.end(), paths.begin(), paths.end());
+        return;
+    }
+    if (!prepareDestination()) {
         return;
     }
     std::vector<std::string> files;
@@ -279,6 +295,12 @@ void SendWindow::sendFiles(const std::vector<std::string>& paths) {
 
 void SendWindow::selectAndSendFiles() {
     sendFiles(m_oQuestions.choose_open_files(app::send_files_chooser()));
+}
+
+void SendWindow::selectAndSendFolder() {
+    if (const std::optional<std::string> folder = m_oQuestions.choose_folder(app::send_folder_title)) {
+        sendFiles({*folder});
+    }
 }
 
 void SendWindow::resolveCommand() {
@@ -335,6 +357,7 @@ void SendWindow::updateControls() {
     m_pAddress->setEnabled(choosing && !m_bFriendChosen);
     m_pPort->setEnabled(choosing && !m_bFriendChosen);
     m_pSend->setEnabled(!m_bClosing && !m_bResolvingDestination);
+    m_pSendFolder->setEnabled(m_pSend->isEnabled());
     m_pResolve->setEnabled(!m_bClosing && !m_bResolving);
     m_pPing->setEnabled(!m_bClosing && !m_bPinging);
     if (busy()) {
@@ -429,18 +452,15 @@ void SendWindow::stopThenClose() {
 }
 
 void SendWindow::dragEnterEvent(QDragEnterEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); })) {
+    if (!droppedLocalPaths(*event->mimeData()).empty()) {
         event->acceptProposedAction();
     }
 }
 
 void SendWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            paths.push_back(url.toLocalFile().toStdString());
-        }
+    const std::vector<std::string> paths = droppedLocalPaths(*event->mimeData());
+    if (paths.empty()) {
+        return;
     }
     event->acceptProposedAction();
     // After the drop has ended: a question about the files must not open while the file manager still drags.

@@ -43,6 +43,8 @@ public:
     void sendFiles(const std::vector<std::string>& paths);
     // "Select && Send Files": the chooser, then sendFiles.
     void selectAndSendFiles();
+    // "Select Folder": the folder chooser, then sendFiles with the folder.
+    void selectAndSendFolder();
     void refresh();
     void clearCompleted();
     // Asks the selected transfers that still run to stop; each ends as a failed row saying it was stopped.
@@ -93,6 +95,7 @@ private:
     QLineEdit* m_pAddress = nullptr;
     QSpinBox* m_pPort = nullptr;
     QPushButton* m_pSend = nullptr;
+    QPushButton* m_pSendFolder = nullptr;
     QPushButton* m_pResolve = nullptr;
     QPushButton* m_pPing = nullptr;
     QCheckBox* m_pSerial = nullptr;
@@ -108,6 +111,8 @@ private:
     bool m_bFriendChosen = false;
     bool m_bLocked = false;
     bool m_bResolvingDestination = false;
+    // Handed over while the destination was still being looked up; sent once it is known.
+    std::vector<std::string> m_aWaitingFiles;
     bool m_bResolving = false;
     bool m_bPinging = false;
     bool m_bClosing = false;

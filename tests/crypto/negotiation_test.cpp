@@ -99,7 +99,7 @@ TEST_F(Negotiation, EachVersionCountsOnlyWhenBothSidesAnnounceItOverTls) {
     using version = negotiating_authentycryptor::version;
     s_pBob->befriend(*s_pAlice, 0xE40, true);
     constexpr version all[] = {version::without_receipt, version::with_receipt, version::with_stream,
-                               version::pipelined};
+                               version::pipelined, version::following};
     for (const version alice : all) {
         for (const version bob : all) {
             negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings(), alice);
@@ -110,6 +110,7 @@ TEST_F(Negotiation, EachVersionCountsOnlyWhenBothSidesAnnounceItOverTls) {
             for (const negotiating_authentycryptor* side : {&sender, &receiver}) {
                 EXPECT_EQ(side->carries_receipts(), agreed >= version::with_receipt);
                 EXPECT_EQ(side->carries_parcel_stream(), agreed >= version::with_stream);
+                EXPECT_EQ(side->carries_whereabouts(), agreed >= version::following);
                 EXPECT_EQ(side->carries_pipelining(), agreed >= version::pipelined)
                     << static_cast<int>(alice) << " to " << static_cast<int>(bob);
             }

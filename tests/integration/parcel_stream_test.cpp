@@ -355,6 +355,63 @@ TEST_F(ParcelStream, AnOlderReceiverGetsFilesAsBeforeAndRefusesAFolderWithTheRea
     EXPECT_FALSE(fs::exists(box() + "/a"));
 }
 
+// Alice's program moved to another port. Her next parcel tells Bob, whose stored profile follows her unless he said
+// no, and whose next send then reaches her without a new profile file; a receiver of version 4 hears nothing of it.
+TEST_F(ParcelStream, AFriendsNewAddressFollowsHerParcelUnlessTheUserSaysNo) {
+    const int moved = free_loopback_port();
+    ASSERT_TRUE(write_dword_setting(s_pAlice->settings().machine_key(), names::interface_ip_port,
+                                    static_cast<std::uint32_t>(moved)));
+    ASSERT_TRUE(write_text_setting(s_pAlice->settings().machine_key(), names::external_name, "127.0.0.1"));
+    const auto stored_port = [] {
+        friend_profile alice;
+        return look_up_profile(s_pBob->settings(), "Alice", alice) == profile_lookup::found ? alice.port : -1;
+    };
+    const auto forget_address = [] {
+        friend_profile alice = s_pAlice->as_friend(all_session_key_types, true);
+        alice.port = 9;
+        alice.receipt_enabled = 1;
+        ASSERT_TRUE(save_profile(s_pBob->settings(), alice));
+    };
+    const std::string parcel = m_strWork + "/note.txt";
+    write_random_file(parcel, 100);
+
+    forget_address();
+    net_address local{};
+    ASSERT_TRUE(resolve_address("127.0.0.1", 0, local));
+    {
+        incoming_connection_handler older_bob(
+            s_pBob->home() + "/PBoxes", local, 2048,
+            std::make_shared<negotiating_authentycryptor>(s_pBob->provider(), s_pBob->settings(), version::pipelined),
+            8);
+        ASSERT_TRUE(older_bob.listening());
+        ASSERT_EQ(send(parcel, ntohs(older_bob.listening_address().endpoint.v4.sin_port)), 0) << m_strLastSend;
+        EXPECT_EQ(stored_port(), 9);
+    }
+
+    ASSERT_TRUE(write_dword_setting(s_pBob->settings().user_key(), names::follow_friend_addresses, 0));
+    listen();
+    ASSERT_EQ(send(parcel), 0) << m_strLastSend;
+    EXPECT_EQ(stored_port(), 9);
+    m_pListener.reset();
+
+    ASSERT_TRUE(write_dword_setting(s_pBob->settings().user_key(), names::follow_friend_addresses, 1));
+    listen();
+    ASSERT_EQ(send(parcel), 0) << m_strLastSend;
+    EXPECT_TRUE(m_pListener->wait_for_output(
+        "Alice's address changed from 127.0.0.1:9 to 127.0.0.1:" + std::to_string(moved), 5000))
+        << m_pListener->output();
+    EXPECT_EQ(stored_port(), moved);
+    EXPECT_EQ(address_change_of(s_pBob->settings(), "Alice"),
+              "Alice's address changed from 127.0.0.1:9 to 127.0.0.1:" + std::to_string(moved));
+
+    peer_process alice_listens(s_pAlice->home(), {"listen"}, m_strWork + "/alice-listen.out");
+    ASSERT_TRUE(alice_listens.wait_for_output("Listening on 127.0.0.1:" + std::to_string(moved), 15000));
+    peer_process bob_sends(s_pBob->home(), {"send", "Alice", parcel}, m_strWork + "/bob-send.out");
+    EXPECT_EQ(bob_sends.wait(60000), 0) << bob_sends.output();
+    EXPECT_EQ(file_sha256(s_pAlice->home() + "/PBoxes/Bob/note.txt"), file_sha256(parcel));
+    fs::remove_all(s_pAlice->home() + "/PBoxes/Bob");
+}
+
 // Bob takes at most ten entries from Alice.
 class ParcelLimits : public ParcelStream {
 protected:

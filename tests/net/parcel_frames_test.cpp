@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "net/stream/parcel_frames.h"
@@ -58,6 +60,44 @@ TEST(ParcelFrames, TheSplitterWaitsForWholeFramesAndRefusesAnOversizedOne) {
     frame_splitter unknown;
     unknown.input().assign({0x55, 0, 0, 0, 0});
     EXPECT_EQ(unknown.next(type, payload), frame_splitter::result::malformed);
+}
+
+TEST(ParcelFrames, FramesCutAcrossArrivalsComeOutWholeWhileTheBufferIsCompacted) {
+    // Far more than the buffer keeps before it drops what was handed out, cut where no frame boundary falls.
+    constexpr int frames = 60;
+    std::vector<std::uint8_t> stream;
+    for (int i = 0; i < frames; ++i) {
+        append_frame(stream, frame_type::data, std::vector<std::uint8_t>(10'000, static_cast<std::uint8_t>(i)));
+    }
+    frame_splitter splitter;
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    int seen = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 7'777) {
+        const auto piece_end = stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), at + 7'777));
+        splitter.input().insert(splitter.input().end(), stream.begin() + static_cast<std::ptrdiff_t>(at), piece_end);
+        while (splitter.next(type, payload) == frame_splitter::result::frame) {
+            ASSERT_EQ(payload.size(), 10'000U);
+            EXPECT_EQ(std::count(payload.begin(), payload.end(), static_cast<std::uint8_t>(seen)), 10'000) << seen;
+            ++seen;
+        }
+    }
+    EXPECT_EQ(seen, frames);
+    EXPECT_FALSE(splitter.holds_partial());
+}
+
+TEST(ParcelFrames, AnAddressClaimIsReadOnlyWhenItIsANameOrAnAddressWithAPort) {
+    const std::vector<std::uint8_t> good = encode_whereabouts({.host = "2001:db8::5", .port = 20000});
+    ASSERT_TRUE(decode_whereabouts(good));
+    EXPECT_EQ(decode_whereabouts(good)->host, "2001:db8::5");
+    std::vector<std::uint8_t> longer = good;
+    longer.push_back('x');
+    EXPECT_FALSE(decode_whereabouts(longer)) << "a byte beyond the host";
+    EXPECT_FALSE(decode_whereabouts(std::span(good).first(good.size() - 1)));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "bob.example.org", .port = 0})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "", .port = 20000})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "bob\x1b[2J", .port = 20000})));
+    EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "evil host", .port = 20000})));
 }
 
 } // namespace

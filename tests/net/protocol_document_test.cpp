@@ -122,8 +122,8 @@ private:
 
 TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     const std::string document = protocol_document();
-    const bytes offer = read_example(document, "capability-v4-offer").all;
-    const bytes answer = read_example(document, "capability-v4-answer").all;
+    const bytes offer = read_example(document, "capability-v5-offer").all;
+    const bytes answer = read_example(document, "capability-v5-answer").all;
     ASSERT_EQ(offer.size(), auth::cap_record_size);
     ASSERT_EQ(answer.size(), auth::cap_record_size);
 
@@ -138,7 +138,7 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
 
     // Each side is cut off right after its record, so the record is all it sends.
     scripted_link to_bob;
-    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::pipelined);
+    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::following);
     EXPECT_FALSE(sender.AuthenticateAsSender(to_bob, bob.as_friend(0xE40, true)));
     ASSERT_GT(to_bob.sent.size(), auth::cap_record_size);
     EXPECT_EQ(hex(bytes(to_bob.sent.begin(), to_bob.sent.begin() + auth::cap_record_size)), hex(offer));
@@ -150,7 +150,7 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     EXPECT_EQ(hello[5], 0x01) << "a ClientHello";
 
     scripted_link from_alice(offer);
-    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::pipelined);
+    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::following);
     friend_profile found;
     EXPECT_FALSE(receiver.AuthenticateAsReceiver(from_alice, found));
     EXPECT_STREQ(found.name, "Alice") << "the offer's UUID names the sender";
@@ -161,8 +161,8 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     std::copy(answer.begin(), answer.end(), decoded.begin());
     const auth::cap_record reply = auth::cap_record::decode(decoded);
     EXPECT_EQ(reply.key_types, 0x800U);
-    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_pipelined),
-                           std::end(exchange_marker::receiver_pipelined), reply.reserved.begin()));
+    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_following),
+                           std::end(exchange_marker::receiver_following), reply.reserved.begin()));
     EXPECT_EQ(reply.user_uuid, uuid_to_guid_bytes(*uuid_from_text(uuid)));
 }
 
@@ -243,6 +243,17 @@ TEST(ProtocolDocument, StreamExampleIsWhatTheFrameCodecsMakeOfAResumedFile) {
     std::size_t used = 0;
     ASSERT_EQ(decode_receipt(payload, receipt, used), receipt_parse::complete);
     EXPECT_TRUE(receipt.stored());
+}
+
+TEST(ProtocolDocument, WhereaboutsExampleIsWhatTheSenderFramesAndTheReceiverReads) {
+    const bytes example = read_example(protocol_document(), "whereabouts-frame").all;
+    bytes framed;
+    append_frame(framed, frame_type::whereabouts, encode_whereabouts({.host = "bob.example.org", .port = 20000}));
+    EXPECT_EQ(hex(framed), hex(example));
+    const std::optional<whereabouts> read = decode_whereabouts(std::span(example).subspan(frame_header_size));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->host, "bob.example.org");
+    EXPECT_EQ(read->port, 20000);
 }
 
 TEST(ProtocolDocument, ReceiptExampleIsARefusalBothCodecsAgreeOn) {

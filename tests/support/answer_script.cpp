@@ -40,4 +40,9 @@ std::optional<std::string> answer_script::choose_folder(const std::string& title
     return next_path(title);
 }
 
+std::optional<std::string> answer_script::choose_one(const std::string&, const std::string& caption,
+                                                     const std::vector<std::string>&) {
+    return next_path(caption);
+}
+
 } // namespace tiv::test

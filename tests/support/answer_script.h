@@ -31,6 +31,9 @@ public:
     std::optional<std::string> choose_open_file(const app::file_chooser& chooser) override;
     std::vector<std::string> choose_open_files(const app::file_chooser& chooser) override;
     std::optional<std::string> choose_folder(const std::string& title) override;
+    // Answered from the same script as the choosers.
+    std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
+                                          const std::vector<std::string>& items) override;
 
 protected:
     virtual void unexpected(const std::string& what) = 0;

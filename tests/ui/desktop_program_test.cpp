@@ -2,14 +2,19 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 
+#include "app/friends/profile_service.h"
+#include "app/internal/friend_records.h"
 #include "app/internal/program_parts.h"
 #include "app/internal/settings/identity_service.h"
 #include "app/receive_service.h"
@@ -18,6 +23,7 @@
 #include "settings/registry_names.h"
 #include "settings/setting_value.h"
 #include "support/temp_home.h"
+#include "support/test_identity.h"
 #include "ui/desktop_program.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/message_style.h"
@@ -172,6 +178,47 @@ private slots:
         firstEntries.sort();
         QCOMPARE(firstEntries, QStringList({"<manual>", "Carol"}));
         QTRY_VERIFY(windows[0].isNull() && windows[1].isNull());
+        QVERIFY(program.mainWindow()->close());
+    }
+
+    void filesDroppedOnTheMainWindowAreSentToTheFriendTheUserChooses() {
+        completeFirstRun(m_oHome->path());
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
+        program.start();
+        QTRY_VERIFY(program.mainWindow() != nullptr);
+        for (const char* name : {"Alice", "Carol"}) {
+            const test::test_identity person(name);
+            friend_profile profile = person.as_friend();
+            profile.port = 9; // nobody listens: the send fails, its row stays
+            const auto stored = app::store_friend(program.program(), app::record_of(profile));
+            QVERIFY2(stored.ok(), stored.ok() ? "" : stored.error().text().c_str());
+        }
+        const std::string parcel = m_oHome->path() + "/photo.jpg";
+        std::ofstream(parcel) << "a photo";
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(parcel))});
+        QDragEnterEvent enter(QPoint(20, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(program.mainWindow(), &enter);
+        QVERIFY(enter.isAccepted());
+        answers.choose_next("Carol");
+        QDropEvent dropped(QPointF(20, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(program.mainWindow(), &dropped);
+
+        QPointer<SendWindow> opened;
+        QTRY_VERIFY([&] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (auto* sending = qobject_cast<SendWindow*>(window); sending != nullptr && sending->isVisible()) {
+                    opened = sending;
+                }
+            }
+            return !opened.isNull();
+        }());
+        QCOMPARE(opened->findChild<QComboBox*>("destinationCombo")->currentText(), QString("Carol"));
+        QTRY_COMPARE(opened->transfers().rowCount(), 1);
+        QVERIFY(opened->transfers().transferAt(0).file_name.ends_with("photo.jpg"));
+        opened->stopAndClose();
+        QTRY_VERIFY(opened.isNull());
         QVERIFY(program.mainWindow()->close());
     }
 

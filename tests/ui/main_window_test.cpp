@@ -99,17 +99,20 @@ private slots:
         const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
         const std::string parcel = m_oHome->path() + "/parcel.bin";
         test::write_random_file(parcel, 70000);
+        const auto* hint = m_pWindow->findChild<QLabel*>("emptyListHint");
+        QVERIFY(hint->isVisibleTo(m_pWindow.get()));
 
         test::peer_process alice(m_pAlice->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/alice.out");
         QCOMPARE(alice.wait(60000), 0);
         TransferListModel& rows = m_pWindow->transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 5000);
+        QVERIFY(!hint->isVisibleTo(m_pWindow.get()));
         QTRY_COMPARE_WITH_TIMEOUT(rows.index(0, 1).data().toString(), QString("COMPLETED"), 5000);
         QCOMPARE(rows.index(0, 0).data().toString(), QString("parcel.bin"));
-        QCOMPARE(rows.index(0, 2).data().toString(), QString("70000"));
-        QCOMPARE(rows.index(0, 4).data().toString(), QString("100%"));
-        QCOMPARE(rows.index(0, 5).data().toString(), QString("Alice"));
-        QVERIFY(rows.index(0, 6).data().toString().startsWith("127.0.0.1:"));
+        QCOMPARE(rows.index(0, columnIndex(TransferColumn::size)).data().toString(), QString("70.0 kB"));
+        QCOMPARE(rows.index(0, columnIndex(TransferColumn::percent)).data().toString(), QString("100%"));
+        QCOMPARE(rows.index(0, columnIndex(TransferColumn::identity)).data().toString(), QString("Alice"));
+        QVERIFY(rows.index(0, columnIndex(TransferColumn::address)).data().toString().startsWith("127.0.0.1:"));
 
         // Bob never stored Mallory's key: the receiver refuses her, and counts her under the list instead of
         // listing her.
@@ -234,7 +237,7 @@ private slots:
         const QStringList before = filesIn(m_pBob->home() + "/PBoxes");
         test::peer_process alice(m_pAlice->home(), {"send", "Bob", large, to}, m_oHome->path() + "/alice.out");
         TransferListModel& rows = m_pWindow->transfers();
-        QTRY_VERIFY_WITH_TIMEOUT(rows.rowCount() == 1 && rows.index(0, 3).data().toLongLong() > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rows.rowCount() == 1 && rows.transferAt(0).bytes_done > 0, 20000);
         auto* list = m_pWindow->findChild<QTableView*>("incomingList");
         auto* cancel = m_pWindow->findChild<QPushButton*>("cancelButton");
         QVERIFY(!cancel->isEnabled());
@@ -248,7 +251,7 @@ private slots:
         menu->findChild<QAction*>("cancelSelectedAction")->trigger();
         menu->hide();
         QTRY_VERIFY_WITH_TIMEOUT(rows.index(0, 1).data().toString().startsWith("STOPPED"), 10000);
-        QCOMPARE(rows.index(0, 3).data().toString(), QString("0"));
+        QCOMPARE(rows.index(0, columnIndex(TransferColumn::done)).data().toString(), QString("0 bytes"));
         QVERIFY(alice.wait(60000) != 0);
         QCOMPARE(m_pProgram->incoming().running_count(), std::size_t{0});
         QVERIFY(!cancel->isEnabled());

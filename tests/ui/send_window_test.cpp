@@ -251,7 +251,7 @@ private slots:
         QCOMPARE(rows.rowCount(), 3);
     }
 
-    void aFolderDroppedForAPinnedFriendArrivesAsItsTree() {
+    void aFolderChosenForAPinnedFriendArrivesAsItsTree() {
         // Only the stream between pinned friends carries folders.
         QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
         m_pBob->befriend(*m_pAlice, 0xE40, true);
@@ -269,7 +269,8 @@ private slots:
         SendWindow window(*m_pSender, *m_pAnswers);
         window.show();
         choose(window, "Pinned Bob");
-        drop(window, {album});
+        m_pAnswers->choose_next(album);
+        QTest::mouseClick(window.findChild<QPushButton*>("sendFolderButton"), Qt::LeftButton);
         TransferListModel& rows = window.transfers();
         QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 2, 5000);
         for (int row = 0; row < 2; ++row) {
@@ -357,7 +358,7 @@ private slots:
         QDeadlineTimer deadline(20000);
         do {
             window.refresh();
-        } while (rows.index(0, 3).data().toString() == "0" && !deadline.hasExpired());
+        } while ((rows.rowCount() == 0 || rows.transferAt(0).bytes_done == 0) && !deadline.hasExpired());
         QVERIFY(window.runningCount() > 0);
 
         m_pAnswers->answer_next(IDCANCEL);

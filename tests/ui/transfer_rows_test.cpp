@@ -82,6 +82,39 @@ private slots:
         QCOMPARE(shown(transferPercentText(receiving(1, transfer_state::running, 0, 0))), QString("  0%"));
     }
 
+    // Speed is measured between refreshes and smoothed; time left follows from it; neither shows for an ended row.
+    void speedAndTimeLeftComeFromRefreshesAndAResumedFileSaysWhereItWentOn() {
+        using namespace std::chrono_literals;
+        TransferListModel model;
+        const auto start = std::chrono::steady_clock::time_point{} + 1h;
+        const int speed = columnIndex(TransferColumn::speed);
+        const int left = columnIndex(TransferColumn::time_left);
+        model.refresh({receiving(1, transfer_state::running, 100'000'000, 0)}, start);
+        QCOMPARE(model.index(0, speed).data().toString(), QString());
+        model.refresh({receiving(1, transfer_state::running, 100'000'000, 0)}, start + 100ms);
+        model.refresh({receiving(1, transfer_state::running, 100'000'000, 10'000'000)}, start + 1s);
+        QCOMPARE(model.index(0, speed).data().toString(), QString("10.0 MB/s"));
+        QCOMPARE(model.index(0, left).data().toString(), QString("9 s"));
+        model.refresh({receiving(1, transfer_state::running, 100'000'000, 15'000'000)}, start + 2s);
+        QCOMPARE(model.index(0, speed).data().toString(), QString("8.0 MB/s"));
+        QCOMPARE(model.index(0, left).data().toString(), QString("11 s"));
+        QCOMPARE(model.index(0, columnIndex(TransferColumn::percent)).data(TransferListModel::percent_role).toInt(),
+                 15);
+        model.refresh({ended(receiving(1, transfer_state::completed, 100'000'000, 100'000'000), false)}, start + 3s);
+        QCOMPARE(model.index(0, speed).data().toString(), QString());
+        QCOMPARE(model.index(0, left).data().toString(), QString());
+
+        app::transfer_view resumed = receiving(2, transfer_state::running, 200, 150);
+        resumed.resumed_from = 102;
+        QCOMPARE(shown(transferStatusText(resumed)), QString("xferring... (resumed at 51 %)"));
+        resumed.state = transfer_state::completed;
+        QCOMPARE(shown(transferStatusText(ended(resumed, false))), QString("COMPLETED (resumed at 51 %)"));
+        resumed.state = transfer_state::running;
+        resumed.size = 4ULL << 40;
+        resumed.bytes_done = 0;
+        QCOMPARE(shown(timeLeftText(resumed, 1e6)), QString("1221 h 40 min"));
+    }
+
     void receiverLearnsTheNameFromTheRecord() {
         QCOMPARE(shown(transferFileName(receiving(1, transfer_state::authenticating, 0, 0))), QString("<unknown>"));
         QCOMPARE(shown(transferFileName(receiving(1, transfer_state::running, 0, 0))), QString("notes.txt"));
@@ -96,16 +129,17 @@ private slots:
         model.refresh(
             {receiving(7, transfer_state::running, 5ULL << 30, 1), receiving(8, transfer_state::running, 10, 1)});
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(model.index(0, 2).data().toString(), QString("5368709120"));
+        QCOMPARE(model.index(0, 2).data().toString(), QString("5.4 GB"));
+        QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), QString("5,368,709,120 bytes"));
         model.refresh({receiving(8, transfer_state::running, 10, 9),
                        ended(receiving(9, transfer_state::authenticating, 10, 0), true, "keys differ")});
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(),
                  QString("Sent as notes.txt\nFAILED (keys differ)"));
         QVERIFY(model.transferAt(0).id == 8);
-        QCOMPARE(model.index(0, 3).data().toString(), QString("9"));
+        QCOMPARE(model.index(0, 3).data().toString(), QString("9 bytes"));
         QVERIFY(model.transferAt(1).id == 9);
-        QCOMPARE(model.headerData(6, Qt::Horizontal).toString(), QString("IP:PORT"));
+        QCOMPARE(model.headerData(columnIndex(TransferColumn::address), Qt::Horizontal).toString(), QString("IP:PORT"));
     }
 
     // The news of a send is given once, when every file of its connection has ended; a sender's rows stay quiet.
@@ -181,9 +215,9 @@ private slots:
         }
         const std::vector<int> narrow = fittedColumnWidths(opening, 100);
         QVERIFY(narrow == opening);
-        const std::vector<int> wide = fittedColumnWidths(opening, 1190);
+        const std::vector<int> wide = fittedColumnWidths(opening, 1440);
         QCOMPARE(wide[0], 160);
-        QCOMPARE(wide[6], 240);
+        QCOMPARE(wide[columnIndex(TransferColumn::address)], 240);
     }
 };
 

@@ -6,6 +6,9 @@
 #include "app/identity.h"
 #include "app/internal/friend_records.h"
 #include "app/internal/program_parts.h"
+#include "app/internal/published_reachability.h"
+#include "app/internal/settings/identity_service.h"
+#include "app/settings/external_name.h"
 #include "core/address_text.h"
 #include "core/outside_text.h"
 #include "core/text.h"
@@ -196,14 +199,23 @@ result<std::string> export_profile(const qvl_settings_data& settings, crypto_pro
                       "this user's keys cannot be read, so there is no profile to export.");
     }
     // A friend could never reach a profile without a real port, and an import of it would be refused anyway.
-    const std::uint32_t port = settings.number(number_setting::listening_port);
+    std::uint32_t port = settings.number(number_setting::listening_port);
     if (!is_valid_listening_port(port)) {
         return status(status_code::invalid, "this user's listening port (\"InterfaceIPPort\") is not one from 1 to "
                                             "65535, so the profile would lead nowhere; set it with 'quorvel-cli init "
                                             "--port N' first.");
     }
+    // Behind a router that forwards for the running listener, friends outside reach the forwarded address, unless
+    // the user named the address friends use.
+    std::string address = settings.text(text_setting::external_name);
+    if (const std::optional<mapped_endpoint> mapped = published_mapping(settings);
+        mapped && follows_listening_address(address, listening_host(settings.text(text_setting::interface_ip_address)),
+                                            this_machine_reach())) {
+        address = mapped->host;
+        port = mapped->port;
+    }
     if (!write_profile_file(path, settings.text(text_setting::user_name), settings.text(text_setting::user_uuid),
-                            settings.text(text_setting::external_name), port, key_text, signature_text, overwrite)) {
+                            address, port, key_text, signature_text, overwrite)) {
         if (!overwrite && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
             return status(status_code::conflict, path + " already exists and was left as it is.");
         }
@@ -419,6 +431,7 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         summary.max_file_size = profile.max_file_size;
         summary.max_file_count = profile.max_file_count;
         summary.key_types = profile.encryption_methods;
+        summary.address_change = escaped_text(address_change_of(settings, name));
         friends.push_back(std::move(summary));
     }
     return friends;

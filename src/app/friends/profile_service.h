@@ -113,6 +113,8 @@ struct friend_summary {
     std::uint32_t max_file_size = 0;
     std::uint32_t max_file_count = 0;
     std::uint32_t key_types = 0;
+    // "Bob's address changed from A:P to B:Q": the last change the friend told; empty when none.
+    std::string address_change;
 };
 
 [[nodiscard]] result<std::vector<friend_summary>> list_friends(program& p);

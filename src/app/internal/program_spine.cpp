@@ -2,6 +2,7 @@
 
 #include "app/internal/listen_config.h"
 #include "app/internal/provider_report.h"
+#include "app/internal/published_reachability.h"
 #include "app/internal/settings/identity_service.h"
 #include "app/internal/settings/receiver_readiness.h"
 #include "log/activity_log.h"
@@ -21,8 +22,13 @@ std::string activity_log_path(const qvl_settings_data& settings) {
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers)
     : m_oSettings(settings), m_oProvider(provider), m_oAnswers(answers),
       m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                     negotiating_authentycryptor::version::pipelined)),
-      m_oReceiver(m_pAuthenticator) {}
+                                                                     negotiating_authentycryptor::version::following)),
+      m_oReceiver(m_pAuthenticator) {
+    m_oReceiver.set_reachability_publisher(
+        [&settings](const std::string& line, const std::optional<router_mapping>& mapping) {
+            app::publish_reachability(settings, line, mapping);
+        });
+}
 
 program_spine::~program_spine() {
     shutdown();
@@ -60,6 +66,7 @@ void program_spine::start() {
 app::status program_spine::restart_listener(const app::listen_config& config) {
     m_pAnnouncement.reset();
     m_oReceiver.stop();
+    app::withdraw_reachability(m_oSettings);
     m_oListenStatus = app::check_receiving_keys(m_oSettings, m_oProvider);
     if (m_oListenStatus) {
         m_oListenStatus = m_oReceiver.start(config);
@@ -101,6 +108,7 @@ void program_spine::shutdown() {
     m_oPendingConfig.reset();
     m_pAnnouncement.reset();
     m_oReceiver.stop();
+    app::withdraw_reachability(m_oSettings);
     // The listener has stopped every transfer; let their threads finish releasing what they hold.
     wait_for_transfer_threads();
     close_activity_log();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "app/internal/port_mapping_keeper.h"
 #include "app/internal/settings/identity_service.h"
 #include "app/internal/settings/receiver_readiness.h"
 #include "crypto/authentycryptor.h"
@@ -31,7 +32,8 @@ struct receiver::parts {
     std::shared_ptr<const authentycryptor> authenticator;
     net_address address{};
     std::unique_ptr<incoming_connection_handler> listener;
-    std::unique_ptr<kept_part_sweep> kept_sweep; // from start to stop, listening or not
+    std::unique_ptr<kept_part_sweep> kept_sweep;       // from start to stop, listening or not
+    std::unique_ptr<port_mapping_keeper> port_mapping; // while listening on more than loopback, where allowed
 };
 
 receiver::receiver(std::shared_ptr<const authentycryptor> authenticator, std::shared_ptr<file_writer> files)
@@ -69,10 +71,27 @@ status receiver::start(const listen_config& config) {
         return {code_of(error), "cannot listen on " + config.interface_address + ":" + std::to_string(config.port) +
                                     ": " + std::strerror(error) + "."};
     }
+    // A router forwards to an address of its network: a loopback listener has nothing it could forward to.
+    if (config.port_mapping && !m_pParts->address.is_loopback()) {
+        m_pParts->port_mapping = std::make_unique<port_mapping_keeper>(
+            m_pParts->listener->listening_address().port(),
+            port_mapping_keeper::timing{.lifetime = std::chrono::seconds(config.port_mapping_lifetime)}, m_oPublish);
+    }
     return {};
 }
 
+std::string receiver::reachability() const {
+    if (!listening()) {
+        return {};
+    }
+    if (m_pParts->port_mapping != nullptr) {
+        return m_pParts->port_mapping->reachability();
+    }
+    return unmapped_reachability(m_oConfig.port_mapping);
+}
+
 void receiver::stop() {
+    m_pParts->port_mapping.reset();
     m_pParts->kept_sweep.reset();
     if (m_pParts->listener == nullptr) {
         return;

@@ -3,10 +3,12 @@
 #include "app/internal/only.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/internal/port_mapping_keeper.h"
 #include "app/receive_service.h"
 #include "app/status.h"
 #include "app/transfer_view.h"
@@ -44,6 +46,9 @@ public:
     // The address as resolved from the configuration, with its failure mark when it did not resolve.
     [[nodiscard]] const net_address& resolved_address() const;
     [[nodiscard]] std::string bound_address() const override;
+    [[nodiscard]] std::string reachability() const override;
+    // Where the router mapping's line goes as it changes, for other processes of the user (whoami).
+    void set_reachability_publisher(port_mapping_keeper::publisher publish) { m_oPublish = std::move(publish); }
 
     [[nodiscard]] std::vector<transfer_view> snapshots() const override;
     [[nodiscard]] std::size_t running_count() const override;
@@ -59,6 +64,7 @@ private:
 
     std::shared_ptr<file_writer> m_pFiles;
     listen_config m_oConfig;
+    port_mapping_keeper::publisher m_oPublish;
     std::unique_ptr<parts> m_pParts;
 };
 

@@ -259,6 +259,7 @@ void send_after_authentication(socket_thread& transfer, file_record& record) {
     const std::size_t chunk = sending_chunk(transfer);
     if (transfer.authenticator->carries_parcel_stream()) {
         parcel_link link(*transfer.socket, *transfer.authenticator);
+        (void)tell_whereabouts(link, *transfer.authenticator); // a broken link fails the file that follows
         stream_answers answers(link);
         // The one file of its connection: nothing is owed to any earlier one.
         const earlier_answers none_earlier = [](const stream_answers::answer&) {};

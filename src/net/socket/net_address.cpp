@@ -119,6 +119,13 @@ std::uint16_t net_address::port() const {
     }
 }
 
+bool net_address::is_loopback() const {
+    if (family() == AF_INET) {
+        return (ntohl(endpoint.v4.sin_addr.s_addr) >> 24) == 127;
+    }
+    return is_ipv6() && IN6_IS_ADDR_LOOPBACK(&endpoint.v6.sin6_addr);
+}
+
 void net_address::set_port(std::uint16_t port) {
     if (family() == AF_INET6) {
         endpoint.v6.sin6_port = htons(port);

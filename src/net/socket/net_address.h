@@ -33,6 +33,8 @@ struct net_address {
     // In host order; 0 for an address of neither family.
     [[nodiscard]] std::uint16_t port() const;
     void set_port(std::uint16_t port);
+    // 127.0.0.0/8 or ::1: reachable from this computer only.
+    [[nodiscard]] bool is_loopback() const;
     [[nodiscard]] const ::sockaddr* socket_address() const { return &endpoint.any; }
     // The length the kernel expects with socket_address(): that of the family's own structure.
     [[nodiscard]] socklen_t socket_length() const;

@@ -255,7 +255,7 @@ void parcel_channel::open(socket_thread& transfer) {
     m_pLink = std::make_unique<parcel_link>(*m_pSocket, *m_pCipher);
     m_pAnswers = std::make_unique<stream_answers>(*m_pLink);
     m_nState = state::open;
-    if (m_oFolder && !announce_folder(transfer)) {
+    if (!tell_whereabouts(*m_pLink, *m_pCipher) || (m_oFolder && !announce_folder(transfer))) {
         close_connection(true);
     }
 }

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 
+#include "core/address_text.h"
 #include "core/byte_fields.h"
 
 namespace tiv {
 
 namespace {
+// Small enough that the buffer stays in the cache it was just written through.
+constexpr std::size_t compact_after = std::size_t{256} << 10;
+
 void put_text(std::vector<std::uint8_t>& out, const std::string& text) {
     const std::size_t length = std::min(text.size(), max_sent_path);
     append_le16(out, static_cast<std::uint16_t>(length));
@@ -141,6 +145,28 @@ std::optional<std::uint64_t> decode_resume(std::span<const std::uint8_t> payload
     return in.le64(from) && in.at_end() ? std::optional(from) : std::nullopt;
 }
 
+std::vector<std::uint8_t> encode_whereabouts(const whereabouts& frame) {
+    std::vector<std::uint8_t> out;
+    append_le16(out, frame.port);
+    const std::size_t length = std::min(frame.host.size(), max_whereabouts_host);
+    out.push_back(static_cast<std::uint8_t>(length));
+    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(frame.host.data()), length));
+    return out;
+}
+
+std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payload) {
+    field_reader in(payload);
+    whereabouts frame;
+    std::uint8_t length = 0;
+    std::span<const std::uint8_t> host;
+    if (!in.le16(frame.port) || frame.port == 0 || !in.u8(length) || length == 0 || !in.take(length, host) ||
+        !in.at_end()) {
+        return std::nullopt;
+    }
+    frame.host.assign(host.begin(), host.end());
+    return address_fault(frame.host) ? std::nullopt : std::optional(frame);
+}
+
 std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     offer_frame frame;
@@ -148,9 +174,13 @@ std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
 }
 
 frame_splitter::result frame_splitter::next(frame_type& type, std::span<const std::uint8_t>& payload) {
-    // What was handed out last is no longer needed: drop it once it is most of the buffer, so the buffer neither
-    // grows without end nor is moved for every small frame.
-    if (m_nConsumed > 0 && m_nConsumed * 2 >= m_aBuffer.size()) {
+    // What was handed out is no longer needed. Dropping it moves the bytes behind it, so that waits until it is
+    // all of the buffer (and nothing moves) or a quarter megabyte: the buffer stays bounded, and the part of a frame
+    // behind it is moved once in several frames, not once a frame.
+    if (m_nConsumed == m_aBuffer.size()) {
+        m_aBuffer.clear();
+        m_nConsumed = 0;
+    } else if (m_nConsumed >= compact_after) {
         m_aBuffer.erase(m_aBuffer.begin(), m_aBuffer.begin() + static_cast<std::ptrdiff_t>(m_nConsumed));
         m_nConsumed = 0;
     }
@@ -161,9 +191,10 @@ frame_splitter::result frame_splitter::next(frame_type& type, std::span<const st
     const std::uint8_t* header = m_aBuffer.data() + m_nConsumed;
     const std::uint8_t kind = header[0];
     const std::size_t length = get_le32(header + 1);
-    const bool known =
-        (kind >= static_cast<std::uint8_t>(frame_type::folder) && kind <= static_cast<std::uint8_t>(frame_type::end)) ||
-        kind == static_cast<std::uint8_t>(frame_type::receipt) || kind == static_cast<std::uint8_t>(frame_type::offer);
+    const bool known = (kind >= static_cast<std::uint8_t>(frame_type::folder) &&
+                        kind <= static_cast<std::uint8_t>(frame_type::whereabouts)) ||
+                       kind == static_cast<std::uint8_t>(frame_type::receipt) ||
+                       kind == static_cast<std::uint8_t>(frame_type::offer);
     if (!known || length > max_frame_payload) {
         return result::malformed;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/whereabouts.h"
+
 namespace tiv {
 
 // The parcel stream: what crosses a connection between two programs that both announced it, inside TLS, after the
@@ -18,6 +20,7 @@ namespace tiv {
 //   5  n  payload
 // The sender's frames, in order: optionally one `folder` followed by exactly its `directory` frames; then for each
 // file `file`, (`resume` after the receiver's `offer`, for a resumable file), `data`..., `file_end`; then `end`.
+// Where both announced version 5, a pinned sender begins with one `whereabouts`: where it can be reached now.
 // The receiver answers a folder and each file with one `receipt` (the parcel_receipt record), and a resumable file
 // first with an `offer`.
 enum class frame_type : std::uint8_t {
@@ -28,6 +31,7 @@ enum class frame_type : std::uint8_t {
     file_end = 5,
     resume = 6,
     end = 7,
+    whereabouts = 8,
     receipt = 16,
     offer = 17,
 };
@@ -81,6 +85,7 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length);
 [[nodiscard]] std::vector<std::uint8_t> encode_file_end(const file_end_frame& frame);
 [[nodiscard]] std::vector<std::uint8_t> encode_resume(std::uint64_t from);
 [[nodiscard]] std::vector<std::uint8_t> encode_offer(const offer_frame& frame);
+[[nodiscard]] std::vector<std::uint8_t> encode_whereabouts(const whereabouts& frame);
 
 // Each payload is checked whole: every length against what is there, nothing left over. None for anything a
 // program of ours never sends.
@@ -90,6 +95,8 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length);
 [[nodiscard]] std::optional<file_end_frame> decode_file_end(std::span<const std::uint8_t> payload);
 [[nodiscard]] std::optional<std::uint64_t> decode_resume(std::span<const std::uint8_t> payload);
 [[nodiscard]] std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload);
+// Also none for a port 0, or a host that is not a name or an address (control characters, spaces and the like).
+[[nodiscard]] std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payload);
 
 // Splits whole frames off the front of a plaintext stream.
 class frame_splitter {

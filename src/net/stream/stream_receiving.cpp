@@ -64,6 +64,8 @@ private:
 
     step on_folder(std::span<const std::uint8_t> payload);
     step on_file(std::span<const std::uint8_t> payload);
+    // Where the sender says it can be reached now: only first, and only where both announced it.
+    step on_whereabouts(std::span<const std::uint8_t> payload, bool first);
     step receive_data(const file_frame& header, file_target& target);
     [[nodiscard]] std::optional<received_file> take_data(const file_frame& header, file_target& target);
     [[nodiscard]] bool take_file_end(std::span<const std::uint8_t> payload, file_target& target,
@@ -127,6 +129,18 @@ bool stream_receiver::answer(const parcel_receipt& receipt) {
         m_oOutcome.words = receipt.text;
     }
     return m_oLink.send_frame(frame_type::receipt, receipt.encode());
+}
+
+stream_receiver::step stream_receiver::on_whereabouts(std::span<const std::uint8_t> payload, bool first) {
+    if (!first || !m_oTransfer.authenticator->carries_whereabouts()) {
+        return protocol_error("a record out of place");
+    }
+    const std::optional<whereabouts> claim = decode_whereabouts(payload);
+    if (!claim) {
+        return protocol_error("a malformed address");
+    }
+    m_oTransfer.authenticator->follow_sender(m_oTransfer.profile, *claim);
+    return step::next;
 }
 
 stream_receiver::step stream_receiver::protocol_error(const char* why) {
@@ -496,6 +510,9 @@ std::optional<received_file> stream_receiver::take_data(const file_frame& header
 
 stream_receiver::step stream_receiver::receive_data(const file_frame& header, file_target& target) {
     m_oTransfer.set_bytes_done(target.resumed_from);
+    if (target.resumed_from > 0) {
+        m_oTransfer.set_resumed_from(target.resumed_from);
+    }
     m_oTransfer.set_state(transfer_state::running);
     const std::string& path = m_oTransfer.file.path;
     target.written = target.kept ? target.kept->name() : path.substr(path.find_last_of('/') + 1);
@@ -577,7 +594,8 @@ bool stream_receiver::still_a_friend() {
 
 void stream_receiver::run() {
     bool in_order = false;
-    for (bool going = true; going;) {
+    bool first = true;
+    for (bool going = true; going; first = false) {
         frame_type type{};
         std::span<const std::uint8_t> payload;
         m_oTransfer.set_state(transfer_state::getting_file_record);
@@ -596,6 +614,9 @@ void stream_receiver::run() {
             break;
         case frame_type::end:
             next = payload.empty() ? step::finished : protocol_error("a malformed end");
+            break;
+        case frame_type::whereabouts:
+            next = on_whereabouts(payload, first);
             break;
         default:
             next = protocol_error("a record out of place");

@@ -166,6 +166,7 @@ std::optional<stream_item_outcome> stream_file_sender::agree_on_start(const std:
         cryptoapi::sha256_stream hash;
         if (same_prefix(file, offer.kept, offer.hash, hash, buffer)) {
             m_nFrom = offer.kept;
+            m_oTransfer.set_resumed_from(m_nFrom);
             m_oWhole.emplace(std::move(hash));
             log_activity("%x: S: RESUMING[%s] at %llu of %llu bytes", m_oTransfer.log_handle(), path.c_str(),
                          static_cast<unsigned long long>(m_nFrom), static_cast<unsigned long long>(file.size));
@@ -272,6 +273,11 @@ stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_f
                 .resumed_from = sent.resumed_from};
     }
     return outcome;
+}
+
+bool tell_whereabouts(parcel_link& link, const authentycryptor& cipher) {
+    const std::optional<whereabouts> here = cipher.own_whereabouts();
+    return !here || link.send_frame(frame_type::whereabouts, encode_whereabouts(*here));
 }
 
 bool end_stream(parcel_link& link) {

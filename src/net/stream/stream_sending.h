@@ -56,6 +56,10 @@ using earlier_answers = std::function<void(const stream_answers::answer&)>;
 [[nodiscard]] stream_item_outcome stream_verdict(const socket_thread& transfer, const stream_file_sent& sent,
                                                  const stream_answers::answer& answer);
 
+// Where both announced it, the stream begins with where this program can be reached now (see
+// own_whereabouts); false only when the link broke.
+[[nodiscard]] bool tell_whereabouts(parcel_link& link, const authentycryptor& cipher);
+
 // The end of the stream: the `end` frame and this side's close_notify. The sender does not wait for the receiver's
 // own end: the receipts were the verdict, and waiting would cost every send a round trip. False when they did not
 // go out.

@@ -8,11 +8,21 @@
 
 namespace tiv::ui {
 
-void TransferListModel::refresh(const std::vector<app::transfer_view>& transfers) {
+namespace {
+// Measures closer together than this say more about the refresh than about the transfer.
+constexpr std::chrono::milliseconds shortest_measure{200};
+// How much a new measure moves the speed shown.
+constexpr double new_measure_weight = 0.4;
+} // namespace
+
+void TransferListModel::refresh(const std::vector<app::transfer_view>& transfers,
+                                std::chrono::steady_clock::time_point now) {
     std::unordered_set<std::uint64_t> seen;
     for (const app::transfer_view& transfer : transfers) {
         seen.insert(transfer.id);
+        measurePace(transfer, now);
     }
+    std::erase_if(m_aPace, [&seen](const auto& entry) { return !seen.contains(entry.first); });
     for (int row = rowCount() - 1; row >= 0; --row) {
         if (!seen.contains(m_aRows[row].id)) {
             beginRemoveRows(QModelIndex(), row, row);
@@ -34,6 +44,28 @@ void TransferListModel::refresh(const std::vector<app::transfer_view>& transfers
         }
     }
     announceEndedSends(transfers);
+}
+
+void TransferListModel::measurePace(const app::transfer_view& transfer, std::chrono::steady_clock::time_point now) {
+    if (transfer.finished) {
+        m_aPace.erase(transfer.id);
+        return;
+    }
+    const auto [entry, first] = m_aPace.try_emplace(transfer.id, Pace{transfer.bytes_done, now, 0.0});
+    Pace& pace = entry->second;
+    const std::chrono::duration<double> elapsed = now - pace.at;
+    if (first || elapsed < shortest_measure || transfer.bytes_done < pace.bytes) {
+        return;
+    }
+    const double measured = static_cast<double>(transfer.bytes_done - pace.bytes) / elapsed.count();
+    pace.speed = pace.speed > 0.0 ? pace.speed + new_measure_weight * (measured - pace.speed) : measured;
+    pace.bytes = transfer.bytes_done;
+    pace.at = now;
+}
+
+double TransferListModel::speedOf(const app::transfer_view& transfer) const {
+    const auto found = m_aPace.find(transfer.id);
+    return found != m_aPace.end() ? found->second.speed : 0.0;
 }
 
 // A row without a connection of its own (one file, one connection) is its own send. A short send starts and ends
@@ -74,33 +106,53 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const app::transfer_view& transfer = m_aRows[index.row()];
-    // A failure's reason is longer than any column: the whole status is at hand over every cell of its row, and
-    // over the name, the name it was sent under.
+    const auto column = static_cast<TransferColumn>(index.column());
+    if (role == percent_role && column == TransferColumn::percent) {
+        return transferPercent(transfer);
+    }
     if (role == Qt::ToolTipRole) {
-        const QString status = QString::fromStdString(transferStatusText(transfer));
-        if (index.column() == 0 && !transfer.file_name.empty()) {
-            return "Sent as " + QString::fromStdString(transfer.file_name) + "\n" + status;
-        }
-        return status;
+        return toolTip(transfer, column);
     }
     if (role != Qt::DisplayRole) {
         return {};
     }
-    switch (index.column()) {
-    case 0:
+    switch (column) {
+    case TransferColumn::name:
         return QString::fromStdString(transferFileName(transfer));
-    case 1:
+    case TransferColumn::status:
         return QString::fromStdString(transferStatusText(transfer));
-    case 2:
-        return QString::number(transfer.size);
-    case 3:
-        return QString::number(transferBytesShown(transfer));
-    case 4:
+    case TransferColumn::size:
+        return QString::fromStdString(sizeText(transfer.size));
+    case TransferColumn::done:
+        return QString::fromStdString(sizeText(transferBytesShown(transfer)));
+    case TransferColumn::percent:
         return QString::fromStdString(transferPercentText(transfer));
-    case 5:
+    case TransferColumn::speed:
+        return QString::fromStdString(speedText(speedOf(transfer)));
+    case TransferColumn::time_left:
+        return QString::fromStdString(timeLeftText(transfer, speedOf(transfer)));
+    case TransferColumn::identity:
         return QString::fromStdString(transfer.friend_name);
-    default:
+    case TransferColumn::address:
         return QString::fromStdString(transfer.peer_address);
+    }
+    return {};
+}
+
+// A failure's reason is longer than any column: the whole status is at hand over every cell of its row, over the
+// name the name it was sent under, and over a size the exact count of bytes.
+QVariant TransferListModel::toolTip(const app::transfer_view& transfer, TransferColumn column) {
+    const QString status = QString::fromStdString(transferStatusText(transfer));
+    switch (column) {
+    case TransferColumn::name:
+        return transfer.file_name.empty() ? status
+                                          : "Sent as " + QString::fromStdString(transfer.file_name) + "\n" + status;
+    case TransferColumn::size:
+        return QString::fromStdString(exactSizeText(transfer.size));
+    case TransferColumn::done:
+        return QString::fromStdString(exactSizeText(transferBytesShown(transfer)));
+    default:
+        return status;
     }
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <chrono>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "app/transfer_view.h"
+#include "ui/transfers/transfer_columns.h"
 
 namespace tiv::ui {
 
@@ -15,7 +18,9 @@ class TransferListModel final : public QAbstractTableModel {
 public:
     explicit TransferListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
-    void refresh(const std::vector<app::transfer_view>& transfers);
+    // Speeds are measured between refreshes, so a refresh says when it was taken.
+    void refresh(const std::vector<app::transfer_view>& transfers,
+                 std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -25,17 +30,32 @@ public:
 
     [[nodiscard]] const app::transfer_view& transferAt(int row) const { return m_aRows.at(row); }
 
+    // The role under which the Percent column gives its number, 0 to 100, for its progress bar.
+    static constexpr int percent_role = Qt::UserRole;
+
 signals:
     // An incoming send has ended, every file of it stored or not: once per connection, with its rows, from the
     // refresh that first sees them all final, which may be the one that first sees them at all.
     void incomingSendEnded(const std::vector<tiv::app::transfer_view>& rows);
 
 private:
+    // How fast a running row moves: the bytes it had when last measured, and its speed smoothed over refreshes,
+    // so that a pause of the disk or the network does not make the time left jump about.
+    struct Pace {
+        std::uint64_t bytes = 0;
+        std::chrono::steady_clock::time_point at;
+        double speed = 0.0; // bytes per second; 0 until measured
+    };
+
     void announceEndedSends(const std::vector<app::transfer_view>& transfers);
+    void measurePace(const app::transfer_view& transfer, std::chrono::steady_clock::time_point now);
+    [[nodiscard]] double speedOf(const app::transfer_view& transfer) const;
+    [[nodiscard]] static QVariant toolTip(const app::transfer_view& transfer, TransferColumn column);
 
     std::vector<app::transfer_view> m_aRows;
     // The connections whose end was announced, while any of their rows is listed.
     std::unordered_set<std::uint64_t> m_aAnnounced;
+    std::unordered_map<std::uint64_t, Pace> m_aPace;
 };
 
 } // namespace tiv::ui

@@ -1,8 +1,12 @@
 #include "ui/transfers/transfer_table.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
+#include <QPainter>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
 #include <vector>
 
 #include "ui/transfers/transfer_columns.h"
@@ -40,6 +44,44 @@ protected:
 private:
     QTableView* m_pTable;
 };
+
+// The Percent column as a progress bar with its percent on it.
+class ProgressBarDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        // The selection's background first, so a selected row stays one band across the bar's cell.
+        cell.text.clear();
+        const QWidget* view = option.widget;
+        QStyle* style = view != nullptr ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, view);
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(2, 2, -2, -2);
+        bar.state = option.state | QStyle::State_Horizontal;
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = index.data(TransferListModel::percent_role).toInt();
+        bar.text = index.data().toString().trimmed();
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, view);
+    }
+};
+
+// A status longer than its column is mostly a failure's reason: the column widens to show it whole, up to half
+// the list's width, and the middle of a longer one gives way, not its end.
+void showWholeStatus(QTableView& table) {
+    const int column = columnIndex(TransferColumn::status);
+    // The table hides its override; the view's own is public and reaches it.
+    const QAbstractItemView& view = table;
+    const int wanted = std::min(view.sizeHintForColumn(column), table.viewport()->width() / 2);
+    if (wanted > table.columnWidth(column)) {
+        table.setColumnWidth(column, wanted);
+    }
+}
 } // namespace
 
 QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName) {
@@ -55,7 +97,11 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
     for (std::size_t column = 0; column < transfer_columns.size(); ++column) {
         table->setColumnWidth(static_cast<int>(column), transfer_columns[column].width);
     }
+    table->setTextElideMode(Qt::ElideMiddle);
+    table->setItemDelegateForColumn(columnIndex(TransferColumn::percent), new ProgressBarDelegate(table));
     new ColumnFitter(table);
+    QObject::connect(model, &QAbstractItemModel::dataChanged, table, [table] { showWholeStatus(*table); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, table, [table] { showWholeStatus(*table); });
     return table;
 }
 

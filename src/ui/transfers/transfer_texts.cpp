@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 
 namespace tiv::ui {
@@ -15,6 +16,16 @@ bool delivered(const app::transfer_view& transfer) {
     return transfer.finished && !transfer.failed && transfer.state == transfer_state::completed;
 }
 
+// " (resumed at 51 %)" for a file that went on from a part the receiver kept.
+std::string resumedNote(const app::transfer_view& transfer) {
+    if (transfer.resumed_from == 0 || transfer.size == 0) {
+        return {};
+    }
+    const auto percent = static_cast<int>(static_cast<double>(std::min(transfer.resumed_from, transfer.size)) * 100.0 /
+                                          static_cast<double>(transfer.size));
+    return " (resumed at " + std::to_string(percent) + " %)";
+}
+
 std::string withThousands(std::uint64_t number) {
     std::string digits = std::to_string(number);
     for (std::size_t at = digits.size(); at > 3; at -= 3) {
@@ -26,10 +37,10 @@ std::string withThousands(std::uint64_t number) {
 
 std::string transferStatusText(const app::transfer_view& transfer) {
     if (!transfer.finished || transfer.state == transfer_state::undefined) {
-        return "xferring...";
+        return "xferring..." + resumedNote(transfer);
     }
     if (delivered(transfer)) {
-        return app::transfer_state_name(transfer.state);
+        return app::transfer_state_name(transfer.state) + resumedNote(transfer);
     }
     // What happened first, then why; a transfer that ended short of COMPLETED without a recorded failure stopped.
     const char* outcome = "STOPPED";
@@ -48,16 +59,23 @@ std::uint64_t transferBytesShown(const app::transfer_view& transfer) {
     return transfer.finished && !delivered(transfer) ? transfer.bytes_kept : transfer.bytes_done;
 }
 
-std::string transferPercentText(const app::transfer_view& transfer) {
-    double percent = 0.0;
+namespace {
+double percentShown(const app::transfer_view& transfer) {
     if (transfer.size == 0) {
-        percent = delivered(transfer) ? 100.0 : 0.0;
-    } else {
-        percent = static_cast<double>(std::min(transferBytesShown(transfer), transfer.size)) * 100.0 /
-                  static_cast<double>(transfer.size);
+        return delivered(transfer) ? 100.0 : 0.0;
     }
+    return static_cast<double>(std::min(transferBytesShown(transfer), transfer.size)) * 100.0 /
+           static_cast<double>(transfer.size);
+}
+} // namespace
+
+int transferPercent(const app::transfer_view& transfer) {
+    return static_cast<int>(percentShown(transfer));
+}
+
+std::string transferPercentText(const app::transfer_view& transfer) {
     char text[16];
-    std::snprintf(text, sizeof text, "%3.0f%%", percent);
+    std::snprintf(text, sizeof text, "%3.0f%%", percentShown(transfer));
     return text;
 }
 
@@ -83,6 +101,36 @@ std::string sizeText(std::uint64_t bytes) {
     }
     char text[32];
     std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string exactSizeText(std::uint64_t bytes) {
+    return withThousands(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+std::string speedText(double bytes_per_second) {
+    if (!(bytes_per_second > 0.0)) {
+        return {};
+    }
+    return sizeText(static_cast<std::uint64_t>(bytes_per_second)) + "/s";
+}
+
+std::string timeLeftText(const app::transfer_view& transfer, double bytes_per_second) {
+    if (transfer.finished || !(bytes_per_second > 0.0) || transfer.bytes_done >= transfer.size) {
+        return {};
+    }
+    const auto seconds = static_cast<std::uint64_t>(
+        std::ceil(static_cast<double>(transfer.size - transfer.bytes_done) / bytes_per_second));
+    char text[32];
+    if (seconds < 60) {
+        std::snprintf(text, sizeof text, "%llu s", static_cast<unsigned long long>(seconds));
+    } else if (seconds < 3600) {
+        std::snprintf(text, sizeof text, "%llu min %02llu s", static_cast<unsigned long long>(seconds / 60),
+                      static_cast<unsigned long long>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%llu h %02llu min", static_cast<unsigned long long>(seconds / 3600),
+                      static_cast<unsigned long long>(seconds % 3600 / 60));
+    }
     return text;
 }
 

@@ -19,6 +19,9 @@ namespace tiv::ui {
 // receiver kept of it (a part for the next send), since nothing else of it arrived.
 [[nodiscard]] std::uint64_t transferBytesShown(const app::transfer_view& transfer);
 
+// The share of the file the row counts, 0 to 100, as its progress bar draws it.
+[[nodiscard]] int transferPercent(const app::transfer_view& transfer);
+
 // "%3.0f%%" of the bytes shown. An empty file is 100 % once delivered (0 % before); the count is clamped to the
 // size, since the receiver only learns the low 32 bits of a size from the record.
 [[nodiscard]] std::string transferPercentText(const app::transfer_view& transfer);
@@ -29,6 +32,16 @@ namespace tiv::ui {
 
 // "950 bytes", "12.3 MB": decimal units, as file managers show sizes.
 [[nodiscard]] std::string sizeText(std::uint64_t bytes);
+
+// "5,368,709,120 bytes": the exact count, for a tooltip beside the rounded size.
+[[nodiscard]] std::string exactSizeText(std::uint64_t bytes);
+
+// "12.3 MB/s"; empty while nothing is known (no bytes have moved since the row was first seen).
+[[nodiscard]] std::string speedText(double bytes_per_second);
+
+// What is left of a running transfer at `bytes_per_second`: "8 s", "2 min 05 s", "1 h 20 min"; empty when it
+// has ended or its speed is not known.
+[[nodiscard]] std::string timeLeftText(const app::transfer_view& transfer, double bytes_per_second);
 
 // What the desktop is told when an incoming transfer ends.
 struct ParcelNotice {
