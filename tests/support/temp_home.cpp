@@ -7,10 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "settings/qvl_settings_data.h"
-#include "settings/registry_names.h"
-#include "settings/setting_value.h"
-
 namespace tiv::test {
 
 namespace {
@@ -31,12 +27,6 @@ temp_home::temp_home() {
     m_strPreviousMachine = read_env("QUORVEL_MACHINE_DB", m_bHadMachine);
     ::setenv("QUORVEL_HOME", m_strPath.c_str(), 1);
     ::unsetenv("QUORVEL_MACHINE_DB");
-    // Whatever address a test's program listens on, it never asks the network's router to forward a port: no
-    // packet of a test leaves this computer.
-    const qvl_settings_data settings;
-    if (!write_dword_setting(settings.machine_key(), names::port_mapping, 0)) {
-        throw std::runtime_error("cannot turn port mapping off in the temporary home");
-    }
 }
 
 temp_home::~temp_home() {

@@ -9,7 +9,7 @@
 namespace tiv::test {
 
 // A private temporary directory set as QUORVEL_HOME for the life of the object, removed afterwards.
-// QUORVEL_MACHINE_DB is cleared so the machine hive lives inside it too; "PortMapping" is 0 there.
+// QUORVEL_MACHINE_DB is cleared so the machine hive lives inside it too.
 class temp_home {
 public:
     temp_home();
