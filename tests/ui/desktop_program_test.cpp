@@ -27,6 +27,7 @@
 #include "ui/desktop_program.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/message_style.h"
+#include "ui/support/no_port_mapping.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
@@ -38,7 +39,10 @@ namespace {
 // and a notifier that records.
 struct OneStart {
     explicit OneStart(const std::string& home)
-        : provider(home + "/keys", 1024), program({settings, provider}, answers, notifier, 1024) {}
+        : provider(home + "/keys", 1024), program({settings, provider}, answers, notifier, 1024) {
+        // The listener starts with start(), after this.
+        QVERIFY(test::keep_off_the_router(settings));
+    }
 
     qvl_settings_data settings;
     crypto_provider provider;

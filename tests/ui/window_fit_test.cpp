@@ -19,6 +19,7 @@
 #include "settings/qvl_settings_data.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
+#include "ui/support/no_port_mapping.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
 
@@ -73,6 +74,7 @@ private slots:
         crypto_provider provider(home.path() + "/keys", 1024);
         test::ScriptedAnswers answers;
         test::RecordingNotifier notifier;
+        QVERIFY(test::keep_off_the_router(settings));
         DesktopProgram program({settings, provider}, answers, notifier, 1024);
         program.start();
         QStringList faults;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/reachability.h"
 #include "ui/dialogs/key_management_dialog.h"
 #include "ui/dialogs/key_types_box.h"
 #include "ui/message_style.h"
@@ -81,6 +82,12 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     fields->addRow("File Reception Directory", directory);
     fields->addRow("User Name", m_pUserName);
     fields->addRow("UUID", m_pUuid);
+    // Whether friends outside reach this program through the router, as the listener last heard from it.
+    auto* reachability = new QLabel(QString::fromStdString(app::reachability_now(m_oProgram)), this);
+    reachability->setObjectName("reachabilityLabel");
+    reachability->setWordWrap(true);
+    reachability->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    fields->addRow("Internet", reachability);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(recreate);
     bottom->addStretch();
