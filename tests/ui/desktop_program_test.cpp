@@ -27,6 +27,7 @@
 #include "ui/desktop_program.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/message_style.h"
+#include "ui/support/no_lan_announcement.h"
 #include "ui/support/no_port_mapping.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
@@ -42,6 +43,7 @@ struct OneStart {
         : provider(home + "/keys", 1024), program({settings, provider}, answers, notifier, 1024) {
         // The listener starts with start(), after this.
         QVERIFY(test::keep_off_the_router(settings));
+        QVERIFY(test::keep_off_the_lan(settings));
     }
 
     qvl_settings_data settings;

@@ -19,6 +19,7 @@
 #include "settings/qvl_settings_data.h"
 #include "support/temp_home.h"
 #include "ui/desktop_program.h"
+#include "ui/support/no_lan_announcement.h"
 #include "ui/support/no_port_mapping.h"
 #include "ui/support/recording_notifier.h"
 #include "ui/support/scripted_answers.h"
@@ -75,6 +76,7 @@ private slots:
         test::ScriptedAnswers answers;
         test::RecordingNotifier notifier;
         QVERIFY(test::keep_off_the_router(settings));
+        QVERIFY(test::keep_off_the_lan(settings));
         DesktopProgram program({settings, provider}, answers, notifier, 1024);
         program.start();
         QStringList faults;

@@ -84,7 +84,10 @@ void set_machine_defaults(qvl_settings_data& settings) {
     (void)settings.store(text_setting::external_name, addresses.external_name);
 
     write_dword_setting(settings.machine_key(), names::legacy_exchange, 1);
-    write_dword_setting(settings.machine_key(), names::lan_announce, 1);
+    // A choice the administrator made before set-up stays.
+    if (!read_dword_setting(settings.machine_key(), names::lan_announce)) {
+        write_dword_setting(settings.machine_key(), names::lan_announce, 1);
+    }
 
     settings.set_number(number_setting::listening_port, default_listening_port);
     (void)settings.store(number_setting::listening_port, default_listening_port);
