@@ -6,7 +6,6 @@
 #include "app/lan_friends.h"
 #include "app/program.h"
 #include "app/send_destination.h"
-
 #include "core/text.h"
 #include "crypto/session_key_types.h"
 #include "discovery/lan_network.h"
@@ -38,8 +37,7 @@ protected:
             }
             FAIL() << why;
         }
-        m_strWork = fs::temp_directory_path() / ("quorvel-lan-test-" + std::to_string(::getpid()));
-        fs::create_directories(m_strWork);
+        m_strWork = m_pNetwork->work();
         for (test_identity* person : {&m_oAlice, &m_oBob, &m_oMallory}) {
             prepare_peer(*person);
         }
@@ -55,7 +53,6 @@ protected:
     void TearDown() override {
         m_pListener.reset();
         m_pNetwork.reset();
-        fs::remove_all(m_strWork);
     }
 
     void listen_on_lan(test_identity& person) {

@@ -22,6 +22,8 @@ public:
     ~lan_network();
 
     [[nodiscard]] side at(std::size_t index) const;
+    // A directory of the network's own for the test's files too.
+    [[nodiscard]] const std::string& work() const { return m_strWork; }
 
 private:
     std::string m_strWork;

@@ -66,7 +66,13 @@ net_address address_of(const AvahiAddress& found, std::uint16_t port, AvahiIfInd
 } // namespace
 
 struct lan_link::callbacks {
-    static void client_changed(AvahiClient*, AvahiClientState, void*) {}
+    // The announcement and the watch end with the daemon; the next start of the listener or the program opens a
+    // new link.
+    static void client_changed(AvahiClient* client, AvahiClientState state, void*) {
+        if (state == AVAHI_CLIENT_FAILURE) {
+            log_activity("LAN discovery stopped: %s.", avahi_strerror(avahi_client_errno(client)));
+        }
+    }
     // Only the name of an announcement can clash, and it carries the user's UUID: the same user listens on
     // another computer of this LAN. Both stay reachable at their stored addresses.
     static void group_changed(AvahiEntryGroup* group, AvahiEntryGroupState state, void*) {
