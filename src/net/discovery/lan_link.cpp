@@ -97,6 +97,7 @@ struct lan_link::callbacks {
         }
         // Answered or failed, it has done its one job.
         std::erase_if(link.m_oResolvers, [resolver](const avahi_resolver_ptr& r) { return r.get() == resolver; });
+        link.report_listed();
     }
 
     static void browsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol, AvahiBrowserEvent event,
@@ -110,10 +111,20 @@ struct lan_link::callbacks {
                 link.m_oResolvers.emplace_back(resolver);
             }
         } else if (event == AVAHI_BROWSER_REMOVE && link.m_fnSighting) {
-            link.m_fnSighting(lan_sighting{.service = name, .uuid = {}, .address = {}, .gone = true});
+            link.m_fnSighting(lan_sighting{.service = name, .uuid = {}, .address = {}, .event = lan_event::gone});
+        } else if (event == AVAHI_BROWSER_ALL_FOR_NOW || event == AVAHI_BROWSER_FAILURE) {
+            link.m_bAllForNow = true;
+            link.report_listed();
         }
     }
 };
+
+void lan_link::report_listed() {
+    if (m_bAllForNow && !m_bListed && m_oResolvers.empty() && m_fnSighting) {
+        m_bListed = true;
+        m_fnSighting(lan_sighting{.service = {}, .uuid = {}, .address = {}, .event = lan_event::listed});
+    }
+}
 
 std::unique_ptr<lan_link> lan_link::open(std::string& why) {
     std::unique_ptr<lan_link> link(new lan_link());

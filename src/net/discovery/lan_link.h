@@ -13,12 +13,14 @@ namespace tiv {
 // The DNS-SD service type under which listeners announce themselves on the LAN.
 inline constexpr const char* lan_service_type = "_quorvel._tcp";
 
-// A listener seen on the LAN, or one that has gone (`gone`; then only `service` is meaningful).
+// What the watch saw: a listener found, one gone (only `service` is then meaningful), or the end of the first
+// listing of those announced when the watch started (nothing else is meaningful).
+enum class lan_event { found, gone, listed };
 struct lan_sighting {
     std::string service; // the service's instance name, unique on the LAN
     std::string uuid;    // its TXT "uuid=", empty when it carries none
     net_address address; // with the port and, for a link-local IPv6 address, the interface as its zone
-    bool gone = false;
+    lan_event event = lan_event::found;
 };
 
 // One connection to the Avahi daemon over the D-Bus system bus, with its own event thread. It announces this
@@ -46,6 +48,8 @@ public:
 
 private:
     lan_link() = default;
+    // On the event thread: `listed` once the first listing and its resolvers are done.
+    void report_listed();
 
     avahi_poll_ptr m_pPoll;
     avahi_client_ptr m_pClient;
@@ -55,6 +59,9 @@ private:
     // Resolvers run until they answer once and are freed as they do, the rest with the link. Like every Avahi
     // object, touched only under the event thread's lock.
     std::vector<avahi_resolver_ptr> m_oResolvers;
+    // Avahi has listed what its cache and the first queries found; `listed` goes out once their resolvers are done.
+    bool m_bAllForNow = false;
+    bool m_bListed = false;
 };
 
 } // namespace tiv

@@ -38,7 +38,9 @@ lan_neighbours::~lan_neighbours() {
 void lan_neighbours::seen(const lan_sighting& sighting) {
     {
         const std::lock_guard guard(m_oLock);
-        if (sighting.gone) {
+        if (sighting.event == lan_event::listed) {
+            m_bListed = true;
+        } else if (sighting.event == lan_event::gone) {
             m_oByService.erase(sighting.service);
         } else {
             lan_listener& listener = m_oByService[sighting.service];
@@ -72,7 +74,7 @@ std::vector<net_address> lan_neighbours::wait_for(const std::string& uuid, std::
     };
     {
         std::unique_lock guard(m_oLock);
-        if (!m_oChanged.wait_for(guard, bound, announced)) {
+        if (!m_oChanged.wait_for(guard, bound, [&] { return m_bListed || announced(); }) || !announced()) {
             return {};
         }
     }

@@ -33,7 +33,8 @@ public:
     [[nodiscard]] bool watching() const { return m_pLink != nullptr; }
     // Every address announced for `uuid` now (either family, as Avahi reported them); empty when none.
     [[nodiscard]] std::vector<net_address> addresses_of(const std::string& uuid) const;
-    // addresses_of, waiting up to `bound` for a first announcement of `uuid` when none is known yet.
+    // addresses_of, waiting up to `bound` for a first announcement of `uuid` when none is known yet, but no longer
+    // than the first listing of the LAN takes.
     [[nodiscard]] std::vector<net_address> wait_for(const std::string& uuid, std::chrono::milliseconds bound) const;
     [[nodiscard]] std::vector<lan_listener> listeners() const;
 
@@ -43,6 +44,7 @@ private:
     mutable std::mutex m_oLock;
     mutable std::condition_variable m_oChanged;
     std::map<std::string, lan_listener> m_oByService;
+    bool m_bListed = false; // the first listing is in
     // Last, so its event thread has stopped before the table goes.
     std::unique_ptr<lan_link> m_pLink;
 };
