@@ -22,6 +22,7 @@ constexpr std::size_t record_header_size = 5;
 // A TLS 1.3 record carries at most 2^14 bytes of plaintext plus 256 of expansion.
 constexpr std::size_t max_record_plaintext = 16384;
 constexpr std::size_t max_record_body = max_record_plaintext + 256;
+constexpr std::size_t min_read_room = 1024;
 constexpr long certificate_days = 1;
 // How long a session handed out stays good; the server's ticket keys live only as long as its process anyway.
 constexpr long session_lifetime_seconds = 12 * 3600;
@@ -365,12 +366,15 @@ bool tls_channel::open(std::span<const std::uint8_t> wire, std::vector<std::uint
         return false; // nothing may follow the end of the stream
     }
     const tls_wire::loan lent(m_oWire, wire);
+    // Records open straight into the caller's buffer, in pieces no larger than what came (a record's plaintext is
+    // shorter than the record), so a connection of small messages keeps a small buffer; what does not fit is read
+    // on the next turn.
+    const std::size_t room = std::clamp(wire.size(), min_read_room, max_record_plaintext);
     for (;;) {
-        // Records open straight into the caller's buffer.
         const std::size_t at = plain.size();
-        plain.resize(at + max_record_plaintext);
+        plain.resize(at + room);
         std::size_t got = 0;
-        const bool opened = SSL_read_ex(m_pSsl, plain.data() + at, max_record_plaintext, &got) == 1;
+        const bool opened = SSL_read_ex(m_pSsl, plain.data() + at, room, &got) == 1;
         plain.resize(at + (opened ? got : 0));
         if (opened) {
             continue;
