@@ -212,6 +212,9 @@ TEST_F(ProgramSpine, ARootOfAnotherUserIsRefusedWhenSetAndWhenListeningStarts) {
 // A root that cannot take parcels is refused with what is wrong with it, and neither it nor the name is stored.
 TEST_F(ProgramSpine, AnUnfitRootIsRefusedWithItsReasonAndNothingIsStored) {
     qvl_settings_data settings;
+    // The machine's set-up is done, or its first run would listen on the default route's address and port 20000,
+    // which a test running beside this one may hold.
+    ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::setup_complete, 1));
     ASSERT_TRUE(write_text_setting(settings.machine_key(), names::interface_ip_address, "127.0.0.1"));
     ASSERT_TRUE(write_dword_setting(settings.machine_key(), names::interface_ip_port, 0));
     app::program program({settings, m_oProvider}, m_oQuestions);
