@@ -60,15 +60,9 @@ inline constexpr std::size_t fifth_slot = 24;
 // directions, and no record of the old exchange ever crosses such a connection.
 class negotiating_authentycryptor : public authentycryptor {
 public:
-    // What this side announces. The program announces the parcel stream; a peer of an older version is played by
-    // announcing less.
-    enum class version : std::uint8_t {
-        without_receipt = 1,
-        with_receipt = 2,
-        with_stream = 3,
-        pipelined = 4,
-        following = 5,
-    };
+    // What this side announces, numbered as the markers are. The program announces the newest; a peer of an older
+    // version is played by announcing less.
+    enum class version : std::uint8_t { without_receipt = 1, with_receipt, with_stream, pipelined, following };
 
     // `clock` tells whether a saved session has expired; it outlives this object and its clones.
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
