@@ -46,6 +46,11 @@ void check_payload(tiv::frame_type type, std::span<const std::uint8_t> payload) 
             check_same(tiv::encode_offer(*offer), payload);
         }
         break;
+    case frame_type::whereabouts:
+        if (const auto where = tiv::decode_whereabouts(payload)) {
+            check_same(tiv::encode_whereabouts(*where), payload);
+        }
+        break;
     default:
         break;
     }
