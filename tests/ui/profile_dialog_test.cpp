@@ -155,19 +155,25 @@ private slots:
     }
 
     void importedFriendIsStoredOnSaveWithTheFingerprintShown() {
-        importFile(writeProfile(*m_pDave, "Dave", true));
+        importFile(writeProfile(*m_pDave, "Dave", true), "Accept files up to 100 MB");
         QVERIFY(m_pDialog->editing());
         const std::string expected = app::friend_fingerprint(reachable(*m_pDave, true));
         QCOMPARE(edit("fingerprintEdit")->text().toStdString(), expected);
         click("saveButton");
         QCOMPARE(fingerprintOf(m_pBob->settings(), "Dave"), expected);
+        // A new friend's first question decides whether they may send.
+        QCOMPARE(m_pAnswers->questions_asked().size(), std::size_t{0});
+        const auto dave = app::read_friend(m_pBob->settings(), "Dave");
+        QVERIFY(dave && dave->receipt_enabled);
+        QCOMPARE(dave->max_file_size, 100'000'000U);
+        QCOMPARE(dave->max_file_count, app::unlimited);
         QCOMPARE(names(), QStringList({"Alice", "Carol", "Dave"}));
         // The chooser it came through names each filter once, with its patterns.
         QCOMPARE(qtFilterText(app::import_profile_chooser().filters), QString("Profile Files (*.prf);;All Files (*)"));
     }
 
     void importWithAUuidAlreadyHeldIsRefusedNamingTheHolder() {
-        importFile(writeProfile(*m_pAlice, "Alicia", true));
+        importFile(writeProfile(*m_pAlice, "Alicia", true), std::nullopt);
         m_pAnswers->answer_next(IDOK);
         click("saveButton");
         const std::string& refusal = m_pAnswers->questions_asked().back().text;
@@ -319,6 +325,13 @@ private:
 
     void importFile(const std::string& path) {
         m_pAnswers->choose_next(path);
+        click("importButton");
+    }
+
+    // A friend not stored yet: the file, then the answer to whether they may send (none: the question cancelled).
+    void importFile(const std::string& path, const std::optional<std::string>& acceptance) {
+        m_pAnswers->choose_next(path);
+        m_pAnswers->choose_next(acceptance);
         click("importButton");
     }
 

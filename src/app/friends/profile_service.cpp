@@ -239,6 +239,16 @@ status check_friend_address(const std::string& address) {
     return {};
 }
 
+const std::vector<acceptance_choice>& acceptance_choices() {
+    static const std::vector<acceptance_choice> choices{
+        {"Refuse", {.accept = false}},
+        {"Accept files up to 100 MB", {.accept = true, .max_size = 100'000'000, .max_count = unlimited}},
+        {"Accept files up to 4 GB", {.accept = true, .max_size = 4'000'000'000, .max_count = unlimited}},
+        {"Accept any size", {.accept = true, .max_size = unlimited, .max_count = unlimited}},
+    };
+    return choices;
+}
+
 void apply_friend_policy(const friend_policy& policy, friend_record& record) {
     if (policy.accept) {
         record.receipt_enabled = *policy.accept;

@@ -21,15 +21,24 @@ class program;
 
 // What the user decides about a friend; what is not given stays as it was (or as the import presets it).
 struct friend_policy {
-    std::optional<bool> accept;
-    std::optional<std::uint32_t> max_size;
-    std::optional<std::uint32_t> max_count;
-    std::optional<std::uint32_t> types;
-    std::optional<std::string> address;
-    std::optional<std::uint32_t> port;
+    std::optional<bool> accept = std::nullopt;
+    std::optional<std::uint32_t> max_size = std::nullopt;
+    std::optional<std::uint32_t> max_count = std::nullopt;
+    std::optional<std::uint32_t> types = std::nullopt;
+    std::optional<std::string> address = std::nullopt;
+    std::optional<std::uint32_t> port = std::nullopt;
 };
 // An address longer than a profile holds is cut to fit.
 void apply_friend_policy(const friend_policy& policy, friend_record& record);
+
+// Whether a friend just imported may send, in the plain choices the desktop program asks with: "Refuse", "Accept
+// files up to 100 MB", "Accept files up to 4 GB", "Accept any size". An accepted friend may send any number of
+// files. The command line keeps its own defaults (--accept, --max-size, --max-count).
+struct acceptance_choice {
+    std::string label;
+    friend_policy policy;
+};
+[[nodiscard]] const std::vector<acceptance_choice>& acceptance_choices();
 
 // A profile file read as a friend record, checked, not yet stored, so a dialog can show it and let the user edit it
 // first. A friend not stored yet gets the import's presets; a friend stored under that name keeps the receipt

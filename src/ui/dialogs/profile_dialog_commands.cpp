@@ -151,7 +151,22 @@ void ProfileDialog::importProfile() {
     } else if (!notes.empty()) {
         (void)m_oQuestions.ask(notes, import_caption, MB_OK | MB_ICONWARNING);
     }
-    showProfile(record);
+    app::friend_record shown = record;
+    if (!existing && existing.error().code() == app::status_code::not_found) {
+        // A new friend refused every parcel until the user found three settings: the first question asks.
+        std::vector<std::string> labels;
+        for (const app::acceptance_choice& choice : app::acceptance_choices()) {
+            labels.push_back(choice.label);
+        }
+        const std::optional<std::string> chosen =
+            m_oQuestions.choose_one("Accept parcels from " + record.name + "?", "Accepting Parcels", labels);
+        for (const app::acceptance_choice& choice : app::acceptance_choices()) {
+            if (chosen == choice.label) {
+                app::apply_friend_policy(choice.policy, shown);
+            }
+        }
+    }
+    showProfile(shown);
     setEditing(true);
 }
 
