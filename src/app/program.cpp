@@ -18,7 +18,10 @@ program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const progr
                              questions& answers)
     : own_settings(std::move(own)), settings(environment.settings), provider(environment.provider), answers(answers),
       resolve(environment.resolve ? environment.resolve : name_resolver(resolve_all)),
-      spine(environment.settings, environment.provider, answers) {}
+      history(std::make_shared<history_keeper>(environment.settings.user_key())),
+      spine(environment.settings, environment.provider, answers) {
+    spine.incoming().set_row_listener([kept = history](const transfer_view& row) { kept->record(row); });
+}
 
 program::program(questions& answers) : m_pParts(own_parts(answers)) {}
 

@@ -115,15 +115,17 @@ std::function<std::vector<net_address>()> lan_fallback(const std::shared_ptr<lan
 send_session::send_session(program& p)
     : m_pParts(std::make_unique<parts>(settings_of(p), provider_of(p), resolver_of(p))) {
     m_pParts->lan = lan_of(p);
-    m_pParts->transfers.set_listener([ends = m_pParts->ends](const transfer_view& transfer) {
-        if (transfer.finished) {
-            {
-                const std::lock_guard guard(ends->lock);
-                ++ends->finished;
+    m_pParts->transfers.set_listener(
+        [ends = m_pParts->ends, history = p.parts().history](const transfer_view& transfer) {
+            history->record(transfer);
+            if (transfer.finished) {
+                {
+                    const std::lock_guard guard(ends->lock);
+                    ++ends->finished;
+                }
+                ends->ended.notify_all();
             }
-            ends->ended.notify_all();
-        }
-    });
+        });
     m_pParts->transfers.profile = &m_pParts->destination_friend;
 }
 

@@ -47,6 +47,10 @@ inline constexpr const char* follow_friend_addresses = "FollowFriendAddresses";
 // Beside a friend's profile: the words of the last change of its address the friend told ("Bob's address changed
 // from A:P to B:Q"), for Friend Status.
 inline constexpr const char* address_change = "AddressChange";
+// Below the user's key: the parcels sent and received, a value for each batch of rows that ended together.
+inline constexpr const char* history = "History";
+// User: the days the parcel history keeps a row (missing means 30); 0 keeps none.
+inline constexpr const char* history_days = "HistoryDays";
 // Machine policy: 0 keeps the listener from announcing itself on the LAN (DNS-SD); missing counts as 1.
 inline constexpr const char* lan_announce = "LanAnnounce";
 

@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
@@ -10,6 +9,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
@@ -41,7 +41,6 @@ QAction* addItem(QMenu* menu, const char* text, const char* objectName) {
 
 MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget* parent)
     : QMainWindow(parent), m_oProgram(program), m_oQuestions(questions),
-      m_oOpenFolder([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       m_oRefreshError(questions, "Incoming update error") {
     setObjectName("mainWindow");
     setAcceptDrops(true);
@@ -60,7 +59,14 @@ QWidget* MainWindow::buildCentre() {
     column->addWidget(new QLabel("Quorvel Deliveries"));
 
     m_pList = makeTransferTable(&m_oTransfers, "incomingList");
-    column->addWidget(m_pList, 1);
+    m_pList->setAccessibleName("Parcels arriving");
+    connect(m_pList, &QTableView::doubleClicked, this, [this] { launchSelected(&FileLauncher::open); });
+    m_pHistory = new HistoryPanel(m_oProgram, m_oQuestions);
+    m_pTabs = new QTabWidget;
+    m_pTabs->setObjectName("mainTabs");
+    m_pTabs->addTab(m_pList, "Arriving");
+    m_pTabs->addTab(m_pHistory, "History");
+    column->addWidget(m_pTabs, 1);
     // A new user's first question is what to do: the list says it until the first parcel comes.
     m_pEmptyHint = new QLabel("No parcels yet. Give your friends your profile (Tools > Export User Profile) and "
                               "import theirs.");
@@ -113,6 +119,10 @@ void MainWindow::buildContextMenu() {
     // The engine has no pause; the items stay where users look for them, disabled.
     addItem(m_pContextMenu, "Pause Selected", "pauseSelectedAction")->setEnabled(false);
     addItem(m_pContextMenu, "Resume Selected", "resumeSelectedAction")->setEnabled(false);
+    m_pOpenSelected = addItem(m_pContextMenu, "Open", "openFileAction");
+    connect(m_pOpenSelected, &QAction::triggered, this, [this] { launchSelected(&FileLauncher::open); });
+    m_pShowSelected = addItem(m_pContextMenu, "Show in Folder", "showInFolderAction");
+    connect(m_pShowSelected, &QAction::triggered, this, [this] { launchSelected(&FileLauncher::showInFolder); });
     m_pCancelSelected = addItem(m_pContextMenu, "Cancel Selected", "cancelSelectedAction");
     m_pCancelSelected->setEnabled(false);
     connect(m_pCancelSelected, &QAction::triggered, this, &MainWindow::cancelSelected);
@@ -137,6 +147,9 @@ void MainWindow::refresh() {
         // A selected row may have ended since.
         enableCancelCommands();
         showListenStatus();
+        if (m_pHistory->isVisible()) {
+            m_pHistory->refresh();
+        }
     } catch (const std::exception& error) {
         m_oRefreshError.report(error.what());
     }
@@ -163,6 +176,27 @@ void MainWindow::enableCancelCommands() {
     const bool cancellable = !cancellableSelection(*m_pList, m_oTransfers).empty();
     m_pCancel->setEnabled(cancellable);
     m_pCancelSelected->setEnabled(cancellable);
+    const bool stored = !selectedStoredPath().isEmpty();
+    m_pOpenSelected->setEnabled(stored);
+    m_pShowSelected->setEnabled(stored);
+}
+
+void MainWindow::setLauncher(FileLauncher& launcher) {
+    m_pLauncher = &launcher;
+    m_pHistory->setLauncher(launcher);
+}
+
+QString MainWindow::selectedStoredPath() const {
+    const QModelIndexList selected = m_pList->selectionModel()->selectedRows();
+    return selected.size() == 1 ? QString::fromStdString(m_oTransfers.transferAt(selected.front().row()).stored_path)
+                                : QString();
+}
+
+void MainWindow::launchSelected(bool (FileLauncher::*how)(const QString&)) {
+    const QString path = selectedStoredPath();
+    if (!path.isEmpty() && !(m_pLauncher->*how)(path)) {
+        (void)m_oQuestions.ask("No program could open " + path.toStdString() + ".", "Quorvel", MB_OK | MB_ICONERROR);
+    }
 }
 
 void MainWindow::clearCompleted() {

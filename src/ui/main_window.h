@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <functional>
@@ -14,13 +15,12 @@
 #include "app/program.h"
 #include "app/questions.h"
 #include "ui/dialogs/refresh_error_box.h"
+#include "ui/file_launcher.h"
 #include "ui/stranger_filter.h"
+#include "ui/transfers/history_panel.h"
 #include "ui/transfers/transfer_list_model.h"
 
 namespace tiv::ui {
-
-// Shows a folder in the user's file manager; false when nothing could.
-using FolderOpener = std::function<bool(const QString& path)>;
 
 // How many transfers some other window of the program still runs (a send window's).
 using RunningCounter = std::function<std::size_t()>;
@@ -48,13 +48,15 @@ public:
     // carrying its friend's name in data(). Runs when the window opens and whenever the friends changed.
     void rebuildProfileMenus();
     void openParcelBoxFolder(const QString& friendName);
-    // The desktop's file manager unless replaced (tests capture the folder instead).
-    void setFolderOpener(FolderOpener opener) { m_oOpenFolder = std::move(opener); }
+    // Opens folders and stored parcels, and shows them in their folder: the desktop's own unless replaced (tests
+    // see what would open instead).
+    void setLauncher(FileLauncher& launcher);
 
     // Quitting ends every transfer of the program, so the question before it counts these too.
     void setOtherTransfersCounter(RunningCounter counter) { m_oOtherTransfers = std::move(counter); }
 
     [[nodiscard]] TransferListModel& transfers() { return m_oTransfers; }
+    [[nodiscard]] HistoryPanel& history() { return *m_pHistory; }
     [[nodiscard]] bool ended() const { return m_bEnded; }
 
 signals:
@@ -101,6 +103,9 @@ private:
     void showListenStatus();
     // "Cancel" and "Cancel Selected" are offered while a selected transfer still runs.
     void enableCancelCommands();
+    // The selected row's stored file, when one row is selected and it was stored.
+    [[nodiscard]] QString selectedStoredPath() const;
+    void launchSelected(bool (FileLauncher::*how)(const QString&));
 
     app::program& m_oProgram;
     app::questions& m_oQuestions;
@@ -117,8 +122,12 @@ private:
     QMenu* m_pContextMenu = nullptr;
     QPushButton* m_pCancel = nullptr;
     QAction* m_pCancelSelected = nullptr;
+    QAction* m_pOpenSelected = nullptr;
+    QAction* m_pShowSelected = nullptr;
+    QTabWidget* m_pTabs = nullptr;
+    HistoryPanel* m_pHistory = nullptr;
     std::vector<HandledCommand> m_aHandledCommands;
-    FolderOpener m_oOpenFolder;
+    FileLauncher* m_pLauncher = &desktopLauncher();
     RunningCounter m_oOtherTransfers;
     QTimer m_oRefreshTimer;
     bool m_bEnded = false;

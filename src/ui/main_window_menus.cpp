@@ -143,7 +143,7 @@ void MainWindow::openParcelBoxFolder(const QString& friendName) {
         (void)m_oQuestions.ask(sentenceText(folder.error().text()), "Parcel Box Directory", MB_OK | MB_ICONERROR);
         return;
     }
-    if (!m_oOpenFolder(QString::fromStdString(*folder))) {
+    if (!m_pLauncher->open(QString::fromStdString(*folder))) {
         (void)m_oQuestions.ask("No program could show the folder " + *folder + ".", "Parcel Box Directory",
                                MB_OK | MB_ICONERROR);
     }

@@ -20,6 +20,7 @@
 #include "support/test_identity.h"
 #include "ui/main_window.h"
 #include "ui/message_style.h"
+#include "ui/support/recording_launcher.h"
 #include "ui/support/scripted_answers.h"
 
 namespace tiv::ui {
@@ -67,11 +68,8 @@ private slots:
         m_pAnswers = std::make_unique<test::ScriptedAnswers>();
         m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
         m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
-        m_aOpened.clear();
-        m_pWindow->setFolderOpener([this](const QString& path) {
-            m_aOpened << path;
-            return true;
-        });
+        m_oLauncher = test::RecordingLauncher();
+        m_pWindow->setLauncher(m_oLauncher);
         m_pBoxes = m_pWindow->findChild<QMenu*>("parcelBoxMenu");
         m_pSends = m_pWindow->findChild<QMenu*>("newConnectionMenu");
     }
@@ -128,7 +126,7 @@ private slots:
     void parcelBoxFolderIsMadeBeforeItIsShownAndOneOutsideTheRootIsRefused() {
         const std::string root = m_pBob->settings().text(text_setting::parcel_box_directory_root);
         itemFor(m_pBoxes, "Alice")->trigger();
-        QCOMPARE(m_aOpened, QStringList{QString::fromStdString(root + "/Alice")});
+        QCOMPARE(m_oLauncher.opened, QStringList{QString::fromStdString(root + "/Alice")});
         struct stat made {};
         QVERIFY(::stat((root + "/Alice").c_str(), &made) == 0 && S_ISDIR(made.st_mode));
         QCOMPARE(made.st_mode & 0777, 0700U);
@@ -138,7 +136,7 @@ private slots:
         QVERIFY(save_profile(m_pBob->settings(), escaping));
         m_pAnswers->answer_next(IDOK);
         itemFor(m_pBoxes, "Carol")->trigger();
-        QCOMPARE(m_aOpened.size(), 1);
+        QCOMPARE(m_oLauncher.opened.size(), 1);
         QVERIFY(m_pAnswers->questions_asked().back().text.find("\"../Carol\"") != std::string::npos);
         QVERIFY(!QDir(QString::fromStdString(root + "/../Carol")).exists());
     }
@@ -186,7 +184,7 @@ private:
     std::unique_ptr<MainWindow> m_pWindow;
     QMenu* m_pBoxes = nullptr;
     QMenu* m_pSends = nullptr;
-    QStringList m_aOpened;
+    test::RecordingLauncher m_oLauncher;
 };
 
 } // namespace tiv::ui

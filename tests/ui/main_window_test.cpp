@@ -1,5 +1,7 @@
+#include <QFile>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -10,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/history.h"
 #include "app/internal/listen_config.h"
 #include "app/internal/program_parts.h"
 #include "app/questions.h"
@@ -21,6 +24,7 @@
 #include "support/test_identity.h"
 #include "ui/main_window.h"
 #include "ui/message_style.h"
+#include "ui/support/recording_launcher.h"
 #include "ui/support/scripted_answers.h"
 #include "ui/support/silent_connection.h"
 #include "ui/transfers/transfer_columns.h"
@@ -267,6 +271,57 @@ private slots:
         std::ranges::for_each(transfers, [id = 0u](app::transfer_view& transfer) mutable { transfer.id = ++id; });
         refreshKeepingNewestInView(*table, [&] { rows.refresh(transfers); });
         QVERIFY(table->viewport()->rect().contains(table->visualRect(rows.index(39, 0))));
+    }
+
+    void historyKeepsBothSidesAcrossARestartOpensWhatArrivedAndClears() {
+        QVERIFY(app::clear_history(*m_pProgram).ok());
+        const std::string to = "--to=127.0.0.1:" + std::to_string(portOf(m_pProgram->incoming().bound_address()));
+        const std::string parcel = m_oHome->path() + "/photo.jpg";
+        test::write_random_file(parcel, 1500);
+        test::peer_process alice(m_pAlice->home(), {"send", "Bob", parcel, to}, m_oHome->path() + "/alice.out");
+        QCOMPARE(alice.wait(60000), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_pProgram->incoming().running_count(), std::size_t{0}, 5000);
+        const std::vector<app::transfer_view> sent = app::read_history(m_pAlice->program());
+        QVERIFY(!sent.empty());
+        QCOMPARE(historyPeerText(sent.front()), QString("to Bob"));
+
+        // A restart: a new program and window read what the last one kept.
+        m_pWindow.reset();
+        m_pProgram.reset();
+        m_pProgram = std::make_unique<app::program>(m_pBob->environment(), *m_pAnswers);
+        m_pWindow = std::make_unique<MainWindow>(*m_pProgram, *m_pAnswers);
+        test::RecordingLauncher launcher;
+        m_pWindow->setLauncher(launcher);
+        m_pWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pWindow.get()));
+        m_pWindow->findChild<QTabWidget*>("mainTabs")->setCurrentIndex(1);
+        HistoryModel& rows = m_pWindow->history().rows();
+        QCOMPARE(rows.rowCount(), 1);
+        QCOMPARE(rows.index(0, HistoryModel::name).data().toString(), QString("photo.jpg"));
+        QCOMPARE(rows.index(0, HistoryModel::friend_name).data().toString(), QString("from Alice"));
+        QCOMPARE(rows.index(0, HistoryModel::size).data().toString(), QString("1.5 kB"));
+        QCOMPARE(rows.index(0, HistoryModel::outcome).data().toString(), QString("COMPLETED"));
+        const QString stored = rows.index(0, HistoryModel::stored_at).data().toString();
+        QVERIFY(stored.endsWith("/Alice/photo.jpg"));
+
+        auto* list = m_pWindow->findChild<QTableView*>("historyList");
+        list->selectRow(0);
+        // As a user does it: the first click presses the row, the second makes it a double click.
+        const QPoint onRow = list->visualRect(rows.index(0, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, onRow);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, onRow);
+        QCOMPARE(launcher.opened, QStringList{stored});
+        m_pWindow->findChild<QAction*>("historyShowInFolderAction")->trigger();
+        QCOMPARE(launcher.shown, QStringList{stored});
+        QVERIFY(QFile::remove(stored));
+        m_pAnswers->answer_next(IDOK);
+        m_pWindow->history().openSelected();
+        QVERIFY(m_pAnswers->questions_asked().back().text.find("no longer there") != std::string::npos);
+        QCOMPARE(launcher.opened.size(), 1);
+
+        m_pWindow->findChild<QPushButton*>("clearHistoryButton")->click();
+        QCOMPARE(rows.rowCount(), 0);
+        QVERIFY(app::read_history(*m_pProgram).empty());
     }
 
 private:

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/internal/history/history_keeper.h"
 #include "app/internal/lan/lan_neighbours.h"
 #include "app/internal/program_spine.h"
 #include "app/program.h"
@@ -34,6 +35,8 @@ struct program_parts {
     // Whom the program asks, on the front end's thread.
     questions& answers;
     name_resolver resolve;
+    // Shared with the transfers, which tell it their rows as they end, however late that is.
+    std::shared_ptr<history_keeper> history;
     program_spine spine;
     // Who is announced on the LAN, watched from start() on; null before.
     std::shared_ptr<lan_neighbours> lan;
@@ -53,6 +56,9 @@ struct program_parts {
 }
 [[nodiscard]] inline program_spine& spine_of(program& p) {
     return p.parts().spine;
+}
+[[nodiscard]] inline history_keeper& history_of(program& p) {
+    return *p.parts().history;
 }
 [[nodiscard]] inline std::shared_ptr<lan_neighbours> lan_of(program& p) {
     return p.parts().lan;

@@ -49,6 +49,8 @@ public:
     [[nodiscard]] std::string reachability() const override;
     // Where the router mapping's line goes as it changes, for other processes of the user (whoami).
     void set_reachability_publisher(port_mapping_keeper::publisher publish) { m_oPublish = std::move(publish); }
+    // Hears of every row of the listeners started from now on as it ends, on the transfer's thread.
+    void set_row_listener(std::function<void(const transfer_view&)> listener) { m_oRowListener = std::move(listener); }
 
     [[nodiscard]] std::vector<transfer_view> snapshots() const override;
     [[nodiscard]] std::size_t running_count() const override;
@@ -65,6 +67,7 @@ private:
     std::shared_ptr<file_writer> m_pFiles;
     listen_config m_oConfig;
     port_mapping_keeper::publisher m_oPublish;
+    std::function<void(const transfer_view&)> m_oRowListener;
     std::unique_ptr<parts> m_pParts;
 };
 

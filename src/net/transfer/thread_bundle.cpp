@@ -65,7 +65,9 @@ void thread_bundle::body_announcer::started() const {
 void thread_bundle::body_announcer::ended() const {
     m_pTransfer->end(false); // for a body that did not end itself
     if (m_pListener != nullptr) {
-        (*m_pListener)(m_pTransfer->snapshot());
+        for (const transfer_view& row : m_pTransfer->rows()) {
+            (*m_pListener)(row);
+        }
     }
     // body_finished() turns true only after this returns, so this transfer is unlinked by the next one to end
     // (or the next append); a list never keeps more than one finished transfer beyond its number.

@@ -16,8 +16,9 @@ namespace tiv {
 // that runs for months does not hold every transfer it ever had.
 class thread_bundle {
 public:
-    // Hears of each transfer of this list when its body starts and when it has ended (the snapshot then says
-    // finished, in its final state). Called on the transfer's own thread: only enqueue.
+    // Hears of each transfer of this list when its body starts, and once it has ended of each of its rows (a
+    // connection that carried several files has a row for each), every one then finished in its final state.
+    // Called on the transfer's own thread: only enqueue.
     using transfer_listener = std::function<void(const transfer_view& transfer)>;
 
     thread_bundle();
