@@ -79,6 +79,15 @@ std::string default_log_directory() {
     return xdg_directory("XDG_STATE_HOME", ".local/state") + "/quorvel";
 }
 
+std::string desktop_socket_path() {
+    std::string home = environment("QUORVEL_HOME");
+    if (home.empty()) {
+        const std::string runtime = environment("XDG_RUNTIME_DIR");
+        home = !runtime.empty() && runtime.front() == '/' ? runtime + "/quorvel" : home_directory();
+    }
+    return home + "/desktop.socket";
+}
+
 std::string default_parcel_box_root() {
     std::string home = environment("QUORVEL_HOME");
     if (!home.empty()) {

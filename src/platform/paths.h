@@ -14,6 +14,9 @@ namespace tiv::paths {
 // Stands in for a missing "InstallationDirectory": where the activity log file goes.
 [[nodiscard]] std::string default_log_directory();
 [[nodiscard]] std::string default_parcel_box_root();
+// Where this user's running desktop program takes the requests of its later starts: in the runtime directory
+// (XDG_RUNTIME_DIR, private to the user and gone at logout), else beside the settings. Its directory may not exist.
+[[nodiscard]] std::string desktop_socket_path();
 
 // Path of the system-wide machine hive; tests point it elsewhere through QUORVEL_MACHINE_DB instead.
 inline constexpr const char* system_machine_hive = "/etc/quorvel/machine.db";

@@ -169,6 +169,30 @@ void DesktopProgram::showMainWindow() {
     m_pSplash = std::make_unique<SplashScreen>();
     m_pSplash->showCentred();
     emit started();
+    for (const InstanceRequest& request : std::exchange(m_aPendingRequests, {})) {
+        handleRequest(request);
+    }
+}
+
+void DesktopProgram::handleRequest(const InstanceRequest& request) {
+    if (m_bEnded) {
+        return;
+    }
+    if (!m_pMainWindow) {
+        m_aPendingRequests.push_back(request);
+        return;
+    }
+    m_pMainWindow->showNormal();
+    m_pMainWindow->raise();
+    m_pMainWindow->activateWindow();
+    if (request.files.isEmpty()) {
+        return;
+    }
+    if (request.friendName.isEmpty()) {
+        sendToChosenFriend(request.files);
+    } else {
+        sendToFriend(request.friendName, request.files);
+    }
 }
 
 void DesktopProgram::quit() {
@@ -249,7 +273,8 @@ void DesktopProgram::friendsChanged() {
 
 void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
     if (const std::optional<ParcelNotice> notice = parcelNotice(rows)) {
-        m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
+        m_oNotifier.notifyOffering(QString::fromStdString(notice->summary), QString::fromStdString(notice->body),
+                                   {QString::fromStdString(notice->stored_path), notice->several});
     }
 }
 
@@ -257,6 +282,13 @@ SendWindow* DesktopProgram::openSendWindow(const QString& profile) {
     std::erase_if(m_aSendWindows, [](const QPointer<SendWindow>& window) { return window.isNull(); });
     auto* window = new SendWindow(m_oProgram, m_oQuestions, profile);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // A user watching the window sees the outcome there; one who went elsewhere is told.
+    connect(window, &SendWindow::sendEnded, this, [this, window](const std::vector<app::transfer_view>& rows) {
+        const std::optional<ParcelNotice> notice = sentNotice(rows);
+        if (notice && !window->isActiveWindow()) {
+            m_oNotifier.notify(QString::fromStdString(notice->summary), QString::fromStdString(notice->body));
+        }
+    });
     m_aSendWindows.emplace_back(window);
     window->show();
     return window;
@@ -284,11 +316,26 @@ void DesktopProgram::sendToChosenFriend(const QStringList& paths) {
     if (!chosen) {
         return;
     }
+    sendToFriend(QString::fromStdString(*chosen), paths);
+}
+
+void DesktopProgram::sendToFriend(const QString& name, const QStringList& paths) {
+    const app::result<std::vector<app::friend_summary>> friends = app::list_friends(m_oProgram);
+    const bool known = friends && std::any_of(friends->begin(), friends->end(), [&](const app::friend_summary& one) {
+                           return one.name == name.toStdString();
+                       });
+    if (!known) {
+        const QuestionsOver over(m_oQuestions, m_pMainWindow.get());
+        (void)m_oQuestions.ask("No friend is named " + name.toStdString() + ". Choose whom to send to.", "Send Files",
+                               MB_OK | MB_ICONWARNING);
+        sendToChosenFriend(paths);
+        return;
+    }
     std::vector<std::string> files;
     for (const QString& path : paths) {
         files.push_back(path.toStdString());
     }
-    openSendWindow(QString::fromStdString(*chosen))->sendFiles(files);
+    openSendWindow(name)->sendFiles(files);
 }
 
 std::size_t DesktopProgram::sendWindowTransfers() const {

@@ -11,6 +11,7 @@
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/friend_list_window.h"
+#include "ui/instance_channel.h"
 #include "ui/main_window.h"
 #include "ui/message_console.h"
 #include "ui/send_window.h"
@@ -51,6 +52,10 @@ public:
     // The friends were added, changed or deleted: the windows that list them read them again.
     void friendsChanged();
 
+    // A later start's request (or this start's own files): the main window comes to the front, and files go to a
+    // send window for the friend named, or for the one the user chooses. Held until start-up is over.
+    void handleRequest(const InstanceRequest& request);
+
     // What the process ends with once `ended` came: non-zero when start-up failed.
     [[nodiscard]] int exitCode() const { return m_nExitCode; }
 
@@ -80,6 +85,8 @@ private:
     void showProfileDialog();
     // Dropped files go to the one friend there is, or to the friend the user chooses.
     void sendToChosenFriend(const QStringList& paths);
+    // To the friend named; one not stored is said so, and the user chooses instead.
+    void sendToFriend(const QString& name, const QStringList& paths);
     void showUserSettings();
     void showProgramOptions();
     // One notice per send, once every file of it has ended.
@@ -105,6 +112,8 @@ private:
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
     QPointer<FriendListWindow> m_pFriendList;
+    // Requests that came before the main window was up.
+    std::vector<InstanceRequest> m_aPendingRequests;
     // `ended` was emitted; it is emitted once.
     bool m_bEnded = false;
     int m_nExitCode = 0;

@@ -32,6 +32,7 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     connect(m_pRefresh, &QPushButton::clicked, this, &FriendListWindow::refreshAll);
     m_pList = new QTreeWidget(this);
     m_pList->setObjectName("friendsList");
+    m_pList->setAccessibleName("Friends");
     m_pList->setColumnCount(4);
     m_pList->setHeaderLabels({"Friend Name", "Internet Address", "Ping Status", "Login Status"});
     m_pList->setRootIsDecorated(false);

@@ -2,10 +2,13 @@
 #include <QThreadPool>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
+#include "app/desktop_instance.h"
 #include "core/version.h"
 #include "ui/desktop_notifier.h"
 #include "ui/desktop_program.h"
+#include "ui/instance_channel.h"
 #include "ui/program_resources.h"
 #include "ui/qt_questions.h"
 
@@ -16,6 +19,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication application(argc, argv);
+    const std::optional<tiv::ui::InstanceRequest> request =
+        tiv::ui::requestFromArguments(QCoreApplication::arguments().mid(1));
+    if (!request) {
+        std::cerr << "Usage: quorvel [--send [FRIEND] FILE...] [FILE...]\n";
+        return 2;
+    }
+    // One program per user: a later start hands its files to the running one and ends.
+    const QString socket = QString::fromStdString(tiv::app::desktop_instance_socket());
+    if (tiv::ui::handToRunningInstance(socket, *request)) {
+        return 0;
+    }
+    tiv::ui::InstanceServer instance(socket);
     tiv::ui::loadProgramResources();
     QApplication::setWindowIcon(tiv::ui::programIcon());
     // The program ends by its quit paths only: closing the first-run notice, the last window on screen for a
@@ -31,7 +46,11 @@ int main(int argc, char** argv) {
     QObject::connect(
         &program, &tiv::ui::DesktopProgram::ended, &application,
         [&program] { QCoreApplication::exit(program.exitCode()); }, Qt::QueuedConnection);
+    QObject::connect(&instance, &tiv::ui::InstanceServer::requested, &program, &tiv::ui::DesktopProgram::handleRequest);
     program.start();
+    if (!request->files.isEmpty()) {
+        program.handleRequest(*request);
+    }
     const int code = QApplication::exec();
     // Jobs of the windows may still use the settings and the keys: they end before those do.
     QThreadPool::globalInstance()->waitForDone();

@@ -14,6 +14,7 @@ MessageConsole::MessageConsole(Kind kind, QWidget* parent) : QDialog(parent), m_
     setMinimumSize(smallest_size);
     m_pText = new QPlainTextEdit(this);
     m_pText->setObjectName("logText");
+    m_pText->setAccessibleName("Messages");
     m_pText->setReadOnly(true);
     m_pText->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pText->setMaximumBlockCount(kept_lines);
@@ -22,6 +23,7 @@ MessageConsole::MessageConsole(Kind kind, QWidget* parent) : QDialog(parent), m_
     m_pCommentButton->setDefault(true);
     m_pComment = new QLineEdit(this);
     m_pComment->setObjectName("commentEdit");
+    m_pComment->setAccessibleName("Comment");
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_pCommentButton);

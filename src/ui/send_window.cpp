@@ -112,13 +112,18 @@ void SendWindow::buildControls(const QString& presetFriend) {
     grid->addWidget(m_pDestinations, 2, 0);
     grid->addWidget(m_pResolve, 2, 1);
     grid->addWidget(m_pPing, 2, 2);
-    grid->addWidget(new QLabel("Internet Address"), 3, 0);
-    grid->addWidget(new QLabel("Internet Port"), 3, 1, 1, 2);
+    auto* addressLabel = new QLabel("Internet Address");
+    addressLabel->setBuddy(m_pAddress);
+    auto* portLabel = new QLabel("Internet Port");
+    portLabel->setBuddy(m_pPort);
+    grid->addWidget(addressLabel, 3, 0);
+    grid->addWidget(portLabel, 3, 1, 1, 2);
     grid->addWidget(m_pAddress, 4, 0);
     grid->addWidget(m_pPort, 4, 1, 1, 2);
     grid->setColumnStretch(0, 1);
 
     m_pList = makeTransferTable(&m_oTransfers, "outgoingList");
+    m_pList->setAccessibleName("Files being sent");
     auto* column = new QVBoxLayout(this);
     column->addLayout(grid);
     column->addWidget(m_pList, 1);
@@ -163,6 +168,10 @@ void SendWindow::buildContextMenu() {
     m_pCancelSelected->setObjectName("cancelSelectedAction");
     m_pCancelSelected->setEnabled(false);
     connect(m_pCancelSelected, &QAction::triggered, this, &SendWindow::cancelSelected);
+    m_pRetrySelected = m_pContextMenu->addAction("Retry");
+    m_pRetrySelected->setObjectName("retryAction");
+    m_pRetrySelected->setEnabled(false);
+    connect(m_pRetrySelected, &QAction::triggered, this, &SendWindow::retrySelected);
     connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SendWindow::enableCancelSelected);
     connect(m_pList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
@@ -272,11 +281,18 @@ void SendWindow::sendFiles(const std::vector<std::string>& paths) {
         for (const std::string& entry : started->skipped) {
             skipped.push_back(started->name + "/" + entry);
         }
+        m_aSends.push_back(started->ids);
     }
     if (!files.empty()) {
         const app::result<std::vector<std::uint64_t>> started = m_pSession->send(files);
         if (!started) {
             (void)m_oQuestions.ask("Nothing was sent: " + started.error().text(), send_caption, MB_OK | MB_ICONWARNING);
+        }
+        for (std::size_t i = 0; started && i < started->size(); ++i) {
+            m_aSources[(*started)[i]] = files[i];
+        }
+        if (started) {
+            m_aSends.push_back(*started);
         }
     }
     refresh();
@@ -376,9 +392,22 @@ void SendWindow::refresh() {
         refreshKeepingNewestInView(*m_pList, [this] { m_oTransfers.refresh(m_pSession->snapshots()); });
         // A selected row may have ended since.
         enableCancelSelected();
+        announceEndedSends();
     } catch (const std::exception& error) {
         m_oRefreshError.report(error.what());
     }
+}
+
+void SendWindow::announceEndedSends() {
+    std::erase_if(m_aSends, [this](const std::vector<std::uint64_t>& ids) {
+        const std::vector<app::transfer_view> rows = m_pSession->snapshots(ids);
+        const bool ended =
+            std::all_of(rows.begin(), rows.end(), [](const app::transfer_view& row) { return row.finished; });
+        if (ended) {
+            emit sendEnded(rows);
+        }
+        return ended;
+    });
 }
 
 void SendWindow::clearCompleted() {
@@ -397,6 +426,25 @@ void SendWindow::cancelSelected() {
 
 void SendWindow::enableCancelSelected() {
     m_pCancelSelected->setEnabled(!m_bClosing && !cancellableSelection(*m_pList, m_oTransfers).empty());
+    m_pRetrySelected->setEnabled(!m_bClosing && !retryableSelection().empty());
+}
+
+std::vector<std::string> SendWindow::retryableSelection() const {
+    std::vector<std::string> files;
+    for (const QModelIndex& selected : m_pList->selectionModel()->selectedRows()) {
+        const app::transfer_view& row = m_oTransfers.transferAt(selected.row());
+        const auto source = m_aSources.find(row.id);
+        // A file of a folder goes again with its folder, never alone into the friend's box.
+        if (row.finished && (row.failed || row.state != app::transfer_state::completed) && source != m_aSources.end()) {
+            files.push_back(source->second);
+        }
+    }
+    return files;
+}
+
+void SendWindow::retrySelected() {
+    // A file whose transfer broke goes on from what the receiver kept of it.
+    sendFiles(retryableSelection());
 }
 
 void SendWindow::closeEvent(QCloseEvent* event) {

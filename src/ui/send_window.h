@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/program.h"
@@ -49,6 +50,8 @@ public:
     void clearCompleted();
     // Asks the selected transfers that still run to stop; each ends as a failed row saying it was stopped.
     void cancelSelected();
+    // Sends the selected files that failed or stopped again; each continues from the part its receiver kept.
+    void retrySelected();
     // The program is quitting and the user already agreed: stops every transfer on a worker, without a question,
     // and closes once they have let go.
     void stopAndClose();
@@ -59,6 +62,10 @@ public:
     // A name lookup, a ping or the final stop is still running.
     [[nodiscard]] bool busy() const;
     [[nodiscard]] TransferListModel& transfers() { return m_oTransfers; }
+
+signals:
+    // Every file of one send (one sendFiles of files, or one folder) has ended, delivered or not: once per send.
+    void sendEnded(const std::vector<tiv::app::transfer_view>& rows);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,6 +87,10 @@ private:
     void updateControls();
     // "Cancel Selected" is offered while a selected transfer still runs.
     void enableCancelSelected();
+    // Tells of each send whose every file has ended, once.
+    void announceEndedSends();
+    // The files behind the selected rows that failed or stopped, as they were given.
+    [[nodiscard]] std::vector<std::string> retryableSelection() const;
     // Stops every transfer on a worker (it may take seconds), then closes the window.
     void stopThenClose();
     // Runs `job` on a worker with `running` set and the controls it concerns disabled; `done` gets its result on
@@ -102,6 +113,11 @@ private:
     QTableView* m_pList = nullptr;
     QMenu* m_pContextMenu = nullptr;
     QAction* m_pCancelSelected = nullptr;
+    QAction* m_pRetrySelected = nullptr;
+    // The sends started and not yet ended, each the ids of its files.
+    std::vector<std::vector<std::uint64_t>> m_aSends;
+    // The file each row of a plain send came from (a folder's rows are not here).
+    std::unordered_map<std::uint64_t, std::string> m_aSources;
     QTimer m_oRefreshTimer;
     QFuture<void> m_oStopping;
     QString m_strDestinationName;

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QMimeData>
@@ -26,6 +27,7 @@
 #include "support/test_identity.h"
 #include "ui/desktop_program.h"
 #include "ui/dialogs/splash_screen.h"
+#include "ui/instance_channel.h"
 #include "ui/message_style.h"
 #include "ui/support/no_lan_announcement.h"
 #include "ui/support/no_port_mapping.h"
@@ -73,6 +75,16 @@ void completeFirstRun(const std::string& home, const std::string& root = {}) {
     QVERIFY(write_dword_setting(start.settings.machine_key(), names::interface_ip_port, 0));
     QVERIFY(root.empty() || write_text_setting(start.settings.user_key(), names::parcel_box_directory_root, root));
     QVERIFY(start.program.mainWindow()->close());
+}
+
+// The send window on screen, if one is.
+SendWindow* visibleSendWindow() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* sending = qobject_cast<SendWindow*>(window); sending != nullptr && sending->isVisible()) {
+            return sending;
+        }
+    }
+    return nullptr;
 }
 
 // A desktop that cannot make the box telling that the parcel box root could not be created.
@@ -212,17 +224,47 @@ private slots:
         QCoreApplication::sendEvent(program.mainWindow(), &dropped);
 
         QPointer<SendWindow> opened;
-        QTRY_VERIFY([&] {
-            for (QWidget* window : QApplication::topLevelWidgets()) {
-                if (auto* sending = qobject_cast<SendWindow*>(window); sending != nullptr && sending->isVisible()) {
-                    opened = sending;
-                }
-            }
-            return !opened.isNull();
-        }());
+        QTRY_VERIFY((opened = visibleSendWindow()) != nullptr);
         QCOMPARE(opened->findChild<QComboBox*>("destinationCombo")->currentText(), QString("Carol"));
         QTRY_COMPARE(opened->transfers().rowCount(), 1);
         QVERIFY(opened->transfers().transferAt(0).file_name.ends_with("photo.jpg"));
+        opened->stopAndClose();
+        QTRY_VERIFY(opened.isNull());
+        QVERIFY(program.mainWindow()->close());
+    }
+
+    void aLaterStartHandsItsFilesToTheRunningProgram() {
+        const std::string parcel = m_oHome->path() + "/report.pdf";
+        std::ofstream(parcel) << "a report";
+        const QString file = QString::fromStdString(parcel);
+        const auto request = requestFromArguments({"--send", "Alice", file});
+        QVERIFY(request && request->friendName == "Alice" && request->files == QStringList{file});
+        QCOMPARE(requestFromArguments({"--send", file})->friendName, QString()); // a file is not a friend
+        QVERIFY(QDir::isAbsolutePath(requestFromArguments({"report.pdf"})->files.front()));
+        QVERIFY(!requestFromArguments({"--bogus"}));
+        QVERIFY(!decodeRequest("Alice\nrelative/path\n"));
+        const QString socket = QString::fromStdString(m_oHome->path() + "/desktop.socket");
+        QVERIFY2(!handToRunningInstance(socket, *request, 500), "nobody runs yet");
+
+        completeFirstRun(m_oHome->path());
+        OneStart start(m_oHome->path());
+        auto& [settings, provider, answers, notifier, program] = start;
+        program.start();
+        QTRY_VERIFY(program.mainWindow() != nullptr);
+        friend_profile alice = test::test_identity("Alice").as_friend();
+        alice.port = 9; // nobody listens: the send fails, its row stays
+        QVERIFY(app::store_friend(program.program(), app::record_of(alice)).ok());
+        InstanceServer running(socket);
+        QVERIFY(running.listening());
+        connect(&running, &InstanceServer::requested, &program, &DesktopProgram::handleRequest);
+        QVERIFY2(!InstanceServer(socket).listening(), "a second program leaves the running one's socket alone");
+
+        QVERIFY(handToRunningInstance(socket, *request));
+        QPointer<SendWindow> opened;
+        QTRY_VERIFY((opened = visibleSendWindow()) != nullptr);
+        QCOMPARE(opened->findChild<QComboBox*>("destinationCombo")->currentText(), QString("Alice"));
+        QTRY_COMPARE(opened->transfers().rowCount(), 1);
+        QVERIFY(opened->transfers().transferAt(0).file_name.ends_with("report.pdf"));
         opened->stopAndClose();
         QTRY_VERIFY(opened.isNull());
         QVERIFY(program.mainWindow()->close());

@@ -345,6 +345,33 @@ private slots:
         QVERIFY(window.runningCount() == 1 && !cancel->isEnabled());
     }
 
+    void retrySendsAFailedFileAgain() {
+        friend_profile refusing = m_pAlice->as_friend();
+        refusing.receipt_enabled = 0;
+        QVERIFY(save_profile(m_pBob->settings(), refusing));
+        SendWindow window(*m_pSender, *m_pAnswers);
+        window.show();
+        choose(window, "Bob");
+        const std::string parcel = m_oHome->path() + "/tax form.pdf";
+        test::write_random_file(parcel, 5000);
+        window.sendFiles({parcel});
+        TransferListModel& rows = window.transfers();
+        QTRY_VERIFY_WITH_TIMEOUT(rows.rowCount() == 1 && rows.transferAt(0).finished && rows.transferAt(0).failed,
+                                 20000);
+        auto* retry = window.findChild<QAction*>("retryAction");
+        QVERIFY(!retry->isEnabled());
+        window.findChild<QTableView*>("outgoingList")->selectRow(0);
+        QVERIFY(retry->isEnabled());
+
+        m_pBob->befriend(*m_pAlice);
+        retry->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rows.index(1, 1).data().toString(), QString("COMPLETED"), 20000);
+        const std::vector<std::filesystem::path> received = filesBelow(m_pBob->home() + "/PBoxes");
+        QCOMPARE(received.size(), std::size_t{1});
+        QCOMPARE(test::file_sha256(received.front().string()), test::file_sha256(parcel));
+    }
+
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
         SendWindow window(*m_pSender, *m_pAnswers);
         window.show();

@@ -1,6 +1,8 @@
 #include <QTest>
 
+#include "ui/desktop_notifier.h"
 #include "ui/stranger_filter.h"
+#include "ui/support/recording_launcher.h"
 #include "ui/transfers/transfer_columns.h"
 #include "ui/transfers/transfer_list_model.h"
 #include "ui/transfers/transfer_texts.h"
@@ -188,6 +190,51 @@ private slots:
 
         QVERIFY(!parcelNotice({ended(receiving(3, transfer_state::authenticating, 0, 0), true, "not authenticated")})
                      .has_value());
+    }
+
+    // The notice offers what arrived: one file to open, several to show where they are.
+    void noticeActionsOpenOneFileAndShowSeveralInTheirFolder() {
+        app::transfer_view one = fromAlice(1, 0, true, 10);
+        one.stored_path = "/box/Alice/report.pdf";
+        const ParcelNotice single = *parcelNotice({one});
+        QCOMPARE(shown(single.stored_path), QString("/box/Alice/report.pdf"));
+        QCOMPARE(NoticeActionTable::actionList({shown(single.stored_path), single.several}),
+                 QStringList({"default", "Open", "open", "Open", "show", "Show in Folder"}));
+        const ParcelNotice two = *parcelNotice({fromAlice(2, 9, false, 10), one});
+        QVERIFY(two.several && two.stored_path == one.stored_path);
+        QVERIFY(parcelNotice({fromAlice(3, 0, false, 10)})->stored_path.empty());
+
+        NoticeActionTable table;
+        table.remember(7, {"/box/Alice/report.pdf", false});
+        table.remember(8, {"/box/Alice/a.jpg", true});
+        test::RecordingLauncher launcher;
+        QVERIFY(table.invoke(7, "default", launcher) && table.invoke(8, "default", launcher));
+        QVERIFY(table.invoke(7, "show", launcher));
+        table.forget(7);
+        QVERIFY2(!table.invoke(7, "open", launcher), "a closed notice is forgotten");
+        QCOMPARE(launcher.opened, QStringList{"/box/Alice/report.pdf"});
+        QCOMPARE(launcher.shown, QStringList({"/box/Alice/a.jpg", "/box/Alice/report.pdf"}));
+    }
+
+    void theSenderHearsHowItsSendEnded() {
+        const auto sent = [](const char* name, bool delivered) {
+            app::transfer_view file;
+            file.direction = app::transfer_direction::sending;
+            file.friend_name = "Bob";
+            file.file_name = name;
+            file.size = 1500;
+            file.state = delivered ? transfer_state::completed : transfer_state::connecting_to_destination;
+            return ended(file, !delivered, delivered ? "" : "nobody answers", transfer_status::connect);
+        };
+        QCOMPARE(shown(sentNotice({sent("report.pdf", true)})->summary), QString("report.pdf delivered to Bob"));
+        const ParcelNotice lost = *sentNotice({sent("report.pdf", false)});
+        QCOMPARE(shown(lost.summary), QString("report.pdf was not delivered to Bob"));
+        QCOMPARE(shown(lost.body), QString("FAILED (nobody answers)"));
+        QCOMPARE(shown(sentNotice({sent("a", true), sent("b", true), sent("c", true), sent("d", true)})->summary),
+                 QString("4 files delivered to Bob"));
+        const ParcelNotice some = *sentNotice({sent("a", true), sent("b", false), sent("c", true)});
+        QCOMPARE(shown(some.summary), QString("2 of 3 files delivered to Bob"));
+        QCOMPARE(shown(some.body), QString("b: FAILED (nobody answers)"));
     }
 
     // Strangers stay out of the list and are counted once each, however often a refresh sees them.

@@ -47,6 +47,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
 
     auto* licence = new QTextBrowser;
     licence->setObjectName("licenceText");
+    licence->setAccessibleName("Licence");
     licence->setReadOnly(true);
     licence->setMarkdown(licenceText());
 

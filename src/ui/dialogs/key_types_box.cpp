@@ -14,6 +14,7 @@ KeyTypesBox::KeyTypesBox(app::program& program, app::questions& questions, const
       m_pEdit(new QPushButton(buttonText, this)) {
     setObjectName("keyTypesBox");
     m_pList->setObjectName("keyTypesList");
+    m_pList->setAccessibleName("Session key types");
     // The names only describe the set; the button is the way to change it.
     m_pList->setSelectionMode(QAbstractItemView::NoSelection);
     m_pEdit->setObjectName("editKeyTypesButton");

@@ -24,6 +24,7 @@ OwnKeyView::OwnKeyView(app::program& program, const QString& exchangeLabel, cons
     choices->addButton(m_pExchangeChoice);
     choices->addButton(m_pSignatureChoice);
     m_pKeyText->setObjectName("keyText");
+    m_pKeyText->setAccessibleName("Public key");
     m_pKeyText->setReadOnly(true);
     m_pKeyText->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pKeyText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

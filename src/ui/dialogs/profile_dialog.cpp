@@ -67,6 +67,7 @@ ProfileDialog::ProfileDialog(app::program& program, app::questions& questions, Q
 void ProfileDialog::buildControls() {
     m_pNames = new QListWidget(this);
     m_pNames->setObjectName("profileNamesList");
+    m_pNames->setAccessibleName("Friend profiles");
     m_pNames->setSortingEnabled(true);
     connect(m_pNames, &QListWidget::currentRowChanged, this, &ProfileDialog::showSelected);
     m_pNew = makeButton("New", "newButton", this);
@@ -98,6 +99,7 @@ void ProfileDialog::buildControls() {
     m_pUuid = makeEdit("uuidEdit", static_cast<int>(app::friend_uuid_limit), this);
     m_pKey = new QPlainTextEdit(this);
     m_pKey->setObjectName("keyText");
+    m_pKey->setAccessibleName("Public key");
     m_pKey->setReadOnly(true);
     m_pKey->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pKey->setPlaceholderText("000000000000000000000000");
@@ -116,6 +118,7 @@ void ProfileDialog::buildControls() {
     m_pDirectory = makeEdit("receiptDirectoryEdit", static_cast<int>(app::parcel_box_name_limit), this);
     m_pDirectory->setReadOnly(true);
     m_pFingerprint = makeEdit("fingerprintEdit", 200, this);
+    m_pFingerprint->setAccessibleName("Fingerprint");
     m_pFingerprint->setReadOnly(true);
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -73,8 +73,10 @@ void ProgramOptionsDialog::buildControls() {
     }
     m_pExternalName = new QLineEdit;
     m_pExternalName->setObjectName("externalNameEdit");
+    m_pExternalName->setAccessibleName("External Access Name");
     m_pProvider = new QLineEdit;
     m_pProvider->setObjectName("providerNameEdit");
+    m_pProvider->setAccessibleName("Cryptographic provider");
     m_pProvider->setReadOnly(true);
     m_pKeyTypes = new KeyTypesBox(m_oProgram, m_oQuestions, "Edit List", KeyTypesBox::ButtonPlace::below);
     // Apply asks about an empty policy, once, before anything is written.
@@ -105,6 +107,7 @@ void ProgramOptionsDialog::buildControls() {
 
     m_pAdapters = new QTreeWidget;
     m_pAdapters->setObjectName("adaptersTree");
+    m_pAdapters->setAccessibleName("Network adapters");
     m_pAdapters->setHeaderHidden(true);
     // A long line (an IPv6 address with its zone, a lease's times) scrolls sideways rather than being cut short.
     m_pAdapters->header()->setStretchLastSection(false);

@@ -15,6 +15,7 @@ EditPublicKey::EditPublicKey(app::questions& questions, const QString& text, QWi
     setWindowTitle("Edit Public Key");
     m_pText = new QPlainTextEdit(text, this);
     m_pText->setObjectName("keyText");
+    m_pText->setAccessibleName("Public key");
     m_pText->setLineWrapMode(QPlainTextEdit::NoWrap);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* done = buttons->addButton("Done", QDialogButtonBox::AcceptRole);

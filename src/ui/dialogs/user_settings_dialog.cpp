@@ -49,6 +49,7 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
 
     m_pKeys = new OwnKeyView(m_oProgram, "Authentication", "Signature", this);
     m_pFingerprint = readOnlyField("fingerprintEdit", this);
+    m_pFingerprint->setAccessibleName("Fingerprint");
     // A friend compares it character by character with their own: all of it stays in view.
     m_pFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_pFingerprint->setMinimumWidth(m_pFingerprint->fontMetrics().horizontalAdvance(QString(79, '0')) + 12);
@@ -56,6 +57,7 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     m_pCoverage->setObjectName("fingerprintCoverageLabel");
 
     m_pDirectory = readOnlyField("receptionDirectoryEdit", this);
+    m_pDirectory->setAccessibleName("Parcel box directory");
     QPushButton* select = makeButton("Select...", "selectDirectoryButton", this);
     m_pUserName = new QLineEdit(this);
     m_pUserName->setObjectName("userNameEdit");

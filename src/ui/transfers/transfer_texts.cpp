@@ -134,22 +134,67 @@ std::string timeLeftText(const app::transfer_view& transfer, double bytes_per_se
     return text;
 }
 
+namespace {
+ParcelNotice notice(std::string summary, std::string body) {
+    ParcelNotice made;
+    made.summary = std::move(summary);
+    made.body = std::move(body);
+    return made;
+}
+
+ParcelNotice withStoredPath(ParcelNotice notice, const std::vector<app::transfer_view>& send) {
+    const auto stored =
+        std::find_if(send.begin(), send.end(), [](const app::transfer_view& row) { return !row.stored_path.empty(); });
+    if (stored != send.end()) {
+        notice.stored_path = stored->stored_path;
+        notice.several = send.size() > 1;
+    }
+    return notice;
+}
+
+std::optional<ParcelNotice> incomingNotice(const std::vector<app::transfer_view>& send);
+} // namespace
+
 std::optional<ParcelNotice> parcelNotice(const std::vector<app::transfer_view>& send) {
     if (send.empty() || send.front().direction != transfer_direction::receiving || send.front().friend_name.empty()) {
         return std::nullopt;
     }
+    return withStoredPath(*incomingNotice(send), send);
+}
+
+std::optional<ParcelNotice> sentNotice(const std::vector<app::transfer_view>& send) {
+    if (send.empty()) {
+        return std::nullopt;
+    }
+    const std::string to = send.front().friend_name.empty() ? send.front().peer_address : send.front().friend_name;
+    const auto firstFailure = std::find_if_not(send.begin(), send.end(), delivered);
+    const auto arrived = static_cast<std::size_t>(std::count_if(send.begin(), send.end(), delivered));
+    if (send.size() == 1) {
+        const app::transfer_view& only = send.front();
+        return arrived == 1 ? notice(transferFileName(only) + " delivered to " + to, sizeText(only.size))
+                            : notice(transferFileName(only) + " was not delivered to " + to, transferStatusText(only));
+    }
+    const std::string count = std::to_string(send.size());
+    if (firstFailure == send.end()) {
+        return notice(count + " files delivered to " + to, "Every file arrived.");
+    }
+    return notice(std::to_string(arrived) + " of " + count + " files delivered to " + to,
+                  transferFileName(*firstFailure) + ": " + transferStatusText(*firstFailure));
+}
+
+namespace {
+std::optional<ParcelNotice> incomingNotice(const std::vector<app::transfer_view>& send) {
     const std::string& from = send.front().friend_name;
     if (send.size() == 1 && send.front().folder_name.empty()) {
         const app::transfer_view& transfer = send.front();
         if (!delivered(transfer)) {
-            return ParcelNotice{"Parcel from " + from + " failed", transfer.failed && !transfer.status_text.empty()
-                                                                       ? transfer.status_text
-                                                                       : transferStatusText(transfer)};
+            return notice("Parcel from " + from + " failed", transfer.failed && !transfer.status_text.empty()
+                                                                 ? transfer.status_text
+                                                                 : transferStatusText(transfer));
         }
         // The bytes stored are the size, since the record holds only the low 32 bits of a larger file's.
-        return ParcelNotice{"Parcel from " + from, transferFileName(transfer) + " (" +
-                                                       withThousands(transfer.bytes_done) +
-                                                       " bytes) is in your parcel box"};
+        return notice("Parcel from " + from, transferFileName(transfer) + " (" + withThousands(transfer.bytes_done) +
+                                                 " bytes) is in your parcel box");
     }
     std::size_t stored = 0;
     std::uint64_t bytes = 0;
@@ -170,11 +215,12 @@ std::optional<ParcelNotice> parcelNotice(const std::vector<app::transfer_view>& 
                        : "Folder '" + folder + "' from " + from + " (" +
                              (stored == send.size() ? count : std::to_string(stored) + " of " + count) + " files)";
     if (firstFailure == nullptr) {
-        return ParcelNotice{summary, "Everything is in your parcel box."};
+        return notice(summary, "Everything is in your parcel box.");
     }
     const std::size_t failed = send.size() - stored;
-    return ParcelNotice{summary, std::to_string(failed) + (failed == 1 ? " file" : " files") + " did not arrive: " +
-                                     transferFileName(*firstFailure) + ": " + transferStatusText(*firstFailure)};
+    return notice(summary, std::to_string(failed) + (failed == 1 ? " file" : " files") + " did not arrive: " +
+                               transferFileName(*firstFailure) + ": " + transferStatusText(*firstFailure));
 }
+} // namespace
 
 } // namespace tiv::ui

@@ -43,10 +43,14 @@ namespace tiv::ui {
 // has ended or its speed is not known.
 [[nodiscard]] std::string timeLeftText(const app::transfer_view& transfer, double bytes_per_second);
 
-// What the desktop is told when an incoming transfer ends.
+// What the desktop is told when a send ends.
 struct ParcelNotice {
     std::string summary;
     std::string body;
+    // A parcel stored here that the notice can open or show in its folder; empty when none arrived. For a send of
+    // several files, the first one stored (its folder holds the others).
+    std::string stored_path;
+    bool several = false;
 };
 
 // One notice per send, from the rows of its connection once all have ended: "Parcel from Alice" / "report.pdf
@@ -55,5 +59,9 @@ struct ParcelNotice {
 // failure's reason. Nothing for a sender who never proved who they are: a stranger turned away at the door is no
 // news for the user.
 [[nodiscard]] std::optional<ParcelNotice> parcelNotice(const std::vector<app::transfer_view>& send);
+
+// What the sender is told once every file of a send it started has ended: "report.pdf delivered to Bob", "4 files
+// delivered to Bob", or "3 of 4 files delivered to Bob" with the first failure's reason. Nothing for no rows.
+[[nodiscard]] std::optional<ParcelNotice> sentNotice(const std::vector<app::transfer_view>& send);
 
 } // namespace tiv::ui

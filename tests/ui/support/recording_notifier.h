@@ -13,9 +13,13 @@ public:
     struct shown {
         QString summary;
         QString body;
+        QString offered; // the stored parcel the notice offers to open or show
     };
 
-    void notify(const QString& summary, const QString& body) override { m_aShown.push_back({summary, body}); }
+    void notify(const QString& summary, const QString& body) override { m_aShown.push_back({summary, body, {}}); }
+    void notifyOffering(const QString& summary, const QString& body, const ui::NoticeActions& actions) override {
+        m_aShown.push_back({summary, body, actions.path});
+    }
 
     [[nodiscard]] const std::vector<shown>& shown_so_far() const { return m_aShown; }
 
