@@ -39,7 +39,8 @@ desktop_entry=$(installed "$datadir")/applications/quorvel.desktop
 icon_directory=$(installed "$datadir")/icons/hicolor/scalable/apps
 unit=$(installed "$unitdir")/quorvel-listen.service
 man_page=$(installed "$mandir")/man1/quorvel-cli.1
-for file in "$desktop_entry" "$icon_directory/quorvel.svg" "$unit" "$man_page"; do
+metainfo=$(installed "$datadir")/metainfo/io.quorvel.Quorvel.metainfo.xml
+for file in "$desktop_entry" "$icon_directory/quorvel.svg" "$metainfo" "$unit" "$man_page"; do
     [ -f "$file" ] || fail "$file was not installed"
 done
 
