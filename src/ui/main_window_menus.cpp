@@ -88,6 +88,10 @@ void MainWindow::buildViewMenu() {
     logging->setChecked(app::activity_logging_on());
     connect(logging, &QAction::triggered, this, [logging] { logging->setChecked(app::toggle_activity_logging()); });
     addRequest(view, "&Activity Log...", "activityLogAction", &MainWindow::activityLogRequested);
+    QAction* history = view->addAction("Parcel &History");
+    history->setObjectName("parcelHistoryAction");
+    history->setShortcut(QKeySequence("Ctrl+H"));
+    connect(history, &QAction::triggered, this, [this] { m_pTabs->setCurrentWidget(m_pHistory); });
 }
 
 QAction* MainWindow::addRequest(QMenu* menu, const char* text, const char* objectName, void (MainWindow::*signal)()) {

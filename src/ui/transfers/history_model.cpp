@@ -39,17 +39,12 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const app::transfer_view& row = rowAt(index.row());
+    // The cells a column may cut short say all of it under the pointer; the size says its exact bytes.
     if (role == Qt::ToolTipRole) {
-        switch (index.column()) {
-        case size:
+        if (index.column() == size) {
             return text(exactSizeText(row.size));
-        case outcome:
-            return text(transferStatusText(row));
-        case stored_at:
-            return text(row.stored_path);
-        default:
-            return {};
         }
+        return index.column() == outcome || index.column() == stored_at ? data(index, Qt::DisplayRole) : QVariant();
     }
     if (role != Qt::DisplayRole) {
         return {};
