@@ -14,6 +14,14 @@ struct log_event {
     std::string text;
 };
 
+// A message a friend sent: who, when it arrived, and its text, tamed as a received file's name is, so nothing in it
+// acts on a screen or a terminal.
+struct received_message {
+    std::string friend_name;
+    std::string text;
+    std::chrono::system_clock::time_point time;
+};
+
 // Where the program's discrete events go. A window turns each call into a queued call to its own thread; the
 // command line prints them under one lock.
 //
@@ -27,6 +35,8 @@ public:
     virtual ~event_sink() = default;
 
     virtual void log(const log_event& line) = 0;
+    // Heard only through a message_feed (app/friend_conversation.h).
+    virtual void message(const received_message& message) { (void)message; }
 };
 
 // While it lives, activity logging is on and every line reaches `events`.

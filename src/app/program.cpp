@@ -21,6 +21,9 @@ program_parts::program_parts(std::unique_ptr<qvl_settings_data> own, const progr
       history(std::make_shared<history_keeper>(environment.settings.user_key())),
       spine(environment.settings, environment.provider, answers) {
     spine.incoming().set_row_listener([kept = history](const transfer_view& row) { kept->record(row); });
+    spine.incoming().set_message_listener([hub = messages](const friend_message& message) {
+        return hub->deliver({message.friend_name, message.text, message.time});
+    });
 }
 
 program::program(questions& answers) : m_pParts(own_parts(answers)) {}

@@ -87,7 +87,7 @@ struct send_session::parts {
     parts(qvl_settings_data& settings, crypto_provider& provider, name_resolver resolve)
         : settings(settings), provider(provider), resolve(std::move(resolve)),
           transfers(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                  negotiating_authentycryptor::version::following)) {}
+                                                                  negotiating_authentycryptor::version::conversing)) {}
 
     qvl_settings_data& settings;
     crypto_provider& provider;

@@ -17,6 +17,8 @@ public:
 
     // Where log lines go from now on; null drops them.
     void print_log_to(std::ostream* out);
+    // Where friends' messages go from now on, each on a line under who sent it and when; null drops them.
+    void print_messages_to(std::ostream* out);
     // Held by whoever else prints on the streams while transfers may log.
     [[nodiscard]] std::mutex& print_lock() { return m_oLock; }
 
@@ -29,13 +31,15 @@ public:
                                           const std::vector<std::string>& items) override;
 
     void log(const app::log_event& line) override;
+    void message(const app::received_message& message) override;
 
 private:
     void print_message(const std::string& text, const std::string& caption);
 
     std::ostream& m_oErr;
-    std::mutex m_oLock; // guards the streams and m_pLogOut
+    std::mutex m_oLock; // guards the streams, m_pLogOut and m_pMessageOut
     std::ostream* m_pLogOut = nullptr;
+    std::ostream* m_pMessageOut = nullptr;
 };
 
 } // namespace tiv::cli

@@ -1,10 +1,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/friend_conversation.h"
 #include "app/presence_service.h"
 #include "app/program.h"
+#include "app/send_service.h"
 #include "cli/cli.h"
 #include "cli/command.h"
+#include "core/outside_text.h"
 
 namespace tiv::cli {
 
@@ -44,12 +47,38 @@ int run_ping_friends(command_io& io) {
     return pinged->no_socket ? exit_failure : exit_success;
 }
 
+// A friend's program asked over the pinned channel: whether it runs, or to show a message.
+template <typename Ask> int ask_friend(const std::string& name, command_io& io, Ask ask) {
+    app::program program(io.terminal);
+    if (app::status opened = app::open_sender_identity(program); !opened) {
+        return fail(io, exit_failure, opened.text());
+    }
+    const app::friend_reply reply = ask(program);
+    io.out << escaped_text(name) << ": " << escaped_text(reply.words) << '\n';
+    return reply.answer == app::friend_answer::answered ? exit_success : exit_failure;
+}
+
 int run_ping(const parsed_args& args, command_io& io) {
     const bool friends = args.has("friends");
-    if (friends == (args.positional.size() == 1) || args.positional.size() > 1) {
-        return fail(io, exit_usage, "ping takes one ADDRESS or --friends (see 'quorvel-cli ping --help').");
+    const bool login = args.has("login");
+    if ((friends && login) || friends == (args.positional.size() == 1) || args.positional.size() > 1) {
+        return fail(io, exit_usage,
+                    "ping takes one ADDRESS, --login FRIEND or --friends (see 'quorvel-cli ping --help').");
+    }
+    if (login) {
+        const std::string& name = args.positional.front();
+        return ask_friend(name, io, [&](app::program& program) { return app::check_login(program, name); });
     }
     return friends ? run_ping_friends(io) : run_ping_address(args.positional.front(), io);
+}
+
+int run_message(const parsed_args& args, command_io& io) {
+    if (args.positional.size() != 2 || args.positional[1].empty()) {
+        return fail(io, exit_usage, "message takes a FRIEND and a TEXT (see 'quorvel-cli message --help').");
+    }
+    const std::string& name = args.positional[0];
+    return ask_friend(name, io,
+                      [&](app::program& program) { return app::send_message(program, name, args.positional[1]); });
 }
 
 int run_adapters(const parsed_args& args, command_io& io) {
@@ -68,15 +97,31 @@ std::vector<command> presence_commands() {
          "send an ICMP echo request to an address or to every friend",
          "Usage: quorvel-cli ping ADDRESS\n"
          "       quorvel-cli ping --friends\n"
+         "       quorvel-cli ping --login FRIEND\n"
          "With ADDRESS (a host name or dotted IPv4 address), sends one echo request and prints the round trip;\n"
          "exits 1 with the failure in words when no accepted reply arrives within 5 seconds.\n"
          "With --friends, pings every friend profile's address in the background (up to four sweeps of 2\n"
          "seconds) and prints one line per friend: its name and OK, TIMEOUT or the error. Exits 1 only when no\n"
-         "ICMP socket can be opened.\n\n"
+         "ICMP socket can be opened.\n"
+         "With --login, asks the friend's program itself over the pinned channel whether it runs, as Friend\n"
+         "Status's Check Login does, and prints 'FRIEND: online (program answered in 84 ms)', 'not running\n"
+         "(connection refused)', 'no answer', 'keys differ: ...', 'older program' (a program that predates the\n"
+         "check, which took us all the same) or why it could not be asked; a friend without a pinned key is not\n"
+         "asked. Exits 0 only for online. No ICMP is sent.\n\n"
          "A raw ICMP socket needs CAP_NET_RAW; without it the kernel's ICMP datagram socket is used where\n"
          "net.ipv4.ping_group_range allows it.\n",
-         {{"friends", false}},
+         {{"friends", false}, {"login", false}},
          run_ping},
+        {"message",
+         "send a short message to a friend's program",
+         "Usage: quorvel-cli message FRIEND TEXT\n"
+         "Sends TEXT (UTF-8, at most 4096 bytes) to the friend's program over the pinned channel, where it is\n"
+         "shown under your name and the time (the desktop program's message console, or 'quorvel-cli listen')\n"
+         "and kept nowhere else. Prints 'FRIEND: delivered', 'FRIEND: refused: messages are off for you' (the\n"
+         "friend does not take your messages), 'FRIEND: not running', or why it was not sent. Exits 0 only when\n"
+         "it was delivered.\n",
+         {},
+         run_message},
         {"adapters",
          "describe the network adapters",
          "Usage: quorvel-cli adapters\n"

@@ -136,8 +136,11 @@ std::vector<command> profile_commands() {
          profile_option_defs(false, true), run_import},
         {"friend-set", "change a friend profile",
          "Usage: quorvel-cli friend-set NAME [--accept|--refuse] [--max-size BYTES|unlimited]\n"
-         "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n\n"
+         "                               [--max-count N|unlimited] [--types MASK] [--address A] [--port N]\n"
+         "                               [--messages on|off]\n\n"
          "  --refuse              refuse parcels from this friend\n"
+         "  --messages on|off     show this friend's messages, or refuse them (until set, they are shown\n"
+         "                        exactly when the friend's parcels are accepted)\n"
          "  --address A           the friend's address (host name, dotted IPv4 or IPv6, at most 31 characters)\n"
          "  --port N              the friend's listening port (1-65535)\n" PROFILE_OPTIONS_HELP,
          profile_option_defs(true), run_friend_set},

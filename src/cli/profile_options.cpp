@@ -18,6 +18,7 @@ std::optional<std::uint32_t> parse_limit(const std::string& text) {
 std::vector<option_def> profile_option_defs(bool with_contact, bool with_key_consent) {
     std::vector<option_def> definitions = {{"accept", false}, {"max-size", true}, {"max-count", true}, {"types", true}};
     if (with_contact) {
+        definitions.push_back({"messages", true});
         definitions.push_back({"refuse", false});
         definitions.push_back({"address", true});
         definitions.push_back({"port", true});
@@ -37,6 +38,12 @@ std::optional<std::string> parse_friend_policy(const parsed_args& args, app::fri
     }
     if (args.has("refuse")) {
         changes.accept = false;
+    }
+    if (auto text = args.value("messages")) {
+        if (*text != "on" && *text != "off") {
+            return "--messages takes 'on' or 'off', not '" + *text + "'";
+        }
+        changes.messages = *text == "on";
     }
     if (auto text = args.value("max-size")) {
         if (!(changes.max_size = parse_limit(*text))) {

@@ -17,7 +17,7 @@ namespace tiv::cli {
     "  --max-count N         most files kept in the friend's parcel box, or 'unlimited'\n"                             \
     "  --types MASK          session key types accepted from this friend (bit mask, e.g. 0xE40)\n"
 
-// `with_contact` adds --refuse, --address and --port; `with_key_consent` adds --replace-keys.
+// `with_contact` adds --messages, --refuse, --address and --port; `with_key_consent` adds --replace-keys.
 [[nodiscard]] std::vector<option_def> profile_option_defs(bool with_contact = false, bool with_key_consent = false);
 // A usage problem as a sentence fragment, or none.
 [[nodiscard]] std::optional<std::string> parse_friend_policy(const parsed_args& args, app::friend_policy& policy);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/endpoint_words.h"
+#include "app/friend_conversation.h"
 #include "app/identity.h"
 #include "app/keys.h"
 #include "app/program.h"
@@ -40,6 +41,22 @@ public:
 private:
     console& m_oTerminal;
     app::log_forwarding m_oForwarding;
+};
+
+// Friends' messages printed to a stream while it lives.
+class message_printer {
+public:
+    message_printer(console& terminal, app::program& program, std::ostream& out)
+        : m_oTerminal(terminal), m_oFeed(program, terminal) {
+        terminal.print_messages_to(&out);
+    }
+    message_printer(const message_printer&) = delete;
+    message_printer& operator=(const message_printer&) = delete;
+    ~message_printer() { m_oTerminal.print_messages_to(nullptr); }
+
+private:
+    console& m_oTerminal;
+    app::message_feed m_oFeed;
 };
 
 // SIGINT and SIGTERM blocked in this thread and every thread started after it, so sigwait alone receives them.
@@ -78,6 +95,7 @@ int run_listen(const parsed_args& args, command_io& io) {
     }
     warn_about_machine_settings(io, program);
     const log_printer printer(io.terminal, io.out);
+    const message_printer messages(io.terminal, program, io.out);
     program.start();
     if (!program.log_status()) {
         // Once, on stderr, which is also where systemd's journal takes it from.
@@ -214,7 +232,8 @@ std::vector<command> transfer_commands() {
          "receive parcels until stopped",
          "Usage: quorvel-cli listen\n"
          "Starts the listener on the configured interface and port with activity logging on, prints every log line,\n"
-         "and stores parcels from friends below the parcel box root, one directory per friend. Unfinished files that\n"
+         "and stores parcels from friends below the parcel box root, one directory per friend. Messages from friends\n"
+         "are printed under who sent them and when (they are kept nowhere). Unfinished files that\n"
          "a listener killed earlier left there are removed first. SIGINT (Ctrl-C) or SIGTERM stops every transfer,\n"
          "removes unfinished files and exits with 0. A parcel box root or key file that cannot be used is named\n"
          "with the reason, and listen exits with 1 without listening. A log file that cannot be written is named\n"

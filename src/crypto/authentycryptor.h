@@ -27,6 +27,8 @@ enum class auth_failure {
     exchange_refused,   // the old exchange: the receiver agreed on a key type, then could not hand back the
                         // session key it was sent, as when that key was wrapped for an exchange key it no longer
                         // holds
+    peer_unpinned,      // the receiver answered a pinned sender with the old exchange: it holds no profile of the
+                        // sender with its signature key (none at all, or one from an older program)
 };
 
 // The reason in words a user understands, empty for none and unexplained.
@@ -38,6 +40,8 @@ enum class auth_failure {
         return "the receiver's keys do not match the profile you hold: import its new profile";
     case auth_failure::exchange_refused:
         return "the receiver refused the exchange: if its keys changed, import its new profile";
+    case auth_failure::peer_unpinned:
+        return "the receiver holds no profile of yours with your signature key: give it your profile";
     default:
         return "";
     }
@@ -77,6 +81,8 @@ public:
     [[nodiscard]] virtual bool carries_pipelining() const { return false; }
     // Whether both ends announced that a sender tells where it can be reached now.
     [[nodiscard]] virtual bool carries_whereabouts() const { return false; }
+    // Whether both ends announced that a connection may carry, instead of parcels, a login check or a message.
+    [[nodiscard]] virtual bool carries_conversation() const { return false; }
     // Where this side, as a sender, says it can be reached: what its exported profile would say. None when it
     // cannot honestly say (no name and a wildcard address, no valid port), or the exchange does not carry it.
     [[nodiscard]] virtual std::optional<whereabouts> own_whereabouts() const { return std::nullopt; }

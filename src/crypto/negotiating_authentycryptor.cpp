@@ -207,6 +207,10 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     if (offers_following) {
         put_marker(cap, exchange_marker::sender_following, exchange_marker::fifth_slot);
     }
+    const bool offers_conversing = m_nAnnounced >= version::conversing;
+    if (offers_conversing) {
+        put_marker(cap, exchange_marker::sender_conversing, exchange_marker::sixth_slot);
+    }
     if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
         cap.user_uuid = uuid_to_guid_bytes(*own);
     }
@@ -222,13 +226,15 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     }
     const auth::cap_record reply = auth::cap_record::decode(answer);
 
+    const bool receiver_conversing = offers_conversing && has_marker(reply, exchange_marker::receiver_conversing);
     const bool receiver_following = offers_following && has_marker(reply, exchange_marker::receiver_following);
     const bool receiver_pipelined = offers_pipelining && has_marker(reply, exchange_marker::receiver_pipelined);
     const bool receiver_with_stream = offers_stream && has_marker(reply, exchange_marker::receiver_with_stream);
     const bool receiver_with_receipt = offers_receipt && has_marker(reply, exchange_marker::receiver_with_receipt);
-    if (receiver_following || receiver_pipelined || receiver_with_stream || receiver_with_receipt ||
-        has_marker(reply, exchange_marker::receiver)) {
-        m_nAgreed = receiver_following      ? version::following
+    if (receiver_conversing || receiver_following || receiver_pipelined || receiver_with_stream ||
+        receiver_with_receipt || has_marker(reply, exchange_marker::receiver)) {
+        m_nAgreed = receiver_conversing     ? version::conversing
+                    : receiver_following    ? version::following
                     : receiver_pipelined    ? version::pipelined
                     : receiver_with_stream  ? version::with_stream
                     : receiver_with_receipt ? version::with_receipt
@@ -250,6 +256,7 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     // The receiver answered with the old exchange.
     m_pTls.reset();
     if (destination.pinned()) {
+        fail_because(auth_failure::peer_unpinned);
         log_activity("S::Authenticating FAILED->[%s] is pinned; the legacy exchange is refused", destination.name);
         return false;
     }
@@ -345,8 +352,11 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
             log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
         }
         // The answer names the highest version both sides announced.
-        if (m_nAnnounced >= version::following &&
-            has_marker(cap, exchange_marker::sender_following, exchange_marker::fifth_slot)) {
+        if (m_nAnnounced >= version::conversing &&
+            has_marker(cap, exchange_marker::sender_conversing, exchange_marker::sixth_slot)) {
+            m_nAgreed = version::conversing;
+        } else if (m_nAnnounced >= version::following &&
+                   has_marker(cap, exchange_marker::sender_following, exchange_marker::fifth_slot)) {
             m_nAgreed = version::following;
         } else if (m_nAnnounced >= version::pipelined &&
                    has_marker(cap, exchange_marker::sender_pipelined, exchange_marker::fourth_slot)) {
@@ -359,7 +369,8 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
             m_nAgreed = version::with_receipt;
         }
         cap.key_types = m_nChosenType;
-        put_marker(cap, m_nAgreed == version::following      ? exchange_marker::receiver_following
+        put_marker(cap, m_nAgreed == version::conversing     ? exchange_marker::receiver_conversing
+                        : m_nAgreed == version::following    ? exchange_marker::receiver_following
                         : m_nAgreed == version::pipelined    ? exchange_marker::receiver_pipelined
                         : m_nAgreed == version::with_stream  ? exchange_marker::receiver_with_stream
                         : m_nAgreed == version::with_receipt ? exchange_marker::receiver_with_receipt

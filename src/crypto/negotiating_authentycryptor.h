@@ -22,6 +22,9 @@ class qvl_settings_data;
 // a receiver that chooses it answers with its own; an old receiver echoes the field unchanged, which the sender
 // recognises as the old exchange. Markers only select: pins enforce.
 //
+// Version 6 lets a sender ask the receiving program itself, without a parcel: whether it runs (a login check), or
+// to show the user a message.
+//
 // Version 5 lets a sender tell where it can be reached now, so that the receiver's stored profile follows it.
 //
 // Version 4 lets the sender of a parcel stream send further files before the receipts of earlier ones are back.
@@ -45,6 +48,8 @@ inline constexpr std::uint8_t sender_pipelined[6] = {'Q', 'V', 'T', 'S', 4, 0};
 inline constexpr std::uint8_t receiver_pipelined[6] = {'Q', 'V', 'T', 'R', 4, 0};
 inline constexpr std::uint8_t sender_following[6] = {'Q', 'V', 'T', 'S', 5, 0};
 inline constexpr std::uint8_t receiver_following[6] = {'Q', 'V', 'T', 'R', 5, 0};
+inline constexpr std::uint8_t sender_conversing[6] = {'Q', 'V', 'T', 'S', 6, 0};
+inline constexpr std::uint8_t receiver_conversing[6] = {'Q', 'V', 'T', 'R', 6, 0};
 // Where a sender announces version 2; the answer's version is always at the start.
 inline constexpr std::size_t second_slot = 6;
 // Where a sender announces version 3, so that a receiver of version 2 still finds version 2 in its slot.
@@ -52,6 +57,7 @@ inline constexpr std::size_t third_slot = 12;
 // Where a sender announces version 4, each older version keeping its own slot.
 inline constexpr std::size_t fourth_slot = 18;
 inline constexpr std::size_t fifth_slot = 24;
+inline constexpr std::size_t sixth_slot = 30;
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to
@@ -62,7 +68,14 @@ class negotiating_authentycryptor : public authentycryptor {
 public:
     // What this side announces, numbered as the markers are. The program announces the newest; a peer of an older
     // version is played by announcing less.
-    enum class version : std::uint8_t { without_receipt = 1, with_receipt, with_stream, pipelined, following };
+    enum class version : std::uint8_t {
+        without_receipt = 1,
+        with_receipt,
+        with_stream,
+        pipelined,
+        following,
+        conversing
+    };
 
     // `clock` tells whether a saved session has expired; it outlives this object and its clones.
     negotiating_authentycryptor(crypto_provider& provider, qvl_settings_data& settings,
@@ -91,6 +104,10 @@ public:
     // True after a TLS exchange in which both sides announced version 5.
     [[nodiscard]] bool carries_whereabouts() const override {
         return m_pTls != nullptr && m_nAgreed >= version::following;
+    }
+    // True after a TLS exchange in which both sides announced version 6.
+    [[nodiscard]] bool carries_conversation() const override {
+        return m_pTls != nullptr && m_nAgreed >= version::conversing;
     }
     [[nodiscard]] std::optional<whereabouts> own_whereabouts() const override;
     void follow_sender(const friend_profile& sender, const whereabouts& claim) const override;

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tiv {
 
@@ -27,6 +28,8 @@ constexpr std::size_t date_buffer_size = 128;
 thread_local const message_console* t_pNotifying = nullptr;
 // The transfer whose body runs on this thread, 0 for any other thread.
 thread_local std::uint64_t t_nTransfer = 0;
+// The lines this thread holds back for now, if it does.
+thread_local held_log_lines* t_pHeld = nullptr;
 
 // "2026-12-07 22:51:38.123 ": the local time of a log file line, to the millisecond.
 constexpr std::size_t time_stamp_length = 24;
@@ -233,6 +236,52 @@ transfer_log_scope::~transfer_log_scope() {
     t_nTransfer = m_nPrevious;
 }
 
+held_log_lines::held_log_lines() : m_pPrevious(t_pHeld) {
+    t_pHeld = this;
+}
+
+held_log_lines::~held_log_lines() {
+    if (t_pHeld == this) {
+        release();
+    }
+    t_pHeld = m_pPrevious;
+}
+
+void held_log_lines::release() {
+    held_log_lines* const held = t_pHeld;
+    if (held == nullptr || held->m_bSummarised) {
+        return;
+    }
+    // Logged from outside the hold, or each line would be taken again.
+    const std::vector<std::string> lines = std::exchange(held->m_aLines, {});
+    t_pHeld = nullptr;
+    for (const std::string& line : lines) {
+        log_activity_text(line);
+    }
+    t_pHeld = held->m_pPrevious;
+}
+
+void held_log_lines::summarise(std::string_view line) {
+    held_log_lines* const held = t_pHeld;
+    if (held != nullptr) {
+        held->m_aLines.clear();
+        held->m_bSummarised = true;
+    }
+    if (is_activity_logging()) {
+        activity_console().add_line(line);
+    }
+}
+
+bool held_log_lines::takes(std::string_view line) {
+    if (t_pHeld == nullptr) {
+        return false;
+    }
+    if (!t_pHeld->m_bSummarised) {
+        t_pHeld->m_aLines.emplace_back(line);
+    }
+    return true;
+}
+
 message_console& activity_console() {
     // Deliberately never destroyed: worker threads may still log while static objects are torn down.
     static message_console* const pConsole = new message_console();
@@ -251,11 +300,11 @@ void log_activity(const char* format, ...) {
     va_end(args);
     const std::size_t nLength =
         nFormatted < 0 ? 0 : std::min(static_cast<std::size_t>(nFormatted), message_console::max_line_length);
-    activity_console().add_line(std::string_view(aLine, nLength));
+    log_activity_text(std::string_view(aLine, nLength));
 }
 
 void log_activity_text(std::string_view strLine) {
-    if (!is_activity_logging()) {
+    if (!is_activity_logging() || held_log_lines::takes(strLine)) {
         return;
     }
     activity_console().add_line(strLine);

@@ -127,6 +127,33 @@ private:
     std::uint64_t m_nPrevious;
 };
 
+// While it lives, the activity lines this thread logs wait in it instead of reaching the console: a connection whose
+// nature shows only after a few lines (a friend's login check or message is worth one line, not a transfer's dozen)
+// decides then what they are worth. Lines still held when it ends are logged then, in their order.
+class held_log_lines {
+public:
+    held_log_lines();
+    held_log_lines(const held_log_lines&) = delete;
+    held_log_lines& operator=(const held_log_lines&) = delete;
+    ~held_log_lines();
+
+    // What this thread's hold took is logged now, and later lines go straight to the console. Without a hold on the
+    // thread, nothing happens.
+    static void release();
+    // What this thread's hold took and will take is worth `line` alone: it is logged now, the rest never is.
+    // Without a hold, `line` is simply logged.
+    static void summarise(std::string_view line);
+
+private:
+    friend void log_activity_text(std::string_view strLine);
+    // Whether this thread's hold took the line (or dropped it, once summarised).
+    static bool takes(std::string_view line);
+
+    held_log_lines* m_pPrevious;
+    std::vector<std::string> m_aLines;
+    bool m_bSummarised = false;
+};
+
 // The console that receives the activity log. It is never destroyed, so a worker thread that logs while the
 // program is shutting down still finds it in one piece.
 message_console& activity_console();

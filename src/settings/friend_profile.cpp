@@ -73,6 +73,8 @@ profile_lookup look_up_profile(const qvl_settings_data& settings, const std::str
     read_text_field(profile, names::profile_uuid, record.uuid);
     read_text_field(profile, names::profile_name, record.name);
     record.signature_key = read_binary_setting(profile, names::signature_key).value_or(std::vector<std::uint8_t>{});
+    const std::optional<std::uint32_t> messages = read_dword_setting(profile, names::accept_messages);
+    record.messages = messages ? std::optional<bool>(*messages != 0) : std::nullopt;
     return consistent ? profile_lookup::found : profile_lookup::inconsistent;
 }
 
@@ -99,6 +101,9 @@ bool save_profile(const qvl_settings_data& settings, const friend_profile& recor
     written &= write_dword_setting(profile, names::ip_port, static_cast<std::uint32_t>(record.port));
     written &= write_text_setting(profile, names::profile_uuid, record.uuid);
     written &= write_text_setting(profile, names::profile_name, record.name);
+    if (record.messages) {
+        written &= write_dword_setting(profile, names::accept_messages, *record.messages ? 1 : 0);
+    }
     // A pin, once stored, stays: saving a record without one (an old profile file imported again) never
     // removes it, or anyone could downgrade a friend to the old exchange.
     if (record.pinned()) {

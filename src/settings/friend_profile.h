@@ -31,9 +31,13 @@ struct friend_profile {
     owned_buffer key;
     // The friend's signature key as a PUBLICKEYBLOB; empty for a friend known only by the old exchange.
     std::vector<std::uint8_t> signature_key;
+    // Whether the friend's messages are shown ("AcceptMessages"); none where the user never said, and then a friend
+    // who may send parcels may send messages too.
+    std::optional<bool> messages;
 
     // A pinned friend is only ever authenticated by the TLS exchange, in both directions.
     [[nodiscard]] bool pinned() const { return !signature_key.empty(); }
+    [[nodiscard]] bool accepts_messages() const { return messages.value_or(receipt_enabled != 0); }
 };
 
 // Longest profile name that can be stored and listed.

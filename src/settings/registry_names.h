@@ -44,6 +44,8 @@ inline constexpr const char* port_mapping = "PortMapping";
 inline constexpr const char* port_mapping_lifetime = "PortMappingLifetime";
 // User policy: 0 keeps a friend's stored address when the friend says it changed; missing counts as 1.
 inline constexpr const char* follow_friend_addresses = "FollowFriendAddresses";
+// Beside a friend's profile: 0 refuses the friend's messages, 1 shows them; missing follows "ParcelReceiptEnabled".
+inline constexpr const char* accept_messages = "AcceptMessages";
 // Beside a friend's profile: the words of the last change of its address the friend told ("Bob's address changed
 // from A:P to B:Q"), for Friend Status.
 inline constexpr const char* address_change = "AddressChange";

@@ -49,6 +49,7 @@ DesktopProgram::DesktopProgram(const app::program_environment* environment, app:
     m_oConsole.move(20, 20);
     connect(&m_oEvents, &WindowEvents::logged, &m_oConsole,
             [this](const app::log_event& line) { m_oConsole.appendLine(QString::fromStdString(line.text)); });
+    connect(&m_oEvents, &WindowEvents::messageReceived, this, &DesktopProgram::showMessage);
 }
 
 // The main window goes before the engine, whose shutdown it may still have to run.
@@ -276,6 +277,13 @@ void DesktopProgram::notifySend(const std::vector<app::transfer_view>& rows) {
         m_oNotifier.notifyOffering(QString::fromStdString(notice->summary), QString::fromStdString(notice->body),
                                    {QString::fromStdString(notice->stored_path), notice->several});
     }
+}
+
+void DesktopProgram::showMessage(const app::received_message& message) {
+    const QString text = QString::fromStdString(message.text);
+    m_oConsole.appendLine(QString::fromStdString(app::message_heading(message)) + ":");
+    m_oConsole.appendLine("    " + text);
+    m_oNotifier.notify(QString::fromStdString("Message from " + message.friend_name), text);
 }
 
 SendWindow* DesktopProgram::openSendWindow(const QString& profile) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/activity_feed.h"
+#include "app/friend_conversation.h"
 #include "app/program.h"
 #include "app/questions.h"
 #include "ui/desktop_notifier.h"
@@ -91,6 +92,8 @@ private:
     void showProgramOptions();
     // One notice per send, once every file of it has ended.
     void notifySend(const std::vector<app::transfer_view>& rows);
+    // In the console under the sender's name and time, and as a notice.
+    void showMessage(const app::received_message& message);
     SendWindow* openSendWindow(const QString& profile);
     [[nodiscard]] std::size_t sendWindowTransfers() const;
 
@@ -104,6 +107,8 @@ private:
     MessageConsole m_oConsole;
     app::activity_feed m_oActivityFeed{m_oEvents};
     app::program m_oProgram;
+    // Friends' messages go to the console and the notifications from the first start on.
+    app::message_feed m_oMessageFeed{m_oProgram, m_oEvents};
     QPointer<AboutBox> m_pNotice;
     // The first-run options or user settings dialog while it is open.
     QPointer<QDialog> m_pSetUpStep;

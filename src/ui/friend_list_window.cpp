@@ -11,7 +11,7 @@
 
 #include "app/friends/profile_service.h"
 #include "app/lan_friends.h"
-#include "ui/message_console.h"
+#include "ui/instant_message_window.h"
 
 namespace tiv::ui {
 
@@ -61,8 +61,8 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     m_pContextMenu = new QMenu(this);
     m_pPingItem = m_pContextMenu->addAction("&Ping", this, &FriendListWindow::pingSelected);
     m_pPingItem->setObjectName("pingAction");
-    // Nothing can check a login yet; the item says so by being grey.
-    m_pContextMenu->addAction("&Check Login")->setEnabled(false);
+    m_pCheckItem = m_pContextMenu->addAction("&Check Login", this, &FriendListWindow::checkLoginSelected);
+    m_pCheckItem->setObjectName("checkLoginAction");
     m_pMessageItem = m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage);
     m_pMessageItem->setObjectName("instantMessageAction");
 
@@ -96,6 +96,8 @@ void FriendListWindow::loadFriends() {
         for (const FriendRow& before : previous) {
             if (before.name == row.name && before.address == row.address) {
                 row.state = before.state;
+                row.login = before.login;
+                row.checking = before.checking;
             }
         }
         auto* item = new QTreeWidgetItem(m_pList);
@@ -114,8 +116,11 @@ void FriendListWindow::showLanPresence() {
     for (std::size_t i = 0; i < m_aRows.size(); ++i) {
         const std::string name = m_aRows[i].name.toStdString();
         const auto found = std::find_if(on_lan.begin(), on_lan.end(), [&](const auto& f) { return f.name == name; });
-        m_pList->topLevelItem(static_cast<int>(i))
-            ->setText(LoginColumn, found != on_lan.end() ? QString::fromStdString(app::lan_words(*found)) : "unknown");
+        const QString lan = found != on_lan.end() ? QString::fromStdString(app::lan_words(*found)) : QString();
+        // What the friend's program said outranks where the LAN says it is.
+        QTreeWidgetItem* item = m_pList->topLevelItem(static_cast<int>(i));
+        item->setText(LoginColumn, !m_aRows[i].login.isEmpty() ? m_aRows[i].login : lan.isEmpty() ? "unknown" : lan);
+        item->setToolTip(LoginColumn, lan);
     }
 }
 
@@ -136,7 +141,54 @@ void FriendListWindow::refreshAll() {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i] = i;
     }
+    startLoginChecks(rows);
     startPing(std::move(rows));
+}
+
+void FriendListWindow::checkLoginSelected() {
+    const QModelIndex selected = m_pList->currentIndex();
+    if (selected.isValid() && !m_pList->selectedItems().isEmpty()) {
+        startLoginChecks({static_cast<std::size_t>(selected.row())});
+    }
+}
+
+void FriendListWindow::startLoginChecks(const std::vector<std::size_t>& rows) {
+    std::vector<std::string> names;
+    for (const std::size_t row : rows) {
+        if (!m_aRows[row].checking) {
+            m_aRows[row].checking = true;
+            m_aRows[row].login = "checking...";
+            names.push_back(m_aRows[row].name.toStdString());
+        }
+    }
+    if (names.empty()) {
+        return;
+    }
+    showLanPresence();
+    const QPointer<FriendListWindow> window(this);
+    // The program outlives every job of the pool (main waits for them); the window may not, hence the pointer.
+    QThreadPool::globalInstance()->start([window, &program = m_oProgram, names = std::move(names)] {
+        app::check_logins(program, names, [&](std::size_t index, const app::friend_reply& reply) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [window, name = QString::fromStdString(names[index]), reply] {
+                    if (window) {
+                        window->takeLogin(name, reply);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+void FriendListWindow::takeLogin(const QString& name, const app::friend_reply& reply) {
+    for (FriendRow& row : m_aRows) {
+        if (row.name == name) {
+            row.checking = false;
+            row.login = QString::fromStdString(reply.words);
+        }
+    }
+    showLanPresence();
 }
 
 void FriendListWindow::pingSelected() {
@@ -204,6 +256,7 @@ void FriendListWindow::showStates() {
 void FriendListWindow::updateCommands() {
     m_pRefresh->setEnabled(!m_bPinging);
     m_pPingItem->setEnabled(!m_bPinging && m_bMenuOverRow);
+    m_pCheckItem->setEnabled(m_bMenuOverRow);
     m_pMessageItem->setEnabled(m_bMenuOverRow);
 }
 
@@ -238,12 +291,9 @@ void FriendListWindow::openInstantMessage() {
     if (selected.isEmpty()) {
         return;
     }
-    auto* notes = new MessageConsole(MessageConsole::Kind::LocalNotes, this);
-    notes->setAttribute(Qt::WA_DeleteOnClose);
-    // Nothing reaches the friend yet, so neither the button nor the caption may promise a message.
-    notes->setWindowTitle(QString("Note about %1 (not sent)").arg(selected.first()->text(NameColumn)));
-    notes->commentButton()->setText("Add Note");
-    notes->show();
+    auto* messages = new InstantMessageWindow(m_oProgram, selected.first()->text(NameColumn), this);
+    messages->setAttribute(Qt::WA_DeleteOnClose);
+    messages->show();
 }
 
 // The timer runs exactly while the window is shown, so a window shown again catches up with a run that went on

@@ -11,14 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "app/friend_conversation.h"
 #include "app/friends/friend_ping.h"
 #include "app/program.h"
 
 namespace tiv::ui {
 
-// Every friend with whether their machine answers pings. Pinging runs on a worker, one run at a time; its reports
-// come back as queued calls that a closed (or deleted) window simply never receives, and a timer copies the
-// latest states into the "Ping Status" column while the window is shown. Closing only hides it.
+// Every friend with whether their machine answers pings and whether their program answers a login check. Pinging
+// runs on a worker, one run at a time; its reports come back as queued calls that a closed (or deleted) window simply
+// never receives, and a timer copies the latest states into the "Ping Status" column while the window is shown. Login
+// checks run on workers too, each friend's at most once at a time, and their answers go straight to "Login Status".
+// Closing only hides it.
 class FriendListWindow final : public QDialog {
     Q_OBJECT
 public:
@@ -30,11 +33,14 @@ public:
                               QWidget* parent = nullptr);
     ~FriendListWindow() override;
 
-    // Pings every friend again; nothing while a run is under way or when there are no friends.
+    // Pings every friend again and checks their logins; nothing while a run is under way or when there are no
+    // friends.
     void refreshAll();
     // Pings the selected friend alone; refused while a run is under way.
     void pingSelected();
-    // A window of local notes about the selected friend.
+    // Asks the selected friend's program whether it runs; nothing while its last check is under way.
+    void checkLoginSelected();
+    // A window that sends messages to the selected friend.
     void openInstantMessage();
     // Reads the friends again, at once or, while a run is under way, when it ends (its states belong to the rows
     // it started with).
@@ -52,12 +58,17 @@ private:
         QString name;
         QString address;
         app::friend_ping_state state = app::friend_ping_state::unknown;
+        QString login; // what the last login check said; empty before the first
+        bool checking = false;
     };
 
     void loadFriends();
     // "on the LAN at 192.168.1.23" in the login column for a friend announced there now, as of the last refresh.
     void showLanPresence();
     void startPing(std::vector<std::size_t> rows);
+    void startLoginChecks(const std::vector<std::size_t>& rows);
+    // On the window thread, from a check's queued answer: for the friend of that name, if still listed.
+    void takeLogin(const QString& name, const app::friend_reply& reply);
     // On the window thread, from the worker's queued reports.
     void takeProgress(const app::friend_ping_progress& progress);
     void showStates();
@@ -81,6 +92,7 @@ private:
     QLabel* m_pProblem = nullptr;
     QMenu* m_pContextMenu = nullptr;
     QAction* m_pPingItem = nullptr;
+    QAction* m_pCheckItem = nullptr;
     QAction* m_pMessageItem = nullptr;
     QTimer m_oStatusTimer;
 };

@@ -8,7 +8,7 @@
 
 namespace tiv::ui {
 
-MessageConsole::MessageConsole(Kind kind, QWidget* parent) : QDialog(parent), m_nKind(kind) {
+MessageConsole::MessageConsole(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Message Console");
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
     setMinimumSize(smallest_size);
@@ -48,12 +48,8 @@ void MessageConsole::addComment() {
     if (typed.trimmed().isEmpty()) {
         return;
     }
-    if (m_nKind == Kind::ActivityLog) {
-        // Through the log itself, so the comment takes its place among lines other threads are adding now.
-        app::comment_on_activity(typed.toStdString());
-    } else {
-        appendLine("==> " + typed);
-    }
+    // Through the log itself, so the comment takes its place among lines other threads are adding now.
+    app::comment_on_activity(typed.toStdString());
 }
 
 void MessageConsole::toggleShown() {

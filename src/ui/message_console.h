@@ -7,19 +7,17 @@
 
 namespace tiv::ui {
 
-// A text that only grows, with a line for the user's own comments. The activity log's console shows the lines the
-// program logs and puts comments among them (never into the log file); a note window keeps its comments to itself.
-// Closing or Escape only hides it, so the text is there when it is shown again; Return adds the comment.
+// A text that only grows, with a line for the user's own comments: the activity log's console shows the lines the
+// program logs, friends' messages, and comments among them (never in the log file). Closing or Escape only hides
+// it, so the text is there when it is shown again; Return adds the comment.
 class MessageConsole final : public QDialog {
     Q_OBJECT
 public:
-    enum class Kind { ActivityLog, LocalNotes };
-
     // Enough for a day of busy transfers; older lines scroll away on screen, the log file keeps them all.
     static constexpr int kept_lines = 20000;
     static constexpr QSize smallest_size{200, 200};
 
-    explicit MessageConsole(Kind kind = Kind::ActivityLog, QWidget* parent = nullptr);
+    explicit MessageConsole(QWidget* parent = nullptr);
 
     // Adds one line at the end and scrolls to it; the comment being typed is left alone.
     void appendLine(const QString& line);
@@ -33,7 +31,6 @@ public:
     [[nodiscard]] QPushButton* commentButton() const { return m_pCommentButton; }
 
 private:
-    Kind m_nKind;
     QPlainTextEdit* m_pText = nullptr;
     QLineEdit* m_pComment = nullptr;
     QPushButton* m_pCommentButton = nullptr;

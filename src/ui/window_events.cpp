@@ -10,4 +10,9 @@ void WindowEvents::log(const app::log_event& line) {
         this, [this, line] { emit logged(line); }, Qt::QueuedConnection);
 }
 
+void WindowEvents::message(const app::received_message& message) {
+    QMetaObject::invokeMethod(
+        this, [this, message] { emit messageReceived(message); }, Qt::QueuedConnection);
+}
+
 } // namespace tiv::ui

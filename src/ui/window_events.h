@@ -15,9 +15,11 @@ public:
     explicit WindowEvents(QObject* parent = nullptr) : QObject(parent) {}
 
     void log(const app::log_event& line) override;
+    void message(const app::received_message& message) override;
 
 signals:
     void logged(const tiv::app::log_event& line);
+    void messageReceived(const tiv::app::received_message& message);
 };
 
 } // namespace tiv::ui

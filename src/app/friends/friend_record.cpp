@@ -24,6 +24,7 @@ friend_record record_of(const friend_profile& profile) {
     record.address = profile.address;
     record.port = profile.port;
     record.receipt_enabled = profile.receipt_enabled != 0;
+    record.messages = profile.messages;
     record.max_file_size = profile.max_file_size;
     record.max_file_count = profile.max_file_count;
     record.key_types = profile.encryption_methods;
@@ -44,6 +45,7 @@ friend_profile profile_of(const friend_record& record) {
     copy_text_field(profile.address, record.address);
     profile.port = record.port;
     profile.receipt_enabled = record.receipt_enabled ? 1 : 0;
+    profile.messages = record.messages;
     profile.max_file_size = record.max_file_size;
     profile.max_file_count = record.max_file_count;
     profile.encryption_methods = record.key_types;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct friend_record {
     // parcel box may hold (`unlimited` for no limit), the session key types allowed (a mask) and the parcel box, a
     // directory below the parcel box root.
     bool receipt_enabled = false;
+    // Whether the friend's messages are shown; none where the user never said, and then they are when parcels are.
+    std::optional<bool> messages;
     std::uint32_t max_file_size = 0;
     std::uint32_t max_file_count = 0;
     std::uint32_t key_types = 0;
@@ -42,6 +45,7 @@ struct friend_record {
 
     // A pinned friend is only ever authenticated by the TLS exchange, in both directions.
     [[nodiscard]] bool pinned() const { return !signature_key.empty(); }
+    [[nodiscard]] bool accepts_messages() const { return messages.value_or(receipt_enabled); }
 };
 
 } // namespace tiv::app

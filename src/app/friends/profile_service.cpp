@@ -105,6 +105,9 @@ void apply_policy(const friend_policy& policy, friend_profile& profile) {
     if (policy.accept) {
         profile.receipt_enabled = *policy.accept ? 1 : 0;
     }
+    if (policy.messages) {
+        profile.messages = *policy.messages;
+    }
     if (policy.max_size) {
         profile.max_file_size = *policy.max_size;
     }
@@ -253,6 +256,9 @@ void apply_friend_policy(const friend_policy& policy, friend_record& record) {
     if (policy.accept) {
         record.receipt_enabled = *policy.accept;
     }
+    if (policy.messages) {
+        record.messages = *policy.messages;
+    }
     if (policy.max_size) {
         record.max_file_size = *policy.max_size;
     }
@@ -303,6 +309,7 @@ result<loaded_friend> load_profile_file(const qvl_settings_data& settings, const
     friend_profile stored;
     if (look_up_profile(settings, profile.name, stored) != profile_lookup::missing) {
         profile.receipt_enabled = stored.receipt_enabled;
+        profile.messages = stored.messages;
         profile.max_file_size = stored.max_file_size;
         profile.max_file_count = stored.max_file_count;
         profile.encryption_methods = stored.encryption_methods;
@@ -438,6 +445,7 @@ result<std::vector<friend_summary>> list_friends(qvl_settings_data& settings) {
         summary.fingerprint_coverage = fingerprint_coverage(profile.pinned());
         summary.pinned = profile.pinned();
         summary.receipt_enabled = profile.receipt_enabled != 0;
+        summary.accepts_messages = profile.accepts_messages();
         summary.max_file_size = profile.max_file_size;
         summary.max_file_count = profile.max_file_count;
         summary.key_types = profile.encryption_methods;

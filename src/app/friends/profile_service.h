@@ -22,6 +22,7 @@ class program;
 // What the user decides about a friend; what is not given stays as it was (or as the import presets it).
 struct friend_policy {
     std::optional<bool> accept = std::nullopt;
+    std::optional<bool> messages = std::nullopt;
     std::optional<std::uint32_t> max_size = std::nullopt;
     std::optional<std::uint32_t> max_count = std::nullopt;
     std::optional<std::uint32_t> types = std::nullopt;
@@ -119,6 +120,7 @@ struct friend_summary {
     bool pinned = false;
     // The receipt settings, so a user can see why a friend's parcels are refused.
     bool receipt_enabled = false;
+    bool accepts_messages = false;
     std::uint32_t max_file_size = 0;
     std::uint32_t max_file_count = 0;
     std::uint32_t key_types = 0;

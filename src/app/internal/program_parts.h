@@ -6,6 +6,7 @@
 
 #include "app/internal/history/history_keeper.h"
 #include "app/internal/lan/lan_neighbours.h"
+#include "app/internal/message_hub.h"
 #include "app/internal/program_spine.h"
 #include "app/program.h"
 #include "crypto/crypto_provider.h"
@@ -37,6 +38,8 @@ struct program_parts {
     name_resolver resolve;
     // Shared with the transfers, which tell it their rows as they end, however late that is.
     std::shared_ptr<history_keeper> history;
+    // Shared with the listener's transfers, which hand it the messages friends send, however late that is.
+    std::shared_ptr<message_hub> messages = std::make_shared<message_hub>();
     program_spine spine;
     // Who is announced on the LAN, watched from start() on; null before.
     std::shared_ptr<lan_neighbours> lan;

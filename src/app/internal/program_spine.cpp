@@ -22,7 +22,7 @@ std::string activity_log_path(const qvl_settings_data& settings) {
 program_spine::program_spine(qvl_settings_data& settings, crypto_provider& provider, app::questions& answers)
     : m_oSettings(settings), m_oProvider(provider), m_oAnswers(answers),
       m_pAuthenticator(std::make_shared<negotiating_authentycryptor>(provider, settings,
-                                                                     negotiating_authentycryptor::version::following)),
+                                                                     negotiating_authentycryptor::version::conversing)),
       m_oReceiver(m_pAuthenticator) {
     m_oReceiver.set_reachability_publisher(
         [&settings](const std::string& line, const std::optional<router_mapping>& mapping) {

@@ -62,7 +62,7 @@ status receiver::start(const listen_config& config) {
     (void)resolve_address(listening_host(config.interface_address).c_str(), port, m_pParts->address);
     m_pParts->listener = std::make_unique<incoming_connection_handler>(
         config.parcel_root, m_pParts->address, config.block_size, m_pParts->authenticator,
-        incoming_connection_handler::default_max_receiving, m_oRowListener, m_pFiles);
+        incoming_connection_handler::default_max_receiving, m_oRowListener, m_pFiles, m_oMessageListener);
     m_pParts->listener->keep_broken_parts = config.kept_part_days > 0;
     if (!m_pParts->listener->listening()) {
         m_pParts->kept_sweep.reset();

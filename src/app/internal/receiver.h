@@ -13,6 +13,7 @@
 #include "app/status.h"
 #include "app/transfer_view.h"
 #include "core/file_writer.h"
+#include "net/stream/friend_message.h"
 
 namespace tiv {
 // What the program's start-up hands a receiver and reads back from it.
@@ -51,6 +52,8 @@ public:
     void set_reachability_publisher(port_mapping_keeper::publisher publish) { m_oPublish = std::move(publish); }
     // Hears of every row of the listeners started from now on as it ends, on the transfer's thread.
     void set_row_listener(std::function<void(const transfer_view&)> listener) { m_oRowListener = std::move(listener); }
+    // Hears of every friend's message to the listeners started from now on, on the transfer's thread.
+    void set_message_listener(message_listener listener) { m_oMessageListener = std::move(listener); }
 
     [[nodiscard]] std::vector<transfer_view> snapshots() const override;
     [[nodiscard]] std::size_t running_count() const override;
@@ -68,6 +71,7 @@ private:
     listen_config m_oConfig;
     port_mapping_keeper::publisher m_oPublish;
     std::function<void(const transfer_view&)> m_oRowListener;
+    message_listener m_oMessageListener;
     std::unique_ptr<parts> m_pParts;
 };
 

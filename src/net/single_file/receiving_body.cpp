@@ -132,9 +132,16 @@ int authentication_time_limit(int io_timeout_ms) {
     return std::min(io_timeout_ms, authentication_limit_ms);
 }
 
-// Authenticates the sender within the deadline a stranger gets, then asks whether it may go on; false when the
-// transfer ended here.
-bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_on) {
+bool too_many_transfers(socket_thread& transfer) {
+    log_activity("%x: R: TOO MANY TRANSFERS [%s]", transfer.log_handle(), transfer.profile.name);
+    fail_early(transfer, transfer_status::refused);
+    return false;
+}
+
+// Authenticates the sender within the deadline a stranger gets, then asks whether it may go on and, unless its
+// connection may carry a login check or a message instead of parcels, takes its turn; false when the transfer ended
+// here.
+bool admit_sender(socket_thread& transfer, const receiving_hooks& hooks) {
     (void)set_send_timeout(*transfer.socket, transfer.io_timeout_ms);
     (void)set_receive_timeout(*transfer.socket, transfer.io_timeout_ms);
 
@@ -145,26 +152,36 @@ bool admit_sender(socket_thread& transfer, const std::function<bool()>& may_go_o
         fail_early(transfer, transfer_status::authentication);
         return false;
     }
+    const bool may_converse = transfer.authenticator->carries_conversation();
+    // Unlisted before it is named, so no window ever shows a friend's login check as a transfer.
+    transfer.set_listed(!may_converse);
     transfer.set_peer_name(transfer.profile.name);
-    if (may_go_on && !may_go_on()) {
-        log_activity("%x: R: TOO MANY TRANSFERS [%s]", transfer.log_handle(), transfer.profile.name);
-        fail_early(transfer, transfer_status::refused);
-        return false;
+    if (hooks.known && !hooks.known()) {
+        return too_many_transfers(transfer);
+    }
+    if (!may_converse) {
+        held_log_lines::release();
+        if (hooks.slot && !hooks.slot()) {
+            return too_many_transfers(transfer);
+        }
     }
     // The file record is all that is left before the data; one time-out is its due.
     set_receive_deadline(*transfer.socket, transfer.io_timeout_ms);
     return true;
 }
 
-void receive_stream(socket_thread& transfer, box_ledger& ledger) {
+void receive_stream(socket_thread& transfer, box_ledger& ledger, const receiving_hooks& hooks) {
     set_receive_deadline(*transfer.socket, 0);
     transfer.set_state(transfer_state::verifying_permissions);
     const std::string parcel_box = parcel_box_of(transfer);
     parcel_link link(*transfer.socket, *transfer.authenticator);
+    // The turn was taken already unless the connection may converse instead.
+    const stream_hooks stream{.first_parcel = transfer.authenticator->carries_conversation() ? hooks.slot : nullptr,
+                              .messages = hooks.messages};
     run_stream_receiving(
         transfer, link, parcel_box,
         [&](const std::string& parcel) { return parcel_box_refusal(transfer, parcel_box, parcel.c_str()); }, ledger,
-        transfer.keep_broken_parts);
+        transfer.keep_broken_parts, stream);
 }
 
 // The buffers for the data, then the record that names the file; false when the transfer ended here.
@@ -280,13 +297,13 @@ void receive_single_file(socket_thread& transfer, box_ledger& ledger) {
 }
 } // namespace
 
-void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on) {
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const receiving_hooks& hooks) {
     transfer.begin();
-    if (!admit_sender(transfer, may_go_on)) {
+    if (!admit_sender(transfer, hooks)) {
         return;
     }
     if (transfer.authenticator->carries_parcel_stream()) {
-        receive_stream(transfer, ledger);
+        receive_stream(transfer, ledger, hooks);
     } else {
         receive_single_file(transfer, ledger);
     }

@@ -4,6 +4,7 @@
 
 #include "core/address_text.h"
 #include "core/byte_fields.h"
+#include "core/outside_text.h"
 
 namespace tiv {
 
@@ -167,6 +168,24 @@ std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payl
     return address_fault(frame.host) ? std::nullopt : std::optional(frame);
 }
 
+std::vector<std::uint8_t> encode_message(const std::string& text) {
+    const std::string_view sent = cut_utf8(text, max_message_bytes);
+    std::vector<std::uint8_t> out;
+    append_le16(out, static_cast<std::uint16_t>(sent.size()));
+    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(sent.data()), sent.size()));
+    return out;
+}
+
+std::optional<std::string> decode_message(std::span<const std::uint8_t> payload) {
+    field_reader in(payload);
+    std::uint16_t length = 0;
+    std::span<const std::uint8_t> text;
+    if (!in.le16(length) || length == 0 || length > max_message_bytes || !in.take(length, text) || !in.at_end()) {
+        return std::nullopt;
+    }
+    return std::string(text.begin(), text.end());
+}
+
 std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload) {
     field_reader in(payload);
     offer_frame frame;
@@ -192,9 +211,9 @@ frame_splitter::result frame_splitter::next(frame_type& type, std::span<const st
     const std::uint8_t kind = header[0];
     const std::size_t length = get_le32(header + 1);
     const bool known = (kind >= static_cast<std::uint8_t>(frame_type::folder) &&
-                        kind <= static_cast<std::uint8_t>(frame_type::whereabouts)) ||
-                       kind == static_cast<std::uint8_t>(frame_type::receipt) ||
-                       kind == static_cast<std::uint8_t>(frame_type::offer);
+                        kind <= static_cast<std::uint8_t>(frame_type::message)) ||
+                       (kind >= static_cast<std::uint8_t>(frame_type::receipt) &&
+                        kind <= static_cast<std::uint8_t>(frame_type::checked));
     if (!known || length > max_frame_payload) {
         return result::malformed;
     }

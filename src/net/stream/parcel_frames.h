@@ -23,6 +23,8 @@ namespace tiv {
 // Where both announced version 5, a pinned sender begins with one `whereabouts`: where it can be reached now.
 // The receiver answers a folder and each file with one `receipt` (the parcel_receipt record), and a resumable file
 // first with an `offer`.
+// Where both announced version 6, a connection may carry one `check` or one `message` instead of parcels, before
+// its `end`: the receiver answers a check with `checked` and a message with a `receipt` (stored: shown).
 enum class frame_type : std::uint8_t {
     folder = 1,
     directory = 2,
@@ -32,14 +34,20 @@ enum class frame_type : std::uint8_t {
     resume = 6,
     end = 7,
     whereabouts = 8,
+    check = 9,
+    message = 10,
     receipt = 16,
     offer = 17,
+    checked = 18,
 };
 
 inline constexpr std::size_t frame_header_size = 5;
 inline constexpr std::size_t max_frame_payload = std::size_t{1} << 20;
 // A path crossing the stream, whole: the receiver's own limit on a folder's relative paths is lower.
 inline constexpr std::size_t max_sent_path = 4096;
+
+// The longest message a friend may send, in bytes of UTF-8: a few paragraphs, never a file in disguise.
+inline constexpr std::size_t max_message_bytes = 4096;
 
 using frame_digest = std::array<std::uint8_t, 32>;
 
@@ -86,6 +94,8 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length);
 [[nodiscard]] std::vector<std::uint8_t> encode_resume(std::uint64_t from);
 [[nodiscard]] std::vector<std::uint8_t> encode_offer(const offer_frame& frame);
 [[nodiscard]] std::vector<std::uint8_t> encode_whereabouts(const whereabouts& frame);
+// At most max_message_bytes of `text` go, cut at a character's boundary: a sender refuses a longer one beforehand.
+[[nodiscard]] std::vector<std::uint8_t> encode_message(const std::string& text);
 
 // Each payload is checked whole: every length against what is there, nothing left over. None for anything a
 // program of ours never sends.
@@ -97,6 +107,8 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length);
 [[nodiscard]] std::optional<offer_frame> decode_offer(std::span<const std::uint8_t> payload);
 // Also none for a port 0, or a host that is not a name or an address (control characters, spaces and the like).
 [[nodiscard]] std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payload);
+// The text as sent, 1 to max_message_bytes bytes; what it holds is for the reader to tame.
+[[nodiscard]] std::optional<std::string> decode_message(std::span<const std::uint8_t> payload);
 
 // Splits whole frames off the front of a plaintext stream.
 class frame_splitter {

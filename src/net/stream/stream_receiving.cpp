@@ -13,6 +13,7 @@
 #include "net/box/parcel_names.h"
 #include "net/box/parcel_policy.h"
 #include "net/box/parcel_temporaries.h"
+#include "net/stream/conversation_receiving.h"
 #include "net/stream/received_folder.h"
 #include "net/transfer/received_file.h"
 #include "net/transfer/socket_thread.h"
@@ -53,9 +54,9 @@ struct file_target {
 class stream_receiver {
 public:
     stream_receiver(socket_thread& transfer, parcel_link& link, std::string box, const box_check& box_refusal,
-                    box_ledger& ledger, bool keep_broken_parts)
+                    box_ledger& ledger, bool keep_broken_parts, const stream_hooks& hooks)
         : m_oTransfer(transfer), m_oLink(link), m_strBox(std::move(box)), m_oBoxCheck(box_refusal), m_oLedger(ledger),
-          m_bKeepParts(keep_broken_parts) {}
+          m_bKeepParts(keep_broken_parts), m_oHooks(hooks) {}
 
     void run();
 
@@ -66,6 +67,10 @@ private:
     step on_file(std::span<const std::uint8_t> payload);
     // Where the sender says it can be reached now: only first, and only where both announced it.
     step on_whereabouts(std::span<const std::uint8_t> payload, bool first);
+    // A login check or a message: instead of parcels, once, and only where both announced it.
+    step on_conversation(frame_type type, std::span<const std::uint8_t> payload);
+    // The connection carries parcels: it is listed, its lines are logged and it takes its turn. False when it ended.
+    [[nodiscard]] bool begin_parcels();
     step receive_data(const file_frame& header, file_target& target);
     [[nodiscard]] std::optional<received_file> take_data(const file_frame& header, file_target& target);
     [[nodiscard]] bool take_file_end(std::span<const std::uint8_t> payload, file_target& target,
@@ -96,6 +101,9 @@ private:
     const box_check& m_oBoxCheck;
     box_ledger& m_oLedger;
     const bool m_bKeepParts;
+    const stream_hooks& m_oHooks;
+    bool m_bParcelsBegun = false;
+    bool m_bConversed = false;
     bool m_bBoxChecked = false;
     std::optional<received_folder> m_oFolder;
     // The folder's entries not yet in the box, kept from others until its files arrive or the stream ends.
@@ -143,6 +151,45 @@ stream_receiver::step stream_receiver::on_whereabouts(std::span<const std::uint8
     return step::next;
 }
 
+stream_receiver::step stream_receiver::on_conversation(frame_type type, std::span<const std::uint8_t> payload) {
+    if (!m_oTransfer.authenticator->carries_conversation() || m_bParcelsBegun || m_bConversed) {
+        return protocol_error("a record out of place");
+    }
+    m_bConversed = true;
+    m_bFolderAllowed = false;
+    if (type == frame_type::check) {
+        if (!payload.empty()) {
+            return protocol_error("a malformed login check");
+        }
+        return still_a_friend() && answer_login_check(m_oTransfer, m_oLink) ? step::next : step::broken;
+    }
+    const std::optional<std::string> text = decode_message(payload);
+    if (!text) {
+        return protocol_error("a malformed message");
+    }
+    return still_a_friend() && answer_message(m_oTransfer, m_oLink, *text, m_oHooks.messages) ? step::next
+                                                                                              : step::broken;
+}
+
+bool stream_receiver::begin_parcels() {
+    if (m_bParcelsBegun) {
+        return true;
+    }
+    m_bParcelsBegun = true;
+    if (m_bConversed) {
+        (void)protocol_error("a parcel after a login check or a message");
+        return false;
+    }
+    m_oTransfer.set_listed(true);
+    held_log_lines::release();
+    if (m_oHooks.first_parcel && !m_oHooks.first_parcel()) {
+        log_activity("%x: R: TOO MANY TRANSFERS [%s]", m_oTransfer.log_handle(), m_oTransfer.profile.name);
+        m_oOutcome = transfer_outcome::failure(transfer_status::refused, "too many transfers were under way");
+        return false;
+    }
+    return true;
+}
+
 stream_receiver::step stream_receiver::protocol_error(const char* why) {
     log_activity("R::Parcel stream refused [%s]: %s", m_oTransfer.profile.name, why);
     m_oOutcome = transfer_outcome::failure(transfer_status::refused, why);
@@ -182,6 +229,9 @@ stream_receiver::step stream_receiver::refuse(const file_frame& header, const pa
 }
 
 stream_receiver::step stream_receiver::on_folder(std::span<const std::uint8_t> payload) {
+    if (!begin_parcels()) {
+        return step::broken;
+    }
     const std::optional<folder_frame> frame = decode_folder(payload);
     if (!frame || !m_bFolderAllowed) {
         return protocol_error(frame ? "a second folder, or a folder after files" : "a malformed folder record");
@@ -543,6 +593,9 @@ stream_receiver::step stream_receiver::receive_data(const file_frame& header, fi
 }
 
 stream_receiver::step stream_receiver::on_file(std::span<const std::uint8_t> payload) {
+    if (!begin_parcels()) {
+        return step::broken;
+    }
     const std::optional<file_frame> header = decode_file(payload);
     if (!header) {
         return protocol_error("a malformed file record");
@@ -618,6 +671,10 @@ void stream_receiver::run() {
         case frame_type::whereabouts:
             next = on_whereabouts(payload, first);
             break;
+        case frame_type::check:
+        case frame_type::message:
+            next = on_conversation(type, payload);
+            break;
         default:
             next = protocol_error("a record out of place");
             break;
@@ -652,8 +709,9 @@ void stream_receiver::run() {
 } // namespace
 
 void run_stream_receiving(socket_thread& transfer, parcel_link& link, const std::string& parcel_box,
-                          const box_check& box_refusal, box_ledger& ledger, bool keep_broken_parts) {
-    stream_receiver(transfer, link, parcel_box, box_refusal, ledger, keep_broken_parts).run();
+                          const box_check& box_refusal, box_ledger& ledger, bool keep_broken_parts,
+                          const stream_hooks& hooks) {
+    stream_receiver(transfer, link, parcel_box, box_refusal, ledger, keep_broken_parts, hooks).run();
 }
 
 } // namespace tiv

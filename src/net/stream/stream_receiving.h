@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/box/box_ledger.h"
+#include "net/stream/friend_message.h"
 #include "net/stream/parcel_link.h"
 #include "net/transfer/parcel_receipt.h"
 
@@ -21,8 +22,18 @@ class socket_thread;
 // ends there. Nothing the sender names can lead outside the box: every path is checked, and directories
 // are made and entered without following a link. The transfer ends completed when the stream ended in good order,
 // failed with the status of the last file refused (which the log names), or failed when the connection broke.
+//
+// Where both announced version 6 the stream may carry, instead of parcels, a friend's login check or message (see
+// conversation_receiving.h): such a connection stays unlisted and takes no turn among the receiving transfers. The
+// first folder or file lists it and takes its turn through `first_parcel` (false: none came in time, and the
+// connection ends); a message goes to `messages`.
 using box_check = std::function<std::optional<parcel_receipt>(const std::string& parcel)>;
+struct stream_hooks {
+    std::function<bool()> first_parcel;
+    message_listener messages;
+};
 void run_stream_receiving(socket_thread& transfer, parcel_link& link, const std::string& parcel_box,
-                          const box_check& box_refusal, box_ledger& ledger, bool keep_broken_parts);
+                          const box_check& box_refusal, box_ledger& ledger, bool keep_broken_parts,
+                          const stream_hooks& hooks = {});
 
 } // namespace tiv

@@ -28,9 +28,9 @@ incoming_connection_handler::incoming_connection_handler(const std::string& rece
                                                          int io_block_size,
                                                          std::shared_ptr<const authentycryptor> prototype,
                                                          std::size_t max_receiving, transfer_listener listener,
-                                                         std::shared_ptr<file_writer> files)
+                                                         std::shared_ptr<file_writer> files, message_listener messages)
     : m_strReceiveRoot(without_trailing_separator(receive_root)), m_nBlockSize(io_block_size),
-      m_pPrototype(std::move(prototype)), m_pFiles(std::move(files)),
+      m_pPrototype(std::move(prototype)), m_pFiles(std::move(files)), m_oMessages(std::move(messages)),
       m_pSlots(std::make_shared<transfer_slots>(max_receiving)),
       m_pGate(std::make_shared<admission_gate>(admission_gate::limits{})) {
     // Before the accept thread starts, so not even the first connection goes unannounced.
@@ -113,7 +113,6 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
         note_dropped(admission.refusal);
         return;
     }
-    log_activity("incoming_connection_handler <-- Receiving connection from [%s]", host_text(peer).c_str());
     transfer->authenticator = m_pPrototype->clone();
     transfer->io_block_size = m_nBlockSize;
     transfer->io_timeout_ms = io_timeout_ms;
@@ -124,18 +123,28 @@ void incoming_connection_handler::start_receiving(std::unique_ptr<net_socket> co
     // The body holds its transfer, the gate, the slot count and the ledger, so all outlive any owner that lets go
     // early.
     const std::chrono::milliseconds patience(transfer->io_timeout_ms);
-    auto body = [gate = m_pGate, slots = m_pSlots, ledger = m_pLedger, patience](socket_thread& receiving) {
+    auto body = [gate = m_pGate, slots = m_pSlots, ledger = m_pLedger, patience,
+                 messages = m_oMessages](socket_thread& receiving) {
+        // A friend's login check or message is worth one line, which only the connection's first frame can tell.
+        const held_log_lines held;
+        log_activity("incoming_connection_handler <-- Receiving connection from [%s]",
+                     host_text(receiving.peer_address).c_str());
         if (!gate->wait_for_turn(&receiving, std::chrono::steady_clock::now() + patience)) {
             receiving.abort_connection();
             receiving.end(false, transfer_status::refused, "too many connections were waiting to authenticate");
             return;
         }
         bool holds_slot = false;
-        run_receiving_body(receiving, *ledger, [&] {
+        const receiving_hooks hooks{
             // A transfer the gate already let go of, to make room for a newcomer, is being stopped.
-            holds_slot = gate->leave(&receiving) && slots->acquire_within(patience);
-            return holds_slot;
-        });
+            .known = [&] { return gate->leave(&receiving); },
+            .slot =
+                [&] {
+                    holds_slot = slots->acquire_within(patience);
+                    return holds_slot;
+                },
+            .messages = messages};
+        run_receiving_body(receiving, *ledger, hooks);
         (void)gate->leave(&receiving);
         if (holds_slot) {
             slots->release();

@@ -13,6 +13,7 @@
 #include "net/socket/admission_gate.h"
 #include "net/socket/net_address.h"
 #include "net/socket/net_socket.h"
+#include "net/stream/friend_message.h"
 #include "net/transfer/rthread.h"
 #include "net/transfer/thread_bundle.h"
 #include "net/transfer/transfer_slots.h"
@@ -23,7 +24,8 @@ namespace tiv {
 // for each, authenticated by a clone of `prototype`. Connections whose peer is not yet known pass the admission
 // gate's limits; once known, at most `max_receiving` transfers receive at a time, and a friend beyond that waits
 // one time-out for a slot. A listener that cannot bind or listen (or start its thread) is not listening(), accepts
-// nothing and tells why through setup_status(). Received files are written through `files`.
+// nothing and tells why through setup_status(). Received files are written through `files`; friends' messages go to
+// `messages`.
 class incoming_connection_handler : public rthread, public thread_bundle {
 public:
     static constexpr std::size_t default_max_receiving = 64;
@@ -33,7 +35,8 @@ public:
     incoming_connection_handler(const std::string& receive_root, const net_address& address, int io_block_size,
                                 std::shared_ptr<const authentycryptor> prototype,
                                 std::size_t max_receiving = default_max_receiving, transfer_listener listener = {},
-                                std::shared_ptr<file_writer> files = shared_real_file_writer());
+                                std::shared_ptr<file_writer> files = shared_real_file_writer(),
+                                message_listener messages = {});
     ~incoming_connection_handler() override;
 
     // Stops accepting, waits for the accept thread, then stops every transfer (each removes its temporary file).
@@ -62,6 +65,7 @@ private:
     int m_nBlockSize;
     std::shared_ptr<const authentycryptor> m_pPrototype;
     std::shared_ptr<file_writer> m_pFiles;
+    message_listener m_oMessages;
     std::shared_ptr<transfer_slots> m_pSlots;
     std::shared_ptr<admission_gate> m_pGate;
     std::shared_ptr<box_ledger> m_pLedger = std::make_shared<box_ledger>();

@@ -12,7 +12,7 @@ constexpr std::uint8_t magic[2] = {'Q', 'R'};
 constexpr std::uint8_t layout_version = 1;
 constexpr std::uint8_t verdict_stored = 0;
 constexpr std::uint8_t verdict_refused = 1;
-constexpr std::uint8_t last_reason = static_cast<std::uint8_t>(receipt_reason::write_failed);
+constexpr std::uint8_t last_reason = static_cast<std::uint8_t>(receipt_reason::messages_off);
 
 // The length of the UTF-8 sequence at `at` that a terminal may print: 0 for a malformed sequence (overlong,
 // surrogate, beyond U+10FFFF, cut short) and for a control character of either range.
@@ -82,6 +82,8 @@ const char* reason_text(receipt_reason reason) {
         return "the file could not be given its name";
     case receipt_reason::write_failed:
         return "the file could not be written";
+    case receipt_reason::messages_off:
+        return "messages are off for this sender";
     }
     return "";
 }
@@ -89,7 +91,8 @@ const char* reason_text(receipt_reason reason) {
 // Refusals decided on the record alone, before any data was kept.
 bool refused_on_the_record(receipt_reason reason) {
     return reason == receipt_reason::receipt_off || reason == receipt_reason::over_size ||
-           reason == receipt_reason::over_count || reason == receipt_reason::name_refused;
+           reason == receipt_reason::over_count || reason == receipt_reason::name_refused ||
+           reason == receipt_reason::messages_off;
 }
 } // namespace
 

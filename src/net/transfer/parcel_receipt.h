@@ -21,10 +21,12 @@ enum class receipt_reason : std::uint8_t {
     changed_size = 6,  // the bytes that arrived differ from the size the record announced
     rename_failed = 7, // written whole, but it could not be given its name
     write_failed = 8,  // the file could not be written, for another reason than a full disk
+    messages_off = 9,  // a message, not a parcel: the receiver takes none from this friend (version 6 only)
 };
 
-// The receiver's answer to one parcel, sent inside the session after the sender's end of file (or at once, when it
-// refuses while the data still comes). A small record of fixed layout, little-endian:
+// The receiver's answer to one parcel (or to a message, which it stored or refused alike), sent inside the session
+// after the sender's end of file (or at once, when it refuses while the data still comes). A small record of fixed
+// layout, little-endian:
 //   0  2  magic 'Q' 'R'
 //   2  1  layout version, 1
 //   3  1  verdict: 0 stored, 1 refused

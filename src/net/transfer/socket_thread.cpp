@@ -154,9 +154,17 @@ transfer_view socket_thread::snapshot() const {
     return snapshot_locked();
 }
 
+void socket_thread::set_listed(bool listed) {
+    std::lock_guard guard(m_oLock);
+    m_oProgress.m_bListed = listed;
+}
+
 std::vector<transfer_view> socket_thread::rows() const {
     std::lock_guard guard(m_oLock);
     const progress& now = m_oProgress;
+    if (!now.m_bListed) {
+        return {};
+    }
     std::vector<transfer_view> shown = now.m_aEndedParcels;
     if (now.m_bInParcel || shown.empty()) {
         shown.push_back(snapshot_locked());

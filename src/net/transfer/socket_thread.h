@@ -44,6 +44,9 @@ public:
     // A row for every file of the connection: those that ended, then the one under way; a connection that never
     // reached a file, or broke inside one, shows that way.
     [[nodiscard]] std::vector<transfer_view> rows() const;
+    // A receiving connection that may turn out to carry a friend's login check or message rather than parcels is
+    // no transfer until its first parcel: unlisted, it has no rows, for a window or for the history.
+    void set_listed(bool listed);
     // Whether `id` is this transfer's or the row of the file under way.
     [[nodiscard]] bool shows(std::uint64_t id) const;
 
@@ -123,6 +126,7 @@ private:
         std::uint64_t m_nBytesKept = 0;
         std::uint64_t m_nParcelId = 0; // the row of the file under way, when the connection carries several
         bool m_bInParcel = false;
+        bool m_bListed = true;
         std::string m_strFolder;
         std::vector<transfer_view> m_aEndedParcels;
         std::uint64_t m_nResumedFrom = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "net/stream/friend_message.h"
 #include "net/transfer/transfer_outcome.h"
 
 namespace tiv {
@@ -18,12 +19,21 @@ class socket_thread;
 // when both ends announced receipts, otherwise its end of the connection in good order, which it gives only then.
 void run_sending_body(socket_thread& transfer);
 
+// What a receiving transfer waits for besides its sender, each when set. Once the peer has proved who it is, `known`
+// says whether the transfer may go on (false ends it); before its first parcel, `slot` gives it its turn among the
+// receiving transfers (false: none came in time, and it ends). A connection that carries a friend's login check or
+// message instead of parcels takes no turn; a message goes to `messages`.
+struct receiving_hooks {
+    std::function<bool()> known;
+    std::function<bool()> slot;
+    message_listener messages;
+};
+
 // The receiving body on an accepted connection; the file's directory is the parcel box root. A file is stored
 // under its name only when every byte arrived and was written; otherwise nothing is left behind and the sender is
-// told why by a receipt when both ends announced receipts, or else by a reset. Once the peer has proved who it is,
-// `may_go_on` (when set) decides whether the transfer goes on. `ledger` counts each box for all of a listener's
-// transfers.
-void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const std::function<bool()>& may_go_on = {});
+// told why by a receipt when both ends announced receipts, or else by a reset. `ledger` counts each box for all of
+// a listener's transfers.
+void run_receiving_body(socket_thread& transfer, box_ledger& ledger, const receiving_hooks& hooks = {});
 
 // Transfer data piece size: at least 1024, rounded by the cipher's allowance as both ends do.
 [[nodiscard]] std::size_t transfer_chunk_size(int io_block_size, int allowance);

@@ -84,6 +84,8 @@ void ProfileDialog::buildControls() {
 
     m_pReceipt = new QCheckBox("Parcel Receipt Enabled", this);
     m_pReceipt->setObjectName("receiptCheck");
+    m_pMessages = new QCheckBox("Messages Shown", this);
+    m_pMessages->setObjectName("messagesCheck");
     m_pName = makeEdit("profileNameEdit", static_cast<int>(app::friend_name_limit), this);
     connect(m_pName, &QLineEdit::editingFinished, this, [this] {
         m_pName->setText(QString::fromStdString(app::friend_profile_name(m_pName->text().toStdString())));
@@ -136,8 +138,8 @@ void ProfileDialog::buildControls() {
     connect(m_pSave, &QPushButton::clicked, this, &ProfileDialog::saveChanges);
     connect(m_pCancel, &QPushButton::clicked, this, &ProfileDialog::cancelEditing);
 
-    m_aEditingControls = {m_pReceipt, m_pName,     m_pAddress, m_pPort,  m_pKeyTypes->editButton(), m_pUuid, m_pEditKey,
-                          m_pMaxSize, m_pMaxCount, m_pSave,    m_pCancel};
+    m_aEditingControls = {m_pReceipt, m_pMessages, m_pName,    m_pAddress,  m_pPort, m_pKeyTypes->editButton(),
+                          m_pUuid,    m_pEditKey,  m_pMaxSize, m_pMaxCount, m_pSave, m_pCancel};
     m_aSelectionControls = {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pNames, m_pDone};
 
     auto* browse = new QVBoxLayout;
@@ -148,6 +150,7 @@ void ProfileDialog::buildControls() {
     }
     auto* fields = new QFormLayout;
     fields->addRow(m_pReceipt);
+    fields->addRow(m_pMessages);
     fields->addRow("Profile Name", m_pName);
     fields->addRow("Parcel Box", m_pDirectory);
     fields->addRow("Internet Address", m_pAddress);
@@ -189,6 +192,7 @@ void ProfileDialog::showProfile(const app::friend_record& profile, const std::st
     m_oProfile = profile;
     m_sKeyDamage = damage;
     m_pReceipt->setChecked(profile.receipt_enabled);
+    m_pMessages->setChecked(profile.accepts_messages());
     m_pName->setText(QString::fromStdString(profile.name));
     m_pDirectory->setText(QString::fromStdString(profile.parcel_box));
     m_pAddress->setText(QString::fromStdString(app::friend_address_text(profile)));
@@ -271,6 +275,10 @@ bool ProfileDialog::readControls(app::friend_record& profile) {
     profile.port = port;
     app::friend_policy typed;
     typed.accept = m_pReceipt->isChecked();
+    // A friend whose messages were never decided on keeps following the parcels, unless the box says otherwise.
+    if (profile.messages || m_pMessages->isChecked() != m_pReceipt->isChecked()) {
+        typed.messages = m_pMessages->isChecked();
+    }
     typed.max_size = maxSizeValue(m_pMaxSize->currentIndex());
     typed.max_count = maxCountValue(m_pMaxCount->currentIndex());
     typed.address = m_pAddress->text().trimmed().toStdString();

@@ -67,6 +67,7 @@ private:
     QPushButton* m_pImport = nullptr;
     QPushButton* m_pDone = nullptr;
     QCheckBox* m_pReceipt = nullptr;
+    QCheckBox* m_pMessages = nullptr;
     QLineEdit* m_pName = nullptr;
     QLineEdit* m_pAddress = nullptr;
     QLineEdit* m_pPort = nullptr;
