@@ -92,7 +92,9 @@ void FriendListWindow::loadFriends() {
         return;
     }
     for (const app::friend_summary& one : friends.value()) {
-        FriendRow row{QString::fromStdString(one.name), QString::fromStdString(one.address)};
+        FriendRow row;
+        row.name = QString::fromStdString(one.name);
+        row.address = QString::fromStdString(one.address);
         for (const FriendRow& before : previous) {
             if (before.name == row.name && before.address == row.address) {
                 row.state = before.state;

@@ -39,6 +39,7 @@ InstantMessageWindow::InstantMessageWindow(app::program& program, const QString&
     layout->addLayout(bottom);
     layout->addWidget(m_pDelivery);
     connect(m_pSend, &QPushButton::clicked, this, &InstantMessageWindow::sendTyped);
+    m_pTyped->setFocus();
 }
 
 void InstantMessageWindow::sendTyped() {

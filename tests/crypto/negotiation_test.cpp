@@ -99,7 +99,7 @@ TEST_F(Negotiation, EachVersionCountsOnlyWhenBothSidesAnnounceItOverTls) {
     using version = negotiating_authentycryptor::version;
     s_pBob->befriend(*s_pAlice, 0xE40, true);
     constexpr version all[] = {version::without_receipt, version::with_receipt, version::with_stream,
-                               version::pipelined, version::following};
+                               version::pipelined,       version::following,    version::conversing};
     for (const version alice : all) {
         for (const version bob : all) {
             negotiating_authentycryptor sender(s_pAlice->provider(), s_pAlice->settings(), alice);
@@ -111,6 +111,7 @@ TEST_F(Negotiation, EachVersionCountsOnlyWhenBothSidesAnnounceItOverTls) {
                 EXPECT_EQ(side->carries_receipts(), agreed >= version::with_receipt);
                 EXPECT_EQ(side->carries_parcel_stream(), agreed >= version::with_stream);
                 EXPECT_EQ(side->carries_whereabouts(), agreed >= version::following);
+                EXPECT_EQ(side->carries_conversation(), agreed >= version::conversing);
                 EXPECT_EQ(side->carries_pipelining(), agreed >= version::pipelined)
                     << static_cast<int>(alice) << " to " << static_cast<int>(bob);
             }
@@ -244,6 +245,7 @@ TEST_F(Negotiation, APinHeldOnOneSideOnlyRefusesTheOldExchange) {
     EXPECT_FALSE(sent);
     EXPECT_FALSE(received);
     EXPECT_TRUE(m_oLog.contains("S::Authenticating FAILED->[Bob] is pinned; the legacy exchange is refused"));
+    EXPECT_EQ(sender.last_failure(), auth_failure::peer_unpinned);
 }
 
 } // namespace

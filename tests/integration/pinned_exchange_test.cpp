@@ -78,6 +78,11 @@ protected:
         std::vector<std::string> args = {"send", to};
         args.insert(args.end(), files.begin(), files.end());
         args.push_back("--to=127.0.0.1:" + std::to_string(port));
+        return run(from, args);
+    }
+
+    // Any command; its output is kept as a send's.
+    int run(test_identity& from, const std::vector<std::string>& args) {
         peer_process sending(from.home(), args, m_strWork + "/send-" + std::to_string(++m_nSends) + ".out");
         const int code = sending.wait(60000);
         m_strLastSend = sending.output();
@@ -366,6 +371,30 @@ TEST_F(PinnedPeers, AttackThroughAFriendsListenerStillWorksWithoutPins) {
         play_attack_a(bob_port, alice_port, s_pAlice->uuid(), s_pBob->uuid(), s_pBob->provider().exchange_key_blob()));
     const std::string forged = box_of(*s_pBob, "Alice") + "/forged.txt";
     EXPECT_TRUE(wait_for([&] { return fs::exists(forged); }, std::chrono::seconds(10))) << m_aListeners[0]->output();
+}
+
+// Check Login and a message between two programs: Bob's listener answers each in one log line and prints the
+// message; once it is gone, nothing runs there.
+TEST_F(PinnedPeers, LoginChecksAndMessagesReachTheListeningProgram) {
+    befriend(true);
+    const int port = listen(*s_pBob);
+    friend_profile bob = s_pBob->as_friend(all_session_key_types, true);
+    bob.port = port;
+    ASSERT_TRUE(save_profile(s_pAlice->settings(), bob));
+
+    EXPECT_EQ(run(*s_pAlice, {"ping", "--login", "Bob"}), 0) << m_strLastSend;
+    EXPECT_NE(m_strLastSend.find("Bob: online (program answered in "), std::string::npos) << m_strLastSend;
+    EXPECT_EQ(run(*s_pAlice, {"message", "Bob", "hello Bob"}), 0) << m_strLastSend;
+    EXPECT_NE(m_strLastSend.find("Bob: delivered\n"), std::string::npos) << m_strLastSend;
+    ASSERT_TRUE(m_aListeners[0]->wait_for_output("  hello Bob\n", 10000)) << m_aListeners[0]->output();
+    const std::string log = m_aListeners[0]->output();
+    EXPECT_NE(log.find("Message from Alice at "), std::string::npos);
+    EXPECT_NE(log.find("R::Login check from [Alice] at 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_EQ(log.find("R::Authenticating"), std::string::npos) << "one line each: " << log;
+
+    m_aListeners.clear();
+    EXPECT_EQ(run(*s_pAlice, {"ping", "--login", "Bob"}), 1);
+    EXPECT_NE(m_strLastSend.find("Bob: not running (connection refused)\n"), std::string::npos) << m_strLastSend;
 }
 
 // Each send is a process of its own: the second resumes with the session the first saved in Alice's key directory.

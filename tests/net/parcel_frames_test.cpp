@@ -100,5 +100,20 @@ TEST(ParcelFrames, AnAddressClaimIsReadOnlyWhenItIsANameOrAnAddressWithAPort) {
     EXPECT_FALSE(decode_whereabouts(encode_whereabouts({.host = "evil host", .port = 20000})));
 }
 
+TEST(ParcelFrames, AMessageIsOneToAtMost4096BytesAndNothingElse) {
+    const std::string longest(max_message_bytes, 'x');
+    EXPECT_EQ(decode_message(encode_message(longest)), longest);
+    std::vector<std::uint8_t> over = {0x01, 0x10}; // 4097 bytes announced and there
+    over.resize(2 + max_message_bytes + 1, 'x');
+    EXPECT_FALSE(decode_message(over));
+    EXPECT_FALSE(decode_message(encode_message(""))) << "no message at all";
+    std::vector<std::uint8_t> longer = encode_message("hi");
+    longer.push_back('!');
+    EXPECT_FALSE(decode_message(longer)) << "a byte beyond the text";
+    // A sender's text that is too long is cut, never split inside a character: 4095 bytes and a 3-byte one.
+    EXPECT_EQ(decode_message(encode_message(std::string(max_message_bytes - 1, 'x') + "\xe2\x82\xac"))->size(),
+              max_message_bytes - 1);
+}
+
 } // namespace
 } // namespace tiv::test

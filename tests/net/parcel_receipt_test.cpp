@@ -32,7 +32,7 @@ TEST(ParcelReceipt, RoundTripsAndRefusesWhatNoReceiverSends) {
     EXPECT_TRUE(malformed(2, 2));    // layout version
     EXPECT_TRUE(malformed(3, 0));    // stored, but a refusal's reason
     EXPECT_TRUE(malformed(4, 9));    // no such status
-    EXPECT_TRUE(malformed(5, 9));    // no such reason
+    EXPECT_TRUE(malformed(5, 10));   // no such reason
     EXPECT_TRUE(malformed(7, 1));    // longer than any reason may be
     EXPECT_TRUE(malformed(8, 0x1B)); // a control character for the sender's terminal
     EXPECT_TRUE(malformed(8, 0xC0)); // not UTF-8

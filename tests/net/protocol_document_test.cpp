@@ -122,8 +122,8 @@ private:
 
 TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     const std::string document = protocol_document();
-    const bytes offer = read_example(document, "capability-v5-offer").all;
-    const bytes answer = read_example(document, "capability-v5-answer").all;
+    const bytes offer = read_example(document, "capability-v6-offer").all;
+    const bytes answer = read_example(document, "capability-v6-answer").all;
     ASSERT_EQ(offer.size(), auth::cap_record_size);
     ASSERT_EQ(answer.size(), auth::cap_record_size);
 
@@ -138,7 +138,7 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
 
     // Each side is cut off right after its record, so the record is all it sends.
     scripted_link to_bob;
-    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::following);
+    negotiating_authentycryptor sender(alice.provider(), alice.settings(), version::conversing);
     EXPECT_FALSE(sender.AuthenticateAsSender(to_bob, bob.as_friend(0xE40, true)));
     ASSERT_GT(to_bob.sent.size(), auth::cap_record_size);
     EXPECT_EQ(hex(bytes(to_bob.sent.begin(), to_bob.sent.begin() + auth::cap_record_size)), hex(offer));
@@ -150,7 +150,7 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     EXPECT_EQ(hello[5], 0x01) << "a ClientHello";
 
     scripted_link from_alice(offer);
-    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::following);
+    negotiating_authentycryptor receiver(bob.provider(), bob.settings(), version::conversing);
     friend_profile found;
     EXPECT_FALSE(receiver.AuthenticateAsReceiver(from_alice, found));
     EXPECT_STREQ(found.name, "Alice") << "the offer's UUID names the sender";
@@ -161,8 +161,8 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     std::copy(answer.begin(), answer.end(), decoded.begin());
     const auth::cap_record reply = auth::cap_record::decode(decoded);
     EXPECT_EQ(reply.key_types, 0x800U);
-    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_following),
-                           std::end(exchange_marker::receiver_following), reply.reserved.begin()));
+    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_conversing),
+                           std::end(exchange_marker::receiver_conversing), reply.reserved.begin()));
     EXPECT_EQ(reply.user_uuid, uuid_to_guid_bytes(*uuid_from_text(uuid)));
 }
 
@@ -256,6 +256,46 @@ TEST(ProtocolDocument, WhereaboutsExampleIsWhatTheSenderFramesAndTheReceiverRead
     EXPECT_EQ(read->port, 20000);
 }
 
+TEST(ProtocolDocument, CheckAndMessageExamplesAreWhatTheFrameCodecsMake) {
+    const std::string document = protocol_document();
+    const hex_example check = read_example(document, "conversation-check");
+    bytes asked;
+    bytes answered;
+    append_frame(asked, frame_type::check, {});
+    append_frame(asked, frame_type::end, {});
+    append_frame(answered, frame_type::checked, {});
+    EXPECT_EQ(hex(check.from_sender), hex(asked));
+    EXPECT_EQ(hex(check.from_receiver), hex(answered));
+
+    const hex_example message = read_example(document, "conversation-message");
+    asked.clear();
+    answered.clear();
+    append_frame(asked, frame_type::message, encode_message("hello Bob"));
+    append_frame(asked, frame_type::end, {});
+    append_frame(answered, frame_type::receipt, stored_receipt().encode());
+    EXPECT_EQ(hex(message.from_sender), hex(asked));
+    EXPECT_EQ(hex(message.from_receiver), hex(answered));
+    frame_splitter splitter;
+    splitter.input() = message.from_sender;
+    frame_type type{};
+    std::span<const std::uint8_t> payload;
+    ASSERT_EQ(splitter.next(type, payload), frame_splitter::result::frame);
+    EXPECT_EQ(decode_message(payload), "hello Bob");
+
+    const hex_example refused = read_example(document, "message-refused");
+    answered.clear();
+    append_frame(
+        answered, frame_type::receipt,
+        refusal_receipt(receipt_reason::messages_off, transfer_status::refused, "messages are off for you").encode());
+    EXPECT_EQ(hex(refused.from_receiver), hex(answered));
+    splitter.input() = refused.from_receiver;
+    ASSERT_EQ(splitter.next(type, payload), frame_splitter::result::frame);
+    parcel_receipt receipt;
+    std::size_t used = 0;
+    ASSERT_EQ(decode_receipt(payload, receipt, used), receipt_parse::complete);
+    EXPECT_EQ(receipt.reason, receipt_reason::messages_off);
+}
+
 TEST(ProtocolDocument, ReceiptExampleIsARefusalBothCodecsAgreeOn) {
     const bytes example = read_example(protocol_document(), "receipt-refused").all;
     const std::string text = "the file of 2097152 bytes is larger than the maximum of 1048576 bytes";
@@ -283,6 +323,7 @@ TEST(ProtocolDocument, LimitsTableGivesTheValuesOfTheConstantsItNames) {
         {"min_kept_file_size", min_kept_file_size},
         {"max_kept_parts", max_kept_parts},
         {"parcel_receipt::max_text", parcel_receipt::max_text},
+        {"max_message_bytes", max_message_bytes},
         {"auth::cap_record_size", auth::cap_record_size},
         {"auth::pass_record_size", auth::pass_record_size},
         {"file_record::size", file_record::size},

@@ -2,15 +2,20 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QThreadPool>
 #include <atomic>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "app/internal/receiver.h"
+#include "crypto/negotiating_authentycryptor.h"
 #include "support/temp_home.h"
 #include "support/test_identity.h"
 #include "ui/friend_list_window.h"
+#include "ui/instant_message_window.h"
 
 namespace tiv::ui {
 
@@ -24,6 +29,38 @@ QStringList pingColumn(const FriendListWindow& window) {
     }
     return states;
 }
+
+QString loginStatus(const FriendListWindow& window, int row) {
+    return window.list()->topLevelItem(row)->text(3);
+}
+
+// Alice's program listening on loopback in this process, each holding the other pinned, keeping what it shows.
+struct ListeningFriend {
+    ListeningFriend(test::test_identity& alice, test::test_identity& bob, const std::string& root)
+        : receiver(std::make_shared<negotiating_authentycryptor>(alice.provider(), alice.settings(),
+                                                                 negotiating_authentycryptor::version::conversing)) {
+        alice.befriend(bob, 0xE40, true);
+        receiver.set_message_listener([this](const friend_message& message) {
+            const std::lock_guard guard(lock);
+            shown.push_back(message.text);
+            return true;
+        });
+        started = receiver.start({"127.0.0.1", 0, 4096, root}).ok();
+        friend_profile profile = alice.as_friend(0xE40, true);
+        const std::string bound = receiver.bound_address();
+        profile.port = started ? std::stoi(bound.substr(bound.rfind(':') + 1)) : 0;
+        (void)save_profile(bob.settings(), profile);
+    }
+    std::vector<std::string> messages() {
+        const std::lock_guard guard(lock);
+        return shown;
+    }
+
+    app::receiver receiver;
+    bool started = false;
+    std::mutex lock; // guards `shown`, which Alice's transfers fill
+    std::vector<std::string> shown;
+};
 
 // A run whose end the test decides: every friend pending until released, then the states it was given.
 struct HeldRun {
@@ -64,8 +101,10 @@ private slots:
                 m_pHeld->release.set_value();
             }
             QTRY_VERIFY(m_pHeld->finished.load());
-            QCoreApplication::processEvents();
         }
+        // Login checks and messages use the program that goes with its user.
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
         m_bReleased = false;
         m_pHeld.reset();
         m_aFriends.clear();
@@ -105,7 +144,8 @@ private slots:
         QTRY_COMPARE(pingColumn(window), QStringList({"TIMEOUT", "<error>", "unknown"}));
         QCOMPARE(window.list()->topLevelItem(2)->text(0), QString("Dave"));
         QVERIFY(refresh->isEnabled());
-        QCOMPARE(window.list()->topLevelItem(1)->text(3), QString("unknown"));
+        QTRY_COMPARE(loginStatus(window, 1), QString("cannot check: no pinned key"));
+        QCOMPARE(loginStatus(window, 2), QString("unknown"));
         window.list()->setColumnWidth(0, 10);
         QCOMPARE(window.list()->columnWidth(0), 120);
     }
@@ -127,6 +167,53 @@ private slots:
         QVERIFY(!message->isEnabled() && !menu->findChild<QAction*>("pingAction")->isEnabled());
         emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
         QVERIFY(message->isEnabled());
+    }
+
+    void loginStatusSaysWhetherTheFriendsProgramAnswers() {
+        ListeningFriend alice(*m_aFriends[0], *m_pBob, m_oHome->path() + "/alice-boxes");
+        QVERIFY(alice.started);
+        FriendListWindow window(m_pBob->program(), held({friend_ping_state::ok, friend_ping_state::ok}));
+        window.show();
+        release();
+        QTRY_VERIFY_WITH_TIMEOUT(loginStatus(window, 0).startsWith("online (program answered in "), 15000);
+        QVERIFY(loginStatus(window, 0).endsWith(" ms)"));
+        QCOMPARE(loginStatus(window, 1), QString("cannot check: no pinned key"));
+
+        alice.receiver.stop();
+        window.list()->setCurrentItem(window.list()->topLevelItem(0));
+        auto* check = window.findChild<QMenu*>()->findChild<QAction*>("checkLoginAction");
+        emit window.list()->customContextMenuRequested(
+            window.list()->visualItemRect(window.list()->topLevelItem(0)).center());
+        QVERIFY(check->isEnabled());
+        check->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(loginStatus(window, 0), QString("not running (connection refused)"), 15000);
+    }
+
+    void theMessageWindowsDeliveryLineSaysWhatBecameOfTheMessage() {
+        ListeningFriend alice(*m_aFriends[0], *m_pBob, m_oHome->path() + "/alice-boxes");
+        QVERIFY(alice.started);
+        InstantMessageWindow window(m_pBob->program(), "Alice");
+        QCOMPARE(window.windowTitle(), QString("Alice"));
+        window.show();
+        const auto send = [&window](const QString& text) {
+            window.typed()->setText(text);
+            QTest::mouseClick(window.findChild<QPushButton*>("sendButton"), Qt::LeftButton);
+        };
+        send("hello Alice");
+        QTRY_COMPARE_WITH_TIMEOUT(window.delivery()->text(), QString("delivered"), 15000);
+        QCOMPARE(window.conversation()->toPlainText(), QString("==> hello Alice\n    delivered"));
+        QCOMPARE(alice.messages(), std::vector<std::string>{"hello Alice"});
+
+        friend_profile bob = m_pBob->as_friend(0xE40, true);
+        bob.messages = false;
+        QVERIFY(save_profile(m_aFriends[0]->settings(), bob));
+        send("still there?");
+        QTRY_COMPARE_WITH_TIMEOUT(window.delivery()->text(), QString("refused: messages are off for you"), 15000);
+
+        alice.receiver.stop();
+        send("hello?");
+        QTRY_COMPARE_WITH_TIMEOUT(window.delivery()->text(), QString("not running"), 15000);
+        QCOMPARE(alice.messages().size(), 1U);
     }
 
     // Meaningful under AddressSanitizer: the run reports to a window that is gone.
