@@ -51,6 +51,11 @@ void check_payload(tiv::frame_type type, std::span<const std::uint8_t> payload) 
             check_same(tiv::encode_whereabouts(*where), payload);
         }
         break;
+    case frame_type::message:
+        if (const auto text = tiv::decode_message(payload)) {
+            check_same(tiv::encode_message(*text), payload);
+        }
+        break;
     default:
         break;
     }

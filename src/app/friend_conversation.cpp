@@ -1,5 +1,6 @@
 #include "app/friend_conversation.h"
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "ui/desktop_program.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 #include <algorithm>
 
 #include "app/friends/profile_service.h"
@@ -65,6 +66,8 @@ DesktopProgram::~DesktopProgram() {
     }
     m_pSplash.reset();
     m_pMainWindow.reset();
+    // A login check or a message under way uses the program's settings and keys: it ends before they do.
+    QThreadPool::globalInstance()->waitForDone();
     m_oProgram.shutdown();
 }
 

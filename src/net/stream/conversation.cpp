@@ -12,7 +12,7 @@
 namespace tiv {
 
 namespace {
-using clock = std::chrono::steady_clock;
+using steady = std::chrono::steady_clock;
 
 conversation_outcome ended(conversation_verdict verdict, std::string words = {}) {
     return {.verdict = verdict, .answered_after = {}, .receipt = {}, .words = std::move(words)};
@@ -102,7 +102,7 @@ conversation_outcome end_at_once(socket_thread& connection, authentycryptor& cip
 }
 
 conversation_outcome ask(socket_thread& connection, authentycryptor& cipher, const std::optional<std::string>& message,
-                         clock::time_point started) {
+                         steady::time_point started) {
     parcel_link link(*connection.socket, cipher);
     std::vector<std::uint8_t> frames;
     append_frame(frames, message ? frame_type::message : frame_type::check,
@@ -124,7 +124,7 @@ conversation_outcome ask(socket_thread& connection, authentycryptor& cipher, con
             outcome = ended(receipt.stored() ? conversation_verdict::answered : conversation_verdict::refused);
             outcome.receipt = std::move(receipt);
         }
-        outcome.answered_after = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - started);
+        outcome.answered_after = std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - started);
     }
     if (outcome.verdict == conversation_verdict::answered || outcome.verdict == conversation_verdict::refused) {
         close_after(connection, link);
@@ -136,7 +136,7 @@ conversation_outcome ask(socket_thread& connection, authentycryptor& cipher, con
 } // namespace
 
 conversation_outcome converse(socket_thread& connection, const std::optional<std::string>& message) {
-    const clock::time_point started = clock::now();
+    const steady::time_point started = steady::now();
     const sys_status connected = connection.connect_to_peer();
     if (!connected) {
         log_activity("S: %s of [%s]: %s", message ? "Message" : "Login check", connection.profile.name,
