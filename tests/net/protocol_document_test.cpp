@@ -288,8 +288,9 @@ TEST(ProtocolDocument, CheckAndMessageExamplesAreWhatTheFrameCodecsMake) {
         answered, frame_type::receipt,
         refusal_receipt(receipt_reason::messages_off, transfer_status::refused, "messages are off for you").encode());
     EXPECT_EQ(hex(refused.from_receiver), hex(answered));
-    splitter.input() = refused.from_receiver;
-    ASSERT_EQ(splitter.next(type, payload), frame_splitter::result::frame);
+    frame_splitter answer;
+    answer.input() = refused.from_receiver;
+    ASSERT_EQ(answer.next(type, payload), frame_splitter::result::frame);
     parcel_receipt receipt;
     std::size_t used = 0;
     ASSERT_EQ(decode_receipt(payload, receipt, used), receipt_parse::complete);
