@@ -17,8 +17,9 @@ namespace tiv::ui {
 
 namespace {
 enum Column { NameColumn, AddressColumn, PingColumn, LoginColumn };
-constexpr std::array<int, 4> column_widths{120, 120, 80, 80};
-constexpr int all_column_widths = 120 + 120 + 80 + 80;
+// "Login Status" holds a sentence ("online (program answered in 84 ms)"), not a word like the ping's.
+constexpr std::array<int, 4> column_widths{120, 120, 80, 180};
+constexpr int all_column_widths = 120 + 120 + 80 + 180;
 } // namespace
 
 FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run pinger, QWidget* parent)

@@ -26,7 +26,7 @@ class FriendListWindow final : public QDialog {
     Q_OBJECT
 public:
     static constexpr int status_period_ms = 100;
-    static constexpr QSize smallest_size{440, 200};
+    static constexpr QSize smallest_size{540, 200};
 
     // `pinger` runs on a worker thread; tests give one whose results they choose.
     explicit FriendListWindow(app::program& program, app::friend_ping_run pinger = app::ping_friend_addresses,

@@ -157,8 +157,8 @@ private slots:
         const auto width = [list](int column) { return list->columnWidth(column); };
         for (const int windowWidth : {1300, FriendListWindow::smallest_size.width()}) {
             window.resize(windowWidth, 300);
-            QTRY_COMPARE(width(0) + width(1) + width(2) + width(3), std::max(list->viewport()->width(), 400));
-            QVERIFY(qAbs(2 * width(1) - 3 * width(2)) <= 3 && qAbs(width(3) - width(2)) <= 3);
+            QTRY_COMPARE(width(0) + width(1) + width(2) + width(3), std::max(list->viewport()->width(), 500));
+            QVERIFY(qAbs(2 * width(1) - 3 * width(2)) <= 3 && qAbs(width(3) - width(2) * 9 / 4) <= 4);
         }
         auto* menu = window.findChild<QMenu*>();
         auto* message = menu->findChild<QAction*>("instantMessageAction");

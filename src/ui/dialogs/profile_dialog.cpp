@@ -149,8 +149,11 @@ void ProfileDialog::buildControls() {
         browse->addWidget(button);
     }
     auto* fields = new QFormLayout;
-    fields->addRow(m_pReceipt);
-    fields->addRow(m_pMessages);
+    auto* receiving = new QHBoxLayout;
+    receiving->addWidget(m_pReceipt);
+    receiving->addWidget(m_pMessages);
+    receiving->addStretch();
+    fields->addRow(receiving);
     fields->addRow("Profile Name", m_pName);
     fields->addRow("Parcel Box", m_pDirectory);
     fields->addRow("Internet Address", m_pAddress);
