@@ -373,11 +373,7 @@ private slots:
     void aPausedFileResumesFromThePartTheReceiverKept() {
         pinAliceAndBob();
         SendWindow window(*m_pSender, *m_pAnswers);
-        window.show();
-        choose(window, "Pinned Bob");
-        const std::string parcel = m_oHome->path() + "/video.mkv";
-        test::write_random_file(parcel, 128u * 1024u * 1024u);
-        window.sendFiles({parcel});
+        const std::string parcel = sendLargeFile(window, "Pinned Bob");
         TransferListModel& rows = window.transfers();
         // Paused once Bob has written some of it: only what he has is kept.
         const auto bobHasSome = [this] {
@@ -410,11 +406,7 @@ private slots:
 
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
         SendWindow window(*m_pSender, *m_pAnswers);
-        window.show();
-        choose(window, "Bob");
-        const std::string parcel = m_oHome->path() + "/large.bin";
-        test::write_random_file(parcel, 128u * 1024u * 1024u);
-        window.sendFiles({parcel});
+        (void)sendLargeFile(window, "Bob");
         // Loopback carries even this parcel in well under a second: catch its first bytes by refreshing at once
         // rather than on the window's timer, and close over it straight away.
         TransferListModel& rows = window.transfers();
@@ -439,6 +431,16 @@ private slots:
     }
 
 private:
+    // Shows the window and sends a file of 128 MiB to `destination` from it; the file's path.
+    std::string sendLargeFile(SendWindow& window, const QString& destination) {
+        window.show();
+        choose(window, destination);
+        const std::string parcel = m_oHome->path() + "/large.bin";
+        test::write_random_file(parcel, 128u * 1024u * 1024u);
+        window.sendFiles({parcel});
+        return parcel;
+    }
+
     void pinAliceAndBob() {
         QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
         m_pBob->befriend(*m_pAlice, 0xE40, true);
