@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "app/questions.h"
 #include "ui/desktop_notifier.h"
 #include "ui/dialogs/about_box.h"
+#include "ui/dialogs/key_making_window.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/friend_list_window.h"
 #include "ui/instance_channel.h"
@@ -45,6 +47,8 @@ public:
     [[nodiscard]] QDialog* setUpStep() const { return m_pSetUpStep; }
     [[nodiscard]] MainWindow* mainWindow() const { return m_pMainWindow.get(); }
     [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
+    // Up while the first start makes the user's keys.
+    [[nodiscard]] KeyMakingWindow* keyMaking() const { return m_pKeyMaking.get(); }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
     [[nodiscard]] app::program& program() { return m_oProgram; }
     [[nodiscard]] MessageConsole& console() { return m_oConsole; }
@@ -114,6 +118,8 @@ private:
     QPointer<QDialog> m_pSetUpStep;
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
+    std::unique_ptr<KeyMakingWindow> m_pKeyMaking;
+    QFuture<app::status> m_oFirstKeys;
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
     QPointer<FriendListWindow> m_pFriendList;
