@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "app/internal/key_service.h"
@@ -13,7 +12,7 @@ namespace {
 
 // The longest key the program offers, made once and stored (tests/data/README), since making one takes minutes.
 cryptoapi::rsa_key longest_offered_key() {
-    const std::string path = std::filesystem::path(__FILE__).parent_path().parent_path() / "data/rsa16384.pem";
+    const std::string path = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/rsa16384.pem";
     std::string pem;
     EXPECT_EQ(read_regular_file(path, 64 * 1024, pem), file_read::ok) << path;
     cryptoapi::rsa_key key;
