@@ -98,6 +98,8 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     layout->addWidget(typesBox);
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
+    m_pBackground = new BackgroundOptionsBox(m_oProgram, this);
+    layout->addWidget(m_pBackground);
     layout->addLayout(fields);
     layout->addLayout(bottom);
 
@@ -136,6 +138,10 @@ void UserSettingsDialog::recreateKeys() {
 }
 
 void UserSettingsDialog::accept() {
+    if (const app::status background = m_pBackground->apply(); !background) {
+        (void)m_oQuestions.ask(sentenceText(background.text()), caption, MB_OK | MB_ICONWARNING);
+        return;
+    }
     const app::user_settings_outcome outcome =
         app::apply_user_settings(m_oProgram, {m_pUserName->text().toStdString(), m_pDirectory->text().toStdString()});
     if (!outcome.saved) {
