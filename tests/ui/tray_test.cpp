@@ -85,7 +85,7 @@ private slots:
         QVERIFY(!m_pWindow->isVisible() && !m_pWindow->ended());
         QCOMPARE(tray.shown_so_far().size(), std::size_t{1});
 
-        m_pAnswers->answer_next(IDOK);
+        m_pAnswers->answer_next(app::IDOK);
         m_pWindow->exitCommand();
         QVERIFY(m_pWindow->ended());
         QVERIFY(!m_pProgram->incoming().listening());

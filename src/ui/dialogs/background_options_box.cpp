@@ -1,6 +1,7 @@
 #include "ui/dialogs/background_options_box.h"
 
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/autostart.h"
@@ -37,10 +38,10 @@ BackgroundOptionsBox::BackgroundOptionsBox(app::program& program, QWidget* paren
                                 : "This desktop has no tray to keep Quorvel in: closing the window quits it.");
     m_pKeepReceiving->setEnabled(trayAvailable);
     m_pKeepReceiving->setChecked(trayAvailable && app::keeps_receiving_in_background(m_oProgram));
-    m_pStartAtLogin = addChoice(column, "Start at login", "startAtLoginCheck",
-                                trayAvailable
-                                    ? "Quorvel starts in the tray when you log in, so parcels arrive from then on."
-                                    : "Quorvel starts minimized when you log in, so parcels arrive from then on.");
+    m_pStartAtLogin =
+        addChoice(column, "Start at login", "startAtLoginCheck",
+                  trayAvailable ? "Quorvel starts in the tray when you log in, so parcels arrive from then on."
+                                : "Quorvel starts minimized when you log in, so parcels arrive from then on.");
     m_pStartAtLogin->setChecked(app::starts_at_login());
 }
 

@@ -15,7 +15,8 @@ namespace tiv::ui {
 
 // "User Settings": the user's name and parcel box root, the session key types they can use, their UUID, public
 // keys and fingerprint, the way to new keys, and whether the program keeps receiving in the background and starts
-// at login. OK writes them and moves the running listener to a new root; Cancel and the close box write nothing. Opened with open(): the opener hears finished().
+// at login. OK writes them and moves the running listener to a new root; Cancel and the close box write nothing.
+// Opened with open(): the opener hears finished().
 class UserSettingsDialog final : public QDialog {
     Q_OBJECT
 public:

@@ -15,8 +15,7 @@ namespace tiv::ui {
 class CloseToTray final : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* notice =
-        "Quorvel keeps receiving in the background. Quit from the tray icon's menu.";
+    static constexpr const char* notice = "Quorvel keeps receiving in the background. Quit from the tray icon's menu.";
 
     // `tray` tells the notice; null where the desktop has no tray, and closing then quits.
     CloseToTray(app::program& program, MainWindow& window, Notifier* tray);

@@ -17,8 +17,7 @@ TrayIcon::TrayIcon(app::program& program, MainWindow& window) : m_oProgram(progr
     m_oMenu.setObjectName("trayMenu");
     connect(addItem(m_oMenu, "Send Files...", "traySendFilesAction"), &QAction::triggered, this,
             &TrayIcon::sendFilesRequested);
-    connect(addItem(m_oMenu, "Open Quorvel", "trayOpenAction"), &QAction::triggered, this,
-            &TrayIcon::openMainWindow);
+    connect(addItem(m_oMenu, "Open Quorvel", "trayOpenAction"), &QAction::triggered, this, &TrayIcon::openMainWindow);
     m_oMenu.addSeparator();
     connect(addItem(m_oMenu, "Quit", "trayQuitAction"), &QAction::triggered, this, &TrayIcon::quit);
     m_oIcon.setIcon(programIcon());
