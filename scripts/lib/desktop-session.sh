@@ -138,8 +138,8 @@ start_program() { # who [argument...]
 # the tray's selection.
 start_tray_host() {
     command -v trayer >/dev/null || fail "trayer is missing; run scripts/install-deps"
-    trayer --edge top --align right --widthtype request --height $((24 * scale)) --SetDockType true \
-        --transparent false >"$work/trayer.log" 2>&1 &
+    trayer --edge top --align right --widthtype pixel --width $((200 * scale)) --height $((24 * scale)) \
+        --SetDockType true --transparent false >"$work/trayer.log" 2>&1 &
     tray_host=$!
     for _ in $(seq 50); do
         xdotool search --classname '^trayer$' >/dev/null 2>&1 && return 0

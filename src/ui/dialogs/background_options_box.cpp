@@ -43,6 +43,7 @@ BackgroundOptionsBox::BackgroundOptionsBox(app::program& program, QWidget* paren
                   trayAvailable ? "Quorvel starts in the tray when you log in, so parcels arrive from then on."
                                 : "Quorvel starts minimized when you log in, so parcels arrive from then on.");
     m_pStartAtLogin->setChecked(app::starts_at_login());
+    column->addStretch(1);
 }
 
 app::status BackgroundOptionsBox::apply() {

@@ -95,11 +95,16 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     bottom->addStretch();
     bottom->addWidget(buttons);
     auto* layout = new QVBoxLayout(scrollingContent(this));
-    layout->addWidget(typesBox);
+    // Beside the key types, which need far less width than they have: the dialog keeps its size, and the two
+    // share what the fingerprint's width leaves them.
+    m_pBackground = new BackgroundOptionsBox(m_oProgram, this);
+    m_pBackground->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* top = new QHBoxLayout;
+    top->addWidget(typesBox, 1);
+    top->addWidget(m_pBackground, 1);
+    layout->addLayout(top);
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
-    m_pBackground = new BackgroundOptionsBox(m_oProgram, this);
-    layout->addWidget(m_pBackground);
     layout->addLayout(fields);
     layout->addLayout(bottom);
 
