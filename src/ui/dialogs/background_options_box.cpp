@@ -33,15 +33,13 @@ BackgroundOptionsBox::BackgroundOptionsBox(app::program& program, QWidget* paren
     auto* column = new QVBoxLayout(this);
     m_pKeepReceiving =
         addChoice(column, "Keep receiving in the background", "keepReceivingCheck",
-                  trayAvailable ? "Closing the window leaves Quorvel in the tray, still receiving, until you quit it "
-                                  "from there."
-                                : "This desktop has no tray to keep Quorvel in: closing the window quits it.");
+                  trayAvailable ? "Closing the window leaves Quorvel receiving in the tray; quit it from there."
+                                : "This desktop has no tray: closing the window quits Quorvel.");
     m_pKeepReceiving->setEnabled(trayAvailable);
     m_pKeepReceiving->setChecked(trayAvailable && app::keeps_receiving_in_background(m_oProgram));
-    m_pStartAtLogin =
-        addChoice(column, "Start at login", "startAtLoginCheck",
-                  trayAvailable ? "Quorvel starts in the tray when you log in, so parcels arrive from then on."
-                                : "Quorvel starts minimized when you log in, so parcels arrive from then on.");
+    m_pStartAtLogin = addChoice(column, "Start at login", "startAtLoginCheck",
+                                trayAvailable ? "Quorvel starts in the tray when you log in, ready to receive."
+                                              : "Quorvel starts minimized when you log in, ready to receive.");
     m_pStartAtLogin->setChecked(app::starts_at_login());
     column->addStretch(1);
 }
