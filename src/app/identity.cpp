@@ -3,6 +3,7 @@
 #include "app/internal/profile_service.h"
 #include "app/internal/program_parts.h"
 #include "app/internal/settings/identity_service.h"
+#include "platform/paths.h"
 
 namespace tiv::app {
 
@@ -42,6 +43,20 @@ identity_summary describe_identity(program& p) {
 
 std::string user_name(program& p) {
     return settings_of(p).text(text_setting::user_name);
+}
+
+std::string suggested_profile_export_path(program& p) {
+    std::string name = user_name(p);
+    for (char& c : name) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) {
+            c = '_';
+        }
+    }
+    // A leading dot would hide the file from the friend it is meant for.
+    if (name.empty() || name.front() == '.') {
+        name.insert(0, "profile");
+    }
+    return paths::user_home_directory() + "/" + name + ".prf";
 }
 
 result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite) {

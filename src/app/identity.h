@@ -73,6 +73,9 @@ struct identity_summary {
 // none was: a directory is invalid, and an existing file is a conflict unless `overwrite` says to replace it, so a
 // slip of the file name never destroys a friend's profile kept beside one's own.
 [[nodiscard]] result<std::string> export_profile(program& p, const std::string& chosen, bool overwrite = false);
+// "<home>/Alice.prf": where an export is proposed, named after the user (with what a file name cannot hold
+// replaced by '_').
+[[nodiscard]] std::string suggested_profile_export_path(program& p);
 // The file export_profile writes for `chosen`: ".prf" appended unless the name contains it.
 [[nodiscard]] std::string profile_export_path(const std::string& chosen);
 

@@ -27,6 +27,8 @@ struct file_filter {
 struct file_chooser {
     std::string title;
     std::vector<file_filter> filters;
+    // Where the chooser opens: a folder, or a folder and the file name it proposes. Empty: where it last was.
+    std::string suggested;
 };
 
 // The program's choosers, so every front end offers the same titles and filters.

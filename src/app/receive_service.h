@@ -48,6 +48,9 @@ public:
     // Asks the running receiving transfer `id` to stop, without waiting: it ends failed, its temporary file
     // removed, and stays listed until cleared. False when no running transfer has that id.
     virtual bool stop_transfer(std::uint64_t id) = 0;
+    // The same, keeping what arrived of the file under the kept part rules ("KeptPartDays"), so the sender's next
+    // send of it goes on from there.
+    virtual bool pause_transfer(std::uint64_t id) = 0;
 
 protected:
     incoming_parcels() = default;

@@ -293,6 +293,10 @@ bool send_session::stop_transfer(std::uint64_t id) {
     return m_pParts->transfers.stop_transfer(id);
 }
 
+bool send_session::pause_transfer(std::uint64_t id) {
+    return m_pParts->transfers.stop_transfer(id, thread_bundle::arrived_part::keep);
+}
+
 void send_session::stop_all() {
     m_pParts->transfers.stop_all();
 }

@@ -75,6 +75,9 @@ public:
     // Asks the transfer `id` to stop and returns at once; it ends as a failed transfer saying it was stopped, and
     // stays listed. False when no running transfer of this session has that id.
     bool stop_transfer(std::uint64_t id);
+    // The same as a broken connection: the receiver keeps what arrived of the file under way for the next send, and
+    // the files after it on the same connection stop with it. False as for stop_transfer.
+    bool pause_transfer(std::uint64_t id);
     // Stops every transfer and waits for them (a few seconds at most); a receiver removes its partial file.
     // Callable from another thread than the one that started them.
     void stop_all();

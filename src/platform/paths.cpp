@@ -14,7 +14,22 @@ std::string environment(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string user_home() {
+// An XDG variable counts only when it holds an absolute path.
+std::string xdg_directory(const char* variable, const char* fallback_below_home) {
+    std::string value = environment(variable);
+    if (!value.empty() && value.front() == '/') {
+        return value;
+    }
+    return user_home_directory() + "/" + fallback_below_home;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+} // namespace
+
+std::string user_home_directory() {
     std::string home = environment("HOME");
     if (!home.empty()) {
         return home;
@@ -24,21 +39,6 @@ std::string user_home() {
     }
     return "/tmp";
 }
-
-// An XDG variable counts only when it holds an absolute path.
-std::string xdg_directory(const char* variable, const char* fallback_below_home) {
-    std::string value = environment(variable);
-    if (!value.empty() && value.front() == '/') {
-        return value;
-    }
-    return user_home() + "/" + fallback_below_home;
-}
-
-bool file_exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-} // namespace
 
 std::string home_directory() {
     std::string home = environment("QUORVEL_HOME");
@@ -97,7 +97,7 @@ std::string default_parcel_box_root() {
     if (!home.empty()) {
         return home + "/PBoxes";
     }
-    return user_home() + "/Quorvel/PBoxes";
+    return user_home_directory() + "/Quorvel/PBoxes";
 }
 
 bool make_directories(const std::string& path) {

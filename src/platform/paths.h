@@ -4,6 +4,8 @@
 
 namespace tiv::paths {
 
+// The user's own folder ($HOME), where files meant for the user to pick up go.
+[[nodiscard]] std::string user_home_directory();
 // Where this user's data lives. QUORVEL_HOME, when set, holds everything (tests and portable use);
 // otherwise the XDG base directories apply.
 [[nodiscard]] std::string home_directory();

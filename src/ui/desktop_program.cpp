@@ -1,6 +1,8 @@
 #include "ui/desktop_program.h"
 
 #include <QCoreApplication>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 #include "app/friends/profile_service.h"
@@ -53,6 +55,8 @@ DesktopProgram::DesktopProgram(const app::program_environment* environment, app:
 
 // The main window goes before the engine, whose shutdown it may still have to run.
 DesktopProgram::~DesktopProgram() {
+    // The keys being made write to the program's settings, which go with this object.
+    m_oFirstKeys.waitForFinished();
     for (const QPointer<SendWindow>& window : m_aSendWindows) {
         delete window.data();
     }
@@ -108,14 +112,29 @@ void DesktopProgram::startUpFailed(const std::string& reason) {
 }
 
 void DesktopProgram::startEngine() {
-    // A new user's keys are made before the engine opens them, so a first start reports no missing keys.
-    if (!app::setup_complete(m_oProgram, app::hive::user)) {
-        app::load_settings_with_defaults(m_oProgram);
-        // What stops the keys also stops the listener, which then says why.
-        (void)app::make_first_keys(m_oProgram, m_nFirstKeyBits);
+    if (app::setup_complete(m_oProgram, app::hive::user)) {
+        m_oProgram.start();
+        setUpMachine();
+        return;
     }
-    m_oProgram.start();
-    setUpMachine();
+    // A new user's keys are made before the engine opens them, so a first start reports no missing keys. It takes
+    // seconds: a window says so meanwhile, and the making runs on a worker so that window stays drawn.
+    app::load_settings_with_defaults(m_oProgram);
+    m_pKeyMaking = std::make_unique<KeyMakingWindow>();
+    m_pKeyMaking->show();
+    auto* watcher = new QFutureWatcher<app::status>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_pKeyMaking.reset();
+        // What stops the keys also stops the listener, which then says why.
+        startUpStep([this] {
+            m_oProgram.start();
+            setUpMachine();
+        });
+    });
+    m_oFirstKeys = QtConcurrent::run(
+        [&program = m_oProgram, bits = m_nFirstKeyBits] { return app::make_first_keys(program, bits); });
+    watcher->setFuture(m_oFirstKeys);
 }
 
 void DesktopProgram::setUpMachine() {
@@ -246,6 +265,14 @@ void DesktopProgram::showAbout() {
 void DesktopProgram::showFriendList() {
     if (!m_pFriendList) {
         m_pFriendList = new FriendListWindow(m_oProgram, app::ping_friend_addresses, m_pMainWindow.get());
+        connect(m_pFriendList, &FriendListWindow::sendFilesRequested, this,
+                [this](const QString& name, const QStringList& paths) {
+                    if (paths.isEmpty()) {
+                        (void)openSendWindow(name);
+                    } else {
+                        sendToFriend(name, paths);
+                    }
+                });
     }
     m_pFriendList->show();
     m_pFriendList->raise();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "app/questions.h"
 #include "ui/desktop_notifier.h"
 #include "ui/dialogs/about_box.h"
+#include "ui/dialogs/key_making_window.h"
 #include "ui/dialogs/splash_screen.h"
 #include "ui/friend_list_window.h"
 #include "ui/instance_channel.h"
@@ -49,6 +51,8 @@ public:
     [[nodiscard]] QDialog* setUpStep() const { return m_pSetUpStep; }
     [[nodiscard]] MainWindow* mainWindow() const { return m_pMainWindow.get(); }
     [[nodiscard]] SplashScreen* splash() const { return m_pSplash.get(); }
+    // Up while the first start makes the user's keys.
+    [[nodiscard]] KeyMakingWindow* keyMaking() const { return m_pKeyMaking.get(); }
     [[nodiscard]] WindowEvents& events() { return m_oEvents; }
     [[nodiscard]] app::program& program() { return m_oProgram; }
     [[nodiscard]] MessageConsole& console() { return m_oConsole; }
@@ -116,6 +120,8 @@ private:
     QPointer<QDialog> m_pSetUpStep;
     std::unique_ptr<MainWindow> m_pMainWindow;
     std::unique_ptr<SplashScreen> m_pSplash;
+    std::unique_ptr<KeyMakingWindow> m_pKeyMaking;
+    QFuture<app::status> m_oFirstKeys;
     // Both go before the main window they serve.
     std::unique_ptr<TrayIcon> m_pTray;
     std::unique_ptr<CloseToTray> m_pCloseToTray;

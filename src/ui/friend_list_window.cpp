@@ -1,8 +1,10 @@
 #include "ui/friend_list_window.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QPointer>
+#include <QShortcut>
 #include <QThreadPool>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -11,6 +13,7 @@
 
 #include "app/friends/profile_service.h"
 #include "app/lan_friends.h"
+#include "ui/dropped_files.h"
 #include "ui/message_console.h"
 
 namespace tiv::ui {
@@ -30,6 +33,7 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     m_pRefresh->setObjectName("refreshAllButton");
     m_pRefresh->setAutoDefault(false);
     connect(m_pRefresh, &QPushButton::clicked, this, &FriendListWindow::refreshAll);
+    connect(new QShortcut(QKeySequence::Refresh, this), &QShortcut::activated, this, &FriendListWindow::refreshAll);
     m_pList = new QTreeWidget(this);
     m_pList->setObjectName("friendsList");
     m_pList->setAccessibleName("Friends");
@@ -42,6 +46,9 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     // fitColumns gives the last column its share; stretching it too would take every added pixel for it alone.
     m_pList->header()->setStretchLastSection(false);
     m_pList->viewport()->installEventFilter(this);
+    // The list takes drops only to hand them to takeDrag, which sees them first on the viewport.
+    m_pList->setAcceptDrops(true);
+    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &FriendListWindow::sendFilesToSelected);
     for (int column = 0; column < static_cast<int>(column_widths.size()); ++column) {
         m_pList->setColumnWidth(column, column_widths[column]);
     }
@@ -59,6 +66,8 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     m_pProblem->hide();
 
     m_pContextMenu = new QMenu(this);
+    m_pSendItem = m_pContextMenu->addAction("&Send Files...", this, &FriendListWindow::sendFilesToSelected);
+    m_pSendItem->setObjectName("sendFilesAction");
     m_pPingItem = m_pContextMenu->addAction("&Ping", this, &FriendListWindow::pingSelected);
     m_pPingItem->setObjectName("pingAction");
     // Nothing can check a login yet; the item says so by being grey.
@@ -205,6 +214,7 @@ void FriendListWindow::updateCommands() {
     m_pRefresh->setEnabled(!m_bPinging);
     m_pPingItem->setEnabled(!m_bPinging && m_bMenuOverRow);
     m_pMessageItem->setEnabled(m_bMenuOverRow);
+    m_pSendItem->setEnabled(m_bMenuOverRow);
 }
 
 // Over the empty part of the list the menu opens too, so it is found wherever one clicks, but what needs a friend
@@ -227,10 +237,48 @@ void FriendListWindow::fitColumns() {
 }
 
 bool FriendListWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_pList->viewport() && event->type() == QEvent::Resize) {
+    if (watched != m_pList->viewport()) {
+        return QDialog::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::Resize) {
         fitColumns();
     }
-    return QDialog::eventFilter(watched, event);
+    return takeDrag(event) || QDialog::eventFilter(watched, event);
+}
+
+bool FriendListWindow::takeDrag(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return false;
+    }
+    auto* drag = static_cast<QDropEvent*>(event);
+    const std::vector<std::string> paths = droppedLocalPaths(*drag->mimeData());
+    QTreeWidgetItem* row = m_pList->itemAt(drag->position().toPoint());
+    // Files are welcome anywhere on the list, or no move over it would be heard of; only a drop on a friend's row
+    // has someone to go to, so elsewhere the pointer says no.
+    if (paths.empty() || (type != QEvent::DragEnter && row == nullptr)) {
+        drag->ignore();
+        return true;
+    }
+    drag->acceptProposedAction();
+    if (type == QEvent::Drop) {
+        QStringList files;
+        for (const std::string& path : paths) {
+            files << QString::fromStdString(path);
+        }
+        // After the drop has ended, so the file manager is not held while the send window opens.
+        QMetaObject::invokeMethod(
+            this, [this, name = row->text(NameColumn), files] { emit sendFilesRequested(name, files); },
+            Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void FriendListWindow::sendFilesToSelected() {
+    const QList<QTreeWidgetItem*> selected = m_pList->selectedItems();
+    if (!selected.isEmpty()) {
+        emit sendFilesRequested(selected.first()->text(NameColumn), {});
+    }
 }
 
 void FriendListWindow::openInstantMessage() {

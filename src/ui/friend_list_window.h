@@ -18,7 +18,8 @@ namespace tiv::ui {
 
 // Every friend with whether their machine answers pings. Pinging runs on a worker, one run at a time; its reports
 // come back as queued calls that a closed (or deleted) window simply never receives, and a timer copies the
-// latest states into the "Ping Status" column while the window is shown. Closing only hides it.
+// latest states into the "Ping Status" column while the window is shown. Closing only hides it. A friend's row is
+// also where a send to them starts: its menu, a double-click, or files dropped on it.
 class FriendListWindow final : public QDialog {
     Q_OBJECT
 public:
@@ -36,12 +37,18 @@ public:
     void pingSelected();
     // A window of local notes about the selected friend.
     void openInstantMessage();
+    // A send window for the selected friend.
+    void sendFilesToSelected();
     // Reads the friends again, at once or, while a run is under way, when it ends (its states belong to the rows
     // it started with).
     void reloadFriends();
 
     [[nodiscard]] bool pinging() const { return m_bPinging; }
     [[nodiscard]] QTreeWidget* list() const { return m_pList; }
+
+signals:
+    // A send to `friendName` of `paths` (none: the user chooses them in the send window).
+    void sendFilesRequested(const QString& friendName, const QStringList& paths);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -66,6 +73,8 @@ private:
     // The columns share the list's width in the proportions they start with, never narrower than at the start.
     void fitColumns();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Files dragged over the list go to the friend under the pointer; true when the event was one of the drag's.
+    bool takeDrag(QEvent* event);
 
     app::program& m_oProgram;
     app::friend_ping_run m_oPinger;
@@ -82,6 +91,7 @@ private:
     QMenu* m_pContextMenu = nullptr;
     QAction* m_pPingItem = nullptr;
     QAction* m_pMessageItem = nullptr;
+    QAction* m_pSendItem = nullptr;
     QTimer m_oStatusTimer;
 };
 

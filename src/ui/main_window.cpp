@@ -23,6 +23,8 @@
 namespace tiv::ui {
 
 namespace {
+const char* const resume_words = "A parcel paused here goes on from what arrived when its sender resumes it.";
+
 QPushButton* addButton(QHBoxLayout* row, const char* objectName, const char* text, bool enabled) {
     auto* button = new QPushButton(QString::fromLatin1(text));
     button->setObjectName(objectName);
@@ -101,9 +103,11 @@ QWidget* MainWindow::buildCentre() {
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
     m_pCancel = addButton(buttons, "cancelButton", "Cancel", false);
     connect(m_pCancel, &QPushButton::clicked, this, &MainWindow::cancelSelected);
-    // No transfer can be paused or resumed yet.
-    addButton(buttons, "pauseButton", "Pause", false);
-    addButton(buttons, "resumeButton", "Resume", false);
+    m_pPause = addButton(buttons, "pauseButton", "Pause", false);
+    connect(m_pPause, &QPushButton::clicked, this, &MainWindow::pauseSelected);
+    // Only the sender can send a file again: a parcel paused here goes on when its sender resumes or retries it.
+    QPushButton* resume = addButton(buttons, "resumeButton", "Resume", false);
+    resume->setToolTip(resume_words);
     buttons->addStretch(1);
     column->addLayout(buttons);
     buildContextMenu();
@@ -116,9 +120,12 @@ void MainWindow::buildContextMenu() {
     m_pContextMenu->setObjectName("transferListMenu");
     connect(addItem(m_pContextMenu, "Clear Completed", "clearCompletedAction"), &QAction::triggered, this,
             &MainWindow::clearCompleted);
-    // The engine has no pause; the items stay where users look for them, disabled.
-    addItem(m_pContextMenu, "Pause Selected", "pauseSelectedAction")->setEnabled(false);
-    addItem(m_pContextMenu, "Resume Selected", "resumeSelectedAction")->setEnabled(false);
+    m_pPauseSelected = addItem(m_pContextMenu, "Pause Selected", "pauseSelectedAction");
+    m_pPauseSelected->setEnabled(false);
+    connect(m_pPauseSelected, &QAction::triggered, this, &MainWindow::pauseSelected);
+    QAction* resume = addItem(m_pContextMenu, "Resume Selected", "resumeSelectedAction");
+    resume->setEnabled(false);
+    resume->setToolTip(resume_words);
     m_pOpenSelected = addItem(m_pContextMenu, "Open", "openFileAction");
     connect(m_pOpenSelected, &QAction::triggered, this, [this] { launchSelected(&FileLauncher::open); });
     m_pShowSelected = addItem(m_pContextMenu, "Show in Folder", "showInFolderAction");
@@ -176,6 +183,8 @@ void MainWindow::enableCancelCommands() {
     const bool cancellable = !cancellableSelection(*m_pList, m_oTransfers).empty();
     m_pCancel->setEnabled(cancellable);
     m_pCancelSelected->setEnabled(cancellable);
+    m_pPause->setEnabled(cancellable);
+    m_pPauseSelected->setEnabled(cancellable);
     const bool stored = !selectedStoredPath().isEmpty();
     m_pOpenSelected->setEnabled(stored);
     m_pShowSelected->setEnabled(stored);
@@ -202,6 +211,15 @@ void MainWindow::launchSelected(bool (FileLauncher::*how)(const QString&)) {
 void MainWindow::clearCompleted() {
     (void)m_oProgram.incoming().clear_completed();
     m_oStrangers.reset();
+    refresh();
+}
+
+void MainWindow::pauseSelected() {
+    for (const std::uint64_t id : cancellableSelection(*m_pList, m_oTransfers)) {
+        if (m_oProgram.incoming().pause_transfer(id)) {
+            m_oTransfers.markPaused(id);
+        }
+    }
     refresh();
 }
 

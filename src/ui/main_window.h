@@ -43,6 +43,8 @@ public:
     void clearCompleted();
     // Asks the selected transfers that still run to stop; they end as failed rows.
     void cancelSelected();
+    // Stops the selected parcels that still arrive, keeping what arrived of each for their senders to go on from.
+    void pauseSelected();
 
     // The friend items of "&New Connection" and "&Parcel Box Directory", from the friends stored now, each
     // carrying its friend's name in data(). Runs when the window opens and whenever the friends changed.
@@ -122,6 +124,8 @@ private:
     QMenu* m_pContextMenu = nullptr;
     QPushButton* m_pCancel = nullptr;
     QAction* m_pCancelSelected = nullptr;
+    QPushButton* m_pPause = nullptr;
+    QAction* m_pPauseSelected = nullptr;
     QAction* m_pOpenSelected = nullptr;
     QAction* m_pShowSelected = nullptr;
     QTabWidget* m_pTabs = nullptr;

@@ -1,6 +1,7 @@
 // The main window's menu bar: its items, the friend items rebuilt from the stored friends, and the commands that
 // open a friend's parcel box folder.
 #include <QMenuBar>
+#include <QStatusBar>
 
 #include "app/activity_switch.h"
 #include "app/friends/profile_service.h"
@@ -72,7 +73,12 @@ void MainWindow::buildToolsMenu() {
     addRequest(tools, "&User Configuration...", "userConfigurationAction", &MainWindow::userConfigurationRequested);
     QAction* exportProfile = tools->addAction("&Export User Profile");
     exportProfile->setObjectName("exportProfileAction");
-    connect(exportProfile, &QAction::triggered, this, [this] { exportUserProfile(m_oQuestions, m_oProgram); });
+    connect(exportProfile, &QAction::triggered, this, [this] {
+        if (const std::optional<std::string> written = exportUserProfile(m_oQuestions, m_oProgram)) {
+            statusBar()->showMessage("Your profile is in " + QString::fromStdString(*written) +
+                                     ": give this file to your friends.");
+        }
+    });
     tools->addSeparator();
     addRequest(tools, "Program &Configuration...", "programConfigurationAction",
                &MainWindow::programConfigurationRequested);

@@ -55,15 +55,15 @@ int QtQuestions::ask(const std::string& text, const std::string& caption, unsign
 
 std::optional<std::string> QtQuestions::choose_save_file(const app::file_chooser& chooser) {
     const QString path =
-        QFileDialog::getSaveFileName(m_pParent, qt(chooser.title), QString(), qtFilterText(chooser.filters), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
+        QFileDialog::getSaveFileName(m_pParent, qt(chooser.title), qt(chooser.suggested), qtFilterText(chooser.filters),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
     return path.isEmpty() ? std::nullopt : std::optional<std::string>(plain(path));
 }
 
 std::optional<std::string> QtQuestions::choose_open_file(const app::file_chooser& chooser) {
     const QString path =
-        QFileDialog::getOpenFileName(m_pParent, qt(chooser.title), QString(), qtFilterText(chooser.filters), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
+        QFileDialog::getOpenFileName(m_pParent, qt(chooser.title), qt(chooser.suggested), qtFilterText(chooser.filters),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
     return path.isEmpty() ? std::nullopt : std::optional<std::string>(plain(path));
 }
 

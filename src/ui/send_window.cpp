@@ -157,13 +157,12 @@ void SendWindow::buildContextMenu() {
     QAction* clear = m_pContextMenu->addAction("Clear Completed");
     clear->setObjectName("clearCompletedAction");
     connect(clear, &QAction::triggered, this, &SendWindow::clearCompleted);
-    // Nothing can be paused yet; the items stay where users look for them, disabled.
-    for (const auto& [text, name] :
-         {std::pair{"Pause Selected", "pauseSelectedAction"}, std::pair{"Resume Selected", "resumeSelectedAction"}}) {
-        QAction* item = m_pContextMenu->addAction(text);
-        item->setObjectName(name);
-        item->setEnabled(false);
-    }
+    m_pPauseSelected = m_pContextMenu->addAction("Pause Selected");
+    m_pPauseSelected->setObjectName("pauseSelectedAction");
+    connect(m_pPauseSelected, &QAction::triggered, this, &SendWindow::pauseSelected);
+    m_pResumeSelected = m_pContextMenu->addAction("Resume Selected");
+    m_pResumeSelected->setObjectName("resumeSelectedAction");
+    connect(m_pResumeSelected, &QAction::triggered, this, &SendWindow::resumeSelected);
     m_pCancelSelected = m_pContextMenu->addAction("Cancel Selected");
     m_pCancelSelected->setObjectName("cancelSelectedAction");
     m_pCancelSelected->setEnabled(false);
@@ -424,18 +423,57 @@ void SendWindow::cancelSelected() {
     refresh();
 }
 
+void SendWindow::pauseSelected() {
+    for (const std::uint64_t id : cancellableSelection(*m_pList, m_oTransfers)) {
+        if (!m_aSources.contains(id) || !m_pSession->pause_transfer(id)) {
+            continue;
+        }
+        m_oTransfers.markPaused(id);
+        // The files after it on its connection stop with it; those that end unsent are paused too.
+        for (const std::vector<std::uint64_t>& send : m_aSends) {
+            if (std::find(send.begin(), send.end(), id) != send.end()) {
+                for (const std::uint64_t other : send) {
+                    m_oTransfers.markPaused(other);
+                }
+            }
+        }
+    }
+    refresh();
+}
+
+void SendWindow::resumeSelected() {
+    std::vector<std::string> files;
+    for (const int row : selectedRows(*m_pList)) {
+        if (m_oTransfers.pausedAt(row)) {
+            const std::uint64_t id = m_oTransfers.transferAt(row).id;
+            m_oTransfers.markResumed(id);
+            files.push_back(m_aSources.at(id));
+        }
+    }
+    sendFiles(files);
+}
+
 void SendWindow::enableCancelSelected() {
-    m_pCancelSelected->setEnabled(!m_bClosing && !cancellableSelection(*m_pList, m_oTransfers).empty());
+    const std::vector<std::uint64_t> running = cancellableSelection(*m_pList, m_oTransfers);
+    m_pCancelSelected->setEnabled(!m_bClosing && !running.empty());
+    // A file of a folder goes on only with its folder, so only a plain send's file pauses.
+    m_pPauseSelected->setEnabled(!m_bClosing && std::any_of(running.begin(), running.end(), [this](std::uint64_t id) {
+        return m_aSources.contains(id);
+    }));
+    const std::vector<int> rows = selectedRows(*m_pList);
+    m_pResumeSelected->setEnabled(
+        !m_bClosing && std::any_of(rows.begin(), rows.end(), [this](int row) { return m_oTransfers.pausedAt(row); }));
     m_pRetrySelected->setEnabled(!m_bClosing && !retryableSelection().empty());
 }
 
 std::vector<std::string> SendWindow::retryableSelection() const {
     std::vector<std::string> files;
-    for (const QModelIndex& selected : m_pList->selectionModel()->selectedRows()) {
-        const app::transfer_view& row = m_oTransfers.transferAt(selected.row());
-        const auto source = m_aSources.find(row.id);
+    for (const int row : selectedRows(*m_pList)) {
+        const app::transfer_view& transfer = m_oTransfers.transferAt(row);
+        const auto source = m_aSources.find(transfer.id);
         // A file of a folder goes again with its folder, never alone into the friend's box.
-        if (row.finished && (row.failed || row.state != app::transfer_state::completed) && source != m_aSources.end()) {
+        if (transfer.finished && (transfer.failed || transfer.state != app::transfer_state::completed) &&
+            source != m_aSources.end() && !m_oTransfers.pausedAt(row)) {
             files.push_back(source->second);
         }
     }

@@ -52,6 +52,10 @@ public:
     void cancelSelected();
     // Sends the selected files that failed or stopped again; each continues from the part its receiver kept.
     void retrySelected();
+    // Stops the selected files that still run, as paused: the receiver keeps what arrived of each.
+    void pauseSelected();
+    // Sends the selected paused files again, from the part the receiver kept.
+    void resumeSelected();
     // The program is quitting and the user already agreed: stops every transfer on a worker, without a question,
     // and closes once they have let go.
     void stopAndClose();
@@ -114,6 +118,8 @@ private:
     QMenu* m_pContextMenu = nullptr;
     QAction* m_pCancelSelected = nullptr;
     QAction* m_pRetrySelected = nullptr;
+    QAction* m_pPauseSelected = nullptr;
+    QAction* m_pResumeSelected = nullptr;
     // The sends started and not yet ended, each the ids of its files.
     std::vector<std::vector<std::uint64_t>> m_aSends;
     // The file each row of a plain send came from (a folder's rows are not here).

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <thread>
 
 #include "crypto/negotiating_authentycryptor.h"
 #include "net/box/kept_part.h"
@@ -131,6 +133,27 @@ TEST_F(KeptParts, OnlyALargeFileCutOffByABrokenConnectionLeavesItsPartAndTheOlde
         return line.find("KEPT[") != std::string::npos &&
                line.ends_with(": 300000 of 2097152 bytes, for the next send");
     }));
+}
+
+// A pause on the receiver's side keeps what arrived for the sender's next send; a cancel there keeps nothing.
+TEST_F(KeptParts, AFilePausedByItsReceiverKeepsItsPartAndACancelledOneDoesNot) {
+    using arrived_part = thread_bundle::arrived_part;
+    for (const arrived_part part : {arrived_part::discard, arrived_part::keep}) {
+        connection([&](stream_peer& alice) {
+            ASSERT_TRUE(alice.start_file("paused.bin", large, 300'000));
+            std::optional<std::uint64_t> arriving;
+            for (int tries = 0; tries < 1000 && !arriving; ++tries) {
+                for (const transfer_view& row : m_pListener->snapshots()) {
+                    if (!row.finished && row.bytes_done == 300'000) {
+                        arriving = row.id;
+                    }
+                }
+                std::this_thread::sleep_for(10ms);
+            }
+            ASSERT_TRUE(arriving && m_pListener->stop_transfer(*arriving, part));
+        });
+        EXPECT_EQ(kept_parts().size(), part == arrived_part::keep ? 1U : 0U);
+    }
 }
 
 TEST_F(KeptParts, ARefusedFolderTakesBackTheDirectoriesItMade) {

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QDropEvent>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeWidget>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -60,6 +62,14 @@ struct OneStart {
 QStringList passFirstRun(DesktopProgram& program) {
     QStringList met;
     QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+    // The keys are made on a worker, under a window that says so; the set-up follows once they are there.
+    if (program.keyMaking() != nullptr) {
+        met << program.keyMaking()->windowTitle();
+    }
+    QDeadlineTimer deadline(60000);
+    while (program.keyMaking() != nullptr && !deadline.hasExpired()) {
+        QTest::qWait(10);
+    }
     while (QDialog* step = program.setUpStep()) {
         met << step->windowTitle();
         step->reject();
@@ -117,7 +127,7 @@ private slots:
             QVERIFY(program.mainWindow() == nullptr);
 
             // Set-up is complete however its dialogs end: a cancelled one leaves the defaults standing.
-            QCOMPARE(passFirstRun(program), QStringList({"Options", "User Settings"}));
+            QCOMPARE(passFirstRun(program), QStringList({"Making Your Keys", "Options", "User Settings"}));
             QTRY_VERIFY(program.mainWindow() != nullptr && program.mainWindow()->isVisible());
             QVERIFY(program.splash()->isVisible());
             QVERIFY(app::setup_complete(settings.machine_key()) && app::setup_complete(settings.user_key()));
@@ -199,7 +209,8 @@ private slots:
         QVERIFY(program.mainWindow()->close());
     }
 
-    void filesDroppedOnTheMainWindowAreSentToTheFriendTheUserChooses() {
+    // On the main window the user chooses the friend; on a friend's row in Friend Status the row is the choice.
+    void filesDroppedOnTheMainWindowOrOnAFriendAreSentToThatFriend() {
         completeFirstRun(m_oHome->path());
         OneStart start(m_oHome->path());
         auto& [settings, provider, answers, notifier, program] = start;
@@ -228,6 +239,30 @@ private slots:
         QCOMPARE(opened->findChild<QComboBox*>("destinationCombo")->currentText(), QString("Carol"));
         QTRY_COMPARE(opened->transfers().rowCount(), 1);
         QVERIFY(opened->transfers().transferAt(0).file_name.ends_with("photo.jpg"));
+        opened->stopAndClose();
+        QTRY_VERIFY(opened.isNull());
+
+        program.mainWindow()->findChild<QAction*>("friendStatusAction")->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(program.friendList()));
+        QTreeWidget* friends = program.friendList()->list();
+        QWidget* rows = friends->viewport();
+        const QPoint alice = friends->visualItemRect(friends->findItems("Alice", Qt::MatchExactly).first()).center();
+        const QPoint below(5, rows->height() - 3);
+        QDragEnterEvent enterBelow(below, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(rows, &enterBelow);
+        QVERIFY(enterBelow.isAccepted());
+        QDragMoveEvent stillBelow(below, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(rows, &stillBelow);
+        QVERIFY(!stillBelow.isAccepted());
+        QDragMoveEvent overAlice(alice, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(rows, &overAlice);
+        QVERIFY(overAlice.isAccepted());
+        QDropEvent onAlice(alice, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(rows, &onAlice);
+        QVERIFY(onAlice.isAccepted());
+        QTRY_VERIFY((opened = visibleSendWindow()) != nullptr);
+        QCOMPARE(opened->findChild<QComboBox*>("destinationCombo")->currentText(), QString("Alice"));
+        QTRY_COMPARE(opened->transfers().rowCount(), 1);
         opened->stopAndClose();
         QTRY_VERIFY(opened.isNull());
         QVERIFY(program.mainWindow()->close());

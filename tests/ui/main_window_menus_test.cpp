@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <memory>
 #include <optional>
@@ -159,6 +160,7 @@ private slots:
         // A 1024-bit key's blob is 148 bytes, in hex on one line.
         QCOMPARE(lines[4].size(), 6 + 296 + 1);
         QCOMPARE(contentOf(directory + "/bob.prf.txt"), written);
+        QVERIFY(m_pWindow->statusBar()->currentMessage().contains(QString::fromStdString(directory + "/bob.prf.txt")));
 
         const QStringList before = QDir(QString::fromStdString(directory)).entryList();
         m_pAnswers->choose_next(std::nullopt);

@@ -250,7 +250,8 @@ private slots:
         emit list->customContextMenuRequested(QPoint(5, 5));
         auto* menu = m_pWindow->findChild<QMenu*>("transferListMenu");
         QVERIFY(menu->isVisible());
-        QVERIFY(!menu->findChild<QAction*>("pauseSelectedAction")->isEnabled() &&
+        // Only its sender can send a paused parcel again.
+        QVERIFY(menu->findChild<QAction*>("pauseSelectedAction")->isEnabled() &&
                 !menu->findChild<QAction*>("resumeSelectedAction")->isEnabled());
         menu->findChild<QAction*>("cancelSelectedAction")->trigger();
         menu->hide();

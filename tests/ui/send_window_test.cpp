@@ -136,6 +136,9 @@ private slots:
     void cleanup() {
         m_pSender.reset();
         m_pReceiver.reset();
+        // A pin stays until its profile goes: the next test meets Alice unpinned again.
+        (void)delete_profile(m_pBob->settings(), "Alice");
+        m_pBob->befriend(*m_pAlice);
         QCOMPARE(m_pAnswers->unused_answers(), std::size_t{0});
         m_pAnswers.reset();
         std::filesystem::remove_all(m_pBob->home() + "/PBoxes");
@@ -253,13 +256,7 @@ private slots:
 
     void aFolderChosenForAPinnedFriendArrivesAsItsTree() {
         // Only the stream between pinned friends carries folders.
-        QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
-        m_pBob->befriend(*m_pAlice, 0xE40, true);
-        friend_profile bob = m_pBob->as_friend(0xE40, true);
-        copy_text_field(bob.name, "Pinned Bob");
-        copy_text_field(bob.address, "127.0.0.1");
-        bob.port = m_nPort;
-        QVERIFY(save_profile(m_pAlice->settings(), bob));
+        pinAliceAndBob();
         const std::string album = m_oHome->path() + "/album";
         std::filesystem::create_directories(album + "/2024");
         std::filesystem::create_directories(album + "/empty");
@@ -372,13 +369,44 @@ private slots:
         QCOMPARE(test::file_sha256(received.front().string()), test::file_sha256(parcel));
     }
 
+    // Only the stream between pinned friends goes on from a kept part.
+    void aPausedFileResumesFromThePartTheReceiverKept() {
+        pinAliceAndBob();
+        SendWindow window(*m_pSender, *m_pAnswers);
+        const std::string parcel = sendLargeFile(window, "Pinned Bob");
+        TransferListModel& rows = window.transfers();
+        // Paused once Bob has written some of it: only what he has is kept.
+        const auto bobHasSome = [this] {
+            const std::vector<app::transfer_view> arriving = m_pReceiver->incoming().snapshots();
+            return !arriving.empty() && arriving.front().bytes_done > 0;
+        };
+        QDeadlineTimer deadline(20000);
+        do {
+            window.refresh();
+        } while ((rows.rowCount() == 0 || !bobHasSome()) && !deadline.hasExpired());
+        auto* pause = window.findChild<QAction*>("pauseSelectedAction");
+        auto* resume = window.findChild<QAction*>("resumeSelectedAction");
+        window.findChild<QTableView*>("outgoingList")->selectRow(0);
+        QVERIFY(pause->isEnabled() && !resume->isEnabled());
+        pause->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.index(0, 1).data().toString(), QString("PAUSED"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_pReceiver->incoming().running_count(), std::size_t{0}, 15000);
+        QVERIFY(resume->isEnabled() && !window.findChild<QAction*>("retryAction")->isEnabled());
+
+        resume->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rows.transferAt(1).finished, 30000);
+        QVERIFY2(rows.index(1, 1).data().toString().startsWith("COMPLETED (resumed at"),
+                 qPrintable(rows.index(1, 1).data().toString()));
+        QCOMPARE(rows.index(0, 1).data().toString(), QString("PAUSED (went on in a new row)"));
+        const std::vector<std::filesystem::path> received = filesBelow(m_pBob->home() + "/PBoxes");
+        QCOMPARE(received.size(), std::size_t{1});
+        QCOMPARE(test::file_sha256(received.front().string()), test::file_sha256(parcel));
+    }
+
     void closingAsksWhileTransfersRunAndOkStopsThemWithoutLeavingAPartialFile() {
         SendWindow window(*m_pSender, *m_pAnswers);
-        window.show();
-        choose(window, "Bob");
-        const std::string parcel = m_oHome->path() + "/large.bin";
-        test::write_random_file(parcel, 128u * 1024u * 1024u);
-        window.sendFiles({parcel});
+        (void)sendLargeFile(window, "Bob");
         // Loopback carries even this parcel in well under a second: catch its first bytes by refreshing at once
         // rather than on the window's timer, and close over it straight away.
         TransferListModel& rows = window.transfers();
@@ -403,6 +431,26 @@ private slots:
     }
 
 private:
+    // Shows the window and sends a file of 128 MiB to `destination` from it; the file's path.
+    std::string sendLargeFile(SendWindow& window, const QString& destination) {
+        window.show();
+        choose(window, destination);
+        const std::string parcel = m_oHome->path() + "/large.bin";
+        test::write_random_file(parcel, 128u * 1024u * 1024u);
+        window.sendFiles({parcel});
+        return parcel;
+    }
+
+    void pinAliceAndBob() {
+        QVERIFY(delete_profile(m_pBob->settings(), "Alice"));
+        m_pBob->befriend(*m_pAlice, 0xE40, true);
+        friend_profile bob = m_pBob->as_friend(0xE40, true);
+        copy_text_field(bob.name, "Pinned Bob");
+        copy_text_field(bob.address, "127.0.0.1");
+        bob.port = m_nPort;
+        QVERIFY(save_profile(m_pAlice->settings(), bob));
+    }
+
     std::unique_ptr<test::test_identity> m_pAlice;
     std::unique_ptr<test::test_identity> m_pBob;
     std::optional<test::temp_home> m_oHome;

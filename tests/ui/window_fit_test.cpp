@@ -82,6 +82,8 @@ private slots:
         QStringList faults;
         faults << faultsOfWindowsShown();
         QTest::mouseClick(program.firstRunNotice()->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        faults << faultsOfWindowsShown();
+        QTRY_VERIFY_WITH_TIMEOUT(program.keyMaking() == nullptr, 60000);
         while (QDialog* step = program.setUpStep()) {
             faults << faultsOfWindowsShown();
             step->reject();

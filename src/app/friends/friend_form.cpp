@@ -63,7 +63,7 @@ void set_friend_key_text(friend_record& record, const std::string& text) {
 }
 
 file_chooser public_key_chooser() {
-    return {"Select File", {{"All Files", "*.*"}, {"Text Files", "*.txt;*.pk"}}};
+    return {"Select File", {{"All Files", "*.*"}, {"Text Files", "*.txt;*.pk"}}, {}};
 }
 
 result<std::string> read_key_text_file(const std::string& path) {

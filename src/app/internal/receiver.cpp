@@ -133,4 +133,8 @@ bool receiver::stop_transfer(std::uint64_t id) {
     return m_pParts->listener != nullptr && m_pParts->listener->stop_transfer(id);
 }
 
+bool receiver::pause_transfer(std::uint64_t id) {
+    return m_pParts->listener != nullptr && m_pParts->listener->stop_transfer(id, thread_bundle::arrived_part::keep);
+}
+
 } // namespace tiv::app

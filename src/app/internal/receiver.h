@@ -56,6 +56,7 @@ public:
     [[nodiscard]] std::size_t running_count() const override;
     std::size_t clear_completed() override;
     bool stop_transfer(std::uint64_t id) override;
+    bool pause_transfer(std::uint64_t id) override;
 
     // The running listener itself, for start-up's own checks; null when stopped.
     [[nodiscard]] incoming_connection_handler* listener() const;

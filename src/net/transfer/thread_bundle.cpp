@@ -167,7 +167,7 @@ std::size_t thread_bundle::clear_completed() {
     return completed.size();
 }
 
-bool thread_bundle::stop_transfer(std::uint64_t id) {
+bool thread_bundle::stop_transfer(std::uint64_t id, arrived_part part) {
     std::shared_ptr<socket_thread> running;
     {
         std::lock_guard guard(m_pList->lock);
@@ -180,7 +180,11 @@ bool thread_bundle::stop_transfer(std::uint64_t id) {
         running = *found;
     }
     // Woken outside the lock, as stop_all does: waking closes the body's connection, which nobody need wait for.
-    running->discard_and_stop();
+    if (part == arrived_part::keep) {
+        running->request_stop();
+    } else {
+        running->discard_and_stop();
+    }
     return true;
 }
 

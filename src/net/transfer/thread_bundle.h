@@ -41,11 +41,13 @@ public:
     void remove_thread(const socket_thread* thread);
     // Unlinks the finished transfers; each is released as soon as its body's thread has let go of it.
     std::size_t clear_completed();
+    // What a receiver does with what arrived of a file stopped on its side: a cancel drops it, a pause keeps it as a
+    // part the sender's next send goes on from (as a broken connection would, under the same rules).
+    enum class arrived_part { discard, keep };
     // Asks the transfer `id` (or the one whose file under way has that row) to stop and returns at once: its body
-    // ends when it notices (a receiver then removes what arrived, a kept part too), and the transfer stays listed
-    // with the state it ended in. False when the list holds no
+    // ends when it notices, and the transfer stays listed with the state it ended in. False when the list holds no
     // running transfer of that id.
-    bool stop_transfer(std::uint64_t id);
+    bool stop_transfer(std::uint64_t id, arrived_part part = arrived_part::discard);
     // Asks every transfer to stop, then waits for all of them together for at most the stop limit, and empties the
     // list. A body that takes longer keeps its object until it ends.
     void stop_all();

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QSignalBlocker>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "ui/background_job.h"
@@ -20,6 +21,17 @@ constexpr const char* caption = "Options";
 QLabel* wrappedLabel(const char* text) {
     auto* label = new QLabel(text);
     label->setWordWrap(true);
+    return label;
+}
+
+// A field's explanation in plain words, in the smaller, quieter type of a hint.
+QLabel* hint(const char* text) {
+    QLabel* label = wrappedLabel(text);
+    label->setObjectName("hintLabel");
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    label->setFont(font);
+    label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 
@@ -59,11 +71,17 @@ void ProgramOptionsDialog::buildControls() {
     // Each on a row of its own: an IPv6 address with its zone, and its name beside it in the list, needs the width.
     listeningGrid->addWidget(m_pAddress, 0, 0, 1, 2);
     listeningGrid->addWidget(m_pInterfaces, 1, 0, 1, 2);
-    listeningGrid->addWidget(new QLabel("Listen Port:"), 2, 0);
-    listeningGrid->addWidget(m_pPort, 2, 1);
+    listeningGrid->addWidget(hint("The address of this computer that takes parcels; 0.0.0.0 or :: takes them on "
+                                  "every address."),
+                             2, 0, 1, 2);
+    listeningGrid->addWidget(new QLabel("Listen Port:"), 3, 0);
+    listeningGrid->addWidget(m_pPort, 3, 1);
+    listeningGrid->addWidget(hint("The door friends knock at: their profile of you names it, and a router must let it "
+                                  "through (Quorvel asks the router itself where it can)."),
+                             4, 0, 1, 2);
     listeningGrid->addWidget(wrappedLabel("Applying changes to either the internet (IP) address or port number will "
                                           "terminate all active incoming file transfers!!"),
-                             3, 0, 1, 2);
+                             5, 0, 1, 2);
     connect(m_pInterfaces, &QComboBox::currentIndexChanged, this, &ProgramOptionsDialog::chooseInterface);
 
     m_pBlockSize = new QComboBox;
@@ -86,24 +104,48 @@ void ProgramOptionsDialog::buildControls() {
         m_pKeyTypes->showTypes(m_oOptions.key_types);
     });
 
+    // The key types and the provider are for those who know what they are: folded away under "Advanced".
+    auto* advanced = new QWidget;
+    advanced->setObjectName("advancedOptions");
+    auto* advancedGrid = new QGridLayout(advanced);
+    advancedGrid->setContentsMargins(0, 0, 0, 0);
+    advancedGrid->addWidget(new QLabel("Current Cryptographic Service Provider (CSP):"), 0, 0, 1, 2);
+    advancedGrid->addWidget(m_pProvider, 1, 0, 1, 2);
+    advancedGrid->addWidget(wrappedLabel("The key type list to the right is a global policy applied to all users. "
+                                         "Individual users are allowed to use any key type in the intersection of the "
+                                         "keys provided by the selected Cryptographic Service Provider and this "
+                                         "approved key list."),
+                            2, 0, 2, 1);
+    advancedGrid->addWidget(new QLabel("CSP Key Types"), 2, 1);
+    advancedGrid->addWidget(m_pKeyTypes, 3, 1);
+    advanced->hide();
+    auto* showAdvanced = new QToolButton;
+    showAdvanced->setObjectName("advancedButton");
+    showAdvanced->setText("Advanced");
+    showAdvanced->setCheckable(true);
+    showAdvanced->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    showAdvanced->setArrowType(Qt::RightArrow);
+    showAdvanced->setAutoRaise(true);
+    connect(showAdvanced, &QToolButton::toggled, this, [advanced, showAdvanced](bool shown) {
+        showAdvanced->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+        advanced->setVisible(shown);
+    });
+
     auto* grid = new QGridLayout;
     grid->addWidget(listening, 0, 0, 1, 2);
     grid->addWidget(new QLabel("IO Block Size"), 1, 0);
     grid->addWidget(m_pBlockSize, 1, 1);
-    grid->addWidget(new QLabel("External Access Name (or IP)"), 2, 0);
-    grid->addWidget(m_pExternalName, 2, 1);
+    grid->addWidget(hint("How much is read from or written to the disk at a time; the default suits most disks."), 2, 0,
+                    1, 2);
+    grid->addWidget(new QLabel("External Access Name (or IP)"), 3, 0);
+    grid->addWidget(m_pExternalName, 3, 1);
     grid->addWidget(wrappedLabel("This is the name or IP address that your friends will use to contact you. This "
                                  "could be a fixed domain name that resolves to your computer's IP address, or just "
                                  "your externally visible, static, IP address."),
-                    3, 0, 1, 2);
-    grid->addWidget(new QLabel("Current Cryptographic Service Provider (CSP):"), 4, 0, 1, 2);
-    grid->addWidget(m_pProvider, 5, 0, 1, 2);
-    grid->addWidget(wrappedLabel("The key type list to the right is a global policy applied to all users. Individual "
-                                 "users are allowed to use any key type in the intersection of the keys provided by "
-                                 "the selected Cryptographic Service Provider and this approved key list."),
-                    6, 0, 2, 1);
-    grid->addWidget(new QLabel("CSP Key Types"), 6, 1);
-    grid->addWidget(m_pKeyTypes, 7, 1);
+                    4, 0, 1, 2);
+    grid->addWidget(showAdvanced, 5, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(advanced, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
 
     m_pAdapters = new QTreeWidget;
     m_pAdapters->setObjectName("adaptersTree");

@@ -23,6 +23,7 @@ void TransferListModel::refresh(const std::vector<app::transfer_view>& transfers
         measurePace(transfer, now);
     }
     std::erase_if(m_aPace, [&seen](const auto& entry) { return !seen.contains(entry.first); });
+    std::erase_if(m_aPaused, [&seen](const auto& entry) { return !seen.contains(entry.first); });
     for (int row = rowCount() - 1; row >= 0; --row) {
         if (!seen.contains(m_aRows[row].id)) {
             beginRemoveRows(QModelIndex(), row, row);
@@ -120,7 +121,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case TransferColumn::name:
         return QString::fromStdString(transferFileName(transfer));
     case TransferColumn::status:
-        return QString::fromStdString(transferStatusText(transfer));
+        return QString::fromStdString(statusText(transfer));
     case TransferColumn::size:
         return QString::fromStdString(sizeText(transfer.size));
     case TransferColumn::done:
@@ -141,8 +142,8 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
 
 // A failure's reason is longer than any column: the whole status is at hand over every cell of its row, over the
 // name the name it was sent under, and over a size the exact count of bytes.
-QVariant TransferListModel::toolTip(const app::transfer_view& transfer, TransferColumn column) {
-    const QString status = QString::fromStdString(transferStatusText(transfer));
+QVariant TransferListModel::toolTip(const app::transfer_view& transfer, TransferColumn column) const {
+    const QString status = QString::fromStdString(statusText(transfer));
     switch (column) {
     case TransferColumn::name:
         return transfer.file_name.empty() ? status
@@ -154,6 +155,19 @@ QVariant TransferListModel::toolTip(const app::transfer_view& transfer, Transfer
     default:
         return status;
     }
+}
+
+bool TransferListModel::pausedAt(int row) const {
+    const auto paused = m_aPaused.find(transferAt(row).id);
+    return paused != m_aPaused.end() && !paused->second && transferAt(row).finished && transferAt(row).failed;
+}
+
+std::string TransferListModel::statusText(const app::transfer_view& transfer) const {
+    const auto paused = m_aPaused.find(transfer.id);
+    if (paused == m_aPaused.end() || !transfer.finished || !transfer.failed) {
+        return transferStatusText(transfer);
+    }
+    return paused->second ? "PAUSED (went on in a new row)" : "PAUSED";
 }
 
 QVariant TransferListModel::headerData(int section, Qt::Orientation orientation, int role) const {

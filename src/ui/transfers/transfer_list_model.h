@@ -30,6 +30,12 @@ public:
 
     [[nodiscard]] const app::transfer_view& transferAt(int row) const { return m_aRows.at(row); }
 
+    // A transfer the user paused ends like a stopped one; its row says it was paused, and, once the file went on
+    // in a new transfer, where. One marked that still ends delivered reads as delivered.
+    void markPaused(std::uint64_t id) { m_aPaused[id] = false; }
+    void markResumed(std::uint64_t id) { m_aPaused[id] = true; }
+    [[nodiscard]] bool pausedAt(int row) const;
+
     // The role under which the Percent column gives its number, 0 to 100, for its progress bar.
     static constexpr int percent_role = Qt::UserRole;
 
@@ -50,12 +56,15 @@ private:
     void announceEndedSends(const std::vector<app::transfer_view>& transfers);
     void measurePace(const app::transfer_view& transfer, std::chrono::steady_clock::time_point now);
     [[nodiscard]] double speedOf(const app::transfer_view& transfer) const;
-    [[nodiscard]] static QVariant toolTip(const app::transfer_view& transfer, TransferColumn column);
+    [[nodiscard]] std::string statusText(const app::transfer_view& transfer) const;
+    [[nodiscard]] QVariant toolTip(const app::transfer_view& transfer, TransferColumn column) const;
 
     std::vector<app::transfer_view> m_aRows;
     // The connections whose end was announced, while any of their rows is listed.
     std::unordered_set<std::uint64_t> m_aAnnounced;
     std::unordered_map<std::uint64_t, Pace> m_aPace;
+    // The paused transfers, each with whether it went on since.
+    std::unordered_map<std::uint64_t, bool> m_aPaused;
 };
 
 } // namespace tiv::ui

@@ -105,10 +105,18 @@ QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName)
     return table;
 }
 
+std::vector<int> selectedRows(const QTableView& table) {
+    std::vector<int> rows;
+    for (const QModelIndex& selected : table.selectionModel()->selectedRows()) {
+        rows.push_back(selected.row());
+    }
+    return rows;
+}
+
 std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const TransferListModel& rows) {
     std::vector<std::uint64_t> ids;
-    for (const QModelIndex& selected : table.selectionModel()->selectedRows()) {
-        const app::transfer_view& transfer = rows.transferAt(selected.row());
+    for (const int row : selectedRows(table)) {
+        const app::transfer_view& transfer = rows.transferAt(row);
         if (!transfer.finished) {
             ids.push_back(transfer.id);
         }

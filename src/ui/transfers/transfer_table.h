@@ -16,6 +16,8 @@ namespace tiv::ui {
 // The width `table` needs to show every column at its opening width without scrolling sideways.
 [[nodiscard]] int transferTableWidth(const QTableView& table);
 
+// The rows selected, in the order they were selected.
+[[nodiscard]] std::vector<int> selectedRows(const QTableView& table);
 // The ids of the selected transfers that have not ended yet: those a cancel can still stop.
 [[nodiscard]] std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const TransferListModel& rows);
 
