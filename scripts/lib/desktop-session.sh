@@ -12,11 +12,12 @@ done
 
 export QT_SCALE_FACTOR=$scale
 xvfb=
+tray_host=
 declare -A programs=()
 
 end_session() {
     local pid
-    for pid in "${programs[@]}" "$xvfb"; do
+    for pid in "${programs[@]}" "$tray_host" "$xvfb"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null || true
         # A program stopping its transfers takes a moment; one that hangs is not waited for.
@@ -126,10 +127,25 @@ as() { # who command...
 
 # The desktop program of one user, in the background; ${programs[who]} is its own process (env becomes it), so
 # a signal sent there reaches the program itself.
-start_program() { # who
+start_program() { # who [argument...]
     environment_of "$1"
-    env -u DBUS_SESSION_BUS_ADDRESS "${user_environment[@]}" QT_QPA_PLATFORM=xcb "$gui" >>"$work/$1-quorvel.log" 2>&1 &
+    env -u DBUS_SESSION_BUS_ADDRESS "${user_environment[@]}" QT_QPA_PLATFORM=xcb "$gui" "${@:2}" \
+        >>"$work/$1-quorvel.log" 2>&1 &
     programs[$1]=$!
+}
+
+# A system tray along the top of the screen (trayer), for the programs started after it; waits until it holds
+# the tray's selection.
+start_tray_host() {
+    command -v trayer >/dev/null || fail "trayer is missing; run scripts/install-deps"
+    trayer --edge top --align right --widthtype pixel --width $((200 * scale)) --height $((24 * scale)) \
+        --SetDockType true --transparent false >"$work/trayer.log" 2>&1 &
+    tray_host=$!
+    for _ in $(seq 50); do
+        xdotool search --classname '^trayer$' >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    fail "trayer did not start: $(cat "$work/trayer.log")"
 }
 
 # The visible window whose title matches, waiting up to `seconds` for it to appear.

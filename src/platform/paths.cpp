@@ -88,6 +88,10 @@ std::string desktop_socket_path() {
     return home + "/desktop.socket";
 }
 
+std::string autostart_directory() {
+    return xdg_directory("XDG_CONFIG_HOME", ".config") + "/autostart";
+}
+
 std::string default_parcel_box_root() {
     std::string home = environment("QUORVEL_HOME");
     if (!home.empty()) {

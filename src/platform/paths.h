@@ -19,6 +19,9 @@ namespace tiv::paths {
 // Where this user's running desktop program takes the requests of its later starts: in the runtime directory
 // (XDG_RUNTIME_DIR, private to the user and gone at logout), else beside the settings. Its directory may not exist.
 [[nodiscard]] std::string desktop_socket_path();
+// Where the desktop session looks for what to start at login: $XDG_CONFIG_HOME/autostart, else ~/.config/autostart.
+// QUORVEL_HOME does not move it: the session reads it, not the program.
+[[nodiscard]] std::string autostart_directory();
 
 // Path of the system-wide machine hive; tests point it elsewhere through QUORVEL_MACHINE_DB instead.
 inline constexpr const char* system_machine_hive = "/etc/quorvel/machine.db";

@@ -53,6 +53,11 @@ inline constexpr const char* address_change = "AddressChange";
 inline constexpr const char* history = "History";
 // User: the days the parcel history keeps a row (missing means 30); 0 keeps none.
 inline constexpr const char* history_days = "HistoryDays";
+// User: 0 lets closing the desktop program's main window quit it even where a tray could keep it receiving;
+// missing counts as 1.
+inline constexpr const char* keep_receiving_in_background = "KeepReceivingInBackground";
+// User: 1 once the desktop program has told that closing its window left it receiving in the tray.
+inline constexpr const char* background_notice_given = "BackgroundNoticeGiven";
 // Machine policy: 0 keeps the listener from announcing itself on the LAN (DNS-SD); missing counts as 1.
 inline constexpr const char* lan_announce = "LanAnnounce";
 

@@ -69,6 +69,8 @@ DesktopProgram::~DesktopProgram() {
         }
     }
     m_pSplash.reset();
+    m_pCloseToTray.reset();
+    m_pTray.reset();
     m_pMainWindow.reset();
     // A login check or a message under way uses the program's settings and keys: it ends before they do.
     QThreadPool::globalInstance()->waitForDone();
@@ -186,11 +188,20 @@ void DesktopProgram::showMainWindow() {
     connect(m_pMainWindow.get(), &MainWindow::filesDropped, this, &DesktopProgram::sendToChosenFriend);
     m_pMainWindow->setOtherTransfersCounter([this] { return sendWindowTransfers(); });
     connect(m_pMainWindow.get(), &MainWindow::programEnded, this, &DesktopProgram::quit);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_pTray = std::make_unique<TrayIcon>(m_oProgram, *m_pMainWindow);
+        connect(m_pTray.get(), &TrayIcon::sendFilesRequested, this, [this] { (void)openSendWindow(QString()); });
+    }
+    m_pCloseToTray = std::make_unique<CloseToTray>(m_oProgram, *m_pMainWindow, m_pTray.get());
     // Wide enough for every column of a usual file name; the minimum stays the window's own.
     m_pMainWindow->resize(760, 360);
-    m_pMainWindow->show();
-    m_pSplash = std::make_unique<SplashScreen>();
-    m_pSplash->showCentred();
+    if (!m_bStartMinimized) {
+        m_pMainWindow->show();
+        m_pSplash = std::make_unique<SplashScreen>();
+        m_pSplash->showCentred();
+    } else if (!m_pTray) {
+        m_pMainWindow->showMinimized();
+    }
     emit started();
     for (const InstanceRequest& request : std::exchange(m_aPendingRequests, {})) {
         handleRequest(request);
@@ -219,6 +230,9 @@ void DesktopProgram::handleRequest(const InstanceRequest& request) {
 }
 
 void DesktopProgram::quit() {
+    if (m_pTray) {
+        m_pTray->hide();
+    }
     if (m_pSplash) {
         m_pSplash->close();
     }

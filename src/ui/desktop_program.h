@@ -18,6 +18,8 @@
 #include "ui/main_window.h"
 #include "ui/message_console.h"
 #include "ui/send_window.h"
+#include "ui/tray/close_to_tray.h"
+#include "ui/tray/tray_icon.h"
 #include "ui/window_events.h"
 #include "ui/window_fit.h"
 
@@ -40,6 +42,9 @@ public:
                    unsigned first_key_bits);
     ~DesktopProgram() override;
 
+    // Started at login: the main window waits in the tray, or minimized where there is none, and no splash shows.
+    // Called before start().
+    void setStartMinimized(bool minimized) { m_bStartMinimized = minimized; }
     void start();
 
     [[nodiscard]] AboutBox* firstRunNotice() const { return m_pNotice; }
@@ -53,6 +58,8 @@ public:
     [[nodiscard]] app::program& program() { return m_oProgram; }
     [[nodiscard]] MessageConsole& console() { return m_oConsole; }
     [[nodiscard]] FriendListWindow* friendList() const { return m_pFriendList; }
+    // Null where the desktop has no tray.
+    [[nodiscard]] TrayIcon* tray() const { return m_pTray.get(); }
 
     // The friends were added, changed or deleted: the windows that list them read them again.
     void friendsChanged();
@@ -120,6 +127,10 @@ private:
     std::unique_ptr<SplashScreen> m_pSplash;
     std::unique_ptr<KeyMakingWindow> m_pKeyMaking;
     QFuture<app::status> m_oFirstKeys;
+    // Both go before the main window they serve.
+    std::unique_ptr<TrayIcon> m_pTray;
+    std::unique_ptr<CloseToTray> m_pCloseToTray;
+    bool m_bStartMinimized = false;
     // Each deletes itself when closed.
     std::vector<QPointer<SendWindow>> m_aSendWindows;
     QPointer<FriendListWindow> m_pFriendList;

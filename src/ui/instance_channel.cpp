@@ -70,12 +70,16 @@ bool handToRunningInstance(const QString& socketPath, const InstanceRequest& req
     return socket.state() == QLocalSocket::UnconnectedState || socket.waitForDisconnected(timeoutMs);
 }
 
+bool instanceRunning(const QString& socketPath, int timeoutMs) {
+    QLocalSocket probe;
+    probe.connectToServer(socketPath);
+    return probe.waitForConnected(timeoutMs);
+}
+
 InstanceServer::InstanceServer(const QString& socketPath, QObject* parent) : QObject(parent) {
     // Only this user may hand the program files to send.
     // Listening replaces whatever is at the path, so the running program is asked first.
-    QLocalSocket probe;
-    probe.connectToServer(socketPath);
-    if (probe.waitForConnected(1000)) {
+    if (instanceRunning(socketPath)) {
         return;
     }
     // Nobody answers on it: what is there a program that crashed left behind.

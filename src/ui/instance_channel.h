@@ -28,6 +28,9 @@ struct InstanceRequest {
 [[nodiscard]] bool handToRunningInstance(const QString& socketPath, const InstanceRequest& request,
                                          int timeoutMs = 3000);
 
+// Whether a program listens at `socketPath` for the requests of later starts.
+[[nodiscard]] bool instanceRunning(const QString& socketPath, int timeoutMs = 1000);
+
 // The running program's end: takes the requests of later starts. A socket a crashed program left behind is
 // replaced; a socket another running program holds is left alone (listening() then says false).
 class InstanceServer final : public QObject {

@@ -19,15 +19,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication application(argc, argv);
-    const std::optional<tiv::ui::InstanceRequest> request =
-        tiv::ui::requestFromArguments(QCoreApplication::arguments().mid(1));
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    // The start at login: the program comes up in the tray, or minimized.
+    const bool minimized = arguments.removeAll("--minimized") > 0;
+    const std::optional<tiv::ui::InstanceRequest> request = tiv::ui::requestFromArguments(arguments);
     if (!request) {
-        std::cerr << "Usage: quorvel [--send [FRIEND] FILE...] [FILE...]\n";
+        std::cerr << "Usage: quorvel [--minimized] [--send [FRIEND] FILE...] [FILE...]\n";
         return 2;
     }
-    // One program per user: a later start hands its files to the running one and ends.
+    // One program per user: a later start hands its files to the running one and ends. A start at login finds
+    // nothing to ask of one already running, not even to come to the front.
     const QString socket = QString::fromStdString(tiv::app::desktop_instance_socket());
-    if (tiv::ui::handToRunningInstance(socket, *request)) {
+    if (minimized && request->files.isEmpty() ? tiv::ui::instanceRunning(socket)
+                                              : tiv::ui::handToRunningInstance(socket, *request)) {
         return 0;
     }
     tiv::ui::InstanceServer instance(socket);
@@ -39,6 +43,7 @@ int main(int argc, char** argv) {
     tiv::ui::QtQuestions questions;
     tiv::ui::DesktopNotifier notifier;
     tiv::ui::DesktopProgram program(questions, notifier);
+    program.setStartMinimized(minimized);
     QObject::connect(&program, &tiv::ui::DesktopProgram::started,
                      [&questions, &program] { questions.setParent(program.mainWindow()); });
     // exit(), not quit(): quit() first offers every window a close it may refuse, and by `ended` the program has

@@ -95,7 +95,14 @@ UserSettingsDialog::UserSettingsDialog(app::program& program, app::questions& qu
     bottom->addStretch();
     bottom->addWidget(buttons);
     auto* layout = new QVBoxLayout(scrollingContent(this));
-    layout->addWidget(typesBox);
+    // Beside the key types, which need far less width than they have: the dialog keeps its size, and the two
+    // share what the fingerprint's width leaves them.
+    m_pBackground = new BackgroundOptionsBox(m_oProgram, this);
+    m_pBackground->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* top = new QHBoxLayout;
+    top->addWidget(typesBox, 1);
+    top->addWidget(m_pBackground, 1);
+    layout->addLayout(top);
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
     layout->addLayout(fields);
@@ -136,6 +143,10 @@ void UserSettingsDialog::recreateKeys() {
 }
 
 void UserSettingsDialog::accept() {
+    if (const app::status background = m_pBackground->apply(); !background) {
+        (void)m_oQuestions.ask(sentenceText(background.text()), caption, MB_OK | MB_ICONWARNING);
+        return;
+    }
     const app::user_settings_outcome outcome =
         app::apply_user_settings(m_oProgram, {m_pUserName->text().toStdString(), m_pDirectory->text().toStdString()});
     if (!outcome.saved) {

@@ -8,13 +8,15 @@
 #include "app/program.h"
 #include "app/questions.h"
 #include "app/settings/user_settings.h"
+#include "ui/dialogs/background_options_box.h"
 #include "ui/dialogs/own_key_view.h"
 
 namespace tiv::ui {
 
 // "User Settings": the user's name and parcel box root, the session key types they can use, their UUID, public
-// keys and fingerprint, and the way to new keys. OK writes the name and the root and moves the running listener
-// to a new root; Cancel and the close box write nothing. Opened with open(): the opener hears finished().
+// keys and fingerprint, the way to new keys, and whether the program keeps receiving in the background and starts
+// at login. OK writes them and moves the running listener to a new root; Cancel and the close box write nothing.
+// Opened with open(): the opener hears finished().
 class UserSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
@@ -38,6 +40,7 @@ private:
     QLineEdit* m_pDirectory = nullptr;
     QLineEdit* m_pUserName = nullptr;
     QLineEdit* m_pUuid = nullptr;
+    BackgroundOptionsBox* m_pBackground = nullptr;
 };
 
 } // namespace tiv::ui
