@@ -39,7 +39,25 @@ friend_reply reply(friend_answer answer, std::string words) {
     return {.answer = answer, .words = std::move(words), .answered_ms = -1};
 }
 
-// The friend asked, as a send reaches them; a status when they cannot be asked at all.
+// The words both questions share: the ways a friend's program cannot be asked.
+std::optional<friend_reply> unasked(const conversation_outcome& outcome, const std::string& name) {
+    switch (outcome.verdict) {
+    case conversation_verdict::keys_changed:
+        return reply(friend_answer::keys_differ, "keys differ: import " + name + "'s new profile");
+    case conversation_verdict::keys_refused:
+        return reply(friend_answer::keys_differ, "keys differ: " + name + " needs your new profile");
+    case conversation_verdict::unknown_to_peer:
+        return reply(friend_answer::unknown, "unknown to " + name + ": " + name + " needs your profile");
+    case conversation_verdict::no_answer:
+        return reply(friend_answer::no_answer, "no answer");
+    case conversation_verdict::failed:
+        return reply(friend_answer::failed, "failed: " + outcome.words);
+    default:
+        return std::nullopt;
+    }
+}
+
+// The friend asked, as a send reaches them; their reply when they could not be asked or could not answer.
 std::variant<conversation_outcome, friend_reply> converse_with(program& p, const std::string& name,
                                                                const std::optional<std::string>& message) {
     const char* const asking = message ? "cannot send: " : "cannot check: ";
@@ -68,25 +86,11 @@ std::variant<conversation_outcome, friend_reply> converse_with(program& p, const
     connection.profile = std::move(*found);
     connection.authenticator = std::make_unique<negotiating_authentycryptor>(
         provider_of(p), settings_of(p), negotiating_authentycryptor::version::conversing);
-    return converse(connection, message);
-}
-
-// The words both questions share: the ways a friend's program cannot be asked.
-std::optional<friend_reply> unasked(const conversation_outcome& outcome, const std::string& name) {
-    switch (outcome.verdict) {
-    case conversation_verdict::keys_changed:
-        return reply(friend_answer::keys_differ, "keys differ: import " + name + "'s new profile");
-    case conversation_verdict::keys_refused:
-        return reply(friend_answer::keys_differ, "keys differ: " + name + " needs your new profile");
-    case conversation_verdict::unknown_to_peer:
-        return reply(friend_answer::unknown, "unknown to " + name + ": " + name + " needs your profile");
-    case conversation_verdict::no_answer:
-        return reply(friend_answer::no_answer, "no answer");
-    case conversation_verdict::failed:
-        return reply(friend_answer::failed, "failed: " + outcome.words);
-    default:
-        return std::nullopt;
+    conversation_outcome outcome = converse(connection, message);
+    if (std::optional<friend_reply> failed = unasked(outcome, name)) {
+        return std::move(*failed);
     }
+    return outcome;
 }
 } // namespace
 
@@ -96,9 +100,6 @@ friend_reply check_login(program& p, const std::string& friend_name) {
         return std::move(*early);
     }
     const conversation_outcome& outcome = std::get<conversation_outcome>(talked);
-    if (std::optional<friend_reply> failed = unasked(outcome, friend_name)) {
-        return std::move(*failed);
-    }
     switch (outcome.verdict) {
     case conversation_verdict::not_running:
         return reply(friend_answer::not_running, "not running (connection refused)");
@@ -123,9 +124,6 @@ friend_reply send_message(program& p, const std::string& friend_name, const std:
         return std::move(*early);
     }
     const conversation_outcome& outcome = std::get<conversation_outcome>(talked);
-    if (std::optional<friend_reply> failed = unasked(outcome, friend_name)) {
-        return std::move(*failed);
-    }
     switch (outcome.verdict) {
     case conversation_verdict::not_running:
         return reply(friend_answer::not_running, "not running");
