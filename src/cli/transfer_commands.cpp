@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -59,6 +61,9 @@ private:
     app::message_feed m_oFeed;
 };
 
+// How often a listening program lets go of the parcels that have ended.
+constexpr std::chrono::milliseconds listen_tidy_period{250};
+
 // SIGINT and SIGTERM blocked in this thread and every thread started after it, so sigwait alone receives them.
 class stop_signals {
 public:
@@ -72,11 +77,20 @@ public:
     stop_signals& operator=(const stop_signals&) = delete;
     ~stop_signals() { ::pthread_sigmask(SIG_SETMASK, &m_oPrevious, nullptr); }
 
-    int wait() const {
-        int received = 0;
-        while (::sigwait(&m_oSet, &received) != 0) {
+    // The signal received within `period`, or 0 when none came.
+    int wait_for(std::chrono::milliseconds period) const {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(period);
+        const timespec timeout{static_cast<time_t>(seconds.count()),
+                               static_cast<long>(std::chrono::nanoseconds(period - seconds).count())};
+        for (;;) {
+            const int received = ::sigtimedwait(&m_oSet, nullptr, &timeout);
+            if (received > 0) {
+                return received;
+            }
+            if (errno != EINTR) {
+                return 0;
+            }
         }
-        return received;
     }
 
 private:
@@ -112,7 +126,12 @@ int run_listen(const parsed_args& args, command_io& io) {
         io.out << "Listening on " << program.incoming().bound_address() << "; parcels go below "
                << app::describe_identity(program).parcel_root << "/<friend>. Stop with Ctrl-C." << std::endl;
     }
-    const int received = signals.wait();
+    // A receiver that runs for months keeps no row of a parcel that has ended: each was printed and recorded in the
+    // history as it ended, and nothing here lists them again.
+    int received = 0;
+    while ((received = signals.wait_for(listen_tidy_period)) == 0) {
+        (void)program.incoming().clear_completed();
+    }
     {
         std::lock_guard guard(io.terminal.print_lock());
         io.out << "Stopping (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")." << std::endl;
