@@ -109,12 +109,14 @@ void authentication_seeds(const cryptoapi::rsa_key& own) {
 
     write_seed("fuzz_negotiation_receiver", "legacy_friend", receiver);
     auth::cap_record tls_offer = auth::cap_record::decode(cap_from(fuzz::pinned_uuid_text, 0xE40));
-    std::copy(std::begin(exchange_marker::sender), std::end(exchange_marker::sender), tls_offer.reserved.begin());
+    const exchange_marker::bytes offered = exchange_marker::of(exchange_marker::side::sender, 1);
+    std::copy(offered.begin(), offered.end(), tls_offer.reserved.begin());
     bytes pinned;
     append(pinned, tls_offer.encode());
     write_seed("fuzz_negotiation_receiver", "pinned_tls_offer", pinned);
     auth::cap_record tls_answer = auth::cap_record::decode(cap_from(fuzz::friend_uuid_text, aes_256));
-    std::copy(std::begin(exchange_marker::receiver), std::end(exchange_marker::receiver), tls_answer.reserved.begin());
+    const exchange_marker::bytes answered_tls = exchange_marker::of(exchange_marker::side::receiver, 1);
+    std::copy(answered_tls.begin(), answered_tls.end(), tls_answer.reserved.begin());
     bytes answered{1};
     append(answered, tls_answer.encode());
     write_seed("fuzz_negotiation_sender", "pinned_tls_answer", answered);

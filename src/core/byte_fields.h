@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // Fixed-width numbers in bytes. Wire records, files, key blobs and registry numbers are little-endian whatever the
@@ -77,6 +79,48 @@ inline void append_le64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     out.resize(at + 8);
     put_le64(out.data() + at, value);
 }
+
+// Builds bytes field by field, front to back, in the order a field_reader reads them back.
+class field_writer {
+public:
+    field_writer& u8(std::uint8_t value) {
+        m_aBytes.push_back(value);
+        return *this;
+    }
+    field_writer& le16(std::uint16_t value) {
+        append_le16(m_aBytes, value);
+        return *this;
+    }
+    field_writer& le32(std::uint32_t value) {
+        append_le32(m_aBytes, value);
+        return *this;
+    }
+    field_writer& le64(std::uint64_t value) {
+        append_le64(m_aBytes, value);
+        return *this;
+    }
+    field_writer& bytes(std::span<const std::uint8_t> value) {
+        append_bytes(m_aBytes, value);
+        return *this;
+    }
+    // A text after its length in 16 bits; the caller keeps it short enough for that.
+    field_writer& text16(std::string_view text) {
+        return le16(static_cast<std::uint16_t>(text.size())).bytes(as_bytes(text));
+    }
+    // A text after its length in one byte; the caller keeps it short enough for that.
+    field_writer& text8(std::string_view text) {
+        return u8(static_cast<std::uint8_t>(text.size())).bytes(as_bytes(text));
+    }
+
+    [[nodiscard]] std::vector<std::uint8_t> take() { return std::move(m_aBytes); }
+
+private:
+    static std::span<const std::uint8_t> as_bytes(std::string_view text) {
+        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    }
+
+    std::vector<std::uint8_t> m_aBytes;
+};
 
 // Reads the fields of bytes that came from outside, front to back. Every read checks that its bytes are there
 // before it touches them; one that finds too few reads nothing and fails, and so does every read after it, so a

@@ -18,12 +18,14 @@
 namespace tiv {
 
 namespace {
-bool has_marker(const auth::cap_record& cap, const std::uint8_t (&marker)[6], std::size_t at = 0) {
-    return std::equal(std::begin(marker), std::end(marker), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
+bool has_marker(const auth::cap_record& cap, exchange_marker::side who, std::uint8_t version, std::size_t at = 0) {
+    const exchange_marker::bytes marker = exchange_marker::of(who, version);
+    return std::equal(marker.begin(), marker.end(), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-void put_marker(auth::cap_record& cap, const std::uint8_t (&marker)[6], std::size_t at = 0) {
-    std::copy(std::begin(marker), std::end(marker), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
+void put_marker(auth::cap_record& cap, exchange_marker::side who, std::uint8_t version, std::size_t at = 0) {
+    const exchange_marker::bytes marker = exchange_marker::of(who, version);
+    std::copy(marker.begin(), marker.end(), cap.reserved.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 // Both sides hash the two capability records as they sent and received them; a meddler who changed a marker
@@ -190,26 +192,10 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
 
     auth::cap_record cap;
     cap.key_types = m_oProvider.allowed_key_types;
-    put_marker(cap, exchange_marker::sender);
-    const bool offers_receipt = m_nAnnounced >= version::with_receipt;
-    const bool offers_stream = m_nAnnounced >= version::with_stream;
-    if (offers_receipt) {
-        put_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot);
-    }
-    if (offers_stream) {
-        put_marker(cap, exchange_marker::sender_with_stream, exchange_marker::third_slot);
-    }
-    const bool offers_pipelining = m_nAnnounced >= version::pipelined;
-    if (offers_pipelining) {
-        put_marker(cap, exchange_marker::sender_pipelined, exchange_marker::fourth_slot);
-    }
-    const bool offers_following = m_nAnnounced >= version::following;
-    if (offers_following) {
-        put_marker(cap, exchange_marker::sender_following, exchange_marker::fifth_slot);
-    }
-    const bool offers_conversing = m_nAnnounced >= version::conversing;
-    if (offers_conversing) {
-        put_marker(cap, exchange_marker::sender_conversing, exchange_marker::sixth_slot);
+    // Every version up to the announced one, each in its own slot: a receiver answers with the highest it knows.
+    const auto announced = static_cast<std::uint8_t>(m_nAnnounced);
+    for (std::uint8_t offered = 1; offered <= announced; ++offered) {
+        put_marker(cap, exchange_marker::side::sender, offered, exchange_marker::slot_of(offered));
     }
     if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
         cap.user_uuid = uuid_to_guid_bytes(*own);
@@ -226,19 +212,12 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     }
     const auth::cap_record reply = auth::cap_record::decode(answer);
 
-    const bool receiver_conversing = offers_conversing && has_marker(reply, exchange_marker::receiver_conversing);
-    const bool receiver_following = offers_following && has_marker(reply, exchange_marker::receiver_following);
-    const bool receiver_pipelined = offers_pipelining && has_marker(reply, exchange_marker::receiver_pipelined);
-    const bool receiver_with_stream = offers_stream && has_marker(reply, exchange_marker::receiver_with_stream);
-    const bool receiver_with_receipt = offers_receipt && has_marker(reply, exchange_marker::receiver_with_receipt);
-    if (receiver_conversing || receiver_following || receiver_pipelined || receiver_with_stream ||
-        receiver_with_receipt || has_marker(reply, exchange_marker::receiver)) {
-        m_nAgreed = receiver_conversing     ? version::conversing
-                    : receiver_following    ? version::following
-                    : receiver_pipelined    ? version::pipelined
-                    : receiver_with_stream  ? version::with_stream
-                    : receiver_with_receipt ? version::with_receipt
-                                            : version::without_receipt;
+    std::uint8_t answered = announced;
+    while (answered > 0 && !has_marker(reply, exchange_marker::side::receiver, answered)) {
+        --answered;
+    }
+    if (answered > 0) {
+        m_nAgreed = static_cast<version>(answered);
         if (!destination.pinned()) {
             log_activity("S::Authenticating FAILED->no signature key on file for [%s]", destination.name);
             return false;
@@ -336,7 +315,7 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
         result = false;
     }
     log_activity("R::Authenticating [%s]", sender.name);
-    const bool offered_tls = has_marker(cap, exchange_marker::sender);
+    const bool offered_tls = has_marker(cap, exchange_marker::side::sender, 1);
 
     if (sender.pinned()) {
         if (!offered_tls) {
@@ -352,29 +331,14 @@ bool negotiating_authentycryptor::receiver_exchange(record_link& connection, fri
             log_activity("R::Key type chosen: [%s]", key_type_name(m_nChosenType));
         }
         // The answer names the highest version both sides announced.
-        if (m_nAnnounced >= version::conversing &&
-            has_marker(cap, exchange_marker::sender_conversing, exchange_marker::sixth_slot)) {
-            m_nAgreed = version::conversing;
-        } else if (m_nAnnounced >= version::following &&
-                   has_marker(cap, exchange_marker::sender_following, exchange_marker::fifth_slot)) {
-            m_nAgreed = version::following;
-        } else if (m_nAnnounced >= version::pipelined &&
-                   has_marker(cap, exchange_marker::sender_pipelined, exchange_marker::fourth_slot)) {
-            m_nAgreed = version::pipelined;
-        } else if (m_nAnnounced >= version::with_stream &&
-                   has_marker(cap, exchange_marker::sender_with_stream, exchange_marker::third_slot)) {
-            m_nAgreed = version::with_stream;
-        } else if (m_nAnnounced >= version::with_receipt &&
-                   has_marker(cap, exchange_marker::sender_with_receipt, exchange_marker::second_slot)) {
-            m_nAgreed = version::with_receipt;
+        std::uint8_t agreed = static_cast<std::uint8_t>(m_nAnnounced);
+        while (agreed > 1 &&
+               !has_marker(cap, exchange_marker::side::sender, agreed, exchange_marker::slot_of(agreed))) {
+            --agreed;
         }
+        m_nAgreed = static_cast<version>(agreed);
         cap.key_types = m_nChosenType;
-        put_marker(cap, m_nAgreed == version::conversing     ? exchange_marker::receiver_conversing
-                        : m_nAgreed == version::following    ? exchange_marker::receiver_following
-                        : m_nAgreed == version::pipelined    ? exchange_marker::receiver_pipelined
-                        : m_nAgreed == version::with_stream  ? exchange_marker::receiver_with_stream
-                        : m_nAgreed == version::with_receipt ? exchange_marker::receiver_with_receipt
-                                                             : exchange_marker::receiver);
+        put_marker(cap, exchange_marker::side::receiver, agreed);
         const auth::cap_bytes answer = cap.encode();
         if (!connection.send(answer)) {
             log_activity("R::Authenticating FAILED->bad send oSessionKeyCapRecord record length");

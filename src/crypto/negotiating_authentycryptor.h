@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,26 +39,20 @@ class qvl_settings_data;
 // sides announced, so a sender of version 1 reads the answer it always did. Both records are in the transcript
 // both sides confirm, so a meddler cannot strike the announcement unnoticed.
 namespace exchange_marker {
-inline constexpr std::uint8_t sender[6] = {'Q', 'V', 'T', 'S', 1, 0};
-inline constexpr std::uint8_t receiver[6] = {'Q', 'V', 'T', 'R', 1, 0};
-inline constexpr std::uint8_t sender_with_receipt[6] = {'Q', 'V', 'T', 'S', 2, 0};
-inline constexpr std::uint8_t receiver_with_receipt[6] = {'Q', 'V', 'T', 'R', 2, 0};
-inline constexpr std::uint8_t sender_with_stream[6] = {'Q', 'V', 'T', 'S', 3, 0};
-inline constexpr std::uint8_t receiver_with_stream[6] = {'Q', 'V', 'T', 'R', 3, 0};
-inline constexpr std::uint8_t sender_pipelined[6] = {'Q', 'V', 'T', 'S', 4, 0};
-inline constexpr std::uint8_t receiver_pipelined[6] = {'Q', 'V', 'T', 'R', 4, 0};
-inline constexpr std::uint8_t sender_following[6] = {'Q', 'V', 'T', 'S', 5, 0};
-inline constexpr std::uint8_t receiver_following[6] = {'Q', 'V', 'T', 'R', 5, 0};
-inline constexpr std::uint8_t sender_conversing[6] = {'Q', 'V', 'T', 'S', 6, 0};
-inline constexpr std::uint8_t receiver_conversing[6] = {'Q', 'V', 'T', 'R', 6, 0};
-// Where a sender announces version 2; the answer's version is always at the start.
-inline constexpr std::size_t second_slot = 6;
-// Where a sender announces version 3, so that a receiver of version 2 still finds version 2 in its slot.
-inline constexpr std::size_t third_slot = 12;
-// Where a sender announces version 4, each older version keeping its own slot.
-inline constexpr std::size_t fourth_slot = 18;
-inline constexpr std::size_t fifth_slot = 24;
-inline constexpr std::size_t sixth_slot = 30;
+using bytes = std::array<std::uint8_t, 6>;
+enum class side : std::uint8_t { sender = 'S', receiver = 'R' };
+
+// "QVTS" or "QVTR", the version, and a zero.
+constexpr bytes of(side who, std::uint8_t version) {
+    return {'Q', 'V', 'T', static_cast<std::uint8_t>(who), version, 0};
+}
+
+// Where a sender announces `version`: each version in a slot of its own, the first at the start, so that a
+// receiver of any older version still finds its own version where it looks. The answer's version is always at
+// the start.
+constexpr std::size_t slot_of(std::uint8_t version) {
+    return bytes{}.size() * (version - 1U);
+}
 } // namespace exchange_marker
 
 // The program's authenticator: after the capability records it runs either the TLS 1.3 exchange, pinned to

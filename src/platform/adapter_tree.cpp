@@ -26,19 +26,19 @@ void append_lines(std::string& out, const std::vector<tree_node>& nodes, int dep
 
 } // namespace
 
-const char* adapter_type_name(std::uint32_t type) {
+const char* adapter_type_name(adapter_type type) {
     switch (type) {
-    case adapter_type_ethernet:
+    case adapter_type::ethernet:
         return "ETHERNET";
-    case adapter_type_token_ring:
+    case adapter_type::token_ring:
         return "TOKENRING";
-    case adapter_type_fddi:
+    case adapter_type::fddi:
         return "FDDI";
-    case adapter_type_ppp:
+    case adapter_type::ppp:
         return "PPP";
-    case adapter_type_loopback:
+    case adapter_type::loopback:
         return "LOOPBACK";
-    case adapter_type_slip:
+    case adapter_type::slip:
         return "SLIP";
     default:
         return "[unknown interface type]";

@@ -9,15 +9,17 @@
 namespace tiv {
 
 // Interface type numbers, as the adapter tree names them.
-inline constexpr std::uint32_t adapter_type_other = 1;
-inline constexpr std::uint32_t adapter_type_ethernet = 6;
-inline constexpr std::uint32_t adapter_type_token_ring = 9;
-inline constexpr std::uint32_t adapter_type_fddi = 15;
-inline constexpr std::uint32_t adapter_type_ppp = 23;
-inline constexpr std::uint32_t adapter_type_loopback = 24;
-inline constexpr std::uint32_t adapter_type_slip = 28;
-inline constexpr std::uint32_t adapter_type_wireless = 71;
-inline constexpr std::uint32_t adapter_type_tunnel = 131;
+enum class adapter_type : std::uint32_t {
+    other = 1,
+    ethernet = 6,
+    token_ring = 9,
+    fddi = 15,
+    ppp = 23,
+    loopback = 24,
+    slip = 28,
+    wireless = 71,
+    tunnel = 131,
+};
 
 // Longest hardware address an adapter record holds.
 inline constexpr std::size_t max_hardware_address_length = 8;
@@ -47,7 +49,7 @@ struct adapter_info {
     std::string description;
     std::string name; // the system's name of the interface
     std::uint32_t index = 0;
-    std::uint32_t type = adapter_type_other;
+    adapter_type type = adapter_type::other;
     std::vector<std::uint8_t> hardware_address; // at most max_hardware_address_length bytes
     std::vector<adapter_address> ip_addresses;  // IPv4 only; empty when the adapter has none
     std::vector<adapter_ipv6_address> ipv6_addresses;
@@ -64,7 +66,7 @@ struct tree_node {
     bool operator==(const tree_node&) const = default;
 };
 
-[[nodiscard]] const char* adapter_type_name(std::uint32_t type);
+[[nodiscard]] const char* adapter_type_name(adapter_type type);
 
 // The scope of an address given as the 16 bytes of an in6_addr, and the words the adapter tree shows for it.
 [[nodiscard]] ipv6_scope ipv6_scope_of(std::span<const std::uint8_t, 16> address);
@@ -89,6 +91,6 @@ void fill_adapter_tree(tree_node& parent, std::span<const adapter_info> adapters
 [[nodiscard]] std::vector<adapter_info> get_adapters_info();
 
 // The interface type number for a kernel hardware type (ARPHRD_*); wireless Ethernet has a number of its own.
-[[nodiscard]] std::uint32_t adapter_type_from_hardware_type(int hardware_type, bool wireless);
+[[nodiscard]] adapter_type adapter_type_from_hardware_type(int hardware_type, bool wireless);
 
 } // namespace tiv

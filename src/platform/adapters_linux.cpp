@@ -160,32 +160,32 @@ void add_leases(std::vector<adapter_info>& adapters) {
 
 } // namespace
 
-std::uint32_t adapter_type_from_hardware_type(int hardware_type, bool wireless) {
+adapter_type adapter_type_from_hardware_type(int hardware_type, bool wireless) {
     switch (hardware_type) {
     case ARPHRD_ETHER:
-        return wireless ? adapter_type_wireless : adapter_type_ethernet;
+        return wireless ? adapter_type::wireless : adapter_type::ethernet;
     case ARPHRD_IEEE802:
     case ARPHRD_IEEE802_TR:
-        return adapter_type_token_ring;
+        return adapter_type::token_ring;
     case ARPHRD_FDDI:
-        return adapter_type_fddi;
+        return adapter_type::fddi;
     case ARPHRD_PPP:
-        return adapter_type_ppp;
+        return adapter_type::ppp;
     case ARPHRD_LOOPBACK:
-        return adapter_type_loopback;
+        return adapter_type::loopback;
     case ARPHRD_SLIP:
     case ARPHRD_CSLIP:
     case ARPHRD_SLIP6:
     case ARPHRD_CSLIP6:
-        return adapter_type_slip;
+        return adapter_type::slip;
     case ARPHRD_TUNNEL:
     case ARPHRD_TUNNEL6:
     case ARPHRD_SIT:
     case ARPHRD_IPGRE:
     case ARPHRD_NONE:
-        return adapter_type_tunnel;
+        return adapter_type::tunnel;
     default:
-        return adapter_type_other;
+        return adapter_type::other;
     }
 }
 

@@ -67,14 +67,15 @@ FriendListWindow::FriendListWindow(app::program& program, app::friend_ping_run p
     m_pProblem->hide();
 
     m_pContextMenu = new QMenu(this);
-    m_pSendItem = m_pContextMenu->addAction("&Send Files...", this, &FriendListWindow::sendFilesToSelected);
-    m_pSendItem->setObjectName("sendFilesAction");
+    QAction* send = m_pContextMenu->addAction("&Send Files...", this, &FriendListWindow::sendFilesToSelected);
+    send->setObjectName("sendFilesAction");
     m_pPingItem = m_pContextMenu->addAction("&Ping", this, &FriendListWindow::pingSelected);
     m_pPingItem->setObjectName("pingAction");
-    m_pCheckItem = m_pContextMenu->addAction("&Check Login", this, &FriendListWindow::checkLoginSelected);
-    m_pCheckItem->setObjectName("checkLoginAction");
-    m_pMessageItem = m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage);
-    m_pMessageItem->setObjectName("instantMessageAction");
+    QAction* check = m_pContextMenu->addAction("&Check Login", this, &FriendListWindow::checkLoginSelected);
+    check->setObjectName("checkLoginAction");
+    QAction* message = m_pContextMenu->addAction("&Instant Message", this, &FriendListWindow::openInstantMessage);
+    message->setObjectName("instantMessageAction");
+    m_aRowItems = {send, m_pPingItem, check, message};
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pRefresh, 0, Qt::AlignLeft);
@@ -267,10 +268,10 @@ void FriendListWindow::showStates() {
 
 void FriendListWindow::updateCommands() {
     m_pRefresh->setEnabled(!m_bPinging);
+    for (QAction* item : m_aRowItems) {
+        item->setEnabled(m_bMenuOverRow);
+    }
     m_pPingItem->setEnabled(!m_bPinging && m_bMenuOverRow);
-    m_pCheckItem->setEnabled(m_bMenuOverRow);
-    m_pMessageItem->setEnabled(m_bMenuOverRow);
-    m_pSendItem->setEnabled(m_bMenuOverRow);
 }
 
 // Over the empty part of the list the menu opens too, so it is found wherever one clicks, but what needs a friend

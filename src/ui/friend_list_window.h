@@ -100,10 +100,9 @@ private:
     QPushButton* m_pRefresh = nullptr;
     QLabel* m_pProblem = nullptr;
     QMenu* m_pContextMenu = nullptr;
+    // The menu's commands on the friend under the pointer; Ping also waits for the run under way.
+    std::vector<QAction*> m_aRowItems;
     QAction* m_pPingItem = nullptr;
-    QAction* m_pCheckItem = nullptr;
-    QAction* m_pMessageItem = nullptr;
-    QAction* m_pSendItem = nullptr;
     QTimer m_oStatusTimer;
 };
 

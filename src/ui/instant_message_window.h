@@ -37,6 +37,7 @@ private:
     QPlainTextEdit* m_pConversation = nullptr;
     QLineEdit* m_pTyped = nullptr;
     QPushButton* m_pSend = nullptr;
+    // What became of the last message sent.
     QLabel* m_pDelivery = nullptr;
 };
 

@@ -101,16 +101,19 @@ QWidget* MainWindow::buildCentre() {
     connect(send, &QPushButton::clicked, this, [this] { emit newConnectionRequested(QString()); });
     QPushButton* clear = addButton(buttons, "clearCompletedButton", "Clear Completed", true);
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearCompleted);
-    m_pCancel = addButton(buttons, "cancelButton", "Cancel", false);
-    connect(m_pCancel, &QPushButton::clicked, this, &MainWindow::cancelSelected);
-    m_pPause = addButton(buttons, "pauseButton", "Pause", false);
-    connect(m_pPause, &QPushButton::clicked, this, &MainWindow::pauseSelected);
+    QPushButton* cancel = addButton(buttons, "cancelButton", "Cancel", false);
+    connect(cancel, &QPushButton::clicked, this, &MainWindow::cancelSelected);
+    QPushButton* pause = addButton(buttons, "pauseButton", "Pause", false);
+    connect(pause, &QPushButton::clicked, this, &MainWindow::pauseSelected);
     // Only the sender can send a file again: a parcel paused here goes on when its sender resumes or retries it.
     QPushButton* resume = addButton(buttons, "resumeButton", "Resume", false);
     resume->setToolTip(resume_words);
     buttons->addStretch(1);
     column->addLayout(buttons);
     buildContextMenu();
+    // The buttons are the menu's commands again, offered when the menu offers them.
+    connect(m_pCancelSelected, &QAction::enabledChanged, cancel, &QWidget::setEnabled);
+    connect(m_pPauseSelected, &QAction::enabledChanged, pause, &QWidget::setEnabled);
     connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::enableCancelCommands);
     return centre;
 }
@@ -181,9 +184,7 @@ void MainWindow::showListenStatus() {
 
 void MainWindow::enableCancelCommands() {
     const bool cancellable = !cancellableSelection(*m_pList, m_oTransfers).empty();
-    m_pCancel->setEnabled(cancellable);
     m_pCancelSelected->setEnabled(cancellable);
-    m_pPause->setEnabled(cancellable);
     m_pPauseSelected->setEnabled(cancellable);
     const bool stored = !selectedStoredPath().isEmpty();
     m_pOpenSelected->setEnabled(stored);

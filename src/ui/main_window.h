@@ -122,9 +122,9 @@ private:
     QAction* m_pGenericConnection = nullptr;
     QMenu* m_pParcelBoxMenu = nullptr;
     QMenu* m_pContextMenu = nullptr;
-    QPushButton* m_pCancel = nullptr;
+    // The commands on the selected rows that depend on what is selected; the buttons under the list follow the
+    // first two.
     QAction* m_pCancelSelected = nullptr;
-    QPushButton* m_pPause = nullptr;
     QAction* m_pPauseSelected = nullptr;
     QAction* m_pOpenSelected = nullptr;
     QAction* m_pShowSelected = nullptr;

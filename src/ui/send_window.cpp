@@ -76,10 +76,10 @@ SendWindow::~SendWindow() {
 }
 
 void SendWindow::buildControls(const QString& presetFriend) {
-    m_pSerial = new QCheckBox("Serial Transmission");
-    m_pSerial->setObjectName("serialTransmissionCheck");
+    auto* serial = new QCheckBox("Serial Transmission");
+    serial->setObjectName("serialTransmissionCheck");
     // Files always go all at once; the box is kept where users know it, without effect.
-    m_pSerial->setEnabled(false);
+    serial->setEnabled(false);
     m_pSend = makeButton("sendFilesButton", "Select && Send Files");
     m_pSend->setShortcut(QKeySequence::Open);
     connect(m_pSend, &QPushButton::clicked, this, &SendWindow::selectAndSendFiles);
@@ -105,7 +105,7 @@ void SendWindow::buildControls(const QString& presetFriend) {
     m_pPort->setValue(static_cast<int>(app::default_send_port));
 
     auto* grid = new QGridLayout;
-    grid->addWidget(m_pSerial, 0, 0);
+    grid->addWidget(serial, 0, 0);
     grid->addWidget(m_pSend, 0, 1);
     grid->addWidget(m_pSendFolder, 0, 2);
     grid->addWidget(new QLabel("Select Destination"), 1, 0);

@@ -106,16 +106,18 @@ private:
     app::questions& m_oQuestions;
     std::unique_ptr<app::send_session> m_pSession;
     TransferListModel m_oTransfers;
+    // Where the files go.
     QComboBox* m_pDestinations = nullptr;
     QLineEdit* m_pAddress = nullptr;
     QSpinBox* m_pPort = nullptr;
+    // Each grey while its job runs.
     QPushButton* m_pSend = nullptr;
     QPushButton* m_pSendFolder = nullptr;
     QPushButton* m_pResolve = nullptr;
     QPushButton* m_pPing = nullptr;
-    QCheckBox* m_pSerial = nullptr;
     QTableView* m_pList = nullptr;
     QMenu* m_pContextMenu = nullptr;
+    // Offered by what the selected rows are.
     QAction* m_pCancelSelected = nullptr;
     QAction* m_pRetrySelected = nullptr;
     QAction* m_pPauseSelected = nullptr;

@@ -161,8 +161,8 @@ TEST(ProtocolDocument, CapabilityRecordsAreWhatTheRealExchangeSendsAndAnswers) {
     std::copy(answer.begin(), answer.end(), decoded.begin());
     const auth::cap_record reply = auth::cap_record::decode(decoded);
     EXPECT_EQ(reply.key_types, 0x800U);
-    EXPECT_TRUE(std::equal(std::begin(exchange_marker::receiver_conversing),
-                           std::end(exchange_marker::receiver_conversing), reply.reserved.begin()));
+    const exchange_marker::bytes conversing = exchange_marker::of(exchange_marker::side::receiver, 6);
+    EXPECT_TRUE(std::equal(conversing.begin(), conversing.end(), reply.reserved.begin()));
     EXPECT_EQ(reply.user_uuid, uuid_to_guid_bytes(*uuid_from_text(uuid)));
 }
 

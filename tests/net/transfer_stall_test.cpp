@@ -63,7 +63,8 @@ auth::cap_bytes offer_from(const test_identity& sender, std::uint32_t types, boo
     cap.key_types = types;
     cap.user_uuid = uuid_to_guid_bytes(*uuid_from_text(sender.uuid()));
     if (tls) {
-        std::copy(std::begin(exchange_marker::sender), std::end(exchange_marker::sender), cap.reserved.begin());
+        const exchange_marker::bytes marker = exchange_marker::of(exchange_marker::side::sender, 1);
+        std::copy(marker.begin(), marker.end(), cap.reserved.begin());
     }
     return cap.encode();
 }
@@ -201,8 +202,8 @@ TEST_F(StalledTlsPeer, InAHandshakeRecord) {
     ASSERT_TRUE(peer.send_prefix(offer, offer.size()));
     auth::cap_bytes answer{};
     ASSERT_TRUE(receive_all(peer.socket, static_cast<int>(answer.size()), answer.data()));
-    ASSERT_TRUE(std::equal(std::begin(exchange_marker::receiver), std::end(exchange_marker::receiver),
-                           auth::cap_record::decode(answer).reserved.begin()))
+    const exchange_marker::bytes tls = exchange_marker::of(exchange_marker::side::receiver, 1);
+    ASSERT_TRUE(std::equal(tls.begin(), tls.end(), auth::cap_record::decode(answer).reserved.begin()))
         << "the listener did not choose the TLS exchange";
     // A handshake record header announcing 512 bytes, and only 100 of them.
     std::vector<std::uint8_t> partial = {0x16, 0x03, 0x01, 0x02, 0x00};

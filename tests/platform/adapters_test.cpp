@@ -47,7 +47,7 @@ adapter_info loopback_only() {
     adapter_info lo;
     lo.description = "lo (virtual)";
     lo.name = "lo";
-    lo.type = adapter_type_loopback;
+    lo.type = adapter_type::loopback;
     lo.hardware_address.assign(6, 0);
     lo.ip_addresses = {{"127.0.0.1", "255.0.0.0"}};
     return lo;
@@ -70,7 +70,7 @@ TEST_F(AdapterTree, FullAdapterListsEveryItemInOrder) {
     adapter_info eth;
     eth.description = "eth0 (e1000e)";
     eth.name = "eth0";
-    eth.type = adapter_type_ethernet;
+    eth.type = adapter_type::ethernet;
     eth.hardware_address = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
     eth.ip_addresses = {{"192.168.1.10", "255.255.255.0"}, {"10.0.0.5", "255.0.0.0"}};
     eth.ipv6_addresses = {{"2001:db8::10", 64, ipv6_scope::global},
@@ -106,7 +106,7 @@ TEST_F(AdapterTree, MissingDataKeepsTheFirstListEntries) {
     adapter_info bare;
     bare.description = "wlan0 (iwlwifi)";
     bare.name = "wlan0";
-    bare.type = adapter_type_wireless;
+    bare.type = adapter_type::wireless;
     bare.dns_servers = std::vector<std::string>{};
     tree_node root;
     fill_adapter_tree(root, std::span(&bare, 1));
@@ -124,12 +124,12 @@ TEST_F(AdapterTree, MissingDataKeepsTheFirstListEntries) {
 }
 
 TEST_F(AdapterTree, TextsOfSingleFields) {
-    EXPECT_STREQ(adapter_type_name(9), "TOKENRING");
-    EXPECT_STREQ(adapter_type_name(15), "FDDI");
-    EXPECT_STREQ(adapter_type_name(23), "PPP");
-    EXPECT_STREQ(adapter_type_name(28), "SLIP");
-    EXPECT_STREQ(adapter_type_name(71), "[unknown interface type]");
-    EXPECT_STREQ(adapter_type_name(0), "[unknown interface type]");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(9)), "TOKENRING");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(15)), "FDDI");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(23)), "PPP");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(28)), "SLIP");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(71)), "[unknown interface type]");
+    EXPECT_STREQ(adapter_type_name(static_cast<adapter_type>(0)), "[unknown interface type]");
 
     const std::vector<std::uint8_t> long_address = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     EXPECT_EQ(adapter_hw_address_text(long_address), "01:02:03:04:05:06:07:08") << "eight bytes at most";
@@ -158,15 +158,15 @@ TEST_F(AdapterTree, TextsOfSingleFields) {
 }
 
 TEST(AdapterTypes, KernelHardwareTypesMapToInterfaceTypes) {
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_ETHER, false), adapter_type_ethernet);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_ETHER, true), adapter_type_wireless);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_LOOPBACK, false), adapter_type_loopback);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_PPP, false), adapter_type_ppp);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_IEEE802_TR, false), adapter_type_token_ring);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_FDDI, false), adapter_type_fddi);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_CSLIP, false), adapter_type_slip);
-    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_NONE, false), adapter_type_tunnel);
-    EXPECT_EQ(adapter_type_from_hardware_type(-1, false), adapter_type_other);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_ETHER, false), adapter_type::ethernet);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_ETHER, true), adapter_type::wireless);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_LOOPBACK, false), adapter_type::loopback);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_PPP, false), adapter_type::ppp);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_IEEE802_TR, false), adapter_type::token_ring);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_FDDI, false), adapter_type::fddi);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_CSLIP, false), adapter_type::slip);
+    EXPECT_EQ(adapter_type_from_hardware_type(ARPHRD_NONE, false), adapter_type::tunnel);
+    EXPECT_EQ(adapter_type_from_hardware_type(-1, false), adapter_type::other);
 }
 
 TEST(LeaseFiles, DhclientLeasesInBothTimeForms) {
@@ -269,7 +269,7 @@ TEST(MachineAdapters, LoopbackShowsUpWithItsTexts) {
     const auto lo =
         std::find_if(adapters.begin(), adapters.end(), [](const adapter_info& a) { return a.name == "lo"; });
     ASSERT_NE(lo, adapters.end()) << "every Linux machine has the loopback interface";
-    EXPECT_EQ(lo->type, adapter_type_loopback);
+    EXPECT_EQ(lo->type, adapter_type::loopback);
     EXPECT_GT(lo->index, 0U);
     EXPECT_FALSE(lo->dhcp.has_value());
     EXPECT_NE(std::find_if(lo->ip_addresses.begin(), lo->ip_addresses.end(),

@@ -68,9 +68,9 @@ NetworkSources givenNetwork() {
             {"127.0.0.3", "third"}, {"::1", "::1"}, {"fe80::1%eth0", "fe80::1%eth0"}, {"127.0.0.2", "second"}};
     };
     given.adapters = [] {
-        adapter_info local{"lo", "lo", 1, adapter_type_loopback, {}, {{"127.0.0.1", "255.0.0.0"}}, {}, {}, {}};
+        adapter_info local{"lo", "lo", 1, adapter_type::loopback, {}, {{"127.0.0.1", "255.0.0.0"}}, {}, {}, {}};
         local.ipv6_addresses = {{"::1", 128, ipv6_scope::loopback}};
-        adapter_info radio{"wlan0", "wlan0", 2, adapter_type_wireless, {2, 0x11, 0x22, 0x33, 0x44, 0x55}, {},
+        adapter_info radio{"wlan0", "wlan0", 2, adapter_type::wireless, {2, 0x11, 0x22, 0x33, 0x44, 0x55}, {},
                            {},      {},      {}};
         radio.dhcp = adapter_lease{"192.168.1.1", 0, 0};
         return app::adapter_branches({local, radio});

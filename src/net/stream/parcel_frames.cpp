@@ -12,10 +12,9 @@ namespace {
 // Small enough that the buffer stays in the cache it was just written through.
 constexpr std::size_t compact_after = std::size_t{256} << 10;
 
-void put_text(std::vector<std::uint8_t>& out, const std::string& text) {
-    const std::size_t length = std::min(text.size(), max_sent_path);
-    append_le16(out, static_cast<std::uint16_t>(length));
-    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), length));
+// A path or a folder's name as it goes out: never longer than a receiver takes.
+std::string_view sent_path(const std::string& path) {
+    return std::string_view(path).substr(0, max_sent_path);
 }
 
 bool read_text(field_reader& in, std::string& value) {
@@ -42,50 +41,42 @@ void append_frame(std::vector<std::uint8_t>& out, frame_type type, std::span<con
 }
 
 std::vector<std::uint8_t> encode_folder(const folder_frame& frame) {
-    std::vector<std::uint8_t> out;
-    append_le32(out, frame.files);
-    append_le32(out, frame.directories);
-    append_le64(out, frame.bytes);
-    put_text(out, frame.name);
-    return out;
+    return field_writer()
+        .le32(frame.files)
+        .le32(frame.directories)
+        .le64(frame.bytes)
+        .text16(sent_path(frame.name))
+        .take();
 }
 
 std::vector<std::uint8_t> encode_directory(const std::string& path) {
-    std::vector<std::uint8_t> out;
-    put_text(out, path);
-    return out;
+    return field_writer().text16(sent_path(path)).take();
 }
 
 std::vector<std::uint8_t> encode_file(const file_frame& frame) {
-    std::vector<std::uint8_t> out;
-    append_le64(out, frame.size);
-    append_le64(out, static_cast<std::uint64_t>(frame.mtime_ns));
-    out.push_back(frame.resumable ? 1 : 0);
-    put_text(out, frame.path);
-    return out;
+    return field_writer()
+        .le64(frame.size)
+        .le64(static_cast<std::uint64_t>(frame.mtime_ns))
+        .u8(frame.resumable ? 1 : 0)
+        .text16(sent_path(frame.path))
+        .take();
 }
 
 std::vector<std::uint8_t> encode_file_end(const file_end_frame& frame) {
-    std::vector<std::uint8_t> out;
-    out.push_back(frame.complete ? 1 : 0);
-    out.push_back(frame.whole_hash ? 1 : 0);
+    field_writer out;
+    out.u8(frame.complete ? 1 : 0).u8(frame.whole_hash ? 1 : 0);
     if (frame.whole_hash) {
-        append_bytes(out, *frame.whole_hash);
+        out.bytes(*frame.whole_hash);
     }
-    return out;
+    return out.take();
 }
 
 std::vector<std::uint8_t> encode_resume(std::uint64_t from) {
-    std::vector<std::uint8_t> out;
-    append_le64(out, from);
-    return out;
+    return field_writer().le64(from).take();
 }
 
 std::vector<std::uint8_t> encode_offer(const offer_frame& frame) {
-    std::vector<std::uint8_t> out;
-    append_le64(out, frame.kept);
-    append_bytes(out, frame.hash);
-    return out;
+    return field_writer().le64(frame.kept).bytes(frame.hash).take();
 }
 
 std::optional<folder_frame> decode_folder(std::span<const std::uint8_t> payload) {
@@ -147,12 +138,7 @@ std::optional<std::uint64_t> decode_resume(std::span<const std::uint8_t> payload
 }
 
 std::vector<std::uint8_t> encode_whereabouts(const whereabouts& frame) {
-    std::vector<std::uint8_t> out;
-    append_le16(out, frame.port);
-    const std::size_t length = std::min(frame.host.size(), max_whereabouts_host);
-    out.push_back(static_cast<std::uint8_t>(length));
-    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(frame.host.data()), length));
-    return out;
+    return field_writer().le16(frame.port).text8(std::string_view(frame.host).substr(0, max_whereabouts_host)).take();
 }
 
 std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payload) {
@@ -169,11 +155,7 @@ std::optional<whereabouts> decode_whereabouts(std::span<const std::uint8_t> payl
 }
 
 std::vector<std::uint8_t> encode_message(const std::string& text) {
-    const std::string_view sent = cut_utf8(text, max_message_bytes);
-    std::vector<std::uint8_t> out;
-    append_le16(out, static_cast<std::uint16_t>(sent.size()));
-    append_bytes(out, std::span(reinterpret_cast<const std::uint8_t*>(sent.data()), sent.size()));
-    return out;
+    return field_writer().text16(cut_utf8(text, max_message_bytes)).take();
 }
 
 std::optional<std::string> decode_message(std::span<const std::uint8_t> payload) {

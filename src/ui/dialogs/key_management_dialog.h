@@ -46,6 +46,7 @@ private:
     QSlider* m_pLength = nullptr;
     QLineEdit* m_pNewBits = nullptr;
     QLineEdit* m_pStrength = nullptr;
+    // Shown, with the controls grey, while new keys are made.
     QProgressBar* m_pBusy = nullptr;
     QPushButton* m_pCreate = nullptr;
     QPushButton* m_pOk = nullptr;

@@ -70,17 +70,17 @@ void ProfileDialog::buildControls() {
     m_pNames->setAccessibleName("Friend profiles");
     m_pNames->setSortingEnabled(true);
     connect(m_pNames, &QListWidget::currentRowChanged, this, &ProfileDialog::showSelected);
-    m_pNew = makeButton("New", "newButton", this);
-    m_pEdit = makeButton("Edit", "editButton", this);
-    m_pDelete = makeButton("Delete", "deleteButton", this);
-    m_pImport = makeButton("Import Profile", "importButton", this);
-    m_pDone = makeButton("Done", "doneButton", this);
-    m_pDone->setDefault(true);
-    connect(m_pNew, &QPushButton::clicked, this, &ProfileDialog::newProfile);
-    connect(m_pEdit, &QPushButton::clicked, this, &ProfileDialog::editProfile);
-    connect(m_pDelete, &QPushButton::clicked, this, &ProfileDialog::deleteProfile);
-    connect(m_pImport, &QPushButton::clicked, this, &ProfileDialog::importProfile);
-    connect(m_pDone, &QPushButton::clicked, this, &QDialog::accept);
+    QPushButton* create = makeButton("New", "newButton", this);
+    QPushButton* edit = makeButton("Edit", "editButton", this);
+    QPushButton* remove = makeButton("Delete", "deleteButton", this);
+    QPushButton* import = makeButton("Import Profile", "importButton", this);
+    QPushButton* done = makeButton("Done", "doneButton", this);
+    done->setDefault(true);
+    connect(create, &QPushButton::clicked, this, &ProfileDialog::newProfile);
+    connect(edit, &QPushButton::clicked, this, &ProfileDialog::editProfile);
+    connect(remove, &QPushButton::clicked, this, &ProfileDialog::deleteProfile);
+    connect(import, &QPushButton::clicked, this, &ProfileDialog::importProfile);
+    connect(done, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pReceipt = new QCheckBox("Parcel Receipt Enabled", this);
     m_pReceipt->setObjectName("receiptCheck");
@@ -105,8 +105,8 @@ void ProfileDialog::buildControls() {
     m_pKey->setReadOnly(true);
     m_pKey->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pKey->setPlaceholderText("000000000000000000000000");
-    m_pEditKey = makeButton("Edit", "editKeyButton", this);
-    connect(m_pEditKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
+    QPushButton* editKey = makeButton("Edit", "editKeyButton", this);
+    connect(editKey, &QPushButton::clicked, this, &ProfileDialog::editPublicKey);
     m_oKeyPalette = m_pKey->palette();
     m_pKeyDamage = new QLabel(this);
     m_pKeyDamage->setObjectName("keyDamageLabel");
@@ -133,19 +133,19 @@ void ProfileDialog::buildControls() {
     m_pMaxCount = new QComboBox(this);
     m_pMaxCount->setObjectName("maxCountCombo");
     m_pMaxCount->addItems(maxCountItems());
-    m_pSave = makeButton("Save Changes", "saveButton", this);
-    m_pCancel = makeButton("Cancel", "cancelButton", this);
-    connect(m_pSave, &QPushButton::clicked, this, &ProfileDialog::saveChanges);
-    connect(m_pCancel, &QPushButton::clicked, this, &ProfileDialog::cancelEditing);
+    QPushButton* save = makeButton("Save Changes", "saveButton", this);
+    QPushButton* cancel = makeButton("Cancel", "cancelButton", this);
+    connect(save, &QPushButton::clicked, this, &ProfileDialog::saveChanges);
+    connect(cancel, &QPushButton::clicked, this, &ProfileDialog::cancelEditing);
 
     m_aEditingControls = {m_pReceipt, m_pMessages, m_pName,    m_pAddress,  m_pPort, m_pKeyTypes->editButton(),
-                          m_pUuid,    m_pEditKey,  m_pMaxSize, m_pMaxCount, m_pSave, m_pCancel};
-    m_aSelectionControls = {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pNames, m_pDone};
+                          m_pUuid,    editKey,     m_pMaxSize, m_pMaxCount, save,    cancel};
+    m_aSelectionControls = {create, edit, remove, import, m_pNames, done};
 
     auto* browse = new QVBoxLayout;
     browse->addWidget(new QLabel("Current Profiles", this));
     browse->addWidget(m_pNames);
-    for (QPushButton* button : {m_pNew, m_pEdit, m_pDelete, m_pImport, m_pDone}) {
+    for (QPushButton* button : {create, edit, remove, import, done}) {
         browse->addWidget(button);
     }
     auto* fields = new QFormLayout;
@@ -164,7 +164,7 @@ void ProfileDialog::buildControls() {
     fields->addRow("Encryption Methods", m_pKeyTypes);
     auto* key = new QHBoxLayout;
     key->addWidget(m_pKey);
-    key->addWidget(m_pEditKey, 0, Qt::AlignTop);
+    key->addWidget(editKey, 0, Qt::AlignTop);
     fields->addRow("RSA Public Authentication Key", key);
     fields->addRow(m_pKeyDamage);
     fields->addRow("KeyBits", m_pKeyBits);
@@ -173,8 +173,8 @@ void ProfileDialog::buildControls() {
     fields->addRow(m_pCoverage);
     auto* editButtons = new QHBoxLayout;
     editButtons->addStretch();
-    editButtons->addWidget(m_pSave);
-    editButtons->addWidget(m_pCancel);
+    editButtons->addWidget(save);
+    editButtons->addWidget(cancel);
     fields->addRow(editButtons);
     auto* layout = new QHBoxLayout(scrollingContent(this));
     layout->addLayout(browse);

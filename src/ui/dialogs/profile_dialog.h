@@ -61,30 +61,23 @@ private:
     bool m_bEditing = false;
 
     QListWidget* m_pNames = nullptr;
-    QPushButton* m_pNew = nullptr;
-    QPushButton* m_pEdit = nullptr;
-    QPushButton* m_pDelete = nullptr;
-    QPushButton* m_pImport = nullptr;
-    QPushButton* m_pDone = nullptr;
+    // The selected profile's fields, in the order they are shown.
     QCheckBox* m_pReceipt = nullptr;
     QCheckBox* m_pMessages = nullptr;
     QLineEdit* m_pName = nullptr;
+    QLineEdit* m_pDirectory = nullptr;
     QLineEdit* m_pAddress = nullptr;
     QLineEdit* m_pPort = nullptr;
-    KeyTypesBox* m_pKeyTypes = nullptr;
     QLineEdit* m_pUuid = nullptr;
-    QPlainTextEdit* m_pKey = nullptr;
-    QPushButton* m_pEditKey = nullptr;
-    QLabel* m_pKeyDamage = nullptr;
-    QPalette m_oKeyPalette;
-    QLineEdit* m_pKeyBits = nullptr;
-    QLineEdit* m_pDirectory = nullptr;
-    QLineEdit* m_pFingerprint = nullptr;
-    QLabel* m_pCoverage = nullptr;
     QComboBox* m_pMaxSize = nullptr;
     QComboBox* m_pMaxCount = nullptr;
-    QPushButton* m_pSave = nullptr;
-    QPushButton* m_pCancel = nullptr;
+    KeyTypesBox* m_pKeyTypes = nullptr;
+    QPlainTextEdit* m_pKey = nullptr;
+    QPalette m_oKeyPalette; // the key's own, for when it is not marked damaged
+    QLabel* m_pKeyDamage = nullptr;
+    QLineEdit* m_pKeyBits = nullptr;
+    QLineEdit* m_pFingerprint = nullptr;
+    QLabel* m_pCoverage = nullptr;
     std::vector<QWidget*> m_aEditingControls;
     std::vector<QWidget*> m_aSelectionControls;
 };
