@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A request built with what was named parses back to the same identifier and sequence.
     if (parsed.names_request) {
         std::vector<std::uint8_t> request = build_echo_request(parsed.identifier, parsed.sequence, min_request_length);
-        request[0] = icmp_echo_reply;
+        request[0] = icmpv4.echo_reply;
         icmp_datagram echoed;
         FUZZ_CHECK(parse_icmp_message(request, {}, {}, echoed));
         FUZZ_CHECK(echoed.names_request && echoed.identifier == parsed.identifier &&

@@ -228,7 +228,7 @@ void text_seeds(const cryptoapi::rsa_key& friend_key) {
 void icmp_seeds() {
     const bytes ip_header = {0x45, 0, 0, 40, 0x12, 0x34, 0, 0, 64, 1, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
     bytes reply = build_echo_request(0xBEEF, 7, min_request_length);
-    reply[0] = icmp_echo_reply;
+    reply[0] = icmpv4.echo_reply;
     bytes raw{0};
     raw.insert(raw.end(), ip_header.begin(), ip_header.end());
     raw.insert(raw.end(), reply.begin(), reply.end());
@@ -240,7 +240,7 @@ void icmp_seeds() {
     const bytes request = build_echo_request(0xBEEF, 8, min_request_length);
     bytes exceeded{0};
     exceeded.insert(exceeded.end(), ip_header.begin(), ip_header.end());
-    for (std::uint8_t b : {icmp_time_exceeded, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0},
+    for (std::uint8_t b : {icmpv4.time_exceeded, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0},
                            std::uint8_t{0}, std::uint8_t{0}, std::uint8_t{0}}) {
         exceeded.push_back(b);
     }

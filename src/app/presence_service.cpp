@@ -52,7 +52,7 @@ ping_reply ping_outcome(const ping_result& result) {
     ping_reply reply;
     if (result.status != PING_STATUS::replied) {
         reply.outcome = {status_code::unreachable, "Ping failed! " + status_words(result.status) + "."};
-    } else if (reply_type(result) == (result.over_ipv6 ? icmpv6_time_exceeded : icmp_time_exceeded)) {
+    } else if (reply_type(result) == icmp_numbers_of(result.over_ipv6).time_exceeded) {
         // A router that dropped the request answers for it; the host itself was never reached.
         reply.outcome = {status_code::unreachable, "Ping failed! time-to-live exceeded."};
     } else {

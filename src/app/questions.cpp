@@ -14,4 +14,25 @@ file_chooser send_files_chooser() {
     return {"Select files to transfer...", {{"All Files", "*.*"}, {"C/C++ Files", "*.c;*.cpp;*.h"}}, {}};
 }
 
+std::optional<std::string> questions::choose_save_file(const file_chooser&) {
+    return std::nullopt;
+}
+
+std::optional<std::string> questions::choose_open_file(const file_chooser&) {
+    return std::nullopt;
+}
+
+std::vector<std::string> questions::choose_open_files(const file_chooser&) {
+    return {};
+}
+
+std::optional<std::string> questions::choose_folder(const std::string&) {
+    return std::nullopt;
+}
+
+std::optional<std::string> questions::choose_one(const std::string&, const std::string&,
+                                                 const std::vector<std::string>&) {
+    return std::nullopt;
+}
+
 } // namespace tiv::app

@@ -50,15 +50,16 @@ public:
 
     // A message box: `style` holds the buttons and the icon (MB_*); the answer is IDOK, IDCANCEL, IDYES or IDNO.
     [[nodiscard]] virtual int ask(const std::string& text, const std::string& caption, unsigned style) = 0;
+    // The choosers. A front end without any (the command line) keeps these, which answer as a user who cancels.
     // None when the user cancels.
-    [[nodiscard]] virtual std::optional<std::string> choose_save_file(const file_chooser& chooser) = 0;
-    [[nodiscard]] virtual std::optional<std::string> choose_open_file(const file_chooser& chooser) = 0;
+    [[nodiscard]] virtual std::optional<std::string> choose_save_file(const file_chooser& chooser);
+    [[nodiscard]] virtual std::optional<std::string> choose_open_file(const file_chooser& chooser);
     // Empty when the user cancels.
-    [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser) = 0;
-    [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
+    [[nodiscard]] virtual std::vector<std::string> choose_open_files(const file_chooser& chooser);
+    [[nodiscard]] virtual std::optional<std::string> choose_folder(const std::string& title);
     // One of `items`, which is never empty; none when the user cancels.
     [[nodiscard]] virtual std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
-                                                                const std::vector<std::string>& items) = 0;
+                                                                const std::vector<std::string>& items);
 };
 
 } // namespace tiv::app

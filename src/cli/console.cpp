@@ -32,27 +32,6 @@ int console::ask(const std::string& text, const std::string& caption, unsigned) 
     return app::IDOK;
 }
 
-std::optional<std::string> console::choose_save_file(const app::file_chooser&) {
-    return std::nullopt;
-}
-
-std::optional<std::string> console::choose_open_file(const app::file_chooser&) {
-    return std::nullopt;
-}
-
-std::vector<std::string> console::choose_open_files(const app::file_chooser&) {
-    return {};
-}
-
-std::optional<std::string> console::choose_folder(const std::string&) {
-    return std::nullopt;
-}
-
-std::optional<std::string> console::choose_one(const std::string&, const std::string&,
-                                               const std::vector<std::string>&) {
-    return std::nullopt;
-}
-
 void console::log(const app::log_event& line) {
     std::lock_guard guard(m_oLock);
     if (m_pLogOut != nullptr) {

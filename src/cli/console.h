@@ -23,13 +23,6 @@ public:
     [[nodiscard]] std::mutex& print_lock() { return m_oLock; }
 
     int ask(const std::string& text, const std::string& caption, unsigned style) override;
-    std::optional<std::string> choose_save_file(const app::file_chooser& chooser) override;
-    std::optional<std::string> choose_open_file(const app::file_chooser& chooser) override;
-    std::vector<std::string> choose_open_files(const app::file_chooser& chooser) override;
-    std::optional<std::string> choose_folder(const std::string& title) override;
-    std::optional<std::string> choose_one(const std::string& text, const std::string& caption,
-                                          const std::vector<std::string>& items) override;
-
     void log(const app::log_event& line) override;
     void message(const app::received_message& message) override;
 

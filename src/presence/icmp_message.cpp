@@ -16,7 +16,7 @@ constexpr std::uint8_t protocol_icmp = 1;
 // Error messages that report the fate of a datagram quote its IP header and first 8 bytes. A redirect is left
 // out: the gateway that sends it has still forwarded the request.
 bool quotes_datagram(std::uint8_t type) {
-    return type == 3 || type == 4 || type == icmp_time_exceeded || type == 12;
+    return type == 3 || type == 4 || type == icmpv4.time_exceeded || type == 12;
 }
 
 // What the program needs of an IPv4 header.
@@ -95,7 +95,7 @@ void take_icmp(std::span<const std::uint8_t> message, bool v6, icmp_datagram& ou
     std::memcpy(&out.icmp_word2, header.bytes.data() + sizeof out.icmp_word1, sizeof out.icmp_word2);
     out.type = header.type;
     out.names_request = false;
-    if (out.type == (v6 ? icmpv6_echo_reply : icmp_echo_reply)) {
+    if (out.type == icmp_numbers_of(v6).echo_reply) {
         out.names_request = true;
         out.identifier = header.identifier;
         out.sequence = header.sequence;
@@ -107,9 +107,9 @@ void take_icmp(std::span<const std::uint8_t> message, bool v6, icmp_datagram& ou
     ip_header quoted;
     icmp_header request;
     const bool quotes_echo_request =
-        v6 ? read_quoted_ipv6_header(in) && read_icmp_header(in, request) && request.type == icmpv6_echo_request
+        v6 ? read_quoted_ipv6_header(in) && read_icmp_header(in, request) && request.type == icmpv6.echo_request
            : read_ip_header(in, quoted) && quoted.protocol == protocol_icmp && read_icmp_header(in, request) &&
-                 request.type == icmp_echo_request;
+                 request.type == icmpv4.echo_request;
     if (!quotes_echo_request) {
         return;
     }
@@ -149,7 +149,7 @@ std::uint16_t internet_checksum(std::span<const std::uint8_t> bytes) {
 std::vector<std::uint8_t> build_echo_request(std::uint16_t identifier, std::uint16_t sequence, std::uint16_t length,
                                              int family) {
     std::vector<std::uint8_t> message(std::max<std::size_t>(length, icmp_header_size), 0);
-    message[0] = family == AF_INET6 ? icmpv6_echo_request : icmp_echo_request;
+    message[0] = icmp_numbers_of(family == AF_INET6).echo_request;
     put_be16(message.data() + 4, identifier);
     put_be16(message.data() + 6, sequence);
     if (family != AF_INET6) {

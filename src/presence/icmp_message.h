@@ -9,13 +9,18 @@
 
 namespace tiv {
 
-inline constexpr std::uint8_t icmp_echo_reply = 0;
-inline constexpr std::uint8_t icmp_echo_request = 8;
-inline constexpr std::uint8_t icmp_time_exceeded = 11;
-// ICMPv6 numbers the same messages its own way.
-inline constexpr std::uint8_t icmpv6_echo_request = 128;
-inline constexpr std::uint8_t icmpv6_echo_reply = 129;
-inline constexpr std::uint8_t icmpv6_time_exceeded = 3;
+// The types of the messages a ping exchanges; ICMPv6 numbers the same messages its own way.
+struct icmp_numbers {
+    std::uint8_t echo_request;
+    std::uint8_t echo_reply;
+    std::uint8_t time_exceeded;
+};
+inline constexpr icmp_numbers icmpv4{.echo_request = 8, .echo_reply = 0, .time_exceeded = 11};
+inline constexpr icmp_numbers icmpv6{.echo_request = 128, .echo_reply = 129, .time_exceeded = 3};
+
+[[nodiscard]] constexpr const icmp_numbers& icmp_numbers_of(bool over_ipv6) {
+    return over_ipv6 ? icmpv6 : icmpv4;
+}
 
 inline constexpr std::uint16_t min_request_length = 12;
 inline constexpr std::uint16_t max_request_length = 128;
@@ -47,8 +52,10 @@ struct icmp_datagram {
     std::uint16_t sequence = 0;
 
     [[nodiscard]] bool ipv6() const { return source.any.sa_family == AF_INET6; }
-    [[nodiscard]] bool is_echo_reply() const { return type == (ipv6() ? icmpv6_echo_reply : icmp_echo_reply); }
-    [[nodiscard]] bool is_time_exceeded() const { return type == (ipv6() ? icmpv6_time_exceeded : icmp_time_exceeded); }
+    [[nodiscard]] bool is_echo_reply() const { return type == (ipv6() ? icmpv6.echo_reply : icmpv4.echo_reply); }
+    [[nodiscard]] bool is_time_exceeded() const {
+        return type == (ipv6() ? icmpv6.time_exceeded : icmpv4.time_exceeded);
+    }
 };
 
 // A datagram of a raw socket: IPv4 header, then the ICMP message. False when it is not IPv4 or too short to hold

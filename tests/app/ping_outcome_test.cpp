@@ -19,11 +19,11 @@ ping_result accepted(std::uint8_t icmp_type, std::int32_t round_trip) {
 } // namespace
 
 TEST(PingOutcome, OnlyAnEchoReplySucceedsNotARouterReportingTheRequestExpired) {
-    const app::ping_reply echoed = app::ping_outcome(accepted(icmp_echo_reply, 7));
+    const app::ping_reply echoed = app::ping_outcome(accepted(icmpv4.echo_reply, 7));
     EXPECT_TRUE(echoed.outcome.ok());
     EXPECT_EQ(echoed.round_trip, 7);
 
-    const app::ping_reply expired = app::ping_outcome(accepted(icmp_time_exceeded, 7));
+    const app::ping_reply expired = app::ping_outcome(accepted(icmpv4.time_exceeded, 7));
     EXPECT_EQ(expired.outcome.text(), "Ping failed! time-to-live exceeded.");
     EXPECT_EQ(expired.round_trip, -1);
 

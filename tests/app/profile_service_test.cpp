@@ -231,8 +231,8 @@ TEST_F(ProfileService, AFriendRecordGoesBackAsTheProfileItCameFrom) {
     app::friend_policy longer;
     longer.address = std::string(40, 'h');
     app::apply_friend_policy(longer, typed);
-    EXPECT_EQ(typed.name, std::string(app::friend_name_limit, 'a'));
-    EXPECT_EQ(typed.address.size(), app::friend_address_limit);
+    EXPECT_EQ(typed.name, std::string(app::friend_limits.name, 'a'));
+    EXPECT_EQ(typed.address.size(), app::friend_limits.address);
     EXPECT_STREQ(app::profile_of(typed).address, typed.address.c_str());
 }
 

@@ -30,13 +30,13 @@ std::vector<std::uint8_t> ip_datagram(const char* source, const char* destinatio
 
 std::vector<std::uint8_t> echo_reply(std::uint16_t identifier, std::uint16_t sequence, std::uint16_t length = 64) {
     std::vector<std::uint8_t> message = build_echo_request(identifier, sequence, length);
-    message[0] = icmp_echo_reply;
+    message[0] = icmpv4.echo_reply;
     return message;
 }
 
 // A Time Exceeded message quoting the header of an echo request with these fields.
 std::vector<std::uint8_t> time_exceeded(std::uint16_t identifier, std::uint16_t sequence) {
-    std::vector<std::uint8_t> message = {icmp_time_exceeded, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> message = {icmpv4.time_exceeded, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<std::uint8_t> request = build_echo_request(identifier, sequence, 64);
     const std::vector<std::uint8_t> quoted =
         ip_datagram("10.0.0.1", "192.0.2.9", {request.begin(), request.begin() + 8});
@@ -74,7 +74,7 @@ TEST(IcmpMessage, EchoReplyIsTakenApartBehindHeadersOfAnyLength) {
         EXPECT_EQ(parsed.destination.v4.sin_addr.s_addr, ip("127.0.0.1").s_addr);
         EXPECT_EQ(parsed.header_length, static_cast<int>(20 + options));
         EXPECT_EQ(parsed.length, static_cast<int>(bytes.size()));
-        EXPECT_EQ(parsed.type, icmp_echo_reply);
+        EXPECT_EQ(parsed.type, icmpv4.echo_reply);
         EXPECT_TRUE(parsed.names_request);
         EXPECT_EQ(parsed.identifier, 0x0401);
         EXPECT_EQ(parsed.sequence, 0x2a2b);
@@ -103,7 +103,7 @@ TEST(IcmpMessage, MalformedDatagramsAreRefused) {
 TEST(IcmpMessage, ErrorMessagesNameTheRequestTheyQuote) {
     icmp_datagram parsed;
     ASSERT_TRUE(parse_ip_datagram(ip_datagram("10.0.0.254", "10.0.0.1", time_exceeded(0x1111, 0x2222)), parsed));
-    EXPECT_EQ(parsed.type, icmp_time_exceeded);
+    EXPECT_EQ(parsed.type, icmpv4.time_exceeded);
     EXPECT_TRUE(parsed.names_request);
     EXPECT_EQ(parsed.identifier, 0x1111);
     EXPECT_EQ(parsed.sequence, 0x2222);
@@ -140,8 +140,8 @@ TEST(IcmpMessage, Icmpv6MessagesAreReadWithTheirOwnTypesAndQuotes) {
     from.sin6_addr = in6addr_loopback;
     icmp_datagram parsed;
     std::vector<std::uint8_t> reply = build_echo_request(9, 10, 64, AF_INET6);
-    EXPECT_EQ(reply[0], icmpv6_echo_request);
-    reply[0] = icmpv6_echo_reply;
+    EXPECT_EQ(reply[0], icmpv6.echo_request);
+    reply[0] = icmpv6.echo_reply;
     ASSERT_TRUE(parse_icmpv6_message(reply, from, in6addr_loopback, parsed));
     EXPECT_TRUE(parsed.ipv6() && parsed.is_echo_reply() && parsed.names_request);
     EXPECT_EQ(parsed.length, 104) << "a 40-byte IPv6 header counted in front";
@@ -149,7 +149,7 @@ TEST(IcmpMessage, Icmpv6MessagesAreReadWithTheirOwnTypesAndQuotes) {
 
     // Time exceeded quoting the IPv6 header and the first 8 bytes of our request; with another next header in
     // the quote the request cannot be found.
-    std::vector<std::uint8_t> exceeded = {icmpv6_time_exceeded, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> exceeded = {icmpv6.time_exceeded, 0, 0, 0, 0, 0, 0, 0};
     exceeded.resize(8 + 40);
     exceeded[8] = 0x60;
     exceeded[8 + 6] = 58;

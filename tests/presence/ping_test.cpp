@@ -64,13 +64,13 @@ TEST(PingOnce, LoopbackAnswersOnEverySocketKindThatOpens) {
         EXPECT_EQ(std::strlen(result.reply_source), 19U) << "padded to 19 characters";
         EXPECT_EQ(trimmed(result.reply_source), "127.0.0.1");
         EXPECT_EQ(trimmed(result.reply_destination), "127.0.0.1");
-        EXPECT_EQ(result.icmp_word1 & 0xFF, icmp_echo_reply) << "the first byte is the type";
+        EXPECT_EQ(result.icmp_word1 & 0xFF, icmpv4.echo_reply) << "the first byte is the type";
         if (test::has_ipv6_loopback()) {
             const ping_result v6 = ping_once(socket, address_of("::1"), 2000ms);
             ASSERT_EQ(v6.status, PING_STATUS::replied);
             EXPECT_EQ(v6.bytes_received, 104) << "64 bytes of echo reply behind a 40-byte header";
             EXPECT_EQ(trimmed(v6.reply_source), "::1");
-            EXPECT_EQ(v6.icmp_word1 & 0xFF, icmpv6_echo_reply);
+            EXPECT_EQ(v6.icmp_word1 & 0xFF, icmpv6.echo_reply);
         }
     }
     if (opened == 0) {

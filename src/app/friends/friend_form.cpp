@@ -22,15 +22,15 @@ constexpr std::uintmax_t key_file_limit = 64 * 1024;
 
 std::string friend_profile_name(std::string typed) {
     filter_profile_name(typed);
-    if (typed.size() > friend_name_limit) {
-        typed.resize(friend_name_limit);
+    if (typed.size() > friend_limits.name) {
+        typed.resize(friend_limits.name);
     }
     return typed;
 }
 
 void set_friend_name(friend_record& record, const std::string& name) {
-    record.name = fitted_field(name, friend_name_limit);
-    record.parcel_box = fitted_field(compact_name(record.name), parcel_box_name_limit);
+    record.name = fitted_field(name, friend_limits.name);
+    record.parcel_box = fitted_field(compact_name(record.name), friend_limits.parcel_box);
 }
 
 std::string friend_address_text(const friend_record& record) {
@@ -38,7 +38,7 @@ std::string friend_address_text(const friend_record& record) {
 }
 
 void set_friend_uuid(friend_record& record, const std::string& uuid) {
-    record.uuid = fitted_field(uuid, friend_uuid_limit);
+    record.uuid = fitted_field(uuid, friend_limits.uuid);
 }
 
 std::string friend_key_text(const friend_record& record) {

@@ -6,10 +6,10 @@
 namespace tiv::app {
 
 // The limits are the stored profile's fields, less their closing NUL.
-static_assert(friend_name_limit == sizeof(friend_profile::name) - 1 && friend_name_limit == max_profile_name_length);
-static_assert(friend_uuid_limit == sizeof(friend_profile::uuid) - 1);
-static_assert(friend_address_limit == sizeof(friend_profile::address) - 1);
-static_assert(parcel_box_name_limit == sizeof(friend_profile::receipt_directory) - 1);
+static_assert(friend_limits.name == sizeof(friend_profile::name) - 1 && friend_limits.name == max_profile_name_length);
+static_assert(friend_limits.uuid == sizeof(friend_profile::uuid) - 1);
+static_assert(friend_limits.address == sizeof(friend_profile::address) - 1);
+static_assert(friend_limits.parcel_box == sizeof(friend_profile::receipt_directory) - 1);
 static_assert(unlimited == tiv::unlimited);
 
 std::string fitted_field(std::string_view text, std::size_t limit) {

@@ -12,10 +12,13 @@ namespace tiv::app {
 inline constexpr std::uint32_t unlimited = 0xFFFFFFFFU;
 
 // The longest texts a stored friend keeps; what is longer is cut to fit when it is set or stored.
-inline constexpr std::size_t friend_name_limit = 63;
-inline constexpr std::size_t friend_uuid_limit = 63;
-inline constexpr std::size_t friend_address_limit = 31;
-inline constexpr std::size_t parcel_box_name_limit = 63;
+struct friend_text_limits {
+    std::size_t name;
+    std::size_t uuid;
+    std::size_t address;
+    std::size_t parcel_box;
+};
+inline constexpr friend_text_limits friend_limits{.name = 63, .uuid = 63, .address = 31, .parcel_box = 63};
 
 // One friend as the program stores them: who they are, where they are reached, their keys, and what they may send.
 struct friend_record {

@@ -269,7 +269,7 @@ void apply_friend_policy(const friend_policy& policy, friend_record& record) {
         record.key_types = *policy.types;
     }
     if (policy.address) {
-        record.address = fitted_field(*policy.address, friend_address_limit);
+        record.address = fitted_field(*policy.address, friend_limits.address);
     }
     if (policy.port) {
         record.port = static_cast<std::int32_t>(*policy.port);

@@ -45,11 +45,12 @@ KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& 
     m_pBusy->setObjectName("busyBar");
     m_pBusy->setRange(0, 0); // OpenSSL reports no progress: a moving bar says only that it is working
     m_pBusy->hide();
-    m_pCreate = new QPushButton("Create New Keys");
-    m_pCreate->setObjectName("createNewKeysButton");
-    m_pOk = new QPushButton("OK");
-    m_pOk->setObjectName("okButton");
-    m_pOk->setDefault(true);
+    auto* create = new QPushButton("Create New Keys");
+    create->setObjectName("createNewKeysButton");
+    auto* ok = new QPushButton("OK");
+    ok->setObjectName("okButton");
+    ok->setDefault(true);
+    m_aIdleControls = {create, ok, m_pLength, m_pKeys->exchangeChoice(), m_pKeys->signatureChoice()};
 
     auto* radios = new QHBoxLayout;
     radios->addWidget(m_pKeys->exchangeChoice());
@@ -62,8 +63,8 @@ KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& 
     fields->addRow("Estimated Strength (effective bits)", m_pStrength);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pBusy, 1);
-    buttons->addWidget(m_pCreate);
-    buttons->addWidget(m_pOk);
+    buttons->addWidget(create);
+    buttons->addWidget(ok);
     auto* layout = new QVBoxLayout(scrollingContent(this));
     layout->addLayout(radios);
     layout->addWidget(m_pKeys->keyText(), 1);
@@ -71,8 +72,8 @@ KeyManagementDialog::KeyManagementDialog(app::program& program, app::questions& 
     layout->addLayout(buttons);
 
     connect(m_pLength, &QSlider::valueChanged, this, &KeyManagementDialog::showLength);
-    connect(m_pCreate, &QPushButton::clicked, this, &KeyManagementDialog::createNewKeys);
-    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(create, &QPushButton::clicked, this, &KeyManagementDialog::createNewKeys);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pLength->setValue(first_step);
     showLength(first_step);
@@ -112,8 +113,7 @@ void KeyManagementDialog::reject() {
 
 void KeyManagementDialog::setGenerating(bool on) {
     m_bGenerating = on;
-    for (QWidget* control : std::initializer_list<QWidget*>{m_pCreate, m_pOk, m_pLength, m_pKeys->exchangeChoice(),
-                                                            m_pKeys->signatureChoice()}) {
+    for (QWidget* control : m_aIdleControls) {
         control->setEnabled(!on);
     }
     m_pBusy->setVisible(on);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <QDialog>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -46,10 +48,9 @@ private:
     QSlider* m_pLength = nullptr;
     QLineEdit* m_pNewBits = nullptr;
     QLineEdit* m_pStrength = nullptr;
-    // Shown, with the controls grey, while new keys are made.
+    // Shown while new keys are made; these controls are grey meanwhile.
     QProgressBar* m_pBusy = nullptr;
-    QPushButton* m_pCreate = nullptr;
-    QPushButton* m_pOk = nullptr;
+    std::vector<QWidget*> m_aIdleControls;
 };
 
 } // namespace tiv::ui

@@ -86,11 +86,11 @@ void ProfileDialog::buildControls() {
     m_pReceipt->setObjectName("receiptCheck");
     m_pMessages = new QCheckBox("Messages Shown", this);
     m_pMessages->setObjectName("messagesCheck");
-    m_pName = makeEdit("profileNameEdit", static_cast<int>(app::friend_name_limit), this);
+    m_pName = makeEdit("profileNameEdit", static_cast<int>(app::friend_limits.name), this);
     connect(m_pName, &QLineEdit::editingFinished, this, [this] {
         m_pName->setText(QString::fromStdString(app::friend_profile_name(m_pName->text().toStdString())));
     });
-    m_pAddress = makeEdit("addressEdit", static_cast<int>(app::friend_address_limit), this);
+    m_pAddress = makeEdit("addressEdit", static_cast<int>(app::friend_limits.address), this);
     m_pPort = makeEdit("portEdit", 10, this);
     m_pKeyTypes = new KeyTypesBox(m_oProgram, m_oQuestions, "Edit", KeyTypesBox::ButtonPlace::beside, this);
     // The profile takes the choice as it stands, a type the provider dropped since included.
@@ -98,7 +98,7 @@ void ProfileDialog::buildControls() {
         m_oProfile.key_types = types;
         m_pKeyTypes->showTypes(types);
     });
-    m_pUuid = makeEdit("uuidEdit", static_cast<int>(app::friend_uuid_limit), this);
+    m_pUuid = makeEdit("uuidEdit", static_cast<int>(app::friend_limits.uuid), this);
     m_pKey = new QPlainTextEdit(this);
     m_pKey->setObjectName("keyText");
     m_pKey->setAccessibleName("Public key");
@@ -117,7 +117,7 @@ void ProfileDialog::buildControls() {
     m_pKeyDamage->setPalette(warning);
     m_pKeyBits = makeEdit("keyBitsEdit", 10, this);
     m_pKeyBits->setEnabled(false);
-    m_pDirectory = makeEdit("receiptDirectoryEdit", static_cast<int>(app::parcel_box_name_limit), this);
+    m_pDirectory = makeEdit("receiptDirectoryEdit", static_cast<int>(app::friend_limits.parcel_box), this);
     m_pDirectory->setReadOnly(true);
     m_pFingerprint = makeEdit("fingerprintEdit", 200, this);
     m_pFingerprint->setAccessibleName("Fingerprint");
