@@ -193,6 +193,10 @@ bool negotiating_authentycryptor::sender_exchange(record_link& connection, const
     auth::cap_record cap;
     cap.key_types = m_oProvider.allowed_key_types;
     // Every version up to the announced one, each in its own slot: a receiver answers with the highest it knows.
+    static_assert(exchange_marker::slot_of(static_cast<std::uint8_t>(version::conversing)) +
+                          exchange_marker::bytes{}.size() <=
+                      auth::reserved_size,
+                  "the newest version's marker must fit in the reserved field");
     const auto announced = static_cast<std::uint8_t>(m_nAnnounced);
     for (std::uint8_t offered = 1; offered <= announced; ++offered) {
         put_marker(cap, exchange_marker::side::sender, offered, exchange_marker::slot_of(offered));
