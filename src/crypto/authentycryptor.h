@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "crypto/whereabouts.h"
 
 namespace tiv {
@@ -66,8 +67,7 @@ public:
     // Appends what the call yields to `out`; false on failure (no key, bad padding at completion).
     [[nodiscard]] virtual bool encrypt(std::span<const std::uint8_t> data, bool final,
                                        std::vector<std::uint8_t>& out) = 0;
-    [[nodiscard]] virtual bool decrypt(std::span<const std::uint8_t> data, bool final,
-                                       std::vector<std::uint8_t>& out) = 0;
+    [[nodiscard]] virtual bool decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) = 0;
     // The length of a complete encrypted message of `plain_bytes` bytes; 0 without a session key.
     [[nodiscard]] virtual std::size_t encrypted_length(std::size_t plain_bytes) const = 0;
     // Whether both ends announced that the receiver answers the file with a receipt, sent under the session key

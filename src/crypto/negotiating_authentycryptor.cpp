@@ -61,7 +61,7 @@ void negotiating_authentycryptor::no_common_type(const char* prefix) {
 bool negotiating_authentycryptor::confirm_transcript(record_link& connection, const auth::cap_bytes& offer,
                                                      const auth::cap_bytes& answer) {
     const cryptoapi::sha256_digest mine = transcript(offer, answer);
-    std::vector<std::uint8_t> theirs;
+    byte_buffer theirs;
     return m_pTls->send_message(connection, mine) && m_pTls->receive_message(connection, mine.size(), theirs) &&
            std::equal(mine.begin(), mine.end(), theirs.begin(), theirs.end());
 }
@@ -389,7 +389,7 @@ void negotiating_authentycryptor::keep_new_session() {
     }
 }
 
-bool negotiating_authentycryptor::take_confirmation(std::vector<std::uint8_t>& plain, std::size_t from) {
+bool negotiating_authentycryptor::take_confirmation(byte_buffer& plain, std::size_t from) {
     const std::size_t wanted = m_oAwaitedConfirmation->size() - m_aConfirmationSoFar.size();
     const std::size_t taken = std::min(wanted, plain.size() - from);
     const auto first = plain.begin() + static_cast<std::ptrdiff_t>(from);
@@ -412,8 +412,7 @@ bool negotiating_authentycryptor::take_confirmation(std::vector<std::uint8_t>& p
     return true;
 }
 
-bool negotiating_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final,
-                                          std::vector<std::uint8_t>& out) {
+bool negotiating_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) {
     if (m_pTls != nullptr) {
         const std::size_t from = out.size();
         if (!m_pTls->open(data, out) || (m_oAwaitedConfirmation && !take_confirmation(out, from))) {

@@ -82,7 +82,7 @@ public:
     [[nodiscard]] bool AuthenticateAsReceiver(record_link& connection, friend_profile& sender) override;
     [[nodiscard]] int block_allowance() const override;
     [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
-    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) override;
     [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
     // True after a TLS exchange in which both sides announced version 2.
     [[nodiscard]] bool carries_receipts() const override {
@@ -138,7 +138,7 @@ private:
                                           const auth::cap_bytes& answer);
     // The sender's check of the receiver's confirmation, the first plaintext the receiver sends: moved out of
     // `plain` from `from` on. False when it differs.
-    [[nodiscard]] bool take_confirmation(std::vector<std::uint8_t>& plain, std::size_t from);
+    [[nodiscard]] bool take_confirmation(byte_buffer& plain, std::size_t from);
     // The session the receiver handed out, kept for the next connection.
     void keep_new_session();
     [[nodiscard]] bool sender_exchange(record_link& connection, const friend_profile& destination);

@@ -101,10 +101,10 @@ bool rsa_authentycryptor::keys_match(cryptoapi::session_key* encrypting, cryptoa
         plain[i] = static_cast<std::uint8_t>(comparison_pattern[i % 32]);
     }
     std::vector<std::uint8_t> encrypted;
-    std::vector<std::uint8_t> decrypted;
+    byte_buffer decrypted;
     const cryptoapi::outcome sealed = encrypting->encrypt(plain, true, encrypted);
     const cryptoapi::outcome opened = decrypting->decrypt(encrypted, true, decrypted);
-    return sealed && opened && decrypted == plain;
+    return sealed && opened && std::ranges::equal(decrypted, plain);
 }
 
 bool rsa_authentycryptor::AuthenticateAsSender(record_link& connection, const friend_profile& destination) {
@@ -339,7 +339,7 @@ bool rsa_authentycryptor::encrypt(std::span<const std::uint8_t> data, bool final
     return m_pSessionKey->encrypt(data, final, out).ok();
 }
 
-bool rsa_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+bool rsa_authentycryptor::decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) {
     if (m_pSessionKey == nullptr) {
         return false;
     }

@@ -30,7 +30,7 @@ public:
     [[nodiscard]] bool AuthenticateAsReceiver(record_link& connection, friend_profile& sender) override;
     [[nodiscard]] int block_allowance() const override { return m_nAllowance; }
     [[nodiscard]] bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
-    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override;
+    [[nodiscard]] bool decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) override;
     [[nodiscard]] std::size_t encrypted_length(std::size_t plain_bytes) const override;
 
     // The agreed type bit after an authentication (0 when none was agreed).

@@ -327,7 +327,7 @@ bool tls_channel::send_message(record_link& link, std::span<const std::uint8_t> 
     return seal(message, wire) && link.send_bytes(wire);
 }
 
-bool tls_channel::receive_message(record_link& link, std::size_t size, std::vector<std::uint8_t>& message) {
+bool tls_channel::receive_message(record_link& link, std::size_t size, byte_buffer& message) {
     message.clear();
     while (message.size() < size) {
         if (!read_record(link) || !open({}, message) || m_bPeerClosed) {
@@ -361,7 +361,7 @@ bool tls_channel::close(std::vector<std::uint8_t>& wire) {
     return true;
 }
 
-bool tls_channel::open(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>& plain) {
+bool tls_channel::open(std::span<const std::uint8_t> wire, byte_buffer& plain) {
     if (!wire.empty() && m_bPeerClosed) {
         return false; // nothing may follow the end of the stream
     }

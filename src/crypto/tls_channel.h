@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "crypto/session_ticket_file.h"
 #include "crypto/tls_wire.h"
 #include "platform/crypto_backend/crypto_backend_rsa.h"
@@ -64,14 +65,14 @@ public:
     [[nodiscard]] bool peer_key_refused() const { return m_bPeerKeyRefused; }
     // One message in one record straight over the link, and the peer's next message of exactly `size` bytes.
     [[nodiscard]] bool send_message(record_link& link, std::span<const std::uint8_t> message);
-    [[nodiscard]] bool receive_message(record_link& link, std::size_t size, std::vector<std::uint8_t>& message);
+    [[nodiscard]] bool receive_message(record_link& link, std::size_t size, byte_buffer& message);
 
     // Appends the bytes that carry `plain` to `wire`.
     [[nodiscard]] bool seal(std::span<const std::uint8_t> plain, std::vector<std::uint8_t>& wire);
     // Appends the close_notify alert that ends the stream.
     [[nodiscard]] bool close(std::vector<std::uint8_t>& wire);
     // Appends what `wire` completes of the peer's records; false on a forged or malformed record.
-    [[nodiscard]] bool open(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>& plain);
+    [[nodiscard]] bool open(std::span<const std::uint8_t> wire, byte_buffer& plain);
     // True once the peer's close_notify has been read: its stream ended where it meant to.
     [[nodiscard]] bool peer_closed() const { return m_bPeerClosed; }
 

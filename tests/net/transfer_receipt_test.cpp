@@ -29,7 +29,7 @@ public:
     bool encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override {
         return m_pInner->encrypt(data, final, out);
     }
-    bool decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) override {
+    bool decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) override {
         if (final && data.empty()) {
             std::this_thread::sleep_for(m_nDelay);
         }

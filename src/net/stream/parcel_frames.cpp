@@ -33,13 +33,6 @@ void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length) {
     put_le32(at + 1, static_cast<std::uint32_t>(length));
 }
 
-void append_frame(std::vector<std::uint8_t>& out, frame_type type, std::span<const std::uint8_t> payload) {
-    std::uint8_t header[frame_header_size];
-    put_frame_header(header, type, payload.size());
-    append_bytes(out, header);
-    append_bytes(out, payload);
-}
-
 std::vector<std::uint8_t> encode_folder(const folder_frame& frame) {
     return field_writer()
         .le32(frame.files)

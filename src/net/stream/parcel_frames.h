@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "crypto/whereabouts.h"
 
 namespace tiv {
@@ -82,10 +83,15 @@ struct offer_frame {
     frame_digest hash{};
 };
 
-// Appends one frame to `out`.
-void append_frame(std::vector<std::uint8_t>& out, frame_type type, std::span<const std::uint8_t> payload);
 // The header of a frame whose payload of `length` bytes the caller places right after it.
 void put_frame_header(std::uint8_t* at, frame_type type, std::size_t length);
+// Appends one frame to `out`, a vector of bytes.
+template <typename Buffer> void append_frame(Buffer& out, frame_type type, std::span<const std::uint8_t> payload) {
+    std::uint8_t header[frame_header_size];
+    put_frame_header(header, type, payload.size());
+    out.insert(out.end(), std::begin(header), std::end(header));
+    out.insert(out.end(), payload.begin(), payload.end());
+}
 
 [[nodiscard]] std::vector<std::uint8_t> encode_folder(const folder_frame& frame);
 [[nodiscard]] std::vector<std::uint8_t> encode_directory(const std::string& path);
@@ -116,7 +122,7 @@ public:
     enum class result { frame, incomplete, malformed };
 
     // Where plaintext is appended as it arrives; nothing else may change it.
-    std::vector<std::uint8_t>& input() { return m_aBuffer; }
+    byte_buffer& input() { return m_aBuffer; }
     // The next whole frame: its type and payload, valid until the next call. `malformed` for an unknown type or
     // a length over the limit, which no later bytes can mend.
     result next(frame_type& type, std::span<const std::uint8_t>& payload);
@@ -124,7 +130,7 @@ public:
     [[nodiscard]] bool holds_partial() const { return m_nConsumed < m_aBuffer.size(); }
 
 private:
-    std::vector<std::uint8_t> m_aBuffer;
+    byte_buffer m_aBuffer;
     std::size_t m_nConsumed = 0;
 };
 

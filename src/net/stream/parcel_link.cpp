@@ -6,8 +6,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <openssl/crypto.h>
-
 namespace tiv {
 
 namespace {
@@ -31,10 +29,9 @@ bool wait_readable(int handle, int wait_ms) {
 
 // The buffers held file contents in the clear.
 parcel_link::~parcel_link() {
-    for (std::vector<std::uint8_t>* buffer : {&m_aWire, &m_aIncoming, &m_oSplitter.input()}) {
-        buffer->resize(buffer->capacity());
-        OPENSSL_cleanse(buffer->data(), buffer->size());
-    }
+    wipe_capacity(m_aWire);
+    wipe_capacity(m_aIncoming);
+    wipe_capacity(m_oSplitter.input());
 }
 
 void parcel_link::note_failure(int error) {
@@ -100,7 +97,7 @@ parcel_link::fill parcel_link::read_more(int wait_ms) {
     }
     // The peer's close_notify ends its stream even while its connection stays open, as it does until it has heard
     // ours: asking whether the stream is complete tells.
-    std::vector<std::uint8_t> none;
+    byte_buffer none;
     if (ended || m_oCipher.decrypt({}, true, none)) {
         m_bPeerClosed = true;
     }

@@ -105,7 +105,7 @@ private:
     const std::size_t m_nChunk;
     const int m_nWaitMs;
     std::uint64_t m_nItem = 0;
-    std::vector<std::uint8_t> m_aPlain;               // frames not yet sent
+    byte_buffer m_aPlain;                             // frames not yet sent
     std::optional<cryptoapi::sha256_stream> m_oWhole; // over the whole file, when it continues a kept part
     std::uint64_t m_nFrom = 0;                        // where the data starts
     std::uint64_t m_nSent = 0;                        // data bytes sent

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "crypto/authentycryptor.h"
 #include "net/socket/net_socket.h"
 #include "net/transfer/parcel_receipt.h"
@@ -29,7 +30,7 @@ public:
 
 private:
     authentycryptor& m_oCipher;
-    std::vector<std::uint8_t> m_aPlain;
+    byte_buffer m_aPlain;
     std::optional<parcel_receipt> m_oReceipt;
     bool m_bBroken = false;
 };

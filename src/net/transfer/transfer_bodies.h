@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "net/stream/friend_message.h"
 #include "net/transfer/transfer_outcome.h"
 
@@ -49,7 +50,7 @@ struct transfer_buffers {
     transfer_buffers& operator=(const transfer_buffers&) = delete;
     ~transfer_buffers();
 
-    std::vector<std::uint8_t> plain;
+    byte_buffer plain;
     std::vector<std::uint8_t> wire;
 };
 

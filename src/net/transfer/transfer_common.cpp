@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <openssl/crypto.h>
 
 #include "log/activity_log.h"
 #include "net/transfer/socket_thread.h"
@@ -14,10 +13,8 @@ std::size_t transfer_chunk_size(int io_block_size, int allowance) {
 }
 
 transfer_buffers::~transfer_buffers() {
-    for (std::vector<std::uint8_t>* buffer : {&plain, &wire}) {
-        buffer->resize(buffer->capacity());
-        OPENSSL_cleanse(buffer->data(), buffer->size());
-    }
+    wipe_capacity(plain);
+    wipe_capacity(wire);
 }
 
 void end_transfer(socket_thread& transfer, const char* side, const transfer_outcome& outcome) {

@@ -107,8 +107,9 @@ outcome session_key::restart(EVP_CIPHER_CTX* ctx, int encrypting) {
     return {};
 }
 
+template <typename Buffer>
 outcome session_key::run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
-                         std::vector<std::uint8_t>& out) {
+                         Buffer& out) {
     if (m_pSpec == nullptr) {
         return outcome(bad_key, "no session key");
     }
@@ -151,7 +152,7 @@ outcome session_key::encrypt(std::span<const std::uint8_t> data, bool final, std
     return run(m_pEncrypt.get(), 1, data, final, out);
 }
 
-outcome session_key::decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out) {
+outcome session_key::decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out) {
     return run(m_pDecrypt.get(), 0, data, final, out);
 }
 

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_buffer.h"
 #include "platform/crypto_backend/crypto_backend_outcome.h"
 #include "platform/crypto_backend/crypto_backend_session_types.h"
 #include "platform/crypto_backend/openssl_util.h"
@@ -47,13 +48,13 @@ public:
     // Append what the call yields to `out`. A failed decryption completion (bad padding, a total that is
     // not a whole number of blocks, nothing to decrypt) gives bad_data and appends nothing.
     outcome encrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
-    outcome decrypt(std::span<const std::uint8_t> data, bool final, std::vector<std::uint8_t>& out);
+    outcome decrypt(std::span<const std::uint8_t> data, bool final, byte_buffer& out);
 
 private:
     outcome make(const session_cipher_params& params, std::span<const std::uint8_t> key);
     outcome restart(EVP_CIPHER_CTX* ctx, int encrypting);
-    outcome run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final,
-                std::vector<std::uint8_t>& out);
+    template <typename Buffer>
+    outcome run(EVP_CIPHER_CTX* ctx, int encrypting, std::span<const std::uint8_t> data, bool final, Buffer& out);
 
     const session_cipher_params* m_pSpec = nullptr;
     secure_bytes m_aKey;
