@@ -30,6 +30,9 @@ using byte_buffer = std::vector<std::uint8_t, uninitialised_allocator<std::uint8
 // Overwrites all the memory a buffer holds, to its capacity, before the buffer gives it back: buffers of a
 // transfer held file contents in the clear.
 template <typename Buffer> void wipe_capacity(Buffer& buffer) {
+    if (buffer.capacity() == 0) {
+        return; // never held anything, and has no memory to clear
+    }
     buffer.resize(buffer.capacity());
     explicit_bzero(buffer.data(), buffer.size());
 }
