@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The key must work: one message through and back, as the key comparison does it.
     const std::vector<std::uint8_t> message(37, 0x5A);
     std::vector<std::uint8_t> sealed;
-    byte_buffer opened;
+    tiv::byte_buffer opened;
     FUZZ_CHECK(key.encrypt(message, true, sealed));
     FUZZ_CHECK(key.decrypt(sealed, true, opened));
     FUZZ_CHECK(std::ranges::equal(opened, message));
