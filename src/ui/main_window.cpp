@@ -34,11 +34,6 @@ QPushButton* addButton(QHBoxLayout* row, const char* objectName, const char* tex
     return button;
 }
 
-QAction* addItem(QMenu* menu, const char* text, const char* objectName) {
-    QAction* item = menu->addAction(QString::fromLatin1(text));
-    item->setObjectName(objectName);
-    return item;
-}
 } // namespace
 
 MainWindow::MainWindow(app::program& program, app::questions& questions, QWidget* parent)
@@ -112,33 +107,22 @@ QWidget* MainWindow::buildCentre() {
     column->addLayout(buttons);
     buildContextMenu();
     // The buttons are the menu's commands again, offered when the menu offers them.
-    connect(m_pCancelSelected, &QAction::enabledChanged, cancel, &QWidget::setEnabled);
-    connect(m_pPauseSelected, &QAction::enabledChanged, pause, &QWidget::setEnabled);
+    connect(m_oMenu.cancelSelected, &QAction::enabledChanged, cancel, &QWidget::setEnabled);
+    connect(m_oMenu.pauseSelected, &QAction::enabledChanged, pause, &QWidget::setEnabled);
     connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::enableCancelCommands);
     return centre;
 }
 
 void MainWindow::buildContextMenu() {
-    m_pContextMenu = new QMenu(this);
-    m_pContextMenu->setObjectName("transferListMenu");
-    connect(addItem(m_pContextMenu, "Clear Completed", "clearCompletedAction"), &QAction::triggered, this,
-            &MainWindow::clearCompleted);
-    m_pPauseSelected = addItem(m_pContextMenu, "Pause Selected", "pauseSelectedAction");
-    m_pPauseSelected->setEnabled(false);
-    connect(m_pPauseSelected, &QAction::triggered, this, &MainWindow::pauseSelected);
-    QAction* resume = addItem(m_pContextMenu, "Resume Selected", "resumeSelectedAction");
-    resume->setEnabled(false);
-    resume->setToolTip(resume_words);
-    m_pOpenSelected = addItem(m_pContextMenu, "Open", "openFileAction");
+    m_oMenu = attachTransferMenu(*m_pList, *this);
+    connect(m_oMenu.clearCompleted, &QAction::triggered, this, &MainWindow::clearCompleted);
+    connect(m_oMenu.pauseSelected, &QAction::triggered, this, &MainWindow::pauseSelected);
+    m_oMenu.resumeSelected->setToolTip(resume_words);
+    connect(m_oMenu.cancelSelected, &QAction::triggered, this, &MainWindow::cancelSelected);
+    m_pOpenSelected = m_oMenu.add("Open", "openFileAction");
     connect(m_pOpenSelected, &QAction::triggered, this, [this] { launchSelected(&FileLauncher::open); });
-    m_pShowSelected = addItem(m_pContextMenu, "Show in Folder", "showInFolderAction");
+    m_pShowSelected = m_oMenu.add("Show in Folder", "showInFolderAction");
     connect(m_pShowSelected, &QAction::triggered, this, [this] { launchSelected(&FileLauncher::showInFolder); });
-    m_pCancelSelected = addItem(m_pContextMenu, "Cancel Selected", "cancelSelectedAction");
-    m_pCancelSelected->setEnabled(false);
-    connect(m_pCancelSelected, &QAction::triggered, this, &MainWindow::cancelSelected);
-    // The position comes in the viewport's coordinates, as for every scroll area.
-    connect(m_pList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
 }
 
 void MainWindow::refresh() {
@@ -184,8 +168,8 @@ void MainWindow::showListenStatus() {
 
 void MainWindow::enableCancelCommands() {
     const bool cancellable = !cancellableSelection(*m_pList, m_oTransfers).empty();
-    m_pCancelSelected->setEnabled(cancellable);
-    m_pPauseSelected->setEnabled(cancellable);
+    m_oMenu.cancelSelected->setEnabled(cancellable);
+    m_oMenu.pauseSelected->setEnabled(cancellable);
     const bool stored = !selectedStoredPath().isEmpty();
     m_pOpenSelected->setEnabled(stored);
     m_pShowSelected->setEnabled(stored);

@@ -19,6 +19,7 @@
 #include "ui/stranger_filter.h"
 #include "ui/transfers/history_panel.h"
 #include "ui/transfers/transfer_list_model.h"
+#include "ui/transfers/transfer_table.h"
 
 namespace tiv::ui {
 
@@ -121,11 +122,8 @@ private:
     QMenu* m_pNewConnectionMenu = nullptr;
     QAction* m_pGenericConnection = nullptr;
     QMenu* m_pParcelBoxMenu = nullptr;
-    QMenu* m_pContextMenu = nullptr;
-    // The commands on the selected rows that depend on what is selected; the buttons under the list follow the
-    // first two.
-    QAction* m_pCancelSelected = nullptr;
-    QAction* m_pPauseSelected = nullptr;
+    // The list's commands, offered by what is selected; the buttons under the list follow its cancel and pause.
+    TransferMenu m_oMenu;
     QAction* m_pOpenSelected = nullptr;
     QAction* m_pShowSelected = nullptr;
     QTabWidget* m_pTabs = nullptr;

@@ -152,28 +152,15 @@ void SendWindow::reloadDestinations() {
 }
 
 void SendWindow::buildContextMenu() {
-    m_pContextMenu = new QMenu(this);
-    m_pContextMenu->setObjectName("transferListMenu");
-    QAction* clear = m_pContextMenu->addAction("Clear Completed");
-    clear->setObjectName("clearCompletedAction");
-    connect(clear, &QAction::triggered, this, &SendWindow::clearCompleted);
-    m_pPauseSelected = m_pContextMenu->addAction("Pause Selected");
-    m_pPauseSelected->setObjectName("pauseSelectedAction");
-    connect(m_pPauseSelected, &QAction::triggered, this, &SendWindow::pauseSelected);
-    m_pResumeSelected = m_pContextMenu->addAction("Resume Selected");
-    m_pResumeSelected->setObjectName("resumeSelectedAction");
-    connect(m_pResumeSelected, &QAction::triggered, this, &SendWindow::resumeSelected);
-    m_pCancelSelected = m_pContextMenu->addAction("Cancel Selected");
-    m_pCancelSelected->setObjectName("cancelSelectedAction");
-    m_pCancelSelected->setEnabled(false);
-    connect(m_pCancelSelected, &QAction::triggered, this, &SendWindow::cancelSelected);
-    m_pRetrySelected = m_pContextMenu->addAction("Retry");
-    m_pRetrySelected->setObjectName("retryAction");
+    m_oMenu = attachTransferMenu(*m_pList, *this);
+    connect(m_oMenu.clearCompleted, &QAction::triggered, this, &SendWindow::clearCompleted);
+    connect(m_oMenu.pauseSelected, &QAction::triggered, this, &SendWindow::pauseSelected);
+    connect(m_oMenu.resumeSelected, &QAction::triggered, this, &SendWindow::resumeSelected);
+    connect(m_oMenu.cancelSelected, &QAction::triggered, this, &SendWindow::cancelSelected);
+    m_pRetrySelected = m_oMenu.add("Retry", "retryAction");
     m_pRetrySelected->setEnabled(false);
     connect(m_pRetrySelected, &QAction::triggered, this, &SendWindow::retrySelected);
     connect(m_pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SendWindow::enableCancelSelected);
-    connect(m_pList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_pContextMenu->popup(m_pList->viewport()->mapToGlobal(at)); });
 }
 
 void SendWindow::destinationChosen(int index) {
@@ -455,13 +442,13 @@ void SendWindow::resumeSelected() {
 
 void SendWindow::enableCancelSelected() {
     const std::vector<std::uint64_t> running = cancellableSelection(*m_pList, m_oTransfers);
-    m_pCancelSelected->setEnabled(!m_bClosing && !running.empty());
+    m_oMenu.cancelSelected->setEnabled(!m_bClosing && !running.empty());
     // A file of a folder goes on only with its folder, so only a plain send's file pauses.
-    m_pPauseSelected->setEnabled(!m_bClosing && std::any_of(running.begin(), running.end(), [this](std::uint64_t id) {
-        return m_aSources.contains(id);
-    }));
+    m_oMenu.pauseSelected->setEnabled(
+        !m_bClosing &&
+        std::any_of(running.begin(), running.end(), [this](std::uint64_t id) { return m_aSources.contains(id); }));
     const std::vector<int> rows = selectedRows(*m_pList);
-    m_pResumeSelected->setEnabled(
+    m_oMenu.resumeSelected->setEnabled(
         !m_bClosing && std::any_of(rows.begin(), rows.end(), [this](int row) { return m_oTransfers.pausedAt(row); }));
     m_pRetrySelected->setEnabled(!m_bClosing && !retryableSelection().empty());
 }

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QFuture>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -22,6 +21,7 @@
 #include "app/status.h"
 #include "ui/dialogs/refresh_error_box.h"
 #include "ui/transfers/transfer_list_model.h"
+#include "ui/transfers/transfer_table.h"
 
 namespace tiv::ui {
 
@@ -116,12 +116,9 @@ private:
     QPushButton* m_pResolve = nullptr;
     QPushButton* m_pPing = nullptr;
     QTableView* m_pList = nullptr;
-    QMenu* m_pContextMenu = nullptr;
-    // Offered by what the selected rows are.
-    QAction* m_pCancelSelected = nullptr;
+    // The list's commands, each offered by what the selected rows are.
+    TransferMenu m_oMenu;
     QAction* m_pRetrySelected = nullptr;
-    QAction* m_pPauseSelected = nullptr;
-    QAction* m_pResumeSelected = nullptr;
     // The sends started and not yet ended, each the ids of its files.
     std::vector<std::vector<std::uint64_t>> m_aSends;
     // The file each row of a plain send came from (a folder's rows are not here).

@@ -124,6 +124,30 @@ std::vector<std::uint64_t> cancellableSelection(const QTableView& table, const T
     return ids;
 }
 
+QAction* TransferMenu::add(const char* text, const char* objectName) const {
+    QAction* item = menu->addAction(QString::fromLatin1(text));
+    item->setObjectName(objectName);
+    return item;
+}
+
+TransferMenu attachTransferMenu(QTableView& table, QWidget& window) {
+    TransferMenu shared;
+    shared.menu = new QMenu(&window);
+    shared.menu->setObjectName("transferListMenu");
+    shared.clearCompleted = shared.add("Clear Completed", "clearCompletedAction");
+    shared.pauseSelected = shared.add("Pause Selected", "pauseSelectedAction");
+    shared.resumeSelected = shared.add("Resume Selected", "resumeSelectedAction");
+    shared.cancelSelected = shared.add("Cancel Selected", "cancelSelectedAction");
+    for (QAction* selection : {shared.pauseSelected, shared.resumeSelected, shared.cancelSelected}) {
+        selection->setEnabled(false);
+    }
+    // The position comes in the viewport's coordinates, as for every scroll area.
+    QObject::connect(
+        &table, &QWidget::customContextMenuRequested, shared.menu,
+        [&table, menu = shared.menu](const QPoint& at) { menu->popup(table.viewport()->mapToGlobal(at)); });
+    return shared;
+}
+
 int transferTableWidth(const QTableView& table) {
     int width = 2 * table.frameWidth() + table.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (const transfer_column& column : transfer_columns) {

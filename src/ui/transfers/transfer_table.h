@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QAction>
+#include <QMenu>
 #include <QTableView>
 #include <cstdint>
 #include <vector>
@@ -12,6 +14,23 @@ namespace tiv::ui {
 // width and spread over the view's width whenever that changes (by their current shares, none narrower than it
 // opened), and the context menu left to the window.
 [[nodiscard]] QTableView* makeTransferTable(QAbstractItemModel* model, const char* objectName);
+
+// The context menu of a transfer list, the same in the receiving and the sending window: "Clear Completed",
+// "Pause Selected", "Resume Selected" and "Cancel Selected" in that order, then the window's own commands. It opens
+// where the list was right-clicked. The window connects each command and offers it as the selected rows allow;
+// the selection commands start disabled.
+struct TransferMenu {
+    QMenu* menu = nullptr;
+    QAction* clearCompleted = nullptr;
+    QAction* pauseSelected = nullptr;
+    QAction* resumeSelected = nullptr;
+    QAction* cancelSelected = nullptr;
+
+    // One of the window's own commands, after those above.
+    QAction* add(const char* text, const char* objectName) const;
+};
+// The menu of `table`, owned by `window`.
+[[nodiscard]] TransferMenu attachTransferMenu(QTableView& table, QWidget& window);
 
 // The width `table` needs to show every column at its opening width without scrolling sideways.
 [[nodiscard]] int transferTableWidth(const QTableView& table);
