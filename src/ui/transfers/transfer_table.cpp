@@ -141,6 +141,8 @@ TransferMenu attachTransferMenu(QTableView& table, QWidget& window) {
     for (QAction* selection : {shared.pauseSelected, shared.resumeSelected, shared.cancelSelected}) {
         selection->setEnabled(false);
     }
+    // The window's own commands stand apart from these.
+    shared.menu->addSeparator();
     // The position comes in the viewport's coordinates, as for every scroll area.
     QObject::connect(
         &table, &QWidget::customContextMenuRequested, shared.menu,
