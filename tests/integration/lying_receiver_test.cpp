@@ -206,6 +206,24 @@ TEST_F(LyingReceiver, APipelinedSenderGoesOnBeforeTheReceiptsAndEachFileKeepsIts
     EXPECT_NE(said[2].find("COMPLETED"), std::string::npos) << said[2];
 }
 
+// The receipts are the verdict: once they are in, the send ends, however long the receiver takes to close its end
+// of the connection (a round trip at the least, the whole time-out at the most).
+TEST_F(LyingReceiver, ASendEndsWithItsReceiptsWithoutWaitingForTheReceiverToClose) {
+    lying_receiver bob(*s_pBob, negotiating_authentycryptor::version::pipelined);
+    const std::string file = m_strWork + "/kept-open";
+    write_random_file(file, 1000);
+    peer_process sending(s_pAlice->home(), {"send", "Bob", "--to=127.0.0.1:" + std::to_string(bob.port()), file},
+                         m_strWork + "/send-kept-open.out");
+    ASSERT_TRUE(bob.accept()) << sending.output();
+    ASSERT_TRUE(bob.read_to(frame_type::file_end));
+    ASSERT_TRUE(bob.answer(stored));
+    ASSERT_TRUE(bob.read_to(frame_type::end));
+    // Well within the sender's 10 s time-out, with the connection still open.
+    EXPECT_EQ(sending.wait(5000), 0) << sending.output();
+    bob.hang_up();
+    EXPECT_NE(sending.output().find("COMPLETED"), std::string::npos) << sending.output();
+}
+
 // A receiver of the version before sees what it always saw: the next file only after the last one's receipt.
 TEST_F(LyingReceiver, AVersion3ReceiverGetsTheNextFileOnlyOnceTheLastOneIsAnswered) {
     const std::vector<std::string> said =

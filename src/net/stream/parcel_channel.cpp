@@ -174,10 +174,17 @@ void parcel_channel::close_connection(bool in_order) {
     m_pAnswers.reset();
     m_pLink.reset();
     if (m_pSocket != nullptr) {
-        std::lock_guard guard(m_oSocketLock);
+        // The receipts were the verdict; what is left is waiting for the receiver's end, so that closing cannot
+        // reset what it has still to read. That wait holds no lock: a stop (the program ending, most often) cuts it
+        // short instead of queueing behind it for a round trip. The descriptor stays open until the close below,
+        // so a stop never reaches another connection's.
         if (in_order) {
             (void)::shutdown(m_pSocket->handle, SHUT_WR);
-        } else {
+            in_order = drain(*m_pSocket).ok();
+        }
+        std::lock_guard guard(m_oSocketLock);
+        if (!in_order) {
+            // A receiver that did not end in time is not waited for a second time.
             set_abortive_close(*m_pSocket);
         }
         close_socket(*m_pSocket);
