@@ -3,7 +3,8 @@
 # (TLS 1.3, AES-256-GCM), carol is not (the legacy exchange, AES-256-CBC). One run on this shared machine swings by
 # 40 % and more, so every figure is the median of RUNS runs, and run k of a figure is measured right after run k of
 # its reference, so that a slow phase of the machine hits both:
-# (a) one large file into a parcel box on tmpfs beside a raw socat copy and `openssl speed` aes-256-gcm / -cbc;
+# (a) one large file into a parcel box on tmpfs beside a raw socat copy and `openssl speed` aes-256-gcm / -cbc, with
+# the CPU time each end spent, and the least a pinned send can spend: the raw copy's work plus AES-GCM at both ends;
 # (b) SMALL_FILES and MANY_FILES files of 1 KiB in one send beside `openssl speed rsa3072` (private-key signs/s);
 # (c) peak memory of listen with 50 transfers; (d) the time of one `send` of one 1 KiB file (median of 20) beside the
 # receiver's own time for its exchange, from the first to the last line it logged for that transfer.
@@ -150,9 +151,22 @@ wait_for_line "$work/listen.out" "Listening on"
 head -c $((size_mib * 1048576)) /dev/urandom >"$work/big.bin"
 # Both ends of a transfer read and write up to 64 KiB per call, so the raw copy does too: with socat's default of
 # 8 KiB it is the slower one on a busy machine (120 against 390 MiB/s), since every piece wakes the other process.
+# Sets children_cpu to the CPU seconds (user and system) of the children this shell has waited for, so far.
+# `times` must run in this shell, never in $( ): a subshell would count only its own children.
+children_cpu=0
+read_children_cpu() {
+    times >"$work/times"
+    children_cpu=$(awk 'NR == 2 { for (i = 1; i <= 2; i++) { split($i, part, "m"); total += part[1] * 60 + part[2] } }
+        END { printf "%.3f\n", total }' "$work/times")
+}
+# CPU seconds (user and system) of the running process PID, so far.
+process_cpu() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / tick }' "/proc/$1/stat"; }
+difference() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
 raw_copy() {
-    local raw_port start
+    local raw_port start cpu_before
     raw_port=$(free_port)
+    read_children_cpu
+    cpu_before=$children_cpu
     socat -b 65536 -d -d -u "TCP-LISTEN:$raw_port,bind=127.0.0.1,reuseaddr" "CREATE:$work/raw.bin" 2>"$work/socat.log" &
     raw_listener=$!
     wait_for_line "$work/socat.log" "listening on"
@@ -161,15 +175,23 @@ raw_copy() {
     wait "$raw_listener" || fail "the raw socat copy failed: $(tail -n 3 "$work/socat.log")"
     raw_listener=
     record raw "$(rate "$size_mib" "$(since "$start")")"
+    read_children_cpu
+    record raw_cpu "$(difference "$cpu_before" "$children_cpu")"
     cmp "$work/big.bin" "$work/raw.bin"
     rm -f "$work/raw.bin"
 }
 send_big() {
-    local sender=$1 start
+    local sender=$1 start sender_before receiver_before
     clear_box "$sender"
+    read_children_cpu
+    sender_before=$children_cpu
+    receiver_before=$(process_cpu "$listener")
     start=$(now)
     QUORVEL_HOME="$work/$sender" "$cli" send bob "$work/big.bin" --to "127.0.0.1:$port" >/dev/null
     record "big_$sender" "$(rate "$size_mib" "$(since "$start")")"
+    read_children_cpu
+    record "cpu_$sender" "$(difference "$sender_before" "$children_cpu")"
+    record "cpu_bob_$sender" "$(difference "$receiver_before" "$(process_cpu "$listener")")"
     cmp "$work/big.bin" "$work/bob/PBoxes/$sender/big.bin"
     clear_box "$sender"
 }
@@ -193,6 +215,16 @@ echo "    raw socat copy, 64 KiB pieces: $(spread raw "%.0f") MiB/s"
 echo "    pinned (TLS 1.3, AES-256-GCM): $(spread big_alice "%.0f") MiB/s, ratio to raw $(ratio "$(median_of big_alice)" "$(median_of raw)")"
 echo "    legacy (AES-256-CBC):          $(spread big_carol "%.0f") MiB/s, ratio to raw $(ratio "$(median_of big_carol)" "$(median_of raw)")"
 echo "    openssl speed at 8 KiB (k = 1000s of bytes/s): aes-256-gcm $(spread gcm "%.0fk"), aes-256-cbc $(spread cbc "%.0fk")"
+# The receiver's share is read from its /proc entry once the sender has ended, so the rest of its work on the file
+# (a few milliseconds of closing and renaming) may fall into the next measure.
+cpu_line() { awk -v s="$(median_of "cpu_$1")" -v r="$(median_of "cpu_bob_$1")" 'BEGIN { printf "%.2f + %.2f = %.2f", s, r, s + r }'; }
+cores=$(nproc)
+floor=$(awk -v raw="$(median_of raw_cpu)" -v gcm="$(median_of gcm)" -v mib="$size_mib" \
+    'BEGIN { printf "%.2f", raw + 2 * mib * 1048576 / (gcm * 1000) }')
+echo "    CPU seconds, sender + receiver: raw $(awk -v raw="$(median_of raw_cpu)" 'BEGIN { printf "%.2f", raw }'), pinned $(cpu_line alice), legacy $(cpu_line carol)"
+echo "    least CPU a pinned send needs, the raw copy's plus AES-256-GCM at both ends: $floor s; on $cores cores that" \
+    "allows at most $(awk -v raw="$(median_of raw)" -v mib="$size_mib" -v floor="$floor" -v cores="$cores" \
+        'BEGIN { printf "%.2f", (mib / raw) / (floor / cores) }') of raw"
 
 # (b) Per run: the RSA reference, then the three sends. A pinned handshake costs two RSA-3072 private-key
 # operations, so files/s over signs/s shows how far a send is from that bound; the goal is 1.5.
