@@ -174,10 +174,10 @@ void parcel_channel::close_connection(bool in_order) {
     m_pAnswers.reset();
     m_pLink.reset();
     if (m_pSocket != nullptr) {
-        // The receipts were the verdict; what is left is waiting for the receiver's end, so that closing cannot
-        // reset what it has still to read. That wait holds no lock: a stop (the program ending, most often) cuts it
-        // short instead of queueing behind it for a round trip. The descriptor stays open until the close below,
-        // so a stop never reaches another connection's.
+        // An orderly end waits for the receiver's own end, so that closing cannot reset what it has still to read.
+        // Nothing is decided by that wait any more (the receipts were the verdict), so it holds no lock: a stop (the
+        // program ending, most often) cuts it short instead of queueing behind it for a round trip. The descriptor
+        // stays open until the close below, so a stop never reaches another connection's.
         if (in_order) {
             (void)::shutdown(m_pSocket->handle, SHUT_WR);
             in_order = drain(*m_pSocket).ok();
