@@ -101,30 +101,6 @@ std::string printable(std::string_view text) {
     return shown;
 }
 
-void apply_policy(const friend_policy& policy, friend_profile& profile) {
-    if (policy.accept) {
-        profile.receipt_enabled = *policy.accept ? 1 : 0;
-    }
-    if (policy.messages) {
-        profile.messages = *policy.messages;
-    }
-    if (policy.max_size) {
-        profile.max_file_size = *policy.max_size;
-    }
-    if (policy.max_count) {
-        profile.max_file_count = *policy.max_count;
-    }
-    if (policy.types) {
-        profile.encryption_methods = *policy.types;
-    }
-    if (policy.address) {
-        copy_text_field(profile.address, *policy.address);
-    }
-    if (policy.port) {
-        profile.port = static_cast<std::int32_t>(*policy.port);
-    }
-}
-
 status check_profile(const friend_profile& profile) {
     std::string filtered = profile.name;
     filter_profile_name(filtered);
@@ -412,8 +388,9 @@ status edit_friend(qvl_settings_data& settings, const std::string& name, const f
             return address;
         }
     }
-    apply_policy(policy, profile);
-    if (!save_profile(settings, profile)) {
+    friend_record record = record_of(profile);
+    apply_friend_policy(policy, record);
+    if (!save_profile(settings, profile_of(record))) {
         return {status_code::io_failure, "Some failure in saving record!"};
     }
     return {};
@@ -530,11 +507,6 @@ std::optional<key_change> find_key_change(program& p, const friend_record& profi
 
 result<stored_friend> store_friend(program& p, const friend_record& profile, key_consent consent) {
     return store_friend(settings_of(p), profile, consent);
-}
-
-result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
-                                     key_consent consent) {
-    return import_profile(settings_of(p), path, policy, consent);
 }
 
 status edit_friend(program& p, const std::string& name, const friend_policy& policy) {

@@ -98,10 +98,6 @@ struct stored_friend {
 [[nodiscard]] result<stored_friend> store_friend(program& p, const friend_record& record,
                                                  key_consent consent = key_consent::keep_stored_keys);
 
-// load_profile_file, the policy, then store_friend: the import without a dialog.
-[[nodiscard]] result<stored_friend> import_profile(program& p, const std::string& path, const friend_policy& policy,
-                                                   key_consent consent = key_consent::keep_stored_keys);
-
 // Changes a stored friend; not_found when there is no profile of that name, invalid for an address that
 // check_friend_address refuses.
 [[nodiscard]] status edit_friend(program& p, const std::string& name, const friend_policy& policy);
