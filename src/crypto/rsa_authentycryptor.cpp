@@ -15,6 +15,15 @@ namespace {
 constexpr std::size_t comparison_size = 256;
 constexpr char comparison_pattern[] = "0123456789ABCDEF0123456789ABCDEF";
 
+// One step of the exchange: a failed step logs its line and fails the whole. The exchange still sends and reads
+// every record after a failure, so that neither end is left waiting for a record that never comes.
+void note_step(bool passed, const char* failure, bool& result) {
+    if (!passed) {
+        log_activity("%s", failure);
+        result = false;
+    }
+}
+
 bool is_agreed_type(const cryptoapi::session_key& key, std::uint32_t chosen) {
     if (chosen == 0 || !key) {
         return false;
@@ -113,26 +122,18 @@ bool rsa_authentycryptor::AuthenticateAsSender(record_link& connection, const fr
     log_activity("S::Authenticating [%s]", destination.name);
 
     const rsa_key_ptr destination_key = import_profile_key(destination);
-    if (destination_key == nullptr) {
-        log_activity("S::Authenticating FAILED->importing public key");
-        result = false;
-    }
+    note_step(destination_key != nullptr, "S::Authenticating FAILED->importing public key", result);
 
     auth::cap_record cap;
     cap.key_types = m_oProvider.allowed_key_types;
     if (const auto own = uuid_from_text(m_oSettings.text(text_setting::user_uuid))) {
         cap.user_uuid = uuid_to_guid_bytes(*own);
     }
-    if (!connection.send(cap.encode())) {
-        log_activity("S::Authenticating FAILED->bad send oSessionKeyCapRecord record length");
-        result = false;
-    }
+    note_step(connection.send(cap.encode()), "S::Authenticating FAILED->bad send oSessionKeyCapRecord record length",
+              result);
     auth::cap_bytes answer{};
     const bool answered = connection.receive(answer) == static_cast<int>(auth::cap_record_size);
-    if (!answered) {
-        log_activity("S::Authenticating FAILED->bad recv oSessionKeyCapRecord record length");
-        result = false;
-    }
+    note_step(answered, "S::Authenticating FAILED->bad recv oSessionKeyCapRecord record length", result);
 
     // Without the receiver's answer there is nothing to agree on.
     m_nChosenType =
@@ -155,24 +156,14 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
     auth::pass_record pass1 = fresh_pass_record(1);
     m_nAllowance = key_type_allowance(m_nChosenType);
     session_key_ptr own_key = new_session_key(m_nChosenType);
-    if (own_key == nullptr) {
-        log_activity("S::Authenticating FAILED->create session key");
-        result = false;
-    }
-    if (!export_into(own_key.get(), destination_key.get(), pass1.a)) {
-        log_activity("S::Authenticating FAILED->export session key");
-        result = false;
-    }
-    if (!connection.send(pass1.encode())) {
-        log_activity("S::Authenticating FAILED->bad ARPass1 record length");
-        result = false;
-    }
+    note_step(own_key != nullptr, "S::Authenticating FAILED->create session key", result);
+    note_step(export_into(own_key.get(), destination_key.get(), pass1.a),
+              "S::Authenticating FAILED->export session key", result);
+    note_step(connection.send(pass1.encode()), "S::Authenticating FAILED->bad ARPass1 record length", result);
 
     auth::pass_bytes pass2_bytes{};
-    if (connection.receive(pass2_bytes) != static_cast<int>(auth::pass_record_size)) {
-        log_activity("S::Authenticating FAILED->bad ARPass2 record length");
-        result = false;
-    }
+    note_step(connection.receive(pass2_bytes) == static_cast<int>(auth::pass_record_size),
+              "S::Authenticating FAILED->bad ARPass2 record length", result);
     const auth::pass_record pass2 = auth::pass_record::decode(pass2_bytes);
     session_key_ptr returned_own_key = import_block(pass2.a, "S");
     if (returned_own_key == nullptr) {
@@ -185,25 +176,15 @@ bool rsa_authentycryptor::sender_passes(record_link& connection, const rsa_key_p
         result = false;
     }
     session_key_ptr receiver_key = import_block(pass2.b, "S");
-    if (receiver_key == nullptr) {
-        log_activity("S::Authenticating FAILED->P2::import m_oReceiverKey key");
-        result = false;
-    }
+    note_step(receiver_key != nullptr, "S::Authenticating FAILED->P2::import m_oReceiverKey key", result);
 
     auth::pass_record pass3 = fresh_pass_record(3);
-    if (!export_into(receiver_key.get(), destination_key.get(), pass3.b)) {
-        log_activity("S::Authenticating FAILED->P2::Export hReceiverKey key");
-        result = false;
-    }
+    note_step(export_into(receiver_key.get(), destination_key.get(), pass3.b),
+              "S::Authenticating FAILED->P2::Export hReceiverKey key", result);
     auth::key_block discarded;
-    if (!export_into(returned_own_key.get(), destination_key.get(), discarded)) {
-        log_activity("S::Authenticating FAILED->P2::Reexport hReturnedSenderKey key");
-        result = false;
-    }
-    if (!connection.send(pass3.encode())) {
-        log_activity("S::Authenticating FAILED->bad ARPass3 record length");
-        result = false;
-    }
+    note_step(export_into(returned_own_key.get(), destination_key.get(), discarded),
+              "S::Authenticating FAILED->P2::Reexport hReturnedSenderKey key", result);
+    note_step(connection.send(pass3.encode()), "S::Authenticating FAILED->bad ARPass3 record length", result);
 
     if (!keys_match(own_key.get(), returned_own_key.get())) {
         log_activity("S::Authenticating FAILED->key comparison");
@@ -264,58 +245,33 @@ bool rsa_authentycryptor::receiver_passes(record_link& connection, const friend_
                                           bool result) {
     m_nChosenType = chosen;
     auth::pass_bytes pass1_bytes{};
-    if (connection.receive(pass1_bytes) != static_cast<int>(auth::pass_record_size)) {
-        log_activity("R::Authenticating FAILED->bad ARPass1 record length");
-        result = false;
-    }
+    note_step(connection.receive(pass1_bytes) == static_cast<int>(auth::pass_record_size),
+              "R::Authenticating FAILED->bad ARPass1 record length", result);
     const auth::pass_record pass1 = auth::pass_record::decode(pass1_bytes);
     const rsa_key_ptr sender_key = import_profile_key(sender);
-    if (sender_key == nullptr) {
-        log_activity("R::Authenticating FAILED->importing public key");
-        result = false;
-    }
+    note_step(sender_key != nullptr, "R::Authenticating FAILED->importing public key", result);
     m_nAllowance = key_type_allowance(m_nChosenType);
     session_key_ptr own_key = new_session_key(m_nChosenType);
-    if (own_key == nullptr) {
-        log_activity("R::Authenticating FAILED->creating session key");
-        result = false;
-    }
+    note_step(own_key != nullptr, "R::Authenticating FAILED->creating session key", result);
     session_key_ptr sender_session_key = import_block(pass1.a, "R");
-    if (sender_session_key == nullptr) {
-        log_activity("R::Authenticating FAILED->P2::importing m_oSenderKey");
-        result = false;
-    }
+    note_step(sender_session_key != nullptr, "R::Authenticating FAILED->P2::importing m_oSenderKey", result);
 
     auth::pass_record pass2 = fresh_pass_record(2);
-    if (!export_into(sender_session_key.get(), sender_key.get(), pass2.a)) {
-        log_activity("R::Authenticating FAILED->P2::exporting hSenderKey");
-        result = false;
-    }
-    if (!export_into(own_key.get(), sender_key.get(), pass2.b)) {
-        log_activity("R::Authenticating FAILED->P2::exporting hReceiverKey");
-        result = false;
-    }
-    if (!connection.send(pass2.encode())) {
-        log_activity("R::Authenticating FAILED->bad ARPass2 record length");
-        result = false;
-    }
+    note_step(export_into(sender_session_key.get(), sender_key.get(), pass2.a),
+              "R::Authenticating FAILED->P2::exporting hSenderKey", result);
+    note_step(export_into(own_key.get(), sender_key.get(), pass2.b),
+              "R::Authenticating FAILED->P2::exporting hReceiverKey", result);
+    note_step(connection.send(pass2.encode()), "R::Authenticating FAILED->bad ARPass2 record length", result);
 
     auth::pass_bytes pass3_bytes{};
-    if (connection.receive(pass3_bytes) != static_cast<int>(auth::pass_record_size)) {
-        log_activity("R::Authenticating FAILED->bad ARPass3 record length");
-        result = false;
-    }
+    note_step(connection.receive(pass3_bytes) == static_cast<int>(auth::pass_record_size),
+              "R::Authenticating FAILED->bad ARPass3 record length", result);
     const auth::pass_record pass3 = auth::pass_record::decode(pass3_bytes);
     session_key_ptr returned_own_key = import_block(pass3.b, "R");
-    if (returned_own_key == nullptr) {
-        log_activity("R::Authenticating FAILED->P3::importing m_oReceiverKey");
-        result = false;
-    }
+    note_step(returned_own_key != nullptr, "R::Authenticating FAILED->P3::importing m_oReceiverKey", result);
     auth::key_block discarded;
-    if (!export_into(returned_own_key.get(), sender_key.get(), discarded)) {
-        log_activity("R::Authenticating FAILED->P3::exporting hReturnedReceiverKey");
-        result = false;
-    }
+    note_step(export_into(returned_own_key.get(), sender_key.get(), discarded),
+              "R::Authenticating FAILED->P3::exporting hReturnedReceiverKey", result);
 
     // A sender that hands back our own wrapped key unchanged proves nothing.
     const bool echoed = pass3.b.type_index == pass2.b.type_index && pass3.b.key_bits == pass2.b.key_bits &&
