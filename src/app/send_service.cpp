@@ -100,6 +100,17 @@ struct send_session::parts {
     // fails.
     std::shared_ptr<lan_neighbours> lan;
     outgoing_connection_handler transfers;
+
+    // Files and folders alike need a chosen destination and this user's keys.
+    [[nodiscard]] status ready_to_send() const {
+        if (!destination_set) {
+            return {status_code::invalid, "no friend to send to has been chosen."};
+        }
+        if (!provider.ready) {
+            return {status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent."};
+        }
+        return {};
+    }
 };
 
 namespace {
@@ -173,11 +184,8 @@ status send_session::set_manual_destination(const std::string& host, std::uint32
 }
 
 result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::string>& files) {
-    if (!m_pParts->destination_set) {
-        return status(status_code::invalid, "no friend to send to has been chosen.");
-    }
-    if (!m_pParts->provider.ready) {
-        return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
+    if (status ready = m_pParts->ready_to_send(); !ready) {
+        return ready;
     }
     // Refused before anything connects: the transfer would refuse it too, but only after the others had started.
     for (const std::string& file : files) {
@@ -204,11 +212,8 @@ result<std::vector<std::uint64_t>> send_session::send(const std::vector<std::str
 }
 
 result<send_session::folder_send> send_session::send_folder(const std::string& folder) {
-    if (!m_pParts->destination_set) {
-        return status(status_code::invalid, "no friend to send to has been chosen.");
-    }
-    if (!m_pParts->provider.ready) {
-        return status(status_code::keys_unavailable, "this user's keys cannot be used, so nothing can be sent.");
+    if (status ready = m_pParts->ready_to_send(); !ready) {
+        return ready;
     }
     if (!m_pParts->destination_friend.pinned()) {
         const std::string name =

@@ -13,13 +13,15 @@ constexpr const char* reg_usage =
     "hives in the text form of a .reg file. dword takes decimal or 0x-prefixed hexadecimal; binary takes hex\n"
     "digits (pairs, optionally separated by ',' or blanks).\n";
 
-std::optional<app::hive> parse_root(const std::string& text) {
-    if (text == "machine") {
+// The hive a word names; none after telling the user why, for a usage failure.
+std::optional<app::hive> named_hive(const std::string& word, command_io& io) {
+    if (word == "machine") {
         return app::hive::machine;
     }
-    if (text == "user") {
+    if (word == "user") {
         return app::hive::user;
     }
+    (void)fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + word + "'.");
     return std::nullopt;
 }
 
@@ -60,9 +62,9 @@ int run_get(const std::vector<std::string>& words, command_io& io) {
     if (words.size() != 3) {
         return fail(io, exit_usage, "reg get needs machine|user and a value name.");
     }
-    const auto which = parse_root(words[1]);
+    const auto which = named_hive(words[1], io);
     if (!which) {
-        return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+        return exit_usage;
     }
     const auto value = app::read_raw_setting(*which, words[2]);
     if (!value) {
@@ -76,9 +78,9 @@ int run_set(const std::vector<std::string>& words, command_io& io) {
     if (words.size() != 5) {
         return fail(io, exit_usage, "reg set needs machine|user, a value name, a type and a value.");
     }
-    const auto which = parse_root(words[1]);
+    const auto which = named_hive(words[1], io);
     if (!which) {
-        return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+        return exit_usage;
     }
     const std::string& name = words[2];
     const std::string& type = words[3];
@@ -115,9 +117,9 @@ int run_export(const std::vector<std::string>& words, command_io& io) {
     }
     std::vector<app::hive> hives = {app::hive::machine, app::hive::user};
     if (words.size() == 2) {
-        const auto which = parse_root(words[1]);
+        const auto which = named_hive(words[1], io);
         if (!which) {
-            return fail(io, exit_usage, "the hive must be 'machine' or 'user', not '" + words[1] + "'.");
+            return exit_usage;
         }
         hives = {*which};
     }
