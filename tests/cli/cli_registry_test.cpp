@@ -40,6 +40,9 @@ TEST_F(CliRegistry, RefusesMalformedValuesAndReportsMissingOnes) {
     EXPECT_EQ(far.err, "quorvel-cli: \"InterfaceIPPort\" takes a port from 1 to 65535, not 70000.\n");
     EXPECT_EQ(run_cli({"reg", "get", "machine", "InterfaceIPPort"}).code, 1) << "nothing was stored";
     EXPECT_EQ(run_cli({"reg", "set", "galaxy", "X", "sz", "y"}).code, 2);
+    const auto galaxy = run_cli({"reg", "export", "galaxy"});
+    EXPECT_EQ(galaxy.code, 2);
+    EXPECT_EQ(galaxy.err, "quorvel-cli: the hive must be 'machine' or 'user', not 'galaxy'.\n");
     EXPECT_EQ(run_cli({"reg", "set", "user", "X", "qword", "1"}).code, 2);
     const auto missing = run_cli({"reg", "get", "user", "Nothing"});
     EXPECT_EQ(missing.code, 1);
